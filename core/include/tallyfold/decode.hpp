@@ -1,0 +1,49 @@
+// Details decoders: each turns one :86: text into a DecodedDetails map or refuses it.
+// Decoders are stateless, field-less singletons; a chain is a constant list of them.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "tallyfold/model.hpp"
+
+namespace tallyfold {
+
+class Decoder {
+ public:
+  virtual ~Decoder() = default;
+  /// A map when this decoder recognises `details`, else nullopt. Keeps nothing.
+  virtual std::optional<DecodedDetails> decode(std::string_view details) const = 0;
+  /// The fixed name, such as "swift-structured".
+  virtual std::string_view name() const noexcept = 0;
+};
+
+/// The four decoders, one shared instance each.
+const Decoder& swift_structured_decoder() noexcept;
+const Decoder& german_gvc_decoder() noexcept;
+const Decoder& angular_decoder() noexcept;
+const Decoder& unstructured_decoder() noexcept;
+
+/// An ordered list of decoders. The built-in chains end with the unstructured decoder;
+/// a chain built by hand that does not is a programming error found by decode_details.
+class DecoderChain {
+ public:
+  constexpr explicit DecoderChain(std::span<const Decoder* const> decoders) noexcept
+      : decoders_(decoders) {}
+  std::span<const Decoder* const> decoders() const noexcept { return decoders_; }
+
+ private:
+  std::span<const Decoder* const> decoders_;
+};
+
+/// The chain for a resolver name, compared byte for byte: "auto" and every unrecognised
+/// name give the full chain; "swift", "gvc" and "angular" give their decoder followed by
+/// the unstructured one. Allocates nothing; the chain refers to static storage.
+DecoderChain select_chain(std::string_view resolver) noexcept;
+
+/// The map of the first decoder in `chain` that recognises `details`. Throws
+/// InternalError when no decoder does (a chain without its catch-all).
+DecodedDetails decode_details(const DecoderChain& chain, std::string_view details);
+
+}  // namespace tallyfold

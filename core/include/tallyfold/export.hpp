@@ -1,0 +1,34 @@
+// Derived transaction fields and the three exports of a parsed document. Exports read
+// the statements only and give byte-identical text on every run.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "tallyfold/model.hpp"
+#include "tallyfold/result.hpp"
+
+namespace tallyfold {
+
+/// Purpose: the subfields 20..29 joined by one space, else "REMI", else "EREF", else
+/// "detail", else empty; without a map, the details text.
+std::string derive_purpose(const Transaction& t);
+/// Counterparty: "32" (plus " " and "33" when present), else "27", else "NAME", else empty.
+std::string derive_counterparty(const Transaction& t);
+/// Counter IBAN: the first present of "31", "30", "IBAN", else empty.
+std::string derive_counter_iban(const Transaction& t);
+
+/// The 13-column CSV with byte-order mark and header, one row per transaction.
+Result<std::string> export_csv(std::span<const Statement> statements);
+/// The pretty-printed JSON array of statement objects (no trailing newline).
+Result<std::string> export_json(std::span<const Statement> statements);
+/// One camt.053.001.06 document for all statements. Cannot fail.
+std::string export_camt053(std::span<const Statement> statements);
+
+/// Appends the JSON number text of a finite double (shortest round-trip digits).
+void format_json_number(double x, std::string& out);
+/// Appends `text` with & < > " ' replaced by their XML entities.
+void xml_escape(std::string_view text, std::string& out);
+
+}  // namespace tallyfold

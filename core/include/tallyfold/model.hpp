@@ -1,0 +1,188 @@
+// The statement data model: what one parse produces and every other part reads.
+//
+// Records own all their texts; nothing refers back into the parsed input. The parser
+// is the only writer; afterwards a document is only ever read through `const`.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace tallyfold {
+
+__extension__ using uint128 = unsigned __int128;
+
+/// An exact decimal: a 96-bit unsigned mantissa, a sign flag and a scale of 0 to 28.
+/// The scale is part of the stored value (12.5 with scale 2 prints "12.50"); the sign
+/// flag is kept on zero, so a negative zero exists and prints "-0.00".
+class Decimal {
+ public:
+  static constexpr int kMaxScale = 28;
+  static constexpr uint128 kMaxMantissa = (uint128{1} << 96) - 1;
+
+  constexpr Decimal() = default;
+
+  /// The decimal `mantissa` * 10^-`scale`, negated when `negative`; nullopt when the
+  /// mantissa does not fit 96 bits or the scale is outside 0..28.
+  static std::optional<Decimal> from_parts(uint128 mantissa, int scale, bool negative) noexcept;
+
+  uint128 mantissa() const noexcept { return mantissa_; }
+  int scale() const noexcept { return scale_; }
+  bool negative() const noexcept { return negative_; }
+
+  /// The same digits and scale with the sign flag flipped (zero becomes negative zero).
+  Decimal negated() const noexcept;
+
+  /// Canonical text form: "-" whenever the sign flag is set, the integer digits (one
+  /// "0" when the integer part is zero), then "." and exactly `scale()` digits.
+  std::string to_string() const;
+  void append_to(std::string& out) const;
+
+  /// The exact sum, or nullopt when it does not fit (mantissa or scale). The result
+  /// has the larger of the two scales.
+  std::optional<Decimal> plus(const Decimal& other) const noexcept;
+
+  /// Numeric equality: 1.5 (scale 1) equals 1.50 (scale 2), and 0 equals -0.
+  friend bool operator==(const Decimal& a, const Decimal& b) noexcept;
+
+ private:
+  uint128 mantissa_ = 0;
+  std::uint8_t scale_ = 0;
+  bool negative_ = false;
+};
+
+/// The nearest binary64 value of the decimal's canonical text, ties to even; a negative
+/// zero gives -0.0.
+double decimal_to_double(const Decimal& d) noexcept;
+
+/// A valid proleptic Gregorian date; invalid combinations cannot be built.
+class Date {
+ public:
+  constexpr Date() = default;
+
+  /// nullopt unless `month` is 1..12 and `day` exists in that month of `year`.
+  static std::optional<Date> from_ymd(std::int32_t year, unsigned month, unsigned day) noexcept;
+
+  std::int32_t year() const noexcept { return year_; }
+  unsigned month() const noexcept { return month_; }
+  unsigned day() const noexcept { return day_; }
+
+  /// "%Y-%m-%d": four-digit year, two-digit month and day, joined by hyphens.
+  std::string to_iso() const;
+  void append_iso(std::string& out) const;
+
+  friend bool operator==(const Date&, const Date&) = default;
+
+ private:
+  std::int32_t year_ = 1970;
+  std::uint8_t month_ = 1;
+  std::uint8_t day_ = 1;
+};
+
+/// The debit/credit mark of MT940, in its defined order.
+enum class DebitCreditMark : std::uint8_t { Debit, Credit, ReversalDebit, ReversalCredit };
+
+constexpr bool is_reversal(DebitCreditMark m) noexcept {
+  return m == DebitCreditMark::ReversalDebit || m == DebitCreditMark::ReversalCredit;
+}
+/// Credit side: `Credit` and `ReversalDebit` (a reversed debit gives money back).
+constexpr bool is_credit_side(DebitCreditMark m) noexcept {
+  return m == DebitCreditMark::Credit || m == DebitCreditMark::ReversalDebit;
+}
+/// Debit side: `Debit` and `ReversalCredit`.
+constexpr bool is_debit_side(DebitCreditMark m) noexcept { return !is_credit_side(m); }
+
+/// "D", "C", "RD" or "RC".
+std::string_view mark_text(DebitCreditMark m) noexcept;
+
+/// Map from keys to values produced by one details decode. Keys are unique; entries are
+/// kept sorted by key in ascending byte order, which every consumer that needs an order
+/// may rely on.
+class DecodedDetails {
+ public:
+  using Entry = std::pair<std::string, std::string>;
+
+  DecodedDetails() = default;
+
+  /// Builds the map from entries in write order: a key written again replaces the
+  /// earlier value (the last write wins). Linear-logarithmic in the number of entries.
+  static DecodedDetails from_writes(std::vector<Entry> writes);
+
+  /// The value stored under `key`, or nullptr.
+  const std::string* find(std::string_view key) const noexcept;
+
+  std::size_t size() const noexcept { return entries_.size(); }
+  bool empty() const noexcept { return entries_.empty(); }
+  auto begin() const noexcept { return entries_.begin(); }
+  auto end() const noexcept { return entries_.end(); }
+
+  friend bool operator==(const DecodedDetails&, const DecodedDetails&) = default;
+
+ private:
+  std::vector<Entry> entries_;
+};
+
+/// One balance field (:60F:, :60M:, :62F:, :62M:, :64:, :65:).
+struct Balance {
+  DebitCreditMark debit_credit = DebitCreditMark::Credit;  // Credit or Debit only
+  Date date;
+  std::string currency;  // the three bytes as written, not validated
+  Decimal amount;        // as written; the mark is not applied
+
+  /// The amount signed by the mark: the sign flag flipped for `Debit`.
+  Decimal signed_amount() const noexcept {
+    return debit_credit == DebitCreditMark::Debit ? amount.negated() : amount;
+  }
+};
+
+/// One :61: statement line with the :86: details that follow it.
+struct Transaction {
+  Date value_date;
+  std::optional<Date> entry_date;
+  DebitCreditMark debit_credit = DebitCreditMark::Credit;
+  std::optional<char> funds_code;  // one ASCII capital; never for reversals
+  Decimal amount;                  // never negative, scale 2; the mark is not applied
+  std::string transaction_type;    // "N" or "F" and three ASCII letters or digits
+  std::string customer_reference;  // trimmed
+  std::optional<std::string> bank_reference;  // after "//", as written
+  std::optional<std::string> extra_details;   // after the first line break, trimmed
+  std::string details;                        // raw :86: text, empty when none
+  std::optional<DecodedDetails> structured_details;
+
+  /// The amount with the sign flag flipped for `Debit` and `ReversalCredit`.
+  Decimal signed_amount() const noexcept {
+    return is_debit_side(debit_credit) ? amount.negated() : amount;
+  }
+};
+
+/// One statement, from its :20: to the end of its trailer fields.
+struct Statement {
+  std::string transaction_reference;
+  std::optional<std::string> related_reference;
+  std::string account_identification;  // never empty in a parsed statement
+  std::string number;                  // never empty in a parsed statement
+  std::optional<std::string> sequence;
+  Balance opening_balance;
+  Balance closing_balance;
+  std::optional<Balance> closing_available_balance;
+  std::optional<Balance> forward_available_balance;
+  std::optional<std::string> information_to_account_owner;
+  std::vector<Transaction> transactions;
+};
+
+/// The result of one successful parse as a caller keeps it.
+struct StatementDocument {
+  std::vector<Statement> statements;  // never empty
+  std::string resolver;               // as passed, "auto" when none was
+};
+
+/// `text` without leading and trailing Unicode White_Space characters (U+0009..U+000D,
+/// U+0020, U+0085, U+00A0, U+1680, U+2000..U+200A, U+2028, U+2029, U+202F, U+205F,
+/// U+3000). The view points into `text`. Bytes that are not valid UTF-8 are never
+/// white space.
+std::string_view trim_white_space(std::string_view text) noexcept;
+
+}  // namespace tallyfold

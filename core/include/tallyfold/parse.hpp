@@ -1,0 +1,32 @@
+// Statement parsing: the whole text, and the field parsers it uses.
+//
+// Input is a byte string that should be UTF-8. Invalid UTF-8 never crashes or
+// over-reads: it is carried through as bytes, never counts as a digit or as white
+// space, and a multi-byte character is never split at a fixed cut position of a field.
+#pragma once
+
+#include <string_view>
+#include <vector>
+
+#include "tallyfold/decode.hpp"
+#include "tallyfold/model.hpp"
+#include "tallyfold/result.hpp"
+
+namespace tallyfold {
+
+/// Parses a whole MT940 text into its statements (never empty on success), or returns
+/// the first error. Never throws for bad input; the result keeps no pointer into `text`.
+/// Thread-safe: keeps nothing between calls.
+Result<std::vector<Statement>> parse_statements(std::string_view text, const DecoderChain& chain);
+
+/// A six-byte YYMMDD date; InvalidDate "(date field)" otherwise.
+Result<Date> parse_date(std::string_view text);
+/// An amount with a decimal comma; InvalidAmount "(amount field)" otherwise.
+Result<Decimal> parse_amount(std::string_view text);
+/// The content of a balance field; InvalidFormat "balance" or a date/amount error.
+Result<Balance> parse_balance(std::string_view content);
+/// The content of a :61: field (empty details, no structured details); InvalidFormat
+/// ":61:" or a date/amount error.
+Result<Transaction> parse_statement_line(std::string_view content);
+
+}  // namespace tallyfold

@@ -1,0 +1,33 @@
+#include <array>
+
+#include "tallyfold/decode.hpp"
+#include "tallyfold/error.hpp"
+
+namespace tallyfold {
+namespace {
+
+const std::array<const Decoder*, 4> kFullChain{&swift_structured_decoder(), &german_gvc_decoder(),
+                                               &angular_decoder(), &unstructured_decoder()};
+const std::array<const Decoder*, 2> kSwiftChain{&swift_structured_decoder(), &unstructured_decoder()};
+const std::array<const Decoder*, 2> kGvcChain{&german_gvc_decoder(), &unstructured_decoder()};
+const std::array<const Decoder*, 2> kAngularChain{&angular_decoder(), &unstructured_decoder()};
+
+}  // namespace
+
+DecoderChain select_chain(std::string_view resolver) noexcept {
+  if (resolver == "swift") return DecoderChain(kSwiftChain);
+  if (resolver == "gvc") return DecoderChain(kGvcChain);
+  if (resolver == "angular") return DecoderChain(kAngularChain);
+  return DecoderChain(kFullChain);  // "auto" and every unrecognised name
+}
+
+DecodedDetails decode_details(const DecoderChain& chain, std::string_view details) {
+  for (const Decoder* decoder : chain.decoders()) {
+    if (auto map = decoder->decode(details)) return std::move(*map);
+  }
+  throw InternalError(
+      "internal error: entered unreachable code: UnstructuredDecoder must be the last decoder "
+      "in every chain");
+}
+
+}  // namespace tallyfold

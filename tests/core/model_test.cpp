@@ -1,0 +1,113 @@
+#include <cmath>
+
+#include <gtest/gtest.h>
+
+#include "tallyfold/error.hpp"
+#include "tallyfold/model.hpp"
+
+namespace tallyfold {
+namespace {
+
+Decimal dec(uint128 mantissa, int scale, bool negative = false) {
+  return *Decimal::from_parts(mantissa, scale, negative);
+}
+
+TEST(Decimal, TextForm) {
+  const struct { Decimal d; std::string_view text; } kRows[] = {
+      {dec(0, 2), "0.00"},          {dec(0, 2, true), "-0.00"},   {dec(5, 2), "0.05"},
+      {dec(123456, 2), "1234.56"},  {dec(7, 0), "7"},             {dec(1999, 3, true), "-1.999"},
+      {dec(1, 28), "0.0000000000000000000000000001"},
+  };
+  EXPECT_EQ(dec(Decimal::kMaxMantissa, 0).to_string(), "79228162514264337593543950335");
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.text);
+    EXPECT_EQ(row.d.to_string(), row.text);
+  }
+}
+
+TEST(Decimal, RejectsWhatDoesNotFit) {
+  EXPECT_FALSE(Decimal::from_parts(Decimal::kMaxMantissa + 1, 2, false));
+  EXPECT_FALSE(Decimal::from_parts(1, 29, false));
+  EXPECT_FALSE(Decimal::from_parts(1, -1, false));
+}
+
+TEST(Decimal, EqualityIgnoresScaleAndSignOfZero) {
+  EXPECT_EQ(dec(15, 1), dec(150, 2));
+  EXPECT_EQ(dec(0, 2), dec(0, 0, true));
+  EXPECT_NE(dec(15, 1), dec(15, 1, true));
+  EXPECT_NE(dec(Decimal::kMaxMantissa, 0), dec(Decimal::kMaxMantissa, 28));
+}
+
+TEST(Decimal, ExactAddition) {
+  EXPECT_EQ(dec(1050, 2).plus(dec(25, 1, true))->to_string(), "8.00");
+  EXPECT_EQ(dec(100, 2).plus(dec(100, 2, true))->to_string(), "0.00");
+  EXPECT_EQ(dec(1, 3, true).plus(dec(1, 3, true))->to_string(), "-0.002");
+  EXPECT_FALSE(dec(Decimal::kMaxMantissa, 0).plus(dec(1, 0)));
+}
+
+TEST(Decimal, ToDoubleIsCorrectlyRounded) {
+  EXPECT_EQ(decimal_to_double(dec(123456, 2)), 1234.56);
+  EXPECT_EQ(decimal_to_double(dec(1, 1)), 0.1);
+  const double neg_zero = decimal_to_double(dec(0, 2, true));
+  EXPECT_EQ(neg_zero, 0.0);
+  EXPECT_TRUE(std::signbit(neg_zero));
+  // 2^53 + 1 lies halfway between two doubles: ties go to the even one.
+  EXPECT_EQ(decimal_to_double(dec(9007199254740993ULL, 0)), 9007199254740992.0);
+}
+
+TEST(Date, OnlyCalendarDatesExist) {
+  EXPECT_TRUE(Date::from_ymd(2024, 2, 29));
+  EXPECT_FALSE(Date::from_ymd(2023, 2, 29));
+  EXPECT_FALSE(Date::from_ymd(1900, 2, 29));
+  EXPECT_TRUE(Date::from_ymd(2000, 2, 29));
+  EXPECT_FALSE(Date::from_ymd(2024, 0, 1));
+  EXPECT_FALSE(Date::from_ymd(2024, 4, 31));
+  EXPECT_EQ(Date::from_ymd(1991, 3, 9)->to_iso(), "1991-03-09");
+}
+
+TEST(Trim, WhiteSpaceSet) {
+  const struct { std::string_view in, out; } kRows[] = {
+      {" \t\r\n\v\fa b\n", "a b"},
+      {"\xC2\xA0x\xC2\x85", "x"},
+      {"\xE2\x80\x80\xE2\x80\x8Ax\xE2\x80\xAF\xE2\x81\x9F\xE3\x80\x80\xE1\x9A\x80", "x"},
+      {"\xE2\x80\xA8x\xE2\x80\xA9", "x"},
+      {"\xE2\x80\x8Bx", "\xE2\x80\x8Bx"},  // zero width space is not White_Space
+      {"\xC2", "\xC2"},                    // a lone lead byte is kept
+      {"   ", ""},
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.in);
+    EXPECT_EQ(trim_white_space(row.in), row.out);
+  }
+}
+
+TEST(DecodedDetails, LastWriteWinsAndKeysAreSorted) {
+  auto d = DecodedDetails::from_writes({{"gvc", "1"}, {"20", "a"}, {"REMI_COMBINED", "x"}, {"20", "b"}});
+  ASSERT_EQ(d.size(), 3u);
+  EXPECT_EQ(*d.find("20"), "b");
+  EXPECT_EQ(d.find("21"), nullptr);
+  std::vector<std::string> keys;
+  for (const auto& [k, v] : d) keys.push_back(k);
+  EXPECT_EQ(keys, (std::vector<std::string>{"20", "REMI_COMBINED", "gvc"}));
+}
+
+TEST(ParseError, DisplayTexts) {
+  const struct { ParseError error; std::string_view text; } kMessages[] = {
+      {NoData{}, "Input contains no MT940 data"},
+      {MissingMandatoryTag{":60F:", "REF1"}, "Missing mandatory tag :60F: (REF1)"},
+      {MissingMandatoryTag{":25:", ""}, "Missing mandatory tag :25: ()"},
+      {InvalidDate{"230230", kDateField}, "Invalid date '230230' in tag (date field)"},
+      {InvalidAmount{"1,2'3\n", kAmountField}, "Invalid amount '1,2'3\n' in tag (amount field)"},
+      {InvalidFormat{kBalanceField, "C24", kReasonTooShort}, "Invalid format in tag balance: 'C24': too short"},
+      {InvalidFormat{kStatementLineField, "x", kReasonNoMatch},
+       "Invalid format in tag :61:: 'x': does not match expected format"},
+      {Other{"JSON serialization error: boom"}, "Parse error: JSON serialization error: boom"},
+  };
+  for (const auto& row : kMessages) {
+    SCOPED_TRACE(row.text);
+    EXPECT_EQ(message(row.error), row.text);
+  }
+}
+
+}  // namespace
+}  // namespace tallyfold
