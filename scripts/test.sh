@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs every test: installs what is missing, builds the core and its tests with CMake,
-# runs them, installs the Python package with pip and runs the pytest suite.
+# runs them, then the further suites that live beside this script.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,7 +13,10 @@ cmake -S . -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DTALLYFOLD_
 cmake --build "$build" --parallel
 ctest --test-dir "$build" --output-on-failure
 
-if [[ -f pyproject.toml ]]; then
-  python3 -m pip install -q --disable-pip-version-check .
-  python3 -m pytest -q tests/python
-fi
+# Python module and CLI (pytest), sanitizer build, bounded fuzzing, benchmark smoke run.
+for suite in test-python test-sanitize test-fuzz bench-smoke; do
+  if [[ -f "scripts/$suite.sh" ]]; then
+    echo "== $suite"
+    bash "scripts/$suite.sh"
+  fi
+done
