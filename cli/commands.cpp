@@ -1,0 +1,270 @@
+#include "commands.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <set>
+#include <span>
+#include <thread>
+
+#include "input.hpp"
+#include "tallyfold/decode.hpp"
+#include "tallyfold/export.hpp"
+#include "tallyfold/parse.hpp"
+#include "tallyfold/reconcile.hpp"
+#include "tallyfold/unwrap.hpp"
+
+namespace tallyfold::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string error_line(std::string_view name, std::string_view reason) {
+  std::string line = "tallyfold: ";
+  line += name;
+  line += ": ";
+  line += reason;
+  return line;
+}
+
+// Reads and parses one input; on failure `error` holds the whole message line. The
+// parser keeps no state, so this runs on any number of threads at once.
+bool load_statements(const std::string& path, const Options& options,
+                     std::vector<Statement>& statements, std::string& error) {
+  const std::string name = display_name(path);
+  try {
+    std::string text;
+    std::string reason;
+    if (!read_input(path, options.encoding, text, reason)) {
+      error = error_line(name, reason);
+      return false;
+    }
+    if (!options.strict) text = unwrap_text(text);
+    auto parsed = parse_statements(text, select_chain(options.resolver));
+    if (!parsed) {
+      error = error_line(name, message(parsed.error()));
+      return false;
+    }
+    statements = std::move(parsed).value();
+    return true;
+  } catch (const std::exception& e) {
+    error = error_line(name, std::string("internal error: ") + e.what());
+    return false;
+  }
+}
+
+std::string_view extension(Format format) {
+  switch (format) {
+    case Format::Json: return ".json";
+    case Format::Csv: return ".csv";
+    case Format::Camt053: return ".xml";
+  }
+  return "";
+}
+
+Result<std::string> export_as(Format format, std::span<const Statement> statements) {
+  switch (format) {
+    case Format::Json: return export_json(statements);
+    case Format::Csv: return export_csv(statements);
+    case Format::Camt053: return export_camt053(statements);
+  }
+  return Other{"unknown output format"};
+}
+
+bool write_file(const fs::path& path, std::string_view data, std::string& error) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file) {
+    error = error_line(path.string(), std::strerror(errno));
+    return false;
+  }
+  bool ok = std::fwrite(data.data(), 1, data.size(), file) == data.size();
+  int saved = errno;
+  if (std::fclose(file) != 0 && ok) {
+    ok = false;
+    saved = errno;
+  }
+  if (!ok) error = error_line(path.string(), std::strerror(saved));
+  return ok;
+}
+
+bool write_stdout(std::string_view data, std::string& error) {
+  bool ok = std::fwrite(data.data(), 1, data.size(), stdout) == data.size();
+  ok = std::fflush(stdout) == 0 && ok;
+  if (!ok) error = error_line("standard output", std::strerror(errno));
+  return ok;
+}
+
+// Converts one input; an empty `target` means standard output.
+std::string convert_one(const std::string& input, const fs::path& target, const Options& options) {
+  std::vector<Statement> statements;
+  std::string error;
+  if (!load_statements(input, options, statements, error)) return error;
+  try {
+    auto text = export_as(*options.format, statements);
+    if (!text) return error_line(display_name(input), message(text.error()));
+    if (target.empty()) {
+      write_stdout(*text, error);
+    } else {
+      write_file(target, *text, error);
+    }
+  } catch (const std::exception& e) {
+    error = error_line(display_name(input), std::string("internal error: ") + e.what());
+  }
+  return error;
+}
+
+// Replaces bytes that could steer a terminal; the line shows the file's text otherwise.
+void append_printable(std::string_view text, std::string& out) {
+  for (char c : text) {
+    auto u = static_cast<unsigned char>(c);
+    out.push_back(u < 0x20 || u == 0x7f ? '?' : c);
+  }
+}
+
+std::string check_line(std::string_view name, std::size_t index, const Statement& s,
+                       const StatementCheck& check) {
+  std::string line(name);
+  line += " #";
+  line += std::to_string(index + 1);
+  line += ": ";
+  append_printable(s.transaction_reference, line);
+  line += ", account ";
+  append_printable(s.account_identification, line);
+  line += ", statement ";
+  append_printable(s.number, line);
+  if (s.sequence) {
+    line += '/';
+    append_printable(*s.sequence, line);
+  }
+  line += ", ";
+  append_printable(s.opening_balance.currency, line);
+  line += ", opening ";
+  s.opening_balance.date.append_iso(line);
+  line += ' ';
+  s.opening_balance.signed_amount().append_to(line);
+  line += ", closing ";
+  s.closing_balance.date.append_iso(line);
+  line += ' ';
+  s.closing_balance.signed_amount().append_to(line);
+  line += ", ";
+  line += std::to_string(s.transactions.size());
+  line += s.transactions.size() == 1 ? " transaction: " : " transactions: ";
+  if (check.balanced) {
+    line += "balanced";
+  } else if (!check.same_currency) {
+    line += "NOT balanced (closing balance in ";
+    append_printable(s.closing_balance.currency, line);
+    line += ')';
+  } else if (!check.computed_closing) {
+    line += "NOT balanced (the sum is out of range)";
+  } else {
+    line += "NOT balanced (opening + transactions = ";
+    check.computed_closing->append_to(line);
+    if (check.difference) {
+      line += ", difference ";
+      check.difference->append_to(line);
+    }
+    line += ')';
+  }
+  if (check.continues_previous) {
+    line += *check.continues_previous ? ", follows the previous closing balance"
+                                      : ", does NOT follow the previous closing balance";
+  }
+  return line;
+}
+
+}  // namespace
+
+int run_convert(const Options& options) {
+  const std::size_t n = options.inputs.size();
+  std::vector<fs::path> targets(n);
+  if (options.output) {
+    fs::path out(*options.output);
+    std::error_code ec;
+    bool into_directory = n > 1 || fs::is_directory(out, ec);
+    if (into_directory) {
+      fs::create_directories(out, ec);
+      if (!fs::is_directory(out, ec)) {
+        std::fprintf(stderr, "tallyfold: %s: not a directory%s\n", out.c_str(),
+                     n > 1 ? " (several inputs need -o DIR)" : "");
+        return kExitTrouble;
+      }
+      // Two inputs with the same base name would overwrite each other's output.
+      std::set<fs::path> seen;
+      for (std::size_t i = 0; i < n; ++i) {
+        fs::path name = options.inputs[i] == "-" ? fs::path("stdin")
+                                                 : fs::path(options.inputs[i]).filename();
+        name.replace_extension(extension(*options.format));
+        targets[i] = out / name;
+        if (!seen.insert(targets[i]).second) {
+          std::fprintf(stderr, "tallyfold: %s: written by more than one input\n",
+                       targets[i].c_str());
+          return kExitTrouble;
+        }
+      }
+    } else {
+      targets[0] = out;
+    }
+  } else if (n > 1) {
+    std::fputs("tallyfold: several inputs need -o DIR\n", stderr);
+    return kExitTrouble;
+  }
+
+  std::vector<std::string> errors(n);
+  unsigned jobs = options.jobs ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
+  std::size_t threads = std::min<std::size_t>(jobs, n);
+  std::atomic<std::size_t> next{0};
+  auto work = [&] {
+    for (std::size_t i; (i = next.fetch_add(1)) < n;) {
+      errors[i] = convert_one(options.inputs[i], targets[i], options);
+    }
+  };
+  if (threads <= 1) {
+    work();
+  } else {
+    std::vector<std::jthread> pool;
+    pool.reserve(threads);
+    for (std::size_t t = 0; t < threads; ++t) pool.emplace_back(work);
+  }
+
+  int status = kExitOk;
+  for (const std::string& error : errors) {
+    if (error.empty()) continue;
+    std::fprintf(stderr, "%s\n", error.c_str());
+    status = kExitTrouble;
+  }
+  return status;
+}
+
+int run_check(const Options& options) {
+  int status = kExitOk;
+  for (const std::string& input : options.inputs) {
+    std::vector<Statement> statements;
+    std::string error;
+    if (!load_statements(input, options, statements, error)) {
+      std::fflush(stdout);
+      std::fprintf(stderr, "%s\n", error.c_str());
+      status = kExitTrouble;
+      continue;
+    }
+    const std::string name = display_name(input);
+    std::vector<StatementCheck> checks = check_statements(statements);
+    for (std::size_t i = 0; i < statements.size(); ++i) {
+      std::string line = check_line(name, i, statements[i], checks[i]);
+      line += '\n';
+      std::fputs(line.c_str(), stdout);
+    }
+    if (!all_reconcile(checks) && status == kExitOk) status = kExitNotReconciled;
+  }
+  if (std::fflush(stdout) != 0) {
+    std::fprintf(stderr, "tallyfold: standard output: %s\n", std::strerror(errno));
+    return kExitTrouble;
+  }
+  return status;
+}
+
+}  // namespace tallyfold::cli

@@ -1,0 +1,155 @@
+// The tallyfold command: convert and check MT940 statement files from a shell.
+#include <getopt.h>
+
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "commands.hpp"
+#include "input.hpp"
+
+namespace {
+
+using tallyfold::cli::Format;
+using tallyfold::cli::kExitOk;
+using tallyfold::cli::kExitTrouble;
+using tallyfold::cli::Options;
+
+constexpr const char* kUsage =
+    "usage: tallyfold convert FILE... --to json|csv|camt053 [-o PATH] [OPTIONS]\n"
+    "       tallyfold check FILE... [OPTIONS]\n"
+    "       tallyfold --help | --version\n";
+
+constexpr const char* kHelp =
+    "Convert and check SWIFT MT940 bank statement files.\n"
+    "\n"
+    "Commands:\n"
+    "  convert FILE...      write the statements of each file as JSON, CSV or camt.053 XML\n"
+    "  check FILE...        print one line per statement and whether its balances reconcile\n"
+    "\n"
+    "Options:\n"
+    "  -t, --to FORMAT      convert: json, csv or camt053\n"
+    "  -o, --output PATH    convert: output file for one input (default: standard output),\n"
+    "                       directory for several (one .json, .csv or .xml file per input)\n"
+    "  -j, --jobs N         convert: inputs converted at once (default: number of cores)\n"
+    "  -r, --resolver NAME  details decoders: auto (default), swift, gvc, angular\n"
+    "  -e, --encoding NAME  read the input in this character set (iconv name, such as\n"
+    "                       latin-1, cp1252, cp850); without it the input must be UTF-8\n"
+    "      --strict         parse the text as read, without removing envelopes, separator\n"
+    "                       and header lines\n"
+    "  -h, --help           show this help and exit\n"
+    "  -V, --version        show the version and exit\n"
+    "\n"
+    "FILE \"-\" reads standard input.\n"
+    "Exit status: 0 success; 1 check found a statement that does not reconcile;\n"
+    "2 usage error, or an input that could not be read, parsed or written.\n";
+
+int usage_error(const std::string& reason) {
+  std::fprintf(stderr, "tallyfold: %s\n%s", reason.c_str(), kUsage);
+  return kExitTrouble;
+}
+
+enum LongOnly { kStrict = 256 };
+
+const option kLongOptions[] = {
+    {"to", required_argument, nullptr, 't'},
+    {"output", required_argument, nullptr, 'o'},
+    {"jobs", required_argument, nullptr, 'j'},
+    {"resolver", required_argument, nullptr, 'r'},
+    {"encoding", required_argument, nullptr, 'e'},
+    {"strict", no_argument, nullptr, kStrict},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {nullptr, 0, nullptr, 0},
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return usage_error("missing command");
+  const std::string_view command = argv[1];
+  if (command == "-h" || command == "--help") {
+    std::fputs(kUsage, stdout);
+    std::fputs("\n", stdout);
+    std::fputs(kHelp, stdout);
+    return kExitOk;
+  }
+  if (command == "-V" || command == "--version") {
+    std::puts("tallyfold " TALLYFOLD_VERSION);
+    return kExitOk;
+  }
+  const bool convert = command == "convert";
+  if (!convert && command != "check") {
+    return usage_error("unknown command '" + std::string(command) + "'");
+  }
+
+  Options options;
+  std::optional<std::string> encoding_name;
+  opterr = 0;  // our own messages, named after the program rather than the command
+  optind = 1;
+  int sub_argc = argc - 1;
+  char** sub_argv = argv + 1;
+  for (int c; (c = getopt_long(sub_argc, sub_argv, ":t:o:j:r:e:hV", kLongOptions, nullptr)) != -1;) {
+    const std::string_view arg = optarg ? optarg : "";
+    switch (c) {
+      case 't':
+        if (arg == "json") {
+          options.format = Format::Json;
+        } else if (arg == "csv") {
+          options.format = Format::Csv;
+        } else if (arg == "camt053") {
+          options.format = Format::Camt053;
+        } else {
+          return usage_error("unknown format '" + std::string(arg) + "' (json, csv or camt053)");
+        }
+        break;
+      case 'o':
+        options.output = std::string(arg);
+        break;
+      case 'j': {
+        unsigned jobs = 0;
+        auto [end, ec] = std::from_chars(arg.data(), arg.data() + arg.size(), jobs);
+        if (ec != std::errc{} || end != arg.data() + arg.size() || jobs == 0 || jobs > 1024) {
+          return usage_error("--jobs needs a number from 1 to 1024");
+        }
+        options.jobs = jobs;
+        break;
+      }
+      case 'r':
+        options.resolver = std::string(arg);
+        break;
+      case 'e':
+        encoding_name = std::string(arg);
+        break;
+      case kStrict:
+        options.strict = true;
+        break;
+      case 'h':
+        std::fputs(kUsage, stdout);
+        std::fputs("\n", stdout);
+        std::fputs(kHelp, stdout);
+        return kExitOk;
+      case 'V':
+        std::puts("tallyfold " TALLYFOLD_VERSION);
+        return kExitOk;
+      case ':':
+        return usage_error(std::string("option '") + sub_argv[optind - 1] + "' needs a value");
+      default:
+        return usage_error(std::string("unrecognized option '") + sub_argv[optind - 1] + "'");
+    }
+  }
+  for (int i = optind; i < sub_argc; ++i) options.inputs.emplace_back(sub_argv[i]);
+
+  if (options.inputs.empty()) return usage_error("no input files (use \"-\" for standard input)");
+  if (convert && !options.format) return usage_error("convert needs --to json|csv|camt053");
+  if (!convert && (options.format || options.output || options.jobs)) {
+    return usage_error("check takes no --to, --output or --jobs");
+  }
+  if (encoding_name) {
+    options.encoding = tallyfold::cli::resolve_encoding(*encoding_name);
+    if (!options.encoding) return usage_error("unknown encoding '" + *encoding_name + "'");
+  }
+  return convert ? tallyfold::cli::run_convert(options) : tallyfold::cli::run_check(options);
+}

@@ -1,0 +1,51 @@
+#include "tallyfold/reconcile.hpp"
+
+#include <string_view>
+#include <unordered_map>
+
+namespace tallyfold {
+
+StatementCheck check_statement(const Statement& statement) noexcept {
+  StatementCheck check;
+  std::optional<Decimal> sum = statement.opening_balance.signed_amount();
+  for (const Transaction& t : statement.transactions) {
+    sum = sum->plus(t.signed_amount());
+    if (!sum) break;
+  }
+  const Decimal closing = statement.closing_balance.signed_amount();
+  check.computed_closing = sum;
+  if (sum) check.difference = closing.plus(sum->negated());
+  check.same_currency = statement.opening_balance.currency == statement.closing_balance.currency;
+  check.balanced = check.same_currency && sum && *sum == closing;
+  return check;
+}
+
+std::vector<StatementCheck> check_statements(std::span<const Statement> statements) {
+  std::vector<StatementCheck> checks;
+  checks.reserve(statements.size());
+  // Files may interleave several accounts; each continues only its own previous statement.
+  std::unordered_map<std::string_view, const Balance*> last_closing;
+  for (const Statement& statement : statements) {
+    StatementCheck check = check_statement(statement);
+    auto [it, inserted] =
+        last_closing.try_emplace(statement.account_identification, &statement.closing_balance);
+    if (!inserted) {
+      const Balance& previous = *it->second;
+      check.continues_previous =
+          previous.currency == statement.opening_balance.currency &&
+          previous.signed_amount() == statement.opening_balance.signed_amount();
+      it->second = &statement.closing_balance;
+    }
+    checks.push_back(std::move(check));
+  }
+  return checks;
+}
+
+bool all_reconcile(std::span<const StatementCheck> checks) noexcept {
+  for (const StatementCheck& check : checks) {
+    if (!check.balanced || check.continues_previous == false) return false;
+  }
+  return true;
+}
+
+}  // namespace tallyfold
