@@ -1,0 +1,220 @@
+// Native benchmark: the line-scan floor against the full parse, each export's output
+// rate, and two threads against one, all interleaved round by round on the same text.
+//
+//   tallyfold_bench [--rounds N] FILE
+//
+// FILE comes from bench/generate.py; its manifest (FILE.manifest) says what the parse
+// must find, and the program checks that before it times anything. Exit status is
+// non-zero only when the text does not parse as expected: timings never fail it.
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "parser/line_pattern.hpp"
+#include "stats.hpp"
+#include "tallyfold/decode.hpp"
+#include "tallyfold/export.hpp"
+#include "tallyfold/parse.hpp"
+
+namespace tallyfold::bench {
+namespace {
+
+volatile std::size_t g_sink;  // keeps results observable so no timed work is dropped
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    std::fprintf(stderr, "cannot read %s\n", path.c_str());
+    std::exit(2);
+  }
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  return std::move(buffer).str();
+}
+
+std::map<std::string, long> read_manifest(const std::string& path) {
+  std::map<std::string, long> values;
+  std::ifstream in(path + ".manifest");
+  std::string line;
+  while (std::getline(in, line)) {
+    const auto eq = line.find('=');
+    if (eq != std::string::npos) values[line.substr(0, eq)] = std::atol(line.c_str() + eq + 1);
+  }
+  return values;
+}
+
+// The least any parser must do: find every line with memchr and match each statement
+// line against the compiled statement-line pattern. Returns the number of matches.
+std::size_t floor_scan(std::string_view text) {
+  std::size_t matches = 0;
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while (p < end) {
+    const char* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+    const char* line_end = nl ? nl : end;
+    const char* stop = line_end;
+    while (stop > p && stop[-1] == '\r') --stop;
+    if (stop - p >= 4 && std::memcmp(p, ":61:", 4) == 0) {
+      if (detail::match_statement_line(std::string_view(p + 4, static_cast<std::size_t>(stop - p - 4)))) {
+        ++matches;
+      }
+    }
+    p = nl ? nl + 1 : end;
+  }
+  return matches;
+}
+
+// Which layout decoded a transaction's details, told by the keys each decoder writes.
+std::string_view layout_of(const DecodedDetails& map) {
+  if (map.find("detail")) return "prose";
+  if (map.find("gvc")) return "gvc";
+  if (map.find("tx_code")) return "angular";
+  return "swift";
+}
+
+// Checks the parse against the generator's manifest; prints what differs.
+bool verify(const std::vector<Statement>& statements, const std::map<std::string, long>& manifest) {
+  std::map<std::string, long> found;
+  found["statements"] = static_cast<long>(statements.size());
+  for (const Statement& s : statements) {
+    found["transactions"] += static_cast<long>(s.transactions.size());
+    for (const Transaction& t : s.transactions) {
+      if (!t.structured_details) continue;
+      ++found["details"];
+      ++found[std::string(layout_of(*t.structured_details))];
+    }
+  }
+  bool ok = true;
+  for (const char* key : {"statements", "transactions", "details", "swift", "gvc", "angular", "prose"}) {
+    const auto expected = manifest.find(key);
+    if (expected == manifest.end()) continue;
+    if (found[key] != expected->second) {
+      std::fprintf(stderr, "check failed: %s: expected %ld, parsed %ld\n", key, expected->second, found[key]);
+      ok = false;
+    }
+  }
+  return ok;
+}
+
+void print_row(const char* name, const Samples& s, double megabytes, const char* unit) {
+  std::printf("  %-22s %9.2f ms  %9.1f %s  spread %5.1f %%  (%.2f..%.2f ms, n=%zu)\n", name,
+              s.median() * 1e3, megabytes / s.median(), unit, s.spread() * 100, s.min() * 1e3,
+              s.max() * 1e3, s.size());
+}
+
+int run(int argc, char** argv) {
+  int rounds = 7;
+  std::string path;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--rounds" && i + 1 < argc) {
+      rounds = std::max(1, std::atoi(argv[++i]));
+    } else if (!arg.empty() && arg[0] != '-') {
+      path = arg;
+    } else {
+      std::fprintf(stderr, "usage: tallyfold_bench [--rounds N] FILE\n");
+      return 2;
+    }
+  }
+  if (path.empty()) {
+    std::fprintf(stderr, "usage: tallyfold_bench [--rounds N] FILE\n");
+    return 2;
+  }
+
+  const std::string text = read_file(path);
+  const double input_mb = static_cast<double>(text.size()) / 1e6;
+  const DecoderChain chain = select_chain("auto");
+
+  // Check the output before timing anything.
+  auto parsed = parse_statements(text, chain);
+  if (!parsed) {
+    std::fprintf(stderr, "parse failed: %s\n", message(parsed.error()).c_str());
+    return 1;
+  }
+  const std::vector<Statement>& document = *parsed;
+  if (!verify(document, read_manifest(path))) return 1;
+  const std::size_t lines61 = floor_scan(text);
+  std::size_t transactions = 0;
+  for (const Statement& s : document) transactions += s.transactions.size();
+  if (lines61 != transactions) {
+    std::fprintf(stderr, "check failed: floor matched %zu lines, parse found %zu transactions\n", lines61,
+                 transactions);
+    return 1;
+  }
+  auto csv = export_csv(document);
+  auto json = export_json(document);
+  if (!csv || !json) {
+    std::fprintf(stderr, "export failed\n");
+    return 1;
+  }
+  const double csv_mb = static_cast<double>(csv->size()) / 1e6;
+  const double json_mb = static_cast<double>(json->size()) / 1e6;
+  const double camt_mb = static_cast<double>(export_camt053(document).size()) / 1e6;
+
+  std::printf("input: %s, %.2f MB, %zu statements, %zu transactions, %d rounds\n", path.c_str(), input_mb,
+              document.size(), transactions, rounds);
+
+  // Interleaved: every round runs each measurement once, so drift on a shared machine
+  // touches all of them alike.
+  Samples floor, parse, csv_t, json_t, camt_t, one_thread, two_threads;
+  const std::string copy = text;  // the second thread's own text
+  auto parse_one = [&chain](const std::string& t) {
+    auto r = parse_statements(t, chain);
+    g_sink = r ? r->size() : 0;
+  };
+  for (int round = 0; round < rounds; ++round) {
+    floor.add(time_seconds([&] { g_sink = floor_scan(text); }));
+    parse.add(time_seconds([&] { parse_one(text); }));
+    csv_t.add(time_seconds([&] { g_sink = export_csv(document)->size(); }));
+    json_t.add(time_seconds([&] { g_sink = export_json(document)->size(); }));
+    camt_t.add(time_seconds([&] { g_sink = export_camt053(document).size(); }));
+    one_thread.add(time_seconds([&] {
+      parse_one(text);
+      parse_one(copy);
+    }));
+    two_threads.add(time_seconds([&] {
+      std::thread other([&] { parse_one(copy); });
+      parse_one(text);
+      other.join();
+    }));
+  }
+
+  std::printf("core (input MB/s for scans and parses, output MB/s for exports):\n");
+  print_row("floor (memchr + :61:)", floor, input_mb, "MB/s");
+  print_row("parse_statements", parse, input_mb, "MB/s");
+  print_row("export_csv", csv_t, csv_mb, "MB/s out");
+  print_row("export_json", json_t, json_mb, "MB/s out");
+  print_row("export_camt053", camt_t, camt_mb, "MB/s out");
+  print_row("parse x2, one thread", one_thread, 2 * input_mb, "MB/s");
+  print_row("parse x2, two threads", two_threads, 2 * input_mb, "MB/s");
+
+  const double parse_ratio = parse.median() / floor.median();
+  const double thread_gain = one_thread.median() / two_threads.median();
+  std::printf("ratios:\n");
+  std::printf("  parse / floor time        %6.2fx   (target <= 3.00x)  %s\n", parse_ratio,
+              parse_ratio <= 3.0 ? "met" : "NOT met");
+  for (const auto& [name, samples, mb] : {std::tuple{"csv", &csv_t, csv_mb}, std::tuple{"json", &json_t, json_mb},
+                                          std::tuple{"camt053", &camt_t, camt_mb}}) {
+    const double rate = mb / samples->median();
+    std::printf("  export %-8s           %6.0f MB/s (target >= 200)   %s\n", name, rate,
+                rate >= 200 ? "met" : "NOT met");
+  }
+  std::printf("  two threads / one thread  %6.2fx   (target >= 1.80x)  %s  [%u hardware threads]\n", thread_gain,
+              thread_gain >= 1.8 ? "met" : "NOT met", std::thread::hardware_concurrency());
+  return 0;
+}
+
+}  // namespace
+}  // namespace tallyfold::bench
+
+int main(int argc, char** argv) { return tallyfold::bench::run(argc, argv); }

@@ -1,0 +1,254 @@
+#!/usr/bin/env python3
+"""Python-side benchmarks of tallyfold, printed as ratios against targets.
+
+Measures on one generated text (10 MB by default), with runs interleaved round by round:
+MT940(text) on a fresh str each time, `transactions` objects per second, each export's
+output rate, and the pure-Python `mt940` package as a peer when it is importable; then
+two threads each parsing their own copy against one thread parsing both, the peak
+memory of a parsed document against the input size (in a fresh process), and the time
+per MB at several sizes. Every figure is the median of several runs, with the spread.
+
+A benchmark, not a test: missed targets are reported, never turned into a failure. The
+exit status is non-zero only when a text does not parse as its manifest says.
+
+Usage: run.py [--data DIR] [--main 10M] [--sizes 1M,10M,100M] [--rounds 5] [--smoke]
+"""
+
+import argparse
+import gc
+import os
+import statistics
+import subprocess
+import sys
+import threading
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import generate  # noqa: E402
+
+import tallyfold  # noqa: E402
+
+try:
+    import mt940 as peer  # the pure-Python parser from PyPI (package "mt-940")
+except ImportError:
+    peer = None
+
+
+class Samples:
+    def __init__(self):
+        self.values = []
+
+    def add(self, seconds):
+        self.values.append(seconds)
+
+    @property
+    def median(self):
+        return statistics.median(self.values)
+
+    @property
+    def spread(self):
+        """(max - min) / median: 0.05 means all runs lie within a 5 % band."""
+        return (max(self.values) - min(self.values)) / self.median if self.median else 0.0
+
+    def row(self, name, amount, unit):
+        return (f"  {name:<26} {self.median * 1e3:10.2f} ms {amount / self.median:12.1f} {unit:<9}"
+                f" spread {self.spread * 100:5.1f} %  (n={len(self.values)})")
+
+
+def timed(function):
+    start = time.perf_counter()
+    function()
+    return time.perf_counter() - start
+
+
+def load(data_dir, size_text):
+    path = os.path.join(data_dir, f"{size_text}.sta")
+    generate.write(path, generate.parse_size(size_text))
+    with open(path, "rb") as f:
+        data = f.read()
+    return path, data, generate.read_manifest(path)
+
+
+def check(document, manifest, name):
+    """The first statement's transactions, and the parse as a whole through the CSV rows."""
+    rows = document.to_csv().count("\n") - 1
+    if rows != manifest["transactions"]:
+        sys.exit(f"check failed: {name}: {rows} CSV rows, manifest says {manifest['transactions']} transactions")
+
+
+def peer_count(text):
+    transactions = peer.models.Transactions()
+    transactions.parse(text)
+    return len(transactions)
+
+
+# Core figures on the main text --------------------------------------------------------
+
+def bench_main(data, manifest, rounds, use_peer):
+    mb = len(data) / 1e6
+    document = tallyfold.MT940(data.decode("utf-8"))
+    check(document, manifest, "main text")
+    first = len(document)
+    sizes = {name: len(getattr(document, name)().encode("utf-8")) / 1e6
+             for name in ("to_json", "to_csv", "to_camt053")}
+    if use_peer:
+        found = peer_count(data.decode("utf-8"))
+        if found != manifest["transactions"]:
+            print(f"  note: mt940 found {found} transactions, tallyfold {manifest['transactions']}")
+
+    samples = {name: Samples() for name in ("construct", "transactions", "to_json", "to_csv", "to_camt053", "peer")}
+    for _ in range(rounds):
+        text = data.decode("utf-8")  # fresh str: no cached UTF-8 form
+        gc.collect()
+        samples["construct"].add(timed(lambda: tallyfold.MT940(text)))
+        samples["transactions"].add(timed(lambda: document.transactions))
+        for name in ("to_json", "to_csv", "to_camt053"):
+            samples[name].add(timed(getattr(document, name)))
+        if use_peer:
+            text = data.decode("utf-8")
+            samples["peer"].add(timed(lambda: peer_count(text)))
+
+    print(f"python, main text {mb:.1f} MB, {rounds} interleaved rounds:")
+    print(samples["construct"].row("MT940(text)", mb, "MB/s"))
+    print(samples["transactions"].row(f"transactions ({first})", first, "objects/s"))
+    for name in ("to_json", "to_csv", "to_camt053"):
+        print(samples[name].row(f"{name}()", sizes[name], "MB/s out"))
+    results = {
+        "construct": samples["construct"].median,
+        "objects_per_s": first / samples["transactions"].median,
+        "exports": {name: sizes[name] / samples[name].median for name in sizes},
+    }
+    if use_peer:
+        print(samples["peer"].row("mt940 (peer)", mb, "MB/s"))
+        results["peer_ratio"] = samples["peer"].median / samples["construct"].median
+    return results
+
+
+def bench_threads(data, rounds):
+    """Two threads each parsing their own copy, against one thread parsing both."""
+    one, two = Samples(), Samples()
+    for _ in range(rounds):
+        a, b = data.decode("utf-8"), data.decode("utf-8")
+        gc.collect()
+        one.add(timed(lambda: (tallyfold.MT940(a), tallyfold.MT940(b))))
+        a, b = data.decode("utf-8"), data.decode("utf-8")
+        gc.collect()
+        worker = threading.Thread(target=tallyfold.MT940, args=(b,))
+
+        def both():
+            worker.start()
+            tallyfold.MT940(a)
+            worker.join()
+        two.add(timed(both))
+    mb = 2 * len(data) / 1e6
+    print("threads, two copies of the main text:")
+    print(one.row("one thread, both copies", mb, "MB/s"))
+    print(two.row("two threads, one copy each", mb, "MB/s"))
+    return one.median / two.median
+
+
+MEMORY_PROBE = r"""
+import gc, re, sys, tallyfold
+def kib(field):
+    with open('/proc/self/status') as f:
+        return int(re.search(field + r':\s+(\d+)', f.read()).group(1))
+with open(sys.argv[1], 'rb') as f:
+    data = f.read()
+text = data.decode('utf-8')
+# A non-ASCII str gets its UTF-8 form cached by the parse: that belongs to the input.
+cached = 0 if text.isascii() else len(data) + 1
+del data
+gc.collect()
+before = kib('VmRSS')
+try:
+    with open('/proc/self/clear_refs', 'w') as f:
+        f.write('5')  # restart the peak count here; without it the peak is the process's
+except OSError:
+    pass
+document = tallyfold.MT940(text)
+print(kib('VmHWM') - before - cached // 1024, kib('VmRSS') - before - cached // 1024)
+"""
+
+
+def bench_memory(path, size, rounds):
+    """Peak and retained resident memory of a parsed document per input byte."""
+    peaks, kept = [], []
+    for _ in range(max(1, min(rounds, 3))):
+        out = subprocess.run([sys.executable, "-c", MEMORY_PROBE, path], check=True,
+                             capture_output=True, text=True).stdout.split()
+        peaks.append(int(out[0]) * 1024 / size)
+        kept.append(int(out[1]) * 1024 / size)
+    peak, retained = statistics.median(peaks), statistics.median(kept)
+    print("memory of a parsed document (fresh process, input's cached UTF-8 form excluded):")
+    print(f"  peak during MT940(text)    {peak:6.2f}x input   retained afterwards {retained:6.2f}x input")
+    return peak
+
+
+def bench_linearity(texts, rounds):
+    """Time per MB at each size; small texts are parsed repeatedly per round."""
+    samples = {name: Samples() for name in texts}
+    for _ in range(rounds):
+        for name, data in texts.items():
+            reps = max(1, int(20e6 // len(data)))
+            fresh = [data.decode("utf-8") for _ in range(reps)]
+            gc.collect()
+
+            def parse_all():
+                for text in fresh:
+                    tallyfold.MT940(text)
+            samples[name].add(timed(parse_all) / reps / (len(data) / 1e6))
+            del fresh
+    print("linearity, MT940(text) time per MB:")
+    for name, s in samples.items():
+        print(f"  {name:<8} {s.median * 1e3:8.3f} ms/MB   spread {s.spread * 100:5.1f} %  (n={len(s.values)})")
+    names = list(texts)
+    return samples[names[-1]].median / samples[names[0]].median, names[0], names[-1]
+
+
+def verdict(ok):
+    return "met" if ok else "NOT met"
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    here = os.path.dirname(os.path.abspath(__file__))
+    parser.add_argument("--data", default=os.path.join(here, "..", "build", "bench", "data"))
+    parser.add_argument("--main", default="10M", help="size of the main text")
+    parser.add_argument("--sizes", default="1M,10M,100M", help="sizes for time per MB")
+    parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--no-peer", action="store_true", help="skip mt940 even when installed")
+    parser.add_argument("--smoke", action="store_true", help="one quick pass over small texts")
+    args = parser.parse_args(argv)
+    if args.smoke:
+        args.main, args.sizes, args.rounds, args.no_peer = "200K", "100K,200K", 1, True
+    use_peer = peer is not None and not args.no_peer
+
+    path, data, manifest = load(args.data, args.main)
+    main_results = bench_main(data, manifest, args.rounds, use_peer)
+    thread_gain = bench_threads(data, args.rounds)
+    memory = bench_memory(path, len(data), args.rounds)
+    texts = {}
+    for size in args.sizes.split(","):
+        _, sized, sized_manifest = load(args.data, size)
+        check(tallyfold.MT940(sized.decode("utf-8")), sized_manifest, size)
+        texts[size] = sized
+    growth, small, large = bench_linearity(texts, args.rounds)
+
+    print(f"targets (python {sys.version.split()[0]}, {os.cpu_count()} CPUs):")
+    if "peer_ratio" in main_results:
+        r = main_results["peer_ratio"]
+        print(f"  MT940(text) vs mt940        {r:8.0f}x faster  (target >= 150x)   {verdict(r >= 150)}")
+    else:
+        print("  MT940(text) vs mt940        not measured (mt940 not installed)")
+    rate = main_results["objects_per_s"]
+    print(f"  transactions                {rate / 1e6:8.2f} M objects/s (target >= 1)  {verdict(rate >= 1e6)}")
+    for name, rate in main_results["exports"].items():
+        print(f"  {name + '()':<27} {rate:8.0f} MB/s out (target >= 200) {verdict(rate >= 200)}")
+    print(f"  two threads / one thread    {thread_gain:8.2f}x        (target >= 1.80x)  {verdict(thread_gain >= 1.8)}")
+    print(f"  document peak memory        {memory:8.2f}x input  (target <= 3x)     {verdict(memory <= 3)}")
+    print(f"  time per MB {large} / {small:<10} {growth:8.2f}x        (target <= 1.15x)  {verdict(growth <= 1.15)}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

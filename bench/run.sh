@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Every benchmark in one command: builds the native benchmark, installs the module and
+# the mt940 peer into a venv under build/bench, generates the texts (cached), then runs
+# the native and the Python measurements. Arguments go to bench/run.py (for example
+# --rounds 9, --no-peer). The output is also kept in build/bench/latest.txt.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+out=build/bench
+python=${PYTHON:-python3}
+generator=()
+command -v ninja >/dev/null && generator=(-G Ninja)
+
+cmake -S . -B "$out/native" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DTALLYFOLD_BUILD_BENCH=ON \
+  -DTALLYFOLD_BUILD_TESTS=OFF -DTALLYFOLD_BUILD_PYTHON=OFF -DTALLYFOLD_BUILD_CLI=OFF \
+  -DTALLYFOLD_BUILD_FUZZERS=OFF >/dev/null
+cmake --build "$out/native" --target tallyfold_bench --parallel 2 >/dev/null
+
+[[ -x "$out/venv/bin/python" ]] || "$python" -m venv "$out/venv"
+pip=("$out/venv/bin/python" -m pip install -q --disable-pip-version-check)
+"${pip[@]}" .
+[[ " $* " == *" --no-peer "* ]] || "${pip[@]}" mt-940
+
+for size in 1M 10M 100M; do
+  "$out/venv/bin/python" bench/generate.py --size "$size" --output "$out/data/$size.sta" >/dev/null
+done
+
+{
+  echo "== $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) CPUs, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //')"
+  "$out/native/bench/tallyfold_bench" "$out/data/10M.sta"
+  "$out/venv/bin/python" bench/run.py --data "$out/data" "$@"
+} | tee "$out/latest.txt"
