@@ -1,12 +1,81 @@
+#include <algorithm>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "decoders/numbered_subfields.hpp"
 #include "tallyfold/decode.hpp"
 
 namespace tallyfold {
 namespace {
 
-// Placeholder until the layout is decoded: recognises nothing.
+// Byte length of the UTF-8 character that starts with `lead`. A byte that cannot start
+// a character counts as a character of its own, so any byte sequence makes progress.
+std::size_t character_length(unsigned char lead) noexcept {
+  if (lead >= 0xF0 && lead <= 0xF7) return 4;
+  if (lead >= 0xE0) return lead <= 0xEF ? 3 : 1;
+  if (lead >= 0xC0) return 2;
+  return 1;
+}
+
+// Whether some mark is followed by two ASCII digits, found by a scan that steps over the
+// two characters it takes after each mark without examining them again. This is
+// stricter than the decoding split: "<<20" is not recognised, although the split would
+// read subfield 20 from it.
+bool has_numbered_mark(std::string_view text, char mark) noexcept {
+  std::size_t pos = text.find(mark);
+  while (pos != std::string_view::npos) {
+    std::size_t next = pos + 1;
+    if (text.size() - next >= 2 && detail::is_ascii_digit(text[next]) &&
+        detail::is_ascii_digit(text[next + 1])) {
+      return true;
+    }
+    // Characters, not bytes, are taken: a multi-byte character after the mark hides
+    // the character behind it exactly as an ASCII letter would.
+    for (int taken = 0; taken < 2 && next < text.size(); ++taken) {
+      next += std::min(character_length(static_cast<unsigned char>(text[next])),
+                       text.size() - next);
+    }
+    pos = text.find(mark, next);
+  }
+  return false;
+}
+
 class AngularDecoder final : public Decoder {
  public:
-  std::optional<DecodedDetails> decode(std::string_view) const override { return std::nullopt; }
+  std::optional<DecodedDetails> decode(std::string_view details) const override {
+    if (details.empty()) return std::nullopt;
+    const auto angles = std::count(details.begin(), details.end(), '<');
+    const auto carets = std::count(details.begin(), details.end(), '^');
+    char mark;
+    if (angles > 0 && angles >= carets) {
+      mark = '<';
+    } else if (carets > 0) {
+      mark = '^';
+    } else {
+      return std::nullopt;
+    }
+    if (!has_numbered_mark(details, mark)) return std::nullopt;
+
+    std::size_t pos = details.find(mark);
+    const std::string_view head = trim_white_space(details.substr(0, pos));
+    detail::SubfieldTable fields;
+    while (pos != std::string_view::npos) {
+      const std::size_t start = pos + 1;
+      pos = details.find(mark, start);
+      const auto field = detail::read_subfield(details.substr(
+          start, pos == std::string_view::npos ? std::string_view::npos : pos - start));
+      if (field) fields.set(*field);
+    }
+
+    std::vector<DecodedDetails::Entry> writes;
+    writes.reserve(fields.count() + 1);
+    // Ascending key order already: "00".."99" sort before "tx_code".
+    fields.append_writes(writes);
+    if (!head.empty()) writes.emplace_back("tx_code", std::string(head));
+    return DecodedDetails::from_writes(std::move(writes));
+  }
+
   std::string_view name() const noexcept override { return "angular"; }
 };
 

@@ -1,0 +1,74 @@
+// Two-digit subfields shared by the German GVC and angular decoders: a subfield is the
+// text after one separator mark, numbered by its first two bytes.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "tallyfold/model.hpp"
+
+namespace tallyfold::detail {
+
+constexpr bool is_ascii_digit(char c) noexcept { return c >= '0' && c <= '9'; }
+
+struct Subfield {
+  int number;              // 0..99
+  std::string_view value;  // from the third byte on, trimmed
+};
+
+/// The subfield that `candidate` holds when its first two bytes are ASCII digits, else
+/// nullopt. The value points into `candidate`.
+inline std::optional<Subfield> read_subfield(std::string_view candidate) noexcept {
+  if (candidate.size() < 2 || !is_ascii_digit(candidate[0]) || !is_ascii_digit(candidate[1])) {
+    return std::nullopt;
+  }
+  return Subfield{(candidate[0] - '0') * 10 + (candidate[1] - '0'),
+                  trim_white_space(candidate.substr(2))};
+}
+
+/// The last value seen for each subfield number, as views into the decoded text.
+/// A fixed table rather than a list of writes: however often a number repeats, the
+/// map is built from at most one write per number.
+class SubfieldTable {
+ public:
+  void set(const Subfield& field) noexcept {
+    const auto n = static_cast<unsigned>(field.number);
+    present_[n / 64] |= std::uint64_t{1} << (n % 64);
+    values_[n] = {field.value.data(), field.value.size()};
+  }
+
+  bool empty() const noexcept { return (present_[0] | present_[1]) == 0; }
+
+  std::size_t count() const noexcept {
+    return static_cast<std::size_t>(std::popcount(present_[0]) + std::popcount(present_[1]));
+  }
+
+  /// One write per number present, keys "00" to "99" in ascending order.
+  void append_writes(std::vector<DecodedDetails::Entry>& writes) const {
+    for (unsigned word = 0; word < 2; ++word) {
+      for (std::uint64_t bits = present_[word]; bits != 0; bits &= bits - 1) {
+        const unsigned n = word * 64 + static_cast<unsigned>(std::countr_zero(bits));
+        const char key[2] = {static_cast<char>('0' + n / 10), static_cast<char>('0' + n % 10)};
+        writes.emplace_back(std::string(key, 2), std::string(values_[n].data, values_[n].size));
+      }
+    }
+  }
+
+ private:
+  // Trivial on purpose: only slots marked in present_ are ever read, so the table
+  // costs nothing to set up for each decoded text.
+  struct View {
+    const char* data;
+    std::size_t size;
+  };
+  std::uint64_t present_[2] = {0, 0};
+  View values_[100];
+};
+
+}  // namespace tallyfold::detail
