@@ -14,8 +14,9 @@ class GermanGvcDecoder final : public Decoder {
     std::size_t mark = details.find('?');
     if (mark == std::string_view::npos) return std::nullopt;
 
-    // One pass over the pieces after each "?". Nothing is copied until the text is known
-    // to hold a subfield, except the remittance text, which only a subfield can start.
+    // One pass over the pieces after each "?": recognition and decoding together. Only
+    // views are kept until the end, except the remittance text, which only a qualifying
+    // subfield can start, so a refused text allocates nothing.
     detail::SubfieldTable fields;
     std::string remittance;
     bool has_remittance = false;
