@@ -19,16 +19,21 @@ std::string derive_counterparty(const Transaction& t);
 /// Counter IBAN: the first present of "31", "30", "IBAN", else empty.
 std::string derive_counter_iban(const Transaction& t);
 
-/// The 13-column CSV with byte-order mark and header, one row per transaction.
+/// The 13-column CSV with byte-order mark and header, one row per transaction. Fails
+/// with an `Other` error when a text is not valid UTF-8.
 Result<std::string> export_csv(std::span<const Statement> statements);
-/// The pretty-printed JSON array of statement objects (no trailing newline).
+/// The pretty-printed JSON array of statement objects (no trailing newline). Balances
+/// are signed by their mark; ill-formed UTF-8 inside texts is written as U+FFFD.
 Result<std::string> export_json(std::span<const Statement> statements);
 /// One camt.053.001.06 document for all statements. Cannot fail.
 std::string export_camt053(std::span<const Statement> statements);
 
 /// Appends the JSON number text of a finite double (shortest round-trip digits).
 void format_json_number(double x, std::string& out);
-/// Appends `text` with & < > " ' replaced by their XML entities.
+/// Appends `text` with & < > " ' replaced by their XML entities, in one left-to-right
+/// pass. So that any XML parser can read the result, every character XML 1.0 forbids
+/// (controls other than tab, LF and CR; U+FFFE; U+FFFF) and every ill-formed UTF-8
+/// sequence is written as U+FFFD.
 void xml_escape(std::string_view text, std::string& out);
 
 }  // namespace tallyfold

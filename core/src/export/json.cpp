@@ -1,0 +1,302 @@
+#include <charconv>
+#include <cmath>
+
+#include "export/text_parts.hpp"
+#include "tallyfold/export.hpp"
+
+namespace tallyfold {
+namespace {
+
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+// Pretty-printing writer: two spaces per level, ": " after keys, empty containers
+// written without inner whitespace. The document nests five levels at most.
+class JsonWriter {
+ public:
+  explicit JsonWriter(std::string& out) noexcept : out_(out) {}
+
+  void open(char bracket) {
+    out_.push_back(bracket);
+    has_items_[++level_] = false;
+  }
+  void close(char bracket) {
+    const bool had_items = has_items_[level_--];
+    if (had_items) newline();
+    out_.push_back(bracket);
+  }
+  /// Starts the next array element.
+  void element() {
+    if (has_items_[level_]) out_.push_back(',');
+    has_items_[level_] = true;
+    newline();
+  }
+  /// Starts a member whose key is a fixed ASCII name that needs no escaping.
+  void key(std::string_view name) {
+    element();
+    out_.push_back('"');
+    out_.append(name);
+    out_.append("\": ");
+  }
+  /// Starts a member whose key is data.
+  void escaped_key(std::string_view name) {
+    element();
+    string(name);
+    out_.append(": ");
+  }
+  void string(std::string_view text);
+  void number(double x) { format_json_number(x, out_); }
+  void boolean(bool b) { out_.append(b ? "true" : "false"); }
+  /// A date needs no escaping; `suffix` follows it inside the quotes.
+  void date(const Date& d, std::string_view suffix = {}) {
+    out_.push_back('"');
+    d.append_iso(out_);
+    out_.append(suffix);
+    out_.push_back('"');
+  }
+
+ private:
+  void newline() {
+    out_.push_back('\n');
+    out_.append(static_cast<std::size_t>(level_) * 2, ' ');
+  }
+
+  std::string& out_;
+  int level_ = 0;
+  bool has_items_[8] = {};
+};
+
+// Byte-wise escaping. An ill-formed UTF-8 sequence becomes U+FFFD so that the text
+// stays UTF-8, which JSON requires and the Python str built from it needs.
+void JsonWriter::string(std::string_view text) {
+  out_.push_back('"');
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* const end = p + text.size();
+  const auto* run = p;
+  auto flush = [&](const unsigned char* upto) {
+    out_.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(upto - run));
+  };
+  while (p < end) {
+    const unsigned char c = *p;
+    if (c >= 0x20 && c < 0x80 && c != '"' && c != '\\') {
+      ++p;
+      continue;
+    }
+    if (c >= 0x80) {
+      const detail::Utf8Step step = detail::utf8_step(p, static_cast<std::size_t>(end - p));
+      if (step.valid) {
+        p += step.length;
+        continue;
+      }
+      flush(p);
+      out_.append(detail::kReplacementCharacter);
+      p += step.length;
+      run = p;
+      continue;
+    }
+    flush(p);
+    switch (c) {
+      case '"': out_.append("\\\""); break;
+      case '\\': out_.append("\\\\"); break;
+      case '\b': out_.append("\\b"); break;
+      case '\t': out_.append("\\t"); break;
+      case '\n': out_.append("\\n"); break;
+      case '\f': out_.append("\\f"); break;
+      case '\r': out_.append("\\r"); break;
+      default: {
+        const char u[] = {'\\', 'u', '0', '0', kHexDigits[c >> 4], kHexDigits[c & 0xF]};
+        out_.append(u, sizeof u);
+      }
+    }
+    ++p;
+    run = p;
+  }
+  flush(p);
+  out_.push_back('"');
+}
+
+constexpr std::string_view kMidnight = "T00:00:00.000Z";
+
+void write_transaction(JsonWriter& w, const Transaction& t, std::string_view currency) {
+  w.element();
+  w.open('{');
+  w.key("date");
+  w.date(t.value_date);
+  if (t.entry_date) {
+    w.key("entryDate");
+    w.date(*t.entry_date);
+  }
+  if (t.funds_code) {
+    w.key("fundsCode");
+    w.string(std::string_view(&*t.funds_code, 1));
+  }
+  w.key("amount");
+  w.number(decimal_to_double(t.signed_amount()));
+  w.key("isReversal");
+  w.boolean(is_reversal(t.debit_credit));
+  w.key("transactionType");
+  w.string(t.transaction_type);
+  w.key("reference");
+  w.string(t.customer_reference);
+  w.key("bankReference");
+  w.string(t.bank_reference ? *t.bank_reference : std::string_view());
+  w.key("extraDetails");
+  w.string(t.extra_details ? *t.extra_details : std::string_view());
+  w.key("currency");
+  w.string(currency);
+  w.key("details");
+  w.string(t.details);
+  if (t.structured_details) {
+    w.key("structuredDetails");
+    w.open('{');
+    // The map iterates in ascending byte order of keys, the order this text requires.
+    for (const auto& [k, v] : *t.structured_details) {
+      w.escaped_key(k);
+      w.string(v);
+    }
+    w.close('}');
+  }
+  w.close('}');
+}
+
+void write_statement(JsonWriter& w, const Statement& s) {
+  const Balance& closing = s.closing_balance;
+  const Balance& closing_available =
+      s.closing_available_balance ? *s.closing_available_balance : closing;
+  const Balance& forward_available =
+      s.forward_available_balance ? *s.forward_available_balance : closing;
+
+  w.element();
+  w.open('{');
+  w.key("transactionReference");
+  w.string(s.transaction_reference);
+  w.key("relatedReference");
+  w.string(s.related_reference ? *s.related_reference : std::string_view());
+  w.key("accountIdentification");
+  w.string(s.account_identification);
+  w.key("number");
+  w.open('{');
+  w.key("statement");
+  w.string(s.number);
+  if (s.sequence) {
+    w.key("sequence");
+    w.string(*s.sequence);
+  }
+  w.key("section");
+  w.string("");
+  w.close('}');
+  w.key("statementDate");
+  w.date(closing.date);
+  w.key("openingBalanceDate");
+  w.date(s.opening_balance.date);
+  w.key("closingBalanceDate");
+  w.date(closing.date);
+  w.key("closingAvailableBalanceDate");
+  w.date(closing_available.date, kMidnight);
+  w.key("forwardAvailableBalanceDate");
+  w.date(forward_available.date, kMidnight);
+  w.key("currency");
+  w.string(s.opening_balance.currency);
+  // Balances carry their mark as the sign, so an overdrawn account reads negative.
+  w.key("openingBalance");
+  w.number(decimal_to_double(s.opening_balance.signed_amount()));
+  w.key("closingBalance");
+  w.number(decimal_to_double(closing.signed_amount()));
+  w.key("closingAvailableBalance");
+  w.number(decimal_to_double(closing_available.signed_amount()));
+  w.key("forwardAvailableBalance");
+  w.number(decimal_to_double(forward_available.signed_amount()));
+  w.key("informationToAccountOwner");
+  w.string(s.information_to_account_owner ? *s.information_to_account_owner
+                                          : std::string_view());
+  w.key("transactions");
+  w.open('[');
+  for (const Transaction& t : s.transactions) {
+    write_transaction(w, t, s.opening_balance.currency);
+  }
+  w.close(']');
+  w.close('}');
+}
+
+std::size_t estimate_size(std::span<const Statement> statements) noexcept {
+  std::size_t n = 2;
+  for (const Statement& s : statements) {
+    n += 900 + s.transaction_reference.size() + s.account_identification.size() +
+         (s.information_to_account_owner ? s.information_to_account_owner->size() : 0);
+    for (const Transaction& t : s.transactions) {
+      n += 420 + t.customer_reference.size() + t.details.size() +
+           (t.extra_details ? t.extra_details->size() : 0);
+      if (t.structured_details) {
+        for (const auto& [k, v] : *t.structured_details) n += 16 + k.size() + v.size();
+      }
+    }
+  }
+  return n;
+}
+
+}  // namespace
+
+void format_json_number(double x, std::string& out) {
+  if (x == 0) {
+    out.append(std::signbit(x) ? "-0.0" : "0.0");
+    return;
+  }
+  if (!std::isfinite(x)) {
+    out.append("null");
+    return;
+  }
+  // Shortest round-trip digits in the form [-]d[.ddd]e(+|-)xx.
+  char buf[40];
+  const auto res = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::scientific);
+  const char* p = buf;
+  if (*p == '-') {
+    out.push_back('-');
+    ++p;
+  }
+  char digits[24];
+  int n = 0;
+  while (*p != 'e') {
+    if (*p != '.') digits[n++] = *p;
+    ++p;
+  }
+  ++p;
+  int e = 0;
+  std::from_chars(*p == '+' ? p + 1 : p, res.ptr, e);
+  const std::string_view d(digits, static_cast<std::size_t>(n));
+
+  if (e < -5 || e > 15) {
+    out.push_back(d[0]);
+    if (n > 1) {
+      out.push_back('.');
+      out.append(d.substr(1));
+    }
+    out.push_back('e');
+    out.push_back(e < 0 ? '-' : '+');
+    char exp[8];
+    out.append(exp, std::to_chars(exp, exp + sizeof exp, e < 0 ? -e : e).ptr);
+  } else if (e >= n - 1) {
+    out.append(d);
+    out.append(static_cast<std::size_t>(e - n + 1), '0');
+    out.append(".0");
+  } else if (e < 0) {
+    out.append("0.");
+    out.append(static_cast<std::size_t>(-e - 1), '0');
+    out.append(d);
+  } else {
+    out.append(d.substr(0, static_cast<std::size_t>(e + 1)));
+    out.push_back('.');
+    out.append(d.substr(static_cast<std::size_t>(e + 1)));
+  }
+}
+
+Result<std::string> export_json(std::span<const Statement> statements) {
+  // Every key is a fixed string and every number finite, so writing cannot fail.
+  std::string out;
+  out.reserve(estimate_size(statements));
+  JsonWriter w(out);
+  w.open('[');
+  for (const Statement& s : statements) write_statement(w, s);
+  w.close(']');
+  return out;
+}
+
+}  // namespace tallyfold

@@ -1,0 +1,84 @@
+// Internal helpers shared by the derived fields and the three exporters.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "tallyfold/model.hpp"
+
+namespace tallyfold::detail {
+
+/// A text made of up to ten pieces joined by single spaces, viewed in place so that an
+/// exporter can escape it straight into its output without building the joined copy.
+/// The views point into the transaction the parts were derived from.
+struct TextParts {
+  std::array<std::string_view, 10> parts{};
+  std::size_t count = 0;
+
+  void push(std::string_view piece) noexcept { parts[count++] = piece; }
+  /// True when the joined text is empty (two or more parts always hold a space).
+  bool empty() const noexcept { return count == 0 || (count == 1 && parts[0].empty()); }
+  std::size_t size() const noexcept {
+    std::size_t n = count == 0 ? 0 : count - 1;
+    for (std::size_t i = 0; i < count; ++i) n += parts[i].size();
+    return n;
+  }
+  void append_to(std::string& out) const {
+    for (std::size_t i = 0; i < count; ++i) {
+      if (i != 0) out.push_back(' ');
+      out.append(parts[i]);
+    }
+  }
+  std::string joined() const {
+    std::string s;
+    s.reserve(size());
+    append_to(s);
+    return s;
+  }
+};
+
+/// The pieces of `derive_purpose`, `derive_counterparty` and `derive_counter_iban`.
+TextParts purpose_parts(const Transaction& t) noexcept;
+TextParts counterparty_parts(const Transaction& t) noexcept;
+TextParts counter_iban_parts(const Transaction& t) noexcept;
+
+/// One step through UTF-8 text: the length of the well-formed character at the start
+/// of `p` (1 to 4) with `valid` set, or the length of the maximal ill-formed subpart to
+/// replace by one U+FFFD (at least 1) with `valid` clear. `n` is at least 1.
+struct Utf8Step {
+  std::size_t length;
+  bool valid;
+};
+
+inline Utf8Step utf8_step(const unsigned char* p, std::size_t n) noexcept {
+  const unsigned char c = p[0];
+  if (c < 0x80) return {1, true};
+  std::size_t need;
+  unsigned char lo = 0x80;
+  unsigned char hi = 0xBF;
+  if (c >= 0xC2 && c <= 0xDF) {
+    need = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    need = 3;
+    if (c == 0xE0) lo = 0xA0;       // no overlong forms
+    if (c == 0xED) hi = 0x9F;       // no surrogates
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    need = 4;
+    if (c == 0xF0) lo = 0x90;       // no overlong forms
+    if (c == 0xF4) hi = 0x8F;       // nothing above U+10FFFF
+  } else {
+    return {1, false};
+  }
+  for (std::size_t i = 1; i < need; ++i) {
+    if (i >= n) return {i, false};
+    const unsigned char b = p[i];
+    if (i == 1 ? (b < lo || b > hi) : (b < 0x80 || b > 0xBF)) return {i, false};
+  }
+  return {need, true};
+}
+
+inline constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
+
+}  // namespace tallyfold::detail

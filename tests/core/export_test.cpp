@@ -1,0 +1,649 @@
+#include <algorithm>
+#include <limits>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tallyfold/export.hpp"
+
+namespace tallyfold {
+namespace {
+
+using DC = DebitCreditMark;
+
+Decimal dec(uint128 mantissa, int scale, bool negative = false) {
+  return *Decimal::from_parts(mantissa, scale, negative);
+}
+
+Date day(int y, unsigned m, unsigned d) { return *Date::from_ymd(y, m, d); }
+
+Balance balance(DC mark, Date date, std::string currency, Decimal amount) {
+  return Balance{mark, date, std::move(currency), amount};
+}
+
+Transaction line(DC mark, Date value, Decimal amount, std::string type, std::string reference) {
+  Transaction t;
+  t.value_date = value;
+  t.debit_credit = mark;
+  t.amount = amount;
+  t.transaction_type = std::move(type);
+  t.customer_reference = std::move(reference);
+  return t;
+}
+
+void set_details(Transaction& t, std::string text, std::vector<DecodedDetails::Entry> map) {
+  t.details = std::move(text);
+  t.structured_details = DecodedDetails::from_writes(std::move(map));
+}
+
+Statement statement(std::string reference, std::string account, std::string number,
+                    Balance opening, Balance closing) {
+  Statement s;
+  s.transaction_reference = std::move(reference);
+  s.account_identification = std::move(account);
+  s.number = std::move(number);
+  s.opening_balance = std::move(opening);
+  s.closing_balance = std::move(closing);
+  return s;
+}
+
+// Two statements covering every mark, each decoder's map shape, present and absent
+// optional fields, a debit closing balance and the number layouts.
+std::vector<Statement> sample_document() {
+  Statement s1 = statement("STMT1", "DE89370400440532013000", "00001",
+                           balance(DC::Credit, day(2024, 3, 28), "EUR", dec(150000, 2)),
+                           balance(DC::Debit, day(2024, 3, 31), "EUR", dec(1999, 3)));
+  s1.related_reference = "REL1";
+  s1.sequence = "001";
+  s1.closing_available_balance = balance(DC::Credit, day(2024, 4, 1), "EUR", dec(7, 0));
+  s1.information_to_account_owner = "Info\tline";
+
+  Transaction t1 = line(DC::Credit, day(2024, 3, 30), dec(123450, 2), "NTRF", "NONREF");
+  t1.entry_date = day(2024, 3, 29);
+  t1.funds_code = 'R';
+  t1.bank_reference = "BANK1";
+  t1.extra_details = "extra";
+  set_details(t1, "/EREF/E1/NAME/ACME, Inc/IBAN/DE02/REMI/Invoice \"7\"",
+              {{"EREF", "E1"}, {"NAME", "ACME, Inc"}, {"IBAN", "DE02"}, {"REMI", "Invoice \"7\""}});
+
+  Transaction t2 = line(DC::Debit, day(2024, 3, 30), dec(0, 2), "NMSC", "");
+  set_details(t2, "166?20first?21second?32Jane?33Doe",
+              {{"gvc", "166"}, {"20", "first"}, {"21", "second"}, {"32", "Jane"}, {"33", "Doe"},
+               {"REMI_COMBINED", "first second"}});
+
+  Transaction t3 = line(DC::ReversalCredit, day(2024, 3, 30), dec(1000, 2), "NTRF", "REF3");
+  t3.bank_reference = "";
+  set_details(t3, "X<20Pay<27Bob<31DE31",
+              {{"tx_code", "X"}, {"20", "Pay"}, {"27", "Bob"}, {"31", "DE31"}});
+
+  Transaction t4 = line(DC::ReversalDebit, day(2024, 3, 31), dec(1000, 2), "NCHK", "REF4");
+  s1.transactions = {t1, t2, t3, t4};
+
+  Statement s2 = statement("STMT2", "NL91ABNA0417164300", "2",
+                           balance(DC::Debit, day(2024, 4, 1), "USD", dec(5, 2)),
+                           balance(DC::Credit, day(2024, 4, 2), "USD", dec(1234, 2)));
+  s2.closing_available_balance = balance(DC::Credit, day(2024, 4, 3), "USD", dec(15, 7));
+  s2.forward_available_balance =
+      balance(DC::Credit, day(2024, 4, 4), "USD", dec(1000000000000000000, 2));
+  Transaction t5 = line(DC::Debit, day(2024, 4, 2), dec(10000, 2), "NTRF", "R,1");
+  t5.entry_date = day(2024, 4, 2);
+  t5.bank_reference = "B2";
+  set_details(t5, "Rent March", {{"detail", "Rent March"}});
+  s2.transactions = {t5};
+  return {s1, s2};
+}
+
+// One statement holding one transaction, for tests that vary a single text.
+std::vector<Statement> single_line(Transaction t, std::string currency = "EUR") {
+  Statement s = statement("S", "A", "1", balance(DC::Credit, day(2024, 1, 1), currency, dec(0, 2)),
+                          balance(DC::Credit, day(2024, 1, 2), currency, dec(0, 2)));
+  s.transactions = {std::move(t)};
+  return {s};
+}
+
+Transaction plain_line() { return line(DC::Credit, day(2024, 1, 1), dec(100, 2), "NTRF", "R"); }
+
+TEST(ExportCsv, SampleDocument) {
+  const auto csv = export_csv(sample_document());
+  ASSERT_TRUE(csv);
+  EXPECT_EQ(*csv,
+            "\xEF\xBB\xBF"
+            "Statement,Account,Currency,Date,EntryDate,Type,Reference,BankRef,Counterparty,"
+            "CounterIBAN,Purpose,Amount,IsReversal\n"
+            "00001,DE89370400440532013000,EUR,2024-03-30,2024-03-29,NTRF,NONREF,BANK1,"
+            "\"ACME, Inc\",DE02,\"Invoice \"\"7\"\"\",1234.50,N\n"
+            "00001,DE89370400440532013000,EUR,2024-03-30,2024-03-30,NMSC,,,Jane Doe,,"
+            "first second,-0.00,N\n"
+            "00001,DE89370400440532013000,EUR,2024-03-30,2024-03-30,NTRF,REF3,,Bob,DE31,Pay Bob,"
+            "-10.00,Y\n"
+            "00001,DE89370400440532013000,EUR,2024-03-31,2024-03-31,NCHK,REF4,,,,,10.00,Y\n"
+            "2,NL91ABNA0417164300,USD,2024-04-02,2024-04-02,NTRF,\"R,1\",B2,,,Rent March,"
+            "-100.00,N\n");
+}
+
+TEST(ExportCsv, FieldQuoting) {
+  const struct { std::string_view text, field; } kRows[] = {
+      {"", ""},
+      {"a;b", "a;b"},
+      {" padded ", " padded "},
+      {"a,b", "\"a,b\""},
+      {"say \"hi\"", "\"say \"\"hi\"\"\""},
+      {"two\nlines", "\"two\nlines\""},
+      {"cr\ronly", "\"cr\ronly\""},
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.text);
+    Transaction t = plain_line();
+    t.details = std::string(row.text);  // no map: the purpose is the details text
+    const auto csv = export_csv(single_line(std::move(t)));
+    ASSERT_TRUE(csv);
+    const std::string tail = "," + std::string(row.field) + ",1.00,N\n";
+    EXPECT_TRUE(csv->ends_with(tail)) << *csv;
+  }
+}
+
+TEST(ExportCsv, AmountKeepsExactlyTwoDecimals) {
+  const struct { Decimal amount; DC mark; std::string_view text; } kRows[] = {
+      {dec(100, 0), DC::Debit, "-100.00"},
+      {dec(5, 1), DC::Credit, "0.50"},
+      {dec(1999, 3), DC::Credit, "1.99"},
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.text);
+    Transaction t = plain_line();
+    t.amount = row.amount;
+    t.debit_credit = row.mark;
+    const auto csv = export_csv(single_line(std::move(t)));
+    ASSERT_TRUE(csv);
+    EXPECT_TRUE(csv->ends_with("," + std::string(row.text) + ",N\n")) << *csv;
+  }
+}
+
+TEST(ExportCsv, IllFormedUtf8IsAnError) {
+  Transaction t = plain_line();
+  t.customer_reference = "ok\xC3";
+  const auto csv = export_csv(single_line(std::move(t)));
+  ASSERT_FALSE(csv);
+  EXPECT_EQ(message(csv.error()),
+            "Parse error: CSV encoding error: invalid UTF-8 sequence at byte 156");
+}
+
+TEST(ExportJson, SampleDocument) {
+  const auto json = export_json(sample_document());
+  ASSERT_TRUE(json);
+  EXPECT_EQ(*json, R"([
+  {
+    "transactionReference": "STMT1",
+    "relatedReference": "REL1",
+    "accountIdentification": "DE89370400440532013000",
+    "number": {
+      "statement": "00001",
+      "sequence": "001",
+      "section": ""
+    },
+    "statementDate": "2024-03-31",
+    "openingBalanceDate": "2024-03-28",
+    "closingBalanceDate": "2024-03-31",
+    "closingAvailableBalanceDate": "2024-04-01T00:00:00.000Z",
+    "forwardAvailableBalanceDate": "2024-03-31T00:00:00.000Z",
+    "currency": "EUR",
+    "openingBalance": 1500.0,
+    "closingBalance": -1.999,
+    "closingAvailableBalance": 7.0,
+    "forwardAvailableBalance": -1.999,
+    "informationToAccountOwner": "Info\tline",
+    "transactions": [
+      {
+        "date": "2024-03-30",
+        "entryDate": "2024-03-29",
+        "fundsCode": "R",
+        "amount": 1234.5,
+        "isReversal": false,
+        "transactionType": "NTRF",
+        "reference": "NONREF",
+        "bankReference": "BANK1",
+        "extraDetails": "extra",
+        "currency": "EUR",
+        "details": "/EREF/E1/NAME/ACME, Inc/IBAN/DE02/REMI/Invoice \"7\"",
+        "structuredDetails": {
+          "EREF": "E1",
+          "IBAN": "DE02",
+          "NAME": "ACME, Inc",
+          "REMI": "Invoice \"7\""
+        }
+      },
+      {
+        "date": "2024-03-30",
+        "amount": -0.0,
+        "isReversal": false,
+        "transactionType": "NMSC",
+        "reference": "",
+        "bankReference": "",
+        "extraDetails": "",
+        "currency": "EUR",
+        "details": "166?20first?21second?32Jane?33Doe",
+        "structuredDetails": {
+          "20": "first",
+          "21": "second",
+          "32": "Jane",
+          "33": "Doe",
+          "REMI_COMBINED": "first second",
+          "gvc": "166"
+        }
+      },
+      {
+        "date": "2024-03-30",
+        "amount": -10.0,
+        "isReversal": true,
+        "transactionType": "NTRF",
+        "reference": "REF3",
+        "bankReference": "",
+        "extraDetails": "",
+        "currency": "EUR",
+        "details": "X<20Pay<27Bob<31DE31",
+        "structuredDetails": {
+          "20": "Pay",
+          "27": "Bob",
+          "31": "DE31",
+          "tx_code": "X"
+        }
+      },
+      {
+        "date": "2024-03-31",
+        "amount": 10.0,
+        "isReversal": true,
+        "transactionType": "NCHK",
+        "reference": "REF4",
+        "bankReference": "",
+        "extraDetails": "",
+        "currency": "EUR",
+        "details": ""
+      }
+    ]
+  },
+  {
+    "transactionReference": "STMT2",
+    "relatedReference": "",
+    "accountIdentification": "NL91ABNA0417164300",
+    "number": {
+      "statement": "2",
+      "section": ""
+    },
+    "statementDate": "2024-04-02",
+    "openingBalanceDate": "2024-04-01",
+    "closingBalanceDate": "2024-04-02",
+    "closingAvailableBalanceDate": "2024-04-03T00:00:00.000Z",
+    "forwardAvailableBalanceDate": "2024-04-04T00:00:00.000Z",
+    "currency": "USD",
+    "openingBalance": -0.05,
+    "closingBalance": 12.34,
+    "closingAvailableBalance": 1.5e-6,
+    "forwardAvailableBalance": 1e+16,
+    "informationToAccountOwner": "",
+    "transactions": [
+      {
+        "date": "2024-04-02",
+        "entryDate": "2024-04-02",
+        "amount": -100.0,
+        "isReversal": false,
+        "transactionType": "NTRF",
+        "reference": "R,1",
+        "bankReference": "B2",
+        "extraDetails": "",
+        "currency": "USD",
+        "details": "Rent March",
+        "structuredDetails": {
+          "detail": "Rent March"
+        }
+      }
+    ]
+  }
+])");
+}
+
+TEST(ExportJson, StringEscaping) {
+  const struct { std::string_view text, escaped; } kRows[] = {
+      {"q\"b\\t\tc\x01", R"(q\"b\\t\tc\u0001)"},
+      {"\b\f\n\r\x1f\x7f/", R"(\b\f\n\r\u001f)" "\x7f/"},
+      {"M\xC3\xBCller \xE2\x82\xAC", "M\xC3\xBCller \xE2\x82\xAC"},
+      {"bad\xFF" "end\xC3", "bad\xEF\xBF\xBD" "end\xEF\xBF\xBD"},
+      {"\xE2\x82x", "\xEF\xBF\xBDx"},
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.escaped);
+    Transaction t = plain_line();
+    t.details = std::string(row.text);
+    t.structured_details = DecodedDetails::from_writes({{std::string(row.text), "v"}});
+    const auto json = export_json(single_line(std::move(t)));
+    ASSERT_TRUE(json);
+    const std::string escaped(row.escaped);
+    EXPECT_NE(json->find("\"details\": \"" + escaped + "\",\n"), std::string::npos) << *json;
+    EXPECT_NE(json->find("\n          \"" + escaped + "\": \"v\"\n"), std::string::npos);
+  }
+}
+
+TEST(ExportJson, NumberLayouts) {
+  const struct { double x; std::string_view text; } kRows[] = {
+      {0.0, "0.0"},
+      {-0.0, "-0.0"},
+      {7.0, "7.0"},
+      {1234.5, "1234.5"},
+      {-249.75, "-249.75"},
+      {0.05, "0.05"},
+      {0.00001, "0.00001"},
+      {0.0000015, "1.5e-6"},
+      {1e15, "1000000000000000.0"},
+      {1e16, "1e+16"},
+      {-1.2345678901234568e17, "-1.2345678901234568e+17"},
+      {0.1, "0.1"},
+      {5e-324, "5e-324"},
+      {std::numeric_limits<double>::max(), "1.7976931348623157e+308"},
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.text);
+    std::string out = "x";
+    format_json_number(row.x, out);
+    EXPECT_EQ(std::string_view(out).substr(1), row.text);
+  }
+}
+
+TEST(ExportCamt053, SampleDocument) {
+  EXPECT_EQ(export_camt053(sample_document()), R"xml(<?xml version="1.0" encoding="UTF-8"?>
+<Document xmlns="urn:iso:std:iso:20022:tech:xsd:camt.053.001.06">
+  <BkToCstmrStmt>
+    <GrpHdr>
+      <MsgId>MT940-EXPORT</MsgId>
+      <CreDtTm>2026-01-01T00:00:00Z</CreDtTm>
+    </GrpHdr>
+    <Stmt>
+      <Id>STMT1</Id>
+      <CreDtTm>2026-01-01T00:00:00Z</CreDtTm>
+      <Acct>
+        <Id>
+          <IBAN>DE89370400440532013000</IBAN>
+        </Id>
+          <Ccy>EUR</Ccy>
+      </Acct>
+      <Bal>
+        <Tp>
+          <CdOrPrtry>
+            <Cd>OPBD</Cd>
+          </CdOrPrtry>
+        </Tp>
+        <Amt Ccy="EUR">1500.00</Amt>
+        <CdtDbtInd>CRDT</CdtDbtInd>
+        <Dt>
+          <Dt>2024-03-28</Dt>
+        </Dt>
+      </Bal>
+      <Bal>
+        <Tp>
+          <CdOrPrtry>
+            <Cd>CLBD</Cd>
+          </CdOrPrtry>
+        </Tp>
+        <Amt Ccy="EUR">1.999</Amt>
+        <CdtDbtInd>DBIT</CdtDbtInd>
+        <Dt>
+          <Dt>2024-03-31</Dt>
+        </Dt>
+      </Bal>
+      <Ntry>
+        <NtryRef>TXN-1</NtryRef>
+        <Amt Ccy="EUR">1234.50</Amt>
+        <CdtDbtInd>CRDT</CdtDbtInd>
+        <RvslInd>false</RvslInd>
+        <BookgDt>
+          <Dt>2024-03-29</Dt>
+        </BookgDt>
+        <ValDt>
+          <Dt>2024-03-30</Dt>
+        </ValDt>
+        <BkTxCd>
+          <Prtry>
+            <Cd>NTRF</Cd>
+          </Prtry>
+        </BkTxCd>
+        <NtryDtls>
+          <TxDtls>
+            <RltdPties>
+              <Dbtr>
+                <Pty>
+                  <Nm>ACME, Inc</Nm>
+                </Pty>
+              </Dbtr>
+              <DbtrAcct>
+                <Id>
+                  <IBAN>DE02</IBAN>
+                </Id>
+              </DbtrAcct>
+            </RltdPties>
+            <RmtInf>
+              <Ustrd>Invoice &quot;7&quot;</Ustrd>
+            </RmtInf>
+          </TxDtls>
+        </NtryDtls>
+      </Ntry>
+      <Ntry>
+        <NtryRef>TXN-2</NtryRef>
+        <Amt Ccy="EUR">0.00</Amt>
+        <CdtDbtInd>DBIT</CdtDbtInd>
+        <RvslInd>false</RvslInd>
+        <BookgDt>
+          <Dt>2024-03-30</Dt>
+        </BookgDt>
+        <ValDt>
+          <Dt>2024-03-30</Dt>
+        </ValDt>
+        <BkTxCd>
+          <Prtry>
+            <Cd>NMSC</Cd>
+          </Prtry>
+        </BkTxCd>
+        <NtryDtls>
+          <TxDtls>
+            <RltdPties>
+              <Cdtr>
+                <Pty>
+                  <Nm>Jane Doe</Nm>
+                </Pty>
+              </Cdtr>
+            </RltdPties>
+            <RmtInf>
+              <Ustrd>first second</Ustrd>
+            </RmtInf>
+          </TxDtls>
+        </NtryDtls>
+      </Ntry>
+      <Ntry>
+        <NtryRef>TXN-3</NtryRef>
+        <Amt Ccy="EUR">10.00</Amt>
+        <CdtDbtInd>DBIT</CdtDbtInd>
+        <RvslInd>true</RvslInd>
+        <BookgDt>
+          <Dt>2024-03-30</Dt>
+        </BookgDt>
+        <ValDt>
+          <Dt>2024-03-30</Dt>
+        </ValDt>
+        <BkTxCd>
+          <Prtry>
+            <Cd>NTRF</Cd>
+          </Prtry>
+        </BkTxCd>
+        <NtryDtls>
+          <TxDtls>
+            <RltdPties>
+              <Cdtr>
+                <Pty>
+                  <Nm>Bob</Nm>
+                </Pty>
+              </Cdtr>
+              <CdtrAcct>
+                <Id>
+                  <IBAN>DE31</IBAN>
+                </Id>
+              </CdtrAcct>
+            </RltdPties>
+            <RmtInf>
+              <Ustrd>Pay Bob</Ustrd>
+            </RmtInf>
+          </TxDtls>
+        </NtryDtls>
+      </Ntry>
+      <Ntry>
+        <NtryRef>TXN-4</NtryRef>
+        <Amt Ccy="EUR">10.00</Amt>
+        <CdtDbtInd>CRDT</CdtDbtInd>
+        <RvslInd>true</RvslInd>
+        <BookgDt>
+          <Dt>2024-03-31</Dt>
+        </BookgDt>
+        <ValDt>
+          <Dt>2024-03-31</Dt>
+        </ValDt>
+        <BkTxCd>
+          <Prtry>
+            <Cd>NCHK</Cd>
+          </Prtry>
+        </BkTxCd>
+        <NtryDtls>
+          <TxDtls>
+          </TxDtls>
+        </NtryDtls>
+      </Ntry>
+    </Stmt>
+    <Stmt>
+      <Id>STMT2</Id>
+      <CreDtTm>2026-01-01T00:00:00Z</CreDtTm>
+      <Acct>
+        <Id>
+          <IBAN>NL91ABNA0417164300</IBAN>
+        </Id>
+          <Ccy>USD</Ccy>
+      </Acct>
+      <Bal>
+        <Tp>
+          <CdOrPrtry>
+            <Cd>OPBD</Cd>
+          </CdOrPrtry>
+        </Tp>
+        <Amt Ccy="USD">0.05</Amt>
+        <CdtDbtInd>DBIT</CdtDbtInd>
+        <Dt>
+          <Dt>2024-04-01</Dt>
+        </Dt>
+      </Bal>
+      <Bal>
+        <Tp>
+          <CdOrPrtry>
+            <Cd>CLBD</Cd>
+          </CdOrPrtry>
+        </Tp>
+        <Amt Ccy="USD">12.34</Amt>
+        <CdtDbtInd>CRDT</CdtDbtInd>
+        <Dt>
+          <Dt>2024-04-02</Dt>
+        </Dt>
+      </Bal>
+      <Ntry>
+        <NtryRef>TXN-1</NtryRef>
+        <Amt Ccy="USD">100.00</Amt>
+        <CdtDbtInd>DBIT</CdtDbtInd>
+        <RvslInd>false</RvslInd>
+        <BookgDt>
+          <Dt>2024-04-02</Dt>
+        </BookgDt>
+        <ValDt>
+          <Dt>2024-04-02</Dt>
+        </ValDt>
+        <BkTxCd>
+          <Prtry>
+            <Cd>NTRF</Cd>
+          </Prtry>
+        </BkTxCd>
+        <NtryDtls>
+          <TxDtls>
+            <RmtInf>
+              <Ustrd>Rent March</Ustrd>
+            </RmtInf>
+          </TxDtls>
+        </NtryDtls>
+      </Ntry>
+    </Stmt>
+  </BkToCstmrStmt>
+</Document>
+)xml");
+}
+
+TEST(ExportCamt053, RelatedPartiesNeedACounterparty) {
+  Transaction t = plain_line();
+  set_details(t, "x", {{"31", "DE31"}, {"REMI", "r"}});
+  const std::string xml = export_camt053(single_line(std::move(t)));
+  EXPECT_EQ(xml.find("RltdPties"), std::string::npos);
+  EXPECT_NE(xml.find("<Ustrd>r</Ustrd>"), std::string::npos);
+}
+
+TEST(ExportCamt053, EveryTextIsEscaped) {
+  Transaction t = plain_line();
+  t.transaction_type = "N<&>";
+  set_details(t, "x", {{"NAME", "O'Neil \"Jr\""}, {"IBAN", "DE\x01"}, {"REMI", "a\tb\x0B"}});
+  std::vector<Statement> doc = single_line(std::move(t), "\"<&");
+  doc[0].transaction_reference = "A&B<1>";
+  doc[0].account_identification = "\xEF\xBF\xBF";
+  const std::string xml = export_camt053(doc);
+  for (const std::string_view piece : {
+           "<Id>A&amp;B&lt;1&gt;</Id>",
+           "<IBAN>\xEF\xBF\xBD</IBAN>",
+           "<Ccy>&quot;&lt;&amp;</Ccy>",
+           "<Amt Ccy=\"&quot;&lt;&amp;\">0.00</Amt>",  // balances
+           "<Amt Ccy=\"&quot;&lt;&amp;\">1.00</Amt>",  // the entry
+           "<Cd>N&lt;&amp;&gt;</Cd>",
+           "<Nm>O&apos;Neil &quot;Jr&quot;</Nm>",
+           "<IBAN>DE\xEF\xBF\xBD</IBAN>",
+           "<Ustrd>a\tb\xEF\xBF\xBD</Ustrd>",
+       }) {
+    EXPECT_NE(xml.find(piece), std::string::npos) << piece;
+  }
+}
+
+TEST(ExportCamt053, XmlEscape) {
+  const struct { std::string_view text, escaped; } kRows[] = {
+      {"&amp; <'\">", "&amp;amp; &lt;&apos;&quot;&gt;"},
+      {"tab\t lf\n cr\r del\x7F", "tab\t lf\n cr\r del\x7F"},
+      {std::string_view("\x00\x08\x0C\x1F", 4), "\uFFFD\uFFFD\uFFFD\uFFFD"},
+      {"\xEF\xBF\xBE \xEF\xBF\xBD \xC3\xBC", "\uFFFD \uFFFD \xC3\xBC"},
+      {"\xFF\xED\xA0\x80 \xF0\x9F\x98", "\uFFFD\uFFFD\uFFFD\uFFFD \uFFFD"},
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.escaped);
+    std::string out;
+    xml_escape(row.text, out);
+    EXPECT_EQ(out, row.escaped);
+  }
+}
+
+TEST(Export, EmptyShapes) {
+  Statement quiet = statement("S", "A", "1", balance(DC::Credit, day(2024, 1, 1), "EUR", dec(0, 2)),
+                              balance(DC::Credit, day(2024, 1, 2), "EUR", dec(0, 2)));
+  const std::vector<Statement> one_quiet = {quiet};
+  const std::string_view head = "\xEF\xBB\xBFStatement,";
+
+  EXPECT_EQ(*export_json({}), "[]");
+  EXPECT_NE(export_json(one_quiet)->find("\"transactions\": []\n  }\n]"), std::string::npos);
+
+  const std::string csv = *export_csv({});
+  EXPECT_TRUE(csv.starts_with(head));
+  EXPECT_TRUE(csv.ends_with(",IsReversal\n"));
+  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1);
+  EXPECT_EQ(*export_csv(one_quiet), csv);
+
+  const std::string frame = export_camt053({});
+  EXPECT_TRUE(frame.ends_with("    </GrpHdr>\n  </BkToCstmrStmt>\n</Document>\n")) << frame;
+  const std::string quiet_xml = export_camt053(one_quiet);
+  EXPECT_EQ(std::count(quiet_xml.begin(), quiet_xml.end(), '\n'), 9 + 10 + 2 * 12);
+  EXPECT_EQ(quiet_xml.find("<Ntry>"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tallyfold
