@@ -7,6 +7,9 @@ template <class... Ts>
 struct Overloaded : Ts... {
   using Ts::operator()...;
 };
+// clang 14 lacks aggregate deduction, and the fuzz build uses clang.
+template <class... Ts>
+Overloaded(Ts...) -> Overloaded<Ts...>;
 
 std::string concat(std::initializer_list<std::string_view> parts) {
   std::size_t n = 0;

@@ -1,0 +1,134 @@
+// One details decoder on its own, over any :86: text. Built once per decoder, with
+// TALLYFOLD_FUZZ_DECODER naming it (0 swift-structured, 1 german-gvc, 2 angular,
+// 3 unstructured).
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "fuzz_checks.hpp"
+#include "tallyfold/decode.hpp"
+
+#ifndef TALLYFOLD_FUZZ_DECODER
+#error "TALLYFOLD_FUZZ_DECODER selects the decoder under test"
+#endif
+
+namespace {
+
+using namespace tallyfold;
+using namespace tallyfold::fuzz;
+
+constexpr int kDecoder = TALLYFOLD_FUZZ_DECODER;
+
+const Decoder& decoder_under_test() {
+  switch (kDecoder) {
+    case 0: return swift_structured_decoder();
+    case 1: return german_gvc_decoder();
+    case 2: return angular_decoder();
+    default: return unstructured_decoder();
+  }
+}
+
+bool is_upper(char c) { return c >= 'A' && c <= 'Z'; }
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool two_digits(std::string_view key) {
+  return key.size() == 2 && is_digit(key[0]) && is_digit(key[1]);
+}
+
+// Length of the character that starts at `text[i]`; a stray byte counts as one.
+std::size_t char_length(std::string_view text, std::size_t i) {
+  const auto c = static_cast<unsigned char>(text[i]);
+  const std::size_t n = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+  return std::min(n, text.size() - i);
+}
+
+// The two units taken after a mark may be counted in bytes or in characters; the two
+// readings differ only when non-ASCII text follows a mark.
+bool angular_recognised(std::string_view text, bool by_characters) {
+  const auto lt = std::count(text.begin(), text.end(), '<');
+  const auto caret = std::count(text.begin(), text.end(), '^');
+  if (lt == 0 && caret == 0) return false;
+  const char mark = lt >= caret ? '<' : '^';
+  for (std::size_t i = 0; i < text.size();) {
+    if (text[i] != mark) {
+      ++i;
+      continue;
+    }
+    if (i + 2 < text.size() && is_digit(text[i + 1]) && is_digit(text[i + 2])) return true;
+    ++i;
+    // The units taken after the mark are not examined again.
+    for (int taken = 0; taken < 2 && i < text.size(); ++taken) {
+      i += by_characters ? char_length(text, i) : 1;
+    }
+  }
+  return false;
+}
+
+// When each decoder must answer, read straight from the recognition rules.
+bool recognised(std::string_view text) {
+  switch (kDecoder) {
+    case 0:
+      for (std::string_view mark : {"/EREF/", "/NAME/", "/REMI/", "/BIC/", "/IBAN/"}) {
+        if (text.find(mark) != std::string_view::npos) return true;
+      }
+      return false;
+    case 1:
+      for (std::size_t i = text.find('?'); i != std::string_view::npos; i = text.find('?', i + 1)) {
+        if (i + 2 < text.size() && is_digit(text[i + 1]) && is_digit(text[i + 2])) return true;
+      }
+      return false;
+    case 2:
+      return angular_recognised(text, false);
+    default:
+      return true;
+  }
+}
+
+// The key vocabulary of each decoder, and whether the value under a key is trimmed.
+bool key_allowed(std::string_view key) {
+  switch (kDecoder) {
+    case 0:
+      return (key.size() == 3 || key.size() == 4) &&
+             std::all_of(key.begin(), key.end(), is_upper);
+    case 1:
+      return key == "gvc" || key == "REMI_COMBINED" || two_digits(key);
+    case 2:
+      return key == "tx_code" || two_digits(key);
+    default:
+      return key == "detail";
+  }
+}
+bool value_trimmed(std::string_view key) {
+  return kDecoder != 3 && key != "REMI_COMBINED" && key != "gvc";
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view text = as_text(data, size);
+  const Decoder& decoder = decoder_under_test();
+  const auto map = decoder.decode(text);
+  const bool expected = recognised(text);
+  if (kDecoder != 2 || expected == angular_recognised(text, true)) {
+    require(map.has_value() == expected);
+  }
+  if (!map) return 0;
+  require(!map->empty());
+  require(decoder.decode(text) == map);  // no state carried between calls
+  const bool utf8 = is_valid_utf8(text);
+  for (const auto& [key, value] : *map) {
+    require(key_allowed(key));
+    // Values are cut from the text, so they can never be longer than it.
+    require(value.size() <= text.size());
+    if (value_trimmed(key)) require(trim_white_space(value).size() == value.size());
+    if (utf8) require(is_valid_utf8(value));
+  }
+  if (kDecoder == 3) require(map->find("detail") && *map->find("detail") == text);
+  if (kDecoder == 1) {
+    if (const std::string* gvc = map->find("gvc")) {
+      require(!gvc->empty() && std::all_of(gvc->begin(), gvc->end(), is_digit));
+      require(text.substr(0, gvc->size()) == *gvc);
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,112 @@
+// The four field parsers, each over the whole input. Errors must quote the input
+// exactly where the parsers say they do, and values must keep their invariants.
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "fuzz_checks.hpp"
+#include "tallyfold/parse.hpp"
+
+namespace {
+
+using namespace tallyfold;
+using namespace tallyfold::fuzz;
+
+bool is_value_of(const ParseError& error, std::string_view expected) {
+  const std::string* value = error_value(error);
+  return value && *value == expected;
+}
+
+void check_date(const Date& d) {
+  // Two-digit years pivot at 80, so every year lies in 1980..2079.
+  require(d.year() >= 1980 && d.year() <= 2079);
+  require(d.to_iso().size() == 10);
+}
+
+void check_date_parser(std::string_view text, bool utf8) {
+  auto date = parse_date(text);
+  if (date) {
+    require(text.size() == 6);
+    check_date(*date);
+    return;
+  }
+  check_parse_error(date.error(), utf8);
+  require(std::holds_alternative<InvalidDate>(date.error()) && is_value_of(date.error(), text));
+}
+
+void check_amount_parser(std::string_view text, bool utf8) {
+  auto amount = parse_amount(text);
+  if (amount) {
+    require(amount->scale() <= Decimal::kMaxScale);
+    // The canonical text reads back as the same number, and with the same scale once
+    // the scale reaches the two digits that every reading pads to.
+    auto again = parse_amount(amount->to_string());
+    require(again && *again == *amount);
+    if (amount->scale() >= 2) require(again->scale() == amount->scale());
+    return;
+  }
+  check_parse_error(amount.error(), utf8);
+  require(std::holds_alternative<InvalidAmount>(amount.error()) &&
+          is_value_of(amount.error(), text));
+}
+
+void check_balance_parser(std::string_view text, bool utf8) {
+  auto balance = parse_balance(text);
+  if (balance) {
+    require(text.size() >= 11 && (text[0] == 'C' || text[0] == 'D'));
+    require(balance->currency == text.substr(7, 3));
+    check_date(balance->date);
+    return;
+  }
+  const ParseError& error = balance.error();
+  check_parse_error(error, utf8);
+  // The whole content, or the sub-field that failed; never a piece of a character.
+  require(is_value_of(error, text) ||
+          (std::holds_alternative<InvalidDate>(error) && is_value_of(error, text.substr(1, 6))) ||
+          (std::holds_alternative<InvalidAmount>(error) && is_value_of(error, text.substr(10))));
+}
+
+void check_statement_line_parser(std::string_view text, bool utf8) {
+  const std::string_view first_line = text.substr(0, text.find('\n'));
+  auto line = parse_statement_line(text);
+  if (!line) {
+    const ParseError& error = line.error();
+    check_parse_error(error, utf8);
+    const std::string* value = error_value(error);
+    require(value != nullptr);
+    if (std::holds_alternative<InvalidFormat>(error)) require(*value == first_line);
+    require(first_line.find(*value) != std::string_view::npos);
+    return;
+  }
+  const Transaction& t = *line;
+  check_date(t.value_date);
+  require(t.amount.scale() == 2 && !t.amount.negative());
+  require(t.transaction_type.size() == 4 && first_line.find(t.transaction_type) != std::string_view::npos);
+  require(t.details.empty() && !t.structured_details);
+  if (is_reversal(t.debit_credit)) require(!t.funds_code);
+  if (t.funds_code) require(*t.funds_code >= 'A' && *t.funds_code <= 'Z');
+  require(trim_white_space(t.customer_reference).size() == t.customer_reference.size());
+  require(t.customer_reference.find('/') == std::string::npos);
+  if (t.bank_reference) require(first_line.find(*t.bank_reference) != std::string_view::npos);
+  if (t.extra_details) {
+    require(!t.extra_details->empty() && first_line.size() < text.size());
+    require(trim_white_space(*t.extra_details).size() == t.extra_details->size());
+  }
+  if (utf8) {
+    require(is_valid_utf8(t.customer_reference));
+    if (t.bank_reference) require(is_valid_utf8(*t.bank_reference));
+    if (t.extra_details) require(is_valid_utf8(*t.extra_details));
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view text = as_text(data, size);
+  const bool utf8 = is_valid_utf8(text);
+  check_date_parser(text, utf8);
+  check_amount_parser(text, utf8);
+  check_balance_parser(text, utf8);
+  check_statement_line_parser(text, utf8);
+  return 0;
+}

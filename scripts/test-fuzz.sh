@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Builds every fuzz target with clang's libFuzzer, AddressSanitizer and
+# UndefinedBehaviorSanitizer, fuzzes each for a bounded time from its seeds, and prints
+# the executions per target. A crash, a broken property, a leak, a hang of more than
+# ten seconds on one input or more than 2 GB of memory fails the run; the input that
+# did it is kept under build/fuzz/artifacts/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+TALLYFOLD_WITH_FUZZ=1 bash scripts/install-deps.sh
+
+seconds=${TALLYFOLD_FUZZ_SECONDS:-60}
+build=build/fuzz
+generator=()
+command -v ninja >/dev/null && generator=(-G Ninja)
+cmake -S . -B "$build" "${generator[@]}" -DCMAKE_CXX_COMPILER=clang++ \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALLYFOLD_SANITIZE=ON \
+  -DTALLYFOLD_BUILD_PYTHON=OFF -DTALLYFOLD_BUILD_CLI=OFF -DTALLYFOLD_BUILD_TESTS=OFF \
+  -DTALLYFOLD_BUILD_FUZZERS=ON
+grep -q '^TALLYFOLD_HAVE_LIBFUZZER:INTERNAL=1$' "$build/CMakeCache.txt" || {
+  echo "test-fuzz: clang++ cannot link libFuzzer" >&2
+  exit 1
+}
+cmake --build "$build" --parallel "$(nproc)"
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+mkdir -p "$build/artifacts"
+summary=()
+failed=0
+# One line per target, written by fuzz/CMakeLists.txt: name, dictionary, seed folders.
+while read -r name dict seeds; do
+  work="$build/corpus/$name"  # new inputs land here, never in the source tree
+  mkdir -p "$work"
+  IFS='|' read -ra seed_dirs <<<"$seeds"
+  existing=()
+  for d in "${seed_dirs[@]}"; do [[ -d "$d" ]] && existing+=("$d"); done
+  log="$build/artifacts/$name.log"
+  echo "== fuzzing $name for ${seconds}s"
+  status=0
+  "$build/fuzz/$name" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    -print_final_stats=1 -dict="$dict" -artifact_prefix="$build/artifacts/$name-" \
+    "$work" "${existing[@]}" </dev/null >"$log" 2>&1 || status=$?
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+  if ((status != 0)); then
+    tail -n 40 "$log"
+    summary+=("$name: FAILED after ${runs:-?} executions (log $log)")
+    failed=1
+  else
+    summary+=("$name: ${runs:-?} executions in ${seconds}s")
+  fi
+done <"$build/fuzz/fuzz_targets.txt"
+
+printf '%s\n' "${summary[@]}"
+exit "$failed"

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Builds the core, its tests and the fuzz targets (replay main) with AddressSanitizer and
+# UndefinedBehaviorSanitizer, then runs them all: the core tests, and every fuzz target
+# over its seeds, the bank files of examples/ and ../shared/corpus/ included.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=build/sanitize
+generator=()
+command -v ninja >/dev/null && generator=(-G Ninja)
+cmake -S . -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DTALLYFOLD_SANITIZE=ON -DTALLYFOLD_BUILD_PYTHON=OFF \
+  -DTALLYFOLD_BUILD_TESTS=ON -DTALLYFOLD_BUILD_FUZZERS=ON
+cmake --build "$build" --parallel "$(nproc)"
+
+# Any report is a failure: UBSan halts instead of printing and going on.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:strict_string_checks=1:check_initialization_order=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+ctest --test-dir "$build" --output-on-failure --parallel "$(nproc)"
