@@ -1,0 +1,54 @@
+"""The three export methods of MT940 at the Python boundary."""
+
+import csv
+import inspect
+import io
+import json
+import xml.etree.ElementTree as ElementTree
+
+import pytest
+
+from conftest import statement
+from tallyfold import MT940
+
+METHODS = ["to_json", "to_csv", "to_camt053"]
+
+
+@pytest.mark.parametrize("method", METHODS)
+def test_export_covers_every_statement(method, two_statements):
+    m = MT940(two_statements)
+    text = getattr(m, method)()
+    assert type(text) is str
+    for piece in ("ACCOUNT-A", "ACCOUNT-B"):
+        assert piece in text
+    assert getattr(m, method)() == text
+    assert str(inspect.signature(getattr(MT940, method))) == "(self, /)"
+
+
+def test_json_loads_with_one_object_per_statement(two_statements):
+    statements = json.loads(MT940(two_statements).to_json())
+    assert [len(s["transactions"]) for s in statements] == [2, 1]
+
+
+def test_csv_reads_into_thirteen_columns(two_statements):
+    text = MT940(two_statements).to_csv()
+    assert text.startswith("\ufeff")
+    rows = list(csv.reader(io.StringIO(text[1:], newline="")))
+    assert len(rows) == 1 + 3
+    assert {len(row) for row in rows} == {13}
+
+
+def test_camt053_is_well_formed_xml(two_statements):
+    root = ElementTree.fromstring(MT940(two_statements).to_camt053().encode())
+    assert root.tag.endswith("Document")
+
+
+@pytest.mark.parametrize("method", METHODS)
+def test_statement_without_transactions_exports(method):
+    assert getattr(MT940(statement()), method)()
+
+
+@pytest.mark.parametrize("method, expected", [("to_json", "\\u0000"), ("to_csv", "\x00")])
+def test_embedded_nul_survives(method, expected):
+    text = getattr(MT940(statement(lines=[("230131C1,00NTRFREF", "a\x00b")])), method)()
+    assert f"a{expected}b" in text

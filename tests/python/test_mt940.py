@@ -1,0 +1,244 @@
+"""The module and the MT940 class at the Python boundary: binding, conversion, errors."""
+
+import inspect
+import math
+import subprocess
+import sys
+import textwrap
+import threading
+import time
+
+import pytest
+
+import tallyfold
+from conftest import statement
+from tallyfold import MT940
+
+TEXT = statement(lines=[("230131C1,00NTRFREF", "details")])
+
+
+def test_module_surface():
+    assert tallyfold.__doc__ == ""
+    assert tallyfold.__all__ == ["MT940", "Transaction"]
+    for cls, name in [(tallyfold.MT940, "MT940"), (tallyfold.Transaction, "Transaction")]:
+        assert (cls.__name__, cls.__qualname__, cls.__module__) == (name, name, "builtins")
+
+
+def test_second_import_returns_the_same_module():
+    first = sys.modules.pop("tallyfold")
+    try:
+        import tallyfold as again
+
+        assert again is first
+    finally:
+        sys.modules["tallyfold"] = first
+
+
+def test_sub_interpreter_import_is_refused():
+    testcapi = pytest.importorskip("_testcapi")
+    if not hasattr(testcapi, "run_in_subinterp"):
+        pytest.skip("no run_in_subinterp")
+    code = textwrap.dedent(
+        """
+        import _testcapi, tallyfold
+        print(_testcapi.run_in_subinterp(
+            "try:\\n import tallyfold\\nexcept ImportError as e:\\n print('refused:', e)"))
+        """
+    )
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
+    assert "refused: tallyfold does not support sub-interpreters" in out.stdout
+
+
+def test_constructor_signature_and_docstring():
+    assert str(inspect.signature(MT940)) == "(text, resolver=None)"
+    assert MT940.__doc__.startswith("A parsed MT940 bank statement.\n\n")
+    assert "native memory" in MT940.__doc__
+
+
+@pytest.mark.parametrize(
+    "args, kwargs, message",
+    [
+        pytest.param((), {}, "MT940.__new__() missing 1 required positional argument: 'text'",
+                     id="no-arguments"),
+        pytest.param((), {"resolver": "auto"},
+                     "MT940.__new__() missing 1 required positional argument: 'text'",
+                     id="only-resolver"),
+        pytest.param((TEXT, None, None), {},
+                     "MT940.__new__() takes from 1 to 2 positional arguments but 3 were given",
+                     id="three-positional"),
+        pytest.param((TEXT,), {"text": TEXT},
+                     "MT940.__new__() got multiple values for argument 'text'", id="text-twice"),
+        pytest.param((TEXT, None), {"resolver": None},
+                     "MT940.__new__() got multiple values for argument 'resolver'",
+                     id="resolver-twice"),
+        pytest.param((TEXT,), {"x": 1}, "MT940.__new__() got an unexpected keyword argument 'x'",
+                     id="unknown-keyword"),
+        pytest.param((TEXT,), {"Text": TEXT},
+                     "MT940.__new__() got an unexpected keyword argument 'Text'",
+                     id="keyword-case-matters"),
+        pytest.param((b":20:X",), {},
+                     "argument 'text': 'bytes' object cannot be converted to 'PyString'",
+                     id="bytes-text"),
+        pytest.param((None,), {},
+                     "argument 'text': 'NoneType' object cannot be converted to 'PyString'",
+                     id="none-text"),
+        pytest.param((TEXT, 5), {},
+                     "argument 'resolver': 'int' object cannot be converted to 'PyString'",
+                     id="int-resolver"),
+    ],
+)
+def test_argument_errors(args, kwargs, message):
+    with pytest.raises(TypeError) as caught:
+        MT940(*args, **kwargs)
+    assert str(caught.value) == message
+
+
+@pytest.mark.parametrize(
+    "args, kwargs",
+    [((TEXT, "\ud800"), {}), (("\ud800",), {})],
+    ids=["resolver", "text"],
+)
+def test_lone_surrogate_raises_the_interpreters_encode_error(args, kwargs):
+    with pytest.raises(UnicodeEncodeError):
+        MT940(*args, **kwargs)
+
+
+def test_keywords_bind_like_positions_and_str_subclasses_are_accepted():
+    class Text(str):
+        pass
+
+    by_position = MT940(Text(TEXT), "gvc")
+    by_keyword = MT940(resolver="gvc", text=TEXT)
+    for m in (by_position, by_keyword):
+        assert (m.account, m.resolver_used, len(m)) == ("DE89370400440532013000", "gvc", 1)
+
+
+@pytest.mark.parametrize(
+    "kwargs, reported",
+    [
+        ({}, "auto"),
+        ({"resolver": None}, "auto"),
+        ({"resolver": "AUTO"}, "AUTO"),
+        ({"resolver": ""}, ""),
+        ({"resolver": "unstructured"}, "unstructured"),
+        ({"resolver": "swift"}, "swift"),
+        ({"resolver": "\u00e4\x00z"}, "\u00e4\x00z"),
+    ],
+)
+def test_resolver_is_reported_as_passed(kwargs, reported):
+    assert MT940(TEXT, **kwargs).resolver_used == reported
+
+
+def test_resolver_selects_the_decoder_chain():
+    text = statement(lines=[("230131C1,00NTRFREF", "/EREF/E-1/REMI/Invoice 7")])
+    details = {r: MT940(text, r).transactions[0].structured_details for r in ("swift", "gvc")}
+    assert details["swift"]["REMI"] == "Invoice 7"
+    assert details["gvc"] == {"detail": "/EREF/E-1/REMI/Invoice 7"}
+
+
+@pytest.mark.parametrize(
+    "text, message",
+    [
+        ("", "Input contains no MT940 data"),
+        (statement(opening="C2301"), "Invalid format in tag balance: 'C2301': too short"),
+        (statement(opening="C\x00301"), "Invalid format in tag balance: 'C\x00301': too short"),
+    ],
+    ids=["empty", "short-balance", "nul-in-message"],
+)
+def test_parse_errors_are_value_errors_with_the_message(text, message):
+    with pytest.raises(ValueError) as caught:
+        MT940(text)
+    assert caught.value.args == (message,)
+
+
+def test_error_value_cut_inside_a_character_is_still_a_value_error():
+    # The six date bytes end inside the two-byte character.
+    with pytest.raises(ValueError):
+        MT940(statement(opening="C23011\u00e4EUR1,00"))
+
+
+def test_attributes_describe_the_first_statement(two_statements):
+    m = MT940(two_statements)
+    values = (m.account, m.currency, m.opening_balance, m.closing_balance, len(m))
+    assert values == ("ACCOUNT-A", "EUR", 1000.0, 1500.0, 2)
+    assert len(m.transactions) == len(m)
+    assert [type(v) for v in values] == [str, str, float, float, int]
+
+
+@pytest.mark.parametrize(
+    "opening, closing, expected",
+    [
+        ("D230131EUR100,00", "C230131EUR1,50", (-100.0, 1.5)),
+        ("C230131EUR0,00", "D230131EUR0,00", (0.0, -0.0)),
+        ("C230131EUR0,1", "D230131EUR1234567,89", (0.1, -1234567.89)),
+    ],
+)
+def test_balances_are_signed_by_their_mark(opening, closing, expected):
+    m = MT940(statement(opening=opening, closing=closing))
+    got = (m.opening_balance, m.closing_balance)
+    assert got == expected
+    assert [math.copysign(1, v) for v in got] == [math.copysign(1, v) for v in expected]
+
+
+def test_statement_without_transactions_is_falsy():
+    m = MT940(statement())
+    assert (len(m), bool(m), m.transactions) == (0, False, [])
+
+
+@pytest.mark.parametrize(
+    "name",
+    ["account", "currency", "opening_balance", "closing_balance", "resolver_used", "transactions"],
+)
+def test_attributes_are_read_only(name):
+    m = MT940(TEXT)
+    with pytest.raises(AttributeError):
+        setattr(m, name, getattr(m, name))
+    with pytest.raises(AttributeError):
+        delattr(m, name)
+
+
+def test_no_references_leak_around_a_call():
+    # Fresh objects that only this test holds.
+    text, bad, resolver = TEXT + "\n", TEXT.replace(":62F:", ":99:"), "resolver-" + str(id(TEXT))
+    before = [sys.getrefcount(o) for o in (text, bad, resolver)]
+    for _ in range(3):
+        MT940(text, resolver)
+        with pytest.raises(ValueError):
+            MT940(bad, resolver)
+    assert [sys.getrefcount(o) for o in (text, bad, resolver)] == before
+
+
+def _large_text(transactions):
+    line = ("230131C1,00NTRFREF//BANK", "/EREF/E-1/REMI/some longer purpose text " * 3)
+    return statement(lines=[line] * transactions)
+
+
+def test_other_threads_run_while_a_large_text_is_parsed():
+    # Without releasing the interpreter lock, the ticker could only run just before the
+    # call starts or just after it ends, never in its middle half.
+    ticks = []
+    stop = threading.Event()
+
+    def ticker():
+        while not stop.is_set():
+            ticks.append(time.perf_counter())
+            time.sleep(0.0005)
+
+    transactions = 20_000
+    thread = threading.Thread(target=ticker)
+    thread.start()
+    try:
+        while True:
+            text = _large_text(transactions)
+            start = time.perf_counter()
+            MT940(text)
+            end = time.perf_counter()
+            if end - start >= 0.2 or transactions >= 640_000:
+                break
+            transactions *= 2
+    finally:
+        stop.set()
+        thread.join()
+    quarter = (end - start) / 4
+    inside = [t for t in ticks if start + quarter < t < end - quarter]
+    assert len(inside) >= 3, (end - start, len(inside))

@@ -1,0 +1,123 @@
+"""The Transaction class: values and types per mark, snapshots, derived fields."""
+
+import gc
+import inspect
+import math
+
+import pytest
+
+from conftest import statement
+from tallyfold import MT940, Transaction
+
+
+def first_transaction(line, details=None, resolver=None):
+    return MT940(statement(lines=[(line, details)]), resolver).transactions[0]
+
+
+@pytest.mark.parametrize(
+    "mark, is_credit, is_debit, is_reversal, amount",
+    [
+        ("C", True, False, False, 12.5),
+        ("D", False, True, False, -12.5),
+        ("RC", False, True, True, -12.5),
+        ("RD", True, False, True, 12.5),
+    ],
+)
+def test_values_and_types_per_mark(mark, is_credit, is_debit, is_reversal, amount):
+    t = first_transaction(f"2301310201{mark}12,5NTRFCUST-1//BANK-1", "free text")
+    assert (t.debit_credit, t.is_credit, t.is_debit, t.is_reversal) == (
+        mark, is_credit, is_debit, is_reversal)
+    assert t.amount == t.signed_amount() == amount
+    assert (t.value_date, t.entry_date) == ("2023-01-31", "2023-02-01")
+    assert (t.transaction_type, t.customer_reference, t.bank_reference) == (
+        "NTRF", "CUST-1", "BANK-1")
+    assert t.details == "free text"
+    assert t.structured_details == {"detail": "free text"}
+    expected_types = {
+        "value_date": str, "entry_date": str, "debit_credit": str, "amount": float,
+        "is_credit": bool, "is_debit": bool, "is_reversal": bool, "transaction_type": str,
+        "customer_reference": str, "bank_reference": str, "details": str,
+        "structured_details": dict, "counterparty": str, "counter_iban": str, "purpose": str,
+    }
+    assert {name: type(getattr(t, name)) for name in expected_types} == expected_types
+
+
+@pytest.mark.parametrize("mark, sign", [("D", -1.0), ("RC", -1.0), ("C", 1.0), ("RD", 1.0)])
+def test_zero_amount_keeps_the_sign_of_its_side(mark, sign):
+    t = first_transaction(f"230131{mark}0,NTRFREF")
+    assert t.amount == 0.0
+    assert math.copysign(1.0, t.amount) == math.copysign(1.0, t.signed_amount()) == sign
+
+
+def test_absent_optional_values_are_none():
+    t = first_transaction("230131C1,00NTRFREF")
+    assert (t.entry_date, t.bank_reference, t.structured_details) == (None, None, None)
+    assert (t.details, t.purpose, t.counterparty, t.counter_iban) == ("", "", "", "")
+
+
+@pytest.mark.parametrize(
+    "details, purpose, counterparty, counter_iban",
+    [
+        pytest.param("just words", "just words", "", "", id="unstructured-detail"),
+        pytest.param("/EREF/E-1/REMI/Invoice 7/NAME/Jane Roe/IBAN/DE02120300000000202051",
+                     "Invoice 7", "Jane Roe", "DE02120300000000202051", id="swift-structured"),
+    ],
+)
+def test_derived_fields(details, purpose, counterparty, counter_iban):
+    t = first_transaction("230131C1,00NTRFREF", details)
+    assert (t.purpose, t.counterparty, t.counter_iban) == (purpose, counterparty, counter_iban)
+
+
+def test_embedded_nul_survives_in_texts():
+    t = first_transaction("230131C1,00NTRFREF", "a\x00b")
+    assert (t.details, t.structured_details) == ("a\x00b", {"detail": "a\x00b"})
+
+
+def test_snapshots_are_independent():
+    m = MT940(statement(lines=[("230131C1,00NTRFREF", "x")] * 2))
+    first, second = m.transactions, m.transactions
+    assert first is not second
+    assert all(a is not b for a, b in zip(first, second))
+    first.append(None)
+    assert len(m) == len(m.transactions) == 2
+
+    t = second[0]
+    details = t.structured_details
+    assert details is not t.structured_details
+    details["detail"] = "changed"
+    details["new"] = "key"
+    assert t.structured_details == {"detail": "x"}
+
+
+def test_transaction_outlives_its_document():
+    t = MT940(statement(lines=[("230131D3,00NTRFREF//B", "/REMI/Rent/NAME/X")])).transactions[0]
+    gc.collect()
+    assert (t.amount, t.bank_reference, t.details) == (-3.0, "B", "/REMI/Rent/NAME/X")
+
+
+def test_cannot_be_constructed_from_python():
+    for args, kwargs in [((), {}), ((1, 2), {"a": 3})]:
+        with pytest.raises(TypeError) as caught:
+            Transaction(*args, **kwargs)
+        assert str(caught.value) == "No constructor defined for Transaction"
+
+
+def test_docstring_and_method_signature():
+    assert Transaction.__doc__ == "A parsed MT940 transaction exposed to Python."
+    assert str(inspect.signature(Transaction.signed_amount)) == "(self, /)"
+    assert Transaction.signed_amount.__doc__ is None
+    assert str(inspect.signature(first_transaction("230131C1,NTRFREF").signed_amount)) == "()"
+
+
+@pytest.mark.parametrize(
+    "name",
+    ["value_date", "entry_date", "debit_credit", "amount", "is_credit", "is_debit",
+     "is_reversal", "transaction_type", "customer_reference", "bank_reference", "details",
+     "structured_details", "counterparty", "counter_iban", "purpose"],
+)
+def test_attributes_are_read_only(name):
+    t = first_transaction("230131C1,00NTRFREF", "x")
+    with pytest.raises(AttributeError):
+        setattr(t, name, getattr(t, name))
+    with pytest.raises(AttributeError):
+        delattr(t, name)
