@@ -1,0 +1,334 @@
+"""Whole-system robustness at the Python boundary: real bank files, threads, memory,
+and inputs at the edges of size and encoding."""
+
+import csv
+import gc
+import io
+import json
+import re
+import threading
+import time
+import xml.etree.ElementTree as ElementTree
+from pathlib import Path
+
+import pytest
+
+from tallyfold import MT940
+
+REPO = Path(__file__).resolve().parents[2]
+# Bank files live beside the checkout (../shared/corpus) and in examples/.
+CORPUS_DIRS = [REPO.parent / "shared" / "corpus", REPO / "examples"]
+NOT_STATEMENTS = {"SOURCES.md", ".gitattributes", "README.md"}
+
+# Every message the parser can raise, one pattern per error kind.
+MESSAGE_SHAPES = [
+    re.compile(p, re.DOTALL)
+    for p in [
+        r"Input contains no MT940 data",
+        r"Missing mandatory tag (:25:|:28C:|:60F:|:62F:) \(.*\)",
+        r"Invalid date '.*' in tag \(date field\)",
+        r"Invalid amount '.*' in tag \(amount field\)",
+        r"Invalid format in tag balance: '.*': (too short|invalid D/C mark)",
+        r"Invalid format in tag :61:: '.*': does not match expected format",
+    ]
+]
+CAMT_NS = "{urn:iso:std:iso:20022:tech:xsd:camt.053.001.06}"
+
+
+def assert_parser_message(error):
+    assert len(error.args) == 1
+    text = error.args[0]
+    assert any(shape.fullmatch(text) for shape in MESSAGE_SHAPES), text
+
+
+def read_text(path):
+    """A bank file as Python sees it: UTF-8 when it is, else Latin-1 as the old files are."""
+    data = path.read_bytes()
+    try:
+        return data.decode("utf-8")
+    except UnicodeDecodeError:
+        return data.decode("latin-1")
+
+
+def assert_exports_load(document):
+    statements = json.loads(document.to_json())
+    assert isinstance(statements, list) and statements
+    assert len(statements[0]["transactions"]) == len(document)
+
+    csv_text = document.to_csv()
+    assert csv_text.startswith("\ufeff")
+    rows = list(csv.reader(io.StringIO(csv_text[1:], newline="")))
+    assert all(len(row) == 13 for row in rows), [r for r in rows if len(r) != 13][:1]
+    assert len(rows) == 1 + sum(len(s["transactions"]) for s in statements)
+
+    root = ElementTree.fromstring(document.to_camt053().encode("utf-8"))
+    found = root.findall(f"{CAMT_NS}BkToCstmrStmt/{CAMT_NS}Stmt")
+    assert len(found) == len(statements)
+    assert [len(s.findall(f"{CAMT_NS}Ntry")) for s in found] == [
+        len(s["transactions"]) for s in statements
+    ]
+
+
+def bank_files():
+    files = [
+        p
+        for d in CORPUS_DIRS
+        if d.is_dir()
+        for p in sorted(d.rglob("*"))
+        if p.is_file() and p.name not in NOT_STATEMENTS
+    ]
+    if not files:
+        return [pytest.param(None, marks=pytest.mark.skip(reason="no bank files present"))]
+    return [pytest.param(p, id=f"{p.parent.name}/{p.name}") for p in files]
+
+
+@pytest.mark.parametrize("path", bank_files())
+def test_bank_file_parses_or_raises_a_parser_message(path):
+    text = read_text(path)
+    try:
+        document = MT940(text)
+    except ValueError as error:
+        assert_parser_message(error)
+        return
+    assert_exports_load(document)
+
+
+# ---------------------------------------------------------------------------------------
+# Threads
+
+
+def generated_statement(seed, transactions):
+    """A statement whose details mix every layout, different for every seed."""
+    layouts = [
+        "/EREF/E2E-{i}/REMI/Invoice {i} of {seed}/NAME/Party {seed}/IBAN/NL{i:016d}",
+        "166?00GUTSCHRIFT?20Rechnung {i}?21Kunde {seed}?32Name {i}?33Zusatz?31DE{i:020d}",
+        "020~00<00PRZELEW<20Zapłata {i}<32Firma {seed}<31PL{i:026d}",
+        "Plain text payment {i} for account {seed}, with a comma",
+    ]
+    marks = ["C", "D", "RC", "RD"]
+    out = [f":20:T{seed}", f":25:ACC{seed}", f":28C:{seed}/1", ":60F:C230101EUR1000,00"]
+    for i in range(transactions):
+        mark = marks[(i + seed) % 4]
+        out.append(f":61:2301{(i % 28) + 1:02d}{mark}{i % 997},{i % 100:02d}NTRFREF{i}//B{seed}")
+        out.append(":86:" + layouts[(i + seed) % 4].format(i=i, seed=seed))
+    out.append(":62F:C230131EUR1000,00")
+    return "\n".join(out) + "\n"
+
+
+def outcome(text, resolver):
+    try:
+        document = MT940(text, resolver)
+    except ValueError as error:
+        return ("error", error.args)
+    return (len(document), document.to_json(), document.to_csv(), document.to_camt053())
+
+
+def test_eight_threads_parse_like_one():
+    resolvers = ["auto", "swift", "gvc", "angular", None, "other", "auto", "gvc"]
+    texts = [generated_statement(seed, 3000 + 200 * seed) for seed in range(8)]
+    texts[7] = texts[7].replace(":62F:", ":62F:X")  # one of them fails, late in the text
+    expected = [outcome(t, r) for t, r in zip(texts, resolvers)]
+    assert expected[7][0] == "error" and all(e[0] != "error" for e in expected[:7])
+
+    start = threading.Barrier(8)
+    results = [[] for _ in range(8)]
+
+    def work(k):
+        start.wait()
+        for _ in range(4):
+            results[k].append(outcome(texts[k], resolvers[k]))
+
+    threads = [threading.Thread(target=work, args=(k,)) for k in range(8)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    for k in range(8):
+        assert len(results[k]) == 4
+        assert all(r == expected[k] for r in results[k]), f"thread {k}"
+
+
+# ---------------------------------------------------------------------------------------
+# Memory
+
+
+def resident_bytes():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * 4096
+
+
+MEMORY_TEXT = generated_statement(1, 4)
+BROKEN_TEXT = MEMORY_TEXT.replace(":60F:C", ":60F:R")
+
+
+def churn(rounds):
+    for i in range(rounds):
+        document = MT940(MEMORY_TEXT, "auto" if i % 2 else None)
+        (document.account, document.currency, document.opening_balance)
+        (document.closing_balance, document.resolver_used, len(document))
+        for t in document.transactions:
+            (t.value_date, t.entry_date, t.debit_credit, t.amount, t.signed_amount())
+            (t.is_credit, t.is_debit, t.is_reversal, t.transaction_type, t.customer_reference)
+            (t.bank_reference, t.details, t.structured_details)
+            (t.counterparty, t.counter_iban, t.purpose)
+        document.to_json(), document.to_csv(), document.to_camt053()
+        if i % 10 == 0:  # the error path must free what it built, too
+            with pytest.raises(ValueError):
+                MT940(BROKEN_TEXT)
+
+
+@pytest.mark.skipif(not Path("/proc/self/statm").exists(), reason="needs /proc")
+def test_memory_stays_flat():
+    churn(10_000)
+    gc.collect()
+    after_warm_up = resident_bytes()
+    churn(190_000)
+    gc.collect()
+    growth = resident_bytes() - after_warm_up
+    # A leak of even one small object per round would add several megabytes.
+    assert growth < 2 * 1024 * 1024, f"resident size grew by {growth} bytes"
+
+
+# ---------------------------------------------------------------------------------------
+# Encoding and size edges
+
+HEADER = ":20:REF\n:25:ACC\n:28C:1\n:60F:C230101EUR10,00\n"
+CLOSING = ":62F:C230131EUR11,00\n"
+
+
+@pytest.mark.parametrize(
+    "text, resolver",
+    [("\ud800", None), (HEADER + ":86:\udfff\n" + CLOSING, None), (HEADER + CLOSING, "\udc80")],
+    ids=["text-alone", "text-inside-details", "resolver"],
+)
+def test_lone_surrogate_raises_unicode_encode_error(text, resolver):
+    with pytest.raises(UnicodeEncodeError):
+        MT940(text, resolver)
+
+
+def test_nul_characters_are_ordinary_text():
+    text = (
+        ":20:R\x00F\n:25:A\x00B\n:28C:1\n:60F:C230101EUR10,00\n"
+        ":61:230101C1,00NTRFX\x00Y\n:86:a\x00b\n" + CLOSING
+    )
+    document = MT940(text)
+    (t,) = document.transactions
+    assert (document.account, t.customer_reference, t.details) == ("A\x00B", "X\x00Y", "a\x00b")
+    assert t.purpose == "a\x00b"
+    assert json.loads(document.to_json())[0]["transactionReference"] == "R\x00F"
+    assert "X\x00Y" in document.to_csv()
+    ElementTree.fromstring(document.to_camt053().encode("utf-8"))
+
+
+def test_hundred_megabytes_parse_completely():
+    body = "".join(
+        f":61:230101C{i % 1000},{i % 100:02d}NTRFREF{i}\n:86:/REMI/payment {i}/EREF/E{i}\n"
+        for i in range(1000)
+    )
+    copies = 100 * 1024 * 1024 // len(body) + 1
+    text = HEADER + body * copies + CLOSING
+    assert len(text) > 100 * 1024 * 1024
+    document = MT940(text)
+    assert len(document) == 1000 * copies
+    assert document.closing_balance == 11.0
+    last = document.transactions[-1]
+    assert (last.customer_reference, last.purpose) == ("REF999", "payment 999")
+
+
+MB10 = 10 * 1024 * 1024
+
+
+@pytest.mark.parametrize(
+    "details, purpose",
+    [
+        ("x" * MB10, "x" * MB10),
+        ("/REMI/" + "y" * MB10 + " ", "y" * MB10),
+        ("/REMI/x" * (MB10 // 7), "x"),
+        ("166" + "?20a" * (MB10 // 4), "a"),
+        ("00" + "<20x" * (MB10 // 4), "x"),
+        ("<" * MB10, "<" * MB10),
+        ("?" * MB10, "?" * MB10),
+    ],
+    ids=["plain", "one-segment", "many-segments", "many-subfields", "many-marks",
+         "only-marks", "only-question-marks"],
+)
+def test_ten_megabyte_details_line(details, purpose):
+    started = time.monotonic()
+    (t,) = MT940(HEADER + ":61:230101C1,00NTRFX\n:86:" + details + "\n" + CLOSING).transactions
+    assert t.details == details
+    assert t.purpose == purpose
+    assert time.monotonic() - started < 30  # linear work; a quadratic step would take hours
+
+
+@pytest.mark.parametrize(
+    "line",
+    [
+        "230101C1,00NTRF" + "r" * MB10,
+        "230101C1,00NTRFref//" + "b" * MB10,
+        "230101C" + "1" * MB10 + ",00NTRF",
+        "230101C1,00NTRF" + "r" * MB10 + "/x",
+    ],
+    ids=["reference", "bank-reference", "amount", "reference-with-slash"],
+)
+def test_ten_megabyte_statement_line(line):
+    started = time.monotonic()
+    try:
+        (t,) = MT940(HEADER + ":61:" + line + "\n" + CLOSING).transactions
+    except ValueError as error:
+        assert error.args[0] == f"Invalid format in tag :61:: '{line}': does not match expected format"
+    else:
+        first, _, bank = line[15:].partition("//")
+        assert (t.customer_reference, t.bank_reference) == (first, bank or None)
+    assert time.monotonic() - started < 30
+
+
+ROUNDED_OR_REFUSED = object()
+
+
+@pytest.mark.parametrize(
+    "amount, value",
+    [
+        ("1" * 40 + ",00", None),
+        ("9" * 38 + ",", None),
+        ("0" * 39 + "1,00", 1.0),
+        ("1" * 20 + "," + "1" * 20, ROUNDED_OR_REFUSED),
+    ],
+    ids=["forty-digits", "thirty-eight-nines", "leading-zeros", "twenty-and-twenty"],
+)
+def test_forty_digit_balance_amount(amount, value):
+    """Too many digits are refused, or only the fraction is rounded: never a wrong integer."""
+    text = f":20:R\n:25:A\n:28C:1\n:60F:C230101EUR{amount}\n" + CLOSING
+    try:
+        document = MT940(text)
+    except ValueError as error:
+        assert error.args[0] == f"Invalid amount '{amount}' in tag (amount field)"
+        assert value is None or value is ROUNDED_OR_REFUSED
+    else:
+        if value is ROUNDED_OR_REFUSED:
+            value = float(amount.replace(",", "."))
+        assert value is not None and document.opening_balance == value
+
+
+def test_forty_digit_statement_line_amount_does_not_match():
+    line = "230101C" + "1" * 40 + ",00NTRFX"
+    with pytest.raises(ValueError, match=r"^Invalid format in tag :61:: '.*': does not match"):
+        MT940(HEADER + ":61:" + line + "\n" + CLOSING)
+
+
+GVC_DETAILS = "166?00GUTSCHRIFT?20Miete?32Max Muster"
+
+
+@pytest.mark.parametrize(
+    "resolver, keys",
+    [
+        ("gvc\x00", {"gvc", "00", "20", "32", "REMI_COMBINED"}),  # full chain, not "gvc"
+        ("swift\x00", {"gvc", "00", "20", "32", "REMI_COMBINED"}),  # full chain, not "swift"
+        ("\x00", {"gvc", "00", "20", "32", "REMI_COMBINED"}),
+        ("swift", {"detail"}),
+    ],
+    ids=["gvc-nul", "swift-nul", "nul-only", "swift"],
+)
+def test_resolver_holding_nul_is_its_own_name(resolver, keys):
+    document = MT940(HEADER + ":61:230101C1,00NTRFX\n:86:" + GVC_DETAILS + "\n" + CLOSING, resolver)
+    assert document.resolver_used == resolver
+    assert set(document.transactions[0].structured_details) == keys
