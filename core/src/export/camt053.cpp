@@ -63,7 +63,7 @@ void write_balance(const Balance& b, std::string_view code, std::string& out) {
       "      </Bal>\n");
 }
 
-void write_related_parties(const Transaction& t, const detail::TextParts& counterparty,
+void write_related_parties(const Transaction& t, const detail::DerivedParts& derived,
                            std::string& out) {
   // The counterparty paid on the credit side (debtor) and was paid on the debit side.
   const bool debtor = is_credit_side(t.debit_credit);
@@ -72,18 +72,17 @@ void write_related_parties(const Transaction& t, const detail::TextParts& counte
   out.append(
       "                <Pty>\n"
       "                  <Nm>");
-  append_escaped(counterparty, out);
+  append_escaped(derived.counterparty, out);
   out.append(
       "</Nm>\n"
       "                </Pty>\n");
   out.append(debtor ? "              </Dbtr>\n" : "              </Cdtr>\n");
-  const detail::TextParts iban = detail::counter_iban_parts(t);
-  if (!iban.empty()) {
+  if (!derived.counter_iban.empty()) {
     out.append(debtor ? "              <DbtrAcct>\n" : "              <CdtrAcct>\n");
     out.append(
         "                <Id>\n"
         "                  <IBAN>");
-    append_escaped(iban, out);
+    append_escaped(derived.counter_iban, out);
     out.append(
         "</IBAN>\n"
         "                </Id>\n");
@@ -137,16 +136,14 @@ void write_entry(const Transaction& t, unsigned number, std::string_view currenc
       "        </BkTxCd>\n"
       "        <NtryDtls>\n"
       "          <TxDtls>\n");
-  if (t.structured_details) {
-    const detail::TextParts counterparty = detail::counterparty_parts(t);
-    if (!counterparty.empty()) write_related_parties(t, counterparty, out);
-  }
-  const detail::TextParts remittance = detail::purpose_parts(t);
-  if (!remittance.empty()) {
+  // Without a map the counterparty is empty and the remittance text is the details text.
+  const detail::DerivedParts derived = detail::derive_parts(t);
+  if (!derived.counterparty.empty()) write_related_parties(t, derived, out);
+  if (!derived.purpose.empty()) {
     out.append(
         "            <RmtInf>\n"
         "              <Ustrd>");
-    append_escaped(remittance, out);
+    append_escaped(derived.purpose, out);
     out.append(
         "</Ustrd>\n"
         "            </RmtInf>\n");

@@ -39,10 +39,14 @@ struct TextParts {
   }
 };
 
-/// The pieces of `derive_purpose`, `derive_counterparty` and `derive_counter_iban`.
-TextParts purpose_parts(const Transaction& t) noexcept;
-TextParts counterparty_parts(const Transaction& t) noexcept;
-TextParts counter_iban_parts(const Transaction& t) noexcept;
+/// The pieces of `derive_purpose`, `derive_counterparty` and `derive_counter_iban`,
+/// found in one pass over the transaction's details map.
+struct DerivedParts {
+  TextParts purpose;
+  TextParts counterparty;
+  TextParts counter_iban;
+};
+DerivedParts derive_parts(const Transaction& t) noexcept;
 
 /// One step through UTF-8 text: the length of the well-formed character at the start
 /// of `p` (1 to 4) with `valid` set, or the length of the maximal ill-formed subpart to
