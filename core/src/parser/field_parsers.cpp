@@ -1,0 +1,248 @@
+#include <algorithm>
+#include <cstdint>
+#include <string>
+
+#include "parser/line_pattern.hpp"
+#include "tallyfold/parse.hpp"
+
+namespace tallyfold {
+namespace {
+
+constexpr bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
+
+// A byte that continues a multi-byte UTF-8 character: a cut just before it would split
+// the character.
+constexpr bool is_continuation(char c) noexcept {
+  return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+constexpr bool is_ascii(char c) noexcept { return static_cast<unsigned char>(c) < 0x80; }
+
+// True when a character runs across the cut before byte `at`. A continuation byte after
+// an ASCII byte belongs to no character (invalid UTF-8) and is carried as a byte.
+bool splits_character(std::string_view s, std::size_t at) noexcept {
+  return is_continuation(s[at]) && !is_ascii(s[at - 1]);
+}
+
+// A two-byte date part: two ASCII digits, "+" and a digit, or, for the year only, "-"
+// and a digit (its negative).
+std::optional<int> read_date_part(char first, char second, bool allow_negative) noexcept {
+  if (!is_digit(second)) return std::nullopt;
+  const int low = second - '0';
+  if (is_digit(first)) return (first - '0') * 10 + low;
+  if (first == '+') return low;
+  if (first == '-' && allow_negative) return -low;
+  return std::nullopt;
+}
+
+// Appends the ASCII digits of `s` to `mantissa`, skipping underscores; false on any
+// other byte or once the mantissa outgrows 96 bits, so no amount is ever cut short.
+bool read_digits(std::string_view s, uint128& mantissa, std::size_t& digits) noexcept {
+  for (const char c : s) {
+    if (c == '_') continue;
+    if (!is_digit(c)) return false;
+    const auto d = static_cast<unsigned>(c - '0');
+    if (mantissa > (Decimal::kMaxMantissa - d) / 10) return false;
+    mantissa = mantissa * 10 + d;
+    ++digits;
+  }
+  return true;
+}
+
+// An optional sign, then a digit, then digits and underscores.
+bool read_integer(std::string_view s, uint128& mantissa, bool& negative) noexcept {
+  if (!s.empty() && (s.front() == '+' || s.front() == '-')) {
+    negative = s.front() == '-';
+    s.remove_prefix(1);
+  }
+  if (s.empty() || !is_digit(s.front())) return false;
+  std::size_t digits = 0;
+  return read_digits(s, mantissa, digits);
+}
+
+// The plain reading of `integer` "." `fraction`, the fraction padded with zeros to at
+// least two characters; the scale is the number of fraction digits.
+std::optional<Decimal> read_plain(std::string_view integer, std::string_view fraction) noexcept {
+  uint128 mantissa = 0;
+  bool negative = false;
+  std::size_t scale = 0;
+  if (!read_integer(integer, mantissa, negative)) return std::nullopt;
+  if (!read_digits(fraction, mantissa, scale)) return std::nullopt;
+  for (std::size_t pad = fraction.size(); pad < 2; ++pad) {
+    if (mantissa > Decimal::kMaxMantissa / 10) return std::nullopt;
+    mantissa *= 10;
+    ++scale;
+  }
+  if (scale > Decimal::kMaxScale) return std::nullopt;
+  return Decimal::from_parts(mantissa, static_cast<int>(scale), negative);
+}
+
+// Mantissa (plain reading, point optional), "e" or "E", optionally signed exponent.
+std::optional<Decimal> read_scientific(std::string_view text) noexcept {
+  const std::size_t e = text.find_first_of("eE");
+  if (e == std::string_view::npos) return std::nullopt;
+  std::string_view mantissa_text = text.substr(0, e);
+  std::string_view exponent_text = text.substr(e + 1);
+
+  uint128 mantissa = 0;
+  bool negative = false;
+  std::size_t fraction_digits = 0;
+  const std::size_t point = mantissa_text.find('.');
+  if (!read_integer(mantissa_text.substr(0, point), mantissa, negative)) return std::nullopt;
+  if (point != std::string_view::npos &&
+      !read_digits(mantissa_text.substr(point + 1), mantissa, fraction_digits)) {
+    return std::nullopt;
+  }
+
+  bool exponent_negative = false;
+  if (!exponent_text.empty() && (exponent_text.front() == '+' || exponent_text.front() == '-')) {
+    exponent_negative = exponent_text.front() == '-';
+    exponent_text.remove_prefix(1);
+  }
+  if (exponent_text.empty()) return std::nullopt;
+  // Anything beyond a few dozen is out of range either way; capping keeps the
+  // arithmetic small and the scaling loop below short.
+  constexpr long kExponentCap = 1000;
+  long exponent = 0;
+  for (const char c : exponent_text) {
+    if (!is_digit(c)) return std::nullopt;
+    if (exponent < kExponentCap) exponent = exponent * 10 + (c - '0');
+  }
+  if (exponent >= kExponentCap) return std::nullopt;
+  long scale = static_cast<long>(fraction_digits) + (exponent_negative ? exponent : -exponent);
+  for (; scale < 0; ++scale) {
+    if (mantissa > Decimal::kMaxMantissa / 10) return std::nullopt;
+    mantissa *= 10;
+  }
+  if (scale > Decimal::kMaxScale) return std::nullopt;
+  return Decimal::from_parts(mantissa, static_cast<int>(scale), negative);
+}
+
+}  // namespace
+
+Result<Date> parse_date(std::string_view text) {
+  auto invalid = [text] { return InvalidDate{std::string(text), kDateField}; };
+  if (text.size() != 6) return invalid();
+  const auto year_part = read_date_part(text[0], text[1], true);
+  const auto month = read_date_part(text[2], text[3], false);
+  const auto day = read_date_part(text[4], text[5], false);
+  if (!year_part || !month || !day) return invalid();
+  const int year = *year_part < 80 ? 2000 + *year_part : 1900 + *year_part;
+  const auto date = Date::from_ymd(year, static_cast<unsigned>(*month), static_cast<unsigned>(*day));
+  if (!date) return invalid();
+  return *date;
+}
+
+Result<Decimal> parse_amount(std::string_view text) {
+  auto invalid = [text] { return InvalidAmount{std::string(text), kAmountField}; };
+  // "," counts as "."; more than one separator is ambiguous ("1.234,56"), never guessed.
+  const std::size_t separator = text.find_first_of(",.");
+  std::string_view integer = text.substr(0, separator);
+  std::string_view fraction;
+  if (separator != std::string_view::npos) {
+    fraction = text.substr(separator + 1);
+    if (fraction.find_first_of(",.") != std::string_view::npos) return invalid();
+  }
+  integer.remove_prefix(std::min(integer.find_first_not_of('0'), integer.size()));
+  if (integer.empty()) integer = "0";
+
+  if (auto plain = read_plain(integer, fraction)) return *plain;
+  if (integer.find_first_of("eE") != std::string_view::npos ||
+      fraction.find_first_of("eE") != std::string_view::npos) {
+    std::string joined;
+    joined.reserve(integer.size() + fraction.size() + 3);
+    joined.append(integer).push_back('.');
+    joined.append(fraction);
+    if (fraction.size() < 2) joined.append(2 - fraction.size(), '0');
+    if (auto scientific = read_scientific(joined)) return *scientific;
+  }
+  return invalid();
+}
+
+Result<Balance> parse_balance(std::string_view content) {
+  // 11 bytes is the shortest balance: mark, six-byte date, currency, one amount byte.
+  if (content.size() < 11) return InvalidFormat{kBalanceField, std::string(content), kReasonTooShort};
+  Balance balance;
+  if (content[0] == 'C') {
+    balance.debit_credit = DebitCreditMark::Credit;
+  } else if (content[0] == 'D') {
+    balance.debit_credit = DebitCreditMark::Debit;
+  } else {
+    return InvalidFormat{kBalanceField, std::string(content), kReasonInvalidMark};
+  }
+  // A character running across byte 7 is not a date: report it whole, never cut.
+  if (splits_character(content, 7)) {
+    std::size_t end = 7;
+    while (end < 10 && is_continuation(content[end])) ++end;
+    return InvalidDate{std::string(content.substr(1, end - 1)), kDateField};
+  }
+  auto date = parse_date(content.substr(1, 6));
+  if (!date) return std::move(date).error();
+  balance.date = *date;
+  // A character running across byte 10 leaves no valid currency or amount: report the
+  // amount from the start of that character.
+  if (splits_character(content, 10)) {
+    std::size_t start = 10;
+    while (start > 7 && is_continuation(content[start])) --start;
+    return InvalidAmount{std::string(content.substr(start)), kAmountField};
+  }
+  balance.currency.assign(content.substr(7, 3));
+  auto amount = parse_amount(content.substr(10));
+  if (!amount) return std::move(amount).error();
+  balance.amount = *amount;
+  return balance;
+}
+
+Result<Transaction> parse_statement_line(std::string_view content) {
+  const std::size_t line_feed = content.find('\n');
+  const std::string_view line = content.substr(0, line_feed);
+  const auto groups = detail::match_statement_line(line);
+  if (!groups) return InvalidFormat{kStatementLineField, std::string(line), kReasonNoMatch};
+
+  Transaction t;
+  auto value_date = parse_date(groups->value_date);
+  if (!value_date) return std::move(value_date).error();
+  t.value_date = *value_date;
+
+  // A four-byte group holds four ASCII digits: any other Nd digit takes more bytes.
+  if (groups->entry_date && groups->entry_date->size() == 4) {
+    const std::string_view e = *groups->entry_date;
+    const auto month = read_date_part(e[0], e[1], false);
+    const auto day = read_date_part(e[2], e[3], false);
+    if (month && day) {
+      std::int32_t year = t.value_date.year();
+      // The entry date is written without a year; it lies near the value date, so a
+      // month far from the value date's across New Year belongs to the adjacent year.
+      if (t.value_date.month() == 12 && *month < 6) ++year;
+      if (t.value_date.month() == 1 && *month > 7) --year;
+      t.entry_date = Date::from_ymd(year, static_cast<unsigned>(*month), static_cast<unsigned>(*day));
+    }
+  }
+
+  const std::string_view mark = groups->mark;
+  if (mark == "C") {
+    t.debit_credit = DebitCreditMark::Credit;
+  } else if (mark == "D") {
+    t.debit_credit = DebitCreditMark::Debit;
+  } else if (mark == "RD") {
+    t.debit_credit = DebitCreditMark::ReversalDebit;
+  } else {
+    t.debit_credit = DebitCreditMark::ReversalCredit;
+  }
+  if (!is_reversal(t.debit_credit) && groups->funds_code) t.funds_code = groups->funds_code->front();
+
+  auto amount = parse_amount(groups->amount);
+  if (!amount) return std::move(amount).error();
+  t.amount = *amount;
+
+  t.transaction_type.assign(groups->transaction_type);
+  t.customer_reference.assign(trim_white_space(groups->customer_reference));
+  if (groups->bank_reference) t.bank_reference.emplace(*groups->bank_reference);
+  if (line_feed != std::string_view::npos) {
+    const std::string_view extra = trim_white_space(content.substr(line_feed + 1));
+    if (!extra.empty()) t.extra_details.emplace(extra);
+  }
+  return t;
+}
+
+}  // namespace tallyfold

@@ -1,0 +1,103 @@
+#include "parser/line_pattern.hpp"
+
+#include <pcre2.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <new>
+#include <string>
+
+#include "tallyfold/error.hpp"
+
+namespace tallyfold::detail {
+namespace {
+
+// The documented pattern writes the customer reference lazily, "([^/]*?)", and the
+// bank reference greedily. Both are written possessive here. The captures cannot
+// change: the customer reference can never hold a "/", so the only places where the
+// rest of the pattern can start are the first "/" and the end of the line, and the
+// lazy form reaches the first of them that works, which is the only one the possessive
+// form tries. The lazy form retries the rest of the pattern after every character, so
+// a long bank reference that fails at its end (a stray carriage return) is rescanned
+// until PCRE2's match limit ends the search with an error instead of a verdict, and
+// ordinary lines match several times slower.
+// PCRE2_DOLLAR_ENDONLY keeps "$" from matching before a final line feed, which the
+// possessive form would otherwise capture differently.
+constexpr char kPattern[] =
+    R"(^(\d{6})(\d{4})?(RD|RC|D|C)([A-Z])?(\d{1,15},\d{0,2})([NF][A-Za-z0-9]{3})([^/]*+)(?://([^\r\n]*+))?$)";
+
+// PCRE2_UCP makes "\d" match every Nd digit; PCRE2_MATCH_INVALID_UTF lets arbitrary
+// bytes reach the matcher safely (invalid sequences simply match nothing) instead of
+// requiring validated input.
+constexpr std::uint32_t kOptions =
+    PCRE2_UTF | PCRE2_UCP | PCRE2_MATCH_INVALID_UTF | PCRE2_DOLLAR_ENDONLY;
+
+// The shortest line that can match: six digits, a one-letter mark, one digit and a
+// comma, and the four-byte transaction type. Every "\d" takes at least one byte.
+constexpr std::size_t kShortestMatch = 13;
+
+const pcre2_code* compiled_pattern() {
+  // Never freed: threads may still be matching while static destructors run at exit.
+  static const pcre2_code* const code = [] {
+    int error_code = 0;
+    PCRE2_SIZE error_offset = 0;
+    pcre2_code* c = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(kPattern), PCRE2_ZERO_TERMINATED,
+                                  kOptions, &error_code, &error_offset, nullptr);
+    // The pattern is a constant: failing to compile it is a broken build, not bad input.
+    if (c == nullptr) std::abort();
+    // Without JIT support (or memory for it) pcre2_match falls back to the interpreter.
+    (void)pcre2_jit_compile(c, PCRE2_JIT_COMPLETE);
+    return c;
+  }();
+  return code;
+}
+
+class MatchData {
+ public:
+  MatchData() : data_(pcre2_match_data_create_from_pattern(compiled_pattern(), nullptr)) {
+    if (data_ == nullptr) throw std::bad_alloc();
+  }
+  ~MatchData() { pcre2_match_data_free(data_); }
+  MatchData(const MatchData&) = delete;
+  MatchData& operator=(const MatchData&) = delete;
+
+  pcre2_match_data* get() const noexcept { return data_; }
+
+ private:
+  pcre2_match_data* data_;
+};
+
+}  // namespace
+
+std::optional<StatementLineGroups> match_statement_line(std::string_view line) {
+  if (line.size() < kShortestMatch) return std::nullopt;
+  const pcre2_code* code = compiled_pattern();
+  thread_local const MatchData match_data;
+  const auto subject = reinterpret_cast<PCRE2_SPTR>(line.data());
+  const int rc = pcre2_match(code, subject, line.size(), 0, 0, match_data.get(), nullptr);
+  if (rc == PCRE2_ERROR_NOMATCH) return std::nullopt;
+  if (rc < 0) {
+    // Resource limits cannot be reached by this pattern (see kPattern); anything else
+    // is a fault of the program, not a verdict on the line.
+    PCRE2_UCHAR text[128];
+    pcre2_get_error_message(rc, text, sizeof text);
+    throw InternalError(std::string("statement-line pattern: ") + reinterpret_cast<char*>(text));
+  }
+  const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(match_data.get());
+  auto group = [&](int i) -> std::optional<std::string_view> {
+    if (i >= rc || ov[2 * i] == PCRE2_UNSET) return std::nullopt;
+    return line.substr(ov[2 * i], ov[2 * i + 1] - ov[2 * i]);
+  };
+  StatementLineGroups g;
+  g.value_date = *group(1);
+  g.entry_date = group(2);
+  g.mark = *group(3);
+  g.funds_code = group(4);
+  g.amount = *group(5);
+  g.transaction_type = *group(6);
+  g.customer_reference = group(7).value_or(std::string_view());
+  g.bank_reference = group(8);
+  return g;
+}
+
+}  // namespace tallyfold::detail

@@ -1,0 +1,35 @@
+// The statement-line pattern of :61: fields. Internal to the core; the only user of
+// PCRE2 is line_pattern.cpp.
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+namespace tallyfold::detail {
+
+/// The capture groups of one matched statement line, as views into the matched line
+/// (valid as long as the line is). An optional group that took no part is nullopt; one
+/// that took part with no characters is an empty view.
+struct StatementLineGroups {
+  std::string_view value_date;                     // 1: six digits
+  std::optional<std::string_view> entry_date;      // 2: four digits
+  std::string_view mark;                           // 3: "RD", "RC", "D" or "C"
+  std::optional<std::string_view> funds_code;      // 4: one ASCII capital
+  std::string_view amount;                         // 5: digits, a comma, up to two digits
+  std::string_view transaction_type;               // 6: "N"/"F" and three ASCII alnums
+  std::string_view customer_reference;             // 7: no "/", untrimmed
+  std::optional<std::string_view> bank_reference;  // 8: after "//", to the end
+};
+
+/// Matches one line (the caller has cut it at its first line feed) against
+///   ^(\d{6})(\d{4})?(RD|RC|D|C)([A-Z])?(\d{1,15},\d{0,2})([NF][A-Za-z0-9]{3})([^/]*?)(?://([^\r\n]*))?$
+/// anchored at both ends, with "\d" matching any Unicode decimal digit (Nd) and the
+/// bracketed ranges ASCII only. nullopt when the line does not match; a line holding
+/// invalid UTF-8 never matches.
+///
+/// The pattern is compiled once per process on first use (thread-safe); matching uses
+/// per-thread scratch space and takes no lock. Time is linear in the line's length and
+/// no backtracking memory grows with it.
+std::optional<StatementLineGroups> match_statement_line(std::string_view line);
+
+}  // namespace tallyfold::detail
