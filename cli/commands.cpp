@@ -209,9 +209,6 @@ int run_convert(const Options& options) {
     } else {
       targets[0] = out;
     }
-  } else if (n > 1) {
-    std::fputs("tallyfold: several inputs need -o DIR\n", stderr);
-    return kExitTrouble;
   }
 
   std::vector<std::string> errors(n);

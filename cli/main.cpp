@@ -144,6 +144,9 @@ int main(int argc, char** argv) {
 
   if (options.inputs.empty()) return usage_error("no input files (use \"-\" for standard input)");
   if (convert && !options.format) return usage_error("convert needs --to json|csv|camt053");
+  if (convert && options.inputs.size() > 1 && !options.output) {
+    return usage_error("several inputs need -o DIR");
+  }
   if (!convert && (options.format || options.output || options.jobs)) {
     return usage_error("check takes no --to, --output or --jobs");
   }

@@ -75,6 +75,7 @@ std::string unwrap_text(std::string_view text) {
   out.reserve(text.size());
   std::string cleaned;
   bool after_balance = false;
+  bool in_transactions = false;  // from an opening balance to the closing one
 
   std::size_t pos = 0;
   while (pos < text.size()) {
@@ -101,10 +102,17 @@ std::string unwrap_text(std::string_view text) {
     line = line.substr(0, body_size);
 
     if (strip_envelope(line) && trim_white_space(line).empty()) continue;
-    if (trim_white_space(line) == "-") continue;
+    // Between the balances a lone "-" is details text wrapped onto its own line.
+    if (!in_transactions && trim_white_space(line) == "-") continue;
 
     if (is_tag_line(line)) {
       after_balance = is_balance_tag_line(line);
+      if (line.starts_with(":60F:") || line.starts_with(":60M:")) {
+        in_transactions = true;
+      } else if (line.starts_with(":62F:") || line.starts_with(":62M:") ||
+                 line.starts_with(":20:")) {
+        in_transactions = false;
+      }
       if (line.starts_with(":28:")) {
         out += ":28C:";
         line.remove_prefix(4);

@@ -18,7 +18,10 @@ namespace tallyfold {
 ///     "{3:...}", "{5:...}" (nested braces included) and the opening "{4:", as is a
 ///     leading "-}" that closes block 4; a line left empty by this is dropped, and text
 ///     after "{4:" on the same line is kept as a line of its own;
-///   - separator lines holding a lone "-" (white space around it allowed) are dropped;
+///   - separator lines holding a lone "-" (white space around it allowed) are dropped,
+///     except between an opening balance (":60F:", ":60M:") and the next closing
+///     balance (":62F:", ":62M:") or ":20:", where such a line continues the details
+///     of a transaction;
 ///   - lines that are not tag lines (a tag line starts with ":" and holds a second ":")
 ///     and follow a balance field (":60F:", ":60M:", ":62F:", ":62M:", ":64:", ":65:"),
 ///     which never continues on a second line, are dropped: bank header lines such as

@@ -1,0 +1,204 @@
+"""The installed `tallyfold` command, run as a user would run it."""
+
+import json
+import os
+import shutil
+import subprocess
+import sysconfig
+from pathlib import Path
+
+import pytest
+
+import tallyfold
+
+EXAMPLES = sorted((Path(__file__).resolve().parents[2] / "examples").glob("*.sta"))
+FORMATS = {"json": "to_json", "csv": "to_csv", "camt053": "to_camt053"}
+
+
+def _command():
+    # The command installed beside this interpreter's module first, so both come from
+    # the same build.
+    schemes = [sysconfig.get_default_scheme(), f"{os.name}_user"]
+    for scheme in schemes:
+        candidate = Path(sysconfig.get_path("scripts", scheme)) / "tallyfold"
+        if candidate.exists():
+            return str(candidate)
+    found = shutil.which("tallyfold")
+    if found:
+        return found
+    pytest.fail("the tallyfold command is not installed (pip install .)")
+
+
+def run(*args, stdin=b""):
+    return subprocess.run([_command(), *map(str, args)], input=stdin, capture_output=True, timeout=60)
+
+
+def statement(ref, number_tag=":28C:", opening="C240101EUR100,00", closing="C240102EUR90,00"):
+    return (
+        f":20:{ref}\n:25:NL92NRDK0417552093\n{number_tag}1/1\n:60F:{opening}\n"
+        ":61:2401020102D10,00NTRFNONREF\n:86:/EREF/E1/REMI/Coffee\n"
+        f":62F:{closing}\n"
+    )
+
+
+WRAPPED = {
+    "envelopes around several messages": (
+        "{1:F01NRDKNL2AXXXX0000000000}{2:O940NRDKNL2AXXXXN}{3:}{4:\n"
+        + statement("A")
+        + "-}{5:}{1:F01NRDKNL2AXXXX0000000000}{2:O940NRDKNL2AXXXXN}{3:}{4:\n"
+        + statement("B", opening="C240102EUR90,00", closing="C240103EUR80,00")
+        + "-}{5:{CHK:0123456789AB}}\n"
+    ),
+    "dash separated German statements": (
+        statement("A").replace("\n", "\r\n")
+        + "-\r\n"
+        + statement("B", opening="C240102EUR90,00", closing="C240103EUR80,00").replace("\n", "\r\n")
+        + "-\r\n"
+    ),
+    "bank header lines between statements": (
+        "ABNANL2A\n940\nABNANL2A\n"
+        + statement("A", number_tag=":28:")
+        + "-\nABNANL2A\n940\nABNANL2A\n"
+        + statement("B", number_tag=":28:", opening="C240102EUR90,00", closing="C240103EUR80,00")
+        + "-\n"
+    ),
+}
+
+
+@pytest.mark.parametrize("name", WRAPPED)
+def test_delivered_files_are_unwrapped(tmp_path, name):
+    path = tmp_path / "delivered.sta"
+    path.write_bytes(WRAPPED[name].encode())
+
+    unwrapped = run("convert", path, "--to", "json")
+    assert unwrapped.returncode == 0, unwrapped.stderr
+    statements = json.loads(unwrapped.stdout)
+    assert [s["transactionReference"] for s in statements] == ["A", "B"]
+    assert [s["closingBalance"] for s in statements] == [90.0, 80.0]
+
+    checked = run("check", path)
+    assert checked.returncode == 0, checked.stdout + checked.stderr
+    assert checked.stdout.decode().count("balanced") == 2
+
+    strict = run("convert", path, "--to", "json", "--strict")
+    assert strict.returncode == 2
+    assert strict.stderr.decode().startswith(f"tallyfold: {path}: ")
+
+
+@pytest.mark.parametrize("fmt", FORMATS)
+@pytest.mark.parametrize("example", EXAMPLES, ids=lambda p: p.stem)
+def test_formats_match_the_module(example, fmt):
+    text = example.read_text(encoding="utf-8")
+    result = run("convert", example, "--to", fmt)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.decode("utf-8") == getattr(tallyfold.MT940(text), FORMATS[fmt])()
+
+
+@pytest.mark.parametrize("example", EXAMPLES, ids=lambda p: p.stem)
+def test_examples_reconcile(example):
+    result = run("check", example)
+    assert result.returncode == 0, result.stdout + result.stderr
+    lines = result.stdout.decode().splitlines()
+    assert lines and all(line.endswith("balanced") or "follows the previous" in line for line in lines)
+
+
+def test_standard_input_reads_like_a_file():
+    example = EXAMPLES[0]
+    from_stdin = run("convert", "-", "--to", "csv", stdin=example.read_bytes())
+    assert from_stdin.returncode == 0, from_stdin.stderr
+    assert from_stdin.stdout == run("convert", example, "--to", "csv").stdout
+
+
+def test_several_files_into_a_directory(tmp_path):
+    out = tmp_path / "out"
+    result = run("convert", *EXAMPLES, "--to", "camt053", "-o", out, "--jobs", "2")
+    assert result.returncode == 0, result.stderr
+    assert sorted(p.name for p in out.iterdir()) == sorted(p.stem + ".xml" for p in EXAMPLES)
+    for example in EXAMPLES:
+        expected = tallyfold.MT940(example.read_text(encoding="utf-8")).to_camt053()
+        assert (out / (example.stem + ".xml")).read_text(encoding="utf-8") == expected
+
+
+def test_one_failing_input_does_not_stop_the_others(tmp_path):
+    broken = tmp_path / "broken.sta"
+    broken.write_text(":20:X\n")
+    result = run("convert", EXAMPLES[0], broken, "--to", "json", "-o", tmp_path / "out")
+    assert result.returncode == 2
+    assert (tmp_path / "out" / (EXAMPLES[0].stem + ".json")).exists()
+    assert result.stderr.decode() == f"tallyfold: {broken}: Missing mandatory tag :25: (X)\n"
+
+
+@pytest.mark.parametrize(
+    "closing, status, verdict",
+    [
+        ("C240102EUR90,00", 0, "balanced"),
+        ("C240102EUR90,01", 1, "NOT balanced (opening + transactions = 90.00, difference 0.01)"),
+        (None, 2, None),
+    ],
+    ids=["balanced", "unbalanced", "broken"],
+)
+def test_check_exit_status(tmp_path, closing, status, verdict):
+    path = tmp_path / "s.sta"
+    text = statement("R1", closing=closing or "")
+    path.write_text(text if closing else text.replace(":62F:\n", ""))
+    result = run("check", path)
+    assert result.returncode == status
+    if verdict:
+        assert result.stdout.decode() == (
+            f"{path} #1: R1, account NL92NRDK0417552093, statement 1/1, EUR, "
+            f"opening 2024-01-01 100.00, closing 2024-01-02 {closing[10:].replace(',', '.')}, "
+            f"1 transaction: {verdict}\n"
+        )
+    else:
+        assert result.stderr.decode() == f"tallyfold: {path}: Missing mandatory tag :62F: (R1)\n"
+
+
+def test_continuity_between_statements(tmp_path):
+    path = tmp_path / "gap.sta"
+    path.write_text(statement("A") + statement("B", opening="C240102EUR95,00", closing="C240103EUR85,00"))
+    result = run("check", path)
+    assert result.returncode == 1
+    assert result.stdout.decode().splitlines()[1].endswith(
+        "balanced, does NOT follow the previous closing balance"
+    )
+
+
+def test_latin1_needs_its_encoding(tmp_path):
+    path = tmp_path / "latin1.sta"
+    path.write_bytes(
+        ":20:L1\n:25:DE84700999100532018844\n:28C:1/1\n:60F:C240101EUR0,00\n"
+        ":61:2401020102C5,00NTRFNONREF\n:86:166?20Miete Gr\xfc\xdfe?32J\xfcrgen M\xfcller\n"
+        ":62F:C240102EUR5,00\n".encode("latin-1")
+    )
+    refused = run("convert", path, "--to", "json")
+    assert refused.returncode == 2 and refused.stdout == b""
+    message = refused.stderr.decode()
+    assert message.startswith(f"tallyfold: {path}: not valid UTF-8") and "--encoding" in message
+
+    converted = run("convert", path, "--to", "json", "--encoding", "latin-1")
+    assert converted.returncode == 0, converted.stderr
+    details = json.loads(converted.stdout)[0]["transactions"][0]["structuredDetails"]
+    assert details["32"] == "J\u00fcrgen M\u00fcller"
+
+
+@pytest.mark.parametrize(
+    "args, status",
+    [
+        ([], 2),
+        (["frobnicate", "x"], 2),
+        (["convert", "x.sta"], 2),
+        (["convert", "a.sta", "b.sta", "--to", "json"], 2),
+        (["convert", "x.sta", "--to", "xml"], 2),
+        (["check", "x.sta", "--bogus"], 2),
+        (["check", "x.sta", "--encoding", "no-such-charset"], 2),
+        (["--help"], 0),
+        (["--version"], 0),
+    ],
+)
+def test_usage(args, status):
+    result = run(*args)
+    assert result.returncode == status
+    if status == 2:
+        assert result.stderr.decode().startswith("tallyfold: ") and b"usage: tallyfold" in result.stderr
+    else:
+        assert result.stdout.startswith(b"usage: tallyfold" if args == ["--help"] else b"tallyfold ")
