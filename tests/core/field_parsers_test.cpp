@@ -25,7 +25,7 @@ TEST(ParseDate, Table) {
       ASSERT_FALSE(r);
       const auto& e = std::get<InvalidDate>(r.error());
       EXPECT_EQ(e.value, row.text);
-      EXPECT_EQ(e.field.data(), kDateField.data());
+      EXPECT_EQ(e.field, kDateField);
     } else {
       ASSERT_TRUE(r);
       EXPECT_EQ(r->to_iso(), row.iso);
@@ -54,7 +54,7 @@ TEST(ParseAmount, Table) {
       ASSERT_FALSE(r);
       const auto& e = std::get<InvalidAmount>(r.error());
       EXPECT_EQ(e.value, row.text);
-      EXPECT_EQ(e.field.data(), kAmountField.data());
+      EXPECT_EQ(e.field, kAmountField);
     } else {
       ASSERT_TRUE(r);
       EXPECT_EQ(r->to_string(), row.out);
