@@ -49,8 +49,8 @@ TEST(Derived, PrecedenceRules) {
       {"30 before IBAN", with_map({{"30", "DE30"}, {"IBAN", "DE89"}}), "", "", "DE30"},
       {"only whole keys match", with_map({{"2", "x"}, {"20A", "x"}, {"200", "x"}, {"2A", "x"}}),
        "", "", ""},
-      {"27 is a purpose line and a name", with_map({{"tx_code", "X"}, {"20", "Pay"}, {"27", "Bob"}}),
-       "Pay Bob", "Bob", ""},
+      {"27 is a purpose line and a name",
+       with_map({{"tx_code", "X"}, {"20", "Pay"}, {"27", "Bob"}}), "Pay Bob", "Bob", ""},
       {"empty map", with_map({}), "", "", ""},
   };
   for (const auto& row : kRows) {

@@ -177,7 +177,9 @@ void write_statement(const Statement& s, std::string& out) {
   write_balance(s.opening_balance, "OPBD", out);
   write_balance(s.closing_balance, "CLBD", out);
   unsigned number = 0;
-  for (const Transaction& t : s.transactions) write_entry(t, ++number, s.opening_balance.currency, out);
+  for (const Transaction& t : s.transactions) {
+    write_entry(t, ++number, s.opening_balance.currency, out);
+  }
   out.append("    </Stmt>\n");
 }
 
@@ -207,7 +209,8 @@ void xml_escape(std::string_view text, std::string& out) {
       const detail::Utf8Step step = detail::utf8_step(p, static_cast<std::size_t>(end - p));
       length = step.length;
       // U+FFFE and U+FFFF are well-formed UTF-8 but not XML characters.
-      const bool allowed = step.valid && !(length == 3 && c == 0xEF && p[1] == 0xBF && p[2] >= 0xBE);
+      const bool allowed =
+          step.valid && !(length == 3 && c == 0xEF && p[1] == 0xBF && p[2] >= 0xBE);
       if (allowed) {
         p += length;
         continue;

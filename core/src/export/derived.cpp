@@ -88,7 +88,9 @@ DerivedParts derive_parts(const Transaction& t) noexcept {
 
 }  // namespace detail
 
-std::string derive_purpose(const Transaction& t) { return detail::derive_parts(t).purpose.joined(); }
+std::string derive_purpose(const Transaction& t) {
+  return detail::derive_parts(t).purpose.joined();
+}
 
 std::string derive_counterparty(const Transaction& t) {
   return detail::derive_parts(t).counterparty.joined();
