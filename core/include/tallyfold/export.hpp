@@ -25,7 +25,8 @@ Result<std::string> export_csv(std::span<const Statement> statements);
 /// The pretty-printed JSON array of statement objects (no trailing newline). Balances
 /// are signed by their mark; ill-formed UTF-8 inside texts is written as U+FFFD.
 Result<std::string> export_json(std::span<const Statement> statements);
-/// One camt.053.001.06 document for all statements. Cannot fail.
+/// One camt.053.001.06 document for all statements. Cannot fail. Amounts are written
+/// unsigned with DBIT/CRDT, keeping every stored decimal and at least two.
 std::string export_camt053(std::span<const Statement> statements);
 
 /// Appends the JSON number text of a finite double (shortest round-trip digits).
