@@ -18,10 +18,11 @@ TEXT = statement(lines=[("230131C1,00NTRFREF", "details")])
 
 
 def test_module_surface():
-    assert tallyfold.__doc__ == ""
-    assert tallyfold.__all__ == ["MT940", "Transaction"]
+    assert (tallyfold.__doc__, tallyfold.__all__) == ("", ["MT940", "Transaction"])
     for cls, name in [(tallyfold.MT940, "MT940"), (tallyfold.Transaction, "Transaction")]:
         assert (cls.__name__, cls.__qualname__, cls.__module__) == (name, name, "builtins")
+    assert str(inspect.signature(MT940)) == "(text, resolver=None)"
+    assert MT940.__doc__.startswith("A parsed MT940 bank statement.\n\nConstructed from raw")
 
 
 def test_second_import_returns_the_same_module():
@@ -49,43 +50,29 @@ def test_sub_interpreter_import_is_refused():
     assert "refused: tallyfold does not support sub-interpreters" in out.stdout
 
 
-def test_constructor_signature_and_docstring():
-    assert str(inspect.signature(MT940)) == "(text, resolver=None)"
-    assert MT940.__doc__.startswith("A parsed MT940 bank statement.\n\n")
-    assert "native memory" in MT940.__doc__
+ARGUMENT_ERRORS = [
+    ("no-arguments", (), {}, "missing 1 required positional argument: 'text'"),
+    ("only-resolver", (), {"resolver": "auto"}, "missing 1 required positional argument: 'text'"),
+    ("three-positional", (TEXT, None, None), {},
+     "takes from 1 to 2 positional arguments but 3 were given"),
+    ("text-twice", (TEXT,), {"text": TEXT}, "got multiple values for argument 'text'"),
+    ("resolver-twice", (TEXT, None), {"resolver": None},
+     "got multiple values for argument 'resolver'"),
+    ("unknown-keyword", (TEXT,), {"x": 1}, "got an unexpected keyword argument 'x'"),
+    ("keyword-case", (TEXT,), {"Text": TEXT}, "got an unexpected keyword argument 'Text'"),
+]
+CONVERSION_ERRORS = [
+    ("bytes-text", (b":20:X",), "argument 'text': 'bytes' object cannot be converted to 'PyString'"),
+    ("none-text", (None,), "argument 'text': 'NoneType' object cannot be converted to 'PyString'"),
+    ("int-resolver", (TEXT, 5), "argument 'resolver': 'int' object cannot be converted to 'PyString'"),
+]
 
 
 @pytest.mark.parametrize(
     "args, kwargs, message",
-    [
-        pytest.param((), {}, "MT940.__new__() missing 1 required positional argument: 'text'",
-                     id="no-arguments"),
-        pytest.param((), {"resolver": "auto"},
-                     "MT940.__new__() missing 1 required positional argument: 'text'",
-                     id="only-resolver"),
-        pytest.param((TEXT, None, None), {},
-                     "MT940.__new__() takes from 1 to 2 positional arguments but 3 were given",
-                     id="three-positional"),
-        pytest.param((TEXT,), {"text": TEXT},
-                     "MT940.__new__() got multiple values for argument 'text'", id="text-twice"),
-        pytest.param((TEXT, None), {"resolver": None},
-                     "MT940.__new__() got multiple values for argument 'resolver'",
-                     id="resolver-twice"),
-        pytest.param((TEXT,), {"x": 1}, "MT940.__new__() got an unexpected keyword argument 'x'",
-                     id="unknown-keyword"),
-        pytest.param((TEXT,), {"Text": TEXT},
-                     "MT940.__new__() got an unexpected keyword argument 'Text'",
-                     id="keyword-case-matters"),
-        pytest.param((b":20:X",), {},
-                     "argument 'text': 'bytes' object cannot be converted to 'PyString'",
-                     id="bytes-text"),
-        pytest.param((None,), {},
-                     "argument 'text': 'NoneType' object cannot be converted to 'PyString'",
-                     id="none-text"),
-        pytest.param((TEXT, 5), {},
-                     "argument 'resolver': 'int' object cannot be converted to 'PyString'",
-                     id="int-resolver"),
-    ],
+    [(a, k, "MT940.__new__() " + m) for _, a, k, m in ARGUMENT_ERRORS]
+    + [(a, {}, m) for _, a, m in CONVERSION_ERRORS],
+    ids=[row[0] for row in ARGUMENT_ERRORS + CONVERSION_ERRORS],
 )
 def test_argument_errors(args, kwargs, message):
     with pytest.raises(TypeError) as caught:
@@ -93,14 +80,10 @@ def test_argument_errors(args, kwargs, message):
     assert str(caught.value) == message
 
 
-@pytest.mark.parametrize(
-    "args, kwargs",
-    [((TEXT, "\ud800"), {}), (("\ud800",), {})],
-    ids=["resolver", "text"],
-)
-def test_lone_surrogate_raises_the_interpreters_encode_error(args, kwargs):
+@pytest.mark.parametrize("args", [(TEXT, "\ud800"), ("\ud800",)], ids=["resolver", "text"])
+def test_lone_surrogate_raises_the_interpreters_encode_error(args):
     with pytest.raises(UnicodeEncodeError):
-        MT940(*args, **kwargs)
+        MT940(*args)
 
 
 def test_keywords_bind_like_positions_and_str_subclasses_are_accepted():
@@ -115,15 +98,9 @@ def test_keywords_bind_like_positions_and_str_subclasses_are_accepted():
 
 @pytest.mark.parametrize(
     "kwargs, reported",
-    [
-        ({}, "auto"),
-        ({"resolver": None}, "auto"),
-        ({"resolver": "AUTO"}, "AUTO"),
-        ({"resolver": ""}, ""),
-        ({"resolver": "unstructured"}, "unstructured"),
-        ({"resolver": "swift"}, "swift"),
-        ({"resolver": "\u00e4\x00z"}, "\u00e4\x00z"),
-    ],
+    [({}, "auto"), ({"resolver": None}, "auto"), ({"resolver": "AUTO"}, "AUTO"),
+     ({"resolver": ""}, ""), ({"resolver": "unstructured"}, "unstructured"),
+     ({"resolver": "swift"}, "swift"), ({"resolver": "\u00e4\x00z"}, "\u00e4\x00z")],
 )
 def test_resolver_is_reported_as_passed(kwargs, reported):
     assert MT940(TEXT, **kwargs).resolver_used == reported
@@ -185,16 +162,16 @@ def test_statement_without_transactions_is_falsy():
     assert (len(m), bool(m), m.transactions) == (0, False, [])
 
 
-@pytest.mark.parametrize(
-    "name",
-    ["account", "currency", "opening_balance", "closing_balance", "resolver_used", "transactions"],
-)
-def test_attributes_are_read_only(name):
+def test_attributes_are_read_only_and_in_order():
     m = MT940(TEXT)
-    with pytest.raises(AttributeError):
-        setattr(m, name, getattr(m, name))
-    with pytest.raises(AttributeError):
-        delattr(m, name)
+    names = [n for n, v in vars(MT940).items() if inspect.isgetsetdescriptor(v)]
+    assert names == ["account", "currency", "opening_balance", "closing_balance",
+                     "resolver_used", "transactions"]
+    for name in names:
+        with pytest.raises(AttributeError):
+            setattr(m, name, getattr(m, name))
+        with pytest.raises(AttributeError):
+            delattr(m, name)
 
 
 def test_no_references_leak_around_a_call():

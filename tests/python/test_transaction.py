@@ -10,6 +10,15 @@ from conftest import statement
 from tallyfold import MT940, Transaction
 
 
+# Every attribute with the type it has when present, in the order the class defines them.
+ATTRIBUTE_TYPES = {
+    "value_date": str, "entry_date": str, "debit_credit": str, "amount": float,
+    "is_credit": bool, "is_debit": bool, "is_reversal": bool, "transaction_type": str,
+    "customer_reference": str, "bank_reference": str, "details": str,
+    "structured_details": dict, "counterparty": str, "counter_iban": str, "purpose": str,
+}
+
+
 def first_transaction(line, details=None, resolver=None):
     return MT940(statement(lines=[(line, details)]), resolver).transactions[0]
 
@@ -33,13 +42,7 @@ def test_values_and_types_per_mark(mark, is_credit, is_debit, is_reversal, amoun
         "NTRF", "CUST-1", "BANK-1")
     assert t.details == "free text"
     assert t.structured_details == {"detail": "free text"}
-    expected_types = {
-        "value_date": str, "entry_date": str, "debit_credit": str, "amount": float,
-        "is_credit": bool, "is_debit": bool, "is_reversal": bool, "transaction_type": str,
-        "customer_reference": str, "bank_reference": str, "details": str,
-        "structured_details": dict, "counterparty": str, "counter_iban": str, "purpose": str,
-    }
-    assert {name: type(getattr(t, name)) for name in expected_types} == expected_types
+    assert {name: type(getattr(t, name)) for name in ATTRIBUTE_TYPES} == ATTRIBUTE_TYPES
 
 
 @pytest.mark.parametrize("mark, sign", [("D", -1.0), ("RC", -1.0), ("C", 1.0), ("RD", 1.0)])
@@ -109,15 +112,12 @@ def test_docstring_and_method_signature():
     assert str(inspect.signature(first_transaction("230131C1,NTRFREF").signed_amount)) == "()"
 
 
-@pytest.mark.parametrize(
-    "name",
-    ["value_date", "entry_date", "debit_credit", "amount", "is_credit", "is_debit",
-     "is_reversal", "transaction_type", "customer_reference", "bank_reference", "details",
-     "structured_details", "counterparty", "counter_iban", "purpose"],
-)
-def test_attributes_are_read_only(name):
+def test_attributes_are_read_only_and_in_order():
     t = first_transaction("230131C1,00NTRFREF", "x")
-    with pytest.raises(AttributeError):
-        setattr(t, name, getattr(t, name))
-    with pytest.raises(AttributeError):
-        delattr(t, name)
+    names = [n for n, v in vars(Transaction).items() if inspect.isgetsetdescriptor(v)]
+    assert names == list(ATTRIBUTE_TYPES)
+    for name in names:
+        with pytest.raises(AttributeError):
+            setattr(t, name, getattr(t, name))
+        with pytest.raises(AttributeError):
+            delattr(t, name)
