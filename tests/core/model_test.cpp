@@ -89,6 +89,22 @@ TEST(DecodedDetails, LastWriteWinsAndKeysAreSorted) {
   std::vector<std::string> keys;
   for (const auto& [k, v] : d) keys.push_back(k);
   EXPECT_EQ(keys, (std::vector<std::string>{"20", "REMI_COMBINED", "gvc"}));
+
+  // Many writes, in reverse order, each key twice: sorted, and the later write wins.
+  for (int n : {8, 40}) {
+    SCOPED_TRACE(n);
+    std::vector<DecodedDetails::Entry> writes;
+    for (int round = 0; round < 2; ++round) {
+      for (int i = n - 1; i >= 0; --i) writes.emplace_back(std::to_string(10 + i), std::to_string(round));
+    }
+    const auto many = DecodedDetails::from_writes(writes);
+    ASSERT_EQ(many.size(), static_cast<std::size_t>(n));
+    int expected_key = 10;
+    for (const auto& [k, v] : many) {
+      EXPECT_EQ(k, std::to_string(expected_key++));
+      EXPECT_EQ(v, "1");
+    }
+  }
 }
 
 TEST(ParseError, DisplayTexts) {

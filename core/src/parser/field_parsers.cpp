@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <string>
 
+#include "parser/field_parsers.hpp"
 #include "parser/line_pattern.hpp"
 #include "tallyfold/parse.hpp"
 
@@ -38,12 +39,18 @@ std::optional<int> read_date_part(char first, char second, bool allow_negative) 
 // Appends the ASCII digits of `s` to `mantissa`, skipping underscores; false on any
 // other byte or once the mantissa outgrows 96 bits, so no amount is ever cut short.
 bool read_digits(std::string_view s, uint128& mantissa, std::size_t& digits) noexcept {
+  // Statement amounts have at most 17 digits: 64-bit steps while they cannot overflow.
+  constexpr std::uint64_t kFast = (~std::uint64_t{0} - 9) / 10;
   for (const char c : s) {
     if (c == '_') continue;
     if (!is_digit(c)) return false;
     const auto d = static_cast<unsigned>(c - '0');
-    if (mantissa > (Decimal::kMaxMantissa - d) / 10) return false;
-    mantissa = mantissa * 10 + d;
+    if (mantissa <= kFast) {
+      mantissa = static_cast<std::uint64_t>(mantissa) * 10 + d;
+    } else {
+      if (mantissa > (Decimal::kMaxMantissa - d) / 10) return false;
+      mantissa = mantissa * 10 + d;
+    }
     ++digits;
   }
   return true;
@@ -136,19 +143,27 @@ Result<Date> parse_date(std::string_view text) {
 Result<Decimal> parse_amount(std::string_view text) {
   auto invalid = [text] { return InvalidAmount{std::string(text), kAmountField}; };
   // "," counts as "."; more than one separator is ambiguous ("1.234,56"), never guessed.
-  const std::size_t separator = text.find_first_of(",.");
-  std::string_view integer = text.substr(0, separator);
-  std::string_view fraction;
-  if (separator != std::string_view::npos) {
-    fraction = text.substr(separator + 1);
-    if (fraction.find_first_of(",.") != std::string_view::npos) return invalid();
+  std::size_t separator = std::string_view::npos;
+  bool has_exponent_letter = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == ',' || c == '.') {
+      if (separator != std::string_view::npos) return invalid();
+      separator = i;
+    } else if (c == 'e' || c == 'E') {
+      has_exponent_letter = true;
+    }
   }
-  integer.remove_prefix(std::min(integer.find_first_not_of('0'), integer.size()));
+  std::string_view integer = text.substr(0, separator);
+  const std::string_view fraction =
+      separator == std::string_view::npos ? std::string_view() : text.substr(separator + 1);
+  std::size_t zeros = 0;
+  while (zeros < integer.size() && integer[zeros] == '0') ++zeros;
+  integer.remove_prefix(zeros);
   if (integer.empty()) integer = "0";
 
   if (auto plain = read_plain(integer, fraction)) return *plain;
-  if (integer.find_first_of("eE") != std::string_view::npos ||
-      fraction.find_first_of("eE") != std::string_view::npos) {
+  if (has_exponent_letter) {
     std::string joined;
     joined.reserve(integer.size() + fraction.size() + 3);
     joined.append(integer).push_back('.');
@@ -193,13 +208,12 @@ Result<Balance> parse_balance(std::string_view content) {
   return balance;
 }
 
-Result<Transaction> parse_statement_line(std::string_view content) {
+std::optional<ParseError> detail::read_statement_line(std::string_view content, Transaction& t) {
   const std::size_t line_feed = content.find('\n');
   const std::string_view line = content.substr(0, line_feed);
   const auto groups = detail::match_statement_line(line);
   if (!groups) return InvalidFormat{kStatementLineField, std::string(line), kReasonNoMatch};
 
-  Transaction t;
   auto value_date = parse_date(groups->value_date);
   if (!value_date) return std::move(value_date).error();
   t.value_date = *value_date;
@@ -242,6 +256,12 @@ Result<Transaction> parse_statement_line(std::string_view content) {
     const std::string_view extra = trim_white_space(content.substr(line_feed + 1));
     if (!extra.empty()) t.extra_details.emplace(extra);
   }
+  return std::nullopt;
+}
+
+Result<Transaction> parse_statement_line(std::string_view content) {
+  Transaction t;
+  if (auto error = detail::read_statement_line(content, t)) return std::move(*error);
   return t;
 }
 

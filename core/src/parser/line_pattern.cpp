@@ -36,25 +36,29 @@ constexpr std::uint32_t kOptions =
 // comma, and the four-byte transaction type. Every "\d" takes at least one byte.
 constexpr std::size_t kShortestMatch = 13;
 
-const pcre2_code* compiled_pattern() {
+struct CompiledPattern {
+  pcre2_code* code;
+  bool jit;  // pcre2_jit_match skips checks that pcre2_match repeats on every call
+};
+
+const CompiledPattern& compiled_pattern() {
   // Never freed: threads may still be matching while static destructors run at exit.
-  static const pcre2_code* const code = [] {
+  static const CompiledPattern pattern = [] {
     int error_code = 0;
     PCRE2_SIZE error_offset = 0;
     pcre2_code* c = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(kPattern), PCRE2_ZERO_TERMINATED,
                                   kOptions, &error_code, &error_offset, nullptr);
     // The pattern is a constant: failing to compile it is a broken build, not bad input.
     if (c == nullptr) std::abort();
-    // Without JIT support (or memory for it) pcre2_match falls back to the interpreter.
-    (void)pcre2_jit_compile(c, PCRE2_JIT_COMPLETE);
-    return c;
+    // Without JIT support (or memory for it) the interpreter does the same work.
+    return CompiledPattern{c, pcre2_jit_compile(c, PCRE2_JIT_COMPLETE) == 0};
   }();
-  return code;
+  return pattern;
 }
 
 class MatchData {
  public:
-  MatchData() : data_(pcre2_match_data_create_from_pattern(compiled_pattern(), nullptr)) {
+  MatchData() : data_(pcre2_match_data_create_from_pattern(compiled_pattern().code, nullptr)) {
     if (data_ == nullptr) throw std::bad_alloc();
   }
   ~MatchData() { pcre2_match_data_free(data_); }
@@ -71,10 +75,12 @@ class MatchData {
 
 std::optional<StatementLineGroups> match_statement_line(std::string_view line) {
   if (line.size() < kShortestMatch) return std::nullopt;
-  const pcre2_code* code = compiled_pattern();
+  const CompiledPattern& pattern = compiled_pattern();
   thread_local const MatchData match_data;
   const auto subject = reinterpret_cast<PCRE2_SPTR>(line.data());
-  const int rc = pcre2_match(code, subject, line.size(), 0, 0, match_data.get(), nullptr);
+  const int rc = pattern.jit
+                     ? pcre2_jit_match(pattern.code, subject, line.size(), 0, 0, match_data.get(), nullptr)
+                     : pcre2_match(pattern.code, subject, line.size(), 0, 0, match_data.get(), nullptr);
   if (rc == PCRE2_ERROR_NOMATCH) return std::nullopt;
   if (rc < 0) {
     // Resource limits cannot be reached by this pattern (see kPattern); anything else

@@ -176,18 +176,34 @@ std::string_view mark_text(DebitCreditMark m) noexcept {
 }
 
 DecodedDetails DecodedDetails::from_writes(std::vector<Entry> writes) {
-  // A stable sort keeps equal keys in write order, so the last of each run wins.
-  std::stable_sort(writes.begin(), writes.end(),
-                   [](const Entry& a, const Entry& b) { return a.first < b.first; });
-  DecodedDetails d;
-  d.entries_.reserve(writes.size());
-  for (auto& e : writes) {
-    if (!d.entries_.empty() && d.entries_.back().first == e.first) {
-      d.entries_.back().second = std::move(e.second);
+  // Runs once per decoded transaction, so it works in place: decoders write a handful
+  // of keys, which a stable insertion sort orders without the buffer that
+  // std::stable_sort allocates. Equal keys stay in write order either way, so the last
+  // of each run is the last write.
+  const auto less = [](const Entry& a, const Entry& b) { return a.first < b.first; };
+  if (writes.size() <= 16) {
+    for (std::size_t i = 1; i < writes.size(); ++i) {
+      if (!less(writes[i], writes[i - 1])) continue;
+      Entry moving = std::move(writes[i]);
+      std::size_t j = i;
+      for (; j > 0 && less(moving, writes[j - 1]); --j) writes[j] = std::move(writes[j - 1]);
+      writes[j] = std::move(moving);
+    }
+  } else {
+    std::stable_sort(writes.begin(), writes.end(), less);
+  }
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < writes.size(); ++i) {
+    if (kept > 0 && writes[kept - 1].first == writes[i].first) {
+      writes[kept - 1].second = std::move(writes[i].second);
     } else {
-      d.entries_.push_back(std::move(e));
+      if (kept != i) writes[kept] = std::move(writes[i]);
+      ++kept;
     }
   }
+  writes.erase(writes.begin() + static_cast<std::ptrdiff_t>(kept), writes.end());
+  DecodedDetails d;
+  d.entries_ = std::move(writes);
   return d;
 }
 

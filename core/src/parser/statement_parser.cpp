@@ -2,6 +2,7 @@
 #include <optional>
 #include <string>
 
+#include "parser/field_parsers.hpp"
 #include "tallyfold/parse.hpp"
 
 namespace tallyfold {
@@ -71,7 +72,7 @@ class StatementMachine {
         }
         builder_.emplace();
         builder_->statement.transaction_reference.assign(content);
-        pending_.reset();
+        pending_ = false;
         transactions_.clear();
         state_ = State::Header;
         return std::nullopt;
@@ -101,27 +102,34 @@ class StatementMachine {
         return std::nullopt;
       }
       case Action::StatementLine: {
-        append_pending();
-        auto transaction = parse_statement_line(content);
-        if (!transaction) return std::move(transaction).error();
-        pending_.emplace(std::move(*transaction));
+        complete_pending();
+        // The pending transaction is kept as the last of the list; a list that never
+        // reaches its closing balance is dropped with its statement, so the difference
+        // never shows.
+        if (auto error = detail::read_statement_line(content, transactions_.emplace_back())) return error;
+        pending_ = true;
         pending_has_details_ = false;
         return std::nullopt;
       }
-      case Action::TransactionDetails:
+      case Action::TransactionDetails: {
         // Some banks write one :86: per line of text: later ones continue the first.
-        if (pending_has_details_) pending_->details.push_back('\n');
-        pending_->details.append(content);
+        std::string& details = transactions_.back().details;
+        if (pending_has_details_) details.push_back('\n');
+        details.append(content);
         pending_has_details_ = true;
         return std::nullopt;
+      }
       case Action::ClosingBalance: {
-        append_pending();
+        complete_pending();
         auto balance = parse_balance(content);
         if (!balance) return std::move(balance).error();
         builder_->statement.closing_balance = std::move(*balance);
         builder_->closing_seen = true;
+        // Statements of one text tend to be alike: start the next list at this size.
+        const std::size_t count = transactions_.size();
         builder_->statement.transactions = std::move(transactions_);
-        transactions_.clear();
+        transactions_ = std::vector<Transaction>();
+        transactions_.reserve(count);
         state_ = State::Trailer;
         return std::nullopt;
       }
@@ -170,11 +178,11 @@ class StatementMachine {
 
   // Details are decoded once, when the transaction is complete, so a run of repeated
   // :86: fields costs one decode of the combined text rather than one per field.
-  void append_pending() {
+  void complete_pending() {
     if (!pending_) return;
-    if (pending_has_details_) pending_->structured_details = decode_details(chain_, pending_->details);
-    transactions_.push_back(std::move(*pending_));
-    pending_.reset();
+    Transaction& t = transactions_.back();
+    if (pending_has_details_) t.structured_details = decode_details(chain_, t.details);
+    pending_ = false;
     pending_has_details_ = false;
   }
 
@@ -199,7 +207,7 @@ class StatementMachine {
   const DecoderChain& chain_;
   State state_ = State::AwaitingStatement;
   std::optional<Builder> builder_;
-  std::optional<Transaction> pending_;
+  bool pending_ = false;  // the last of transactions_ may still receive :86: fields
   bool pending_has_details_ = false;
   std::vector<Transaction> transactions_;
   std::vector<Statement> statements_;
