@@ -40,18 +40,23 @@ std::size_t block_label_length(std::string_view line) noexcept {
 }
 
 // Removes the envelope framing at the start of `line`. Returns true when any was found.
+// Repeats until the line starts with something else, so that unwrapping its own output
+// changes nothing.
 bool strip_envelope(std::string_view& line) noexcept {
   bool found = false;
-  if (line.starts_with("-}")) {
-    line.remove_prefix(2);
-    found = true;
-  }
-  while (std::size_t label = block_label_length(line)) {
+  for (;;) {
+    if (line.starts_with("-}")) {
+      line.remove_prefix(2);
+      found = true;
+      continue;
+    }
+    std::size_t label = block_label_length(line);
+    if (label == 0) return found;
     found = true;
     if (line.substr(1, label) == "4") {
-      // Block 4 holds the fields and is closed by a later "-}", never on this line.
+      // Block 4 holds the fields and is closed by a later "-}", not by a brace here.
       line.remove_prefix(label + 2);
-      break;
+      continue;
     }
     std::size_t depth = 0;
     std::size_t i = 0;
@@ -65,7 +70,6 @@ bool strip_envelope(std::string_view& line) noexcept {
     // An unclosed block swallows the rest of its line.
     line.remove_prefix(i < line.size() ? i + 1 : line.size());
   }
-  return found;
 }
 
 }  // namespace

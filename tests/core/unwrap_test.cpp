@@ -21,6 +21,7 @@ TEST(Unwrap, RemovesFramingAndNothingElse) {
       {"envelope blocks on lines of their own",
        "{1:D02AASDISLNETAXXXX}\r\n{2:E623XN}\r\n{4:\r\n:20:A\r\n-}\r\n", ":20:A\r\n"},
       {"text after the opening of block 4 stays", "{1:X}{4::20:A\n", ":20:A\n"},
+      {"framing pieces in any order on one line", "-}{4:{CHK:1}-}{5:}\n:20:A\n", ":20:A\n"},
       {"an unclosed block swallows its line", "{1:F01BANK\n:20:A\n", ":20:A\n"},
       {"lone dash separators, line ends kept", ":62F:C1\r\n-\r\n:20:B\r\n- \n",
        ":62F:C1\r\n:20:B\r\n"},
