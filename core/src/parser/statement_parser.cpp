@@ -28,6 +28,14 @@ enum class Action {
   OwnerInformation,     // :86: after the closing balance
 };
 
+// The statement under construction. At namespace scope: clang cannot default-construct
+// a nested class with member initialisers inside its enclosing class's definition.
+struct Builder {
+  Statement statement;
+  bool opening_seen = false;
+  bool closing_seen = false;
+};
+
 class StatementMachine {
  public:
   explicit StatementMachine(const DecoderChain& chain) : chain_(chain) {}
@@ -170,12 +178,6 @@ class StatementMachine {
   }
 
  private:
-  struct Builder {
-    Statement statement;
-    bool opening_seen = false;
-    bool closing_seen = false;
-  };
-
   // Details are decoded once, when the transaction is complete, so a run of repeated
   // :86: fields costs one decode of the combined text rather than one per field.
   void complete_pending() {
