@@ -28,6 +28,12 @@ bool is_balance_tag_line(std::string_view line) noexcept {
   return false;
 }
 
+// "-", or "-XXX" as one bank family ends its messages.
+bool is_separator_line(std::string_view line) noexcept {
+  std::string_view trimmed = trim_white_space(line);
+  return trimmed == "-" || trimmed == "-XXX";
+}
+
 // Length of the block label in "{label:" at the start of `line`, or 0 when the line does
 // not open a block. Labels are short (block numbers, "MAC", "CHK"), which keeps a brace
 // inside details text from being taken for an envelope.
@@ -78,7 +84,7 @@ std::string unwrap_text(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   std::string cleaned;
-  bool after_balance = false;
+  bool dropping = false;         // non-tag lines are dropped until the next tag line
   bool in_transactions = false;  // from an opening balance to the closing one
 
   std::size_t pos = 0;
@@ -107,10 +113,13 @@ std::string unwrap_text(std::string_view text) {
 
     if (strip_envelope(line) && trim_white_space(line).empty()) continue;
     // Between the balances a lone "-" is details text wrapped onto its own line.
-    if (!in_transactions && trim_white_space(line) == "-") continue;
+    if (!in_transactions && is_separator_line(line)) {
+      dropping = true;  // what follows up to the next field stands between statements
+      continue;
+    }
 
     if (is_tag_line(line)) {
-      after_balance = is_balance_tag_line(line);
+      dropping = is_balance_tag_line(line);
       if (line.starts_with(":60F:") || line.starts_with(":60M:")) {
         in_transactions = true;
       } else if (line.starts_with(":62F:") || line.starts_with(":62M:") ||
@@ -121,7 +130,7 @@ std::string unwrap_text(std::string_view text) {
         out += ":28C:";
         line.remove_prefix(4);
       }
-    } else if (after_balance) {
+    } else if (dropping) {
       continue;
     }
     out += line;

@@ -28,6 +28,10 @@ TEST(Unwrap, RemovesFramingAndNothingElse) {
       {"bank header lines and prose between statements",
        ":62F:C200101EUR1,00\n-\nABNANL2A\n940\nABNANL2A\n\n2. Second example\n:20:B\n",
        ":62F:C200101EUR1,00\n:20:B\n"},
+      {"header lines after a separator that follows statement-level details",
+       ":62F:C1\n:86:/SUM/1/0\n-XXX\n0000 01INGBNL2AXXXX00002\n940 00\n:20:B\n"
+       ":62F:C1\n:86:/OSDR/X\n-\nABNANL2A\n940\n:20:C\n",
+       ":62F:C1\n:86:/SUM/1/0\n:20:B\n:62F:C1\n:86:/OSDR/X\n:20:C\n"},
       {"every balance tag ends its field",
        ":60F:C1\nx\n:60M:C1\nx\n:62M:C1\nx\n:64:C1\nx\n:65:C1\nx\n:62F:C1\nx",
        ":60F:C1\n:60M:C1\n:62M:C1\n:64:C1\n:65:C1\n:62F:C1\n"},

@@ -18,15 +18,15 @@ namespace tallyfold {
 ///     "{3:...}", "{5:...}" (nested braces included) and the opening "{4:", as is a
 ///     leading "-}" that closes block 4; a line left empty by this is dropped, and text
 ///     after "{4:" on the same line is kept as a line of its own;
-///   - separator lines holding a lone "-" (white space around it allowed) are dropped,
-///     except between an opening balance (":60F:", ":60M:") and the next closing
-///     balance (":62F:", ":62M:") or ":20:", where such a line continues the details
-///     of a transaction;
-///   - lines that are not tag lines (a tag line starts with ":" and holds a second ":")
-///     and follow a balance field (":60F:", ":60M:", ":62F:", ":62M:", ":64:", ":65:"),
-///     which never continues on a second line, are dropped: bank header lines such as
-///     "ABNANL2A", "940" or "0000 01INGBNL2AXXXX00001", blank lines and any prose that
-///     stands between statements;
+///   - separator lines, a lone "-" or "-XXX" (white space around it allowed), are
+///     dropped together with every non-tag line after them up to the next tag line
+///     (a tag line starts with ":" and holds a second ":"); between an opening balance
+///     (":60F:", ":60M:") and the next closing balance (":62F:", ":62M:") or ":20:"
+///     such a line is details text wrapped onto a line of its own and stays;
+///   - non-tag lines that follow a balance field (":60F:", ":60M:", ":62F:", ":62M:",
+///     ":64:", ":65:"), which never continues on a second line, are dropped: bank
+///     header lines such as "ABNANL2A", "940" or "0000 01INGBNL2AXXXX00001", blank
+///     lines and any prose that stands between statements;
 ///   - the older tag ":28:" at the start of a line becomes ":28C:".
 /// Kept lines keep their bytes and their own line end. Linear in the length of `text`;
 /// accepts any byte sequence.
