@@ -1,5 +1,7 @@
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -32,6 +34,24 @@ constexpr std::string_view kClose = ":62F:C230131EUR90,00\n";
 std::string statement(std::string_view body, std::string_view reference = "REF1") {
   std::string s = ":20:" + std::string(reference) + "\n" + std::string(kHead.substr(9));
   return s + std::string(body) + std::string(kClose);
+}
+
+// First in this file, so that the threads race for the pattern's one-time compilation.
+TEST(Parser, ThreadsParseAtOnce) {
+  const std::string text = statement(":61:230102C1,NTRFA//B\n:86:x\n:61:230103D2,5NMSCB\n");
+  std::vector<std::thread> threads;
+  std::vector<int> good(8, 0);
+  for (int i = 0; i < 8; ++i) {
+    threads.emplace_back([&, i] {
+      for (int k = 0; k < 200; ++k) {
+        auto r = parse(text);
+        good[i] += r && (*r)[0].transactions.size() == 2 &&
+                   (*r)[0].transactions[1].amount.to_string() == "2.50";
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  for (int g : good) EXPECT_EQ(g, 200);
 }
 
 TEST(Parser, NoData) {

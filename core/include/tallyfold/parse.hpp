@@ -2,11 +2,12 @@
 //
 // Input is a byte string that should be UTF-8; it is not validated up front. Invalid
 // UTF-8 never crashes, hangs or over-reads: it is carried through into texts and error
-// values as the bytes it is, never counts as a digit or as white space, and makes a
-// :61: statement line fail to match ("does not match expected format"). A multi-byte
-// character is never split at a fixed cut position of a field: a balance whose date or
-// currency cut falls inside one reports that character whole in its date or amount
-// error, and an entry date is read only when it is four ASCII digits.
+// values as the bytes it is, and never counts as a digit or as white space. In the
+// first line of a :61: field it makes the line fail to match ("does not match expected
+// format"). A multi-byte character is never split at a fixed cut position of a field:
+// a balance whose date or currency cut falls inside one reports that character whole
+// in its date or amount error, and an entry date is read only when it is four ASCII
+// digits.
 #pragma once
 
 #include <string_view>
