@@ -58,7 +58,7 @@ class AngularDecoder final : public Decoder {
     if (!has_numbered_mark(details, mark)) return std::nullopt;
 
     std::size_t pos = details.find(mark);
-    const std::string_view head = trim_white_space(details.substr(0, pos));
+    const std::string_view head = detail::trimmed(details.substr(0, pos));
     detail::SubfieldTable fields;
     while (pos != std::string_view::npos) {
       const std::size_t start = pos + 1;
@@ -69,7 +69,7 @@ class AngularDecoder final : public Decoder {
     }
 
     std::vector<DecodedDetails::Entry> writes;
-    writes.reserve(fields.count() + 1);
+    writes.reserve(fields.count() + !head.empty());
     // Ascending key order already: "00".."99" sort before "tx_code".
     fields.append_writes(writes);
     if (!head.empty()) writes.emplace_back("tx_code", std::string(head));

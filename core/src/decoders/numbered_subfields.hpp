@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "decoders/text.hpp"
 #include "tallyfold/model.hpp"
 
 namespace tallyfold::detail {
@@ -29,7 +30,7 @@ inline std::optional<Subfield> read_subfield(std::string_view candidate) noexcep
     return std::nullopt;
   }
   return Subfield{(candidate[0] - '0') * 10 + (candidate[1] - '0'),
-                  trim_white_space(candidate.substr(2))};
+                  trimmed(candidate.substr(2))};
 }
 
 /// The last value seen for each subfield number, as views into the decoded text.

@@ -1,7 +1,9 @@
+#include <algorithm>
 #include <cstddef>
 #include <string>
 #include <vector>
 
+#include "decoders/text.hpp"
 #include "tallyfold/decode.hpp"
 
 namespace tallyfold {
@@ -30,15 +32,62 @@ bool has_trigger_mark(std::string_view text) noexcept {
   return false;
 }
 
+// The (tag, trimmed value) pairs of one text as views, kept inline for the usual
+// handful and spilling to the heap only for texts with unusually many tags.
+class TagValues {
+ public:
+  struct Item {
+    std::string_view tag;
+    std::string_view value;
+  };
+
+  void push(Item item) {
+    if (size_ < kInline) {
+      inline_[size_] = item;
+    } else {
+      if (spilled_.empty()) spilled_.assign(inline_, inline_ + kInline);
+      spilled_.push_back(item);
+    }
+    ++size_;
+  }
+
+  // Orders by tag, keeping equal tags in text order, so the last of each run of equal
+  // tags is the write that wins.
+  void sort() {
+    Item* items = data();
+    const auto less = [](const Item& a, const Item& b) { return a.tag < b.tag; };
+    if (size_ > kInline) {
+      std::stable_sort(items, items + size_, less);
+      return;
+    }
+    for (std::size_t i = 1; i < size_; ++i) {
+      const Item moving = items[i];
+      std::size_t j = i;
+      for (; j > 0 && less(moving, items[j - 1]); --j) items[j] = items[j - 1];
+      items[j] = moving;
+    }
+  }
+
+  Item* data() noexcept { return spilled_.empty() ? inline_ : spilled_.data(); }
+  std::size_t size() const noexcept { return size_; }
+
+ private:
+  static constexpr std::size_t kInline = 16;
+  Item inline_[kInline];
+  std::vector<Item> spilled_;
+  std::size_t size_ = 0;
+};
+
 class SwiftStructuredDecoder final : public Decoder {
  public:
   std::optional<DecodedDetails> decode(std::string_view details) const override {
     if (!has_trigger_mark(details)) return std::nullopt;
 
-    std::vector<DecodedDetails::Entry> writes;
-    writes.reserve(8);
     // Overlapping pairs (segment, next segment): every segment is looked at once as a
     // possible tag and once as a value, so the walk stays linear however the slashes fall.
+    // Pairs are collected as views and sorted before anything is copied, so each kept
+    // value is copied once, straight into its final place in key order.
+    TagValues found;
     std::size_t slash = details.find('/');  // present: a trigger mark was found
     std::string_view segment = details.substr(0, slash);
     while (slash != std::string_view::npos) {
@@ -46,10 +95,20 @@ class SwiftStructuredDecoder final : public Decoder {
       slash = details.find('/', start);
       const std::string_view next = details.substr(
           start, slash == std::string_view::npos ? std::string_view::npos : slash - start);
-      if (has_tag_shape(segment)) {
-        writes.emplace_back(std::string(segment), std::string(trim_white_space(next)));
-      }
+      if (has_tag_shape(segment)) found.push({segment, detail::trimmed(next)});
       segment = next;
+    }
+    found.sort();
+
+    const TagValues::Item* items = found.data();
+    const std::size_t n = found.size();
+    std::vector<DecodedDetails::Entry> writes;
+    std::size_t unique = 0;
+    for (std::size_t i = 0; i < n; ++i) unique += i + 1 == n || items[i + 1].tag != items[i].tag;
+    writes.reserve(unique);
+    for (std::size_t i = 0; i < n; ++i) {
+      if (i + 1 < n && items[i + 1].tag == items[i].tag) continue;  // a later write wins
+      writes.emplace_back(std::string(items[i].tag), std::string(items[i].value));
     }
     return DecodedDetails::from_writes(std::move(writes));
   }
