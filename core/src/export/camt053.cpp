@@ -1,4 +1,5 @@
 #include <charconv>
+#include <cstdint>
 
 #include "export/text_parts.hpp"
 #include "tallyfold/export.hpp"
@@ -202,6 +203,17 @@ void xml_escape(std::string_view text, std::string& out) {
     out.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(upto - run));
   };
   while (p < end) {
+    while (end - p >= 8) {
+      const std::uint64_t w = detail::word::load(p);
+      if (detail::word::any_non_ascii(w) | detail::word::any_below(w, 0x20) |
+          detail::word::any_equal(w, '&') | detail::word::any_equal(w, '<') |
+          detail::word::any_equal(w, '>') | detail::word::any_equal(w, '"') |
+          detail::word::any_equal(w, '\'')) {
+        break;
+      }
+      p += 8;
+    }
+    if (p == end) break;
     const unsigned char c = *p;
     std::string_view replacement;
     std::size_t length = 1;

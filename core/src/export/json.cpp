@@ -1,5 +1,6 @@
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 
 #include "export/text_parts.hpp"
 #include "tallyfold/export.hpp"
@@ -76,6 +77,15 @@ void JsonWriter::string(std::string_view text) {
     out_.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(upto - run));
   };
   while (p < end) {
+    while (end - p >= 8) {
+      const std::uint64_t w = detail::word::load(p);
+      if (detail::word::any_non_ascii(w) | detail::word::any_below(w, 0x20) |
+          detail::word::any_equal(w, '"') | detail::word::any_equal(w, '\\')) {
+        break;
+      }
+      p += 8;
+    }
+    if (p == end) break;
     const unsigned char c = *p;
     if (c >= 0x20 && c < 0x80 && c != '"' && c != '\\') {
       ++p;

@@ -3,6 +3,8 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -84,5 +86,30 @@ inline Utf8Step utf8_step(const unsigned char* p, std::size_t n) noexcept {
 }
 
 inline constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
+
+/// Eight bytes at a time: the escapers skip runs of ordinary ASCII with these tests
+/// before looking at single bytes. Each answers exactly whether any of the eight bytes
+/// qualifies (the result is non-zero then), not which one.
+namespace word {
+inline constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+inline constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
+
+inline std::uint64_t load(const unsigned char* p) noexcept {
+  std::uint64_t w;
+  std::memcpy(&w, p, sizeof w);
+  return w;
+}
+/// Some byte is at or above 0x80.
+inline std::uint64_t any_non_ascii(std::uint64_t w) noexcept { return w & kHigh; }
+/// Some byte is below `n` (n at most 0x80).
+inline std::uint64_t any_below(std::uint64_t w, unsigned char n) noexcept {
+  return (w - kOnes * n) & ~w & kHigh;
+}
+/// Some byte equals `c`.
+inline std::uint64_t any_equal(std::uint64_t w, unsigned char c) noexcept {
+  const std::uint64_t x = w ^ (kOnes * c);
+  return (x - kOnes) & ~x & kHigh;
+}
+}  // namespace word
 
 }  // namespace tallyfold::detail
