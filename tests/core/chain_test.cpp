@@ -32,14 +32,6 @@ TEST(Chain, SelectedByResolverName) {
   }
 }
 
-TEST(Chain, FirstMatchWins) {
-  // A later decoder is never asked once an earlier one returned a map.
-  const Decoder* const only[] = {&unstructured_decoder(), &swift_structured_decoder()};
-  const auto map = decode_details(DecoderChain(only), "/EREF/x");
-  ASSERT_EQ(map.size(), 1u);
-  EXPECT_EQ(*map.find("detail"), "/EREF/x");
-}
-
 TEST(Chain, WithoutCatchAllIsAnInternalError) {
   const Decoder* const broken[] = {&german_gvc_decoder()};
   for (const DecoderChain& chain : {DecoderChain(broken), DecoderChain({})}) {
