@@ -41,9 +41,9 @@ class StatementMachine {
   explicit StatementMachine(const DecoderChain& chain) : chain_(chain) {}
 
   Action classify(std::string_view tag) const noexcept {
-    // ":20:" outside AwaitingStatement and Trailer finishes the current statement, which
-    // then fails for its missing closing balance: reading on would silently merge the
-    // next statement's transactions into this one.
+    // ":20:" always ends the statement under construction. Before its closing balance
+    // that statement then fails for the missing balance; skipping the tag instead would
+    // silently merge the next statement's transactions into this one.
     if (tag == ":20:") return Action::StartStatement;
     switch (state_) {
       case State::AwaitingStatement:
@@ -133,11 +133,8 @@ class StatementMachine {
         if (!balance) return std::move(balance).error();
         builder_->statement.closing_balance = std::move(*balance);
         builder_->closing_seen = true;
-        // Statements of one text tend to be alike: start the next list at this size.
-        const std::size_t count = transactions_.size();
         builder_->statement.transactions = std::move(transactions_);
         transactions_ = std::vector<Transaction>();
-        transactions_.reserve(count);
         state_ = State::Trailer;
         return std::nullopt;
       }
