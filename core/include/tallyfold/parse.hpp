@@ -24,14 +24,25 @@ namespace tallyfold {
 /// Thread-safe: keeps nothing between calls.
 Result<std::vector<Statement>> parse_statements(std::string_view text, const DecoderChain& chain);
 
-/// A six-byte YYMMDD date; InvalidDate "(date field)" otherwise.
+/// A six-byte YYMMDD date. Each part is two ASCII digits or "+" and a digit; the year
+/// part may also be "-" and a digit. Year parts below 80 are 2000 + part, the others
+/// 1900 + part. InvalidDate "(date field)" with the whole text otherwise.
 Result<Date> parse_date(std::string_view text);
-/// An amount with a decimal comma; InvalidAmount "(amount field)" otherwise.
+/// An amount with one decimal separator ("," or "."), leading zeros, optional sign and
+/// underscores after the first digit; fractions shorter than two digits are padded to
+/// scale 2. When that reading fails and the text holds "e"/"E", a scientific reading
+/// ("1,5E3" is 1500) is tried. InvalidAmount "(amount field)" with the text as written
+/// for anything else, including several separators and values that do not fit the
+/// 96-bit mantissa or scale 28.
 Result<Decimal> parse_amount(std::string_view text);
-/// The content of a balance field; InvalidFormat "balance" or a date/amount error.
+/// The content of a balance field: mark "C"/"D", YYMMDD date, three currency bytes, then
+/// the amount. InvalidFormat "balance" ("too short" below 11 bytes, "invalid D/C mark"),
+/// or the date or amount error unchanged.
 Result<Balance> parse_balance(std::string_view content);
-/// The content of a :61: field (empty details, no structured details); InvalidFormat
-/// ":61:" or a date/amount error.
+/// The content of a :61: field (empty details, no structured details). Its first line is
+/// matched against the statement-line pattern; what follows the first line feed, trimmed,
+/// is the supplementary details. InvalidFormat ":61:" with the first line when it does
+/// not match, or the date or amount error unchanged (the date is read first).
 Result<Transaction> parse_statement_line(std::string_view content);
 
 }  // namespace tallyfold
