@@ -125,6 +125,29 @@ std::optional<Decimal> read_scientific(std::string_view text) noexcept {
   return Decimal::from_parts(mantissa, static_cast<int>(scale), negative);
 }
 
+// The form nearly every amount has: ASCII digits, one separator, at most two fraction
+// digits, nothing else, and few enough digits for 64 bits. Read straight to scale 2,
+// which is what the general reading gives for it; nullopt sends anything else there.
+std::optional<Decimal> read_common_amount(std::string_view text) noexcept {
+  constexpr std::size_t kMaxDigits = 17;  // 10^17 * 100 still fits 64 bits
+  std::uint64_t mantissa = 0;
+  std::size_t i = 0;
+  for (; i < text.size() && is_digit(text[i]); ++i) {
+    mantissa = mantissa * 10 + static_cast<unsigned>(text[i] - '0');
+  }
+  if (i == 0 || i > kMaxDigits || i == text.size() || (text[i] != ',' && text[i] != '.')) {
+    return std::nullopt;
+  }
+  const std::size_t fraction = text.size() - i - 1;
+  if (fraction > 2) return std::nullopt;
+  for (std::size_t k = i + 1; k < text.size(); ++k) {
+    if (!is_digit(text[k])) return std::nullopt;
+    mantissa = mantissa * 10 + static_cast<unsigned>(text[k] - '0');
+  }
+  for (std::size_t pad = fraction; pad < 2; ++pad) mantissa *= 10;
+  return Decimal::from_parts(mantissa, 2, false);
+}
+
 }  // namespace
 
 Result<Date> parse_date(std::string_view text) {
@@ -141,6 +164,7 @@ Result<Date> parse_date(std::string_view text) {
 }
 
 Result<Decimal> parse_amount(std::string_view text) {
+  if (auto common = read_common_amount(text)) return *common;
   auto invalid = [text] { return InvalidAmount{std::string(text), kAmountField}; };
   // "," counts as "."; more than one separator is ambiguous ("1.234,56"), never guessed.
   std::size_t separator = std::string_view::npos;

@@ -181,6 +181,15 @@ DecodedDetails DecodedDetails::from_writes(std::vector<Entry> writes) {
   // std::stable_sort allocates. Equal keys stay in write order either way, so the last
   // of each run is the last write.
   const auto less = [](const Entry& a, const Entry& b) { return a.first < b.first; };
+  // The decoders write their keys in ascending order already: then there is nothing to
+  // sort or merge.
+  std::size_t ascending = 1;
+  while (ascending < writes.size() && less(writes[ascending - 1], writes[ascending])) ++ascending;
+  if (ascending >= writes.size()) {
+    DecodedDetails d;
+    d.entries_ = std::move(writes);
+    return d;
+  }
   if (writes.size() <= 16) {
     for (std::size_t i = 1; i < writes.size(); ++i) {
       if (!less(writes[i], writes[i - 1])) continue;
@@ -246,6 +255,10 @@ std::size_t trailing_space_length(const unsigned char* begin, const unsigned cha
 }  // namespace
 
 std::string_view trim_white_space(std::string_view text) noexcept {
+  // Most texts start and end with an ASCII graphic character, which is neither white
+  // space nor part of a character that is: nothing to trim, known in two compares.
+  const auto graphic = [](char c) { return c > ' ' && c < 0x7F; };
+  if (!text.empty() && graphic(text.front()) && graphic(text.back())) return text;
   auto b = reinterpret_cast<const unsigned char*>(text.data());
   auto e = b + text.size();
   while (b < e) {

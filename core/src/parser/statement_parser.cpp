@@ -1,4 +1,5 @@
 #include <cstring>
+#include <iterator>
 #include <optional>
 #include <string>
 
@@ -133,8 +134,13 @@ class StatementMachine {
         if (!balance) return std::move(balance).error();
         builder_->statement.closing_balance = std::move(*balance);
         builder_->closing_seen = true;
-        builder_->statement.transactions = std::move(transactions_);
-        transactions_ = std::vector<Transaction>();
+        // The list is built in a scratch vector that keeps its capacity from statement
+        // to statement, and moved once into a vector of exactly its size: a grown vector
+        // kept as it is would carry up to twice the room, and transactions are the
+        // largest records of a document.
+        builder_->statement.transactions.assign(std::make_move_iterator(transactions_.begin()),
+                                                std::make_move_iterator(transactions_.end()));
+        transactions_.clear();
         state_ = State::Trailer;
         return std::nullopt;
       }
