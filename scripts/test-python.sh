@@ -13,7 +13,7 @@ run_pytest() {
   fi
 }
 
-python3 -m pip install -q --disable-pip-version-check .
+python3 -m pip install -q --disable-pip-version-check --root-user-action=ignore .
 run_pytest python3
 
 for py310 in "$HOME"/.pyenv/versions/3.10.*/bin/python; do
