@@ -108,10 +108,15 @@ bool verify(const std::vector<Statement>& statements, const std::map<std::string
   return ok;
 }
 
+void print_row(const char* name, const Measurement& m, double megabytes, const char* unit) {
+  std::printf("  %-22s wall %8.2f ms %8.1f %-8s spread %5.1f %%   cpu %8.2f ms %8.1f %-8s (n=%zu)\n", name,
+              m.wall.median() * 1e3, megabytes / m.wall.median(), unit, m.wall.spread() * 100,
+              m.cpu.median() * 1e3, megabytes / m.cpu.median(), unit, m.wall.size());
+}
+
 void print_row(const char* name, const Samples& s, double megabytes, const char* unit) {
-  std::printf("  %-22s %9.2f ms  %9.1f %s  spread %5.1f %%  (%.2f..%.2f ms, n=%zu)\n", name,
-              s.median() * 1e3, megabytes / s.median(), unit, s.spread() * 100, s.min() * 1e3,
-              s.max() * 1e3, s.size());
+  std::printf("  %-22s wall %8.2f ms %8.1f %-8s spread %5.1f %%\n", name, s.median() * 1e3,
+              megabytes / s.median(), unit, s.spread() * 100);
 }
 
 // Fixed arithmetic with no memory traffic: what two threads gain on this machine at
@@ -192,7 +197,8 @@ int run(int argc, char** argv) {
 
   // Interleaved: every round runs each measurement once, so drift on a shared machine
   // touches all of them alike.
-  Samples floor, parse, csv_t, json_t, camt_t, one_thread, two_threads;
+  Measurement floor, parse, csv_t, json_t, camt_t;
+  Samples one_thread, two_threads;
   const std::string copy = text;  // the second thread's own text
   // Parses keep their documents until the clock has stopped: freeing them is not part
   // of parsing.
@@ -204,12 +210,12 @@ int run(int argc, char** argv) {
     kept[1].reset();
   };
   for (int round = 0; round < rounds; ++round) {
-    floor.add(time_seconds([&] { g_sink = floor_scan(text); }));
-    parse.add(time_seconds([&] { parse_one(text, 0); }));
+    floor.add([&] { g_sink = floor_scan(text); });
+    parse.add([&] { parse_one(text, 0); });
     release();
-    csv_t.add(time_seconds([&] { g_sink = export_csv(document)->size(); }));
-    json_t.add(time_seconds([&] { g_sink = export_json(document)->size(); }));
-    camt_t.add(time_seconds([&] { g_sink = export_camt053(document).size(); }));
+    csv_t.add([&] { g_sink = export_csv(document)->size(); });
+    json_t.add([&] { g_sink = export_json(document)->size(); });
+    camt_t.add([&] { g_sink = export_camt053(document).size(); });
     one_thread.add(time_seconds([&] {
       parse_one(text, 0);
       parse_one(copy, 1);
@@ -223,7 +229,7 @@ int run(int argc, char** argv) {
     release();
   }
 
-  std::printf("core (input MB/s for scans and parses, output MB/s for exports):\n");
+  std::printf("core (MB/s of input for the scan and the parses, of output for the exports):\n");
   print_row("floor (memchr + :61:)", floor, input_mb, "MB/s");
   print_row("parse_statements", parse, input_mb, "MB/s");
   print_row("export_csv", csv_t, csv_mb, "MB/s out");
@@ -232,18 +238,20 @@ int run(int argc, char** argv) {
   print_row("parse x2, one thread", one_thread, 2 * input_mb, "MB/s");
   print_row("parse x2, two threads", two_threads, 2 * input_mb, "MB/s");
 
-  const double parse_ratio = parse.median() / floor.median();
+  // Verdicts use CPU time, which a busy machine disturbs far less than the wall clock;
+  // the wall-clock figure follows in brackets. Threads can only be judged by the wall.
+  const double parse_ratio = parse.cpu.median() / floor.cpu.median();
   const double thread_gain = one_thread.median() / two_threads.median();
-  std::printf("ratios:\n");
-  std::printf("  parse / floor time        %6.2fx   (target <= 3.00x)  %s\n", parse_ratio,
-              parse_ratio <= 3.0 ? "met" : "NOT met");
-  for (const auto& [name, samples, mb] : {std::tuple{"csv", &csv_t, csv_mb}, std::tuple{"json", &json_t, json_mb},
-                                          std::tuple{"camt053", &camt_t, camt_mb}}) {
-    const double rate = mb / samples->median();
-    std::printf("  export %-8s           %6.0f MB/s (target >= 200)   %s\n", name, rate,
-                rate >= 200 ? "met" : "NOT met");
+  std::printf("ratios (cpu time; wall clock in brackets):\n");
+  std::printf("  parse / floor time         %6.2fx  [%5.2fx]  (target <= 3.00x)  %s\n", parse_ratio,
+              parse.wall.median() / floor.wall.median(), parse_ratio <= 3.0 ? "met" : "NOT met");
+  for (const auto& [name, m, mb] : {std::tuple{"csv", &csv_t, csv_mb}, std::tuple{"json", &json_t, json_mb},
+                                    std::tuple{"camt053", &camt_t, camt_mb}}) {
+    const double rate = mb / m->cpu.median();
+    std::printf("  export %-8s            %6.0f   [%5.0f]  MB/s out (target >= 200)  %s\n", name, rate,
+                mb / m->wall.median(), rate >= 200 ? "met" : "NOT met");
   }
-  std::printf("  two threads / one thread  %6.2fx   (target >= 1.80x)  %s  [pure arithmetic gains %.2fx here]\n",
+  std::printf("  two threads / one thread   %6.2fx            (target >= 1.80x)  %s  [pure arithmetic gains %.2fx here]\n",
               thread_gain, thread_gain >= 1.8 ? "met" : "NOT met", machine_parallelism());
   return 0;
 }

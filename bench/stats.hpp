@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,14 @@ double time_seconds(F&& f) {
   f();
   const auto stop = std::chrono::steady_clock::now();
   return std::chrono::duration<double>(stop - start).count();
+}
+
+/// CPU time of the calling thread, in seconds: unlike the wall clock it does not run
+/// while the thread waits for a processor, so it stays meaningful on a busy machine.
+inline double thread_cpu_seconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
 /// The samples of one measurement: median, extremes and the relative spread.
@@ -41,6 +50,19 @@ class Samples {
 
  private:
   std::vector<double> values_;
+};
+
+/// One single-threaded measurement, on both clocks.
+struct Measurement {
+  Samples wall;
+  Samples cpu;
+
+  template <typename F>
+  void add(F&& f) {
+    const double cpu_start = thread_cpu_seconds();
+    wall.add(time_seconds(f));
+    cpu.add(thread_cpu_seconds() - cpu_start);
+  }
 };
 
 }  // namespace tallyfold::bench
