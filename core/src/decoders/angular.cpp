@@ -45,8 +45,13 @@ class AngularDecoder final : public Decoder {
  public:
   std::optional<DecodedDetails> decode(std::string_view details) const override {
     if (details.empty()) return std::nullopt;
-    const auto angles = std::count(details.begin(), details.end(), '<');
-    const auto carets = std::count(details.begin(), details.end(), '^');
+    // One pass for both counts: every text that reaches this decoder is counted.
+    std::size_t angles = 0;
+    std::size_t carets = 0;
+    for (const char c : details) {
+      angles += c == '<';
+      carets += c == '^';
+    }
     char mark;
     if (angles > 0 && angles >= carets) {
       mark = '<';
