@@ -226,17 +226,33 @@ def bench_memory(path, size, rounds):
     return peak
 
 
+LINEARITY_PROBE = r"""
+import sys, time, tallyfold
+with open(sys.argv[1], 'rb') as f:
+    data = f.read()
+reps = int(sys.argv[2])
+fresh = [data.decode('utf-8') for _ in range(reps)]
+cpu, start = time.thread_time(), time.perf_counter()
+documents = [tallyfold.MT940(text) for text in fresh]
+wall, cpu = time.perf_counter() - start, time.thread_time() - cpu
+mb = reps * len(data) / 1e6
+print(cpu / mb, wall / mb)
+"""
+
+
 def bench_linearity(texts, rounds):
-    """Time per MB at each size; small texts are parsed repeatedly per round."""
+    """Time per MB at each size, each run in a fresh process so that every size meets
+    the same memory state (a reused heap saves page faults a new one pays); small texts
+    are parsed several times per run, keeping every document."""
     samples = {name: Measurement() for name in texts}
     for _ in range(rounds):
-        for name, data in texts.items():
-            reps = max(1, int(20e6 // len(data)))
-            fresh = [data.decode("utf-8") for _ in range(reps)]
-            gc.collect()
-            samples[name].add(lambda: [tallyfold.MT940(text) for text in fresh], per=reps * len(data) / 1e6)
-            del fresh
-    print("linearity, MT940(text) time per MB:")
+        for name, (path, size) in texts.items():
+            reps = max(1, int(20e6 // size))
+            out = subprocess.run([sys.executable, "-c", LINEARITY_PROBE, path, str(reps)], check=True,
+                                 capture_output=True, text=True).stdout.split()
+            samples[name].cpu.add(float(out[0]))
+            samples[name].wall.add(float(out[1]))
+    print("linearity, MT940(text) time per MB (fresh process per run):")
     for name, m in samples.items():
         print(f"  {name:<8} wall {m.wall.median * 1e3:8.3f} ms/MB  spread {m.wall.spread * 100:5.1f} %"
               f"   cpu {m.cpu.median * 1e3:8.3f} ms/MB  (n={len(m.wall.values)})")
@@ -269,9 +285,10 @@ def main(argv):
     memory = bench_memory(path, len(data), args.rounds)
     texts = {}
     for size in args.sizes.split(","):
-        _, sized, sized_manifest = load(args.data, size)
+        sized_path, sized, sized_manifest = load(args.data, size)
         check(tallyfold.MT940(sized.decode("utf-8")), sized_manifest, size)
-        texts[size] = sized
+        texts[size] = (sized_path, len(sized))
+        del sized
     growth, small, large = bench_linearity(texts, args.rounds)
 
     print(f"targets (python {sys.version.split()[0]}, {os.cpu_count()} CPUs; cpu time, wall clock in brackets):")
