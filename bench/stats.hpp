@@ -26,6 +26,13 @@ inline double thread_cpu_seconds() {
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
+/// CPU time of the whole process (all threads), in seconds.
+inline double process_cpu_seconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
 /// The samples of one measurement: median, extremes and the relative spread.
 class Samples {
  public:
