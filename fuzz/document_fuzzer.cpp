@@ -5,15 +5,9 @@
 #include <cstdint>
 #include <string_view>
 
-#include "fuzz_checks.hpp"
-#include "tallyfold/decode.hpp"
-#include "tallyfold/export.hpp"
-#include "tallyfold/parse.hpp"
+#include "document_checks.hpp"
 
 namespace {
-
-using namespace tallyfold;
-using namespace tallyfold::fuzz;
 
 // The recognised names, near misses that must select the full chain, and a name with
 // a NUL that a C-string comparison would cut to "gvc".
@@ -24,85 +18,13 @@ constexpr std::array<std::string_view, 8> kResolvers{
 // fuzzer only slows down without reaching new code. Big inputs are tested elsewhere.
 constexpr std::size_t kMaxInput = 1 << 18;
 
-void check_texts_utf8(const Statement& s) {
-  auto ok = [](std::string_view t) { require(is_valid_utf8(t)); };
-  ok(s.transaction_reference);
-  ok(s.account_identification);
-  ok(s.number);
-  ok(s.opening_balance.currency);
-  ok(s.closing_balance.currency);
-  if (s.related_reference) ok(*s.related_reference);
-  if (s.sequence) ok(*s.sequence);
-  if (s.information_to_account_owner) ok(*s.information_to_account_owner);
-  for (const Transaction& t : s.transactions) {
-    ok(t.transaction_type);
-    ok(t.customer_reference);
-    ok(t.details);
-    if (t.bank_reference) ok(*t.bank_reference);
-    if (t.extra_details) ok(*t.extra_details);
-    if (t.structured_details) {
-      for (const auto& [key, value] : *t.structured_details) {
-        ok(key);
-        ok(value);
-      }
-    }
-    ok(derive_purpose(t));
-    ok(derive_counterparty(t));
-    ok(derive_counter_iban(t));
-  }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > kMaxInput) return 0;
-  const std::string_view text = as_text(data, size);
   // The last byte picks the resolver and stays part of the text, so bank files given as
   // seeds are parsed exactly as written.
   const std::string_view resolver = size ? kResolvers[data[size - 1] % kResolvers.size()] : "auto";
-  const bool utf8 = is_valid_utf8(text);
-
-  auto parsed = parse_statements(text, select_chain(resolver));
-  if (!parsed) {
-    check_parse_error(parsed.error(), utf8);
-    return 0;
-  }
-  const auto& statements = *parsed;
-  require(!statements.empty());
-  std::size_t transactions = 0;
-  for (const Statement& s : statements) {
-    require(!s.account_identification.empty() && !s.number.empty());
-    for (const Transaction& t : s.transactions) {
-      require(t.amount.scale() == 2 && !t.amount.negative());
-      require(t.transaction_type.size() == 4);
-      // Every :86: yields a map, and a map is only ever made from a :86:.
-      require(t.details.empty() || t.structured_details.has_value());
-      if (t.structured_details) require(!t.structured_details->empty());
-    }
-    transactions += s.transactions.size();
-    if (utf8) check_texts_utf8(s);
-  }
-
-  auto csv = export_csv(statements);
-  auto json = export_json(statements);
-  // Parser output always exports; only bytes that are not UTF-8 may stop the CSV.
-  require(json.has_value());
-  require(csv.has_value() || !utf8);
-  check_json(*json, statements.size(), transactions);
-  if (csv) {
-    check_csv(*csv, transactions);
-    auto again = export_csv(statements);
-    require(again && *again == *csv);
-  } else {
-    const std::string text_of_error = message(csv.error());
-    require(starts_with(text_of_error, "Parse error: CSV "));
-  }
-  auto json_again = export_json(statements);
-  require(json_again && *json_again == *json);
-
-  const std::string camt = export_camt053(statements);
-  check_xml(camt, statements.size(), transactions, utf8);
-  require(export_camt053(statements) == camt);
-  if (utf8) require(is_valid_utf8(*json) && is_valid_utf8(camt) && csv && is_valid_utf8(*csv));
+  (void)tallyfold::fuzz::parse_and_check(tallyfold::fuzz::as_text(data, size), resolver);
   return 0;
 }
