@@ -21,7 +21,9 @@ grep -q '^TALLYFOLD_HAVE_LIBFUZZER:INTERNAL=1$' "$build/CMakeCache.txt" || {
   echo "test-fuzz: clang++ cannot link libFuzzer" >&2
   exit 1
 }
-cmake --build "$build" --parallel "$(nproc)"
+# Only the fuzzers: the uninstrumented core is of no use here.
+mapfile -t targets < <(cut -d' ' -f1 "$build/fuzz/fuzz_targets.txt")
+cmake --build "$build" --parallel "$(nproc)" --target "${targets[@]}"
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}

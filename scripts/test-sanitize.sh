@@ -9,7 +9,7 @@ build=build/sanitize
 generator=()
 command -v ninja >/dev/null && generator=(-G Ninja)
 cmake -S . -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DTALLYFOLD_SANITIZE=ON -DTALLYFOLD_BUILD_PYTHON=OFF \
+  -DTALLYFOLD_SANITIZE=ON -DTALLYFOLD_BUILD_PYTHON=OFF -DTALLYFOLD_BUILD_CLI=OFF \
   -DTALLYFOLD_BUILD_TESTS=ON -DTALLYFOLD_BUILD_FUZZERS=ON
 cmake --build "$build" --parallel "$(nproc)"
 
