@@ -198,6 +198,13 @@ def bench_threads(data, rounds):
     return one.median / two.median
 
 
+def fresh_env():
+    """The environment for a probe in a fresh process: the allocator at its defaults."""
+    env = dict(os.environ)
+    env.pop("GLIBC_TUNABLES", None)
+    return env
+
+
 MEMORY_PROBE = r"""
 import gc, re, sys, tallyfold
 def kib(field):
@@ -225,7 +232,7 @@ def bench_memory(path, size, rounds):
     """Peak and retained resident memory of a parsed document per input byte."""
     peaks, kept = [], []
     for _ in range(max(1, min(rounds, 3))):
-        out = subprocess.run([sys.executable, "-c", MEMORY_PROBE, path], check=True,
+        out = subprocess.run([sys.executable, "-c", MEMORY_PROBE, path], check=True, env=fresh_env(),
                              capture_output=True, text=True).stdout.split()
         peaks.append(int(out[0]) * 1024 / size)
         kept.append(int(out[1]) * 1024 / size)
@@ -258,7 +265,7 @@ def bench_linearity(texts, rounds):
         for name, (path, size) in texts.items():
             reps = max(1, int(20e6 // size))
             out = subprocess.run([sys.executable, "-c", LINEARITY_PROBE, path, str(reps)], check=True,
-                                 capture_output=True, text=True).stdout.split()
+                                 env=fresh_env(), capture_output=True, text=True).stdout.split()
             samples[name].cpu.add(float(out[0]))
             samples[name].wall.add(float(out[1]))
     print("linearity, MT940(text) time per MB (fresh process per run):")
