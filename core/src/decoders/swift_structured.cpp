@@ -1,5 +1,7 @@
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -24,9 +26,18 @@ bool has_trigger_mark(std::string_view text) noexcept {
   for (std::size_t slash = text.find('/'); slash != std::string_view::npos;
        slash = text.find('/', slash + 1)) {
     const std::string_view rest = text.substr(slash + 1);
-    if (rest.starts_with("EREF/") || rest.starts_with("NAME/") || rest.starts_with("REMI/") ||
-        rest.starts_with("BIC/") || rest.starts_with("IBAN/")) {
-      return true;
+    // Fixed-length compares, chosen by the first letter, compile to a few loads.
+    const auto is = [rest](const char(&mark)[6]) {
+      return rest.size() >= 5 && std::memcmp(rest.data(), mark, 5) == 0;
+    };
+    if (rest.empty()) continue;
+    switch (rest[0]) {
+      case 'E': if (is("EREF/")) return true; break;
+      case 'N': if (is("NAME/")) return true; break;
+      case 'R': if (is("REMI/")) return true; break;
+      case 'I': if (is("IBAN/")) return true; break;
+      case 'B': if (rest.size() >= 4 && std::memcmp(rest.data(), "BIC/", 4) == 0) return true; break;
+      default: break;
     }
   }
   return false;
@@ -39,7 +50,18 @@ class TagValues {
   struct Item {
     std::string_view tag;
     std::string_view value;
+    std::uint32_t order;  // the tag's bytes, big-endian from the top: orders as the tag does
   };
+
+  /// A number that orders tags of 3 or 4 capital letters as their bytes do: no tag
+  /// holds a zero byte, so a shorter tag, padded with zeros, sorts before its extensions.
+  static std::uint32_t order_of(std::string_view tag) noexcept {
+    std::uint32_t order = 0;
+    for (std::size_t i = 0; i < 4; ++i) {
+      order = order << 8 | (i < tag.size() ? static_cast<unsigned char>(tag[i]) : 0u);
+    }
+    return order;
+  }
 
   void push(Item item) {
     if (size_ < kInline) {
@@ -55,7 +77,7 @@ class TagValues {
   // tags is the write that wins.
   void sort() {
     Item* items = data();
-    const auto less = [](const Item& a, const Item& b) { return a.tag < b.tag; };
+    const auto less = [](const Item& a, const Item& b) { return a.order < b.order; };
     if (size_ > kInline) {
       std::stable_sort(items, items + size_, less);
       return;
@@ -95,7 +117,7 @@ class SwiftStructuredDecoder final : public Decoder {
       slash = details.find('/', start);
       const std::string_view next = details.substr(
           start, slash == std::string_view::npos ? std::string_view::npos : slash - start);
-      if (has_tag_shape(segment)) found.push({segment, detail::trimmed(next)});
+      if (has_tag_shape(segment)) found.push({segment, detail::trimmed(next), TagValues::order_of(segment)});
       segment = next;
     }
     found.sort();
@@ -104,10 +126,10 @@ class SwiftStructuredDecoder final : public Decoder {
     const std::size_t n = found.size();
     std::vector<DecodedDetails::Entry> writes;
     std::size_t unique = 0;
-    for (std::size_t i = 0; i < n; ++i) unique += i + 1 == n || items[i + 1].tag != items[i].tag;
+    for (std::size_t i = 0; i < n; ++i) unique += i + 1 == n || items[i + 1].order != items[i].order;
     writes.reserve(unique);
     for (std::size_t i = 0; i < n; ++i) {
-      if (i + 1 < n && items[i + 1].tag == items[i].tag) continue;  // a later write wins
+      if (i + 1 < n && items[i + 1].order == items[i].order) continue;  // a later write wins
       writes.emplace_back(std::string(items[i].tag), std::string(items[i].value));
     }
     return DecodedDetails::from_writes(std::move(writes));

@@ -180,7 +180,17 @@ DecodedDetails DecodedDetails::from_writes(std::vector<Entry> writes) {
   // of keys, which a stable insertion sort orders without the buffer that
   // std::stable_sort allocates. Equal keys stay in write order either way, so the last
   // of each run is the last write.
-  const auto less = [](const Entry& a, const Entry& b) { return a.first < b.first; };
+  // Byte order, as std::string's own, compared inline: keys are a few bytes long, where
+  // a library call costs more than the comparison.
+  const auto less = [](const Entry& a, const Entry& b) {
+    const std::string& x = a.first;
+    const std::string& y = b.first;
+    const std::size_t n = std::min(x.size(), y.size());
+    for (std::size_t i = 0; i < n; ++i) {
+      if (x[i] != y[i]) return static_cast<unsigned char>(x[i]) < static_cast<unsigned char>(y[i]);
+    }
+    return x.size() < y.size();
+  };
   // The decoders write their keys in ascending order already: then there is nothing to
   // sort or merge.
   std::size_t ascending = 1;
