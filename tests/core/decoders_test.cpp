@@ -137,5 +137,37 @@ TEST(Decoders, StayLinearOnRepetitiveText) {
   EXPECT_EQ(angular_decoder().decode(repeat("<<0") + "<00")->size(), 1u);
 }
 
+// More tags or remittance lines than the decoders keep inline before spilling to the
+// heap: order, last-write-wins and text order must not depend on where they are kept.
+TEST(Decoders, ManyTagsAndRemittanceLines) {
+  std::string swift = "/EREF/first";
+  Map swift_expected;
+  for (char c = 'Z'; c >= 'A'; --c) {  // 26 distinct tags, written in descending order
+    const std::string tag = {'X', 'X', c};
+    swift.append("/").append(tag).append("/v").push_back(c);
+    swift_expected.emplace_back(tag, std::string{'v', c});
+  }
+  swift.append("/EREF/last");
+  swift_expected.emplace_back("EREF", "last");
+  EXPECT_EQ(entries(swift_structured_decoder().decode(swift)), sorted(swift_expected));
+
+  std::string gvc = "166";
+  std::string combined;
+  for (int i = 29; i >= 20; --i) {  // 20 remittance lines, out of number order
+    for (int copy = 0; copy < 2; ++copy) {
+      std::string value = std::to_string(i);
+      value.append("-").append(std::to_string(copy));
+      gvc.append("?").append(std::to_string(i)).append(value);
+      if (!combined.empty()) combined.push_back(' ');
+      combined.append(value);
+    }
+  }
+  const auto map = german_gvc_decoder().decode(gvc);
+  ASSERT_TRUE(map);
+  EXPECT_EQ(*map->find("REMI_COMBINED"), combined);
+  EXPECT_EQ(*map->find("20"), "20-1");
+  EXPECT_EQ(map->size(), 12u);  // "20".."29", "REMI_COMBINED", "gvc"
+}
+
 }  // namespace
 }  // namespace tallyfold
