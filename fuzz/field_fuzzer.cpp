@@ -1,10 +1,15 @@
 // The four field parsers, each over the whole input. Errors must quote the input
 // exactly where the parsers say they do, and values must keep their invariants.
+#include <bit>
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <string>
 #include <string_view>
 
 #include "fuzz_checks.hpp"
+#include "tallyfold/export.hpp"
 #include "tallyfold/parse.hpp"
 
 namespace {
@@ -23,11 +28,39 @@ void check_date(const Date& d) {
   require(d.to_iso().size() == 10);
 }
 
+// The conversion Python and JSON see must be the correctly rounded double of the exact
+// decimal, which the C library's strtod also gives; and the JSON text of that double
+// must read back as the same bits.
+void check_double(const Decimal& d) {
+  const std::string text = d.to_string();
+  const double x = decimal_to_double(d);
+  require(std::bit_cast<std::uint64_t>(x) ==
+          std::bit_cast<std::uint64_t>(std::strtod(text.c_str(), nullptr)));
+  std::string json;
+  format_json_number(x, json);
+  double back = 0;
+  const auto [end, ec] = std::from_chars(json.data(), json.data() + json.size(), back);
+  require(ec == std::errc() && end == json.data() + json.size());
+  require(std::bit_cast<std::uint64_t>(back) == std::bit_cast<std::uint64_t>(x));
+}
+
+bool all_ascii_digits(std::string_view text) {
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
 void check_date_parser(std::string_view text, bool utf8) {
   auto date = parse_date(text);
   if (date) {
     require(text.size() == 6);
     check_date(*date);
+    if (all_ascii_digits(text)) {
+      const std::string iso = date->to_iso();  // YYYY-MM-DD from YYMMDD
+      require(iso.substr(2, 2) == text.substr(0, 2) && iso.substr(5, 2) == text.substr(2, 2) &&
+              iso.substr(8, 2) == text.substr(4, 2));
+    }
     return;
   }
   check_parse_error(date.error(), utf8);
@@ -43,6 +76,8 @@ void check_amount_parser(std::string_view text, bool utf8) {
     auto again = parse_amount(amount->to_string());
     if (amount->scale() >= 2) require(again && again->scale() == amount->scale());
     if (again) require(*again == *amount);
+    check_double(*amount);
+    check_double(amount->negated());
     return;
   }
   check_parse_error(amount.error(), utf8);

@@ -172,9 +172,13 @@ def churn(rounds):
             (t.bank_reference, t.details, t.structured_details)
             (t.counterparty, t.counter_iban, t.purpose)
         document.to_json(), document.to_csv(), document.to_camt053()
-        if i % 10 == 0:  # the error path must free what it built, too
+        if i % 10 == 0:  # the error paths must free what they built, too
             with pytest.raises(ValueError):
                 MT940(BROKEN_TEXT)
+            with pytest.raises(TypeError):
+                MT940(MEMORY_TEXT, 5)
+            with pytest.raises(TypeError):
+                MT940(MEMORY_TEXT, resolver="auto", other=1)
 
 
 @pytest.mark.skipif(not Path("/proc/self/statm").exists(), reason="needs /proc")
