@@ -126,7 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (kDecoder == 3) require(map->find("detail") && *map->find("detail") == text);
   if (kDecoder == 1) {
-    if (const std::string* gvc = map->find("gvc")) {
+    if (const auto gvc = map->find("gvc")) {
       require(!gvc->empty() && std::all_of(gvc->begin(), gvc->end(), is_digit));
       require(text.substr(0, gvc->size()) == *gvc);
     }

@@ -1,4 +1,5 @@
 #include <cmath>
+#include <memory>
 
 #include <gtest/gtest.h>
 
@@ -85,9 +86,9 @@ TEST(DecodedDetails, LastWriteWinsAndKeysAreSorted) {
   auto d = DecodedDetails::from_writes({{"gvc", "1"}, {"20", "a"}, {"REMI_COMBINED", "x"}, {"20", "b"}});
   ASSERT_EQ(d.size(), 3u);
   EXPECT_EQ(*d.find("20"), "b");
-  EXPECT_EQ(d.find("21"), nullptr);
+  EXPECT_FALSE(d.find("21"));
   std::vector<std::string> keys;
-  for (const auto& [k, v] : d) keys.push_back(k);
+  for (const auto& [k, v] : d) keys.emplace_back(k);
   EXPECT_EQ(keys, (std::vector<std::string>{"20", "REMI_COMBINED", "gvc"}));
 
   // Many writes, in reverse order, each key twice: sorted, and the later write wins.
@@ -105,6 +106,67 @@ TEST(DecodedDetails, LastWriteWinsAndKeysAreSorted) {
       EXPECT_EQ(v, "1");
     }
   }
+}
+
+TEST(DecodedDetails, CopiesAreIndependentAndEqualityIsByEntries) {
+  const std::string key = "REMI";
+  std::string value = "rent";
+  const DecodedDetails::EntryView writes[] = {{key, value}, {"EREF", ""}};
+  auto original = std::make_unique<DecodedDetails>(DecodedDetails::from_view_writes(writes));
+  value = "changed";  // the map keeps copies, not views of its writes
+  const DecodedDetails copy = *original;
+  EXPECT_EQ(copy, *original);
+  original.reset();
+  EXPECT_EQ(*copy.find("REMI"), "rent");
+  EXPECT_EQ(copy.find("EREF"), std::string_view());  // present and empty, not absent
+  EXPECT_EQ(copy, DecodedDetails::from_writes({{"EREF", ""}, {"REMI", "rent"}}));
+  EXPECT_NE(copy, DecodedDetails::from_writes({{"EREF", ""}, {"REMI", "rend"}}));
+  EXPECT_NE(copy, DecodedDetails::from_writes({{"EREFR", ""}, {"EMI", "rent"}}));
+  EXPECT_NE(copy, DecodedDetails());
+  EXPECT_TRUE(DecodedDetails::from_writes({}).empty());
+}
+
+TEST(DecodedDetails, BuilderRefusesBrokenAnnouncements) {
+  using Step = void (*)(DecodedDetails::Builder&);
+  const struct {
+    const char* name;
+    std::size_t entries, bytes;
+    Step steps;
+    bool ok;
+  } kRows[] = {
+      {"exact", 2, 6, [](DecodedDetails::Builder& b) { b.add_key("a"); b.append_value("xy"); b.add_key("b"); b.append_value("z"); b.append_value("w"); }, true},
+      {"nothing", 0, 0, [](DecodedDetails::Builder&) {}, true},
+      {"one entry too many", 1, 2, [](DecodedDetails::Builder& b) { b.add_key("a"); b.add_key("b"); }, false},
+      {"one byte too many", 1, 2, [](DecodedDetails::Builder& b) { b.add_key("a"); b.append_value("xy"); }, false},
+      {"equal keys", 2, 2, [](DecodedDetails::Builder& b) { b.add_key("a"); b.add_key("a"); }, false},
+      {"descending keys", 2, 3, [](DecodedDetails::Builder& b) { b.add_key("b"); b.add_key("ab"); }, false},
+      {"value before key", 1, 2, [](DecodedDetails::Builder& b) { b.append_value("x"); }, false},
+      {"fewer entries", 2, 1, [](DecodedDetails::Builder& b) { b.add_key("a"); }, false},
+      {"fewer bytes", 1, 3, [](DecodedDetails::Builder& b) { b.add_key("a"); }, false},
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.name);
+    const auto run = [&row] {
+      DecodedDetails::Builder b(row.entries, row.bytes);
+      row.steps(b);
+      return std::move(b).finish();
+    };
+    if (row.ok) {
+      EXPECT_EQ(run().size(), row.entries);
+    } else {
+      EXPECT_THROW(run(), InternalError);
+    }
+  }
+  const DecodedDetails built = [] {
+    DecodedDetails::Builder b(2, 6);
+    b.add_key("a");
+    b.append_value("xy");
+    b.add_key("b");
+    b.append_value("z");
+    b.append_value("w");
+    return std::move(b).finish();
+  }();
+  EXPECT_EQ(built, DecodedDetails::from_writes({{"b", "zw"}, {"a", "xy"}}));
 }
 
 TEST(ParseError, DisplayTexts) {

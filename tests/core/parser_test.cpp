@@ -24,8 +24,10 @@ std::vector<Statement> parse_ok(std::string_view text) {
   return r ? std::move(*r) : std::vector<Statement>{};
 }
 
-const std::string* decoded_detail(const Transaction& t) {
-  return t.structured_details ? t.structured_details->find("detail") : nullptr;
+std::optional<std::string> decoded_detail(const Transaction& t) {
+  if (!t.structured_details) return std::nullopt;
+  if (auto v = t.structured_details->find("detail")) return std::string(*v);
+  return std::nullopt;
 }
 
 constexpr std::string_view kHead = ":20:REF1\n:25:ACC\n:28C:7/1\n:60F:C230101EUR100,00\n";
@@ -87,7 +89,7 @@ TEST(Parser, WholeStatement) {
   EXPECT_EQ(st.information_to_account_owner, "owner");
   ASSERT_EQ(st.transactions.size(), 2u);
   EXPECT_EQ(st.transactions[0].details, "first");
-  ASSERT_NE(decoded_detail(st.transactions[0]), nullptr);
+  ASSERT_TRUE(decoded_detail(st.transactions[0]));
   EXPECT_EQ(*decoded_detail(st.transactions[0]), "first");
   EXPECT_EQ(st.transactions[1].extra_details, "supplementary");
   EXPECT_EQ(st.transactions[1].funds_code, 'R');

@@ -4,8 +4,14 @@
 // is the only writer; afterwards a document is only ever read through `const`.
 #pragma once
 
+#include <compare>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <iterator>
+#include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -100,29 +106,135 @@ std::string_view mark_text(DebitCreditMark m) noexcept;
 
 /// Map from keys to values produced by one details decode. Keys are unique; entries are
 /// kept sorted by key in ascending byte order, which every consumer that needs an order
-/// may rely on.
+/// may rely on. All keys and values of one map live in one owned block; the views that
+/// `find` and iteration give point into it and stay valid while the map lives unchanged.
 class DecodedDetails {
  public:
   using Entry = std::pair<std::string, std::string>;
+  using EntryView = std::pair<std::string_view, std::string_view>;
+
+  /// Iterates the entries in key order, yielding (key, value) views by value.
+  class Iterator {
+   public:
+    using value_type = EntryView;
+    using reference = EntryView;
+    using difference_type = std::ptrdiff_t;
+    using iterator_category = std::input_iterator_tag;
+    using iterator_concept = std::random_access_iterator_tag;
+
+    Iterator() = default;
+    EntryView operator*() const noexcept { return (*this)[0]; }
+    EntryView operator[](difference_type n) const noexcept;
+    Iterator& operator++() noexcept { ++index_; return *this; }
+    Iterator operator++(int) noexcept { Iterator old = *this; ++index_; return old; }
+    Iterator& operator--() noexcept { --index_; return *this; }
+    Iterator operator--(int) noexcept { Iterator old = *this; --index_; return old; }
+    Iterator& operator+=(difference_type n) noexcept { index_ += n; return *this; }
+    Iterator& operator-=(difference_type n) noexcept { index_ -= n; return *this; }
+    friend Iterator operator+(Iterator it, difference_type n) noexcept { return it += n; }
+    friend Iterator operator+(difference_type n, Iterator it) noexcept { return it += n; }
+    friend Iterator operator-(Iterator it, difference_type n) noexcept { return it -= n; }
+    friend difference_type operator-(const Iterator& a, const Iterator& b) noexcept {
+      return a.index_ - b.index_;
+    }
+    friend bool operator==(const Iterator& a, const Iterator& b) noexcept {
+      return a.index_ == b.index_;
+    }
+    friend auto operator<=>(const Iterator& a, const Iterator& b) noexcept {
+      return a.index_ <=> b.index_;
+    }
+
+   private:
+    friend class DecodedDetails;
+    Iterator(const char* block, difference_type index) noexcept : block_(block), index_(index) {}
+    const char* block_ = nullptr;
+    difference_type index_ = 0;
+  };
+
+  /// Writes one map straight into its block: the caller announces the exact number of
+  /// entries and of key and value bytes, then adds keys in strictly ascending byte order,
+  /// each followed by its value in one or more pieces. Breaking that contract throws
+  /// InternalError; nothing is ever written outside the block.
+  class Builder {
+   public:
+    Builder(std::size_t entries, std::size_t bytes);
+    void add_key(std::string_view key) {
+      if (next_entry_ == entries_) fail("decoded details: more entries than announced");
+      if (next_entry_ > 0 && !key_before(last_key_, key)) fail("decoded details: keys not strictly ascending");
+      store_offset(2 * next_entry_, used_);
+      append(key);
+      store_offset(2 * next_entry_ + 1, used_);
+      last_key_ = std::string_view(bytes_ + used_ - key.size(), key.size());
+      ++next_entry_;
+    }
+    void append_value(std::string_view piece) {
+      if (next_entry_ == 0) fail("decoded details: value before its key");
+      append(piece);
+    }
+    DecodedDetails finish() &&;
+
+   private:
+    [[noreturn]] static void fail(const char* what);
+    // Byte order compared inline: keys are a few bytes, where a library call costs more.
+    static bool key_before(std::string_view x, std::string_view y) noexcept {
+      const std::size_t n = x.size() < y.size() ? x.size() : y.size();
+      for (std::size_t i = 0; i < n; ++i) {
+        if (x[i] != y[i]) return static_cast<unsigned char>(x[i]) < static_cast<unsigned char>(y[i]);
+      }
+      return x.size() < y.size();
+    }
+    void append(std::string_view bytes) {
+      if (bytes.size() > capacity_ - used_) fail("decoded details: more bytes than announced");
+      if (!bytes.empty()) std::memcpy(bytes_ + used_, bytes.data(), bytes.size());
+      used_ += bytes.size();
+    }
+    void store_offset(std::size_t i, std::size_t v) noexcept {
+      const auto u = static_cast<std::uint32_t>(v);  // fits: the constructor checked
+      std::memcpy(offsets_ + sizeof u * i, &u, sizeof u);
+    }
+    std::string_view last_key_;  // the copy in the block: the caller's may be gone
+    std::unique_ptr<char[]> block_;
+    char* offsets_ = nullptr;
+    char* bytes_ = nullptr;
+    std::size_t entries_ = 0;
+    std::size_t capacity_ = 0;
+    std::size_t next_entry_ = 0;
+    std::size_t used_ = 0;
+  };
 
   DecodedDetails() = default;
+  DecodedDetails(const DecodedDetails& other);
+  DecodedDetails(DecodedDetails&&) noexcept = default;
+  DecodedDetails& operator=(const DecodedDetails& other);
+  DecodedDetails& operator=(DecodedDetails&&) noexcept = default;
+  ~DecodedDetails() = default;
 
   /// Builds the map from entries in write order: a key written again replaces the
   /// earlier value (the last write wins). Linear-logarithmic in the number of entries.
+  /// Throws std::length_error when keys and values together exceed 4 GiB.
   static DecodedDetails from_writes(std::vector<Entry> writes);
+  /// The same from views; the map copies what it keeps and refers to nothing after.
+  static DecodedDetails from_view_writes(std::span<const EntryView> writes);
 
-  /// The value stored under `key`, or nullptr.
-  const std::string* find(std::string_view key) const noexcept;
+  /// The value stored under `key`, or nullopt.
+  std::optional<std::string_view> find(std::string_view key) const noexcept;
 
-  std::size_t size() const noexcept { return entries_.size(); }
-  bool empty() const noexcept { return entries_.empty(); }
-  auto begin() const noexcept { return entries_.begin(); }
-  auto end() const noexcept { return entries_.end(); }
+  std::size_t size() const noexcept;
+  bool empty() const noexcept { return block_ == nullptr; }
+  Iterator begin() const noexcept { return Iterator(block_.get(), 0); }
+  Iterator end() const noexcept {
+    return Iterator(block_.get(), static_cast<std::ptrdiff_t>(size()));
+  }
 
-  friend bool operator==(const DecodedDetails&, const DecodedDetails&) = default;
+  /// Equal when both hold the same entries.
+  friend bool operator==(const DecodedDetails& a, const DecodedDetails& b) noexcept;
 
  private:
-  std::vector<Entry> entries_;
+  // Null for the empty map. Otherwise: the entry count n as a uint32, 2n+1 uint32
+  // offsets into the bytes that follow (key i spans offsets 2i..2i+1, its value
+  // 2i+1..2i+2), then the bytes. Sorted and unique keys make the block canonical.
+  std::size_t block_size() const noexcept;
+  std::unique_ptr<char[]> block_;
 };
 
 /// One balance field (:60F:, :60M:, :62F:, :62M:, :64:, :65:).

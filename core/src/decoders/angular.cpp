@@ -1,7 +1,5 @@
 #include <algorithm>
 #include <cstddef>
-#include <string>
-#include <vector>
 
 #include "decoders/numbered_subfields.hpp"
 #include "tallyfold/decode.hpp"
@@ -73,12 +71,16 @@ class AngularDecoder final : public Decoder {
       if (field) fields.set(*field);
     }
 
-    std::vector<DecodedDetails::Entry> writes;
-    writes.reserve(fields.count() + !head.empty());
-    // Ascending key order already: "00".."99" sort before "tx_code".
-    fields.append_writes(writes);
-    if (!head.empty()) writes.emplace_back("tx_code", std::string(head));
-    return DecodedDetails::from_writes(std::move(writes));
+    constexpr std::string_view kHeadKey = "tx_code";
+    DecodedDetails::Builder map(fields.count() + !head.empty(),
+                                fields.bytes() + (head.empty() ? 0 : kHeadKey.size() + head.size()));
+    // Ascending key order: "00".."99" sort before "tx_code".
+    fields.write_to(map);
+    if (!head.empty()) {
+      map.add_key(kHeadKey);
+      map.append_value(head);
+    }
+    return std::move(map).finish();
   }
 
   std::string_view name() const noexcept override { return "angular"; }

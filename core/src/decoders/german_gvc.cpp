@@ -1,5 +1,4 @@
 #include <cstddef>
-#include <string>
 #include <vector>
 
 #include "decoders/numbered_subfields.hpp"
@@ -24,16 +23,16 @@ class RemittancePieces {
   }
   bool empty() const noexcept { return count_ == 0; }
 
-  /// The pieces joined by one space.
-  std::string joined() const {
+  /// Length of the pieces joined by one space.
+  std::size_t joined_size() const noexcept { return count_ == 0 ? 0 : length_ + count_ - 1; }
+
+  /// Appends the pieces joined by one space to the value being written.
+  void write_joined(DecodedDetails::Builder& builder) const {
     const std::string_view* pieces = spilled_.empty() ? inline_ : spilled_.data();
-    std::string out;
-    out.reserve(length_ + count_ - 1);
     for (std::size_t i = 0; i < count_; ++i) {
-      if (i != 0) out.push_back(' ');
-      out.append(pieces[i]);
+      if (i != 0) builder.append_value(" ");
+      builder.append_value(pieces[i]);
     }
-    return out;
   }
 
  private:
@@ -75,15 +74,25 @@ class GermanGvcDecoder final : public Decoder {
     while (code_length < details.size() && detail::is_ascii_digit(details[code_length])) {
       ++code_length;
     }
-    std::vector<DecodedDetails::Entry> writes;
-    // Exact: the map keeps this vector, and each spare slot would cost an entry's size.
-    writes.reserve(fields.count() + !remittance.empty() + (code_length > 0));
-    // Written in ascending key order ("00".."99" < "REMI_COMBINED" < "gvc"), so building
-    // the map does no reordering.
-    fields.append_writes(writes);
-    if (!remittance.empty()) writes.emplace_back("REMI_COMBINED", remittance.joined());
-    if (code_length > 0) writes.emplace_back("gvc", std::string(details.substr(0, code_length)));
-    return DecodedDetails::from_writes(std::move(writes));
+    constexpr std::string_view kRemittanceKey = "REMI_COMBINED";
+    constexpr std::string_view kCodeKey = "gvc";
+    const std::size_t entries = fields.count() + !remittance.empty() + (code_length > 0);
+    const std::size_t bytes =
+        fields.bytes() + (remittance.empty() ? 0 : kRemittanceKey.size() + remittance.joined_size()) +
+        (code_length > 0 ? kCodeKey.size() + code_length : 0);
+    DecodedDetails::Builder map(entries, bytes);
+    // Ascending key order: "00".."99" < "REMI_COMBINED" < "gvc". The joined remittance
+    // text is written in place, never built on its own.
+    fields.write_to(map);
+    if (!remittance.empty()) {
+      map.add_key(kRemittanceKey);
+      remittance.write_joined(map);
+    }
+    if (code_length > 0) {
+      map.add_key(kCodeKey);
+      map.append_value(details.substr(0, code_length));
+    }
+    return std::move(map).finish();
   }
 
   std::string_view name() const noexcept override { return "german-gvc"; }

@@ -8,8 +8,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
-#include <vector>
 
 #include "decoders/text.hpp"
 #include "tallyfold/model.hpp"
@@ -50,15 +48,20 @@ class SubfieldTable {
     return static_cast<std::size_t>(std::popcount(present_[0]) + std::popcount(present_[1]));
   }
 
-  /// One write per number present, keys "00" to "99" in ascending order.
-  void append_writes(std::vector<DecodedDetails::Entry>& writes) const {
-    for (unsigned word = 0; word < 2; ++word) {
-      for (std::uint64_t bits = present_[word]; bits != 0; bits &= bits - 1) {
-        const unsigned n = word * 64 + static_cast<unsigned>(std::countr_zero(bits));
-        const char key[2] = {static_cast<char>('0' + n / 10), static_cast<char>('0' + n % 10)};
-        writes.emplace_back(std::string(key, 2), std::string(values_[n].data, values_[n].size));
-      }
-    }
+  /// Bytes of keys and values together, for DecodedDetails::Builder.
+  std::size_t bytes() const noexcept {
+    std::size_t n = 0;
+    for_each([&n](unsigned, std::string_view value) { n += 2 + value.size(); });
+    return n;
+  }
+
+  /// One entry per number present, keys "00" to "99" in ascending order.
+  void write_to(DecodedDetails::Builder& builder) const {
+    for_each([&builder](unsigned number, std::string_view value) {
+      const char key[2] = {static_cast<char>('0' + number / 10), static_cast<char>('0' + number % 10)};
+      builder.add_key(std::string_view(key, 2));
+      builder.append_value(value);
+    });
   }
 
  private:
@@ -68,6 +71,16 @@ class SubfieldTable {
     const char* data;
     std::size_t size;
   };
+  template <typename F>
+  void for_each(F f) const {
+    for (unsigned word = 0; word < 2; ++word) {
+      for (std::uint64_t bits = present_[word]; bits != 0; bits &= bits - 1) {
+        const unsigned n = word * 64 + static_cast<unsigned>(std::countr_zero(bits));
+        f(n, std::string_view(values_[n].data, values_[n].size));
+      }
+    }
+  }
+
   std::uint64_t present_[2] = {0, 0};
   View values_[100];
 };

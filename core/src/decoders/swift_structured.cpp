@@ -124,15 +124,22 @@ class SwiftStructuredDecoder final : public Decoder {
 
     const TagValues::Item* items = found.data();
     const std::size_t n = found.size();
-    std::vector<DecodedDetails::Entry> writes;
+    // Of each run of equal tags, the last is the write that wins.
+    const auto kept = [items, n](std::size_t i) { return i + 1 == n || items[i + 1].order != items[i].order; };
     std::size_t unique = 0;
-    for (std::size_t i = 0; i < n; ++i) unique += i + 1 == n || items[i + 1].order != items[i].order;
-    writes.reserve(unique);
+    std::size_t bytes = 0;
     for (std::size_t i = 0; i < n; ++i) {
-      if (i + 1 < n && items[i + 1].order == items[i].order) continue;  // a later write wins
-      writes.emplace_back(std::string(items[i].tag), std::string(items[i].value));
+      if (!kept(i)) continue;
+      ++unique;
+      bytes += items[i].tag.size() + items[i].value.size();
     }
-    return DecodedDetails::from_writes(std::move(writes));
+    DecodedDetails::Builder map(unique, bytes);
+    for (std::size_t i = 0; i < n; ++i) {
+      if (!kept(i)) continue;
+      map.add_key(items[i].tag);
+      map.append_value(items[i].value);
+    }
+    return std::move(map).finish();
   }
 
   std::string_view name() const noexcept override { return "swift-structured"; }

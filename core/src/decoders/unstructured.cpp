@@ -7,9 +7,11 @@ namespace {
 class UnstructuredDecoder final : public Decoder {
  public:
   std::optional<DecodedDetails> decode(std::string_view details) const override {
-    std::vector<DecodedDetails::Entry> writes;
-    writes.emplace_back("detail", std::string(details));
-    return DecodedDetails::from_writes(std::move(writes));
+    constexpr std::string_view kKey = "detail";
+    DecodedDetails::Builder map(1, kKey.size() + details.size());
+    map.add_key(kKey);
+    map.append_value(details);
+    return std::move(map).finish();
   }
   std::string_view name() const noexcept override { return "unstructured"; }
 };

@@ -1,3 +1,6 @@
+#include <initializer_list>
+#include <optional>
+
 #include "export/text_parts.hpp"
 #include "tallyfold/export.hpp"
 
@@ -5,43 +8,45 @@ namespace tallyfold {
 namespace detail {
 namespace {
 
-// The values of the keys the three rules consult; null when absent.
+using Hit = std::optional<std::string_view>;
+
+// The values of the keys the three rules consult; nullopt when absent.
 struct KeyHits {
-  const std::string* subfield[10] = {};  // "20".."29"
-  const std::string* k30 = nullptr;
-  const std::string* k31 = nullptr;
-  const std::string* k32 = nullptr;
-  const std::string* k33 = nullptr;
-  const std::string* remi = nullptr;
-  const std::string* eref = nullptr;
-  const std::string* name = nullptr;
-  const std::string* iban = nullptr;
-  const std::string* detail = nullptr;
+  Hit subfield[10];  // "20".."29"
+  Hit k30;
+  Hit k31;
+  Hit k32;
+  Hit k33;
+  Hit remi;
+  Hit eref;
+  Hit name;
+  Hit iban;
+  Hit detail;
 };
 
 // One linear pass instead of a lookup per key: every export asks all three rules for
 // every transaction, and the maps hold a handful of entries.
 KeyHits scan(const DecodedDetails& map) noexcept {
   KeyHits h;
-  for (const auto& [key, value] : map) {
+  for (const auto [key, value] : map) {
     if (key.size() == 2 && key[1] >= '0' && key[1] <= '9') {
       const int unit = key[1] - '0';
       if (key[0] == '2') {
-        h.subfield[unit] = &value;
+        h.subfield[unit] = value;
       } else if (key[0] == '3') {
-        const std::string** slot[] = {&h.k30, &h.k31, &h.k32, &h.k33};
-        if (unit < 4) *slot[unit] = &value;
+        Hit* slot[] = {&h.k30, &h.k31, &h.k32, &h.k33};
+        if (unit < 4) *slot[unit] = value;
       }
     } else if (key == "REMI") {
-      h.remi = &value;
+      h.remi = value;
     } else if (key == "EREF") {
-      h.eref = &value;
+      h.eref = value;
     } else if (key == "NAME") {
-      h.name = &value;
+      h.name = value;
     } else if (key == "IBAN") {
-      h.iban = &value;
+      h.iban = value;
     } else if (key == "detail") {
-      h.detail = &value;
+      h.detail = value;
     }
   }
   return h;
@@ -49,9 +54,9 @@ KeyHits scan(const DecodedDetails& map) noexcept {
 
 // The first present value, as one part; no part when none is present. A present key
 // wins even when its value is empty.
-TextParts first_of(std::initializer_list<const std::string*> candidates) noexcept {
+TextParts first_of(std::initializer_list<Hit> candidates) noexcept {
   TextParts p;
-  for (const std::string* v : candidates) {
+  for (const Hit& v : candidates) {
     if (v) {
       p.push(*v);
       break;
@@ -70,7 +75,7 @@ DerivedParts derive_parts(const Transaction& t) noexcept {
   }
   const KeyHits h = scan(*t.structured_details);
 
-  for (const std::string* line : h.subfield) {
+  for (const Hit& line : h.subfield) {
     if (line) d.purpose.push(*line);
   }
   if (d.purpose.count == 0) d.purpose = first_of({h.remi, h.eref, h.detail});

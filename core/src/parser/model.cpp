@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <cstring>
+#include <stdexcept>
+
+#include "tallyfold/error.hpp"
 
 namespace tallyfold {
 namespace {
@@ -175,62 +179,153 @@ std::string_view mark_text(DebitCreditMark m) noexcept {
   return "";
 }
 
-DecodedDetails DecodedDetails::from_writes(std::vector<Entry> writes) {
-  // Runs once per decoded transaction, so it works in place: decoders write a handful
-  // of keys, which a stable insertion sort orders without the buffer that
-  // std::stable_sort allocates. Equal keys stay in write order either way, so the last
-  // of each run is the last write.
-  // Byte order, as std::string's own, compared inline: keys are a few bytes long, where
-  // a library call costs more than the comparison.
-  const auto less = [](const Entry& a, const Entry& b) {
-    const std::string& x = a.first;
-    const std::string& y = b.first;
-    const std::size_t n = std::min(x.size(), y.size());
-    for (std::size_t i = 0; i < n; ++i) {
-      if (x[i] != y[i]) return static_cast<unsigned char>(x[i]) < static_cast<unsigned char>(y[i]);
-    }
-    return x.size() < y.size();
-  };
-  // The decoders write their keys in ascending order already: then there is nothing to
-  // sort or merge.
-  std::size_t ascending = 1;
-  while (ascending < writes.size() && less(writes[ascending - 1], writes[ascending])) ++ascending;
-  if (ascending >= writes.size()) {
-    DecodedDetails d;
-    d.entries_ = std::move(writes);
-    return d;
+namespace {
+
+std::uint32_t load_u32(const char* p) noexcept {
+  std::uint32_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+// Byte order, as std::string's own, compared inline: keys are a few bytes long, where
+// a library call costs more than the comparison.
+bool key_less(std::string_view x, std::string_view y) noexcept {
+  const std::size_t n = std::min(x.size(), y.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    if (x[i] != y[i]) return static_cast<unsigned char>(x[i]) < static_cast<unsigned char>(y[i]);
   }
-  if (writes.size() <= 16) {
-    for (std::size_t i = 1; i < writes.size(); ++i) {
-      if (!less(writes[i], writes[i - 1])) continue;
-      Entry moving = std::move(writes[i]);
-      std::size_t j = i;
-      for (; j > 0 && less(moving, writes[j - 1]); --j) writes[j] = std::move(writes[j - 1]);
-      writes[j] = std::move(moving);
-    }
-  } else {
-    std::stable_sort(writes.begin(), writes.end(), less);
+  return x.size() < y.size();
+}
+
+constexpr std::size_t kWord = sizeof(std::uint32_t);
+
+}  // namespace
+
+DecodedDetails::Builder::Builder(std::size_t entries, std::size_t bytes) {
+  if (entries == 0) return;
+  // Offsets are uint32: the whole block must stay addressable by them.
+  const std::size_t header = kWord * (2 * entries + 2);
+  if (entries > 0x3FFFFFFF || bytes > 0xFFFFFFFFu - header) {
+    throw std::length_error("decoded details exceed 4 GiB");
   }
-  std::size_t kept = 0;
-  for (std::size_t i = 0; i < writes.size(); ++i) {
-    if (kept > 0 && writes[kept - 1].first == writes[i].first) {
-      writes[kept - 1].second = std::move(writes[i].second);
-    } else {
-      if (kept != i) writes[kept] = std::move(writes[i]);
-      ++kept;
-    }
+  block_.reset(new char[header + bytes]);
+  const auto n = static_cast<std::uint32_t>(entries);
+  std::memcpy(block_.get(), &n, kWord);
+  offsets_ = block_.get() + kWord;
+  bytes_ = block_.get() + header;
+  entries_ = entries;
+  capacity_ = bytes;
+}
+
+void DecodedDetails::Builder::fail(const char* what) { throw InternalError(what); }
+
+DecodedDetails DecodedDetails::Builder::finish() && {
+  if (next_entry_ != entries_ || used_ != capacity_) {
+    throw InternalError("decoded details: fewer entries or bytes than announced");
   }
-  writes.erase(writes.begin() + static_cast<std::ptrdiff_t>(kept), writes.end());
+  if (entries_ > 0) store_offset(2 * entries_, used_);
   DecodedDetails d;
-  d.entries_ = std::move(writes);
+  d.block_ = std::move(block_);
   return d;
 }
 
-const std::string* DecodedDetails::find(std::string_view key) const noexcept {
-  auto it = std::lower_bound(entries_.begin(), entries_.end(), key,
-                             [](const Entry& e, std::string_view k) { return e.first < k; });
-  if (it == entries_.end() || it->first != key) return nullptr;
-  return &it->second;
+DecodedDetails::DecodedDetails(const DecodedDetails& other) {
+  if (other.block_) {
+    const std::size_t n = other.block_size();
+    block_.reset(new char[n]);
+    std::memcpy(block_.get(), other.block_.get(), n);
+  }
+}
+
+DecodedDetails& DecodedDetails::operator=(const DecodedDetails& other) {
+  if (this != &other) *this = DecodedDetails(other);
+  return *this;
+}
+
+std::size_t DecodedDetails::size() const noexcept {
+  return block_ ? load_u32(block_.get()) : 0;
+}
+
+std::size_t DecodedDetails::block_size() const noexcept {
+  if (!block_) return 0;
+  const std::size_t n = load_u32(block_.get());
+  return kWord * (2 * n + 2) + load_u32(block_.get() + kWord * (2 * n + 1));
+}
+
+DecodedDetails::EntryView DecodedDetails::Iterator::operator[](difference_type n) const noexcept {
+  const auto i = static_cast<std::size_t>(index_ + n);
+  const std::size_t count = load_u32(block_);
+  const char* offsets = block_ + kWord + kWord * 2 * i;
+  const char* bytes = block_ + kWord * (2 * count + 2);
+  const std::uint32_t key = load_u32(offsets);
+  const std::uint32_t value = load_u32(offsets + kWord);
+  const std::uint32_t stop = load_u32(offsets + 2 * kWord);
+  return {std::string_view(bytes + key, value - key), std::string_view(bytes + value, stop - value)};
+}
+
+DecodedDetails DecodedDetails::from_view_writes(std::span<const EntryView> writes) {
+  // The decoders write their keys in ascending order already: then there is nothing to
+  // sort or merge, and the writes go straight into the block.
+  std::size_t ascending = writes.empty() ? 0 : 1;
+  while (ascending < writes.size() && key_less(writes[ascending - 1].first, writes[ascending].first)) {
+    ++ascending;
+  }
+  std::span<const EntryView> kept = writes;
+  std::vector<EntryView> merged;
+  if (ascending < writes.size()) {
+    // Equal keys stay in write order, so the last of each run is the last write.
+    merged.assign(writes.begin(), writes.end());
+    std::stable_sort(merged.begin(), merged.end(),
+                     [](const EntryView& a, const EntryView& b) { return key_less(a.first, b.first); });
+    std::size_t unique = 0;
+    for (std::size_t i = 0; i < merged.size(); ++i) {
+      if (unique > 0 && merged[unique - 1].first == merged[i].first) {
+        merged[unique - 1].second = merged[i].second;
+      } else {
+        merged[unique++] = merged[i];
+      }
+    }
+    merged.resize(unique);
+    kept = merged;
+  }
+  std::size_t bytes = 0;
+  for (const auto& [key, value] : kept) bytes += key.size() + value.size();
+  Builder builder(kept.size(), bytes);
+  for (const auto& [key, value] : kept) {
+    builder.add_key(key);
+    builder.append_value(value);
+  }
+  return std::move(builder).finish();
+}
+
+DecodedDetails DecodedDetails::from_writes(std::vector<Entry> writes) {
+  std::vector<EntryView> views;
+  views.reserve(writes.size());
+  for (const auto& [key, value] : writes) views.emplace_back(key, value);
+  return from_view_writes(views);
+}
+
+std::optional<std::string_view> DecodedDetails::find(std::string_view key) const noexcept {
+  std::ptrdiff_t low = 0;
+  std::ptrdiff_t high = static_cast<std::ptrdiff_t>(size());
+  const Iterator first = begin();
+  while (low < high) {
+    const std::ptrdiff_t mid = low + (high - low) / 2;
+    if (key_less(first[mid].first, key)) {
+      low = mid + 1;
+    } else {
+      high = mid;
+    }
+  }
+  if (low == static_cast<std::ptrdiff_t>(size())) return std::nullopt;
+  const EntryView e = first[low];
+  if (e.first != key) return std::nullopt;
+  return e.second;
+}
+
+bool operator==(const DecodedDetails& a, const DecodedDetails& b) noexcept {
+  const std::size_t n = a.block_size();
+  return n == b.block_size() && (n == 0 || std::memcmp(a.block_.get(), b.block_.get(), n) == 0);
 }
 
 namespace {
