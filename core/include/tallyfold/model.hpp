@@ -35,7 +35,7 @@ class Decimal {
   /// mantissa does not fit 96 bits or the scale is outside 0..28.
   static std::optional<Decimal> from_parts(uint128 mantissa, int scale, bool negative) noexcept;
 
-  uint128 mantissa() const noexcept { return mantissa_; }
+  uint128 mantissa() const noexcept { return uint128{hi_} << 64 | lo_; }
   int scale() const noexcept { return scale_; }
   bool negative() const noexcept { return negative_; }
 
@@ -55,7 +55,9 @@ class Decimal {
   friend bool operator==(const Decimal& a, const Decimal& b) noexcept;
 
  private:
-  uint128 mantissa_ = 0;
+  // Two halves rather than one uint128, whose 16-byte alignment would double the size.
+  std::uint64_t lo_ = 0;
+  std::uint32_t hi_ = 0;
   std::uint8_t scale_ = 0;
   bool negative_ = false;
 };

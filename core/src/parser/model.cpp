@@ -40,7 +40,8 @@ std::optional<uint128> scale_up(uint128 v, int n) noexcept {
 std::optional<Decimal> Decimal::from_parts(uint128 mantissa, int scale, bool negative) noexcept {
   if (mantissa > kMaxMantissa || scale < 0 || scale > kMaxScale) return std::nullopt;
   Decimal d;
-  d.mantissa_ = mantissa;
+  d.lo_ = static_cast<std::uint64_t>(mantissa);
+  d.hi_ = static_cast<std::uint32_t>(mantissa >> 64);
   d.scale_ = static_cast<std::uint8_t>(scale);
   d.negative_ = negative;
   return d;
@@ -56,7 +57,7 @@ void Decimal::append_to(std::string& out) const {
   // 96 bits hold at most 29 digits; with a scale of 28 a leading "0." is added.
   char buf[48];
   char* end = buf + sizeof buf;
-  char* start = write_digits(mantissa_, end);
+  char* start = write_digits(mantissa(), end);
   const auto digits = static_cast<int>(end - start);
   if (negative_) out.push_back('-');
   if (scale_ == 0) {
@@ -82,8 +83,8 @@ std::string Decimal::to_string() const {
 
 std::optional<Decimal> Decimal::plus(const Decimal& other) const noexcept {
   const int scale = std::max<int>(scale_, other.scale_);
-  const auto a = scale_up(mantissa_, scale - scale_);
-  const auto b = scale_up(other.mantissa_, scale - other.scale_);
+  const auto a = scale_up(mantissa(), scale - scale_);
+  const auto b = scale_up(other.mantissa(), scale - other.scale_);
   if (!a || !b) return std::nullopt;
   uint128 m;
   bool negative;
@@ -102,11 +103,11 @@ std::optional<Decimal> Decimal::plus(const Decimal& other) const noexcept {
 }
 
 bool operator==(const Decimal& a, const Decimal& b) noexcept {
-  if (a.mantissa_ == 0 && b.mantissa_ == 0) return true;
+  if (a.mantissa() == 0 && b.mantissa() == 0) return true;
   if (a.negative_ != b.negative_) return false;
   const int scale = std::max<int>(a.scale_, b.scale_);
-  const auto x = scale_up(a.mantissa_, scale - a.scale_);
-  const auto y = scale_up(b.mantissa_, scale - b.scale_);
+  const auto x = scale_up(a.mantissa(), scale - a.scale_);
+  const auto y = scale_up(b.mantissa(), scale - b.scale_);
   // A side that overflows 128 bits is larger than any 96-bit mantissa scaled up.
   return x && y && *x == *y;
 }
