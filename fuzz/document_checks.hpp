@@ -61,7 +61,7 @@ inline std::optional<std::vector<Statement>> parse_and_check(std::string_view te
     for (const Transaction& t : s.transactions) {
       require(t.amount.scale() == 2 && !t.amount.negative());
       require(t.transaction_type.size() == 4);
-      // Every :86: yields a map, and a map is only ever made from a :86:.
+      // A details text never comes without the map decoded from it.
       require(t.details.empty() || t.structured_details.has_value());
       if (t.structured_details) require(!t.structured_details->empty());
     }
