@@ -44,12 +44,13 @@ while read -r name dict seeds; do
     -print_final_stats=1 -dict="$dict" -artifact_prefix="$build/artifacts/$name-" \
     "$work" "${existing[@]}" </dev/null >"$log" 2>&1 || status=$?
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+  slowest=$(sed -n 's/^stat::slowest_unit_time_sec: *//p' "$log" | tail -n 1)
   if ((status != 0)); then
     tail -n 40 "$log"
     summary+=("$name: FAILED after ${runs:-?} executions (log $log)")
     failed=1
   else
-    summary+=("$name: ${runs:-?} executions in ${seconds}s")
+    summary+=("$name: ${runs:-?} executions in ${seconds}s, slowest input ${slowest:-?}s")
   fi
 done <"$build/fuzz/fuzz_targets.txt"
 
