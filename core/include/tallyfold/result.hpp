@@ -1,4 +1,4 @@
-// A value or one ParseError. Errors travel up unchanged:
+// A value or one error (a ParseError unless named otherwise). Errors travel up unchanged:
 //   if (!amount) return std::move(amount).error();
 #pragma once
 
@@ -10,15 +10,15 @@
 
 namespace tallyfold {
 
-template <typename T>
+template <typename T, typename Error = ParseError>
 class [[nodiscard]] Result {
  public:
   Result(T value) : v_(std::in_place_index<0>, std::move(value)) {}  // NOLINT: implicit by design
-  Result(ParseError error) : v_(std::in_place_index<1>, std::move(error)) {}  // NOLINT
+  Result(Error error) : v_(std::in_place_index<1>, std::move(error)) {}  // NOLINT
   template <typename E>
-    requires(std::is_constructible_v<ParseError, E> && !std::is_same_v<std::decay_t<E>, T> &&
-             !std::is_same_v<std::decay_t<E>, ParseError>)
-  Result(E&& error) : v_(std::in_place_index<1>, ParseError(std::forward<E>(error))) {}  // NOLINT
+    requires(std::is_constructible_v<Error, E> && !std::is_same_v<std::decay_t<E>, T> &&
+             !std::is_same_v<std::decay_t<E>, Error>)
+  Result(E&& error) : v_(std::in_place_index<1>, Error(std::forward<E>(error))) {}  // NOLINT
 
   explicit operator bool() const noexcept { return v_.index() == 0; }
   bool has_value() const noexcept { return v_.index() == 0; }
@@ -32,11 +32,11 @@ class [[nodiscard]] Result {
   T* operator->() { return &value(); }
   const T* operator->() const { return &value(); }
 
-  const ParseError& error() const& { return std::get<1>(v_); }
-  ParseError&& error() && { return std::get<1>(std::move(v_)); }
+  const Error& error() const& { return std::get<1>(v_); }
+  Error&& error() && { return std::get<1>(std::move(v_)); }
 
  private:
-  std::variant<T, ParseError> v_;
+  std::variant<T, Error> v_;
 };
 
 }  // namespace tallyfold

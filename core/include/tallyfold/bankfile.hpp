@@ -1,0 +1,153 @@
+// The bank-file reading: statement files as banks deliver them.
+//
+// `parse_statements` reads bare MT940 text exactly and stops at the first deviation.
+// Delivered files deviate: other character sets, transport framing, field shapes that
+// SWIFT allows or one bank writes, a statement cut off at the end of the file. This
+// reading runs the same parser into the same model, with separate steps around it:
+//
+//   bytes -> decode_statement_bytes -> unwrap_statement_text -> parse_bank_statements
+//
+// Every step reports what it repaired, guessed or set aside as a Diagnostic that names
+// a line of the original file; nothing is printed and nothing is dropped silently.
+// Where the exact reading accepts the unwrapped text, this reading gives the same
+// statement fields, except the re-readings that parse_bank_statements lists, each of
+// which is reported.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "tallyfold/decode.hpp"
+#include "tallyfold/error.hpp"
+#include "tallyfold/model.hpp"
+#include "tallyfold/result.hpp"
+
+namespace tallyfold {
+
+enum class Severity : std::uint8_t {
+  Note,     // a repair that keeps what the bank meant
+  Warning,  // something was lost or guessed
+};
+
+/// "note" or "warning".
+std::string_view severity_text(Severity severity) noexcept;
+
+/// One repair or omission of the bank-file reading.
+struct Diagnostic {
+  std::size_t line = 0;  // 1-based line of the original file, before unwrapping
+  Severity severity = Severity::Note;
+  std::string message;   // one line, e.g. ":61: amount with a decimal point read as 1000.12"
+
+  friend bool operator==(const Diagnostic&, const Diagnostic&) = default;
+};
+
+/// An error of the bank-file reading and the line of the original file it arose on
+/// (1-based; 0 when it concerns the file as a whole, such as an unknown encoding).
+struct LocatedError {
+  std::size_t line = 0;
+  ParseError error;
+};
+
+/// Which lines of the original file the lines of a rewritten text came from.
+class LineMap {
+ public:
+  /// The identity: line n of the text is line n of the file.
+  LineMap() = default;
+
+  /// Records that line `line` of the text (1-based) and the lines after it, up to the
+  /// next recorded line, come from consecutive lines of the file starting at
+  /// `original_line`. Calls must come in ascending order of `line`.
+  void map(std::size_t line, std::size_t original_line);
+
+  /// The 1-based line of the file holding line `line` (1-based) of the text.
+  /// Logarithmic in the number of recorded runs.
+  std::size_t original_line(std::size_t line) const noexcept;
+
+ private:
+  std::vector<std::pair<std::size_t, std::size_t>> runs_;  // (text line, file line), ascending
+};
+
+/// A text decoded to UTF-8, and the character set it was read in ("UTF-8",
+/// "windows-1252", "ISO-8859-2", "CP850", ...).
+struct DecodedText {
+  std::string text;
+  std::string charset;
+};
+
+/// The character set name as the system's converter knows it, or nullopt when it knows
+/// neither `name` nor `name` without its hyphens, underscores and blanks ("latin-1").
+std::optional<std::string> resolve_encoding(std::string_view name);
+
+/// Offset of the first byte that does not belong to a well-formed UTF-8 sequence (no
+/// overlong forms, surrogates or values above U+10FFFF), or nullopt.
+std::optional<std::size_t> find_invalid_utf8(std::string_view bytes) noexcept;
+
+/// Step 1: the bytes of a file as UTF-8, without a leading byte-order mark. With
+/// `encoding` (a name resolve_encoding accepted) they are converted from it. Without,
+/// valid UTF-8 stays as it is; other input is read in the most plausible of
+/// windows-1252, ISO-8859-1, windows-1250, ISO-8859-2, CP850 and CP852, judged by the
+/// letters inside words, with a note at line 1 naming the one used. Input with no tag
+/// line that looks binary (NUL bytes, a PDF header) fails with "not a statement file".
+Result<DecodedText, LocatedError> decode_statement_bytes(std::string_view bytes,
+                                                          const std::optional<std::string>& encoding,
+                                                          std::vector<Diagnostic>& diagnostics);
+
+/// A text with its transport framing taken away, and where its lines came from.
+struct UnwrappedText {
+  std::string text;
+  LineMap lines;
+};
+
+/// Step 2: the rules of unwrap_text (unwrap.hpp), plus the "@@" transport form, in which
+/// "@@" stands for a line break. Reports one note at line 1 counting what was removed
+/// or rewritten (envelopes, separator lines, header lines, control bytes, ":28:" tags),
+/// and a warning when a SWIFT envelope is opened and never closed (the file may be
+/// truncated). Linear in the length of `text`; accepts any byte sequence.
+UnwrappedText unwrap_statement_text(std::string_view text, std::vector<Diagnostic>& diagnostics);
+
+/// Step 3: the parser of parse_statements with tolerant field reading and recovery.
+/// Accepts, each with a note unless marked as a warning:
+///   - :61: lines that SWIFT allows or banks write beside the exact pattern (a "/"
+///     inside the customer reference, "S" and other type codes, type codes padded with
+///     blanks, blanks before the type or the funds code, blanks for the entry date, a
+///     lower-case mark, an amount without a decimal comma or with a decimal point);
+///   - balances with blanks after the amount;
+///   - value and balance dates one to three days past the end of their month, read as
+///     the month's last day;
+///   - re-readings of fields the exact parser accepts differently: a customer reference
+///     that is a 16-character field padded with blanks and followed by more text (its
+///     first 16 characters, trimmed; the rest becomes the supplementary details), and a
+///     balance whose currency is not three letters (read as an amount in the
+///     statement's currency; a warning).
+/// A statement that cannot be completed (a missing :25:, :28C: or balance, a truncated
+/// end) is left out with a warning naming it; tag lines that the exact reading skips
+/// unseen (a :61: after a statement's end, a second :25:) give a warning; MT942 interim
+/// reports fail with an error. Lines in diagnostics and errors are lines of `text`.
+Result<std::vector<Statement>, LocatedError> parse_bank_statements(std::string_view text,
+                                                                   const DecoderChain& chain,
+                                                                   std::vector<Diagnostic>& diagnostics);
+
+struct BankFileOptions {
+  /// Character set of the input, a name resolve_encoding accepted; none: detect it.
+  std::optional<std::string> encoding;
+  /// Names the details decoders, as for select_chain.
+  std::string resolver = "auto";
+};
+
+/// The statements of one delivered file and everything the reading had to say.
+struct BankFile {
+  std::vector<Statement> statements;    // never empty
+  std::vector<Diagnostic> diagnostics;  // ordered by line; stable within a line
+  std::string charset;                  // what the text was read in
+};
+
+/// All three steps, every line mapped back to the original file, plus a note for each
+/// statement whose balances do not reconcile. Never throws for bad input.
+Result<BankFile, LocatedError> read_bank_file(std::string_view bytes, const BankFileOptions& options);
+
+}  // namespace tallyfold
