@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,20 @@ TEST(Chain, SelectedByResolverName) {
   for (const auto& row : kRows) {
     SCOPED_TRACE(row.resolver);
     EXPECT_EQ(names(select_chain(row.resolver)), row.decoders);
+  }
+}
+
+// The command accepts only the listed names: each must pick its own chain rather than fall
+// back to the full one as an unknown name does.
+TEST(Chain, ListedNamesAreTheRecognisedOnes) {
+  EXPECT_EQ(kResolverNames.front(), "auto");
+  const auto full = names(select_chain("auto"));
+  std::vector<std::vector<std::string_view>> seen{full};
+  for (const std::string_view name : std::span(kResolverNames).subspan(1)) {
+    SCOPED_TRACE(name);
+    const auto chain = names(select_chain(name));
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), chain), 0);
+    seen.push_back(chain);
   }
 }
 

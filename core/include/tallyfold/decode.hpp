@@ -2,6 +2,7 @@
 // Decoders are stateless, field-less singletons; a chain is a constant list of them.
 #pragma once
 
+#include <array>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -36,6 +37,10 @@ class DecoderChain {
  private:
   std::span<const Decoder* const> decoders_;
 };
+
+/// The resolver names select_chain recognises, "auto" first. Front ends that refuse
+/// other names list these; select_chain itself accepts any name.
+inline constexpr std::array<std::string_view, 4> kResolverNames{"auto", "swift", "gvc", "angular"};
 
 /// The chain for a resolver name, compared byte for byte: "auto" and every unrecognised
 /// name give the full chain; "swift", "gvc" and "angular" give their decoder followed by
