@@ -98,23 +98,51 @@ bool write_stdout(std::string_view data, std::string& error) {
   return ok;
 }
 
+// What became of one input of `convert`.
+struct Outcome {
+  enum Kind { Written, WrittenWithWarnings, Failed };
+  Kind kind = Written;
+  // Lines for standard error, printed in input order once every input is done.
+  std::vector<std::string> messages;
+};
+
+Outcome failed(std::string message) {
+  Outcome outcome{Outcome::Failed, {}};
+  outcome.messages.push_back(std::move(message));
+  return outcome;
+}
+
 // Converts one input; an empty `target` means standard output.
-std::string convert_one(const std::string& input, const fs::path& target, const Options& options) {
+Outcome convert_one(const std::string& input, const fs::path& target, const Options& options) {
   std::vector<Statement> statements;
   std::string error;
-  if (!load_statements(input, options, statements, error)) return error;
+  if (!load_statements(input, options, statements, error)) return failed(std::move(error));
   try {
     auto text = export_as(*options.format, statements);
-    if (!text) return error_line(display_name(input), message(text.error()));
-    if (target.empty()) {
-      write_stdout(*text, error);
-    } else {
-      write_file(target, *text, error);
-    }
+    if (!text) return failed(error_line(display_name(input), message(text.error())));
+    const bool written = target.empty() ? write_stdout(*text, error) : write_file(target, *text, error);
+    if (!written) return failed(std::move(error));
   } catch (const std::exception& e) {
-    error = error_line(display_name(input), std::string("internal error: ") + e.what());
+    return failed(error_line(display_name(input), std::string("internal error: ") + e.what()));
   }
-  return error;
+  return {};
+}
+
+std::string plural(std::size_t n, std::string_view one, std::string_view many) {
+  return std::to_string(n) + ' ' + std::string(n == 1 ? one : many);
+}
+
+// One line that says how a batch went, so that a failure among many messages is not missed.
+std::string batch_summary(std::span<const Outcome> outcomes) {
+  std::size_t warned = 0;
+  std::size_t failures = 0;
+  for (const Outcome& o : outcomes) {
+    warned += o.kind == Outcome::WrittenWithWarnings;
+    failures += o.kind == Outcome::Failed;
+  }
+  return "tallyfold: converted " + std::to_string(outcomes.size() - failures) + " of " +
+         plural(outcomes.size(), "file", "files") + " (" + std::to_string(warned) +
+         " with something left out), " + std::to_string(failures) + " failed";
 }
 
 // Replaces bytes that could steer a terminal; the line shows the file's text otherwise.
@@ -187,10 +215,15 @@ int run_convert(const Options& options) {
     std::error_code ec;
     bool into_directory = n > 1 || fs::is_directory(out, ec);
     if (into_directory) {
+      if (fs::exists(fs::symlink_status(out, ec)) && !fs::is_directory(out, ec)) {
+        std::fprintf(stderr, "tallyfold: %s: not a directory (several inputs need -o DIR)\n",
+                     out.c_str());
+        return kExitTrouble;
+      }
       fs::create_directories(out, ec);
-      if (!fs::is_directory(out, ec)) {
-        std::fprintf(stderr, "tallyfold: %s: not a directory%s\n", out.c_str(),
-                     n > 1 ? " (several inputs need -o DIR)" : "");
+      if (ec) {
+        std::fprintf(stderr, "tallyfold: %s: cannot create directory: %s\n", out.c_str(),
+                     ec.message().c_str());
         return kExitTrouble;
       }
       // Two inputs with the same base name would overwrite each other's output.
@@ -211,13 +244,13 @@ int run_convert(const Options& options) {
     }
   }
 
-  std::vector<std::string> errors(n);
+  std::vector<Outcome> outcomes(n);
   unsigned jobs = options.jobs ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
   std::size_t threads = std::min<std::size_t>(jobs, n);
   std::atomic<std::size_t> next{0};
   auto work = [&] {
     for (std::size_t i; (i = next.fetch_add(1)) < n;) {
-      errors[i] = convert_one(options.inputs[i], targets[i], options);
+      outcomes[i] = convert_one(options.inputs[i], targets[i], options);
     }
   };
   if (threads <= 1) {
@@ -229,11 +262,11 @@ int run_convert(const Options& options) {
   }
 
   int status = kExitOk;
-  for (const std::string& error : errors) {
-    if (error.empty()) continue;
-    std::fprintf(stderr, "%s\n", error.c_str());
-    status = kExitTrouble;
+  for (const Outcome& outcome : outcomes) {
+    for (const std::string& line : outcome.messages) std::fprintf(stderr, "%s\n", line.c_str());
+    if (outcome.kind == Outcome::Failed) status = kExitTrouble;
   }
+  if (n > 1) std::fprintf(stderr, "%s\n", batch_summary(outcomes).c_str());
   return status;
 }
 

@@ -1,6 +1,8 @@
 // The tallyfold command: convert and check MT940 statement files from a shell.
 #include <getopt.h>
 
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +11,7 @@
 
 #include "commands.hpp"
 #include "input.hpp"
+#include "tallyfold/decode.hpp"
 
 namespace {
 
@@ -16,6 +19,7 @@ using tallyfold::cli::Format;
 using tallyfold::cli::kExitOk;
 using tallyfold::cli::kExitTrouble;
 using tallyfold::cli::Options;
+using tallyfold::kResolverNames;
 
 constexpr const char* kUsage =
     "usage: tallyfold convert FILE... --to json|csv|camt053 [-o PATH] [OPTIONS]\n"
@@ -45,6 +49,16 @@ constexpr const char* kHelp =
     "FILE \"-\" reads standard input.\n"
     "Exit status: 0 success; 1 check found a statement that does not reconcile;\n"
     "2 usage error, or an input that could not be read, parsed or written.\n";
+
+template <std::size_t N>
+std::string joined(const std::array<std::string_view, N>& names) {
+  std::string out;
+  for (const std::string_view name : names) {
+    if (!out.empty()) out += ", ";
+    out += name;
+  }
+  return out;
+}
 
 int usage_error(const std::string& reason) {
   std::fprintf(stderr, "tallyfold: %s\n%s", reason.c_str(), kUsage);
@@ -118,6 +132,11 @@ int main(int argc, char** argv) {
         break;
       }
       case 'r':
+        // A misspelt name would otherwise fall back to the full chain unnoticed.
+        if (std::find(kResolverNames.begin(), kResolverNames.end(), arg) == kResolverNames.end()) {
+          return usage_error("unknown resolver '" + std::string(arg) + "' (" +
+                             joined(kResolverNames) + ")");
+        }
         options.resolver = std::string(arg);
         break;
       case 'e':
@@ -149,6 +168,10 @@ int main(int argc, char** argv) {
   }
   if (!convert && (options.format || options.output || options.jobs)) {
     return usage_error("check takes no --to, --output or --jobs");
+  }
+  if (options.output == "-") {
+    if (options.inputs.size() > 1) return usage_error("-o - takes one input only");
+    options.output.reset();  // standard output, as without -o
   }
   if (encoding_name) {
     options.encoding = tallyfold::cli::resolve_encoding(*encoding_name);

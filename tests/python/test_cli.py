@@ -29,8 +29,10 @@ def _command():
     pytest.fail("the tallyfold command is not installed (pip install .)")
 
 
-def run(*args, stdin=b""):
-    return subprocess.run([_command(), *map(str, args)], input=stdin, capture_output=True, timeout=60)
+def run(*args, stdin=b"", cwd=None):
+    return subprocess.run(
+        [_command(), *map(str, args)], input=stdin, capture_output=True, timeout=60, cwd=cwd
+    )
 
 
 def statement(ref, number_tag=":28C:", opening="C240101EUR100,00", closing="C240102EUR90,00"):
@@ -109,6 +111,8 @@ def test_several_files_into_a_directory(tmp_path):
     out = tmp_path / "out"
     result = run("convert", *EXAMPLES, "--to", "camt053", "-o", out, "--jobs", "2")
     assert result.returncode == 0, result.stderr
+    n = len(EXAMPLES)
+    assert result.stderr.decode() == f"tallyfold: converted {n} of {n} files (0 with something left out), 0 failed\n"
     assert sorted(p.name for p in out.iterdir()) == sorted(p.stem + ".xml" for p in EXAMPLES)
     for example in EXAMPLES:
         expected = tallyfold.MT940(example.read_text(encoding="utf-8")).to_camt053()
@@ -121,7 +125,40 @@ def test_one_failing_input_does_not_stop_the_others(tmp_path):
     result = run("convert", EXAMPLES[0], broken, "--to", "json", "-o", tmp_path / "out")
     assert result.returncode == 2
     assert (tmp_path / "out" / (EXAMPLES[0].stem + ".json")).exists()
-    assert result.stderr.decode() == f"tallyfold: {broken}: Missing mandatory tag :25: (X)\n"
+    assert result.stderr.decode() == (
+        f"tallyfold: {broken}: Missing mandatory tag :25: (X)\n"
+        "tallyfold: converted 1 of 2 files (0 with something left out), 1 failed\n"
+    )
+
+
+def test_dash_output_is_standard_output(tmp_path):
+    result = run("convert", EXAMPLES[0], "--to", "json", "-o", "-", cwd=tmp_path)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.decode() == tallyfold.MT940(EXAMPLES[0].read_text(encoding="utf-8")).to_json()
+    assert result.stderr == b"" and list(tmp_path.iterdir()) == []
+
+
+@pytest.mark.parametrize(
+    "output, inputs, reason",
+    [
+        ("in-the-way", 2, "not a directory (several inputs need -o DIR)"),
+        ("in-the-way/out", 2, "cannot create directory: Not a directory"),
+        ("/proc/tallyfold/out", 2, "cannot create directory: No such file or directory"),
+        ("in-the-way/out.json", 1, "Not a directory"),
+    ],
+)
+def test_output_that_cannot_be_written(tmp_path, output, inputs, reason):
+    # Root ignores permissions, so the causes come from a file in the way and from /proc.
+    (tmp_path / "in-the-way").write_text("")
+    result = run("convert", *EXAMPLES[:inputs], "--to", "json", "-o", output, cwd=tmp_path)
+    assert result.returncode == 2
+    assert result.stderr.decode() == f"tallyfold: {output}: {reason}\n"
+
+
+@pytest.mark.parametrize("resolver", ["auto", "swift", "gvc", "angular"])
+def test_known_resolvers_are_accepted(resolver):
+    result = run("check", EXAMPLES[0], "--resolver", resolver)
+    assert result.returncode == 0, result.stderr
 
 
 @pytest.mark.parametrize(
@@ -168,23 +205,29 @@ def test_latin1_needs_its_encoding(tmp_path):
 
 
 @pytest.mark.parametrize(
-    "args, status",
+    "args, reason",
     [
-        ([], 2),
-        (["frobnicate", "x"], 2),
-        (["convert", "x.sta"], 2),
-        (["convert", "a.sta", "b.sta", "--to", "json"], 2),
-        (["convert", "x.sta", "--to", "xml"], 2),
-        (["check", "x.sta", "--bogus"], 2),
-        (["check", "x.sta", "--encoding", "no-such-charset"], 2),
-        (["--help"], 0),
-        (["--version"], 0),
+        ([], "missing command"),
+        (["frobnicate", "x"], "unknown command 'frobnicate'"),
+        (["convert", "x.sta"], "convert needs --to json|csv|camt053"),
+        (["convert", "a.sta", "b.sta", "--to", "json"], "several inputs need -o DIR"),
+        (["convert", "a.sta", "b.sta", "--to", "json", "-o", "-"], "-o - takes one input only"),
+        (["convert", "x.sta", "--to", "xml"], "unknown format 'xml' (json, csv or camt053)"),
+        (["check", "x.sta", "--bogus"], "unrecognized option '--bogus'"),
+        (["check", "x.sta", "--encoding", "no-such-charset"], "unknown encoding 'no-such-charset'"),
+        (["check", "x.sta", "--resolver", "gcv"], "unknown resolver 'gcv' (auto, swift, gvc, angular)"),
+        (["check", "x.sta", "-r", "GVC"], "unknown resolver 'GVC' (auto, swift, gvc, angular)"),
     ],
 )
-def test_usage(args, status):
+def test_usage_errors(args, reason):
     result = run(*args)
-    assert result.returncode == status
-    if status == 2:
-        assert result.stderr.decode().startswith("tallyfold: ") and b"usage: tallyfold" in result.stderr
-    else:
-        assert result.stdout.startswith(b"usage: tallyfold" if args == ["--help"] else b"tallyfold ")
+    assert result.returncode == 2 and result.stdout == b""
+    first, rest = result.stderr.decode().split("\n", 1)
+    assert first == f"tallyfold: {reason}" and rest.startswith("usage: tallyfold")
+
+
+def test_help_and_version():
+    help_text = run("--help")
+    assert help_text.returncode == 0 and help_text.stdout.startswith(b"usage: tallyfold")
+    version = run("--version")
+    assert version.returncode == 0 and version.stdout.startswith(b"tallyfold ")
