@@ -129,23 +129,52 @@ TEST(ExportCsv, SampleDocument) {
             "-100.00,N\n");
 }
 
+// The same transactions as SampleDocument: only separators, decimal marks and the
+// quoting that follows the separator differ.
+TEST(ExportCsv, ExcelEuSampleDocument) {
+  const auto csv = export_csv(sample_document(), CsvDialect::ExcelEu);
+  ASSERT_TRUE(csv);
+  EXPECT_EQ(*csv,
+            "\xEF\xBB\xBF"
+            "Statement;Account;Currency;Date;EntryDate;Type;Reference;BankRef;Counterparty;"
+            "CounterIBAN;Purpose;Amount;IsReversal\n"
+            "00001;DE89370400440532013000;EUR;2024-03-30;2024-03-29;NTRF;NONREF;BANK1;"
+            "ACME, Inc;DE02;\"Invoice \"\"7\"\"\";1234,50;N\n"
+            "00001;DE89370400440532013000;EUR;2024-03-30;2024-03-30;NMSC;;;Jane Doe;;"
+            "first second;-0,00;N\n"
+            "00001;DE89370400440532013000;EUR;2024-03-30;2024-03-30;NTRF;REF3;;Bob;DE31;Pay Bob;"
+            "-10,00;Y\n"
+            "00001;DE89370400440532013000;EUR;2024-03-31;2024-03-31;NCHK;REF4;;;;;10,00;Y\n"
+            "2;NL91ABNA0417164300;USD;2024-04-02;2024-04-02;NTRF;R,1;B2;;;Rent March;"
+            "-100,00;N\n");
+}
+
 TEST(ExportCsv, FieldQuoting) {
-  const struct { std::string_view text, field; } kRows[] = {
-      {"", ""},
-      {"a;b", "a;b"},
-      {" padded ", " padded "},
-      {"a,b", "\"a,b\""},
-      {"say \"hi\"", "\"say \"\"hi\"\"\""},
-      {"two\nlines", "\"two\nlines\""},
-      {"cr\ronly", "\"cr\ronly\""},
+  constexpr auto kStd = CsvDialect::Standard;
+  constexpr auto kEu = CsvDialect::ExcelEu;
+  const struct { CsvDialect dialect; std::string_view text, field; } kRows[] = {
+      {kStd, "", ""},
+      {kStd, "a;b", "a;b"},
+      {kStd, " padded ", " padded "},
+      {kStd, "a,b", "\"a,b\""},
+      {kStd, "say \"hi\"", "\"say \"\"hi\"\"\""},
+      {kStd, "two\nlines", "\"two\nlines\""},
+      {kStd, "cr\ronly", "\"cr\ronly\""},
+      {kEu, "", ""},
+      {kEu, "a,b", "a,b"},
+      {kEu, "a;b", "\"a;b\""},
+      {kEu, "say \"hi\"", "\"say \"\"hi\"\"\""},
+      {kEu, "two\nlines", "\"two\nlines\""},
+      {kEu, "cr\ronly", "\"cr\ronly\""},
   };
   for (const auto& row : kRows) {
     SCOPED_TRACE(row.text);
     Transaction t = plain_line();
     t.details = std::string(row.text);  // no map: the purpose is the details text
-    const auto csv = export_csv(single_line(std::move(t)));
+    const auto csv = export_csv(single_line(std::move(t)), row.dialect);
     ASSERT_TRUE(csv);
-    const std::string tail = "," + std::string(row.field) + ",1.00,N\n";
+    const std::string tail = row.dialect == kStd ? "," + std::string(row.field) + ",1.00,N\n"
+                                                 : ";" + std::string(row.field) + ";1,00;N\n";
     EXPECT_TRUE(csv->ends_with(tail)) << *csv;
   }
 }

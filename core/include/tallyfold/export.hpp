@@ -19,9 +19,17 @@ std::string derive_counterparty(const Transaction& t);
 /// Counter IBAN: the first present of "31", "30", "IBAN", else empty.
 std::string derive_counter_iban(const Transaction& t);
 
-/// The 13-column CSV with byte-order mark and header, one row per transaction. Fails
-/// with an `Other` error when a text is not valid UTF-8.
-Result<std::string> export_csv(std::span<const Statement> statements);
+/// How CSV fields and amounts are separated, after the locale of the reading spreadsheet.
+enum class CsvDialect {
+  Standard,  // "," between fields, "." in amounts
+  ExcelEu,   // ";" between fields, "," in amounts
+};
+
+/// The 13-column CSV with byte-order mark and header, one row per transaction. A field
+/// holding the separator, a quote, CR or LF is quoted, its quotes doubled. Fails with an
+/// `Other` error when a text is not valid UTF-8.
+Result<std::string> export_csv(std::span<const Statement> statements,
+                               CsvDialect dialect = CsvDialect::Standard);
 /// The pretty-printed JSON array of statement objects (no trailing newline). Balances
 /// are signed by their mark; ill-formed UTF-8 inside texts is written as U+FFFD.
 Result<std::string> export_json(std::span<const Statement> statements);

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -15,11 +16,13 @@ constexpr std::string_view kHeader =
     "CounterIBAN,Purpose,Amount,IsReversal\n";
 
 // A carriage return is quoted too: left bare it ends the row in common CSV readers.
+template <char Sep>
 bool needs_quoting(std::string_view text) noexcept {
-  // All four characters lie below 0x2D: one compare rejects most bytes.
+  // Both separators lie above '"', CR and LF: one compare rejects most bytes.
+  static_assert(Sep > '"');
   for (const char c : text) {
-    if (static_cast<unsigned char>(c) <= ',' &&
-        (c == ',' || c == '"' || c == '\n' || c == '\r')) {
+    if (static_cast<unsigned char>(c) <= Sep &&
+        (c == Sep || c == '"' || c == '\n' || c == '\r')) {
       return true;
     }
   }
@@ -38,8 +41,9 @@ void append_doubling_quotes(std::string_view text, std::string& out) {
   out.append(text.substr(start));
 }
 
+template <char Sep>
 void append_field(std::string_view text, std::string& out) {
-  if (!needs_quoting(text)) {
+  if (!needs_quoting<Sep>(text)) {
     out.append(text);
     return;
   }
@@ -48,9 +52,10 @@ void append_field(std::string_view text, std::string& out) {
   out.push_back('"');
 }
 
+template <char Sep>
 void append_field(const detail::TextParts& text, std::string& out) {
   bool quote = false;
-  for (std::size_t i = 0; i < text.count && !quote; ++i) quote = needs_quoting(text.parts[i]);
+  for (std::size_t i = 0; i < text.count && !quote; ++i) quote = needs_quoting<Sep>(text.parts[i]);
   if (!quote) {
     text.append_to(out);
     return;
@@ -119,51 +124,65 @@ std::size_t estimate_size(std::span<const Statement> statements) noexcept {
   return n;
 }
 
+// Sep is ',' for the standard dialect and ';' for excel-eu, which also writes a decimal
+// comma: the two readings a spreadsheet makes of a CSV file, after its locale.
+template <char Sep>
 void write_rows(std::span<const Statement> statements, std::string& out) {
   std::string prefix;
   for (const Statement& s : statements) {
     // The three statement columns repeat on every row: escape them once.
     prefix.clear();
-    append_field(s.number, prefix);
-    prefix.push_back(',');
-    append_field(s.account_identification, prefix);
-    prefix.push_back(',');
-    append_field(s.opening_balance.currency, prefix);
-    prefix.push_back(',');
+    append_field<Sep>(s.number, prefix);
+    prefix.push_back(Sep);
+    append_field<Sep>(s.account_identification, prefix);
+    prefix.push_back(Sep);
+    append_field<Sep>(s.opening_balance.currency, prefix);
+    prefix.push_back(Sep);
     for (const Transaction& t : s.transactions) {
       out.append(prefix);
       t.value_date.append_iso(out);
-      out.push_back(',');
+      out.push_back(Sep);
       (t.entry_date ? *t.entry_date : t.value_date).append_iso(out);
-      out.push_back(',');
-      append_field(t.transaction_type, out);
-      out.push_back(',');
-      append_field(t.customer_reference, out);
-      out.push_back(',');
-      if (t.bank_reference) append_field(*t.bank_reference, out);
-      out.push_back(',');
+      out.push_back(Sep);
+      append_field<Sep>(t.transaction_type, out);
+      out.push_back(Sep);
+      append_field<Sep>(t.customer_reference, out);
+      out.push_back(Sep);
+      if (t.bank_reference) append_field<Sep>(*t.bank_reference, out);
+      out.push_back(Sep);
       const detail::DerivedParts derived = detail::derive_parts(t);
-      append_field(derived.counterparty, out);
-      out.push_back(',');
-      append_field(derived.counter_iban, out);
-      out.push_back(',');
-      append_field(derived.purpose, out);
-      out.push_back(',');
+      append_field<Sep>(derived.counterparty, out);
+      out.push_back(Sep);
+      append_field<Sep>(derived.counter_iban, out);
+      out.push_back(Sep);
+      append_field<Sep>(derived.purpose, out);
+      out.push_back(Sep);
+      const std::size_t amount_start = out.size();
       append_two_decimals(t.signed_amount(), out);
-      out.append(is_reversal(t.debit_credit) ? ",Y\n" : ",N\n");
+      if constexpr (Sep == ';') out[out.find('.', amount_start)] = ',';
+      out.push_back(Sep);
+      out.append(is_reversal(t.debit_credit) ? "Y\n" : "N\n");
     }
   }
 }
 
 }  // namespace
 
-Result<std::string> export_csv(std::span<const Statement> statements) {
+Result<std::string> export_csv(std::span<const Statement> statements, CsvDialect dialect) {
   std::string out;
   try {
     out.reserve(estimate_size(statements));
     out.append(kBom);
-    out.append(kHeader);
-    write_rows(statements, out);
+    if (dialect == CsvDialect::ExcelEu) {
+      // No column name holds a comma, so only separators change.
+      std::string header(kHeader);
+      std::replace(header.begin(), header.end(), ',', ';');
+      out.append(header);
+      write_rows<';'>(statements, out);
+    } else {
+      out.append(kHeader);
+      write_rows<','>(statements, out);
+    }
   } catch (const std::exception& e) {
     // Only a failed allocation or an overlong buffer can get here.
     return Other{std::string("CSV write error: ") + e.what()};
