@@ -66,10 +66,10 @@ std::string_view extension(Format format) {
   return "";
 }
 
-Result<std::string> export_as(Format format, std::span<const Statement> statements) {
-  switch (format) {
+Result<std::string> export_as(const Options& options, std::span<const Statement> statements) {
+  switch (*options.format) {
     case Format::Json: return export_json(statements);
-    case Format::Csv: return export_csv(statements);
+    case Format::Csv: return export_csv(statements, options.csv_dialect.value_or(CsvDialect::Standard));
     case Format::Camt053: return export_camt053(statements);
   }
   return Other{"unknown output format"};
@@ -118,7 +118,7 @@ Outcome convert_one(const std::string& input, const fs::path& target, const Opti
   std::string error;
   if (!load_statements(input, options, statements, error)) return failed(std::move(error));
   try {
-    auto text = export_as(*options.format, statements);
+    auto text = export_as(options, statements);
     if (!text) return failed(error_line(display_name(input), message(text.error())));
     const bool written = target.empty() ? write_stdout(*text, error) : write_file(target, *text, error);
     if (!written) return failed(std::move(error));

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "tallyfold/export.hpp"
+
 namespace tallyfold::cli {
 
 inline constexpr int kExitOk = 0;
@@ -16,6 +18,7 @@ enum class Format { Json, Csv, Camt053 };
 struct Options {
   std::vector<std::string> inputs;  // "-" is standard input
   std::optional<Format> format;
+  std::optional<CsvDialect> csv_dialect;  // csv only; none: the standard one
   std::optional<std::string> output;
   unsigned jobs = 0;  // 0: one per core
   std::string resolver = "auto";
@@ -23,8 +26,9 @@ struct Options {
   bool strict = false;                  // parse the text exactly as read
 };
 
-/// Converts every input; messages for failed inputs go to standard error in input order.
-/// kExitOk when every input was written, kExitTrouble otherwise (usage errors included).
+/// Converts every input; messages for failed inputs go to standard error in input order,
+/// followed, for several inputs, by one line counting what became of them. kExitOk when
+/// every input was written, kExitTrouble otherwise (usage errors included).
 int run_convert(const Options& options);
 
 /// Prints one line per statement; kExitOk when everything reconciles, kExitNotReconciled

@@ -6,8 +6,10 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "commands.hpp"
 #include "input.hpp"
@@ -15,6 +17,7 @@
 
 namespace {
 
+using tallyfold::CsvDialect;
 using tallyfold::cli::Format;
 using tallyfold::cli::kExitOk;
 using tallyfold::cli::kExitTrouble;
@@ -35,8 +38,12 @@ constexpr const char* kHelp =
     "\n"
     "Options:\n"
     "  -t, --to FORMAT      convert: json, csv or camt053\n"
-    "  -o, --output PATH    convert: output file for one input (default: standard output),\n"
-    "                       directory for several (one .json, .csv or .xml file per input)\n"
+    "  -o, --output PATH    convert: output file for one input (default and \"-\": standard\n"
+    "                       output), directory for several (one .json, .csv or .xml file\n"
+    "                       per input, created when missing)\n"
+    "      --csv-dialect D  convert --to csv: standard (default: \",\" between fields,\n"
+    "                       \".\" in amounts) or excel-eu (\";\" between fields, \",\" in\n"
+    "                       amounts, for spreadsheets set to a European locale)\n"
     "  -j, --jobs N         convert: inputs converted at once (default: number of cores)\n"
     "  -r, --resolver NAME  details decoders: auto (default), swift, gvc, angular\n"
     "  -e, --encoding NAME  read the input in this character set (iconv name, such as\n"
@@ -47,15 +54,22 @@ constexpr const char* kHelp =
     "  -V, --version        show the version and exit\n"
     "\n"
     "FILE \"-\" reads standard input.\n"
+    "\n"
+    "Examples:\n"
+    "  tallyfold convert march.sta --to csv --csv-dialect excel-eu -o march.csv\n"
+    "  tallyfold convert statements/*.sta --to camt053 -o converted/\n"
+    "  tallyfold check march.sta --encoding cp1252\n"
+    "\n"
     "Exit status: 0 success; 1 check found a statement that does not reconcile;\n"
     "2 usage error, or an input that could not be read, parsed or written.\n";
 
-template <std::size_t N>
-std::string joined(const std::array<std::string_view, N>& names) {
+// "a, b, c" for the names in a usage message, `name` picking each item's name.
+template <typename Items, typename Name = std::identity>
+std::string joined(const Items& items, Name name = {}) {
   std::string out;
-  for (const std::string_view name : names) {
+  for (const auto& item : items) {
     if (!out.empty()) out += ", ";
-    out += name;
+    out += std::invoke(name, item);
   }
   return out;
 }
@@ -65,7 +79,12 @@ int usage_error(const std::string& reason) {
   return kExitTrouble;
 }
 
-enum LongOnly { kStrict = 256 };
+enum LongOnly { kStrict = 256, kCsvDialect };
+
+constexpr std::array<std::pair<std::string_view, CsvDialect>, 2> kCsvDialects{{
+    {"standard", CsvDialect::Standard},
+    {"excel-eu", CsvDialect::ExcelEu},
+}};
 
 const option kLongOptions[] = {
     {"to", required_argument, nullptr, 't'},
@@ -74,6 +93,7 @@ const option kLongOptions[] = {
     {"resolver", required_argument, nullptr, 'r'},
     {"encoding", required_argument, nullptr, 'e'},
     {"strict", no_argument, nullptr, kStrict},
+    {"csv-dialect", required_argument, nullptr, kCsvDialect},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -142,6 +162,16 @@ int main(int argc, char** argv) {
       case 'e':
         encoding_name = std::string(arg);
         break;
+      case kCsvDialect: {
+        const auto* found = std::find_if(kCsvDialects.begin(), kCsvDialects.end(),
+                                         [&](const auto& d) { return d.first == arg; });
+        if (found == kCsvDialects.end()) {
+          return usage_error("unknown CSV dialect '" + std::string(arg) + "' (" +
+                             joined(kCsvDialects, [](const auto& d) { return d.first; }) + ")");
+        }
+        options.csv_dialect = found->second;
+        break;
+      }
       case kStrict:
         options.strict = true;
         break;
@@ -168,6 +198,10 @@ int main(int argc, char** argv) {
   }
   if (!convert && (options.format || options.output || options.jobs)) {
     return usage_error("check takes no --to, --output or --jobs");
+  }
+  if (!convert && options.csv_dialect) return usage_error("check takes no --csv-dialect");
+  if (options.csv_dialect && options.format != Format::Csv) {
+    return usage_error("--csv-dialect needs --to csv");
   }
   if (options.output == "-") {
     if (options.inputs.size() > 1) return usage_error("-o - takes one input only");

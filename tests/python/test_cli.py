@@ -1,7 +1,10 @@
 """The installed `tallyfold` command, run as a user would run it."""
 
 import json
+import csv
+import io
 import os
+import shlex
 import shutil
 import subprocess
 import sysconfig
@@ -90,6 +93,27 @@ def test_formats_match_the_module(example, fmt):
     result = run("convert", example, "--to", fmt)
     assert result.returncode == 0, result.stderr
     assert result.stdout.decode("utf-8") == getattr(tallyfold.MT940(text), FORMATS[fmt])()
+
+
+def _rows(data, delimiter):
+    text = data.decode("utf-8")
+    assert text.startswith("\ufeff")
+    return list(csv.reader(io.StringIO(text[1:], newline=""), delimiter=delimiter))
+
+
+@pytest.mark.parametrize("example", EXAMPLES, ids=lambda p: p.stem)
+def test_csv_dialects(example):
+    standard = run("convert", example, "--to", "csv", "--csv-dialect", "standard", "--strict")
+    assert standard.returncode == 0, standard.stderr
+    assert standard.stdout.decode("utf-8") == tallyfold.MT940(example.read_text(encoding="utf-8")).to_csv()
+
+    european = run("convert", example, "--to", "csv", "--csv-dialect", "excel-eu", "--strict")
+    assert european.returncode == 0, european.stderr
+    expected = _rows(standard.stdout, ",")
+    amount = expected[0].index("Amount")
+    for row in expected[1:]:
+        row[amount] = row[amount].replace(".", ",")
+    assert _rows(european.stdout, ";") == expected
 
 
 @pytest.mark.parametrize("example", EXAMPLES, ids=lambda p: p.stem)
@@ -217,6 +241,10 @@ def test_latin1_needs_its_encoding(tmp_path):
         (["check", "x.sta", "--encoding", "no-such-charset"], "unknown encoding 'no-such-charset'"),
         (["check", "x.sta", "--resolver", "gcv"], "unknown resolver 'gcv' (auto, swift, gvc, angular)"),
         (["check", "x.sta", "-r", "GVC"], "unknown resolver 'GVC' (auto, swift, gvc, angular)"),
+        (["convert", "x.sta", "--to", "csv", "--csv-dialect", "excel"], "unknown CSV dialect 'excel' (standard, excel-eu)"),
+        (["convert", "x.sta", "--to", "json", "--csv-dialect", "excel-eu"], "--csv-dialect needs --to csv"),
+        (["convert", "x.sta", "--csv-dialect", "standard"], "convert needs --to json|csv|camt053"),
+        (["check", "x.sta", "--csv-dialect", "excel-eu"], "check takes no --csv-dialect"),
     ],
 )
 def test_usage_errors(args, reason):
@@ -226,8 +254,27 @@ def test_usage_errors(args, reason):
     assert first == f"tallyfold: {reason}" and rest.startswith("usage: tallyfold")
 
 
-def test_help_and_version():
+def test_help_examples_run(tmp_path):
     help_text = run("--help")
     assert help_text.returncode == 0 and help_text.stdout.startswith(b"usage: tallyfold")
+    examples = help_text.stdout.decode().split("\nExamples:\n", 1)[1].split("\n\n", 1)[0]
+    lines = [line.strip() for line in examples.splitlines()]
+    assert 2 <= len(lines) <= 3 and all(line.startswith("tallyfold ") for line in lines)
+
+    # Whatever files the examples name, as ASCII statements that reconcile.
+    for word in examples.split():
+        if word.endswith(".sta"):
+            for name in {word.replace("*", "a"), word.replace("*", "b")}:
+                (tmp_path / name).parent.mkdir(parents=True, exist_ok=True)
+                (tmp_path / name).write_text(statement("R"))
+    for line in lines:
+        result = subprocess.run(
+            shlex.quote(_command()) + line.removeprefix("tallyfold"),
+            shell=True, cwd=tmp_path, capture_output=True, timeout=60,
+        )
+        assert result.returncode == 0, (line, result.stderr)
+
+
+def test_version():
     version = run("--version")
     assert version.returncode == 0 and version.stdout.startswith(b"tallyfold ")
