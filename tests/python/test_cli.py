@@ -179,6 +179,17 @@ def test_output_that_cannot_be_written(tmp_path, output, inputs, reason):
     assert result.stderr.decode() == f"tallyfold: {output}: {reason}\n"
 
 
+@pytest.mark.skipif(not os.path.exists("/dev/full"), reason="needs /dev/full")
+def test_full_standard_output_is_reported():
+    with open("/dev/full", "wb") as full:
+        result = subprocess.run(
+            [_command(), "convert", EXAMPLES[0], "--to", "json", "-o", "-"],
+            stdout=full, stderr=subprocess.PIPE, timeout=60,
+        )
+    assert result.returncode == 2
+    assert result.stderr.decode() == "tallyfold: standard output: No space left on device\n"
+
+
 @pytest.mark.parametrize("resolver", ["auto", "swift", "gvc", "angular"])
 def test_known_resolvers_are_accepted(resolver):
     result = run("check", EXAMPLES[0], "--resolver", resolver)
