@@ -100,6 +100,7 @@ bool write_stdout(std::string_view data, std::string& error) {
 
 // What became of one input of `convert`.
 struct Outcome {
+  // WrittenWithWarnings: written, but the reading left something out and said so.
   enum Kind { Written, WrittenWithWarnings, Failed };
   Kind kind = Written;
   // Lines for standard error, printed in input order once every input is done.
@@ -128,10 +129,6 @@ Outcome convert_one(const std::string& input, const fs::path& target, const Opti
   return {};
 }
 
-std::string plural(std::size_t n, std::string_view one, std::string_view many) {
-  return std::to_string(n) + ' ' + std::string(n == 1 ? one : many);
-}
-
 // One line that says how a batch went, so that a failure among many messages is not missed.
 std::string batch_summary(std::span<const Outcome> outcomes) {
   std::size_t warned = 0;
@@ -141,7 +138,7 @@ std::string batch_summary(std::span<const Outcome> outcomes) {
     failures += o.kind == Outcome::Failed;
   }
   return "tallyfold: converted " + std::to_string(outcomes.size() - failures) + " of " +
-         plural(outcomes.size(), "file", "files") + " (" + std::to_string(warned) +
+         std::to_string(outcomes.size()) + " files (" + std::to_string(warned) +
          " with something left out), " + std::to_string(failures) + " failed";
 }
 
