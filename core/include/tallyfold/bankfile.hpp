@@ -88,11 +88,16 @@ std::optional<std::string> resolve_encoding(std::string_view name);
 std::optional<std::size_t> find_invalid_utf8(std::string_view bytes) noexcept;
 
 /// Step 1: the bytes of a file as UTF-8, without a leading byte-order mark. With
-/// `encoding` (a name resolve_encoding accepted) they are converted from it. Without,
-/// valid UTF-8 stays as it is; other input is read in the most plausible of
-/// windows-1252, ISO-8859-1, windows-1250, ISO-8859-2, CP850 and CP852, judged by the
-/// letters inside words, with a note at line 1 naming the one used. Input with no tag
-/// line that looks binary (NUL bytes, a PDF header) fails with "not a statement file".
+/// `encoding` (a name resolve_encoding accepted) they are converted from it; bytes not
+/// valid in it fail with Other{"not valid X at byte N"} or Other{"incomplete X character
+/// at the end of the input"} at their line. Without, valid UTF-8 stays as it is; other
+/// input is read in the most plausible of windows-1252, ISO-8859-1, windows-1250,
+/// ISO-8859-2, CP850 and CP852 (ties go to the earlier), judged by the letters inside
+/// words, with a note naming the one used at the line of the first byte that is not
+/// UTF-8; bytes it leaves undefined keep their value (U+0081 for 0x81). Input with no
+/// tag line (a line starting with ":" that holds a second ":") that looks binary (NUL
+/// bytes, a PDF header) fails with Other{"not a statement file"} at line 0. Linear in
+/// the length of `bytes`.
 Result<DecodedText, LocatedError> decode_statement_bytes(std::string_view bytes,
                                                           const std::optional<std::string>& encoding,
                                                           std::vector<Diagnostic>& diagnostics);

@@ -1,0 +1,428 @@
+// Step 1 of the bank-file reading: bytes to UTF-8.
+//
+// Forced encodings go through the system's iconv. Detection does not: it scores each
+// candidate code page with a 128-entry table (built from iconv once) and decodes with the
+// winner's table, so the text it returns is exactly the text it judged.
+
+#include <iconv.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+
+#include "tallyfold/bankfile.hpp"
+
+namespace tallyfold {
+namespace {
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// RAII for one conversion descriptor; a descriptor is never shared between threads.
+class Converter {
+ public:
+  Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+  ~Converter() {
+    if (ok()) iconv_close(cd_);
+  }
+  Converter(const Converter&) = delete;
+  Converter& operator=(const Converter&) = delete;
+  bool ok() const noexcept { return cd_ != reinterpret_cast<iconv_t>(-1); }
+  iconv_t get() const noexcept { return cd_; }
+
+ private:
+  iconv_t cd_;
+};
+
+std::size_t line_at(std::string_view text, std::size_t offset) {
+  return 1 + static_cast<std::size_t>(std::count(text.begin(), text.begin() + offset, '\n'));
+}
+
+Result<std::string, LocatedError> convert_to_utf8(std::string_view in, const std::string& encoding) {
+  Converter converter("UTF-8", encoding.c_str());
+  if (!converter.ok()) return LocatedError{0, Other{"unknown encoding " + encoding}};
+  std::string out;
+  // iconv takes a non-const input pointer but never writes through it.
+  char* src = const_cast<char*>(in.data());
+  std::size_t src_left = in.size();
+  char buffer[1 << 14];
+  bool flushing = false;
+  for (;;) {
+    char* dst = buffer;
+    std::size_t dst_left = sizeof buffer;
+    std::size_t rc = flushing ? iconv(converter.get(), nullptr, nullptr, &dst, &dst_left)
+                              : iconv(converter.get(), &src, &src_left, &dst, &dst_left);
+    out.append(buffer, static_cast<std::size_t>(dst - buffer));
+    if (rc != static_cast<std::size_t>(-1)) {
+      if (flushing) return out;
+      flushing = true;
+      continue;
+    }
+    if (errno == E2BIG) continue;
+    // Lines are counted in the converted text, which is right for any source encoding.
+    const std::size_t line = line_at(out, out.size());
+    if (errno == EINVAL) {
+      return LocatedError{line, Other{"incomplete " + encoding + " character at the end of the input"}};
+    }
+    return LocatedError{line, Other{"not valid " + encoding + " at byte " +
+                                    std::to_string(in.size() - src_left)}};
+  }
+}
+
+// What a byte of a code page is, as far as judging a text goes.
+enum class Kind : std::uint8_t {
+  Invalid,     // undefined, or a control character: never in a statement written in it
+  Upper,
+  Lower,
+  Caseless,    // ß: German writes it inside capitalised words
+  Apostrophe,  // may stand inside a word ("l’Europe")
+  Symbol,      // punctuation, signs, box drawing
+};
+
+// Latin-1 and Latin Extended-A hold every letter of the six code pages; their capitals
+// and small letters alternate in known runs.
+Kind kind_of(char32_t c) {
+  if (c >= 0xC0 && c <= 0xFF && c != 0xD7 && c != 0xF7) {
+    if (c == 0xDF) return Kind::Caseless;
+    return c < 0xDF ? Kind::Upper : Kind::Lower;
+  }
+  if (c >= 0x100 && c <= 0x17F) {
+    if (c == 0x138 || c == 0x149 || c == 0x17F) return Kind::Lower;  // ĸ ŉ ſ: no capitals
+    if (c == 0x178) return Kind::Upper;                               // Ÿ
+    const bool odd_capitals = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+    return ((c & 1) != 0) == odd_capitals ? Kind::Upper : Kind::Lower;
+  }
+  if (c == 0 || (c >= 0x80 && c <= 0x9F)) return Kind::Invalid;
+  if (c == 0x2019 || c == 0xB4) return Kind::Apostrophe;
+  return Kind::Symbol;
+}
+
+char32_t to_lower(char32_t c) {
+  if (kind_of(c) != Kind::Upper) return c;
+  if (c < 0x100) return c + 0x20;
+  return c == 0x178 ? 0xFF : c + 1;
+}
+
+// The non-ASCII letters of the languages written in these code pages. A text's letters
+// should mostly come from one of them; a wrong code page scatters them across several.
+constexpr std::u32string_view kAlphabets[] = {
+    U"äöüß",                          // German
+    U"àâæçéèêëîïôœùûüÿ",              // French
+    U"áéíñóúü",                       // Spanish
+    U"áâãàçéêíóôõú",                  // Portuguese
+    U"àèéìíîòóùú",                    // Italian
+    U"áéíóúàèëïöü",                   // Dutch
+    U"àçèéíïòóú",                     // Catalan
+    U"æøåé",                          // Danish, Norwegian
+    U"åäöé",                          // Swedish, Finnish
+    U"áðéíóúýþæö",                    // Icelandic
+    U"ąćęłńóśźż",                     // Polish
+    U"áčďéěíňóřšťúůýž",               // Czech
+    U"áäčďéíĺľňóôŕšťúýž",             // Slovak
+    U"áéíóöőúüű",                     // Hungarian
+    U"čćđšž",                         // Slovenian, Croatian
+    U"ăâîşţ",                         // Romanian
+    U"çë",                            // Albanian
+};
+constexpr std::size_t kLanguages = std::size(kAlphabets);
+static_assert(kLanguages <= 32);
+
+struct CodePage {
+  std::string_view name;
+  std::array<char32_t, 128> code{};  // 0: undefined
+  std::array<Kind, 128> kind{};
+  std::array<std::uint32_t, 128> languages{};  // bit i: a letter of kAlphabets[i]
+};
+
+void append_utf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out.push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    // The code pages hold nothing beyond the Basic Multilingual Plane.
+    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
+CodePage load_code_page(std::string_view name, const char* iconv_name) {
+  CodePage page;
+  page.name = name;
+  Converter converter("UTF-32LE", iconv_name);
+  for (unsigned b = 0; b < 128; ++b) {
+    char32_t c = 0;
+    if (converter.ok()) {
+      char in = static_cast<char>(0x80 + b);
+      unsigned char out[4] = {};
+      char* src = &in;
+      char* dst = reinterpret_cast<char*>(out);
+      std::size_t src_left = 1, dst_left = sizeof out;
+      iconv(converter.get(), nullptr, nullptr, nullptr, nullptr);
+      if (iconv(converter.get(), &src, &src_left, &dst, &dst_left) != static_cast<std::size_t>(-1) &&
+          dst_left == 0) {
+        c = out[0] | (out[1] << 8) | (out[2] << 16) | (static_cast<char32_t>(out[3]) << 24);
+      }
+    }
+    page.code[b] = c;
+    page.kind[b] = kind_of(c);
+    const char32_t lower = to_lower(c);
+    for (std::size_t i = 0; i < kLanguages; ++i) {
+      if (c != 0 && kAlphabets[i].find(lower) != std::u32string_view::npos) page.languages[b] |= 1u << i;
+    }
+  }
+  return page;
+}
+
+// In the order that breaks ties.
+const std::vector<CodePage>& candidates() {
+  static const std::vector<CodePage> pages = {
+      load_code_page("windows-1252", "WINDOWS-1252"), load_code_page("ISO-8859-1", "ISO-8859-1"),
+      load_code_page("windows-1250", "WINDOWS-1250"), load_code_page("ISO-8859-2", "ISO-8859-2"),
+      load_code_page("CP850", "IBM850"),              load_code_page("CP852", "IBM852"),
+  };
+  return pages;
+}
+
+// Offset of the first byte from `from` on that is not ASCII, or the size.
+std::size_t find_high_byte(std::string_view bytes, std::size_t from) noexcept {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const std::size_t n = bytes.size();
+  std::size_t i = from;
+  // Statement files are nearly all ASCII: skip it eight bytes at a time.
+  for (; n - i >= 8; i += 8) {
+    std::uint64_t block;
+    std::memcpy(&block, p + i, 8);
+    if (block & 0x8080808080808080ull) break;
+  }
+  while (i < n && p[i] < 0x80) ++i;
+  return i;
+}
+
+bool is_ascii_letter(unsigned char c) { return static_cast<unsigned char>((c | 0x20) - 'a') < 26; }
+
+bool is_letter(Kind kind) { return kind == Kind::Upper || kind == Kind::Lower || kind == Kind::Caseless; }
+
+// What one code page makes of the text: how many of its non-ASCII bytes read as letters
+// of well-formed words, against those that read as controls, as signs inside words or
+// as capitals in the middle of small letters.
+class Judge {
+ public:
+  explicit Judge(const CodePage& page) : page_(page) {}
+
+  // One run of ASCII letters and non-ASCII bytes holding at least one non-ASCII byte.
+  void add_run(const unsigned char* p, std::size_t n) {
+    word_start_ = true;
+    for (std::size_t i = 0; i < n; ++i) {
+      const unsigned char c = p[i];
+      if (c < 0x80) {
+        add_letter(c, c < 'a' ? Kind::Upper : Kind::Lower);
+        continue;
+      }
+      const Kind kind = page_.kind[c - 0x80];
+      if (is_letter(kind)) {
+        add_letter(c, kind);
+      } else if (kind == Kind::Invalid) {
+        score_ -= 3;
+        end_word();
+      } else {
+        // Signs are punctuation at the edge of a word and noise inside one.
+        if (kind == Kind::Symbol && i > 0 && i + 1 < n && letter_at(p[i - 1]) && letter_at(p[i + 1])) --score_;
+        end_word();
+      }
+    }
+    end_word();
+  }
+
+  long score() const {
+    // The letters of the best-fitting language count twice.
+    long best = 0;
+    for (std::size_t language = 0; language < kLanguages; ++language) {
+      long sum = 0;
+      for (std::size_t b = 0; b < 128; ++b) {
+        if (page_.languages[b] & (1u << language)) sum += fitting_[b];
+      }
+      best = std::max(best, sum);
+    }
+    return score_ + best;
+  }
+
+ private:
+  bool letter_at(unsigned char c) const { return c < 0x80 ? is_ascii_letter(c) : is_letter(page_.kind[c - 0x80]); }
+
+  void add_letter(unsigned char c, Kind kind) {
+    ++letters_;
+    if (kind == Kind::Upper) {
+      if (!word_start_ && cased_) misplaced_capital_ = true;
+      cased_ = true;
+    } else if (kind == Kind::Lower) {
+      has_lower_ = true;
+      cased_ = true;
+    }
+    word_start_ = false;
+    if (c >= 0x80) word_bytes_.push_back(static_cast<unsigned char>(c - 0x80));
+  }
+
+  // A word is all capitals, all small letters or one capital followed by small letters.
+  // Single letters say nothing.
+  void end_word() {
+    const bool well_formed = !(misplaced_capital_ && has_lower_);
+    if (letters_ >= 2) {
+      for (unsigned char b : word_bytes_) {
+        if (well_formed) {
+          ++score_;
+          ++fitting_[b];
+        } else {
+          --score_;
+        }
+      }
+    }
+    word_bytes_.clear();
+    letters_ = 0;
+    cased_ = has_lower_ = misplaced_capital_ = false;
+    word_start_ = true;
+  }
+
+  const CodePage& page_;
+  long score_ = 0;
+  std::array<long, 128> fitting_{};
+  std::vector<unsigned char> word_bytes_;
+  std::size_t letters_ = 0;
+  bool word_start_ = true, cased_ = false, has_lower_ = false, misplaced_capital_ = false;
+};
+
+const CodePage& most_plausible(std::string_view bytes) {
+  const auto& pages = candidates();
+  std::vector<Judge> judges;
+  judges.reserve(pages.size());
+  for (const CodePage& page : pages) judges.emplace_back(page);
+
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const std::size_t n = bytes.size();
+  std::size_t i = 0;
+  while (i < n) {
+    if (p[i] < 0x80 && !is_ascii_letter(p[i])) {
+      ++i;
+      continue;
+    }
+    std::size_t end = i;
+    bool high = false;
+    while (end < n && (p[end] >= 0x80 || is_ascii_letter(p[end]))) high |= p[end++] >= 0x80;
+    if (high) {
+      for (Judge& judge : judges) judge.add_run(p + i, end - i);
+    }
+    i = end;
+  }
+  std::size_t best = 0;
+  long best_score = judges[0].score();
+  for (std::size_t k = 1; k < judges.size(); ++k) {
+    const long score = judges[k].score();
+    if (score > best_score) best = k, best_score = score;
+  }
+  return pages[best];
+}
+
+std::string decode_with(const CodePage& page, std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size() + bytes.size() / 4);
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    const std::size_t high = find_high_byte(bytes, i);
+    out.append(bytes.substr(i, high - i));
+    if (high == bytes.size()) break;
+    // A byte the code page leaves undefined keeps its own value, as web browsers read it.
+    const auto c = static_cast<unsigned char>(bytes[high]);
+    const char32_t code = page.code[c - 0x80];
+    append_utf8(out, code != 0 ? code : c);
+    i = high + 1;
+  }
+  return out;
+}
+
+bool has_tag_line(std::string_view bytes) {
+  std::size_t pos = 0;
+  while (pos < bytes.size()) {
+    std::size_t end = bytes.find('\n', pos);
+    if (end == std::string_view::npos) end = bytes.size();
+    if (bytes[pos] == ':' && bytes.substr(pos + 1, end - pos - 1).find(':') != std::string_view::npos) return true;
+    pos = end + 1;
+  }
+  return false;
+}
+
+bool looks_binary(std::string_view bytes) {
+  return bytes.starts_with("%PDF-") || bytes.find('\0') != std::string_view::npos;
+}
+
+}  // namespace
+
+std::optional<std::string> resolve_encoding(std::string_view name) {
+  std::string candidates[2] = {std::string(name), {}};
+  for (char c : name) {
+    if (c != '-' && c != '_' && c != ' ') candidates[1].push_back(c);
+  }
+  for (const std::string& candidate : candidates) {
+    if (candidate.empty()) continue;
+    if (Converter("UTF-8", candidate.c_str()).ok()) return candidate;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::size_t> find_invalid_utf8(std::string_view bytes) noexcept {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const std::size_t n = bytes.size();
+  std::size_t i = 0;
+  while (i < n) {
+    i = find_high_byte(bytes, i);
+    if (i == n) break;
+    unsigned char c = p[i];
+    std::size_t len;
+    unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+    if (c >= 0xC2 && c <= 0xDF) {
+      len = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      len = 3;
+      if (c == 0xE0) lo = 0xA0;  // overlong
+      if (c == 0xED) hi = 0x9F;  // surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      len = 4;
+      if (c == 0xF0) lo = 0x90;  // overlong
+      if (c == 0xF4) hi = 0x8F;  // above U+10FFFF
+    } else {
+      return i;
+    }
+    if (n - i < len || p[i + 1] < lo || p[i + 1] > hi) return i;
+    for (std::size_t k = 2; k < len; ++k) {
+      if (p[i + k] < 0x80 || p[i + k] > 0xBF) return i;
+    }
+    i += len;
+  }
+  return std::nullopt;
+}
+
+Result<DecodedText, LocatedError> decode_statement_bytes(std::string_view bytes,
+                                                          const std::optional<std::string>& encoding,
+                                                          std::vector<Diagnostic>& diagnostics) {
+  if (encoding) {
+    auto converted = convert_to_utf8(bytes, *encoding);
+    if (!converted) return std::move(converted).error();
+    std::string text = std::move(converted).value();
+    if (std::string_view(text).starts_with(kByteOrderMark)) text.erase(0, kByteOrderMark.size());
+    return DecodedText{std::move(text), *encoding};
+  }
+
+  if (bytes.starts_with(kByteOrderMark)) bytes.remove_prefix(kByteOrderMark.size());
+  if (looks_binary(bytes) && !has_tag_line(bytes)) return LocatedError{0, Other{"not a statement file"}};
+  const auto bad = find_invalid_utf8(bytes);
+  if (!bad) return DecodedText{std::string(bytes), "UTF-8"};
+
+  const CodePage& page = most_plausible(bytes);
+  diagnostics.push_back(Diagnostic{line_at(bytes, *bad), Severity::Note,
+                                   "not UTF-8; read as " + std::string(page.name)});
+  return DecodedText{decode_with(page, bytes), std::string(page.name)};
+}
+
+}  // namespace tallyfold

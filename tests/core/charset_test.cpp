@@ -1,0 +1,177 @@
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "tallyfold/bankfile.hpp"
+
+namespace tallyfold {
+namespace {
+
+TEST(Charset, FindsTheFirstByteOutsideUtf8) {
+  const struct {
+    std::string_view name;
+    std::string bytes;
+    std::optional<std::size_t> expected;
+  } kRows[] = {
+      {"ASCII longer than one block", "0123456789abcdefghij", std::nullopt},
+      {"two-, three- and four-byte forms", "\xC3\xBC \xE2\x82\xAC \xF0\x9F\x92\xB6 \xF4\x8F\xBF\xBF", std::nullopt},
+      {"stray continuation byte after a block of ASCII", "0123456789\x80", 10},
+      {"non-ASCII byte at the end of the first block", "0123456\xFC" "abcdefgh", 7},
+      {"non-ASCII byte at the start of the second block", "01234567\xFC" "abcdefgh", 8},
+      {"overlong two-byte form", "a\xC0\x80", 1},
+      {"overlong three-byte form", "\xE0\x80\xAF", 0},
+      {"surrogate", "ab\xED\xA0\x80", 2},
+      {"above U+10FFFF", "\xF4\x90\x80\x80", 0},
+      {"sequence cut off at the end", "abc\xE2\x82", 3},
+      {"ASCII in place of a continuation byte", "\xE2\x82x", 0},
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(find_invalid_utf8(row.bytes), row.expected);
+  }
+}
+
+TEST(Charset, ResolvesEncodingNames) {
+  EXPECT_TRUE(resolve_encoding("latin-1").has_value());
+  EXPECT_EQ(resolve_encoding("UTF-8"), "UTF-8");
+  EXPECT_EQ(resolve_encoding("no-such-charset"), std::nullopt);
+  EXPECT_EQ(resolve_encoding(""), std::nullopt);
+}
+
+TEST(Charset, DetectsTheCharacterSet) {
+  const struct {
+    std::string_view name;
+    std::string bytes;
+    std::string_view charset;
+    std::string_view text;
+  } kRows[] = {
+      {"UTF-8 stays as it is", ":86:Gr\xC3\xBC\xC3\x9F" "e\n", "UTF-8", ":86:Grüße\n"},
+      {"UTF-8 byte-order mark", "\xEF\xBB\xBF:20:A\n", "UTF-8", ":20:A\n"},
+      {"byte-order mark before other bytes", "\xEF\xBB\xBF" "M\xFCller", "windows-1252", "Müller"},
+      {"German in windows-1252", ":86:Gr\xFC\xDF" "e an J\xFCrgen M\xFCller, \xDC" "BERWEISUNG",
+       "windows-1252", ":86:Grüße an Jürgen Müller, ÜBERWEISUNG"},
+      {"windows-1252 punctuation", "\x84Miete\x93 500 \x80 \x96 Zahlung", "windows-1252",
+       "„Miete“ 500 € – Zahlung"},
+      {"Polish capitals in windows-1250", "SP\xD3\xA3KA Z O.O. ZA\xA3O\xAF" "ENIE RACHUNKU",
+       "windows-1250", "SPÓŁKA Z O.O. ZAŁOŻENIE RACHUNKU"},
+      {"Polish small letters in windows-1250", "op\xB3" "ata za prowadzenie rachunku, \x9Crodk\xF3w",
+       "windows-1250", "opłata za prowadzenie rachunku, środków"},
+      {"Polish in ISO-8859-2", "Uznanie kwot\xB1, op\xB3" "ata, nale\xBFno\xB6" "ci", "ISO-8859-2",
+       "Uznanie kwotą, opłata, należności"},
+      {"German in CP850", "Geb\x81hr f\x81r \x9A" "berweisung, STRA\xE1" "E", "CP850",
+       "Gebühr für Überweisung, STRAßE"},
+      {"Polish in CP852", "WP\x9D" "ATA GOT\xE0WKI, SP\xE0\x9DKA", "CP852", "WPŁATA GOTÓWKI, SPÓŁKA"},
+      {"Hungarian in CP852", "h\xFBs\x82gpont, er\x8B" "forr\xA0s", "CP852", "hűségpont, erőforrás"},
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.name);
+    std::vector<Diagnostic> diagnostics;
+    auto decoded = decode_statement_bytes(row.bytes, std::nullopt, diagnostics);
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->charset, row.charset);
+    EXPECT_EQ(decoded->text, row.text);
+    EXPECT_EQ(diagnostics.size(), row.charset == "UTF-8" ? 0u : 1u);
+  }
+}
+
+TEST(Charset, NotesTheCharacterSetAtTheFirstLineThatIsNotUtf8) {
+  std::vector<Diagnostic> diagnostics;
+  auto decoded = decode_statement_bytes(":20:A\n:25:B\n:86:M\xFCller\n", std::nullopt, diagnostics);
+  ASSERT_TRUE(decoded);
+  EXPECT_EQ(diagnostics, (std::vector<Diagnostic>{{3, Severity::Note, "not UTF-8; read as windows-1252"}}));
+}
+
+TEST(Charset, RefusesBinaryInputWithoutTagLines) {
+  const struct {
+    std::string_view name;
+    std::string bytes;
+    bool refused;
+  } kRows[] = {
+      {"NUL bytes", std::string("PK\x03\x04\0\0\x14\0", 8), true},
+      {"NUL bytes and bytes that are not UTF-8", std::string("\xFF\xFE:\0" "2\0", 6), true},
+      {"PDF header", "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n1 0 obj\n", true},
+      {"NUL inside a statement", std::string(":20:A\n:86:x\0y\n", 14), false},
+      {"PDF header before a tag line", "%PDF-\n:20:A\n", false},
+      {"a colon at the start of a line is not a tag line", std::string(":x\0", 3), true},
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.name);
+    std::vector<Diagnostic> diagnostics;
+    auto decoded = decode_statement_bytes(row.bytes, std::nullopt, diagnostics);
+    EXPECT_EQ(!decoded, row.refused);
+    if (!decoded) {
+      EXPECT_EQ(decoded.error().line, 0u);
+      EXPECT_EQ(std::get<Other>(decoded.error().error).message, "not a statement file");
+    }
+  }
+}
+
+TEST(Charset, ConvertsFromANamedEncoding) {
+  const struct {
+    std::string_view name;
+    std::string bytes;
+    std::string encoding;
+    std::string_view text_or_error;
+    std::size_t error_line;  // 0: converts
+  } kRows[] = {
+      {"latin-1", "M\xFCller", *resolve_encoding("latin-1"), "Müller", 0},
+      {"a named encoding wins over detection", "SP\xD3\xA3KA", "ISO-8859-1", "SPÓ£KA", 0},
+      {"no binary check", std::string("a\0b", 3), "ISO-8859-1", std::string_view("a\0b", 3), 0},
+      {"byte-order mark after conversion", "\xEF\xBB\xBF:20:A", "UTF-8", ":20:A", 0},
+      {"UTF-16", std::string("\xFF\xFE:\0" "2\0" "0\0" ":\0", 10), "UTF-16", ":20:", 0},
+      {"invalid byte, line counted", ":20:A\n:86:\xFF\n", "UTF-8", "not valid UTF-8 at byte 10", 2},
+      {"character cut off", ":20:A\xC3", "UTF-8", "incomplete UTF-8 character at the end of the input", 1},
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.name);
+    std::vector<Diagnostic> diagnostics;
+    auto decoded = decode_statement_bytes(row.bytes, row.encoding, diagnostics);
+    EXPECT_TRUE(diagnostics.empty());
+    if (row.error_line == 0) {
+      ASSERT_TRUE(decoded) << message(decoded.error().error);
+      EXPECT_EQ(decoded->text, row.text_or_error);
+      EXPECT_EQ(decoded->charset, row.encoding);
+    } else {
+      ASSERT_FALSE(decoded);
+      EXPECT_EQ(std::get<Other>(decoded.error().error).message, row.text_or_error);
+      EXPECT_EQ(decoded.error().line, row.error_line);
+    }
+  }
+}
+
+// The real files that are not UTF-8, each with a word only the right reading gives.
+TEST(Charset, ReadsTheCorpus) {
+  const std::filesystem::path corpus = TALLYFOLD_CORPUS_DIR;
+  if (!std::filesystem::is_directory(corpus)) GTEST_SKIP() << "no corpus at " << corpus;
+  const std::map<std::string, std::pair<std::string_view, std::string_view>> kExpected = {
+      {"generic-de/cmxl-iso8859-1.sta", {"windows-1252", "Müstermann"}},
+      {"volksbank-de/myflow-transactions.sta", {"windows-1252", "Überweisung"}},
+      // Hungarian without ő or ű reads the same in CP850 and CP852.
+      {"raiffeisen-hu/wolph-raiffeisen-cmi.sta", {"CP850", "jóváírása"}},
+  };
+  std::size_t seen = 0;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(corpus)) {
+    if (!entry.is_regular_file() || entry.path().extension() != ".sta") continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(in), {}};
+    if (!find_invalid_utf8(bytes)) continue;
+    const std::string name = entry.path().lexically_relative(corpus).generic_string();
+    SCOPED_TRACE(name);
+    auto expected = kExpected.find(name);
+    ASSERT_NE(expected, kExpected.end()) << "a file that is not UTF-8 and has no expected reading";
+    std::vector<Diagnostic> diagnostics;
+    auto decoded = decode_statement_bytes(bytes, std::nullopt, diagnostics);
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->charset, expected->second.first);
+    EXPECT_NE(decoded->text.find(expected->second.second), std::string::npos);
+    ++seen;
+  }
+  EXPECT_EQ(seen, kExpected.size());
+}
+
+}  // namespace
+}  // namespace tallyfold
