@@ -64,6 +64,8 @@ TEST(Charset, DetectsTheCharacterSet) {
        "Uznanie kwotą, opłata, należności"},
       {"German in CP850", "Geb\x81hr f\x81r \x9A" "berweisung, STRA\xE1" "E", "CP850",
        "Gebühr für Überweisung, STRAßE"},
+      {"CP850 under a line of box drawing", std::string(10, '\xCD') + "\nGeb\x81hr f\x81r \x9A" "berweisung",
+       "CP850", "══════════\nGebühr für Überweisung"},
       {"Polish in CP852", "WP\x9D" "ATA GOT\xE0WKI, SP\xE0\x9DKA", "CP852", "WPŁATA GOTÓWKI, SPÓŁKA"},
       {"Hungarian in CP852", "h\xFBs\x82gpont, er\x8B" "forr\xA0s", "CP852", "hűségpont, erőforrás"},
   };

@@ -76,7 +76,7 @@ enum class Kind : std::uint8_t {
   Upper,
   Lower,
   Caseless,    // ß: German writes it inside capitalised words
-  Apostrophe,  // may stand inside a word ("l’Europe")
+  Separator,   // apostrophes, no-break and soft hyphens: fine inside a word or between two
   Symbol,      // punctuation, signs, box drawing
 };
 
@@ -94,7 +94,7 @@ Kind kind_of(char32_t c) {
     return ((c & 1) != 0) == odd_capitals ? Kind::Upper : Kind::Lower;
   }
   if (c == 0 || (c >= 0x80 && c <= 0x9F)) return Kind::Invalid;
-  if (c == 0x2019 || c == 0xB4) return Kind::Apostrophe;
+  if (c == 0x2019 || c == 0xB4 || c == 0xA0 || c == 0xAD) return Kind::Separator;
   return Kind::Symbol;
 }
 
@@ -215,11 +215,15 @@ class Judge {
 
   // One run of ASCII letters and non-ASCII bytes holding at least one non-ASCII byte.
   void add_run(const unsigned char* p, std::size_t n) {
-    word_start_ = true;
     for (std::size_t i = 0; i < n; ++i) {
       const unsigned char c = p[i];
       if (c < 0x80) {
         add_letter(c, c < 'a' ? Kind::Upper : Kind::Lower);
+        continue;
+      }
+      if (repeated(p, n, i)) {
+        // No language triples a letter: such bytes draw a line or a frame.
+        end_word();
         continue;
       }
       const Kind kind = page_.kind[c - 0x80];
@@ -230,7 +234,7 @@ class Judge {
         end_word();
       } else {
         // Signs are punctuation at the edge of a word and noise inside one.
-        if (kind == Kind::Symbol && i > 0 && i + 1 < n && letter_at(p[i - 1]) && letter_at(p[i + 1])) --score_;
+        if (kind == Kind::Symbol && i > 0 && i + 1 < n) --score_;
         end_word();
       }
     }
@@ -251,18 +255,22 @@ class Judge {
   }
 
  private:
-  bool letter_at(unsigned char c) const { return c < 0x80 ? is_ascii_letter(c) : is_letter(page_.kind[c - 0x80]); }
+  static bool repeated(const unsigned char* p, std::size_t n, std::size_t i) {
+    const std::size_t from = i >= 2 ? i - 2 : 0, to = std::min(n, i + 3);
+    std::size_t same = 0;
+    for (std::size_t k = from; k < to && same < 3; ++k) same = p[k] == p[i] ? same + 1 : 0;
+    return same >= 3;
+  }
 
   void add_letter(unsigned char c, Kind kind) {
     ++letters_;
     if (kind == Kind::Upper) {
-      if (!word_start_ && cased_) misplaced_capital_ = true;
+      if (cased_) misplaced_capital_ = true;
       cased_ = true;
     } else if (kind == Kind::Lower) {
       has_lower_ = true;
       cased_ = true;
     }
-    word_start_ = false;
     if (c >= 0x80) word_bytes_.push_back(static_cast<unsigned char>(c - 0x80));
   }
 
@@ -283,7 +291,6 @@ class Judge {
     word_bytes_.clear();
     letters_ = 0;
     cased_ = has_lower_ = misplaced_capital_ = false;
-    word_start_ = true;
   }
 
   const CodePage& page_;
@@ -291,7 +298,7 @@ class Judge {
   std::array<long, 128> fitting_{};
   std::vector<unsigned char> word_bytes_;
   std::size_t letters_ = 0;
-  bool word_start_ = true, cased_ = false, has_lower_ = false, misplaced_capital_ = false;
+  bool cased_ = false, has_lower_ = false, misplaced_capital_ = false;
 };
 
 const CodePage& most_plausible(std::string_view bytes) {
@@ -302,19 +309,14 @@ const CodePage& most_plausible(std::string_view bytes) {
 
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   const std::size_t n = bytes.size();
-  std::size_t i = 0;
-  while (i < n) {
-    if (p[i] < 0x80 && !is_ascii_letter(p[i])) {
-      ++i;
-      continue;
-    }
-    std::size_t end = i;
-    bool high = false;
-    while (end < n && (p[end] >= 0x80 || is_ascii_letter(p[end]))) high |= p[end++] >= 0x80;
-    if (high) {
-      for (Judge& judge : judges) judge.add_run(p + i, end - i);
-    }
-    i = end;
+  // Only the runs of letters around non-ASCII bytes are judged; the rest is skipped fast.
+  std::size_t judged = 0;  // end of the last run
+  for (std::size_t i = find_high_byte(bytes, 0); i < n; i = find_high_byte(bytes, i)) {
+    std::size_t start = i;
+    while (start > judged && is_ascii_letter(p[start - 1])) --start;
+    while (i < n && (p[i] >= 0x80 || is_ascii_letter(p[i]))) ++i;
+    for (Judge& judge : judges) judge.add_run(p + start, i - start);
+    judged = i;
   }
   std::size_t best = 0;
   long best_score = judges[0].score();
