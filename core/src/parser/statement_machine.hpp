@@ -1,0 +1,337 @@
+// The statement state machine and the parse loop, shared by the exact reading and the
+// bank-file reading. Both run the same code; what differs is a policy type that decides
+// how a :61: field or a balance is read, what happens to a statement that cannot be
+// completed, and what is said about fields the machine skips. The exact policy's hooks
+// are inline pass-throughs and no-ops, so the exact parse does the work it did before
+// there was a second reading.
+//
+// A policy provides:
+//   using Error;                          the error type of the whole parse
+//   using Extra;                          what it keeps per statement (in the Builder)
+//   static constexpr bool kCountsLines;   whether the loop numbers lines for the hooks
+//   Error error(ParseError e, line)       the error of the field whose tag is on `line`
+//   std::optional<ParseError> statement_line(content, Transaction& out, line)
+//   Result<Balance> balance(tag, content, Builder& b, line)
+//   void field(tag, Action, State, bool pending, Builder* b, line)
+//       every tag line, after it is classified and before its field applies; `b` is the
+//       statement under construction, null before the first :20:
+//   std::optional<Error> incomplete(MissingMandatoryTag, Builder& b)
+//       a statement that lacks a mandatory field: its error, or nullopt to leave it out
+//   Error no_statement()                  the error when the text yields no statement
+// Line numbers are 1-based lines of the text; 0 when the policy does not count lines.
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "parser/field_parsers.hpp"
+#include "tallyfold/decode.hpp"
+#include "tallyfold/model.hpp"
+#include "tallyfold/result.hpp"
+
+namespace tallyfold::detail {
+
+enum class State { AwaitingStatement, Header, TransactionLines, Trailer };
+
+// What a field does in the state in which it arrives. A field's state cannot change
+// while its continuation lines are read, so the action is known when its tag line is
+// seen, and the continuation lines of skipped fields are never copied.
+enum class Action {
+  Skip,
+  StartStatement,       // :20:
+  RelatedReference,     // :21:
+  Account,              // :25:
+  Number,               // :28C:
+  OpeningBalance,       // :60F:, :60M:
+  StatementLine,        // :61:
+  TransactionDetails,   // :86: after a :61:
+  ClosingBalance,       // :62F:, :62M:
+  ClosingAvailable,     // :64:
+  ForwardAvailable,     // :65:
+  OwnerInformation,     // :86: after the closing balance
+};
+
+// The statement under construction, with what the policy keeps about it. At namespace
+// scope: clang cannot default-construct a nested class with member initialisers inside
+// its enclosing class's definition.
+template <class Extra>
+struct StatementBuilder {
+  Statement statement;
+  bool opening_seen = false;
+  bool closing_seen = false;
+  std::size_t line = 0;  // of its :20:, when the policy counts lines
+  [[no_unique_address]] Extra extra;
+};
+
+template <class Policy>
+class StatementMachine {
+ public:
+  using Error = typename Policy::Error;
+  using Builder = StatementBuilder<typename Policy::Extra>;
+
+  StatementMachine(const DecoderChain& chain, Policy& policy) : chain_(chain), policy_(policy) {}
+
+  State state() const noexcept { return state_; }
+  // The last transaction may still receive :86: fields.
+  bool pending() const noexcept { return pending_; }
+  Builder* builder() noexcept { return builder_ ? &*builder_ : nullptr; }
+
+  Action classify(std::string_view tag) const noexcept {
+    // ":20:" always ends the statement under construction. Before its closing balance
+    // that statement then fails for the missing balance; skipping the tag instead would
+    // silently merge the next statement's transactions into this one.
+    if (tag == ":20:") return Action::StartStatement;
+    switch (state_) {
+      case State::AwaitingStatement:
+        return Action::Skip;
+      case State::Header:
+        if (tag == ":25:") return Action::Account;
+        if (tag == ":21:") return Action::RelatedReference;
+        if (tag == ":28C:") return Action::Number;
+        if (tag == ":60F:" || tag == ":60M:") return Action::OpeningBalance;
+        return Action::Skip;
+      case State::TransactionLines:
+        if (tag == ":61:") return Action::StatementLine;
+        // Without a pending transaction the decoded map would be dropped unseen.
+        if (tag == ":86:") return pending_ ? Action::TransactionDetails : Action::Skip;
+        if (tag == ":62F:" || tag == ":62M:") return Action::ClosingBalance;
+        return Action::Skip;
+      case State::Trailer:
+        if (tag == ":64:") return Action::ClosingAvailable;
+        if (tag == ":65:") return Action::ForwardAvailable;
+        if (tag == ":86:") return Action::OwnerInformation;
+        return Action::Skip;
+    }
+    return Action::Skip;
+  }
+
+  // Applies one field whose tag stands on `line`; the first error ends the parse.
+  std::optional<Error> apply(Action action, std::string_view tag, std::string_view content, std::size_t line) {
+    switch (action) {
+      case Action::Skip:
+        return std::nullopt;
+      case Action::StartStatement:
+        if (builder_) {
+          if (auto error = finish_statement()) return error;
+        }
+        builder_.emplace();
+        builder_->statement.transaction_reference.assign(content);
+        if constexpr (Policy::kCountsLines) builder_->line = line;
+        pending_ = false;
+        transactions_.clear();
+        state_ = State::Header;
+        return std::nullopt;
+      case Action::RelatedReference:
+        builder_->statement.related_reference.emplace(content);
+        return std::nullopt;
+      case Action::Account:
+        builder_->statement.account_identification.assign(content);
+        return std::nullopt;
+      case Action::Number: {
+        Statement& s = builder_->statement;
+        const std::size_t slash = content.find('/');
+        s.number.assign(content.substr(0, slash));
+        if (slash == std::string_view::npos) {
+          s.sequence.reset();
+        } else {
+          s.sequence.emplace(content.substr(slash + 1));
+        }
+        return std::nullopt;
+      }
+      case Action::OpeningBalance: {
+        auto balance = policy_.balance(tag, content, *builder_, line);
+        if (!balance) return policy_.error(std::move(balance).error(), line);
+        builder_->statement.opening_balance = std::move(*balance);
+        builder_->opening_seen = true;
+        state_ = State::TransactionLines;
+        return std::nullopt;
+      }
+      case Action::StatementLine: {
+        complete_pending();
+        // The pending transaction is kept as the last of the list; a list that never
+        // reaches its closing balance is dropped with its statement, so the difference
+        // never shows.
+        if (auto error = policy_.statement_line(content, transactions_.emplace_back(), line)) {
+          return policy_.error(std::move(*error), line);
+        }
+        pending_ = true;
+        pending_has_details_ = false;
+        return std::nullopt;
+      }
+      case Action::TransactionDetails: {
+        // Some banks write one :86: per line of text: later ones continue the first.
+        std::string& details = transactions_.back().details;
+        if (pending_has_details_) details.push_back('\n');
+        details.append(content);
+        pending_has_details_ = true;
+        return std::nullopt;
+      }
+      case Action::ClosingBalance: {
+        complete_pending();
+        auto balance = policy_.balance(tag, content, *builder_, line);
+        if (!balance) return policy_.error(std::move(balance).error(), line);
+        builder_->statement.closing_balance = std::move(*balance);
+        builder_->closing_seen = true;
+        // The list is built in a scratch vector that keeps its capacity from statement
+        // to statement, and moved once into a vector of exactly its size: a grown vector
+        // kept as it is would carry up to twice the room, and transactions are the
+        // largest records of a document.
+        builder_->statement.transactions.assign(std::make_move_iterator(transactions_.begin()),
+                                                std::make_move_iterator(transactions_.end()));
+        transactions_.clear();
+        state_ = State::Trailer;
+        return std::nullopt;
+      }
+      case Action::ClosingAvailable: {
+        auto balance = policy_.balance(tag, content, *builder_, line);
+        if (!balance) return policy_.error(std::move(balance).error(), line);
+        builder_->statement.closing_available_balance = std::move(*balance);
+        return std::nullopt;
+      }
+      case Action::ForwardAvailable: {
+        auto balance = policy_.balance(tag, content, *builder_, line);
+        if (!balance) return policy_.error(std::move(balance).error(), line);
+        builder_->statement.forward_available_balance = std::move(*balance);
+        return std::nullopt;
+      }
+      case Action::OwnerInformation: {
+        auto& info = builder_->statement.information_to_account_owner;
+        if (info) {
+          info->push_back('\n');
+          info->append(content);
+        } else {
+          info.emplace(content);
+        }
+        return std::nullopt;
+      }
+    }
+    return std::nullopt;
+  }
+
+  // End of input: the statement under construction is finished whatever the state;
+  // a pending transaction is dropped with it (such a statement lacks its closing balance).
+  Result<std::vector<Statement>, Error> finish() {
+    if (builder_) {
+      if (auto error = finish_statement()) return std::move(*error);
+    }
+    if (statements_.empty()) return policy_.no_statement();
+    return std::move(statements_);
+  }
+
+ private:
+  // Details are decoded once, when the transaction is complete, so a run of repeated
+  // :86: fields costs one decode of the combined text rather than one per field.
+  void complete_pending() {
+    if (!pending_) return;
+    Transaction& t = transactions_.back();
+    if (pending_has_details_) t.structured_details = decode_details(chain_, t.details);
+    pending_ = false;
+    pending_has_details_ = false;
+  }
+
+  std::optional<Error> finish_statement() {
+    Builder& b = *builder_;
+    std::string_view missing;
+    if (b.statement.account_identification.empty()) {
+      missing = ":25:";
+    } else if (b.statement.number.empty()) {
+      missing = ":28C:";
+    } else if (!b.opening_seen) {
+      missing = ":60F:";
+    } else if (!b.closing_seen) {
+      missing = ":62F:";
+    }
+    if (!missing.empty()) {
+      auto error = policy_.incomplete(MissingMandatoryTag{missing, std::move(b.statement.transaction_reference)}, b);
+      builder_.reset();
+      return error;
+    }
+    statements_.push_back(std::move(b.statement));
+    builder_.reset();
+    return std::nullopt;
+  }
+
+  const DecoderChain& chain_;
+  Policy& policy_;
+  State state_ = State::AwaitingStatement;
+  std::optional<Builder> builder_;
+  bool pending_ = false;  // the last of transactions_ may still receive :86: fields
+  bool pending_has_details_ = false;
+  std::vector<Transaction> transactions_;
+  std::vector<Statement> statements_;
+};
+
+// The whole text through the machine: splits it into fields (a tag line and its
+// continuation lines) and applies each one.
+template <class Policy>
+Result<std::vector<Statement>, typename Policy::Error> run_statement_machine(std::string_view text,
+                                                                             const DecoderChain& chain,
+                                                                             Policy& policy) {
+  if (text.empty()) return policy.no_statement();
+  StatementMachine<Policy> machine(chain, policy);
+
+  // The open field: its action, the first piece of its content (a view into `text`),
+  // and, once a continuation line arrives, the joined content. One buffer serves every
+  // field, so joining never reallocates per line or per field.
+  bool field_open = false;
+  Action action = Action::Skip;
+  std::string_view tag;
+  std::size_t field_line = 0;
+  std::size_t line_number = 0;
+  bool statement_line = false;
+  std::string_view first_piece;
+  std::string joined;
+  bool continued = false;
+
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while (p < end) {
+    const auto* line_feed = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+    const char* line_end = line_feed != nullptr ? line_feed : end;
+    std::string_view line(p, static_cast<std::size_t>(line_end - p));
+    p = line_feed != nullptr ? line_feed + 1 : end;
+    if constexpr (Policy::kCountsLines) ++line_number;
+    while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+
+    const char* colon = nullptr;
+    if (line.size() >= 2 && line.front() == ':') {
+      colon = static_cast<const char*>(std::memchr(line.data() + 1, ':', line.size() - 1));
+    }
+    if (colon != nullptr) {
+      if (field_open) {
+        if (auto error = machine.apply(action, tag, continued ? std::string_view(joined) : first_piece, field_line)) {
+          return std::move(*error);
+        }
+      }
+      const auto tag_length = static_cast<std::size_t>(colon - line.data()) + 1;
+      tag = line.substr(0, tag_length);
+      field_open = true;
+      field_line = line_number;
+      action = machine.classify(tag);
+      policy.field(tag, action, machine.state(), machine.pending(), machine.builder(), field_line);
+      statement_line = tag == ":61:";
+      first_piece = line.substr(tag_length);
+      continued = false;
+    } else if (field_open && action != Action::Skip) {
+      if (!continued) {
+        joined.assign(first_piece);
+        continued = true;
+      }
+      // Only :61: keeps its line structure: its second line is the supplementary details.
+      if (statement_line) joined.push_back('\n');
+      joined.append(line);
+    }
+  }
+  if (!field_open) return policy.no_statement();
+  if (auto error = machine.apply(action, tag, continued ? std::string_view(joined) : first_piece, field_line)) {
+    return std::move(*error);
+  }
+  return machine.finish();
+}
+
+}  // namespace tallyfold::detail
