@@ -232,6 +232,18 @@ Result<Balance> parse_balance(std::string_view content) {
   return balance;
 }
 
+std::optional<Date> detail::entry_date_near(const Date& value_date, std::string_view mmdd) noexcept {
+  const auto month = read_date_part(mmdd[0], mmdd[1], false);
+  const auto day = read_date_part(mmdd[2], mmdd[3], false);
+  if (!month || !day) return std::nullopt;
+  std::int32_t year = value_date.year();
+  // The entry date is written without a year; it lies near the value date, so a month
+  // far from the value date's across New Year belongs to the adjacent year.
+  if (value_date.month() == 12 && *month < 6) ++year;
+  if (value_date.month() == 1 && *month > 7) --year;
+  return Date::from_ymd(year, static_cast<unsigned>(*month), static_cast<unsigned>(*day));
+}
+
 std::optional<ParseError> detail::read_statement_line(std::string_view content, Transaction& t) {
   const std::size_t line_feed = content.find('\n');
   const std::string_view line = content.substr(0, line_feed);
@@ -244,17 +256,7 @@ std::optional<ParseError> detail::read_statement_line(std::string_view content, 
 
   // A four-byte group holds four ASCII digits: any other Nd digit takes more bytes.
   if (groups->entry_date && groups->entry_date->size() == 4) {
-    const std::string_view e = *groups->entry_date;
-    const auto month = read_date_part(e[0], e[1], false);
-    const auto day = read_date_part(e[2], e[3], false);
-    if (month && day) {
-      std::int32_t year = t.value_date.year();
-      // The entry date is written without a year; it lies near the value date, so a
-      // month far from the value date's across New Year belongs to the adjacent year.
-      if (t.value_date.month() == 12 && *month < 6) ++year;
-      if (t.value_date.month() == 1 && *month > 7) --year;
-      t.entry_date = Date::from_ymd(year, static_cast<unsigned>(*month), static_cast<unsigned>(*day));
-    }
+    t.entry_date = detail::entry_date_near(t.value_date, *groups->entry_date);
   }
 
   const std::string_view mark = groups->mark;

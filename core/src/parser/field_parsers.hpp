@@ -14,4 +14,8 @@ namespace tallyfold::detail {
 /// must be discarded.
 std::optional<ParseError> read_statement_line(std::string_view content, Transaction& out);
 
+/// The entry date of a :61: line from its four bytes MMDD (exactly four), in the year
+/// that puts it nearest `value_date`; nullopt when the bytes are not a date.
+std::optional<Date> entry_date_near(const Date& value_date, std::string_view mmdd) noexcept;
+
 }  // namespace tallyfold::detail

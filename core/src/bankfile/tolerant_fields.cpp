@@ -1,0 +1,244 @@
+#include "bankfile/tolerant_fields.hpp"
+
+#include <cstdint>
+
+#include "parser/field_parsers.hpp"
+#include "tallyfold/parse.hpp"
+
+namespace tallyfold::detail {
+namespace {
+
+constexpr bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
+constexpr bool is_upper(char c) noexcept { return c >= 'A' && c <= 'Z'; }
+constexpr bool is_alnum(char c) noexcept { return is_digit(c) || is_upper(c) || (c >= 'a' && c <= 'z'); }
+constexpr char to_upper(char c) noexcept { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+std::string quoted(std::string_view s) {
+  std::string out;
+  out.reserve(s.size() + 2);
+  out.push_back('\'');
+  out.append(s);
+  out.push_back('\'');
+  return out;
+}
+
+void note(std::vector<Repair>& repairs, std::string message) {
+  repairs.push_back(Repair{Severity::Note, std::move(message)});
+}
+
+// A date as the exact parser reads it, or past the end of its month with a note that
+// says what was written and what it became.
+std::optional<Date> read_date(std::string_view text, std::string_view what, std::vector<Repair>& repairs) {
+  if (auto exact = parse_date(text)) return *exact;
+  auto repaired = read_date_past_month_end(text);
+  if (repaired) note(repairs, std::string(what) + " " + std::string(text) + " read as " + repaired->to_iso());
+  return repaired;
+}
+
+// Where the 16th character of `s` ends, or npos when `s` is not longer than that.
+std::size_t sixteen_characters(std::string_view s) noexcept {
+  std::size_t characters = 0;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if ((static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) continue;
+    if (characters == 16) return i;
+    ++characters;
+  }
+  return std::string_view::npos;
+}
+
+// `raw` is the customer reference as written, from its first byte to its end.
+void split_padded_reference(std::string_view raw, Transaction& t, std::vector<Repair>& repairs) {
+  const std::size_t cut = sixteen_characters(raw);
+  // Two blanks before the cut: one could as well separate two words of a reference.
+  if (cut == std::string_view::npos || raw[cut - 1] != ' ' || raw[cut - 2] != ' ' || raw[cut] == ' ' ||
+      raw.front() == ' ') {
+    return;
+  }
+  const std::string_view reference = trim_white_space(raw.substr(0, cut));
+  const std::string_view rest = trim_white_space(raw.substr(cut));
+  if (reference.empty() || rest.empty()) return;
+  std::string extra(rest);
+  if (t.extra_details) extra.append("\n").append(*t.extra_details);
+  note(repairs, ":61: customer reference padded to 16 characters read as " + quoted(reference) + "; " +
+                    quoted(rest) + " kept as supplementary details");
+  t.customer_reference.assign(reference);
+  t.extra_details = std::move(extra);
+}
+
+}  // namespace
+
+std::optional<Date> read_date_past_month_end(std::string_view text) noexcept {
+  if (text.size() != 6) return std::nullopt;
+  for (const char c : text) {
+    if (!is_digit(c)) return std::nullopt;
+  }
+  const int part = (text[0] - '0') * 10 + (text[1] - '0');
+  const auto month = static_cast<unsigned>((text[2] - '0') * 10 + (text[3] - '0'));
+  const auto day = static_cast<unsigned>((text[4] - '0') * 10 + (text[5] - '0'));
+  const std::int32_t year = part < 80 ? 2000 + part : 1900 + part;
+  if (month < 1 || month > 12 || day > 31 || Date::from_ymd(year, month, day)) return std::nullopt;
+  for (unsigned last = 30; last >= 28; --last) {
+    if (auto date = Date::from_ymd(year, month, last)) return date;
+  }
+  return std::nullopt;
+}
+
+bool read_statement_line_tolerantly(std::string_view content, Transaction& t, std::vector<Repair>& repairs) {
+  const std::size_t line_feed = content.find('\n');
+  const std::string_view line = content.substr(0, line_feed);
+  std::size_t i = 0;
+  auto blanks = [&] {
+    const std::size_t start = i;
+    while (i < line.size() && line[i] == ' ') ++i;
+    return i > start;
+  };
+  const std::size_t mark_at = repairs.size();  // repairs are dropped again on failure
+  auto fail = [&] {
+    repairs.resize(mark_at);
+    return false;
+  };
+
+  // A carriage return left inside the line is nothing a bank meant; no guess is made.
+  if (line.size() < 6 || line.find('\r') != std::string_view::npos) return false;
+  auto value_date = read_date(line.substr(0, 6), ":61: value date", repairs);
+  if (!value_date) return fail();
+  t.value_date = *value_date;
+  i = 6;
+
+  const std::string_view entry = line.substr(i, 4);
+  if (entry.size() == 4 && is_digit(entry[0]) && is_digit(entry[1]) && is_digit(entry[2]) && is_digit(entry[3])) {
+    t.entry_date = entry_date_near(t.value_date, entry);
+    i += 4;
+  } else if (entry == "    ") {
+    note(repairs, ":61: four blanks in place of the entry date read as no entry date");
+    i += 4;
+  }
+
+  // Mark: "D", "C", "RD" or "RC", in either case.
+  if (i >= line.size()) return fail();
+  const std::size_t mark_start = i;
+  if (to_upper(line[i]) == 'R' && i + 1 < line.size() && (to_upper(line[i + 1]) == 'D' || to_upper(line[i + 1]) == 'C')) {
+    t.debit_credit = to_upper(line[i + 1]) == 'D' ? DebitCreditMark::ReversalDebit : DebitCreditMark::ReversalCredit;
+    i += 2;
+  } else if (to_upper(line[i]) == 'D' || to_upper(line[i]) == 'C') {
+    t.debit_credit = to_upper(line[i]) == 'D' ? DebitCreditMark::Debit : DebitCreditMark::Credit;
+    i += 1;
+  } else {
+    return fail();
+  }
+  const std::string_view mark = line.substr(mark_start, i - mark_start);
+  if (!is_upper(mark.front()) || !is_upper(mark.back())) {
+    note(repairs, ":61: lower-case mark " + quoted(mark) + " read as " + quoted(mark_text(t.debit_credit)));
+  }
+
+  const bool blank_before_funds = blanks();
+  if (i < line.size() && is_upper(line[i])) {
+    if (!is_reversal(t.debit_credit)) t.funds_code = line[i];
+    ++i;
+    if (blank_before_funds) note(repairs, ":61: blank before the funds code skipped");
+  } else if (blank_before_funds) {
+    return fail();
+  }
+
+  // Amount: up to 15 digits, then "," or "." or nothing, then up to two digits.
+  const std::size_t integer_start = i;
+  while (i < line.size() && is_digit(line[i])) ++i;
+  const std::string_view integer = line.substr(integer_start, i - integer_start);
+  if (integer.empty() || integer.size() > 15) return fail();
+  char separator = 0;
+  std::string_view fraction;
+  if (i < line.size() && (line[i] == ',' || line[i] == '.')) {
+    separator = line[i++];
+    const std::size_t fraction_start = i;
+    while (i < line.size() && is_digit(line[i])) ++i;
+    fraction = line.substr(fraction_start, i - fraction_start);
+    if (fraction.size() > 2) return fail();
+  }
+  std::string canonical(integer);
+  canonical.push_back(',');
+  canonical.append(fraction);
+  auto amount = parse_amount(canonical);
+  if (!amount) return fail();
+  t.amount = *amount;
+  if (separator == 0) {
+    note(repairs, ":61: amount without a decimal comma " + quoted(integer) + " read as " + t.amount.to_string());
+  } else if (separator == '.') {
+    note(repairs, ":61: amount with a decimal point read as " + t.amount.to_string());
+  }
+
+  if (blanks()) note(repairs, ":61: blank before the transaction type skipped");
+  // Type: a capital letter and three letters or digits, or fewer padded with blanks.
+  const std::string_view type = line.substr(i, 4);
+  if (type.size() < 4 || !is_upper(type[0])) return fail();
+  std::size_t type_length = 1;
+  while (type_length < 4 && is_alnum(type[type_length])) ++type_length;
+  for (std::size_t k = type_length; k < 4; ++k) {
+    if (type[k] != ' ') return fail();
+  }
+  t.transaction_type.assign(type.substr(0, type_length));
+  i += 4;
+  if (type_length < 4) {
+    note(repairs, ":61: transaction type " + quoted(type) + " padded with blanks read as " + quoted(t.transaction_type));
+  } else if (type[0] != 'N' && type[0] != 'F') {
+    note(repairs, ":61: transaction type " + quoted(type) + " read as written");
+  }
+
+  // Only "//" starts the bank reference; a single "/" belongs to the customer reference.
+  const std::string_view rest = line.substr(i);
+  const std::size_t double_slash = rest.find("//");
+  const std::string_view raw_reference = rest.substr(0, double_slash);
+  t.customer_reference.assign(trim_white_space(raw_reference));
+  if (double_slash != std::string_view::npos) t.bank_reference.emplace(rest.substr(double_slash + 2));
+  if (line_feed != std::string_view::npos) {
+    const std::string_view extra = trim_white_space(content.substr(line_feed + 1));
+    if (!extra.empty()) t.extra_details.emplace(extra);
+  }
+  split_padded_reference(raw_reference, t, repairs);
+  if (t.customer_reference.find('/') != std::string::npos) {
+    note(repairs, ":61: customer reference with a single '/' read as " + quoted(t.customer_reference));
+  }
+  return true;
+}
+
+std::optional<Balance> read_balance_tolerantly(std::string_view tag, std::string_view content,
+                                               std::vector<Repair>& repairs) {
+  std::string_view trimmed = content;
+  while (!trimmed.empty() && trimmed.back() == ' ') trimmed.remove_suffix(1);
+  if (trimmed.size() < 11 || (trimmed[0] != 'C' && trimmed[0] != 'D')) return std::nullopt;
+  const std::size_t mark_at = repairs.size();
+  Balance balance;
+  balance.debit_credit = trimmed[0] == 'C' ? DebitCreditMark::Credit : DebitCreditMark::Debit;
+  auto date = read_date(trimmed.substr(1, 6), std::string(tag) + " date", repairs);
+  auto amount = parse_amount(trimmed.substr(10));
+  if (!date || !amount) {
+    repairs.resize(mark_at);
+    return std::nullopt;
+  }
+  balance.date = *date;
+  balance.currency.assign(trimmed.substr(7, 3));
+  balance.amount = *amount;
+  if (trimmed.size() < content.size()) note(repairs, std::string(tag) + " blanks after the amount skipped");
+  return balance;
+}
+
+void reread_padded_reference(std::string_view content, Transaction& t, std::vector<Repair>& repairs) {
+  const std::string& reference = t.customer_reference;
+  // Two byte comparisons settle nearly every line; the full check follows only for
+  // references that have a blank where a padded field would end.
+  if (reference.size() <= 16 || (reference[14] != ' ' && static_cast<unsigned char>(reference[14]) < 0x80)) return;
+  const std::string_view line = content.substr(0, content.find('\n'));
+  const std::size_t at = line.find(reference);
+  if (at == std::string_view::npos || at == 0 || line[at - 1] == ' ') return;
+  const std::string_view raw = line.substr(at, t.bank_reference ? line.size() - at - t.bank_reference->size() - 2
+                                                                 : std::string_view::npos);
+  split_padded_reference(raw, t, repairs);
+}
+
+std::optional<Decimal> read_amount_without_currency(std::string_view content) noexcept {
+  if (content.size() < 8) return std::nullopt;
+  auto amount = parse_amount(content.substr(7));
+  if (!amount) return std::nullopt;
+  return *amount;
+}
+
+}  // namespace tallyfold::detail
