@@ -15,8 +15,9 @@
 //   void field(tag, Action, State, bool pending, Builder* b, line)
 //       every tag line, after it is classified and before its field applies; `b` is the
 //       statement under construction, null before the first :20:
-//   std::optional<Error> incomplete(MissingMandatoryTag, Builder& b)
-//       a statement that lacks a mandatory field: its error, or nullopt to leave it out
+//   std::optional<Error> incomplete(MissingMandatoryTag, Builder& b, bool at_end)
+//       a statement that lacks a mandatory field (`at_end`: the text ended inside it):
+//       its error, or nullopt to leave it out
 //   Error no_statement()                  the error when the text yields no statement
 // Line numbers are 1-based lines of the text; 0 when the policy does not count lines.
 #pragma once
@@ -117,7 +118,7 @@ class StatementMachine {
         return std::nullopt;
       case Action::StartStatement:
         if (builder_) {
-          if (auto error = finish_statement()) return error;
+          if (auto error = finish_statement(false)) return error;
         }
         builder_.emplace();
         builder_->statement.transaction_reference.assign(content);
@@ -217,7 +218,7 @@ class StatementMachine {
   // a pending transaction is dropped with it (such a statement lacks its closing balance).
   Result<std::vector<Statement>, Error> finish() {
     if (builder_) {
-      if (auto error = finish_statement()) return std::move(*error);
+      if (auto error = finish_statement(true)) return std::move(*error);
     }
     if (statements_.empty()) return policy_.no_statement();
     return std::move(statements_);
@@ -234,7 +235,7 @@ class StatementMachine {
     pending_has_details_ = false;
   }
 
-  std::optional<Error> finish_statement() {
+  std::optional<Error> finish_statement(bool at_end) {
     Builder& b = *builder_;
     std::string_view missing;
     if (b.statement.account_identification.empty()) {
@@ -247,7 +248,7 @@ class StatementMachine {
       missing = ":62F:";
     }
     if (!missing.empty()) {
-      auto error = policy_.incomplete(MissingMandatoryTag{missing, std::move(b.statement.transaction_reference)}, b);
+      auto error = policy_.incomplete(MissingMandatoryTag{missing, std::move(b.statement.transaction_reference)}, b, at_end);
       builder_.reset();
       return error;
     }
