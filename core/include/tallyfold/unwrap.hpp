@@ -29,7 +29,8 @@ namespace tallyfold {
 ///     lines and any prose that stands between statements;
 ///   - the older tag ":28:" at the start of a line becomes ":28C:".
 /// Kept lines keep their bytes and their own line end. Linear in the length of `text`;
-/// accepts any byte sequence.
+/// accepts any byte sequence. unwrap_statement_text (bankfile.hpp) applies the same rules
+/// and also says what it took away and where each line came from.
 std::string unwrap_text(std::string_view text);
 
 }  // namespace tallyfold
