@@ -164,7 +164,9 @@ TEST(BankParser, Balances) {
       {":20:R\n:25:NL12BANK0001 EUR\n:28C:1\n:60F:C230101105,00\n:62F:C230131EUR1,00\n", "C 2023-01-01 EUR 105.00 / C 2023-01-31 EUR 1.00",
        "4 warning :60F: currency '105' is not a currency code: read 105,00 as the amount in EUR"},
       {":20:R\n:25:A\n:28C:1\n:60M:C2301011234,00\n:62F:C230131USD1,00\n", "C 2023-01-01 USD 1234.00 / C 2023-01-31 USD 1.00",
-       "4 warning :60F: currency '123' is not a currency code: read 1234,00 as the amount in USD"},
+       "4 warning :60M: currency '123' is not a currency code: read 1234,00 as the amount in USD"},
+      {":20:R\n:25:A\n:28C:1\n:60F:C2301011234,00\n:62F:C230131E1,00\n", "C 2023-01-01  1234.00 / C 2023-01-31 E1, 0.00",
+       "4 warning :60F: currency '123' is not a currency code: read 1234,00 as the amount; the statement names no currency"},
       {":20:R\n:25:A\n:28C:1\n:60F:C230101EUR1,00\n:62F:C230132EUR1,00\n", "error: 5: Invalid date '230132' in tag (date field)",
        ""},
       {":20:R\n:25:A\n:28C:1\n:60F:C230101EUR1,00\n:62F:C230131EUR1,00 x\n",
@@ -196,8 +198,9 @@ TEST(BankParser, IncompleteStatementsAreLeftOut) {
        "7 warning statement 'B' left out: no statement number (:28C:)"},
       {good("A") + ":20:B\n:25:A\n:28C:1\n:62F:C230131EUR2,00\n", "A",
        "7 warning statement 'B' left out: no opening balance (:60F:)"},
-      {good("A") + ":20:B\n:25:A\n:28C:1\n:60F:C230101EUR1,00\n:61:230102C1,00NTRFX\n", "A",
-       "7 warning statement 'B' left out: the text ends before its closing balance (:62F:)"},
+      {good("A") + ":20:B\n:25:A\n:28C:1\n:60F:C230101EUR1,00\n:61:230102c1,00NTRFX\n", "A",
+       "7 warning statement 'B' left out: the text ends before its closing balance (:62F:) | "
+       "11 note :61: lower-case mark 'c' read as 'C'"},
       {good("A") + ":20:", "A", "7 warning statement '' left out: no account (:25:)"},
       // Nothing left: the first statement's error, and no warning that says it again.
       {":20:A\n:25:A\n:20:B\n", "error: 1: Missing mandatory tag :28C: (A)",

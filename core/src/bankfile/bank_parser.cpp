@@ -42,6 +42,7 @@ class BankPolicy {
     bool interim = false;  // carries a field of an MT942 interim report
     // An opening balance read without a currency, waiting for the closing balance's.
     std::size_t opening_currency_line = 0;
+    std::string_view opening_tag;  // a view into the text, which outlives the parse
     std::string opening_amount_text;
   };
   using Builder = detail::StatementBuilder<Extra>;
@@ -78,10 +79,8 @@ class BankPolicy {
     // The closing balance names the currency an opening balance without one was read in.
     if (b.extra.opening_currency_line != 0 && tag.starts_with(":62")) {
       Balance& opening = b.statement.opening_balance;
-      if (is_currency_code(balance->currency)) {
-        opening.currency = balance->currency;
-        warn_currency(":60F:", b.extra.opening_amount_text, opening.currency, b.extra.opening_currency_line);
-      }
+      if (is_currency_code(balance->currency)) opening.currency = balance->currency;
+      warn_currency(b.extra.opening_tag, b.extra.opening_amount_text, opening.currency, b.extra.opening_currency_line);
       b.extra.opening_currency_line = 0;
     }
     return balance;
@@ -157,8 +156,9 @@ class BankPolicy {
 
   void warn_currency(std::string_view tag, std::string_view amount_text, std::string_view currency, std::size_t line) {
     warn(line, std::string(tag) + " currency '" + std::string(amount_text.substr(0, 3)) +
-                   "' is not a currency code: read " + std::string(amount_text) + " as the amount in " +
-                   std::string(currency));
+                   "' is not a currency code: read " + std::string(amount_text) +
+                   (currency.empty() ? " as the amount; the statement names no currency"
+                                     : " as the amount in " + std::string(currency)));
   }
 
   // A balance whose currency bytes are digits ("C020315105000,00"): the bytes from the
@@ -187,6 +187,7 @@ class BankPolicy {
     }
     balance.currency.clear();
     b.extra.opening_currency_line = line;
+    b.extra.opening_tag = tag;
     b.extra.opening_amount_text.assign(amount_text);
   }
 
@@ -241,8 +242,13 @@ class BankPolicy {
 
 Result<std::vector<Statement>, LocatedError> parse_bank_statements(std::string_view text, const DecoderChain& chain,
                                                                    std::vector<Diagnostic>& diagnostics) {
+  const std::size_t first = diagnostics.size();
   BankPolicy policy(diagnostics);
-  return detail::run_statement_machine(text, chain, policy);
+  auto statements = detail::run_statement_machine(text, chain, policy);
+  // A statement's own warning is known only at its end, after those of its fields.
+  std::stable_sort(diagnostics.begin() + static_cast<std::ptrdiff_t>(first), diagnostics.end(),
+                   [](const Diagnostic& a, const Diagnostic& b) { return a.line < b.line; });
+  return statements;
 }
 
 }  // namespace tallyfold
