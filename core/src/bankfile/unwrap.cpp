@@ -198,6 +198,10 @@ class Unwrapper {
     std::size_t pos = 0;
     std::size_t number = 0;
     while (pos < text_.size()) {
+      if (in_transactions_ && !dropping_ && !has_control_ && !at_form_possible_) {
+        pos = skip_transaction_lines(pos, number, line_feeds);
+        if (pos >= text_.size()) break;
+      }
       std::size_t lf = line_feeds.find(pos);
       bool has_lf = lf != std::string_view::npos;
       std::size_t end = has_lf ? lf : text_.size();
@@ -226,6 +230,28 @@ class Unwrapper {
   void flush(std::size_t upto) {
     if (upto > kept_from_) out_.append(text_.substr(kept_from_, upto - kept_from_));
     kept_from_ = upto;
+  }
+
+  // Between the balances only framing and the fields that end a statement change
+  // anything; the lines before them, most of a file, stay as they are without a look
+  // at the rest of the line. Returns the start of the first line that needs one.
+  std::size_t skip_transaction_lines(std::size_t pos, std::size_t& number, LineFeeds& line_feeds) {
+    const std::size_t first_number = number + 1;
+    while (pos < text_.size()) {
+      const char a = text_[pos];
+      const char b = pos + 1 < text_.size() ? text_[pos + 1] : '\0';
+      const char c = pos + 2 < text_.size() ? text_[pos + 2] : '\0';
+      if (a == '{' || a == '-' || (a == ':' && (b == '2' || (b == '6' && c != '1')))) break;
+      ++number;
+      const std::size_t lf = line_feeds.find(pos);
+      pos = lf == std::string_view::npos ? text_.size() : lf + 1;
+    }
+    if (number >= first_number) {
+      count_line(first_number);
+      out_lines_ += number - first_number;
+      implied_line_ = number + 1;
+    }
+    return pos;
   }
 
   // Line `number` of the file is the next line of the output.
