@@ -126,6 +126,7 @@ TEST(Charset, ConvertsFromANamedEncoding) {
       {"byte-order mark after conversion", "\xEF\xBB\xBF:20:A", "UTF-8", ":20:A", 0},
       {"UTF-16", std::string("\xFF\xFE:\0" "2\0" "0\0" ":\0", 10), "UTF-16", ":20:", 0},
       {"invalid byte, line counted", ":20:A\n:86:\xFF\n", "UTF-8", "not valid UTF-8 at byte 10", 2},
+      {"code point above U+10FFFF", ":20:A\n\xF4\x90\x80\x80", "UTF-8", "not valid UTF-8 at byte 6", 2},
       {"character cut off", ":20:A\xC3", "UTF-8", "incomplete UTF-8 character at the end of the input", 1},
   };
   for (const auto& row : kRows) {

@@ -39,6 +39,20 @@ std::size_t line_at(std::string_view text, std::size_t offset) {
   return 1 + static_cast<std::size_t>(std::count(text.begin(), text.begin() + offset, '\n'));
 }
 
+// The offset of the input byte that converts to byte `output_offset` of the output:
+// iconv converts whole characters only, so with room for exactly that many bytes it
+// stops in front of it.
+std::size_t input_offset(std::string_view in, const std::string& encoding, std::size_t output_offset) {
+  Converter converter("UTF-8", encoding.c_str());
+  char* src = const_cast<char*>(in.data());
+  std::size_t src_left = in.size();
+  std::string out(output_offset, '\0');
+  char* dst = out.data();
+  std::size_t dst_left = out.size();
+  iconv(converter.get(), &src, &src_left, &dst, &dst_left);
+  return in.size() - src_left;
+}
+
 Result<std::string, LocatedError> convert_to_utf8(std::string_view in, const std::string& encoding) {
   Converter converter("UTF-8", encoding.c_str());
   if (!converter.ok()) return LocatedError{0, Other{"unknown encoding " + encoding}};
@@ -55,9 +69,16 @@ Result<std::string, LocatedError> convert_to_utf8(std::string_view in, const std
                               : iconv(converter.get(), &src, &src_left, &dst, &dst_left);
     out.append(buffer, static_cast<std::size_t>(dst - buffer));
     if (rc != static_cast<std::size_t>(-1)) {
-      if (flushing) return out;
-      flushing = true;
-      continue;
+      if (!flushing) {
+        flushing = true;
+        continue;
+      }
+      // Some converters let through what Unicode lacks, such as UTF-8 forms above
+      // U+10FFFF; the text must be UTF-8 all the same.
+      const auto bad = find_invalid_utf8(out);
+      if (!bad) return out;
+      return LocatedError{line_at(out, *bad), Other{"not valid " + encoding + " at byte " +
+                                                    std::to_string(input_offset(in, encoding, *bad))}};
     }
     if (errno == E2BIG) continue;
     // Lines are counted in the converted text, which is right for any source encoding.
