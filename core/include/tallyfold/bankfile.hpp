@@ -130,9 +130,13 @@ UnwrappedText unwrap_statement_text(std::string_view text, std::vector<Diagnosti
 ///     balance whose currency is not three letters (read as an amount in the
 ///     statement's currency; a warning).
 /// A statement that cannot be completed (a missing :25:, :28C: or balance, a truncated
-/// end) is left out with a warning naming it; tag lines that the exact reading skips
-/// unseen (a :61: after a statement's end, a second :25:) give a warning; MT942 interim
-/// reports fail with an error. Lines in diagnostics and errors are lines of `text`.
+/// end) is left out with a warning naming it, and nothing else is said about its fields;
+/// when no statement is left, the first one's MissingMandatoryTag is the error, at its
+/// :20:. Tag lines that the exact reading skips unseen (a :61: after a statement's end,
+/// a second :25:) give a warning, and a line that only looks like a tag line (":12:11"
+/// in details text) a note. A statement carrying MT942 fields (:34F:, :13D:, :90D:,
+/// :90C:) that cannot be completed fails with Other "MT942 interim report (REF): ...".
+/// Lines in diagnostics and errors are lines of `text`; diagnostics come in line order.
 Result<std::vector<Statement>, LocatedError> parse_bank_statements(std::string_view text,
                                                                    const DecoderChain& chain,
                                                                    std::vector<Diagnostic>& diagnostics);

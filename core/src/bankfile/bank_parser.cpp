@@ -40,6 +40,7 @@ class BankPolicy {
     bool number_seen = false;
     bool related_seen = false;
     bool interim = false;  // carries a field of an MT942 interim report
+    std::size_t first_diagnostic = 0;  // the first diagnostic about the statement's fields
     // An opening balance read without a currency, waiting for the closing balance's.
     std::size_t opening_currency_line = 0;
     std::string_view opening_tag;  // a view into the text, which outlives the parse
@@ -86,28 +87,19 @@ class BankPolicy {
     return balance;
   }
 
+  void started(Builder& b) noexcept { b.extra.first_diagnostic = diagnostics_.size(); }
+
+  // Called for every tag line: the common fields return at once.
   void field(std::string_view tag, Action action, State state, bool pending, Builder* b, std::size_t line) {
-    if (b == nullptr) {
-      if (tag == ":61:") warn(line, ":61: before the first statement (:20:) left out");
-      return;
-    }
-    Extra& x = b->extra;
-    if (is_interim_tag(tag)) x.interim = true;
-    if (x.interim) return;  // the whole report fails; its fields need no word
-    const std::string& reference = b->statement.transaction_reference;
-    auto repeated = [&](bool& seen) {
-      if (seen) warn(line, std::string(tag) + " given twice in " + named(reference) + "; the second value is kept");
-      seen = true;
-    };
     switch (action) {
       case Action::Account:
-        return repeated(x.account_seen);
+        return repeated(tag, b->extra.account_seen, *b, line);
       case Action::Number:
-        return repeated(x.number_seen);
+        return repeated(tag, b->extra.number_seen, *b, line);
       case Action::RelatedReference:
-        return repeated(x.related_seen);
+        return repeated(tag, b->extra.related_seen, *b, line);
       case Action::Skip:
-        return skipped(tag, state, pending, reference, line);
+        return skipped(tag, state, pending, b, line);
       default:
         return;
     }
@@ -130,6 +122,9 @@ class BankPolicy {
     } else {
       reason = "no closing balance (:62F:) before the next statement";
     }
+    // What was said about its fields concerns nothing that is kept.
+    diagnostics_.erase(diagnostics_.begin() + static_cast<std::ptrdiff_t>(b.extra.first_diagnostic),
+                       diagnostics_.end());
     if (!first_left_out_) first_left_out_warning_ = diagnostics_.size();
     warn(b.line, named(reference) + " left out: " + reason);
     if (!first_left_out_) first_left_out_ = LocatedError{b.line, std::move(missing)};
@@ -191,7 +186,22 @@ class BankPolicy {
     b.extra.opening_amount_text.assign(amount_text);
   }
 
-  void skipped(std::string_view tag, State state, bool pending, const std::string& reference, std::size_t line) {
+  [[gnu::noinline]] void repeated(std::string_view tag, bool& seen, const Builder& b, std::size_t line) {
+    if (seen && !b.extra.interim) {
+      warn(line, std::string(tag) + " given twice in " + named(b.statement.transaction_reference) +
+                     "; the second value is kept");
+    }
+    seen = true;
+  }
+
+  [[gnu::noinline]] void skipped(std::string_view tag, State state, bool pending, Builder* b, std::size_t line) {
+    if (b == nullptr) {
+      if (tag == ":61:") warn(line, ":61: before the first statement (:20:) left out");
+      return;
+    }
+    if (is_interim_tag(tag)) b->extra.interim = true;
+    if (b->extra.interim) return;  // the whole report fails; its fields need no word
+    const std::string& reference = b->statement.transaction_reference;
     const bool opening = tag == ":60F:" || tag == ":60M:";
     const bool closing = tag == ":62F:" || tag == ":62M:";
     const bool header = tag == ":25:" || tag == ":28C:" || tag == ":21:";

@@ -12,6 +12,7 @@
 //   Error error(ParseError e, line)       the error of the field whose tag is on `line`
 //   std::optional<ParseError> statement_line(content, Transaction& out, line)
 //   Result<Balance> balance(tag, content, Builder& b, line)
+//   void started(Builder& b)              a statement begins (its :20: is read)
 //   void field(tag, Action, State, bool pending, Builder* b, line)
 //       every tag line, after it is classified and before its field applies; `b` is the
 //       statement under construction, null before the first :20:
@@ -123,6 +124,7 @@ class StatementMachine {
         builder_.emplace();
         builder_->statement.transaction_reference.assign(content);
         if constexpr (Policy::kCountsLines) builder_->line = line;
+        policy_.started(*builder_);
         pending_ = false;
         transactions_.clear();
         state_ = State::Header;

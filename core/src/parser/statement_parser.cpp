@@ -19,6 +19,7 @@ struct ExactPolicy {
   static Result<Balance> balance(std::string_view, std::string_view content, Builder&, std::size_t) {
     return parse_balance(content);
   }
+  static void started(Builder&) noexcept {}
   static void field(std::string_view, detail::Action, detail::State, bool, Builder*, std::size_t) noexcept {}
   static std::optional<ParseError> incomplete(MissingMandatoryTag missing, Builder&, bool) { return missing; }
   static ParseError no_statement() noexcept { return NoData{}; }
