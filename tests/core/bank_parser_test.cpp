@@ -158,7 +158,8 @@ TEST(BankParser, Balances) {
        "4 note :60F: blanks after the amount skipped"},
       {":20:R\n:25:A\n:28C:1\n:60F:C230101EUR1,00\n:62F:C021131EUR1,00\n", "C 2023-01-01 EUR 1.00 / C 2002-11-30 EUR 1.00",
        "5 note :62F: date 021131 read as 2002-11-30"},
-      {":20:R\n:25:A\n:28C:1\n:60F:C230101DEM1,00\n:62M:C020315105000,00\n", "C 2023-01-01 DEM 1.00 / C 2002-03-15 DEM 105000.00",
+      {":20:R\n:25:A\n:28C:1\n:60F:C230101DEM1,00\n:62M:C020315105000,00 \n", "C 2023-01-01 DEM 1.00 / C 2002-03-15 DEM 105000.00",
+       "5 note :62M: blanks after the amount skipped | "
        "5 warning :62M: currency '105' is not a currency code: read 105000,00 as the amount in DEM"},
       // An opening balance takes the currency that ends the account, or the closing balance's.
       {":20:R\n:25:NL12BANK0001 EUR\n:28C:1\n:60F:C230101105,00\n:62F:C230131EUR1,00\n", "C 2023-01-01 EUR 105.00 / C 2023-01-31 EUR 1.00",

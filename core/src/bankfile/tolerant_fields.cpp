@@ -236,7 +236,9 @@ void reread_padded_reference(std::string_view content, Transaction& t, std::vect
 
 std::optional<Decimal> read_amount_without_currency(std::string_view content) noexcept {
   if (content.size() < 8) return std::nullopt;
-  auto amount = parse_amount(content.substr(7));
+  std::string_view text = content.substr(7);
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  auto amount = parse_amount(text);
   if (!amount) return std::nullopt;
   return *amount;
 }
