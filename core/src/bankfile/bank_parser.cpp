@@ -53,30 +53,23 @@ class BankPolicy {
 
   static LocatedError error(ParseError e, std::size_t line) { return LocatedError{line, std::move(e)}; }
 
+  // The exact parser's work stays on the inline path; what follows its rejection does not.
   std::optional<ParseError> statement_line(std::string_view content, Transaction& t, std::size_t line) {
     auto error = detail::read_statement_line(content, t);
-    if (!error) {
+    if (error) [[unlikely]] return statement_line_tolerantly(content, t, line, std::move(*error));
+    if (t.customer_reference.size() > 16) [[unlikely]] {
       detail::reread_padded_reference(content, t, repairs_);
       flush(line);
-      return std::nullopt;
     }
-    t = Transaction{};
-    if (detail::read_statement_line_tolerantly(content, t, repairs_)) {
-      flush(line);
-      return std::nullopt;
-    }
-    return error;
+    return std::nullopt;
   }
 
   Result<Balance> balance(std::string_view tag, std::string_view content, Builder& b, std::size_t line) {
     auto balance = parse_balance(content);
-    if (!balance) {
-      auto tolerant = detail::read_balance_tolerantly(tag, content, repairs_);
-      if (!tolerant) return balance;
-      flush(line);
-      balance = std::move(*tolerant);
+    if (!balance) [[unlikely]] {
+      if (!balance_tolerantly(tag, content, balance, line)) return balance;
     }
-    if (detail::currency_holds_digits(content)) reread_currency(tag, content, *balance, b, line);
+    if (detail::currency_holds_digits(content)) [[unlikely]] reread_currency(tag, content, *balance, b, line);
     // The closing balance names the currency an opening balance without one was read in.
     if (b.extra.opening_currency_line != 0 && tag.starts_with(":62")) {
       Balance& opening = b.statement.opening_balance;
@@ -141,6 +134,24 @@ class BankPolicy {
  private:
   void warn(std::size_t line, std::string message) {
     diagnostics_.push_back(Diagnostic{line, Severity::Warning, std::move(message)});
+  }
+
+  [[gnu::noinline]] std::optional<ParseError> statement_line_tolerantly(std::string_view content, Transaction& t,
+                                                                        std::size_t line, ParseError error) {
+    t = Transaction{};
+    if (!detail::read_statement_line_tolerantly(content, t, repairs_)) return error;
+    flush(line);
+    return std::nullopt;
+  }
+
+  // Replaces `balance` (an error) with what the tolerant reader makes of the field.
+  [[gnu::noinline]] bool balance_tolerantly(std::string_view tag, std::string_view content, Result<Balance>& balance,
+                                            std::size_t line) {
+    auto tolerant = detail::read_balance_tolerantly(tag, content, repairs_);
+    if (!tolerant) return false;
+    flush(line);
+    balance = std::move(*tolerant);
+    return true;
   }
 
   void flush(std::size_t line) {
