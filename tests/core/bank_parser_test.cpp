@@ -203,10 +203,18 @@ TEST(BankParser, IncompleteStatementsAreLeftOut) {
       {good("A") + ":20:B\n:25:A\n:28C:1\n:60F:C230101EUR1,00\n:61:230102c1,00NTRFX\n:25:C\n", "A",
        "7 warning statement 'B' left out: the text ends before its closing balance (:62F:)"},
       {good("A") + ":20:", "A", "7 warning statement '' left out: no account (:25:)"},
+      {good("A") + ":20:B\n:25:A\n:28C:1\n:60F:C230101EUR1,00\n:61:2301", "A",
+       "7 warning statement 'B' left out: the text ends before its closing balance (:62F:)"},
+      // Only a cut statement line: elsewhere, and before more text, a field error stands.
+      {good("A") + ":20:B\n:25:A\n:28C:1\n:60F:C230101EUR1,00\n:61:2301\n:62F:C230131EUR2,00\n",
+       "error: 11: Invalid format in tag :61:: '2301': does not match expected format", ""},
+      {good("A") + ":20:B\n:25:A\n:28C:1\n:60F:C230101EUR1,00\n:61:230102C1,00NTRFX\n:62F:C2301",
+       "error: 12: Invalid format in tag balance: 'C2301': too short", ""},
       // Nothing left: the first statement's error, and no warning that says it again.
       {":20:A\n:25:A\n:20:B\n", "error: 1: Missing mandatory tag :28C: (A)",
        "3 warning statement 'B' left out: no account (:25:)"},
       {":20:A\n:61:230102C1,00NTRFX\n", "error: 1: Missing mandatory tag :25: (A)", ""},
+      {":20:A\n:25:A\n:28C:1\n:60F:C230101EUR1,00\n:61:2301", "error: 1: Missing mandatory tag :62F: (A)", ""},
       {"junk\n:25:A\n", "error: 0: Input contains no MT940 data", ""},
       {"", "error: 0: Input contains no MT940 data", ""},
   };

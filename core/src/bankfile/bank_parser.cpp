@@ -48,6 +48,7 @@ class BankPolicy {
   };
   using Builder = detail::StatementBuilder<Extra>;
   static constexpr bool kCountsLines = true;
+  static constexpr bool kLeavesOutCutStatements = true;
 
   explicit BankPolicy(std::vector<Diagnostic>& diagnostics) : diagnostics_(diagnostics) {}
 

@@ -9,6 +9,9 @@
 //   using Error;                          the error type of the whole parse
 //   using Extra;                          what it keeps per statement (in the Builder)
 //   static constexpr bool kCountsLines;   whether the loop numbers lines for the hooks
+//   static constexpr bool kLeavesOutCutStatements;
+//       whether a statement line that fails as the last field of the text is taken for
+//       a cut-off text (the statement is then incomplete) rather than an error
 //   Error error(ParseError e, line)       the error of the field whose tag is on `line`
 //   std::optional<ParseError> statement_line(content, Transaction& out, line)
 //   Result<Balance> balance(tag, content, Builder& b, line)
@@ -332,7 +335,9 @@ Result<std::vector<Statement>, typename Policy::Error> run_statement_machine(std
   }
   if (!field_open) return policy.no_statement();
   if (auto error = machine.apply(action, tag, continued ? std::string_view(joined) : first_piece, field_line)) {
-    return std::move(*error);
+    // A text cut off inside a statement line leaves a statement that could never have
+    // been completed, whatever that line holds; the policy may treat it as such.
+    if (!(Policy::kLeavesOutCutStatements && action == Action::StatementLine)) return std::move(*error);
   }
   return machine.finish();
 }

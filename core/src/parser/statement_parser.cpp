@@ -11,6 +11,7 @@ struct ExactPolicy {
   struct Extra {};
   using Builder = detail::StatementBuilder<Extra>;
   static constexpr bool kCountsLines = false;
+  static constexpr bool kLeavesOutCutStatements = false;
 
   static ParseError error(ParseError e, std::size_t) noexcept { return e; }
   static std::optional<ParseError> statement_line(std::string_view content, Transaction& out, std::size_t) {
