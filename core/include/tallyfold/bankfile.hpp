@@ -53,6 +53,11 @@ struct LocatedError {
   ParseError error;
 };
 
+/// The display text of the error without its line. Errors that only the bank-file
+/// reading raises ("not a statement file", "MT942 interim report ...") read as they
+/// are; parse errors read as message() gives them.
+std::string message(const LocatedError& error);
+
 /// Which lines of the original file the lines of a rewritten text came from.
 class LineMap {
  public:

@@ -1,0 +1,102 @@
+#include <algorithm>
+#include <cstring>
+
+#include "tallyfold/bankfile.hpp"
+#include "tallyfold/reconcile.hpp"
+
+namespace tallyfold {
+namespace {
+
+// The 1-based line of each statement's ":20:" field in `text`, in statement order.
+// Statements that recovery left out have :20: lines too, so the kept ones are matched
+// by their reference, in order; a reference is the field content as the parser keeps it.
+std::vector<std::size_t> statement_lines(std::string_view text, const std::vector<Statement>& statements) {
+  std::vector<std::size_t> lines(statements.size(), 0);
+  std::size_t next = 0;
+  std::size_t line = 0;
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while (p < end && next < statements.size()) {
+    ++line;
+    const auto* feed = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+    std::string_view row(p, static_cast<std::size_t>((feed ? feed : end) - p));
+    p = feed ? feed + 1 : end;
+    if (!row.starts_with(":20:")) continue;
+    row.remove_prefix(4);
+    while (!row.empty() && row.back() == '\r') row.remove_suffix(1);
+    if (row == statements[next].transaction_reference) lines[next++] = line;
+  }
+  return lines;
+}
+
+std::string reconcile_note(const Statement& s, const StatementCheck& check) {
+  std::string text = "statement '";
+  text += s.transaction_reference;
+  text += "' does not reconcile: ";
+  if (!check.same_currency) {
+    text += "opening balance in ";
+    text += s.opening_balance.currency;
+    text += ", closing balance in ";
+    text += s.closing_balance.currency;
+  } else if (!check.computed_closing) {
+    text += "the sum of its transactions is out of range";
+  } else {
+    text += "opening balance and transactions give ";
+    check.computed_closing->append_to(text);
+    text += ", closing balance ";
+    s.closing_balance.signed_amount().append_to(text);
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string message(const LocatedError& error) {
+  if (const auto* other = std::get_if<Other>(&error.error)) return other->message;
+  return message(error.error);
+}
+
+std::string_view severity_text(Severity severity) noexcept {
+  return severity == Severity::Warning ? "warning" : "note";
+}
+
+Result<BankFile, LocatedError> read_bank_file(std::string_view bytes, const BankFileOptions& options) {
+  BankFile file;
+  auto decoded = decode_statement_bytes(bytes, options.encoding, file.diagnostics);
+  if (!decoded) return std::move(decoded).error();
+  file.charset = std::move(decoded->charset);
+
+  // Lines of the steps after unwrapping refer to the unwrapped text until mapped back.
+  std::vector<Diagnostic> parse_diagnostics;
+  UnwrappedText unwrapped = unwrap_statement_text(decoded->text, file.diagnostics);
+  decoded->text = std::string();  // the unwrapped copy is all that is read from here on
+  auto parsed = parse_bank_statements(unwrapped.text, select_chain(options.resolver), parse_diagnostics);
+  if (!parsed) {
+    LocatedError error = std::move(parsed).error();
+    if (error.line != 0) error.line = unwrapped.lines.original_line(error.line);
+    return error;
+  }
+  file.statements = std::move(parsed).value();
+
+  const std::vector<StatementCheck> checks = check_statements(file.statements);
+  const bool all_balanced =
+      std::all_of(checks.begin(), checks.end(), [](const StatementCheck& c) { return c.balanced; });
+  if (!all_balanced) {
+    const std::vector<std::size_t> lines = statement_lines(unwrapped.text, file.statements);
+    for (std::size_t i = 0; i < checks.size(); ++i) {
+      if (checks[i].balanced) continue;
+      parse_diagnostics.push_back(
+          Diagnostic{lines[i], Severity::Note, reconcile_note(file.statements[i], checks[i])});
+    }
+  }
+
+  for (Diagnostic& d : parse_diagnostics) {
+    if (d.line != 0) d.line = unwrapped.lines.original_line(d.line);
+    file.diagnostics.push_back(std::move(d));
+  }
+  std::stable_sort(file.diagnostics.begin(), file.diagnostics.end(),
+                   [](const Diagnostic& a, const Diagnostic& b) { return a.line < b.line; });
+  return file;
+}
+
+}  // namespace tallyfold

@@ -1,0 +1,115 @@
+// The bank-file reading: any bytes in, statements and diagnostics or one located error
+// out. Where the exact parser accepts the unwrapped text, the bank-file reading must
+// agree with it field by field, but for its two re-readings, which are checked here by
+// their own rules; and every line it names must exist in the input.
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "document_checks.hpp"
+#include "tallyfold/bankfile.hpp"
+
+namespace {
+
+using namespace tallyfold;
+using namespace tallyfold::fuzz;
+
+constexpr std::array<std::string_view, 4> kResolvers{"auto", "swift", "gvc", "angular"};
+constexpr std::size_t kMaxInput = 1 << 18;
+
+bool same_decimal(const Decimal& a, const Decimal& b) {
+  return a.mantissa() == b.mantissa() && a.scale() == b.scale() && a.negative() == b.negative();
+}
+
+bool is_currency_code(std::string_view c) {
+  return c.size() == 3 && std::all_of(c.begin(), c.end(), [](char x) { return x >= 'A' && x <= 'Z'; });
+}
+
+// Equal, or the balance whose currency is no code was re-read, with a warning.
+void check_balance(const Balance& exact, const Balance& bank, bool& reread) {
+  require(exact.debit_credit == bank.debit_credit && exact.date == bank.date);
+  if (exact.currency == bank.currency && same_decimal(exact.amount, bank.amount)) return;
+  require(!is_currency_code(exact.currency));
+  reread = true;
+}
+
+void check_transaction(const Transaction& exact, const Transaction& bank) {
+  require(exact.value_date == bank.value_date && exact.entry_date == bank.entry_date);
+  require(exact.debit_credit == bank.debit_credit && exact.funds_code == bank.funds_code);
+  require(same_decimal(exact.amount, bank.amount));
+  require(exact.transaction_type == bank.transaction_type);
+  require(exact.bank_reference == bank.bank_reference);
+  require(exact.details == bank.details && exact.structured_details == bank.structured_details);
+  if (exact.customer_reference == bank.customer_reference) {
+    require(exact.extra_details == bank.extra_details);
+    return;
+  }
+  // A 16-character reference padded with blanks and followed by more text: the first
+  // 16 characters, trimmed, and the rest moves to the supplementary details.
+  const std::string& ref = exact.customer_reference;
+  require(ref.size() > 16 && ref[15] == ' ');
+  require(bank.customer_reference == trim_white_space(std::string_view(ref).substr(0, 16)));
+  require(bank.extra_details.has_value());
+}
+
+void check_statement(const Statement& exact, const Statement& bank) {
+  require(exact.transaction_reference == bank.transaction_reference);
+  require(exact.related_reference == bank.related_reference);
+  require(exact.account_identification == bank.account_identification);
+  require(exact.number == bank.number && exact.sequence == bank.sequence);
+  require(exact.information_to_account_owner == bank.information_to_account_owner);
+  bool reread = false;
+  check_balance(exact.opening_balance, bank.opening_balance, reread);
+  check_balance(exact.closing_balance, bank.closing_balance, reread);
+  require(exact.closing_available_balance.has_value() == bank.closing_available_balance.has_value());
+  if (exact.closing_available_balance) {
+    check_balance(*exact.closing_available_balance, *bank.closing_available_balance, reread);
+  }
+  require(exact.forward_available_balance.has_value() == bank.forward_available_balance.has_value());
+  if (exact.forward_available_balance) {
+    check_balance(*exact.forward_available_balance, *bank.forward_available_balance, reread);
+  }
+  require(exact.transactions.size() == bank.transactions.size());
+  for (std::size_t i = 0; i < exact.transactions.size(); ++i) {
+    check_transaction(exact.transactions[i], bank.transactions[i]);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size > kMaxInput) return 0;
+  const std::string_view bytes = as_text(data, size);
+  const std::size_t lines = static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n')) + 1;
+  BankFileOptions options;
+  options.resolver = std::string(size ? kResolvers[data[0] % kResolvers.size()] : "auto");
+
+  const auto file = read_bank_file(bytes, options);
+  if (!file) {
+    require(file.error().line <= lines);
+    require(!message(file.error().error).empty());
+  } else {
+    require(!file->statements.empty() && !file->charset.empty());
+    std::size_t previous = 0;
+    for (const Diagnostic& d : file->diagnostics) {
+      require(d.line >= 1 && d.line <= lines && d.line >= previous);
+      require(!d.message.empty() && d.message.find('\n') == std::string::npos);
+      previous = d.line;
+    }
+  }
+
+  // The same text read exactly, after the same decoding and unwrapping.
+  std::vector<Diagnostic> scratch;
+  const auto decoded = decode_statement_bytes(bytes, std::nullopt, scratch);
+  if (!decoded) return 0;
+  const UnwrappedText unwrapped = unwrap_statement_text(decoded->text, scratch);
+  const auto exact = parse_statements(unwrapped.text, select_chain(options.resolver));
+  if (!exact) return 0;
+  require(file.has_value());
+  require(exact->size() == file->statements.size());
+  for (std::size_t i = 0; i < exact->size(); ++i) check_statement((*exact)[i], file->statements[i]);
+  return 0;
+}
