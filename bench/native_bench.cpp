@@ -1,5 +1,6 @@
-// Native benchmark: the line-scan floor against the full parse, each export's output
-// rate, and two threads against one, all interleaved round by round on the same text.
+// Native benchmark: the line-scan floor against the full parse, the bank-file reading
+// against the exact one, each export's output rate, and two threads against one, all
+// interleaved round by round on the same text.
 //
 //   tallyfold_bench [--rounds N] FILE
 //
@@ -26,6 +27,7 @@
 
 #include "parser/line_pattern.hpp"
 #include "stats.hpp"
+#include "tallyfold/bankfile.hpp"
 #include "tallyfold/decode.hpp"
 #include "tallyfold/export.hpp"
 #include "tallyfold/parse.hpp"
@@ -201,6 +203,12 @@ int run(int argc, char** argv) {
                  transactions);
     return 1;
   }
+  // The bank-file reading must find the same statements before it is timed against the
+  // exact one.
+  if (auto bank = read_bank_file(text, {}); !bank || bank->statements.size() != document.size()) {
+    std::fprintf(stderr, "check failed: the bank-file reading differs from the exact reading\n");
+    return 1;
+  }
   auto csv = export_csv(document);
   auto json = export_json(document);
   if (!csv || !json) {
@@ -216,13 +224,14 @@ int run(int argc, char** argv) {
 
   // Interleaved: every round runs each measurement once, so drift on a shared machine
   // touches all of them alike.
-  Measurement floor, parse, csv_t, json_t, camt_t;
+  Measurement floor, parse, bank, csv_t, json_t, camt_t;
   Samples one_thread, two_threads;
   Samples one_thread_cpu, two_threads_cpu;  // process CPU time, both threads together
   const std::string copy = text;  // the second thread's own text
   // Parses keep their documents until the clock has stopped: freeing them is not part
   // of parsing.
   std::optional<Result<std::vector<Statement>>> kept[2];
+  std::optional<Result<BankFile, LocatedError>> kept_bank;
   auto parse_one = [&chain, &kept](const std::string& t, int slot) { kept[slot].emplace(parse_statements(t, chain)); };
   auto release = [&kept] {
     g_sink = *kept[0] && (!kept[1] || *kept[1]);
@@ -233,6 +242,9 @@ int run(int argc, char** argv) {
     floor.add([&] { g_sink = floor_scan(text); });
     parse.add([&] { parse_one(text, 0); });
     release();
+    bank.add([&] { kept_bank.emplace(read_bank_file(text, {})); });
+    g_sink = *kept_bank ? 1 : 0;
+    kept_bank.reset();
     csv_t.add([&] { g_sink = export_csv(document)->size(); });
     json_t.add([&] { g_sink = export_json(document)->size(); });
     camt_t.add([&] { g_sink = export_camt053(document).size(); });
@@ -264,6 +276,7 @@ int run(int argc, char** argv) {
   print_row("floor (memchr + :61:)", floor, input_mb, "MB/s");
   print_row("parse_statements", parse, input_mb, "MB/s");
   print_row("  first parse, cold heap", cold, input_mb, "MB/s");
+  print_row("read_bank_file", bank, input_mb, "MB/s");
   print_row("export_csv", csv_t, csv_mb, "MB/s out");
   print_row("export_json", json_t, json_mb, "MB/s out");
   print_row("export_camt053", camt_t, camt_mb, "MB/s out");
@@ -277,6 +290,9 @@ int run(int argc, char** argv) {
   std::printf("ratios (cpu time; wall clock in brackets):\n");
   std::printf("  parse / floor time         %6.2fx  [%5.2fx]  (target <= 3.00x)  %s\n", parse_ratio,
               parse.wall.median() / floor.wall.median(), parse_ratio <= 3.0 ? "met" : "NOT met");
+  const double bank_ratio = bank.cpu.median() / parse.cpu.median();
+  std::printf("  bank-file / exact reading  %6.2fx  [%5.2fx]  (target <= 1.15x)  %s\n", bank_ratio,
+              bank.wall.median() / parse.wall.median(), bank_ratio <= 1.15 ? "met" : "NOT met");
   for (const auto& [name, m, mb] : {std::tuple{"csv", &csv_t, csv_mb}, std::tuple{"json", &json_t, json_mb},
                                     std::tuple{"camt053", &camt_t, camt_mb}}) {
     const double rate = mb / m->cpu.median();
