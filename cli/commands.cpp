@@ -16,7 +16,7 @@
 #include "tallyfold/export.hpp"
 #include "tallyfold/parse.hpp"
 #include "tallyfold/reconcile.hpp"
-#include "tallyfold/unwrap.hpp"
+#include "tallyfold/bankfile.hpp"
 
 namespace tallyfold::cli {
 namespace {
@@ -31,30 +31,101 @@ std::string error_line(std::string_view name, std::string_view reason) {
   return line;
 }
 
-// Reads and parses one input; on failure `error` holds the whole message line. The
-// parser keeps no state, so this runs on any number of threads at once.
-bool load_statements(const std::string& path, const Options& options,
-                     std::vector<Statement>& statements, std::string& error) {
-  const std::string name = display_name(path);
-  try {
-    std::string text;
-    std::string reason;
-    if (!read_input(path, options.encoding, text, reason)) {
-      error = error_line(name, reason);
-      return false;
-    }
-    if (!options.strict) text = unwrap_text(text);
-    auto parsed = parse_statements(text, select_chain(options.resolver));
-    if (!parsed) {
-      error = error_line(name, message(parsed.error()));
-      return false;
-    }
-    statements = std::move(parsed).value();
-    return true;
-  } catch (const std::exception& e) {
-    error = error_line(name, std::string("internal error: ") + e.what());
-    return false;
+// Replaces bytes that could steer a terminal; the line shows the file's text otherwise.
+void append_printable(std::string_view text, std::string& out) {
+  for (char c : text) {
+    auto u = static_cast<unsigned char>(c);
+    out.push_back(u < 0x20 || u == 0x7f ? '?' : c);
   }
+}
+
+// "tallyfold: NAME:LINE: " (no line part for line 0), then the text made printable.
+std::string located_line(std::string_view name, std::size_t line, std::string_view text) {
+  std::string out = "tallyfold: ";
+  out += name;
+  if (line != 0) {
+    out += ':';
+    out += std::to_string(line);
+  }
+  out += ": ";
+  append_printable(text, out);
+  return out;
+}
+
+// One input read, or why it could not be; what the reading said comes with it.
+struct Loaded {
+  std::vector<Statement> statements;
+  std::vector<std::string> messages;  // lines for standard error, in order
+  bool warned = false;                // the reading left something out or guessed
+  bool failed = false;                // the last message says why
+};
+
+// The exact reading: the text as read, parsed as the Python class parses it.
+void load_exact(const std::string& path, const Options& options, Loaded& loaded) {
+  const std::string name = display_name(path);
+  std::string text;
+  std::string reason;
+  if (!read_input(path, options.encoding, text, reason)) {
+    loaded.messages.push_back(error_line(name, reason));
+    loaded.failed = true;
+    return;
+  }
+  auto parsed = parse_statements(text, select_chain(options.resolver));
+  if (!parsed) {
+    loaded.messages.push_back(error_line(name, message(parsed.error())));
+    loaded.failed = true;
+    return;
+  }
+  loaded.statements = std::move(parsed).value();
+}
+
+// The bank-file reading: charset, unwrapping, tolerant fields and recovery, each repair
+// reported with the line of the file it concerns.
+void load_bank_file(const std::string& path, const Options& options, Loaded& loaded) {
+  const std::string name = display_name(path);
+  std::string bytes;
+  std::string reason;
+  if (!read_bytes(path, bytes, reason)) {
+    loaded.messages.push_back(error_line(name, reason));
+    loaded.failed = true;
+    return;
+  }
+  BankFileOptions bank_options;
+  bank_options.encoding = options.encoding;
+  bank_options.resolver = options.resolver;
+  auto file = read_bank_file(bytes, bank_options);
+  if (!file) {
+    loaded.messages.push_back(located_line(name, file.error().line, message(file.error())));
+    loaded.failed = true;
+    return;
+  }
+  for (const Diagnostic& d : file->diagnostics) {
+    loaded.warned |= d.severity == Severity::Warning;
+    if (d.severity == Severity::Note && options.quiet) continue;
+    std::string text(severity_text(d.severity));
+    text += ": ";
+    text += d.message;
+    loaded.messages.push_back(located_line(name, d.line, text));
+  }
+  loaded.statements = std::move(file->statements);
+}
+
+// Reads and parses one input. The readings keep no state, so this runs on any number of
+// threads at once.
+Loaded load_statements(const std::string& path, const Options& options) {
+  Loaded loaded;
+  try {
+    if (options.strict) {
+      load_exact(path, options, loaded);
+    } else {
+      load_bank_file(path, options, loaded);
+    }
+  } catch (const std::exception& e) {
+    loaded.statements.clear();
+    loaded.messages.push_back(error_line(display_name(path), std::string("internal error: ") + e.what()));
+    loaded.failed = true;
+  }
+  return loaded;
 }
 
 std::string_view extension(Format format) {
@@ -107,26 +178,29 @@ struct Outcome {
   std::vector<std::string> messages;
 };
 
-Outcome failed(std::string message) {
-  Outcome outcome{Outcome::Failed, {}};
-  outcome.messages.push_back(std::move(message));
-  return outcome;
-}
-
 // Converts one input; an empty `target` means standard output.
 Outcome convert_one(const std::string& input, const fs::path& target, const Options& options) {
-  std::vector<Statement> statements;
+  Loaded loaded = load_statements(input, options);
+  Outcome outcome{Outcome::Failed, std::move(loaded.messages)};
+  if (loaded.failed) return outcome;
   std::string error;
-  if (!load_statements(input, options, statements, error)) return failed(std::move(error));
   try {
-    auto text = export_as(options, statements);
-    if (!text) return failed(error_line(display_name(input), message(text.error())));
+    auto text = export_as(options, loaded.statements);
+    if (!text) {
+      outcome.messages.push_back(error_line(display_name(input), message(text.error())));
+      return outcome;
+    }
     const bool written = target.empty() ? write_stdout(*text, error) : write_file(target, *text, error);
-    if (!written) return failed(std::move(error));
+    if (!written) {
+      outcome.messages.push_back(std::move(error));
+      return outcome;
+    }
   } catch (const std::exception& e) {
-    return failed(error_line(display_name(input), std::string("internal error: ") + e.what()));
+    outcome.messages.push_back(error_line(display_name(input), std::string("internal error: ") + e.what()));
+    return outcome;
   }
-  return {};
+  outcome.kind = loaded.warned ? Outcome::WrittenWithWarnings : Outcome::Written;
+  return outcome;
 }
 
 // One line that says how a batch went, so that a failure among many messages is not missed.
@@ -140,14 +214,6 @@ std::string batch_summary(std::span<const Outcome> outcomes) {
   return "tallyfold: converted " + std::to_string(outcomes.size() - failures) + " of " +
          std::to_string(outcomes.size()) + " files (" + std::to_string(warned) +
          " with something left out), " + std::to_string(failures) + " failed";
-}
-
-// Replaces bytes that could steer a terminal; the line shows the file's text otherwise.
-void append_printable(std::string_view text, std::string& out) {
-  for (char c : text) {
-    auto u = static_cast<unsigned char>(c);
-    out.push_back(u < 0x20 || u == 0x7f ? '?' : c);
-  }
 }
 
 std::string check_line(std::string_view name, std::size_t index, const Statement& s,
@@ -262,6 +328,7 @@ int run_convert(const Options& options) {
   for (const Outcome& outcome : outcomes) {
     for (const std::string& line : outcome.messages) std::fprintf(stderr, "%s\n", line.c_str());
     if (outcome.kind == Outcome::Failed) status = kExitTrouble;
+    if (outcome.kind == Outcome::WrittenWithWarnings) status = std::max(status, kExitWarned);
   }
   if (n > 1) std::fprintf(stderr, "%s\n", batch_summary(outcomes).c_str());
   return status;
@@ -270,14 +337,16 @@ int run_convert(const Options& options) {
 int run_check(const Options& options) {
   int status = kExitOk;
   for (const std::string& input : options.inputs) {
-    std::vector<Statement> statements;
-    std::string error;
-    if (!load_statements(input, options, statements, error)) {
-      std::fflush(stdout);
-      std::fprintf(stderr, "%s\n", error.c_str());
+    Loaded loaded = load_statements(input, options);
+    // Messages about a file come before its lines, as they concern how it was read.
+    std::fflush(stdout);
+    for (const std::string& line : loaded.messages) std::fprintf(stderr, "%s\n", line.c_str());
+    if (loaded.failed) {
       status = kExitTrouble;
       continue;
     }
+    if (loaded.warned) status = std::max(status, kExitWarned);
+    const std::vector<Statement>& statements = loaded.statements;
     const std::string name = display_name(input);
     std::vector<StatementCheck> checks = check_statements(statements);
     for (std::size_t i = 0; i < statements.size(); ++i) {
@@ -285,7 +354,7 @@ int run_check(const Options& options) {
       line += '\n';
       std::fputs(line.c_str(), stdout);
     }
-    if (!all_reconcile(checks) && status == kExitOk) status = kExitNotReconciled;
+    if (!all_reconcile(checks)) status = std::max(status, kExitNotReconciled);
   }
   if (std::fflush(stdout) != 0) {
     std::fprintf(stderr, "tallyfold: standard output: %s\n", std::strerror(errno));

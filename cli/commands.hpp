@@ -10,7 +10,8 @@
 namespace tallyfold::cli {
 
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitNotReconciled = 1;  // check only
+inline constexpr int kExitWarned = 1;         // written, but the reading gave a warning
+inline constexpr int kExitNotReconciled = 1;  // check: something does not reconcile
 inline constexpr int kExitTrouble = 2;        // usage, unreadable or unparsable input
 
 enum class Format { Json, Csv, Camt053 };
@@ -22,17 +23,21 @@ struct Options {
   std::optional<std::string> output;
   unsigned jobs = 0;  // 0: one per core
   std::string resolver = "auto";
-  std::optional<std::string> encoding;  // a name iconv accepts; none: UTF-8 only
+  std::optional<std::string> encoding;  // a name iconv accepts; none: detected (UTF-8 only with strict)
   bool strict = false;                  // parse the text exactly as read
+  bool quiet = false;                   // leave out the notes of the bank-file reading
 };
 
-/// Converts every input; messages for failed inputs go to standard error in input order,
-/// followed, for several inputs, by one line counting what became of them. kExitOk when
-/// every input was written, kExitTrouble otherwise (usage errors included).
+/// Converts every input; what the reading said of each input and why an input failed go
+/// to standard error in input order, followed, for several inputs, by one line counting
+/// what became of them. The highest status of any input: kExitOk when it was written,
+/// kExitWarned when it was written but the reading gave a warning, kExitTrouble when it
+/// could not be written.
 int run_convert(const Options& options);
 
 /// Prints one line per statement; kExitOk when everything reconciles, kExitNotReconciled
-/// when anything does not, kExitTrouble when an input could not be read or parsed.
+/// when anything does not or the reading gave a warning, kExitTrouble when an input could
+/// not be read or parsed.
 int run_check(const Options& options);
 
 }  // namespace tallyfold::cli

@@ -47,21 +47,26 @@ constexpr const char* kHelp =
     "  -j, --jobs N         convert: inputs converted at once (default: number of cores)\n"
     "  -r, --resolver NAME  details decoders: auto (default), swift, gvc, angular\n"
     "  -e, --encoding NAME  read the input in this character set (iconv name, such as\n"
-    "                       latin-1, cp1252, cp850); without it the input must be UTF-8\n"
-    "      --strict         parse the text as read, without removing envelopes, separator\n"
-    "                       and header lines\n"
+    "                       latin-1, cp1252, cp850); without it, UTF-8 or else the most\n"
+    "                       plausible European code page (with --strict: UTF-8 only)\n"
+    "      --strict         parse the text exactly as read: no unwrapping, no repairs\n"
+    "  -q, --quiet          leave out the notes that say what was repaired (warnings stay)\n"
     "  -h, --help           show this help and exit\n"
     "  -V, --version        show the version and exit\n"
     "\n"
-    "FILE \"-\" reads standard input.\n"
+    "FILE \"-\" reads standard input. Files are read as banks deliver them: envelopes,\n"
+    "separator and header lines are removed, fields that banks write differently are\n"
+    "repaired, and statements that cannot be completed are left out; each such step is\n"
+    "reported on standard error as \"FILE:LINE: note: ...\" or \"FILE:LINE: warning: ...\".\n"
     "\n"
     "Examples:\n"
     "  tallyfold convert march.sta --to csv --csv-dialect excel-eu -o march.csv\n"
     "  tallyfold convert statements/*.sta --to camt053 -o converted/\n"
     "  tallyfold check march.sta --encoding cp1252\n"
     "\n"
-    "Exit status: 0 success; 1 check found a statement that does not reconcile;\n"
-    "2 usage error, or an input that could not be read, parsed or written.\n";
+    "Exit status (the highest of all inputs): 0 success, notes at most; 1 written, but\n"
+    "with a warning, or check found a statement that does not reconcile; 2 usage error,\n"
+    "or an input that could not be read, parsed or written.\n";
 
 // "a, b, c" for the names in a usage message, `name` picking each item's name.
 template <typename Items, typename Name = std::identity>
@@ -93,6 +98,7 @@ const option kLongOptions[] = {
     {"resolver", required_argument, nullptr, 'r'},
     {"encoding", required_argument, nullptr, 'e'},
     {"strict", no_argument, nullptr, kStrict},
+    {"quiet", no_argument, nullptr, 'q'},
     {"csv-dialect", required_argument, nullptr, kCsvDialect},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
@@ -125,7 +131,7 @@ int main(int argc, char** argv) {
   optind = 1;
   int sub_argc = argc - 1;
   char** sub_argv = argv + 1;
-  for (int c; (c = getopt_long(sub_argc, sub_argv, ":t:o:j:r:e:hV", kLongOptions, nullptr)) != -1;) {
+  for (int c; (c = getopt_long(sub_argc, sub_argv, ":t:o:j:r:e:qhV", kLongOptions, nullptr)) != -1;) {
     const std::string_view arg = optarg ? optarg : "";
     switch (c) {
       case 't':
@@ -174,6 +180,9 @@ int main(int argc, char** argv) {
       }
       case kStrict:
         options.strict = true;
+        break;
+      case 'q':
+        options.quiet = true;
         break;
       case 'h':
         std::fputs(kUsage, stdout);

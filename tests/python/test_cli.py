@@ -150,7 +150,7 @@ def test_one_failing_input_does_not_stop_the_others(tmp_path):
     assert result.returncode == 2
     assert (tmp_path / "out" / (EXAMPLES[0].stem + ".json")).exists()
     assert result.stderr.decode() == (
-        f"tallyfold: {broken}: Missing mandatory tag :25: (X)\n"
+        f"tallyfold: {broken}:1: Missing mandatory tag :25: (X)\n"
         "tallyfold: converted 1 of 2 files (0 with something left out), 1 failed\n"
     )
 
@@ -218,25 +218,74 @@ def test_check_exit_status(tmp_path, closing, status, verdict):
             f"1 transaction: {verdict}\n"
         )
     else:
-        assert result.stderr.decode() == f"tallyfold: {path}: Missing mandatory tag :62F: (R1)\n"
+        assert result.stderr.decode() == f"tallyfold: {path}:1: Missing mandatory tag :62F: (R1)\n"
 
 
-def test_latin1_needs_its_encoding(tmp_path):
+def test_latin1_is_detected_and_strict_needs_its_encoding(tmp_path):
     path = tmp_path / "latin1.sta"
     path.write_bytes(
         ":20:L1\n:25:DE84700999100532018844\n:28C:1/1\n:60F:C240101EUR0,00\n"
         ":61:2401020102C5,00NTRFNONREF\n:86:166?20Miete Gr\xfc\xdfe?32J\xfcrgen M\xfcller\n"
         ":62F:C240102EUR5,00\n".encode("latin-1")
     )
-    refused = run("convert", path, "--to", "json")
+    refused = run("convert", path, "--to", "json", "--strict")
     assert refused.returncode == 2 and refused.stdout == b""
     message = refused.stderr.decode()
     assert message.startswith(f"tallyfold: {path}: not valid UTF-8") and "--encoding" in message
 
-    converted = run("convert", path, "--to", "json", "--encoding", "latin-1")
-    assert converted.returncode == 0, converted.stderr
-    details = json.loads(converted.stdout)[0]["transactions"][0]["structuredDetails"]
-    assert details["32"] == "J\u00fcrgen M\u00fcller"
+    for args in ([], ["--encoding", "latin-1"], ["--encoding", "latin-1", "--strict"]):
+        converted = run("convert", path, "--to", "json", *args)
+        assert converted.returncode == 0, converted.stderr
+        details = json.loads(converted.stdout)[0]["transactions"][0]["structuredDetails"]
+        assert details["32"] == "J\u00fcrgen M\u00fcller"
+        guessed = f"tallyfold: {path}:6: note: not UTF-8; read as windows-1252\n"
+        assert converted.stderr.decode() == (guessed if not args else "")
+
+
+# What the bank-file reading says, and what it does to the exit status: notes keep 0 and
+# can be silenced, a warning makes it 1 but still writes, an error names its line.
+BANK_CASES = {
+    "repaired": (
+        statement("A").replace(":61:2401020102D10,00NTRF", ":61:2401020102d10,00NTRF"),
+        0,
+        ["5: note: :61: lower-case mark 'd' read as 'D'"],
+    ),
+    "statement left out": (
+        statement("A") + ":20:B\n:25:X\n:28C:2/1\n:60F:C240102EUR90,00\n",
+        1,
+        ["8: warning: statement 'B' left out: the text ends before its closing balance (:62F:)"],
+    ),
+    "impossible date": (
+        statement("A").replace("C240102EUR90,00", "C241302EUR90,00"),
+        2,
+        ["7: Invalid date '241302' in tag (date field)"],
+    ),
+}
+
+
+@pytest.mark.parametrize("case", BANK_CASES, ids=list(BANK_CASES))
+@pytest.mark.parametrize("quiet", [False, True], ids=["notes", "quiet"])
+def test_bank_file_reading_reports_with_lines(tmp_path, case, quiet):
+    text, status, said = BANK_CASES[case]
+    path = tmp_path / "bank.sta"
+    path.write_text(text)
+    result = run("convert", path, "--to", "json", *(["--quiet"] if quiet else []))
+    assert result.returncode == status, result.stderr
+    assert (result.stdout != b"") == (status < 2)
+    expected = [f"tallyfold: {path}:{line}" for line in said if not (quiet and ": note: " in line)]
+    assert result.stderr.decode().splitlines() == expected
+
+
+def test_highest_status_of_a_batch_wins(tmp_path):
+    good, warned = tmp_path / "good.sta", tmp_path / "warned.sta"
+    good.write_text(statement("G"))
+    warned.write_text(BANK_CASES["statement left out"][0])
+    result = run("convert", good, warned, "--to", "csv", "-o", tmp_path / "out")
+    assert result.returncode == 1
+    assert result.stderr.decode().splitlines()[-1] == (
+        "tallyfold: converted 2 of 2 files (1 with something left out), 0 failed"
+    )
+    assert run("check", good, warned).returncode == 1
 
 
 @pytest.mark.parametrize(
