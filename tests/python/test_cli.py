@@ -90,7 +90,7 @@ def test_delivered_files_are_unwrapped(tmp_path, name):
 @pytest.mark.parametrize("example", EXAMPLES, ids=lambda p: p.stem)
 def test_formats_match_the_module(example, fmt):
     text = example.read_text(encoding="utf-8")
-    result = run("convert", example, "--to", fmt)
+    result = run("convert", example, "--to", fmt, "--strict")
     assert result.returncode == 0, result.stderr
     assert result.stdout.decode("utf-8") == getattr(tallyfold.MT940(text), FORMATS[fmt])()
 
@@ -133,7 +133,7 @@ def test_standard_input_reads_like_a_file():
 
 def test_several_files_into_a_directory(tmp_path):
     out = tmp_path / "out"
-    result = run("convert", *EXAMPLES, "--to", "camt053", "-o", out, "--jobs", "2")
+    result = run("convert", *EXAMPLES, "--to", "camt053", "-o", out, "--jobs", "2", "--strict")
     assert result.returncode == 0, result.stderr
     n = len(EXAMPLES)
     assert result.stderr.decode() == f"tallyfold: converted {n} of {n} files (0 with something left out), 0 failed\n"
@@ -156,7 +156,7 @@ def test_one_failing_input_does_not_stop_the_others(tmp_path):
 
 
 def test_dash_output_is_standard_output(tmp_path):
-    result = run("convert", EXAMPLES[0], "--to", "json", "-o", "-", cwd=tmp_path)
+    result = run("convert", EXAMPLES[0], "--to", "json", "-o", "-", "--strict", cwd=tmp_path)
     assert result.returncode == 0, result.stderr
     assert result.stdout.decode() == tallyfold.MT940(EXAMPLES[0].read_text(encoding="utf-8")).to_json()
     assert result.stderr == b"" and list(tmp_path.iterdir()) == []
