@@ -16,7 +16,7 @@ PyRef to_python(std::string_view text) {
 
 PyRef to_python(const std::string& text) { return to_python(std::string_view(text)); }
 
-PyRef to_python(const std::optional<std::string>& text) {
+PyRef to_python(const std::optional<std::string_view>& text) {
   if (!text) return PyRef::borrow(Py_None);
   return to_python(std::string_view(*text));
 }

@@ -20,7 +20,7 @@ namespace tallyfold::python {
 PyRef to_python(std::string_view text);
 PyRef to_python(const std::string& text);
 /// None when absent.
-PyRef to_python(const std::optional<std::string>& text);
+PyRef to_python(const std::optional<std::string_view>& text);
 /// A float.
 PyRef to_python(double value);
 /// A float of the exact decimal, through decimal_to_double (-0.0 stays -0.0).

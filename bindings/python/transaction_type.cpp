@@ -11,15 +11,23 @@
 namespace tallyfold::python {
 namespace {
 
+// The fields Python can see, with a copy of every text they view: the document the
+// record came from may be gone long before this object.
+struct Snapshot {
+  explicit Snapshot(std::size_t text_bytes) : texts(text_bytes) {}
+  TextBuffer texts;
+  Transaction record;
+};
+
 struct TransactionObject {
   PyObject_HEAD
-  Transaction* snapshot;  // owned; set once by new_transaction, never null afterwards
+  Snapshot* snapshot;  // owned; set once by new_transaction, never null afterwards
 };
 
 const Transaction& snapshot_of(PyObject* self) {
-  const Transaction* snapshot = reinterpret_cast<TransactionObject*>(self)->snapshot;
+  const Snapshot* snapshot = reinterpret_cast<TransactionObject*>(self)->snapshot;
   if (!snapshot) throw InternalError("Transaction object without snapshot");
-  return *snapshot;
+  return snapshot->record;
 }
 
 // A getter whose value is computed from the snapshot alone.
@@ -132,7 +140,7 @@ PyType_Spec kSpec = {
 };
 
 // The fields Python can see; the funds code and the supplementary details stay behind.
-Transaction make_snapshot(const Transaction& record) {
+std::unique_ptr<Snapshot> make_snapshot(const Transaction& record) {
   Transaction snapshot;
   snapshot.value_date = record.value_date;
   snapshot.entry_date = record.entry_date;
@@ -143,7 +151,9 @@ Transaction make_snapshot(const Transaction& record) {
   snapshot.bank_reference = record.bank_reference;
   snapshot.details = record.details;
   snapshot.structured_details = record.structured_details;
-  return snapshot;
+  auto kept = std::make_unique<Snapshot>(kept_size(snapshot));
+  kept->record = keep_transaction(snapshot, kept->texts);
+  return kept;
 }
 
 }  // namespace
@@ -158,7 +168,7 @@ PyObject* new_transaction(const Transaction& record) {
   PyObject* type_object = transaction_type();
   if (!type_object) return nullptr;
   auto* type = reinterpret_cast<PyTypeObject*>(type_object);
-  auto snapshot = std::make_unique<Transaction>(make_snapshot(record));
+  auto snapshot = make_snapshot(record);
   auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
   PyObject* self = alloc(type, 0);
   if (!self) return nullptr;

@@ -36,28 +36,30 @@ std::string show(const std::vector<Diagnostic>& diagnostics) {
 std::string show(const LocatedError& e) { return std::to_string(e.line) + ": " + message(e.error); }
 
 std::string show(const Balance& b) {
-  return std::string(mark_text(b.debit_credit)) + " " + b.date.to_iso() + " " + b.currency + " " + b.amount.to_string();
+  return std::string(mark_text(b.debit_credit)) + " " + b.date.to_iso() + " " + std::string(b.currency) + " " +
+         b.amount.to_string();
 }
 
 std::string show(const Transaction& t) {
-  std::string s = t.value_date.to_iso() + " " + (t.entry_date ? t.entry_date->to_iso() : "-") + " " +
-                  std::string(mark_text(t.debit_credit)) + " " + (t.funds_code ? std::string(1, *t.funds_code) : "-") +
-                  " " + t.amount.to_string() + " " + t.transaction_type + " [" + t.customer_reference + "] " +
-                  (t.bank_reference ? "[" + *t.bank_reference + "]" : "-") + " " +
-                  (t.extra_details ? "[" + *t.extra_details + "]" : "-");
-  return s;
+  const auto s = [](std::string_view v) { return std::string(v); };
+  return t.value_date.to_iso() + " " + (t.entry_date ? t.entry_date->to_iso() : "-") + " " +
+         s(mark_text(t.debit_credit)) + " " + (t.funds_code ? std::string(1, *t.funds_code) : "-") + " " +
+         t.amount.to_string() + " " + s(t.transaction_type) + " [" + s(t.customer_reference) + "] " +
+         (t.bank_reference ? "[" + s(*t.bank_reference) + "]" : "-") + " " +
+         (t.extra_details ? "[" + s(*t.extra_details) + "]" : "-");
 }
 
 // Every field of a statement, so that two readings compare as text.
 std::string show(const Statement& s) {
-  std::string out = s.transaction_reference + "|" + s.related_reference.value_or("-") + "|" +
-                    s.account_identification + "|" + s.number + "|" + s.sequence.value_or("-") + "|" +
-                    show(s.opening_balance) + "|" + show(s.closing_balance) + "|" +
+  const auto str = [](std::string_view v) { return std::string(v); };
+  std::string out = str(s.transaction_reference) + "|" + str(s.related_reference.value_or("-")) + "|" +
+                    str(s.account_identification) + "|" + str(s.number) + "|" + str(s.sequence.value_or("-")) +
+                    "|" + show(s.opening_balance) + "|" + show(s.closing_balance) + "|" +
                     (s.closing_available_balance ? show(*s.closing_available_balance) : "-") + "|" +
                     (s.forward_available_balance ? show(*s.forward_available_balance) : "-") + "|" +
-                    s.information_to_account_owner.value_or("-");
+                    str(s.information_to_account_owner.value_or("-"));
   for (const auto& t : s.transactions) {
-    out += "\n  " + show(t) + " {" + t.details + "}";
+    out += "\n  " + show(t) + " {" + std::string(t.details) + "}";
     if (t.structured_details) {
       for (const auto [key, value] : *t.structured_details) out.append(" ").append(key).append("=").append(value);
     }
@@ -223,7 +225,7 @@ TEST(BankParser, IncompleteStatementsAreLeftOut) {
     const Reading r = read(row.text);
     std::string kept;
     if (r.statements) {
-      for (const auto& s : *r.statements) kept += (kept.empty() ? "" : " ") + s.transaction_reference;
+      for (const auto& s : *r.statements) kept += (kept.empty() ? "" : " ") + std::string(s.transaction_reference);
     } else {
       kept = "error: " + show(r.statements.error());
     }

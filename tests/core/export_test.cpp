@@ -25,31 +25,32 @@ std::string golden(const char* name) {
 
 Date day(int y, unsigned m, unsigned d) { return *Date::from_ymd(y, m, d); }
 
-Balance balance(DC mark, Date date, std::string currency, Decimal amount) {
-  return Balance{mark, date, std::move(currency), amount};
+Balance balance(DC mark, Date date, std::string_view currency, Decimal amount) {
+  return Balance{mark, date, currency, amount};
 }
 
-Transaction line(DC mark, Date value, Decimal amount, std::string type, std::string reference) {
+Transaction line(DC mark, Date value, Decimal amount, std::string_view type, std::string_view reference) {
   Transaction t;
   t.value_date = value;
   t.debit_credit = mark;
   t.amount = amount;
-  t.transaction_type = std::move(type);
-  t.customer_reference = std::move(reference);
+  t.transaction_type = type;
+  t.customer_reference = reference;
   return t;
 }
 
-void set_details(Transaction& t, std::string text, std::vector<DecodedDetails::Entry> map) {
-  t.details = std::move(text);
+void set_details(Transaction& t, std::string_view text, std::vector<DecodedDetails::Entry> map) {
+  t.details = text;
   t.structured_details = DecodedDetails::from_writes(std::move(map));
 }
 
-Statement statement(std::string reference, std::string account, std::string number,
+// The texts are literals: records view their texts, and literals outlive them.
+Statement statement(std::string_view reference, std::string_view account, std::string_view number,
                     Balance opening, Balance closing) {
   Statement s;
-  s.transaction_reference = std::move(reference);
-  s.account_identification = std::move(account);
-  s.number = std::move(number);
+  s.transaction_reference = reference;
+  s.account_identification = account;
+  s.number = number;
   s.opening_balance = std::move(opening);
   s.closing_balance = std::move(closing);
   return s;
@@ -102,7 +103,7 @@ std::vector<Statement> sample_document() {
 }
 
 // One statement holding one transaction, for tests that vary a single text.
-std::vector<Statement> single_line(Transaction t, std::string currency = "EUR") {
+std::vector<Statement> single_line(Transaction t, std::string_view currency = "EUR") {
   Statement s = statement("S", "A", "1", balance(DC::Credit, day(2024, 1, 1), currency, dec(0, 2)),
                           balance(DC::Credit, day(2024, 1, 2), currency, dec(0, 2)));
   s.transactions = {std::move(t)};
@@ -170,7 +171,7 @@ TEST(ExportCsv, FieldQuoting) {
   for (const auto& row : kRows) {
     SCOPED_TRACE(row.text);
     Transaction t = plain_line();
-    t.details = std::string(row.text);  // no map: the purpose is the details text
+    t.details = row.text;  // no map: the purpose is the details text
     const auto csv = export_csv(single_line(std::move(t)), row.dialect);
     ASSERT_TRUE(csv);
     const std::string tail = row.dialect == kStd ? "," + std::string(row.field) + ",1.00,N\n"
@@ -222,7 +223,7 @@ TEST(ExportJson, StringEscaping) {
   for (const auto& row : kRows) {
     SCOPED_TRACE(row.escaped);
     Transaction t = plain_line();
-    t.details = std::string(row.text);
+    t.details = row.text;
     t.structured_details = DecodedDetails::from_writes({{std::string(row.text), "v"}});
     const auto json = export_json(single_line(std::move(t)));
     ASSERT_TRUE(json);

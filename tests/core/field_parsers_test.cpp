@@ -60,7 +60,7 @@ TEST(ParseAmount, Table) {
 }
 
 std::string show_balance(const Balance& b) {
-  return std::string(mark_text(b.debit_credit)) + " " + b.date.to_iso() + " " + b.currency + " " +
+  return std::string(mark_text(b.debit_credit)) + " " + b.date.to_iso() + " " + std::string(b.currency) + " " +
          b.amount.to_string();
 }
 
@@ -90,9 +90,10 @@ std::string show_line(const Transaction& t) {
   EXPECT_TRUE(t.details.empty() && !t.structured_details);
   return t.value_date.to_iso() + " " + (t.entry_date ? t.entry_date->to_iso() : "-") + " " +
          std::string(mark_text(t.debit_credit)) + " " + (t.funds_code ? std::string(1, *t.funds_code) : "-") +
-         " " + t.amount.to_string() + " " + t.transaction_type + " [" + t.customer_reference + "] " +
-         (t.bank_reference ? "[" + *t.bank_reference + "]" : "-") + " " +
-         (t.extra_details ? "[" + *t.extra_details + "]" : "-");
+         " " + t.amount.to_string() + " " + std::string(t.transaction_type) + " [" +
+         std::string(t.customer_reference) + "] " +
+         (t.bank_reference ? "[" + std::string(*t.bank_reference) + "]" : "-") + " " +
+         (t.extra_details ? "[" + std::string(*t.extra_details) + "]" : "-");
 }
 
 TEST(ParseStatementLine, Table) {

@@ -216,8 +216,13 @@ TEST(Parser, ResultOutlivesInput) {
   text.reset();
   ASSERT_TRUE(r);
   const Transaction& t = (*r)[0].transactions.at(0);
-  EXPECT_EQ((*r)[0].transaction_reference + (*r)[0].account_identification + t.customer_reference +
-                *t.bank_reference + *t.extra_details + t.details + *decoded_detail(t),
+  std::string all;
+  for (const std::string_view piece : {(*r)[0].transaction_reference, (*r)[0].account_identification,
+                                       t.customer_reference, *t.bank_reference, *t.extra_details, t.details,
+                                       std::string_view(*decoded_detail(t))}) {
+    all += piece;
+  }
+  EXPECT_EQ(all,
             "REF1ACCREFBsupdetailsdetails");
 }
 

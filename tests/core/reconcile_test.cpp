@@ -25,18 +25,18 @@ Decimal dec(std::string_view text) {
   return *Decimal::from_parts(mantissa, scale < 0 ? 0 : scale, false);
 }
 
-Balance balance(Mark mark, std::string_view amount, std::string currency = "EUR") {
+Balance balance(Mark mark, std::string_view amount, std::string_view currency = "EUR") {
   Balance b;
   b.debit_credit = mark;
   b.amount = dec(amount);
-  b.currency = std::move(currency);
+  b.currency = currency;
   return b;
 }
 
-Statement statement(std::string account, Balance opening,
+Statement statement(std::string_view account, Balance opening,
                     std::vector<std::pair<Mark, std::string_view>> lines, Balance closing) {
   Statement s;
-  s.account_identification = std::move(account);
+  s.account_identification = account;
   s.opening_balance = std::move(opening);
   s.closing_balance = std::move(closing);
   for (auto [mark, amount] : lines) {

@@ -1,7 +1,12 @@
 // The statement data model: what one parse produces and every other part reads.
 //
-// Records own all their texts; nothing refers back into the parsed input. The parser
-// is the only writer; afterwards a document is only ever read through `const`.
+// Records hold plain views; the texts they view live in one TextBuffer per parse, which
+// every statement of that parse holds a share of (`Statement::texts`). Nothing refers
+// back into the parsed input. What must outlive what: a statement's buffer outlives its
+// records, so a Transaction or Balance copied out of its statement is valid only while
+// that statement (or another share of its buffer) lives; to keep one longer, copy it
+// into a buffer of its own with keep_transaction. The parser is the only writer;
+// afterwards a document is only ever read through `const`.
 #pragma once
 
 #include <compare>
@@ -105,6 +110,53 @@ constexpr bool is_debit_side(DebitCreditMark m) noexcept { return !is_credit_sid
 
 /// "D", "C", "RD" or "RC".
 std::string_view mark_text(DebitCreditMark m) noexcept;
+
+/// Append-only storage for the texts of parsed records, in large chunks that never move
+/// once written: a view handed out stays valid for the buffer's life, however much is
+/// added after it. Not copyable (views point into it); movable, which keeps the chunks.
+class TextBuffer {
+ public:
+  /// `expected` is how many bytes the first chunk should take: the size of the text
+  /// being parsed is a good guess. Pages of a chunk that are never written cost no memory.
+  explicit TextBuffer(std::size_t expected = 0) noexcept : next_chunk_(expected) {}
+  TextBuffer(const TextBuffer&) = delete;
+  TextBuffer& operator=(const TextBuffer&) = delete;
+  TextBuffer(TextBuffer&&) noexcept = default;
+  TextBuffer& operator=(TextBuffer&&) noexcept = default;
+  ~TextBuffer() = default;
+
+  /// A copy of `text` in the buffer; `text` itself when it already lies in the closed
+  /// part of the current chunk (just kept, so not copied twice). No piece may be open.
+  std::string_view keep(std::string_view text);
+
+  /// The piece being built: bytes are appended to it, then it is closed and stays where
+  /// it is. While it is open it may move to a new chunk, so no view of it may be kept.
+  void append(std::string_view bytes) { std::memcpy(extend(bytes.size()), bytes.data(), bytes.size()); }
+  /// Room for `n` more bytes at the end of the open piece (opening one if none is),
+  /// to be written by the caller before anything else is appended.
+  char* extend(std::size_t n);
+  /// The open piece so far (empty when none is open).
+  std::string_view open_piece() const noexcept { return {chunk_ + piece_, used_ - piece_}; }
+  /// Ends the open piece and returns it; from now on it never moves.
+  std::string_view close() noexcept {
+    const std::string_view piece = open_piece();
+    piece_ = used_;
+    return piece;
+  }
+
+  /// Whether `text` lies inside the closed part of the current chunk.
+  bool holds(std::string_view text) const noexcept;
+
+ private:
+  void grow(std::size_t needed);
+  std::vector<std::unique_ptr<char[]>> full_;  // chunks before the current one
+  std::unique_ptr<char[]> current_;
+  char* chunk_ = nullptr;
+  std::size_t capacity_ = 0;
+  std::size_t used_ = 0;
+  std::size_t piece_ = 0;  // where the open piece starts; == used_ when none is open
+  std::size_t next_chunk_ = 0;
+};
 
 /// Map from keys to values produced by one details decode. Keys are unique; entries are
 /// kept sorted by key in ascending byte order, which every consumer that needs an order
@@ -243,7 +295,7 @@ class DecodedDetails {
 struct Balance {
   DebitCreditMark debit_credit = DebitCreditMark::Credit;  // Credit or Debit only
   Date date;
-  std::string currency;  // the three bytes as written, not validated
+  std::string_view currency;  // the three bytes as written, not validated
   Decimal amount;        // as written; the mark is not applied
 
   /// The amount signed by the mark: the sign flag flipped for `Debit`.
@@ -252,18 +304,19 @@ struct Balance {
   }
 };
 
-/// One :61: statement line with the :86: details that follow it.
+/// One :61: statement line with the :86: details that follow it. Its texts are views
+/// (see the top of this file for what they must not outlive).
 struct Transaction {
   Date value_date;
   std::optional<Date> entry_date;
   DebitCreditMark debit_credit = DebitCreditMark::Credit;
   std::optional<char> funds_code;  // one ASCII capital; never for reversals
   Decimal amount;                  // never negative, scale 2; the mark is not applied
-  std::string transaction_type;    // "N" or "F" and three ASCII letters or digits
-  std::string customer_reference;  // trimmed
-  std::optional<std::string> bank_reference;  // after "//", as written
-  std::optional<std::string> extra_details;   // after the first line break, trimmed
-  std::string details;                        // raw :86: text, empty when none
+  std::string_view transaction_type;    // "N" or "F" and three ASCII letters or digits
+  std::string_view customer_reference;  // trimmed
+  std::optional<std::string_view> bank_reference;  // after "//", as written
+  std::optional<std::string_view> extra_details;   // after the first line break, trimmed
+  std::string_view details;                        // raw :86: text, empty when none
   std::optional<DecodedDetails> structured_details;
 
   /// The amount with the sign flag flipped for `Debit` and `ReversalCredit`.
@@ -274,18 +327,27 @@ struct Transaction {
 
 /// One statement, from its :20: to the end of its trailer fields.
 struct Statement {
-  std::string transaction_reference;
-  std::optional<std::string> related_reference;
-  std::string account_identification;  // never empty in a parsed statement
-  std::string number;                  // never empty in a parsed statement
-  std::optional<std::string> sequence;
+  std::string_view transaction_reference;
+  std::optional<std::string_view> related_reference;
+  std::string_view account_identification;  // never empty in a parsed statement
+  std::string_view number;                  // never empty in a parsed statement
+  std::optional<std::string_view> sequence;
   Balance opening_balance;
   Balance closing_balance;
   std::optional<Balance> closing_available_balance;
   std::optional<Balance> forward_available_balance;
-  std::optional<std::string> information_to_account_owner;
+  std::optional<std::string_view> information_to_account_owner;
   std::vector<Transaction> transactions;
+  /// The buffer every text of this statement and its records lies in, shared with the
+  /// other statements of the same parse. Null when the texts live elsewhere (a record
+  /// built by hand from literals).
+  std::shared_ptr<const TextBuffer> texts;
 };
+
+/// A copy of `t` whose texts and details map lie in `into`.
+Transaction keep_transaction(const Transaction& t, TextBuffer& into);
+/// The bytes keep_transaction writes for `t`: the size to give a buffer of its own.
+std::size_t kept_size(const Transaction& t) noexcept;
 
 /// The result of one successful parse as a caller keeps it.
 struct StatementDocument {

@@ -20,7 +20,8 @@
 namespace tallyfold {
 
 /// Parses a whole MT940 text into its statements (never empty on success), or returns
-/// the first error. Never throws for bad input; the result keeps no pointer into `text`.
+/// the first error. Never throws for bad input; the result keeps no pointer into `text`:
+/// its texts lie in one buffer that the statements share (Statement::texts).
 /// Thread-safe: keeps nothing between calls.
 Result<std::vector<Statement>> parse_statements(std::string_view text, const DecoderChain& chain);
 
@@ -36,10 +37,11 @@ Result<Date> parse_date(std::string_view text);
 /// 96-bit mantissa or scale 28.
 Result<Decimal> parse_amount(std::string_view text);
 /// The content of a balance field: mark "C"/"D", YYMMDD date, three currency bytes, then
-/// the amount. InvalidFormat "balance" ("too short" below 11 bytes, "invalid D/C mark"),
+/// the amount. The currency is a view into `content`. InvalidFormat "balance" ("too short" below 11 bytes, "invalid D/C mark"),
 /// or the date or amount error unchanged.
 Result<Balance> parse_balance(std::string_view content);
-/// The content of a :61: field (empty details, no structured details). Its first line is
+/// The content of a :61: field (empty details, no structured details); its texts are
+/// views into `content`. Its first line is
 /// matched against the statement-line pattern; what follows the first line feed, trimmed,
 /// is the supplementary details. InvalidFormat ":61:" with the first line when it does
 /// not match, or the date or amount error unchanged (the date is read first).

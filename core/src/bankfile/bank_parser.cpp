@@ -28,7 +28,7 @@ bool is_currency_code(std::string_view s) noexcept {
   return s.size() == 3 && std::all_of(s.begin(), s.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
 }
 
-std::string named(const std::string& reference) { return "statement '" + reference + "'"; }
+std::string named(std::string_view reference) { return "statement '" + std::string(reference) + "'"; }
 
 // The exact reading's machine with tolerant field readers and recovery. Every field goes
 // through the exact parser first; only what it rejects reaches the tolerant readers.
@@ -55,17 +55,19 @@ class BankPolicy {
   static LocatedError error(ParseError e, std::size_t line) { return LocatedError{line, std::move(e)}; }
 
   // The exact parser's work stays on the inline path; what follows its rejection does not.
-  std::optional<ParseError> statement_line(std::string_view content, Transaction& t, std::size_t line) {
+  std::optional<ParseError> statement_line(std::string_view content, Transaction& t, TextBuffer& texts,
+                                           std::size_t line) {
     auto error = detail::read_statement_line(content, t);
-    if (error) [[unlikely]] return statement_line_tolerantly(content, t, line, std::move(*error));
+    if (error) [[unlikely]] return statement_line_tolerantly(content, t, texts, line, std::move(*error));
     if (t.customer_reference.size() > 16) [[unlikely]] {
-      detail::reread_padded_reference(content, t, repairs_);
+      detail::reread_padded_reference(content, t, texts, repairs_);
       flush(line);
     }
     return std::nullopt;
   }
 
-  Result<Balance> balance(std::string_view tag, std::string_view content, Builder& b, std::size_t line) {
+  Result<Balance> balance(std::string_view tag, std::string_view content, Builder& b, TextBuffer& texts,
+                          std::size_t line) {
     auto balance = parse_balance(content);
     if (!balance) [[unlikely]] {
       if (!balance_tolerantly(tag, content, balance, line)) return balance;
@@ -74,7 +76,8 @@ class BankPolicy {
     // The closing balance names the currency an opening balance without one was read in.
     if (b.extra.opening_currency_line != 0 && tag.starts_with(":62")) {
       Balance& opening = b.statement.opening_balance;
-      if (is_currency_code(balance->currency)) opening.currency = balance->currency;
+      // The machine keeps only the new balance's texts.
+      if (is_currency_code(balance->currency)) opening.currency = texts.keep(balance->currency);
       warn_currency(b.extra.opening_tag, b.extra.opening_amount_text, opening.currency, b.extra.opening_currency_line);
       b.extra.opening_currency_line = 0;
     }
@@ -138,9 +141,10 @@ class BankPolicy {
   }
 
   [[gnu::noinline]] std::optional<ParseError> statement_line_tolerantly(std::string_view content, Transaction& t,
-                                                                        std::size_t line, ParseError error) {
+                                                                        TextBuffer& texts, std::size_t line,
+                                                                        ParseError error) {
     t = Transaction{};
-    if (!detail::read_statement_line_tolerantly(content, t, repairs_)) return error;
+    if (!detail::read_statement_line_tolerantly(content, t, texts, repairs_)) return error;
     flush(line);
     return std::nullopt;
   }
@@ -188,11 +192,11 @@ class BankPolicy {
     // An account identification may end in its currency ("NL12RABO0123456789EUR").
     const std::string_view account = trim_white_space(b.statement.account_identification);
     if (account.size() > 3 && is_currency_code(account.substr(account.size() - 3))) {
-      balance.currency.assign(account.substr(account.size() - 3));
+      balance.currency = account.substr(account.size() - 3);
       warn_currency(tag, amount_text, balance.currency, line);
       return;
     }
-    balance.currency.clear();
+    balance.currency = {};
     b.extra.opening_currency_line = line;
     b.extra.opening_tag = tag;
     b.extra.opening_amount_text.assign(amount_text);
@@ -213,7 +217,7 @@ class BankPolicy {
     }
     if (is_interim_tag(tag)) b->extra.interim = true;
     if (b->extra.interim) return;  // the whole report fails; its fields need no word
-    const std::string& reference = b->statement.transaction_reference;
+    const std::string_view reference = b->statement.transaction_reference;
     const bool opening = tag == ":60F:" || tag == ":60M:";
     const bool closing = tag == ":62F:" || tag == ":62M:";
     const bool header = tag == ":25:" || tag == ":28C:" || tag == ":21:";

@@ -47,7 +47,7 @@ std::size_t sixteen_characters(std::string_view s) noexcept {
 }
 
 // `raw` is the customer reference as written, from its first byte to its end.
-void split_padded_reference(std::string_view raw, Transaction& t, std::vector<Repair>& repairs) {
+void split_padded_reference(std::string_view raw, Transaction& t, TextBuffer& texts, std::vector<Repair>& repairs) {
   const std::size_t cut = sixteen_characters(raw);
   // Two blanks before the cut: one could as well separate two words of a reference.
   if (cut == std::string_view::npos || raw[cut - 1] != ' ' || raw[cut - 2] != ' ' || raw[cut] == ' ' ||
@@ -57,12 +57,15 @@ void split_padded_reference(std::string_view raw, Transaction& t, std::vector<Re
   const std::string_view reference = trim_white_space(raw.substr(0, cut));
   const std::string_view rest = trim_white_space(raw.substr(cut));
   if (reference.empty() || rest.empty()) return;
-  std::string extra(rest);
-  if (t.extra_details) extra.append("\n").append(*t.extra_details);
   note(repairs, ":61: customer reference padded to 16 characters read as " + quoted(reference) + "; " +
                     quoted(rest) + " kept as supplementary details");
-  t.customer_reference.assign(reference);
-  t.extra_details = std::move(extra);
+  texts.append(rest);
+  if (t.extra_details) {
+    texts.append("\n");
+    texts.append(*t.extra_details);
+  }
+  t.customer_reference = reference;
+  t.extra_details = texts.close();
 }
 
 }  // namespace
@@ -83,7 +86,8 @@ std::optional<Date> read_date_past_month_end(std::string_view text) noexcept {
   return std::nullopt;
 }
 
-bool read_statement_line_tolerantly(std::string_view content, Transaction& t, std::vector<Repair>& repairs) {
+bool read_statement_line_tolerantly(std::string_view content, Transaction& t, TextBuffer& texts,
+                                    std::vector<Repair>& repairs) {
   const std::size_t line_feed = content.find('\n');
   const std::string_view line = content.substr(0, line_feed);
   std::size_t i = 0;
@@ -175,7 +179,7 @@ bool read_statement_line_tolerantly(std::string_view content, Transaction& t, st
   for (std::size_t k = type_length; k < 4; ++k) {
     if (type[k] != ' ') return fail();
   }
-  t.transaction_type.assign(type.substr(0, type_length));
+  t.transaction_type = type.substr(0, type_length);
   i += 4;
   if (type_length < 4) {
     note(repairs, ":61: transaction type " + quoted(type) + " padded with blanks read as " + quoted(t.transaction_type));
@@ -187,14 +191,14 @@ bool read_statement_line_tolerantly(std::string_view content, Transaction& t, st
   const std::string_view rest = line.substr(i);
   const std::size_t double_slash = rest.find("//");
   const std::string_view raw_reference = rest.substr(0, double_slash);
-  t.customer_reference.assign(trim_white_space(raw_reference));
+  t.customer_reference = trim_white_space(raw_reference);
   if (double_slash != std::string_view::npos) t.bank_reference.emplace(rest.substr(double_slash + 2));
   if (line_feed != std::string_view::npos) {
     const std::string_view extra = trim_white_space(content.substr(line_feed + 1));
     if (!extra.empty()) t.extra_details.emplace(extra);
   }
-  split_padded_reference(raw_reference, t, repairs);
-  if (t.customer_reference.find('/') != std::string::npos) {
+  split_padded_reference(raw_reference, t, texts, repairs);
+  if (t.customer_reference.find('/') != std::string_view::npos) {
     note(repairs, ":61: customer reference with a single '/' read as " + quoted(t.customer_reference));
   }
   return true;
@@ -215,14 +219,15 @@ std::optional<Balance> read_balance_tolerantly(std::string_view tag, std::string
     return std::nullopt;
   }
   balance.date = *date;
-  balance.currency.assign(trimmed.substr(7, 3));
+  balance.currency = trimmed.substr(7, 3);
   balance.amount = *amount;
   if (trimmed.size() < content.size()) note(repairs, std::string(tag) + " blanks after the amount skipped");
   return balance;
 }
 
-void reread_padded_reference(std::string_view content, Transaction& t, std::vector<Repair>& repairs) {
-  const std::string& reference = t.customer_reference;
+void reread_padded_reference(std::string_view content, Transaction& t, TextBuffer& texts,
+                             std::vector<Repair>& repairs) {
+  const std::string_view reference = t.customer_reference;
   // Two byte comparisons settle nearly every line; the full check follows only for
   // references that have a blank where a padded field would end.
   if (reference.size() <= 16 || (reference[14] != ' ' && static_cast<unsigned char>(reference[14]) < 0x80)) return;
@@ -231,7 +236,7 @@ void reread_padded_reference(std::string_view content, Transaction& t, std::vect
   if (at == std::string_view::npos || at == 0 || line[at - 1] == ' ') return;
   const std::string_view raw = line.substr(at, t.bank_reference ? line.size() - at - t.bank_reference->size() - 2
                                                                  : std::string_view::npos);
-  split_padded_reference(raw, t, repairs);
+  split_padded_reference(raw, t, texts, repairs);
 }
 
 std::optional<Decimal> read_amount_without_currency(std::string_view content) noexcept {

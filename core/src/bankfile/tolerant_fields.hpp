@@ -28,9 +28,11 @@ std::optional<Date> read_date_past_month_end(std::string_view text) noexcept;
 /// blanks before the funds code or the type code or in place of the entry date, a
 /// lower-case mark, an amount without a decimal comma or with a decimal point, a value
 /// date past the end of its month), plus the re-reading of a padded customer reference.
-/// Fills `out` (default-constructed; to be discarded on failure) and adds one note per
-/// kind of repair; false when the line has none of these shapes. Linear in the length.
-bool read_statement_line_tolerantly(std::string_view content, Transaction& out, std::vector<Repair>& repairs);
+/// Fills `out` (default-constructed; to be discarded on failure) with views into
+/// `content`, or into `texts` for a text it rewrites, and adds one note per kind of
+/// repair; false when the line has none of these shapes. Linear in the length.
+bool read_statement_line_tolerantly(std::string_view content, Transaction& out, TextBuffer& texts,
+                                    std::vector<Repair>& repairs);
 
 /// The content of a balance field with blanks after its amount or a date past the end
 /// of its month; `tag` (":60F:", ...) starts each note. nullopt when neither helps.
@@ -40,8 +42,10 @@ std::optional<Balance> read_balance_tolerantly(std::string_view tag, std::string
 /// Re-reads a customer reference that the exact parser took whole but that is a
 /// 16-character field padded with blanks and followed by more text: the reference
 /// becomes the first 16 characters, trimmed, and the rest leads the supplementary
-/// details. `content` is the field the record was read from. Cheap when it does not apply.
-void reread_padded_reference(std::string_view content, Transaction& t, std::vector<Repair>& repairs);
+/// details, written to `texts`. `content` is the field the record was read from. Cheap
+/// when it does not apply.
+void reread_padded_reference(std::string_view content, Transaction& t, TextBuffer& texts,
+                             std::vector<Repair>& repairs);
 
 /// Whether a balance read from `content` took digits for its currency, as in
 /// "C020315105000,00": the first of the three currency bytes is an ASCII digit.

@@ -225,7 +225,7 @@ Result<Balance> parse_balance(std::string_view content) {
     while (start > 7 && is_continuation(content[start])) --start;
     return InvalidAmount{std::string(content.substr(start)), kAmountField};
   }
-  balance.currency.assign(content.substr(7, 3));
+  balance.currency = content.substr(7, 3);
   auto amount = parse_amount(content.substr(10));
   if (!amount) return std::move(amount).error();
   balance.amount = *amount;
@@ -275,8 +275,8 @@ std::optional<ParseError> detail::read_statement_line(std::string_view content, 
   if (!amount) return std::move(amount).error();
   t.amount = *amount;
 
-  t.transaction_type.assign(groups->transaction_type);
-  t.customer_reference.assign(trim_white_space(groups->customer_reference));
+  t.transaction_type = groups->transaction_type;
+  t.customer_reference = trim_white_space(groups->customer_reference);
   if (groups->bank_reference) t.bank_reference.emplace(*groups->bank_reference);
   if (line_feed != std::string_view::npos) {
     const std::string_view extra = trim_white_space(content.substr(line_feed + 1));

@@ -180,6 +180,61 @@ std::string_view mark_text(DebitCreditMark m) noexcept {
   return "";
 }
 
+// Chunk sizes: the first as the owner expects (the size of the text being parsed holds
+// every text a parse keeps, with room to spare), later ones a quarter of what came before
+// so a wrong guess costs little, and never so small that chunks multiply.
+void TextBuffer::grow(std::size_t needed) {
+  constexpr std::size_t kMinChunk = 4096;
+  const std::size_t piece = used_ - piece_;
+  const std::size_t size = std::max(piece + needed, next_chunk_ != 0 ? next_chunk_ : kMinChunk);
+  // Not value-initialised: pages that are never written are never touched.
+  std::unique_ptr<char[]> chunk(new char[size]);
+  if (piece != 0) std::memcpy(chunk.get(), chunk_ + piece_, piece);
+  if (current_) full_.push_back(std::move(current_));
+  current_ = std::move(chunk);
+  chunk_ = current_.get();
+  capacity_ = size;
+  used_ = piece;
+  piece_ = 0;
+  next_chunk_ = std::max(size / 4, kMinChunk);
+}
+
+char* TextBuffer::extend(std::size_t n) {
+  if (n > capacity_ - used_) grow(n);
+  char* at = chunk_ + used_;
+  used_ += n;
+  return at;
+}
+
+std::string_view TextBuffer::keep(std::string_view text) {
+  if (text.empty()) return {};
+  if (holds(text)) return text;
+  append(text);
+  return close();
+}
+
+bool TextBuffer::holds(std::string_view text) const noexcept {
+  // Compared as integers: pointers into different arrays have no order of their own.
+  const auto begin = reinterpret_cast<std::uintptr_t>(chunk_);
+  const auto p = reinterpret_cast<std::uintptr_t>(text.data());
+  return chunk_ != nullptr && p >= begin && p - begin <= piece_ && text.size() <= piece_ - (p - begin);
+}
+
+std::size_t kept_size(const Transaction& t) noexcept {
+  return t.transaction_type.size() + t.customer_reference.size() + (t.bank_reference ? t.bank_reference->size() : 0) +
+         (t.extra_details ? t.extra_details->size() : 0) + t.details.size();
+}
+
+Transaction keep_transaction(const Transaction& t, TextBuffer& into) {
+  Transaction copy = t;
+  copy.transaction_type = into.keep(t.transaction_type);
+  copy.customer_reference = into.keep(t.customer_reference);
+  if (t.bank_reference) copy.bank_reference = into.keep(*t.bank_reference);
+  if (t.extra_details) copy.extra_details = into.keep(*t.extra_details);
+  copy.details = into.keep(t.details);
+  return copy;
+}
+
 namespace {
 
 std::uint32_t load_u32(const char* p) noexcept {

@@ -13,8 +13,10 @@
 //       whether a statement line that fails as the last field of the text is taken for
 //       a cut-off text (the statement is then incomplete) rather than an error
 //   Error error(ParseError e, line)       the error of the field whose tag is on `line`
-//   std::optional<ParseError> statement_line(content, Transaction& out, line)
-//   Result<Balance> balance(tag, content, Builder& b, line)
+//   std::optional<ParseError> statement_line(content, Transaction& out, TextBuffer& texts, line)
+//   Result<Balance> balance(tag, content, Builder& b, TextBuffer& texts, line)
+//       the record's texts may view `content` or `texts` (where a policy puts texts it
+//       rewrites); the machine copies what lies elsewhere into `texts` afterwards
 //   void started(Builder& b)              a statement begins (its :20: is read)
 //   void field(tag, Action, State, bool pending, Builder* b, line)
 //       every tag line, after it is classified and before its field applies; `b` is the
@@ -24,11 +26,15 @@
 //       its error, or nullopt to leave it out
 //   Error no_statement()                  the error when the text yields no statement
 // Line numbers are 1-based lines of the text; 0 when the policy does not count lines.
+//
+// Every text the statements keep is copied once into one TextBuffer, shared by all the
+// statements of the parse; records hold views into it.
 #pragma once
 
 #include <cstddef>
 #include <cstring>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -79,7 +85,8 @@ class StatementMachine {
   using Error = typename Policy::Error;
   using Builder = StatementBuilder<typename Policy::Extra>;
 
-  StatementMachine(const DecoderChain& chain, Policy& policy) : chain_(chain), policy_(policy) {}
+  StatementMachine(const DecoderChain& chain, Policy& policy, std::size_t text_size)
+      : chain_(chain), policy_(policy), texts_(std::make_shared<TextBuffer>(text_size)) {}
 
   State state() const noexcept { return state_; }
   // The last transaction may still receive :86: fields.
@@ -121,11 +128,14 @@ class StatementMachine {
       case Action::Skip:
         return std::nullopt;
       case Action::StartStatement:
+        // A pending transaction's details die with its unfinished statement.
+        if (pending_has_details_) texts_->close();
+        pending_has_details_ = false;
         if (builder_) {
           if (auto error = finish_statement(false)) return error;
         }
         builder_.emplace();
-        builder_->statement.transaction_reference.assign(content);
+        builder_->statement.transaction_reference = keep(content);
         if constexpr (Policy::kCountsLines) builder_->line = line;
         policy_.started(*builder_);
         pending_ = false;
@@ -133,25 +143,27 @@ class StatementMachine {
         state_ = State::Header;
         return std::nullopt;
       case Action::RelatedReference:
-        builder_->statement.related_reference.emplace(content);
+        builder_->statement.related_reference = keep(content);
         return std::nullopt;
       case Action::Account:
-        builder_->statement.account_identification.assign(content);
+        builder_->statement.account_identification = keep(content);
         return std::nullopt;
       case Action::Number: {
         Statement& s = builder_->statement;
-        const std::size_t slash = content.find('/');
-        s.number.assign(content.substr(0, slash));
+        const std::string_view kept = keep(content);
+        const std::size_t slash = kept.find('/');
+        s.number = kept.substr(0, slash);
         if (slash == std::string_view::npos) {
           s.sequence.reset();
         } else {
-          s.sequence.emplace(content.substr(slash + 1));
+          s.sequence = kept.substr(slash + 1);
         }
         return std::nullopt;
       }
       case Action::OpeningBalance: {
-        auto balance = policy_.balance(tag, content, *builder_, line);
+        auto balance = policy_.balance(tag, content, *builder_, *texts_, line);
         if (!balance) return policy_.error(std::move(balance).error(), line);
+        balance->currency = keep(balance->currency);
         builder_->statement.opening_balance = std::move(*balance);
         builder_->opening_seen = true;
         state_ = State::TransactionLines;
@@ -162,25 +174,28 @@ class StatementMachine {
         // The pending transaction is kept as the last of the list; a list that never
         // reaches its closing balance is dropped with its statement, so the difference
         // never shows.
-        if (auto error = policy_.statement_line(content, transactions_.emplace_back(), line)) {
+        Transaction& t = transactions_.emplace_back();
+        if (auto error = policy_.statement_line(content, t, *texts_, line)) {
           return policy_.error(std::move(*error), line);
         }
+        keep_texts(t);
         pending_ = true;
         pending_has_details_ = false;
         return std::nullopt;
       }
       case Action::TransactionDetails: {
-        // Some banks write one :86: per line of text: later ones continue the first.
-        std::string& details = transactions_.back().details;
-        if (pending_has_details_) details.push_back('\n');
-        details.append(content);
+        // Some banks write one :86: per line of text: later ones continue the first. The
+        // text grows as the open piece of the buffer until the transaction is complete.
+        if (pending_has_details_) texts_->append("\n");
+        texts_->append(content);
         pending_has_details_ = true;
         return std::nullopt;
       }
       case Action::ClosingBalance: {
         complete_pending();
-        auto balance = policy_.balance(tag, content, *builder_, line);
+        auto balance = policy_.balance(tag, content, *builder_, *texts_, line);
         if (!balance) return policy_.error(std::move(balance).error(), line);
+        balance->currency = keep(balance->currency);
         builder_->statement.closing_balance = std::move(*balance);
         builder_->closing_seen = true;
         // The list is built in a scratch vector that keeps its capacity from statement
@@ -194,24 +209,29 @@ class StatementMachine {
         return std::nullopt;
       }
       case Action::ClosingAvailable: {
-        auto balance = policy_.balance(tag, content, *builder_, line);
+        auto balance = policy_.balance(tag, content, *builder_, *texts_, line);
         if (!balance) return policy_.error(std::move(balance).error(), line);
+        balance->currency = keep(balance->currency);
         builder_->statement.closing_available_balance = std::move(*balance);
         return std::nullopt;
       }
       case Action::ForwardAvailable: {
-        auto balance = policy_.balance(tag, content, *builder_, line);
+        auto balance = policy_.balance(tag, content, *builder_, *texts_, line);
         if (!balance) return policy_.error(std::move(balance).error(), line);
+        balance->currency = keep(balance->currency);
         builder_->statement.forward_available_balance = std::move(*balance);
         return std::nullopt;
       }
       case Action::OwnerInformation: {
         auto& info = builder_->statement.information_to_account_owner;
         if (info) {
-          info->push_back('\n');
-          info->append(content);
+          // Rare: a second :86: here. The joined text is written anew.
+          texts_->append(*info);
+          texts_->append("\n");
+          texts_->append(content);
+          info = texts_->close();
         } else {
-          info.emplace(content);
+          info = keep(content);
         }
         return std::nullopt;
       }
@@ -235,7 +255,10 @@ class StatementMachine {
   void complete_pending() {
     if (!pending_) return;
     Transaction& t = transactions_.back();
-    if (pending_has_details_) t.structured_details = decode_details(chain_, t.details);
+    if (pending_has_details_) {
+      t.details = texts_->close();
+      t.structured_details = decode_details(chain_, t.details);
+    }
     pending_ = false;
     pending_has_details_ = false;
   }
@@ -253,13 +276,23 @@ class StatementMachine {
       missing = ":62F:";
     }
     if (!missing.empty()) {
-      auto error = policy_.incomplete(MissingMandatoryTag{missing, std::move(b.statement.transaction_reference)}, b, at_end);
+      auto error = policy_.incomplete(MissingMandatoryTag{missing, std::string(b.statement.transaction_reference)}, b, at_end);
       builder_.reset();
       return error;
     }
+    b.statement.texts = texts_;
     statements_.push_back(std::move(b.statement));
     builder_.reset();
     return std::nullopt;
+  }
+
+  std::string_view keep(std::string_view text) { return texts_->keep(text); }
+
+  void keep_texts(Transaction& t) {
+    t.transaction_type = keep(t.transaction_type);
+    t.customer_reference = keep(t.customer_reference);
+    if (t.bank_reference) t.bank_reference = keep(*t.bank_reference);
+    if (t.extra_details) t.extra_details = keep(*t.extra_details);
   }
 
   const DecoderChain& chain_;
@@ -270,6 +303,8 @@ class StatementMachine {
   bool pending_has_details_ = false;
   std::vector<Transaction> transactions_;
   std::vector<Statement> statements_;
+  // Owned here until the first statement is finished, then shared by the statements.
+  std::shared_ptr<TextBuffer> texts_;
 };
 
 // The whole text through the machine: splits it into fields (a tag line and its
@@ -279,7 +314,7 @@ Result<std::vector<Statement>, typename Policy::Error> run_statement_machine(std
                                                                              const DecoderChain& chain,
                                                                              Policy& policy) {
   if (text.empty()) return policy.no_statement();
-  StatementMachine<Policy> machine(chain, policy);
+  StatementMachine<Policy> machine(chain, policy, text.size());
 
   // The open field: its action, the first piece of its content (a view into `text`),
   // and, once a continuation line arrives, the joined content. One buffer serves every

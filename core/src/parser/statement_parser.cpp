@@ -14,10 +14,11 @@ struct ExactPolicy {
   static constexpr bool kLeavesOutCutStatements = false;
 
   static ParseError error(ParseError e, std::size_t) noexcept { return e; }
-  static std::optional<ParseError> statement_line(std::string_view content, Transaction& out, std::size_t) {
+  static std::optional<ParseError> statement_line(std::string_view content, Transaction& out, TextBuffer&,
+                                                  std::size_t) {
     return detail::read_statement_line(content, out);
   }
-  static Result<Balance> balance(std::string_view, std::string_view content, Builder&, std::size_t) {
+  static Result<Balance> balance(std::string_view, std::string_view content, Builder&, TextBuffer&, std::size_t) {
     return parse_balance(content);
   }
   static void started(Builder&) noexcept {}
