@@ -49,9 +49,9 @@ void check_transaction(const Transaction& exact, const Transaction& bank) {
   }
   // A 16-character reference padded with blanks and followed by more text: the first
   // 16 characters, trimmed, and the rest moves to the supplementary details.
-  const std::string& ref = exact.customer_reference;
+  const std::string_view ref = exact.customer_reference;
   require(ref.size() > 16 && ref[15] == ' ');
-  require(bank.customer_reference == trim_white_space(std::string_view(ref).substr(0, 16)));
+  require(bank.customer_reference == trim_white_space(ref.substr(0, 16)));
   require(bank.extra_details.has_value());
 }
 
