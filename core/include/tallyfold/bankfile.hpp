@@ -142,9 +142,10 @@ UnwrappedText unwrap_statement_text(std::string_view text, std::vector<Diagnosti
 /// in details text) a note. A statement carrying MT942 fields (:34F:, :13D:, :90D:,
 /// :90C:) that cannot be completed fails with Other "MT942 interim report (REF): ...".
 /// Lines in diagnostics and errors are lines of `text`; diagnostics come in line order.
-Result<std::vector<Statement>, LocatedError> parse_bank_statements(std::string_view text,
-                                                                   const DecoderChain& chain,
-                                                                   std::vector<Diagnostic>& diagnostics);
+/// With `statement_lines`, the line of each returned statement's :20: is appended to it.
+Result<std::vector<Statement>, LocatedError> parse_bank_statements(
+    std::string_view text, const DecoderChain& chain, std::vector<Diagnostic>& diagnostics,
+    std::vector<std::size_t>* statement_lines = nullptr);
 
 struct BankFileOptions {
   /// Character set of the input, a name resolve_encoding accepted; none: detect it.

@@ -50,7 +50,8 @@ class BankPolicy {
   static constexpr bool kCountsLines = true;
   static constexpr bool kLeavesOutCutStatements = true;
 
-  explicit BankPolicy(std::vector<Diagnostic>& diagnostics) : diagnostics_(diagnostics) {}
+  BankPolicy(std::vector<Diagnostic>& diagnostics, std::vector<std::size_t>* statement_lines)
+      : diagnostics_(diagnostics), statement_lines_(statement_lines) {}
 
   static LocatedError error(ParseError e, std::size_t line) { return LocatedError{line, std::move(e)}; }
 
@@ -85,6 +86,9 @@ class BankPolicy {
   }
 
   void started(Builder& b) noexcept { b.extra.first_diagnostic = diagnostics_.size(); }
+  void kept(const Builder& b) {
+    if (statement_lines_ != nullptr) statement_lines_->push_back(b.line);
+  }
 
   // Called for every tag line: the common fields return at once.
   void field(std::string_view tag, Action action, State state, bool pending, Builder* b, std::size_t line) {
@@ -259,6 +263,7 @@ class BankPolicy {
   }
 
   std::vector<Diagnostic>& diagnostics_;
+  std::vector<std::size_t>* statement_lines_ = nullptr;
   std::vector<detail::Repair> repairs_;
   std::optional<LocatedError> first_left_out_;
   std::size_t first_left_out_warning_ = 0;
@@ -267,9 +272,10 @@ class BankPolicy {
 }  // namespace
 
 Result<std::vector<Statement>, LocatedError> parse_bank_statements(std::string_view text, const DecoderChain& chain,
-                                                                   std::vector<Diagnostic>& diagnostics) {
+                                                                   std::vector<Diagnostic>& diagnostics,
+                                                                   std::vector<std::size_t>* statement_lines) {
   const std::size_t first = diagnostics.size();
-  BankPolicy policy(diagnostics);
+  BankPolicy policy(diagnostics, statement_lines);
   auto statements = detail::run_statement_machine(text, chain, policy);
   // A statement's own warning is known only at its end, after those of its fields.
   std::stable_sort(diagnostics.begin() + static_cast<std::ptrdiff_t>(first), diagnostics.end(),

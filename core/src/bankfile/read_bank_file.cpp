@@ -7,28 +7,6 @@
 namespace tallyfold {
 namespace {
 
-// The 1-based line of each statement's ":20:" field in `text`, in statement order.
-// Statements that recovery left out have :20: lines too, so the kept ones are matched
-// by their reference, in order; a reference is the field content as the parser keeps it.
-std::vector<std::size_t> statement_lines(std::string_view text, const std::vector<Statement>& statements) {
-  std::vector<std::size_t> lines(statements.size(), 0);
-  std::size_t next = 0;
-  std::size_t line = 0;
-  const char* p = text.data();
-  const char* const end = p + text.size();
-  while (p < end && next < statements.size()) {
-    ++line;
-    const auto* feed = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
-    std::string_view row(p, static_cast<std::size_t>((feed ? feed : end) - p));
-    p = feed ? feed + 1 : end;
-    if (!row.starts_with(":20:")) continue;
-    row.remove_prefix(4);
-    while (!row.empty() && row.back() == '\r') row.remove_suffix(1);
-    if (row == statements[next].transaction_reference) lines[next++] = line;
-  }
-  return lines;
-}
-
 std::string reconcile_note(const Statement& s, const StatementCheck& check) {
   std::string text = "statement '";
   text += s.transaction_reference;
@@ -70,7 +48,8 @@ Result<BankFile, LocatedError> read_bank_file(std::string_view bytes, const Bank
   std::vector<Diagnostic> parse_diagnostics;
   UnwrappedText unwrapped = unwrap_statement_text(decoded->text, file.diagnostics);
   decoded->text = std::string();  // the unwrapped copy is all that is read from here on
-  auto parsed = parse_bank_statements(unwrapped.text, select_chain(options.resolver), parse_diagnostics);
+  std::vector<std::size_t> lines;
+  auto parsed = parse_bank_statements(unwrapped.text, select_chain(options.resolver), parse_diagnostics, &lines);
   if (!parsed) {
     LocatedError error = std::move(parsed).error();
     if (error.line != 0) error.line = unwrapped.lines.original_line(error.line);
@@ -82,7 +61,6 @@ Result<BankFile, LocatedError> read_bank_file(std::string_view bytes, const Bank
   const bool all_balanced =
       std::all_of(checks.begin(), checks.end(), [](const StatementCheck& c) { return c.balanced; });
   if (!all_balanced) {
-    const std::vector<std::size_t> lines = statement_lines(unwrapped.text, file.statements);
     for (std::size_t i = 0; i < checks.size(); ++i) {
       if (checks[i].balanced) continue;
       parse_diagnostics.push_back(

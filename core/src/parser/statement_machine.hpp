@@ -18,6 +18,7 @@
 //       the record's texts may view `content` or `texts` (where a policy puts texts it
 //       rewrites); the machine copies what lies elsewhere into `texts` afterwards
 //   void started(Builder& b)              a statement begins (its :20: is read)
+//   void kept(const Builder& b)           a statement is complete and joins the result
 //   void field(tag, Action, State, bool pending, Builder* b, line)
 //       every tag line, after it is classified and before its field applies; `b` is the
 //       statement under construction, null before the first :20:
@@ -281,6 +282,7 @@ class StatementMachine {
       return error;
     }
     b.statement.texts = texts_;
+    policy_.kept(b);
     statements_.push_back(std::move(b.statement));
     builder_.reset();
     return std::nullopt;

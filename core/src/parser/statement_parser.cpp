@@ -22,6 +22,7 @@ struct ExactPolicy {
     return parse_balance(content);
   }
   static void started(Builder&) noexcept {}
+  static void kept(const Builder&) noexcept {}
   static void field(std::string_view, detail::Action, detail::State, bool, Builder*, std::size_t) noexcept {}
   static std::optional<ParseError> incomplete(MissingMandatoryTag missing, Builder&, bool) { return missing; }
   static ParseError no_statement() noexcept { return NoData{}; }
