@@ -1,30 +1,28 @@
 #!/usr/bin/env bash
 # Every benchmark in one command: builds the native benchmark, installs the module and
-# the mt940 peer into a venv under build/bench, generates the texts (cached), then runs
-# the native and the Python measurements, and last the reference measurement of
+# the mt940 peer into the checkout's virtual environment .venv/ (made by
+# scripts/install-deps.sh when missing), generates the texts (cached), then runs the
+# native and the Python measurements, and last the reference measurement of
 # ../shared/bench when that directory is present (its ratios are the ones that judge the
 # targets). Arguments go to bench/run.py (for example --rounds 9, --no-peer). The output
 # is also kept in build/bench/latest.txt.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-out=build/bench
-python=${PYTHON:-python3}
-generator=()
-command -v ninja >/dev/null && generator=(-G Ninja)
+source scripts/lib/venv.sh
 
-cmake -S . -B "$out/native" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DTALLYFOLD_BUILD_BENCH=ON \
+out=build/bench
+cmake -S . -B "$out/native" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTALLYFOLD_BUILD_BENCH=ON \
   -DTALLYFOLD_BUILD_TESTS=OFF -DTALLYFOLD_BUILD_PYTHON=OFF -DTALLYFOLD_BUILD_CLI=OFF \
   -DTALLYFOLD_BUILD_FUZZERS=OFF >/dev/null
 cmake --build "$out/native" --target tallyfold_bench --parallel 2 >/dev/null
 
-[[ -x "$out/venv/bin/python" ]] || "$python" -m venv "$out/venv"
-pip=("$out/venv/bin/python" -m pip install -q --disable-pip-version-check)
-"${pip[@]}" .
+pip=("$python" -m pip install -q --disable-pip-version-check)
+"${pip[@]}" --no-build-isolation .
 [[ " $* " == *" --no-peer "* ]] || "${pip[@]}" mt-940
 
 for size in 1M 10M 100M; do
-  "$out/venv/bin/python" bench/generate.py --size "$size" --output "$out/data/$size.sta" >/dev/null
+  "$python" bench/generate.py --size "$size" --output "$out/data/$size.sta" >/dev/null
 done
 
 # The reference measurement: its own generator, its own floor program (gcc, PCRE2 with
@@ -41,7 +39,7 @@ reference() {
   [[ "$out/limit_pcre2" -nt "$shared/limit_pcre2.c" ]] ||
     ${CC:-gcc} -O2 -o "$out/limit_pcre2" "$shared/limit_pcre2.c" -lpcre2-8
   echo "reference (${shared}/measure.py on $text):"
-  "$out/venv/bin/python" "$shared/measure.py" "$text" "$out/limit_pcre2" || true
+  "$python" "$shared/measure.py" "$text" "$out/limit_pcre2" || true
 }
 
 {
@@ -51,6 +49,6 @@ reference() {
   # steady state of a long-running process); bench/run.py starts its fresh-process
   # probes without this.
   GLIBC_TUNABLES=glibc.malloc.trim_threshold=2147483647:glibc.malloc.mmap_threshold=33554432 \
-    "$out/venv/bin/python" bench/run.py --data "$out/data" "$@"
+    "$python" bench/run.py --data "$out/data" "$@"
   reference
 } | tee "$out/latest.txt"

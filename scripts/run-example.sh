@@ -1,18 +1,16 @@
 #!/usr/bin/env bash
 # The main job: install what is missing, build and install the package (the Python
-# module and the tallyfold command), then check one example statement file and print
-# it as camt.053 XML.
+# module and the tallyfold command) into the checkout's virtual environment .venv/,
+# then check one example statement file and print it as camt.053 XML.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
-python3 -m pip install -q --disable-pip-version-check .
-
-# The command pip just installed, even when its directory is not on PATH yet.
-scripts=$(python3 -c 'import sysconfig; print(sysconfig.get_path("scripts"))')
-tallyfold="$scripts/tallyfold"
-[[ -x "$tallyfold" ]] || tallyfold=$(command -v tallyfold)
+source scripts/lib/venv.sh
+# The build backend, CMake and Ninja are in .venv already; building with them reuses the
+# build tree, so a second run only relinks what changed.
+"$python" -m pip install -q --disable-pip-version-check --no-build-isolation .
 
 example=examples/swift-structured.sta
-"$tallyfold" check "$example"
-"$tallyfold" convert "$example" --to camt053
+"$VIRTUAL_ENV/bin/tallyfold" check "$example"
+"$VIRTUAL_ENV/bin/tallyfold" convert "$example" --to camt053

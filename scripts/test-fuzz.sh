@@ -7,13 +7,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-TALLYFOLD_WITH_FUZZ=1 bash scripts/install-deps.sh
+bash scripts/install-deps.sh --fuzz
+source scripts/lib/venv.sh
 
 seconds=${TALLYFOLD_FUZZ_SECONDS:-60}
 build=build/fuzz
-generator=()
-command -v ninja >/dev/null && generator=(-G Ninja)
-cmake -S . -B "$build" "${generator[@]}" -DCMAKE_CXX_COMPILER=clang++ \
+cmake -S . -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALLYFOLD_SANITIZE=ON \
   -DTALLYFOLD_BUILD_PYTHON=OFF -DTALLYFOLD_BUILD_CLI=OFF -DTALLYFOLD_BUILD_TESTS=OFF \
   -DTALLYFOLD_BUILD_FUZZERS=ON
