@@ -325,6 +325,10 @@ struct Transaction {
   }
 };
 
+/// Which reading produced a statement: the exact one, or the bank-file reading, whose
+/// details decoding and derived fields differ (bank_details.hpp).
+enum class Reading : std::uint8_t { Exact, BankFile };
+
 /// One statement, from its :20: to the end of its trailer fields.
 struct Statement {
   std::string_view transaction_reference;
@@ -342,6 +346,7 @@ struct Statement {
   /// other statements of the same parse. Null when the texts live elsewhere (a record
   /// built by hand from literals).
   std::shared_ptr<const TextBuffer> texts;
+  Reading reading = Reading::Exact;
 };
 
 /// A copy of `t` whose texts and details map lie in `into`.

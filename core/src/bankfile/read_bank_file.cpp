@@ -56,6 +56,7 @@ Result<BankFile, LocatedError> read_bank_file(std::string_view bytes, const Bank
     return error;
   }
   file.statements = std::move(parsed).value();
+  for (Statement& s : file.statements) s.reading = Reading::BankFile;
 
   const std::vector<StatementCheck> checks = check_statements(file.statements);
   const bool all_balanced =
