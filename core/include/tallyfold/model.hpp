@@ -131,7 +131,10 @@ class TextBuffer {
 
   /// The piece being built: bytes are appended to it, then it is closed and stays where
   /// it is. While it is open it may move to a new chunk, so no view of it may be kept.
-  void append(std::string_view bytes) { std::memcpy(extend(bytes.size()), bytes.data(), bytes.size()); }
+  void append(std::string_view bytes) {
+    // An empty view may carry a null pointer, which memcpy may not be given.
+    if (!bytes.empty()) std::memcpy(extend(bytes.size()), bytes.data(), bytes.size());
+  }
   /// Room for `n` more bytes at the end of the open piece (opening one if none is),
   /// to be written by the caller before anything else is appended.
   char* extend(std::size_t n);
