@@ -86,6 +86,12 @@ TEST(Parser, WholeStatement) {
   EXPECT_EQ(st.closing_balance.amount.to_string(), "0.00");
   EXPECT_EQ(st.closing_available_balance->amount.to_string(), "2.00");
   EXPECT_EQ(st.forward_available_balance->date.to_iso(), "2023-02-02");
+  ASSERT_EQ(st.forward_balances.size(), 2u);
+  EXPECT_EQ(st.forward_balances[0].amount.to_string(), "3.00");
+  EXPECT_EQ(st.forward_balances[1].date.to_iso(), "2023-02-02");
+  EXPECT_TRUE(st.opening_balance.intermediate);
+  EXPECT_TRUE(st.closing_balance.intermediate);
+  EXPECT_FALSE(st.closing_available_balance->intermediate);
   EXPECT_EQ(st.information_to_account_owner, "owner");
   ASSERT_EQ(st.transactions.size(), 2u);
   EXPECT_EQ(st.transactions[0].details, "first");
@@ -142,6 +148,9 @@ TEST(Parser, RepeatedFields) {
   EXPECT_EQ(st.number, "3");
   EXPECT_FALSE(st.sequence);
   EXPECT_EQ(st.forward_available_balance->amount.to_string(), "2.00");
+  EXPECT_EQ(st.forward_balances.size(), 2u);
+  EXPECT_FALSE(st.opening_balance.intermediate);
+  EXPECT_FALSE(st.closing_balance.intermediate);
   EXPECT_EQ(st.information_to_account_owner, "info\nmore");
   ASSERT_EQ(st.transactions.size(), 2u);
   EXPECT_EQ(st.transactions[0].details, "line one\n\nline three");

@@ -300,6 +300,7 @@ struct Balance {
   Date date;
   std::string_view currency;  // the three bytes as written, not validated
   Decimal amount;        // as written; the mark is not applied
+  bool intermediate = false;  // :60M: or :62M:, a balance between pages of one statement
 
   /// The amount signed by the mark: the sign flag flipped for `Debit`.
   Decimal signed_amount() const noexcept {
@@ -342,7 +343,8 @@ struct Statement {
   Balance opening_balance;
   Balance closing_balance;
   std::optional<Balance> closing_available_balance;
-  std::optional<Balance> forward_available_balance;
+  std::optional<Balance> forward_available_balance;  // the last :65:
+  std::vector<Balance> forward_balances;              // every :65:, in order
   std::optional<std::string_view> information_to_account_owner;
   std::vector<Transaction> transactions;
   /// The buffer every text of this statement and its records lies in, shared with the

@@ -165,6 +165,7 @@ class StatementMachine {
         auto balance = policy_.balance(tag, content, *builder_, *texts_, line);
         if (!balance) return policy_.error(std::move(balance).error(), line);
         balance->currency = keep(balance->currency);
+        balance->intermediate = tag == ":60M:";
         builder_->statement.opening_balance = std::move(*balance);
         builder_->opening_seen = true;
         state_ = State::TransactionLines;
@@ -197,6 +198,7 @@ class StatementMachine {
         auto balance = policy_.balance(tag, content, *builder_, *texts_, line);
         if (!balance) return policy_.error(std::move(balance).error(), line);
         balance->currency = keep(balance->currency);
+        balance->intermediate = tag == ":62M:";
         builder_->statement.closing_balance = std::move(*balance);
         builder_->closing_seen = true;
         // The list is built in a scratch vector that keeps its capacity from statement
@@ -220,6 +222,7 @@ class StatementMachine {
         auto balance = policy_.balance(tag, content, *builder_, *texts_, line);
         if (!balance) return policy_.error(std::move(balance).error(), line);
         balance->currency = keep(balance->currency);
+        builder_->statement.forward_balances.push_back(*balance);
         builder_->statement.forward_available_balance = std::move(*balance);
         return std::nullopt;
       }
