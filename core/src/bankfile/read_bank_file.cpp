@@ -3,6 +3,7 @@
 
 #include "tallyfold/bankfile.hpp"
 #include "tallyfold/reconcile.hpp"
+#include "text_views.hpp"
 
 namespace tallyfold {
 namespace {
@@ -40,19 +41,25 @@ std::string_view severity_text(Severity severity) noexcept {
 
 Result<BankFile, LocatedError> read_bank_file(std::string_view bytes, const BankFileOptions& options) {
   BankFile file;
-  auto decoded = decode_statement_bytes(bytes, options.encoding, file.diagnostics);
+  // Each step copies the text only when it has to change it inside, so a UTF-8 file is
+  // usually parsed where the caller keeps it.
+  std::string decoded_storage;
+  auto decoded = detail::decode_statement_view(bytes, options.encoding, decoded_storage, file.charset,
+                                               file.diagnostics);
   if (!decoded) return std::move(decoded).error();
-  file.charset = std::move(decoded->charset);
 
   // Lines of the steps after unwrapping refer to the unwrapped text until mapped back.
   std::vector<Diagnostic> parse_diagnostics;
-  UnwrappedText unwrapped = unwrap_statement_text(decoded->text, file.diagnostics);
-  decoded->text = std::string();  // the unwrapped copy is all that is read from here on
+  std::string unwrapped_storage;
+  LineMap line_map;
+  const std::string_view text =
+      detail::unwrap_statement_view(*decoded, unwrapped_storage, line_map, file.diagnostics);
+  if (!unwrapped_storage.empty()) decoded_storage = std::string();  // no longer read
   std::vector<std::size_t> lines;
-  auto parsed = parse_bank_statements(unwrapped.text, select_chain(options.resolver), parse_diagnostics, &lines);
+  auto parsed = parse_bank_statements(text, select_chain(options.resolver), parse_diagnostics, &lines);
   if (!parsed) {
     LocatedError error = std::move(parsed).error();
-    if (error.line != 0) error.line = unwrapped.lines.original_line(error.line);
+    if (error.line != 0) error.line = line_map.original_line(error.line);
     return error;
   }
   file.statements = std::move(parsed).value();
@@ -70,7 +77,7 @@ Result<BankFile, LocatedError> read_bank_file(std::string_view bytes, const Bank
   }
 
   for (Diagnostic& d : parse_diagnostics) {
-    if (d.line != 0) d.line = unwrapped.lines.original_line(d.line);
+    if (d.line != 0) d.line = line_map.original_line(d.line);
     file.diagnostics.push_back(std::move(d));
   }
   std::stable_sort(file.diagnostics.begin(), file.diagnostics.end(),

@@ -10,6 +10,7 @@
 
 #include "tallyfold/bankfile.hpp"
 #include "tallyfold/model.hpp"
+#include "text_views.hpp"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -132,9 +133,13 @@ class LineFeeds {
   std::size_t find(std::size_t from) noexcept {
 #if defined(__SSE2__)
     while (from < text_.size()) {
-      if (from - block_ >= kBlock) load(from - from % kBlock);
-      const std::uint64_t bits = mask_ & (~std::uint64_t{0} << (from - block_));
-      if (bits != 0) return block_ + static_cast<std::size_t>(std::countr_zero(bits));
+      const std::size_t offset = from - block_;
+      if (offset >= kBlock) {
+        load(from - from % kBlock);
+        continue;
+      }
+      const std::uint64_t feeds = mask_ >> offset;
+      if (feeds != 0) return from + static_cast<std::size_t>(std::countr_zero(feeds));
       from = block_ + kBlock;
     }
     return std::string_view::npos;
@@ -170,6 +175,49 @@ class LineFeeds {
   std::uint64_t mask_ = 0;
 };
 
+// Where the bytes that make a line need a closer look stand: the control bytes, and the
+// "@" of the "@@" form. Few files hold any, so a line is told free of them by one
+// comparison; each kind is looked for again only once it is passed, which reads every
+// byte once per kind.
+class SpecialBytes {
+ public:
+  SpecialBytes(std::string_view text, bool with_at) noexcept : text_(text), kinds_(with_at ? 4 : 3) {
+    for (std::size_t k = 0; k < kinds_; ++k) next_[k] = search(k, 0);
+    nearest_ = *std::min_element(next_, next_ + kinds_);
+  }
+
+  // Whether bytes [begin, end) hold one. `begin` never decreases from one call to the next.
+  bool any_in(std::size_t begin, std::size_t end) noexcept {
+    if (nearest_ >= end) return false;
+    return nearest(begin) < end;
+  }
+
+  // The offset of the first one at or after `from`, or the size. `from` never decreases
+  // from one call to the next.
+  std::size_t nearest(std::size_t from) noexcept {
+    if (nearest_ < from) {
+      for (std::size_t k = 0; k < kinds_; ++k) {
+        if (next_[k] < from) next_[k] = search(k, from);
+      }
+      nearest_ = *std::min_element(next_, next_ + kinds_);
+    }
+    return nearest_;
+  }
+
+ private:
+  static constexpr char kBytes[] = {'\x01', '\x03', '\x1a', '@'};
+
+  std::size_t search(std::size_t kind, std::size_t from) const noexcept {
+    const std::size_t found = text_.find(kBytes[kind], from);
+    return found == std::string_view::npos ? text_.size() : found;
+  }
+
+  std::string_view text_;
+  std::size_t kinds_;
+  std::size_t next_[std::size(kBytes)] = {};  // of each kind; the size when there is none
+  std::size_t nearest_ = 0;
+};
+
 // What was taken away, for the summary note.
 struct Tally {
   std::size_t envelopes = 0;
@@ -189,29 +237,30 @@ class Unwrapper {
  public:
   Unwrapper(std::string_view text, LineMap* lines) : text_(text), lines_(lines) {}
 
-  std::string run() {
-    out_.reserve(text_.size());
-    // Both are rare: one look at the whole text spares every line a search of its own.
-    has_control_ = contains_control_byte(text_);
-    at_form_possible_ = lines_ != nullptr && text_.find("@@") != std::string_view::npos;
+  void run() {
     LineFeeds line_feeds(text_);
+    SpecialBytes specials(text_, lines_ != nullptr);
     std::size_t pos = 0;
     std::size_t number = 0;
     while (pos < text_.size()) {
-      if (in_transactions_ && !dropping_ && !has_control_ && !at_form_possible_) {
-        pos = skip_transaction_lines(pos, number, line_feeds);
+      if (in_transactions_ && !dropping_) {
+        pos = skip_unchanged_lines(pos, number, line_feeds, specials.nearest(pos));
         if (pos >= text_.size()) break;
       }
-      std::size_t lf = line_feeds.find(pos);
-      bool has_lf = lf != std::string_view::npos;
-      std::size_t end = has_lf ? lf : text_.size();
-      physical_line(pos, end, ++number, has_lf);
+      const std::size_t lf = line_feeds.find(pos);
+      const bool has_lf = lf != std::string_view::npos;
+      const std::size_t end = has_lf ? lf : text_.size();
+      physical_line(pos, end, ++number, has_lf, specials.any_in(pos, end));
       pos = has_lf ? end + 1 : end;
     }
     flush(text_.size());
     close_unclosed_envelope();
-    return std::move(out_);
   }
+
+  // The output: a piece of the input unless the framing stood inside it.
+  bool copied() const noexcept { return copied_; }
+  std::string_view piece() const noexcept { return text_.substr(piece_begin_, piece_end_ - piece_begin_); }
+  std::string& output() noexcept { return out_; }
 
   const Tally& tally() const noexcept { return tally_; }
   std::vector<Diagnostic>& warnings() noexcept { return warnings_; }
@@ -225,33 +274,67 @@ class Unwrapper {
     open_block4_ = 0;
   }
 
-  // Most lines are kept as they are: they stay in the input until a line that is dropped
-  // or rewritten ends their run, and are then copied in one piece.
-  void flush(std::size_t upto) {
-    if (upto > kept_from_) out_.append(text_.substr(kept_from_, upto - kept_from_));
-    kept_from_ = upto;
-  }
-
-  // Between the balances only framing and the fields that end a statement change
-  // anything; the lines before them, most of a file, stay as they are without a look
-  // at the rest of the line. Returns the start of the first line that needs one.
-  std::size_t skip_transaction_lines(std::size_t pos, std::size_t& number, LineFeeds& line_feeds) {
-    const std::size_t first_number = number + 1;
-    while (pos < text_.size()) {
-      const char a = text_[pos];
-      const char b = pos + 1 < text_.size() ? text_[pos + 1] : '\0';
-      const char c = pos + 2 < text_.size() ? text_[pos + 2] : '\0';
+  // Between the balances only framing, special bytes and the fields that end a statement
+  // change anything; the lines before them, most of a file, stay as they are without a
+  // look past their first bytes. Skips such lines from `pos` on, as far as the special
+  // byte at `special`, and returns the start of the first line that needs a look.
+  std::size_t skip_unchanged_lines(std::size_t pos, std::size_t& number, LineFeeds& line_feeds,
+                                   std::size_t special) {
+    // Locals, not members, so that the loop keeps them in registers.
+    const char* const text = text_.data();
+    const std::size_t size = text_.size();
+    std::size_t lines = 0;
+    while (size - pos >= 3) {
+      const char a = text[pos];
+      const char b = text[pos + 1];
+      const char c = text[pos + 2];
       if (a == '{' || a == '-' || (a == ':' && (b == '2' || (b == '6' && c != '1')))) break;
-      ++number;
       const std::size_t lf = line_feeds.find(pos);
-      pos = lf == std::string_view::npos ? text_.size() : lf + 1;
+      // The last line, without a line feed, goes the long way: it is one line.
+      if (lf == std::string_view::npos || special < lf) break;
+      ++lines;
+      pos = lf + 1;
     }
-    if (number >= first_number) {
-      count_line(first_number);
-      out_lines_ += number - first_number;
+    if (lines != 0) {
+      count_line(number + 1);
+      out_lines_ += lines - 1;
+      number += lines;
       implied_line_ = number + 1;
     }
     return pos;
+  }
+
+  // Most lines are kept as they are: they stay in the input until a line that is dropped
+  // or rewritten ends their run, and are then copied in one piece.
+  void flush(std::size_t upto) {
+    keep(kept_from_, upto);
+    kept_from_ = upto;
+  }
+
+  // Bytes [begin, end) of the input go to the output. While they continue the piece the
+  // output is so far, nothing is copied: a file whose framing stands only before and
+  // after its statements is read where it is.
+  void keep(std::size_t begin, std::size_t end) {
+    if (begin >= end) return;
+    if (!copied_ && (piece_begin_ == piece_end_ || piece_end_ == begin)) {
+      if (piece_begin_ == piece_end_) piece_begin_ = begin;
+      piece_end_ = end;
+      return;
+    }
+    copy_piece();
+    out_.append(text_.substr(begin, end - begin));
+  }
+
+  void append(std::string_view bytes) {
+    copy_piece();
+    out_ += bytes;
+  }
+
+  void copy_piece() {
+    if (copied_) return;
+    copied_ = true;
+    out_.reserve(text_.size());
+    out_.append(piece());
   }
 
   // Line `number` of the file is the next line of the output.
@@ -261,16 +344,18 @@ class Unwrapper {
     implied_line_ = number + 1;
   }
 
-  void physical_line(std::size_t begin, std::size_t end, std::size_t number, bool has_lf) {
+  void physical_line(std::size_t begin, std::size_t end, std::size_t number, bool has_lf, bool special) {
     const std::string_view raw = text_.substr(begin, end - begin);
     std::string_view line = raw;
-    if (has_control_ && contains_control_byte(raw)) {
+    bool in_place = true;  // `line` is a piece of the input
+    if (special && contains_control_byte(raw)) {
       cleaned_.clear();
       for (char c : raw) {
         if (!is_control_byte(c)) cleaned_.push_back(c);
       }
       tally_.control_bytes += raw.size() - cleaned_.size();
       line = cleaned_;
+      in_place = false;
     }
 
     // Carriage returns before the line feed belong to the line end and are kept with it.
@@ -278,19 +363,27 @@ class Unwrapper {
     while (body_size > 0 && line[body_size - 1] == '\r') --body_size;
     std::string_view line_end = line.substr(body_size);
     line = line.substr(0, body_size);
+    const std::size_t next = has_lf ? end + 1 : end;
 
-    if (at_form_possible_ && has_at_break_before_tag(line)) {
+    if (special && lines_ != nullptr && has_at_break_before_tag(line)) {
       flush(begin);
-      kept_from_ = has_lf ? end + 1 : end;
+      kept_from_ = next;
       // Every piece is a line of its own, mapped to the one line of the file it came from.
       for (std::size_t at = line.find("@@"); at != std::string_view::npos; at = line.find("@@")) {
         ++tally_.at_breaks;
         std::string_view piece = line.substr(0, at);
-        if (!piece.empty()) emit(logical_line(piece, number), piece, {}, true, number);
+        if (!piece.empty()) {
+          const Action action = logical_line(piece, number);
+          if (action != Action::Drop) {
+            emit(action, piece, number);
+            append("\n");
+          }
+        }
         line.remove_prefix(at + 2);
       }
       if (!line.empty() || !line_end.empty() || has_lf) {
-        emit(logical_line(line, number), line, line_end, has_lf, number);
+        const Action action = logical_line(line, number);
+        if (action != Action::Drop) emit_line(action, line, line_end, has_lf, number, in_place, next);
       }
       return;
     }
@@ -301,22 +394,35 @@ class Unwrapper {
       return;
     }
     flush(begin);
-    kept_from_ = has_lf ? end + 1 : end;
-    emit(action, line, line_end, has_lf, number);
+    kept_from_ = next;
+    if (action != Action::Drop) emit_line(action, line, line_end, has_lf, number, in_place, next);
   }
 
-  void emit(Action action, std::string_view line, std::string_view line_end, bool has_lf,
-            std::size_t number) {
-    if (action == Action::Drop) return;
+  // `line` and its end as the output's next line; in place, they are the input's bytes
+  // up to `next`, the line feed included.
+  void emit_line(Action action, std::string_view line, std::string_view line_end, bool has_lf,
+                 std::size_t number, bool in_place, std::size_t next) {
+    if (in_place) {
+      if (action == Action::Rewrite) line.remove_prefix(4);
+      const std::size_t begin = static_cast<std::size_t>(line.data() - text_.data());
+      emit(action, {}, number);
+      keep(begin, next);
+      return;
+    }
+    emit(action, line, number);
+    append(line_end);
+    if (has_lf) append("\n");
+  }
+
+  // A line without its line end, counted.
+  void emit(Action action, std::string_view line, std::size_t number) {
     count_line(number);
     if (action == Action::Rewrite) {
       ++tally_.old_statement_tags;
-      out_ += ":28C:";
-      line.remove_prefix(4);
+      append(":28C:");
+      if (!line.empty()) line.remove_prefix(4);
     }
-    out_ += line;
-    out_ += line_end;
-    if (has_lf) out_ += '\n';
+    if (!line.empty()) append(line);
   }
 
   // What becomes of `line`; takes its envelope framing away.
@@ -403,13 +509,14 @@ class Unwrapper {
 
   std::string_view text_;
   LineMap* lines_;
-  std::string out_;
-  std::string cleaned_;          // a line without its control bytes, reused
+  std::string out_;               // the output, once it is not one piece of the input
+  bool copied_ = false;
+  std::size_t piece_begin_ = 0;   // the output while it is one piece of the input
+  std::size_t piece_end_ = 0;
+  std::string cleaned_;           // a line without its control bytes, reused
   std::size_t kept_from_ = 0;     // start of the lines kept as they are, not yet copied
   std::size_t out_lines_ = 0;
   std::size_t implied_line_ = 1;  // the file line the map gives the next output line
-  bool has_control_ = false;
-  bool at_form_possible_ = false;
   bool dropping_ = false;         // non-tag lines are dropped until the next tag line
   bool in_transactions_ = false;  // from an opening balance to the closing one
   bool header_seen_ = false;      // a "{1:" since the last "{4:"
@@ -429,12 +536,28 @@ void append_count(std::string& message, std::size_t count, std::string_view sing
 
 }  // namespace
 
-std::string unwrap_text(std::string_view text) { return Unwrapper(text, nullptr).run(); }
+std::string unwrap_text(std::string_view text) {
+  Unwrapper unwrapper(text, nullptr);
+  unwrapper.run();
+  return unwrapper.copied() ? std::move(unwrapper.output()) : std::string(unwrapper.piece());
+}
 
 UnwrappedText unwrap_statement_text(std::string_view text, std::vector<Diagnostic>& diagnostics) {
   UnwrappedText result;
-  Unwrapper unwrapper(text, &result.lines);
-  result.text = unwrapper.run();
+  const std::string_view unwrapped = detail::unwrap_statement_view(text, result.text, result.lines, diagnostics);
+  if (unwrapped.data() != result.text.data()) result.text.assign(unwrapped);
+  return result;
+}
+
+std::string_view detail::unwrap_statement_view(std::string_view text, std::string& storage, LineMap& lines,
+                                               std::vector<Diagnostic>& diagnostics) {
+  Unwrapper unwrapper(text, &lines);
+  unwrapper.run();
+  std::string_view result = unwrapper.piece();
+  if (unwrapper.copied()) {
+    storage = std::move(unwrapper.output());
+    result = storage;
+  }
 
   const Tally& tally = unwrapper.tally();
   std::string summary;
