@@ -385,6 +385,32 @@ std::string decode_with(const CodePage& page, std::string_view bytes) {
   return out;
 }
 
+// The length of the well-formed UTF-8 sequence that the `n` bytes at `p` start with (no
+// overlong forms, surrogates or values above U+10FFFF), or 0. p[0] is not ASCII.
+std::size_t utf8_sequence_length(const unsigned char* p, std::size_t n) noexcept {
+  const unsigned char c = p[0];
+  std::size_t length;
+  unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+  if (c >= 0xC2 && c <= 0xDF) {
+    length = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    length = 3;
+    if (c == 0xE0) lo = 0xA0;  // overlong
+    if (c == 0xED) hi = 0x9F;  // surrogates
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    length = 4;
+    if (c == 0xF0) lo = 0x90;  // overlong
+    if (c == 0xF4) hi = 0x8F;  // above U+10FFFF
+  } else {
+    return 0;
+  }
+  if (n < length || p[1] < lo || p[1] > hi) return 0;
+  for (std::size_t k = 2; k < length; ++k) {
+    if (p[k] < 0x80 || p[k] > 0xBF) return 0;
+  }
+  return length;
+}
+
 bool has_tag_line(std::string_view bytes) {
   std::size_t pos = 0;
   while (pos < bytes.size()) {
@@ -418,30 +444,41 @@ std::optional<std::size_t> find_invalid_utf8(std::string_view bytes) noexcept {
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   const std::size_t n = bytes.size();
   std::size_t i = 0;
+#if defined(__SSE2__)
+  // 64 bytes at a time; a window with non-ASCII bytes is checked sequence by sequence
+  // from its mask, so text with a letter every few words is not searched again from
+  // each letter.
+  const auto load = [p](std::size_t at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at)); };
+  while (n - i >= 64) {
+    const __m128i a = load(i), b = load(i + 16), c = load(i + 32), d = load(i + 48);
+    if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d))) == 0) {
+      i += 64;
+      continue;
+    }
+    std::uint64_t high = static_cast<std::uint32_t>(_mm_movemask_epi8(a)) |
+                         std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(b))} << 16 |
+                         std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(c))} << 32 |
+                         std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(d))} << 48;
+    std::size_t next = i + 64;
+    while (high != 0) {
+      const std::size_t at = i + static_cast<std::size_t>(std::countr_zero(high));
+      const std::size_t length = utf8_sequence_length(p + at, n - at);
+      if (length == 0) return at;
+      if (at + length >= next) {
+        next = at + length;  // the last sequence of the window, perhaps reaching into the next
+        break;
+      }
+      high &= ~std::uint64_t{0} << (at + length - i);
+    }
+    i = next;
+  }
+#endif
   while (i < n) {
     i = find_high_byte(bytes, i);
     if (i == n) break;
-    unsigned char c = p[i];
-    std::size_t len;
-    unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
-    if (c >= 0xC2 && c <= 0xDF) {
-      len = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      len = 3;
-      if (c == 0xE0) lo = 0xA0;  // overlong
-      if (c == 0xED) hi = 0x9F;  // surrogates
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      len = 4;
-      if (c == 0xF0) lo = 0x90;  // overlong
-      if (c == 0xF4) hi = 0x8F;  // above U+10FFFF
-    } else {
-      return i;
-    }
-    if (n - i < len || p[i + 1] < lo || p[i + 1] > hi) return i;
-    for (std::size_t k = 2; k < len; ++k) {
-      if (p[i + k] < 0x80 || p[i + k] > 0xBF) return i;
-    }
-    i += len;
+    const std::size_t length = utf8_sequence_length(p + i, n - i);
+    if (length == 0) return i;
+    i += length;
   }
   return std::nullopt;
 }

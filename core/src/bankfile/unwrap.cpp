@@ -124,12 +124,10 @@ bool has_at_break_before_tag(std::string_view line) noexcept {
 // line spent more in its calls than in the bytes, a third of the time of unwrapping.
 class LineFeeds {
  public:
-  explicit LineFeeds(std::string_view text) noexcept : text_(text) {
-    if (!text_.empty()) load(0);
-  }
+  explicit LineFeeds(std::string_view text) noexcept : text_(text) {}
 
   // Offset of the first line feed at or after `from`, or npos. `from` never decreases
-  // from one call to the next.
+  // from one call to the next, here and in skip().
   std::size_t find(std::size_t from) noexcept {
 #if defined(__SSE2__)
     while (from < text_.size()) {
@@ -148,12 +146,64 @@ class LineFeeds {
 #endif
   }
 
+  // Skips the lines from `pos`, a line start, on as long as `plain` accepts the first
+  // three bytes of a line and its line feed comes before `limit`. Returns the start of
+  // the first line not skipped and adds the number skipped to `lines`. Consecutive lines
+  // end at consecutive bits of the mask: no line pays for a search of its own.
+  template <typename Plain>
+  std::size_t skip(std::size_t pos, std::size_t limit, std::size_t& lines, Plain plain) noexcept {
+    const char* const text = text_.data();
+    const std::size_t size = text_.size();
+    std::size_t count = 0;
+#if defined(__SSE2__)
+    // A line feed at or before `last` leaves the three bytes that `plain` reads.
+    if (size < 4 || pos > size - 3) return pos;
+    const std::size_t last = std::min(limit, size - 4);
+    if (pos - block_ >= kBlock) load(pos - pos % kBlock);
+    // Locals, not members, so that the loop keeps them in registers.
+    std::size_t block = block_;
+    std::uint64_t mask = mask_;
+    std::uint64_t feeds = mask & (~std::uint64_t{0} << (pos - block));  // at or after pos
+    while (plain(text + pos)) {
+      if (feeds == 0) [[unlikely]] {
+        do {
+          if (size - block <= kBlock) goto done;  // the last line, without a line feed, goes the long way
+          block += kBlock;
+          mask = feeds = mask_at(block);
+        } while (feeds == 0);
+      }
+      const std::size_t feed = block + static_cast<std::size_t>(std::countr_zero(feeds));
+      if (feed > last) break;
+      feeds &= feeds - 1;
+      ++count;
+      pos = feed + 1;
+    }
+  done:
+    block_ = block;
+    mask_ = mask;
+#else
+    while (size - pos >= 3 && plain(text + pos)) {
+      const std::size_t feed = text_.find('\n', pos);
+      if (feed == std::string_view::npos || feed > limit) break;
+      ++count;
+      pos = feed + 1;
+    }
+#endif
+    lines += count;
+    return pos;
+  }
+
  private:
   static constexpr std::size_t kBlock = 64;
 
-  void load([[maybe_unused]] std::size_t block) noexcept {
 #if defined(__SSE2__)
+  void load(std::size_t block) noexcept {
     block_ = block;
+    mask_ = mask_at(block);
+  }
+
+  // Bit i: byte block + i is a line feed.
+  std::uint64_t mask_at(std::size_t block) const noexcept {
     const char* p = text_.data() + block;
     std::uint64_t mask = 0;
     if (text_.size() - block >= kBlock) {
@@ -166,13 +216,13 @@ class LineFeeds {
     } else {
       for (std::size_t i = 0; i < text_.size() - block; ++i) mask |= std::uint64_t{p[i] == '\n'} << i;
     }
-    mask_ = mask;
-#endif
+    return mask;
   }
 
-  std::string_view text_;
-  std::size_t block_ = 0;  // offset of the 64 bytes that mask_ describes
+  std::size_t block_ = ~std::size_t{0} - kBlock;  // offset of the 64 bytes that mask_ describes
   std::uint64_t mask_ = 0;
+#endif
+  std::string_view text_;
 };
 
 // Where the bytes that make a line need a closer look stand: the control bytes, and the
@@ -280,21 +330,10 @@ class Unwrapper {
   // byte at `special`, and returns the start of the first line that needs a look.
   std::size_t skip_unchanged_lines(std::size_t pos, std::size_t& number, LineFeeds& line_feeds,
                                    std::size_t special) {
-    // Locals, not members, so that the loop keeps them in registers.
-    const char* const text = text_.data();
-    const std::size_t size = text_.size();
     std::size_t lines = 0;
-    while (size - pos >= 3) {
-      const char a = text[pos];
-      const char b = text[pos + 1];
-      const char c = text[pos + 2];
-      if (a == '{' || a == '-' || (a == ':' && (b == '2' || (b == '6' && c != '1')))) break;
-      const std::size_t lf = line_feeds.find(pos);
-      // The last line, without a line feed, goes the long way: it is one line.
-      if (lf == std::string_view::npos || special < lf) break;
-      ++lines;
-      pos = lf + 1;
-    }
+    pos = line_feeds.skip(pos, special, lines, [](const char* p) {
+      return !(p[0] == '{' || p[0] == '-' || (p[0] == ':' && (p[1] == '2' || (p[1] == '6' && p[2] != '1'))));
+    });
     if (lines != 0) {
       count_line(number + 1);
       out_lines_ += lines - 1;
