@@ -49,9 +49,15 @@ void check_transaction(const Transaction& exact, const Transaction& bank) {
   }
   // A 16-character reference padded with blanks and followed by more text: the first
   // 16 characters, trimmed, and the rest moves to the supplementary details.
+  // Characters, not bytes: a code page file decoded to UTF-8 has multi-byte letters.
   const std::string_view ref = exact.customer_reference;
-  require(ref.size() > 16 && ref[15] == ' ');
-  require(bank.customer_reference == trim_white_space(ref.substr(0, 16)));
+  std::size_t end = 0;
+  for (std::size_t characters = 0; end < ref.size() && characters < 16; ++characters) {
+    ++end;
+    while (end < ref.size() && (static_cast<unsigned char>(ref[end]) & 0xC0) == 0x80) ++end;
+  }
+  require(end < ref.size() && ref[end - 1] == ' ');
+  require(bank.customer_reference == trim_white_space(ref.substr(0, end)));
   require(bank.extra_details.has_value());
 }
 
