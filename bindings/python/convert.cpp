@@ -8,6 +8,20 @@ namespace {
 // Owned for the life of the process: raised from any call, so never released.
 PyObject* internal_failure_type = nullptr;
 
+// A class of the standard library, imported on first use and held for the life of the
+// process like the module's own types (one interpreter per process, see module.cpp).
+PyObject* standard_class(PyObject*& cache, const char* module_name, const char* name) {
+  if (!cache) {
+    PyRef module(PyImport_ImportModule(module_name));
+    if (!module) return nullptr;
+    cache = PyObject_GetAttrString(module.get(), name);
+  }
+  return cache;
+}
+
+PyObject* decimal_class = nullptr;
+PyObject* date_class = nullptr;
+
 }  // namespace
 
 PyRef to_python(std::string_view text) {
@@ -54,6 +68,36 @@ PyRef to_python(const std::optional<DecodedDetails>& details) {
   return to_python(*details);
 }
 
+PyRef decimal_to_python(const Decimal& value) {
+  PyObject* type = standard_class(decimal_class, "decimal", "Decimal");
+  if (!type) return PyRef();
+  // The canonical text names digits, scale and sign, which is all Decimal needs.
+  PyRef text = to_python(value.to_string());
+  if (!text) return text;
+  return PyRef(PyObject_CallFunctionObjArgs(type, text.get(), nullptr));
+}
+
+PyRef decimal_to_python(const std::optional<Decimal>& value) {
+  if (!value) return PyRef::borrow(Py_None);
+  return decimal_to_python(*value);
+}
+
+PyRef date_to_python(const Date& date) {
+  PyObject* type = standard_class(date_class, "datetime", "date");
+  if (!type) return PyRef();
+  return PyRef(PyObject_CallFunction(type, "iII", static_cast<int>(date.year()), date.month(), date.day()));
+}
+
+PyRef date_to_python(const std::optional<Date>& date) {
+  if (!date) return PyRef::borrow(Py_None);
+  return date_to_python(*date);
+}
+
+PyRef bool_to_python(const std::optional<bool>& value) {
+  if (!value) return PyRef::borrow(Py_None);
+  return bool_to_python(*value);
+}
+
 PyRef bool_to_python(bool value) { return PyRef::borrow(value ? Py_True : Py_False); }
 
 bool init_internal_failure() {
@@ -79,10 +123,9 @@ void set_internal_failure(std::string_view what) {
   PyErr_SetObject(type, text.get());
 }
 
-void set_error(const ParseError& error) {
+void set_value_error(std::string_view display) {
   // An error's value may be a fixed-width cut of the input (six date bytes) that ends
   // inside a multi-byte character; the caller must still get its ValueError.
-  const std::string display = message(error);
   PyRef text(PyUnicode_DecodeUTF8(display.data(), static_cast<Py_ssize_t>(display.size()),
                                   "replace"));
   if (!text) {
@@ -90,6 +133,15 @@ void set_error(const ParseError& error) {
     return;
   }
   PyErr_SetObject(PyExc_ValueError, text.get());
+}
+
+void set_error(const ParseError& error) { set_value_error(message(error)); }
+
+void set_error(const LocatedError& error) {
+  std::string display;
+  if (error.line != 0) display = "line " + std::to_string(error.line) + ": ";
+  display += message(error);
+  set_value_error(display);
 }
 
 PyObject* api_call_failed() {

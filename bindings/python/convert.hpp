@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "py_ref.hpp"
+#include "tallyfold/bankfile.hpp"
 #include "tallyfold/error.hpp"
 #include "tallyfold/model.hpp"
 
@@ -33,6 +34,16 @@ PyRef to_python(const std::optional<Date>& date);
 PyRef to_python(const DecodedDetails& details);
 /// None when absent.
 PyRef to_python(const std::optional<DecodedDetails>& details);
+/// A decimal.Decimal with the digits and scale of `value` (-0.00 stays -0.00).
+PyRef decimal_to_python(const Decimal& value);
+/// None when absent.
+PyRef decimal_to_python(const std::optional<Decimal>& value);
+/// A datetime.date.
+PyRef date_to_python(const Date& date);
+/// None when absent.
+PyRef date_to_python(const std::optional<Date>& date);
+/// True, False, or None when absent.
+PyRef bool_to_python(const std::optional<bool>& value);
 /// True or False. Named apart so that a pointer never converts to it by accident.
 PyRef bool_to_python(bool value);
 
@@ -44,6 +55,11 @@ bool init_internal_failure();
 void set_internal_failure(std::string_view what);
 /// Raises ValueError whose single argument is the display text of `error`.
 void set_error(const ParseError& error);
+/// Raises ValueError "line N: TEXT" with the display text of `error`; an error of the
+/// file as a whole (line 0) gives the text alone.
+void set_error(const LocatedError& error);
+/// Raises ValueError with `text`, decoded leniently: it may quote bytes of the input.
+void set_value_error(std::string_view text);
 /// Ends a call whose result object could not be created: prints the pending error to
 /// standard error, raises the internal failure "Python API call failed", returns null.
 PyObject* api_call_failed();

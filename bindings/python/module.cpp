@@ -1,6 +1,7 @@
 #include <Python.h>
 
 #include <cstdint>
+#include <utility>
 
 #include "convert.hpp"
 #include "py_ref.hpp"
@@ -61,6 +62,11 @@ PyObject* init_module() {
   if (!module) return nullptr;
   if (!add_public(module.get(), "MT940", mt940_type())) return nullptr;
   if (!add_public(module.get(), "Transaction", transaction_type())) return nullptr;
+  // Reachable for isinstance and annotations, but outside __all__, which stays as it was.
+  for (auto [name, type] : {std::pair{"Statement", statement_type()}, std::pair{"Balance", balance_type()},
+                            std::pair{"Diagnostic", diagnostic_type()}}) {
+    if (!type || PyObject_SetAttrString(module.get(), name, type) < 0) return nullptr;
+  }
   owner_interpreter = id;
   return module.release();
 }

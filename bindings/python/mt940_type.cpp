@@ -1,30 +1,63 @@
+#include <algorithm>
+#include <cerrno>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <variant>
+#include <vector>
 
 #include "convert.hpp"
 #include "py_ref.hpp"
+#include "reading.hpp"
 #include "tallyfold/decode.hpp"
 #include "tallyfold/export.hpp"
 #include "tallyfold/parse.hpp"
+#include "tallyfold/reconcile.hpp"
 #include "types.hpp"
 
 namespace tallyfold::python {
 namespace {
 
-struct Mt940Object {
-  PyObject_HEAD
-  StatementDocument* document;  // owned; set once by mt940_new, never null afterwards
+// What one MT940 object holds. The document is shared with the Statement objects made
+// from it, which may outlive this object.
+struct Mt940State {
+  std::shared_ptr<const StatementDocument> document;  // never null
+  std::vector<Diagnostic> diagnostics;                // the bank-file reading's
+  // The tuple of Statement objects, built on first access and kept; none of them
+  // refers back to this object, so no cycle can form.
+  PyObject* statements = nullptr;
+
+  Mt940State() = default;
+  Mt940State(const Mt940State&) = delete;
+  Mt940State& operator=(const Mt940State&) = delete;
+  ~Mt940State() { Py_XDECREF(statements); }
 };
 
-const StatementDocument& document_of(PyObject* self) {
-  const StatementDocument* document = reinterpret_cast<Mt940Object*>(self)->document;
-  if (!document || document->statements.empty()) {
+struct Mt940Object {
+  PyObject_HEAD
+  Mt940State* state;  // owned; set once at creation, never null afterwards
+};
+
+Mt940State& state_of(PyObject* self) {
+  Mt940State* state = reinterpret_cast<Mt940Object*>(self)->state;
+  if (!state || !state->document || state->document->statements.empty()) {
     throw InternalError("MT940 object without statements");
   }
-  return *document;
+  return *state;
+}
+
+const StatementDocument& document_of(PyObject* self) { return *state_of(self).document; }
+
+// A new instance of `type` holding `state`; null with the interpreter's error set.
+PyObject* new_mt940(PyTypeObject* type, std::unique_ptr<Mt940State> state) {
+  auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+  PyObject* self = alloc(type, 0);
+  if (!self) return nullptr;
+  reinterpret_cast<Mt940Object*>(self)->state = state.release();
+  return self;
 }
 
 const Statement& first_statement(PyObject* self) { return document_of(self).statements.front(); }
@@ -138,19 +171,230 @@ PyObject* mt940_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     }
     if (parsed->empty()) throw InternalError("parser succeeded without a statement");
 
-    auto document = std::make_unique<StatementDocument>(
+    auto state = std::make_unique<Mt940State>();
+    state->document = std::make_shared<const StatementDocument>(
         StatementDocument{std::move(*parsed), std::move(resolver)});
-    auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
-    PyObject* self = alloc(type, 0);
-    if (!self) return nullptr;
-    reinterpret_cast<Mt940Object*>(self)->document = document.release();
-    return self;
+    return new_mt940(type, std::move(state));
+  });
+}
+
+// --- MT940.from_bytes and MT940.from_file ------------------------------------------
+
+// Raises TypeError "FUNCTION() argument 'ARGUMENT' must be EXPECTED, not 'TYPE'SUFFIX".
+void set_argument_type_error(const char* function, const char* argument, const char* expected,
+                             PyObject* value, const char* suffix = "") {
+  PyRef type_name(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(value)), "__name__"));
+  if (!type_name) return;
+  PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be %s, not '%U'%s", function, argument, expected,
+               type_name.get(), suffix);
+}
+
+// The keyword-only options both class methods take, checked before any reading.
+bool convert_options(const char* function, PyObject* encoding, int strict, PyObject* resolver,
+                     ReadOptions& options) {
+  options.strict = strict != 0;
+  if (resolver != Py_None) {
+    std::string_view name;
+    if (!PyUnicode_Check(resolver)) {
+      set_argument_type_error(function, "resolver", "str or None", resolver);
+      return false;
+    }
+    if (!borrow_utf8("resolver", resolver, name)) return false;
+    // A misspelt name would otherwise fall back to the full chain unnoticed.
+    if (std::find(kResolverNames.begin(), kResolverNames.end(), name) == kResolverNames.end()) {
+      std::string text = "unknown resolver '" + std::string(name) + "' (";
+      for (std::size_t i = 0; i < kResolverNames.size(); ++i) {
+        if (i != 0) text += ", ";
+        text += kResolverNames[i];
+      }
+      set_value_error(text + ")");
+      return false;
+    }
+    options.resolver.assign(name);
+  }
+  if (encoding != Py_None) {
+    std::string_view name;
+    if (!PyUnicode_Check(encoding)) {
+      set_argument_type_error(function, "encoding", "str or None", encoding);
+      return false;
+    }
+    if (!borrow_utf8("encoding", encoding, name)) return false;
+    options.encoding = resolve_encoding(name);
+    if (!options.encoding) {
+      set_value_error("unknown encoding '" + std::string(name) + "'");
+      return false;
+    }
+  }
+  return true;
+}
+
+// The bytes of a bytes-like object: borrowed from a bytes object, which cannot change
+// while the lock is released; any other buffer is copied first, since its owner could
+// resize or rewrite it meanwhile. `keep` holds what the view points into.
+bool borrow_bytes(const char* function, const char* argument, PyObject* data, PyRef& keep,
+                  std::string_view& out) {
+  if (!PyBytes_Check(data)) {
+    PyRef view(PyMemoryView_FromObject(data));
+    if (!view) {
+      if (!PyErr_ExceptionMatches(PyExc_TypeError)) return false;
+      PyErr_Clear();
+      const char* hint = PyUnicode_Check(data) ? " (a str is read with MT940(text))" : "";
+      set_argument_type_error(function, argument, "a bytes-like object", data, hint);
+      return false;
+    }
+    data = PyObject_Bytes(view.get());
+    if (!data) return false;
+    keep = PyRef(data);
+  }
+  char* bytes = nullptr;
+  Py_ssize_t size = 0;
+  if (PyBytes_AsStringAndSize(data, &bytes, &size) < 0) return false;
+  out = std::string_view(bytes, static_cast<std::size_t>(size));
+  return true;
+}
+
+// Reads `bytes` with the lock released and makes the MT940 of the result.
+PyObject* read_document(PyTypeObject* type, std::string_view bytes, const std::string* path,
+                        ReadOptions options, PyObject* path_object) {
+  std::string file_bytes;
+  int file_error = 0;
+  auto outcome = [&]() -> std::optional<Result<ReadOutcome, ReadError>> {
+    GilRelease unlocked;
+    if (path) {
+      auto read = read_whole_file(*path);
+      if (!read) {
+        file_error = read.error();
+        return std::nullopt;
+      }
+      file_bytes = std::move(*read);
+      bytes = file_bytes;
+    }
+    return read_statement_bytes(bytes, options);
+  }();
+  if (!outcome) {
+    errno = file_error;
+    return PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, path_object);
+  }
+  if (!*outcome) {
+    std::visit([](const auto& error) { set_error(error); }, outcome->error());
+    return nullptr;
+  }
+  if (outcome->value().statements.empty()) throw InternalError("reading succeeded without a statement");
+  auto state = std::make_unique<Mt940State>();
+  state->document = std::make_shared<const StatementDocument>(
+      StatementDocument{std::move(outcome->value().statements), std::move(options.resolver)});
+  state->diagnostics = std::move(outcome->value().diagnostics);
+  return new_mt940(type, std::move(state));
+}
+
+PyObject* from_bytes(PyObject* cls, PyObject* args, PyObject* kwargs) {
+  return guarded([&]() -> PyObject* {
+    static const char* keywords[] = {"data", "encoding", "strict", "resolver", nullptr};
+    PyObject* data = nullptr;
+    PyObject* encoding = Py_None;
+    int strict = 0;
+    PyObject* resolver = Py_None;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$OpO:from_bytes", const_cast<char**>(keywords), &data,
+                                     &encoding, &strict, &resolver)) {
+      return nullptr;
+    }
+    ReadOptions options;
+    if (!convert_options("from_bytes", encoding, strict, resolver, options)) return nullptr;
+    PyRef keep;
+    std::string_view bytes;
+    if (!borrow_bytes("from_bytes", "data", data, keep, bytes)) return nullptr;
+    return read_document(reinterpret_cast<PyTypeObject*>(cls), bytes, nullptr, std::move(options), nullptr);
+  });
+}
+
+PyObject* from_file(PyObject* cls, PyObject* args, PyObject* kwargs) {
+  return guarded([&]() -> PyObject* {
+    static const char* keywords[] = {"path", "encoding", "strict", "resolver", nullptr};
+    PyObject* path = nullptr;
+    PyObject* encoding = Py_None;
+    int strict = 0;
+    PyObject* resolver = Py_None;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$OpO:from_file", const_cast<char**>(keywords), &path,
+                                     &encoding, &strict, &resolver)) {
+      return nullptr;
+    }
+    ReadOptions options;
+    if (!convert_options("from_file", encoding, strict, resolver, options)) return nullptr;
+    auto* type = reinterpret_cast<PyTypeObject*>(cls);
+
+    // An open file: its read() gives the bytes, which must be bytes (binary mode).
+    if (!PyUnicode_Check(path) && !PyBytes_Check(path) && PyObject_HasAttrString(path, "read")) {
+      PyRef content(PyObject_CallMethod(path, "read", nullptr));
+      if (!content) return nullptr;
+      if (PyUnicode_Check(content.get())) {
+        PyErr_SetString(PyExc_TypeError,
+                        "from_file() needs a file opened in binary mode ('rb'): read() returned str");
+        return nullptr;
+      }
+      PyRef keep;
+      std::string_view bytes;
+      if (!borrow_bytes("from_file", "path.read()", content.get(), keep, bytes)) return nullptr;
+      return read_document(type, bytes, nullptr, std::move(options), nullptr);
+    }
+
+    PyRef fspath(PyOS_FSPath(path));
+    if (!fspath) return nullptr;
+    PyRef encoded;
+    if (PyUnicode_Check(fspath.get())) {
+      encoded = PyRef(PyUnicode_EncodeFSDefault(fspath.get()));
+    } else {
+      encoded = PyRef::borrow(fspath.get());
+    }
+    if (!encoded) return nullptr;
+    char* name = nullptr;
+    Py_ssize_t size = 0;
+    if (PyBytes_AsStringAndSize(encoded.get(), &name, &size) < 0) return nullptr;
+    if (std::string_view(name, static_cast<std::size_t>(size)).find('\0') != std::string_view::npos) {
+      PyErr_SetString(PyExc_ValueError, "from_file() path holds a NUL character");
+      return nullptr;
+    }
+    const std::string file(name, static_cast<std::size_t>(size));
+    return read_document(type, {}, &file, std::move(options), fspath.get());
+  });
+}
+
+PyObject* get_diagnostics(PyObject* self, void*) {
+  return guarded([&]() -> PyObject* {
+    const auto& diagnostics = state_of(self).diagnostics;
+    PyRef list(PyList_New(static_cast<Py_ssize_t>(diagnostics.size())));
+    if (!list) return api_call_failed();
+    for (std::size_t i = 0; i < diagnostics.size(); ++i) {
+      PyObject* item = new_diagnostic(diagnostics[i]);
+      if (!item) return nullptr;
+      PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);  // steals `item`
+    }
+    return list.release();
+  });
+}
+
+PyObject* get_statements(PyObject* self, void*) {
+  return guarded([&]() -> PyObject* {
+    Mt940State& state = state_of(self);
+    if (!state.statements) {
+      const auto& statements = state.document->statements;
+      const std::vector<StatementCheck> checks = check_statements(statements);
+      PyRef tuple(PyTuple_New(static_cast<Py_ssize_t>(statements.size())));
+      if (!tuple) return api_call_failed();
+      for (std::size_t i = 0; i < statements.size(); ++i) {
+        PyObject* item = new_statement(state.document, i, checks[i]);
+        if (!item) return nullptr;
+        PyTuple_SetItem(tuple.get(), static_cast<Py_ssize_t>(i), item);  // steals `item`
+      }
+      // Building may have run other threads (a collection can); the first tuple stays.
+      if (!state.statements) state.statements = tuple.release();
+    }
+    return Py_NewRef(state.statements);
   });
 }
 
 void mt940_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
-  delete reinterpret_cast<Mt940Object*>(self)->document;
+  delete reinterpret_cast<Mt940Object*>(self)->state;
   auto free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
   free_slot(self);
   Py_DECREF(type);  // heap-type instances own a reference to their type
@@ -229,6 +473,8 @@ PyGetSetDef kGetSet[] = {
     {"closing_balance", get_closing_balance, nullptr, nullptr, nullptr},
     {"resolver_used", get_resolver_used, nullptr, nullptr, nullptr},
     {"transactions", get_transactions, nullptr, nullptr, nullptr},
+    {"diagnostics", get_diagnostics, nullptr, nullptr, nullptr},
+    {"statements", get_statements, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -237,6 +483,18 @@ PyMethodDef kMethods[] = {
     {"to_json", to_json, METH_NOARGS, "to_json($self)\n--\n\n"},
     {"to_csv", to_csv, METH_NOARGS, "to_csv($self)\n--\n\n"},
     {"to_camt053", to_camt053, METH_NOARGS, "to_camt053($self)\n--\n\n"},
+    {"from_bytes", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&from_bytes)),
+     METH_VARARGS | METH_KEYWORDS | METH_CLASS,
+     "from_bytes($cls, /, data, *, encoding=None, strict=False, resolver=None)\n--\n\n"
+     "Reads the bytes of a statement file as the command does by default: charset detection\n"
+     "(or `encoding`), unwrapping and the bank-file reading. With strict=True, decodes them\n"
+     "(from `encoding`, else as UTF-8) and reads the text exactly as MT940(text) does.\n"
+     "Raises ValueError \"line N: message\" when the file cannot be read."},
+    {"from_file", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&from_file)),
+     METH_VARARGS | METH_KEYWORDS | METH_CLASS,
+     "from_file($cls, /, path, *, encoding=None, strict=False, resolver=None)\n--\n\n"
+     "Reads the file at `path` (a str or os.PathLike), or an open binary file, as\n"
+     "from_bytes reads its bytes; a file that cannot be opened raises OSError."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -5,18 +5,28 @@
 
 #include "convert.hpp"
 #include "py_ref.hpp"
+#include "tallyfold/bank_details.hpp"
 #include "tallyfold/export.hpp"
 #include "types.hpp"
+
+namespace tallyfold {
+// Weak until the bank-file details decoding is part of every core this module is built
+// with: a core without it leaves the address null, and the exact rules stand in.
+[[gnu::weak]] BankFields bank_fields(const Transaction& t);
+}  // namespace tallyfold
 
 namespace tallyfold::python {
 namespace {
 
 // The fields Python can see, with a copy of every text they view: the document the
-// record came from may be gone long before this object.
+// record came from may be gone long before this object. The exact reading derives its
+// three fields on each access; the bank-file reading derives its fields at creation,
+// from parts of the record (the supplementary details) that the snapshot does not keep.
 struct Snapshot {
   explicit Snapshot(std::size_t text_bytes) : texts(text_bytes) {}
   TextBuffer texts;
   Transaction record;
+  std::optional<BankFields> bank;  // the bank-file reading's fields
 };
 
 struct TransactionObject {
@@ -86,14 +96,32 @@ PyObject* get_details(PyObject* self, void*) {
 PyObject* get_structured_details(PyObject* self, void*) {
   return read(self, [](const Transaction& t) { return to_python(t.structured_details); });
 }
-PyObject* get_counterparty(PyObject* self, void*) {
-  return read(self, [](const Transaction& t) { return to_python(derive_counterparty(t)); });
+PyObject* get_exact_amount(PyObject* self, void*) {
+  return read(self, [](const Transaction& t) { return decimal_to_python(t.signed_amount()); });
 }
-PyObject* get_counter_iban(PyObject* self, void*) {
-  return read(self, [](const Transaction& t) { return to_python(derive_counter_iban(t)); });
+PyObject* get_value_day(PyObject* self, void*) {
+  return read(self, [](const Transaction& t) { return date_to_python(t.value_date); });
 }
-PyObject* get_purpose(PyObject* self, void*) {
-  return read(self, [](const Transaction& t) { return to_python(derive_purpose(t)); });
+PyObject* get_entry_day(PyObject* self, void*) {
+  return read(self, [](const Transaction& t) { return date_to_python(t.entry_date); });
+}
+
+const Snapshot& whole_snapshot(PyObject* self) {
+  const Snapshot* snapshot = reinterpret_cast<TransactionObject*>(self)->snapshot;
+  if (!snapshot) throw InternalError("Transaction object without snapshot");
+  return *snapshot;
+}
+
+// A getter of one derived field: the bank-file reading's value, else the exact rule's
+// (`exact`, or none: the exact reading has no such field).
+template <std::string BankFields::*field, std::string (*exact)(const Transaction&) = nullptr>
+PyObject* get_derived(PyObject* self, void*) {
+  return guarded([&] {
+    const Snapshot& snapshot = whole_snapshot(self);
+    if (snapshot.bank) return finish(to_python(*snapshot.bank.*field));
+    if constexpr (exact != nullptr) return finish(to_python(exact(snapshot.record)));
+    return finish(to_python(std::string_view()));
+  });
 }
 
 PyGetSetDef kGetSet[] = {
@@ -109,9 +137,16 @@ PyGetSetDef kGetSet[] = {
     {"bank_reference", get_bank_reference, nullptr, nullptr, nullptr},
     {"details", get_details, nullptr, nullptr, nullptr},
     {"structured_details", get_structured_details, nullptr, nullptr, nullptr},
-    {"counterparty", get_counterparty, nullptr, nullptr, nullptr},
-    {"counter_iban", get_counter_iban, nullptr, nullptr, nullptr},
-    {"purpose", get_purpose, nullptr, nullptr, nullptr},
+    {"counterparty", get_derived<&BankFields::counterparty, derive_counterparty>, nullptr, nullptr, nullptr},
+    {"counter_iban", get_derived<&BankFields::counter_iban, derive_counter_iban>, nullptr, nullptr, nullptr},
+    {"purpose", get_derived<&BankFields::purpose, derive_purpose>, nullptr, nullptr, nullptr},
+    {"exact_amount", get_exact_amount, nullptr, nullptr, nullptr},
+    {"value_day", get_value_day, nullptr, nullptr, nullptr},
+    {"entry_day", get_entry_day, nullptr, nullptr, nullptr},
+    {"counterparty_bic", get_derived<&BankFields::counterparty_bic>, nullptr, nullptr, nullptr},
+    {"end_to_end_reference", get_derived<&BankFields::end_to_end_reference>, nullptr, nullptr, nullptr},
+    {"mandate_reference", get_derived<&BankFields::mandate_reference>, nullptr, nullptr, nullptr},
+    {"creditor_id", get_derived<&BankFields::creditor_id>, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -139,8 +174,19 @@ PyType_Spec kSpec = {
     kSlots,
 };
 
+// The bank-file reading's derived fields; with a core that cannot decode its details
+// yet, its exact-rule values and nothing else.
+BankFields derive_bank_fields(const Transaction& record) {
+  if (&bank_fields != nullptr) return bank_fields(record);
+  BankFields fields;
+  fields.purpose = derive_purpose(record);
+  fields.counterparty = derive_counterparty(record);
+  fields.counter_iban = derive_counter_iban(record);
+  return fields;
+}
+
 // The fields Python can see; the funds code and the supplementary details stay behind.
-std::unique_ptr<Snapshot> make_snapshot(const Transaction& record) {
+std::unique_ptr<Snapshot> make_snapshot(const Transaction& record, Reading reading) {
   Transaction snapshot;
   snapshot.value_date = record.value_date;
   snapshot.entry_date = record.entry_date;
@@ -153,6 +199,7 @@ std::unique_ptr<Snapshot> make_snapshot(const Transaction& record) {
   snapshot.structured_details = record.structured_details;
   auto kept = std::make_unique<Snapshot>(kept_size(snapshot));
   kept->record = keep_transaction(snapshot, kept->texts);
+  if (reading == Reading::BankFile) kept->bank = derive_bank_fields(record);
   return kept;
 }
 
@@ -164,11 +211,11 @@ PyObject* transaction_type() {
   return type;
 }
 
-PyObject* new_transaction(const Transaction& record) {
+PyObject* new_transaction(const Transaction& record, Reading reading) {
   PyObject* type_object = transaction_type();
   if (!type_object) return nullptr;
   auto* type = reinterpret_cast<PyTypeObject*>(type_object);
-  auto snapshot = make_snapshot(record);
+  auto snapshot = make_snapshot(record, reading);
   auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
   PyObject* self = alloc(type, 0);
   if (!self) return nullptr;
