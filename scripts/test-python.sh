@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Python package (module and command) into the checkout's virtual
-# environment .venv/ and runs the pytest suite there. scripts/test-wheel.sh runs it
-# again under CPython 3.10 against the release wheel.
+# environment .venv/ and runs the pytest suite there, the Dask/Parquet example included;
+# scripts/test-wheel.sh runs the suite again under CPython 3.10 against the release
+# wheel. Then checks the type stub: mypy --strict on a file of typical use, which finds
+# the stub with no configuration, and stubtest against the installed module.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/venv.sh
@@ -13,3 +15,7 @@ rc=0
 if [[ $rc -ne 0 && $rc -ne 5 ]]; then
   exit "$rc"
 fi
+
+"$python" -m mypy --strict --cache-dir build/mypy-cache tests/typing/typical_use.py
+"$python" tests/typing/typical_use.py examples >/dev/null
+"$python" -m mypy.stubtest tallyfold

@@ -1,7 +1,16 @@
 """Fast, exact parsing and export of SWIFT MT940 bank statements."""
 
+import datetime
+import os
+from decimal import Decimal
+from typing import Literal, final
+
+from _typeshed import SupportsRead
+from typing_extensions import Buffer
+
 __all__ = ["MT940", "Transaction"]
 
+@final
 class MT940:
     """A parsed MT940 bank statement.
 
@@ -12,6 +21,30 @@ class MT940:
 
     def __new__(cls, text: str, resolver: str | None = None) -> MT940:
         """Parses `text`; raises ValueError with the parse error's message."""
+    @classmethod
+    def from_bytes(
+        cls,
+        data: Buffer,
+        *,
+        encoding: str | None = None,
+        strict: bool = False,
+        resolver: str | None = None,
+    ) -> MT940:
+        """Reads a statement file's bytes as the command does by default (charset
+        detection or `encoding`, unwrapping, the bank-file reading); with strict=True,
+        decodes them and reads the text exactly as MT940(text) does. Raises ValueError
+        "line N: message" when the file cannot be read, TypeError for a str."""
+    @classmethod
+    def from_file(
+        cls,
+        path: str | bytes | os.PathLike[str] | os.PathLike[bytes] | SupportsRead[bytes],
+        *,
+        encoding: str | None = None,
+        strict: bool = False,
+        resolver: str | None = None,
+    ) -> MT940:
+        """Reads a file, by path or open in binary mode, as from_bytes reads bytes; a
+        file that cannot be opened raises OSError."""
     def __len__(self) -> int: ...
     @property
     def account(self) -> str: ...
@@ -28,10 +61,17 @@ class MT940:
     @property
     def transactions(self) -> list[Transaction]:
         """A new list of new Transaction objects on every access."""
+    @property
+    def diagnostics(self) -> list[Diagnostic]:
+        """What the bank-file reading repaired or left out; empty for MT940(text)."""
+    @property
+    def statements(self) -> tuple[Statement, ...]:
+        """Every statement of the document; built on first access and kept."""
     def to_json(self) -> str: ...
     def to_csv(self) -> str: ...
     def to_camt053(self) -> str: ...
 
+@final
 class Transaction:
     """A parsed MT940 transaction exposed to Python."""
 
@@ -71,3 +111,94 @@ class Transaction:
     def counter_iban(self) -> str: ...
     @property
     def purpose(self) -> str: ...
+    @property
+    def exact_amount(self) -> Decimal:
+        """The exact amount, signed like `amount`."""
+    @property
+    def value_day(self) -> datetime.date: ...
+    @property
+    def entry_day(self) -> datetime.date | None: ...
+    @property
+    def counterparty_bic(self) -> str:
+        """From the bank-file reading's details decoding; "" when absent."""
+    @property
+    def end_to_end_reference(self) -> str:
+        """From the bank-file reading's details decoding; "" when absent."""
+    @property
+    def mandate_reference(self) -> str:
+        """From the bank-file reading's details decoding; "" when absent."""
+    @property
+    def creditor_id(self) -> str:
+        """From the bank-file reading's details decoding; "" when absent."""
+
+@final
+class Statement:
+    """One statement of an MT940 document, with its exact reconciliation."""
+
+    @property
+    def reference(self) -> str:
+        """The :20: transaction reference."""
+    @property
+    def related_reference(self) -> str | None:
+        """The :21: related reference."""
+    @property
+    def account(self) -> str: ...
+    @property
+    def number(self) -> str:
+        """The :28C: text: statement number, then "/" and the sequence number if any."""
+    @property
+    def currency(self) -> str: ...
+    @property
+    def opening_balance(self) -> Balance | None: ...
+    @property
+    def closing_balance(self) -> Balance | None: ...
+    @property
+    def available_balance(self) -> Balance | None:
+        """The :64: closing available balance."""
+    @property
+    def forward_balances(self) -> tuple[Balance, ...]:
+        """Every :65: forward available balance, in order."""
+    @property
+    def information(self) -> str | None:
+        """The statement's own :86: information to the account owner."""
+    @property
+    def transactions(self) -> tuple[Transaction, ...]:
+        """Built on first access and kept."""
+    @property
+    def difference(self) -> Decimal | None:
+        """Closing minus opening balance minus the signed amounts: 0 when balanced."""
+    @property
+    def balanced(self) -> bool | None: ...
+    @property
+    def follows_previous(self) -> bool | None:
+        """Whether the opening balance is the previous closing balance of the same
+        account in this document; None for an account's first statement."""
+
+@final
+class Balance:
+    """A balance of a statement."""
+
+    @property
+    def mark(self) -> Literal["C", "D"]: ...
+    @property
+    def intermediate(self) -> bool:
+        """True for :60M: and :62M:."""
+    @property
+    def date(self) -> datetime.date: ...
+    @property
+    def currency(self) -> str: ...
+    @property
+    def amount(self) -> Decimal:
+        """Negative for mark "D"."""
+
+@final
+class Diagnostic:
+    """A repair or omission of the bank-file reading."""
+
+    @property
+    def line(self) -> int:
+        """The line of the file it concerns (1-based; 0 for the file as a whole)."""
+    @property
+    def severity(self) -> Literal["note", "warning"]: ...
+    @property
+    def message(self) -> str: ...

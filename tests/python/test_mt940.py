@@ -165,8 +165,9 @@ def test_statement_without_transactions_is_falsy():
 def test_attributes_are_read_only_and_in_order():
     m = MT940(TEXT)
     names = [n for n, v in vars(MT940).items() if inspect.isgetsetdescriptor(v)]
+    # The bank-file reading's attributes come after the original ones.
     assert names == ["account", "currency", "opening_balance", "closing_balance",
-                     "resolver_used", "transactions"]
+                     "resolver_used", "transactions", "diagnostics", "statements"]
     for name in names:
         with pytest.raises(AttributeError):
             setattr(m, name, getattr(m, name))

@@ -160,6 +160,8 @@ def resident_bytes():
 
 MEMORY_TEXT = generated_statement(1, 4)
 BROKEN_TEXT = MEMORY_TEXT.replace(":60F:C", ":60F:R")
+# Two statements in an envelope, so that the bank-file reading has notes to give.
+MEMORY_BYTES = ("{4:\n" + MEMORY_TEXT + generated_statement(2, 3) + "-}").encode()
 
 
 def churn(rounds):
@@ -173,6 +175,8 @@ def churn(rounds):
             (t.bank_reference, t.details, t.structured_details)
             (t.counterparty, t.counter_iban, t.purpose)
         document.to_json(), document.to_csv(), document.to_camt053()
+        if i % 2:
+            churn_bank_file(i)
         if i % 10 == 0:  # the error paths must free what they built, too
             with pytest.raises(ValueError):
                 MT940(BROKEN_TEXT)
@@ -180,6 +184,31 @@ def churn(rounds):
                 MT940(MEMORY_TEXT, 5)
             with pytest.raises(TypeError):
                 MT940(MEMORY_TEXT, resolver="auto", other=1)
+
+
+def churn_bank_file(i):
+    if i % 8 == 7:  # the exact reading does not unwrap
+        document = MT940.from_bytes(MEMORY_TEXT.encode(), strict=True)
+    else:
+        document = MT940.from_bytes(MEMORY_BYTES if i % 4 == 1 else memoryview(MEMORY_BYTES))
+    for d in document.diagnostics:
+        (d.line, d.severity, d.message, repr(d))
+    for s in document.statements:
+        (s.reference, s.related_reference, s.account, s.number, s.currency, s.information)
+        (s.difference, s.balanced, s.follows_previous, repr(s))
+        for b in (s.opening_balance, s.closing_balance, s.available_balance, *s.forward_balances):
+            if b is not None:
+                (b.mark, b.intermediate, b.date, b.currency, b.amount, repr(b))
+        for t in s.transactions:
+            (t.exact_amount, t.value_day, t.entry_day, t.purpose, t.counterparty_bic)
+            (t.end_to_end_reference, t.mandate_reference, t.creditor_id)
+    if i % 10 == 1:
+        with pytest.raises(ValueError):
+            MT940.from_bytes(b"%PDF\x00")
+        with pytest.raises(TypeError):
+            MT940.from_bytes("text")
+        with pytest.raises(ValueError):
+            MT940.from_bytes(MEMORY_BYTES, resolver="other")
 
 
 @pytest.mark.skipif(not Path("/proc/self/statm").exists(), reason="needs /proc")

@@ -115,7 +115,11 @@ def test_docstring_and_method_signature():
 def test_attributes_are_read_only_and_in_order():
     t = first_transaction("230131C1,00NTRFREF", "x")
     names = [n for n, v in vars(Transaction).items() if inspect.isgetsetdescriptor(v)]
-    assert names == list(ATTRIBUTE_TYPES)
+    # The exact companions and the bank-file fields come after the original attributes.
+    assert names == list(ATTRIBUTE_TYPES) + [
+        "exact_amount", "value_day", "entry_day", "counterparty_bic", "end_to_end_reference",
+        "mandate_reference", "creditor_id",
+    ]
     for name in names:
         with pytest.raises(AttributeError):
             setattr(t, name, getattr(t, name))

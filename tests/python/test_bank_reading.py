@@ -1,0 +1,375 @@
+"""The bank-file reading from Python (MT940.from_bytes, MT940.from_file) and the exact
+values beside the specified attributes: Statement, Balance, Diagnostic, and the Decimal
+and date companions of Transaction."""
+
+import datetime
+import gc
+import io
+import json
+import subprocess
+import threading
+from decimal import Decimal
+from pathlib import Path
+
+import pytest
+
+import tallyfold
+from tallyfold import MT940
+from test_cli import _command
+from test_golden_exact import CORPUS
+
+REPO = Path(__file__).resolve().parents[2]
+EXAMPLES = sorted((REPO / "examples").glob("*.sta"))
+NOT_STATEMENTS = {"SOURCES.md", "README.md", ".gitattributes"}
+
+
+def statement_files():
+    files = list(EXAMPLES)
+    if CORPUS.is_dir():
+        files += [
+            p for p in sorted(CORPUS.rglob("*")) if p.is_file() and p.name not in NOT_STATEMENTS
+        ]
+    return [pytest.param(p, id=f"{p.parent.name}/{p.name}") for p in files]
+
+
+def command_json(path):
+    """What `tallyfold convert --to json` writes for the file, or None when it fails."""
+    run = subprocess.run(
+        [_command(), "convert", "--to", "json", str(path)], capture_output=True, timeout=60
+    )
+    if run.returncode == 2:
+        return None
+    return run.stdout.decode("utf-8")
+
+
+def exact_json(text):
+    return json.loads(text, parse_float=Decimal, parse_int=Decimal)
+
+
+def transaction_values(t):
+    names = [n for n in dir(t) if not n.startswith("_") and n != "signed_amount"]
+    return {n: getattr(t, n) for n in names} | {"signed_amount()": t.signed_amount()}
+
+
+@pytest.mark.parametrize("path", statement_files())
+def test_file_reads_as_the_command_reads_it(path):
+    expected = command_json(path)
+    if expected is None:
+        with pytest.raises(ValueError):
+            MT940.from_file(path)
+        return
+    doc = MT940.from_file(path)
+    assert doc.to_json() == expected.rstrip("\n")
+
+    same = MT940.from_bytes(path.read_bytes())
+    assert same.to_json() == doc.to_json()
+    assert [repr(d) for d in same.diagnostics] == [repr(d) for d in doc.diagnostics]
+    assert [repr(s) for s in same.statements] == [repr(s) for s in doc.statements]
+
+    statements = doc.statements
+    records = exact_json(expected)
+    assert len(statements) == len(records)
+    for s, record in zip(statements, records):
+        amounts = [t["amount"] for t in record["transactions"]]
+        assert s.difference == record["closingBalance"] - record["openingBalance"] - sum(amounts)
+        assert s.balanced == (s.difference == 0)
+        assert [t.exact_amount for t in s.transactions] == amounts
+        assert all(float(t.exact_amount) == t.amount for t in s.transactions)
+
+    first = statements[0]
+    assert (first.account, first.currency) == (doc.account, doc.currency)
+    assert float(first.opening_balance.amount) == doc.opening_balance
+    assert float(first.closing_balance.amount) == doc.closing_balance
+    assert [transaction_values(t) for t in first.transactions] == [
+        transaction_values(t) for t in doc.transactions
+    ]
+
+
+@pytest.mark.parametrize("path", statement_files())
+def test_strict_reading_is_the_exact_reading(path):
+    data = path.read_bytes()
+    try:
+        text = data.decode("utf-8-sig")
+        encoding = None
+    except UnicodeDecodeError:
+        with pytest.raises(ValueError, match=r"^line \d+: not valid UTF-8 \(byte \d+\); name"):
+            MT940.from_bytes(data, strict=True)
+        text = data.decode("latin-1")
+        encoding = "latin-1"
+    try:
+        expected = MT940(text, "gvc")
+    except ValueError as error:
+        with pytest.raises(ValueError) as raised:
+            MT940.from_bytes(data, strict=True, encoding=encoding, resolver="gvc")
+        assert raised.value.args == error.args
+        return
+    doc = MT940.from_file(path, strict=True, encoding=encoding, resolver="gvc")
+    assert (doc.to_json(), doc.resolver_used, doc.diagnostics) == (expected.to_json(), "gvc", [])
+    assert [transaction_values(t) for t in doc.transactions] == [
+        transaction_values(t) for t in expected.transactions
+    ]
+
+
+# ---------------------------------------------------------------------------------------
+# Attributes and their types
+
+FULL = (
+    b":20:STMT-1\r\n:21:REL-9\r\n:25:NL92NRDK0417552093\r\n:28C:00062/1\r\n"
+    b":60M:D240301EUR100,00\r\n"
+    b":61:2403040304C1250,00NTRFINV-118//NK0304A17\r\n:86:/EREF/E1/REMI/Invoice 118\r\n"
+    b":61:240305RD0,5NCHGNONREF\r\n"
+    b":62F:C240331EUR1150,50\r\n:64:C240331EUR1100,00\r\n"
+    b":65:C240401EUR1,00\r\n:65:D240402EUR2,00\r\n:86:owner information\r\n"
+    b":20:STMT-2\r\n:25:NL92NRDK0417552093\r\n:28C:00063\r\n"
+    b":60F:C240331EUR1150,00\r\n:62M:C240430EUR1150,00\r\n"
+)
+
+
+@pytest.fixture(scope="module")
+def full():
+    return MT940.from_bytes(FULL)
+
+
+def test_statement_values(full):
+    first, second = full.statements
+    values = {
+        "reference": ("STMT-1", "STMT-2"),
+        "related_reference": ("REL-9", None),
+        "account": ("NL92NRDK0417552093",) * 2,
+        "number": ("00062/1", "00063"),
+        "currency": ("EUR", "EUR"),
+        "information": ("owner information", None),
+        "difference": (Decimal("0.00"), Decimal("0.00")),
+        "balanced": (True, True),
+        "follows_previous": (None, False),
+    }
+    for name, expected in values.items():
+        assert (getattr(first, name), getattr(second, name)) == expected, name
+    assert second.difference.as_tuple() == Decimal("0.00").as_tuple()
+
+    balances = [
+        first.opening_balance, first.closing_balance, first.available_balance,
+        *first.forward_balances, second.closing_balance,
+    ]
+    assert [(b.mark, b.intermediate, b.date, b.currency, b.amount) for b in balances] == [
+        ("D", True, datetime.date(2024, 3, 1), "EUR", Decimal("-100.00")),
+        ("C", False, datetime.date(2024, 3, 31), "EUR", Decimal("1150.50")),
+        ("C", False, datetime.date(2024, 3, 31), "EUR", Decimal("1100.00")),
+        ("C", False, datetime.date(2024, 4, 1), "EUR", Decimal("1.00")),
+        ("D", False, datetime.date(2024, 4, 2), "EUR", Decimal("-2.00")),
+        ("C", True, datetime.date(2024, 4, 30), "EUR", Decimal("1150.00")),
+    ]
+    assert second.available_balance is None and second.forward_balances == ()
+
+
+def test_transaction_exact_values(full):
+    credit, reversal = full.statements[0].transactions
+    assert (credit.exact_amount, credit.value_day, credit.entry_day) == (
+        Decimal("1250.00"), datetime.date(2024, 3, 4), datetime.date(2024, 3, 4))
+    assert (reversal.exact_amount, reversal.value_day, reversal.entry_day) == (
+        Decimal("0.50"), datetime.date(2024, 3, 5), None)
+    assert str(credit.exact_amount) == "1250.00"  # the scale of the file, not of a float
+
+
+TYPES = {
+    tallyfold.Statement: {
+        "reference": str, "related_reference": (str, type(None)), "account": str, "number": str,
+        "currency": str, "opening_balance": tallyfold.Balance, "closing_balance": tallyfold.Balance,
+        "available_balance": (tallyfold.Balance, type(None)), "forward_balances": tuple,
+        "information": (str, type(None)), "transactions": tuple, "difference": Decimal,
+        "balanced": bool, "follows_previous": (bool, type(None)),
+    },
+    tallyfold.Balance: {
+        "mark": str, "intermediate": bool, "date": datetime.date, "currency": str, "amount": Decimal,
+    },
+    tallyfold.Transaction: {
+        "exact_amount": Decimal, "value_day": datetime.date, "entry_day": (datetime.date, type(None)),
+        "counterparty_bic": str, "end_to_end_reference": str, "mandate_reference": str,
+        "creditor_id": str,
+    },
+    tallyfold.Diagnostic: {"line": int, "severity": str, "message": str},
+}
+
+
+def every_object(doc):
+    for s in doc.statements:
+        yield s
+        yield from (s.opening_balance, s.closing_balance, *s.forward_balances)
+        yield from s.transactions
+    yield from doc.diagnostics
+
+
+def test_attribute_types(full):
+    wrapped = MT940.from_bytes(b"{1:F01X}{2:O940X}{4:\n" + FULL + b"-}")
+    seen = set()
+    for doc in [full, wrapped, *map(MT940.from_file, EXAMPLES)]:
+        for obj in every_object(doc):
+            seen.add(type(obj))
+            for name, kind in TYPES[type(obj)].items():
+                assert isinstance(getattr(obj, name), kind), (type(obj).__name__, name)
+    assert seen == set(TYPES)
+
+
+@pytest.mark.parametrize("cls", [tallyfold.Statement, tallyfold.Balance, tallyfold.Diagnostic])
+def test_new_classes_are_sealed(cls, full):
+    with pytest.raises(TypeError):
+        cls()
+    with pytest.raises(TypeError):
+        type("Sub", (cls,), {})
+    obj = next(o for o in every_object(MT940.from_bytes(b"{4:\n" + FULL)) if type(o) is cls)
+    name = next(iter(TYPES[cls]))
+    with pytest.raises(AttributeError):
+        setattr(obj, name, getattr(obj, name))
+    with pytest.raises(AttributeError):
+        obj.other = 1
+
+
+def test_module_surface_is_unchanged():
+    assert tallyfold.__all__ == ["MT940", "Transaction"]
+    assert tallyfold.__doc__ == ""
+    for cls in (tallyfold.Statement, tallyfold.Balance, tallyfold.Diagnostic):
+        assert cls.__module__ == "tallyfold"
+
+
+def test_reprs(full):
+    first, second = full.statements
+    one = MT940.from_bytes(FULL.replace(b":61:240305RD0,5NCHGNONREF\r\n", b""))
+    assert repr(first) == "<Statement 00062/1 NL92NRDK0417552093 EUR -100.00 \u2192 1150.50, 2 transactions>"
+    assert repr(second) == "<Statement 00063 NL92NRDK0417552093 EUR 1150.00 \u2192 1150.00, 0 transactions>"
+    assert repr(one.statements[0]).endswith(", 1 transaction>")
+    assert repr(first.opening_balance) == "<Balance D 2024-03-01 EUR 100.00, intermediate>"
+    assert repr(first.closing_balance) == "<Balance C 2024-03-31 EUR 1150.50>"
+    (note, *_) = MT940.from_bytes(b"{4:\n" + FULL + b"-}").diagnostics
+    assert repr(note) == f"<Diagnostic line {note.line} {note.severity}: {note.message}>"
+
+
+def test_kept_objects_are_kept(full):
+    assert full.statements is full.statements
+    assert full.statements[0].transactions is full.statements[0].transactions
+    assert full.diagnostics is not full.diagnostics  # a new list, as transactions is
+
+
+def test_snapshots_outlive_their_document():
+    doc = MT940.from_bytes(FULL)
+    statements = doc.statements
+    transactions = statements[0].transactions
+    balance = statements[1].closing_balance
+    del doc
+    gc.collect()
+    MT940.from_bytes(FULL.replace(b"STMT", b"XXXX"))  # reuse of freed memory shows
+    assert [s.reference for s in statements] == ["STMT-1", "STMT-2"]
+    assert statements[0].information == "owner information"
+    assert transactions[0].bank_reference == "NK0304A17"
+    assert [t.customer_reference for t in statements[0].transactions] == ["INV-118", "NONREF"]
+    assert (balance.currency, balance.amount) == ("EUR", Decimal("1150.00"))
+
+
+# ---------------------------------------------------------------------------------------
+# Inputs
+
+SAMPLE = REPO / "examples" / "german-gvc.sta"
+
+
+@pytest.mark.parametrize(
+    "read",
+    [
+        lambda: MT940.from_bytes(bytearray(SAMPLE.read_bytes())),
+        lambda: MT940.from_bytes(memoryview(SAMPLE.read_bytes())),
+        lambda: MT940.from_bytes(memoryview(b"xx" + SAMPLE.read_bytes())[2:]),
+        lambda: MT940.from_bytes(data=SAMPLE.read_bytes()),
+        lambda: MT940.from_file(str(SAMPLE)),
+        lambda: MT940.from_file(SAMPLE),
+        lambda: MT940.from_file(bytes(SAMPLE)),
+        lambda: MT940.from_file(path=SAMPLE),
+        lambda: MT940.from_file(open(SAMPLE, "rb")),
+        lambda: MT940.from_file(io.BytesIO(SAMPLE.read_bytes())),
+    ],
+    ids=["bytearray", "memoryview", "memoryview-slice", "keyword", "str-path", "Path",
+         "bytes-path", "keyword-path", "binary-file", "BytesIO"],
+)
+def test_every_kind_of_input_reads_alike(read):
+    assert read().to_json() == MT940.from_bytes(SAMPLE.read_bytes()).to_json()
+
+
+@pytest.mark.parametrize(
+    "call, message",
+    [
+        (lambda: MT940.from_bytes(SAMPLE.read_text()), r"'data' must be a bytes-like object, not 'str' \(a str is read with MT940\(text\)\)"),
+        (lambda: MT940.from_bytes(open(SAMPLE)), r"'data' must be a bytes-like object, not 'TextIOWrapper'"),
+        (lambda: MT940.from_bytes(None), r"'data' must be a bytes-like object, not 'NoneType'"),
+        (lambda: MT940.from_file(open(SAMPLE)), r"binary mode \('rb'\): read\(\) returned str"),
+        (lambda: MT940.from_file(5), r"expected str, bytes or os.PathLike object"),
+        (lambda: MT940.from_bytes(b"", encoding=1), r"'encoding' must be str or None, not 'int'"),
+        (lambda: MT940.from_bytes(b"", resolver=b"auto"), r"'resolver' must be str or None, not 'bytes'"),
+        (lambda: MT940.from_bytes(b"", "latin-1"), r"positional argument"),
+    ],
+    ids=["str", "text-file", "None", "text-file-to-from_file", "int-path", "encoding-type",
+         "resolver-type", "encoding-by-position"],
+)
+def test_wrong_input_types_raise_type_error(call, message):
+    with pytest.raises(TypeError, match=message):
+        call()
+
+
+@pytest.mark.parametrize(
+    "data, options, message",
+    [
+        (FULL.replace(b"C240331EUR1150,50", b"C241331EUR1150,50"), {}, "line 9: Invalid date '241331' in tag (date field)"),
+        (b"\n\n" + FULL.split(b":20:STMT-2")[0].replace(b":28C:00062/1\r\n", b""), {}, "line 3: Missing mandatory tag :28C: (STMT-1)"),
+        (b"%PDF-1.4\x00\x00", {}, "not a statement file"),
+        (b"\n".join([b":20:A"] * 3) + b"\n:25:\xff", {"strict": True}, "line 4: not valid UTF-8 (byte 22); name its encoding, for example encoding=\"latin-1\""),
+        (FULL, {"resolver": "AUTO"}, "unknown resolver 'AUTO' (auto, swift, gvc, angular)"),
+        (FULL, {"resolver": "AUTO", "strict": True}, "unknown resolver 'AUTO' (auto, swift, gvc, angular)"),
+        (FULL, {"encoding": "no-such-charset"}, "unknown encoding 'no-such-charset'"),
+        (b":20:A\n:25:B\n:28C:1\n:60F:X230101EUR1,00\n", {"strict": True}, "Invalid format in tag balance: 'X230101EUR1,00': invalid D/C mark"),
+    ],
+    ids=["bad-date", "missing-tag", "binary", "strict-not-utf8", "unknown-resolver",
+         "unknown-resolver-strict", "unknown-encoding", "strict-parse-error"],
+)
+def test_reading_errors_name_their_line(data, options, message):
+    with pytest.raises(ValueError) as raised:
+        MT940.from_bytes(data, **options)
+    assert raised.value.args == (message,)
+
+
+@pytest.mark.parametrize(
+    "path, error",
+    [("no-such-file.sta", FileNotFoundError), (".", IsADirectoryError)],
+    ids=["missing", "directory"],
+)
+def test_unreadable_path_raises_os_error(path, error, tmp_path):
+    target = tmp_path / path
+    with pytest.raises(error) as raised:
+        MT940.from_file(target)
+    assert raised.value.filename == str(target)
+
+
+def test_exact_reading_has_no_bank_fields_or_diagnostics():
+    doc = MT940(FULL.decode())
+    assert doc.diagnostics == []
+    for t in doc.statements[0].transactions:
+        fields = (t.counterparty_bic, t.end_to_end_reference, t.mandate_reference, t.creditor_id)
+        assert fields == ("", "", "", "")
+
+
+def test_threads_read_at_once():
+    files = [p for p in statement_files() if command_json(p.values[0]) is not None][:16]
+    datas = [p.values[0].read_bytes() for p in files]
+    expected = [MT940.from_bytes(d).to_json() for d in datas]
+    start = threading.Barrier(8)
+    results = [[] for _ in range(8)]
+
+    def work(k):
+        start.wait()
+        for i in range(k, k + len(datas)):
+            doc = MT940.from_bytes(datas[i % len(datas)])
+            results[k].append((i % len(datas), doc.to_json(), len(doc.statements)))
+
+    threads = [threading.Thread(target=work, args=(k,)) for k in range(8)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    for k in range(8):
+        assert len(results[k]) == len(datas)
+        assert all(text == expected[i] for i, text, _ in results[k]), f"thread {k}"
