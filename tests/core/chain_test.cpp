@@ -52,7 +52,8 @@ TEST(Chain, WithoutCatchAllIsAnInternalError) {
   const Decoder* const broken[] = {&german_gvc_decoder()};
   for (const DecoderChain& chain : {DecoderChain(broken), DecoderChain({})}) {
     try {
-      (void)decode_details(chain, "plain text");
+      TextBuffer texts;
+      (void)decode_details(chain, "plain text", texts);
       ADD_FAILURE() << "no exception";
     } catch (const InternalError& e) {
       EXPECT_STREQ(e.what(),

@@ -8,12 +8,16 @@
 namespace tallyfold {
 namespace {
 
+// Decoded maps lie in a buffer, as they do in a parsed document; this one lives as
+// long as the tests.
+TextBuffer texts;
+
 using Map = std::initializer_list<DecodedDetails::Entry>;
 
 Transaction with_map(Map entries) {
   Transaction t;
   t.details = "raw text";
-  t.structured_details = DecodedDetails::from_writes(entries);
+  t.structured_details = DecodedDetails::from_writes(entries, texts);
   return t;
 }
 

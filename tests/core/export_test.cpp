@@ -11,6 +11,10 @@
 namespace tallyfold {
 namespace {
 
+// Decoded maps lie in a buffer, as they do in a parsed document; this one lives as
+// long as the tests.
+TextBuffer texts;
+
 using DC = DebitCreditMark;
 
 Decimal dec(uint128 mantissa, int scale, bool negative = false) {
@@ -41,7 +45,7 @@ Transaction line(DC mark, Date value, Decimal amount, std::string_view type, std
 
 void set_details(Transaction& t, std::string_view text, std::vector<DecodedDetails::Entry> map) {
   t.details = text;
-  t.structured_details = DecodedDetails::from_writes(std::move(map));
+  t.structured_details = DecodedDetails::from_writes(std::move(map), texts);
 }
 
 // The texts are literals: records view their texts, and literals outlive them.
@@ -224,7 +228,7 @@ TEST(ExportJson, StringEscaping) {
     SCOPED_TRACE(row.escaped);
     Transaction t = plain_line();
     t.details = row.text;
-    t.structured_details = DecodedDetails::from_writes({{std::string(row.text), "v"}});
+    t.structured_details = DecodedDetails::from_writes({{std::string(row.text), "v"}}, texts);
     const auto json = export_json(single_line(std::move(t)));
     ASSERT_TRUE(json);
     const std::string escaped(row.escaped);

@@ -1,5 +1,7 @@
 #include <cmath>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -83,7 +85,8 @@ TEST(Trim, WhiteSpaceSet) {
 }
 
 TEST(DecodedDetails, LastWriteWinsAndKeysAreSorted) {
-  auto d = DecodedDetails::from_writes({{"gvc", "1"}, {"20", "a"}, {"REMI_COMBINED", "x"}, {"20", "b"}});
+  TextBuffer texts;
+  auto d = DecodedDetails::from_writes({{"gvc", "1"}, {"20", "a"}, {"REMI_COMBINED", "x"}, {"20", "b"}}, texts);
   ASSERT_EQ(d.size(), 3u);
   EXPECT_EQ(*d.find("20"), "b");
   EXPECT_FALSE(d.find("21"));
@@ -98,7 +101,7 @@ TEST(DecodedDetails, LastWriteWinsAndKeysAreSorted) {
     for (int round = 0; round < 2; ++round) {
       for (int i = n - 1; i >= 0; --i) writes.emplace_back(std::to_string(10 + i), std::to_string(round));
     }
-    const auto many = DecodedDetails::from_writes(writes);
+    const auto many = DecodedDetails::from_writes(writes, texts);
     ASSERT_EQ(many.size(), static_cast<std::size_t>(n));
     int expected_key = 10;
     for (const auto& [k, v] : many) {
@@ -108,22 +111,38 @@ TEST(DecodedDetails, LastWriteWinsAndKeysAreSorted) {
   }
 }
 
-TEST(DecodedDetails, CopiesAreIndependentAndEqualityIsByEntries) {
-  const std::string key = "REMI";
-  std::string value = "rent";
-  const DecodedDetails::EntryView writes[] = {{key, value}, {"EREF", ""}};
-  auto original = std::make_unique<DecodedDetails>(DecodedDetails::from_view_writes(writes));
-  value = "changed";  // the map keeps copies, not views of its writes
-  const DecodedDetails copy = *original;
-  EXPECT_EQ(copy, *original);
-  original.reset();
-  EXPECT_EQ(*copy.find("REMI"), "rent");
-  EXPECT_EQ(copy.find("EREF"), std::string_view());  // present and empty, not absent
-  EXPECT_EQ(copy, DecodedDetails::from_writes({{"EREF", ""}, {"REMI", "rent"}}));
-  EXPECT_NE(copy, DecodedDetails::from_writes({{"EREF", ""}, {"REMI", "rend"}}));
-  EXPECT_NE(copy, DecodedDetails::from_writes({{"EREFR", ""}, {"EMI", "rent"}}));
-  EXPECT_NE(copy, DecodedDetails());
-  EXPECT_TRUE(DecodedDetails::from_writes({}).empty());
+TEST(DecodedDetails, KeepsWhatTheSourceHoldsAsPositions) {
+  TextBuffer texts;
+  auto source = std::make_unique<std::string>("/EREF/e1/REMI/rent");
+  const std::string_view s = *source;
+  DecodedDetails::Builder b(texts, s, 3, 4 + 2 + 4 + 4 + 4 + 2);
+  b.add_key(s.substr(1, 4));   // EREF
+  b.append_value(s.substr(6, 1));
+  b.append_value(s.substr(7, 1));  // adjacent: still one run of the source
+  b.add_key("JOIN");                // not in the source: copied
+  b.append_value(s.substr(14, 2));
+  b.append_value(s.substr(6, 2));   // not adjacent: the value is written out
+  b.add_key(s.substr(9, 4));   // REMI
+  b.append_value(s.substr(14, 4));
+  const DecodedDetails map = std::move(b).finish();
+  source.reset();  // the map refers to its own copy of the source
+  const std::string_view copy = map.source();
+  EXPECT_EQ(copy, "/EREF/e1/REMI/rent");
+  const auto within = [copy](std::string_view v) { return v.data() >= copy.data() && v.data() + v.size() <= copy.data() + copy.size(); };
+  const DecodedDetails::EntryView expected[] = {{"EREF", "e1"}, {"JOIN", "ree1"}, {"REMI", "rent"}};
+  ASSERT_EQ(map.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    const auto [key, value] = map.begin()[static_cast<std::ptrdiff_t>(i)];
+    EXPECT_EQ(key, expected[i].first);
+    EXPECT_EQ(value, expected[i].second);
+    EXPECT_EQ(within(key), i != 1) << key;
+    EXPECT_EQ(within(value), i != 1) << value;
+  }
+  EXPECT_EQ(map, DecodedDetails::from_writes({{"REMI", "rent"}, {"JOIN", "ree1"}, {"EREF", "e1"}}, texts));
+  EXPECT_NE(map, DecodedDetails::from_writes({{"REMI", "rend"}, {"JOIN", "ree1"}, {"EREF", "e1"}}, texts));
+  EXPECT_NE(map, DecodedDetails());
+  EXPECT_TRUE(DecodedDetails::from_writes({}, texts).empty());
+  EXPECT_EQ(*DecodedDetails::from_writes({{"EREF", ""}}, texts).find("EREF"), std::string_view());
 }
 
 TEST(DecodedDetails, BuilderRefusesBrokenAnnouncements) {
@@ -136,18 +155,19 @@ TEST(DecodedDetails, BuilderRefusesBrokenAnnouncements) {
   } kRows[] = {
       {"exact", 2, 4, [](B& b) { b.add_key("a"); b.append_value("x"); b.add_key("b"); b.append_value("y"); }, true},
       {"nothing", 0, 0, [](B&) {}, true},
+      {"fewer bytes", 1, 3, [](B& b) { b.add_key("a"); }, true},
       {"one entry too many", 1, 2, [](B& b) { b.add_key("a"); b.add_key("b"); }, false},
       {"one byte too many", 1, 2, [](B& b) { b.add_key("a"); b.append_value("xy"); }, false},
       {"equal keys", 2, 2, [](B& b) { b.add_key("a"); b.add_key("a"); }, false},
       {"descending keys", 2, 3, [](B& b) { b.add_key("b"); b.add_key("ab"); }, false},
       {"value before key", 1, 2, [](B& b) { b.append_value("x"); }, false},
       {"fewer entries", 2, 1, [](B& b) { b.add_key("a"); }, false},
-      {"fewer bytes", 1, 3, [](B& b) { b.add_key("a"); }, false},
   };
   for (const auto& row : kRows) {
     SCOPED_TRACE(row.name);
-    const auto run = [&row] {
-      B b(row.entries, row.bytes);
+    TextBuffer texts;
+    const auto run = [&] {
+      B b(texts, {}, row.entries, row.bytes);
       row.steps(b);
       return std::move(b).finish();
     };
@@ -157,16 +177,60 @@ TEST(DecodedDetails, BuilderRefusesBrokenAnnouncements) {
       EXPECT_THROW(run(), InternalError);
     }
   }
-  const DecodedDetails built = [] {
-    DecodedDetails::Builder b(2, 6);
-    b.add_key("a");
-    b.append_value("xy");
-    b.add_key("b");
-    b.append_value("z");
-    b.append_value("w");
-    return std::move(b).finish();
-  }();
-  EXPECT_EQ(built, DecodedDetails::from_writes({{"b", "zw"}, {"a", "xy"}}));
+  TextBuffer texts;
+  texts.append("open");
+  EXPECT_THROW(B(texts, "other", 1, 2), InternalError);  // another text is being written
+}
+
+// Views handed out stay put while the buffer grows; an open piece that no longer fits
+// moves whole to the next chunk.
+TEST(TextBuffer, ViewsSurviveGrowth) {
+  TextBuffer texts(16);
+  std::vector<std::pair<std::string_view, std::string>> kept;
+  for (int i = 0; i < 2000; ++i) {
+    const std::string text = "text " + std::to_string(i);
+    if (i % 3 == 0) {
+      texts.append("text ");
+      texts.append(std::to_string(i));
+      kept.emplace_back(texts.close(), text);
+    } else {
+      kept.emplace_back(texts.keep(text), text);
+    }
+  }
+  for (const auto& [view, text] : kept) EXPECT_EQ(view, text);
+  EXPECT_EQ(texts.keep(kept.back().first).data(), kept.back().first.data());  // not copied twice
+}
+
+// A transaction kept in a buffer of its own outlives the statement it came from.
+TEST(Transaction, KeptCopyOutlivesItsOrigin) {
+  auto origin = std::make_unique<TextBuffer>();
+  Transaction t;
+  t.transaction_type = origin->keep("NTRF");
+  t.customer_reference = origin->keep("REF");
+  t.bank_reference = origin->keep("BANK");
+  t.extra_details = origin->keep("extra");
+  origin->append("/EREF/e1/REMI/a b");
+  DecodedDetails::Builder b(*origin, origin->open_piece(), 2, 11);
+  const std::string_view source = origin->open_piece();
+  b.add_key(source.substr(1, 4));
+  b.append_value(source.substr(6, 2));
+  b.add_key(source.substr(9, 4));
+  b.append_value(source.substr(14, 3));
+  t.structured_details = std::move(b).finish();
+  t.details = t.structured_details->source();
+
+  TextBuffer own(kept_size(t));
+  const Transaction copy = keep_transaction(t, own);
+  origin.reset();
+  EXPECT_EQ(copy.transaction_type, "NTRF");
+  EXPECT_EQ(copy.customer_reference, "REF");
+  EXPECT_EQ(copy.bank_reference, "BANK");
+  EXPECT_EQ(copy.extra_details, "extra");
+  EXPECT_EQ(copy.details, "/EREF/e1/REMI/a b");
+  ASSERT_TRUE(copy.structured_details);
+  EXPECT_EQ(copy.structured_details->source(), copy.details);
+  EXPECT_EQ(*copy.structured_details->find("EREF"), "e1");
+  EXPECT_EQ(*copy.structured_details->find("REMI"), "a b");
 }
 
 TEST(ParseError, DisplayTexts) {

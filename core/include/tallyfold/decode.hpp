@@ -14,8 +14,10 @@ namespace tallyfold {
 class Decoder {
  public:
   virtual ~Decoder() = default;
-  /// A map when this decoder recognises `details`, else nullopt. Keeps nothing.
-  virtual std::optional<DecodedDetails> decode(std::string_view details) const = 0;
+  /// A map written into `into` when this decoder recognises `details`, else nullopt
+  /// with nothing written. Keeps nothing. `details` is the buffer's open piece (the map
+  /// then lies right after it and closes it) or any other text, which is copied in.
+  virtual std::optional<DecodedDetails> decode(std::string_view details, TextBuffer& into) const = 0;
   /// The fixed name, such as "swift-structured".
   virtual std::string_view name() const noexcept = 0;
 };
@@ -47,8 +49,9 @@ inline constexpr std::array<std::string_view, 4> kResolverNames{"auto", "swift",
 /// the unstructured one. Allocates nothing; the chain refers to static storage.
 DecoderChain select_chain(std::string_view resolver) noexcept;
 
-/// The map of the first decoder in `chain` that recognises `details`. Throws
-/// InternalError when no decoder does (a chain without its catch-all).
-DecodedDetails decode_details(const DecoderChain& chain, std::string_view details);
+/// The map of the first decoder in `chain` that recognises `details`, written into
+/// `into` as Decoder::decode says. Throws InternalError when no decoder does (a chain
+/// without its catch-all).
+DecodedDetails decode_details(const DecoderChain& chain, std::string_view details, TextBuffer& into);
 
 }  // namespace tallyfold

@@ -140,6 +140,8 @@ class TextBuffer {
   char* extend(std::size_t n);
   /// The open piece so far (empty when none is open).
   std::string_view open_piece() const noexcept { return {chunk_ + piece_, used_ - piece_}; }
+  /// Gives back the last `n` bytes of the open piece, reserved by extend but never written.
+  void give_back(std::size_t n) noexcept { used_ -= n; }
   /// Ends the open piece and returns it; from now on it never moves.
   std::string_view close() noexcept {
     const std::string_view piece = open_piece();
@@ -163,8 +165,10 @@ class TextBuffer {
 
 /// Map from keys to values produced by one details decode. Keys are unique; entries are
 /// kept sorted by key in ascending byte order, which every consumer that needs an order
-/// may rely on. All keys and values of one map live in one owned block; the views that
-/// `find` and iteration give point into it and stay valid while the map lives unchanged.
+/// may rely on. A view, like the records that hold it: the map lies in a TextBuffer, next
+/// to the text it was decoded from (its source), and its keys and values are mostly
+/// positions in that text; only what the text does not hold (joined values, fixed keys)
+/// is written beside it. Copying a map copies the view.
 class DecodedDetails {
  public:
   using Entry = std::pair<std::string, std::string>;
@@ -208,90 +212,72 @@ class DecodedDetails {
     difference_type index_ = 0;
   };
 
-  /// Writes one map straight into its block: the caller announces the exact number of
-  /// entries and of key and value bytes, then adds keys in strictly ascending byte order,
-  /// each followed by its value in one or more pieces. Breaking that contract throws
-  /// InternalError; nothing is ever written outside the block.
+  /// Writes one map into a buffer: the caller announces the exact number of entries and
+  /// at most how many key and value bytes the source does not hold (all of them will
+  /// do), then adds keys in strictly ascending byte order, each followed by its value in
+  /// one or more pieces. Keys and values that are views into `source` are stored as
+  /// positions. `source` is either the buffer's open piece, which the map then closes,
+  /// or a text elsewhere, which is copied in first. Breaking the contract throws
+  /// InternalError; nothing is ever written outside what was announced.
   class Builder {
    public:
-    Builder(std::size_t entries, std::size_t bytes);
-    void add_key(std::string_view key) {
-      if (next_entry_ == entries_) fail("decoded details: more entries than announced");
-      if (next_entry_ > 0 && !key_before(last_key_, key)) fail("decoded details: keys not strictly ascending");
-      store_offset(2 * next_entry_, used_);
-      append(key);
-      store_offset(2 * next_entry_ + 1, used_);
-      last_key_ = std::string_view(bytes_ + used_ - key.size(), key.size());
-      ++next_entry_;
-    }
-    void append_value(std::string_view piece) {
-      if (next_entry_ == 0) fail("decoded details: value before its key");
-      append(piece);
-    }
+    Builder(TextBuffer& into, std::string_view source, std::size_t entries, std::size_t bytes);
+    void add_key(std::string_view key);
+    void append_value(std::string_view piece);
     DecodedDetails finish() &&;
 
    private:
     [[noreturn]] static void fail(const char* what);
-    // Byte order compared inline: keys are a few bytes, where a library call costs more.
-    static bool key_before(std::string_view x, std::string_view y) noexcept {
-      const std::size_t n = x.size() < y.size() ? x.size() : y.size();
-      for (std::size_t i = 0; i < n; ++i) {
-        if (x[i] != y[i]) return static_cast<unsigned char>(x[i]) < static_cast<unsigned char>(y[i]);
-      }
-      return x.size() < y.size();
-    }
-    void append(std::string_view bytes) {
-      if (bytes.size() > capacity_ - used_) fail("decoded details: more bytes than announced");
-      if (!bytes.empty()) std::memcpy(bytes_ + used_, bytes.data(), bytes.size());
-      used_ += bytes.size();
-    }
-    void store_offset(std::size_t i, std::size_t v) noexcept {
-      const auto u = static_cast<std::uint32_t>(v);  // fits: the constructor checked
-      std::memcpy(offsets_ + sizeof u * i, &u, sizeof u);
-    }
-    std::string_view last_key_;  // the copy in the block: the caller's may be gone
-    std::unique_ptr<char[]> block_;
-    char* offsets_ = nullptr;
-    char* bytes_ = nullptr;
+    bool inside_source(std::string_view text) const noexcept;
+    std::uint32_t position_of(std::string_view text) const noexcept;
+    std::uint32_t copy(std::string_view bytes);
+    void store(std::size_t slot, std::uint32_t v) noexcept;
+
+    TextBuffer& into_;
+    std::string_view source_;   // as the caller sees it; the copy in the buffer may lie elsewhere
+    char* base_ = nullptr;      // the source's copy in the buffer; positions count from here
+    char* entries_at_ = nullptr;
     std::size_t entries_ = 0;
-    std::size_t capacity_ = 0;
     std::size_t next_entry_ = 0;
-    std::size_t used_ = 0;
+    std::size_t copied_ = 0;     // bytes written after the entries
+    std::size_t copy_room_ = 0;  // as announced
+    bool value_copied_ = false;  // the current value is being written after the entries
   };
 
   DecodedDetails() = default;
-  DecodedDetails(const DecodedDetails& other);
-  DecodedDetails(DecodedDetails&&) noexcept = default;
-  DecodedDetails& operator=(const DecodedDetails& other);
-  DecodedDetails& operator=(DecodedDetails&&) noexcept = default;
-  ~DecodedDetails() = default;
 
-  /// Builds the map from entries in write order: a key written again replaces the
-  /// earlier value (the last write wins). Linear-logarithmic in the number of entries.
-  /// Throws std::length_error when keys and values together exceed 4 GiB.
-  static DecodedDetails from_writes(std::vector<Entry> writes);
-  /// The same from views; the map copies what it keeps and refers to nothing after.
-  static DecodedDetails from_view_writes(std::span<const EntryView> writes);
+  /// Builds the map in `into` from entries in write order: a key written again replaces
+  /// the earlier value (the last write wins). Linear-logarithmic in the number of
+  /// entries. Throws std::length_error when keys and values together exceed 4 GiB.
+  static DecodedDetails from_writes(std::vector<Entry> writes, TextBuffer& into);
+  /// The same from views, copied into `into`.
+  static DecodedDetails from_view_writes(std::span<const EntryView> writes, TextBuffer& into);
 
   /// The value stored under `key`, or nullopt.
   std::optional<std::string_view> find(std::string_view key) const noexcept;
 
   std::size_t size() const noexcept;
-  bool empty() const noexcept { return block_ == nullptr; }
-  Iterator begin() const noexcept { return Iterator(block_.get(), 0); }
-  Iterator end() const noexcept {
-    return Iterator(block_.get(), static_cast<std::ptrdiff_t>(size()));
-  }
+  bool empty() const noexcept { return size() == 0; }
+  Iterator begin() const noexcept { return Iterator(block_, 0); }
+  Iterator end() const noexcept { return Iterator(block_, static_cast<std::ptrdiff_t>(size())); }
+
+  /// The text the map was decoded from, where it lies in the buffer (empty for a map
+  /// built from writes).
+  std::string_view source() const noexcept;
+
+  /// The bytes a copy of this map and its source takes in a buffer, at most.
+  std::size_t kept_size() const noexcept;
 
   /// Equal when both hold the same entries.
   friend bool operator==(const DecodedDetails& a, const DecodedDetails& b) noexcept;
 
  private:
-  // Null for the empty map. Otherwise: the entry count n as a uint32, 2n+1 uint32
-  // offsets into the bytes that follow (key i spans offsets 2i..2i+1, its value
-  // 2i+1..2i+2), then the bytes. Sorted and unique keys make the block canonical.
-  std::size_t block_size() const noexcept;
-  std::unique_ptr<char[]> block_;
+  // Null for the empty map. Otherwise a block of uint32 in the buffer, just after the
+  // source: the entry count n, the distance back to the source's first byte, the
+  // source's length, then per entry the key's position and length and the value's
+  // position and length, all counted from the source's first byte.
+  explicit DecodedDetails(const char* block) noexcept : block_(block) {}
+  const char* block_ = nullptr;
 };
 
 /// One balance field (:60F:, :60M:, :62F:, :62M:, :64:, :65:).

@@ -41,7 +41,7 @@ bool has_numbered_mark(std::string_view text, char mark) noexcept {
 
 class AngularDecoder final : public Decoder {
  public:
-  std::optional<DecodedDetails> decode(std::string_view details) const override {
+  std::optional<DecodedDetails> decode(std::string_view details, TextBuffer& into) const override {
     if (details.empty()) return std::nullopt;
     // One pass for both counts: every text that reaches this decoder is counted.
     std::size_t angles = 0;
@@ -72,7 +72,7 @@ class AngularDecoder final : public Decoder {
     }
 
     constexpr std::string_view kHeadKey = "tx_code";
-    DecodedDetails::Builder map(fields.count() + !head.empty(),
+    DecodedDetails::Builder map(into, details, fields.count() + !head.empty(),
                                 fields.bytes() + (head.empty() ? 0 : kHeadKey.size() + head.size()));
     // Ascending key order: "00".."99" sort before "tx_code".
     fields.write_to(map);

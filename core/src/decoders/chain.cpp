@@ -21,9 +21,9 @@ DecoderChain select_chain(std::string_view resolver) noexcept {
   return DecoderChain(kFullChain);  // "auto" and every unrecognised name
 }
 
-DecodedDetails decode_details(const DecoderChain& chain, std::string_view details) {
+DecodedDetails decode_details(const DecoderChain& chain, std::string_view details, TextBuffer& into) {
   for (const Decoder* decoder : chain.decoders()) {
-    if (auto map = decoder->decode(details)) return std::move(*map);
+    if (auto map = decoder->decode(details, into)) return *map;
   }
   throw InternalError(
       "internal error: entered unreachable code: UnstructuredDecoder must be the last decoder "

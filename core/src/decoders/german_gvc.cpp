@@ -45,7 +45,7 @@ class RemittancePieces {
 
 class GermanGvcDecoder final : public Decoder {
  public:
-  std::optional<DecodedDetails> decode(std::string_view details) const override {
+  std::optional<DecodedDetails> decode(std::string_view details, TextBuffer& into) const override {
     std::size_t mark = details.find('?');
     if (mark == std::string_view::npos) return std::nullopt;
 
@@ -80,7 +80,7 @@ class GermanGvcDecoder final : public Decoder {
     const std::size_t bytes =
         fields.bytes() + (remittance.empty() ? 0 : kRemittanceKey.size() + remittance.joined_size()) +
         (code_length > 0 ? kCodeKey.size() + code_length : 0);
-    DecodedDetails::Builder map(entries, bytes);
+    DecodedDetails::Builder map(into, details, entries, bytes);
     // Ascending key order: "00".."99" < "REMI_COMBINED" < "gvc". The joined remittance
     // text is written in place, never built on its own.
     fields.write_to(map);

@@ -18,6 +18,7 @@ constexpr bool is_ascii_digit(char c) noexcept { return c >= '0' && c <= '9'; }
 
 struct Subfield {
   int number;              // 0..99
+  const char* digits;      // its two digits in the text, which serve as its key
   std::string_view value;  // from the third byte on, trimmed
 };
 
@@ -27,7 +28,7 @@ inline std::optional<Subfield> read_subfield(std::string_view candidate) noexcep
   if (candidate.size() < 2 || !is_ascii_digit(candidate[0]) || !is_ascii_digit(candidate[1])) {
     return std::nullopt;
   }
-  return Subfield{(candidate[0] - '0') * 10 + (candidate[1] - '0'),
+  return Subfield{(candidate[0] - '0') * 10 + (candidate[1] - '0'), candidate.data(),
                   trimmed(candidate.substr(2))};
 }
 
@@ -39,7 +40,7 @@ class SubfieldTable {
   void set(const Subfield& field) noexcept {
     const auto n = static_cast<unsigned>(field.number);
     present_[n / 64] |= std::uint64_t{1} << (n % 64);
-    values_[n] = {field.value.data(), field.value.size()};
+    values_[n] = {field.digits, field.value.data(), field.value.size()};
   }
 
   bool empty() const noexcept { return (present_[0] | present_[1]) == 0; }
@@ -51,15 +52,15 @@ class SubfieldTable {
   /// Bytes of keys and values together, for DecodedDetails::Builder.
   std::size_t bytes() const noexcept {
     std::size_t n = 0;
-    for_each([&n](unsigned, std::string_view value) { n += 2 + value.size(); });
+    for_each([&n](std::string_view key, std::string_view value) { n += key.size() + value.size(); });
     return n;
   }
 
-  /// One entry per number present, keys "00" to "99" in ascending order.
+  /// One entry per number present, keys "00" to "99" in ascending order. The keys are
+  /// the digits as the text has them, so the map stores them as positions.
   void write_to(DecodedDetails::Builder& builder) const {
-    for_each([&builder](unsigned number, std::string_view value) {
-      const char key[2] = {static_cast<char>('0' + number / 10), static_cast<char>('0' + number % 10)};
-      builder.add_key(std::string_view(key, 2));
+    for_each([&builder](std::string_view key, std::string_view value) {
+      builder.add_key(key);
       builder.append_value(value);
     });
   }
@@ -68,6 +69,7 @@ class SubfieldTable {
   // Trivial on purpose: only slots marked in present_ are ever read, so the table
   // costs nothing to set up for each decoded text.
   struct View {
+    const char* digits;
     const char* data;
     std::size_t size;
   };
@@ -76,7 +78,7 @@ class SubfieldTable {
     for (unsigned word = 0; word < 2; ++word) {
       for (std::uint64_t bits = present_[word]; bits != 0; bits &= bits - 1) {
         const unsigned n = word * 64 + static_cast<unsigned>(std::countr_zero(bits));
-        f(n, std::string_view(values_[n].data, values_[n].size));
+        f(std::string_view(values_[n].digits, 2), std::string_view(values_[n].data, values_[n].size));
       }
     }
   }

@@ -102,7 +102,7 @@ class TagValues {
 
 class SwiftStructuredDecoder final : public Decoder {
  public:
-  std::optional<DecodedDetails> decode(std::string_view details) const override {
+  std::optional<DecodedDetails> decode(std::string_view details, TextBuffer& into) const override {
     if (!has_trigger_mark(details)) return std::nullopt;
 
     // Overlapping pairs (segment, next segment): every segment is looked at once as a
@@ -133,7 +133,7 @@ class SwiftStructuredDecoder final : public Decoder {
       ++unique;
       bytes += items[i].tag.size() + items[i].value.size();
     }
-    DecodedDetails::Builder map(unique, bytes);
+    DecodedDetails::Builder map(into, details, unique, bytes);
     for (std::size_t i = 0; i < n; ++i) {
       if (!kept(i)) continue;
       map.add_key(items[i].tag);

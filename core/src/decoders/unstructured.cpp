@@ -6,9 +6,9 @@ namespace {
 // The catch-all at the end of every chain: keeps the whole text, byte for byte.
 class UnstructuredDecoder final : public Decoder {
  public:
-  std::optional<DecodedDetails> decode(std::string_view details) const override {
+  std::optional<DecodedDetails> decode(std::string_view details, TextBuffer& into) const override {
     constexpr std::string_view kKey = "detail";
-    DecodedDetails::Builder map(1, kKey.size() + details.size());
+    DecodedDetails::Builder map(into, details, 1, kKey.size() + details.size());
     map.add_key(kKey);
     map.append_value(details);
     return std::move(map).finish();

@@ -220,21 +220,6 @@ bool TextBuffer::holds(std::string_view text) const noexcept {
   return chunk_ != nullptr && p >= begin && p - begin <= piece_ && text.size() <= piece_ - (p - begin);
 }
 
-std::size_t kept_size(const Transaction& t) noexcept {
-  return t.transaction_type.size() + t.customer_reference.size() + (t.bank_reference ? t.bank_reference->size() : 0) +
-         (t.extra_details ? t.extra_details->size() : 0) + t.details.size();
-}
-
-Transaction keep_transaction(const Transaction& t, TextBuffer& into) {
-  Transaction copy = t;
-  copy.transaction_type = into.keep(t.transaction_type);
-  copy.customer_reference = into.keep(t.customer_reference);
-  if (t.bank_reference) copy.bank_reference = into.keep(*t.bank_reference);
-  if (t.extra_details) copy.extra_details = into.keep(*t.extra_details);
-  copy.details = into.keep(t.details);
-  return copy;
-}
-
 namespace {
 
 std::uint32_t load_u32(const char* p) noexcept {
@@ -254,74 +239,175 @@ bool key_less(std::string_view x, std::string_view y) noexcept {
 }
 
 constexpr std::size_t kWord = sizeof(std::uint32_t);
+constexpr std::size_t kHeader = 3 * kWord;  // count, distance back to the source, source length
+constexpr std::size_t kEntry = 4 * kWord;   // key position and length, value position and length
+
+std::size_t entry_bytes(const DecodedDetails& map) noexcept {
+  std::size_t n = 0;
+  for (const auto& [key, value] : map) n += key.size() + value.size();
+  return n;
+}
 
 }  // namespace
 
-DecodedDetails::Builder::Builder(std::size_t entries, std::size_t bytes) {
-  if (entries == 0) return;
-  // Offsets are uint32: the whole block must stay addressable by them.
-  const std::size_t header = kWord * (2 * entries + 2);
-  if (entries > 0x3FFFFFFF || bytes > 0xFFFFFFFFu - header) {
+std::size_t kept_size(const Transaction& t) noexcept {
+  std::size_t n = t.transaction_type.size() + t.customer_reference.size() +
+                  (t.bank_reference ? t.bank_reference->size() : 0) + (t.extra_details ? t.extra_details->size() : 0) +
+                  t.details.size();
+  if (t.structured_details) n += kHeader + kEntry * t.structured_details->size() + entry_bytes(*t.structured_details);
+  return n;
+}
+
+Transaction keep_transaction(const Transaction& t, TextBuffer& into) {
+  Transaction copy = t;
+  copy.transaction_type = into.keep(t.transaction_type);
+  copy.customer_reference = into.keep(t.customer_reference);
+  if (t.bank_reference) copy.bank_reference = into.keep(*t.bank_reference);
+  if (t.extra_details) copy.extra_details = into.keep(*t.extra_details);
+  if (t.structured_details) {
+    // The details text goes in as the map's source: whatever of the map it holds stays
+    // a position in it.
+    const DecodedDetails& map = *t.structured_details;
+    DecodedDetails::Builder builder(into, t.details, map.size(), entry_bytes(map));
+    for (const auto& [key, value] : map) {
+      builder.add_key(key);
+      builder.append_value(value);
+    }
+    copy.structured_details = std::move(builder).finish();
+    copy.details = copy.structured_details->source();
+  } else {
+    copy.details = into.keep(t.details);
+  }
+  return copy;
+}
+
+DecodedDetails::Builder::Builder(TextBuffer& into, std::string_view source, std::size_t entries, std::size_t bytes)
+    : into_(into), source_(source), entries_(entries), copy_room_(bytes) {
+  // Positions are uint32: the source, the block and the copies must stay addressable.
+  if (entries > 0x0FFFFFFF || source.size() > 0xFFFFFFFFu ||
+      bytes > 0xFFFFFFFFu - source.size() - kHeader - kEntry * entries) {
     throw std::length_error("decoded details exceed 4 GiB");
   }
-  block_.reset(new char[header + bytes]);
-  const auto n = static_cast<std::uint32_t>(entries);
-  std::memcpy(block_.get(), &n, kWord);
-  offsets_ = block_.get() + kWord;
-  bytes_ = block_.get() + header;
-  entries_ = entries;
-  capacity_ = bytes;
+  const std::string_view open = into.open_piece();
+  const bool in_place = !open.empty() && open.data() == source.data() && open.size() == source.size();
+  if (!in_place) {
+    if (!open.empty()) fail("decoded details: another text is being written to the buffer");
+    into.append(source);
+  }
+  // One reservation for everything: the piece may move now, and never again until the
+  // map is finished.
+  char* block = into.extend(kHeader + kEntry * entries + bytes);
+  base_ = block - source.size();
+  entries_at_ = block + kHeader;
+  const auto header = [block](std::size_t i, std::size_t v) {
+    const auto u = static_cast<std::uint32_t>(v);
+    std::memcpy(block + kWord * i, &u, kWord);
+  };
+  header(0, entries);
+  header(1, source.size());
+  header(2, source.size());
 }
 
 void DecodedDetails::Builder::fail(const char* what) { throw InternalError(what); }
 
+bool DecodedDetails::Builder::inside_source(std::string_view text) const noexcept {
+  // Compared as integers: pointers into different arrays have no order of their own.
+  const auto begin = reinterpret_cast<std::uintptr_t>(source_.data());
+  const auto p = reinterpret_cast<std::uintptr_t>(text.data());
+  return p >= begin && p - begin <= source_.size() && text.size() <= source_.size() - (p - begin);
+}
+
+std::uint32_t DecodedDetails::Builder::position_of(std::string_view text) const noexcept {
+  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(text.data()) -
+                                    reinterpret_cast<std::uintptr_t>(source_.data()));
+}
+
+std::uint32_t DecodedDetails::Builder::copy(std::string_view bytes) {
+  if (bytes.size() > copy_room_ - copied_) fail("decoded details: more bytes than announced");
+  char* at = entries_at_ + kEntry * entries_ + copied_;
+  if (!bytes.empty()) std::memcpy(at, bytes.data(), bytes.size());
+  copied_ += bytes.size();
+  return static_cast<std::uint32_t>(at - base_);
+}
+
+void DecodedDetails::Builder::store(std::size_t slot, std::uint32_t v) noexcept {
+  std::memcpy(entries_at_ + kWord * slot, &v, kWord);
+}
+
+void DecodedDetails::Builder::add_key(std::string_view key) {
+  if (next_entry_ == entries_) fail("decoded details: more entries than announced");
+  if (next_entry_ > 0) {
+    const char* last = entries_at_ + kEntry * (next_entry_ - 1);
+    const std::string_view last_key(base_ + load_u32(last), load_u32(last + kWord));
+    if (!key_less(last_key, key)) fail("decoded details: keys not strictly ascending");
+  }
+  const std::uint32_t at = inside_source(key) ? position_of(key) : copy(key);
+  const std::size_t slot = 4 * next_entry_;
+  store(slot, at);
+  store(slot + 1, static_cast<std::uint32_t>(key.size()));
+  store(slot + 2, 0);
+  store(slot + 3, 0);
+  value_copied_ = false;
+  ++next_entry_;
+}
+
+void DecodedDetails::Builder::append_value(std::string_view piece) {
+  if (next_entry_ == 0) fail("decoded details: value before its key");
+  const std::size_t slot = 4 * (next_entry_ - 1);
+  const char* entry = entries_at_ + kWord * slot;
+  std::uint32_t at = load_u32(entry + 2 * kWord);
+  const std::uint32_t length = load_u32(entry + 3 * kWord);
+  if (!value_copied_ && inside_source(piece)) {
+    // A value that is one run of the source stays a position in it.
+    if (length == 0) {
+      store(slot + 2, position_of(piece));
+      store(slot + 3, static_cast<std::uint32_t>(piece.size()));
+      return;
+    }
+    if (position_of(piece) == at + length) {
+      store(slot + 3, static_cast<std::uint32_t>(length + piece.size()));
+      return;
+    }
+  }
+  if (!value_copied_) {
+    // From here on the value is written out: what it has so far moves along.
+    at = copy(std::string_view(base_ + at, length));
+    store(slot + 2, at);
+    value_copied_ = true;
+  }
+  copy(piece);
+  store(slot + 3, static_cast<std::uint32_t>(length + piece.size()));
+}
+
 DecodedDetails DecodedDetails::Builder::finish() && {
-  if (next_entry_ != entries_ || used_ != capacity_) {
-    throw InternalError("decoded details: fewer entries or bytes than announced");
-  }
-  if (entries_ > 0) store_offset(2 * entries_, used_);
-  DecodedDetails d;
-  d.block_ = std::move(block_);
-  return d;
+  if (next_entry_ != entries_) fail("decoded details: fewer entries than announced");
+  into_.give_back(copy_room_ - copied_);
+  into_.close();
+  return DecodedDetails(entries_at_ - kHeader);
 }
 
-DecodedDetails::DecodedDetails(const DecodedDetails& other) {
-  if (other.block_) {
-    const std::size_t n = other.block_size();
-    block_.reset(new char[n]);
-    std::memcpy(block_.get(), other.block_.get(), n);
-  }
+std::size_t DecodedDetails::size() const noexcept { return block_ ? load_u32(block_) : 0; }
+
+std::string_view DecodedDetails::source() const noexcept {
+  if (!block_) return {};
+  return {block_ - load_u32(block_ + kWord), load_u32(block_ + 2 * kWord)};
 }
 
-DecodedDetails& DecodedDetails::operator=(const DecodedDetails& other) {
-  if (this != &other) *this = DecodedDetails(other);
-  return *this;
-}
-
-std::size_t DecodedDetails::size() const noexcept {
-  return block_ ? load_u32(block_.get()) : 0;
-}
-
-std::size_t DecodedDetails::block_size() const noexcept {
-  if (!block_) return 0;
-  const std::size_t n = load_u32(block_.get());
-  return kWord * (2 * n + 2) + load_u32(block_.get() + kWord * (2 * n + 1));
+std::size_t DecodedDetails::kept_size() const noexcept {
+  return block_ ? source().size() + kHeader + kEntry * size() + entry_bytes(*this) : 0;
 }
 
 DecodedDetails::EntryView DecodedDetails::Iterator::operator[](difference_type n) const noexcept {
   const auto i = static_cast<std::size_t>(index_ + n);
-  const std::size_t count = load_u32(block_);
-  const char* offsets = block_ + kWord + kWord * 2 * i;
-  const char* bytes = block_ + kWord * (2 * count + 2);
-  const std::uint32_t key = load_u32(offsets);
-  const std::uint32_t value = load_u32(offsets + kWord);
-  const std::uint32_t stop = load_u32(offsets + 2 * kWord);
-  return {std::string_view(bytes + key, value - key), std::string_view(bytes + value, stop - value)};
+  const char* base = block_ - load_u32(block_ + kWord);
+  const char* entry = block_ + kHeader + kEntry * i;
+  return {std::string_view(base + load_u32(entry), load_u32(entry + kWord)),
+          std::string_view(base + load_u32(entry + 2 * kWord), load_u32(entry + 3 * kWord))};
 }
 
-DecodedDetails DecodedDetails::from_view_writes(std::span<const EntryView> writes) {
-  // The decoders write their keys in ascending order already: then there is nothing to
-  // sort or merge, and the writes go straight into the block.
+DecodedDetails DecodedDetails::from_view_writes(std::span<const EntryView> writes, TextBuffer& into) {
+  // Decoders write their keys in ascending order already: then there is nothing to sort
+  // or merge, and the writes go straight into the block.
   std::size_t ascending = writes.empty() ? 0 : 1;
   while (ascending < writes.size() && key_less(writes[ascending - 1].first, writes[ascending].first)) {
     ++ascending;
@@ -346,7 +432,7 @@ DecodedDetails DecodedDetails::from_view_writes(std::span<const EntryView> write
   }
   std::size_t bytes = 0;
   for (const auto& [key, value] : kept) bytes += key.size() + value.size();
-  Builder builder(kept.size(), bytes);
+  Builder builder(into, {}, kept.size(), bytes);
   for (const auto& [key, value] : kept) {
     builder.add_key(key);
     builder.append_value(value);
@@ -354,11 +440,11 @@ DecodedDetails DecodedDetails::from_view_writes(std::span<const EntryView> write
   return std::move(builder).finish();
 }
 
-DecodedDetails DecodedDetails::from_writes(std::vector<Entry> writes) {
+DecodedDetails DecodedDetails::from_writes(std::vector<Entry> writes, TextBuffer& into) {
   std::vector<EntryView> views;
   views.reserve(writes.size());
   for (const auto& [key, value] : writes) views.emplace_back(key, value);
-  return from_view_writes(views);
+  return from_view_writes(views, into);
 }
 
 std::optional<std::string_view> DecodedDetails::find(std::string_view key) const noexcept {
@@ -380,8 +466,7 @@ std::optional<std::string_view> DecodedDetails::find(std::string_view key) const
 }
 
 bool operator==(const DecodedDetails& a, const DecodedDetails& b) noexcept {
-  const std::size_t n = a.block_size();
-  return n == b.block_size() && (n == 0 || std::memcmp(a.block_.get(), b.block_.get(), n) == 0);
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin());
 }
 
 namespace {

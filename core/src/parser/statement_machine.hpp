@@ -87,7 +87,9 @@ class StatementMachine {
   using Builder = StatementBuilder<typename Policy::Extra>;
 
   StatementMachine(const DecoderChain& chain, Policy& policy, std::size_t text_size)
-      : chain_(chain), policy_(policy), texts_(std::make_shared<TextBuffer>(text_size)) {}
+      // The texts kept take up to the text's size and the maps about as much again;
+      // pages of the buffer that are never written cost nothing.
+      : chain_(chain), policy_(policy), texts_(std::make_shared<TextBuffer>(2 * text_size)) {}
 
   State state() const noexcept { return state_; }
   // The last transaction may still receive :86: fields.
@@ -260,8 +262,10 @@ class StatementMachine {
     if (!pending_) return;
     Transaction& t = transactions_.back();
     if (pending_has_details_) {
-      t.details = texts_->close();
-      t.structured_details = decode_details(chain_, t.details);
+      // The map is written right after the text, which it mostly refers to by position.
+      const DecodedDetails map = decode_details(chain_, texts_->open_piece(), *texts_);
+      t.details = map.source();
+      t.structured_details = map;
     }
     pending_ = false;
     pending_has_details_ = false;
