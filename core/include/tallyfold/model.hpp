@@ -127,7 +127,12 @@ class TextBuffer {
 
   /// A copy of `text` in the buffer; `text` itself when it already lies in the closed
   /// part of the current chunk (just kept, so not copied twice). No piece may be open.
-  std::string_view keep(std::string_view text);
+  std::string_view keep(std::string_view text) {
+    if (text.empty()) return {};
+    if (holds(text)) return text;
+    append(text);
+    return close();
+  }
 
   /// The piece being built: bytes are appended to it, then it is closed and stays where
   /// it is. While it is open it may move to a new chunk, so no view of it may be kept.
@@ -137,7 +142,12 @@ class TextBuffer {
   }
   /// Room for `n` more bytes at the end of the open piece (opening one if none is),
   /// to be written by the caller before anything else is appended.
-  char* extend(std::size_t n);
+  char* extend(std::size_t n) {
+    if (n > capacity_ - used_) grow(n);
+    char* at = chunk_ + used_;
+    used_ += n;
+    return at;
+  }
   /// The open piece so far (empty when none is open).
   std::string_view open_piece() const noexcept { return {chunk_ + piece_, used_ - piece_}; }
   /// Gives back the last `n` bytes of the open piece, reserved by extend but never written.
@@ -150,7 +160,11 @@ class TextBuffer {
   }
 
   /// Whether `text` lies inside the closed part of the current chunk.
-  bool holds(std::string_view text) const noexcept;
+  bool holds(std::string_view text) const noexcept {
+    // Compared as integers: pointers into different arrays have no order of their own.
+    const std::uintptr_t offset = reinterpret_cast<std::uintptr_t>(text.data()) - reinterpret_cast<std::uintptr_t>(chunk_);
+    return chunk_ != nullptr && offset <= piece_ && text.size() <= piece_ - offset;
+  }
 
  private:
   void grow(std::size_t needed);
@@ -222,26 +236,78 @@ class DecodedDetails {
   class Builder {
    public:
     Builder(TextBuffer& into, std::string_view source, std::size_t entries, std::size_t bytes);
-    void add_key(std::string_view key);
-    void append_value(std::string_view piece);
+    // Inline: called for every key and value of every decoded text.
+    void add_key(std::string_view key) {
+      if (next_entry_ == entries_) fail("decoded details: more entries than announced");
+      if (next_entry_ > 0) {
+        if (!key_before(std::string_view(base_ + key_at_, key_length_), key)) {
+          fail("decoded details: keys not strictly ascending");
+        }
+        store_entry();
+      }
+      key_at_ = inside_source(key) ? position_of(key) : copy(key);
+      key_length_ = static_cast<std::uint32_t>(key.size());
+      value_at_ = 0;
+      value_length_ = 0;
+      value_copied_ = false;
+      ++next_entry_;
+    }
+    void append_value(std::string_view piece) {
+      if (next_entry_ == 0) fail("decoded details: value before its key");
+      // A value that is one run of the source stays a position in it.
+      if (!value_copied_ && inside_source(piece)) {
+        const std::uint32_t at = position_of(piece);
+        if (value_length_ == 0) {
+          value_at_ = at;
+          value_length_ = static_cast<std::uint32_t>(piece.size());
+          return;
+        }
+        if (at == value_at_ + value_length_) {
+          value_length_ += static_cast<std::uint32_t>(piece.size());
+          return;
+        }
+      }
+      append_copied(piece);
+    }
     DecodedDetails finish() &&;
 
    private:
     [[noreturn]] static void fail(const char* what);
-    bool inside_source(std::string_view text) const noexcept;
-    std::uint32_t position_of(std::string_view text) const noexcept;
+    // Byte order compared inline: keys are a few bytes, where a library call costs more.
+    static bool key_before(std::string_view x, std::string_view y) noexcept {
+      const std::size_t n = x.size() < y.size() ? x.size() : y.size();
+      for (std::size_t i = 0; i < n; ++i) {
+        if (x[i] != y[i]) return static_cast<unsigned char>(x[i]) < static_cast<unsigned char>(y[i]);
+      }
+      return x.size() < y.size();
+    }
+    // Compared as integers: pointers into different arrays have no order of their own.
+    bool inside_source(std::string_view text) const noexcept {
+      const std::uintptr_t offset = reinterpret_cast<std::uintptr_t>(text.data()) - source_begin_;
+      return offset <= source_size_ && text.size() <= source_size_ - offset;
+    }
+    std::uint32_t position_of(std::string_view text) const noexcept {
+      return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(text.data()) - source_begin_);
+    }
     std::uint32_t copy(std::string_view bytes);
-    void store(std::size_t slot, std::uint32_t v) noexcept;
+    void append_copied(std::string_view piece);
+    void store_entry() noexcept;
 
     TextBuffer& into_;
-    std::string_view source_;   // as the caller sees it; the copy in the buffer may lie elsewhere
-    char* base_ = nullptr;      // the source's copy in the buffer; positions count from here
+    std::uintptr_t source_begin_ = 0;  // the source as the caller sees it; its copy may lie elsewhere
+    std::size_t source_size_ = 0;
+    char* base_ = nullptr;             // the source's copy in the buffer; positions count from here
     char* entries_at_ = nullptr;
+    char* copy_at_ = nullptr;          // where the next copied byte goes
+    char* copy_end_ = nullptr;         // the end of what was announced
     std::size_t entries_ = 0;
     std::size_t next_entry_ = 0;
-    std::size_t copied_ = 0;     // bytes written after the entries
-    std::size_t copy_room_ = 0;  // as announced
-    bool value_copied_ = false;  // the current value is being written after the entries
+    // The entry being written, stored once its value is complete.
+    std::uint32_t key_at_ = 0;
+    std::uint32_t key_length_ = 0;
+    std::uint32_t value_at_ = 0;
+    std::uint32_t value_length_ = 0;
+    bool value_copied_ = false;  // the value is being written after the entries
   };
 
   DecodedDetails() = default;

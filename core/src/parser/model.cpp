@@ -180,9 +180,8 @@ std::string_view mark_text(DebitCreditMark m) noexcept {
   return "";
 }
 
-// Chunk sizes: the first as the owner expects (the size of the text being parsed holds
-// every text a parse keeps, with room to spare), later ones a quarter of what came before
-// so a wrong guess costs little, and never so small that chunks multiply.
+// Chunk sizes: the first as the owner expects, later ones a quarter of what came before
+// so that a wrong guess costs little, and never so small that chunks multiply.
 void TextBuffer::grow(std::size_t needed) {
   constexpr std::size_t kMinChunk = 4096;
   const std::size_t piece = used_ - piece_;
@@ -197,27 +196,6 @@ void TextBuffer::grow(std::size_t needed) {
   used_ = piece;
   piece_ = 0;
   next_chunk_ = std::max(size / 4, kMinChunk);
-}
-
-char* TextBuffer::extend(std::size_t n) {
-  if (n > capacity_ - used_) grow(n);
-  char* at = chunk_ + used_;
-  used_ += n;
-  return at;
-}
-
-std::string_view TextBuffer::keep(std::string_view text) {
-  if (text.empty()) return {};
-  if (holds(text)) return text;
-  append(text);
-  return close();
-}
-
-bool TextBuffer::holds(std::string_view text) const noexcept {
-  // Compared as integers: pointers into different arrays have no order of their own.
-  const auto begin = reinterpret_cast<std::uintptr_t>(chunk_);
-  const auto p = reinterpret_cast<std::uintptr_t>(text.data());
-  return chunk_ != nullptr && p >= begin && p - begin <= piece_ && text.size() <= piece_ - (p - begin);
 }
 
 namespace {
@@ -282,7 +260,10 @@ Transaction keep_transaction(const Transaction& t, TextBuffer& into) {
 }
 
 DecodedDetails::Builder::Builder(TextBuffer& into, std::string_view source, std::size_t entries, std::size_t bytes)
-    : into_(into), source_(source), entries_(entries), copy_room_(bytes) {
+    : into_(into),
+      source_begin_(reinterpret_cast<std::uintptr_t>(source.data())),
+      source_size_(source.size()),
+      entries_(entries) {
   // Positions are uint32: the source, the block and the copies must stay addressable.
   if (entries > 0x0FFFFFFF || source.size() > 0xFFFFFFFFu ||
       bytes > 0xFFFFFFFFu - source.size() - kHeader - kEntry * entries) {
@@ -299,89 +280,42 @@ DecodedDetails::Builder::Builder(TextBuffer& into, std::string_view source, std:
   char* block = into.extend(kHeader + kEntry * entries + bytes);
   base_ = block - source.size();
   entries_at_ = block + kHeader;
-  const auto header = [block](std::size_t i, std::size_t v) {
-    const auto u = static_cast<std::uint32_t>(v);
-    std::memcpy(block + kWord * i, &u, kWord);
-  };
-  header(0, entries);
-  header(1, source.size());
-  header(2, source.size());
+  copy_at_ = entries_at_ + kEntry * entries;
+  copy_end_ = copy_at_ + bytes;
+  const std::uint32_t header[3] = {static_cast<std::uint32_t>(entries), static_cast<std::uint32_t>(source.size()),
+                                   static_cast<std::uint32_t>(source.size())};
+  std::memcpy(block, header, sizeof header);
 }
 
 void DecodedDetails::Builder::fail(const char* what) { throw InternalError(what); }
 
-bool DecodedDetails::Builder::inside_source(std::string_view text) const noexcept {
-  // Compared as integers: pointers into different arrays have no order of their own.
-  const auto begin = reinterpret_cast<std::uintptr_t>(source_.data());
-  const auto p = reinterpret_cast<std::uintptr_t>(text.data());
-  return p >= begin && p - begin <= source_.size() && text.size() <= source_.size() - (p - begin);
-}
-
-std::uint32_t DecodedDetails::Builder::position_of(std::string_view text) const noexcept {
-  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(text.data()) -
-                                    reinterpret_cast<std::uintptr_t>(source_.data()));
-}
-
 std::uint32_t DecodedDetails::Builder::copy(std::string_view bytes) {
-  if (bytes.size() > copy_room_ - copied_) fail("decoded details: more bytes than announced");
-  char* at = entries_at_ + kEntry * entries_ + copied_;
-  if (!bytes.empty()) std::memcpy(at, bytes.data(), bytes.size());
-  copied_ += bytes.size();
-  return static_cast<std::uint32_t>(at - base_);
+  if (bytes.size() > static_cast<std::size_t>(copy_end_ - copy_at_)) fail("decoded details: more bytes than announced");
+  if (!bytes.empty()) std::memcpy(copy_at_, bytes.data(), bytes.size());
+  const auto at = static_cast<std::uint32_t>(copy_at_ - base_);
+  copy_at_ += bytes.size();
+  return at;
 }
 
-void DecodedDetails::Builder::store(std::size_t slot, std::uint32_t v) noexcept {
-  std::memcpy(entries_at_ + kWord * slot, &v, kWord);
-}
-
-void DecodedDetails::Builder::add_key(std::string_view key) {
-  if (next_entry_ == entries_) fail("decoded details: more entries than announced");
-  if (next_entry_ > 0) {
-    const char* last = entries_at_ + kEntry * (next_entry_ - 1);
-    const std::string_view last_key(base_ + load_u32(last), load_u32(last + kWord));
-    if (!key_less(last_key, key)) fail("decoded details: keys not strictly ascending");
-  }
-  const std::uint32_t at = inside_source(key) ? position_of(key) : copy(key);
-  const std::size_t slot = 4 * next_entry_;
-  store(slot, at);
-  store(slot + 1, static_cast<std::uint32_t>(key.size()));
-  store(slot + 2, 0);
-  store(slot + 3, 0);
-  value_copied_ = false;
-  ++next_entry_;
-}
-
-void DecodedDetails::Builder::append_value(std::string_view piece) {
-  if (next_entry_ == 0) fail("decoded details: value before its key");
-  const std::size_t slot = 4 * (next_entry_ - 1);
-  const char* entry = entries_at_ + kWord * slot;
-  std::uint32_t at = load_u32(entry + 2 * kWord);
-  const std::uint32_t length = load_u32(entry + 3 * kWord);
-  if (!value_copied_ && inside_source(piece)) {
-    // A value that is one run of the source stays a position in it.
-    if (length == 0) {
-      store(slot + 2, position_of(piece));
-      store(slot + 3, static_cast<std::uint32_t>(piece.size()));
-      return;
-    }
-    if (position_of(piece) == at + length) {
-      store(slot + 3, static_cast<std::uint32_t>(length + piece.size()));
-      return;
-    }
-  }
+void DecodedDetails::Builder::append_copied(std::string_view piece) {
   if (!value_copied_) {
     // From here on the value is written out: what it has so far moves along.
-    at = copy(std::string_view(base_ + at, length));
-    store(slot + 2, at);
+    value_at_ = copy(std::string_view(base_ + value_at_, value_length_));
     value_copied_ = true;
   }
   copy(piece);
-  store(slot + 3, static_cast<std::uint32_t>(length + piece.size()));
+  value_length_ += static_cast<std::uint32_t>(piece.size());
+}
+
+void DecodedDetails::Builder::store_entry() noexcept {
+  const std::uint32_t entry[4] = {key_at_, key_length_, value_at_, value_length_};
+  std::memcpy(entries_at_ + kEntry * (next_entry_ - 1), entry, sizeof entry);
 }
 
 DecodedDetails DecodedDetails::Builder::finish() && {
   if (next_entry_ != entries_) fail("decoded details: fewer entries than announced");
-  into_.give_back(copy_room_ - copied_);
+  if (next_entry_ > 0) store_entry();
+  into_.give_back(static_cast<std::size_t>(copy_end_ - copy_at_));
   into_.close();
   return DecodedDetails(entries_at_ - kHeader);
 }
