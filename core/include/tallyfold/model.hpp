@@ -381,6 +381,34 @@ struct Transaction {
   }
 };
 
+/// What a statement is: an MT940 statement, or an MT942 interim report, which has no
+/// balances (its Balance members keep their defaults; every consumer checks the kind).
+enum class StatementKind : std::uint8_t { Statement, InterimReport };
+
+/// One :34F: floor limit of an interim report: entries below it are not reported.
+struct FloorLimit {
+  std::optional<DebitCreditMark> debit_credit;  // Debit or Credit; none: for both sides
+  std::string_view currency;
+  Decimal amount;
+};
+
+/// The :13D: date and time of an interim report, in the bank's local time.
+struct ReportTime {
+  Date date;
+  std::uint8_t hour = 0;
+  std::uint8_t minute = 0;
+  std::optional<std::int16_t> utc_offset_minutes;  // none for the older :13: form
+
+  friend bool operator==(const ReportTime&, const ReportTime&) = default;
+};
+
+/// A :90D: or :90C: of an interim report: how many entries of one side, and their sum.
+struct EntryTotal {
+  std::uint64_t count = 0;
+  std::string_view currency;
+  Decimal sum;
+};
+
 /// Which reading produced a statement: the exact one, or the bank-file reading, whose
 /// details decoding and derived fields differ (bank_details.hpp).
 enum class Reading : std::uint8_t { Exact, BankFile };
@@ -404,6 +432,12 @@ struct Statement {
   /// built by hand from literals).
   std::shared_ptr<const TextBuffer> texts;
   Reading reading = Reading::Exact;
+  StatementKind kind = StatementKind::Statement;
+  // Fields of an interim report only; empty for a statement.
+  std::vector<FloorLimit> floor_limits;  // one for both sides, or one per side
+  std::optional<ReportTime> reported_at;
+  std::optional<EntryTotal> debit_total;
+  std::optional<EntryTotal> credit_total;
 };
 
 /// A copy of `t` whose texts and details map lie in `into`.

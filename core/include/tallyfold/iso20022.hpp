@@ -1,0 +1,52 @@
+// ISO 20022 cash management documents: camt.053 for statements and camt.052 for
+// interim reports, in the versions importers ask for.
+//
+// Unlike export_camt053 (export.hpp), whose bytes stay as they always were, every
+// document written here is valid against the official schema of its version: values
+// the schema limits are mapped, split or cut by fixed rules, and a statement that no
+// rule can make valid is left out with a warning.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tallyfold/model.hpp"
+#include "tallyfold/result.hpp"
+
+namespace tallyfold {
+
+/// The message versions written: .001.02, .001.06 and .001.08.
+enum class CamtVersion : std::uint8_t { V02, V06, V08 };
+
+/// The version named "02", "06" or "08" (also "2", "6", "8"); nullopt for any other.
+std::optional<CamtVersion> camt_version_from(std::string_view name) noexcept;
+/// "02", "06" or "08".
+std::string_view camt_version_name(CamtVersion version) noexcept;
+
+/// Seconds since 1970-01-01T00:00:00Z of "YYYY-MM-DD", "YYYY-MM-DDTHH:MM[:SS]" (UTC),
+/// the same followed by "Z" or a "+HH:MM"/"-HH:MM" offset, or "@" and a number of
+/// seconds; nullopt for anything else.
+std::optional<std::int64_t> parse_timestamp(std::string_view text) noexcept;
+
+struct CamtOptions {
+  CamtVersion version = CamtVersion::V08;
+  std::int64_t created = 0;  // the time of conversion, seconds since 1970 UTC
+};
+
+struct CamtDocument {
+  std::string xml;
+  bool report = false;                // camt.052 (interim reports) rather than camt.053
+  std::vector<std::string> warnings;  // one per statement left out, naming it
+};
+
+/// One document for all statements: camt.053 when they are statements, camt.052 when
+/// they are interim reports. Its MsgId is derived from everything else it holds, so the
+/// same statements and options give the same bytes. Fails with an `Other` error when
+/// the statements mix both kinds or when every statement is left out.
+Result<CamtDocument> export_camt(std::span<const Statement> statements, const CamtOptions& options);
+
+}  // namespace tallyfold
