@@ -157,6 +157,9 @@ TEST(Camt, Balances) {
       EXPECT_TRUE(holds(c, fragment)) << fragment << "\n" << c.document.xml;
     }
     EXPECT_EQ(c.document.xml.find("EUR"), std::string::npos);
+    const std::string xml = strip_indent(c.document.xml);
+    const std::size_t first = xml.find("<Cd>FWAV</Cd>");
+    EXPECT_NE(xml.find("<Cd>FWAV</Cd>", first + 1), std::string::npos);  // one per :65:
   }
 }
 
