@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -137,13 +139,32 @@ std::string_view extension(Format format) {
   return "";
 }
 
-Result<std::string> export_as(const Options& options, std::span<const Statement> statements) {
+// `warnings` receives what the writer left out.
+Result<std::string> export_as(const Options& options, std::span<const Statement> statements,
+                              std::vector<std::string>& warnings) {
   switch (*options.format) {
     case Format::Json: return export_json(statements);
     case Format::Csv: return export_csv(statements, options.csv_dialect.value_or(CsvDialect::Standard));
-    case Format::Camt053: return export_camt053(statements);
+    case Format::Camt053: {
+      if (options.strict) return export_camt053(statements);
+      auto document = export_camt(statements, CamtOptions{options.camt_version.value_or(CamtVersion::V08),
+                                                          options.created.value_or(0)});
+      if (!document) return std::move(document).error();
+      warnings = std::move(document->warnings);
+      return std::move(document->xml);
+    }
   }
   return Other{"unknown output format"};
+}
+
+// The creation time of camt documents: given, else SOURCE_DATE_EPOCH (so that builds
+// can be reproduced), else now.
+std::int64_t creation_time(const Options& options) {
+  if (options.created) return *options.created;
+  if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch != nullptr && *epoch != '\0') {
+    if (const auto seconds = parse_timestamp(std::string("@") + epoch)) return *seconds;
+  }
+  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
 bool write_file(const fs::path& path, std::string_view data, std::string& error) {
@@ -185,10 +206,15 @@ Outcome convert_one(const std::string& input, const fs::path& target, const Opti
   if (loaded.failed) return outcome;
   std::string error;
   try {
-    auto text = export_as(options, loaded.statements);
+    std::vector<std::string> warnings;
+    auto text = export_as(options, loaded.statements, warnings);
     if (!text) {
       outcome.messages.push_back(error_line(display_name(input), message(text.error())));
       return outcome;
+    }
+    for (const std::string& warning : warnings) {
+      outcome.messages.push_back(located_line(display_name(input), 0, "warning: " + warning));
+      loaded.warned = true;
     }
     const bool written = target.empty() ? write_stdout(*text, error) : write_file(target, *text, error);
     if (!written) {
@@ -270,7 +296,10 @@ std::string check_line(std::string_view name, std::size_t index, const Statement
 
 }  // namespace
 
-int run_convert(const Options& options) {
+int run_convert(const Options& given) {
+  // One creation time for every document of the run.
+  Options options = given;
+  if (options.format == Format::Camt053 && !options.strict) options.created = creation_time(given);
   const std::size_t n = options.inputs.size();
   std::vector<fs::path> targets(n);
   if (options.output) {

@@ -5,7 +5,10 @@
 #include <string>
 #include <vector>
 
+#include <cstdint>
+
 #include "tallyfold/export.hpp"
+#include "tallyfold/iso20022.hpp"
 
 namespace tallyfold::cli {
 
@@ -26,6 +29,8 @@ struct Options {
   std::optional<std::string> encoding;  // a name iconv accepts; none: detected (UTF-8 only with strict)
   bool strict = false;                  // parse the text exactly as read
   bool quiet = false;                   // leave out the notes of the bank-file reading
+  std::optional<CamtVersion> camt_version;  // camt053 only; none: 08
+  std::optional<std::int64_t> created;      // camt053 only; none: SOURCE_DATE_EPOCH, else now
 };
 
 /// Converts every input; what the reading said of each input and why an input failed go

@@ -14,6 +14,7 @@
 #include "commands.hpp"
 #include "input.hpp"
 #include "tallyfold/decode.hpp"
+#include "tallyfold/iso20022.hpp"
 
 namespace {
 
@@ -33,7 +34,8 @@ constexpr const char* kHelp =
     "Convert and check SWIFT MT940 bank statement files.\n"
     "\n"
     "Commands:\n"
-    "  convert FILE...      write the statements of each file as JSON, CSV or camt.053 XML\n"
+    "  convert FILE...      write the statements of each file as JSON, CSV or ISO 20022\n"
+    "                       XML (camt.053; camt.052 for MT942 interim reports)\n"
     "  check FILE...        print one line per statement and whether its balances reconcile\n"
     "\n"
     "Options:\n"
@@ -44,6 +46,12 @@ constexpr const char* kHelp =
     "      --csv-dialect D  convert --to csv: standard (default: \",\" between fields,\n"
     "                       \".\" in amounts) or excel-eu (\";\" between fields, \",\" in\n"
     "                       amounts, for spreadsheets set to a European locale)\n"
+    "      --camt-version V convert --to camt053: 02, 06 or 08 (default), each valid\n"
+    "                       against its official schema (with --strict: today's fixed\n"
+    "                       camt.053.001.06 layout, not schema-valid)\n"
+    "      --created TIME   convert --to camt053: creation time written instead of now\n"
+    "                       (2026-01-31T12:00:00Z, 2026-01-31, @SECONDS); default:\n"
+    "                       SOURCE_DATE_EPOCH when set, else the time of conversion\n"
     "  -j, --jobs N         convert: inputs converted at once (default: number of cores)\n"
     "  -r, --resolver NAME  details decoders: auto (default), swift, gvc, angular\n"
     "  -e, --encoding NAME  read the input in this character set (iconv name, such as\n"
@@ -84,7 +92,7 @@ int usage_error(const std::string& reason) {
   return kExitTrouble;
 }
 
-enum LongOnly { kStrict = 256, kCsvDialect };
+enum LongOnly { kStrict = 256, kCsvDialect, kCamtVersion, kCreated };
 
 constexpr std::array<std::pair<std::string_view, CsvDialect>, 2> kCsvDialects{{
     {"standard", CsvDialect::Standard},
@@ -100,6 +108,8 @@ const option kLongOptions[] = {
     {"strict", no_argument, nullptr, kStrict},
     {"quiet", no_argument, nullptr, 'q'},
     {"csv-dialect", required_argument, nullptr, kCsvDialect},
+    {"camt-version", required_argument, nullptr, kCamtVersion},
+    {"created", required_argument, nullptr, kCreated},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -178,6 +188,18 @@ int main(int argc, char** argv) {
         options.csv_dialect = found->second;
         break;
       }
+      case kCamtVersion:
+        options.camt_version = tallyfold::camt_version_from(arg);
+        if (!options.camt_version) {
+          return usage_error("unknown camt version '" + std::string(arg) + "' (02, 06 or 08)");
+        }
+        break;
+      case kCreated:
+        options.created = tallyfold::parse_timestamp(arg);
+        if (!options.created) {
+          return usage_error("--created needs a time such as 2026-01-31T12:00:00Z, 2026-01-31 or @SECONDS");
+        }
+        break;
       case kStrict:
         options.strict = true;
         break;
@@ -211,6 +233,13 @@ int main(int argc, char** argv) {
   if (!convert && options.csv_dialect) return usage_error("check takes no --csv-dialect");
   if (options.csv_dialect && options.format != Format::Csv) {
     return usage_error("--csv-dialect needs --to csv");
+  }
+  if ((options.camt_version || options.created) && options.format != Format::Camt053) {
+    return usage_error(std::string(options.camt_version ? "--camt-version" : "--created") + " needs --to camt053");
+  }
+  if ((options.camt_version || options.created) && options.strict) {
+    return usage_error(std::string(options.camt_version ? "--camt-version" : "--created") +
+                       " does not apply to --strict, whose camt.053 layout is fixed");
   }
   if (options.output == "-") {
     if (options.inputs.size() > 1) return usage_error("-o - takes one input only");

@@ -7,6 +7,7 @@ import os
 import shlex
 import shutil
 import subprocess
+from xml.etree import ElementTree
 import sysconfig
 from pathlib import Path
 
@@ -32,9 +33,9 @@ def _command():
     pytest.fail("the tallyfold command is not installed (pip install .)")
 
 
-def run(*args, stdin=b"", cwd=None):
+def run(*args, stdin=b"", cwd=None, env=None):
     return subprocess.run(
-        [_command(), *map(str, args)], input=stdin, capture_output=True, timeout=60, cwd=cwd
+        [_command(), *map(str, args)], input=stdin, capture_output=True, timeout=60, cwd=cwd, env=env
     )
 
 
@@ -305,6 +306,12 @@ def test_highest_status_of_a_batch_wins(tmp_path):
         (["convert", "x.sta", "--to", "json", "--csv-dialect", "excel-eu"], "--csv-dialect needs --to csv"),
         (["convert", "x.sta", "--csv-dialect", "standard"], "convert needs --to json|csv|camt053"),
         (["check", "x.sta", "--csv-dialect", "excel-eu"], "check takes no --csv-dialect"),
+        (["convert", "x.sta", "--to", "camt053", "--camt-version", "07"], "unknown camt version '07' (02, 06 or 08)"),
+        (["convert", "x.sta", "--to", "json", "--camt-version", "08"], "--camt-version needs --to camt053"),
+        (["convert", "x.sta", "--to", "camt053", "--strict", "--created", "2026-01-01"],
+         "--created does not apply to --strict, whose camt.053 layout is fixed"),
+        (["convert", "x.sta", "--to", "camt053", "--created", "tomorrow"],
+         "--created needs a time such as 2026-01-31T12:00:00Z, 2026-01-31 or @SECONDS"),
     ],
 )
 def test_usage_errors(args, reason):
@@ -338,3 +345,20 @@ def test_help_examples_run(tmp_path):
 def test_version():
     version = run("--version")
     assert version.returncode == 0 and version.stdout.startswith(b"tallyfold ")
+
+
+def test_camt_versions_and_creation_time(tmp_path):
+    path = tmp_path / "s.sta"
+    path.write_text(statement("A"))
+    env = {k: v for k, v in os.environ.items() if k != "SOURCE_DATE_EPOCH"}
+    for version in ["02", "06", "08", None]:
+        chosen = ["--camt-version", version] if version else []
+        result = run("convert", path, "--to", "camt053", *chosen, "--created", "2026-01-31T13:00+01:00", env=env)
+        assert result.returncode == 0, result.stderr
+        root = ElementTree.fromstring(result.stdout)
+        assert root.tag == f"{{urn:iso:std:iso:20022:tech:xsd:camt.053.001.{version or '08'}}}Document"
+        assert b"<CreDtTm>2026-01-31T12:00:00Z</CreDtTm>" in result.stdout
+    # SOURCE_DATE_EPOCH stands in for --created, so that a build can be repeated byte for byte.
+    given = run("convert", path, "--to", "camt053", "--created", "@1769860800", env=env)
+    from_epoch = run("convert", path, "--to", "camt053", env={**env, "SOURCE_DATE_EPOCH": "1769860800"})
+    assert given.stdout == from_epoch.stdout and b"2026-01-31T12:00:00Z" in given.stdout
