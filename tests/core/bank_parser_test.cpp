@@ -267,15 +267,6 @@ TEST(BankParser, SkippedTagsAreReported) {
             "A|-|B|2|-|C 2023-01-01 EUR 1.00|C 2023-01-31 EUR 1.00|-|-|-");
 }
 
-TEST(BankParser, InterimReportsFail) {
-  const Reading r = read(good("A") +
-                         ":20:B\n:25:A\n:28C:1\n:34F:EURD0,\n:13D:2301021200+0100\n:61:230102C1,00NTRFX\n"
-                         ":90C:1EUR1,00\n");
-  ASSERT_FALSE(r.statements);
-  EXPECT_EQ(show(r.statements.error()), "7: Parse error: MT942 interim report (B): interim reports are not read yet");
-  EXPECT_EQ(show(r.diagnostics), "");
-}
-
 // Where the exact reading accepts a text, this one gives the same statements.
 TEST(BankParser, AgreesWithTheExactReading) {
   const std::string kTexts[] = {

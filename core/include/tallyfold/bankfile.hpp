@@ -54,7 +54,7 @@ struct LocatedError {
 };
 
 /// The display text of the error without its line. Errors that only the bank-file
-/// reading raises ("not a statement file", "MT942 interim report ...") read as they
+/// reading raises ("not a statement file") read as they
 /// are; parse errors read as message() gives them.
 std::string message(const LocatedError& error);
 
@@ -139,8 +139,11 @@ UnwrappedText unwrap_statement_text(std::string_view text, std::vector<Diagnosti
 /// when no statement is left, the first one's MissingMandatoryTag is the error, at its
 /// :20:. Tag lines that the exact reading skips unseen (a :61: after a statement's end,
 /// a second :25:) give a warning, and a line that only looks like a tag line (":12:11"
-/// in details text) a note. A statement carrying MT942 fields (:34F:, :13D:, :90D:,
-/// :90C:) that cannot be completed fails with Other "MT942 interim report (REF): ...".
+/// in details text) a note. MT942 interim reports (a statement with :34F:, :13D: or the
+/// older :13:, :90D: or :90C: in its header) are read as StatementKind::InterimReport:
+/// floor limits, report time, lines, entry totals and no balances. A field of theirs
+/// that cannot be read is left out with a warning; a :90D:/:90C: that does not count
+/// and sum the entries of its side gives a warning.
 /// Lines in diagnostics and errors are lines of `text`; diagnostics come in line order.
 /// With `statement_lines`, the line of each returned statement's :20: is appended to it.
 Result<std::vector<Statement>, LocatedError> parse_bank_statements(

@@ -39,7 +39,6 @@ class BankPolicy {
     bool account_seen = false;
     bool number_seen = false;
     bool related_seen = false;
-    bool interim = false;  // carries a field of an MT942 interim report
     std::size_t first_diagnostic = 0;  // the first diagnostic about the statement's fields
     // An opening balance read without a currency, waiting for the closing balance's.
     std::size_t opening_currency_line = 0;
@@ -49,6 +48,7 @@ class BankPolicy {
   using Builder = detail::StatementBuilder<Extra>;
   static constexpr bool kCountsLines = true;
   static constexpr bool kLeavesOutCutStatements = true;
+  static constexpr bool kReadsInterimReports = true;
 
   BankPolicy(std::vector<Diagnostic>& diagnostics, std::vector<std::size_t>* statement_lines)
       : diagnostics_(diagnostics), statement_lines_(statement_lines) {}
@@ -88,6 +88,11 @@ class BankPolicy {
   void started(Builder& b) noexcept { b.extra.first_diagnostic = diagnostics_.size(); }
   void kept(const Builder& b) {
     if (statement_lines_ != nullptr) statement_lines_->push_back(b.line);
+    if (b.statement.kind == StatementKind::InterimReport) check_totals(b);
+  }
+
+  void unreadable(std::string_view tag, std::string_view content, std::size_t line) {
+    warn(line, std::string(tag) + " '" + std::string(content) + "' cannot be read: left out");
   }
 
   // Called for every tag line: the common fields return at once.
@@ -108,9 +113,6 @@ class BankPolicy {
 
   std::optional<LocatedError> incomplete(MissingMandatoryTag missing, Builder& b, bool at_end) {
     const std::string& reference = missing.reference;
-    if (b.extra.interim) {
-      return LocatedError{b.line, Other{"MT942 interim report (" + reference + "): interim reports are not read yet"}};
-    }
     std::string reason;
     if (missing.tag == ":25:") {
       reason = "no account (:25:)";
@@ -207,7 +209,7 @@ class BankPolicy {
   }
 
   [[gnu::noinline]] void repeated(std::string_view tag, bool& seen, const Builder& b, std::size_t line) {
-    if (seen && !b.extra.interim) {
+    if (seen) {
       warn(line, std::string(tag) + " given twice in " + named(b.statement.transaction_reference) +
                      "; the second value is kept");
     }
@@ -219,9 +221,11 @@ class BankPolicy {
       if (tag == ":61:") warn(line, ":61: before the first statement (:20:) left out");
       return;
     }
-    if (is_interim_tag(tag)) b->extra.interim = true;
-    if (b->extra.interim) return;  // the whole report fails; its fields need no word
     const std::string_view reference = b->statement.transaction_reference;
+    if (is_interim_tag(tag)) {
+      warn(line, std::string(tag) + " of an interim report in " + named(reference) + " left out");
+      return;
+    }
     const bool opening = tag == ":60F:" || tag == ":60M:";
     const bool closing = tag == ":62F:" || tag == ":62M:";
     const bool header = tag == ":25:" || tag == ":28C:" || tag == ":21:";
@@ -260,6 +264,27 @@ class BankPolicy {
         break;
     }
     if (!where.empty()) warn(line, std::string(tag) + " " + where + " of " + named(reference) + " left out");
+  }
+
+  // :90D:/:90C: count and sum the report's entries of one side; a bank that says
+  // otherwise has left out or added something.
+  void check_totals(const Builder& b) {
+    const Statement& s = b.statement;
+    for (const bool debit : {true, false}) {
+      const std::optional<EntryTotal>& total = debit ? s.debit_total : s.credit_total;
+      if (!total) continue;
+      std::uint64_t count = 0;
+      std::optional<Decimal> sum = Decimal{};
+      for (const Transaction& t : s.transactions) {
+        if (is_debit_side(t.debit_credit) != debit) continue;
+        ++count;
+        if (sum) sum = sum->plus(t.amount);
+      }
+      if (count == total->count && sum && *sum == total->sum) continue;
+      warn(b.line, std::string(debit ? ":90D:" : ":90C:") + " of " + named(s.transaction_reference) + " says " +
+                       std::to_string(total->count) + " entries of " + total->sum.to_string() + ", the report has " +
+                       std::to_string(count) + " of " + (sum ? sum->to_string() : std::string("?")));
+    }
   }
 
   std::vector<Diagnostic>& diagnostics_;

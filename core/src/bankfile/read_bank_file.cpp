@@ -70,7 +70,8 @@ Result<BankFile, LocatedError> read_bank_file(std::string_view bytes, const Bank
       std::all_of(checks.begin(), checks.end(), [](const StatementCheck& c) { return c.balanced; });
   if (!all_balanced) {
     for (std::size_t i = 0; i < checks.size(); ++i) {
-      if (checks[i].balanced) continue;
+      // An interim report has no balances to reconcile.
+      if (checks[i].balanced || file.statements[i].kind == StatementKind::InterimReport) continue;
       parse_diagnostics.push_back(
           Diagnostic{lines[i], Severity::Note, reconcile_note(file.statements[i], checks[i])});
     }

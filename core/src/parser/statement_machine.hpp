@@ -26,6 +26,10 @@
 //       a statement that lacks a mandatory field (`at_end`: the text ended inside it):
 //       its error, or nullopt to leave it out
 //   Error no_statement()                  the error when the text yields no statement
+// A policy that also reads MT942 interim reports sets `static constexpr bool
+// kReadsInterimReports = true` and provides
+//   void unreadable(tag, content, line)   a report field that cannot be read (left out)
+// Without it the report fields are skipped unseen, as the exact reading does.
 // Line numbers are 1-based lines of the text; 0 when the policy does not count lines.
 //
 // Every text the statements keep is copied once into one TextBuffer, shared by all the
@@ -42,6 +46,7 @@
 #include <vector>
 
 #include "parser/field_parsers.hpp"
+#include "parser/report_fields.hpp"
 #include "tallyfold/decode.hpp"
 #include "tallyfold/model.hpp"
 #include "tallyfold/result.hpp"
@@ -66,7 +71,14 @@ enum class Action {
   ClosingAvailable,     // :64:
   ForwardAvailable,     // :65:
   OwnerInformation,     // :86: after the closing balance
+  // Interim reports, for policies that read them:
+  FloorLimit,           // :34F:
+  ReportTime,           // :13D:, :13:
+  EntryTotal,           // :90D:, :90C:
 };
+
+template <class Policy>
+concept ReadsInterimReports = requires { requires Policy::kReadsInterimReports; };
 
 // The statement under construction, with what the policy keeps about it. At namespace
 // scope: clang cannot default-construct a nested class with member initialisers inside
@@ -101,6 +113,12 @@ class StatementMachine {
     // that statement then fails for the missing balance; skipping the tag instead would
     // silently merge the next statement's transactions into this one.
     if (tag == ":20:") return Action::StartStatement;
+    if constexpr (ReadsInterimReports<Policy>) {
+      if (state_ != State::AwaitingStatement) {
+        const Action action = classify_report_field(tag);
+        if (action != Action::Skip) return action;
+      }
+    }
     switch (state_) {
       case State::AwaitingStatement:
         return Action::Skip;
@@ -122,6 +140,21 @@ class StatementMachine {
         if (tag == ":86:") return Action::OwnerInformation;
         return Action::Skip;
     }
+    return Action::Skip;
+  }
+
+  // The fields of an interim report, or Skip. A report is one from its first :34F:,
+  // :13D: or :90D:/:90C: on; it has no balances, so its lines follow its header.
+  Action classify_report_field(std::string_view tag) const noexcept {
+    const bool report = builder_ && builder_->statement.kind == StatementKind::InterimReport;
+    if (state_ == State::Header || (report && state_ == State::TransactionLines)) {
+      if (tag == ":34F:") return Action::FloorLimit;
+      if (tag == ":13D:" || tag == ":13:") return Action::ReportTime;
+    }
+    if (tag == ":90D:" || tag == ":90C:") {
+      return state_ == State::Header || report ? Action::EntryTotal : Action::Skip;
+    }
+    if (report && state_ == State::Header && tag == ":61:") return Action::StatementLine;
     return Action::Skip;
   }
 
@@ -175,6 +208,7 @@ class StatementMachine {
       }
       case Action::StatementLine: {
         complete_pending();
+        state_ = State::TransactionLines;  // a report's first line comes in its header
         // The pending transaction is kept as the last of the list; a list that never
         // reaches its closing balance is dropped with its statement, so the difference
         // never shows.
@@ -228,6 +262,11 @@ class StatementMachine {
         builder_->statement.forward_available_balance = std::move(*balance);
         return std::nullopt;
       }
+      case Action::FloorLimit:
+      case Action::ReportTime:
+      case Action::EntryTotal:
+        if constexpr (ReadsInterimReports<Policy>) apply_report_field(action, tag, content, line);
+        return std::nullopt;
       case Action::OwnerInformation: {
         auto& info = builder_->statement.information_to_account_owner;
         if (info) {
@@ -243,6 +282,49 @@ class StatementMachine {
       }
     }
     return std::nullopt;
+  }
+
+  // A report field the policy cannot read is left out, as it says.
+  void apply_report_field(Action action, std::string_view tag, std::string_view content, std::size_t line) {
+    Statement& s = builder_->statement;
+    s.kind = StatementKind::InterimReport;
+    switch (action) {
+      case Action::FloorLimit:
+        if (auto limit = read_floor_limit(content)) {
+          limit->currency = keep(limit->currency);
+          s.floor_limits.push_back(*limit);
+          return;
+        }
+        break;
+      case Action::ReportTime:
+        if (auto time = read_report_time(content, tag == ":13D:")) {
+          s.reported_at = *time;
+          return;
+        }
+        break;
+      case Action::EntryTotal:
+        if (auto total = read_entry_total(content)) {
+          total->currency = keep(total->currency);
+          // The totals end the report's lines; a :86: after them is for the owner.
+          take_report_lines();
+          (tag == ":90D:" ? s.debit_total : s.credit_total) = *total;
+          state_ = State::Trailer;
+          return;
+        }
+        break;
+      default:
+        return;
+    }
+    policy_.unreadable(tag, content, line);
+  }
+
+  // Moves the lines read so far into the report under construction (once).
+  void take_report_lines() {
+    if (state_ == State::Trailer) return;
+    complete_pending();
+    builder_->statement.transactions.assign(std::make_move_iterator(transactions_.begin()),
+                                            std::make_move_iterator(transactions_.end()));
+    transactions_.clear();
   }
 
   // End of input: the statement under construction is finished whatever the state;
@@ -274,6 +356,11 @@ class StatementMachine {
   std::optional<Error> finish_statement(bool at_end) {
     Builder& b = *builder_;
     std::string_view missing;
+    const bool report = b.statement.kind == StatementKind::InterimReport;
+    if (report) {
+      if constexpr (ReadsInterimReports<Policy>) take_report_lines();
+      b.opening_seen = b.closing_seen = true;  // a report has no balances to miss
+    }
     if (b.statement.account_identification.empty()) {
       missing = ":25:";
     } else if (b.statement.number.empty()) {
