@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "fuzz_checks.hpp"
-#include "tallyfold/bank_details.hpp"
 #include "tallyfold/bankfile.hpp"
 #include "tallyfold/iso20022.hpp"
 
@@ -21,6 +20,21 @@ constexpr std::size_t kMaxInput = 1 << 16;
 
 bool upper(char c) { return c >= 'A' && c <= 'Z'; }
 bool digit(char c) { return c >= '0' && c <= '9'; }
+
+// An IBAN's form and check digits, computed here rather than trusted to the writer.
+bool iban(std::string_view s) {
+  if (s.size() < 15 || s.size() > 34) return false;
+  unsigned remainder = 0;
+  for (std::size_t k = 0; k < s.size(); ++k) {
+    const char c = s[(k + 4) % s.size()];
+    if (k >= s.size() - 4 && k < s.size() - 2 ? !upper(c) : k >= s.size() - 2 ? !digit(c) : !(upper(c) || digit(c))) {
+      return false;
+    }
+    remainder = digit(c) ? (remainder * 10 + static_cast<unsigned>(c - '0')) % 97
+                         : (remainder * 100 + static_cast<unsigned>(c - 'A' + 10)) % 97;
+  }
+  return remainder == 1;
+}
 
 // The text of a value with its five entities read back, and its length in characters.
 std::size_t characters(std::string_view escaped) {
@@ -84,7 +98,7 @@ void check_value(const std::vector<std::string_view>& path, std::string_view v, 
   if (name == "CreDtTm") return check_date(v);
   if (name == "CdtDbtInd") return require(v == "CRDT" || v == "DBIT");
   if (name == "Ccy") return require(v.size() == 3 && upper(v[0]) && upper(v[1]) && upper(v[2]));
-  if (name == "IBAN") return require(is_valid_iban(v));
+  if (name == "IBAN") return require(iban(v));
   if (name == "BIC" || name == "BICFI") return check_bic(v, latest);
   if (name == "ElctrncSeqNb" || name == "LglSeqNb" || name == "NbOfNtries") {
     for (const char c : v) require(digit(c));
