@@ -18,7 +18,8 @@ done
 python=${PYTHON:-python3}
 command -v "$python" >/dev/null || { echo "install-deps: no $python on PATH" >&2; exit 1; }
 
-packages=(pkg-config libpcre2-dev libgtest-dev)
+# libxml2-utils: xmllint, which the camt tests validate every document they write with.
+packages=(pkg-config libpcre2-dev libgtest-dev libxml2-utils)
 ((fuzz)) && packages+=(clang libclang-rt-14-dev)
 # Debian leaves venv (ensurepip) and the C headers out of its python3 package.
 venv_ok() { "$python" -c 'import ensurepip, venv' 2>/dev/null; }
