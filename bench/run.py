@@ -16,6 +16,7 @@ Usage: run.py [--data DIR] [--main 10M] [--sizes 1M,10M,100M] [--rounds 5] [--sm
 
 import argparse
 import gc
+import json
 import os
 import statistics
 import subprocess
@@ -132,14 +133,22 @@ def bench_main(data, manifest, rounds, use_peer):
         if found != manifest["transactions"]:
             print(f"  note: mt940 found {found} transactions, tallyfold {manifest['transactions']}")
 
-    samples = {name: Measurement() for name in ("construct", "transactions", "to_json", "to_csv", "to_camt053", "peer")}
+    total = manifest["transactions"]
+    samples = {name: Measurement() for name in ("construct", "from_bytes", "transactions", "statements",
+                                                "json_loads", "to_json", "to_csv", "to_camt053", "peer")}
     for _ in range(rounds):
         text = data.decode("utf-8")  # fresh str: no cached UTF-8 form
         gc.collect()
         samples["construct"].add(tallyfold.MT940, text)
         # The first statement holds a few hundred transactions: read the attribute often
         # enough per sample for the clocks to resolve it.
+        samples["from_bytes"].add(tallyfold.MT940.from_bytes, data)
         samples["transactions"].add(lambda: [document.transactions for _ in range(reads)], per=reads)
+        # Every statement with its transactions, built on first access of a new document,
+        # against the other way to reach them all: loading the JSON export.
+        fresh = tallyfold.MT940(text)
+        samples["statements"].add(lambda: [s.transactions for s in fresh.statements])
+        samples["json_loads"].add(lambda: json.loads(document.to_json()))
         for name in ("to_json", "to_csv", "to_camt053"):
             samples[name].add(getattr(document, name))
         if use_peer:
@@ -148,7 +157,10 @@ def bench_main(data, manifest, rounds, use_peer):
 
     print(f"python, main text {mb:.1f} MB, {rounds} interleaved rounds:")
     print(samples["construct"].row("MT940(text)", mb, "MB/s"))
+    print(samples["from_bytes"].row("MT940.from_bytes(data)", mb, "MB/s"))
     print(samples["transactions"].row(f"transactions ({first})", first, "objects/s"))
+    print(samples["statements"].row(f"statements ({total})", total, "objects/s"))
+    print(samples["json_loads"].row("json.loads(to_json())", total, "objects/s"))
     for name in ("to_json", "to_csv", "to_camt053"):
         print(samples[name].row(f"{name}()", sizes[name], "MB/s out"))
     cpu = {name: m.cpu.median for name, m in samples.items() if m.cpu.values}

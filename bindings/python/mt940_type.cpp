@@ -437,7 +437,7 @@ PyObject* get_transactions(PyObject* self, void*) {
     PyRef list(PyList_New(static_cast<Py_ssize_t>(records.size())));
     if (!list) return api_call_failed();
     for (std::size_t i = 0; i < records.size(); ++i) {
-      PyObject* item = new_transaction(records[i]);
+      PyObject* item = new_transaction(records[i], first_statement(self).reading);
       if (!item) return nullptr;  // the partial list goes with `list`
       PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);  // steals `item`
     }

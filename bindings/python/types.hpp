@@ -24,7 +24,7 @@ PyObject* diagnostic_type();
 
 /// A new Transaction holding its own snapshot of `record`, read by `reading`; null with
 /// the interpreter's error set when allocation fails.
-PyObject* new_transaction(const Transaction& record, Reading reading = Reading::Exact);
+PyObject* new_transaction(const Transaction& record, Reading reading);
 
 /// A new Statement for statement `index` of `document`, which it keeps alive; `check`
 /// is that statement's reconciliation. Null with the interpreter's error set on failure.
