@@ -270,6 +270,11 @@ def test_snapshots_outlive_their_document():
 SAMPLE = REPO / "examples" / "german-gvc.sta"
 
 
+def read_open_file(path, mode="rb", read=MT940.from_file):
+    with open(path, mode) as file:
+        return read(file)
+
+
 @pytest.mark.parametrize(
     "read",
     [
@@ -281,7 +286,7 @@ SAMPLE = REPO / "examples" / "german-gvc.sta"
         lambda: MT940.from_file(SAMPLE),
         lambda: MT940.from_file(bytes(SAMPLE)),
         lambda: MT940.from_file(path=SAMPLE),
-        lambda: MT940.from_file(open(SAMPLE, "rb")),
+        lambda: read_open_file(SAMPLE),
         lambda: MT940.from_file(io.BytesIO(SAMPLE.read_bytes())),
     ],
     ids=["bytearray", "memoryview", "memoryview-slice", "keyword", "str-path", "Path",
@@ -295,15 +300,16 @@ def test_every_kind_of_input_reads_alike(read):
     "call, message",
     [
         (lambda: MT940.from_bytes(SAMPLE.read_text()), r"'data' must be a bytes-like object, not 'str' \(a str is read with MT940\(text\)\)"),
-        (lambda: MT940.from_bytes(open(SAMPLE)), r"'data' must be a bytes-like object, not 'TextIOWrapper'"),
+        (lambda: read_open_file(SAMPLE, "r", MT940.from_bytes), r"'data' must be a bytes-like object, not 'TextIOWrapper'"),
+        (lambda: MT940.from_bytes(io.StringIO("text")), r"'data' must be a bytes-like object, not 'StringIO'"),
         (lambda: MT940.from_bytes(None), r"'data' must be a bytes-like object, not 'NoneType'"),
-        (lambda: MT940.from_file(open(SAMPLE)), r"binary mode \('rb'\): read\(\) returned str"),
+        (lambda: MT940.from_file(io.StringIO("text")), r"binary mode \('rb'\): read\(\) returned str"),
         (lambda: MT940.from_file(5), r"expected str, bytes or os.PathLike object"),
         (lambda: MT940.from_bytes(b"", encoding=1), r"'encoding' must be str or None, not 'int'"),
         (lambda: MT940.from_bytes(b"", resolver=b"auto"), r"'resolver' must be str or None, not 'bytes'"),
         (lambda: MT940.from_bytes(b"", "latin-1"), r"positional argument"),
     ],
-    ids=["str", "text-file", "None", "text-file-to-from_file", "int-path", "encoding-type",
+    ids=["str", "text-file", "StringIO", "None", "text-file-to-from_file", "int-path", "encoding-type",
          "resolver-type", "encoding-by-position"],
 )
 def test_wrong_input_types_raise_type_error(call, message):
@@ -353,8 +359,15 @@ def test_exact_reading_has_no_bank_fields_or_diagnostics():
 
 
 def test_threads_read_at_once():
-    files = [p for p in statement_files() if command_json(p.values[0]) is not None][:16]
-    datas = [p.values[0].read_bytes() for p in files]
+    datas = []
+    for param in statement_files():
+        data = param.values[0].read_bytes()
+        try:
+            MT940.from_bytes(data)
+        except ValueError:
+            continue
+        datas.append(data)
+    datas = datas[:16]
     expected = [MT940.from_bytes(d).to_json() for d in datas]
     start = threading.Barrier(8)
     results = [[] for _ in range(8)]
