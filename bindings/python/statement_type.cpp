@@ -198,6 +198,24 @@ PyObject* read_statement(PyObject* self, Compute&& compute) {
   return read<StatementValue>(self, [&](const StatementValue& v) { return compute(v.statement()); });
 }
 
+bool is_report(const Statement& s) { return s.kind == StatementKind::InterimReport; }
+
+// A statement's balance; an interim report has none.
+PyRef balance_of(const Statement& s, const Balance& balance) {
+  if (is_report(s)) return PyRef::borrow(Py_None);
+  return PyRef(new_balance(balance));
+}
+
+// The opening balance's currency; for an interim report, which has no balances, that of
+// its floor limit or entry totals.
+std::string_view currency_of(const Statement& s) {
+  if (!is_report(s)) return s.opening_balance.currency;
+  if (!s.floor_limits.empty()) return s.floor_limits.front().currency;
+  if (s.debit_total) return s.debit_total->currency;
+  if (s.credit_total) return s.credit_total->currency;
+  return {};
+}
+
 PyRef balance_or_none(const std::optional<Balance>& balance) {
   if (!balance) return PyRef::borrow(Py_None);
   return PyRef(new_balance(*balance));
@@ -226,13 +244,13 @@ PyObject* statement_number(PyObject* self, void*) {
   return read_statement(self, [](const Statement& s) { return to_python(number_text(s)); });
 }
 PyObject* statement_currency(PyObject* self, void*) {
-  return read_statement(self, [](const Statement& s) { return to_python(s.opening_balance.currency); });
+  return read_statement(self, [](const Statement& s) { return to_python(currency_of(s)); });
 }
 PyObject* statement_opening_balance(PyObject* self, void*) {
-  return read_statement(self, [](const Statement& s) { return PyRef(new_balance(s.opening_balance)); });
+  return read_statement(self, [](const Statement& s) { return balance_of(s, s.opening_balance); });
 }
 PyObject* statement_closing_balance(PyObject* self, void*) {
-  return read_statement(self, [](const Statement& s) { return PyRef(new_balance(s.closing_balance)); });
+  return read_statement(self, [](const Statement& s) { return balance_of(s, s.closing_balance); });
 }
 PyObject* statement_available_balance(PyObject* self, void*) {
   return read_statement(self, [](const Statement& s) { return balance_or_none(s.closing_available_balance); });
@@ -256,7 +274,10 @@ PyObject* statement_difference(PyObject* self, void*) {
   return read<StatementValue>(self, [](const StatementValue& v) { return decimal_to_python(v.check.difference); });
 }
 PyObject* statement_balanced(PyObject* self, void*) {
-  return read<StatementValue>(self, [](const StatementValue& v) { return bool_to_python(v.check.balanced); });
+  return read<StatementValue>(self, [](const StatementValue& v) {
+    if (is_report(v.statement())) return bool_to_python(std::optional<bool>());
+    return bool_to_python(v.check.balanced);
+  });
 }
 PyObject* statement_follows_previous(PyObject* self, void*) {
   return read<StatementValue>(self, [](const StatementValue& v) {
@@ -284,7 +305,8 @@ PyObject* statement_transactions(PyObject* self, void*) {
   });
 }
 
-// <Statement 00062/1 NL92NRDK0417552093 EUR 12500.00 → 11910.00, 4 transactions>
+// <Statement 00062/1 NL92NRDK0417552093 EUR 12500.00 → 11910.00, 4 transactions>, and
+// "interim report" in place of the balances for an MT942 report.
 PyObject* statement_repr(PyObject* self) {
   return read_statement(self, [](const Statement& s) {
     std::string text = "<Statement ";
@@ -292,11 +314,15 @@ PyObject* statement_repr(PyObject* self) {
     text += ' ';
     text += s.account_identification;
     text += ' ';
-    text += s.opening_balance.currency;
-    text += ' ';
-    s.opening_balance.signed_amount().append_to(text);
-    text += " \u2192 ";
-    s.closing_balance.signed_amount().append_to(text);
+    text += currency_of(s);
+    if (is_report(s)) {
+      text += " interim report";
+    } else {
+      text += ' ';
+      s.opening_balance.signed_amount().append_to(text);
+      text += " \u2192 ";
+      s.closing_balance.signed_amount().append_to(text);
+    }
     const std::size_t count = s.transactions.size();
     text += ", " + std::to_string(count) + (count == 1 ? " transaction>" : " transactions>");
     return PyRef(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));

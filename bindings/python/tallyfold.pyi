@@ -149,9 +149,11 @@ class Statement:
     @property
     def currency(self) -> str: ...
     @property
-    def opening_balance(self) -> Balance | None: ...
+    def opening_balance(self) -> Balance | None:
+        """None only for an MT942 interim report, which has no balances."""
     @property
-    def closing_balance(self) -> Balance | None: ...
+    def closing_balance(self) -> Balance | None:
+        """None only for an MT942 interim report, which has no balances."""
     @property
     def available_balance(self) -> Balance | None:
         """The :64: closing available balance."""
@@ -166,9 +168,11 @@ class Statement:
         """Built on first access and kept."""
     @property
     def difference(self) -> Decimal | None:
-        """Closing minus opening balance minus the signed amounts: 0 when balanced."""
+        """Closing minus opening balance minus the signed amounts: 0 when balanced.
+        None without balances."""
     @property
-    def balanced(self) -> bool | None: ...
+    def balanced(self) -> bool | None:
+        """None without balances."""
     @property
     def follows_previous(self) -> bool | None:
         """Whether the opening balance is the previous closing balance of the same

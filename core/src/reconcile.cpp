@@ -26,6 +26,11 @@ std::vector<StatementCheck> check_statements(std::span<const Statement> statemen
   // Files may interleave several accounts; each continues only its own previous statement.
   std::unordered_map<std::string_view, const Balance*> last_closing;
   for (const Statement& statement : statements) {
+    if (statement.kind == StatementKind::InterimReport) {
+      // No balances: nothing to check, and nothing for the next statement to continue.
+      checks.emplace_back();
+      continue;
+    }
     StatementCheck check = check_statement(statement);
     auto [it, inserted] =
         last_closing.try_emplace(statement.account_identification, &statement.closing_balance);

@@ -116,5 +116,20 @@ TEST(Reconcile, ContinuityFollowsEachAccount) {
   EXPECT_TRUE(all_reconcile(std::span(checks).first(3)));
 }
 
+TEST(Reconcile, InterimReportsArePassedOver) {
+  Statement report = statement("A", Balance{}, {{Mark::Debit, "5.00"}}, Balance{});
+  report.kind = StatementKind::InterimReport;
+  const std::vector<Statement> statements = {
+      statement("A", balance(Mark::Credit, "9.00"), {}, balance(Mark::Credit, "9.00")),
+      report,
+      statement("A", balance(Mark::Credit, "9.00"), {}, balance(Mark::Credit, "9.00")),
+  };
+  const std::vector<StatementCheck> checks = check_statements(statements);
+  ASSERT_EQ(checks.size(), 3u);
+  EXPECT_FALSE(checks[1].difference);
+  EXPECT_FALSE(checks[1].continues_previous);
+  EXPECT_EQ(checks[2].continues_previous, true);
+}
+
 }  // namespace
 }  // namespace tallyfold

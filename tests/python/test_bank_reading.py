@@ -71,15 +71,20 @@ def test_file_reads_as_the_command_reads_it(path):
     assert len(statements) == len(records)
     for s, record in zip(statements, records):
         amounts = [t["amount"] for t in record["transactions"]]
+        assert [t.exact_amount for t in s.transactions] == amounts
+        if s.closing_balance is None:  # an interim report: no balances to reconcile
+            assert (s.opening_balance, s.difference, s.balanced) == (None, None, None)
+            continue
         assert s.difference == record["closingBalance"] - record["openingBalance"] - sum(amounts)
         assert s.balanced == (s.difference == 0)
-        assert [t.exact_amount for t in s.transactions] == amounts
         assert all(float(t.exact_amount) == t.amount for t in s.transactions)
 
     first = statements[0]
-    assert (first.account, first.currency) == (doc.account, doc.currency)
-    assert float(first.opening_balance.amount) == doc.opening_balance
-    assert float(first.closing_balance.amount) == doc.closing_balance
+    assert first.account == doc.account
+    if first.closing_balance is not None:
+        assert first.currency == doc.currency
+        assert float(first.opening_balance.amount) == doc.opening_balance
+        assert float(first.closing_balance.amount) == doc.closing_balance
     assert [transaction_values(t) for t in first.transactions] == [
         transaction_values(t) for t in doc.transactions
     ]
@@ -160,6 +165,24 @@ def test_statement_values(full):
         ("C", True, datetime.date(2024, 4, 30), "EUR", Decimal("1150.00")),
     ]
     assert second.available_balance is None and second.forward_balances == ()
+
+
+def test_interim_report_has_no_balances():
+    report = (
+        b":20:REP-1\n:25:NL92NRDK0417552093\n:28C:7/1\n:34F:EUR0,\n:13D:2403151200+0100\n"
+        b":61:240315C10,00NTRFREF\n:86:text\n:90D:0EUR0,\n:90C:1EUR10,00\n"
+    )
+    after = b":20:S-2\n:25:NL92NRDK0417552093\n:28C:8\n:60F:C240301EUR1,00\n:62F:C240301EUR1,00\n"
+    before = after.replace(b"S-2", b"S-0")
+    first, interim, second = MT940.from_bytes(before + report + after).statements
+    assert repr(interim) == "<Statement 7/1 NL92NRDK0417552093 EUR interim report, 1 transaction>"
+    values = [interim.opening_balance, interim.closing_balance, interim.available_balance,
+              interim.difference, interim.balanced, interim.follows_previous]
+    assert values == [None] * 6
+    assert (interim.currency, interim.forward_balances) == ("EUR", ())
+    assert [t.exact_amount for t in interim.transactions] == [Decimal("10.00")]
+    # The statements around it continue each other.
+    assert (first.follows_previous, second.follows_previous) == (None, True)
 
 
 def test_transaction_exact_values(full):

@@ -35,7 +35,9 @@ struct StatementCheck {
 StatementCheck check_statement(const Statement& statement) noexcept;
 
 /// Checks every statement, in order, including the continuity between statements of the
-/// same account. Linear in the number of statements and transactions.
+/// same account. An interim report has no balances: its check stays empty (nothing
+/// computed, not balanced) and the statements around it are compared with each other.
+/// Linear in the number of statements and transactions.
 std::vector<StatementCheck> check_statements(std::span<const Statement> statements);
 
 /// True when every check holds: balanced, and continuous wherever continuity applies.
