@@ -51,6 +51,14 @@ def transaction_values(t):
     return {n: getattr(t, n) for n in names} | {"signed_amount()": t.signed_amount()}
 
 
+# The derived fields that the bank-file reading's JSON carries on each transaction.
+DERIVED_KEYS = {
+    "purpose": "purpose", "counterparty": "counterparty", "counterIban": "counter_iban",
+    "counterpartyBic": "counterparty_bic", "endToEndReference": "end_to_end_reference",
+    "mandateReference": "mandate_reference", "creditorId": "creditor_id",
+}
+
+
 @pytest.mark.parametrize("path", statement_files())
 def test_file_reads_as_the_command_reads_it(path):
     expected = command_json(path)
@@ -72,6 +80,9 @@ def test_file_reads_as_the_command_reads_it(path):
     for s, record in zip(statements, records):
         amounts = [t["amount"] for t in record["transactions"]]
         assert [t.exact_amount for t in s.transactions] == amounts
+        for t, fields in zip(s.transactions, record["transactions"]):
+            derived = {key: fields[key] for key in DERIVED_KEYS if key in fields}
+            assert derived == {key: getattr(t, name) for key, name in DERIVED_KEYS.items() if key in fields}
         if s.closing_balance is None:  # an interim report: no balances to reconcile
             assert (s.opening_balance, s.difference, s.balanced) == (None, None, None)
             continue
