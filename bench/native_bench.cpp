@@ -71,7 +71,7 @@ std::size_t floor_scan(std::string_view text) {
     const char* stop = line_end;
     while (stop > p && stop[-1] == '\r') --stop;
     if (stop - p >= 4 && std::memcmp(p, ":61:", 4) == 0) {
-      if (detail::match_statement_line(std::string_view(p + 4, static_cast<std::size_t>(stop - p - 4)))) {
+      if (detail::match_statement_line_by_pattern(std::string_view(p + 4, static_cast<std::size_t>(stop - p - 4)))) {
         ++matches;
       }
     }

@@ -71,9 +71,98 @@ class MatchData {
   pcre2_match_data* data_;
 };
 
+constexpr bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
+constexpr bool is_upper(char c) noexcept { return c >= 'A' && c <= 'Z'; }
+constexpr bool is_alnum(char c) noexcept { return is_digit(c) || is_upper(c) || (c >= 'a' && c <= 'z'); }
+
+bool is_ascii(std::string_view line) noexcept {
+  unsigned char any = 0;
+  for (const char c : line) any |= static_cast<unsigned char>(c);
+  return any < 0x80;
+}
+
+std::size_t digits_from(std::string_view line, std::size_t i) noexcept {
+  const std::size_t start = i;
+  while (i < line.size() && is_digit(line[i])) ++i;
+  return i - start;
+}
+
+// The pattern, step by step, for a line of ASCII bytes, where "\d" is [0-9]. No step
+// has a second way to match that the pattern's backtracking could find: an entry date
+// is taken exactly when four digits follow the value date (the mark cannot start with
+// a digit), a funds code exactly when a capital follows the mark (the amount cannot
+// start with one), and the amount's digits end where the digits end (a comma or the
+// type letter must follow them). The references are the possessive forms of the
+// compiled pattern: everything up to the first "/", then nothing or "//" and a rest
+// without carriage return or line feed.
+std::optional<StatementLineGroups> recognise(std::string_view line) noexcept {
+  StatementLineGroups g;
+  if (digits_from(line, 0) < 6) return std::nullopt;
+  g.value_date = line.substr(0, 6);
+  std::size_t i = 6;
+  if (digits_from(line, i) >= 4) {
+    g.entry_date = line.substr(i, 4);
+    i += 4;
+  }
+  if (i < line.size() && line[i] == 'R' && i + 1 < line.size() && (line[i + 1] == 'D' || line[i + 1] == 'C')) {
+    g.mark = line.substr(i, 2);
+    i += 2;
+  } else if (i < line.size() && (line[i] == 'D' || line[i] == 'C')) {
+    g.mark = line.substr(i, 1);
+    i += 1;
+  } else {
+    return std::nullopt;
+  }
+  if (i < line.size() && is_upper(line[i])) {
+    g.funds_code = line.substr(i, 1);
+    ++i;
+  }
+  const std::size_t amount_start = i;
+  const std::size_t integer = digits_from(line, i);
+  if (integer == 0 || integer > 15) return std::nullopt;
+  i += integer;
+  if (i == line.size() || line[i] != ',') return std::nullopt;
+  ++i;
+  const std::size_t fraction = digits_from(line, i);
+  if (fraction > 2) return std::nullopt;
+  i += fraction;
+  g.amount = line.substr(amount_start, i - amount_start);
+  if (line.size() - i < 4 || (line[i] != 'N' && line[i] != 'F') || !is_alnum(line[i + 1]) ||
+      !is_alnum(line[i + 2]) || !is_alnum(line[i + 3])) {
+    return std::nullopt;
+  }
+  g.transaction_type = line.substr(i, 4);
+  i += 4;
+  const std::size_t slash = line.find('/', i);
+  g.customer_reference = line.substr(i, slash == std::string_view::npos ? std::string_view::npos : slash - i);
+  if (slash == std::string_view::npos) return g;
+  if (slash + 1 == line.size() || line[slash + 1] != '/') return std::nullopt;
+  const std::string_view bank = line.substr(slash + 2);
+  if (bank.find_first_of("\r\n") != std::string_view::npos) return std::nullopt;
+  g.bank_reference = bank;
+  return g;
+}
+
 }  // namespace
 
+bool operator==(const StatementLineGroups& a, const StatementLineGroups& b) noexcept {
+  const auto same = [](std::string_view x, std::string_view y) { return x.data() == y.data() && x.size() == y.size(); };
+  const auto same_optional = [&same](const std::optional<std::string_view>& x, const std::optional<std::string_view>& y) {
+    return x.has_value() == y.has_value() && (!x || same(*x, *y));
+  };
+  return same(a.value_date, b.value_date) && same_optional(a.entry_date, b.entry_date) && same(a.mark, b.mark) &&
+         same_optional(a.funds_code, b.funds_code) && same(a.amount, b.amount) &&
+         same(a.transaction_type, b.transaction_type) && same(a.customer_reference, b.customer_reference) &&
+         same_optional(a.bank_reference, b.bank_reference);
+}
+
 std::optional<StatementLineGroups> match_statement_line(std::string_view line) {
+  if (line.size() < kShortestMatch) return std::nullopt;
+  if (is_ascii(line)) return recognise(line);
+  return match_statement_line_by_pattern(line);
+}
+
+std::optional<StatementLineGroups> match_statement_line_by_pattern(std::string_view line) {
   if (line.size() < kShortestMatch) return std::nullopt;
   const CompiledPattern& pattern = compiled_pattern();
   thread_local const MatchData match_data;

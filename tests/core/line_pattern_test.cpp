@@ -1,0 +1,59 @@
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <gtest/gtest.h>
+
+#include "parser/line_pattern.hpp"
+
+namespace tallyfold::detail {
+namespace {
+
+// The recogniser must give what the compiled pattern gives, group for group, on the
+// lines where its reading of the pattern could go wrong; the statement-line fuzzer
+// checks the same property on arbitrary input.
+TEST(StatementLine, RecogniserAgreesWithThePattern) {
+  const struct {
+    std::string_view line;
+    bool matches;
+  } kRows[] = {
+      {"2301010102CR1234,56NTRFNONREF//BANK1", true},
+      {"230101D1,NMSCREF", true},
+      {"230101C1,NMSC", true},                       // empty customer reference
+      {"230101RD12,3FCHGa b c//", true},             // empty bank reference
+      {"230101C1,NTRFREF//a//b/c", true},            // slashes inside the bank reference
+      {"230101C1,NTRF  REF \r x", true},             // carriage return in the customer reference
+      {"230101RC1,00NTRFX", true},
+      {"230101CR1,00NTRFX", true},                   // funds code R, not a reversal
+      {"230101DD1,00NTRFX", true},
+      {"2301010101D1,00NTRFX", true},
+      {"230101010D1,00NTRFX", false},                // three digits are no entry date
+      {"23010101011D1,00NTRFX", false},
+      {"230101C123456789012345,NTRFX", true},        // fifteen integer digits
+      {"230101C1234567890123456,NTRFX", false},      // sixteen
+      {"230101C1,123NTRFX", false},
+      {"230101C,12NTRFX", false},
+      {"230101C1.00NTRFX", false},
+      {"230101C1,00XTRFX", false},
+      {"230101C1,00NTR-X", false},
+      {"230101C1,00NTRFREF/x", false},               // a single slash
+      {"230101C1,00NTRFREF//b\rx", false},           // carriage return in the bank reference
+      {"230101C1,00NTRFREF//b\r", false},
+      {"23010AC1,00NTRFX", false},
+      {"230101X1,00NTRFX", false},
+      {"230101R1,00NTRFX", false},
+      {"230101C1,00NTR", false},                     // shorter than any match
+      {"230101\xd9\xa1\xd9\xa2\xd9\xa3\xd9\xa4" "C1,NTRFREF", true},  // Arabic-Indic digits: the pattern's
+      {"230101C1,NTRF\xc3\xa9t\xc3\xa9", true},
+      {"230101C1,NTRFREF//\xff", false},             // invalid UTF-8 never matches
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(std::string(row.line));
+    const auto recognised = match_statement_line(row.line);
+    EXPECT_EQ(recognised.has_value(), row.matches);
+    EXPECT_TRUE(recognised == match_statement_line_by_pattern(row.line));
+  }
+}
+
+}  // namespace
+}  // namespace tallyfold::detail
