@@ -35,6 +35,12 @@ PyRef to_python(const std::optional<std::string_view>& text) {
   return to_python(std::string_view(*text));
 }
 
+PyRef lenient_to_python(std::string_view text) {
+  return PyRef(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
+}
+
+PyRef count_to_python(std::size_t count) { return PyRef(PyLong_FromSize_t(count)); }
+
 PyRef to_python(double value) { return PyRef(PyFloat_FromDouble(value)); }
 
 PyRef to_python(const Decimal& value) { return to_python(decimal_to_double(value)); }
@@ -126,8 +132,7 @@ void set_internal_failure(std::string_view what) {
 void set_value_error(std::string_view display) {
   // An error's value may be a fixed-width cut of the input (six date bytes) that ends
   // inside a multi-byte character; the caller must still get its ValueError.
-  PyRef text(PyUnicode_DecodeUTF8(display.data(), static_cast<Py_ssize_t>(display.size()),
-                                  "replace"));
+  PyRef text = lenient_to_python(display);
   if (!text) {
     api_call_failed();
     return;

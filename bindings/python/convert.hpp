@@ -22,6 +22,11 @@ PyRef to_python(std::string_view text);
 PyRef to_python(const std::string& text);
 /// None when absent.
 PyRef to_python(const std::optional<std::string_view>& text);
+/// A str of `text` with every ill-formed UTF-8 sequence replaced by U+FFFD: for texts
+/// that quote bytes of a file (messages, reprs).
+PyRef lenient_to_python(std::string_view text);
+/// An int.
+PyRef count_to_python(std::size_t count);
 /// A float.
 PyRef to_python(double value);
 /// A float of the exact decimal, through decimal_to_double (-0.0 stays -0.0).

@@ -98,7 +98,7 @@ PyObject* balance_repr(PyObject* self) {
     b.balance.amount.append_to(text);
     if (b.balance.intermediate) text += ", intermediate";
     text += '>';
-    return PyRef(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
+    return lenient_to_python(text);
   });
 }
 
@@ -129,7 +129,7 @@ PyType_Spec kBalanceSpec = {"tallyfold.Balance", static_cast<int>(sizeof(Boxed<B
 // --- Diagnostic -------------------------------------------------------------------
 
 PyObject* diagnostic_line(PyObject* self, void*) {
-  return read<Diagnostic>(self, [](const Diagnostic& d) { return PyRef(PyLong_FromSize_t(d.line)); });
+  return read<Diagnostic>(self, [](const Diagnostic& d) { return count_to_python(d.line); });
 }
 PyObject* diagnostic_severity(PyObject* self, void*) {
   return read<Diagnostic>(self, [](const Diagnostic& d) { return to_python(severity_text(d.severity)); });
@@ -137,7 +137,7 @@ PyObject* diagnostic_severity(PyObject* self, void*) {
 PyObject* diagnostic_message(PyObject* self, void*) {
   return read<Diagnostic>(self, [](const Diagnostic& d) {
     // A message may quote bytes of the file that are not UTF-8.
-    return PyRef(PyUnicode_DecodeUTF8(d.message.data(), static_cast<Py_ssize_t>(d.message.size()), "replace"));
+    return lenient_to_python(d.message);
   });
 }
 
@@ -149,7 +149,7 @@ PyObject* diagnostic_repr(PyObject* self) {
     text += ": ";
     text += d.message;
     text += '>';
-    return PyRef(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
+    return lenient_to_python(text);
   });
 }
 
@@ -325,7 +325,7 @@ PyObject* statement_repr(PyObject* self) {
     }
     const std::size_t count = s.transactions.size();
     text += ", " + std::to_string(count) + (count == 1 ? " transaction>" : " transactions>");
-    return PyRef(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
+    return lenient_to_python(text);
   });
 }
 
