@@ -29,8 +29,16 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 mkdir -p "$build/artifacts"
 summary=()
 failed=0
-# One line per target, written by fuzz/CMakeLists.txt: name, dictionary, seed folders.
-while read -r name dict seeds; do
+# One line per target, written by fuzz/CMakeLists.txt: name, dictionary, seed folders,
+# one space apart. A target without a dictionary leaves its field empty, which `read`
+# would collapse, so the fields are cut out by hand.
+while IFS= read -r line; do
+  name=${line%% *}
+  rest=${line#* }
+  dict=${rest%% *}
+  seeds=${rest#* }
+  dict_arg=()
+  [[ -n "$dict" ]] && dict_arg=(-dict="$dict")
   work="$build/corpus/$name"  # new inputs land here, never in the source tree
   mkdir -p "$work"
   IFS='|' read -ra seed_dirs <<<"$seeds"
@@ -40,7 +48,7 @@ while read -r name dict seeds; do
   echo "== fuzzing $name for ${seconds}s"
   status=0
   "$build/fuzz/$name" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-    -print_final_stats=1 -dict="$dict" -artifact_prefix="$build/artifacts/$name-" \
+    -print_final_stats=1 "${dict_arg[@]}" -artifact_prefix="$build/artifacts/$name-" \
     "$work" "${existing[@]}" </dev/null >"$log" 2>&1 || status=$?
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
   slowest=$(sed -n 's/^stat::slowest_unit_time_sec: *//p' "$log" | tail -n 1)
