@@ -385,32 +385,6 @@ std::string decode_with(const CodePage& page, std::string_view bytes) {
   return out;
 }
 
-// The length of the well-formed UTF-8 sequence that the `n` bytes at `p` start with (no
-// overlong forms, surrogates or values above U+10FFFF), or 0. p[0] is not ASCII.
-std::size_t utf8_sequence_length(const unsigned char* p, std::size_t n) noexcept {
-  const unsigned char c = p[0];
-  std::size_t length;
-  unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
-  if (c >= 0xC2 && c <= 0xDF) {
-    length = 2;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    length = 3;
-    if (c == 0xE0) lo = 0xA0;  // overlong
-    if (c == 0xED) hi = 0x9F;  // surrogates
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    length = 4;
-    if (c == 0xF0) lo = 0x90;  // overlong
-    if (c == 0xF4) hi = 0x8F;  // above U+10FFFF
-  } else {
-    return 0;
-  }
-  if (n < length || p[1] < lo || p[1] > hi) return 0;
-  for (std::size_t k = 2; k < length; ++k) {
-    if (p[k] < 0x80 || p[k] > 0xBF) return 0;
-  }
-  return length;
-}
-
 bool has_tag_line(std::string_view bytes) {
   std::size_t pos = 0;
   while (pos < bytes.size()) {
@@ -462,7 +436,7 @@ std::optional<std::size_t> find_invalid_utf8(std::string_view bytes) noexcept {
     std::size_t next = i + 64;
     while (high != 0) {
       const std::size_t at = i + static_cast<std::size_t>(std::countr_zero(high));
-      const std::size_t length = utf8_sequence_length(p + at, n - at);
+      const std::size_t length = detail::utf8_sequence_length(p + at, n - at);
       if (length == 0) return at;
       if (at + length >= next) {
         next = at + length;  // the last sequence of the window, perhaps reaching into the next
@@ -476,7 +450,7 @@ std::optional<std::size_t> find_invalid_utf8(std::string_view bytes) noexcept {
   while (i < n) {
     i = find_high_byte(bytes, i);
     if (i == n) break;
-    const std::size_t length = utf8_sequence_length(p + i, n - i);
+    const std::size_t length = detail::utf8_sequence_length(p + i, n - i);
     if (length == 0) return i;
     i += length;
   }

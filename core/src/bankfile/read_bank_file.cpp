@@ -42,19 +42,25 @@ std::string_view severity_text(Severity severity) noexcept {
 Result<BankFile, LocatedError> read_bank_file(std::string_view bytes, const BankFileOptions& options) {
   BankFile file;
   // Each step copies the text only when it has to change it inside, so a UTF-8 file is
-  // usually parsed where the caller keeps it.
+  // usually parsed where the caller keeps it, after one pass that checks and unwraps it.
   std::string decoded_storage;
-  auto decoded = detail::decode_statement_view(bytes, options.encoding, decoded_storage, file.charset,
-                                               file.diagnostics);
-  if (!decoded) return std::move(decoded).error();
-
-  // Lines of the steps after unwrapping refer to the unwrapped text until mapped back.
-  std::vector<Diagnostic> parse_diagnostics;
   std::string unwrapped_storage;
-  LineMap line_map;
-  const std::string_view text =
-      detail::unwrap_statement_view(*decoded, unwrapped_storage, line_map, file.diagnostics);
-  if (!unwrapped_storage.empty()) decoded_storage = std::string();  // no longer read
+  LineMap line_map;  // lines of the steps after unwrapping refer to the unwrapped text until mapped back
+  std::optional<std::string_view> unwrapped;
+  if (!options.encoding) {
+    unwrapped = detail::unwrap_utf8_view(bytes, unwrapped_storage, line_map, file.diagnostics);
+    if (unwrapped) file.charset = "UTF-8";
+  }
+  if (!unwrapped) {
+    auto decoded = detail::decode_statement_view(bytes, options.encoding, decoded_storage, file.charset,
+                                                 file.diagnostics);
+    if (!decoded) return std::move(decoded).error();
+    unwrapped = detail::unwrap_statement_view(*decoded, unwrapped_storage, line_map, file.diagnostics);
+    if (!unwrapped_storage.empty()) decoded_storage = std::string();  // no longer read
+  }
+  const std::string_view text = *unwrapped;
+
+  std::vector<Diagnostic> parse_diagnostics;
   std::vector<std::size_t> lines;
   auto parsed = parse_bank_statements(text, select_chain(options.resolver), parse_diagnostics, &lines);
   if (!parsed) {

@@ -15,6 +15,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__SSE2__) && defined(__GNUC__) && defined(__x86_64__)
+#include <immintrin.h>
+#define TALLYFOLD_AVX2_SCAN 1  // chosen at run time, where the processor has it
+#endif
 
 namespace tallyfold {
 namespace {
@@ -120,14 +124,98 @@ bool has_at_break_before_tag(std::string_view line) noexcept {
   return false;
 }
 
-// Finds line feeds 64 bytes at a time. Statement lines are short: a library search per
-// line spent more in its calls than in the bytes, a third of the time of unwrapping.
+// Control bytes and the "@" of the "@@" form stand in few lines of few files; the lines
+// without them need no search for either.
+constexpr bool is_special_byte(char c) noexcept { return is_control_byte(c) | (c == '@'); }
+
+bool contains_special_byte(std::string_view text) noexcept {
+  unsigned char found = 0;
+  for (char c : text) found |= static_cast<unsigned char>(is_special_byte(c));
+  return found != 0;
+}
+
+#if defined(__SSE2__)
+// What one block of 64 bytes holds.
+struct Block {
+  std::uint64_t feeds = 0;     // bit i: byte i is a line feed
+  std::uint64_t high = 0;      // bit i: byte i is not ASCII
+  bool maybe_special = false;  // a special byte or a NUL byte perhaps: a byte up to 3, 0x1A or "@"
+};
+
+Block scan_block_sse2(const char* p) noexcept {
+  const __m128i line_feed = _mm_set1_epi8('\n');
+  const __m128i three = _mm_set1_epi8(3);
+  const __m128i sub = _mm_set1_epi8('\x1a');
+  const __m128i at = _mm_set1_epi8('@');
+  __m128i bytes[4];
+  __m128i special = _mm_setzero_si128();
+  __m128i high = _mm_setzero_si128();
+  Block block;
+  for (unsigned i = 0; i < 4; ++i) {
+    bytes[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+    const auto feeds = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes[i], line_feed)));
+    block.feeds |= std::uint64_t{feeds} << (16 * i);
+    const __m128i low = _mm_cmpeq_epi8(_mm_min_epu8(bytes[i], three), bytes[i]);
+    special = _mm_or_si128(special, _mm_or_si128(low, _mm_or_si128(_mm_cmpeq_epi8(bytes[i], sub),
+                                                                   _mm_cmpeq_epi8(bytes[i], at))));
+    high = _mm_or_si128(high, bytes[i]);
+  }
+  block.maybe_special = _mm_movemask_epi8(special) != 0;
+  if (_mm_movemask_epi8(high) != 0) {
+    for (unsigned i = 0; i < 4; ++i) {
+      block.high |= std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(bytes[i]))} << (16 * i);
+    }
+  }
+  return block;
+}
+
+#if defined(TALLYFOLD_AVX2_SCAN)
+// The same with half the instructions.
+__attribute__((target("avx2"))) Block scan_block_avx2(const char* p) noexcept {
+  const __m256i line_feed = _mm256_set1_epi8('\n');
+  const __m256i three = _mm256_set1_epi8(3);
+  const __m256i sub = _mm256_set1_epi8('\x1a');
+  const __m256i at = _mm256_set1_epi8('@');
+  __m256i special = _mm256_setzero_si256();
+  Block block;
+  for (unsigned i = 0; i < 2; ++i) {
+    const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * i));
+    const auto feeds = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(bytes, line_feed)));
+    block.feeds |= std::uint64_t{feeds} << (32 * i);
+    block.high |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(bytes))} << (32 * i);
+    const __m256i low = _mm256_cmpeq_epi8(_mm256_min_epu8(bytes, three), bytes);
+    special = _mm256_or_si256(special, _mm256_or_si256(low, _mm256_or_si256(_mm256_cmpeq_epi8(bytes, sub),
+                                                                            _mm256_cmpeq_epi8(bytes, at))));
+  }
+  block.maybe_special = _mm256_testz_si256(special, special) == 0;
+  return block;
+}
+#endif
+
+using BlockScanner = Block (*)(const char*) noexcept;
+
+BlockScanner block_scanner() noexcept {
+#if defined(TALLYFOLD_AVX2_SCAN)
+  static const BlockScanner scanner = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") ? scan_block_avx2 : scan_block_sse2;
+  }();
+  return scanner;
+#else
+  return scan_block_sse2;
+#endif
+}
+#endif
+
+// Finds line feeds 64 bytes at a time, and tells blocks that hold a special byte. Asked
+// to, it also checks on the way that the text is UTF-8 without NUL bytes, which spares
+// the bank-file reading a pass of its own over the text. Statement lines are short: a
+// library search per line spent more in its calls than in the bytes.
 class LineFeeds {
  public:
-  explicit LineFeeds(std::string_view text) noexcept : text_(text) {}
+  LineFeeds(std::string_view text, bool check_utf8) noexcept : text_(text), check_utf8_(check_utf8) {}
 
-  // Offset of the first line feed at or after `from`, or npos. `from` never decreases
-  // from one call to the next, here and in skip().
+  // Offset of the first line feed at or after `from`, or npos.
   std::size_t find(std::size_t from) noexcept {
 #if defined(__SSE2__)
     while (from < text_.size()) {
@@ -147,44 +235,46 @@ class LineFeeds {
   }
 
   // Skips the lines from `pos`, a line start, on as long as `plain` accepts the first
-  // three bytes of a line and its line feed comes before `limit`. Returns the start of
-  // the first line not skipped and adds the number skipped to `lines`. Consecutive lines
-  // end at consecutive bits of the mask: no line pays for a search of its own.
+  // three bytes of a line and no special byte stands near it. Returns the start of the
+  // first line not skipped and adds the number skipped to `lines`. Consecutive lines end
+  // at consecutive bits of the mask: no line pays for a search of its own.
   template <typename Plain>
-  std::size_t skip(std::size_t pos, std::size_t limit, std::size_t& lines, Plain plain) noexcept {
+  std::size_t skip(std::size_t pos, std::size_t& lines, Plain plain) noexcept {
     const char* const text = text_.data();
     const std::size_t size = text_.size();
     std::size_t count = 0;
-#if defined(__SSE2__)
     // A line feed at or before `last` leaves the three bytes that `plain` reads.
     if (size < 4 || pos > size - 3) return pos;
-    const std::size_t last = std::min(limit, size - 4);
+    const std::size_t last = size - 4;
+#if defined(__SSE2__)
     if (pos - block_ >= kBlock) load(pos - pos % kBlock);
     // Locals, not members, so that the loop keeps them in registers.
     std::size_t block = block_;
     std::uint64_t mask = mask_;
+    bool special = special_;
     std::uint64_t feeds = mask & (~std::uint64_t{0} << (pos - block));  // at or after pos
-    while (plain(text + pos)) {
-      if (feeds == 0) [[unlikely]] {
-        do {
-          if (size - block <= kBlock) goto done;  // the last line, without a line feed, goes the long way
-          block += kBlock;
-          mask = feeds = mask_at(block);
-        } while (feeds == 0);
+    while (!special) {
+      // The line at pos ends at the lowest bit of `feeds`, or in a later block.
+      for (; feeds != 0; feeds &= feeds - 1) {
+        const std::size_t feed = block + static_cast<std::size_t>(std::countr_zero(feeds));
+        if (feed > last || !plain(text + pos)) goto done;
+        ++count;
+        pos = feed + 1;
       }
-      const std::size_t feed = block + static_cast<std::size_t>(std::countr_zero(feeds));
-      if (feed > last) break;
-      feeds &= feeds - 1;
-      ++count;
-      pos = feed + 1;
+      // The last line, without a line feed, goes the long way.
+      if (size - block <= kBlock) break;
+      block += kBlock;
+      mask = feeds = scan(block, special);
     }
   done:
     block_ = block;
     mask_ = mask;
+    special_ = special;
 #else
-    while (size - pos >= 3 && plain(text + pos)) {
+    while (plain(text + pos)) {
       const std::size_t feed = text_.find('\n', pos);
-      if (feed == std::string_view::npos || feed > limit) break;
+      if (feed == std::string_view::npos || feed > last) break;
+      if (contains_special_byte(text_.substr(pos, feed - pos))) break;
       ++count;
       pos = feed + 1;
     }
@@ -193,79 +283,92 @@ class LineFeeds {
     return pos;
   }
 
+  // With check_utf8: whether the bytes scanned so far hold a NUL byte or bytes that are
+  // not UTF-8.
+  bool failed_so_far() const noexcept { return failed_; }
+
+  // With check_utf8: whether the text holds a NUL byte or bytes that are not UTF-8.
+  bool failed() noexcept {
+    if (!check_utf8_ || failed_) return failed_;
+    if (checked_to_ < text_.size()) {
+      const std::string_view rest = text_.substr(checked_to_);
+      failed_ = find_invalid_utf8(rest).has_value() || rest.find('\0') != std::string_view::npos;
+      checked_to_ = text_.size();
+    }
+    return failed_;
+  }
+
  private:
   static constexpr std::size_t kBlock = 64;
 
 #if defined(__SSE2__)
   void load(std::size_t block) noexcept {
     block_ = block;
-    mask_ = mask_at(block);
+    mask_ = scan(block, special_);
   }
 
-  // Bit i: byte block + i is a line feed.
-  std::uint64_t mask_at(std::size_t block) const noexcept {
+  // Bit i: byte block + i is a line feed. Sets `special` when the block holds a special
+  // byte; notes a NUL byte when checking UTF-8.
+  std::uint64_t scan(std::size_t block, bool& special) noexcept {
+    if (text_.size() - block < kBlock) return scan_tail(block, special);
+    const char* p = text_.data() + block;
+    const Block scanned = scan_block_(p);
+    special = false;
+    if (scanned.maybe_special) [[unlikely]] {
+      for (std::size_t i = 0; i < kBlock; ++i) {
+        special |= is_special_byte(p[i]);
+        failed_ |= check_utf8_ && p[i] == '\0';
+      }
+    }
+    if (check_utf8_) {
+      if (scanned.high != 0) check(block, scanned.high);
+      checked_to_ = std::max(checked_to_, block + kBlock);
+    }
+    return scanned.feeds;
+  }
+
+  std::uint64_t scan_tail(std::size_t block, bool& special) noexcept {
     const char* p = text_.data() + block;
     std::uint64_t mask = 0;
-    if (text_.size() - block >= kBlock) {
-      const __m128i line_feed = _mm_set1_epi8('\n');
-      for (unsigned i = 0; i < kBlock / 16; ++i) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
-        const auto bits = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, line_feed)));
-        mask |= std::uint64_t{bits} << (16 * i);
-      }
-    } else {
-      for (std::size_t i = 0; i < text_.size() - block; ++i) mask |= std::uint64_t{p[i] == '\n'} << i;
+    special = false;
+    for (std::size_t i = 0; i < text_.size() - block; ++i) {
+      mask |= std::uint64_t{p[i] == '\n'} << i;
+      special |= is_special_byte(p[i]);
     }
-    return mask;
+    return mask;  // failed() checks the tail
   }
 
+  // Checks the UTF-8 sequences that start in the block, continuing a sequence begun
+  // before it; bit i of `high` stands for byte block + i. Blocks come in order, so each
+  // byte is checked once.
+  void check(std::size_t block, std::uint64_t high) noexcept {
+    // A block the scan has not reached is left to failed().
+    if (failed_ || checked_to_ < block) return;
+    const auto* p = reinterpret_cast<const unsigned char*>(text_.data());
+    // Bytes before checked_to_ end a sequence that began in an earlier block.
+    if (checked_to_ > block) high &= checked_to_ - block >= kBlock ? 0 : ~std::uint64_t{0} << (checked_to_ - block);
+    while (high != 0) {
+      const std::size_t at = block + static_cast<std::size_t>(std::countr_zero(high));
+      const std::size_t length = detail::utf8_sequence_length(p + at, text_.size() - at);
+      if (length == 0) {
+        failed_ = true;
+        return;
+      }
+      checked_to_ = at + length;
+      if (checked_to_ >= block + kBlock) break;
+      high &= ~std::uint64_t{0} << (checked_to_ - block);
+    }
+  }
+
+  BlockScanner scan_block_ = block_scanner();
   std::size_t block_ = ~std::size_t{0} - kBlock;  // offset of the 64 bytes that mask_ describes
   std::uint64_t mask_ = 0;
+  bool special_ = false;  // the block holds a special byte
 #endif
   std::string_view text_;
-};
-
-// Where the bytes that make a line need a closer look stand: the control bytes, and the
-// "@" of the "@@" form. Few files hold any, so a line is told free of them by one
-// comparison; each kind is looked for again only once it is passed, which reads every
-// byte once per kind.
-class SpecialBytes {
- public:
-  SpecialBytes(std::string_view text, bool with_at) noexcept : text_(text), kinds_(with_at ? 4 : 3) {
-    for (std::size_t k = 0; k < kinds_; ++k) next_[k] = search(k, 0);
-    nearest_ = *std::min_element(next_, next_ + kinds_);
-  }
-
-  // Whether bytes [begin, end) hold one. `begin` never decreases from one call to the next.
-  bool any_in(std::size_t begin, std::size_t end) noexcept {
-    if (nearest_ >= end) return false;
-    return nearest(begin) < end;
-  }
-
-  // The offset of the first one at or after `from`, or the size. `from` never decreases
-  // from one call to the next.
-  std::size_t nearest(std::size_t from) noexcept {
-    if (nearest_ < from) {
-      for (std::size_t k = 0; k < kinds_; ++k) {
-        if (next_[k] < from) next_[k] = search(k, from);
-      }
-      nearest_ = *std::min_element(next_, next_ + kinds_);
-    }
-    return nearest_;
-  }
-
- private:
-  static constexpr char kBytes[] = {'\x01', '\x03', '\x1a', '@'};
-
-  std::size_t search(std::size_t kind, std::size_t from) const noexcept {
-    const std::size_t found = text_.find(kBytes[kind], from);
-    return found == std::string_view::npos ? text_.size() : found;
-  }
-
-  std::string_view text_;
-  std::size_t kinds_;
-  std::size_t next_[std::size(kBytes)] = {};  // of each kind; the size when there is none
-  std::size_t nearest_ = 0;
+  bool check_utf8_;
+  bool failed_ = false;
+  std::size_t checked_to_ = 0;  // bytes before it are checked
 };
 
 // What was taken away, for the summary note.
@@ -287,24 +390,28 @@ class Unwrapper {
  public:
   Unwrapper(std::string_view text, LineMap* lines) : text_(text), lines_(lines) {}
 
-  void run() {
-    LineFeeds line_feeds(text_);
-    SpecialBytes specials(text_, lines_ != nullptr);
+  // With `check_utf8`, gives up as soon as a NUL byte or bytes that are not UTF-8 turn
+  // up, and returns false.
+  bool run(bool check_utf8 = false) {
+    LineFeeds line_feeds(text_, check_utf8);
     std::size_t pos = 0;
     std::size_t number = 0;
     while (pos < text_.size()) {
       if (in_transactions_ && !dropping_) {
-        pos = skip_unchanged_lines(pos, number, line_feeds, specials.nearest(pos));
+        pos = skip_unchanged_lines(pos, number, line_feeds);
         if (pos >= text_.size()) break;
       }
       const std::size_t lf = line_feeds.find(pos);
       const bool has_lf = lf != std::string_view::npos;
       const std::size_t end = has_lf ? lf : text_.size();
-      physical_line(pos, end, ++number, has_lf, specials.any_in(pos, end));
+      if (line_feeds.failed_so_far()) return false;
+      physical_line(pos, end, ++number, has_lf);
       pos = has_lf ? end + 1 : end;
     }
+    if (line_feeds.failed()) return false;
     flush(text_.size());
     close_unclosed_envelope();
+    return true;
   }
 
   // The output: a piece of the input unless the framing stood inside it.
@@ -328,11 +435,12 @@ class Unwrapper {
   // change anything; the lines before them, most of a file, stay as they are without a
   // look past their first bytes. Skips such lines from `pos` on, as far as the special
   // byte at `special`, and returns the start of the first line that needs a look.
-  std::size_t skip_unchanged_lines(std::size_t pos, std::size_t& number, LineFeeds& line_feeds,
-                                   std::size_t special) {
+  std::size_t skip_unchanged_lines(std::size_t pos, std::size_t& number, LineFeeds& line_feeds) {
     std::size_t lines = 0;
-    pos = line_feeds.skip(pos, special, lines, [](const char* p) {
-      return !(p[0] == '{' || p[0] == '-' || (p[0] == ':' && (p[1] == '2' || (p[1] == '6' && p[2] != '1'))));
+    pos = line_feeds.skip(pos, lines, [](const char* p) {
+      // Without branches: the first byte changes from line to line.
+      const bool field_end = (p[1] == '2') | ((p[1] == '6') & (p[2] != '1'));
+      return !((p[0] == '{') | (p[0] == '-') | ((p[0] == ':') & field_end));
     });
     if (lines != 0) {
       count_line(number + 1);
@@ -383,8 +491,9 @@ class Unwrapper {
     implied_line_ = number + 1;
   }
 
-  void physical_line(std::size_t begin, std::size_t end, std::size_t number, bool has_lf, bool special) {
+  void physical_line(std::size_t begin, std::size_t end, std::size_t number, bool has_lf) {
     const std::string_view raw = text_.substr(begin, end - begin);
+    const bool special = contains_special_byte(raw);
     std::string_view line = raw;
     bool in_place = true;  // `line` is a piece of the input
     if (special && contains_control_byte(raw)) {
@@ -588,10 +697,10 @@ UnwrappedText unwrap_statement_text(std::string_view text, std::vector<Diagnosti
   return result;
 }
 
-std::string_view detail::unwrap_statement_view(std::string_view text, std::string& storage, LineMap& lines,
-                                               std::vector<Diagnostic>& diagnostics) {
-  Unwrapper unwrapper(text, &lines);
-  unwrapper.run();
+namespace {
+
+// The output of a finished run, and what it has to say.
+std::string_view finish(Unwrapper& unwrapper, std::string& storage, std::vector<Diagnostic>& diagnostics) {
   std::string_view result = unwrapper.piece();
   if (unwrapper.copied()) {
     storage = std::move(unwrapper.output());
@@ -615,6 +724,28 @@ std::string_view detail::unwrap_statement_view(std::string_view text, std::strin
   diagnostics.insert(diagnostics.end(), std::make_move_iterator(warnings.begin()),
                      std::make_move_iterator(warnings.end()));
   return result;
+}
+
+}  // namespace
+
+std::string_view detail::unwrap_statement_view(std::string_view text, std::string& storage, LineMap& lines,
+                                               std::vector<Diagnostic>& diagnostics) {
+  Unwrapper unwrapper(text, &lines);
+  unwrapper.run();
+  return finish(unwrapper, storage, diagnostics);
+}
+
+std::optional<std::string_view> detail::unwrap_utf8_view(std::string_view bytes, std::string& storage,
+                                                         LineMap& lines, std::vector<Diagnostic>& diagnostics) {
+  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+  if (bytes.starts_with(kByteOrderMark)) bytes.remove_prefix(kByteOrderMark.size());
+  // What decoding takes for a PDF file depends on the whole text: left to it.
+  if (bytes.starts_with("%PDF-")) return std::nullopt;
+  LineMap map;
+  Unwrapper unwrapper(bytes, &map);
+  if (!unwrapper.run(true)) return std::nullopt;
+  lines = std::move(map);
+  return finish(unwrapper, storage, diagnostics);
 }
 
 }  // namespace tallyfold
