@@ -1,6 +1,7 @@
 #include "tallyfold/unwrap.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -194,7 +195,10 @@ __attribute__((target("avx2"))) Block scan_block_avx2(const char* p) noexcept {
 
 using BlockScanner = Block (*)(const char*) noexcept;
 
+std::atomic<bool> g_sse2_only{false};
+
 BlockScanner block_scanner() noexcept {
+  if (g_sse2_only.load(std::memory_order_relaxed)) return scan_block_sse2;
 #if defined(TALLYFOLD_AVX2_SCAN)
   static const BlockScanner scanner = [] {
     __builtin_cpu_init();
@@ -727,6 +731,14 @@ std::string_view finish(Unwrapper& unwrapper, std::string& storage, std::vector<
 }
 
 }  // namespace
+
+void detail::scan_with_sse2_only(bool on) noexcept {
+#if defined(__SSE2__)
+  g_sse2_only.store(on, std::memory_order_relaxed);
+#else
+  (void)on;
+#endif
+}
 
 std::string_view detail::unwrap_statement_view(std::string_view text, std::string& storage, LineMap& lines,
                                                std::vector<Diagnostic>& diagnostics) {

@@ -1,0 +1,200 @@
+// Decoding and unwrapping read texts in blocks of 64 bytes and skip what needs no look;
+// these tests move every byte of interest across the block boundaries and check that
+// nothing depends on where they fall.
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "bankfile/text_views.hpp"
+#include "tallyfold/bankfile.hpp"
+#include "tallyfold/unwrap.hpp"
+
+namespace tallyfold {
+namespace {
+
+constexpr std::size_t kShifts = 140;  // more than two blocks
+
+// Every test runs with the widest instructions the processor has, then with SSE2 only.
+class TextViews : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override { detail::scan_with_sse2_only(GetParam()); }
+  void TearDown() override { detail::scan_with_sse2_only(false); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Scans, TextViews, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& scan) { return scan.param ? "Sse2" : "Widest"; });
+
+// A line before the first field stays as it is, so it moves the rest of the text
+// without changing what unwrapping makes of it.
+std::string shifted(std::size_t shift, std::string_view text) {
+  return std::string(shift, 'X') + "\n" + std::string(text);
+}
+
+std::vector<std::size_t> original_lines(const LineMap& map, std::size_t count) {
+  std::vector<std::size_t> lines;
+  for (std::size_t i = 1; i <= count; ++i) lines.push_back(map.original_line(i));
+  return lines;
+}
+
+std::size_t count_lines(std::string_view text) {
+  std::size_t lines = 0;
+  for (char c : text) lines += c == '\n';
+  return lines;
+}
+
+// Two statements in envelopes, with lines that unwrapping changes or must look at
+// inside their transactions: control bytes, an "@@" line, non-ASCII letters, a ":28:".
+const std::string kStatements =
+    "{1:F01BANKDEFFAXXX0000000000}{2:O940BANKDEFFXXXXN}{4:\n"
+    ":20:FIRST\n:25:DE00123\n:28:1/1\n:60F:C200101EUR100,00\n"
+    ":61:2001010101C1,00NTRFNONREF\n:86:Gr\xC3\xBC\xC3\x9F" "e an J\xC3\xBCrgen M\xC3\xBCller, \xE2\x82\xAC 1\n"
+    ":61:2001010101C2,00NTRFNONREF\n:86:control\x01 bytes\x03 in\x1a details\n"
+    ":61:2001010101C3,00NTRFNONREF\n:86:mail an info@example.com\n"
+    ":61:2001010101D1,00NTRFNONREF@@:86:at form\n"
+    "-\nwrapped details line\n:62F:C200101EUR105,00\n-}\n"
+    "{1:F01BANKDEFFAXXX0000000000}{2:O940BANKDEFFXXXXN}{4:\r\n"
+    ":20:SECOND\r\n:25:DE00123\r\n:28C:2/1\r\n:60F:C200101EUR105,00\r\n"
+    ":61:2001010101C1,00NTRFNONREF\r\n:86:\xF0\x9F\x92\xB6 four bytes\r\n"
+    ":62F:C200101EUR106,00\r\n-}\r\nTRAILER\r\n";
+
+const std::string kUnwrapped =
+    ":20:FIRST\n:25:DE00123\n:28C:1/1\n:60F:C200101EUR100,00\n"
+    ":61:2001010101C1,00NTRFNONREF\n:86:Gr\xC3\xBC\xC3\x9F" "e an J\xC3\xBCrgen M\xC3\xBCller, \xE2\x82\xAC 1\n"
+    ":61:2001010101C2,00NTRFNONREF\n:86:control bytes in details\n"
+    ":61:2001010101C3,00NTRFNONREF\n:86:mail an info@example.com\n"
+    ":61:2001010101D1,00NTRFNONREF\n:86:at form\n"
+    "-\nwrapped details line\n:62F:C200101EUR105,00\n"
+    ":20:SECOND\r\n:25:DE00123\r\n:28C:2/1\r\n:60F:C200101EUR105,00\r\n"
+    ":61:2001010101C1,00NTRFNONREF\r\n:86:\xF0\x9F\x92\xB6 four bytes\r\n"
+    ":62F:C200101EUR106,00\r\n";
+
+TEST_P(TextViews, UnwrapsAlikeWhereverTheBlocksFall) {
+  std::vector<Diagnostic> base_diagnostics;
+  const UnwrappedText base = unwrap_statement_text(kStatements, base_diagnostics);
+  ASSERT_EQ(base.text, kUnwrapped);
+  ASSERT_FALSE(base_diagnostics.empty());
+  const std::size_t lines = count_lines(base.text);
+  const std::vector<std::size_t> base_lines = original_lines(base.lines, lines);
+  // Without a line map there is no "@@" form.
+  const std::string plain = unwrap_text(kStatements);
+  ASSERT_NE(plain.find("NONREF@@:86:at form\n"), std::string::npos);
+
+  for (std::size_t shift = 0; shift < kShifts; ++shift) {
+    SCOPED_TRACE(shift);
+    const std::string text = shifted(shift, kStatements);
+    const std::string expected = shifted(shift, kUnwrapped);
+    EXPECT_EQ(unwrap_text(text), shifted(shift, plain));
+
+    std::vector<Diagnostic> diagnostics;
+    const UnwrappedText unwrapped = unwrap_statement_text(text, diagnostics);
+    EXPECT_EQ(unwrapped.text, expected);
+    std::vector<std::size_t> expected_lines{1};
+    for (std::size_t line : base_lines) expected_lines.push_back(line + 1);
+    EXPECT_EQ(original_lines(unwrapped.lines, lines + 1), expected_lines);
+    ASSERT_EQ(diagnostics.size(), base_diagnostics.size());
+    for (std::size_t i = 0; i < diagnostics.size(); ++i) {
+      EXPECT_EQ(diagnostics[i].message, base_diagnostics[i].message);
+      // The summary stays at line 1; everything else moves down by the added line.
+      EXPECT_EQ(diagnostics[i].line, base_diagnostics[i].line + (i == 0 ? 0 : 1));
+    }
+  }
+}
+
+TEST_P(TextViews, KeepsTheInputWhenOnlyItsEndsAreFraming) {
+  const std::string text = "{1:F01X}{2:O940}{4:\n" + std::string(kUnwrapped.substr(0, 200)) + "\n-}\n";
+  std::string storage;
+  LineMap lines;
+  std::vector<Diagnostic> diagnostics;
+  const std::string_view view = detail::unwrap_statement_view(text, storage, lines, diagnostics);
+  EXPECT_TRUE(storage.empty());
+  EXPECT_EQ(view.data(), text.data() + text.find('\n') + 1);
+  EXPECT_EQ(view, std::string(kUnwrapped.substr(0, 200)) + "\n");
+}
+
+// The one pass of the bank-file reading gives what the two steps give, and leaves the
+// bytes to them exactly when decoding would not take them as they are.
+TEST_P(TextViews, OnePassAgreesWithTheTwoSteps) {
+  const struct {
+    std::string_view name;
+    std::string bytes;
+  } kRows[] = {
+      {"statements in envelopes", kStatements},
+      {"byte-order mark", "\xEF\xBB\xBF" + kStatements},
+      {"PDF header", "%PDF-1.4\n" + kStatements},
+      {"NUL byte", kStatements + std::string(1, '\0') + "\n"},
+      {"NUL byte among the transactions", ":60F:C1\n:86:a" + std::string(1, '\0') + "b\n" + kUnwrapped},
+      {"windows-1252 letter", kStatements + ":86:M\xFCller\n"},
+      {"stray continuation byte", ":60F:C1\n:86:a\x80" "b\n" + kUnwrapped},
+      {"sequence cut off at the end", kStatements + ":86:\xE2\x82"},
+      {"overlong form", ":60F:C1\n:86:\xC0\xAF\n" + kStatements},
+  };
+  for (const auto& row : kRows) {
+    for (std::size_t shift = 0; shift < kShifts; ++shift) {
+      SCOPED_TRACE(::testing::Message() << row.name << ", shifted by " << shift);
+      const std::string bytes = row.bytes.starts_with("\xEF\xBB\xBF") || row.bytes.starts_with("%PDF")
+                                    ? row.bytes.substr(0, 3) + shifted(shift, row.bytes.substr(3))
+                                    : shifted(shift, row.bytes);
+
+      std::string storage;
+      LineMap lines;
+      std::vector<Diagnostic> diagnostics;
+      const auto one_pass = detail::unwrap_utf8_view(bytes, storage, lines, diagnostics);
+
+      std::string decoded_storage, charset, unwrapped_storage;
+      LineMap step_lines;
+      std::vector<Diagnostic> step_diagnostics;
+      const auto decoded =
+          detail::decode_statement_view(bytes, std::nullopt, decoded_storage, charset, step_diagnostics);
+      ASSERT_TRUE(decoded);
+      const bool taken_as_is = charset == "UTF-8" && !bytes.starts_with("%PDF") &&
+                               decoded->find('\0') == std::string_view::npos;
+      ASSERT_EQ(one_pass.has_value(), taken_as_is);
+      if (!one_pass) {
+        EXPECT_TRUE(storage.empty());
+        EXPECT_TRUE(diagnostics.empty());
+        EXPECT_EQ(lines.original_line(5), 5u);
+        continue;
+      }
+      const std::string_view steps =
+          detail::unwrap_statement_view(*decoded, unwrapped_storage, step_lines, step_diagnostics);
+      EXPECT_EQ(*one_pass, steps);
+      EXPECT_EQ(diagnostics, step_diagnostics);
+      const std::size_t count = count_lines(steps);
+      EXPECT_EQ(original_lines(lines, count), original_lines(step_lines, count));
+    }
+  }
+}
+
+TEST(FindInvalidUtf8, FindsTheFirstByteOutsideUtf8WhereverTheBlocksFall) {
+  const struct {
+    std::string_view name;
+    std::string bytes;
+    std::optional<std::size_t> expected;
+  } kRows[] = {
+      {"letters of every length", "\xC3\xBC \xE2\x82\xAC \xF0\x9F\x92\xB6 \xF4\x8F\xBF\xBF", std::nullopt},
+      {"stray continuation byte", "ab\x80", 2},
+      {"lead byte without its continuation", "\xC3" "a", 0},
+      {"surrogate", "ab\xED\xA0\x80", 2},
+      {"sequence cut off at the end", "\xE2\x82\xAC\xF0\x9F\x92", 3},
+      {"invalid byte after letters", "\xC3\xBC\xC3\xBC\xFF", 4},
+  };
+  for (const auto& row : kRows) {
+    for (std::size_t shift = 0; shift < kShifts; ++shift) {
+      SCOPED_TRACE(::testing::Message() << row.name << ", shifted by " << shift);
+      const std::string bytes = std::string(shift, 'a') + row.bytes;
+      const std::optional<std::size_t> expected =
+          row.expected ? std::optional<std::size_t>(*row.expected + shift) : std::nullopt;
+      EXPECT_EQ(find_invalid_utf8(bytes), expected);
+      // Followed by more than a block of ASCII, the answer is the same.
+      EXPECT_EQ(find_invalid_utf8(bytes + std::string(100, 'z')),
+                row.name == "sequence cut off at the end" ? std::optional<std::size_t>(shift + 3) : expected);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tallyfold
