@@ -136,77 +136,86 @@ bool contains_special_byte(std::string_view text) noexcept {
 }
 
 #if defined(__SSE2__)
-// What one block of 64 bytes holds.
-struct Block {
-  std::uint64_t feeds = 0;     // bit i: byte i is a line feed
-  std::uint64_t high = 0;      // bit i: byte i is not ASCII
-  bool maybe_special = false;  // a special byte or a NUL byte perhaps: a byte up to 3, 0x1A or "@"
+// What the blocks of 64 bytes of one batch hold. Scanning many blocks in one call keeps
+// the call, which goes through a pointer, out of the loop over the blocks.
+struct Blocks {
+  static constexpr std::size_t kMax = 64;
+  std::uint64_t feeds[kMax];        // bit i: byte i of the block is a line feed
+  std::uint64_t high[kMax];         // bit i: byte i of the block is not ASCII
+  std::uint64_t maybe_special = 0;  // bit k: block k perhaps holds a special or NUL byte
 };
 
-Block scan_block_sse2(const char* p) noexcept {
+// Special and NUL bytes, and STX besides: a byte up to 3, 0x1A or "@".
+void scan_blocks_sse2(const char* text, std::size_t count, Blocks& out) noexcept {
   const __m128i line_feed = _mm_set1_epi8('\n');
   const __m128i three = _mm_set1_epi8(3);
   const __m128i sub = _mm_set1_epi8('\x1a');
   const __m128i at = _mm_set1_epi8('@');
-  __m128i bytes[4];
-  __m128i special = _mm_setzero_si128();
-  __m128i high = _mm_setzero_si128();
-  Block block;
-  for (unsigned i = 0; i < 4; ++i) {
-    bytes[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
-    const auto feeds = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes[i], line_feed)));
-    block.feeds |= std::uint64_t{feeds} << (16 * i);
-    const __m128i low = _mm_cmpeq_epi8(_mm_min_epu8(bytes[i], three), bytes[i]);
-    special = _mm_or_si128(special, _mm_or_si128(low, _mm_or_si128(_mm_cmpeq_epi8(bytes[i], sub),
-                                                                   _mm_cmpeq_epi8(bytes[i], at))));
-    high = _mm_or_si128(high, bytes[i]);
-  }
-  block.maybe_special = _mm_movemask_epi8(special) != 0;
-  if (_mm_movemask_epi8(high) != 0) {
+  out.maybe_special = 0;
+  for (std::size_t k = 0; k < count; ++k) {
+    const char* p = text + 64 * k;
+    __m128i special = _mm_setzero_si128();
+    std::uint64_t feeds = 0;
+    std::uint64_t high = 0;
     for (unsigned i = 0; i < 4; ++i) {
-      block.high |= std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(bytes[i]))} << (16 * i);
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+      feeds |= std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, line_feed)))}
+               << (16 * i);
+      high |= std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(bytes))} << (16 * i);
+      const __m128i low = _mm_cmpeq_epi8(_mm_min_epu8(bytes, three), bytes);
+      special = _mm_or_si128(special, _mm_or_si128(low, _mm_or_si128(_mm_cmpeq_epi8(bytes, sub),
+                                                                     _mm_cmpeq_epi8(bytes, at))));
     }
+    out.feeds[k] = feeds;
+    out.high[k] = high;
+    out.maybe_special |= std::uint64_t{_mm_movemask_epi8(special) != 0} << k;
   }
-  return block;
 }
 
 #if defined(TALLYFOLD_AVX2_SCAN)
 // The same with half the instructions.
-__attribute__((target("avx2"))) Block scan_block_avx2(const char* p) noexcept {
+__attribute__((target("avx2"))) void scan_blocks_avx2(const char* text, std::size_t count, Blocks& out) noexcept {
   const __m256i line_feed = _mm256_set1_epi8('\n');
   const __m256i three = _mm256_set1_epi8(3);
   const __m256i sub = _mm256_set1_epi8('\x1a');
   const __m256i at = _mm256_set1_epi8('@');
-  __m256i special = _mm256_setzero_si256();
-  Block block;
-  for (unsigned i = 0; i < 2; ++i) {
-    const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * i));
-    const auto feeds = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(bytes, line_feed)));
-    block.feeds |= std::uint64_t{feeds} << (32 * i);
-    block.high |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(bytes))} << (32 * i);
-    const __m256i low = _mm256_cmpeq_epi8(_mm256_min_epu8(bytes, three), bytes);
-    special = _mm256_or_si256(special, _mm256_or_si256(low, _mm256_or_si256(_mm256_cmpeq_epi8(bytes, sub),
-                                                                            _mm256_cmpeq_epi8(bytes, at))));
+  out.maybe_special = 0;
+  for (std::size_t k = 0; k < count; ++k) {
+    const char* p = text + 64 * k;
+    // Lambdas would not inherit the target: the two halves are written out.
+    __m256i specials = _mm256_setzero_si256();
+    std::uint64_t feeds = 0;
+    std::uint64_t high = 0;
+    for (unsigned i = 0; i < 2; ++i) {
+      const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * i));
+      feeds |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(bytes, line_feed)))}
+               << (32 * i);
+      high |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(bytes))} << (32 * i);
+      const __m256i low = _mm256_cmpeq_epi8(_mm256_min_epu8(bytes, three), bytes);
+      specials = _mm256_or_si256(specials, _mm256_or_si256(low, _mm256_or_si256(_mm256_cmpeq_epi8(bytes, sub),
+                                                                               _mm256_cmpeq_epi8(bytes, at))));
+    }
+    out.feeds[k] = feeds;
+    out.high[k] = high;
+    out.maybe_special |= std::uint64_t{_mm256_testz_si256(specials, specials) == 0} << k;
   }
-  block.maybe_special = _mm256_testz_si256(special, special) == 0;
-  return block;
 }
 #endif
 
-using BlockScanner = Block (*)(const char*) noexcept;
+using BlockScanner = void (*)(const char*, std::size_t, Blocks&) noexcept;
 
 std::atomic<bool> g_sse2_only{false};
 
 BlockScanner block_scanner() noexcept {
-  if (g_sse2_only.load(std::memory_order_relaxed)) return scan_block_sse2;
+  if (g_sse2_only.load(std::memory_order_relaxed)) return scan_blocks_sse2;
 #if defined(TALLYFOLD_AVX2_SCAN)
   static const BlockScanner scanner = [] {
     __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") ? scan_block_avx2 : scan_block_sse2;
+    return __builtin_cpu_supports("avx2") ? scan_blocks_avx2 : scan_blocks_sse2;
   }();
   return scanner;
 #else
-  return scan_block_sse2;
+  return scan_blocks_sse2;
 #endif
 }
 #endif
@@ -312,23 +321,37 @@ class LineFeeds {
   }
 
   // Bit i: byte block + i is a line feed. Sets `special` when the block holds a special
-  // byte; notes a NUL byte when checking UTF-8.
+  // byte.
   std::uint64_t scan(std::size_t block, bool& special) noexcept {
     if (text_.size() - block < kBlock) return scan_tail(block, special);
-    const char* p = text_.data() + block;
-    const Block scanned = scan_block_(p);
-    special = false;
-    if (scanned.maybe_special) [[unlikely]] {
-      for (std::size_t i = 0; i < kBlock; ++i) {
-        special |= is_special_byte(p[i]);
-        failed_ |= check_utf8_ && p[i] == '\0';
-      }
+    std::size_t index = (block - batch_) / kBlock;
+    if (block < batch_ || index >= batch_size_) {
+      scan_batch(block);
+      index = 0;
     }
-    if (check_utf8_) {
-      if (scanned.high != 0) check(block, scanned.high);
-      checked_to_ = std::max(checked_to_, block + kBlock);
+    special = (specials_ >> index) & 1;
+    return blocks_.feeds[index];
+  }
+
+  // The whole blocks from `block` on, as many as a batch holds.
+  void scan_batch(std::size_t block) noexcept {
+    batch_ = block;
+    batch_size_ = std::min(Blocks::kMax, (text_.size() - block) / kBlock);
+    scan_blocks_(text_.data() + block, batch_size_, blocks_);
+    specials_ = 0;
+    for (std::uint64_t maybe = blocks_.maybe_special; maybe != 0; maybe &= maybe - 1) {
+      const auto index = static_cast<std::size_t>(std::countr_zero(maybe));
+      const std::string_view bytes = text_.substr(block + kBlock * index, kBlock);
+      specials_ |= std::uint64_t{contains_special_byte(bytes)} << index;
+      failed_ |= check_utf8_ && bytes.find('\0') != std::string_view::npos;
     }
-    return scanned.feeds;
+    // A batch the check has not reached (never, as blocks come in order) is left to
+    // failed(); blocks of ASCII need no look.
+    if (!check_utf8_ || checked_to_ < block) return;
+    for (std::size_t index = 0; index < batch_size_; ++index) {
+      if (blocks_.high[index] != 0) check(block + kBlock * index, blocks_.high[index]);
+    }
+    checked_to_ = std::max(checked_to_, block + kBlock * batch_size_);
   }
 
   std::uint64_t scan_tail(std::size_t block, bool& special) noexcept {
@@ -343,14 +366,13 @@ class LineFeeds {
   }
 
   // Checks the UTF-8 sequences that start in the block, continuing a sequence begun
-  // before it; bit i of `high` stands for byte block + i. Blocks come in order, so each
-  // byte is checked once.
+  // before it; bit i of `high` stands for byte block + i. The blocks between checked_to_
+  // and this one are ASCII.
   void check(std::size_t block, std::uint64_t high) noexcept {
-    // A block the scan has not reached is left to failed().
-    if (failed_ || checked_to_ < block) return;
+    if (failed_ || checked_to_ >= block + kBlock) return;
     const auto* p = reinterpret_cast<const unsigned char*>(text_.data());
     // Bytes before checked_to_ end a sequence that began in an earlier block.
-    if (checked_to_ > block) high &= checked_to_ - block >= kBlock ? 0 : ~std::uint64_t{0} << (checked_to_ - block);
+    if (checked_to_ > block) high &= ~std::uint64_t{0} << (checked_to_ - block);
     while (high != 0) {
       const std::size_t at = block + static_cast<std::size_t>(std::countr_zero(high));
       const std::size_t length = detail::utf8_sequence_length(p + at, text_.size() - at);
@@ -359,12 +381,17 @@ class LineFeeds {
         return;
       }
       checked_to_ = at + length;
-      if (checked_to_ >= block + kBlock) break;
+      if (checked_to_ >= block + kBlock) return;
       high &= ~std::uint64_t{0} << (checked_to_ - block);
     }
+    checked_to_ = block + kBlock;
   }
 
-  BlockScanner scan_block_ = block_scanner();
+  BlockScanner scan_blocks_ = block_scanner();
+  Blocks blocks_;
+  std::size_t batch_ = 0;       // offset of the first block in blocks_
+  std::size_t batch_size_ = 0;  // blocks in blocks_
+  std::uint64_t specials_ = 0;  // bit k: block k of the batch holds a special byte
   std::size_t block_ = ~std::size_t{0} - kBlock;  // offset of the 64 bytes that mask_ describes
   std::uint64_t mask_ = 0;
   bool special_ = false;  // the block holds a special byte
