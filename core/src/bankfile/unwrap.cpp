@@ -125,6 +125,14 @@ bool has_at_break_before_tag(std::string_view line) noexcept {
   return false;
 }
 
+// Whether a line starting at `p` (three bytes readable) needs a look between the balances:
+// framing, or a field that ends the statement or its transactions. Without branches: the
+// first byte changes from line to line.
+constexpr bool needs_look(const char* p) noexcept {
+  const bool field_end = (p[1] == '2') | ((p[1] == '6') & (p[2] != '1'));
+  return (p[0] == '{') | (p[0] == '-') | ((p[0] == ':') & field_end);
+}
+
 // Control bytes and the "@" of the "@@" form stand in few lines of few files; the lines
 // without them need no search for either.
 constexpr bool is_special_byte(char c) noexcept { return is_control_byte(c) | (c == '@'); }
@@ -142,32 +150,43 @@ struct Blocks {
   static constexpr std::size_t kMax = 64;
   std::uint64_t feeds[kMax];        // bit i: byte i of the block is a line feed
   std::uint64_t high[kMax];         // bit i: byte i of the block is not ASCII
+  std::uint64_t look[kMax];         // bit i: needs_look(byte i of the block)
   std::uint64_t maybe_special = 0;  // bit k: block k perhaps holds a special or NUL byte
 };
 
-// Special and NUL bytes, and STX besides: a byte up to 3, 0x1A or "@".
+// The blocks read two bytes past their end, for needs_look. Special and NUL bytes are
+// looked for with STX besides: a byte up to 3, 0x1A or "@".
 void scan_blocks_sse2(const char* text, std::size_t count, Blocks& out) noexcept {
-  const __m128i line_feed = _mm_set1_epi8('\n');
-  const __m128i three = _mm_set1_epi8(3);
-  const __m128i sub = _mm_set1_epi8('\x1a');
-  const __m128i at = _mm_set1_epi8('@');
+  const auto set = [](char c) { return _mm_set1_epi8(c); };
+  const __m128i line_feed = set('\n'), three = set(3), sub = set('\x1a'), at = set('@');
+  const __m128i brace = set('{'), dash = set('-'), colon = set(':'), one = set('1'), two = set('2'), six = set('6');
   out.maybe_special = 0;
   for (std::size_t k = 0; k < count; ++k) {
     const char* p = text + 64 * k;
     __m128i special = _mm_setzero_si128();
     std::uint64_t feeds = 0;
     std::uint64_t high = 0;
+    std::uint64_t look = 0;
     for (unsigned i = 0; i < 4; ++i) {
-      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+      const auto load = [p, i](unsigned ahead) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i + ahead));
+      };
+      const __m128i bytes = load(0), next = load(1), after_next = load(2);
       feeds |= std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, line_feed)))}
                << (16 * i);
       high |= std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(bytes))} << (16 * i);
       const __m128i low = _mm_cmpeq_epi8(_mm_min_epu8(bytes, three), bytes);
       special = _mm_or_si128(special, _mm_or_si128(low, _mm_or_si128(_mm_cmpeq_epi8(bytes, sub),
                                                                      _mm_cmpeq_epi8(bytes, at))));
+      const __m128i field_end = _mm_or_si128(
+          _mm_cmpeq_epi8(next, two), _mm_andnot_si128(_mm_cmpeq_epi8(after_next, one), _mm_cmpeq_epi8(next, six)));
+      const __m128i framing = _mm_or_si128(_mm_cmpeq_epi8(bytes, brace), _mm_cmpeq_epi8(bytes, dash));
+      const __m128i looks = _mm_or_si128(framing, _mm_and_si128(_mm_cmpeq_epi8(bytes, colon), field_end));
+      look |= std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(looks))} << (16 * i);
     }
     out.feeds[k] = feeds;
     out.high[k] = high;
+    out.look[k] = look;
     out.maybe_special |= std::uint64_t{_mm_movemask_epi8(special) != 0} << k;
   }
 }
@@ -175,28 +194,45 @@ void scan_blocks_sse2(const char* text, std::size_t count, Blocks& out) noexcept
 #if defined(TALLYFOLD_AVX2_SCAN)
 // The same with half the instructions.
 __attribute__((target("avx2"))) void scan_blocks_avx2(const char* text, std::size_t count, Blocks& out) noexcept {
+  // Lambdas would not inherit the target: everything is written out.
   const __m256i line_feed = _mm256_set1_epi8('\n');
   const __m256i three = _mm256_set1_epi8(3);
   const __m256i sub = _mm256_set1_epi8('\x1a');
   const __m256i at = _mm256_set1_epi8('@');
+  const __m256i brace = _mm256_set1_epi8('{');
+  const __m256i dash = _mm256_set1_epi8('-');
+  const __m256i colon = _mm256_set1_epi8(':');
+  const __m256i one = _mm256_set1_epi8('1');
+  const __m256i two = _mm256_set1_epi8('2');
+  const __m256i six = _mm256_set1_epi8('6');
   out.maybe_special = 0;
   for (std::size_t k = 0; k < count; ++k) {
     const char* p = text + 64 * k;
-    // Lambdas would not inherit the target: the two halves are written out.
     __m256i specials = _mm256_setzero_si256();
     std::uint64_t feeds = 0;
     std::uint64_t high = 0;
+    std::uint64_t look = 0;
     for (unsigned i = 0; i < 2; ++i) {
       const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * i));
+      const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * i + 1));
+      const __m256i after_next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * i + 2));
       feeds |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(bytes, line_feed)))}
                << (32 * i);
       high |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(bytes))} << (32 * i);
       const __m256i low = _mm256_cmpeq_epi8(_mm256_min_epu8(bytes, three), bytes);
       specials = _mm256_or_si256(specials, _mm256_or_si256(low, _mm256_or_si256(_mm256_cmpeq_epi8(bytes, sub),
                                                                                _mm256_cmpeq_epi8(bytes, at))));
+      const __m256i field_end =
+          _mm256_or_si256(_mm256_cmpeq_epi8(next, two),
+                          _mm256_andnot_si256(_mm256_cmpeq_epi8(after_next, one), _mm256_cmpeq_epi8(next, six)));
+      const __m256i framing = _mm256_or_si256(_mm256_cmpeq_epi8(bytes, brace), _mm256_cmpeq_epi8(bytes, dash));
+      const __m256i looks =
+          _mm256_or_si256(framing, _mm256_and_si256(_mm256_cmpeq_epi8(bytes, colon), field_end));
+      look |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(looks))} << (32 * i);
     }
     out.feeds[k] = feeds;
     out.high[k] = high;
+    out.look[k] = look;
     out.maybe_special |= std::uint64_t{_mm256_testz_si256(specials, specials) == 0} << k;
   }
 }
@@ -247,46 +283,57 @@ class LineFeeds {
 #endif
   }
 
-  // Skips the lines from `pos`, a line start, on as long as `plain` accepts the first
-  // three bytes of a line and no special byte stands near it. Returns the start of the
-  // first line not skipped and adds the number skipped to `lines`. Consecutive lines end
-  // at consecutive bits of the mask: no line pays for a search of its own.
-  template <typename Plain>
-  std::size_t skip(std::size_t pos, std::size_t& lines, Plain plain) noexcept {
-    const char* const text = text_.data();
+  // Skips the lines from `pos`, a line start, on as long as none needs a look (see
+  // needs_look) and no special byte stands near them. Returns the start of the first line
+  // not skipped and adds the number skipped to `lines`. A block whose line starts need no
+  // look is passed whole, its lines counted by its line feeds.
+  std::size_t skip(std::size_t pos, std::size_t& lines) noexcept {
     const std::size_t size = text_.size();
     std::size_t count = 0;
-    // A line feed at or before `last` leaves the three bytes that `plain` reads.
-    if (size < 4 || pos > size - 3) return pos;
-    const std::size_t last = size - 4;
 #if defined(__SSE2__)
+    if (pos >= size) return pos;
     if (pos - block_ >= kBlock) load(pos - pos % kBlock);
+    if (special_ || ((look_ >> (pos - block_)) & 1) != 0) return pos;  // the first line needs a look
     // Locals, not members, so that the loop keeps them in registers.
     std::size_t block = block_;
-    std::uint64_t mask = mask_;
-    bool special = special_;
-    std::uint64_t feeds = mask & (~std::uint64_t{0} << (pos - block));  // at or after pos
-    while (!special) {
-      // The line at pos ends at the lowest bit of `feeds`, or in a later block.
-      for (; feeds != 0; feeds &= feeds - 1) {
-        const std::size_t feed = block + static_cast<std::size_t>(std::countr_zero(feeds));
-        if (feed > last || !plain(text + pos)) goto done;
-        ++count;
-        pos = feed + 1;
+    std::uint64_t feeds = mask_;
+    std::uint64_t look = look_;
+    bool special = false;
+    // pos is the start of a line that needs no look, in this block or an earlier one;
+    // `ends` are the line feeds from pos on.
+    std::uint64_t ends = feeds & (~std::uint64_t{0} << (pos - block));
+    for (;;) {
+      const std::uint64_t stops = (ends << 1) & look;  // a line feed at bit 63 starts the next block
+      if (stops != 0) {
+        const auto stop = static_cast<unsigned>(std::countr_zero(stops));
+        count += static_cast<std::size_t>(std::popcount(ends & ((std::uint64_t{1} << stop) - 1)));
+        pos = block + stop;
+        break;
       }
+      count += static_cast<std::size_t>(std::popcount(ends));
+      if (ends != 0) pos = block + kBlock - static_cast<std::size_t>(std::countl_zero(ends));
       // The last line, without a line feed, goes the long way.
       if (size - block <= kBlock) break;
       block += kBlock;
-      mask = feeds = scan(block, special);
+      if (const std::size_t index = (block - batch_) / kBlock; block >= batch_ && index < batch_size_) {
+        feeds = blocks_.feeds[index];
+        look = blocks_.look[index];
+        special = ((specials_ >> index) & 1) != 0;
+      } else {
+        feeds = scan(block, special, look);
+      }
+      // A line that starts with the block is checked as any other.
+      if (special || (pos == block && (look & 1) != 0)) break;
+      ends = feeds;
     }
-  done:
     block_ = block;
-    mask_ = mask;
+    mask_ = feeds;
+    look_ = look;
     special_ = special;
 #else
-    while (plain(text + pos)) {
+    while (size - pos >= 3 && !needs_look(text_.data() + pos)) {
       const std::size_t feed = text_.find('\n', pos);
-      if (feed == std::string_view::npos || feed > last) break;
+      if (feed == std::string_view::npos) break;
       if (contains_special_byte(text_.substr(pos, feed - pos))) break;
       ++count;
       pos = feed + 1;
@@ -317,26 +364,27 @@ class LineFeeds {
 #if defined(__SSE2__)
   void load(std::size_t block) noexcept {
     block_ = block;
-    mask_ = scan(block, special_);
+    mask_ = scan(block, special_, look_);
   }
 
   // Bit i: byte block + i is a line feed. Sets `special` when the block holds a special
-  // byte.
-  std::uint64_t scan(std::size_t block, bool& special) noexcept {
-    if (text_.size() - block < kBlock) return scan_tail(block, special);
+  // byte, and `look` to the bits of Blocks::look.
+  std::uint64_t scan(std::size_t block, bool& special, std::uint64_t& look) noexcept {
+    if (text_.size() - block < kBlock + 2) return scan_tail(block, special, look);
     std::size_t index = (block - batch_) / kBlock;
     if (block < batch_ || index >= batch_size_) {
       scan_batch(block);
       index = 0;
     }
     special = (specials_ >> index) & 1;
+    look = blocks_.look[index];
     return blocks_.feeds[index];
   }
 
   // The whole blocks from `block` on, as many as a batch holds.
   void scan_batch(std::size_t block) noexcept {
     batch_ = block;
-    batch_size_ = std::min(Blocks::kMax, (text_.size() - block) / kBlock);
+    batch_size_ = std::min(Blocks::kMax, (text_.size() - block - 2) / kBlock);
     scan_blocks_(text_.data() + block, batch_size_, blocks_);
     specials_ = 0;
     for (std::uint64_t maybe = blocks_.maybe_special; maybe != 0; maybe &= maybe - 1) {
@@ -354,11 +402,13 @@ class LineFeeds {
     checked_to_ = std::max(checked_to_, block + kBlock * batch_size_);
   }
 
-  std::uint64_t scan_tail(std::size_t block, bool& special) noexcept {
+  // The last bytes, too few to read past: every line start in them gets a look.
+  std::uint64_t scan_tail(std::size_t block, bool& special, std::uint64_t& look) noexcept {
     const char* p = text_.data() + block;
     std::uint64_t mask = 0;
     special = false;
-    for (std::size_t i = 0; i < text_.size() - block; ++i) {
+    look = ~std::uint64_t{0};
+    for (std::size_t i = 0; i < std::min(kBlock, text_.size() - block); ++i) {
       mask |= std::uint64_t{p[i] == '\n'} << i;
       special |= is_special_byte(p[i]);
     }
@@ -394,6 +444,7 @@ class LineFeeds {
   std::uint64_t specials_ = 0;  // bit k: block k of the batch holds a special byte
   std::size_t block_ = ~std::size_t{0} - kBlock;  // offset of the 64 bytes that mask_ describes
   std::uint64_t mask_ = 0;
+  std::uint64_t look_ = 0;
   bool special_ = false;  // the block holds a special byte
 #endif
   std::string_view text_;
@@ -468,11 +519,7 @@ class Unwrapper {
   // byte at `special`, and returns the start of the first line that needs a look.
   std::size_t skip_unchanged_lines(std::size_t pos, std::size_t& number, LineFeeds& line_feeds) {
     std::size_t lines = 0;
-    pos = line_feeds.skip(pos, lines, [](const char* p) {
-      // Without branches: the first byte changes from line to line.
-      const bool field_end = (p[1] == '2') | ((p[1] == '6') & (p[2] != '1'));
-      return !((p[0] == '{') | (p[0] == '-') | ((p[0] == ':') & field_end));
-    });
+    pos = line_feeds.skip(pos, lines);
     if (lines != 0) {
       count_line(number + 1);
       out_lines_ += lines - 1;
