@@ -151,6 +151,7 @@ struct Blocks {
   std::uint64_t feeds[kMax];        // bit i: byte i of the block is a line feed
   std::uint64_t high[kMax];         // bit i: byte i of the block is not ASCII
   std::uint64_t look[kMax];         // bit i: needs_look(byte i of the block)
+  std::uint8_t lines[kMax];         // line feeds in the block
   std::uint64_t maybe_special = 0;  // bit k: block k perhaps holds a special or NUL byte
 };
 
@@ -187,13 +188,14 @@ void scan_blocks_sse2(const char* text, std::size_t count, Blocks& out) noexcept
     out.feeds[k] = feeds;
     out.high[k] = high;
     out.look[k] = look;
+    out.lines[k] = static_cast<std::uint8_t>(std::popcount(feeds));
     out.maybe_special |= std::uint64_t{_mm_movemask_epi8(special) != 0} << k;
   }
 }
 
 #if defined(TALLYFOLD_AVX2_SCAN)
 // The same with half the instructions.
-__attribute__((target("avx2"))) void scan_blocks_avx2(const char* text, std::size_t count, Blocks& out) noexcept {
+__attribute__((target("avx2,popcnt"))) void scan_blocks_avx2(const char* text, std::size_t count, Blocks& out) noexcept {
   // Lambdas would not inherit the target: everything is written out.
   const __m256i line_feed = _mm256_set1_epi8('\n');
   const __m256i three = _mm256_set1_epi8(3);
@@ -233,6 +235,7 @@ __attribute__((target("avx2"))) void scan_blocks_avx2(const char* text, std::siz
     out.feeds[k] = feeds;
     out.high[k] = high;
     out.look[k] = look;
+    out.lines[k] = static_cast<std::uint8_t>(__builtin_popcountll(feeds));
     out.maybe_special |= std::uint64_t{_mm256_testz_si256(specials, specials) == 0} << k;
   }
 }
@@ -300,31 +303,50 @@ class LineFeeds {
     std::uint64_t look = look_;
     bool special = false;
     // pos is the start of a line that needs no look, in this block or an earlier one;
-    // `ends` are the line feeds from pos on.
-    std::uint64_t ends = feeds & (~std::uint64_t{0} << (pos - block));
-    for (;;) {
+    // `ends` are the line feeds from pos on. Returns true when a line needs a look.
+    const auto pass = [&](std::uint64_t ends, std::size_t lines_ended) {
       const std::uint64_t stops = (ends << 1) & look;  // a line feed at bit 63 starts the next block
       if (stops != 0) {
         const auto stop = static_cast<unsigned>(std::countr_zero(stops));
         count += static_cast<std::size_t>(std::popcount(ends & ((std::uint64_t{1} << stop) - 1)));
         pos = block + stop;
-        break;
+        return true;
       }
-      count += static_cast<std::size_t>(std::popcount(ends));
+      count += lines_ended;
       if (ends != 0) pos = block + kBlock - static_cast<std::size_t>(std::countl_zero(ends));
+      return false;
+    };
+    const std::uint64_t first = feeds & (~std::uint64_t{0} << (pos - block));
+    if (!pass(first, static_cast<std::size_t>(std::popcount(first)))) {
       // The last line, without a line feed, goes the long way.
-      if (size - block <= kBlock) break;
-      block += kBlock;
-      if (const std::size_t index = (block - batch_) / kBlock; block >= batch_ && index < batch_size_) {
-        feeds = blocks_.feeds[index];
-        look = blocks_.look[index];
-        special = ((specials_ >> index) & 1) != 0;
-      } else {
-        feeds = scan(block, special, look);
+      while (size - block > kBlock) {
+        block += kBlock;
+        std::size_t index = (block - batch_) / kBlock;
+        if (block < batch_ || index >= batch_size_) {
+          feeds = scan(block, special, look);
+          if (special || (pos == block && (look & 1) != 0)) break;
+          if (pass(feeds, static_cast<std::size_t>(std::popcount(feeds)))) break;
+          continue;
+        }
+        // The blocks of the batch, without a call.
+        bool stopped = false;
+        for (; index < batch_size_; ++index, block += kBlock) {
+          feeds = blocks_.feeds[index];
+          look = blocks_.look[index];
+          special = ((specials_ >> index) & 1) != 0;
+          // A line that starts with the block is checked as any other.
+          if (special || (pos == block && (look & 1) != 0) || pass(feeds, blocks_.lines[index])) {
+            stopped = true;
+            break;
+          }
+          if (size - block <= kBlock) {
+            stopped = true;
+            break;
+          }
+        }
+        if (stopped) break;
+        block -= kBlock;  // the loop went one past the batch
       }
-      // A line that starts with the block is checked as any other.
-      if (special || (pos == block && (look & 1) != 0)) break;
-      ends = feeds;
     }
     block_ = block;
     mask_ = feeds;
