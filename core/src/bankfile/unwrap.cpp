@@ -250,7 +250,8 @@ BlockScanner block_scanner() noexcept {
 #if defined(TALLYFOLD_AVX2_SCAN)
   static const BlockScanner scanner = [] {
     __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") ? scan_blocks_avx2 : scan_blocks_sse2;
+    const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
+    return avx2 ? scan_blocks_avx2 : scan_blocks_sse2;
   }();
   return scanner;
 #else
