@@ -225,10 +225,11 @@ TEST(Parser, ResultOutlivesInput) {
   text.reset();
   ASSERT_TRUE(r);
   const Transaction& t = (*r)[0].transactions.at(0);
+  const std::string decoded = decoded_detail(t).value_or("");
   std::string all;
   for (const std::string_view piece : {(*r)[0].transaction_reference, (*r)[0].account_identification,
                                        t.customer_reference, *t.bank_reference, *t.extra_details, t.details,
-                                       std::string_view(*decoded_detail(t))}) {
+                                       std::string_view(decoded)}) {
     all += piece;
   }
   EXPECT_EQ(all,
