@@ -139,22 +139,35 @@ std::string_view extension(Format format) {
   return "";
 }
 
-// `warnings` receives what the writer left out.
-Result<std::string> export_as(const Options& options, std::span<const Statement> statements,
-                              std::vector<std::string>& warnings) {
+// Why an export failed, as shown.
+struct ExportFailure {
+  std::string reason;
+};
+
+// The text, or the reason to show; `warnings` receives what the writer left out.
+Result<std::string, ExportFailure> export_as(const Options& options, std::span<const Statement> statements,
+                                           std::vector<std::string>& warnings) {
+  auto shown = [](Result<std::string> text) -> Result<std::string, ExportFailure> {
+    if (!text) return ExportFailure{message(text.error())};
+    return std::move(*text);
+  };
   switch (*options.format) {
-    case Format::Json: return export_json(statements);
-    case Format::Csv: return export_csv(statements, options.csv_dialect.value_or(CsvDialect::Standard));
+    case Format::Json: return shown(export_json(statements));
+    case Format::Csv: return shown(export_csv(statements, options.csv_dialect.value_or(CsvDialect::Standard)));
     case Format::Camt053: {
       if (options.strict) return export_camt053(statements);
       auto document = export_camt(statements, CamtOptions{options.camt_version.value_or(CamtVersion::V08),
                                                           options.created.value_or(0)});
-      if (!document) return std::move(document).error();
+      if (!document) {
+        // The writer's refusals are not parse errors: they read as they are.
+        if (const auto* other = std::get_if<Other>(&document.error())) return ExportFailure{other->message};
+        return ExportFailure{message(document.error())};
+      }
       warnings = std::move(document->warnings);
       return std::move(document->xml);
     }
   }
-  return Other{"unknown output format"};
+  return ExportFailure{"unknown output format"};
 }
 
 // The creation time of camt documents: given, else SOURCE_DATE_EPOCH (so that builds
@@ -209,7 +222,7 @@ Outcome convert_one(const std::string& input, const fs::path& target, const Opti
     std::vector<std::string> warnings;
     auto text = export_as(options, loaded.statements, warnings);
     if (!text) {
-      outcome.messages.push_back(error_line(display_name(input), message(text.error())));
+      outcome.messages.push_back(error_line(display_name(input), text.error().reason));
       return outcome;
     }
     for (const std::string& warning : warnings) {
