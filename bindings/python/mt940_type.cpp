@@ -1,5 +1,8 @@
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <span>
@@ -14,6 +17,7 @@
 #include "reading.hpp"
 #include "tallyfold/decode.hpp"
 #include "tallyfold/export.hpp"
+#include "tallyfold/iso20022.hpp"
 #include "tallyfold/parse.hpp"
 #include "tallyfold/reconcile.hpp"
 #include "types.hpp"
@@ -414,17 +418,28 @@ PyObject* get_account(PyObject* self, void*) {
 }
 
 PyObject* get_currency(PyObject* self, void*) {
-  return guarded([&] { return finish(to_python(first_statement(self).opening_balance.currency)); });
+  return guarded([&] { return finish(to_python(statement_currency(first_statement(self)))); });
+}
+
+// The float balances and to_camt053() promise a statement; a report has no balances.
+bool refuse_report(PyObject* self) {
+  if (first_statement(self).kind != StatementKind::InterimReport) return false;
+  set_value_error("an interim report (MT942) has no balances");
+  return true;
 }
 
 PyObject* get_opening_balance(PyObject* self, void*) {
-  return guarded(
-      [&] { return finish(to_python(first_statement(self).opening_balance.signed_amount())); });
+  return guarded([&]() -> PyObject* {
+    if (refuse_report(self)) return nullptr;
+    return finish(to_python(first_statement(self).opening_balance.signed_amount()));
+  });
 }
 
 PyObject* get_closing_balance(PyObject* self, void*) {
-  return guarded(
-      [&] { return finish(to_python(first_statement(self).closing_balance.signed_amount())); });
+  return guarded([&]() -> PyObject* {
+    if (refuse_report(self)) return nullptr;
+    return finish(to_python(first_statement(self).closing_balance.signed_amount()));
+  });
 }
 
 PyObject* get_resolver_used(PyObject* self, void*) {
@@ -462,8 +477,95 @@ PyObject* to_csv(PyObject* self, PyObject*) {
 }
 
 PyObject* to_camt053(PyObject* self, PyObject*) {
-  return guarded(
-      [&] { return finish(to_python(std::string_view(export_camt053(document_of(self).statements)))); });
+  return guarded([&]() -> PyObject* {
+    if (refuse_report(self)) return nullptr;
+    return finish(to_python(std::string_view(export_camt053(document_of(self).statements))));
+  });
+}
+
+// Seconds since 1970 of `created`: a datetime (naive ones are UTC), a string as
+// parse_timestamp reads it, or a number; None is SOURCE_DATE_EPOCH when set, else now.
+std::optional<std::int64_t> creation_time(PyObject* created) {
+  if (created == Py_None) {
+    if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch != nullptr && *epoch != '\0') {
+      if (const auto seconds = parse_timestamp(std::string("@") + epoch)) return seconds;
+    }
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+  }
+  if (PyUnicode_Check(created)) {
+    Py_ssize_t size = 0;
+    const char* text = PyUnicode_AsUTF8AndSize(created, &size);
+    if (!text) return std::nullopt;
+    const auto seconds = parse_timestamp(std::string_view(text, static_cast<std::size_t>(size)));
+    if (!seconds) set_value_error("created: not a time such as 2026-01-31T12:00:00Z: " + std::string(text, size));
+    return seconds;
+  }
+  if (PyLong_Check(created)) {
+    const long long seconds = PyLong_AsLongLong(created);
+    if (seconds == -1 && PyErr_Occurred()) return std::nullopt;
+    return seconds;
+  }
+  if (PyObject_HasAttrString(created, "utcoffset") && PyObject_HasAttrString(created, "timestamp")) {
+    PyRef moment = PyRef::borrow(created);
+    PyRef offset(PyObject_CallMethod(created, "utcoffset", nullptr));
+    if (!offset) return std::nullopt;
+    if (offset.get() == Py_None) {
+      PyRef module(PyImport_ImportModule("datetime"));
+      if (!module) return std::nullopt;
+      PyRef timezone(PyObject_GetAttrString(module.get(), "timezone"));
+      if (!timezone) return std::nullopt;
+      PyRef utc(PyObject_GetAttrString(timezone.get(), "utc"));
+      PyRef replace(PyObject_GetAttrString(created, "replace"));
+      PyRef no_args(PyTuple_New(0));
+      PyRef keywords(Py_BuildValue("{sO}", "tzinfo", utc.get()));
+      if (!utc || !replace || !no_args || !keywords) return std::nullopt;
+      moment = PyRef(PyObject_Call(replace.get(), no_args.get(), keywords.get()));
+      if (!moment) return std::nullopt;
+    }
+    PyRef timestamp(PyObject_CallMethod(moment.get(), "timestamp", nullptr));
+    if (!timestamp) return std::nullopt;
+    const double value = PyFloat_AsDouble(timestamp.get());
+    if (value == -1.0 && PyErr_Occurred()) return std::nullopt;
+    return static_cast<std::int64_t>(std::floor(value));
+  }
+  PyErr_SetString(PyExc_TypeError, "created must be a datetime, a str, an int or None");
+  return std::nullopt;
+}
+
+PyObject* to_camt(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return guarded([&]() -> PyObject* {
+    static const char* keywords[] = {"version", "created", nullptr};
+    const char* version_text = "08";
+    PyObject* created = Py_None;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|sO:to_camt", const_cast<char**>(keywords), &version_text,
+                                     &created)) {
+      return nullptr;
+    }
+    const auto version = camt_version_from(version_text);
+    if (!version) {
+      set_value_error("version must be \"02\", \"06\" or \"08\", not '" + std::string(version_text) + "'");
+      return nullptr;
+    }
+    const auto seconds = creation_time(created);
+    if (!seconds) return nullptr;
+    auto document = export_camt(document_of(self).statements, CamtOptions{*version, *seconds});
+    if (!document) {
+      // The writer's refusals are not parse errors; they read as they are.
+      const auto* other = std::get_if<Other>(&document.error());
+      if (other) {
+        set_value_error(other->message);
+      } else {
+        set_error(document.error());
+      }
+      return nullptr;
+    }
+    // A statement left out is said as a warning, which a caller may turn into an error.
+    for (const std::string& warning : document->warnings) {
+      if (PyErr_WarnEx(PyExc_UserWarning, warning.c_str(), 1) < 0) return nullptr;
+    }
+    return finish(to_python(std::string_view(document->xml)));
+  });
 }
 
 PyGetSetDef kGetSet[] = {
@@ -483,6 +585,14 @@ PyMethodDef kMethods[] = {
     {"to_json", to_json, METH_NOARGS, "to_json($self)\n--\n\n"},
     {"to_csv", to_csv, METH_NOARGS, "to_csv($self)\n--\n\n"},
     {"to_camt053", to_camt053, METH_NOARGS, "to_camt053($self)\n--\n\n"},
+    {"to_camt", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&to_camt)), METH_VARARGS | METH_KEYWORDS,
+     "to_camt($self, /, version='08', created=None)\n--\n\n"
+     "One ISO 20022 document valid against its official schema: camt.053 for statements,\n"
+     "camt.052 for MT942 interim reports, in version \"02\", \"06\" or \"08\". `created` (a\n"
+     "datetime, naive ones in UTC; an ISO 8601 str; seconds) is its creation time, by\n"
+     "default SOURCE_DATE_EPOCH when set, else now. A statement that cannot be written\n"
+     "validly is left out with a UserWarning; ValueError when none can be, or when the\n"
+     "document mixes statements and interim reports."},
     {"from_bytes", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&from_bytes)),
      METH_VARARGS | METH_KEYWORDS | METH_CLASS,
      "from_bytes($cls, /, data, *, encoding=None, strict=False, resolver=None)\n--\n\n"

@@ -231,6 +231,37 @@ std::string number_text(const Statement& s) {
   return text;
 }
 
+// (count, Decimal sum) of a :90D:/:90C:, or None.
+PyRef total_to_python(const std::optional<EntryTotal>& total) {
+  if (!total) return PyRef::borrow(Py_None);
+  PyRef count(PyLong_FromUnsignedLongLong(total->count));
+  PyRef sum = decimal_to_python(total->sum);
+  if (!count || !sum) return PyRef();
+  return PyRef(PyTuple_Pack(2, count.get(), sum.get()));
+}
+
+// A datetime carrying the report's UTC offset; naive for the older :13: without one.
+PyRef report_time_to_python(const std::optional<ReportTime>& time) {
+  if (!time) return PyRef::borrow(Py_None);
+  PyRef module(PyImport_ImportModule("datetime"));
+  if (!module) return PyRef();
+  PyRef datetime_class(PyObject_GetAttrString(module.get(), "datetime"));
+  if (!datetime_class) return PyRef();
+  PyRef zone = PyRef::borrow(Py_None);
+  if (time->utc_offset_minutes) {
+    PyRef timedelta_class(PyObject_GetAttrString(module.get(), "timedelta"));
+    PyRef timezone_class(PyObject_GetAttrString(module.get(), "timezone"));
+    if (!timedelta_class || !timezone_class) return PyRef();
+    PyRef offset(PyObject_CallFunction(timedelta_class.get(), "iii", 0, *time->utc_offset_minutes * 60, 0));
+    if (!offset) return PyRef();
+    zone = PyRef(PyObject_CallFunctionObjArgs(timezone_class.get(), offset.get(), nullptr));
+    if (!zone) return PyRef();
+  }
+  return PyRef(PyObject_CallFunction(datetime_class.get(), "iIIIIIIO", static_cast<int>(time->date.year()),
+                                     time->date.month(), time->date.day(), unsigned{time->hour},
+                                     unsigned{time->minute}, 0u, 0u, zone.get()));
+}
+
 PyObject* statement_reference(PyObject* self, void*) {
   return read_statement(self, [](const Statement& s) { return to_python(s.transaction_reference); });
 }
@@ -252,6 +283,35 @@ PyObject* statement_opening_balance(PyObject* self, void*) {
 PyObject* statement_closing_balance(PyObject* self, void*) {
   return read_statement(self, [](const Statement& s) { return balance_of(s, s.closing_balance); });
 }
+PyObject* statement_kind(PyObject* self, void*) {
+  return read_statement(self, [](const Statement& s) { return to_python(std::string_view(is_report(s) ? "interim_report" : "statement")); });
+}
+PyObject* statement_floor_limits(PyObject* self, void*) {
+  return read_statement(self, [](const Statement& s) {
+    PyRef tuple(PyTuple_New(static_cast<Py_ssize_t>(s.floor_limits.size())));
+    if (!tuple) return tuple;
+    for (std::size_t i = 0; i < s.floor_limits.size(); ++i) {
+      const FloorLimit& limit = s.floor_limits[i];
+      PyRef mark = limit.debit_credit ? to_python(mark_text(*limit.debit_credit)) : PyRef::borrow(Py_None);
+      PyRef currency = to_python(limit.currency);
+      PyRef amount = decimal_to_python(limit.amount);
+      if (!mark || !currency || !amount) return PyRef();
+      PyObject* item = PyTuple_Pack(3, mark.get(), currency.get(), amount.get());
+      if (!item) return PyRef();
+      PyTuple_SetItem(tuple.get(), static_cast<Py_ssize_t>(i), item);  // steals `item`
+    }
+    return tuple;
+  });
+}
+PyObject* statement_reported_at(PyObject* self, void*) {
+  return read_statement(self, [](const Statement& s) { return report_time_to_python(s.reported_at); });
+}
+PyObject* statement_debit_total(PyObject* self, void*) {
+  return read_statement(self, [](const Statement& s) { return total_to_python(s.debit_total); });
+}
+PyObject* statement_credit_total(PyObject* self, void*) {
+  return read_statement(self, [](const Statement& s) { return total_to_python(s.credit_total); });
+}
 PyObject* statement_available_balance(PyObject* self, void*) {
   return read_statement(self, [](const Statement& s) { return balance_or_none(s.closing_available_balance); });
 }
@@ -271,7 +331,9 @@ PyObject* statement_information(PyObject* self, void*) {
   return read_statement(self, [](const Statement& s) { return to_python(s.information_to_account_owner); });
 }
 PyObject* statement_difference(PyObject* self, void*) {
-  return read<StatementValue>(self, [](const StatementValue& v) { return decimal_to_python(v.check.difference); });
+  return read<StatementValue>(self, [](const StatementValue& v) {
+    return is_report(v.statement()) ? PyRef::borrow(Py_None) : decimal_to_python(v.check.difference);
+  });
 }
 PyObject* statement_balanced(PyObject* self, void*) {
   return read<StatementValue>(self, [](const StatementValue& v) {
@@ -281,7 +343,7 @@ PyObject* statement_balanced(PyObject* self, void*) {
 }
 PyObject* statement_follows_previous(PyObject* self, void*) {
   return read<StatementValue>(self, [](const StatementValue& v) {
-    return bool_to_python(v.check.continues_previous);
+    return is_report(v.statement()) ? PyRef::borrow(Py_None) : bool_to_python(v.check.continues_previous);
   });
 }
 
@@ -344,12 +406,18 @@ PyGetSetDef kStatementGetSet[] = {
     {"difference", statement_difference, nullptr, nullptr, nullptr},
     {"balanced", statement_balanced, nullptr, nullptr, nullptr},
     {"follows_previous", statement_follows_previous, nullptr, nullptr, nullptr},
+    {"kind", statement_kind, nullptr, nullptr, nullptr},
+    {"floor_limits", statement_floor_limits, nullptr, nullptr, nullptr},
+    {"reported_at", statement_reported_at, nullptr, nullptr, nullptr},
+    {"debit_total", statement_debit_total, nullptr, nullptr, nullptr},
+    {"credit_total", statement_credit_total, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 constexpr const char kStatementDoc[] =
     "One statement of an MT940 document, from its :20: to its closing balance, with its "
-    "exact reconciliation.";
+    "exact reconciliation; or, with kind \"interim_report\", an MT942 interim report, which "
+    "has floor limits, a report time and entry totals but no balances.";
 
 PyType_Slot kStatementSlots[] = {
     {Py_tp_doc, const_cast<char*>(kStatementDoc)},

@@ -52,10 +52,12 @@ class MT940:
     def currency(self) -> str: ...
     @property
     def opening_balance(self) -> float:
-        """Signed by the balance's mark: negative for a debit balance."""
+        """Signed by the balance's mark: negative for a debit balance. ValueError when
+        the first statement is an MT942 interim report, which has no balances."""
     @property
     def closing_balance(self) -> float:
-        """Signed by the balance's mark: negative for a debit balance."""
+        """Signed by the balance's mark: negative for a debit balance. ValueError when
+        the first statement is an MT942 interim report, which has no balances."""
     @property
     def resolver_used(self) -> str: ...
     @property
@@ -69,7 +71,18 @@ class MT940:
         """Every statement of the document; built on first access and kept."""
     def to_json(self) -> str: ...
     def to_csv(self) -> str: ...
-    def to_camt053(self) -> str: ...
+    def to_camt053(self) -> str:
+        """The fixed camt.053.001.06 layout (not schema-valid); ValueError for a
+        document whose first statement is an interim report."""
+    def to_camt(
+        self,
+        version: Literal["02", "06", "08"] = "08",
+        created: datetime.datetime | str | int | None = None,
+    ) -> str:
+        """An ISO 20022 document valid against its official schema: camt.053 for
+        statements, camt.052 for MT942 interim reports. `created` (naive datetimes are
+        UTC) defaults to SOURCE_DATE_EPOCH when set, else now. A statement that cannot
+        be written validly is left out with a UserWarning."""
 
 @final
 class Transaction:
@@ -177,6 +190,22 @@ class Statement:
     def follows_previous(self) -> bool | None:
         """Whether the opening balance is the previous closing balance of the same
         account in this document; None for an account's first statement."""
+    @property
+    def kind(self) -> Literal["statement", "interim_report"]:
+        """An MT942 interim report has no balances: they, `difference`, `balanced` and
+        `follows_previous` are None for it."""
+    @property
+    def floor_limits(self) -> tuple[tuple[Literal["C", "D"] | None, str, Decimal], ...]:
+        """A report's :34F: floor limits: mark (None: both sides), currency, amount."""
+    @property
+    def reported_at(self) -> datetime.datetime | None:
+        """A report's :13D: time, with its UTC offset (naive for the older :13:)."""
+    @property
+    def debit_total(self) -> tuple[int, Decimal] | None:
+        """A report's :90D: number and sum of debit entries."""
+    @property
+    def credit_total(self) -> tuple[int, Decimal] | None:
+        """A report's :90C: number and sum of credit entries."""
 
 @final
 class Balance:

@@ -440,6 +440,16 @@ struct Statement {
   std::optional<EntryTotal> credit_total;
 };
 
+/// The currency a statement is kept in: its opening balance's; for an interim report,
+/// that of its first floor limit, else of its entry totals; empty when none is given.
+inline std::string_view statement_currency(const Statement& s) noexcept {
+  if (s.kind == StatementKind::Statement) return s.opening_balance.currency;
+  if (!s.floor_limits.empty()) return s.floor_limits.front().currency;
+  if (s.debit_total) return s.debit_total->currency;
+  if (s.credit_total) return s.credit_total->currency;
+  return {};
+}
+
 /// A copy of `t` whose texts and details map lie in `into`.
 Transaction keep_transaction(const Transaction& t, TextBuffer& into);
 /// The bytes keep_transaction writes for `t`: the size to give a buffer of its own.

@@ -328,7 +328,7 @@ class StatementWriter {
 
   Refusal write(std::string& out) {
     const bool report = s_.kind == StatementKind::InterimReport;
-    currency_ = statement_currency();
+    currency_ = currency();
     if (!is_currency(currency_)) return "no currency code";
     Xml x(out, 2);
     const std::string_view element = report ? "Rpt" : "Stmt";
@@ -369,18 +369,10 @@ class StatementWriter {
   }
 
  private:
-  std::string statement_currency() const {
-    std::string_view c;
-    if (s_.kind == StatementKind::Statement) {
-      c = s_.opening_balance.currency;
-      if (!is_currency(c)) c = s_.closing_balance.currency;
-    } else if (!s_.floor_limits.empty()) {
-      c = s_.floor_limits.front().currency;
-    } else if (s_.debit_total) {
-      c = s_.debit_total->currency;
-    } else if (s_.credit_total) {
-      c = s_.credit_total->currency;
-    }
+  // An opening balance read without a currency leaves it to the closing balance.
+  std::string currency() const {
+    std::string_view c = tallyfold::statement_currency(s_);
+    if (!is_currency(c) && s_.kind == StatementKind::Statement) c = s_.closing_balance.currency;
     return std::string(c);
   }
 
