@@ -112,15 +112,16 @@ const Snapshot& whole_snapshot(PyObject* self) {
   return *snapshot;
 }
 
-// A getter of one derived field: the bank-file reading's value, else the exact rule's
-// (`exact`, or none: the exact reading has no such field).
-template <std::string BankFields::*field, std::string (*exact)(const Transaction&) = nullptr>
+// The exact reading has no such field.
+std::string no_field(const Transaction&) { return {}; }
+
+// A getter of one derived field: the bank-file reading's value, else the exact rule's.
+template <std::string BankFields::*field, std::string (*exact)(const Transaction&) = no_field>
 PyObject* get_derived(PyObject* self, void*) {
   return guarded([&] {
     const Snapshot& snapshot = whole_snapshot(self);
     if (snapshot.bank) return finish(to_python(*snapshot.bank.*field));
-    if constexpr (exact != nullptr) return finish(to_python(exact(snapshot.record)));
-    return finish(to_python(std::string_view()));
+    return finish(to_python(exact(snapshot.record)));
   });
 }
 
