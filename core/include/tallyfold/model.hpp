@@ -308,6 +308,7 @@ class DecodedDetails {
     std::uint32_t value_at_ = 0;
     std::uint32_t value_length_ = 0;
     bool value_copied_ = false;  // the value is being written after the entries
+    bool narrow_ = false;        // every position fits 16 bits: fields of that width
   };
 
   DecodedDetails() = default;
@@ -338,8 +339,9 @@ class DecodedDetails {
   friend bool operator==(const DecodedDetails& a, const DecodedDetails& b) noexcept;
 
  private:
-  // Null for the empty map. Otherwise a block of uint32 in the buffer, just after the
-  // source: the entry count n, the distance back to the source's first byte, the
+  // Null for the empty map. Otherwise a block of uint32 (or, when everything fits,
+  // uint16) fields in the buffer, just after the source: the entry count n (shifted up,
+  // the low bit telling the width), the distance back to the source's first byte, the
   // source's length, then per entry the key's position and length and the value's
   // position and length, all counted from the source's first byte.
   explicit DecodedDetails(const char* block) noexcept : block_(block) {}

@@ -217,8 +217,27 @@ bool key_less(std::string_view x, std::string_view y) noexcept {
 }
 
 constexpr std::size_t kWord = sizeof(std::uint32_t);
+// A block comes in two widths: uint32 fields, or uint16 fields when every position in
+// it fits (nearly every details text). Its first field is the entry count shifted up by
+// one, with the low bit set for the narrow form, so its first byte tells the width.
 constexpr std::size_t kHeader = 3 * kWord;  // count, distance back to the source, source length
 constexpr std::size_t kEntry = 4 * kWord;   // key position and length, value position and length
+constexpr std::size_t kHalf = sizeof(std::uint16_t);
+constexpr std::size_t kNarrowHeader = 3 * kHalf;
+constexpr std::size_t kNarrowEntry = 4 * kHalf;
+
+std::uint16_t load_u16(const char* p) noexcept {
+  std::uint16_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+bool is_narrow(const char* block) noexcept { return (static_cast<unsigned char>(block[0]) & 1) != 0; }
+
+// Field `i` of a block's header or of the entries that follow it.
+std::size_t header_field(const char* block, std::size_t i) noexcept {
+  return is_narrow(block) ? load_u16(block + kHalf * i) : load_u32(block + kWord * i);
+}
 
 std::size_t entry_bytes(const DecodedDetails& map) noexcept {
   std::size_t n = 0;
@@ -277,14 +296,24 @@ DecodedDetails::Builder::Builder(TextBuffer& into, std::string_view source, std:
   }
   // One reservation for everything: the piece may move now, and never again until the
   // map is finished.
-  char* block = into.extend(kHeader + kEntry * entries + bytes);
+  narrow_ = source.size() + kNarrowHeader + kNarrowEntry * entries + bytes <= 0xFFFF;
+  const std::size_t header_size = narrow_ ? kNarrowHeader : kHeader;
+  const std::size_t entry_size = narrow_ ? kNarrowEntry : kEntry;
+  char* block = into.extend(header_size + entry_size * entries + bytes);
   base_ = block - source.size();
-  entries_at_ = block + kHeader;
-  copy_at_ = entries_at_ + kEntry * entries;
+  entries_at_ = block + header_size;
+  copy_at_ = entries_at_ + entry_size * entries;
   copy_end_ = copy_at_ + bytes;
-  const std::uint32_t header[3] = {static_cast<std::uint32_t>(entries), static_cast<std::uint32_t>(source.size()),
-                                   static_cast<std::uint32_t>(source.size())};
-  std::memcpy(block, header, sizeof header);
+  if (narrow_) {
+    const std::uint16_t header[3] = {static_cast<std::uint16_t>(entries << 1 | 1),
+                                     static_cast<std::uint16_t>(source.size()),
+                                     static_cast<std::uint16_t>(source.size())};
+    std::memcpy(block, header, sizeof header);
+  } else {
+    const std::uint32_t header[3] = {static_cast<std::uint32_t>(entries << 1), static_cast<std::uint32_t>(source.size()),
+                                     static_cast<std::uint32_t>(source.size())};
+    std::memcpy(block, header, sizeof header);
+  }
 }
 
 void DecodedDetails::Builder::fail(const char* what) { throw InternalError(what); }
@@ -308,8 +337,14 @@ void DecodedDetails::Builder::append_copied(std::string_view piece) {
 }
 
 void DecodedDetails::Builder::store_entry() noexcept {
-  const std::uint32_t entry[4] = {key_at_, key_length_, value_at_, value_length_};
-  std::memcpy(entries_at_ + kEntry * (next_entry_ - 1), entry, sizeof entry);
+  if (narrow_) {
+    const std::uint16_t entry[4] = {static_cast<std::uint16_t>(key_at_), static_cast<std::uint16_t>(key_length_),
+                                    static_cast<std::uint16_t>(value_at_), static_cast<std::uint16_t>(value_length_)};
+    std::memcpy(entries_at_ + kNarrowEntry * (next_entry_ - 1), entry, sizeof entry);
+  } else {
+    const std::uint32_t entry[4] = {key_at_, key_length_, value_at_, value_length_};
+    std::memcpy(entries_at_ + kEntry * (next_entry_ - 1), entry, sizeof entry);
+  }
 }
 
 DecodedDetails DecodedDetails::Builder::finish() && {
@@ -317,14 +352,14 @@ DecodedDetails DecodedDetails::Builder::finish() && {
   if (next_entry_ > 0) store_entry();
   into_.give_back(static_cast<std::size_t>(copy_end_ - copy_at_));
   into_.close();
-  return DecodedDetails(entries_at_ - kHeader);
+  return DecodedDetails(entries_at_ - (narrow_ ? kNarrowHeader : kHeader));
 }
 
-std::size_t DecodedDetails::size() const noexcept { return block_ ? load_u32(block_) : 0; }
+std::size_t DecodedDetails::size() const noexcept { return block_ ? header_field(block_, 0) >> 1 : 0; }
 
 std::string_view DecodedDetails::source() const noexcept {
   if (!block_) return {};
-  return {block_ - load_u32(block_ + kWord), load_u32(block_ + 2 * kWord)};
+  return {block_ - header_field(block_, 1), header_field(block_, 2)};
 }
 
 std::size_t DecodedDetails::kept_size() const noexcept {
@@ -333,10 +368,11 @@ std::size_t DecodedDetails::kept_size() const noexcept {
 
 DecodedDetails::EntryView DecodedDetails::Iterator::operator[](difference_type n) const noexcept {
   const auto i = static_cast<std::size_t>(index_ + n);
-  const char* base = block_ - load_u32(block_ + kWord);
-  const char* entry = block_ + kHeader + kEntry * i;
-  return {std::string_view(base + load_u32(entry), load_u32(entry + kWord)),
-          std::string_view(base + load_u32(entry + 2 * kWord), load_u32(entry + 3 * kWord))};
+  const char* base = block_ - header_field(block_, 1);
+  // Entry i's fields are header fields 3 + 4i to 6 + 4i.
+  const std::size_t first = 3 + 4 * i;
+  return {std::string_view(base + header_field(block_, first), header_field(block_, first + 1)),
+          std::string_view(base + header_field(block_, first + 2), header_field(block_, first + 3))};
 }
 
 DecodedDetails DecodedDetails::from_view_writes(std::span<const EntryView> writes, TextBuffer& into) {
