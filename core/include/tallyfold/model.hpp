@@ -291,7 +291,18 @@ class DecodedDetails {
     }
     std::uint32_t copy(std::string_view bytes);
     void append_copied(std::string_view piece);
-    void store_entry() noexcept;
+    void store_entry() noexcept {
+      char* at = entries_at_ + (narrow_ ? 8 : 16) * (next_entry_ - 1);
+      if (narrow_) {
+        const std::uint16_t entry[4] = {static_cast<std::uint16_t>(key_at_), static_cast<std::uint16_t>(key_length_),
+                                        static_cast<std::uint16_t>(value_at_),
+                                        static_cast<std::uint16_t>(value_length_)};
+        std::memcpy(at, entry, sizeof entry);
+      } else {
+        const std::uint32_t entry[4] = {key_at_, key_length_, value_at_, value_length_};
+        std::memcpy(at, entry, sizeof entry);
+      }
+    }
 
     TextBuffer& into_;
     std::uintptr_t source_begin_ = 0;  // the source as the caller sees it; its copy may lie elsewhere

@@ -336,17 +336,6 @@ void DecodedDetails::Builder::append_copied(std::string_view piece) {
   value_length_ += static_cast<std::uint32_t>(piece.size());
 }
 
-void DecodedDetails::Builder::store_entry() noexcept {
-  if (narrow_) {
-    const std::uint16_t entry[4] = {static_cast<std::uint16_t>(key_at_), static_cast<std::uint16_t>(key_length_),
-                                    static_cast<std::uint16_t>(value_at_), static_cast<std::uint16_t>(value_length_)};
-    std::memcpy(entries_at_ + kNarrowEntry * (next_entry_ - 1), entry, sizeof entry);
-  } else {
-    const std::uint32_t entry[4] = {key_at_, key_length_, value_at_, value_length_};
-    std::memcpy(entries_at_ + kEntry * (next_entry_ - 1), entry, sizeof entry);
-  }
-}
-
 DecodedDetails DecodedDetails::Builder::finish() && {
   if (next_entry_ != entries_) fail("decoded details: fewer entries than announced");
   if (next_entry_ > 0) store_entry();
