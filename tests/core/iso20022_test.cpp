@@ -121,6 +121,17 @@ TEST(Camt, AccountIdentification) {
   }
 }
 
+TEST(Camt, ServicerFromTheEnvelope) {
+  const std::string body = statement("NL69INGB0123456789", "1", "");
+  const std::string wrapped = "{1:F01CUSTNL2AXXXX0000000000}{2:O9401200240102INGBNL2AXXXX00000000002401021200N}{4:\n" +
+                              body + "-}\n";
+  for (const CamtVersion v : kVersions) {
+    const std::string bic = v == CamtVersion::V02 ? "BIC" : "BICFI";
+    EXPECT_TRUE(holds(convert(wrapped, v), "<Ccy>EUR</Ccy><Svcr><FinInstnId><" + bic + ">INGBNL2AXXX</" + bic + ">"));
+    EXPECT_FALSE(holds(convert(body, v), "<Svcr>"));
+  }
+}
+
 TEST(Camt, SequenceNumbers) {
   const struct {
     std::string_view number;

@@ -451,6 +451,9 @@ struct Statement {
   std::optional<ReportTime> reported_at;
   std::optional<EntryTotal> debit_total;
   std::optional<EntryTotal> credit_total;
+  /// The BIC of the bank that sent the SWIFT message holding the statement (from the
+  /// output header of its envelope); empty when the file had none.
+  std::string servicer_bic;
 };
 
 /// The currency a statement is kept in: its opening balance's; for an interim report,

@@ -51,6 +51,30 @@ bool surely_reconciles(const Statement& s) noexcept {
   return closing.negative() ? debits == credits + closing.mantissa() : credits == debits + closing.mantissa();
 }
 
+// The sender of each SWIFT output message in the file: the line its application header
+// ("{2:O940...") stands on, and the BIC of the sender's logical terminal in it (eight
+// characters, then the branch after the terminal code).
+std::vector<std::pair<std::size_t, std::string>> envelope_senders(std::string_view bytes) {
+  std::vector<std::pair<std::size_t, std::string>> senders;
+  constexpr std::string_view kHeader = "{2:O";
+  // O, message type (3), input time (4), date (6), then the 12-character address.
+  constexpr std::size_t kAddress = 1 + 3 + 4 + 6;
+  std::size_t line = 1;
+  std::size_t counted = 0;
+  for (std::size_t at = bytes.find(kHeader); at != std::string_view::npos; at = bytes.find(kHeader, at + 1)) {
+    line += static_cast<std::size_t>(std::count(bytes.begin() + static_cast<std::ptrdiff_t>(counted),
+                                                bytes.begin() + static_cast<std::ptrdiff_t>(at), '\n'));
+    counted = at;
+    const std::string_view block = bytes.substr(at + 3);
+    if (block.size() < kAddress + 12) continue;
+    const std::string_view address = block.substr(kAddress, 12);
+    std::string bic(address.substr(0, 8));
+    bic.append(address.substr(9, 3));
+    senders.emplace_back(line, std::move(bic));
+  }
+  return senders;
+}
+
 }  // namespace
 
 std::string message(const LocatedError& error) {
@@ -93,6 +117,17 @@ Result<BankFile, LocatedError> read_bank_file(std::string_view bytes, const Bank
   }
   file.statements = std::move(parsed).value();
   for (Statement& s : file.statements) s.reading = Reading::BankFile;
+
+  // '{' is rare in statement text: the search costs little where no envelope is.
+  if (const auto senders = envelope_senders(bytes); !senders.empty()) {
+    for (std::size_t i = 0; i < file.statements.size(); ++i) {
+      const std::size_t line = line_map.original_line(lines[i]);
+      for (const auto& [header_line, bic] : senders) {
+        if (header_line > line) break;
+        file.statements[i].servicer_bic = bic;
+      }
+    }
+  }
 
   for (std::size_t i = 0; i < file.statements.size(); ++i) {
     const Statement& statement = file.statements[i];

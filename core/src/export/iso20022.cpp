@@ -390,6 +390,13 @@ class StatementWriter {
     }
     x.close("Id");
     x.value("Ccy", currency_);
+    if (is_bic(s_.servicer_bic, version_)) {
+      x.open("Svcr");
+      x.open("FinInstnId");
+      x.value(version_ == CamtVersion::V02 ? "BIC" : "BICFI", s_.servicer_bic);
+      x.close("FinInstnId");
+      x.close("Svcr");
+    }
     x.close("Acct");
     return std::nullopt;
   }
