@@ -10,6 +10,8 @@
 #include "fuzz_checks.hpp"
 #include "tallyfold/bankfile.hpp"
 #include "tallyfold/iso20022.hpp"
+#include "tallyfold/parse.hpp"
+#include "tallyfold/reconcile.hpp"
 
 namespace {
 
@@ -110,7 +112,55 @@ void check_value(const std::vector<std::string_view>& path, std::string_view v, 
   require(n <= 35);
 }
 
-void check_document(std::string_view xml, bool latest) {
+// What one camt statement says of its balance: the opening and closing balance and its
+// entries, signed by their CdtDbtInd.
+struct Sums {
+  Decimal opening;
+  Decimal closing;
+  Decimal entries;
+  bool fits = true;
+};
+
+// Follows the amounts of each Stmt as the document walk meets them.
+class SumReader {
+ public:
+  void value(const std::vector<std::string_view>& path, std::string_view v) {
+    if (path.size() < 3) return;
+    const std::string_view name = path.back();
+    const std::string_view parent = path[path.size() - 2];
+    const std::string_view grandparent = path[path.size() - 3];
+    if (name == "Cd" && grandparent == "Tp") code_ = v;
+    if (name == "Amt" && (parent == "Bal" || parent == "Ntry") && grandparent == "Stmt") {
+      auto amount = parse_amount(v);
+      require(bool(amount));
+      amount_ = *amount;
+    }
+    if (name == "CdtDbtInd" && grandparent == "Stmt") {
+      const Decimal signed_amount = v == "DBIT" ? amount_.negated() : amount_;
+      Sums& sums = statements_.back();
+      if (parent == "Ntry") {
+        const auto sum = sums.entries.plus(signed_amount);
+        sums.fits = sums.fits && sum.has_value();
+        if (sum) sums.entries = *sum;
+      } else if (code_ == "OPBD" || code_ == "PRCD") {
+        sums.opening = signed_amount;
+      } else if (code_ == "CLBD" || code_ == "ITBD") {
+        sums.closing = signed_amount;
+      }
+    }
+  }
+  void opened(std::string_view name) {
+    if (name == "Stmt") statements_.emplace_back();
+  }
+  const std::vector<Sums>& statements() const { return statements_; }
+
+ private:
+  std::vector<Sums> statements_;
+  std::string_view code_;
+  Decimal amount_;
+};
+
+void check_document(std::string_view xml, bool latest, SumReader& sums) {
   constexpr std::string_view kDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
   require(xml.starts_with(kDeclaration) && is_valid_utf8(xml));
   for (const char c : xml) {
@@ -140,10 +190,12 @@ void check_document(std::string_view xml, bool latest) {
       require(upper(attribute[6]) && upper(attribute[7]) && upper(attribute[8]));
     }
     path.push_back(name);
+    sums.opened(name);
     const std::size_t next = xml.find('<', end + 1);
     require(next != std::string_view::npos);
     if (xml.substr(next + 1, name.size() + 1) == std::string("/").append(name)) {
       check_value(path, xml.substr(end + 1, next - end - 1), latest);
+      sums.value(path, xml.substr(end + 1, next - end - 1));
     } else {
       for (std::size_t k = end + 1; k < next; ++k) require(xml[k] == ' ' || xml[k] == '\n');
     }
@@ -162,7 +214,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const CamtOptions options{version, static_cast<std::int64_t>(size) * 86399};
     auto document = export_camt(file->statements, options);
     if (!document) continue;
-    check_document(document->xml, version == CamtVersion::V08);
+    SumReader sums;
+    check_document(document->xml, version == CamtVersion::V08, sums);
+    // Where every statement was written, each that reconciles does so in camt too.
+    if (document->warnings.empty() && !document->report) {
+      require(sums.statements().size() == file->statements.size());
+      for (std::size_t i = 0; i < file->statements.size(); ++i) {
+        const Sums& camt = sums.statements()[i];
+        if (!check_statement(file->statements[i]).balanced || !camt.fits) continue;
+        const auto computed = camt.opening.plus(camt.entries);
+        require(computed.has_value() && *computed == camt.closing);
+      }
+    }
     auto again = export_camt(file->statements, options);
     require(again && again->xml == document->xml);
   }
