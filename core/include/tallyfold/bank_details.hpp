@@ -17,6 +17,20 @@
 
 namespace tallyfold {
 
+/// Slash segments with sub-fields ("/EREF/...//CNTP/IBAN/BIC/NAME/CITY//REMI/USTD//text/"),
+/// recognised by "/CNTP/", "/REMI/USTD", "/REMI/STRD", or "/BENM/" or "/ORDP/" followed by
+/// an account rather than a sub-tag. Keys: one-value codes under their code ("EREF",
+/// "MARF", "CSID", ...); "CNTP/IBAN", "CNTP/BIC", "CNTP/NAME", "CNTP/CITY" (the same for
+/// BENM and ORDP); "REMI" (the text), "REMI/TYPE", "REMI/ISSUER"; "ULTD/NAME", "ULTD/ID"
+/// (the same for ULTB and ULTC). Empty sub-fields give no entry.
+const Decoder& bank_slash_segments_decoder() noexcept;
+/// German "?NN" subfields with SEPA keywords, recognised by "?" and two digits. Keys:
+/// each subfield by its number; "gvc"; "REMI_COMBINED" (?20-?29 and ?60-?63 joined as the
+/// bank cut them); "NAME" (?32 and ?33 joined the same way); "EREF", "KREF", "MREF",
+/// "CRED", "DEBT", "SVWZ", "ABWA", "ABWE" from the joined text; "text" (the joined text
+/// outside every keyword).
+const Decoder& bank_german_sepa_decoder() noexcept;
+
 /// The bank-layout chain for a resolver name: "auto" all layouts, "swift" the slash
 /// layouts, "gvc" the German one, "angular" the Polish one; nullopt for any other name
 /// (an unknown name is an error in the bank-file reading).
@@ -27,6 +41,7 @@ struct BankFields {
   std::string purpose;               // the remittance text (SVWZ+, /REMI/, joined ?2x)
   std::string counterparty;          // the other party's name
   std::string counter_iban;          // only a valid IBAN (form and check digits)
+  std::string counter_account;       // the other party's account as written, IBAN or not
   std::string counterparty_bic;
   std::string end_to_end_reference;  // EREF, never "NOTPROVIDED"/"NONREF" as given
   std::string mandate_reference;     // MREF

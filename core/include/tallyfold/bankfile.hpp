@@ -153,7 +153,7 @@ Result<std::vector<Statement>, LocatedError> parse_bank_statements(
 struct BankFileOptions {
   /// Character set of the input, a name resolve_encoding accepted; none: detect it.
   std::optional<std::string> encoding;
-  /// Names the details decoders, as for select_chain.
+  /// Names the details decoders, as for select_bank_chain; any other name is an error.
   std::string resolver = "auto";
 };
 

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "tallyfold/bank_details.hpp"
 #include "tallyfold/bankfile.hpp"
 #include "tallyfold/reconcile.hpp"
 #include "text_views.hpp"
@@ -87,6 +88,10 @@ std::string_view severity_text(Severity severity) noexcept {
 }
 
 Result<BankFile, LocatedError> read_bank_file(std::string_view bytes, const BankFileOptions& options) {
+  const std::optional<DecoderChain> chain = select_bank_chain(options.resolver);
+  if (!chain) {
+    return LocatedError{0, Other{"unknown resolver '" + options.resolver + "' (auto, swift, gvc, angular)"}};
+  }
   BankFile file;
   // Each step copies the text only when it has to change it inside, so a UTF-8 file is
   // usually parsed where the caller keeps it, after one pass that checks and unwraps it.
@@ -109,7 +114,7 @@ Result<BankFile, LocatedError> read_bank_file(std::string_view bytes, const Bank
 
   std::vector<Diagnostic> parse_diagnostics;
   std::vector<std::size_t> lines;
-  auto parsed = parse_bank_statements(text, select_chain(options.resolver), parse_diagnostics, &lines);
+  auto parsed = parse_bank_statements(text, *chain, parse_diagnostics, &lines);
   if (!parsed) {
     LocatedError error = std::move(parsed).error();
     if (error.line != 0) error.line = line_map.original_line(error.line);

@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "export/text_parts.hpp"
+#include "tallyfold/bank_details.hpp"
 #include "tallyfold/export.hpp"
 
 namespace tallyfold {
@@ -150,12 +151,21 @@ void write_rows(std::span<const Statement> statements, std::string& out) {
       out.push_back(Sep);
       if (t.bank_reference) append_field<Sep>(*t.bank_reference, out);
       out.push_back(Sep);
-      const detail::DerivedParts derived = detail::derive_parts(t);
-      append_field<Sep>(derived.counterparty, out);
-      out.push_back(Sep);
-      append_field<Sep>(derived.counter_iban, out);
-      out.push_back(Sep);
-      append_field<Sep>(derived.purpose, out);
+      if (s.reading == Reading::BankFile) {
+        const BankFields fields = bank_fields(t);
+        append_field<Sep>(fields.counterparty, out);
+        out.push_back(Sep);
+        append_field<Sep>(fields.counter_iban, out);
+        out.push_back(Sep);
+        append_field<Sep>(fields.purpose, out);
+      } else {
+        const detail::DerivedParts derived = detail::derive_parts(t);
+        append_field<Sep>(derived.counterparty, out);
+        out.push_back(Sep);
+        append_field<Sep>(derived.counter_iban, out);
+        out.push_back(Sep);
+        append_field<Sep>(derived.purpose, out);
+      }
       out.push_back(Sep);
       const std::size_t amount_start = out.size();
       append_two_decimals(t.signed_amount(), out);

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "export/text_parts.hpp"
+#include "tallyfold/bank_details.hpp"
 #include "tallyfold/export.hpp"
 
 namespace tallyfold {
@@ -47,6 +48,15 @@ class JsonWriter {
   void string(std::string_view text);
   void number(double x) { format_json_number(x, out_); }
   void boolean(bool b) { out_.append(b ? "true" : "false"); }
+  void null() { out_.append("null"); }
+  /// A text, or null when it is empty.
+  void string_or_null(std::string_view text) {
+    if (text.empty()) {
+      null();
+    } else {
+      string(text);
+    }
+  }
   /// A date needs no escaping; `suffix` follows it inside the quotes.
   void date(const Date& d, std::string_view suffix = {}) {
     out_.push_back('"');
@@ -126,7 +136,26 @@ void JsonWriter::string(std::string_view text) {
 
 constexpr std::string_view kMidnight = "T00:00:00.000Z";
 
-void write_transaction(JsonWriter& w, const Transaction& t, std::string_view currency) {
+// The fields the bank-file reading derives, so that programs need not derive them again.
+void write_bank_fields(JsonWriter& w, const Transaction& t) {
+  const BankFields f = bank_fields(t);
+  w.key("purpose");
+  w.string_or_null(f.purpose);
+  w.key("counterparty");
+  w.string_or_null(f.counterparty);
+  w.key("counterIban");
+  w.string_or_null(f.counter_iban);
+  w.key("counterpartyBic");
+  w.string_or_null(f.counterparty_bic);
+  w.key("endToEndReference");
+  w.string_or_null(f.end_to_end_reference);
+  w.key("mandateReference");
+  w.string_or_null(f.mandate_reference);
+  w.key("creditorId");
+  w.string_or_null(f.creditor_id);
+}
+
+void write_transaction(JsonWriter& w, const Transaction& t, std::string_view currency, Reading reading) {
   w.element();
   w.open('{');
   w.key("date");
@@ -165,16 +194,78 @@ void write_transaction(JsonWriter& w, const Transaction& t, std::string_view cur
     }
     w.close('}');
   }
+  if (reading == Reading::BankFile) write_bank_fields(w, t);
   w.close('}');
 }
 
-void write_statement(JsonWriter& w, const Statement& s) {
+// The bank-file reading writes the trailer balances as the file has them: an absent
+// one is null, and every :65: is listed.
+void write_bank_balance(JsonWriter& w, std::string_view date_key, std::string_view amount_key,
+                        const std::optional<Balance>& balance) {
+  w.key(date_key);
+  if (balance) {
+    w.date(balance->date);
+  } else {
+    w.null();
+  }
+  w.key(amount_key);
+  if (balance) {
+    w.number(decimal_to_double(balance->signed_amount()));
+  } else {
+    w.null();
+  }
+}
+
+void write_bank_trailer(JsonWriter& w, const Statement& s) {
+  w.key("currency");
+  w.string(s.opening_balance.currency);
+  w.key("openingBalance");
+  w.number(decimal_to_double(s.opening_balance.signed_amount()));
+  w.key("closingBalance");
+  w.number(decimal_to_double(s.closing_balance.signed_amount()));
+  write_bank_balance(w, "closingAvailableBalanceDate", "closingAvailableBalance", s.closing_available_balance);
+  write_bank_balance(w, "forwardAvailableBalanceDate", "forwardAvailableBalance", s.forward_available_balance);
+  w.key("forwardAvailableBalances");
+  w.open('[');
+  for (const Balance& b : s.forward_balances) {
+    w.element();
+    w.open('{');
+    w.key("date");
+    w.date(b.date);
+    w.key("amount");
+    w.number(decimal_to_double(b.signed_amount()));
+    w.close('}');
+  }
+  w.close(']');
+}
+
+// The exact reading's trailer: an absent :64: or :65: stands in as the closing balance,
+// its date written as a midnight time.
+void write_exact_trailer(JsonWriter& w, const Statement& s) {
   const Balance& closing = s.closing_balance;
   const Balance& closing_available =
       s.closing_available_balance ? *s.closing_available_balance : closing;
   const Balance& forward_available =
       s.forward_available_balance ? *s.forward_available_balance : closing;
+  w.key("closingAvailableBalanceDate");
+  w.date(closing_available.date, kMidnight);
+  w.key("forwardAvailableBalanceDate");
+  w.date(forward_available.date, kMidnight);
+  w.key("currency");
+  w.string(s.opening_balance.currency);
+  // Balances carry their mark as the sign, so an overdrawn account reads negative.
+  w.key("openingBalance");
+  w.number(decimal_to_double(s.opening_balance.signed_amount()));
+  w.key("closingBalance");
+  w.number(decimal_to_double(closing.signed_amount()));
+  w.key("closingAvailableBalance");
+  w.number(decimal_to_double(closing_available.signed_amount()));
+  w.key("forwardAvailableBalance");
+  w.number(decimal_to_double(forward_available.signed_amount()));
+}
 
+void write_statement(JsonWriter& w, const Statement& s) {
+  const Balance& closing = s.closing_balance;
   w.element();
   w.open('{');
   w.key("transactionReference");
@@ -200,28 +291,18 @@ void write_statement(JsonWriter& w, const Statement& s) {
   w.date(s.opening_balance.date);
   w.key("closingBalanceDate");
   w.date(closing.date);
-  w.key("closingAvailableBalanceDate");
-  w.date(closing_available.date, kMidnight);
-  w.key("forwardAvailableBalanceDate");
-  w.date(forward_available.date, kMidnight);
-  w.key("currency");
-  w.string(s.opening_balance.currency);
-  // Balances carry their mark as the sign, so an overdrawn account reads negative.
-  w.key("openingBalance");
-  w.number(decimal_to_double(s.opening_balance.signed_amount()));
-  w.key("closingBalance");
-  w.number(decimal_to_double(closing.signed_amount()));
-  w.key("closingAvailableBalance");
-  w.number(decimal_to_double(closing_available.signed_amount()));
-  w.key("forwardAvailableBalance");
-  w.number(decimal_to_double(forward_available.signed_amount()));
+  if (s.reading == Reading::BankFile) {
+    write_bank_trailer(w, s);
+  } else {
+    write_exact_trailer(w, s);
+  }
   w.key("informationToAccountOwner");
   w.string(s.information_to_account_owner ? *s.information_to_account_owner
                                           : std::string_view());
   w.key("transactions");
   w.open('[');
   for (const Transaction& t : s.transactions) {
-    write_transaction(w, t, s.opening_balance.currency);
+    write_transaction(w, t, s.opening_balance.currency, s.reading);
   }
   w.close(']');
   w.close('}');

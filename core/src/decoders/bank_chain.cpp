@@ -1,0 +1,27 @@
+#include <array>
+
+#include "tallyfold/bank_details.hpp"
+
+namespace tallyfold {
+namespace {
+
+// The slash layouts try the one with sub-fields first: its recognition is the narrower.
+const std::array<const Decoder*, 5> kBankFullChain{
+    &bank_slash_segments_decoder(), &swift_structured_decoder(), &bank_german_sepa_decoder(),
+    &angular_decoder(), &unstructured_decoder()};
+const std::array<const Decoder*, 3> kBankSwiftChain{
+    &bank_slash_segments_decoder(), &swift_structured_decoder(), &unstructured_decoder()};
+const std::array<const Decoder*, 2> kBankGvcChain{&bank_german_sepa_decoder(), &unstructured_decoder()};
+const std::array<const Decoder*, 2> kBankAngularChain{&angular_decoder(), &unstructured_decoder()};
+
+}  // namespace
+
+std::optional<DecoderChain> select_bank_chain(std::string_view resolver) noexcept {
+  if (resolver == "auto") return DecoderChain(kBankFullChain);
+  if (resolver == "swift") return DecoderChain(kBankSwiftChain);
+  if (resolver == "gvc") return DecoderChain(kBankGvcChain);
+  if (resolver == "angular") return DecoderChain(kBankAngularChain);
+  return std::nullopt;
+}
+
+}  // namespace tallyfold

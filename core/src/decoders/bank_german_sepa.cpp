@@ -1,0 +1,235 @@
+// German "?NN" subfields the way the banks fill them. The remittance text stands in
+// ?20-?29 and ?60-?63, each at most 27 characters: a bank fills a subfield to the full
+// width and goes on in the next, in the middle of a word ("SEPA-Ueberweisu" + "ng"),
+// and starts a new subfield early only at a break ("STORNO RECHNUNGSABSCHLUSS" +
+// "PER 01.02.2020"). The joined text is then split by the SEPA keywords ("EREF+",
+// "SVWZ+", ...). An identifier keyword ends with the subfield it ends in, which is the
+// first one shorter than 27 from where it starts; a text keyword runs to the next keyword.
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "decoders/bank_text.hpp"
+#include "decoders/numbered_subfields.hpp"
+#include "tallyfold/bank_details.hpp"
+
+namespace tallyfold {
+namespace {
+
+constexpr std::size_t kSubfieldWidth = 27;
+
+struct Keyword {
+  std::string_view key;
+  bool identifier;  // ends with its subfield rather than at the next keyword
+};
+
+constexpr std::array<Keyword, 8> kKeywords{{
+    {"EREF", true},
+    {"KREF", true},
+    {"MREF", true},
+    {"CRED", true},
+    {"DEBT", true},
+    {"SVWZ", false},
+    {"ABWA", false},
+    {"ABWE", false},
+}};
+
+const Keyword* keyword_at(std::string_view rest) noexcept {
+  if (rest.size() < 5 || rest[4] != '+') return nullptr;
+  for (const Keyword& k : kKeywords) {
+    if (std::memcmp(rest.data(), k.key.data(), 4) == 0) return &k;
+  }
+  return nullptr;
+}
+
+constexpr auto kNumberKeys = [] {
+  std::array<char, 200> keys{};
+  for (int i = 0; i < 100; ++i) {
+    keys[2 * i] = static_cast<char>('0' + i / 10);
+    keys[2 * i + 1] = static_cast<char>('0' + i % 10);
+  }
+  return keys;
+}();
+
+std::string_view number_key(int n) noexcept {
+  return {kNumberKeys.data() + 2 * n, 2};
+}
+
+bool is_blank(char c) noexcept { return c == ' ' || c == '\t'; }
+
+std::string_view trim_blanks(std::string_view text) noexcept {
+  while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+// Subfields joined as the bank cut them. Each piece's place in the joined text is kept,
+// so that keywords can be found where a subfield starts and identifiers end where
+// their subfield does.
+class JoinedText {
+ public:
+  struct Piece {
+    std::size_t begin;
+    std::size_t end;
+    bool full;  // filled to the width and not ending in a blank: the text goes on
+  };
+
+  void add(std::string_view raw) {
+    const std::string_view core = trim_blanks(raw);
+    const bool full = detail::character_count(raw) >= kSubfieldWidth && !raw.empty() && !is_blank(raw.back());
+    if (core.empty()) {
+      previous_full_ = false;
+      return;
+    }
+    if (!text_.empty() && !(previous_full_ && !is_blank(raw.front()))) text_.push_back(' ');
+    pieces_.push_back({text_.size(), text_.size() + core.size(), full});
+    text_.append(core);
+    previous_full_ = full;
+  }
+
+  const std::string& text() const noexcept { return text_; }
+  const std::vector<Piece>& pieces() const noexcept { return pieces_; }
+
+ private:
+  std::string text_;
+  std::vector<Piece> pieces_;
+  bool previous_full_ = false;
+};
+
+// One keyword's value or a run of free text, as offsets into the joined text.
+struct Span {
+  std::string_view key;  // empty for free text
+  std::size_t begin;
+  std::size_t end;
+};
+
+// The keyword values and free text of the joined remittance text, in text order. One
+// pass over the text and one over the pieces.
+std::vector<Span> split_keywords(const JoinedText& joined) {
+  const std::string& text = joined.text();
+  const std::vector<JoinedText::Piece>& pieces = joined.pieces();
+  struct Hit {
+    const Keyword* keyword;
+    std::size_t at;
+  };
+  std::vector<Hit> hits;
+  std::size_t piece = 0;
+  for (std::size_t i = 0; i + 5 <= text.size(); ++i) {
+    while (piece < pieces.size() && pieces[piece].begin < i) ++piece;
+    const bool piece_start = piece < pieces.size() && pieces[piece].begin == i;
+    if (!(i == 0 || is_blank(text[i - 1]) || piece_start)) continue;
+    if (const Keyword* k = keyword_at(std::string_view(text).substr(i))) {
+      hits.push_back({k, i});
+      i += 4;
+    }
+  }
+
+  std::vector<Span> spans;
+  spans.push_back({{}, 0, hits.empty() ? text.size() : hits.front().at});
+  piece = 0;
+  for (std::size_t h = 0; h < hits.size(); ++h) {
+    const std::size_t begin = hits[h].at + 5;
+    const std::size_t limit = h + 1 < hits.size() ? hits[h + 1].at : text.size();
+    std::size_t end = limit;
+    if (hits[h].keyword->identifier) {
+      // The piece the value starts in, then on through full pieces.
+      while (piece < pieces.size() && pieces[piece].end <= begin && pieces[piece].end < limit) ++piece;
+      while (piece < pieces.size() && pieces[piece].full && pieces[piece].end < limit) ++piece;
+      if (piece < pieces.size() && pieces[piece].end < limit) end = std::max(begin, pieces[piece].end);
+    }
+    spans.push_back({hits[h].keyword->key, begin, end});
+    if (end < limit) spans.push_back({{}, end, limit});
+  }
+  return spans;
+}
+
+// Values of one key from several spans, joined by a blank: a keyword written twice, or
+// free text on both sides of an identifier.
+class Collected {
+ public:
+  void add(std::string_view key, std::string_view value) {
+    value = trim_blanks(value);
+    if (value.empty()) return;
+    for (auto& [k, v] : values_) {
+      if (k == key) {
+        v += ' ';
+        v += value;
+        return;
+      }
+    }
+    values_.emplace_back(key, std::string(value));
+  }
+  void write_to(std::vector<DecodedDetails::EntryView>& writes) const {
+    for (const auto& [k, v] : values_) writes.emplace_back(k, v);
+  }
+
+ private:
+  std::vector<std::pair<std::string_view, std::string>> values_;
+};
+
+class BankGermanSepaDecoder final : public Decoder {
+ public:
+  std::optional<DecodedDetails> decode(std::string_view details, TextBuffer& into) const override {
+    if (details.find('?') == std::string_view::npos) return std::nullopt;
+    std::string scratch;
+    const std::string_view text = detail::without_line_breaks(details, scratch);
+
+    // A subfield starts at "?" and two digits; any other "?" is part of the text.
+    const auto starts_subfield = [text](std::size_t at) {
+      return at + 2 < text.size() && detail::is_ascii_digit(text[at + 1]) &&
+             detail::is_ascii_digit(text[at + 2]);
+    };
+    std::size_t mark = text.find('?');
+    while (mark != std::string_view::npos && !starts_subfield(mark)) mark = text.find('?', mark + 1);
+    if (mark == std::string_view::npos) return std::nullopt;
+
+    const std::string_view head = text.substr(0, mark);
+    // Every subfield in text order; of a number written twice the last write wins.
+    std::vector<DecodedDetails::EntryView> writes;
+    JoinedText remittance;
+    JoinedText name;
+    while (mark != std::string_view::npos) {
+      std::size_t next = text.find('?', mark + 1);
+      while (next != std::string_view::npos && !starts_subfield(next)) next = text.find('?', next + 1);
+      const std::string_view candidate = text.substr(mark + 1, next == std::string_view::npos ? std::string_view::npos : next - mark - 1);
+      const auto field = detail::read_subfield(candidate);  // present: the mark starts one
+      writes.emplace_back(number_key(field->number), field->value);
+      const std::string_view raw = candidate.substr(2);
+      if ((field->number >= 20 && field->number <= 29) || (field->number >= 60 && field->number <= 63)) {
+        remittance.add(raw);
+      } else if (field->number == 32 || field->number == 33) {
+        name.add(raw);
+      }
+      mark = next;
+    }
+
+    Collected collected;
+    for (const Span& s : split_keywords(remittance)) {
+      collected.add(s.key.empty() ? std::string_view("text") : s.key,
+                    std::string_view(remittance.text()).substr(s.begin, s.end - s.begin));
+    }
+
+    std::size_t code_length = 0;
+    while (code_length < head.size() && detail::is_ascii_digit(head[code_length])) ++code_length;
+
+    if (code_length > 0) writes.emplace_back("gvc", head.substr(0, code_length));
+    if (!remittance.text().empty()) writes.emplace_back("REMI_COMBINED", remittance.text());
+    if (!name.text().empty()) writes.emplace_back("NAME", name.text());
+    collected.write_to(writes);
+    return detail::write_map(writes, details, into);
+  }
+
+  std::string_view name() const noexcept override { return "bank-german-sepa"; }
+};
+
+}  // namespace
+
+const Decoder& bank_german_sepa_decoder() noexcept {
+  static const BankGermanSepaDecoder instance;
+  return instance;
+}
+
+}  // namespace tallyfold

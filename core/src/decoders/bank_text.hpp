@@ -1,0 +1,68 @@
+// Text helpers shared by the bank-layout decoders of the bank-file reading.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tallyfold/model.hpp"
+
+namespace tallyfold::detail {
+
+/// `text` without its CR and LF bytes: a :86: field's lines, and the :86: fields of one
+/// transaction, continue one another, and banks break them wherever a line is full, in
+/// the middle of a value. Without line breaks the view is `text` itself; otherwise the
+/// joined text is written into `scratch`, which the view then points into.
+inline std::string_view without_line_breaks(std::string_view text, std::string& scratch) {
+  std::size_t next = text.find_first_of("\r\n");
+  if (next == std::string_view::npos) return text;
+  scratch.clear();
+  scratch.reserve(text.size());
+  std::size_t start = 0;
+  while (next != std::string_view::npos) {
+    scratch.append(text.substr(start, next - start));
+    start = next + 1;
+    next = text.find_first_of("\r\n", start);
+  }
+  scratch.append(text.substr(start));
+  return scratch;
+}
+
+/// Characters of UTF-8 text: the bytes that do not continue a character. Banks cut
+/// subfields by characters, so a width is never counted in bytes.
+inline std::size_t character_count(std::string_view text) noexcept {
+  std::size_t n = 0;
+  for (const char c : text) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return n;
+}
+
+/// The map of `writes` (the last write of a key wins) written into `into` after
+/// `source`, the text they were decoded from: values that are runs of it are kept as
+/// positions, everything else is copied. Linear-logarithmic in the number of writes.
+inline DecodedDetails write_map(std::vector<DecodedDetails::EntryView>& writes, std::string_view source,
+                                TextBuffer& into) {
+  std::stable_sort(writes.begin(), writes.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::size_t unique = 0;
+  for (std::size_t i = 0; i < writes.size(); ++i) {
+    if (unique > 0 && writes[unique - 1].first == writes[i].first) {
+      writes[unique - 1].second = writes[i].second;
+    } else {
+      writes[unique++] = writes[i];
+    }
+  }
+  writes.resize(unique);
+  std::size_t bytes = 0;
+  for (const auto& [key, value] : writes) bytes += key.size() + value.size();
+  DecodedDetails::Builder map(into, source, writes.size(), bytes);
+  for (const auto& [key, value] : writes) {
+    map.add_key(key);
+    map.append_value(value);
+  }
+  return std::move(map).finish();
+}
+
+}  // namespace tallyfold::detail

@@ -1,0 +1,175 @@
+// The derived fields of the bank-file reading, from the keys its decoders write
+// (bank_details.hpp lists them per layout).
+#include <algorithm>
+#include <initializer_list>
+#include <optional>
+
+#include "tallyfold/bank_details.hpp"
+
+namespace tallyfold {
+namespace {
+
+bool is_upper(char c) noexcept { return c >= 'A' && c <= 'Z'; }
+bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
+
+class Keys {
+ public:
+  explicit Keys(const DecodedDetails& map) noexcept : map_(map) {}
+
+  /// The first of `keys` present with a value that is not empty.
+  std::optional<std::string_view> first(std::initializer_list<std::string_view> keys) const noexcept {
+    for (const std::string_view key : keys) {
+      const auto value = map_.find(key);
+      if (value && !value->empty()) return value;
+    }
+    return std::nullopt;
+  }
+  bool has(std::string_view key) const noexcept { return map_.find(key).has_value(); }
+
+ private:
+  const DecodedDetails& map_;
+};
+
+// Whether the map came from the Polish subfield decoder: numbered subfields without the
+// German decoder's own keys.
+bool is_angular(const DecodedDetails& map) noexcept {
+  if (map.find("gvc") || map.find("REMI_COMBINED")) return false;
+  if (map.find("tx_code")) return true;
+  return std::any_of(map.begin(), map.end(), [](const auto& entry) {
+    return entry.first.size() == 2 && is_digit(entry.first[0]) && is_digit(entry.first[1]);
+  });
+}
+
+// A text on several lines (a bank that writes one :86: per line) as one line: each
+// line trimmed of the padding some banks give it, joined by a blank.
+std::string one_line(std::string_view text) {
+  std::string out;
+  while (!text.empty()) {
+    const std::size_t end = text.find_first_of("\r\n");
+    const std::string_view line = trim_white_space(text.substr(0, end));
+    if (!line.empty()) {
+      if (!out.empty()) out.push_back(' ');
+      out.append(line);
+    }
+    if (end == std::string_view::npos) break;
+    text.remove_prefix(end + 1);
+  }
+  return out;
+}
+
+// Eight or eleven characters: a bank, a country, a place and an optional branch.
+bool is_bic(std::string_view text) noexcept {
+  if (text.size() != 8 && text.size() != 11) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (i < 6 ? !is_upper(text[i]) : !(is_upper(text[i]) || is_digit(text[i]))) return false;
+  }
+  return true;
+}
+
+// An account number as an old Rabobank statement line writes it in the reference:
+// digits, or "P" and digits for a former postal giro account.
+bool is_plain_account(std::string_view text) noexcept {
+  if (!text.empty() && text.front() == 'P') text.remove_prefix(1);
+  return !text.empty() && std::all_of(text.begin(), text.end(), is_digit);
+}
+
+// The IBAN in `text` without the blanks of its printed form, or empty.
+std::string iban_of(std::string_view text) {
+  std::string compact;
+  for (const char c : text) {
+    if (c != ' ') compact.push_back(c);
+  }
+  return is_valid_iban(compact) ? compact : std::string();
+}
+
+}  // namespace
+
+bool is_valid_iban(std::string_view text) noexcept {
+  if (text.size() < 15 || text.size() > 34) return false;
+  if (!is_upper(text[0]) || !is_upper(text[1]) || !is_digit(text[2]) || !is_digit(text[3])) return false;
+  // ISO 7064 mod 97-10 over the text moved by four, letters as 10..35, one digit at a time.
+  unsigned remainder = 0;
+  for (std::size_t k = 0; k < text.size(); ++k) {
+    const char c = text[(k + 4) % text.size()];
+    if (is_digit(c)) {
+      remainder = (remainder * 10 + static_cast<unsigned>(c - '0')) % 97;
+    } else if (is_upper(c)) {
+      remainder = (remainder * 100 + static_cast<unsigned>(c - 'A' + 10)) % 97;
+    } else {
+      return false;
+    }
+  }
+  return remainder == 1;
+}
+
+BankFields bank_fields(const Transaction& t) {
+  BankFields f;
+  std::string account;
+  if (t.structured_details) {
+    const DecodedDetails& map = *t.structured_details;
+    const Keys k(map);
+    const bool angular = is_angular(map);
+
+    if (const auto v = k.first({"SVWZ", "REMI", "text"})) {
+      f.purpose = *v;
+    } else if (angular) {
+      for (char unit = '0'; unit <= '9'; ++unit) {
+        const char key[2] = {'2', unit};
+        const auto line = map.find(std::string_view(key, 2));
+        if (!line) continue;
+        if (!f.purpose.empty()) f.purpose += ' ';
+        f.purpose += *line;
+      }
+    } else if (const auto detail = k.first({"detail"})) {
+      f.purpose = one_line(*detail);
+    }
+
+    if (const auto v = k.first({"CNTP/NAME", "BENM/NAME", "ORDP/NAME", "NAME"})) {
+      f.counterparty = *v;
+    } else if (angular) {
+      if (const auto first_line = k.first({"32"})) {
+        f.counterparty = *first_line;
+        if (const auto more = k.first({"33"})) (f.counterparty += ' ') += *more;
+      } else if (const auto name = k.first({"27"})) {
+        f.counterparty = *name;
+      }
+    }
+
+    std::optional<std::string_view> held = k.first({"CNTP/IBAN", "BENM/IBAN", "ORDP/IBAN", "IBAN"});
+    if (!held && (angular || k.has("gvc") || k.has("REMI_COMBINED"))) held = k.first({"31"});
+    if (!held && angular) held = k.first({"30"});
+    if (held) account = *held;
+
+    if (const auto v = k.first({"CNTP/BIC", "BENM/BIC", "ORDP/BIC", "BIC"})) {
+      f.counterparty_bic = *v;
+    } else if (const auto code = k.first({"30"}); code && !angular && is_bic(*code)) {
+      f.counterparty_bic = *code;
+    }
+    if (const auto v = k.first({"EREF"}); v && *v != "NOTPROVIDED" && *v != "NONREF") {
+      f.end_to_end_reference = *v;
+    }
+    if (const auto v = k.first({"MREF", "MARF"})) f.mandate_reference = *v;
+    if (const auto v = k.first({"CRED", "CSID"})) f.creditor_id = *v;
+  } else {
+    f.purpose = one_line(t.details);
+  }
+
+  // An old Rabobank statement line holds the counter account as its reference, padded
+  // to 16 characters, and the counterparty's name after it.
+  if (t.extra_details) {
+    const std::string_view extra = trim_white_space(*t.extra_details);
+    const bool one_line_text = extra.find('\n') == std::string_view::npos;
+    if (account.empty() && one_line_text && !iban_of(extra).empty()) {
+      account = extra;
+    } else if (f.counterparty.empty() && one_line_text && !extra.empty() && extra.front() != '/' &&
+               is_plain_account(t.customer_reference)) {
+      f.counterparty = extra;
+      if (account.empty()) account = t.customer_reference;
+    }
+  }
+  f.counter_iban = iban_of(account);
+  f.counter_account = std::move(account);
+  return f;
+}
+
+}  // namespace tallyfold
