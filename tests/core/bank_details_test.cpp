@@ -1,0 +1,228 @@
+// The bank-file reading's details: its decoders, the fields it derives, and the JSON
+// that carries them. The exact reading's counterparts are pinned by its golden files.
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tallyfold/bank_details.hpp"
+#include "tallyfold/bankfile.hpp"
+#include "tallyfold/export.hpp"
+
+namespace tallyfold {
+namespace {
+
+// Decoded maps lie in a buffer, as they do in a parsed document; this one lives as
+// long as the tests.
+TextBuffer texts;
+
+// A transaction holding `details` as the bank-file reading decodes it.
+Transaction with_details(std::string_view details) {
+  Transaction t;
+  t.details = details;
+  t.structured_details = decode_details(*select_bank_chain("auto"), details, texts);
+  return t;
+}
+
+std::string key(const Transaction& t, std::string_view name) {
+  const auto value = t.structured_details->find(name);
+  return value ? std::string(*value) : "<absent>";
+}
+
+struct Expected {
+  std::string_view purpose;
+  std::string_view counterparty;
+  std::string_view counter_iban;
+  std::string_view counter_account;
+  std::string_view bic;
+  std::string_view end_to_end;
+  std::string_view mandate;
+  std::string_view creditor;
+};
+
+struct Row {
+  std::string_view name;
+  std::string_view details;
+  Expected expected;
+};
+
+void check_rows(const std::vector<Row>& rows) {
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const BankFields f = bank_fields(with_details(row.details));
+    EXPECT_EQ(f.purpose, row.expected.purpose);
+    EXPECT_EQ(f.counterparty, row.expected.counterparty);
+    EXPECT_EQ(f.counter_iban, row.expected.counter_iban);
+    EXPECT_EQ(f.counter_account, row.expected.counter_account);
+    EXPECT_EQ(f.counterparty_bic, row.expected.bic);
+    EXPECT_EQ(f.end_to_end_reference, row.expected.end_to_end);
+    EXPECT_EQ(f.mandate_reference, row.expected.mandate);
+    EXPECT_EQ(f.creditor_id, row.expected.creditor);
+  }
+}
+
+TEST(BankGermanSepa, DerivesWhatTheBankWrote) {
+  check_rows({
+      {"identifier ends with its short subfield, the rest is the purpose",
+       "?20EREF+TFNR 40005 00005?21MTLG:Grund nicht spezifiziert",
+       {"MTLG:Grund nicht spezifiziert", "", "", "", "", "TFNR 40005 00005", "", ""}},
+      {"a value cut across two full subfields",
+       "166?00SEPA-UEBERWEISUNG?20SVWZ+Miete Januar Wohnung L?21inde 3",
+       {"Miete Januar Wohnung Linde 3", "", "", "", "", "", "", ""}},
+      {"a short subfield keeps its blank",
+       "?20STORNO RECHNUNGSABSCHLUSS?21PER 01.02.2020",
+       {"STORNO RECHNUNGSABSCHLUSS PER 01.02.2020", "", "", "", "", "", "", ""}},
+      {"a keyword in the middle of a subfield", "?20EREF+A1 SVWZ+Beitrag 2024?21Quartal 1",
+       {"Beitrag 2024 Quartal 1", "", "", "", "", "A1", "", ""}},
+      {"an identifier over a full subfield goes on in the next",
+       "?20EREF+1234567890123456789012?2134?22SVWZ+Beitrag",
+       {"Beitrag", "", "", "", "", "123456789012345678901234", "", ""}},
+      {"direct debit keywords, name over two subfields",
+       "105?20EREF+NOTPROVIDED?21MREF+M-77?22CRED+DE98ZZZ09999999999?23SVWZ+Strom Mai"
+       "?30DRESDEFF430?31DE95430800830802029200?32Stadtwerke Musterstadt Vers?33orgung",
+       {"Strom Mai", "Stadtwerke Musterstadt Versorgung", "DE95430800830802029200",
+        "DE95430800830802029200", "DRESDEFF430", "", "M-77", "DE98ZZZ09999999999"}},
+      {"an account number and bank code, not an IBAN and BIC",
+       "051?20SPENDE?3020010020?310012345678?32MEIER",
+       {"SPENDE", "MEIER", "", "0012345678", "", "", "", ""}},
+      {"an IBAN with a check-digit error", "?20SVWZ+x?31DE95430800830802029201",
+       {"x", "", "", "DE95430800830802029201", "", "", "", ""}},
+      {"a question mark without digits is text", "?20Was nun? Antwort",
+       {"Was nun? Antwort", "", "", "", "", "", "", ""}},
+      {"a line break is not part of the value", "?20SVWZ+Miete Januar Wohnung L\n?21inde 3",
+       {"Miete Januar Wohnung Linde 3", "", "", "", "", "", "", ""}},
+  });
+}
+
+TEST(BankGermanSepa, KeepsKeywordsAndSubfieldsUnderTheirKeys) {
+  const Transaction t = with_details(
+      "106?00KARTENZAHLUNG?20SVWZ+2019-02-15T20.10 Debit?21k.4 2019-12?22ABWA+Aral Tankstelle "
+      "Chemni?23tz Leipziger Straße 257");
+  EXPECT_EQ(key(t, "gvc"), "106");
+  EXPECT_EQ(key(t, "00"), "KARTENZAHLUNG");
+  EXPECT_EQ(key(t, "SVWZ"), "2019-02-15T20.10 Debitk.4 2019-12");
+  // 27 characters, not bytes: "ß" takes two.
+  EXPECT_EQ(key(t, "ABWA"), "Aral Tankstelle Chemnitz Leipziger Straße 257");
+  EXPECT_EQ(key(t, "text"), "<absent>");
+}
+
+TEST(BankSlashSegments, DerivesWhatTheBankWrote) {
+  check_rows({
+      {"all segments",
+       "/EREF/E2E-1//MARF/M-1//CSID/NL53ZZZ341191060000//CNTP/NL32INGB0000012345/INGBNL2A/"
+       "J. Janssen/AMSTERDAM//REMI/USTD//Factuur 12/34 van 05/31/2017/",
+       {"Factuur 12/34 van 05/31/2017", "J. Janssen", "NL32INGB0000012345", "NL32INGB0000012345",
+        "INGBNL2A", "E2E-1", "M-1", "NL53ZZZ341191060000"}},
+      {"a counterparty with an empty BIC",
+       "/CNTP/NL32INGB0000012345//J. Janssen/AMSTERDAM//REMI/USTD//x/",
+       {"x", "J. Janssen", "NL32INGB0000012345", "NL32INGB0000012345", "", "", "", ""}},
+      {"a counterparty with fewer sub-fields", "/CNTP/DE83700111109999999999///REMI/USTD//Order 1/",
+       {"Order 1", "", "", "DE83700111109999999999", "", "", "", ""}},
+      {"structured remittance", "/REMI/STRD/CUR/1070123412341234/",
+       {"1070123412341234", "", "", "", "", "", "", ""}},
+      {"empty issuer", "/REMI/USTD//EV10001REP1000000T1000/",
+       {"EV10001REP1000000T1000", "", "", "", "", "", "", ""}},
+      {"a value continued on the next line, NOTPROVIDED is no reference",
+       "/EREF/NOTPROVIDED//CNTP/NL32INGB0000012345/INGBNL2A/J. Jan\nssen/AMSTERDAM//RE\nMI/USTD//x/",
+       {"x", "J. Janssen", "NL32INGB0000012345", "NL32INGB0000012345", "INGBNL2A", "", "", ""}},
+      {"the single-slash layout keeps its decoding",
+       "/EREF/195937094/BENM//NAME/abcdef/REMI/Factuur 2014-002/ISDT/2014-03-03",
+       {"Factuur 2014-002", "abcdef", "", "", "", "195937094", "", ""}},
+  });
+  const Transaction strd = with_details("/REMI/STRD/CUR/1070123412341234/");
+  EXPECT_EQ(key(strd, "REMI/TYPE"), "STRD");
+  EXPECT_EQ(key(strd, "REMI/ISSUER"), "CUR");
+  const Transaction ultimate = with_details("/ULTD/Jan Jansen/ID-9//PURP/SALA//REMI/USTD//Loon/");
+  EXPECT_EQ(key(ultimate, "ULTD/NAME"), "Jan Jansen");
+  EXPECT_EQ(key(ultimate, "ULTD/ID"), "ID-9");
+  EXPECT_EQ(key(ultimate, "PURP"), "SALA");
+}
+
+TEST(BankFields, UnstructuredTextAndIbans) {
+  EXPECT_EQ(bank_fields(with_details("Terugboeking   \nNIET AKKOORD   ")).purpose, "Terugboeking NIET AKKOORD");
+  for (const auto& [iban, valid] : std::vector<std::pair<std::string_view, bool>>{
+           {"DE95430800830802029200", true},
+           {"NL32INGB0000012345", true},
+           {"GB82WEST12345698765432", true},
+           {"GB82WEST12345698765433", false},  // check digits do not hold
+           {"gb82WEST12345698765432", false},  // lower case
+           {"DE9543080083", false},            // too short
+           {"DE95 4308 0083 0802 0292 00", false},
+       }) {
+    EXPECT_EQ(is_valid_iban(iban), valid) << iban;
+  }
+}
+
+TEST(BankChain, ResolverNames) {
+  EXPECT_EQ(select_bank_chain("gvc")->decoders().front(), &bank_german_sepa_decoder());
+  EXPECT_EQ(select_bank_chain("angular")->decoders().front(), &angular_decoder());
+  EXPECT_EQ(select_bank_chain("swift")->decoders().size(), 3u);
+  EXPECT_EQ(select_bank_chain("auto")->decoders().size(), 5u);
+  EXPECT_FALSE(select_bank_chain("AUTO"));
+  BankFileOptions options;
+  options.resolver = "sepa";
+  const auto file = read_bank_file(":20:X\n", options);
+  ASSERT_FALSE(file);
+  EXPECT_EQ(file.error().line, 0u);
+  EXPECT_EQ(message(file.error()), "unknown resolver 'sepa' (auto, swift, gvc, angular)");
+}
+
+constexpr std::string_view kRabobank =
+    ":20:940S110527\n:25:0123456789\n:28C:1\n:60F:C110526EUR0,00\n"
+    ":61:110527D000000001213,28N0440121470966      W.P. Jansen\n:86:Terugboeking\n"
+    ":61:110527C000000000010,00N544EREF\nNL32INGB0000012345\n:86:/EREF/1/BENM//NAME/X/REMI/Y\n"
+    ":62F:D110527EUR1203,28\n:65:C110528EUR1,00\n:65:C110529EUR2,00\n";
+
+TEST(BankFields, RabobankStatementLines) {
+  const auto file = read_bank_file(kRabobank, {});
+  ASSERT_TRUE(file) << message(file.error());
+  const auto& transactions = file->statements.at(0).transactions;
+  const BankFields padded = bank_fields(transactions.at(0));
+  EXPECT_EQ(padded.counterparty, "W.P. Jansen");
+  EXPECT_EQ(padded.counter_account, "0121470966");
+  EXPECT_EQ(padded.counter_iban, "");
+  EXPECT_EQ(padded.purpose, "Terugboeking");
+  const BankFields second_line = bank_fields(transactions.at(1));
+  EXPECT_EQ(second_line.counterparty, "X");
+  EXPECT_EQ(second_line.counter_iban, "NL32INGB0000012345");
+}
+
+TEST(BankJson, CarriesDerivedFieldsAndInventsNoBalance) {
+  const auto file = read_bank_file(kRabobank, {});
+  ASSERT_TRUE(file);
+  const std::string json = export_json(file->statements).value();
+  for (std::string_view expected : {
+           "\"closingAvailableBalanceDate\": null,\n    \"closingAvailableBalance\": null,",
+           "\"forwardAvailableBalanceDate\": \"2011-05-29\",\n    \"forwardAvailableBalance\": 2.0,",
+           "\"forwardAvailableBalances\": [\n      {\n        \"date\": \"2011-05-28\",\n"
+           "        \"amount\": 1.0\n      },\n      {\n        \"date\": \"2011-05-29\",",
+           "\"purpose\": \"Terugboeking\",\n        \"counterparty\": \"W.P. Jansen\",\n"
+           "        \"counterIban\": null,\n        \"counterpartyBic\": null,\n"
+           "        \"endToEndReference\": null,\n        \"mandateReference\": null,\n"
+           "        \"creditorId\": null\n",
+       }) {
+    EXPECT_NE(json.find(expected), std::string::npos) << expected << "\nin\n" << json;
+  }
+  EXPECT_EQ(json.find("T00:00:00"), std::string::npos);
+}
+
+// Megabytes of repetitive text: a scan that revisits earlier text would not finish here.
+TEST(BankDecoders, StayLinearOnRepetitiveText) {
+  const std::size_t n = 1 << 18;
+  const auto repeat = [n](std::string_view unit) {
+    std::string text;
+    for (std::size_t i = 0; i < n; ++i) text.append(unit);
+    return text;
+  };
+  EXPECT_TRUE(bank_slash_segments_decoder().decode("/CNTP/" + repeat("/"), texts));
+  EXPECT_TRUE(bank_slash_segments_decoder().decode(repeat("/BENM/a"), texts));
+  EXPECT_EQ(bank_slash_segments_decoder().decode("/CNTP/x" + repeat("//EREF/x"), texts)->size(), 2u);
+  EXPECT_FALSE(bank_german_sepa_decoder().decode(repeat("?20EREF+"), texts)->find("EREF"));
+  EXPECT_TRUE(bank_german_sepa_decoder().decode(repeat("?20EREF+123456789012345678901"), texts));
+  EXPECT_TRUE(bank_german_sepa_decoder().decode(repeat("?2") + "?20x", texts));
+}
+
+}  // namespace
+}  // namespace tallyfold
