@@ -1,12 +1,15 @@
 // One details decoder on its own, over any :86: text. Built once per decoder, with
 // TALLYFOLD_FUZZ_DECODER naming it (0 swift-structured, 1 german-gvc, 2 angular,
-// 3 unstructured).
+// 3 unstructured, and the bank-file reading's 4 bank-slash-segments and
+// 5 bank-german-sepa).
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "fuzz_checks.hpp"
+#include "tallyfold/bank_details.hpp"
 #include "tallyfold/decode.hpp"
 
 #ifndef TALLYFOLD_FUZZ_DECODER
@@ -25,6 +28,8 @@ const Decoder& decoder_under_test() {
     case 0: return swift_structured_decoder();
     case 1: return german_gvc_decoder();
     case 2: return angular_decoder();
+    case 4: return bank_slash_segments_decoder();
+    case 5: return bank_german_sepa_decoder();
     default: return unstructured_decoder();
   }
 }
@@ -33,6 +38,45 @@ bool is_upper(char c) { return c >= 'A' && c <= 'Z'; }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool two_digits(std::string_view key) {
   return key.size() == 2 && is_digit(key[0]) && is_digit(key[1]);
+}
+
+// The bank-layout decoders read a text as if its line breaks were not there.
+std::string without_line_breaks(std::string_view text) {
+  std::string out;
+  for (const char c : text) {
+    if (c != '\r' && c != '\n') out.push_back(c);
+  }
+  return out;
+}
+
+bool has_subfield_mark(std::string_view text) {
+  for (std::size_t i = text.find('?'); i != std::string_view::npos; i = text.find('?', i + 1)) {
+    if (i + 2 < text.size() && is_digit(text[i + 1]) && is_digit(text[i + 2])) return true;
+  }
+  return false;
+}
+
+constexpr std::string_view kSlashCodes[] = {"EREF", "MARF", "CSID", "PREF", "RTRN", "PURP", "IREF", "ISDT",
+                                           "BUSP", "CHGS", "OCMT", "EXCH", "TRCD", "NAME", "IBAN", "BIC",
+                                           "SUM",  "REMI", "REMI/TYPE", "REMI/ISSUER"};
+constexpr std::string_view kParties[] = {"CNTP", "BENM", "ORDP"};
+constexpr std::string_view kUltimates[] = {"ULTD", "ULTB", "ULTC"};
+constexpr std::string_view kSepaKeys[] = {"gvc",  "REMI_COMBINED", "NAME", "text", "EREF", "KREF",
+                                         "MREF", "CRED",          "DEBT", "SVWZ", "ABWA", "ABWE"};
+
+bool slash_key(std::string_view key) {
+  if (key == "detail" || std::find(std::begin(kSlashCodes), std::end(kSlashCodes), key) != std::end(kSlashCodes)) {
+    return true;
+  }
+  const std::string_view code = key.substr(0, 4);
+  const std::string_view part = key.size() > 5 && key[4] == '/' ? key.substr(5) : std::string_view();
+  if (std::find(std::begin(kParties), std::end(kParties), code) != std::end(kParties)) {
+    return part == "IBAN" || part == "BIC" || part == "NAME" || part == "CITY";
+  }
+  if (std::find(std::begin(kUltimates), std::end(kUltimates), code) != std::end(kUltimates)) {
+    return part == "NAME" || part == "ID";
+  }
+  return false;
 }
 
 // Length of the character that starts at `text[i]`; a stray byte counts as one.
@@ -79,6 +123,15 @@ bool recognised(std::string_view text) {
       return false;
     case 2:
       return angular_recognised(text, false);
+    case 4: {
+      const std::string joined = without_line_breaks(text);
+      for (std::string_view mark : {"/CNTP/", "/REMI/USTD", "/REMI/STRD"}) {
+        if (joined.find(mark) != std::string::npos) return true;
+      }
+      return false;
+    }
+    case 5:
+      return has_subfield_mark(without_line_breaks(text));
     default:
       return true;
   }
@@ -94,12 +147,17 @@ bool key_allowed(std::string_view key) {
       return key == "gvc" || key == "REMI_COMBINED" || two_digits(key);
     case 2:
       return key == "tx_code" || two_digits(key);
+    case 4:
+      return slash_key(key);
+    case 5:
+      return two_digits(key) || std::find(std::begin(kSepaKeys), std::end(kSepaKeys), key) != std::end(kSepaKeys);
     default:
       return key == "detail";
   }
 }
 bool value_trimmed(std::string_view key) {
-  return kDecoder != 3 && key != "REMI_COMBINED" && key != "gvc";
+  if (kDecoder == 5) return two_digits(key);  // the joined texts lose their blanks only
+  return kDecoder != 3 && key != "REMI_COMBINED" && key != "gvc" && key != "detail";
 }
 
 }  // namespace
@@ -112,7 +170,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool utf8 = is_valid_utf8(text);
   // The angular rules count characters, which bytes that are not UTF-8 do not define.
   const bool expected = recognised(text);
-  if (kDecoder != 2 || (utf8 && expected == angular_recognised(text, true))) {
+  if (kDecoder == 4) {
+    // "/BENM/" and "/ORDP/" are recognised too, but only before an account.
+    const std::string joined = without_line_breaks(text);
+    const bool party = joined.find("/BENM/") != std::string::npos || joined.find("/ORDP/") != std::string::npos;
+    require(map.has_value() == expected || (map && party));
+  } else if (kDecoder != 2 || (utf8 && expected == angular_recognised(text, true))) {
     require(map.has_value() == expected);
   }
   if (!map) return 0;
@@ -124,6 +187,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(value.size() <= text.size());
     if (value_trimmed(key)) require(trim_white_space(value).size() == value.size());
     if (utf8) require(is_valid_utf8(value));
+    if (kDecoder >= 4 && key != "detail") {
+      require(value.find_first_of("\r\n") == std::string_view::npos);
+      require(value.empty() || (value.front() != ' ' && value.back() != ' '));
+    }
   }
   if (kDecoder == 3) require(map->find("detail") && *map->find("detail") == text);
   if (kDecoder == 1) {

@@ -199,9 +199,9 @@ TEST(BankJson, CarriesDerivedFieldsAndInventsNoBalance) {
            "\"forwardAvailableBalances\": [\n      {\n        \"date\": \"2011-05-28\",\n"
            "        \"amount\": 1.0\n      },\n      {\n        \"date\": \"2011-05-29\",",
            "\"purpose\": \"Terugboeking\",\n        \"counterparty\": \"W.P. Jansen\",\n"
-           "        \"counterIban\": null,\n        \"counterpartyBic\": null,\n"
-           "        \"endToEndReference\": null,\n        \"mandateReference\": null,\n"
-           "        \"creditorId\": null\n",
+           "        \"counterIban\": \"\",\n        \"counterpartyBic\": \"\",\n"
+           "        \"endToEndReference\": \"\",\n        \"mandateReference\": \"\",\n"
+           "        \"creditorId\": \"\"\n",
        }) {
     EXPECT_NE(json.find(expected), std::string::npos) << expected << "\nin\n" << json;
   }

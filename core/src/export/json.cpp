@@ -49,14 +49,6 @@ class JsonWriter {
   void number(double x) { format_json_number(x, out_); }
   void boolean(bool b) { out_.append(b ? "true" : "false"); }
   void null() { out_.append("null"); }
-  /// A text, or null when it is empty.
-  void string_or_null(std::string_view text) {
-    if (text.empty()) {
-      null();
-    } else {
-      string(text);
-    }
-  }
   /// A date needs no escaping; `suffix` follows it inside the quotes.
   void date(const Date& d, std::string_view suffix = {}) {
     out_.push_back('"');
@@ -136,23 +128,24 @@ void JsonWriter::string(std::string_view text) {
 
 constexpr std::string_view kMidnight = "T00:00:00.000Z";
 
-// The fields the bank-file reading derives, so that programs need not derive them again.
+// The fields the bank-file reading derives, so that programs need not derive them again;
+// empty when the details do not carry them, as in the CSV and the Python attributes.
 void write_bank_fields(JsonWriter& w, const Transaction& t) {
   const BankFields f = bank_fields(t);
   w.key("purpose");
-  w.string_or_null(f.purpose);
+  w.string(f.purpose);
   w.key("counterparty");
-  w.string_or_null(f.counterparty);
+  w.string(f.counterparty);
   w.key("counterIban");
-  w.string_or_null(f.counter_iban);
+  w.string(f.counter_iban);
   w.key("counterpartyBic");
-  w.string_or_null(f.counterparty_bic);
+  w.string(f.counterparty_bic);
   w.key("endToEndReference");
-  w.string_or_null(f.end_to_end_reference);
+  w.string(f.end_to_end_reference);
   w.key("mandateReference");
-  w.string_or_null(f.mandate_reference);
+  w.string(f.mandate_reference);
   w.key("creditorId");
-  w.string_or_null(f.creditor_id);
+  w.string(f.creditor_id);
 }
 
 void write_transaction(JsonWriter& w, const Transaction& t, std::string_view currency, Reading reading) {
