@@ -202,6 +202,27 @@ TEST(Camt, EntryMarksAndStatus) {
   }
 }
 
+TEST(Camt, PartiesAndReferencesFromTheDetails) {
+  const std::string lines =
+      ":61:2401020102D1,00N005NONREF\n:86:105?00SEPA LASTSCHRIFT?20EREF+E2E-1?21MREF+M-1?22CRED+DE98ZZZ09999999999"
+      "?23SVWZ+Beitrag?30NOLADE21KIE?31DE16512301000009876543?32Nordsee AG\n";
+  for (const CamtVersion v : kVersions) {
+    const Converted c = convert(statement("NL69INGB0123456789", "1", lines), v);
+    ASSERT_EQ(c.error, "");
+    const std::string pty = v == CamtVersion::V08 ? "<Pty>" : "";
+    const std::string bic = v == CamtVersion::V02 ? "BIC" : "BICFI";
+    for (const std::string& fragment :
+         {std::string("<Refs><EndToEndId>E2E-1</EndToEndId><MndtId>M-1</MndtId></Refs>"),
+          "<RltdPties><Cdtr>" + pty + "<Nm>Nordsee AG</Nm><Id><PrvtId><Othr><Id>DE98ZZZ09999999999</Id>"
+          "<SchmeNm><Prtry>SEPA</Prtry></SchmeNm></Othr></PrvtId></Id>",
+          std::string("<CdtrAcct><Id><IBAN>DE16512301000009876543</IBAN></Id></CdtrAcct></RltdPties>"),
+          "<RltdAgts><CdtrAgt><FinInstnId><" + bic + ">NOLADE21KIE</" + bic + ">",
+          std::string("<Ustrd>Beitrag</Ustrd>"), std::string("<AddtlNtryInf>GVC 105</AddtlNtryInf>")}) {
+      EXPECT_TRUE(holds(c, fragment)) << fragment << "\n" << c.document.xml;
+    }
+  }
+}
+
 TEST(Camt, TextsAreCutSplitAndCleaned) {
   const std::string lines = ":61:2401020102D1,00NTRFNONREF\n:86:" + std::string(300, 'x') + "\n";
   for (const CamtVersion v : kVersions) {

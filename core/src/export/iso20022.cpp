@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "export/text_parts.hpp"
-#include "tallyfold/bank_details.hpp"  // BankFields
+#include "tallyfold/bank_details.hpp"
 #include "tallyfold/export.hpp"
 
 namespace tallyfold {
@@ -156,30 +156,15 @@ std::string report_date_time(const ReportTime& t) {
   return out;
 }
 
-// Form and ISO 7064 mod 97-10 check digits of an IBAN.
-bool valid_iban(std::string_view s) noexcept {
-  if (s.size() < 15 || s.size() > 34) return false;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    const char c = s[i];
-    if (i < 2 ? !is_upper(c) : i < 4 ? !is_digit(c) : !is_upper_or_digit(c)) return false;
-  }
-  unsigned remainder = 0;
-  for (std::size_t k = 0; k < s.size(); ++k) {
-    const char c = s[(k + 4) % s.size()];  // the first four characters move to the end
-    remainder = is_digit(c) ? (remainder * 10 + static_cast<unsigned>(c - '0')) % 97
-                            : (remainder * 100 + static_cast<unsigned>(c - 'A' + 10)) % 97;
-  }
-  return remainder == 1;
-}
-
-// The details fields the writer maps, from the derived fields and the SEPA keywords of
-// the decoded details.
-BankFields transaction_fields(const Transaction& t) {
+// The details fields the writer maps. The bank-file reading derives them itself; for
+// the exact reading they come from its derived fields and the SEPA keywords of its map.
+BankFields transaction_fields(const Transaction& t, Reading reading) {
+  if (reading == Reading::BankFile) return bank_fields(t);
   BankFields f;
   f.purpose = derive_purpose(t);
   f.counterparty = derive_counterparty(t);
   f.counter_iban = derive_counter_iban(t);
-  if (!valid_iban(f.counter_iban)) f.counter_iban.clear();
+  if (!is_valid_iban(f.counter_iban)) f.counter_iban.clear();
   if (t.structured_details) {
     const DecodedDetails& d = *t.structured_details;
     if (const auto v = d.find("EREF"); v && *v != "NOTPROVIDED" && *v != "NONREF") f.end_to_end_reference = *v;
@@ -223,11 +208,11 @@ AccountId account_id(std::string_view account, std::string_view currency) {
   for (const char c : trimmed) {
     if (c != ' ') compact.push_back(c);
   }
-  if (valid_iban(compact)) return {true, compact};
+  if (is_valid_iban(compact)) return {true, compact};
   if (compact.size() > 3 && is_currency(std::string_view(compact).substr(compact.size() - 3))) {
     const std::string_view suffix = std::string_view(compact).substr(compact.size() - 3);
     const std::string_view iban = std::string_view(compact).substr(0, compact.size() - 3);
-    if (suffix == currency && valid_iban(iban)) return {true, std::string(iban)};
+    if (suffix == currency && is_valid_iban(iban)) return {true, std::string(iban)};
   }
   return {false, fit(trimmed, kMax34)};
 }
@@ -494,7 +479,7 @@ class StatementWriter {
     if (!amount) return "amount " + t.amount.to_string() + " has more digits than camt allows";
     const bool credit = is_credit_side(t.debit_credit);
     const std::string_view indicator = credit ? "CRDT" : "DBIT";
-    const BankFields fields = transaction_fields(t);
+    const BankFields fields = transaction_fields(t, s_.reading);
     x.open("Ntry");
     x.value("NtryRef", std::to_string(number));
     x.amount("Amt", *amount, currency_);
@@ -542,7 +527,7 @@ class StatementWriter {
       x.value("CdtDbtInd", indicator);
     }
     // The counterparty paid a credit (debtor) and was paid by a debit (creditor).
-    const std::string iban = valid_iban(fields.counter_iban) ? fields.counter_iban : std::string();
+    const std::string iban = is_valid_iban(fields.counter_iban) ? fields.counter_iban : std::string();
     const bool has_name = !fit(fields.counterparty, kMax140).empty();
     const bool has_creditor_id = !fit(fields.creditor_id, kMax35).empty();
     if (has_name || !iban.empty() || has_creditor_id) {
