@@ -4,6 +4,7 @@
 #include <string>
 
 #include "tallyfold/bankfile.hpp"
+#include "tallyfold/export.hpp"
 #include "tallyfold/iso20022.hpp"
 
 namespace tallyfold {
@@ -87,6 +88,22 @@ TEST(InterimReport, BecomesCamt052) {
   ASSERT_TRUE(both);
   ASSERT_EQ(both->statements.size(), 2u);
   EXPECT_FALSE(export_camt(both->statements, CamtOptions{}));
+}
+
+TEST(InterimReport, JsonAndCsvCarryItsOwnFields) {
+  auto file = read_bank_file(kReport, BankFileOptions{});
+  ASSERT_TRUE(file);
+  auto json = export_json(file->statements);
+  ASSERT_TRUE(json);
+  for (const std::string_view fragment :
+       {"\"statementDate\": \"2024-01-02\",\n    \"openingBalanceDate\": null,", "\"currency\": \"EUR\",\n    \"openingBalance\": null,",
+        "\"kind\": \"interimReport\"", "\"mark\": \"D\",\n        \"amount\": 100.0",
+        "\"reportedAt\": \"2024-01-02T15:30:00+01:00\"", "\"debitEntries\": {\n      \"count\": 1,\n      \"amount\": 10.0"}) {
+    EXPECT_NE(json->find(fragment), std::string::npos) << fragment << "\n" << *json;
+  }
+  auto csv = export_csv(file->statements);
+  ASSERT_TRUE(csv);
+  EXPECT_NE(csv->find("\n7,NL69INGB0123456789,EUR,2024-01-02"), std::string::npos) << *csv;
 }
 
 }  // namespace

@@ -115,7 +115,7 @@ std::size_t estimate_size(std::span<const Statement> statements) noexcept {
   std::size_t n = kBom.size() + kHeader.size();
   for (const Statement& s : statements) {
     const std::size_t prefix = s.number.size() + s.account_identification.size() +
-                               s.opening_balance.currency.size() + 3;
+                               statement_currency(s).size() + 3;
     for (const Transaction& t : s.transactions) {
       // Purpose and counterparty come from the details, which bound them roughly.
       n += prefix + 64 + t.customer_reference.size() + t.details.size() +
@@ -137,7 +137,7 @@ void write_rows(std::span<const Statement> statements, std::string& out) {
     prefix.push_back(Sep);
     append_field<Sep>(s.account_identification, prefix);
     prefix.push_back(Sep);
-    append_field<Sep>(s.opening_balance.currency, prefix);
+    append_field<Sep>(statement_currency(s), prefix);
     prefix.push_back(Sep);
     for (const Transaction& t : s.transactions) {
       out.append(prefix);

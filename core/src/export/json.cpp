@@ -1,6 +1,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 
 #include "export/text_parts.hpp"
 #include "tallyfold/bank_details.hpp"
@@ -49,6 +50,7 @@ class JsonWriter {
   void number(double x) { format_json_number(x, out_); }
   void boolean(bool b) { out_.append(b ? "true" : "false"); }
   void null() { out_.append("null"); }
+  void integer(std::uint64_t v) { out_.append(std::to_string(v)); }
   /// A date needs no escaping; `suffix` follows it inside the quotes.
   void date(const Date& d, std::string_view suffix = {}) {
     out_.push_back('"');
@@ -257,8 +259,74 @@ void write_exact_trailer(JsonWriter& w, const Statement& s) {
   w.number(decimal_to_double(forward_available.signed_amount()));
 }
 
+// An MT942 interim report has no balances: null where a statement has them, then its
+// own fields. Only the bank-file reading reads reports.
+void write_report_trailer(JsonWriter& w, const Statement& s) {
+  w.key("currency");
+  w.string(statement_currency(s));
+  for (const std::string_view key : {"openingBalance", "closingBalance", "closingAvailableBalanceDate",
+                                     "closingAvailableBalance", "forwardAvailableBalanceDate",
+                                     "forwardAvailableBalance"}) {
+    w.key(key);
+    w.null();
+  }
+  w.key("forwardAvailableBalances");
+  w.open('[');
+  w.close(']');
+  w.key("kind");
+  w.string("interimReport");
+  w.key("floorLimits");
+  w.open('[');
+  for (const FloorLimit& limit : s.floor_limits) {
+    w.element();
+    w.open('{');
+    w.key("mark");
+    if (limit.debit_credit) {
+      w.string(mark_text(*limit.debit_credit));
+    } else {
+      w.null();
+    }
+    w.key("amount");
+    w.number(decimal_to_double(limit.amount));
+    w.close('}');
+  }
+  w.close(']');
+  w.key("reportedAt");
+  if (s.reported_at) {
+    const ReportTime& t = *s.reported_at;
+    std::string text = t.date.to_iso();
+    char clock[16];
+    std::snprintf(clock, sizeof clock, "T%02u:%02u:00", unsigned{t.hour}, unsigned{t.minute});
+    text += clock;
+    if (t.utc_offset_minutes) {
+      const int offset = *t.utc_offset_minutes;
+      const int magnitude = offset < 0 ? -offset : offset;
+      std::snprintf(clock, sizeof clock, "%c%02d:%02d", offset < 0 ? '-' : '+', magnitude / 60, magnitude % 60);
+      text += clock;
+    }
+    w.string(text);
+  } else {
+    w.null();
+  }
+  for (const bool debit : {true, false}) {
+    const std::optional<EntryTotal>& total = debit ? s.debit_total : s.credit_total;
+    w.key(debit ? "debitEntries" : "creditEntries");
+    if (!total) {
+      w.null();
+      continue;
+    }
+    w.open('{');
+    w.key("count");
+    w.integer(total->count);
+    w.key("amount");
+    w.number(decimal_to_double(total->sum));
+    w.close('}');
+  }
+}
+
 void write_statement(JsonWriter& w, const Statement& s) {
   const Balance& closing = s.closing_balance;
+  const bool report = s.kind == StatementKind::InterimReport;
   w.element();
   w.open('{');
   w.key("transactionReference");
@@ -279,12 +347,28 @@ void write_statement(JsonWriter& w, const Statement& s) {
   w.string("");
   w.close('}');
   w.key("statementDate");
-  w.date(closing.date);
+  if (!report) {
+    w.date(closing.date);
+  } else if (s.reported_at) {
+    w.date(s.reported_at->date);
+  } else {
+    w.null();
+  }
   w.key("openingBalanceDate");
-  w.date(s.opening_balance.date);
+  if (report) {
+    w.null();
+  } else {
+    w.date(s.opening_balance.date);
+  }
   w.key("closingBalanceDate");
-  w.date(closing.date);
-  if (s.reading == Reading::BankFile) {
+  if (report) {
+    w.null();
+  } else {
+    w.date(closing.date);
+  }
+  if (report) {
+    write_report_trailer(w, s);
+  } else if (s.reading == Reading::BankFile) {
     write_bank_trailer(w, s);
   } else {
     write_exact_trailer(w, s);
@@ -295,7 +379,7 @@ void write_statement(JsonWriter& w, const Statement& s) {
   w.key("transactions");
   w.open('[');
   for (const Transaction& t : s.transactions) {
-    write_transaction(w, t, s.opening_balance.currency, s.reading);
+    write_transaction(w, t, statement_currency(s), s.reading);
   }
   w.close(']');
   w.close('}');
