@@ -362,3 +362,20 @@ def test_camt_versions_and_creation_time(tmp_path):
     given = run("convert", path, "--to", "camt053", "--created", "@1769860800", env=env)
     from_epoch = run("convert", path, "--to", "camt053", env={**env, "SOURCE_DATE_EPOCH": "1769860800"})
     assert given.stdout == from_epoch.stdout and b"2026-01-31T12:00:00Z" in given.stdout
+
+
+def test_interim_report_check_and_camt(tmp_path):
+    path = tmp_path / "report.sta"
+    path.write_text(
+        ":20:REP1\n:25:NL69INGB0123456789\n:28C:7/1\n:34F:EURD100,00\n:13D:2401021530+0100\n"
+        ":61:2401020102D10,00NTRFNONREF\n:90D:1EUR10,00\n"
+    )
+    checked = run("check", path)
+    assert checked.returncode == 0, checked.stderr
+    assert checked.stdout.decode().endswith(
+        "#1: REP1, account NL69INGB0123456789, interim report 7/1 of 2024-01-02, 1 transaction: no balances\n"
+    )
+    converted = run("convert", path, "--to", "camt053", "--camt-version", "02", "--created", "@0")
+    assert converted.returncode == 0, converted.stderr
+    root = ElementTree.fromstring(converted.stdout)
+    assert root.tag == "{urn:iso:std:iso:20022:tech:xsd:camt.052.001.02}Document"
