@@ -9,12 +9,6 @@
 #include "tallyfold/export.hpp"
 #include "types.hpp"
 
-namespace tallyfold {
-// Weak until the bank-file details decoding is part of every core this module is built
-// with: a core without it leaves the address null, and the exact rules stand in.
-[[gnu::weak]] BankFields bank_fields(const Transaction& t);
-}  // namespace tallyfold
-
 namespace tallyfold::python {
 namespace {
 
@@ -175,16 +169,6 @@ PyType_Spec kSpec = {
     kSlots,
 };
 
-// The bank-file reading's derived fields; with a core that cannot decode its details
-// yet, its exact-rule values and nothing else.
-BankFields derive_bank_fields(const Transaction& record) {
-  if (&bank_fields != nullptr) return bank_fields(record);
-  BankFields fields;
-  fields.purpose = derive_purpose(record);
-  fields.counterparty = derive_counterparty(record);
-  fields.counter_iban = derive_counter_iban(record);
-  return fields;
-}
 
 // The fields Python can see; the funds code and the supplementary details stay behind.
 std::unique_ptr<Snapshot> make_snapshot(const Transaction& record, Reading reading) {
@@ -200,7 +184,7 @@ std::unique_ptr<Snapshot> make_snapshot(const Transaction& record, Reading readi
   snapshot.structured_details = record.structured_details;
   auto kept = std::make_unique<Snapshot>(kept_size(snapshot));
   kept->record = keep_transaction(snapshot, kept->texts);
-  if (reading == Reading::BankFile) kept->bank = derive_bank_fields(record);
+  if (reading == Reading::BankFile) kept->bank = bank_fields(record);
   return kept;
 }
 

@@ -384,12 +384,33 @@ def test_unreadable_path_raises_os_error(path, error, tmp_path):
     assert raised.value.filename == str(target)
 
 
-def test_exact_reading_has_no_bank_fields_or_diagnostics():
-    doc = MT940(FULL.decode())
-    assert doc.diagnostics == []
-    for t in doc.statements[0].transactions:
-        fields = (t.counterparty_bic, t.end_to_end_reference, t.mandate_reference, t.creditor_id)
-        assert fields == ("", "", "", "")
+GVC = REPO / "examples" / "german-gvc.sta"
+
+
+@pytest.mark.parametrize(
+    "read, fields",
+    [
+        (lambda: MT940.from_file(GVC), (
+            "Versicherungsbeitrag Maerz2024 Vertrag 5513", "NOLADE21KIE", "VK-2024-03-5513",
+            "M-00087721", "DE98ZZZ09999999999")),
+        (lambda: MT940(GVC.read_text()), (
+            "EREF+VK-2024-03-5513 MREF+M-00087721 CRED+DE98ZZZ09999999999 "
+            "SVWZ+Versicherungsbeitrag Maerz 2024 Vertrag 5513", "", "", "", "")),
+        (lambda: MT940.from_file(GVC, strict=True), (
+            "EREF+VK-2024-03-5513 MREF+M-00087721 CRED+DE98ZZZ09999999999 "
+            "SVWZ+Versicherungsbeitrag Maerz 2024 Vertrag 5513", "", "", "", "")),
+    ],
+    ids=["bank-file", "exact", "strict"],
+)
+def test_each_reading_derives_its_own_fields(read, fields):
+    doc = read()
+    for t in (doc.transactions[0], doc.statements[0].transactions[0]):
+        assert (t.purpose, t.counterparty_bic, t.end_to_end_reference, t.mandate_reference,
+                t.creditor_id) == fields
+
+
+def test_exact_reading_has_no_diagnostics():
+    assert MT940(FULL.decode()).diagnostics == []
 
 
 def test_threads_read_at_once():
