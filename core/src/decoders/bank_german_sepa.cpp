@@ -90,6 +90,11 @@ class JoinedText {
     previous_full_ = full;
   }
 
+  void clear() noexcept {
+    text_.clear();
+    pieces_.clear();
+    previous_full_ = false;
+  }
   const std::string& text() const noexcept { return text_; }
   const std::vector<Piece>& pieces() const noexcept { return pieces_; }
 
@@ -108,14 +113,16 @@ struct Span {
 
 // The keyword values and free text of the joined remittance text, in text order. One
 // pass over the text and one over the pieces.
-std::vector<Span> split_keywords(const JoinedText& joined) {
+struct Hit {
+  const Keyword* keyword;
+  std::size_t at;
+};
+
+void split_keywords(const JoinedText& joined, std::vector<Hit>& hits, std::vector<Span>& spans) {
   const std::string& text = joined.text();
   const std::vector<JoinedText::Piece>& pieces = joined.pieces();
-  struct Hit {
-    const Keyword* keyword;
-    std::size_t at;
-  };
-  std::vector<Hit> hits;
+  hits.clear();
+  spans.clear();
   std::size_t piece = 0;
   for (std::size_t i = 0; i + 5 <= text.size(); ++i) {
     while (piece < pieces.size() && pieces[piece].begin < i) ++piece;
@@ -127,7 +134,6 @@ std::vector<Span> split_keywords(const JoinedText& joined) {
     }
   }
 
-  std::vector<Span> spans;
   spans.push_back({{}, 0, hits.empty() ? text.size() : hits.front().at});
   piece = 0;
   for (std::size_t h = 0; h < hits.size(); ++h) {
@@ -143,39 +149,55 @@ std::vector<Span> split_keywords(const JoinedText& joined) {
     spans.push_back({hits[h].keyword->key, begin, end});
     if (end < limit) spans.push_back({{}, end, limit});
   }
-  return spans;
 }
 
 // Values of one key from several spans, joined by a blank: a keyword written twice, or
 // free text on both sides of an identifier.
 class Collected {
  public:
+  void clear() noexcept { used_ = 0; }
   void add(std::string_view key, std::string_view value) {
     value = trim_blanks(value);
     if (value.empty()) return;
-    for (auto& [k, v] : values_) {
-      if (k == key) {
-        v += ' ';
-        v += value;
+    for (std::size_t i = 0; i < used_; ++i) {
+      if (values_[i].first == key) {
+        values_[i].second += ' ';
+        values_[i].second += value;
         return;
       }
     }
-    values_.emplace_back(key, std::string(value));
+    if (used_ == values_.size()) values_.emplace_back();
+    values_[used_].first = key;
+    values_[used_].second.assign(value);  // keeps the capacity of earlier texts
+    ++used_;
   }
   void write_to(std::vector<DecodedDetails::EntryView>& writes) const {
-    for (const auto& [k, v] : values_) writes.emplace_back(k, v);
+    for (std::size_t i = 0; i < used_; ++i) writes.emplace_back(values_[i].first, values_[i].second);
   }
 
  private:
   std::vector<std::pair<std::string_view, std::string>> values_;
+  std::size_t used_ = 0;
+};
+
+// Working storage reused from text to text on each thread: decoding allocates only
+// while a text is larger than any before it.
+struct Scratch {
+  std::string text;
+  std::vector<DecodedDetails::EntryView> writes;
+  JoinedText remittance;
+  JoinedText name;
+  std::vector<Hit> hits;
+  std::vector<Span> spans;
+  Collected collected;
 };
 
 class BankGermanSepaDecoder final : public Decoder {
  public:
   std::optional<DecodedDetails> decode(std::string_view details, TextBuffer& into) const override {
     if (details.find('?') == std::string_view::npos) return std::nullopt;
-    std::string scratch;
-    const std::string_view text = detail::without_line_breaks(details, scratch);
+    thread_local Scratch scratch;
+    const std::string_view text = detail::without_line_breaks(details, scratch.text);
 
     // A subfield starts at "?" and two digits; any other "?" is part of the text.
     const auto starts_subfield = [text](std::size_t at) {
@@ -188,9 +210,12 @@ class BankGermanSepaDecoder final : public Decoder {
 
     const std::string_view head = text.substr(0, mark);
     // Every subfield in text order; of a number written twice the last write wins.
-    std::vector<DecodedDetails::EntryView> writes;
-    JoinedText remittance;
-    JoinedText name;
+    std::vector<DecodedDetails::EntryView>& writes = scratch.writes;
+    JoinedText& remittance = scratch.remittance;
+    JoinedText& name = scratch.name;
+    writes.clear();
+    remittance.clear();
+    name.clear();
     while (mark != std::string_view::npos) {
       std::size_t next = text.find('?', mark + 1);
       while (next != std::string_view::npos && !starts_subfield(next)) next = text.find('?', next + 1);
@@ -206,8 +231,10 @@ class BankGermanSepaDecoder final : public Decoder {
       mark = next;
     }
 
-    Collected collected;
-    for (const Span& s : split_keywords(remittance)) {
+    Collected& collected = scratch.collected;
+    collected.clear();
+    split_keywords(remittance, scratch.hits, scratch.spans);
+    for (const Span& s : scratch.spans) {
       collected.add(s.key.empty() ? std::string_view("text") : s.key,
                     std::string_view(remittance.text()).substr(s.begin, s.end - s.begin));
     }

@@ -55,6 +55,8 @@ constexpr Code kCodes[] = {
 // The known code that `rest` starts with, followed by "/", or null. Constant work: a
 // code is at most four bytes.
 const Code* code_at(std::string_view rest) noexcept {
+  // Most slashes of a text are followed by no code at all: rule them out at once.
+  if (rest.size() < 4 || !(rest[3] == '/' || (rest.size() > 4 && rest[4] == '/'))) return nullptr;
   for (const Code& c : kCodes) {
     if (rest.size() > c.code.size() && rest[c.code.size()] == '/' &&
         std::memcmp(rest.data(), c.code.data(), c.code.size()) == 0) {
@@ -91,12 +93,20 @@ bool recognised(std::string_view text) noexcept {
   for (std::size_t slash = text.find('/'); slash != std::string_view::npos;
        slash = text.find('/', slash + 1)) {
     const std::string_view rest = text.substr(slash);
-    if (rest.starts_with("/CNTP/") || rest.starts_with("/REMI/USTD") ||
-        rest.starts_with("/REMI/STRD")) {
-      return true;
-    }
-    if ((rest.starts_with("/BENM/") || rest.starts_with("/ORDP/")) && opens_party(text, slash)) {
-      return true;
+    if (rest.size() < 6 || rest[5] != '/') continue;  // every mark is "/" and four letters and "/"
+    switch (rest[1]) {
+      case 'C':
+        if (rest.starts_with("/CNTP/")) return true;
+        break;
+      case 'R':
+        if (rest.starts_with("/REMI/USTD") || rest.starts_with("/REMI/STRD")) return true;
+        break;
+      case 'B':
+      case 'O':
+        if ((rest.starts_with("/BENM/") || rest.starts_with("/ORDP/")) && opens_party(text, slash)) return true;
+        break;
+      default:
+        break;
     }
   }
   return false;
@@ -111,13 +121,16 @@ struct Segment {
 class BankSlashSegmentsDecoder final : public Decoder {
  public:
   std::optional<DecodedDetails> decode(std::string_view details, TextBuffer& into) const override {
-    std::string scratch;
+    // Working storage reused from text to text on each thread.
+    thread_local std::string scratch;
+    thread_local std::vector<Segment> segments;
+    thread_local std::vector<DecodedDetails::EntryView> writes;
     const std::string_view text = detail::trimmed(detail::without_line_breaks(details, scratch));
     if (!recognised(text)) return std::nullopt;
 
     // A segment starts at "/CODE/" where the text or a segment ends: at the start, or
     // after the "/" that closes the segment before. The first may follow free text.
-    std::vector<Segment> segments;
+    segments.clear();
     for (std::size_t slash = text.find('/'); slash != std::string_view::npos;
          slash = text.find('/', slash + 1)) {
       if (!segments.empty() && text[slash - 1] != '/') continue;
@@ -132,7 +145,7 @@ class BankSlashSegmentsDecoder final : public Decoder {
       --segments.back().end;  // the last segment's closing "/"
     }
 
-    std::vector<DecodedDetails::EntryView> writes;
+    writes.clear();
     for (const Segment& s : segments) {
       std::string_view values = text.substr(s.begin, s.end > s.begin ? s.end - s.begin : 0);
       for (std::size_t i = 0; i < s.code->subfields; ++i) {

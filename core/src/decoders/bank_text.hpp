@@ -17,17 +17,13 @@ namespace tallyfold::detail {
 /// the middle of a value. Without line breaks the view is `text` itself; otherwise the
 /// joined text is written into `scratch`, which the view then points into.
 inline std::string_view without_line_breaks(std::string_view text, std::string& scratch) {
-  std::size_t next = text.find_first_of("\r\n");
-  if (next == std::string_view::npos) return text;
-  scratch.clear();
-  scratch.reserve(text.size());
-  std::size_t start = 0;
-  while (next != std::string_view::npos) {
-    scratch.append(text.substr(start, next - start));
-    start = next + 1;
-    next = text.find_first_of("\r\n", start);
+  const auto is_break = [](char c) { return c == '\n' || c == '\r'; };
+  auto it = std::find_if(text.begin(), text.end(), is_break);
+  if (it == text.end()) return text;
+  scratch.assign(text.begin(), it);
+  for (; it != text.end(); ++it) {
+    if (!is_break(*it)) scratch.push_back(*it);
   }
-  scratch.append(text.substr(start));
   return scratch;
 }
 
@@ -44,8 +40,19 @@ inline std::size_t character_count(std::string_view text) noexcept {
 /// positions, everything else is copied. Linear-logarithmic in the number of writes.
 inline DecodedDetails write_map(std::vector<DecodedDetails::EntryView>& writes, std::string_view source,
                                 TextBuffer& into) {
-  std::stable_sort(writes.begin(), writes.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  // Stable: of equal keys the last write stays last. A map holds a handful of entries,
+  // where insertion costs less than a merge sort's buffer.
+  const auto less = [](const auto& a, const auto& b) { return a.first < b.first; };
+  if (writes.size() > 32) {
+    std::stable_sort(writes.begin(), writes.end(), less);
+  } else {
+    for (std::size_t i = 1; i < writes.size(); ++i) {
+      const auto moving = writes[i];
+      std::size_t j = i;
+      for (; j > 0 && less(moving, writes[j - 1]); --j) writes[j] = writes[j - 1];
+      writes[j] = moving;
+    }
+  }
   std::size_t unique = 0;
   for (std::size_t i = 0; i < writes.size(); ++i) {
     if (unique > 0 && writes[unique - 1].first == writes[i].first) {
