@@ -92,6 +92,17 @@ void check_statement(const Statement& exact, const Statement& bank) {
   }
 }
 
+// Whether a line of `text` starts with a tag that only interim reports carry.
+bool has_report_field(std::string_view text) {
+  for (std::string_view tag : {":34F:", ":13D:", ":13:", ":90D:", ":90C:"}) {
+    if (text.starts_with(tag)) return true;
+    for (std::size_t at = text.find(tag); at != std::string_view::npos; at = text.find(tag, at + 1)) {
+      if (text[at - 1] == '\n') return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -120,6 +131,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto decoded = decode_statement_bytes(bytes, std::nullopt, scratch);
   if (!decoded) return 0;
   const UnwrappedText unwrapped = unwrap_statement_text(decoded->text, scratch);
+  // The exact reading passes over the fields of MT942 interim reports, which the
+  // bank-file reading reads: a text holding one is read differently by design.
+  if (has_report_field(unwrapped.text)) return 0;
   const auto exact = parse_statements(unwrapped.text, select_chain(options.resolver));
   if (!exact) return 0;
   require(file.has_value());
