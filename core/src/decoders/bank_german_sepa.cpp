@@ -79,7 +79,9 @@ class JoinedText {
 
   void add(std::string_view raw) {
     const std::string_view core = trim_blanks(raw);
-    const bool full = detail::character_count(raw) >= kSubfieldWidth && !raw.empty() && !is_blank(raw.back());
+    // Bytes bound characters from above: a shorter text needs no count.
+    const bool full = raw.size() >= kSubfieldWidth && !is_blank(raw.back()) &&
+                      detail::character_count(raw) >= kSubfieldWidth;
     if (core.empty()) {
       previous_full_ = false;
       return;
@@ -123,19 +125,22 @@ void split_keywords(const JoinedText& joined, std::vector<Hit>& hits, std::vecto
   const std::vector<JoinedText::Piece>& pieces = joined.pieces();
   hits.clear();
   spans.clear();
-  std::size_t piece = 0;
-  for (std::size_t i = 0; i + 5 <= text.size(); ++i) {
-    while (piece < pieces.size() && pieces[piece].begin < i) ++piece;
-    const bool piece_start = piece < pieces.size() && pieces[piece].begin == i;
-    if (!(i == 0 || is_blank(text[i - 1]) || piece_start)) continue;
-    if (const Keyword* k = keyword_at(std::string_view(text).substr(i))) {
-      hits.push_back({k, i});
-      i += 4;
+  // A keyword starts a subfield or follows a blank; the pieces cover the whole text
+  // but for the blanks put between them.
+  std::size_t skip_to = 0;  // past the last keyword found
+  for (const JoinedText::Piece& p : pieces) {
+    for (std::size_t i = std::max(p.begin, skip_to); i < p.end && i + 5 <= text.size(); ++i) {
+      if (i != p.begin && !is_blank(text[i - 1])) continue;
+      if (const Keyword* k = keyword_at(std::string_view(text).substr(i))) {
+        hits.push_back({k, i});
+        skip_to = i + 5;
+        i += 4;
+      }
     }
   }
 
   spans.push_back({{}, 0, hits.empty() ? text.size() : hits.front().at});
-  piece = 0;
+  std::size_t piece = 0;
   for (std::size_t h = 0; h < hits.size(); ++h) {
     const std::size_t begin = hits[h].at + 5;
     const std::size_t limit = h + 1 < hits.size() ? hits[h + 1].at : text.size();
