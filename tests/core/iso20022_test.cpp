@@ -223,6 +223,20 @@ TEST(Camt, PartiesAndReferencesFromTheDetails) {
   }
 }
 
+// An account that is no IBAN (a German account number in ?31, an IBAN whose check digits
+// fail) is written as the bank wrote it, under Othr, never as an IBAN.
+TEST(Camt, CounterAccountsThatAreNoIbanAreOther) {
+  for (const std::string_view account : {"0009876543", "DE17512301000009876543"}) {
+    const std::string lines = ":61:2401020102C1,00N051NONREF\n:86:166?00GUTSCHRIFT?20SVWZ+Miete?30NOLADE21KIE?31" +
+                              std::string(account) + "?32Nordsee AG\n";
+    const Converted c = convert(statement("NL69INGB0123456789", "1", lines));
+    ASSERT_EQ(c.error, "") << account;
+    EXPECT_TRUE(holds(c, "<DbtrAcct><Id><Othr><Id>" + std::string(account) + "</Id></Othr></Id></DbtrAcct>"))
+        << c.document.xml;
+    EXPECT_FALSE(holds(c, "<IBAN>" + std::string(account))) << c.document.xml;
+  }
+}
+
 TEST(Camt, TextsAreCutSplitAndCleaned) {
   const std::string lines = ":61:2401020102D1,00NTRFNONREF\n:86:" + std::string(300, 'x') + "\n";
   for (const CamtVersion v : kVersions) {

@@ -465,11 +465,18 @@ class StatementWriter {
     x.close(element);
   }
 
-  void write_account_of(Xml& x, std::string_view element, std::string_view iban) {
-    if (iban.empty()) return;
+  // The other party's account: its IBAN, else the account as the bank wrote it.
+  void write_account_of(Xml& x, std::string_view element, std::string_view iban, std::string_view other) {
+    if (iban.empty() && other.empty()) return;
     x.open(element);
     x.open("Id");
-    x.value("IBAN", iban);
+    if (!iban.empty()) {
+      x.value("IBAN", iban);
+    } else {
+      x.open("Othr");
+      x.escaped("Id", other);
+      x.close("Othr");
+    }
     x.close("Id");
     x.close(element);
   }
@@ -528,18 +535,19 @@ class StatementWriter {
     }
     // The counterparty paid a credit (debtor) and was paid by a debit (creditor).
     const std::string iban = is_valid_iban(fields.counter_iban) ? fields.counter_iban : std::string();
+    const std::string other = iban.empty() ? fit(trim_white_space(fields.counter_account), kMax34) : std::string();
     const bool has_name = !fit(fields.counterparty, kMax140).empty();
     const bool has_creditor_id = !fit(fields.creditor_id, kMax35).empty();
-    if (has_name || !iban.empty() || has_creditor_id) {
+    if (has_name || !iban.empty() || !other.empty() || has_creditor_id) {
       x.open("RltdPties");
       if (credit) {
         write_party(x, "Dbtr", fields.counterparty, {});
-        write_account_of(x, "DbtrAcct", iban);
+        write_account_of(x, "DbtrAcct", iban, other);
         // Money collected under the owner's creditor identifier: the owner is the creditor.
         write_party(x, "Cdtr", {}, fields.creditor_id);
       } else {
         write_party(x, "Cdtr", fields.counterparty, fields.creditor_id);
-        write_account_of(x, "CdtrAcct", iban);
+        write_account_of(x, "CdtrAcct", iban, other);
       }
       x.close("RltdPties");
     }
