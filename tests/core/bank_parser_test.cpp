@@ -249,10 +249,12 @@ TEST(BankParser, SkippedTagsAreReported) {
        "5 warning :86: before the first :61: of statement 'A' left out | "
        "6 warning :25: after the opening balance of statement 'A' left out | "
        "7 warning :64: before the closing balance of statement 'A' left out"},
-      // Details text that looks like a tag is lost with what continues it; ":NS:" is known.
-      {":20:A\n:25:A\n:28C:1\n:NS:22x\n:60F:C230101EUR1,00\n:61:230102C1,00NTRFX\n:86:a\n:12:11 b\nc\n"
+      // Details text that looks like a tag stays in the details; ":NS:" is known; elsewhere
+      // such a line is left out with what continues it.
+      {":20:A\n:25:A\n:28C:1\n:NS:22x\n:12:x\n:60F:C230101EUR1,00\n:61:230102C1,00NTRFX\n:86:a\n:12:11 b\nc\n"
        ":62F:C230131EUR2,00\n",
-       "8 note :12: is not a statement tag: the line is left out with the lines that continue it"},
+       "5 note :12: is not a statement tag: the line is left out with the lines that continue it | "
+       "9 note :12: is not a statement tag: the line is kept as :86: text"},
       // The usual envelope and header lines before the first statement say nothing.
       {":940:\n" + good("A") + ":86:owner\n", ""},
   };

@@ -48,6 +48,13 @@ class BankPolicy {
   using Builder = detail::StatementBuilder<Extra>;
   static constexpr bool kCountsLines = true;
   static constexpr bool kLeavesOutCutStatements = true;
+  static constexpr bool kKeepsTextLikeTags = true;
+  static bool is_field_tag(std::string_view tag) noexcept { return is_statement_tag(tag); }
+  [[gnu::noinline]] void text_like_tag(std::string_view tag, std::size_t line) {
+    diagnostics_.push_back(Diagnostic{line, Severity::Note, std::string(tag) +
+                                                                " is not a statement tag: the line is kept as "
+                                                                ":86: text"});
+  }
   static constexpr bool kReadsInterimReports = true;
 
   BankPolicy(std::vector<Diagnostic>& diagnostics, std::vector<std::size_t>* statement_lines)

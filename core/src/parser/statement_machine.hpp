@@ -26,6 +26,8 @@
 //       a statement that lacks a mandatory field (`at_end`: the text ended inside it):
 //       its error, or nullopt to leave it out
 //   Error no_statement()                  the error when the text yields no statement
+//   static constexpr bool kKeepsTextLikeTags; with it, inside :86: text a line whose tag
+//       is_field_tag(tag) denies continues the text (text_like_tag(tag, line) is told)
 // A policy that also reads MT942 interim reports sets `static constexpr bool
 // kReadsInterimReports = true` and provides
 //   void unreadable(tag, content, line)   a report field that cannot be read (left out)
@@ -438,6 +440,17 @@ Result<std::vector<Statement>, typename Policy::Error> run_statement_machine(std
     const char* colon = nullptr;
     if (line.size() >= 2 && line.front() == ':') {
       colon = static_cast<const char*>(std::memchr(line.data() + 1, ':', line.size() - 1));
+    }
+    if constexpr (Policy::kKeepsTextLikeTags) {
+      // Details text that merely starts like a tag (":00:00/...") goes on the details.
+      if (colon != nullptr && field_open &&
+          (action == Action::TransactionDetails || action == Action::OwnerInformation)) {
+        const std::string_view candidate = line.substr(0, static_cast<std::size_t>(colon - line.data()) + 1);
+        if (!policy.is_field_tag(candidate)) {
+          policy.text_like_tag(candidate, line_number);
+          colon = nullptr;
+        }
+      }
     }
     if (colon != nullptr) {
       if (field_open) {

@@ -12,6 +12,7 @@ struct ExactPolicy {
   using Builder = detail::StatementBuilder<Extra>;
   static constexpr bool kCountsLines = false;
   static constexpr bool kLeavesOutCutStatements = false;
+  static constexpr bool kKeepsTextLikeTags = false;
 
   static ParseError error(ParseError e, std::size_t) noexcept { return e; }
   static std::optional<ParseError> statement_line(std::string_view content, Transaction& out, TextBuffer&,
