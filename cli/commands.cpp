@@ -256,7 +256,8 @@ std::string batch_summary(std::span<const Outcome> outcomes) {
 }
 
 // An interim report has no balances: its line says what it covers instead.
-std::string report_line(std::string_view name, std::size_t index, const Statement& s) {
+// "NAME #N: REF, account ACCOUNT, WHAT NUMBER[/SEQUENCE]", the start of every check line.
+std::string line_head(std::string_view name, std::size_t index, const Statement& s, std::string_view what) {
   std::string line(name);
   line += " #";
   line += std::to_string(index + 1);
@@ -264,12 +265,17 @@ std::string report_line(std::string_view name, std::size_t index, const Statemen
   append_printable(s.transaction_reference, line);
   line += ", account ";
   append_printable(s.account_identification, line);
-  line += ", interim report ";
+  line += what;
   append_printable(s.number, line);
   if (s.sequence) {
     line += '/';
     append_printable(*s.sequence, line);
   }
+  return line;
+}
+
+std::string report_line(std::string_view name, std::size_t index, const Statement& s) {
+  std::string line = line_head(name, index, s, ", interim report ");
   if (s.reported_at) {
     line += " of ";
     s.reported_at->date.append_iso(line);
@@ -283,19 +289,7 @@ std::string report_line(std::string_view name, std::size_t index, const Statemen
 std::string check_line(std::string_view name, std::size_t index, const Statement& s,
                        const StatementCheck& check) {
   if (s.kind == StatementKind::InterimReport) return report_line(name, index, s);
-  std::string line(name);
-  line += " #";
-  line += std::to_string(index + 1);
-  line += ": ";
-  append_printable(s.transaction_reference, line);
-  line += ", account ";
-  append_printable(s.account_identification, line);
-  line += ", statement ";
-  append_printable(s.number, line);
-  if (s.sequence) {
-    line += '/';
-    append_printable(*s.sequence, line);
-  }
+  std::string line = line_head(name, index, s, ", statement ");
   line += ", ";
   append_printable(s.opening_balance.currency, line);
   line += ", opening ";
