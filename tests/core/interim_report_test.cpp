@@ -72,7 +72,7 @@ TEST(InterimReport, BecomesCamt052) {
   EXPECT_TRUE(file->diagnostics.empty());  // nothing to reconcile
   auto document = export_camt(file->statements, CamtOptions{CamtVersion::V02, 0});
   ASSERT_TRUE(document);
-  EXPECT_TRUE(document->report);
+  EXPECT_TRUE(document->message == CamtMessage::Report);
   const std::string& xml = document->xml;
   for (const std::string_view fragment :
        {"camt.052.001.02", "<BkToCstmrAcctRpt>", "<Rpt>", "<CreDtTm>2024-01-02T15:30:00+01:00</CreDtTm>",

@@ -49,7 +49,7 @@ std::string schema_errors(const CamtDocument& document, CamtVersion version) {
   const fs::path file = dir / ("doc" + std::to_string(++counter) + ".xml");
   const fs::path log = dir / "xmllint.log";
   std::ofstream(file, std::ios::binary) << document.xml;
-  const std::string command = "xmllint --noout --schema '" + schema_for(document.report, version).string() + "' '" +
+  const std::string command = "xmllint --noout --schema '" + schema_for(document.message == CamtMessage::Report, version).string() + "' '" +
                               file.string() + "' >'" + log.string() + "' 2>&1";
   const int status = std::system(command.c_str());
   std::string errors = status == 0 ? std::string() : read_file(log);

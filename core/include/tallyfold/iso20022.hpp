@@ -22,6 +22,13 @@ namespace tallyfold {
 /// The message versions written: .001.02, .001.06 and .001.08.
 enum class CamtVersion : std::uint8_t { V02, V06, V08 };
 
+/// The kind of message: a statement (camt.053), an account report (camt.052, what MT942
+/// interim reports become) or a debit/credit notification (camt.054).
+enum class CamtMessage : std::uint8_t { Statement, Report, Notification };
+
+/// "053", "052" or "054".
+std::string_view camt_message_number(CamtMessage message) noexcept;
+
 /// The version named "02", "06" or "08" (also "2", "6", "8"); nullopt for any other.
 std::optional<CamtVersion> camt_version_from(std::string_view name) noexcept;
 /// "02", "06" or "08".
@@ -39,7 +46,7 @@ struct CamtOptions {
 
 struct CamtDocument {
   std::string xml;
-  bool report = false;                // camt.052 (interim reports) rather than camt.053
+  CamtMessage message = CamtMessage::Statement;
   std::vector<std::string> warnings;  // one per statement left out, naming it
 };
 

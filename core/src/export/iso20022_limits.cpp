@@ -1,0 +1,102 @@
+#include "export/iso20022_limits.hpp"
+
+#include "export/text_parts.hpp"
+
+namespace tallyfold::camt {
+
+std::string clean(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* const end = p + text.size();
+  while (p < end) {
+    const detail::Utf8Step step = detail::utf8_step(p, static_cast<std::size_t>(end - p));
+    const unsigned char c = *p;
+    bool allowed = step.valid;
+    if (c < 0x20) allowed = c == '\t' || c == '\n' || c == '\r';
+    if (step.length == 3 && c == 0xEF && p[1] == 0xBF && p[2] >= 0xBE) allowed = false;
+    if (allowed) {
+      out.append(reinterpret_cast<const char*>(p), step.length);
+    } else {
+      out.append(detail::kReplacementCharacter);
+    }
+    p += step.length;
+  }
+  return out;
+}
+
+std::size_t prefix_bytes(std::string_view cleaned, std::size_t max) noexcept {
+  std::size_t i = 0;
+  for (std::size_t chars = 0; i < cleaned.size() && chars < max; ++chars) {
+    const auto c = static_cast<unsigned char>(cleaned[i]);
+    i += c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+  }
+  return i;
+}
+
+std::string fit(std::string_view text, std::size_t max) {
+  std::string s = clean(trim_white_space(text));
+  s.resize(prefix_bytes(s, max));
+  return std::string(trim_white_space(s));
+}
+
+std::optional<std::string> schema_amount(const Decimal& d, int decimals) {
+  uint128 mantissa = d.mantissa();
+  int scale = d.scale();
+  while (scale > 2 && mantissa % 10 == 0) {
+    mantissa /= 10;
+    --scale;
+  }
+  if (scale > decimals) return std::nullopt;
+  for (; scale < 2; ++scale) mantissa *= 10;  // 96 bits times 100 still fits 128
+  char digits[40];
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + static_cast<int>(mantissa % 10));
+    mantissa /= 10;
+  } while (mantissa != 0);
+  while (n <= scale) digits[n++] = '0';  // at least one integer digit
+  // Leading zeros are no digits of the value; the fraction's are.
+  int significant = n;
+  while (significant > scale && digits[significant - 1] == '0') --significant;
+  if (significant > kTotalDigits) return std::nullopt;
+  std::string out;
+  for (int i = n - 1; i >= 0; --i) {
+    if (i == scale - 1) out.push_back('.');
+    out.push_back(digits[i]);
+  }
+  return out;
+}
+
+bool is_currency(std::string_view s) noexcept {
+  return s.size() == 3 && is_upper(s[0]) && is_upper(s[1]) && is_upper(s[2]);
+}
+
+bool is_bic(std::string_view s, CamtVersion version) noexcept {
+  if (s.size() != 8 && s.size() != 11) return false;
+  for (const char c : s) {
+    if (!is_upper_or_digit(c)) return false;
+  }
+  if (version == CamtVersion::V08) {
+    // [A-Z0-9]{4}[A-Z]{2}[A-Z0-9]{2}([A-Z0-9]{3})?
+    return is_upper(s[4]) && is_upper(s[5]);
+  }
+  // [A-Z]{6}[A-Z2-9][A-NP-Z0-9]([A-Z0-9]{3})?
+  for (std::size_t i = 0; i < 6; ++i) {
+    if (!is_upper(s[i])) return false;
+  }
+  return s[6] != '0' && s[6] != '1' && s[7] != 'O';
+}
+
+std::optional<std::string> sequence_number(std::string_view number) {
+  number = trim_white_space(number);
+  if (number.empty()) return std::nullopt;
+  for (const char c : number) {
+    if (!is_digit(c)) return std::nullopt;
+  }
+  while (number.size() > 1 && number.front() == '0') number.remove_prefix(1);
+  if (number.size() > static_cast<std::size_t>(kTotalDigits)) return std::nullopt;
+  return std::string(number);
+}
+
+}  // namespace tallyfold::camt

@@ -1,0 +1,52 @@
+// What the ISO 20022 schema types allow, and the fixed rules that bring a value
+// within them: text lengths and characters, amounts, BICs, currencies, numbers.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "tallyfold/iso20022.hpp"
+#include "tallyfold/model.hpp"
+
+namespace tallyfold::camt {
+
+// Max35Text, Max34Text, Max140Text, Max500Text; the 18 total digits of an amount and
+// its 5 decimals, the 17 decimals of a sum.
+inline constexpr std::size_t kMax35 = 35;
+inline constexpr std::size_t kMax34 = 34;
+inline constexpr std::size_t kMax140 = 140;
+inline constexpr std::size_t kMax500 = 500;
+inline constexpr int kTotalDigits = 18;
+inline constexpr int kAmountDecimals = 5;
+inline constexpr int kSumDecimals = 17;
+
+constexpr bool is_upper(char c) noexcept { return c >= 'A' && c <= 'Z'; }
+constexpr bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
+constexpr bool is_upper_or_digit(char c) noexcept { return is_upper(c) || is_digit(c); }
+
+/// `text` with every character XML 1.0 forbids and every ill-formed UTF-8 sequence
+/// replaced by U+FFFD, as xml_escape does, so that its characters can be counted.
+std::string clean(std::string_view text);
+
+/// The byte length of the first `max` characters of a cleaned text.
+std::size_t prefix_bytes(std::string_view cleaned, std::size_t max) noexcept;
+
+/// Trimmed, cleaned and cut to `max` characters; empty when nothing is left.
+std::string fit(std::string_view text, std::size_t max);
+
+/// An amount as the schema takes it: unsigned, at least two decimals, trailing zeros
+/// beyond them dropped; nullopt when it needs more than `decimals` decimals or 18 digits.
+std::optional<std::string> schema_amount(const Decimal& d, int decimals);
+
+/// Three capital letters.
+bool is_currency(std::string_view s) noexcept;
+
+/// A BIC as the version's pattern allows it.
+bool is_bic(std::string_view s, CamtVersion version) noexcept;
+
+/// A :28C: number as the schema's Number: digits only, without leading zeros.
+std::optional<std::string> sequence_number(std::string_view number);
+
+}  // namespace tallyfold::camt

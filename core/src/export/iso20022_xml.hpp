@@ -1,0 +1,76 @@
+// The element writer of the ISO 20022 documents: one element per line, indented by
+// depth. Element names are literals; every text passes through fit() and xml_escape().
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "export/iso20022_limits.hpp"
+#include "tallyfold/export.hpp"
+
+namespace tallyfold::camt {
+
+class Xml {
+ public:
+  Xml(std::string& out, int depth) : out_(out), depth_(depth) {}
+
+  void open(std::string_view name) {
+    indent();
+    out_.push_back('<');
+    out_.append(name);
+    out_.append(">\n");
+    ++depth_;
+  }
+  void close(std::string_view name) {
+    --depth_;
+    indent();
+    out_.append("</");
+    out_.append(name);
+    out_.append(">\n");
+  }
+  // A value that needs no escaping: codes, dates, numbers, checked identifiers.
+  void value(std::string_view name, std::string_view v) {
+    indent();
+    out_.push_back('<');
+    out_.append(name);
+    out_.push_back('>');
+    out_.append(v);
+    end(name);
+  }
+  // A text cut to `max` characters; left out when nothing of it is left.
+  void text(std::string_view name, std::string_view t, std::size_t max) {
+    const std::string fitted = fit(t, max);
+    if (!fitted.empty()) escaped(name, fitted);
+  }
+  // A text that is fitted already.
+  void escaped(std::string_view name, std::string_view fitted) {
+    indent();
+    out_.push_back('<');
+    out_.append(name);
+    out_.push_back('>');
+    xml_escape(fitted, out_);
+    end(name);
+  }
+  void amount(std::string_view name, std::string_view amount, std::string_view currency) {
+    indent();
+    out_.push_back('<');
+    out_.append(name);
+    out_.append(" Ccy=\"");
+    out_.append(currency);
+    out_.append("\">");
+    out_.append(amount);
+    end(name);
+  }
+
+ private:
+  void indent() { out_.append(static_cast<std::size_t>(2 * depth_), ' '); }
+  void end(std::string_view name) {
+    out_.append("</");
+    out_.append(name);
+    out_.append(">\n");
+  }
+  std::string& out_;
+  int depth_;
+};
+
+}  // namespace tallyfold::camt
