@@ -19,6 +19,7 @@
 #include "tallyfold/parse.hpp"
 #include "tallyfold/reconcile.hpp"
 #include "tallyfold/bankfile.hpp"
+#include "tallyfold/mt_export.hpp"
 
 namespace tallyfold::cli {
 namespace {
@@ -135,6 +136,7 @@ std::string_view extension(Format format) {
     case Format::Json: return ".json";
     case Format::Csv: return ".csv";
     case Format::Camt053: return ".xml";
+    case Format::Mt940: return ".sta";
   }
   return "";
 }
@@ -144,9 +146,10 @@ struct ExportFailure {
   std::string reason;
 };
 
-// The text, or the reason to show; `warnings` receives what the writer left out.
+// The text, or the reason to show; `warnings` receives what the writer left out, `notes`
+// what it wrote in another form.
 Result<std::string, ExportFailure> export_as(const Options& options, std::span<const Statement> statements,
-                                           std::vector<std::string>& warnings) {
+                                           std::vector<std::string>& warnings, std::vector<std::string>& notes) {
   auto shown = [](Result<std::string> text) -> Result<std::string, ExportFailure> {
     if (!text) return ExportFailure{message(text.error())};
     return std::move(*text);
@@ -165,6 +168,19 @@ Result<std::string, ExportFailure> export_as(const Options& options, std::span<c
       }
       warnings = std::move(document->warnings);
       return std::move(document->xml);
+    }
+    case Format::Mt940: {
+      auto document = export_mt(statements, MtOptions{!options.lf});
+      if (!document) {
+        if (const auto* other = std::get_if<Other>(&document.error())) return ExportFailure{other->message};
+        return ExportFailure{message(document.error())};
+      }
+      warnings = std::move(document->warnings);
+      notes = std::move(document->notes);
+      const auto reports = std::count_if(statements.begin(), statements.end(),
+                                         [](const Statement& s) { return s.kind == StatementKind::InterimReport; });
+      if (reports > 0) notes.push_back(std::to_string(reports) + " interim reports written as MT942, the message for them");
+      return std::move(document->text);
     }
   }
   return ExportFailure{"unknown output format"};
@@ -220,7 +236,8 @@ Outcome convert_one(const std::string& input, const fs::path& target, const Opti
   std::string error;
   try {
     std::vector<std::string> warnings;
-    auto text = export_as(options, loaded.statements, warnings);
+    std::vector<std::string> notes;
+    auto text = export_as(options, loaded.statements, warnings, notes);
     if (!text) {
       outcome.messages.push_back(error_line(display_name(input), text.error().reason));
       return outcome;
@@ -228,6 +245,11 @@ Outcome convert_one(const std::string& input, const fs::path& target, const Opti
     for (const std::string& warning : warnings) {
       outcome.messages.push_back(located_line(display_name(input), 0, "warning: " + warning));
       loaded.warned = true;
+    }
+    if (!options.quiet) {
+      for (const std::string& note : notes) {
+        outcome.messages.push_back(located_line(display_name(input), 0, "note: " + note));
+      }
     }
     const bool written = target.empty() ? write_stdout(*text, error) : write_file(target, *text, error);
     if (!written) {

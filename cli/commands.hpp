@@ -17,7 +17,7 @@ inline constexpr int kExitWarned = 1;         // written, but the reading gave a
 inline constexpr int kExitNotReconciled = 1;  // check: something does not reconcile
 inline constexpr int kExitTrouble = 2;        // usage, unreadable or unparsable input
 
-enum class Format { Json, Csv, Camt053 };
+enum class Format { Json, Csv, Camt053, Mt940 };
 
 struct Options {
   std::vector<std::string> inputs;  // "-" is standard input
@@ -29,6 +29,7 @@ struct Options {
   std::optional<std::string> encoding;  // a name iconv accepts; none: detected (UTF-8 only with strict)
   bool strict = false;                  // parse the text exactly as read
   bool quiet = false;                   // leave out the notes of the bank-file reading
+  bool lf = false;                      // MT940 lines end with LF alone rather than CRLF
   std::optional<CamtVersion> camt_version;  // camt053 only; none: 08
   std::optional<std::int64_t> created;      // camt053 only; none: SOURCE_DATE_EPOCH, else now
 };

@@ -26,7 +26,7 @@ using tallyfold::cli::Options;
 using tallyfold::kResolverNames;
 
 constexpr const char* kUsage =
-    "usage: tallyfold convert FILE... --to json|csv|camt053 [-o PATH] [OPTIONS]\n"
+    "usage: tallyfold convert FILE... --to json|csv|camt053|mt940 [-o PATH] [OPTIONS]\n"
     "       tallyfold check FILE... [OPTIONS]\n"
     "       tallyfold --help | --version\n";
 
@@ -35,11 +35,12 @@ constexpr const char* kHelp =
     "\n"
     "Commands:\n"
     "  convert FILE...      write the statements of each file as JSON, CSV or ISO 20022\n"
-    "                       XML (camt.053; camt.052 for MT942 interim reports)\n"
+    "                       XML (camt.053; camt.052 for MT942 interim reports) or\n"
+    "                       MT940 (MT942 for interim reports)\n"
     "  check FILE...        print one line per statement and whether its balances reconcile\n"
     "\n"
     "Options:\n"
-    "  -t, --to FORMAT      convert: json, csv or camt053\n"
+    "  -t, --to FORMAT      convert: json, csv, camt053 or mt940\n"
     "  -o, --output PATH    convert: output file for one input (default and \"-\": standard\n"
     "                       output), directory for several (one .json, .csv or .xml file\n"
     "                       per input, created when missing)\n"
@@ -52,6 +53,7 @@ constexpr const char* kHelp =
     "      --created TIME   convert --to camt053: creation time written instead of now\n"
     "                       (2026-01-31T12:00:00Z, 2026-01-31, @SECONDS); default:\n"
     "                       SOURCE_DATE_EPOCH when set, else the time of conversion\n"
+    "      --line-ending E  convert --to mt940: crlf (default, as SWIFT writes) or lf\n"
     "  -j, --jobs N         convert: inputs converted at once (default: number of cores)\n"
     "  -r, --resolver NAME  details decoders: auto (default), swift, gvc, angular\n"
     "  -e, --encoding NAME  read the input in this character set (iconv name, such as\n"
@@ -92,7 +94,7 @@ int usage_error(const std::string& reason) {
   return kExitTrouble;
 }
 
-enum LongOnly { kStrict = 256, kCsvDialect, kCamtVersion, kCreated };
+enum LongOnly { kStrict = 256, kCsvDialect, kCamtVersion, kCreated, kLineEnding };
 
 constexpr std::array<std::pair<std::string_view, CsvDialect>, 2> kCsvDialects{{
     {"standard", CsvDialect::Standard},
@@ -110,6 +112,7 @@ const option kLongOptions[] = {
     {"csv-dialect", required_argument, nullptr, kCsvDialect},
     {"camt-version", required_argument, nullptr, kCamtVersion},
     {"created", required_argument, nullptr, kCreated},
+    {"line-ending", required_argument, nullptr, kLineEnding},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -137,6 +140,7 @@ int main(int argc, char** argv) {
 
   Options options;
   std::optional<std::string> encoding_name;
+  bool line_ending = false;
   opterr = 0;  // our own messages, named after the program rather than the command
   optind = 1;
   int sub_argc = argc - 1;
@@ -151,8 +155,10 @@ int main(int argc, char** argv) {
           options.format = Format::Csv;
         } else if (arg == "camt053") {
           options.format = Format::Camt053;
+        } else if (arg == "mt940" || arg == "mt942") {
+          options.format = Format::Mt940;
         } else {
-          return usage_error("unknown format '" + std::string(arg) + "' (json, csv or camt053)");
+          return usage_error("unknown format '" + std::string(arg) + "' (json, csv, camt053 or mt940)");
         }
         break;
       case 'o':
@@ -200,6 +206,11 @@ int main(int argc, char** argv) {
           return usage_error("--created needs a time such as 2026-01-31T12:00:00Z, 2026-01-31 or @SECONDS");
         }
         break;
+      case kLineEnding:
+        if (arg != "crlf" && arg != "lf") return usage_error("unknown line ending '" + std::string(arg) + "' (crlf or lf)");
+        options.lf = arg == "lf";
+        line_ending = true;
+        break;
       case kStrict:
         options.strict = true;
         break;
@@ -223,7 +234,7 @@ int main(int argc, char** argv) {
   for (int i = optind; i < sub_argc; ++i) options.inputs.emplace_back(sub_argv[i]);
 
   if (options.inputs.empty()) return usage_error("no input files (use \"-\" for standard input)");
-  if (convert && !options.format) return usage_error("convert needs --to json|csv|camt053");
+  if (convert && !options.format) return usage_error("convert needs --to json|csv|camt053|mt940");
   if (convert && options.inputs.size() > 1 && !options.output) {
     return usage_error("several inputs need -o DIR");
   }
@@ -241,6 +252,7 @@ int main(int argc, char** argv) {
     return usage_error(std::string(options.camt_version ? "--camt-version" : "--created") +
                        " does not apply to --strict, whose camt.053 layout is fixed");
   }
+  if (line_ending && options.format != Format::Mt940) return usage_error("--line-ending needs --to mt940");
   if (options.output == "-") {
     if (options.inputs.size() > 1) return usage_error("-o - takes one input only");
     options.output.reset();  // standard output, as without -o

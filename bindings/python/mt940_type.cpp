@@ -18,6 +18,7 @@
 #include "tallyfold/decode.hpp"
 #include "tallyfold/export.hpp"
 #include "tallyfold/iso20022.hpp"
+#include "tallyfold/mt_export.hpp"
 #include "tallyfold/parse.hpp"
 #include "tallyfold/reconcile.hpp"
 #include "types.hpp"
@@ -568,6 +569,35 @@ PyObject* to_camt(PyObject* self, PyObject* args, PyObject* kwargs) {
   });
 }
 
+PyObject* to_mt940(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return guarded([&]() -> PyObject* {
+    static const char* keywords[] = {"line_ending", nullptr};
+    const char* line_ending = "\r\n";
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|$s:to_mt940", const_cast<char**>(keywords), &line_ending)) {
+      return nullptr;
+    }
+    const std::string_view eol = line_ending;
+    if (eol != "\r\n" && eol != "\n") {
+      set_value_error("line_ending must be \"\\r\\n\" or \"\\n\"");
+      return nullptr;
+    }
+    auto document = export_mt(document_of(self).statements, MtOptions{eol == "\r\n"});
+    if (!document) {
+      const auto* other = std::get_if<Other>(&document.error());
+      if (other) {
+        set_value_error(other->message);
+      } else {
+        set_error(document.error());
+      }
+      return nullptr;
+    }
+    for (const std::string& warning : document->warnings) {
+      if (PyErr_WarnEx(PyExc_UserWarning, warning.c_str(), 1) < 0) return nullptr;
+    }
+    return finish(to_python(std::string_view(document->text)));
+  });
+}
+
 PyGetSetDef kGetSet[] = {
     {"account", get_account, nullptr, nullptr, nullptr},
     {"currency", get_currency, nullptr, nullptr, nullptr},
@@ -593,6 +623,12 @@ PyMethodDef kMethods[] = {
      "default SOURCE_DATE_EPOCH when set, else now. A statement that cannot be written\n"
      "validly is left out with a UserWarning; ValueError when none can be, or when the\n"
      "document mixes statements and interim reports."},
+    {"to_mt940", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&to_mt940)), METH_VARARGS | METH_KEYWORDS,
+     "to_mt940($self, /, *, line_ending='\\r\\n')\n--\n\n"
+     "The statements as SWIFT MT940 text, interim reports as MT942: bare messages with\n"
+     "lines of at most 65 characters in SWIFT's character set (other characters in their\n"
+     "nearest form). A statement that cannot be written without inventing or losing a\n"
+     "value is left out with a UserWarning; ValueError when none can be written."},
     {"from_bytes", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&from_bytes)),
      METH_VARARGS | METH_KEYWORDS | METH_CLASS,
      "from_bytes($cls, /, data, *, encoding=None, strict=False, resolver=None)\n--\n\n"

@@ -83,6 +83,10 @@ class MT940:
         statements, camt.052 for MT942 interim reports. `created` (naive datetimes are
         UTC) defaults to SOURCE_DATE_EPOCH when set, else now. A statement that cannot
         be written validly is left out with a UserWarning."""
+    def to_mt940(self, *, line_ending: Literal["\r\n", "\n"] = "\r\n") -> str:
+        """SWIFT MT940 text (MT942 for interim reports), lines of at most 65 characters
+        in SWIFT's character set. A statement that cannot be written without inventing
+        or losing a value is left out with a UserWarning."""
 
 @final
 class Transaction:

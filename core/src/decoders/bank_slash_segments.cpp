@@ -36,6 +36,7 @@ constexpr Code kCodes[] = {
     {"EREF", {"EREF"}, 1},
     {"MARF", {"MARF"}, 1},
     {"CSID", {"CSID"}, 1},
+    {"CRED", {"CRED"}, 1},
     {"PREF", {"PREF"}, 1},
     {"RTRN", {"RTRN"}, 1},
     {"PURP", {"PURP"}, 1},

@@ -1,0 +1,413 @@
+// MT940 and MT942 text from the model. What the text holds must read back to the same
+// values, through the exact reading as much as through the bank-file reading: every
+// amount, date and reference is written in the one form both accept, and whatever the
+// form cannot hold is either said in a note (a character transliterated, a text cut)
+// or keeps its statement out of the text with a warning. Nothing is invented.
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "export/swift_text.hpp"
+#include "tallyfold/bank_details.hpp"
+#include "tallyfold/mt_export.hpp"
+
+namespace tallyfold {
+namespace {
+
+constexpr std::size_t kLineWidth = 65;
+constexpr std::size_t kDetailsLines = 6;
+constexpr std::size_t kReferenceWidth = 16;
+constexpr std::size_t kSupplementaryWidth = 34;
+constexpr std::size_t kAccountWidth = 35;
+
+bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
+bool is_upper(char c) noexcept { return c >= 'A' && c <= 'Z'; }
+bool is_alnum(char c) noexcept { return is_digit(c) || is_upper(c) || (c >= 'a' && c <= 'z'); }
+
+// Counts of what was written in another form, said once per document.
+struct Changes {
+  std::size_t transliterated = 0;
+  std::size_t slashes = 0;  // inside references and sub-fields, where "/" would part them
+  std::size_t cut = 0;
+};
+
+// A value in the X set, without the characters its place may not hold.
+std::string x_text(std::string_view text, Changes& changes, bool slash_allowed) {
+  std::string out;
+  out.reserve(text.size());
+  changes.transliterated += detail::append_swift_x(trim_white_space(text), out);
+  if (!slash_allowed) {
+    for (char& c : out) {
+      if (c == '/') {
+        c = '-';
+        ++changes.slashes;
+      }
+    }
+  }
+  return out;
+}
+
+std::string fitted(std::string text, std::size_t width, Changes& changes) {
+  if (text.size() > width) {
+    text.resize(width);
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    ++changes.cut;
+  }
+  return text;
+}
+
+// The account alone, as an importer matches it: the IBAN (without blanks) where the
+// identification holds one, else the number after the last slash once a trailing
+// currency is dropped ("DABADKKK/1234567890", "1291.99.348EUR", "50880050/0194787400888").
+std::string account_number(std::string_view written) {
+  std::string compact;
+  for (const char c : written) {
+    if (c != ' ') compact.push_back(c);
+  }
+  // An IBAN anywhere in the text, also behind a BIC or before a currency.
+  for (std::size_t at = 0; at + 15 <= compact.size(); ++at) {
+    if (at > 0 && is_alnum(compact[at - 1])) continue;
+    std::size_t end = at;
+    while (end < compact.size() && is_alnum(compact[end])) ++end;
+    for (std::size_t len = std::min<std::size_t>(end - at, 34); len >= 15; --len) {
+      const std::string_view candidate(compact.data() + at, len);
+      if (is_valid_iban(candidate)) return std::string(candidate);
+    }
+  }
+  std::string_view rest = trim_white_space(written);
+  if (rest.size() > 3) {
+    const std::string_view tail = rest.substr(rest.size() - 3);
+    if (std::all_of(tail.begin(), tail.end(), is_upper) && !is_upper(rest[rest.size() - 4])) {
+      rest.remove_suffix(3);
+      rest = trim_white_space(rest);
+      if (!rest.empty() && rest.back() == '/') rest.remove_suffix(1);
+    }
+  }
+  const std::size_t slash = rest.rfind('/');
+  if (slash != std::string_view::npos && slash + 1 < rest.size()) rest.remove_prefix(slash + 1);
+  return std::string(trim_white_space(rest));
+}
+
+// YYMMDD, for the years the two digits name when read back (1980..2079).
+bool append_date(const Date& d, std::string& out) {
+  if (d.year() < 1980 || d.year() > 2079) return false;
+  char text[16];
+  std::snprintf(text, sizeof text, "%02d%02u%02u", static_cast<int>(d.year() % 100), d.month(), d.day());
+  out.append(text, 6);
+  return true;
+}
+
+// The amount with a decimal comma and two fraction digits, the form every reading gives
+// back as written: trailing zeros beyond two are dropped, any other digit makes the
+// amount one MT940 cannot hold.
+bool append_amount(const Decimal& amount, std::string& out) {
+  std::string text = amount.to_string();
+  if (!text.empty() && text.front() == '-') text.erase(0, 1);
+  std::size_t point = text.find('.');
+  if (point == std::string::npos) {
+    point = text.size();
+    text.push_back('.');
+  }
+  text[point] = ',';
+  while (text.size() > point + 3 && text.back() == '0') text.pop_back();
+  if (text.size() > point + 3) return false;
+  text.append(point + 3 - text.size(), '0');
+  if (text.size() > 15) return false;
+  out.append(text);
+  return true;
+}
+
+// Three capital letters, the only currency form a reader takes back as written.
+bool append_currency(std::string_view currency, std::string& out) {
+  if (currency.size() != 3 || !std::all_of(currency.begin(), currency.end(), is_upper)) return false;
+  out.append(currency);
+  return true;
+}
+
+bool append_balance(std::string_view tag, const Balance& b, std::string& out, std::string_view eol) {
+  out.append(tag);
+  out.push_back(b.debit_credit == DebitCreditMark::Debit ? 'D' : 'C');
+  if (!append_date(b.date, out)) return false;
+  if (!append_currency(b.currency, out)) return false;
+  if (!append_amount(b.amount, out)) return false;
+  out.append(eol);
+  return true;
+}
+
+bool is_type_code(std::string_view code) noexcept {
+  return code.size() == 4 && (code[0] == 'N' || code[0] == 'F') && is_alnum(code[1]) && is_alnum(code[2]) &&
+         is_alnum(code[3]);
+}
+
+// The :86: text in slash segments, which the bank-file reading's slash decoder reads back
+// into the same fields; the remittance goes last, since only the last sub-field may hold
+// "/" of its own.
+std::string details_text(const Transaction& t, Changes& changes) {
+  const BankFields f = bank_fields(t);
+  std::string out;
+  // Each segment is "/CODE/" and its values and ends with "/", so neighbours meet in "//".
+  const auto segment = [&](std::string_view code, std::string_view value) {
+    if (value.empty()) return;
+    out.push_back('/');
+    out.append(code);
+    out.push_back('/');
+    out.append(x_text(value, changes, false));
+    out.push_back('/');
+  };
+  segment("EREF", f.end_to_end_reference);
+  segment("MARF", f.mandate_reference);
+  segment("CRED", f.creditor_id);
+  const std::string_view account = f.counter_iban.empty() ? f.counter_account : f.counter_iban;
+  if (!account.empty() || !f.counterparty_bic.empty() || !f.counterparty.empty()) {
+    out.append("/CNTP/");
+    out.append(x_text(account, changes, false));
+    out.push_back('/');
+    out.append(x_text(f.counterparty_bic, changes, false));
+    out.push_back('/');
+    out.append(x_text(f.counterparty, changes, false));
+    out.append("//");
+  }
+  if (!f.purpose.empty()) {
+    out.append("/REMI/USTD//");
+    out.append(x_text(f.purpose, changes, true));
+    out.push_back('/');
+  }
+  if (out.empty() && !t.details.empty()) out = x_text(t.details, changes, true);
+  return out;
+}
+
+// Whether a continuation line would read as something else: a tag line (":" and a second
+// ":") or a message trailer ("-" alone).
+bool misreads(std::string_view line) noexcept {
+  if (line.empty()) return false;
+  if (line.front() == ':') return line.find(':', 1) != std::string_view::npos;
+  return line == "-";
+}
+
+// Cuts a :86: text into lines of the full width: a reader joins full lines directly, so
+// the text reads back as it was written.
+void append_details(std::string_view tag, std::string_view text, std::string& out, std::string_view eol,
+                    Changes& changes) {
+  const std::size_t first = kLineWidth - tag.size();
+  const std::size_t room = first + kLineWidth * (kDetailsLines - 1);
+  if (text.size() > room) {
+    text = text.substr(0, room);
+    ++changes.cut;
+  }
+  out.append(tag);
+  std::size_t width = first;
+  while (true) {
+    std::size_t take = std::min(width, text.size());
+    // A line that would open like a tag starts one character earlier; the shorter line
+    // before it costs a blank in a reading that judges line widths, never the value.
+    while (take > 1 && take < text.size() && misreads(text.substr(take, kLineWidth))) --take;
+    out.append(text.substr(0, take));
+    text.remove_prefix(take);
+    out.append(eol);
+    if (text.empty()) break;
+    width = kLineWidth;
+  }
+}
+
+class Writer {
+ public:
+  Writer(const Statement& s, std::string_view eol, Changes& changes) : s_(s), eol_(eol), changes_(changes) {}
+
+  // The message, or why it cannot be written.
+  std::optional<std::string> write(std::string& out) {
+    const bool report = s_.kind == StatementKind::InterimReport;
+    const std::string account = account_number(s_.account_identification);
+    if (account.empty()) return std::string("it has no account");
+    std::string ref = fitted(x_text(s_.transaction_reference, changes_, false), kReferenceWidth, changes_);
+    if (ref.empty()) ref = "NONREF";
+    line(":20:", ref);
+    if (s_.related_reference) {
+      const std::string related = fitted(x_text(*s_.related_reference, changes_, false), kReferenceWidth, changes_);
+      if (!related.empty()) line(":21:", related);
+    }
+    line(":25:", fitted(x_text(account, changes_, false), kAccountWidth, changes_));
+    out_.append(":28C:");
+    if (!append_number(s_.number)) return std::string("its statement number '") + std::string(s_.number) + "' is not a number";
+    if (s_.sequence && !s_.sequence->empty()) {
+      out_.push_back('/');
+      if (!append_number(*s_.sequence)) return std::string("its page '") + std::string(*s_.sequence) + "' is not a number";
+    }
+    out_.append(eol_);
+    if (report) {
+      if (auto refusal = write_report_header()) return refusal;
+    } else {
+      if (!append_balance(s_.opening_balance.intermediate ? ":60M:" : ":60F:", s_.opening_balance, out_, eol_)) {
+        return std::string("its opening balance cannot be written in MT940");
+      }
+    }
+    for (const Transaction& t : s_.transactions) {
+      if (auto refusal = write_entry(t)) return refusal;
+    }
+    if (report) {
+      if (auto refusal = write_totals()) return refusal;
+    } else {
+      if (!append_balance(s_.closing_balance.intermediate ? ":62M:" : ":62F:", s_.closing_balance, out_, eol_)) {
+        return std::string("its closing balance cannot be written in MT940");
+      }
+      if (s_.closing_available_balance && !append_balance(":64:", *s_.closing_available_balance, out_, eol_)) {
+        return std::string("its available balance cannot be written in MT940");
+      }
+      for (const Balance& b : s_.forward_balances) {
+        if (!append_balance(":65:", b, out_, eol_)) return std::string("a forward balance cannot be written in MT940");
+      }
+    }
+    if (s_.information_to_account_owner && !s_.information_to_account_owner->empty()) {
+      append_details(":86:", x_text(*s_.information_to_account_owner, changes_, true), out_, eol_, changes_);
+    }
+    out.append(out_);
+    return std::nullopt;
+  }
+
+ private:
+  void line(std::string_view tag, std::string_view value) {
+    out_.append(tag);
+    out_.append(value);
+    out_.append(eol_);
+  }
+
+  // Five digits at most, as written; a number with anything else is none MT940 can hold.
+  bool append_number(std::string_view n) {
+    n = trim_white_space(n);
+    if (n.empty() || n.size() > 5 || !std::all_of(n.begin(), n.end(), is_digit)) return false;
+    out_.append(n);
+    return true;
+  }
+
+  std::optional<std::string> write_report_header() {
+    const std::string_view currency = statement_currency(s_);
+    if (currency.size() != 3) return std::string("its currency is unknown");
+    if (s_.floor_limits.empty()) return std::string("it has no floor limit");
+    for (const FloorLimit& limit : s_.floor_limits) {
+      out_.append(":34F:");
+      if (!append_currency(limit.currency, out_)) return std::string("a floor limit has no currency MT942 can write");
+      if (limit.debit_credit) out_.push_back(*limit.debit_credit == DebitCreditMark::Debit ? 'D' : 'C');
+      if (!append_amount(limit.amount, out_)) return std::string("a floor limit cannot be written in MT942");
+      out_.append(eol_);
+    }
+    if (s_.reported_at) {
+      const ReportTime& at = *s_.reported_at;
+      out_.append(":13D:");
+      if (!append_date(at.date, out_)) return std::string("its report time cannot be written in MT942");
+      char time[16];
+      std::snprintf(time, sizeof time, "%02u%02u", static_cast<unsigned>(at.hour), static_cast<unsigned>(at.minute));
+      out_.append(time);
+      const int offset = at.utc_offset_minutes.value_or(0);
+      const int magnitude = offset < 0 ? -offset : offset;
+      std::snprintf(time, sizeof time, "%c%02d%02d", offset < 0 ? '-' : '+', magnitude / 60, magnitude % 60);
+      out_.append(time);
+      out_.append(eol_);
+    }
+    return std::nullopt;
+  }
+
+  std::optional<std::string> write_totals() {
+    const auto total = [&](std::string_view tag, const std::optional<EntryTotal>& t) -> bool {
+      if (!t) return true;
+      out_.append(tag);
+      out_.append(std::to_string(t->count));
+      if (!append_currency(t->currency, out_)) return false;
+      if (!append_amount(t->sum, out_)) return false;
+      out_.append(eol_);
+      return true;
+    };
+    if (!total(":90D:", s_.debit_total) || !total(":90C:", s_.credit_total)) {
+      return std::string("an entry total cannot be written in MT942");
+    }
+    return std::nullopt;
+  }
+
+  std::optional<std::string> write_entry(const Transaction& t) {
+    out_.append(":61:");
+    if (!append_date(t.value_date, out_)) return std::string("a value date lies outside the years MT940 can write");
+    if (t.entry_date) {
+      char md[16];
+      std::snprintf(md, sizeof md, "%02u%02u", t.entry_date->month(), t.entry_date->day());
+      out_.append(md, 4);
+    }
+    out_.append(mark_text(t.debit_credit));
+    if (t.funds_code && !is_reversal(t.debit_credit) && is_upper(*t.funds_code)) out_.push_back(*t.funds_code);
+    if (!append_amount(t.amount, out_)) {
+      return std::string("the amount ") + t.amount.to_string() + " has more decimals than MT940 can write";
+    }
+    out_.append(is_type_code(t.transaction_type) ? t.transaction_type : std::string_view("NMSC"));
+    std::string customer = fitted(x_text(t.customer_reference, changes_, false), kReferenceWidth, changes_);
+    out_.append(customer.empty() ? std::string_view("NONREF") : std::string_view(customer));
+    if (t.bank_reference) {
+      const std::string bank = fitted(x_text(*t.bank_reference, changes_, false), kReferenceWidth, changes_);
+      if (!bank.empty()) {
+        out_.append("//");
+        out_.append(bank);
+      }
+    }
+    out_.append(eol_);
+    if (t.extra_details) {
+      std::string extra = fitted(x_text(*t.extra_details, changes_, true), kSupplementaryWidth, changes_);
+      // A supplementary line may not open like a tag line.
+      if (misreads(extra)) {
+        extra.front() = '.';
+        ++changes_.transliterated;
+      }
+      if (!extra.empty()) {
+        out_.append(extra);
+        out_.append(eol_);
+      }
+    }
+    const std::string details = details_text(t, changes_);
+    if (!details.empty()) append_details(":86:", details, out_, eol_, changes_);
+    return std::nullopt;
+  }
+
+  const Statement& s_;
+  std::string_view eol_;
+  Changes& changes_;
+  std::string out_;
+};
+
+std::string_view name_of(const Statement& s) noexcept {
+  return s.transaction_reference.empty() ? s.account_identification : s.transaction_reference;
+}
+
+}  // namespace
+
+Result<MtDocument> export_mt(std::span<const Statement> statements, const MtOptions& options) {
+  if (statements.empty()) return Other{"no statement to write as MT940"};
+  MtDocument document;
+  const std::string_view eol = options.crlf ? "\r\n" : "\n";
+  Changes changes;
+  std::string last_refusal;
+  std::size_t written = 0;
+  for (const Statement& s : statements) {
+    Changes own = changes;
+    Writer writer(s, eol, own);
+    if (auto refusal = writer.write(document.text)) {
+      last_refusal = *refusal;
+      document.warnings.push_back(std::string(s.kind == StatementKind::InterimReport ? "interim report '" : "statement '") +
+                                  std::string(name_of(s)) + "' left out of the MT940 text: " + *refusal);
+      continue;
+    }
+    changes = own;
+    ++written;
+  }
+  if (written == 0) return Other{"nothing can be written as MT940: " + last_refusal};
+  if (changes.transliterated > 0) {
+    document.notes.push_back(std::to_string(changes.transliterated) +
+                             " characters outside SWIFT's character set written in its nearest form");
+  }
+  if (changes.slashes > 0) {
+    document.notes.push_back(std::to_string(changes.slashes) +
+                             " slashes inside references and sub-fields written as '-', since '/' parts them");
+  }
+  if (changes.cut > 0) {
+    document.notes.push_back(std::to_string(changes.cut) + " texts cut to the length MT940 allows");
+  }
+  return document;
+}
+
+}  // namespace tallyfold

@@ -1,0 +1,19 @@
+// Text in SWIFT's X character set: a-z A-Z 0-9 / - ? : ( ) . , ' + and the blank.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace tallyfold::detail {
+
+/// Appends `text` (UTF-8) in the X character set: letters with marks lose them (ü → u,
+/// ß → ss, Ł → L), a few signs take their nearest X form (& → +, € → EUR) and anything
+/// else, ill-formed bytes included, becomes ".". Line breaks and tabs become blanks.
+/// Returns how many characters were written in another form.
+std::size_t append_swift_x(std::string_view text, std::string& out);
+
+/// Whether `c` belongs to the X character set.
+bool is_swift_x(char c) noexcept;
+
+}  // namespace tallyfold::detail

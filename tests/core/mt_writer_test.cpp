@@ -1,0 +1,230 @@
+// The MT940/MT942 writer: what it writes must read back, through the exact reading and
+// the bank-file reading, to the values it was written from.
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "tallyfold/bank_details.hpp"
+#include "tallyfold/bankfile.hpp"
+#include "tallyfold/decode.hpp"
+#include "tallyfold/mt_export.hpp"
+#include "tallyfold/parse.hpp"
+
+namespace tallyfold {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<Statement> bank_read(std::string_view text) {
+  auto file = read_bank_file(text, {});
+  if (!file) {
+    ADD_FAILURE() << message(file.error()) << " at line " << file.error().line << " in\n" << text;
+    return {};
+  }
+  return std::move(file->statements);
+}
+
+MtDocument written(std::span<const Statement> statements) {
+  auto document = export_mt(statements, MtOptions{false});
+  if (!document) {
+    ADD_FAILURE() << message(document.error());
+    return {};
+  }
+  return std::move(*document);
+}
+
+// Every line within SWIFT's width and character set, no :86: over six lines.
+void expect_swift_form(std::string_view text) {
+  std::size_t details_lines = 0;
+  bool in_details = false;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = text.find('\n', at);
+    const std::string_view line = text.substr(at, end - at);
+    at = end == std::string_view::npos ? text.size() : end + 1;
+    EXPECT_LE(line.size(), 65u) << line;
+    for (const char c : line) {
+      EXPECT_NE(std::string_view("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789/-?:().,'+ ").find(c),
+                std::string_view::npos)
+          << "'" << c << "' in " << line;
+    }
+    const bool tag = line.starts_with(':') && line.find(':', 1) != std::string_view::npos;
+    if (tag) {
+      in_details = line.starts_with(":86:");
+      details_lines = 0;
+    }
+    if (in_details) {
+      EXPECT_LE(++details_lines, 6u) << line;
+    }
+  }
+}
+
+constexpr std::string_view kStatement =
+    ":20:STMT-1\n"
+    ":25:DABADKKK/1234567890\n"
+    ":28C:00215/00129\n"
+    ":60M:C240102EUR1000,00\n"
+    ":61:2401030103D12,50NTRFÜBERWEISUNG/X//BANKREF\n"
+    "supplement\n"
+    ":86:/EREF/E2E-1//CNTP/NL91ABNA0417164300/ABNANL2A/Jürgen Weiß//REMI/USTD//Miete Januar 2024/\n"
+    ":61:240104C7,NMSC\n"
+    ":62M:C240104EUR994,50\n"
+    ":64:C240104EUR994,50\n"
+    ":65:C240105EUR994,50\n"
+    ":86:Information\n";
+
+TEST(MtWriter, WritesWhatBothReadingsReadBack) {
+  const auto statements = bank_read(kStatement);
+  ASSERT_EQ(statements.size(), 1u);
+  const MtDocument doc = written(statements);
+  expect_swift_form(doc.text);
+  EXPECT_NE(doc.text.find(":25:1234567890\n"), std::string::npos) << doc.text;
+  EXPECT_NE(doc.text.find(":28C:00215/00129\n:60M:C240102EUR1000,00\n"), std::string::npos) << doc.text;
+  EXPECT_NE(doc.text.find(":61:2401030103D12,50NTRFUBERWEISUNG-X//BANKREF\nsupplement\n"), std::string::npos)
+      << doc.text;
+  EXPECT_NE(doc.text.find(":61:240104C7,00NMSCNONREF\n"), std::string::npos) << doc.text;
+  EXPECT_NE(doc.text.find("Jurgen Weiss"), std::string::npos) << doc.text;
+  EXPECT_NE(doc.text.find(":62M:C240104EUR994,50\n:64:C240104EUR994,50\n:65:C240105EUR994,50\n"),
+            std::string::npos)
+      << doc.text;
+  ASSERT_EQ(doc.notes.size(), 2u);
+  EXPECT_EQ(doc.notes[0], "3 characters outside SWIFT's character set written in its nearest form");
+
+  const auto again = bank_read(doc.text);
+  ASSERT_EQ(again.size(), 1u);
+  const Transaction& t = again[0].transactions[0];
+  EXPECT_EQ(bank_fields(t).end_to_end_reference, "E2E-1");
+  EXPECT_EQ(bank_fields(t).counter_iban, "NL91ABNA0417164300");
+  EXPECT_EQ(bank_fields(t).counterparty_bic, "ABNANL2A");
+  EXPECT_EQ(bank_fields(t).counterparty, "Jurgen Weiss");
+  EXPECT_EQ(bank_fields(t).purpose, "Miete Januar 2024");
+  EXPECT_TRUE(again[0].opening_balance.intermediate);
+  EXPECT_TRUE(again[0].closing_balance.intermediate);
+}
+
+TEST(MtWriter, LongDetailsFillSixFullLinesAndReadBackWhole) {
+  std::string purpose;
+  for (int i = 0; purpose.size() < 300; ++i) purpose += "word" + std::to_string(i) + " ";
+  purpose.pop_back();
+  const std::string text = std::string(":20:X\n:25:NL91ABNA0417164300\n:28C:1\n:60F:C240102EUR0,\n"
+                                       ":61:240103C1,NTRFNONREF\n:86:/REMI/USTD//") +
+                           purpose + "/\n:62F:C240103EUR1,\n";
+  const MtDocument doc = written(bank_read(text));
+  expect_swift_form(doc.text);
+  const auto again = bank_read(doc.text);
+  ASSERT_EQ(again.size(), 1u);
+  EXPECT_EQ(bank_fields(again[0].transactions[0]).purpose, purpose);
+}
+
+TEST(MtWriter, LeavesOutWhatItCannotWriteWithoutLoss) {
+  struct Case {
+    std::string_view name;
+    std::string_view text;
+    std::string_view warning;
+  };
+  const Case cases[] = {
+      {"three decimals", ":20:A\n:25:1\n:28C:1\n:60F:C240102BHD0,\n:61:240103C1,NTRFX\n:62F:C240103BHD1,\n",
+       "statement 'A' left out of the MT940 text: the amount 1.005 has more decimals than MT940 can write"},
+      {"number", ":20:B\n:25:1\n:28C:X1\n:60F:C240102EUR0,\n:62F:C240103EUR0,\n",
+       "statement 'B' left out of the MT940 text: its statement number 'X1' is not a number"},
+  };
+  for (const Case& c : cases) {
+    auto statements = bank_read(c.text);
+    ASSERT_EQ(statements.size(), 1u) << c.name;
+    // A camt amount in a currency of three minor digits, which no :61: line can hold.
+    if (!statements[0].transactions.empty()) statements[0].transactions[0].amount = *Decimal::from_parts(1005, 3, false);
+    statements.push_back(bank_read(":20:OK\n:25:1\n:28C:1\n:60F:C240102EUR0,\n:62F:C240103EUR0,\n")[0]);
+    const MtDocument doc = written(statements);
+    ASSERT_EQ(doc.warnings.size(), 1u) << c.name;
+    EXPECT_EQ(doc.warnings[0], c.warning) << c.name;
+    EXPECT_TRUE(doc.text.starts_with(":20:OK\n")) << c.name;
+    statements.pop_back();
+    EXPECT_FALSE(export_mt(statements)) << c.name;
+  }
+}
+
+TEST(MtWriter, InterimReportBecomesMt942) {
+  const auto reports = bank_read(
+      ":20:R1\n:25:DE89370400440532013000\n:28C:7\n:34F:EURD10,\n:34F:EURC20,\n:13D:2401031015+0100\n"
+      ":61:240103C25,NTRFREF\n:86:/REMI/USTD//Text/\n:61:240103C5,NTRFNONREF\n:90D:0EUR0,\n:90C:2EUR30,\n");
+  ASSERT_EQ(reports.size(), 1u);
+  ASSERT_EQ(reports[0].kind, StatementKind::InterimReport);
+  const MtDocument doc = written(reports);
+  EXPECT_EQ(doc.text,
+            ":20:R1\n:25:DE89370400440532013000\n:28C:7\n:34F:EURD10,00\n:34F:EURC20,00\n:13D:2401031015+0100\n"
+            ":61:240103C25,00NTRFREF\n:86:/REMI/USTD//Text/\n:61:240103C5,00NTRFNONREF\n:90D:0EUR0,00\n"
+            ":90C:2EUR30,00\n");
+  EXPECT_TRUE(export_mt(reports, MtOptions{true})->text.starts_with(":20:R1\r\n:25:"));
+}
+
+std::string read_bytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Over every real file: the exact reading accepts what is written for its statements and
+// reads the same values back, and writing what was read back gives the same text again.
+TEST(MtWriter, CorpusRoundTrips) {
+  const fs::path corpus = TALLYFOLD_CORPUS_DIR;
+  if (!fs::is_directory(corpus)) GTEST_SKIP() << "no shared corpus at " << corpus;
+  std::size_t files = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(corpus)) {
+    if (!entry.is_regular_file() || entry.path().extension() == ".md") continue;
+    auto file = read_bank_file(read_bytes(entry.path()), {});
+    if (!file) continue;
+    const std::string name = fs::relative(entry.path(), corpus).generic_string();
+    auto document = export_mt(file->statements, MtOptions{false});
+    if (!document) continue;
+    ++files;
+    expect_swift_form(document->text);
+
+    auto again = read_bank_file(document->text, {});
+    ASSERT_TRUE(again) << name << ": " << message(again.error()) << "\n" << document->text;
+    auto twice = export_mt(again->statements, MtOptions{false});
+    ASSERT_TRUE(twice) << name;
+    EXPECT_EQ(twice->text, document->text) << name;
+
+    std::vector<Statement> kept;
+    for (const Statement& s : file->statements) {
+      if (s.kind == StatementKind::Statement) kept.push_back(s);
+    }
+    auto only_statements = export_mt(kept, MtOptions{false});
+    if (!only_statements) continue;
+    auto exact = parse_statements(only_statements->text, select_chain("auto"));
+    ASSERT_TRUE(exact) << name << ": " << message(exact.error()) << "\n" << only_statements->text;
+    std::size_t at = 0;
+    for (const Statement& s : kept) {
+      if (std::any_of(document->warnings.begin(), document->warnings.end(),
+                      [&](const std::string& w) { return w.find("'" + std::string(s.transaction_reference) + "'") != std::string::npos; })) {
+        continue;
+      }
+      ASSERT_LT(at, exact->size()) << name;
+      const Statement& r = (*exact)[at++];
+      EXPECT_EQ(r.opening_balance.signed_amount(), s.opening_balance.signed_amount()) << name;
+      EXPECT_EQ(r.opening_balance.date, s.opening_balance.date) << name;
+      EXPECT_EQ(r.closing_balance.signed_amount(), s.closing_balance.signed_amount()) << name;
+      EXPECT_EQ(r.closing_balance.date, s.closing_balance.date) << name;
+      EXPECT_EQ(r.closing_balance.intermediate, s.closing_balance.intermediate) << name;
+      ASSERT_EQ(r.transactions.size(), s.transactions.size()) << name;
+      for (std::size_t i = 0; i < s.transactions.size(); ++i) {
+        const Transaction& a = s.transactions[i];
+        const Transaction& b = r.transactions[i];
+        EXPECT_EQ(b.signed_amount(), a.signed_amount()) << name << " entry " << i;
+        EXPECT_EQ(b.value_date, a.value_date) << name << " entry " << i;
+        EXPECT_EQ(b.entry_date, a.entry_date) << name << " entry " << i;
+        EXPECT_EQ(b.debit_credit, a.debit_credit) << name << " entry " << i;
+        if (a.customer_reference.size() <= 16 && a.customer_reference.find('/') == std::string_view::npos &&
+            !a.customer_reference.empty()) {
+          EXPECT_EQ(b.customer_reference, a.customer_reference) << name << " entry " << i;
+        }
+      }
+    }
+  }
+  EXPECT_GT(files, 100u);
+}
+
+}  // namespace
+}  // namespace tallyfold
