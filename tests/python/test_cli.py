@@ -294,17 +294,17 @@ def test_highest_status_of_a_batch_wins(tmp_path):
     [
         ([], "missing command"),
         (["frobnicate", "x"], "unknown command 'frobnicate'"),
-        (["convert", "x.sta"], "convert needs --to json|csv|camt053"),
+        (["convert", "x.sta"], "convert needs --to json|csv|camt053|mt940"),
         (["convert", "a.sta", "b.sta", "--to", "json"], "several inputs need -o DIR"),
         (["convert", "a.sta", "b.sta", "--to", "json", "-o", "-"], "-o - takes one input only"),
-        (["convert", "x.sta", "--to", "xml"], "unknown format 'xml' (json, csv or camt053)"),
+        (["convert", "x.sta", "--to", "xml"], "unknown format 'xml' (json, csv, camt053 or mt940)"),
         (["check", "x.sta", "--bogus"], "unrecognized option '--bogus'"),
         (["check", "x.sta", "--encoding", "no-such-charset"], "unknown encoding 'no-such-charset'"),
         (["check", "x.sta", "--resolver", "gcv"], "unknown resolver 'gcv' (auto, swift, gvc, angular)"),
         (["check", "x.sta", "-r", "GVC"], "unknown resolver 'GVC' (auto, swift, gvc, angular)"),
         (["convert", "x.sta", "--to", "csv", "--csv-dialect", "excel"], "unknown CSV dialect 'excel' (standard, excel-eu)"),
         (["convert", "x.sta", "--to", "json", "--csv-dialect", "excel-eu"], "--csv-dialect needs --to csv"),
-        (["convert", "x.sta", "--csv-dialect", "standard"], "convert needs --to json|csv|camt053"),
+        (["convert", "x.sta", "--csv-dialect", "standard"], "convert needs --to json|csv|camt053|mt940"),
         (["check", "x.sta", "--csv-dialect", "excel-eu"], "check takes no --csv-dialect"),
         (["convert", "x.sta", "--to", "camt053", "--camt-version", "07"], "unknown camt version '07' (02, 06 or 08)"),
         (["convert", "x.sta", "--to", "json", "--camt-version", "08"], "--camt-version needs --to camt053"),
@@ -379,3 +379,16 @@ def test_interim_report_check_and_camt(tmp_path):
     assert converted.returncode == 0, converted.stderr
     root = ElementTree.fromstring(converted.stdout)
     assert root.tag == "{urn:iso:std:iso:20022:tech:xsd:camt.052.001.02}Document"
+
+
+def test_mt940_output_is_transliterated_with_a_note(tmp_path):
+    source = tmp_path / "in.sta"
+    source.write_text(
+        ":20:R\n:25:DE89370400440532013000\n:28C:1\n:60F:C230131EUR0,00\n"
+        ":61:230131C5,00NTRFNONREF\n:86:/REMI/USTD//Grüße aus Köln/\n:62F:C230131EUR5,00\n"
+    )
+    out = tmp_path / "out.sta"
+    result = run("convert", str(source), "--to", "mt940", "--line-ending", "lf", "-o", str(out))
+    assert result.returncode == 0, result.stderr
+    assert "Grusse aus Koln" in out.read_text()
+    assert "3 characters outside SWIFT's character set written in its nearest form" in result.stderr.decode()

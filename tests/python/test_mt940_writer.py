@@ -1,0 +1,35 @@
+"""to_mt940 and --to mt940: the Python and command-line surface of the MT940 writer."""
+
+import warnings
+
+import pytest
+from conftest import statement
+
+from tallyfold import MT940
+
+
+def test_to_mt940_reads_back_and_ends_lines_as_asked(two_statements):
+    doc = MT940(two_statements)
+    crlf = doc.to_mt940()
+    assert crlf.startswith(":20:STMT-A\r\n:25:ACCOUNT-A\r\n:28C:1/1\r\n:60F:C230131EUR1000,00\r\n")
+    lf = doc.to_mt940(line_ending="\n")
+    assert lf == crlf.replace("\r\n", "\n")
+    again = MT940(lf)
+    assert [t.amount for t in again.transactions] == [t.amount for t in doc.transactions]
+    assert again.to_json() == MT940(lf).to_json()
+
+
+def test_to_mt940_leaves_out_with_a_warning_and_refuses_when_nothing_is_left():
+    good = statement(reference="GOOD")
+    bad = statement(reference="BAD", number="X/1")
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        text = MT940(good + bad).to_mt940()
+    assert ":20:GOOD" in text and ":20:BAD" not in text
+    assert [str(w.message) for w in caught] == [
+        "statement 'BAD' left out of the MT940 text: its statement number 'X' is not a number"
+    ]
+    with pytest.raises(ValueError, match="nothing can be written as MT940"):
+        MT940(bad).to_mt940()
+    with pytest.raises(ValueError, match="line_ending"):
+        MT940(good).to_mt940(line_ending="\r")
