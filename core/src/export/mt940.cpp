@@ -4,7 +4,6 @@
 // form cannot hold is either said in a note (a character transliterated, a text cut)
 // or keeps its statement out of the text with a warning. Nothing is invented.
 #include <algorithm>
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,29 +32,36 @@ struct Changes {
   std::size_t cut = 0;
 };
 
-// A value in the X set, without the characters its place may not hold.
-std::string x_text(std::string_view text, Changes& changes, bool slash_allowed) {
-  std::string out;
-  out.reserve(text.size());
+// Appends a value in the X set, without the characters its place may not hold, cut to
+// `width` characters (no cut when 0).
+void append_x(std::string_view text, std::string& out, Changes& changes, bool slash_allowed,
+              std::size_t width = 0) {
+  const std::size_t mark = out.size();
   changes.transliterated += detail::append_swift_x(trim_white_space(text), out);
   if (!slash_allowed) {
-    for (char& c : out) {
-      if (c == '/') {
-        c = '-';
+    for (std::size_t i = mark; i < out.size(); ++i) {
+      if (out[i] == '/') {
+        out[i] = '-';
         ++changes.slashes;
       }
     }
   }
+  if (width > 0 && out.size() - mark > width) {
+    out.resize(mark + width);
+    while (out.size() > mark && out.back() == ' ') out.pop_back();
+    ++changes.cut;
+  }
+}
+
+std::string x_text(std::string_view text, Changes& changes, bool slash_allowed, std::size_t width = 0) {
+  std::string out;
+  append_x(text, out, changes, slash_allowed, width);
   return out;
 }
 
-std::string fitted(std::string text, std::size_t width, Changes& changes) {
-  if (text.size() > width) {
-    text.resize(width);
-    while (!text.empty() && text.back() == ' ') text.pop_back();
-    ++changes.cut;
-  }
-  return text;
+void append_two_digits(unsigned n, std::string& out) {
+  out.push_back(static_cast<char>('0' + n / 10 % 10));
+  out.push_back(static_cast<char>('0' + n % 10));
 }
 
 // The account alone, as an importer matches it: the IBAN (without blanks) where the
@@ -93,9 +99,9 @@ std::string account_number(std::string_view written) {
 // YYMMDD, for the years the two digits name when read back (1980..2079).
 bool append_date(const Date& d, std::string& out) {
   if (d.year() < 1980 || d.year() > 2079) return false;
-  char text[16];
-  std::snprintf(text, sizeof text, "%02d%02u%02u", static_cast<int>(d.year() % 100), d.month(), d.day());
-  out.append(text, 6);
+  append_two_digits(static_cast<unsigned>(d.year() % 100), out);
+  append_two_digits(d.month(), out);
+  append_two_digits(d.day(), out);
   return true;
 }
 
@@ -103,19 +109,21 @@ bool append_date(const Date& d, std::string& out) {
 // back as written: trailing zeros beyond two are dropped, any other digit makes the
 // amount one MT940 cannot hold.
 bool append_amount(const Decimal& amount, std::string& out) {
-  std::string text = amount.to_string();
-  if (!text.empty() && text.front() == '-') text.erase(0, 1);
-  std::size_t point = text.find('.');
+  const std::size_t mark = out.size();
+  amount.append_to(out);
+  if (out[mark] == '-') out.erase(mark, 1);
+  std::size_t point = out.find('.', mark);
   if (point == std::string::npos) {
-    point = text.size();
-    text.push_back('.');
+    point = out.size();
+    out.push_back('.');
   }
-  text[point] = ',';
-  while (text.size() > point + 3 && text.back() == '0') text.pop_back();
-  if (text.size() > point + 3) return false;
-  text.append(point + 3 - text.size(), '0');
-  if (text.size() > 15) return false;
-  out.append(text);
+  out[point] = ',';
+  while (out.size() > point + 3 && out.back() == '0') out.pop_back();
+  if (out.size() > point + 3 || point + 3 - mark > 15) {
+    out.resize(mark);
+    return false;
+  }
+  out.append(point + 3 - out.size(), '0');
   return true;
 }
 
@@ -144,16 +152,16 @@ bool is_type_code(std::string_view code) noexcept {
 // The :86: text in slash segments, which the bank-file reading's slash decoder reads back
 // into the same fields; the remittance goes last, since only the last sub-field may hold
 // "/" of its own.
-std::string details_text(const Transaction& t, Changes& changes) {
+void details_text(const Transaction& t, Changes& changes, std::string& out) {
   const BankFields f = bank_fields(t);
-  std::string out;
+  out.clear();
   // Each segment is "/CODE/" and its values and ends with "/", so neighbours meet in "//".
   const auto segment = [&](std::string_view code, std::string_view value) {
     if (value.empty()) return;
     out.push_back('/');
     out.append(code);
     out.push_back('/');
-    out.append(x_text(value, changes, false));
+    append_x(value, out, changes, false);
     out.push_back('/');
   };
   segment("EREF", f.end_to_end_reference);
@@ -162,20 +170,19 @@ std::string details_text(const Transaction& t, Changes& changes) {
   const std::string_view account = f.counter_iban.empty() ? f.counter_account : f.counter_iban;
   if (!account.empty() || !f.counterparty_bic.empty() || !f.counterparty.empty()) {
     out.append("/CNTP/");
-    out.append(x_text(account, changes, false));
+    append_x(account, out, changes, false);
     out.push_back('/');
-    out.append(x_text(f.counterparty_bic, changes, false));
+    append_x(f.counterparty_bic, out, changes, false);
     out.push_back('/');
-    out.append(x_text(f.counterparty, changes, false));
+    append_x(f.counterparty, out, changes, false);
     out.append("//");
   }
   if (!f.purpose.empty()) {
     out.append("/REMI/USTD//");
-    out.append(x_text(f.purpose, changes, true));
+    append_x(f.purpose, out, changes, true);
     out.push_back('/');
   }
-  if (out.empty() && !t.details.empty()) out = x_text(t.details, changes, true);
-  return out;
+  if (out.empty() && !t.details.empty()) append_x(t.details, out, changes, true);
 }
 
 // Whether a continuation line would read as something else: a tag line (":" and a second
@@ -213,21 +220,23 @@ void append_details(std::string_view tag, std::string_view text, std::string& ou
 
 class Writer {
  public:
-  Writer(const Statement& s, std::string_view eol, Changes& changes) : s_(s), eol_(eol), changes_(changes) {}
+  Writer(const Statement& s, std::string_view eol, Changes& changes, std::string& out, std::string& scratch)
+      : s_(s), eol_(eol), changes_(changes), out_(out), details_(scratch) {}
 
-  // The message, or why it cannot be written.
-  std::optional<std::string> write(std::string& out) {
+  // Appends the message, or says why it cannot be written (and leaves a part of it,
+  // which the caller takes back).
+  std::optional<std::string> write() {
     const bool report = s_.kind == StatementKind::InterimReport;
     const std::string account = account_number(s_.account_identification);
     if (account.empty()) return std::string("it has no account");
-    std::string ref = fitted(x_text(s_.transaction_reference, changes_, false), kReferenceWidth, changes_);
+    std::string ref = x_text(s_.transaction_reference, changes_, false, kReferenceWidth);
     if (ref.empty()) ref = "NONREF";
     line(":20:", ref);
     if (s_.related_reference) {
-      const std::string related = fitted(x_text(*s_.related_reference, changes_, false), kReferenceWidth, changes_);
+      const std::string related = x_text(*s_.related_reference, changes_, false, kReferenceWidth);
       if (!related.empty()) line(":21:", related);
     }
-    line(":25:", fitted(x_text(account, changes_, false), kAccountWidth, changes_));
+    line(":25:", x_text(account, changes_, false, kAccountWidth));
     out_.append(":28C:");
     if (!append_number(s_.number)) return std::string("its statement number '") + std::string(s_.number) + "' is not a number";
     if (s_.sequence && !s_.sequence->empty()) {
@@ -261,7 +270,6 @@ class Writer {
     if (s_.information_to_account_owner && !s_.information_to_account_owner->empty()) {
       append_details(":86:", x_text(*s_.information_to_account_owner, changes_, true), out_, eol_, changes_);
     }
-    out.append(out_);
     return std::nullopt;
   }
 
@@ -295,13 +303,13 @@ class Writer {
       const ReportTime& at = *s_.reported_at;
       out_.append(":13D:");
       if (!append_date(at.date, out_)) return std::string("its report time cannot be written in MT942");
-      char time[16];
-      std::snprintf(time, sizeof time, "%02u%02u", static_cast<unsigned>(at.hour), static_cast<unsigned>(at.minute));
-      out_.append(time);
+      append_two_digits(at.hour, out_);
+      append_two_digits(at.minute, out_);
       const int offset = at.utc_offset_minutes.value_or(0);
-      const int magnitude = offset < 0 ? -offset : offset;
-      std::snprintf(time, sizeof time, "%c%02d%02d", offset < 0 ? '-' : '+', magnitude / 60, magnitude % 60);
-      out_.append(time);
+      const unsigned magnitude = static_cast<unsigned>(offset < 0 ? -offset : offset);
+      out_.push_back(offset < 0 ? '-' : '+');
+      append_two_digits(magnitude / 60, out_);
+      append_two_digits(magnitude % 60, out_);
       out_.append(eol_);
     }
     return std::nullopt;
@@ -327,9 +335,8 @@ class Writer {
     out_.append(":61:");
     if (!append_date(t.value_date, out_)) return std::string("a value date lies outside the years MT940 can write");
     if (t.entry_date) {
-      char md[16];
-      std::snprintf(md, sizeof md, "%02u%02u", t.entry_date->month(), t.entry_date->day());
-      out_.append(md, 4);
+      append_two_digits(t.entry_date->month(), out_);
+      append_two_digits(t.entry_date->day(), out_);
     }
     out_.append(mark_text(t.debit_credit));
     if (t.funds_code && !is_reversal(t.debit_credit) && is_upper(*t.funds_code)) out_.push_back(*t.funds_code);
@@ -337,18 +344,18 @@ class Writer {
       return std::string("the amount ") + t.amount.to_string() + " has more decimals than MT940 can write";
     }
     out_.append(is_type_code(t.transaction_type) ? t.transaction_type : std::string_view("NMSC"));
-    std::string customer = fitted(x_text(t.customer_reference, changes_, false), kReferenceWidth, changes_);
-    out_.append(customer.empty() ? std::string_view("NONREF") : std::string_view(customer));
+    const std::size_t customer = out_.size();
+    append_x(t.customer_reference, out_, changes_, false, kReferenceWidth);
+    if (out_.size() == customer) out_.append("NONREF");
     if (t.bank_reference) {
-      const std::string bank = fitted(x_text(*t.bank_reference, changes_, false), kReferenceWidth, changes_);
-      if (!bank.empty()) {
-        out_.append("//");
-        out_.append(bank);
-      }
+      out_.append("//");
+      const std::size_t bank = out_.size();
+      append_x(*t.bank_reference, out_, changes_, false, kReferenceWidth);
+      if (out_.size() == bank) out_.resize(bank - 2);
     }
     out_.append(eol_);
     if (t.extra_details) {
-      std::string extra = fitted(x_text(*t.extra_details, changes_, true), kSupplementaryWidth, changes_);
+      std::string extra = x_text(*t.extra_details, changes_, true, kSupplementaryWidth);
       // A supplementary line may not open like a tag line.
       if (misreads(extra)) {
         extra.front() = '.';
@@ -359,15 +366,16 @@ class Writer {
         out_.append(eol_);
       }
     }
-    const std::string details = details_text(t, changes_);
-    if (!details.empty()) append_details(":86:", details, out_, eol_, changes_);
+    details_text(t, changes_, details_);
+    if (!details_.empty()) append_details(":86:", details_, out_, eol_, changes_);
     return std::nullopt;
   }
 
   const Statement& s_;
   std::string_view eol_;
   Changes& changes_;
-  std::string out_;
+  std::string& out_;
+  std::string& details_;
 };
 
 std::string_view name_of(const Statement& s) noexcept {
@@ -383,10 +391,13 @@ Result<MtDocument> export_mt(std::span<const Statement> statements, const MtOpti
   Changes changes;
   std::string last_refusal;
   std::size_t written = 0;
+  std::string scratch;
   for (const Statement& s : statements) {
     Changes own = changes;
-    Writer writer(s, eol, own);
-    if (auto refusal = writer.write(document.text)) {
+    const std::size_t mark = document.text.size();
+    Writer writer(s, eol, own, document.text, scratch);
+    if (auto refusal = writer.write()) {
+      document.text.resize(mark);
       last_refusal = *refusal;
       document.warnings.push_back(std::string(s.kind == StatementKind::InterimReport ? "interim report '" : "statement '") +
                                   std::string(name_of(s)) + "' left out of the MT940 text: " + *refusal);
