@@ -14,11 +14,13 @@
 #include <thread>
 
 #include "input.hpp"
+#include "batch.hpp"
 #include "tallyfold/decode.hpp"
 #include "tallyfold/export.hpp"
 #include "tallyfold/parse.hpp"
 #include "tallyfold/reconcile.hpp"
 #include "tallyfold/bankfile.hpp"
+#include "tallyfold/iso20022.hpp"
 #include "tallyfold/mt_export.hpp"
 
 namespace tallyfold::cli {
@@ -60,23 +62,39 @@ struct Loaded {
   std::vector<Statement> statements;
   std::vector<std::string> messages;  // lines for standard error, in order
   bool warned = false;                // the reading left something out or guessed
-  bool failed = false;                // the last message says why
+  bool failed = false;                // `error` says why
+  bool skipped = false;               // found in a folder, and no statement file
+  std::string error;                  // the line that says why it failed, without "tallyfold: "
+
+  void fail(std::string line) {
+    messages.push_back(line);
+    error = line.substr(std::string_view("tallyfold: ").size());
+    failed = true;
+  }
 };
 
+// A file found in a folder that holds no statement is passed over; one named on the
+// command line is an error, as the user meant it to be read.
+bool skip_non_statement(const Input& input, const Options& options, const ParseError& error, Loaded& loaded) {
+  if (!input.found || !holds_no_statement(error)) return false;
+  loaded.skipped = true;
+  if (!options.quiet) loaded.messages.push_back(located_line(input.path, 0, "note: not a statement file, skipped"));
+  return true;
+}
+
 // The exact reading: the text as read, parsed as the Python class parses it.
-void load_exact(const std::string& path, const Options& options, Loaded& loaded) {
-  const std::string name = display_name(path);
+void load_exact(const Input& input, const Options& options, Loaded& loaded) {
+  const std::string name = display_name(input.path);
   std::string text;
   std::string reason;
-  if (!read_input(path, options.encoding, text, reason)) {
-    loaded.messages.push_back(error_line(name, reason));
-    loaded.failed = true;
+  if (!read_input(input.path, options.encoding, text, reason)) {
+    loaded.fail(error_line(name, reason));
     return;
   }
   auto parsed = parse_statements(text, select_chain(options.resolver));
   if (!parsed) {
-    loaded.messages.push_back(error_line(name, message(parsed.error())));
-    loaded.failed = true;
+    if (skip_non_statement(input, options, parsed.error(), loaded)) return;
+    loaded.fail(error_line(name, message(parsed.error())));
     return;
   }
   loaded.statements = std::move(parsed).value();
@@ -84,13 +102,12 @@ void load_exact(const std::string& path, const Options& options, Loaded& loaded)
 
 // The bank-file reading: charset, unwrapping, tolerant fields and recovery, each repair
 // reported with the line of the file it concerns.
-void load_bank_file(const std::string& path, const Options& options, Loaded& loaded) {
-  const std::string name = display_name(path);
+void load_bank_file(const Input& input, const Options& options, Loaded& loaded) {
+  const std::string name = display_name(input.path);
   std::string bytes;
   std::string reason;
-  if (!read_bytes(path, bytes, reason)) {
-    loaded.messages.push_back(error_line(name, reason));
-    loaded.failed = true;
+  if (!read_bytes(input.path, bytes, reason)) {
+    loaded.fail(error_line(name, reason));
     return;
   }
   BankFileOptions bank_options;
@@ -98,8 +115,8 @@ void load_bank_file(const std::string& path, const Options& options, Loaded& loa
   bank_options.resolver = options.resolver;
   auto file = read_bank_file(bytes, bank_options);
   if (!file) {
-    loaded.messages.push_back(located_line(name, file.error().line, message(file.error())));
-    loaded.failed = true;
+    if (skip_non_statement(input, options, file.error().error, loaded)) return;
+    loaded.fail(located_line(name, file.error().line, message(file.error())));
     return;
   }
   for (const Diagnostic& d : file->diagnostics) {
@@ -115,18 +132,17 @@ void load_bank_file(const std::string& path, const Options& options, Loaded& loa
 
 // Reads and parses one input. The readings keep no state, so this runs on any number of
 // threads at once.
-Loaded load_statements(const std::string& path, const Options& options) {
+Loaded load_statements(const Input& input, const Options& options) {
   Loaded loaded;
   try {
     if (options.strict) {
-      load_exact(path, options, loaded);
+      load_exact(input, options, loaded);
     } else {
-      load_bank_file(path, options, loaded);
+      load_bank_file(input, options, loaded);
     }
   } catch (const std::exception& e) {
     loaded.statements.clear();
-    loaded.messages.push_back(error_line(display_name(path), std::string("internal error: ") + e.what()));
-    loaded.failed = true;
+    loaded.fail(error_line(display_name(input.path), std::string("internal error: ") + e.what()));
   }
   return loaded;
 }
@@ -135,7 +151,8 @@ std::string_view extension(Format format) {
   switch (format) {
     case Format::Json: return ".json";
     case Format::Csv: return ".csv";
-    case Format::Camt053: return ".xml";
+    case Format::Ndjson: return ".ndjson";
+    case Format::Camt: return ".xml";
     case Format::Mt940: return ".sta";
   }
   return "";
@@ -154,10 +171,15 @@ Result<std::string, ExportFailure> export_as(const Options& options, std::span<c
     if (!text) return ExportFailure{message(text.error())};
     return std::move(*text);
   };
+  // The exact reading writes the specified forms; a bank file the forms made for it.
+  const bool bank = !options.strict;
+  const JsonOptions json{.bank_fields = bank, .exact_amounts = bank};
   switch (*options.format) {
-    case Format::Json: return shown(export_json(statements));
-    case Format::Csv: return shown(export_csv(statements, options.csv_dialect.value_or(CsvDialect::Standard)));
-    case Format::Camt053: {
+    case Format::Json: return shown(export_json(statements, json));
+    case Format::Ndjson: return shown(export_json_lines(statements, json));
+    case Format::Csv:
+      return shown(export_csv(statements, CsvOptions{options.csv_dialect.value_or(CsvDialect::Standard), bank, bank}));
+    case Format::Camt: {
       if (options.strict) return export_camt053(statements);
       auto document = export_camt(statements, CamtOptions{options.camt_version.value_or(CamtVersion::V08),
                                                           options.created.value_or(0)});
@@ -222,59 +244,101 @@ bool write_stdout(std::string_view data, std::string& error) {
 // What became of one input of `convert`.
 struct Outcome {
   // WrittenWithWarnings: written, but the reading left something out and said so.
-  enum Kind { Written, WrittenWithWarnings, Failed };
+  // Skipped: found in a folder, and no statement file.
+  enum Kind { Written, WrittenWithWarnings, Failed, Skipped };
   Kind kind = Written;
   // Lines for standard error, printed in input order once every input is done.
   std::vector<std::string> messages;
+  std::string error;  // why it failed, for the summary
 };
 
-// Converts one input; an empty `target` means standard output.
-Outcome convert_one(const std::string& input, const fs::path& target, const Options& options) {
-  Loaded loaded = load_statements(input, options);
-  Outcome outcome{Outcome::Failed, std::move(loaded.messages)};
-  if (loaded.failed) return outcome;
-  std::string error;
-  try {
-    std::vector<std::string> warnings;
-    std::vector<std::string> notes;
-    auto text = export_as(options, loaded.statements, warnings, notes);
-    if (!text) {
-      outcome.messages.push_back(error_line(display_name(input), text.error().reason));
-      return outcome;
-    }
-    for (const std::string& warning : warnings) {
-      outcome.messages.push_back(located_line(display_name(input), 0, "warning: " + warning));
-      loaded.warned = true;
-    }
-    if (!options.quiet) {
-      for (const std::string& note : notes) {
-        outcome.messages.push_back(located_line(display_name(input), 0, "note: " + note));
-      }
-    }
-    const bool written = target.empty() ? write_stdout(*text, error) : write_file(target, *text, error);
-    if (!written) {
-      outcome.messages.push_back(std::move(error));
-      return outcome;
-    }
-  } catch (const std::exception& e) {
-    outcome.messages.push_back(error_line(display_name(input), std::string("internal error: ") + e.what()));
-    return outcome;
-  }
-  outcome.kind = loaded.warned ? Outcome::WrittenWithWarnings : Outcome::Written;
+Outcome outcome_of(Loaded& loaded) {
+  Outcome outcome{Outcome::Written, std::move(loaded.messages), std::move(loaded.error)};
+  if (loaded.failed) outcome.kind = Outcome::Failed;
+  if (loaded.skipped) outcome.kind = Outcome::Skipped;
+  if (loaded.warned && outcome.kind == Outcome::Written) outcome.kind = Outcome::WrittenWithWarnings;
   return outcome;
 }
 
-// One line that says how a batch went, so that a failure among many messages is not missed.
-std::string batch_summary(std::span<const Outcome> outcomes) {
+void fail(Outcome& outcome, std::string line) {
+  outcome.messages.push_back(line);
+  outcome.error = line.substr(std::string_view("tallyfold: ").size());
+  outcome.kind = Outcome::Failed;
+}
+
+// A camt name that asked for the other kind than the statements have is answered with
+// a note: the kind decides, as an importer expects camt.052 for interim reports.
+std::optional<std::string> camt_kind_note(const Options& options, std::span<const Statement> statements) {
+  if (options.format != Format::Camt || statements.empty()) return std::nullopt;
+  const bool report = !options.strict && statements.front().kind == StatementKind::InterimReport;
+  if (report && options.format_name == "camt053") return "interim reports are written as camt.052";
+  if (!report && options.format_name == "camt052") return "statements are written as camt.053";
+  return std::nullopt;
+}
+
+// Exports `statements` to `target` (empty: standard output). `name` names the output in
+// messages about the document as a whole.
+void write_output(const Options& options, std::span<const Statement> statements, const fs::path& target,
+                  std::string_view name, Outcome& outcome, bool& warned) {
+  std::vector<std::string> warnings;
+  std::vector<std::string> notes;
+  auto text = export_as(options, statements, warnings, notes);
+  if (!text) {
+    fail(outcome, error_line(name, text.error().reason));
+    return;
+  }
+  if (const auto note = camt_kind_note(options, statements)) notes.push_back(*note);
+  for (const std::string& warning : warnings) {
+    outcome.messages.push_back(located_line(name, 0, "warning: " + warning));
+    warned = true;
+  }
+  if (!options.quiet) {
+    for (const std::string& note : notes) outcome.messages.push_back(located_line(name, 0, "note: " + note));
+  }
+  std::string error;
+  if (!target.empty() && target.has_parent_path()) {
+    // Folders below -o DIR/ that mirror the input's folders.
+    std::error_code ec;
+    fs::create_directories(target.parent_path(), ec);
+  }
+  const bool written = target.empty() ? write_stdout(*text, error) : write_file(target, *text, error);
+  if (!written) fail(outcome, std::move(error));
+}
+
+// Converts one input into its own output; an empty `target` means standard output.
+Outcome convert_one(const Input& input, const fs::path& target, const Options& options) {
+  Loaded loaded = load_statements(input, options);
+  Outcome outcome = outcome_of(loaded);
+  if (outcome.kind == Outcome::Failed || outcome.kind == Outcome::Skipped) return outcome;
+  bool warned = loaded.warned;
+  try {
+    write_output(options, loaded.statements, target, display_name(input.path), outcome, warned);
+  } catch (const std::exception& e) {
+    fail(outcome, error_line(display_name(input.path), std::string("internal error: ") + e.what()));
+  }
+  if (outcome.kind == Outcome::Written && warned) outcome.kind = Outcome::WrittenWithWarnings;
+  return outcome;
+}
+
+// The counts of a batch, then each failed input with why, so that a failure among many
+// messages is not missed.
+std::vector<std::string> batch_summary(std::span<const Outcome> outcomes) {
   std::size_t warned = 0;
   std::size_t failures = 0;
+  std::size_t skipped = 0;
   for (const Outcome& o : outcomes) {
     warned += o.kind == Outcome::WrittenWithWarnings;
     failures += o.kind == Outcome::Failed;
+    skipped += o.kind == Outcome::Skipped;
   }
-  return "tallyfold: converted " + std::to_string(outcomes.size() - failures) + " of " +
-         std::to_string(outcomes.size()) + " files (" + std::to_string(warned) +
-         " with something left out), " + std::to_string(failures) + " failed";
+  const std::size_t files = outcomes.size() - skipped;
+  std::vector<std::string> lines{"tallyfold: converted " + std::to_string(files - failures) + " of " +
+                                 std::to_string(files) + " files (" + std::to_string(warned) +
+                                 " with something left out), " + std::to_string(failures) + " failed"};
+  for (const Outcome& o : outcomes) {
+    if (o.kind == Outcome::Failed) lines.push_back("tallyfold:   failed: " + o.error);
+  }
+  return lines;
 }
 
 // An interim report has no balances: its line says what it covers instead.
@@ -351,76 +415,159 @@ std::string check_line(std::string_view name, std::size_t index, const Statement
 
 }  // namespace
 
+namespace {
+
+// Runs `work(i)` for every input index, on up to `jobs` threads.
+template <typename Work>
+void for_each_input(std::size_t n, unsigned jobs, Work work) {
+  const std::size_t threads = std::min<std::size_t>(jobs ? jobs : std::max(1u, std::thread::hardware_concurrency()), n);
+  std::atomic<std::size_t> next{0};
+  auto loop = [&] {
+    for (std::size_t i; (i = next.fetch_add(1)) < n;) work(i);
+  };
+  if (threads <= 1) {
+    loop();
+    return;
+  }
+  std::vector<std::jthread> pool;
+  pool.reserve(threads);
+  for (std::size_t t = 0; t < threads; ++t) pool.emplace_back(loop);
+}
+
+// Every input into one output: the statements of all inputs in input order, as if they
+// came from one file. Camt holds one kind of statement per document, so a batch of both
+// kinds is refused before anything is written.
+int convert_merged(const std::vector<Input>& inputs, const fs::path& target, const Options& options,
+                   std::vector<Outcome>& outcomes) {
+  std::vector<Loaded> loaded(inputs.size());
+  for_each_input(inputs.size(), options.jobs, [&](std::size_t i) { loaded[i] = load_statements(inputs[i], options); });
+
+  std::vector<Statement> statements;
+  bool failures = false;
+  bool statements_seen = false;
+  bool reports_seen = false;
+  for (std::size_t i = 0; i < inputs.size(); ++i) {
+    outcomes[i] = outcome_of(loaded[i]);
+    failures |= outcomes[i].kind == Outcome::Failed;
+    if (outcomes[i].kind == Outcome::Failed || outcomes[i].kind == Outcome::Skipped) continue;
+    for (Statement& s : loaded[i].statements) {
+      (s.kind == StatementKind::InterimReport ? reports_seen : statements_seen) = true;
+      statements.push_back(std::move(s));
+    }
+  }
+  if (options.format == Format::Camt && statements_seen && reports_seen) {
+    outcomes.clear();  // nothing was converted, so nothing is counted
+    std::fprintf(stderr,
+                 "tallyfold: statements and interim reports cannot share one camt document; "
+                 "use -o DIR/ for one document per input\n");
+    return kExitTrouble;
+  }
+  if (statements.empty()) {
+    // Every input failed, and says so, or none was a statement file.
+    if (failures) return kExitOk;
+    outcomes.push_back(Outcome{Outcome::Failed, {"tallyfold: no statement file among the inputs"}, {}});
+    return kExitTrouble;
+  }
+
+  const std::string name = target.empty() ? std::string("standard output") : target.string();
+  Outcome written;
+  bool export_warned = false;
+  try {
+    write_output(options, statements, target, name, written, export_warned);
+  } catch (const std::exception& e) {
+    fail(written, error_line(name, std::string("internal error: ") + e.what()));
+  }
+  // What concerns the output as a whole follows what was said of each input.
+  outcomes.push_back(Outcome{Outcome::Skipped, std::move(written.messages), {}});
+  for (std::size_t i = 0; i < inputs.size(); ++i) {
+    Outcome& o = outcomes[i];
+    if (o.kind == Outcome::Failed || o.kind == Outcome::Skipped) continue;
+    if (written.kind == Outcome::Failed) {
+      o.kind = Outcome::Failed;
+      o.error = written.error;
+    } else if (export_warned) {
+      o.kind = Outcome::WrittenWithWarnings;
+    }
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
 int run_convert(const Options& given) {
   // One creation time for every document of the run.
   Options options = given;
-  if (options.format == Format::Camt053 && !options.strict) options.created = creation_time(given);
-  const std::size_t n = options.inputs.size();
-  std::vector<fs::path> targets(n);
-  if (options.output) {
-    fs::path out(*options.output);
+  if (options.format == Format::Camt && !options.strict) options.created = creation_time(given);
+
+  std::vector<std::string> walk_errors;
+  const std::vector<Input> inputs = expand_inputs(options.inputs, walk_errors);
+  for (const std::string& line : walk_errors) std::fprintf(stderr, "%s\n", line.c_str());
+  if (!walk_errors.empty()) return kExitTrouble;
+  if (inputs.empty()) {
+    std::fprintf(stderr, "tallyfold: no files found in %s\n", options.inputs.front().c_str());
+    return kExitTrouble;
+  }
+  const std::size_t n = inputs.size();
+
+  const bool per_input = options.output && names_folder(*options.output);
+  std::vector<fs::path> targets(per_input ? n : 1);
+  if (per_input) {
+    const fs::path out(*options.output);
     std::error_code ec;
-    bool into_directory = n > 1 || fs::is_directory(out, ec);
-    if (into_directory) {
-      if (fs::exists(fs::symlink_status(out, ec)) && !fs::is_directory(out, ec)) {
-        std::fprintf(stderr, "tallyfold: %s: not a directory (several inputs need -o DIR)\n",
-                     out.c_str());
-        return kExitTrouble;
-      }
-      fs::create_directories(out, ec);
-      if (ec) {
-        std::fprintf(stderr, "tallyfold: %s: cannot create directory: %s\n", out.c_str(),
-                     ec.message().c_str());
-        return kExitTrouble;
-      }
-      // Two inputs with the same base name would overwrite each other's output.
-      std::set<fs::path> seen;
-      for (std::size_t i = 0; i < n; ++i) {
-        fs::path name = options.inputs[i] == "-" ? fs::path("stdin")
-                                                 : fs::path(options.inputs[i]).filename();
-        name.replace_extension(extension(*options.format));
-        targets[i] = out / name;
-        if (!seen.insert(targets[i]).second) {
-          std::fprintf(stderr, "tallyfold: %s: written by more than one input\n",
-                       targets[i].c_str());
-          return kExitTrouble;
-        }
-      }
-    } else {
-      targets[0] = out;
+    fs::create_directories(out, ec);
+    if (ec) {
+      std::fprintf(stderr, "tallyfold: %s: cannot create directory: %s\n", options.output->c_str(),
+                   ec.message().c_str());
+      return kExitTrouble;
     }
+    // Files found in folders keep their folders below `out`; two inputs named alike
+    // on the command line would still overwrite each other's output.
+    std::set<fs::path> seen;
+    for (std::size_t i = 0; i < n; ++i) {
+      fs::path name = inputs[i].relative;
+      name.replace_extension(extension(*options.format));
+      targets[i] = out / name;
+      if (!seen.insert(targets[i]).second) {
+        std::fprintf(stderr, "tallyfold: %s: written by more than one input\n", targets[i].c_str());
+        return kExitTrouble;
+      }
+    }
+  } else if (options.output) {
+    targets[0] = *options.output;
+  }
+  if (const auto clash = target_among_inputs(inputs, targets)) {
+    std::fprintf(stderr, "tallyfold: %s: is one of the inputs; nothing was written\n", clash->c_str());
+    return kExitTrouble;
   }
 
   std::vector<Outcome> outcomes(n);
-  unsigned jobs = options.jobs ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
-  std::size_t threads = std::min<std::size_t>(jobs, n);
-  std::atomic<std::size_t> next{0};
-  auto work = [&] {
-    for (std::size_t i; (i = next.fetch_add(1)) < n;) {
-      outcomes[i] = convert_one(options.inputs[i], targets[i], options);
-    }
-  };
-  if (threads <= 1) {
-    work();
+  int status = kExitOk;
+  if (per_input) {
+    for_each_input(n, options.jobs, [&](std::size_t i) { outcomes[i] = convert_one(inputs[i], targets[i], options); });
   } else {
-    std::vector<std::jthread> pool;
-    pool.reserve(threads);
-    for (std::size_t t = 0; t < threads; ++t) pool.emplace_back(work);
+    status = convert_merged(inputs, targets[0], options, outcomes);
+    if (outcomes.empty()) return status;
   }
 
-  int status = kExitOk;
   for (const Outcome& outcome : outcomes) {
     for (const std::string& line : outcome.messages) std::fprintf(stderr, "%s\n", line.c_str());
     if (outcome.kind == Outcome::Failed) status = kExitTrouble;
     if (outcome.kind == Outcome::WrittenWithWarnings) status = std::max(status, kExitWarned);
   }
-  if (n > 1) std::fprintf(stderr, "%s\n", batch_summary(outcomes).c_str());
+  if (n > 1) {
+    // The output's own lines, if any, are no input of the count.
+    const std::span<const Outcome> of_inputs(outcomes.data(), n);
+    for (const std::string& line : batch_summary(of_inputs)) std::fprintf(stderr, "%s\n", line.c_str());
+  }
   return status;
 }
 
 int run_check(const Options& options) {
-  int status = kExitOk;
-  for (const std::string& input : options.inputs) {
+  std::vector<std::string> walk_errors;
+  const std::vector<Input> inputs = expand_inputs(options.inputs, walk_errors);
+  for (const std::string& line : walk_errors) std::fprintf(stderr, "%s\n", line.c_str());
+  int status = walk_errors.empty() ? kExitOk : kExitTrouble;
+  for (const Input& input : inputs) {
     Loaded loaded = load_statements(input, options);
     // Messages about a file come before its lines, as they concern how it was read.
     std::fflush(stdout);
@@ -429,9 +576,10 @@ int run_check(const Options& options) {
       status = kExitTrouble;
       continue;
     }
+    if (loaded.skipped) continue;
     if (loaded.warned) status = std::max(status, kExitWarned);
     const std::vector<Statement>& statements = loaded.statements;
-    const std::string name = display_name(input);
+    const std::string name = display_name(input.path);
     std::vector<StatementCheck> checks = check_statements(statements);
     for (std::size_t i = 0; i < statements.size(); ++i) {
       if (statements[i].kind != StatementKind::InterimReport) continue;

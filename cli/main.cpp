@@ -26,7 +26,7 @@ using tallyfold::cli::Options;
 using tallyfold::kResolverNames;
 
 constexpr const char* kUsage =
-    "usage: tallyfold convert FILE... --to json|csv|camt053|mt940 [-o PATH] [OPTIONS]\n"
+    "usage: tallyfold convert FILE... --to json|ndjson|csv|camt|mt940 [-o PATH] [OPTIONS]\n"
     "       tallyfold check FILE... [OPTIONS]\n"
     "       tallyfold --help | --version\n";
 
@@ -34,23 +34,27 @@ constexpr const char* kHelp =
     "Convert and check SWIFT MT940 bank statement files.\n"
     "\n"
     "Commands:\n"
-    "  convert FILE...      write the statements of each file as JSON, CSV or ISO 20022\n"
-    "                       XML (camt.053; camt.052 for MT942 interim reports) or\n"
-    "                       MT940 (MT942 for interim reports)\n"
+    "  convert FILE...      write the statements of the files as JSON, JSON Lines, CSV,\n"
+    "                       ISO 20022 XML (camt.053; camt.052 for MT942 interim reports)\n"
+    "                       or MT940 (MT942 for interim reports)\n"
     "  check FILE...        print one line per statement and whether its balances reconcile\n"
     "\n"
     "Options:\n"
-    "  -t, --to FORMAT      convert: json, csv, camt053 or mt940\n"
-    "  -o, --output PATH    convert: output file for one input (default and \"-\": standard\n"
-    "                       output), directory for several (one .json, .csv or .xml file\n"
-    "                       per input, created when missing)\n"
+    "  -t, --to FORMAT      convert: json, ndjson (one transaction per line), csv, camt\n"
+    "                       (also camt053, camt052: the statements' kind decides), or\n"
+    "                       mt940 (also mt942)\n"
+    "  -o, --output PATH    convert: one file for all inputs (default and \"-\": standard\n"
+    "                       output); a directory (existing, or PATH ending in \"/\") for\n"
+    "                       one file per input, files found in a FILE directory keeping\n"
+    "                       their path below it\n"
     "      --csv-dialect D  convert --to csv: standard (default: \",\" between fields,\n"
-    "                       \".\" in amounts) or excel-eu (\";\" between fields, \",\" in\n"
-    "                       amounts, for spreadsheets set to a European locale)\n"
-    "      --camt-version V convert --to camt053: 02, 06 or 08 (default), each valid\n"
+    "                       \".\" in amounts), excel (the same, CRLF line ends) or\n"
+    "                       excel-eu (\";\" between fields, \",\" in amounts, CRLF, for\n"
+    "                       spreadsheets set to a European locale)\n"
+    "      --camt-version V convert --to camt: 02, 06 or 08 (default), each valid\n"
     "                       against its official schema (with --strict: today's fixed\n"
     "                       camt.053.001.06 layout, not schema-valid)\n"
-    "      --created TIME   convert --to camt053: creation time written instead of now\n"
+    "      --created TIME   convert --to camt: creation time written instead of now\n"
     "                       (2026-01-31T12:00:00Z, 2026-01-31, @SECONDS); default:\n"
     "                       SOURCE_DATE_EPOCH when set, else the time of conversion\n"
     "      --line-ending E  convert --to mt940: crlf (default, as SWIFT writes) or lf\n"
@@ -64,14 +68,17 @@ constexpr const char* kHelp =
     "  -h, --help           show this help and exit\n"
     "  -V, --version        show the version and exit\n"
     "\n"
-    "FILE \"-\" reads standard input. Files are read as banks deliver them: envelopes,\n"
-    "separator and header lines are removed, fields that banks write differently are\n"
-    "repaired, and statements that cannot be completed are left out; each such step is\n"
-    "reported on standard error as \"FILE:LINE: note: ...\" or \"FILE:LINE: warning: ...\".\n"
+    "FILE \"-\" reads standard input; a directory stands for every file below it (files\n"
+    "that are no statement files are passed over with a note). Files are read as banks\n"
+    "deliver them: envelopes, separator and header lines are removed, fields that banks\n"
+    "write differently are repaired, and statements that cannot be completed are left\n"
+    "out; each such step is reported on standard error as \"FILE:LINE: note: ...\" or\n"
+    "\"FILE:LINE: warning: ...\". CSV cells that a spreadsheet would run as a formula get\n"
+    "a leading apostrophe (not with --strict, which writes the specified bytes).\n"
     "\n"
     "Examples:\n"
-    "  tallyfold convert march.sta --to csv --csv-dialect excel-eu -o march.csv\n"
-    "  tallyfold convert statements/*.sta --to camt053 -o converted/\n"
+    "  tallyfold convert statements/ --to csv --csv-dialect excel-eu -o all.csv\n"
+    "  tallyfold convert statements/ --to camt -o converted/\n"
     "  tallyfold check march.sta --encoding cp1252\n"
     "\n"
     "Exit status (the highest of all inputs): 0 success, notes at most; 1 written, but\n"
@@ -96,10 +103,30 @@ int usage_error(const std::string& reason) {
 
 enum LongOnly { kStrict = 256, kCsvDialect, kCamtVersion, kCreated, kLineEnding };
 
-constexpr std::array<std::pair<std::string_view, CsvDialect>, 2> kCsvDialects{{
+constexpr std::array<std::pair<std::string_view, CsvDialect>, 3> kCsvDialects{{
     {"standard", CsvDialect::Standard},
+    {"excel", CsvDialect::Excel},
     {"excel-eu", CsvDialect::ExcelEu},
 }};
+
+constexpr std::array<std::pair<std::string_view, Format>, 8> kFormats{{
+    {"json", Format::Json},
+    {"ndjson", Format::Ndjson},
+    {"csv", Format::Csv},
+    {"camt", Format::Camt},
+    {"camt053", Format::Camt},
+    {"camt052", Format::Camt},
+    {"mt940", Format::Mt940},
+    {"mt942", Format::Mt940},
+}};
+
+std::string lower_case(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
 
 const option kLongOptions[] = {
     {"to", required_argument, nullptr, 't'},
@@ -148,19 +175,17 @@ int main(int argc, char** argv) {
   for (int c; (c = getopt_long(sub_argc, sub_argv, ":t:o:j:r:e:qhV", kLongOptions, nullptr)) != -1;) {
     const std::string_view arg = optarg ? optarg : "";
     switch (c) {
-      case 't':
-        if (arg == "json") {
-          options.format = Format::Json;
-        } else if (arg == "csv") {
-          options.format = Format::Csv;
-        } else if (arg == "camt053") {
-          options.format = Format::Camt053;
-        } else if (arg == "mt940" || arg == "mt942") {
-          options.format = Format::Mt940;
-        } else {
-          return usage_error("unknown format '" + std::string(arg) + "' (json, csv, camt053 or mt940)");
+      case 't': {
+        const std::string name = lower_case(arg);
+        const auto* found = std::find_if(kFormats.begin(), kFormats.end(),
+                                         [&](const auto& f) { return f.first == name; });
+        if (found == kFormats.end()) {
+          return usage_error("unknown format '" + std::string(arg) + "' (json, ndjson, csv, camt, camt053, camt052 or mt940)");
         }
+        options.format = found->second;
+        options.format_name = name;
         break;
+      }
       case 'o':
         options.output = std::string(arg);
         break;
@@ -234,10 +259,7 @@ int main(int argc, char** argv) {
   for (int i = optind; i < sub_argc; ++i) options.inputs.emplace_back(sub_argv[i]);
 
   if (options.inputs.empty()) return usage_error("no input files (use \"-\" for standard input)");
-  if (convert && !options.format) return usage_error("convert needs --to json|csv|camt053|mt940");
-  if (convert && options.inputs.size() > 1 && !options.output) {
-    return usage_error("several inputs need -o DIR");
-  }
+  if (convert && !options.format) return usage_error("convert needs --to json|ndjson|csv|camt|mt940");
   if (!convert && (options.format || options.output || options.jobs)) {
     return usage_error("check takes no --to, --output or --jobs");
   }
@@ -245,18 +267,15 @@ int main(int argc, char** argv) {
   if (options.csv_dialect && options.format != Format::Csv) {
     return usage_error("--csv-dialect needs --to csv");
   }
-  if ((options.camt_version || options.created) && options.format != Format::Camt053) {
-    return usage_error(std::string(options.camt_version ? "--camt-version" : "--created") + " needs --to camt053");
+  if ((options.camt_version || options.created) && options.format != Format::Camt) {
+    return usage_error(std::string(options.camt_version ? "--camt-version" : "--created") + " needs --to camt");
   }
   if ((options.camt_version || options.created) && options.strict) {
     return usage_error(std::string(options.camt_version ? "--camt-version" : "--created") +
                        " does not apply to --strict, whose camt.053 layout is fixed");
   }
   if (line_ending && options.format != Format::Mt940) return usage_error("--line-ending needs --to mt940");
-  if (options.output == "-") {
-    if (options.inputs.size() > 1) return usage_error("-o - takes one input only");
-    options.output.reset();  // standard output, as without -o
-  }
+  if (options.output == "-") options.output.reset();  // standard output, as without -o
   if (encoding_name) {
     options.encoding = tallyfold::cli::resolve_encoding(*encoding_name);
     if (!options.encoding) return usage_error("unknown encoding '" + *encoding_name + "'");

@@ -469,12 +469,21 @@ PyObject* export_result(Result<std::string> text) {
   return finish(to_python(std::string_view(*text)));
 }
 
+// A document read from a file exports the bank-file form; MT940(text) the specified one.
+bool bank_form(PyObject* self) { return first_statement(self).reading == Reading::BankFile; }
+
 PyObject* to_json(PyObject* self, PyObject*) {
-  return guarded([&] { return export_result(export_json(document_of(self).statements)); });
+  return guarded([&] {
+    const bool bank = bank_form(self);
+    return export_result(export_json(document_of(self).statements, JsonOptions{bank, bank}));
+  });
 }
 
 PyObject* to_csv(PyObject* self, PyObject*) {
-  return guarded([&] { return export_result(export_csv(document_of(self).statements)); });
+  return guarded([&] {
+    const bool bank = bank_form(self);
+    return export_result(export_csv(document_of(self).statements, CsvOptions{CsvDialect::Standard, bank, bank}));
+  });
 }
 
 PyObject* to_camt053(PyObject* self, PyObject*) {

@@ -189,19 +189,20 @@ TEST(BankFields, RabobankStatementLines) {
   EXPECT_EQ(second_line.counter_iban, "NL32INGB0000012345");
 }
 
+// The bank-file form, with amounts in their written digits.
 TEST(BankJson, CarriesDerivedFieldsAndInventsNoBalance) {
   const auto file = read_bank_file(kRabobank, {});
   ASSERT_TRUE(file);
-  const std::string json = export_json(file->statements).value();
+  const std::string json = export_json(file->statements, {.bank_fields = true, .exact_amounts = true}).value();
   for (std::string_view expected : {
            "\"closingAvailableBalanceDate\": null,\n    \"closingAvailableBalance\": null,",
-           "\"forwardAvailableBalanceDate\": \"2011-05-29\",\n    \"forwardAvailableBalance\": 2.0,",
+           "\"forwardAvailableBalanceDate\": \"2011-05-29\",\n    \"forwardAvailableBalance\": 2.00,",
            "\"forwardAvailableBalances\": [\n      {\n        \"date\": \"2011-05-28\",\n"
-           "        \"amount\": 1.0\n      },\n      {\n        \"date\": \"2011-05-29\",",
+           "        \"amount\": 1.00\n      },\n      {\n        \"date\": \"2011-05-29\",",
            "\"purpose\": \"Terugboeking\",\n        \"counterparty\": \"W.P. Jansen\",\n"
            "        \"counterIban\": \"\",\n        \"counterpartyBic\": \"\",\n"
            "        \"endToEndReference\": \"\",\n        \"mandateReference\": \"\",\n"
-           "        \"creditorId\": \"\"\n",
+           "        \"creditorId\": \"\",\n        \"transactionId\": \"",
        }) {
     EXPECT_NE(json.find(expected), std::string::npos) << expected << "\nin\n" << json;
   }

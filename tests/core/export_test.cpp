@@ -134,24 +134,24 @@ TEST(ExportCsv, SampleDocument) {
             "-100.00,N\n");
 }
 
-// The same transactions as SampleDocument: only separators, decimal marks and the
-// quoting that follows the separator differ.
+// The same transactions as SampleDocument: only separators, decimal marks, line ends
+// and the quoting that follows the separator differ.
 TEST(ExportCsv, ExcelEuSampleDocument) {
-  const auto csv = export_csv(sample_document(), CsvDialect::ExcelEu);
+  const auto csv = export_csv(sample_document(), {CsvDialect::ExcelEu});
   ASSERT_TRUE(csv);
   EXPECT_EQ(*csv,
             "\xEF\xBB\xBF"
             "Statement;Account;Currency;Date;EntryDate;Type;Reference;BankRef;Counterparty;"
-            "CounterIBAN;Purpose;Amount;IsReversal\n"
+            "CounterIBAN;Purpose;Amount;IsReversal\r\n"
             "00001;DE89370400440532013000;EUR;2024-03-30;2024-03-29;NTRF;NONREF;BANK1;"
-            "ACME, Inc;DE02;\"Invoice \"\"7\"\"\";1234,50;N\n"
+            "ACME, Inc;DE02;\"Invoice \"\"7\"\"\";1234,50;N\r\n"
             "00001;DE89370400440532013000;EUR;2024-03-30;2024-03-30;NMSC;;;Jane Doe;;"
-            "first second;-0,00;N\n"
+            "first second;-0,00;N\r\n"
             "00001;DE89370400440532013000;EUR;2024-03-30;2024-03-30;NTRF;REF3;;Bob;DE31;Pay Bob;"
-            "-10,00;Y\n"
-            "00001;DE89370400440532013000;EUR;2024-03-31;2024-03-31;NCHK;REF4;;;;;10,00;Y\n"
+            "-10,00;Y\r\n"
+            "00001;DE89370400440532013000;EUR;2024-03-31;2024-03-31;NCHK;REF4;;;;;10,00;Y\r\n"
             "2;NL91ABNA0417164300;USD;2024-04-02;2024-04-02;NTRF;R,1;B2;;;Rent March;"
-            "-100,00;N\n");
+            "-100,00;N\r\n");
 }
 
 TEST(ExportCsv, FieldQuoting) {
@@ -176,10 +176,10 @@ TEST(ExportCsv, FieldQuoting) {
     SCOPED_TRACE(row.text);
     Transaction t = plain_line();
     t.details = row.text;  // no map: the purpose is the details text
-    const auto csv = export_csv(single_line(std::move(t)), row.dialect);
+    const auto csv = export_csv(single_line(std::move(t)), {row.dialect});
     ASSERT_TRUE(csv);
     const std::string tail = row.dialect == kStd ? "," + std::string(row.field) + ",1.00,N\n"
-                                                 : ";" + std::string(row.field) + ";1,00;N\n";
+                                                 : ";" + std::string(row.field) + ";1,00;N\r\n";
     EXPECT_TRUE(csv->ends_with(tail)) << *csv;
   }
 }

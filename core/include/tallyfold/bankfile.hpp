@@ -164,6 +164,11 @@ struct BankFile {
   std::string charset;                  // what the text was read in
 };
 
+/// Whether an error says that the input holds no statement at all (it is binary, or no
+/// statement starts in it), rather than that a statement in it is broken: what a tool
+/// walking a folder skips as "not a statement file". Holds for both readings' errors.
+bool holds_no_statement(const ParseError& error) noexcept;
+
 /// All three steps, every line mapped back to the original file, plus a note for each
 /// statement whose balances do not reconcile. Never throws for bad input.
 Result<BankFile, LocatedError> read_bank_file(std::string_view bytes, const BankFileOptions& options);

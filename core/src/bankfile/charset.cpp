@@ -481,7 +481,7 @@ Result<std::string_view, LocatedError> detail::decode_statement_view(std::string
   }
 
   if (bytes.starts_with(kByteOrderMark)) bytes.remove_prefix(kByteOrderMark.size());
-  if (looks_binary(bytes) && !has_tag_line(bytes)) return LocatedError{0, Other{"not a statement file"}};
+  if (looks_binary(bytes) && !has_tag_line(bytes)) return LocatedError{0, Other{std::string(detail::kNotStatementFile)}};
   const auto bad = find_invalid_utf8(bytes);
   if (!bad) {
     charset = "UTF-8";

@@ -152,4 +152,10 @@ Result<BankFile, LocatedError> read_bank_file(std::string_view bytes, const Bank
   return file;
 }
 
+bool holds_no_statement(const ParseError& error) noexcept {
+  if (std::holds_alternative<NoData>(error)) return true;
+  const auto* other = std::get_if<Other>(&error);
+  return other != nullptr && other->message == detail::kNotStatementFile;
+}
+
 }  // namespace tallyfold

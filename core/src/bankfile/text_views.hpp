@@ -15,6 +15,9 @@
 
 namespace tallyfold::detail {
 
+/// The error of input that holds no statement file at all (holds_no_statement).
+inline constexpr std::string_view kNotStatementFile = "not a statement file";
+
 /// decode_statement_bytes: the text is `bytes` without its byte-order mark, or `storage`
 /// when it had to be converted. `charset` receives the character set's name.
 Result<std::string_view, LocatedError> decode_statement_view(std::string_view bytes,

@@ -7,6 +7,7 @@
 #include "export/text_parts.hpp"
 #include "tallyfold/bank_details.hpp"
 #include "tallyfold/export.hpp"
+#include "tallyfold/transaction_id.hpp"
 
 namespace tallyfold {
 namespace {
@@ -14,7 +15,10 @@ namespace {
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
 constexpr std::string_view kHeader =
     "Statement,Account,Currency,Date,EntryDate,Type,Reference,BankRef,Counterparty,"
-    "CounterIBAN,Purpose,Amount,IsReversal\n";
+    "CounterIBAN,Purpose,Amount,IsReversal";
+constexpr std::string_view kBankHeader =
+    ",CounterAccount,CounterpartyBIC,EndToEndReference,MandateReference,CreditorId,"
+    "TransactionId,StatementComplete";
 
 // A carriage return is quoted too: left bare it ends the row in common CSV readers.
 template <char Sep>
@@ -43,12 +47,14 @@ void append_doubling_quotes(std::string_view text, std::string& out) {
 }
 
 template <char Sep>
-void append_field(std::string_view text, std::string& out) {
+void append_field(std::string_view text, std::string& out, std::string_view lead = {}) {
   if (!needs_quoting<Sep>(text)) {
+    out.append(lead);
     out.append(text);
     return;
   }
   out.push_back('"');
+  out.append(lead);
   append_doubling_quotes(text, out);
   out.push_back('"');
 }
@@ -68,6 +74,41 @@ void append_field(const detail::TextParts& text, std::string& out) {
   }
   out.push_back('"');
 }
+
+// The first characters with which a spreadsheet starts a formula (OWASP's list).
+bool starts_formula(std::string_view text) noexcept {
+  if (text.empty()) return false;
+  const char c = text.front();
+  return c == '=' || c == '+' || c == '-' || c == '@' || c == '\t' || c == '\r';
+}
+
+// Writes the text cells of one table form.
+template <char Sep>
+class Cells {
+ public:
+  Cells(std::string& out, bool safe) noexcept : out_(out), safe_(safe) {}
+
+  void text(std::string_view text) {
+    if (!safe_) {
+      append_field<Sep>(text, out_);
+      return;
+    }
+    text = trim_white_space(text);
+    append_field<Sep>(text, out_, starts_formula(text) ? "'" : "");
+  }
+  void text(const detail::TextParts& parts) {
+    if (safe_) {
+      text(std::string_view(parts.joined()));
+    } else {
+      append_field<Sep>(parts, out_);
+    }
+  }
+  std::string& out() noexcept { return out_; }
+
+ private:
+  std::string& out_;
+  bool safe_;
+};
 
 // Exactly two fraction digits: missing ones filled with zeros, further ones cut off.
 void append_two_decimals(const Decimal& d, std::string& out) {
@@ -112,86 +153,112 @@ std::size_t first_invalid_utf8(std::string_view text) noexcept {
 }
 
 std::size_t estimate_size(std::span<const Statement> statements) noexcept {
-  std::size_t n = kBom.size() + kHeader.size();
+  std::size_t n = kBom.size() + kHeader.size() + kBankHeader.size() + 2;
   for (const Statement& s : statements) {
     const std::size_t prefix = s.number.size() + s.account_identification.size() +
                                statement_currency(s).size() + 3;
     for (const Transaction& t : s.transactions) {
       // Purpose and counterparty come from the details, which bound them roughly.
-      n += prefix + 64 + t.customer_reference.size() + t.details.size() +
+      n += prefix + 112 + t.customer_reference.size() + t.details.size() +
            (t.bank_reference ? t.bank_reference->size() : 0);
     }
   }
   return n;
 }
 
-// Sep is ',' for the standard dialect and ';' for excel-eu, which also writes a decimal
-// comma: the two readings a spreadsheet makes of a CSV file, after its locale.
+// Sep is ',' for the standard and excel dialects and ';' for excel-eu, which also
+// writes a decimal comma: the two readings a spreadsheet makes of a CSV file, after its
+// locale.
 template <char Sep>
-void write_rows(std::span<const Statement> statements, std::string& out) {
+void write_rows(std::span<const Statement> statements, const CsvOptions& options, std::string_view eol,
+                std::string& out) {
   std::string prefix;
+  Cells<Sep> statement_cells(prefix, options.safe_cells);
+  Cells<Sep> cells(out, options.safe_cells);
+  std::vector<TransactionId> ids;
   for (const Statement& s : statements) {
     // The three statement columns repeat on every row: escape them once.
     prefix.clear();
-    append_field<Sep>(s.number, prefix);
+    statement_cells.text(s.number);
     prefix.push_back(Sep);
-    append_field<Sep>(s.account_identification, prefix);
+    statement_cells.text(s.account_identification);
     prefix.push_back(Sep);
-    append_field<Sep>(statement_currency(s), prefix);
+    statement_cells.text(statement_currency(s));
     prefix.push_back(Sep);
-    for (const Transaction& t : s.transactions) {
+    if (options.bank_fields) ids = transaction_ids(s);
+    for (std::size_t i = 0; i < s.transactions.size(); ++i) {
+      const Transaction& t = s.transactions[i];
       out.append(prefix);
       t.value_date.append_iso(out);
       out.push_back(Sep);
       (t.entry_date ? *t.entry_date : t.value_date).append_iso(out);
       out.push_back(Sep);
-      append_field<Sep>(t.transaction_type, out);
+      cells.text(t.transaction_type);
       out.push_back(Sep);
-      append_field<Sep>(t.customer_reference, out);
+      cells.text(t.customer_reference);
       out.push_back(Sep);
-      if (t.bank_reference) append_field<Sep>(*t.bank_reference, out);
+      if (t.bank_reference) cells.text(*t.bank_reference);
       out.push_back(Sep);
-      if (s.reading == Reading::BankFile) {
-        const BankFields fields = bank_fields(t);
-        append_field<Sep>(fields.counterparty, out);
+      BankFields fields;
+      if (options.bank_fields) {
+        fields = bank_fields(t);
+        cells.text(fields.counterparty);
         out.push_back(Sep);
-        append_field<Sep>(fields.counter_iban, out);
+        cells.text(fields.counter_iban);
         out.push_back(Sep);
-        append_field<Sep>(fields.purpose, out);
+        cells.text(fields.purpose);
       } else {
         const detail::DerivedParts derived = detail::derive_parts(t);
-        append_field<Sep>(derived.counterparty, out);
+        cells.text(derived.counterparty);
         out.push_back(Sep);
-        append_field<Sep>(derived.counter_iban, out);
+        cells.text(derived.counter_iban);
         out.push_back(Sep);
-        append_field<Sep>(derived.purpose, out);
+        cells.text(derived.purpose);
       }
       out.push_back(Sep);
       const std::size_t amount_start = out.size();
       append_two_decimals(t.signed_amount(), out);
       if constexpr (Sep == ';') out[out.find('.', amount_start)] = ',';
       out.push_back(Sep);
-      out.append(is_reversal(t.debit_credit) ? "Y\n" : "N\n");
+      out.push_back(is_reversal(t.debit_credit) ? 'Y' : 'N');
+      if (options.bank_fields) {
+        for (const std::string* text : {&fields.counter_account, &fields.counterparty_bic,
+                                        &fields.end_to_end_reference, &fields.mandate_reference,
+                                        &fields.creditor_id}) {
+          out.push_back(Sep);
+          cells.text(*text);
+        }
+        out.push_back(Sep);
+        out.append(ids[i].text());
+        out.push_back(Sep);
+        // Every statement this reading keeps has its balances.
+        out.push_back('Y');
+      }
+      out.append(eol);
     }
   }
 }
 
 }  // namespace
 
-Result<std::string> export_csv(std::span<const Statement> statements, CsvDialect dialect) {
+Result<std::string> export_csv(std::span<const Statement> statements, const CsvOptions& options) {
   std::string out;
   try {
     out.reserve(estimate_size(statements));
     out.append(kBom);
-    if (dialect == CsvDialect::ExcelEu) {
+    const std::string_view eol = options.dialect == CsvDialect::Standard ? "\n" : "\r\n";
+    std::string header(kHeader);
+    if (options.bank_fields) header += kBankHeader;
+    if (options.dialect == CsvDialect::ExcelEu) {
       // No column name holds a comma, so only separators change.
-      std::string header(kHeader);
       std::replace(header.begin(), header.end(), ',', ';');
       out.append(header);
-      write_rows<';'>(statements, out);
+      out.append(eol);
+      write_rows<';'>(statements, options, eol, out);
     } else {
-      out.append(kHeader);
-      write_rows<','>(statements, out);
+      out.append(header);
+      out.append(eol);
+      write_rows<','>(statements, options, eol, out);
     }
   } catch (const std::exception& e) {
     // Only a failed allocation or an overlong buffer can get here.

@@ -5,6 +5,7 @@
 #include "export/iso20022_xml.hpp"
 #include "tallyfold/bank_details.hpp"
 #include "tallyfold/export.hpp"
+#include "tallyfold/transaction_id.hpp"
 
 namespace tallyfold::camt {
 namespace {
@@ -112,9 +113,9 @@ class StatementWriter {
     } else {
       write_summary(x);
     }
-    std::size_t number = 0;
-    for (const Transaction& t : s_.transactions) {
-      if (auto refusal = write_entry(x, t, ++number)) return refusal;
+    const std::vector<TransactionId> ids = transaction_ids(s_);
+    for (std::size_t i = 0; i < s_.transactions.size(); ++i) {
+      if (auto refusal = write_entry(x, s_.transactions[i], ids[i])) return refusal;
     }
     if (s_.information_to_account_owner) {
       x.text(information_element(message_), *s_.information_to_account_owner, kMax500);
@@ -251,14 +252,15 @@ class StatementWriter {
     x.close(element);
   }
 
-  Refusal write_entry(Xml& x, const Transaction& t, std::size_t number) {
+  Refusal write_entry(Xml& x, const Transaction& t, const TransactionId& id) {
     const auto amount = schema_amount(t.amount, kAmountDecimals);
     if (!amount) return "amount " + t.amount.to_string() + " has more digits than camt allows";
     const bool credit = is_credit_side(t.debit_credit);
     const std::string_view indicator = credit ? "CRDT" : "DBIT";
     const BankFields fields = transaction_fields(t, s_.reading);
     x.open("Ntry");
-    x.value("NtryRef", std::to_string(number));
+    // The stable id, so that an importer recognises an entry it booked before.
+    x.value("NtryRef", id.text());
     x.amount("Amt", *amount, currency_);
     x.value("CdtDbtInd", indicator);
     if (is_reversal(t.debit_credit)) x.value("RvslInd", "true");

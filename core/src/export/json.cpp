@@ -6,6 +6,7 @@
 #include "export/text_parts.hpp"
 #include "tallyfold/bank_details.hpp"
 #include "tallyfold/export.hpp"
+#include "tallyfold/transaction_id.hpp"
 
 namespace tallyfold {
 namespace {
@@ -13,10 +14,12 @@ namespace {
 constexpr char kHexDigits[] = "0123456789abcdef";
 
 // Pretty-printing writer: two spaces per level, ": " after keys, empty containers
-// written without inner whitespace. The document nests five levels at most.
+// written without inner whitespace; or, compact, all on one line with no whitespace.
+// The document nests five levels at most.
 class JsonWriter {
  public:
-  explicit JsonWriter(std::string& out) noexcept : out_(out) {}
+  JsonWriter(std::string& out, const JsonOptions& options, bool compact = false) noexcept
+      : out_(out), exact_amounts_(options.exact_amounts), compact_(compact) {}
 
   void open(char bracket) {
     out_.push_back(bracket);
@@ -38,16 +41,24 @@ class JsonWriter {
     element();
     out_.push_back('"');
     out_.append(name);
-    out_.append("\": ");
+    out_.append(compact_ ? "\":" : "\": ");
   }
   /// Starts a member whose key is data.
   void escaped_key(std::string_view name) {
     element();
     string(name);
-    out_.append(": ");
+    out_.append(compact_ ? ":" : ": ");
   }
   void string(std::string_view text);
   void number(double x) { format_json_number(x, out_); }
+  /// An amount: its written digits, or the nearest binary64 value.
+  void amount(const Decimal& d) {
+    if (exact_amounts_) {
+      d.append_to(out_);
+    } else {
+      number(decimal_to_double(d));
+    }
+  }
   void boolean(bool b) { out_.append(b ? "true" : "false"); }
   void null() { out_.append("null"); }
   void integer(std::uint64_t v) { out_.append(std::to_string(v)); }
@@ -61,11 +72,14 @@ class JsonWriter {
 
  private:
   void newline() {
+    if (compact_) return;
     out_.push_back('\n');
     out_.append(static_cast<std::size_t>(level_) * 2, ' ');
   }
 
   std::string& out_;
+  bool exact_amounts_;
+  bool compact_;
   int level_ = 0;
   bool has_items_[8] = {};
 };
@@ -150,9 +164,9 @@ void write_bank_fields(JsonWriter& w, const Transaction& t) {
   w.string(f.creditor_id);
 }
 
-void write_transaction(JsonWriter& w, const Transaction& t, std::string_view currency, Reading reading) {
-  w.element();
-  w.open('{');
+// The members of a transaction's object; `id` is written when the form asks for it.
+void write_transaction_members(JsonWriter& w, const Transaction& t, std::string_view currency,
+                               const JsonOptions& options, const TransactionId* id) {
   w.key("date");
   w.date(t.value_date);
   if (t.entry_date) {
@@ -164,7 +178,7 @@ void write_transaction(JsonWriter& w, const Transaction& t, std::string_view cur
     w.string(std::string_view(&*t.funds_code, 1));
   }
   w.key("amount");
-  w.number(decimal_to_double(t.signed_amount()));
+  w.amount(t.signed_amount());
   w.key("isReversal");
   w.boolean(is_reversal(t.debit_credit));
   w.key("transactionType");
@@ -189,8 +203,11 @@ void write_transaction(JsonWriter& w, const Transaction& t, std::string_view cur
     }
     w.close('}');
   }
-  if (reading == Reading::BankFile) write_bank_fields(w, t);
-  w.close('}');
+  if (options.bank_fields) {
+    write_bank_fields(w, t);
+    w.key("transactionId");
+    w.string(id->text());
+  }
 }
 
 // The bank-file reading writes the trailer balances as the file has them: an absent
@@ -205,7 +222,7 @@ void write_bank_balance(JsonWriter& w, std::string_view date_key, std::string_vi
   }
   w.key(amount_key);
   if (balance) {
-    w.number(decimal_to_double(balance->signed_amount()));
+    w.amount(balance->signed_amount());
   } else {
     w.null();
   }
@@ -215,9 +232,9 @@ void write_bank_trailer(JsonWriter& w, const Statement& s) {
   w.key("currency");
   w.string(s.opening_balance.currency);
   w.key("openingBalance");
-  w.number(decimal_to_double(s.opening_balance.signed_amount()));
+  w.amount(s.opening_balance.signed_amount());
   w.key("closingBalance");
-  w.number(decimal_to_double(s.closing_balance.signed_amount()));
+  w.amount(s.closing_balance.signed_amount());
   write_bank_balance(w, "closingAvailableBalanceDate", "closingAvailableBalance", s.closing_available_balance);
   write_bank_balance(w, "forwardAvailableBalanceDate", "forwardAvailableBalance", s.forward_available_balance);
   w.key("forwardAvailableBalances");
@@ -228,7 +245,7 @@ void write_bank_trailer(JsonWriter& w, const Statement& s) {
     w.key("date");
     w.date(b.date);
     w.key("amount");
-    w.number(decimal_to_double(b.signed_amount()));
+    w.amount(b.signed_amount());
     w.close('}');
   }
   w.close(']');
@@ -250,13 +267,13 @@ void write_exact_trailer(JsonWriter& w, const Statement& s) {
   w.string(s.opening_balance.currency);
   // Balances carry their mark as the sign, so an overdrawn account reads negative.
   w.key("openingBalance");
-  w.number(decimal_to_double(s.opening_balance.signed_amount()));
+  w.amount(s.opening_balance.signed_amount());
   w.key("closingBalance");
-  w.number(decimal_to_double(closing.signed_amount()));
+  w.amount(closing.signed_amount());
   w.key("closingAvailableBalance");
-  w.number(decimal_to_double(closing_available.signed_amount()));
+  w.amount(closing_available.signed_amount());
   w.key("forwardAvailableBalance");
-  w.number(decimal_to_double(forward_available.signed_amount()));
+  w.amount(forward_available.signed_amount());
 }
 
 // An MT942 interim report has no balances: null where a statement has them, then its
@@ -287,7 +304,7 @@ void write_report_trailer(JsonWriter& w, const Statement& s) {
       w.null();
     }
     w.key("amount");
-    w.number(decimal_to_double(limit.amount));
+    w.amount(limit.amount);
     w.close('}');
   }
   w.close(']');
@@ -319,12 +336,12 @@ void write_report_trailer(JsonWriter& w, const Statement& s) {
     w.key("count");
     w.integer(total->count);
     w.key("amount");
-    w.number(decimal_to_double(total->sum));
+    w.amount(total->sum);
     w.close('}');
   }
 }
 
-void write_statement(JsonWriter& w, const Statement& s) {
+void write_statement(JsonWriter& w, const Statement& s, const JsonOptions& options) {
   const Balance& closing = s.closing_balance;
   const bool report = s.kind == StatementKind::InterimReport;
   w.element();
@@ -368,7 +385,7 @@ void write_statement(JsonWriter& w, const Statement& s) {
   }
   if (report) {
     write_report_trailer(w, s);
-  } else if (s.reading == Reading::BankFile) {
+  } else if (options.bank_fields) {
     write_bank_trailer(w, s);
   } else {
     write_exact_trailer(w, s);
@@ -378,8 +395,13 @@ void write_statement(JsonWriter& w, const Statement& s) {
                                           : std::string_view());
   w.key("transactions");
   w.open('[');
-  for (const Transaction& t : s.transactions) {
-    write_transaction(w, t, statement_currency(s), s.reading);
+  const std::vector<TransactionId> ids = options.bank_fields ? transaction_ids(s) : std::vector<TransactionId>();
+  for (std::size_t i = 0; i < s.transactions.size(); ++i) {
+    w.element();
+    w.open('{');
+    write_transaction_members(w, s.transactions[i], statement_currency(s), options,
+                              options.bank_fields ? &ids[i] : nullptr);
+    w.close('}');
   }
   w.close(']');
   w.close('}');
@@ -456,14 +478,41 @@ void format_json_number(double x, std::string& out) {
   }
 }
 
-Result<std::string> export_json(std::span<const Statement> statements) {
+Result<std::string> export_json(std::span<const Statement> statements, const JsonOptions& options) {
   // Every key is a fixed string and every number finite, so writing cannot fail.
   std::string out;
   out.reserve(estimate_size(statements));
-  JsonWriter w(out);
+  JsonWriter w(out, options);
   w.open('[');
-  for (const Statement& s : statements) write_statement(w, s);
+  for (const Statement& s : statements) write_statement(w, s, options);
   w.close(']');
+  return out;
+}
+
+Result<std::string> export_json_lines(std::span<const Statement> statements, const JsonOptions& options) {
+  std::string out;
+  out.reserve(estimate_size(statements));
+  for (const Statement& s : statements) {
+    const std::vector<TransactionId> ids = options.bank_fields ? transaction_ids(s) : std::vector<TransactionId>();
+    for (std::size_t i = 0; i < s.transactions.size(); ++i) {
+      JsonWriter w(out, options, true);
+      w.open('{');
+      w.key("transactionReference");
+      w.string(s.transaction_reference);
+      w.key("relatedReference");
+      w.string(s.related_reference.value_or(std::string_view()));
+      w.key("accountIdentification");
+      w.string(s.account_identification);
+      w.key("statement");
+      w.string(s.number);
+      w.key("sequence");
+      w.string(s.sequence.value_or(std::string_view()));
+      write_transaction_members(w, s.transactions[i], statement_currency(s), options,
+                                options.bank_fields ? &ids[i] : nullptr);
+      w.close('}');
+      out.push_back('\n');
+    }
+  }
   return out;
 }
 

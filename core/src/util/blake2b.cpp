@@ -1,0 +1,96 @@
+#include "util/blake2b.hpp"
+
+#include <cstring>
+
+namespace tallyfold::detail {
+namespace {
+
+constexpr std::uint64_t kIv[8] = {
+    0x6a09e667f3bcc908ULL, 0xbb67ae8584caa73bULL, 0x3c6ef372fe94f82bULL, 0xa54ff53a5f1d36f1ULL,
+    0x510e527fade682d1ULL, 0x9b05688c2b3e6c1fULL, 0x1f83d9abfb41bd6bULL, 0x5be0cd19137e2179ULL,
+};
+
+constexpr std::uint8_t kSigma[12][16] = {
+    {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}, {14, 10, 4, 8, 9, 15, 13, 6, 1, 12, 0, 2, 11, 7, 5, 3},
+    {11, 8, 12, 0, 5, 2, 15, 13, 10, 14, 3, 6, 7, 1, 9, 4}, {7, 9, 3, 1, 13, 12, 11, 14, 2, 6, 5, 10, 4, 0, 15, 8},
+    {9, 0, 5, 7, 2, 4, 10, 15, 14, 1, 11, 12, 6, 8, 3, 13}, {2, 12, 6, 10, 0, 11, 8, 3, 4, 13, 7, 5, 15, 14, 1, 9},
+    {12, 5, 1, 15, 14, 13, 4, 10, 0, 7, 6, 3, 9, 2, 8, 11}, {13, 11, 7, 14, 12, 1, 3, 9, 5, 0, 15, 4, 8, 6, 2, 10},
+    {6, 15, 14, 9, 11, 3, 0, 8, 12, 2, 13, 7, 1, 4, 10, 5}, {10, 2, 8, 4, 7, 6, 1, 5, 15, 11, 9, 14, 3, 12, 13, 0},
+    {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}, {14, 10, 4, 8, 9, 15, 13, 6, 1, 12, 0, 2, 11, 7, 5, 3},
+};
+
+constexpr std::uint64_t rotr(std::uint64_t x, int n) noexcept { return (x >> n) | (x << (64 - n)); }
+
+inline void mix(std::uint64_t* v, int a, int b, int c, int d, std::uint64_t x, std::uint64_t y) noexcept {
+  v[a] = v[a] + v[b] + x;
+  v[d] = rotr(v[d] ^ v[a], 32);
+  v[c] = v[c] + v[d];
+  v[b] = rotr(v[b] ^ v[c], 24);
+  v[a] = v[a] + v[b] + y;
+  v[d] = rotr(v[d] ^ v[a], 16);
+  v[c] = v[c] + v[d];
+  v[b] = rotr(v[b] ^ v[c], 63);
+}
+
+}  // namespace
+
+Blake2b::Blake2b(std::size_t digest_size) noexcept : digest_size_(digest_size) {
+  for (int i = 0; i < 8; ++i) h_[i] = kIv[i];
+  // Parameter block: digest length, no key, fanout 1, depth 1.
+  h_[0] ^= 0x01010000ULL ^ digest_size;
+}
+
+void Blake2b::compress(bool last) noexcept {
+  std::uint64_t m[16];
+  for (int i = 0; i < 16; ++i) {
+    std::uint64_t word = 0;
+    for (int j = 7; j >= 0; --j) word = word << 8 | block_[8 * i + j];  // little-endian
+    m[i] = word;
+  }
+  std::uint64_t v[16];
+  for (int i = 0; i < 8; ++i) {
+    v[i] = h_[i];
+    v[i + 8] = kIv[i];
+  }
+  v[12] ^= counted_;
+  if (last) v[14] = ~v[14];
+  for (const auto& s : kSigma) {
+    mix(v, 0, 4, 8, 12, m[s[0]], m[s[1]]);
+    mix(v, 1, 5, 9, 13, m[s[2]], m[s[3]]);
+    mix(v, 2, 6, 10, 14, m[s[4]], m[s[5]]);
+    mix(v, 3, 7, 11, 15, m[s[6]], m[s[7]]);
+    mix(v, 0, 5, 10, 15, m[s[8]], m[s[9]]);
+    mix(v, 1, 6, 11, 12, m[s[10]], m[s[11]]);
+    mix(v, 2, 7, 8, 13, m[s[12]], m[s[13]]);
+    mix(v, 3, 4, 9, 14, m[s[14]], m[s[15]]);
+  }
+  for (int i = 0; i < 8; ++i) h_[i] ^= v[i] ^ v[i + 8];
+}
+
+void Blake2b::update(std::string_view bytes) noexcept {
+  const char* p = bytes.data();
+  std::size_t n = bytes.size();
+  while (n > 0) {
+    // The last block is compressed only in finish(), with its final flag: a full block
+    // waits until more input shows that it is not the last.
+    if (filled_ == block_.size()) {
+      counted_ += block_.size();
+      compress(false);
+      filled_ = 0;
+    }
+    const std::size_t take = n < block_.size() - filled_ ? n : block_.size() - filled_;
+    std::memcpy(block_.data() + filled_, p, take);
+    filled_ += take;
+    p += take;
+    n -= take;
+  }
+}
+
+void Blake2b::finish(std::uint8_t* out) noexcept {
+  counted_ += filled_;
+  std::memset(block_.data() + filled_, 0, block_.size() - filled_);
+  compress(true);
+  for (std::size_t i = 0; i < digest_size_; ++i) out[i] = static_cast<std::uint8_t>(h_[i / 8] >> (8 * (i % 8)));
+}
+
+}  // namespace tallyfold::detail

@@ -1,0 +1,193 @@
+// Transaction ids: the hash against its published vectors, the documented canonical
+// text against an id computed from it independently, and over the corpus the two
+// promises a booking program relies on.
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <set>
+#include <string>
+#include <tuple>
+
+#include <gtest/gtest.h>
+
+#include "tallyfold/bankfile.hpp"
+#include "tallyfold/transaction_id.hpp"
+#include "util/blake2b.hpp"
+
+namespace tallyfold {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string hex_digest(std::string_view data, std::size_t size, std::size_t piece) {
+  detail::Blake2b hash(size);
+  for (std::size_t at = 0; at < data.size(); at += piece) hash.update(data.substr(at, piece));
+  std::uint8_t digest[64];
+  hash.finish(digest);
+  std::string out;
+  for (std::size_t i = 0; i < size; ++i) {
+    out += "0123456789abcdef"[digest[i] >> 4];
+    out += "0123456789abcdef"[digest[i] & 0xF];
+  }
+  return out;
+}
+
+TEST(Blake2b, KnownDigestsWhateverThePiecesFed) {
+  std::string pattern;
+  for (int i = 0; i < 512; ++i) pattern += static_cast<char>(i % 256);
+  const struct {
+    std::string data;
+    std::size_t size;
+    const char* digest;
+  } cases[] = {
+      {"abc", 64,
+       "ba80a53f981c4d0d6a2797b69f12f6e94c212f14685ac4b74b12bb6fdbffa2d1"
+       "7d87c5392aab792dc252d5de4533cc9518d38aa8dbf1925ab92386edd4009923"},
+      {"", 16, "cae66941d9efbd404e4d88758ea67670"},
+      {std::string(128, 'a'), 16, "1271d28e731afb57bdfba6bdaf3501be"},  // exactly one block
+      {std::string(1000, 'a'), 16, "a0e5a332e985551c28a377c40f4139c3"},
+      {pattern, 32, "540b20132d8aeae54057cb69c24f95d26a1c472cc700dd450defe9bb796d4f14"},
+  };
+  for (const auto& c : cases) {
+    for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, std::size_t{128}, std::size_t{4096}}) {
+      EXPECT_EQ(hex_digest(c.data, c.size, piece), c.digest) << c.data.size() << " bytes in pieces of " << piece;
+    }
+  }
+}
+
+const std::string kStatement =
+    ":20:REF\n:25:NL92NRDK0417552093\n:28C:00042/1\n:60F:C240101EUR100,00\n"
+    ":61:2401020102D79,70NTRFINV-1//BANK-1\nsupplementary\n:86:/EREF/E1/REMI/Coffee\n"
+    ":61:2401020102D79,70NTRFINV-1//BANK-1\nsupplementary\n:86:/EREF/E1/REMI/Coffee\n"
+    ":62F:D240102EUR59,40\n";
+
+std::vector<std::string> ids_of(const std::string& text, std::size_t statement = 0) {
+  auto file = read_bank_file(text, {});
+  EXPECT_TRUE(file) << text;
+  if (!file || file->statements.size() <= statement) return {};
+  std::vector<std::string> out;
+  for (const TransactionId& id : transaction_ids(file->statements[statement])) out.emplace_back(id.text());
+  return out;
+}
+
+// Computed with Python's hashlib from the canonical text as documented, so a change of
+// the text or the hash that the documentation does not follow shows here.
+TEST(TransactionId, FollowsTheDocumentedCanonicalText) {
+  EXPECT_EQ(ids_of(kStatement),
+            (std::vector<std::string>{"a8a8f0239b53019babcad4de7d725f40", "9871378ecf14f79024a6db38c380bdd0"}));
+}
+
+// Every value the bank wrote takes part: changing any one gives the first transaction
+// another id.
+TEST(TransactionId, EveryValueTakesPart) {
+  const std::string first = ids_of(kStatement)[0];
+  const struct {
+    const char* what;
+    const char* from;
+    const char* to;
+  } changes[] = {
+      {"account", ":25:NL92NRDK0417552093", ":25:NL92NRDK0417552094"},
+      {"currency", "EUR100,00", "USD100,00"},
+      {"statement number", ":28C:00042/1", ":28C:42/1"},
+      {"sequence", ":28C:00042/1", ":28C:00042/2"},
+      {"value date", ":61:2401020102D79", ":61:2401030102D79"},
+      {"entry date", ":61:2401020102D79", ":61:240102D79"},
+      {"mark", "0102D79,70", "0102RC79,70"},
+      {"funds code", "0102D79,70", "0102DR79,70"},
+      {"amount", "D79,70", "D79,71"},
+      {"type", "NTRFINV-1", "NMSCINV-1"},
+      {"customer reference", "INV-1//", "INV-2//"},
+      {"bank reference", "//BANK-1", "//BANK-2"},
+      {"supplementary details", "\nsupplementary\n", "\nsupplementarY\n"},
+      {"details", "/REMI/Coffee\n", "/REMI/Coffe\n"},
+  };
+  for (const auto& c : changes) {
+    std::string text = kStatement;
+    text.replace(text.find(c.from), std::string_view(c.from).size(), c.to);
+    const auto ids = ids_of(text);
+    ASSERT_FALSE(ids.empty()) << c.what;
+    EXPECT_NE(ids[0], first) << c.what;
+  }
+}
+
+TEST(TransactionId, RepeatedStatementKeepsItsIdsAndNothingElseMatters) {
+  const auto ids = ids_of(kStatement);
+  // The statement again after another one, with another :20: and other balances: the
+  // file around it and its own reference are not part of the ids.
+  std::string later = kStatement;
+  later.replace(later.find(":20:REF"), 7, ":20:OTHER");
+  later.replace(later.find("C240101EUR100,00"), 16, "C240101EUR200,00");
+  later.replace(later.find("D240102EUR59,40"), 15, "C240102EUR40,60");
+  EXPECT_EQ(ids_of(kStatement + later, 1), ids);
+  EXPECT_EQ(ids_of(kStatement + kStatement, 1), ids);
+}
+
+std::string read_bytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+using StatementKey = std::tuple<std::string, std::string, std::string, std::string>;
+
+StatementKey key_of(const Statement& s) {
+  return {std::string(s.account_identification), std::string(s.number),
+          std::string(s.sequence.value_or("")), std::string(s.transaction_reference)};
+}
+
+// Byte offsets of the lines that open a statement.
+std::vector<std::size_t> statement_starts(std::string_view bytes) {
+  std::vector<std::size_t> starts;
+  for (std::size_t at = 0; at != std::string_view::npos; at = bytes.find('\n', at)) {
+    if (at != 0) ++at;
+    if (bytes.substr(at).starts_with(":20:")) starts.push_back(at);
+  }
+  return starts;
+}
+
+// Two downloads cut from one file, overlapping in all but its first and last statement:
+// each statement keeps its ids in whichever download holds it. And no statement of any
+// file gives two of its transactions one id.
+TEST(TransactionId, CorpusIdsAreStableAcrossDownloadsAndDistinctWithinStatements) {
+  const fs::path corpus = TALLYFOLD_CORPUS_DIR;
+  if (!fs::is_directory(corpus)) GTEST_SKIP() << "no shared corpus at " << corpus;
+  std::size_t transactions = 0;
+  std::size_t overlapping = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(corpus)) {
+    if (!entry.is_regular_file() || entry.path().extension() == ".md") continue;
+    SCOPED_TRACE(entry.path().string());
+    const std::string bytes = read_bytes(entry.path());
+    const auto whole = read_bank_file(bytes, {});
+    if (!whole) continue;
+    std::multimap<StatementKey, std::vector<TransactionId>> known;
+    for (const Statement& s : whole->statements) {
+      auto ids = transaction_ids(s);
+      std::set<std::string_view> distinct;
+      for (const TransactionId& id : ids) distinct.insert(id.text());
+      EXPECT_EQ(distinct.size(), ids.size()) << "statement " << s.transaction_reference;
+      transactions += ids.size();
+      known.emplace(key_of(s), std::move(ids));
+    }
+    const auto starts = statement_starts(bytes);
+    if (starts.size() < 3) continue;
+    for (const std::string_view part : {std::string_view(bytes).substr(0, starts.back()),
+                                        std::string_view(bytes).substr(starts[1])}) {
+      const auto file = read_bank_file(part, {});
+      if (!file) continue;
+      for (const Statement& s : file->statements) {
+        const auto ids = transaction_ids(s);
+        const auto [from, to] = known.equal_range(key_of(s));
+        bool found = false;
+        for (auto it = from; it != to && !found; ++it) found = it->second == ids;
+        EXPECT_TRUE(found) << "statement " << s.transaction_reference << " got other ids";
+        overlapping += ids.size();
+      }
+    }
+  }
+  // Enough that a corpus reading nothing would not pass.
+  EXPECT_GE(transactions, 500u);
+  EXPECT_GE(overlapping, 100u);
+}
+
+}  // namespace
+}  // namespace tallyfold
