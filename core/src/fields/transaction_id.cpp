@@ -2,7 +2,8 @@
 
 #include <charconv>
 #include <string>
-#include <unordered_map>
+#include <bit>
+#include <functional>
 
 #include "util/blake2b.hpp"
 
@@ -58,26 +59,57 @@ std::vector<TransactionId> transaction_ids(const Statement& s) {
   detail::Blake2b statement_state(16);
   statement_state.update(head);
 
-  std::vector<TransactionId> ids;
-  ids.reserve(s.transactions.size());
-  std::unordered_map<std::string, std::size_t> seen;  // fields 4 to 13 -> occurrences so far
+  // Fields 4 to 13 of every transaction, one after another, and a table of the distinct
+  // ones seen so far (open addressing, at most half full) that counts occurrences
+  // without an allocation per transaction.
+  const std::size_t n = s.transactions.size();
   std::string fields;
-  for (const Transaction& t : s.transactions) {
-    fields.clear();
-    append_transaction_fields(fields, t);
-    const std::size_t occurrence = ++seen[fields];
-    char digits[24];
-    append_field(fields, std::string_view(digits, std::to_chars(digits, digits + sizeof digits, occurrence).ptr));
+  std::vector<std::pair<std::size_t, std::size_t>> spans(n);
+  struct Slot {
+    std::size_t hash = 0;
+    std::size_t first = 0;  // the first transaction with these fields
+    std::size_t count = 0;  // 0: an empty slot
+  };
+  const std::size_t mask = std::bit_ceil(2 * n + 1) - 1;
+  std::vector<Slot> slots(mask + 1);
 
-    detail::Blake2b hash = statement_state;
-    hash.update(fields);
+  std::vector<TransactionId> ids;
+  ids.reserve(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::size_t start = fields.size();
+    append_transaction_fields(fields, s.transactions[i]);
+    spans[i] = {start, fields.size() - start};
+    const std::string_view own = std::string_view(fields).substr(start);
+    const std::size_t hash = std::hash<std::string_view>{}(own);
+    std::size_t occurrence = 0;
+    for (std::size_t k = hash & mask;; k = (k + 1) & mask) {
+      Slot& slot = slots[k];
+      if (slot.count == 0) {
+        slot = Slot{hash, i, 1};
+        occurrence = 1;
+        break;
+      }
+      if (slot.hash == hash &&
+          std::string_view(fields).substr(spans[slot.first].first, spans[slot.first].second) == own) {
+        occurrence = ++slot.count;
+        break;
+      }
+    }
+
+    detail::Blake2b hash_state = statement_state;
+    hash_state.update(own);
+    char digits[24];
+    std::string occurrence_field;
+    append_field(occurrence_field,
+                 std::string_view(digits, std::to_chars(digits, digits + sizeof digits, occurrence).ptr));
+    hash_state.update(occurrence_field);
     std::uint8_t digest[16];
-    hash.finish(digest);
+    hash_state.finish(digest);
     TransactionId id;
     constexpr char kHex[] = "0123456789abcdef";
-    for (std::size_t i = 0; i < 16; ++i) {
-      id.hex[2 * i] = kHex[digest[i] >> 4];
-      id.hex[2 * i + 1] = kHex[digest[i] & 0xF];
+    for (std::size_t b = 0; b < 16; ++b) {
+      id.hex[2 * b] = kHex[digest[b] >> 4];
+      id.hex[2 * b + 1] = kHex[digest[b] & 0xF];
     }
     ids.push_back(id);
   }

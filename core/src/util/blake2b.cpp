@@ -1,5 +1,6 @@
 #include "util/blake2b.hpp"
 
+#include <bit>
 #include <cstring>
 
 namespace tallyfold::detail {
@@ -42,10 +43,14 @@ Blake2b::Blake2b(std::size_t digest_size) noexcept : digest_size_(digest_size) {
 
 void Blake2b::compress(bool last) noexcept {
   std::uint64_t m[16];
-  for (int i = 0; i < 16; ++i) {
-    std::uint64_t word = 0;
-    for (int j = 7; j >= 0; --j) word = word << 8 | block_[8 * i + j];  // little-endian
-    m[i] = word;
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(m, block_.data(), sizeof m);
+  } else {
+    for (int i = 0; i < 16; ++i) {
+      std::uint64_t word = 0;
+      for (int j = 7; j >= 0; --j) word = word << 8 | block_[8 * i + j];
+      m[i] = word;
+    }
   }
   std::uint64_t v[16];
   for (int i = 0; i < 8; ++i) {
