@@ -30,6 +30,11 @@ import generate  # noqa: E402
 import tallyfold  # noqa: E402
 
 try:
+    import pyarrow  # reads the Arrow tables; tallyfold itself does not need it
+except ImportError:
+    pyarrow = None
+
+try:
     import mt940 as peer  # the pure-Python parser from PyPI (package "mt-940")
 except ImportError:
     peer = None
@@ -135,7 +140,9 @@ def bench_main(data, manifest, rounds, use_peer):
 
     total = manifest["transactions"]
     samples = {name: Measurement() for name in ("construct", "from_bytes", "transactions", "statements",
-                                                "json_loads", "to_json", "to_csv", "to_camt053", "peer")}
+                                                "json_loads", "to_json", "to_csv", "to_camt053", "peer",
+                                                "arrow", "bank_json", "bank_arrow")}
+    bank_document = tallyfold.MT940.from_bytes(data)
     for _ in range(rounds):
         text = data.decode("utf-8")  # fresh str: no cached UTF-8 form
         gc.collect()
@@ -151,6 +158,12 @@ def bench_main(data, manifest, rounds, use_peer):
         samples["json_loads"].add(lambda: json.loads(document.to_json()))
         for name in ("to_json", "to_csv", "to_camt053"):
             samples[name].add(getattr(document, name))
+        if pyarrow is not None:
+            # The whole transactions table, as pyarrow.table(doc) takes it, against the
+            # JSON export of the same document, for both readings.
+            samples["arrow"].add(pyarrow.table, document)
+            samples["bank_json"].add(bank_document.to_json)
+            samples["bank_arrow"].add(pyarrow.table, bank_document)
         if use_peer:
             text = data.decode("utf-8")
             samples["peer"].add(peer_parse, text)
@@ -163,12 +176,21 @@ def bench_main(data, manifest, rounds, use_peer):
     print(samples["json_loads"].row("json.loads(to_json())", total, "objects/s"))
     for name in ("to_json", "to_csv", "to_camt053"):
         print(samples[name].row(f"{name}()", sizes[name], "MB/s out"))
+    if pyarrow is not None:
+        print(samples["arrow"].row(f"pyarrow.table(doc) ({total})", total, "rows/s"))
+        print(samples["bank_arrow"].row("  of from_bytes(data)", total, "rows/s"))
     cpu = {name: m.cpu.median for name, m in samples.items() if m.cpu.values}
     wall = {name: m.wall.median for name, m in samples.items() if m.wall.values}
     results = {
         "objects_per_s": (first / cpu["transactions"], first / wall["transactions"]),
         "exports": {name: (sizes[name] / cpu[name], sizes[name] / wall[name]) for name in sizes},
     }
+    if pyarrow is not None:
+        results["arrow_ratio"] = {
+            reading: (cpu[arrow] / cpu[json_], wall[arrow] / wall[json_])
+            for reading, arrow, json_ in [("MT940(text)", "arrow", "to_json"),
+                                          ("from_bytes(data)", "bank_arrow", "bank_json")]
+        }
     if use_peer:
         print(samples["peer"].row("mt940 (peer)", mb, "MB/s"))
         results["peer_ratio"] = (cpu["peer"] / cpu["construct"], wall["peer"] / wall["construct"])
@@ -329,6 +351,10 @@ def main(argv):
     print(f"  transactions                {rate / 1e6:8.2f}   [{rate_wall / 1e6:6.2f}]    M objects/s (target >= 1)     {verdict(rate >= 1e6)}")
     for name, (rate, rate_wall) in main_results["exports"].items():
         print(f"  {name + '()':<27} {rate:8.0f}   [{rate_wall:6.0f}]    MB/s out    (target >= 200)   {verdict(rate >= 200)}")
+    for reading, (r, rw) in main_results.get("arrow_ratio", {}).items():
+        print(f"  {'Arrow / JSON, ' + reading:<27} {r:8.2f}x  [{rw:6.2f}x]   the time    (target <= 1x)     {verdict(r <= 1)}")
+    if "arrow_ratio" not in main_results:
+        print("  Arrow / JSON                not measured (pyarrow not installed)")
     print(f"  two threads / one thread               [{thread_gain:6.2f}x]              (target >= 1.80x) {verdict(thread_gain >= 1.8)}")
     print(f"  document peak memory        {memory:8.2f}x input                (target <= 3x)     {verdict(memory <= 3)}")
     growth, growth_wall = growth

@@ -1,5 +1,7 @@
 #include "convert.hpp"
 
+#include "types.hpp"
+
 #include <string>
 
 namespace tallyfold::python {
@@ -7,6 +9,7 @@ namespace {
 
 // Owned for the life of the process: raised from any call, so never released.
 PyObject* internal_failure_type = nullptr;
+PyObject* parse_error_type = nullptr;
 
 // A class of the standard library, imported on first use and held for the life of the
 // process like the module's own types (one interpreter per process, see module.cpp).
@@ -106,16 +109,118 @@ PyRef bool_to_python(const std::optional<bool>& value) {
 
 PyRef bool_to_python(bool value) { return PyRef::borrow(value ? Py_True : Py_False); }
 
-bool init_internal_failure() {
-  if (internal_failure_type) return true;
-  internal_failure_type = PyErr_NewExceptionWithDoc(
-      "tallyfold.InternalFailure",
-      "A broken internal invariant of tallyfold, or a result object the interpreter could "
-      "not create. Not a parse error: derived from BaseException so that handlers for "
-      "Exception do not catch it.",
-      PyExc_BaseException, nullptr);
-  return internal_failure_type != nullptr;
+bool text_from_python(PyObject* value, std::string_view& out) {
+  if (!PyUnicode_Check(value)) {
+    PyErr_SetString(PyExc_TypeError, "expected str");
+    return false;
+  }
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(value, &size);
+  if (!data) return false;
+  out = std::string_view(data, static_cast<std::size_t>(size));
+  return true;
 }
+
+bool text_from_python(PyObject* value, std::optional<std::string_view>& out) {
+  if (value == Py_None) {
+    out.reset();
+    return true;
+  }
+  std::string_view text;
+  if (!text_from_python(value, text)) return false;
+  out = text;
+  return true;
+}
+
+std::optional<Decimal> decimal_from_text(std::string_view text) {
+  const bool negative = text.starts_with('-');
+  if (negative) text.remove_prefix(1);
+  uint128 mantissa = 0;
+  int scale = -1;
+  bool digits = false;
+  for (const char c : text) {
+    if (c == '.' && scale < 0 && digits) {
+      scale = 0;
+      continue;
+    }
+    if (c < '0' || c > '9') return std::nullopt;
+    if (mantissa > Decimal::kMaxMantissa / 10) return std::nullopt;
+    mantissa = mantissa * 10 + static_cast<unsigned>(c - '0');
+    digits = true;
+    if (scale >= 0) ++scale;
+  }
+  if (!digits || scale == 0) return std::nullopt;
+  return Decimal::from_parts(mantissa, scale < 0 ? 0 : scale, negative);
+}
+
+std::optional<Date> date_from_text(std::string_view text) {
+  // Four-digit years only: every date of the model prints so.
+  if (text.size() != 10 || text[4] != '-' || text[7] != '-') return std::nullopt;
+  auto number = [&](std::size_t from, std::size_t n) -> std::optional<unsigned> {
+    unsigned v = 0;
+    for (std::size_t i = from; i < from + n; ++i) {
+      if (text[i] < '0' || text[i] > '9') return std::nullopt;
+      v = v * 10 + static_cast<unsigned>(text[i] - '0');
+    }
+    return v;
+  };
+  const auto year = number(0, 4);
+  const auto month = number(5, 2);
+  const auto day = number(8, 2);
+  if (!year || !month || !day) return std::nullopt;
+  return Date::from_ymd(static_cast<std::int32_t>(*year), *month, *day);
+}
+
+std::optional<DebitCreditMark> mark_from_text(std::string_view text) {
+  for (const auto mark : {DebitCreditMark::Debit, DebitCreditMark::Credit, DebitCreditMark::ReversalDebit,
+                          DebitCreditMark::ReversalCredit}) {
+    if (mark_text(mark) == text) return mark;
+  }
+  return std::nullopt;
+}
+
+PyObject* bad_state(const char* kind) {
+  if (PyErr_Occurred() && !PyErr_ExceptionMatches(PyExc_TypeError) && !PyErr_ExceptionMatches(PyExc_ValueError)) {
+    return nullptr;
+  }
+  PyErr_Clear();
+  PyErr_Format(PyExc_ValueError, "not a pickled tallyfold %s", kind);
+  return nullptr;
+}
+
+PyObject* reduce_to(const char* kind, PyRef state) {
+  if (!state) return nullptr;
+  PyObject* restore = restore_function();
+  if (!restore) return nullptr;
+  return Py_BuildValue("(O(sO))", restore, kind, state.get());
+}
+
+bool init_exceptions() {
+  if (!internal_failure_type) {
+    internal_failure_type = PyErr_NewExceptionWithDoc(
+        "tallyfold.InternalFailure",
+        "A broken internal invariant of tallyfold, or a result object the interpreter could "
+        "not create for a reason other than memory. Not a parse error: derived from "
+        "BaseException so that handlers for Exception do not catch it.",
+        PyExc_BaseException, nullptr);
+    if (!internal_failure_type) return false;
+  }
+  if (!parse_error_type) {
+    // A class attribute, so that a ParseError raised by hand has a line too.
+    PyRef attributes(Py_BuildValue("{sO}", "line", Py_None));
+    if (!attributes) return false;
+    parse_error_type = PyErr_NewExceptionWithDoc(
+        "tallyfold.ParseError",
+        "A statement file that cannot be read. `line` is the 1-based line of the file the "
+        "error arose on, or None when it concerns the file as a whole.",
+        PyExc_ValueError, attributes.get());
+    if (!parse_error_type) return false;
+  }
+  return true;
+}
+
+PyObject* internal_failure_class() { return internal_failure_type; }
+PyObject* parse_error_class() { return parse_error_type; }
 
 void set_internal_failure(std::string_view what) {
   // The type exists once the module is initialised; before that, SystemError stands in.
@@ -142,14 +247,31 @@ void set_value_error(std::string_view display) {
 
 void set_error(const ParseError& error) { set_value_error(message(error)); }
 
-void set_error(const LocatedError& error) {
+void set_error(const LocatedError& error, bool line_in_message) {
   std::string display;
-  if (error.line != 0) display = "line " + std::to_string(error.line) + ": ";
+  if (error.line != 0 && line_in_message) display = "line " + std::to_string(error.line) + ": ";
   display += message(error);
-  set_value_error(display);
+  if (!parse_error_type) {
+    set_value_error(display);
+    return;
+  }
+  PyRef text = lenient_to_python(display);
+  PyRef line = error.line != 0 ? count_to_python(error.line) : PyRef::borrow(Py_None);
+  if (!text || !line) {
+    api_call_failed();
+    return;
+  }
+  PyRef exception(PyObject_CallFunctionObjArgs(parse_error_type, text.get(), nullptr));
+  if (!exception || PyObject_SetAttrString(exception.get(), "line", line.get()) < 0) {
+    api_call_failed();
+    return;
+  }
+  PyErr_SetObject(parse_error_type, exception.get());
 }
 
 PyObject* api_call_failed() {
+  // Memory running out is the caller's to handle like anywhere else in Python.
+  if (PyErr_ExceptionMatches(PyExc_MemoryError)) return nullptr;
   if (PyErr_Occurred()) PyErr_Print();
   set_internal_failure("Python API call failed");
   return nullptr;

@@ -5,6 +5,7 @@
 #include <Python.h>
 
 #include <exception>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -52,31 +53,71 @@ PyRef bool_to_python(const std::optional<bool>& value);
 /// True or False. Named apart so that a pointer never converts to it by accident.
 PyRef bool_to_python(bool value);
 
-/// Creates the internal-failure exception type once per process. False with the
-/// interpreter's error set when it cannot be created.
-bool init_internal_failure();
+/// The str (or None) of each text back as a view of its UTF-8, borrowed from the object;
+/// false with the interpreter's error set for anything else.
+bool text_from_python(PyObject* value, std::string_view& out);
+bool text_from_python(PyObject* value, std::optional<std::string_view>& out);
+/// The Decimal of a canonical text (Decimal::to_string), digits and scale as written.
+std::optional<Decimal> decimal_from_text(std::string_view text);
+/// The Date of a "%Y-%m-%d" text.
+std::optional<Date> date_from_text(std::string_view text);
+/// The mark of "D", "C", "RD" or "RC".
+std::optional<DebitCreditMark> mark_from_text(std::string_view text);
+/// Raises ValueError for a pickled state that no object of `kind` wrote; returns null.
+PyObject* bad_state(const char* kind);
+
+/// Value semantics for a class whose instances are fully described by a state tuple
+/// (the one they pickle): equal when of one type with equal states, hashed as the state.
+template <PyObject* (*state)(PyObject*)>
+PyObject* compare_states(PyObject* a, PyObject* b, int op) {
+  if ((op != Py_EQ && op != Py_NE) || Py_TYPE(a) != Py_TYPE(b)) Py_RETURN_NOTIMPLEMENTED;
+  PyRef left(state(a));
+  PyRef right(state(b));
+  if (!left || !right) return nullptr;
+  return PyObject_RichCompare(left.get(), right.get(), op);
+}
+template <PyObject* (*state)(PyObject*)>
+Py_hash_t hash_state(PyObject* self) {
+  PyRef value(state(self));
+  if (!value) return -1;
+  return PyObject_Hash(value.get());
+}
+/// (tallyfold._restore, (kind, state)) for __reduce__; null with the error set.
+PyObject* reduce_to(const char* kind, PyRef state);
+
+/// Creates the module's exception types once per process. False with the interpreter's
+/// error set when they cannot be created.
+bool init_exceptions();
+/// tallyfold.InternalFailure and tallyfold.ParseError (borrowed; null before init_exceptions).
+PyObject* internal_failure_class();
+PyObject* parse_error_class();
 /// Raises the internal-failure exception (derived directly from BaseException, so that
 /// handlers for Exception do not swallow a broken invariant) with `what`.
 void set_internal_failure(std::string_view what);
 /// Raises ValueError whose single argument is the display text of `error`.
 void set_error(const ParseError& error);
-/// Raises ValueError "line N: TEXT" with the display text of `error`; an error of the
-/// file as a whole (line 0) gives the text alone.
-void set_error(const LocatedError& error);
+/// Raises tallyfold.ParseError (a ValueError) "line N: TEXT" with the display text of
+/// `error` and its `line`; an error of the file as a whole (line 0) gives the text alone
+/// and the line None. Without `line_in_message`, the text is the display text alone.
+void set_error(const LocatedError& error, bool line_in_message = true);
 /// Raises ValueError with `text`, decoded leniently: it may quote bytes of the input.
 void set_value_error(std::string_view text);
-/// Ends a call whose result object could not be created: prints the pending error to
-/// standard error, raises the internal failure "Python API call failed", returns null.
+/// Ends a call whose result object could not be created: a pending MemoryError stays as
+/// it is; any other is printed to standard error and replaced by the internal failure
+/// "Python API call failed". Returns null.
 PyObject* api_call_failed();
 /// Hands `result` to Python, or ends the call through api_call_failed when it is null.
 PyObject* finish(PyRef result);
 
 /// Runs `body`, which returns a new reference or null with an error set, and turns
-/// any C++ exception escaping it into the internal failure. For every slot function.
+/// any C++ exception escaping it into MemoryError (std::bad_alloc) or the internal
+/// failure. For every slot function.
 template <typename Body>
 PyObject* guarded(Body&& body) noexcept {
   try {
     return body();
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
   } catch (const std::exception& e) {
     set_internal_failure(e.what());
   } catch (...) {

@@ -34,11 +34,18 @@ struct Mt940State {
   // The tuple of Statement objects, built on first access and kept; none of them
   // refers back to this object, so no cycle can form.
   PyObject* statements = nullptr;
+  // How to read the document again, for pickling: the input object (the str, or the
+  // bytes) and the arguments as given. Held rather than rebuilt, so that pickling costs
+  // no copy and every Statement of the document shares it.
+  PyObject* origin = nullptr;
 
   Mt940State() = default;
   Mt940State(const Mt940State&) = delete;
   Mt940State& operator=(const Mt940State&) = delete;
-  ~Mt940State() { Py_XDECREF(statements); }
+  ~Mt940State() {
+    Py_XDECREF(statements);
+    Py_XDECREF(origin);
+  }
 };
 
 struct Mt940Object {
@@ -157,6 +164,8 @@ PyObject* mt940_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     // Borrowed: the caller's frame keeps the str, and so its UTF-8, alive for the call.
     std::string_view text;
     if (!borrow_utf8("text", text_arg, text)) return nullptr;
+    // A byte-order mark would hide the first tag, and with it the first statement.
+    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
 
     std::string resolver = "auto";
     if (resolver_arg && resolver_arg != Py_None) {
@@ -179,6 +188,8 @@ PyObject* mt940_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     auto state = std::make_unique<Mt940State>();
     state->document = std::make_shared<const StatementDocument>(
         StatementDocument{std::move(*parsed), std::move(resolver)});
+    state->origin = Py_BuildValue("(sOO)", "text", text_arg, resolver_arg ? resolver_arg : Py_None);
+    if (!state->origin) return nullptr;
     return new_mt940(type, std::move(state));
   });
 }
@@ -235,7 +246,7 @@ bool convert_options(const char* function, PyObject* encoding, int strict, PyObj
 
 // The bytes of a bytes-like object: borrowed from a bytes object, which cannot change
 // while the lock is released; any other buffer is copied first, since its owner could
-// resize or rewrite it meanwhile. `keep` holds what the view points into.
+// resize or rewrite it meanwhile. `keep` holds the bytes object the view points into.
 bool borrow_bytes(const char* function, const char* argument, PyObject* data, PyRef& keep,
                   std::string_view& out) {
   if (!PyBytes_Check(data)) {
@@ -250,6 +261,8 @@ bool borrow_bytes(const char* function, const char* argument, PyObject* data, Py
     data = PyObject_Bytes(view.get());
     if (!data) return false;
     keep = PyRef(data);
+  } else {
+    keep = PyRef::borrow(data);
   }
   char* bytes = nullptr;
   Py_ssize_t size = 0;
@@ -258,9 +271,17 @@ bool borrow_bytes(const char* function, const char* argument, PyObject* data, Py
   return true;
 }
 
-// Reads `bytes` with the lock released and makes the MT940 of the result.
-PyObject* read_document(PyTypeObject* type, std::string_view bytes, const std::string* path,
-                        ReadOptions options, PyObject* path_object) {
+// The keyword options of a reading as the caller gave them, kept for pickling.
+struct GivenOptions {
+  PyObject* encoding;
+  int strict;
+  PyObject* resolver;
+};
+
+// Reads `bytes` (of the bytes object `data`), or the file at `path`, with the lock
+// released and makes the MT940 of the result.
+PyObject* read_document(PyTypeObject* type, PyObject* data, std::string_view bytes, const std::string* path,
+                        ReadOptions options, PyObject* path_object, const GivenOptions& given) {
   std::string file_bytes;
   int file_error = 0;
   auto outcome = [&]() -> std::optional<Result<ReadOutcome, ReadError>> {
@@ -281,7 +302,7 @@ PyObject* read_document(PyTypeObject* type, std::string_view bytes, const std::s
     return PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, path_object);
   }
   if (!*outcome) {
-    std::visit([](const auto& error) { set_error(error); }, outcome->error());
+    set_error(outcome->error().error, outcome->error().line_in_message);
     return nullptr;
   }
   if (outcome->value().statements.empty()) throw InternalError("reading succeeded without a statement");
@@ -289,6 +310,15 @@ PyObject* read_document(PyTypeObject* type, std::string_view bytes, const std::s
   state->document = std::make_shared<const StatementDocument>(
       StatementDocument{std::move(outcome->value().statements), std::move(options.resolver)});
   state->diagnostics = std::move(outcome->value().diagnostics);
+  PyRef read_bytes;
+  if (!data) {
+    read_bytes = PyRef(PyBytes_FromStringAndSize(file_bytes.data(), static_cast<Py_ssize_t>(file_bytes.size())));
+    if (!read_bytes) return nullptr;
+    data = read_bytes.get();
+  }
+  state->origin = Py_BuildValue("(sOOOO)", "bytes", data, given.encoding, given.strict ? Py_True : Py_False,
+                                given.resolver);
+  if (!state->origin) return nullptr;
   return new_mt940(type, std::move(state));
 }
 
@@ -308,7 +338,8 @@ PyObject* from_bytes(PyObject* cls, PyObject* args, PyObject* kwargs) {
     PyRef keep;
     std::string_view bytes;
     if (!borrow_bytes("from_bytes", "data", data, keep, bytes)) return nullptr;
-    return read_document(reinterpret_cast<PyTypeObject*>(cls), bytes, nullptr, std::move(options), nullptr);
+    return read_document(reinterpret_cast<PyTypeObject*>(cls), keep.get(), bytes, nullptr, std::move(options),
+                         nullptr, GivenOptions{encoding, strict, resolver});
   });
 }
 
@@ -339,7 +370,8 @@ PyObject* from_file(PyObject* cls, PyObject* args, PyObject* kwargs) {
       PyRef keep;
       std::string_view bytes;
       if (!borrow_bytes("from_file", "path.read()", content.get(), keep, bytes)) return nullptr;
-      return read_document(type, bytes, nullptr, std::move(options), nullptr);
+      return read_document(type, keep.get(), bytes, nullptr, std::move(options), nullptr,
+                           GivenOptions{encoding, strict, resolver});
     }
 
     PyRef fspath(PyOS_FSPath(path));
@@ -359,7 +391,8 @@ PyObject* from_file(PyObject* cls, PyObject* args, PyObject* kwargs) {
       return nullptr;
     }
     const std::string file(name, static_cast<std::size_t>(size));
-    return read_document(type, {}, &file, std::move(options), fspath.get());
+    return read_document(type, nullptr, {}, &file, std::move(options), fspath.get(),
+                         GivenOptions{encoding, strict, resolver});
   });
 }
 
@@ -386,7 +419,7 @@ PyObject* get_statements(PyObject* self, void*) {
       PyRef tuple(PyTuple_New(static_cast<Py_ssize_t>(statements.size())));
       if (!tuple) return api_call_failed();
       for (std::size_t i = 0; i < statements.size(); ++i) {
-        PyObject* item = new_statement(state.document, i, checks[i]);
+        PyObject* item = new_statement(state.document, i, checks[i], state.origin);
         if (!item) return nullptr;
         PyTuple_SetItem(tuple.get(), static_cast<Py_ssize_t>(i), item);  // steals `item`
       }
@@ -491,6 +524,23 @@ PyObject* to_camt053(PyObject* self, PyObject*) {
     if (refuse_report(self)) return nullptr;
     return finish(to_python(std::string_view(export_camt053(document_of(self).statements))));
   });
+}
+
+PyObject* arrow_c_stream(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return guarded([&] { return arrow_stream_method(state_of(self).document, args, kwargs); });
+}
+
+// Unpickled through tallyfold._restore, which reads the same input again.
+PyObject* mt940_reduce(PyObject* self, PyObject*) {
+  return guarded([&]() -> PyObject* {
+    PyObject* restore = restore_function();
+    if (!restore) return nullptr;
+    return Py_BuildValue("(O(sO))", restore, "MT940", state_of(self).origin);
+  });
+}
+
+PyObject* statements_table(PyObject* self, PyObject*) {
+  return guarded([&] { return new_statements_table(state_of(self).document); });
 }
 
 // Seconds since 1970 of `created`: a datetime (naive ones are UTC), a string as
@@ -638,6 +688,15 @@ PyMethodDef kMethods[] = {
      "lines of at most 65 characters in SWIFT's character set (other characters in their\n"
      "nearest form). A statement that cannot be written without inventing or losing a\n"
      "value is left out with a UserWarning; ValueError when none can be written."},
+    {"__arrow_c_stream__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&arrow_c_stream)),
+     METH_VARARGS | METH_KEYWORDS,
+     "__arrow_c_stream__($self, /, requested_schema=None)\n--\n\n"
+     "A PyCapsule \"arrow_array_stream\" of every transaction of every statement, one row\n"
+     "each: pyarrow.table(doc), polars.DataFrame(doc) and DuckDB read it directly."},
+    {"__reduce__", mt940_reduce, METH_NOARGS, nullptr},
+    {"statements_table", statements_table, METH_NOARGS,
+     "statements_table($self)\n--\n\n"
+     "Every statement with its balances, as an object with __arrow_c_stream__."},
     {"from_bytes", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&from_bytes)),
      METH_VARARGS | METH_KEYWORDS | METH_CLASS,
      "from_bytes($cls, /, data, *, encoding=None, strict=False, resolver=None)\n--\n\n"
@@ -681,6 +740,36 @@ PyType_Spec kSpec = {
 };
 
 }  // namespace
+
+PyObject* read_again(PyObject* origin) {
+  const char* how = nullptr;
+  PyObject* data = nullptr;
+  PyObject* encoding = Py_None;
+  PyObject* strict = Py_False;
+  PyObject* resolver = Py_None;
+  if (!PyTuple_Check(origin) ||
+      !PyArg_ParseTuple(origin, "sO|OOO:_restore", &how, &data, &encoding, &strict, &resolver)) {
+    if (!PyErr_Occurred() || PyErr_ExceptionMatches(PyExc_TypeError)) {
+      PyErr_Clear();
+      PyErr_SetString(PyExc_ValueError, "not a pickled tallyfold document");
+    }
+    return nullptr;
+  }
+  PyObject* type = mt940_type();
+  if (!type) return nullptr;
+  if (std::string_view(how) == "text") return PyObject_CallFunctionObjArgs(type, data, encoding, nullptr);
+  if (std::string_view(how) != "bytes") {
+    PyErr_SetString(PyExc_ValueError, "not a pickled tallyfold document");
+    return nullptr;
+  }
+  PyRef method(PyObject_GetAttrString(type, "from_bytes"));
+  PyRef args(PyTuple_Pack(1, data));
+  PyRef keywords(Py_BuildValue("{sOsOsO}", "encoding", encoding, "strict", strict, "resolver", resolver));
+  if (!method || !args || !keywords) return nullptr;
+  return PyObject_Call(method.get(), args.get(), keywords.get());
+}
+
+std::shared_ptr<const StatementDocument> shared_document(PyObject* mt940) { return state_of(mt940).document; }
 
 PyObject* mt940_type() {
   static PyObject* type = nullptr;  // held for the life of the process

@@ -40,9 +40,9 @@ Result<ReadOutcome, ReadError> read_statement_bytes(std::string_view bytes, cons
   ReadOutcome outcome;
   if (options.strict) {
     auto text = decode_strictly(bytes, options.encoding);
-    if (!text) return ReadError(std::move(text).error());
-    auto parsed = parse_statements(*text, select_chain(options.resolver));
-    if (!parsed) return ReadError(std::move(parsed).error());
+    if (!text) return ReadError{std::move(text).error()};
+    auto parsed = parse_statements_located(*text, select_chain(options.resolver));
+    if (!parsed) return ReadError{std::move(parsed).error(), false};
     outcome.statements = std::move(*parsed);
     return outcome;
   }
@@ -50,7 +50,7 @@ Result<ReadOutcome, ReadError> read_statement_bytes(std::string_view bytes, cons
   bank_options.encoding = options.encoding;
   bank_options.resolver = options.resolver;
   auto file = read_bank_file(bytes, bank_options);
-  if (!file) return ReadError(std::move(file).error());
+  if (!file) return ReadError{std::move(file).error()};
   outcome.statements = std::move(file->statements);
   outcome.diagnostics = std::move(file->diagnostics);
   return outcome;

@@ -5,7 +5,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
 #include "tallyfold/bankfile.hpp"
@@ -25,9 +24,13 @@ struct ReadOutcome {
   std::vector<Diagnostic> diagnostics;  // empty for the exact reading
 };
 
-/// A failure of the bank-file reading or of decoding, at a line of the file; or one of
-/// the exact reading, which names no line, as MT940(text) reports it.
-using ReadError = std::variant<LocatedError, ParseError>;
+/// A failure of either reading or of decoding, at a line of the file (0: the file as a
+/// whole). The exact reading's messages stay as MT940(text) gives them, without the
+/// line that the others start with.
+struct ReadError {
+  LocatedError error;
+  bool line_in_message = true;
+};
 
 /// Reads the bytes of one file: by default as the command does (read_bank_file); with
 /// `strict`, decoded (from `encoding`, else as strict UTF-8 without a byte-order mark)

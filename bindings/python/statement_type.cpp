@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "convert.hpp"
 #include "py_ref.hpp"
@@ -102,6 +103,29 @@ PyObject* balance_repr(PyObject* self) {
   });
 }
 
+// (mark, date, currency, amount as stored, intermediate): everything a Balance holds.
+PyObject* balance_state(PyObject* self) {
+  return guarded([&]() -> PyObject* {
+    const BalanceValue& b = value_of<BalanceValue>(self);
+    PyRef mark = to_python(mark_text(b.balance.debit_credit));
+    PyRef date = to_python(b.balance.date);
+    PyRef currency = to_python(b.currency);
+    PyRef amount = to_python(b.balance.amount.to_string());
+    PyRef intermediate = bool_to_python(b.balance.intermediate);
+    if (!mark || !date || !currency || !amount || !intermediate) return nullptr;
+    return PyTuple_Pack(5, mark.get(), date.get(), currency.get(), amount.get(), intermediate.get());
+  });
+}
+
+PyObject* balance_reduce(PyObject* self, PyObject*) {
+  return guarded([&] { return reduce_to("Balance", PyRef(balance_state(self))); });
+}
+
+PyMethodDef kBalanceMethods[] = {
+    {"__reduce__", balance_reduce, METH_NOARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyGetSetDef kBalanceGetSet[] = {
     {"mark", balance_mark, nullptr, nullptr, nullptr},
     {"intermediate", balance_intermediate, nullptr, nullptr, nullptr},
@@ -119,6 +143,9 @@ PyType_Slot kBalanceSlots[] = {
     {Py_tp_doc, const_cast<char*>(kBalanceDoc)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&boxed_dealloc<BalanceValue>)},
     {Py_tp_repr, reinterpret_cast<void*>(&balance_repr)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(&compare_states<balance_state>)},
+    {Py_tp_hash, reinterpret_cast<void*>(&hash_state<balance_state>)},
+    {Py_tp_methods, kBalanceMethods},
     {Py_tp_getset, kBalanceGetSet},
     {0, nullptr},
 };
@@ -153,6 +180,28 @@ PyObject* diagnostic_repr(PyObject* self) {
   });
 }
 
+// (line, severity, message bytes): the message as the reading wrote it, which may quote
+// bytes of the file that are not UTF-8.
+PyObject* diagnostic_state(PyObject* self) {
+  return guarded([&]() -> PyObject* {
+    const Diagnostic& d = value_of<Diagnostic>(self);
+    PyRef line = count_to_python(d.line);
+    PyRef severity = to_python(severity_text(d.severity));
+    PyRef message(PyBytes_FromStringAndSize(d.message.data(), static_cast<Py_ssize_t>(d.message.size())));
+    if (!line || !severity || !message) return nullptr;
+    return PyTuple_Pack(3, line.get(), severity.get(), message.get());
+  });
+}
+
+PyObject* diagnostic_reduce(PyObject* self, PyObject*) {
+  return guarded([&] { return reduce_to("Diagnostic", PyRef(diagnostic_state(self))); });
+}
+
+PyMethodDef kDiagnosticMethods[] = {
+    {"__reduce__", diagnostic_reduce, METH_NOARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyGetSetDef kDiagnosticGetSet[] = {
     {"line", diagnostic_line, nullptr, nullptr, nullptr},
     {"severity", diagnostic_severity, nullptr, nullptr, nullptr},
@@ -168,6 +217,9 @@ PyType_Slot kDiagnosticSlots[] = {
     {Py_tp_doc, const_cast<char*>(kDiagnosticDoc)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&boxed_dealloc<Diagnostic>)},
     {Py_tp_repr, reinterpret_cast<void*>(&diagnostic_repr)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(&compare_states<diagnostic_state>)},
+    {Py_tp_hash, reinterpret_cast<void*>(&hash_state<diagnostic_state>)},
+    {Py_tp_methods, kDiagnosticMethods},
     {Py_tp_getset, kDiagnosticGetSet},
     {0, nullptr},
 };
@@ -184,11 +236,16 @@ struct StatementValue {
   // The tuple of Transaction objects, built on first access and kept: it holds nothing
   // that refers back to this object, so no cycle can form.
   PyObject* transactions = nullptr;
+  // How the document is read again (the MT940's origin), for pickling.
+  PyObject* origin = nullptr;
 
   StatementValue() = default;
   StatementValue(const StatementValue&) = delete;
   StatementValue& operator=(const StatementValue&) = delete;
-  ~StatementValue() { Py_XDECREF(transactions); }
+  ~StatementValue() {
+    Py_XDECREF(transactions);
+    Py_XDECREF(origin);
+  }
 
   const Statement& statement() const { return document->statements.at(index); }
 };
@@ -391,6 +448,111 @@ PyObject* statement_repr(PyObject* self) {
   });
 }
 
+// --- Statement values ---------------------------------------------------------------
+
+bool same_balance(const Balance& a, const Balance& b) {
+  return a.debit_credit == b.debit_credit && a.date == b.date && a.currency == b.currency &&
+         a.amount == b.amount && a.amount.scale() == b.amount.scale() && a.intermediate == b.intermediate;
+}
+
+bool same_balance(const std::optional<Balance>& a, const std::optional<Balance>& b) {
+  return a.has_value() == b.has_value() && (!a || same_balance(*a, *b));
+}
+
+bool same_decimal(const Decimal& a, const Decimal& b) {
+  return a == b && a.scale() == b.scale() && a.negative() == b.negative();
+}
+
+bool same_transaction(const Transaction& a, const Transaction& b) {
+  return a.value_date == b.value_date && a.entry_date == b.entry_date && a.debit_credit == b.debit_credit &&
+         a.funds_code == b.funds_code && same_decimal(a.amount, b.amount) &&
+         a.transaction_type == b.transaction_type && a.customer_reference == b.customer_reference &&
+         a.bank_reference == b.bank_reference && a.extra_details == b.extra_details && a.details == b.details &&
+         a.structured_details == b.structured_details;
+}
+
+bool same_total(const std::optional<EntryTotal>& a, const std::optional<EntryTotal>& b) {
+  if (a.has_value() != b.has_value()) return false;
+  return !a || (a->count == b->count && a->currency == b->currency && same_decimal(a->sum, b->sum));
+}
+
+// Equal statements hold the same values, written the same way (1.5 is not 1.50), with the
+// same reconciliation: what every attribute, export and pickle of them shows.
+bool same_statement(const StatementValue& x, const StatementValue& y) {
+  const Statement& a = x.statement();
+  const Statement& b = y.statement();
+  if (a.kind != b.kind || a.reading != b.reading || a.transaction_reference != b.transaction_reference ||
+      a.related_reference != b.related_reference || a.account_identification != b.account_identification ||
+      a.number != b.number || a.sequence != b.sequence || a.information_to_account_owner != b.information_to_account_owner ||
+      a.servicer_bic != b.servicer_bic || a.reported_at != b.reported_at) {
+    return false;
+  }
+  if (a.kind == StatementKind::Statement &&
+      (!same_balance(a.opening_balance, b.opening_balance) || !same_balance(a.closing_balance, b.closing_balance))) {
+    return false;
+  }
+  if (!same_balance(a.closing_available_balance, b.closing_available_balance) ||
+      !same_balance(a.forward_available_balance, b.forward_available_balance) ||
+      a.forward_balances.size() != b.forward_balances.size() || a.floor_limits.size() != b.floor_limits.size() ||
+      a.transactions.size() != b.transactions.size() || !same_total(a.debit_total, b.debit_total) ||
+      !same_total(a.credit_total, b.credit_total)) {
+    return false;
+  }
+  for (std::size_t i = 0; i < a.forward_balances.size(); ++i) {
+    if (!same_balance(a.forward_balances[i], b.forward_balances[i])) return false;
+  }
+  for (std::size_t i = 0; i < a.floor_limits.size(); ++i) {
+    const FloorLimit& p = a.floor_limits[i];
+    const FloorLimit& q = b.floor_limits[i];
+    if (p.debit_credit != q.debit_credit || p.currency != q.currency || !same_decimal(p.amount, q.amount)) return false;
+  }
+  for (std::size_t i = 0; i < a.transactions.size(); ++i) {
+    if (!same_transaction(a.transactions[i], b.transactions[i])) return false;
+  }
+  const StatementCheck& c = x.check;
+  const StatementCheck& d = y.check;
+  return c.balanced == d.balanced && c.same_currency == d.same_currency &&
+         c.continues_previous == d.continues_previous && c.difference.has_value() == d.difference.has_value() &&
+         (!c.difference || same_decimal(*c.difference, *d.difference));
+}
+
+PyObject* statement_compare(PyObject* a, PyObject* b, int op) {
+  return guarded([&]() -> PyObject* {
+    if ((op != Py_EQ && op != Py_NE) || Py_TYPE(a) != Py_TYPE(b)) Py_RETURN_NOTIMPLEMENTED;
+    const bool same = same_statement(value_of<StatementValue>(a), value_of<StatementValue>(b));
+    return Py_NewRef((same == (op == Py_EQ)) ? Py_True : Py_False);
+  });
+}
+
+Py_hash_t statement_hash(PyObject* self) {
+  PyRef key(read_statement(self, [](const Statement& s) {
+    PyRef account = to_python(s.account_identification);
+    PyRef number = to_python(number_text(s));
+    PyRef reference = to_python(s.transaction_reference);
+    PyRef count = count_to_python(s.transactions.size());
+    if (!account || !number || !reference || !count) return PyRef();
+    return PyRef(PyTuple_Pack(4, account.get(), number.get(), reference.get(), count.get()));
+  }));
+  if (!key) return -1;
+  return PyObject_Hash(key.get());
+}
+
+// (origin, index): the statement is read again with its document, as the MT940 is.
+PyObject* statement_reduce(PyObject* self, PyObject*) {
+  return guarded([&]() -> PyObject* {
+    const StatementValue& v = value_of<StatementValue>(self);
+    if (!v.origin) throw InternalError("Statement without its origin");
+    PyRef index = count_to_python(v.index);
+    if (!index) return nullptr;
+    return reduce_to("Statement", PyRef(PyTuple_Pack(2, v.origin, index.get())));
+  });
+}
+
+PyMethodDef kStatementMethods[] = {
+    {"__reduce__", statement_reduce, METH_NOARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyGetSetDef kStatementGetSet[] = {
     {"reference", statement_reference, nullptr, nullptr, nullptr},
     {"related_reference", statement_related_reference, nullptr, nullptr, nullptr},
@@ -423,6 +585,9 @@ PyType_Slot kStatementSlots[] = {
     {Py_tp_doc, const_cast<char*>(kStatementDoc)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&boxed_dealloc<StatementValue>)},
     {Py_tp_repr, reinterpret_cast<void*>(&statement_repr)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(&statement_compare)},
+    {Py_tp_hash, reinterpret_cast<void*>(&statement_hash)},
+    {Py_tp_methods, kStatementMethods},
     {Py_tp_getset, kStatementGetSet},
     {0, nullptr},
 };
@@ -451,12 +616,86 @@ PyObject* diagnostic_type() {
 }
 
 PyObject* new_statement(std::shared_ptr<const StatementDocument> document, std::size_t index,
-                        const StatementCheck& check) {
+                        const StatementCheck& check, PyObject* origin) {
   auto value = std::make_unique<StatementValue>();
   value->document = std::move(document);
   value->index = index;
   value->check = check;
+  value->origin = Py_XNewRef(origin);
   return new_boxed(statement_type(), std::move(value));
+}
+
+PyObject* restore_statement(PyObject* state) {
+  PyObject* origin = nullptr;
+  Py_ssize_t index = 0;
+  if (!PyTuple_Check(state) || !PyArg_ParseTuple(state, "On", &origin, &index)) return bad_state("Statement");
+  // The statements of one pickled document share its origin object, so a run of them is
+  // read once: the document is remembered while a statement restored from it lives
+  // (which also keeps that origin object, and so its address, alive).
+  static PyObject* last_origin = nullptr;  // not owned; see above
+  static std::weak_ptr<const StatementDocument> last_document;
+  static std::vector<StatementCheck> last_checks;
+  std::shared_ptr<const StatementDocument> document = last_document.lock();
+  if (!document || last_origin != origin) {
+    PyRef mt940(read_again(origin));
+    if (!mt940) return nullptr;
+    document = shared_document(mt940.get());
+    last_checks = check_statements(document->statements);
+    last_document = document;
+    last_origin = origin;
+  }
+  if (index < 0 || static_cast<std::size_t>(index) >= document->statements.size()) return bad_state("Statement");
+  return new_statement(document, static_cast<std::size_t>(index), last_checks[static_cast<std::size_t>(index)], origin);
+}
+
+PyObject* restore_balance(PyObject* state) {
+  const char* mark_name = nullptr;
+  const char* date_text = nullptr;
+  PyObject* currency_object = nullptr;
+  const char* amount_text = nullptr;
+  int intermediate = 0;
+  if (!PyTuple_Check(state) ||
+      !PyArg_ParseTuple(state, "ssUsp", &mark_name, &date_text, &currency_object, &amount_text, &intermediate)) {
+    return bad_state("Balance");
+  }
+  std::string_view currency;
+  const auto mark = mark_from_text(mark_name);
+  const auto date = date_from_text(date_text);
+  const auto amount = decimal_from_text(amount_text);
+  if (!mark || is_reversal(*mark) || !date || !amount || amount->negative() ||
+      !text_from_python(currency_object, currency)) {
+    return bad_state("Balance");
+  }
+  auto value = std::make_unique<BalanceValue>();
+  value->balance.debit_credit = *mark;
+  value->balance.date = *date;
+  value->balance.amount = *amount;
+  value->balance.intermediate = intermediate != 0;
+  value->currency.assign(currency);
+  return new_boxed(balance_type(), std::move(value));
+}
+
+PyObject* restore_diagnostic(PyObject* state) {
+  Py_ssize_t line = 0;
+  const char* severity = nullptr;
+  PyObject* message_object = nullptr;
+  char* message = nullptr;
+  Py_ssize_t size = 0;
+  if (!PyTuple_Check(state) || !PyArg_ParseTuple(state, "nsS", &line, &severity, &message_object) || line < 0 ||
+      PyBytes_AsStringAndSize(message_object, &message, &size) < 0) {
+    return bad_state("Diagnostic");
+  }
+  auto value = std::make_unique<Diagnostic>();
+  value->line = static_cast<std::size_t>(line);
+  if (severity_text(Severity::Note) == severity) {
+    value->severity = Severity::Note;
+  } else if (severity_text(Severity::Warning) == severity) {
+    value->severity = Severity::Warning;
+  } else {
+    return bad_state("Diagnostic");
+  }
+  value->message.assign(message, static_cast<std::size_t>(size));
+  return new_boxed(diagnostic_type(), std::move(value));
 }
 
 PyObject* new_balance(const Balance& balance) {

@@ -3,12 +3,26 @@
 import datetime
 import os
 from decimal import Decimal
-from typing import Literal, final
+from typing import Any, Literal, final
 
 from _typeshed import SupportsRead
 from typing_extensions import Buffer
 
 __all__ = ["MT940", "Transaction"]
+
+__version__: str
+
+class ParseError(ValueError):
+    """A statement file that cannot be read (from_bytes, from_file)."""
+
+    line: int | None
+    """The 1-based line of the file the error arose on; None for the file as a whole."""
+
+class InternalFailure(BaseException):
+    """A broken invariant of tallyfold itself, never an error of the input."""
+
+def _restore(kind: str, state: Any, /) -> Any:
+    """Unpickles a tallyfold object."""
 
 @final
 class MT940:
@@ -32,8 +46,8 @@ class MT940:
     ) -> MT940:
         """Reads a statement file's bytes as the command does by default (charset
         detection or `encoding`, unwrapping, the bank-file reading); with strict=True,
-        decodes them and reads the text exactly as MT940(text) does. Raises ValueError
-        "line N: message" when the file cannot be read, TypeError for a str."""
+        decodes them and reads the text exactly as MT940(text) does. Raises ParseError
+        (a ValueError with the line) when the file cannot be read, TypeError for a str."""
     @classmethod
     def from_file(
         cls,
@@ -87,6 +101,17 @@ class MT940:
         """SWIFT MT940 text (MT942 for interim reports), lines of at most 65 characters
         in SWIFT's character set. A statement that cannot be written without inventing
         or losing a value is left out with a UserWarning."""
+    def __arrow_c_stream__(self, requested_schema: object | None = None) -> object:
+        """A PyCapsule "arrow_array_stream" of every transaction of every statement."""
+    def statements_table(self) -> StatementsTable:
+        """Every statement with its balances, as an Arrow table."""
+    def __reduce__(self) -> tuple[Any, tuple[str, Any]]: ...
+
+@final
+class StatementsTable:
+    """The statements of a document as an Arrow table."""
+
+    def __arrow_c_stream__(self, requested_schema: object | None = None) -> object: ...
 
 @final
 class Transaction:
@@ -94,6 +119,9 @@ class Transaction:
 
     def __new__(cls, *args: object, **kwargs: object) -> Transaction:
         """Always raises TypeError: transactions come from MT940.transactions."""
+    def __eq__(self, value: object, /) -> bool: ...
+    def __hash__(self) -> int: ...
+    def __reduce__(self) -> tuple[Any, tuple[str, Any]]: ...
     @property
     def value_date(self) -> str: ...
     @property
@@ -151,6 +179,10 @@ class Transaction:
 @final
 class Statement:
     """One statement of an MT940 document, with its exact reconciliation."""
+
+    def __eq__(self, value: object, /) -> bool: ...
+    def __hash__(self) -> int: ...
+    def __reduce__(self) -> tuple[Any, tuple[str, Any]]: ...
 
     @property
     def reference(self) -> str:
@@ -215,6 +247,10 @@ class Statement:
 class Balance:
     """A balance of a statement."""
 
+    def __eq__(self, value: object, /) -> bool: ...
+    def __hash__(self) -> int: ...
+    def __reduce__(self) -> tuple[Any, tuple[str, Any]]: ...
+
     @property
     def mark(self) -> Literal["C", "D"]: ...
     @property
@@ -231,6 +267,10 @@ class Balance:
 @final
 class Diagnostic:
     """A repair or omission of the bank-file reading."""
+
+    def __eq__(self, value: object, /) -> bool: ...
+    def __hash__(self) -> int: ...
+    def __reduce__(self) -> tuple[Any, tuple[str, Any]]: ...
 
     @property
     def line(self) -> int:

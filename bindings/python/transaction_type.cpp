@@ -2,6 +2,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "convert.hpp"
 #include "py_ref.hpp"
@@ -145,8 +146,67 @@ PyGetSetDef kGetSet[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
+// The bank-file reading's fields, in BankFields order.
+constexpr std::string BankFields::* kBankFields[] = {
+    &BankFields::purpose,           &BankFields::counterparty,         &BankFields::counter_iban,
+    &BankFields::counter_account,   &BankFields::counterparty_bic,     &BankFields::end_to_end_reference,
+    &BankFields::mandate_reference, &BankFields::creditor_id,
+};
+constexpr std::size_t kBankFieldCount = std::size(kBankFields);
+
+// Everything a Transaction holds, as a tuple of str, None and tuples: (value date, entry
+// date, mark, amount as stored, type, customer reference, bank reference, details,
+// structured details as (key, value) pairs, the bank-file reading's fields or None).
+PyObject* transaction_state(PyObject* self) {
+  return guarded([&]() -> PyObject* {
+    const Snapshot& snapshot = whole_snapshot(self);
+    const Transaction& t = snapshot.record;
+    PyRef details = PyRef::borrow(Py_None);
+    if (t.structured_details) {
+      details = PyRef(PyTuple_New(static_cast<Py_ssize_t>(t.structured_details->size())));
+      if (!details) return nullptr;
+      Py_ssize_t i = 0;
+      for (const auto& [key, value] : *t.structured_details) {
+        PyRef k = to_python(key);
+        PyRef v = to_python(value);
+        if (!k || !v) return nullptr;
+        PyObject* pair = PyTuple_Pack(2, k.get(), v.get());
+        if (!pair) return nullptr;
+        PyTuple_SetItem(details.get(), i++, pair);  // steals `pair`
+      }
+    }
+    PyRef bank = PyRef::borrow(Py_None);
+    if (snapshot.bank) {
+      bank = PyRef(PyTuple_New(kBankFieldCount));
+      if (!bank) return nullptr;
+      for (std::size_t i = 0; i < kBankFieldCount; ++i) {
+        PyRef field = to_python(*snapshot.bank.*kBankFields[i]);
+        if (!field) return nullptr;
+        PyTuple_SetItem(bank.get(), static_cast<Py_ssize_t>(i), field.release());  // steals it
+      }
+    }
+    PyRef items[] = {to_python(t.value_date),        to_python(t.entry_date),
+                     to_python(mark_text(t.debit_credit)), to_python(t.amount.to_string()),
+                     to_python(t.transaction_type),  to_python(t.customer_reference),
+                     to_python(t.bank_reference),    to_python(t.details),
+                     std::move(details),             std::move(bank)};
+    PyRef state(PyTuple_New(std::size(items)));
+    if (!state) return nullptr;
+    for (std::size_t i = 0; i < std::size(items); ++i) {
+      if (!items[i]) return nullptr;
+      PyTuple_SetItem(state.get(), static_cast<Py_ssize_t>(i), items[i].release());  // steals it
+    }
+    return state.release();
+  });
+}
+
+PyObject* transaction_reduce(PyObject* self, PyObject*) {
+  return guarded([&] { return reduce_to("Transaction", PyRef(transaction_state(self))); });
+}
+
 PyMethodDef kMethods[] = {
     {"signed_amount", signed_amount, METH_NOARGS, "signed_amount($self)\n--\n\n"},
+    {"__reduce__", transaction_reduce, METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -156,6 +216,8 @@ PyType_Slot kSlots[] = {
     {Py_tp_doc, const_cast<char*>(kDoc)},
     {Py_tp_new, reinterpret_cast<void*>(&transaction_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&transaction_dealloc)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(&compare_states<transaction_state>)},
+    {Py_tp_hash, reinterpret_cast<void*>(&hash_state<transaction_state>)},
     {Py_tp_getset, kGetSet},
     {Py_tp_methods, kMethods},
     {0, nullptr},
@@ -170,6 +232,14 @@ PyType_Spec kSpec = {
 };
 
 
+// A snapshot of `visible` (copied) and `bank`.
+std::unique_ptr<Snapshot> keep_snapshot(const Transaction& visible, std::optional<BankFields> bank) {
+  auto kept = std::make_unique<Snapshot>(kept_size(visible));
+  kept->record = keep_transaction(visible, kept->texts);
+  kept->bank = std::move(bank);
+  return kept;
+}
+
 // The fields Python can see; the funds code and the supplementary details stay behind.
 std::unique_ptr<Snapshot> make_snapshot(const Transaction& record, Reading reading) {
   Transaction snapshot;
@@ -182,10 +252,9 @@ std::unique_ptr<Snapshot> make_snapshot(const Transaction& record, Reading readi
   snapshot.bank_reference = record.bank_reference;
   snapshot.details = record.details;
   snapshot.structured_details = record.structured_details;
-  auto kept = std::make_unique<Snapshot>(kept_size(snapshot));
-  kept->record = keep_transaction(snapshot, kept->texts);
-  if (reading == Reading::BankFile) kept->bank = bank_fields(record);
-  return kept;
+  std::optional<BankFields> bank;
+  if (reading == Reading::BankFile) bank = bank_fields(record);
+  return keep_snapshot(snapshot, std::move(bank));
 }
 
 }  // namespace
@@ -196,16 +265,80 @@ PyObject* transaction_type() {
   return type;
 }
 
-PyObject* new_transaction(const Transaction& record, Reading reading) {
+namespace {
+
+PyObject* new_transaction(std::unique_ptr<Snapshot> snapshot) {
   PyObject* type_object = transaction_type();
   if (!type_object) return nullptr;
   auto* type = reinterpret_cast<PyTypeObject*>(type_object);
-  auto snapshot = make_snapshot(record, reading);
   auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
   PyObject* self = alloc(type, 0);
   if (!self) return nullptr;
   reinterpret_cast<TransactionObject*>(self)->snapshot = snapshot.release();
   return self;
+}
+
+}  // namespace
+
+PyObject* new_transaction(const Transaction& record, Reading reading) {
+  return new_transaction(make_snapshot(record, reading));
+}
+
+PyObject* restore_transaction(PyObject* state) {
+  constexpr const char* kKind = "Transaction";
+  if (!PyTuple_Check(state) || PyTuple_Size(state) != 10) return bad_state(kKind);
+  auto item = [&](Py_ssize_t i) { return PyTuple_GetItem(state, i); };
+  Transaction t;
+  std::string_view value_date;
+  std::optional<std::string_view> entry_date;
+  std::string_view mark;
+  std::string_view amount;
+  if (!text_from_python(item(0), value_date) || !text_from_python(item(1), entry_date) ||
+      !text_from_python(item(2), mark) || !text_from_python(item(3), amount) ||
+      !text_from_python(item(4), t.transaction_type) || !text_from_python(item(5), t.customer_reference) ||
+      !text_from_python(item(6), t.bank_reference) || !text_from_python(item(7), t.details)) {
+    return bad_state(kKind);
+  }
+  const auto value_day = date_from_text(value_date);
+  const auto entry_day = entry_date ? date_from_text(*entry_date) : std::nullopt;
+  const auto debit_credit = mark_from_text(mark);
+  const auto exact = decimal_from_text(amount);
+  if (!value_day || (entry_date && !entry_day) || !debit_credit || !exact || exact->negative()) {
+    return bad_state(kKind);
+  }
+  t.value_date = *value_day;
+  t.entry_date = entry_day;
+  t.debit_credit = *debit_credit;
+  t.amount = *exact;
+  TextBuffer map_texts;
+  if (PyObject* pairs = item(8); pairs != Py_None) {
+    if (!PyTuple_Check(pairs)) return bad_state(kKind);
+    std::vector<DecodedDetails::EntryView> writes;
+    for (Py_ssize_t i = 0; i < PyTuple_Size(pairs); ++i) {
+      PyObject* pair = PyTuple_GetItem(pairs, i);
+      DecodedDetails::EntryView entry;
+      if (!PyTuple_Check(pair) || PyTuple_Size(pair) != 2 ||
+          !text_from_python(PyTuple_GetItem(pair, 0), entry.first) ||
+          !text_from_python(PyTuple_GetItem(pair, 1), entry.second)) {
+        return bad_state(kKind);
+      }
+      writes.push_back(entry);
+    }
+    t.structured_details = DecodedDetails::from_view_writes(writes, map_texts);
+  }
+  std::optional<BankFields> bank;
+  if (PyObject* fields = item(9); fields != Py_None) {
+    if (!PyTuple_Check(fields) || PyTuple_Size(fields) != static_cast<Py_ssize_t>(kBankFieldCount)) {
+      return bad_state(kKind);
+    }
+    bank.emplace();
+    for (std::size_t i = 0; i < kBankFieldCount; ++i) {
+      std::string_view text;
+      if (!text_from_python(PyTuple_GetItem(fields, static_cast<Py_ssize_t>(i)), text)) return bad_state(kKind);
+      (*bank).*kBankFields[i] = std::string(text);
+    }
+  }
+  return new_transaction(keep_snapshot(t, std::move(bank)));
 }
 
 }  // namespace tallyfold::python

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <memory>
 
+#include "tallyfold/arrow.hpp"
 #include "tallyfold/bankfile.hpp"
 #include "tallyfold/model.hpp"
 #include "tallyfold/reconcile.hpp"
@@ -27,12 +28,39 @@ PyObject* diagnostic_type();
 PyObject* new_transaction(const Transaction& record, Reading reading);
 
 /// A new Statement for statement `index` of `document`, which it keeps alive; `check`
-/// is that statement's reconciliation. Null with the interpreter's error set on failure.
+/// is that statement's reconciliation, `origin` how its MT940 reads the document again.
+/// Null with the interpreter's error set on failure.
 PyObject* new_statement(std::shared_ptr<const StatementDocument> document, std::size_t index,
-                        const StatementCheck& check);
+                        const StatementCheck& check, PyObject* origin);
 /// A new Balance holding a copy of `balance`; null likewise.
 PyObject* new_balance(const Balance& balance);
 /// A new Diagnostic holding a copy of `diagnostic`; null likewise.
 PyObject* new_diagnostic(const Diagnostic& diagnostic);
+
+/// A new MT940 read again from the origin an MT940 pickles; null with the interpreter's
+/// error set (ValueError for what no MT940 pickled).
+PyObject* read_again(PyObject* origin);
+/// The document an MT940 holds.
+std::shared_ptr<const StatementDocument> shared_document(PyObject* mt940);
+
+/// tallyfold._restore (borrowed), which every pickled object of the module names; null
+/// with the interpreter's error set.
+PyObject* restore_function();
+/// The _restore of each kind from its pickled state; null with the interpreter's error
+/// set (ValueError for a state no such object pickled).
+PyObject* restore_statement(PyObject* state);
+PyObject* restore_transaction(PyObject* state);
+PyObject* restore_balance(PyObject* state);
+PyObject* restore_diagnostic(PyObject* state);
+
+/// A PyCapsule "arrow_array_stream" of `table` of `document`, which the stream keeps
+/// alive; null with the interpreter's error set.
+PyObject* arrow_stream(std::shared_ptr<const StatementDocument> document, ArrowTable table);
+/// __arrow_c_stream__(requested_schema=None) of a document: its transactions table.
+PyObject* arrow_stream_method(std::shared_ptr<const StatementDocument> document, PyObject* args, PyObject* kwargs);
+/// The StatementsTable class (borrowed), and a new instance for `document`; null with
+/// the interpreter's error set.
+PyObject* statements_table_type();
+PyObject* new_statements_table(std::shared_ptr<const StatementDocument> document);
 
 }  // namespace tallyfold::python

@@ -351,25 +351,37 @@ def test_wrong_input_types_raise_type_error(call, message):
         call()
 
 
+# (input, options, message, line of tallyfold.ParseError; "option" for a ValueError
+# about the arguments, which is no ParseError).
 @pytest.mark.parametrize(
-    "data, options, message",
+    "data, options, message, line",
     [
-        (FULL.replace(b"C240331EUR1150,50", b"C241331EUR1150,50"), {}, "line 9: Invalid date '241331' in tag (date field)"),
-        (b"\n\n" + FULL.split(b":20:STMT-2")[0].replace(b":28C:00062/1\r\n", b""), {}, "line 3: Missing mandatory tag :28C: (STMT-1)"),
-        (b"%PDF-1.4\x00\x00", {}, "not a statement file"),
-        (b"\n".join([b":20:A"] * 3) + b"\n:25:\xff", {"strict": True}, "line 4: not valid UTF-8 (byte 22); name its encoding, for example encoding=\"latin-1\""),
-        (FULL, {"resolver": "AUTO"}, "unknown resolver 'AUTO' (auto, swift, gvc, angular)"),
-        (FULL, {"resolver": "AUTO", "strict": True}, "unknown resolver 'AUTO' (auto, swift, gvc, angular)"),
-        (FULL, {"encoding": "no-such-charset"}, "unknown encoding 'no-such-charset'"),
-        (b":20:A\n:25:B\n:28C:1\n:60F:X230101EUR1,00\n", {"strict": True}, "Invalid format in tag balance: 'X230101EUR1,00': invalid D/C mark"),
+        (FULL.replace(b"C240331EUR1150,50", b"C241331EUR1150,50"), {}, "line 9: Invalid date '241331' in tag (date field)", 9),
+        (b"\n\n" + FULL.split(b":20:STMT-2")[0].replace(b":28C:00062/1\r\n", b""), {}, "line 3: Missing mandatory tag :28C: (STMT-1)", 3),
+        (b"%PDF-1.4\x00\x00", {}, "not a statement file", None),
+        (b"\n".join([b":20:A"] * 3) + b"\n:25:\xff", {"strict": True}, "line 4: not valid UTF-8 (byte 22); name its encoding, for example encoding=\"latin-1\"", 4),
+        (FULL, {"resolver": "AUTO"}, "unknown resolver 'AUTO' (auto, swift, gvc, angular)", "option"),
+        (FULL, {"resolver": "AUTO", "strict": True}, "unknown resolver 'AUTO' (auto, swift, gvc, angular)", "option"),
+        (FULL, {"encoding": "no-such-charset"}, "unknown encoding 'no-such-charset'", "option"),
+        # The exact reading's message stays as MT940(text) gives it; the line is beside it.
+        (b":20:A\n:25:B\n:28C:1\n:60F:X230101EUR1,00\n", {"strict": True}, "Invalid format in tag balance: 'X230101EUR1,00': invalid D/C mark", 4),
+        (b":20:A\n:25:B\n:28C:1\n:60F:C230101EUR1,00\n:61:2301010101C1,00NTRFX\n:61:nonsense\n:62F:C230101EUR2,00\n", {"strict": True}, "Invalid format in tag :61:: 'nonsense': does not match expected format", 6),
+        (b"\r\n:20:A\r\n:25:B\r\n:28C:1\r\n:20:C\r\n", {"strict": True}, "Missing mandatory tag :60F: (A)", 2),
+        (b"\xef\xbb\xbf\n\n", {"strict": True}, "Input contains no MT940 data", None),
     ],
     ids=["bad-date", "missing-tag", "binary", "strict-not-utf8", "unknown-resolver",
-         "unknown-resolver-strict", "unknown-encoding", "strict-parse-error"],
+         "unknown-resolver-strict", "unknown-encoding", "strict-parse-error", "strict-statement-line",
+         "strict-missing-tag", "strict-no-data"],
 )
-def test_reading_errors_name_their_line(data, options, message):
+def test_reading_errors_name_their_line(data, options, message, line):
     with pytest.raises(ValueError) as raised:
         MT940.from_bytes(data, **options)
     assert raised.value.args == (message,)
+    if line == "option":
+        assert not isinstance(raised.value, tallyfold.ParseError)
+    else:
+        assert type(raised.value) is tallyfold.ParseError
+        assert raised.value.line == line
 
 
 @pytest.mark.parametrize(

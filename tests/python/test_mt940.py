@@ -23,6 +23,21 @@ def test_module_surface():
         assert (cls.__name__, cls.__qualname__, cls.__module__) == (name, name, "builtins")
     assert str(inspect.signature(MT940)) == "(text, resolver=None)"
     assert MT940.__doc__.startswith("A parsed MT940 bank statement.\n\nConstructed from raw")
+    # The other classes are importable attributes, outside __all__.
+    for name in ["Statement", "Balance", "Diagnostic", "StatementsTable", "ParseError", "InternalFailure"]:
+        assert isinstance(getattr(tallyfold, name), type)
+    assert issubclass(tallyfold.ParseError, ValueError) and tallyfold.ParseError("x").line is None
+    # A broken invariant is no error of the input: handlers for Exception pass it on.
+    assert not issubclass(tallyfold.InternalFailure, Exception)
+
+
+def test_version_is_the_distributions():
+    metadata = pytest.importorskip("importlib.metadata")
+    try:
+        installed = metadata.version("tallyfold")
+    except metadata.PackageNotFoundError:
+        pytest.skip("tallyfold is not installed as a distribution")
+    assert tallyfold.__version__ == installed
 
 
 def test_second_import_returns_the_same_module():
@@ -126,6 +141,20 @@ def test_parse_errors_are_value_errors_with_the_message(text, message):
     with pytest.raises(ValueError) as caught:
         MT940(text)
     assert caught.value.args == (message,)
+    assert type(caught.value) is ValueError
+
+
+@pytest.mark.parametrize(
+    "prefix, statements",
+    [("\ufeff", 2), ("", 2), ("\ufeff\ufeff", 1), ("\n\ufeff", 1)],
+    ids=["one-mark", "none", "second-mark-is-text", "mark-after-start"],
+)
+def test_byte_order_mark_at_the_very_start_is_ignored(two_statements, prefix, statements):
+    # Only the mark at the very start is the file's; any other is text and hides its tag.
+    doc = MT940(prefix + two_statements)
+    assert len(doc.statements) == statements
+    if statements == 2:
+        assert doc.to_json() == MT940(two_statements).to_json()
 
 
 def test_error_value_cut_inside_a_character_is_still_a_value_error():

@@ -10,6 +10,7 @@ from tallyfold import MT940
 
 pytest.importorskip("dask.dataframe")
 parquet = pytest.importorskip("pyarrow.parquet")
+pa = pytest.importorskip("pyarrow")
 
 REPO = Path(__file__).resolve().parents[2]
 SCRIPT = REPO / "examples" / "statements_to_parquet.py"
@@ -23,9 +24,10 @@ def test_writes_every_transaction_with_exact_amounts(tmp_path):
     )
     assert run.returncode == 0, run.stderr
     table = parquet.read_table(out)
-    assert str(table.schema.field("amount").type) == "decimal128(38, 2)"
+    assert str(table.schema.field("amount").type) == "decimal128(38, 5)"
+    assert table.schema.names[1:] == pa.table(MT940.from_file(REPO / "examples" / "angular.sta")).schema.names
     rows = sorted(
-        (Path(r["file"]).name, r["statement"], r["value_day"], r["amount"], r["purpose"])
+        (Path(r["file"]).name, r["reference"], r["value_date"], r["amount"], r["purpose"])
         for r in table.to_pylist()
     )
     files = sorted((REPO / "examples").glob("*.sta"))

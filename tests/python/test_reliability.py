@@ -226,6 +226,36 @@ def test_memory_stays_flat():
     assert growth < 2 * 1024 * 1024, f"resident size grew by {growth} bytes"
 
 
+# Runs in a child whose address space ends just above what it holds before the call.
+OUT_OF_MEMORY = """
+import resource, sys, tallyfold
+one = ":20:A\\n:25:ACC\\n:28C:1\\n:60F:C230101EUR1,00\\n" + ":61:2301010101C1,00NTRFREF\\n:86:details\\n" * 50
+text = (one + ":62F:C230101EUR51,00\\n") * 20000
+data = text.encode()
+size = int(next(l for l in open("/proc/self/status") if l.startswith("VmSize")).split()[1]) * 1024
+limit = size + len(text) // 2
+resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+try:
+    tallyfold.{call}
+except Exception as error:
+    print(type(error).__name__)
+"""
+
+
+@pytest.mark.skipif(
+    "libasan" in os.environ.get("LD_PRELOAD", "") or not Path("/proc/self/status").exists(),
+    reason="needs a plain allocator and /proc",
+)
+@pytest.mark.parametrize("call", ["MT940(text)", "MT940.from_bytes(data)"])
+def test_running_out_of_memory_raises_memory_error(call):
+    import subprocess
+    import sys
+
+    run = subprocess.run([sys.executable, "-c", OUT_OF_MEMORY.replace("{call}", call)],
+                         capture_output=True, text=True, timeout=120)
+    assert (run.stdout, run.returncode) == ("MemoryError\n", 0), run.stderr
+
+
 # ---------------------------------------------------------------------------------------
 # Encoding and size edges
 

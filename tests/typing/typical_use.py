@@ -2,20 +2,23 @@
 run over a folder of statement files: python tests/typing/typical_use.py examples"""
 
 import datetime
+import pickle
 import sys
 from collections.abc import Iterator
 from concurrent.futures import ThreadPoolExecutor
 from decimal import Decimal
 from pathlib import Path
 
-from tallyfold import MT940, Balance, Diagnostic, Statement, Transaction
+import tallyfold
+from tallyfold import MT940, Balance, Diagnostic, ParseError, Statement, Transaction
 
 
 def read(path: Path) -> MT940 | None:
     try:
         return MT940.from_file(path)
-    except ValueError as error:
-        print(f"{path}: {error}", file=sys.stderr)
+    except ParseError as error:
+        line: int | None = error.line
+        print(f"{path} (line {line}): {error}", file=sys.stderr)
         return None
 
 
@@ -57,6 +60,9 @@ def main(folder: Path) -> None:
         strict = MT940.from_file(file, strict=True, encoding="latin-1", resolver="auto")
     same = MT940.from_bytes(memoryview(paths[0].read_bytes()))
     print(len(strict.statements) == len(same.statements))
+    copied: MT940 = pickle.loads(pickle.dumps(same))
+    print(tallyfold.__version__, copied.statements == same.statements, hash(copied.transactions[0]))
+    print(same.__arrow_c_stream__() is not None, same.statements_table().__arrow_c_stream__() is not None)
 
 
 if __name__ == "__main__":

@@ -29,7 +29,25 @@ struct ExactPolicy {
   static ParseError no_statement() noexcept { return NoData{}; }
 };
 
+// The exact reading, with the line of its error.
+struct LocatedExactPolicy : ExactPolicy {
+  using Error = LocatedError;
+  static constexpr bool kCountsLines = true;
+
+  static LocatedError error(ParseError e, std::size_t line) { return LocatedError{line, std::move(e)}; }
+  static std::optional<LocatedError> incomplete(MissingMandatoryTag missing, Builder& b, bool) {
+    return LocatedError{b.line, std::move(missing)};
+  }
+  static LocatedError no_statement() { return LocatedError{0, NoData{}}; }
+};
+
 }  // namespace
+
+Result<std::vector<Statement>, LocatedError> parse_statements_located(std::string_view text,
+                                                                     const DecoderChain& chain) {
+  LocatedExactPolicy policy;
+  return detail::run_statement_machine(text, chain, policy);
+}
 
 Result<std::vector<Statement>> parse_statements(std::string_view text, const DecoderChain& chain) {
   ExactPolicy policy;
