@@ -102,7 +102,7 @@ void load_exact(const Input& input, const Options& options, Loaded& loaded) {
 
 // The bank-file reading: charset, unwrapping, tolerant fields and recovery, each repair
 // reported with the line of the file it concerns.
-void load_bank_file(const Input& input, const Options& options, Loaded& loaded) {
+void load_bank_file(const Input& input, const Options& options, bool shows_balances, Loaded& loaded) {
   const std::string name = display_name(input.path);
   std::string bytes;
   std::string reason;
@@ -122,6 +122,8 @@ void load_bank_file(const Input& input, const Options& options, Loaded& loaded) 
   for (const Diagnostic& d : file->diagnostics) {
     loaded.warned |= d.severity == Severity::Warning;
     if (d.severity == Severity::Note && options.quiet) continue;
+    // A line that shows the balances already says the statement does not reconcile.
+    if (shows_balances && d.kind == kDoesNotReconcile) continue;
     std::string text(severity_text(d.severity));
     text += ": ";
     text += d.message;
@@ -132,13 +134,13 @@ void load_bank_file(const Input& input, const Options& options, Loaded& loaded) 
 
 // Reads and parses one input. The readings keep no state, so this runs on any number of
 // threads at once.
-Loaded load_statements(const Input& input, const Options& options) {
+Loaded load_statements(const Input& input, const Options& options, bool shows_balances = false) {
   Loaded loaded;
   try {
     if (options.strict) {
       load_exact(input, options, loaded);
     } else {
-      load_bank_file(input, options, loaded);
+      load_bank_file(input, options, shows_balances, loaded);
     }
   } catch (const std::exception& e) {
     loaded.statements.clear();
@@ -377,19 +379,25 @@ std::string check_line(std::string_view name, std::size_t index, const Statement
   if (s.kind == StatementKind::InterimReport) return report_line(name, index, s);
   std::string line = line_head(name, index, s, ", statement ");
   line += ", ";
-  append_printable(s.opening_balance.currency, line);
-  line += ", opening ";
-  s.opening_balance.date.append_iso(line);
-  line += ' ';
-  s.opening_balance.signed_amount().append_to(line);
-  line += ", closing ";
-  s.closing_balance.date.append_iso(line);
-  line += ' ';
-  s.closing_balance.signed_amount().append_to(line);
+  append_printable(statement_currency(s), line);
+  const auto append_balance = [&](std::string_view which, const Balance& b, bool given) {
+    line += which;
+    if (!given) {
+      line += "none";
+      return;
+    }
+    b.date.append_iso(line);
+    line += ' ';
+    b.signed_amount().append_to(line);
+  };
+  append_balance(", opening ", s.opening_balance, s.opening_balance_given);
+  append_balance(", closing ", s.closing_balance, s.closing_balance_given);
   line += ", ";
   line += std::to_string(s.transactions.size());
   line += s.transactions.size() == 1 ? " transaction: " : " transactions: ";
-  if (check.balanced) {
+  if (!s.opening_balance_given || !s.closing_balance_given) {
+    line += "incomplete, NOT checked";
+  } else if (check.balanced) {
     line += "balanced";
   } else if (!check.same_currency) {
     line += "NOT balanced (closing balance in ";
@@ -568,7 +576,7 @@ int run_check(const Options& options) {
   for (const std::string& line : walk_errors) std::fprintf(stderr, "%s\n", line.c_str());
   int status = walk_errors.empty() ? kExitOk : kExitTrouble;
   for (const Input& input : inputs) {
-    Loaded loaded = load_statements(input, options);
+    Loaded loaded = load_statements(input, options, true);
     // Messages about a file come before its lines, as they concern how it was read.
     std::fflush(stdout);
     for (const std::string& line : loaded.messages) std::fprintf(stderr, "%s\n", line.c_str());

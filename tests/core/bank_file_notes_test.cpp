@@ -62,5 +62,27 @@ TEST(BankFileNotes, SaySoWhenTheBalancesDoNotReconcile) {
   }
 }
 
+// Diagnostics of one kind are said once: a note with its first lines, a warning about
+// what was left out with every line.
+TEST(BankFileNotes, OneKindIsSaidOnce) {
+  std::string text = ":20:A\n:25:ACCOUNT\n:28C:1/1\n:60F:C200101EUR0,00\n";
+  for (int i = 0; i < 5; ++i) text += ":61:2001010101C1,00NOV NONREF\n";
+  for (int i = 0; i < 4; ++i) text += ":61:2001320101C1,00NTRFNONREF\n";
+  text += ":61:2001010101C1.00NTRFNONREF\n:62F:C200101EUR7,00\n";
+  text += ":20:B\n:25:ACCOUNT\n:28C:2/1\n:60F:C200101EUR6,00\n:62F:C200101EUR7,00\n";
+  const auto file = read_bank_file(text, {});
+  ASSERT_TRUE(file) << message(file.error());
+  std::vector<std::string> said;
+  for (const Diagnostic& d : file->diagnostics) {
+    said.push_back(std::to_string(d.line) + " " + std::string(severity_text(d.severity)) + ": " + d.message);
+  }
+  EXPECT_EQ(said, (std::vector<std::string>{
+                      "1 note: 2 statements that do not reconcile (lines 1, 16)",
+                      "5 note: 5 :61: type codes padded with blanks read trimmed (lines 5, 6, 7, …)",
+                      "10 warning: 4 :61: lines that cannot be read left out with their details (lines 10, 11, 12, 13)",
+                      "14 note: :61: amount with a decimal point read as 1.00",
+                  }));
+}
+
 }  // namespace
 }  // namespace tallyfold

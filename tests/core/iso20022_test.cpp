@@ -339,7 +339,11 @@ TEST(Camt, EveryReadableFileValidates) {
   std::size_t validated = 0;
   for (const fs::path& path : files) {
     auto file = read_bank_file(read_file(path), BankFileOptions{});
-    if (!file) continue;
+    // Incomplete statements are left out of camt; a file of nothing else has none to write.
+    if (!file || std::none_of(file->statements.begin(), file->statements.end(),
+                              [](const Statement& s) { return s.complete; })) {
+      continue;
+    }
     for (const CamtVersion v : kVersions) {
       SCOPED_TRACE(path.string() + " version " + std::string(camt_version_name(v)));
       auto document = export_camt(file->statements, CamtOptions{v, kCreated});

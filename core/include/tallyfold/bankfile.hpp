@@ -37,14 +37,42 @@ enum class Severity : std::uint8_t {
 /// "note" or "warning".
 std::string_view severity_text(Severity severity) noexcept;
 
-/// One repair or omission of the bank-file reading.
+/// One repair or omission of the bank-file reading, or several of one kind said at once.
 struct Diagnostic {
+  Diagnostic() = default;
+  Diagnostic(std::size_t at, Severity said_as, std::string text, std::string of_kind = {})
+      : line(at), severity(said_as), message(std::move(text)), kind(std::move(of_kind)) {}
+
   std::size_t line = 0;  // 1-based line of the original file, before unwrapping
   Severity severity = Severity::Note;
   std::string message;   // one line, e.g. ":61: amount with a decimal point read as 1000.12"
+  /// What several of its kind are called ("amounts with a decimal point read as
+  /// decimals"); diagnostics of one severity and kind in one file are said as one, with
+  /// their count and lines. Empty: said alone, whatever else is said.
+  std::string kind;
+  /// Every line a grouped diagnostic stands for, `line` first; empty for a single one.
+  std::vector<std::size_t> lines;
 
-  friend bool operator==(const Diagnostic&, const Diagnostic&) = default;
+  /// What is said; the kind only groups it.
+  friend bool operator==(const Diagnostic& a, const Diagnostic& b) {
+    return a.line == b.line && a.severity == b.severity && a.message == b.message && a.lines == b.lines;
+  }
 };
+
+/// The kind of the note on a statement that does not reconcile; a report that shows
+/// each statement's balances already says it.
+inline constexpr std::string_view kDoesNotReconcile = "statements that do not reconcile";
+
+/// `diagnostics` (ordered by line) with those of one severity and kind said as one, at
+/// the place of the first: "9 :61: type codes padded with blanks read trimmed (lines
+/// 12, 19, 27, …)". A note names its first three lines; a warning, which says what was
+/// left out or guessed, names every line. A kind said once keeps its own message.
+std::vector<Diagnostic> group_diagnostics(std::vector<Diagnostic> diagnostics);
+
+/// `value` in single quotes, cut after about 80 characters with "…" (never inside a
+/// UTF-8 sequence), for quoting a field's value in a message: one long line must not
+/// flood a terminal.
+std::string quote_value(std::string_view value);
 
 /// An error of the bank-file reading and the line of the original file it arose on
 /// (1-based; 0 when it concerns the file as a whole, such as an unknown encoding).

@@ -430,8 +430,8 @@ enum class Reading : std::uint8_t { Exact, BankFile };
 struct Statement {
   std::string_view transaction_reference;
   std::optional<std::string_view> related_reference;
-  std::string_view account_identification;  // never empty in a parsed statement
-  std::string_view number;                  // never empty in a parsed statement
+  std::string_view account_identification;  // never empty in a complete statement
+  std::string_view number;                  // never empty in a complete statement
   std::optional<std::string_view> sequence;
   Balance opening_balance;
   Balance closing_balance;
@@ -445,6 +445,12 @@ struct Statement {
   /// built by hand from literals).
   std::shared_ptr<const TextBuffer> texts;
   Reading reading = Reading::Exact;
+  /// False for a statement the bank-file reading kept although it lacks a mandatory
+  /// field (:25:, :28C:, :60F: or :62F:). A balance it lacks is default-constructed and
+  /// marked not given, so that writers show it as absent rather than as zero.
+  bool complete = true;
+  bool opening_balance_given = true;
+  bool closing_balance_given = true;
   StatementKind kind = StatementKind::Statement;
   // Fields of an interim report only; empty for a statement.
   std::vector<FloorLimit> floor_limits;  // one for both sides, or one per side
@@ -459,7 +465,10 @@ struct Statement {
 /// The currency a statement is kept in: its opening balance's; for an interim report,
 /// that of its first floor limit, else of its entry totals; empty when none is given.
 inline std::string_view statement_currency(const Statement& s) noexcept {
-  if (s.kind == StatementKind::Statement) return s.opening_balance.currency;
+  if (s.kind == StatementKind::Statement) {
+    return s.opening_balance_given || !s.closing_balance_given ? s.opening_balance.currency
+                                                               : s.closing_balance.currency;
+  }
   if (!s.floor_limits.empty()) return s.floor_limits.front().currency;
   if (s.debit_total) return s.debit_total->currency;
   if (s.credit_total) return s.credit_total->currency;

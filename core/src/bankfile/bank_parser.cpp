@@ -24,11 +24,13 @@ bool is_statement_tag(std::string_view tag) noexcept {
   return std::find(std::begin(kTags), std::end(kTags), tag) != std::end(kTags);
 }
 
+constexpr bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
+
 bool is_currency_code(std::string_view s) noexcept {
   return s.size() == 3 && std::all_of(s.begin(), s.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
 }
 
-std::string named(std::string_view reference) { return "statement '" + std::string(reference) + "'"; }
+std::string named(std::string_view reference) { return "statement " + quote_value(reference); }
 
 // The exact reading's machine with tolerant field readers and recovery. Every field goes
 // through the exact parser first; only what it rejects reaches the tolerant readers.
@@ -47,20 +49,38 @@ class BankPolicy {
   };
   using Builder = detail::StatementBuilder<Extra>;
   static constexpr bool kCountsLines = true;
-  static constexpr bool kLeavesOutCutStatements = true;
+  static constexpr bool kKeepsIncompleteStatements = true;
   static constexpr bool kKeepsTextLikeTags = true;
   static bool is_field_tag(std::string_view tag) noexcept { return is_statement_tag(tag); }
   [[gnu::noinline]] void text_like_tag(std::string_view tag, std::size_t line) {
-    diagnostics_.push_back(Diagnostic{line, Severity::Note, std::string(tag) +
-                                                                " is not a statement tag: the line is kept as "
-                                                                ":86: text"});
+    note(line, std::string(tag) + " is not a statement tag: the line is kept as :86: text",
+         "lines of :86: text that start like a tag kept as text");
   }
+  [[gnu::noinline]] void stray_tag_line(std::size_t line) {
+    note(line, "tag line led by blanks or control bytes read as a tag line",
+         "tag lines led by blanks or control bytes read as tag lines");
+  }
+
+  // A bank breaks :86: text where a line is full, in the middle of a word, or earlier,
+  // between words; only the second kind of break was a blank. German "?NN" subfields
+  // are kept as written: their decoders count the characters of each. In "/CODE/"
+  // text a break next to a "/" or before a word that holds one ("RE" + "MI/USTD//")
+  // is within the layout's own separators, never between words.
+  void join(std::string& text, std::string_view previous, std::string_view line) {
+    if (previous.empty() || line.empty() || previous.back() == ' ' || line.front() == ' ') return;
+    if (line.size() >= 3 && line[0] == '?' && is_digit(line[1]) && is_digit(line[2])) return;
+    if (text.size() >= 4 && is_digit(text[0]) && is_digit(text[1]) && is_digit(text[2]) && text[3] == '?') return;
+    if (text.front() == '/' || text.starts_with(" /")) {
+      if (previous.back() == '/' || line.substr(0, line.find(' ')).find('/') != std::string_view::npos) return;
+    }
+    if (width_ == 0) width_ = detail::details_line_width(text_);
+    if (detail::count_characters(previous) < width_) text.push_back(' ');
+  }
+
   static constexpr bool kReadsInterimReports = true;
 
-  BankPolicy(std::vector<Diagnostic>& diagnostics, std::vector<std::size_t>* statement_lines)
-      : diagnostics_(diagnostics), statement_lines_(statement_lines) {}
-
-  static LocatedError error(ParseError e, std::size_t line) { return LocatedError{line, std::move(e)}; }
+  BankPolicy(std::string_view text, std::vector<Diagnostic>& diagnostics, std::vector<std::size_t>* statement_lines)
+      : text_(text), diagnostics_(diagnostics), statement_lines_(statement_lines) {}
 
   // The exact parser's work stays on the inline path; what follows its rejection does not.
   std::optional<ParseError> statement_line(std::string_view content, Transaction& t, TextBuffer& texts,
@@ -71,6 +91,22 @@ class BankPolicy {
       detail::reread_padded_reference(content, t, texts, repairs_);
       flush(line);
     }
+    detail::reread_reference_as_type(t, repairs_);
+    if (!repairs_.empty()) [[unlikely]] flush(line);
+    return std::nullopt;
+  }
+
+  // The field is left out, and the statement read on without it; a statement that lacks
+  // a balance this way is kept incomplete.
+  [[gnu::noinline]] std::optional<LocatedError> left_out(std::string_view tag, std::string_view content,
+                                                         const ParseError& error, std::size_t line) {
+    const bool statement_line = tag == ":61:";
+    const std::string what = statement_line ? std::string(":61: ") : std::string(tag) + " balance ";
+    warn(line,
+         what + quote_value(content.substr(0, content.find('\n'))) + " cannot be read (" + reason(error) + "): left out" +
+             (statement_line ? " with its details" : ""),
+         statement_line ? ":61: lines that cannot be read left out with their details"
+                        : std::string(tag) + " balances that cannot be read left out");
     return std::nullopt;
   }
 
@@ -80,6 +116,8 @@ class BankPolicy {
     if (!balance) [[unlikely]] {
       if (!balance_tolerantly(tag, content, balance, line)) return balance;
     }
+    // A file cut inside its last amount ("16297,50") ends in one without a comma.
+    if (content.find(',') == std::string_view::npos) [[unlikely]] amount_without_comma(tag, content, *balance, line);
     if (detail::currency_holds_digits(content)) [[unlikely]] reread_currency(tag, content, *balance, b, line);
     // The closing balance names the currency an opening balance without one was read in.
     if (b.extra.opening_currency_line != 0 && tag.starts_with(":62")) {
@@ -99,7 +137,8 @@ class BankPolicy {
   }
 
   void unreadable(std::string_view tag, std::string_view content, std::size_t line) {
-    warn(line, std::string(tag) + " '" + std::string(content) + "' cannot be read: left out");
+    warn(line, std::string(tag) + " " + quote_value(content) + " cannot be read: left out",
+         std::string(tag) + " fields of interim reports that cannot be read left out");
   }
 
   // Called for every tag line: the common fields return at once.
@@ -118,39 +157,58 @@ class BankPolicy {
     }
   }
 
-  std::optional<LocatedError> incomplete(MissingMandatoryTag missing, Builder& b, bool at_end) {
-    const std::string& reference = missing.reference;
-    std::string reason;
-    if (missing.tag == ":25:") {
-      reason = "no account (:25:)";
-    } else if (missing.tag == ":28C:") {
-      reason = "no statement number (:28C:)";
-    } else if (missing.tag == ":60F:") {
-      reason = "no opening balance (:60F:)";
-    } else if (at_end) {
-      reason = "the text ends before its closing balance (:62F:)";
-    } else {
-      reason = "no closing balance (:62F:) before the next statement";
+  // The statement is kept with what it has; a report has no balances to lack.
+  std::optional<LocatedError> incomplete(const MissingMandatoryTag&, Builder& b, bool at_end) {
+    const bool report = b.statement.kind == StatementKind::InterimReport;
+    std::string lacks;
+    const auto add = [&](std::string_view what) {
+      if (!lacks.empty()) lacks += ", ";
+      lacks += what;
+    };
+    if (b.statement.account_identification.empty()) add("no account (:25:)");
+    if (b.statement.number.empty()) add("no statement number (:28C:)");
+    if (!report && !b.opening_seen) add("no opening balance (:60F:)");
+    if (!report && !b.closing_seen) {
+      add(at_end ? "no closing balance (:62F:) before the text ends"
+                 : "no closing balance (:62F:) before the next statement");
     }
-    // What was said about its fields concerns nothing that is kept.
-    diagnostics_.erase(diagnostics_.begin() + static_cast<std::ptrdiff_t>(b.extra.first_diagnostic),
-                       diagnostics_.end());
-    if (!first_left_out_) first_left_out_warning_ = diagnostics_.size();
-    warn(b.line, named(reference) + " left out: " + reason);
-    if (!first_left_out_) first_left_out_ = LocatedError{b.line, std::move(missing)};
+    const std::string what = report ? "interim report " : "statement ";
+    warn(b.line, what + quote_value(b.statement.transaction_reference) + " kept incomplete: " + lacks,
+         (report ? "interim reports kept incomplete: " : "statements kept incomplete: ") + lacks);
     return std::nullopt;
   }
 
-  LocatedError no_statement() {
-    if (!first_left_out_) return LocatedError{0, NoData{}};
-    // The error names the statement itself; its warning would say it twice.
-    diagnostics_.erase(diagnostics_.begin() + static_cast<std::ptrdiff_t>(first_left_out_warning_));
-    return std::move(*first_left_out_);
-  }
+  static LocatedError no_statement() { return LocatedError{0, NoData{}}; }
 
  private:
-  void warn(std::size_t line, std::string message) {
-    diagnostics_.push_back(Diagnostic{line, Severity::Warning, std::move(message)});
+  void warn(std::size_t line, std::string message, std::string kind = {}) {
+    diagnostics_.push_back(Diagnostic{line, Severity::Warning, std::move(message), std::move(kind)});
+  }
+  void note(std::size_t line, std::string message, std::string kind) {
+    diagnostics_.push_back(Diagnostic{line, Severity::Note, std::move(message), std::move(kind)});
+  }
+
+  // Why a field could not be read, without the field's value, which the caller quotes.
+  static std::string reason(const ParseError& error) {
+    if (std::holds_alternative<InvalidDate>(error)) return "no valid date";
+    if (std::holds_alternative<InvalidAmount>(error)) return "no valid amount";
+    if (const auto* format = std::get_if<InvalidFormat>(&error)) return std::string(format->reason);
+    return message(error);
+  }
+
+  // As for a :61: amount: the exact reading takes "." for "," and no separator for none.
+  [[gnu::noinline]] void amount_without_comma(std::string_view tag, std::string_view content, const Balance& balance,
+                                              std::size_t line) {
+    std::string_view amount = content.size() > 10 ? content.substr(10) : std::string_view();
+    if (amount.find('.') != std::string_view::npos) {
+      note(line, std::string(tag) + " amount with a decimal point read as " + balance.amount.to_string(),
+           std::string(tag) + " amounts with a decimal point read as decimals");
+      return;
+    }
+    note(line,
+         std::string(tag) + " amount without a decimal comma " + quote_value(amount) + " read as " +
+             balance.amount.to_string(),
+         std::string(tag) + " amounts without a decimal comma read as whole amounts");
   }
 
   [[gnu::noinline]] std::optional<ParseError> statement_line_tolerantly(std::string_view content, Transaction& t,
@@ -174,7 +232,9 @@ class BankPolicy {
 
   void flush(std::size_t line) {
     if (repairs_.empty()) return;
-    for (auto& r : repairs_) diagnostics_.push_back(Diagnostic{line, r.severity, std::move(r.message)});
+    for (auto& r : repairs_) {
+      diagnostics_.push_back(Diagnostic{line, r.severity, std::move(r.message), std::move(r.kind)});
+    }
     repairs_.clear();
   }
 
@@ -218,19 +278,23 @@ class BankPolicy {
   [[gnu::noinline]] void repeated(std::string_view tag, bool& seen, const Builder& b, std::size_t line) {
     if (seen) {
       warn(line, std::string(tag) + " given twice in " + named(b.statement.transaction_reference) +
-                     "; the second value is kept");
+                     "; the second value is kept",
+           std::string(tag) + " given twice in a statement; the second value kept");
     }
     seen = true;
   }
 
   [[gnu::noinline]] void skipped(std::string_view tag, State state, bool pending, Builder* b, std::size_t line) {
     if (b == nullptr) {
-      if (tag == ":61:") warn(line, ":61: before the first statement (:20:) left out");
+      if (tag == ":61:") {
+        warn(line, ":61: before the first statement (:20:) left out", ":61: lines before the first statement (:20:) left out");
+      }
       return;
     }
     const std::string_view reference = b->statement.transaction_reference;
     if (is_interim_tag(tag)) {
-      warn(line, std::string(tag) + " of an interim report in " + named(reference) + " left out");
+      warn(line, std::string(tag) + " of an interim report in " + named(reference) + " left out",
+           "fields of interim reports in statements left out");
       return;
     }
     const bool opening = tag == ":60F:" || tag == ":60M:";
@@ -241,9 +305,8 @@ class BankPolicy {
     const bool details = tag == ":86:";
     if (!is_statement_tag(tag)) {
       // Mostly a line of details text that happens to start like a tag (":12:11").
-      diagnostics_.push_back(Diagnostic{line, Severity::Note, std::string(tag) +
-                                                                 " is not a statement tag: the line is left out "
-                                                                 "with the lines that continue it"});
+      note(line, std::string(tag) + " is not a statement tag: the line is left out with the lines that continue it",
+           "lines that start like a tag but are none left out with the lines that continue them");
       return;
     }
     std::string where;
@@ -255,22 +318,28 @@ class BankPolicy {
         break;
       case State::TransactionLines:
         if (opening) {
-          warn(line, std::string(tag) + " given twice in " + named(reference) + "; the first value is kept");
+          warn(line, std::string(tag) + " given twice in " + named(reference) + "; the first value is kept",
+               std::string(tag) + " given twice in a statement; the first value kept");
           return;
         }
-        if (details && !pending) where = "before the first :61:";
+        // :86: after a :61: that was left out went with it, as its warning says.
+        if (details && !pending) return;
         if (header) where = "after the opening balance";
         if (available) where = "before the closing balance";
         break;
       case State::Trailer:
         if (closing) {
-          warn(line, std::string(tag) + " given twice in " + named(reference) + "; the first value is kept");
+          warn(line, std::string(tag) + " given twice in " + named(reference) + "; the first value is kept",
+               std::string(tag) + " given twice in a statement; the first value kept");
           return;
         }
         if (line_tag || header || opening) where = "after the closing balance";
         break;
     }
-    if (!where.empty()) warn(line, std::string(tag) + " " + where + " of " + named(reference) + " left out");
+    if (!where.empty()) {
+      warn(line, std::string(tag) + " " + where + " of " + named(reference) + " left out",
+           std::string(tag) + " " + where + " left out");
+    }
   }
 
   // :90D:/:90C: count and sum the report's entries of one side; a bank that says
@@ -294,11 +363,11 @@ class BankPolicy {
     }
   }
 
+  std::string_view text_;
+  std::size_t width_ = 0;  // of the file's full :86: lines, once a text line is joined
   std::vector<Diagnostic>& diagnostics_;
   std::vector<std::size_t>* statement_lines_ = nullptr;
   std::vector<detail::Repair> repairs_;
-  std::optional<LocatedError> first_left_out_;
-  std::size_t first_left_out_warning_ = 0;
 };
 
 }  // namespace
@@ -307,7 +376,7 @@ Result<std::vector<Statement>, LocatedError> parse_bank_statements(std::string_v
                                                                    std::vector<Diagnostic>& diagnostics,
                                                                    std::vector<std::size_t>* statement_lines) {
   const std::size_t first = diagnostics.size();
-  BankPolicy policy(diagnostics, statement_lines);
+  BankPolicy policy(text, diagnostics, statement_lines);
   auto statements = detail::run_statement_machine(text, chain, policy);
   // A statement's own warning is known only at its end, after those of its fields.
   std::stable_sort(diagnostics.begin() + static_cast<std::ptrdiff_t>(first), diagnostics.end(),

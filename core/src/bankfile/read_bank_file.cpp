@@ -10,9 +10,9 @@ namespace tallyfold {
 namespace {
 
 std::string reconcile_note(const Statement& s, const StatementCheck& check) {
-  std::string text = "statement '";
-  text += s.transaction_reference;
-  text += "' does not reconcile: ";
+  std::string text = "statement ";
+  text += quote_value(s.transaction_reference);
+  text += " does not reconcile: ";
   if (!check.same_currency) {
     text += "opening balance in ";
     text += s.opening_balance.currency;
@@ -80,7 +80,17 @@ std::vector<std::pair<std::size_t, std::string>> envelope_senders(std::string_vi
 
 std::string message(const LocatedError& error) {
   if (const auto* other = std::get_if<Other>(&error.error)) return other->message;
-  return message(error.error);
+  // The value a field held is quoted short: one long line must not flood the terminal.
+  ParseError shortened = error.error;
+  const auto cut = [](std::string& value) {
+    std::string quoted = quote_value(value);
+    value = quoted.substr(1, quoted.size() - 2);
+  };
+  if (auto* date = std::get_if<InvalidDate>(&shortened)) cut(date->value);
+  if (auto* amount = std::get_if<InvalidAmount>(&shortened)) cut(amount->value);
+  if (auto* format = std::get_if<InvalidFormat>(&shortened)) cut(format->value);
+  if (auto* missing = std::get_if<MissingMandatoryTag>(&shortened)) cut(missing->reference);
+  return message(shortened);
 }
 
 std::string_view severity_text(Severity severity) noexcept {
@@ -136,11 +146,15 @@ Result<BankFile, LocatedError> read_bank_file(std::string_view bytes, const Bank
 
   for (std::size_t i = 0; i < file.statements.size(); ++i) {
     const Statement& statement = file.statements[i];
-    // An interim report has no balances to reconcile.
-    if (statement.kind == StatementKind::InterimReport || surely_reconciles(statement)) continue;
+    // An interim report has no balances to reconcile, nor has a statement that lacks one.
+    if (statement.kind == StatementKind::InterimReport || !statement.opening_balance_given ||
+        !statement.closing_balance_given || surely_reconciles(statement)) {
+      continue;
+    }
     const StatementCheck check = check_statement(statement);
     if (check.balanced) continue;
-    parse_diagnostics.push_back(Diagnostic{lines[i], Severity::Note, reconcile_note(statement, check)});
+    parse_diagnostics.push_back(
+        Diagnostic{lines[i], Severity::Note, reconcile_note(statement, check), std::string(kDoesNotReconcile)});
   }
 
   for (Diagnostic& d : parse_diagnostics) {
@@ -149,6 +163,7 @@ Result<BankFile, LocatedError> read_bank_file(std::string_view bytes, const Bank
   }
   std::stable_sort(file.diagnostics.begin(), file.diagnostics.end(),
                    [](const Diagnostic& a, const Diagnostic& b) { return a.line < b.line; });
+  file.diagnostics = group_diagnostics(std::move(file.diagnostics));
   return file;
 }
 

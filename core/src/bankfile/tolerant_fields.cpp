@@ -1,5 +1,6 @@
 #include "bankfile/tolerant_fields.hpp"
 
+#include <array>
 #include <cstdint>
 
 #include "parser/field_parsers.hpp"
@@ -13,17 +14,10 @@ constexpr bool is_upper(char c) noexcept { return c >= 'A' && c <= 'Z'; }
 constexpr bool is_alnum(char c) noexcept { return is_digit(c) || is_upper(c) || (c >= 'a' && c <= 'z'); }
 constexpr char to_upper(char c) noexcept { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
-std::string quoted(std::string_view s) {
-  std::string out;
-  out.reserve(s.size() + 2);
-  out.push_back('\'');
-  out.append(s);
-  out.push_back('\'');
-  return out;
-}
+std::string quoted(std::string_view s) { return quote_value(s); }
 
-void note(std::vector<Repair>& repairs, std::string message) {
-  repairs.push_back(Repair{Severity::Note, std::move(message)});
+void note(std::vector<Repair>& repairs, std::string message, std::string kind) {
+  repairs.push_back(Repair{Severity::Note, std::move(message), std::move(kind)});
 }
 
 // A date as the exact parser reads it, or past the end of its month with a note that
@@ -31,7 +25,10 @@ void note(std::vector<Repair>& repairs, std::string message) {
 std::optional<Date> read_date(std::string_view text, std::string_view what, std::vector<Repair>& repairs) {
   if (auto exact = parse_date(text)) return *exact;
   auto repaired = read_date_past_month_end(text);
-  if (repaired) note(repairs, std::string(what) + " " + std::string(text) + " read as " + repaired->to_iso());
+  if (repaired) {
+    note(repairs, std::string(what) + " " + std::string(text) + " read as " + repaired->to_iso(),
+         std::string(what) + "s past the end of their month read as its last day");
+  }
   return repaired;
 }
 
@@ -57,8 +54,10 @@ void split_padded_reference(std::string_view raw, Transaction& t, TextBuffer& te
   const std::string_view reference = trim_white_space(raw.substr(0, cut));
   const std::string_view rest = trim_white_space(raw.substr(cut));
   if (reference.empty() || rest.empty()) return;
-  note(repairs, ":61: customer reference padded to 16 characters read as " + quoted(reference) + "; " +
-                    quoted(rest) + " kept as supplementary details");
+  note(repairs,
+       ":61: customer reference padded to 16 characters read as " + quoted(reference) + "; " + quoted(rest) +
+           " kept as supplementary details",
+       ":61: customer references padded to 16 characters read trimmed, the rest as supplementary details");
   texts.append(rest);
   if (t.extra_details) {
     texts.append("\n");
@@ -114,7 +113,8 @@ bool read_statement_line_tolerantly(std::string_view content, Transaction& t, Te
     t.entry_date = entry_date_near(t.value_date, entry);
     i += 4;
   } else if (entry == "    ") {
-    note(repairs, ":61: four blanks in place of the entry date read as no entry date");
+    note(repairs, ":61: four blanks in place of the entry date read as no entry date",
+         ":61: blanks in place of the entry date read as no entry date");
     i += 4;
   }
 
@@ -132,14 +132,17 @@ bool read_statement_line_tolerantly(std::string_view content, Transaction& t, Te
   }
   const std::string_view mark = line.substr(mark_start, i - mark_start);
   if (!is_upper(mark.front()) || !is_upper(mark.back())) {
-    note(repairs, ":61: lower-case mark " + quoted(mark) + " read as " + quoted(mark_text(t.debit_credit)));
+    note(repairs, ":61: lower-case mark " + quoted(mark) + " read as " + quoted(mark_text(t.debit_credit)),
+         ":61: lower-case marks read as capitals");
   }
 
   const bool blank_before_funds = blanks();
   if (i < line.size() && is_upper(line[i])) {
     if (!is_reversal(t.debit_credit)) t.funds_code = line[i];
     ++i;
-    if (blank_before_funds) note(repairs, ":61: blank before the funds code skipped");
+    if (blank_before_funds) {
+      note(repairs, ":61: blank before the funds code skipped", ":61: blanks before the funds code skipped");
+    }
   } else if (blank_before_funds) {
     return fail();
   }
@@ -165,26 +168,38 @@ bool read_statement_line_tolerantly(std::string_view content, Transaction& t, Te
   if (!amount) return fail();
   t.amount = *amount;
   if (separator == 0) {
-    note(repairs, ":61: amount without a decimal comma " + quoted(integer) + " read as " + t.amount.to_string());
+    note(repairs, ":61: amount without a decimal comma " + quoted(integer) + " read as " + t.amount.to_string(),
+         ":61: amounts without a decimal comma read as whole amounts");
   } else if (separator == '.') {
-    note(repairs, ":61: amount with a decimal point read as " + t.amount.to_string());
+    note(repairs, ":61: amount with a decimal point read as " + t.amount.to_string(),
+         ":61: amounts with a decimal point read as decimals");
   }
 
-  if (blanks()) note(repairs, ":61: blank before the transaction type skipped");
-  // Type: a capital letter and three letters or digits, or fewer padded with blanks.
-  const std::string_view type = line.substr(i, 4);
-  if (type.size() < 4 || !is_upper(type[0])) return fail();
-  std::size_t type_length = 1;
-  while (type_length < 4 && is_alnum(type[type_length])) ++type_length;
-  for (std::size_t k = type_length; k < 4; ++k) {
-    if (type[k] != ' ') return fail();
+  if (blanks()) {
+    note(repairs, ":61: blank before the transaction type skipped", ":61: blanks before the transaction type skipped");
   }
-  t.transaction_type = type.substr(0, type_length);
-  i += 4;
-  if (type_length < 4) {
-    note(repairs, ":61: transaction type " + quoted(type) + " padded with blanks read as " + quoted(t.transaction_type));
-  } else if (type[0] != 'N' && type[0] != 'F') {
-    note(repairs, ":61: transaction type " + quoted(type) + " read as written");
+  // Type: a capital letter and three letters or digits, or fewer padded with blanks, or
+  // none at all where the references follow the amount at once.
+  const std::string_view type = line.substr(i, 4);
+  if (type.empty() || type.starts_with("//")) {
+    note(repairs, ":61: no transaction type: read with none", ":61: lines without a transaction type read with none");
+  } else {
+    if (type.size() < 4 || !is_upper(type[0])) return fail();
+    std::size_t type_length = 1;
+    while (type_length < 4 && is_alnum(type[type_length])) ++type_length;
+    for (std::size_t k = type_length; k < 4; ++k) {
+      if (type[k] != ' ') return fail();
+    }
+    t.transaction_type = type.substr(0, type_length);
+    i += 4;
+    if (type_length < 4) {
+      note(repairs,
+           ":61: transaction type " + quoted(type) + " padded with blanks read as " + quoted(t.transaction_type),
+           ":61: type codes padded with blanks read trimmed");
+    } else if (type[0] != 'N' && type[0] != 'F') {
+      note(repairs, ":61: transaction type " + quoted(type) + " read as written",
+           ":61: type codes that start with neither N nor F read as written");
+    }
   }
 
   // Only "//" starts the bank reference; a single "/" belongs to the customer reference.
@@ -199,7 +214,8 @@ bool read_statement_line_tolerantly(std::string_view content, Transaction& t, Te
   }
   split_padded_reference(raw_reference, t, texts, repairs);
   if (t.customer_reference.find('/') != std::string_view::npos) {
-    note(repairs, ":61: customer reference with a single '/' read as " + quoted(t.customer_reference));
+    note(repairs, ":61: customer reference with a single '/' read as " + quoted(t.customer_reference),
+         ":61: customer references with a single '/' read whole");
   }
   return true;
 }
@@ -221,7 +237,9 @@ std::optional<Balance> read_balance_tolerantly(std::string_view tag, std::string
   balance.date = *date;
   balance.currency = trimmed.substr(7, 3);
   balance.amount = *amount;
-  if (trimmed.size() < content.size()) note(repairs, std::string(tag) + " blanks after the amount skipped");
+  if (trimmed.size() < content.size()) {
+    note(repairs, std::string(tag) + " blanks after the amount skipped", std::string(tag) + " blanks after the amount skipped");
+  }
   return balance;
 }
 
@@ -237,6 +255,38 @@ void reread_padded_reference(std::string_view content, Transaction& t, TextBuffe
   const std::string_view raw = line.substr(at, t.bank_reference ? line.size() - at - t.bank_reference->size() - 2
                                                                  : std::string_view::npos);
   split_padded_reference(raw, t, texts, repairs);
+}
+
+std::size_t count_characters(std::string_view s) noexcept {
+  std::size_t n = 0;
+  for (const char c : s) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return n;
+}
+
+std::size_t details_line_width(std::string_view text) noexcept {
+  constexpr std::size_t kSwiftWidth = 65;
+  // Enough lines of any file to see its width, at a cost that does not grow with it.
+  text = text.substr(0, std::size_t{1} << 18);
+  std::array<std::uint32_t, 256> broken{};  // lines followed by more of their text, by length
+  bool in_details = false;
+  std::size_t open_length = 0;  // of the last :86: line, while its field may continue
+  for (std::size_t start = 0; start < text.size();) {
+    const std::size_t feed = text.find('\n', start);
+    std::string_view line = text.substr(start, feed == std::string_view::npos ? text.npos : feed - start);
+    start = feed == std::string_view::npos ? text.size() : feed + 1;
+    while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    const bool tag_line = !line.empty() && line.front() == ':';
+    if (tag_line) {
+      in_details = line.starts_with(":86:");
+    } else if (in_details && open_length < broken.size()) {
+      ++broken[open_length];
+    }
+    if (in_details) open_length = count_characters(line);
+  }
+  for (std::size_t length = broken.size() - 1; length > 0; --length) {
+    if (broken[length] >= 2) return length;
+  }
+  return kSwiftWidth;
 }
 
 std::optional<Decimal> read_amount_without_currency(std::string_view content) noexcept {

@@ -17,6 +17,7 @@ namespace tallyfold::detail {
 struct Repair {
   Severity severity = Severity::Note;
   std::string message;
+  std::string kind;  // as Diagnostic::kind
 };
 
 /// A six-byte YYMMDD date of ASCII digits whose day lies after the end of its month but
@@ -46,6 +47,32 @@ std::optional<Balance> read_balance_tolerantly(std::string_view tag, std::string
 /// when it does not apply.
 void reread_padded_reference(std::string_view content, Transaction& t, TextBuffer& texts,
                              std::vector<Repair>& repairs);
+
+/// Re-reads a line the exact parser took as type code "NONR" or "NORE" followed by a
+/// customer reference "EF..." or "F...": banks that write no type code put the
+/// reference "NONREF" or "NOREF" right after the amount. The type becomes empty.
+inline void reread_reference_as_type(Transaction& t, std::vector<Repair>& repairs) {
+  const std::string_view type = t.transaction_type;
+  if (type.size() != 4 || type[0] != 'N' || type[1] != 'O') [[likely]] return;
+  const std::string_view tail = type == "NONR" ? "EF" : type == "NORE" ? "F" : "";
+  const std::string_view reference = t.customer_reference;
+  if (tail.empty() || !reference.starts_with(tail) || type.data() + 4 != reference.data()) return;
+  t.customer_reference = std::string_view(type.data(), 4 + reference.size());
+  t.transaction_type = type.substr(0, 0);
+  std::string written(type);
+  written += tail;
+  repairs.push_back(Repair{Severity::Note, ":61: '" + written + "' after the amount read as the customer reference, not as "
+                                           "type code '" + std::string(type) + "'",
+                           ":61: NONREF or NOREF after the amount read as the reference, with no type code"});
+}
+
+/// The number of UTF-8 characters of `s` (bytes that do not continue a sequence).
+std::size_t count_characters(std::string_view s) noexcept;
+
+/// The width a file fills its :86: lines to, in characters: the longest that at least
+/// two lines followed by more of their text have; else 65, the width of SWIFT's lines.
+/// Judged from the first 256 KiB.
+std::size_t details_line_width(std::string_view text) noexcept;
 
 /// Whether a balance read from `content` took digits for its currency, as in
 /// "C020315105000,00": the first of the three currency bytes is an ASCII digit.

@@ -532,7 +532,8 @@ class Unwrapper {
   void close_unclosed_envelope() {
     if (open_block4_ == 0) return;
     warnings_.push_back({open_block4_, Severity::Warning,
-                         "SWIFT envelope opened here is not closed: the file may be truncated"});
+                         "SWIFT envelope opened here is not closed: the file may be truncated",
+                         "SWIFT envelopes not closed: the file may be truncated"});
     open_block4_ = 0;
   }
 
@@ -751,7 +752,15 @@ class Unwrapper {
           break;
         }
       }
-      // An unclosed block swallows the rest of its line.
+      if (i >= line.size()) {
+        // An unclosed block swallows the rest of its line, but for a block 4 opened
+        // inside it ("{1:{4:" of a cut header), whose fields follow.
+        const std::size_t block4 = line.find("{4:", 1);
+        if (block4 != std::string_view::npos) {
+          line.remove_prefix(block4);
+          continue;
+        }
+      }
       line.remove_prefix(i < line.size() ? i + 1 : line.size());
     }
   }

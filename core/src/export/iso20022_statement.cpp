@@ -84,6 +84,8 @@ class StatementWriter {
 
   Refusal write(std::string& out) {
     const bool report = message_ != CamtMessage::Statement;
+    // camt has no statement without its balances; writing it would invent them.
+    if (!s_.complete) return "the statement is incomplete";
     currency_ = currency();
     if (!is_currency(currency_)) return "no currency code";
     Xml x(out, 2);

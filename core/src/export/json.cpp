@@ -230,11 +230,20 @@ void write_bank_balance(JsonWriter& w, std::string_view date_key, std::string_vi
 
 void write_bank_trailer(JsonWriter& w, const Statement& s) {
   w.key("currency");
-  w.string(s.opening_balance.currency);
+  w.string(statement_currency(s));
+  // A balance the statement lacks is null, never a zero it did not say.
   w.key("openingBalance");
-  w.amount(s.opening_balance.signed_amount());
+  if (s.opening_balance_given) {
+    w.amount(s.opening_balance.signed_amount());
+  } else {
+    w.null();
+  }
   w.key("closingBalance");
-  w.amount(s.closing_balance.signed_amount());
+  if (s.closing_balance_given) {
+    w.amount(s.closing_balance.signed_amount());
+  } else {
+    w.null();
+  }
   write_bank_balance(w, "closingAvailableBalanceDate", "closingAvailableBalance", s.closing_available_balance);
   write_bank_balance(w, "forwardAvailableBalanceDate", "forwardAvailableBalance", s.forward_available_balance);
   w.key("forwardAvailableBalances");
@@ -249,6 +258,8 @@ void write_bank_trailer(JsonWriter& w, const Statement& s) {
     w.close('}');
   }
   w.close(']');
+  w.key("complete");
+  w.boolean(s.complete);
 }
 
 // The exact reading's trailer: an absent :64: or :65: stands in as the closing balance,
@@ -290,6 +301,8 @@ void write_report_trailer(JsonWriter& w, const Statement& s) {
   w.key("forwardAvailableBalances");
   w.open('[');
   w.close(']');
+  w.key("complete");
+  w.boolean(s.complete);
   w.key("kind");
   w.string("interimReport");
   w.key("floorLimits");
@@ -364,21 +377,21 @@ void write_statement(JsonWriter& w, const Statement& s, const JsonOptions& optio
   w.string("");
   w.close('}');
   w.key("statementDate");
-  if (!report) {
+  if (!report && s.closing_balance_given) {
     w.date(closing.date);
-  } else if (s.reported_at) {
+  } else if (report && s.reported_at) {
     w.date(s.reported_at->date);
   } else {
     w.null();
   }
   w.key("openingBalanceDate");
-  if (report) {
+  if (report || !s.opening_balance_given) {
     w.null();
   } else {
     w.date(s.opening_balance.date);
   }
   w.key("closingBalanceDate");
-  if (report) {
+  if (report || !s.closing_balance_given) {
     w.null();
   } else {
     w.date(closing.date);

@@ -227,6 +227,8 @@ class Writer {
   // which the caller takes back).
   std::optional<std::string> write() {
     const bool report = s_.kind == StatementKind::InterimReport;
+    // Writing it would invent the balances it lacks.
+    if (!s_.complete) return std::string("the statement is incomplete");
     const std::string account = account_number(s_.account_identification);
     if (account.empty()) return std::string("it has no account");
     std::string ref = x_text(s_.transaction_reference, changes_, false, kReferenceWidth);

@@ -9,10 +9,12 @@
 //   using Error;                          the error type of the whole parse
 //   using Extra;                          what it keeps per statement (in the Builder)
 //   static constexpr bool kCountsLines;   whether the loop numbers lines for the hooks
-//   static constexpr bool kLeavesOutCutStatements;
-//       whether a statement line that fails as the last field of the text is taken for
-//       a cut-off text (the statement is then incomplete) rather than an error
-//   Error error(ParseError e, line)       the error of the field whose tag is on `line`
+//   static constexpr bool kKeepsIncompleteStatements;
+//       with it, a statement without its opening balance still reads its lines and its
+//       closing balance, and :86: fields before its first :61: are its information
+//   std::optional<Error> left_out(tag, content, ParseError e, line)
+//       a :61: or balance field that cannot be read: its error, or nullopt to read on
+//       without it (a :61: is then left out with its :86:, a balance is missing)
 //   std::optional<ParseError> statement_line(content, Transaction& out, TextBuffer& texts, line)
 //   Result<Balance> balance(tag, content, Builder& b, TextBuffer& texts, line)
 //       the record's texts may view `content` or `texts` (where a policy puts texts it
@@ -24,10 +26,15 @@
 //       statement under construction, null before the first :20:
 //   std::optional<Error> incomplete(MissingMandatoryTag, Builder& b, bool at_end)
 //       a statement that lacks a mandatory field (`at_end`: the text ended inside it):
-//       its error, or nullopt to leave it out
+//       its error, or nullopt to keep it, marked incomplete, with what it has
 //   Error no_statement()                  the error when the text yields no statement
 //   static constexpr bool kKeepsTextLikeTags; with it, inside :86: text a line whose tag
-//       is_field_tag(tag) denies continues the text (text_like_tag(tag, line) is told)
+//       is_field_tag(tag) denies continues the text (text_like_tag(tag, line) is told),
+//       and a line that holds a tag is_field_tag(tag) accepts after blanks or control
+//       bytes is read as its tag line (stray_tag_line(line) is told)
+//   void join(std::string& text, std::string_view previous, std::string_view line)
+//       with kKeepsTextLikeTags: what goes between two lines of :86: text, before
+//       `line` is appended to `text`; `previous` is the whole line before it
 // A policy that also reads MT942 interim reports sets `static constexpr bool
 // kReadsInterimReports = true` and provides
 //   void unreadable(tag, content, line)   a report field that cannot be read (left out)
@@ -129,11 +136,25 @@ class StatementMachine {
         if (tag == ":21:") return Action::RelatedReference;
         if (tag == ":28C:") return Action::Number;
         if (tag == ":60F:" || tag == ":60M:") return Action::OpeningBalance;
+        if constexpr (Policy::kKeepsIncompleteStatements) {
+          // The statement lacks its opening balance; what follows is still its own.
+          if (tag == ":61:") return Action::StatementLine;
+          if (tag == ":62F:" || tag == ":62M:") return Action::ClosingBalance;
+          if (tag == ":86:") return Action::OwnerInformation;
+        }
         return Action::Skip;
       case State::TransactionLines:
         if (tag == ":61:") return Action::StatementLine;
         // Without a pending transaction the decoded map would be dropped unseen.
-        if (tag == ":86:") return pending_ ? Action::TransactionDetails : Action::Skip;
+        if (tag == ":86:") {
+          if (pending_) return Action::TransactionDetails;
+          if constexpr (Policy::kKeepsIncompleteStatements) {
+            // Banks that put the account's owner or IBAN before the first :61: mean it
+            // for the statement; after a :61: that was left out, it went with that line.
+            if (!line_left_out_) return Action::OwnerInformation;
+          }
+          return Action::Skip;
+        }
         if (tag == ":62F:" || tag == ":62M:") return Action::ClosingBalance;
         return Action::Skip;
       case State::Trailer:
@@ -166,9 +187,6 @@ class StatementMachine {
       case Action::Skip:
         return std::nullopt;
       case Action::StartStatement:
-        // A pending transaction's details die with its unfinished statement.
-        if (pending_has_details_) texts_->close();
-        pending_has_details_ = false;
         if (builder_) {
           if (auto error = finish_statement(false)) return error;
         }
@@ -177,6 +195,7 @@ class StatementMachine {
         if constexpr (Policy::kCountsLines) builder_->line = line;
         policy_.started(*builder_);
         pending_ = false;
+        line_left_out_ = false;
         transactions_.clear();
         state_ = State::Header;
         return std::nullopt;
@@ -200,12 +219,12 @@ class StatementMachine {
       }
       case Action::OpeningBalance: {
         auto balance = policy_.balance(tag, content, *builder_, *texts_, line);
-        if (!balance) return policy_.error(std::move(balance).error(), line);
+        state_ = State::TransactionLines;
+        if (!balance) return policy_.left_out(tag, content, std::move(balance).error(), line);
         balance->currency = keep(balance->currency);
         balance->intermediate = tag == ":60M:";
         builder_->statement.opening_balance = std::move(*balance);
         builder_->opening_seen = true;
-        state_ = State::TransactionLines;
         return std::nullopt;
       }
       case Action::StatementLine: {
@@ -215,12 +234,15 @@ class StatementMachine {
         // reaches its closing balance is dropped with its statement, so the difference
         // never shows.
         Transaction& t = transactions_.emplace_back();
-        if (auto error = policy_.statement_line(content, t, *texts_, line)) {
-          return policy_.error(std::move(*error), line);
+        if (auto error = policy_.statement_line(content, t, *texts_, line)) [[unlikely]] {
+          transactions_.pop_back();
+          line_left_out_ = true;
+          return policy_.left_out(tag, content, std::move(*error), line);
         }
         keep_texts(t);
         pending_ = true;
         pending_has_details_ = false;
+        line_left_out_ = false;
         return std::nullopt;
       }
       case Action::TransactionDetails: {
@@ -234,11 +256,14 @@ class StatementMachine {
       case Action::ClosingBalance: {
         complete_pending();
         auto balance = policy_.balance(tag, content, *builder_, *texts_, line);
-        if (!balance) return policy_.error(std::move(balance).error(), line);
-        balance->currency = keep(balance->currency);
-        balance->intermediate = tag == ":62M:";
-        builder_->statement.closing_balance = std::move(*balance);
-        builder_->closing_seen = true;
+        if (balance) {
+          balance->currency = keep(balance->currency);
+          balance->intermediate = tag == ":62M:";
+          builder_->statement.closing_balance = std::move(*balance);
+          builder_->closing_seen = true;
+        } else if (auto error = policy_.left_out(tag, content, std::move(balance).error(), line)) {
+          return error;
+        }
         // The list is built in a scratch vector that keeps its capacity from statement
         // to statement, and moved once into a vector of exactly its size: a grown vector
         // kept as it is would carry up to twice the room, and transactions are the
@@ -251,14 +276,14 @@ class StatementMachine {
       }
       case Action::ClosingAvailable: {
         auto balance = policy_.balance(tag, content, *builder_, *texts_, line);
-        if (!balance) return policy_.error(std::move(balance).error(), line);
+        if (!balance) return policy_.left_out(tag, content, std::move(balance).error(), line);
         balance->currency = keep(balance->currency);
         builder_->statement.closing_available_balance = std::move(*balance);
         return std::nullopt;
       }
       case Action::ForwardAvailable: {
         auto balance = policy_.balance(tag, content, *builder_, *texts_, line);
-        if (!balance) return policy_.error(std::move(balance).error(), line);
+        if (!balance) return policy_.left_out(tag, content, std::move(balance).error(), line);
         balance->currency = keep(balance->currency);
         builder_->statement.forward_balances.push_back(*balance);
         builder_->statement.forward_available_balance = std::move(*balance);
@@ -290,6 +315,9 @@ class StatementMachine {
   void apply_report_field(Action action, std::string_view tag, std::string_view content, std::size_t line) {
     Statement& s = builder_->statement;
     s.kind = StatementKind::InterimReport;
+    // The last line's details are still the open piece of the buffer, which keep() would
+    // write into.
+    complete_pending();
     switch (action) {
       case Action::FloorLimit:
         if (auto limit = read_floor_limit(content)) {
@@ -374,8 +402,24 @@ class StatementMachine {
     }
     if (!missing.empty()) {
       auto error = policy_.incomplete(MissingMandatoryTag{missing, std::string(b.statement.transaction_reference)}, b, at_end);
-      builder_.reset();
-      return error;
+      if (error) {
+        builder_.reset();
+        return error;
+      }
+      // Kept with what it has: its lines are still waiting when it lacks its closing
+      // balance.
+      if (!report && state_ != State::Trailer) {
+        complete_pending();
+        b.statement.transactions.assign(std::make_move_iterator(transactions_.begin()),
+                                        std::make_move_iterator(transactions_.end()));
+        transactions_.clear();
+      }
+      // A report has no balances to lack, and its header fields make it no less whole.
+      if (!report) {
+        b.statement.complete = false;
+        b.statement.opening_balance_given = b.opening_seen;
+        b.statement.closing_balance_given = b.closing_seen;
+      }
     }
     b.statement.texts = texts_;
     policy_.kept(b);
@@ -399,6 +443,7 @@ class StatementMachine {
   std::optional<Builder> builder_;
   bool pending_ = false;  // the last of transactions_ may still receive :86: fields
   bool pending_has_details_ = false;
+  bool line_left_out_ = false;  // the last :61: could not be read
   std::vector<Transaction> transactions_;
   std::vector<Statement> statements_;
   // Owned here until the first statement is finished, then shared by the statements.
@@ -423,6 +468,7 @@ Result<std::vector<Statement>, typename Policy::Error> run_statement_machine(std
   std::size_t field_line = 0;
   std::size_t line_number = 0;
   bool statement_line = false;
+  std::string_view previous_line;  // read only by policies that join text lines
   std::string_view first_piece;
   std::string joined;
   bool continued = false;
@@ -437,6 +483,19 @@ Result<std::vector<Statement>, typename Policy::Error> run_statement_machine(std
     if constexpr (Policy::kCountsLines) ++line_number;
     while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
 
+    if constexpr (Policy::kKeepsTextLikeTags) {
+      // A blank or control byte before a tag line would fold the field into the last one.
+      if (!line.empty() && static_cast<unsigned char>(line.front()) <= ' ') [[unlikely]] {
+        std::size_t start = 0;
+        while (start < line.size() && static_cast<unsigned char>(line[start]) <= ' ') ++start;
+        const std::string_view rest = line.substr(start);
+        const std::size_t tag_end = rest.size() >= 2 && rest.front() == ':' ? rest.find(':', 1) : std::string_view::npos;
+        if (tag_end != std::string_view::npos && policy.is_field_tag(rest.substr(0, tag_end + 1))) {
+          policy.stray_tag_line(line_number);
+          line = rest;
+        }
+      }
+    }
     const char* colon = nullptr;
     if (line.size() >= 2 && line.front() == ':') {
       colon = static_cast<const char*>(std::memchr(line.data() + 1, ':', line.size() - 1));
@@ -473,15 +532,20 @@ Result<std::vector<Statement>, typename Policy::Error> run_statement_machine(std
         continued = true;
       }
       // Only :61: keeps its line structure: its second line is the supplementary details.
-      if (statement_line) joined.push_back('\n');
+      if (statement_line) {
+        joined.push_back('\n');
+      } else if constexpr (Policy::kKeepsTextLikeTags) {
+        if (action == Action::TransactionDetails || action == Action::OwnerInformation) {
+          policy.join(joined, previous_line, line);
+        }
+      }
       joined.append(line);
     }
+    if constexpr (Policy::kKeepsTextLikeTags) previous_line = line;
   }
   if (!field_open) return policy.no_statement();
   if (auto error = machine.apply(action, tag, continued ? std::string_view(joined) : first_piece, field_line)) {
-    // A text cut off inside a statement line leaves a statement that could never have
-    // been completed, whatever that line holds; the policy may treat it as such.
-    if (!(Policy::kLeavesOutCutStatements && action == Action::StatementLine)) return std::move(*error);
+    return std::move(*error);
   }
   return machine.finish();
 }

@@ -11,10 +11,12 @@ struct ExactPolicy {
   struct Extra {};
   using Builder = detail::StatementBuilder<Extra>;
   static constexpr bool kCountsLines = false;
-  static constexpr bool kLeavesOutCutStatements = false;
+  static constexpr bool kKeepsIncompleteStatements = false;
   static constexpr bool kKeepsTextLikeTags = false;
 
-  static ParseError error(ParseError e, std::size_t) noexcept { return e; }
+  static std::optional<ParseError> left_out(std::string_view, std::string_view, ParseError e, std::size_t) {
+    return e;
+  }
   static std::optional<ParseError> statement_line(std::string_view content, Transaction& out, TextBuffer&,
                                                   std::size_t) {
     return detail::read_statement_line(content, out);
