@@ -276,7 +276,7 @@ TEST(BankParser, DetailsBeforeTheFirstLineAreInformation) {
 // Continued :86: lines, from real files: a line that ends before the width the file
 // fills its lines to was broken between words; a full one inside a word.
 TEST(BankParser, DetailsLinesJoinAsTheBankBrokeThem) {
-  const struct { std::string_view details, joined; } kRows[] = {
+  const struct { std::string details, joined; } kRows[] = {
       {"SEPA ACCEPTGIROBETALING          IBAN: NL86INGB0002445588\nBIC: INGBNL2A                    NAAM: BELASTINGDIENST",
        "SEPA ACCEPTGIROBETALING          IBAN: NL86INGB0002445588 BIC: INGBNL2A                    NAAM: "
        "BELASTINGDIENST"},
@@ -287,14 +287,17 @@ TEST(BankParser, DetailsLinesJoinAsTheBankBrokeThem) {
       {"REMIT:Costs to MT940 Parsing. \nThis is Somuchfun.", "REMIT:Costs to MT940 Parsing. This is Somuchfun."},
       // German subfields keep their widths.
       {"166?00GUTSCHRIFT?100004772?20EREF+SCP 100\n?21SVWZ+D 8\n03020001", "166?00GUTSCHRIFT?100004772?20EREF+SCP 100?21SVWZ+D 803020001"},
-      // A file that fills its lines to 35 characters.
-      {"ABCDEFGHIJKLMNOPQRSTUVWXYZ01234\n56789ABCDEFGHIJKLMNOPQRSTUVWXYZ0123\n4567 END\nNEXT",
-       "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ01234567 END NEXT"},
+      // A line kept from opening like a tag.
+      {"/REMI/USTD//Uberweisung mit VR-Networld ERE\nF: JS12345 IBAN: DE14740618130000033626/",
+       "/REMI/USTD//Uberweisung mit VR-Networld EREF: JS12345 IBAN: DE14740618130000033626/"},
+      // A file that fills its lines to 70 characters; 65 is not full there.
+      {std::string(66, 'A') + "\n" + std::string(70, 'B') + "\n" + std::string(65, 'C') + "\nD",
+       std::string(66, 'A') + std::string(70, 'B') + std::string(65, 'C') + " D"},
   };
   for (const auto& row : kRows) {
     SCOPED_TRACE(row.details);
-    const Reading r = read(":20:R\n:25:A\n:28C:1\n:60F:C230101EUR1,00\n:61:230131C1,00NTRFX\n:86:" +
-                           std::string(row.details) + "\n:62F:C230131EUR2,00\n");
+    const Reading r = read(":20:R\n:25:A\n:28C:1\n:60F:C230101EUR1,00\n:61:230131C1,00NTRFX\n:86:" + row.details +
+                           "\n:62F:C230131EUR2,00\n");
     ASSERT_TRUE(r.statements) << show(r.statements.error());
     EXPECT_EQ(r.statements->at(0).transactions.at(0).details, row.joined);
   }

@@ -70,6 +70,9 @@ class BankPolicy {
     if (previous.empty() || line.empty() || previous.back() == ' ' || line.front() == ' ') return;
     if (line.size() >= 3 && line[0] == '?' && is_digit(line[1]) && is_digit(line[2])) return;
     if (text.size() >= 4 && is_digit(text[0]) && is_digit(text[1]) && is_digit(text[2]) && text[3] == '?') return;
+    // A writer that keeps a line from opening like a tag (": JS12345 IBAN: ...") breaks
+    // it one character early, inside a word ("EREF" as "ERE" + "F: JS12345").
+    if (line.size() > 1 && line[1] == ':' && line.find(':', 2) != std::string_view::npos) return;
     if (text.front() == '/' || text.starts_with(" /")) {
       if (previous.back() == '/' || line.substr(0, line.find(' ')).find('/') != std::string_view::npos) return;
     }

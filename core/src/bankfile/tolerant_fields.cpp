@@ -283,7 +283,9 @@ std::size_t details_line_width(std::string_view text) noexcept {
     }
     if (in_details) open_length = count_characters(line);
   }
-  for (std::size_t length = broken.size() - 1; length > 0; --length) {
+  // Never narrower than SWIFT's lines: a narrower judgement would hang on which lines a
+  // download happens to hold, and the same transaction would read differently.
+  for (std::size_t length = broken.size() - 1; length > kSwiftWidth; --length) {
     if (broken[length] >= 2) return length;
   }
   return kSwiftWidth;

@@ -69,9 +69,9 @@ inline void reread_reference_as_type(Transaction& t, std::vector<Repair>& repair
 /// The number of UTF-8 characters of `s` (bytes that do not continue a sequence).
 std::size_t count_characters(std::string_view s) noexcept;
 
-/// The width a file fills its :86: lines to, in characters: the longest that at least
-/// two lines followed by more of their text have; else 65, the width of SWIFT's lines.
-/// Judged from the first 256 KiB.
+/// The width a file fills its :86: lines to, in characters: 65, the width of SWIFT's
+/// lines, or the longest that at least two lines followed by more of their text have
+/// where that is wider. Judged from the first 256 KiB.
 std::size_t details_line_width(std::string_view text) noexcept;
 
 /// Whether a balance read from `content` took digits for its currency, as in
