@@ -574,6 +574,10 @@ int run_check(const Options& options) {
   std::vector<std::string> walk_errors;
   const std::vector<Input> inputs = expand_inputs(options.inputs, walk_errors);
   for (const std::string& line : walk_errors) std::fprintf(stderr, "%s\n", line.c_str());
+  if (walk_errors.empty() && inputs.empty()) {
+    std::fprintf(stderr, "tallyfold: no files found in %s\n", options.inputs.front().c_str());
+    return kExitTrouble;
+  }
   int status = walk_errors.empty() ? kExitOk : kExitTrouble;
   for (const Input& input : inputs) {
     Loaded loaded = load_statements(input, options, true);
