@@ -164,6 +164,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       require(!d.message.empty() && d.message.find('\n') == std::string::npos);
       previous = d.line;
     }
+    check_bank_forms(file->statements, is_valid_utf8(bytes));
   }
 
   // The same text read exactly, after the same decoding and unwrapping.

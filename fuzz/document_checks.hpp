@@ -11,6 +11,7 @@
 #include "tallyfold/decode.hpp"
 #include "tallyfold/export.hpp"
 #include "tallyfold/parse.hpp"
+#include "tallyfold/transaction_id.hpp"
 
 namespace tallyfold::fuzz {
 
@@ -91,6 +92,56 @@ inline std::optional<std::vector<Statement>> parse_and_check(std::string_view te
   require(export_camt053(statements) == camt);
   if (utf8) require(is_valid_utf8(*json) && is_valid_utf8(camt) && csv && is_valid_utf8(*csv));
   return std::move(parsed).value();
+}
+
+/// The bank-file forms of the exports: one id per transaction, distinct within its
+/// statement; one CSV row and one JSON line per transaction, and no CSV row that a
+/// spreadsheet would run as a formula. `utf8`: every text of the statements is UTF-8.
+inline void check_bank_forms(const std::vector<Statement>& statements, bool utf8) {
+  std::size_t transactions = 0;
+  for (const Statement& s : statements) {
+    const std::vector<TransactionId> ids = transaction_ids(s);
+    require(ids.size() == s.transactions.size());
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+      for (const char c : ids[i].hex) require((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'));
+      for (std::size_t j = 0; j < i; ++j) require(!(ids[i] == ids[j]));
+    }
+    transactions += ids.size();
+  }
+  const auto lines = export_json_lines(statements, {.bank_fields = true, .exact_amounts = true});
+  require(lines.has_value());
+  std::size_t newlines = 0;
+  for (const char c : *lines) newlines += c == '\n';
+  require(newlines == transactions);
+  require(export_json(statements, {.bank_fields = true, .exact_amounts = true}).has_value());
+
+  const auto csv = export_csv(statements, {CsvDialect::Excel, true, true});
+  if (!csv) {
+    require(!utf8);
+    return;
+  }
+  // Rows end with CR LF; inside quotes a CR LF can only be data, so count outside them.
+  std::size_t rows = 0;
+  bool quoted = false;
+  bool cell_start = true;
+  const std::string_view text(*csv);
+  for (std::size_t i = 3; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '"') quoted = !quoted;
+    if (!quoted && cell_start) {
+      // A cell never starts a formula, bare or quoted: a guard apostrophe comes first,
+      // and only an amount may start with a minus sign, followed by a digit.
+      const char first = c == '"' && i + 1 < text.size() ? text[i + 1] : c;
+      if (first == '=' || first == '+' || first == '@' || first == '\t') fail();
+      if (first == '-') require(i + 1 < text.size() && text[i + 1] >= '0' && text[i + 1] <= '9');
+    }
+    cell_start = !quoted && (c == ',' || c == '\n');
+    if (!quoted && c == '\n') {
+      require(text[i - 1] == '\r');
+      ++rows;
+    }
+  }
+  require(!quoted && rows == transactions + 1);
 }
 
 }  // namespace tallyfold::fuzz
