@@ -3,8 +3,6 @@
 // keywords, purpose, counterparty and counter IBAN are what the bank wrote there, read
 // back here by patterns rather than by the decoders.
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <regex>
 #include <string>
 
@@ -12,18 +10,14 @@
 
 #include "tallyfold/bank_details.hpp"
 #include "tallyfold/bankfile.hpp"
+#include "support/shared_data.hpp"
 
 namespace tallyfold {
 namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path kCorpus = TALLYFOLD_CORPUS_DIR;
-
-std::string read_bytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using test::read_bytes;
 
 std::string without(std::string_view text, std::string_view bytes) {
   std::string out;
@@ -84,15 +78,14 @@ bool check(const Transaction& t) {
 }
 
 TEST(CorpusDetails, FieldsAreWhatTheBankWrote) {
-  if (!fs::is_directory(kCorpus)) GTEST_SKIP() << "no shared corpus at " << kCorpus;
+  TALLYFOLD_SHARED_DATA(corpus, "corpus");
   std::size_t checked = 0;
-  for (const auto& entry : fs::recursive_directory_iterator(kCorpus)) {
-    if (!entry.is_regular_file() || entry.path().extension() == ".md") continue;
-    const auto file = read_bank_file(read_bytes(entry.path()), {});
+  for (const auto& data : test::data_files(corpus)) {
+    const auto file = read_bank_file(read_bytes(data.path), {});
     if (!file) continue;
     for (const Statement& s : file->statements) {
       for (std::size_t i = 0; i < s.transactions.size(); ++i) {
-        SCOPED_TRACE(entry.path().string() + " statement " + std::string(s.transaction_reference) +
+        SCOPED_TRACE(data.name + " statement " + std::string(s.transaction_reference) +
                      " transaction " + std::to_string(i));
         checked += check(s.transactions[i]);
       }
@@ -104,7 +97,7 @@ TEST(CorpusDetails, FieldsAreWhatTheBankWrote) {
 
 // Single transactions, as a reader of the file would put them.
 TEST(CorpusDetails, Examples) {
-  if (!fs::is_directory(kCorpus)) GTEST_SKIP() << "no shared corpus at " << kCorpus;
+  TALLYFOLD_SHARED_DATA(corpus, "corpus");
   struct Row {
     const char* file;
     std::size_t transaction;  // over the whole file
@@ -124,7 +117,7 @@ TEST(CorpusDetails, Examples) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.file);
-    const auto file = read_bank_file(read_bytes(kCorpus / row.file), {});
+    const auto file = read_bank_file(read_bytes(corpus / row.file), {});
     ASSERT_TRUE(file);
     std::vector<const Transaction*> all;
     for (const Statement& s : file->statements) {

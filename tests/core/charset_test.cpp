@@ -1,12 +1,11 @@
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "tallyfold/bankfile.hpp"
+#include "support/shared_data.hpp"
 
 namespace tallyfold {
 namespace {
@@ -148,8 +147,7 @@ TEST(Charset, ConvertsFromANamedEncoding) {
 
 // The real files that are not UTF-8, each with a word only the right reading gives.
 TEST(Charset, ReadsTheCorpus) {
-  const std::filesystem::path corpus = TALLYFOLD_CORPUS_DIR;
-  if (!std::filesystem::is_directory(corpus)) GTEST_SKIP() << "no corpus at " << corpus;
+  TALLYFOLD_SHARED_DATA(corpus, "corpus");
   const std::map<std::string, std::pair<std::string_view, std::string_view>> kExpected = {
       {"generic-de/cmxl-iso8859-1.sta", {"windows-1252", "Müstermann"}},
       {"volksbank-de/myflow-transactions.sta", {"windows-1252", "Überweisung"}},
@@ -157,14 +155,12 @@ TEST(Charset, ReadsTheCorpus) {
       {"raiffeisen-hu/wolph-raiffeisen-cmi.sta", {"CP850", "jóváírása"}},
   };
   std::size_t seen = 0;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(corpus)) {
-    if (!entry.is_regular_file() || entry.path().extension() != ".sta") continue;
-    std::ifstream in(entry.path(), std::ios::binary);
-    const std::string bytes{std::istreambuf_iterator<char>(in), {}};
+  for (const auto& file : test::data_files(corpus)) {
+    if (file.path.extension() != ".sta") continue;
+    const std::string bytes = test::read_bytes(file.path);
     if (!find_invalid_utf8(bytes)) continue;
-    const std::string name = entry.path().lexically_relative(corpus).generic_string();
-    SCOPED_TRACE(name);
-    auto expected = kExpected.find(name);
+    SCOPED_TRACE(file.name);
+    auto expected = kExpected.find(file.name);
     ASSERT_NE(expected, kExpected.end()) << "a file that is not UTF-8 and has no expected reading";
     std::vector<Diagnostic> diagnostics;
     auto decoded = decode_statement_bytes(bytes, std::nullopt, diagnostics);

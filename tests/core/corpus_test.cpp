@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -18,19 +17,16 @@
 
 #include "tallyfold/bankfile.hpp"
 #include "tallyfold/reconcile.hpp"
+#include "support/shared_data.hpp"
 
 namespace tallyfold {
 namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path kCorpus = TALLYFOLD_CORPUS_DIR;
-const fs::path kTable = fs::path(TALLYFOLD_GOLDEN_DIR) / "corpus_bank_reading.tsv";
+using test::read_bytes;
 
-std::string read_bytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+const fs::path kTable = fs::path(TALLYFOLD_GOLDEN_DIR) / "corpus_bank_reading.tsv";
 
 // One row: what a user sees of the file. Reconciliation is part of it, so a repair that
 // changes what the bank meant shows up as a statement that stops balancing.
@@ -54,20 +50,10 @@ std::string describe(std::string_view bytes) {
   return row.str();
 }
 
-std::map<std::string, std::string> corpus_rows() {
-  std::map<std::string, std::string> rows;
-  for (const auto& entry : fs::recursive_directory_iterator(kCorpus)) {
-    if (!entry.is_regular_file()) continue;
-    const std::string ext = entry.path().extension().string();
-    if (ext == ".md" || entry.path().filename().string().starts_with(".")) continue;
-    rows[fs::relative(entry.path(), kCorpus).generic_string()] = describe(read_bytes(entry.path()));
-  }
-  return rows;
-}
-
 TEST(Corpus, EveryFileReadsAsPinned) {
-  if (!fs::is_directory(kCorpus)) GTEST_SKIP() << "no shared corpus at " << kCorpus;
-  const auto rows = corpus_rows();
+  TALLYFOLD_SHARED_DATA(corpus, "corpus");
+  std::map<std::string, std::string> rows;
+  for (const auto& file : test::data_files(corpus)) rows[file.name] = describe(read_bytes(file.path));
   if (std::getenv("TALLYFOLD_REGENERATE") != nullptr) {
     std::ofstream out(kTable, std::ios::binary);
     for (const auto& [name, row] : rows) out << name << '\t' << row << '\n';

@@ -1,7 +1,5 @@
 #include <cstddef>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -10,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "tallyfold/bankfile.hpp"
+#include "support/shared_data.hpp"
 #include "tallyfold/unwrap.hpp"
 
 namespace tallyfold {
@@ -184,15 +183,13 @@ TEST(UnwrapStatementText, MapsLinesAndReportsWhatItRemoved) {
 // Every line of the unwrapped text stands, unchanged but for removed bytes, in the line
 // of the file it is mapped to.
 TEST(UnwrapStatementText, MapsEveryLineOfTheCorpusToItsOrigin) {
-  const std::filesystem::path corpus = TALLYFOLD_CORPUS_DIR;
-  if (!std::filesystem::is_directory(corpus)) GTEST_SKIP() << "no corpus at " << corpus;
+  TALLYFOLD_SHARED_DATA(corpus, "corpus");
   std::size_t files = 0;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(corpus)) {
-    if (entry.path().extension() != ".sta") continue;
-    SCOPED_TRACE(entry.path().string());
+  for (const auto& file : test::data_files(corpus)) {
+    if (file.path.extension() != ".sta") continue;
+    SCOPED_TRACE(file.name);
     ++files;
-    std::ifstream in(entry.path(), std::ios::binary);
-    std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const std::string text = test::read_bytes(file.path);
     std::vector<Diagnostic> diagnostics;
     UnwrappedText unwrapped = unwrap_statement_text(text, diagnostics);
 

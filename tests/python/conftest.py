@@ -1,6 +1,98 @@
-"""Builders of MT940 texts shared by the Python tests."""
+"""What the Python tests share: builders of MT940 texts, and the real bank files.
+
+The real files (../shared/corpus, ../shared/camt-corpus) are not part of the repository.
+A test that needs them carries the marker `shared("corpus")` (the files helpers below
+add it): when the folder is absent the test skips, and the summary says why in one
+line; with the environment variable CI set it fails instead, so CI cannot quietly stop
+reading them.
+"""
+
+import os
+from pathlib import Path
 
 import pytest
+
+REPO = Path(__file__).resolve().parents[2]
+EXAMPLES = REPO / "examples"
+
+
+def _shared_root():
+    """../shared beside the checkout, or beside the main checkout of a git worktree."""
+    beside = REPO.parent / "shared"
+    dot_git = REPO / ".git"
+    if not beside.is_dir() and dot_git.is_file():
+        text = dot_git.read_text()
+        if text.startswith("gitdir:"):
+            # A worktree's .git names <main checkout>/.git/worktrees/<name>.
+            main = (REPO / text[len("gitdir:") :].strip()).resolve().parents[2]
+            if (main.parent / "shared").is_dir():
+                return main.parent / "shared"
+    return beside
+
+
+SHARED = _shared_root()
+
+
+def shared_dir(name):
+    """The folder `name` of the shared data ("corpus", "camt-corpus"), present or not."""
+    return SHARED / name
+
+
+def data_files(root):
+    """Every data file under `root`, sorted; notes (*.md) and dot files are not data."""
+    if not root.is_dir():
+        return []
+    return sorted(
+        p
+        for p in root.rglob("*")
+        if p.is_file() and p.suffix != ".md" and not any(part.startswith(".") for part in p.relative_to(root).parts)
+    )
+
+
+def shared_files(name):
+    """Parameters for a test over every file of a shared folder, id'd by relative name.
+    Each carries the `shared` marker; an absent folder gives one parameter (None), which
+    skips, or fails under CI, before the test runs."""
+    root = shared_dir(name)
+    mark = pytest.mark.shared(name)
+    files = data_files(root)
+    if not files:
+        return [pytest.param(None, id=f"{name}-absent", marks=mark)]
+    return [pytest.param(p, id=p.relative_to(root).as_posix(), marks=mark) for p in files]
+
+
+def example_files():
+    """Parameters for a test over every statement file of examples/."""
+    return [pytest.param(p, id=f"examples/{p.name}") for p in sorted(EXAMPLES.glob("*.sta"))]
+
+
+def _in_ci():
+    return bool(os.environ.get("CI"))
+
+
+_absent = {}  # shared folder -> number of tests skipped for want of it
+
+
+def pytest_configure(config):
+    config.addinivalue_line("markers", "shared(name): needs ../shared/<name> beside the checkout")
+
+
+def pytest_runtest_setup(item):
+    for marker in item.iter_markers("shared"):
+        name = marker.args[0]
+        if not shared_dir(name).is_dir():
+            reason = f"no shared data at {shared_dir(name)} (../shared/{name} beside the checkout)"
+            if _in_ci():
+                pytest.fail(reason + ", and CI is set", pytrace=False)
+            _absent[name] = _absent.get(name, 0) + 1
+            pytest.skip(reason)
+
+
+def pytest_terminal_summary(terminalreporter):
+    for name, count in sorted(_absent.items()):
+        terminalreporter.write_line(
+            f"{count} tests skipped: no shared data at {shared_dir(name)} (../shared/{name} beside the checkout)"
+        )
 
 
 def statement(

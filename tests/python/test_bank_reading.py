@@ -15,21 +15,11 @@ import pytest
 
 import tallyfold
 from tallyfold import MT940
+from conftest import data_files, example_files, shared_dir, shared_files
 from test_cli import _command
-from test_golden_exact import CORPUS
 
 REPO = Path(__file__).resolve().parents[2]
 EXAMPLES = sorted((REPO / "examples").glob("*.sta"))
-NOT_STATEMENTS = {"SOURCES.md", "README.md", ".gitattributes"}
-
-
-def statement_files():
-    files = list(EXAMPLES)
-    if CORPUS.is_dir():
-        files += [
-            p for p in sorted(CORPUS.rglob("*")) if p.is_file() and p.name not in NOT_STATEMENTS
-        ]
-    return [pytest.param(p, id=f"{p.parent.name}/{p.name}") for p in files]
 
 
 def command_json(path):
@@ -59,7 +49,7 @@ DERIVED_KEYS = {
 }
 
 
-@pytest.mark.parametrize("path", statement_files())
+@pytest.mark.parametrize("path", example_files() + shared_files("corpus"))
 def test_file_reads_as_the_command_reads_it(path):
     expected = command_json(path)
     if expected is None:
@@ -101,7 +91,7 @@ def test_file_reads_as_the_command_reads_it(path):
     ]
 
 
-@pytest.mark.parametrize("path", statement_files())
+@pytest.mark.parametrize("path", example_files() + shared_files("corpus"))
 def test_strict_reading_is_the_exact_reading(path):
     data = path.read_bytes()
     try:
@@ -427,8 +417,8 @@ def test_exact_reading_has_no_diagnostics():
 
 def test_threads_read_at_once():
     datas = []
-    for param in statement_files():
-        data = param.values[0].read_bytes()
+    for path in EXAMPLES + data_files(shared_dir("corpus")):
+        data = path.read_bytes()
         try:
             MT940.from_bytes(data)
         except ValueError:

@@ -14,8 +14,8 @@ text as U+FEFF, since that is what a caller reading the file as UTF-8 hands over
 Goldens are written as the UTF-8 of the returned str, in binary, without line-end
 conversion (.gitattributes marks the folder -text).
 
-The goldens drive the test: a golden whose corpus input is absent skips, a corpus that
-grows adds nothing until regenerated. The exact reading must keep these files
+The goldens drive the test: the corpus goldens need ../shared/corpus (see conftest.py),
+a corpus that grows adds nothing until regenerated. The exact reading must keep these files
 identical; a deliberate change regenerates them and says why in its commit:
 
     python tests/python/test_golden_exact.py --regenerate
@@ -23,30 +23,14 @@ identical; a deliberate change regenerates them and says why in its commit:
 
 import shutil
 import sys
-from pathlib import Path
 
 import pytest
 
+from conftest import REPO, shared_dir
 from tallyfold import MT940
 
-REPO = Path(__file__).resolve().parents[2]
 GOLDEN = REPO / "tests" / "golden" / "exact"
-
-
-def corpus_dir():
-    """../shared/corpus beside the checkout, or beside the main checkout of a git worktree."""
-    checkouts = [REPO]
-    dot_git = REPO / ".git"
-    if dot_git.is_file() and dot_git.read_text().startswith("gitdir:"):
-        # A worktree's .git names <main checkout>/.git/worktrees/<name>.
-        checkouts.append(Path(dot_git.read_text()[len("gitdir:"):].strip()).parents[2])
-    for checkout in checkouts:
-        if (checkout.parent / "shared" / "corpus").is_dir():
-            return checkout.parent / "shared" / "corpus"
-    return REPO.parent / "shared" / "corpus"
-
-
-CORPUS = corpus_dir()
+CORPUS = shared_dir("corpus")
 EXPORTS = {".json": "to_json", ".csv": "to_csv", ".xml": "to_camt053"}
 
 
@@ -93,19 +77,18 @@ def golden_cases():
     for golden in GOLDEN.rglob("*"):
         if golden.is_file() and golden.suffix in (*EXPORTS, ".error"):
             cases.add((golden.parent, golden.name[: -len(golden.suffix)]))
-    return sorted(cases)
+    params = []
+    for golden_dir, name in sorted(cases):
+        relative = golden_dir.relative_to(GOLDEN)
+        marks = [pytest.mark.shared("corpus")] if relative.parts[0] == "corpus" else []
+        params.append(pytest.param(golden_dir, name, id=f"{relative.as_posix()}/{name}", marks=marks))
+    return params
 
 
-@pytest.mark.parametrize(
-    "golden_dir,name",
-    golden_cases(),
-    ids=lambda case: case if isinstance(case, str) else str(case.relative_to(GOLDEN)),
-)
+@pytest.mark.parametrize("golden_dir,name", golden_cases())
 def test_exact_reading_matches_goldens(golden_dir, name):
     source = source_of(golden_dir) / name
     if not source.is_file():
-        if golden_dir.relative_to(GOLDEN).parts[0] == "corpus":
-            pytest.skip(f"{source} is absent: these goldens need ../shared/corpus")
         pytest.fail(f"{source} is gone but {golden_dir / name}.* remain; regenerate")
     expected = {
         suffix: (golden_dir / (name + suffix)).read_bytes()

@@ -14,12 +14,9 @@ from pathlib import Path
 
 import pytest
 
+from conftest import example_files, shared_files
 from tallyfold import MT940
 
-REPO = Path(__file__).resolve().parents[2]
-# Bank files live beside the checkout (../shared/corpus) and in examples/.
-CORPUS_DIRS = [REPO.parent / "shared" / "corpus", REPO / "examples"]
-NOT_STATEMENTS = {"SOURCES.md", ".gitattributes", "README.md"}
 
 # Every message the parser can raise, one pattern per error kind.
 MESSAGE_SHAPES = [
@@ -70,20 +67,7 @@ def assert_exports_load(document):
     ]
 
 
-def bank_files():
-    files = [
-        p
-        for d in CORPUS_DIRS
-        if d.is_dir()
-        for p in sorted(d.rglob("*"))
-        if p.is_file() and p.name not in NOT_STATEMENTS
-    ]
-    if not files:
-        return [pytest.param(None, marks=pytest.mark.skip(reason="no bank files present"))]
-    return [pytest.param(p, id=f"{p.parent.name}/{p.name}") for p in files]
-
-
-@pytest.mark.parametrize("path", bank_files())
+@pytest.mark.parametrize("path", example_files() + shared_files("corpus"))
 def test_bank_file_parses_or_raises_a_parser_message(path):
     text = read_text(path)
     try:
