@@ -2,8 +2,6 @@
 // the bank-file reading, to the values it was written from.
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -13,6 +11,7 @@
 #include "tallyfold/decode.hpp"
 #include "tallyfold/mt_export.hpp"
 #include "tallyfold/parse.hpp"
+#include "support/shared_data.hpp"
 
 namespace tallyfold {
 namespace {
@@ -160,22 +159,15 @@ TEST(MtWriter, InterimReportBecomesMt942) {
   EXPECT_TRUE(export_mt(reports, MtOptions{true})->text.starts_with(":20:R1\r\n:25:"));
 }
 
-std::string read_bytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // Over every real file: the exact reading accepts what is written for its statements and
 // reads the same values back, and writing what was read back gives the same text again.
 TEST(MtWriter, CorpusRoundTrips) {
-  const fs::path corpus = TALLYFOLD_CORPUS_DIR;
-  if (!fs::is_directory(corpus)) GTEST_SKIP() << "no shared corpus at " << corpus;
+  TALLYFOLD_SHARED_DATA(corpus, "corpus");
   std::size_t files = 0;
-  for (const auto& entry : fs::recursive_directory_iterator(corpus)) {
-    if (!entry.is_regular_file() || entry.path().extension() == ".md") continue;
-    auto file = read_bank_file(read_bytes(entry.path()), {});
+  for (const auto& data : test::data_files(corpus)) {
+    auto file = read_bank_file(test::read_bytes(data.path), {});
     if (!file) continue;
-    const std::string name = fs::relative(entry.path(), corpus).generic_string();
+    const std::string& name = data.name;
     auto document = export_mt(file->statements, MtOptions{false});
     if (!document) continue;
     ++files;
