@@ -2,8 +2,6 @@
 // text against an id computed from it independently, and over the corpus the two
 // promises a booking program relies on.
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <set>
 #include <string>
@@ -14,6 +12,7 @@
 #include "tallyfold/bankfile.hpp"
 #include "tallyfold/transaction_id.hpp"
 #include "util/blake2b.hpp"
+#include "support/shared_data.hpp"
 
 namespace tallyfold {
 namespace {
@@ -123,11 +122,6 @@ TEST(TransactionId, RepeatedStatementKeepsItsIdsAndNothingElseMatters) {
   EXPECT_EQ(ids_of(kStatement + kStatement, 1), ids);
 }
 
-std::string read_bytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 using StatementKey = std::tuple<std::string, std::string, std::string, std::string>;
 
 StatementKey key_of(const Statement& s) {
@@ -149,14 +143,12 @@ std::vector<std::size_t> statement_starts(std::string_view bytes) {
 // each statement keeps its ids in whichever download holds it. And no statement of any
 // file gives two of its transactions one id.
 TEST(TransactionId, CorpusIdsAreStableAcrossDownloadsAndDistinctWithinStatements) {
-  const fs::path corpus = TALLYFOLD_CORPUS_DIR;
-  if (!fs::is_directory(corpus)) GTEST_SKIP() << "no shared corpus at " << corpus;
+  TALLYFOLD_SHARED_DATA(corpus, "corpus");
   std::size_t transactions = 0;
   std::size_t overlapping = 0;
-  for (const auto& entry : fs::recursive_directory_iterator(corpus)) {
-    if (!entry.is_regular_file() || entry.path().extension() == ".md") continue;
-    SCOPED_TRACE(entry.path().string());
-    const std::string bytes = read_bytes(entry.path());
+  for (const auto& data : test::data_files(corpus)) {
+    SCOPED_TRACE(data.name);
+    const std::string bytes = test::read_bytes(data.path);
     const auto whole = read_bank_file(bytes, {});
     if (!whole) continue;
     std::multimap<StatementKey, std::vector<TransactionId>> known;
