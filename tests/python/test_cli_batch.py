@@ -4,28 +4,20 @@ walked, inputs never overwritten; and the CSV cells a spreadsheet reads."""
 import csv
 import io
 import json
-import os
 import re
 
 import pytest
 
 from tallyfold import MT940
+from conftest import data_files, shared_dir
 from test_cli import run, statement
-from test_golden_exact import CORPUS
 
-NOT_STATEMENTS = {"SOURCES.md", "README.md", ".gitattributes"}
+CORPUS = shared_dir("corpus")
 TEXT_COLUMNS = {
     "Statement", "Account", "Currency", "Type", "Reference", "BankRef", "Counterparty",
     "CounterIBAN", "Purpose", "CounterAccount", "CounterpartyBIC", "EndToEndReference",
     "MandateReference", "CreditorId",
 }
-
-
-def needs_corpus():
-    if not CORPUS.is_dir():
-        if os.environ.get("CI"):
-            pytest.fail(f"no shared corpus at {CORPUS}")
-        pytest.skip(f"no shared corpus at {CORPUS}")
 
 
 def csv_rows(data, crlf=False):
@@ -36,8 +28,8 @@ def csv_rows(data, crlf=False):
     return list(csv.DictReader(io.StringIO(text[1:], newline="")))
 
 
+@pytest.mark.shared("corpus")
 def test_whole_corpus_into_one_csv_file(tmp_path):
-    needs_corpus()
     result = run("convert", CORPUS, "--to", "csv", "-o", "all.csv", "--quiet", cwd=tmp_path)
     assert result.returncode == 2, result.stderr  # a few corpus files cannot be read
     assert (tmp_path / "all.csv").is_file()
@@ -46,12 +38,11 @@ def test_whole_corpus_into_one_csv_file(tmp_path):
     assert data.count(b"Statement,Account,") == 1
 
     expected = 0
-    for path in sorted(CORPUS.rglob("*")):
-        if path.is_file() and path.name not in NOT_STATEMENTS:
-            try:
-                expected += sum(len(s.transactions) for s in MT940.from_file(path).statements)
-            except ValueError:
-                pass
+    for path in data_files(CORPUS):
+        try:
+            expected += sum(len(s.transactions) for s in MT940.from_file(path).statements)
+        except ValueError:
+            pass
     assert len(rows) == expected > 500
 
     # Every cell as a spreadsheet would take it: no formula, no padding, ids of the form
