@@ -167,6 +167,10 @@ class BankSlashSegmentsDecoder final : public Decoder {
 
 }  // namespace
 
+namespace detail {
+bool opens_slash_segment(std::string_view rest) noexcept { return code_at(rest) != nullptr; }
+}  // namespace detail
+
 const Decoder& bank_slash_segments_decoder() noexcept {
   static const BankSlashSegmentsDecoder instance;
   return instance;

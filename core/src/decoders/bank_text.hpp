@@ -77,4 +77,9 @@ inline DecodedDetails write_map(std::vector<DecodedDetails::EntryView>& writes, 
   return std::move(map).finish();
 }
 
+/// Whether `rest` opens a segment of the slash layout: a code that layout knows, then
+/// "/". A writer of that layout keeps such text out of a place where it would be read
+/// as a segment of its own.
+bool opens_slash_segment(std::string_view rest) noexcept;
+
 }  // namespace tallyfold::detail

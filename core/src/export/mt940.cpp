@@ -7,7 +7,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "decoders/bank_text.hpp"
 #include "export/swift_text.hpp"
 #include "tallyfold/bank_details.hpp"
 #include "tallyfold/mt_export.hpp"
@@ -93,7 +95,11 @@ std::string account_number(std::string_view written) {
   }
   const std::size_t slash = rest.rfind('/');
   if (slash != std::string_view::npos && slash + 1 < rest.size()) rest.remove_prefix(slash + 1);
-  return std::string(trim_white_space(rest));
+  std::string number;
+  for (const char c : rest) {
+    if (c != ' ' && c != '/') number.push_back(c);
+  }
+  return number;
 }
 
 // YYMMDD, for the years the two digits name when read back (1980..2079).
@@ -136,10 +142,12 @@ bool append_currency(std::string_view currency, std::string& out) {
 
 bool append_balance(std::string_view tag, const Balance& b, std::string& out, std::string_view eol) {
   out.append(tag);
-  out.push_back(b.debit_credit == DebitCreditMark::Debit ? 'D' : 'C');
+  // The mark carries the sign: a balance read with a signed amount keeps its value.
+  const Decimal value = b.signed_amount();
+  out.push_back(value.negative() ? 'D' : 'C');
   if (!append_date(b.date, out)) return false;
   if (!append_currency(b.currency, out)) return false;
-  if (!append_amount(b.amount, out)) return false;
+  if (!append_amount(value, out)) return false;
   out.append(eol);
   return true;
 }
@@ -149,12 +157,48 @@ bool is_type_code(std::string_view code) noexcept {
          is_alnum(code[3]);
 }
 
+// An account or a BIC, whose blanks are only there for the eye.
+void append_compact(std::string_view text, std::string& out, Changes& changes) {
+  const std::size_t mark = out.size();
+  append_x(text, out, changes, false);
+  out.erase(std::remove(out.begin() + static_cast<std::ptrdiff_t>(mark), out.end(), ' '), out.end());
+}
+
+// The remittance text runs to the end of the details and may hold "/", but a "/" after
+// "/" that opens a code would start a segment of its own when read back: it is written
+// as "-". Returns where the text starts, which moves when the text itself opens a code:
+// the empty issuer before it is then written as a blank, so no "//" precedes it.
+std::size_t keep_in_remittance(std::string& out, std::size_t start, Changes& changes) {
+  if (detail::opens_slash_segment(std::string_view(out).substr(start))) {
+    out.insert(start - 1, 1, ' ');
+    ++start;
+  }
+  for (std::size_t i = start; i + 1 < out.size(); ++i) {
+    if (out[i] == '/' && out[i - 1] == '/' && detail::opens_slash_segment(std::string_view(out).substr(i + 1))) {
+      out[i] = '-';
+      ++changes.slashes;
+    }
+  }
+  return start;
+}
+
 // The :86: text in slash segments, which the bank-file reading's slash decoder reads back
 // into the same fields; the remittance goes last, since only the last sub-field may hold
 // "/" of its own.
-void details_text(const Transaction& t, Changes& changes, std::string& out) {
+// Where a :86: text may be cut and still read back as what it keeps.
+struct DetailsShape {
+  std::vector<std::size_t> segment_ends;
+  std::size_t remittance = std::string::npos;  // where the remittance text starts
+};
+
+// An empty remittance: a reader knows the layout by "/CNTP/" or "/REMI/USTD" alone.
+constexpr std::string_view kMark = "/REMI/USTD///";
+
+void details_text(const Transaction& t, Changes& changes, std::string& out, DetailsShape& shape) {
   const BankFields f = bank_fields(t);
   out.clear();
+  shape.segment_ends.clear();
+  shape.remittance = std::string::npos;
   // Each segment is "/CODE/" and its values and ends with "/", so neighbours meet in "//".
   const auto segment = [&](std::string_view code, std::string_view value) {
     if (value.empty()) return;
@@ -163,6 +207,7 @@ void details_text(const Transaction& t, Changes& changes, std::string& out) {
     out.push_back('/');
     append_x(value, out, changes, false);
     out.push_back('/');
+    shape.segment_ends.push_back(out.size());
   };
   segment("EREF", f.end_to_end_reference);
   segment("MARF", f.mandate_reference);
@@ -170,19 +215,33 @@ void details_text(const Transaction& t, Changes& changes, std::string& out) {
   const std::string_view account = f.counter_iban.empty() ? f.counter_account : f.counter_iban;
   if (!account.empty() || !f.counterparty_bic.empty() || !f.counterparty.empty()) {
     out.append("/CNTP/");
-    append_x(account, out, changes, false);
+    append_compact(account, out, changes);
     out.push_back('/');
-    append_x(f.counterparty_bic, out, changes, false);
+    append_compact(f.counterparty_bic, out, changes);
     out.push_back('/');
     append_x(f.counterparty, out, changes, false);
     out.append("//");
+    shape.segment_ends.push_back(out.size());
   }
-  if (!f.purpose.empty()) {
+  // Without any field, the bank's text as it stands is the remittance.
+  const std::string_view remittance = !f.purpose.empty() ? std::string_view(f.purpose)
+                                      : out.empty()       ? t.details
+                                                          : std::string_view();
+  const bool has_party = !account.empty() || !f.counterparty_bic.empty() || !f.counterparty.empty();
+  if (!remittance.empty() || (!out.empty() && !has_party)) {
+    // An empty remittance still marks the layout, which a reader knows by "/CNTP/" or
+    // "/REMI/USTD" alone.
     out.append("/REMI/USTD//");
-    append_x(f.purpose, out, changes, true);
-    out.push_back('/');
+    const std::size_t start = out.size();
+    append_x(remittance, out, changes, true);
+    if (out.size() == start && has_party) {
+      out.resize(start - 12);
+    } else {
+      out.push_back('/');  // before the check: a code is known by the "/" after it
+      const std::size_t text = keep_in_remittance(out, start, changes);
+      if (out.size() > text + 1) shape.remittance = text;
+    }
   }
-  if (out.empty() && !t.details.empty()) append_x(t.details, out, changes, true);
 }
 
 // Whether a continuation line would read as something else: a tag line (":" and a second
@@ -193,27 +252,72 @@ bool misreads(std::string_view line) noexcept {
   return line == "-";
 }
 
-// Cuts a :86: text into lines of the full width: a reader joins full lines directly, so
-// the text reads back as it was written.
-void append_details(std::string_view tag, std::string_view text, std::string& out, std::string_view eol,
-                    Changes& changes) {
-  const std::size_t first = kLineWidth - tag.size();
-  const std::size_t room = first + kLineWidth * (kDetailsLines - 1);
-  if (text.size() > room) {
-    text = text.substr(0, room);
-    ++changes.cut;
+// How much of `text` six lines hold after `tag`, cut at the full width: a reader joins
+// full lines directly, so the text reads back as it was written. A line that would
+// open like a tag starts a character earlier.
+std::size_t placed(std::string_view tag, std::string_view text) noexcept {
+  std::size_t at = 0;
+  std::size_t width = kLineWidth - tag.size();
+  for (std::size_t line = 0; line < kDetailsLines && at < text.size(); ++line) {
+    std::size_t take = std::min(width, text.size() - at);
+    while (take > 1 && at + take < text.size() && misreads(text.substr(at + take, kLineWidth))) --take;
+    at += take;
+    width = kLineWidth;
   }
+  return at;
+}
+
+// Shortens a text that six lines do not hold. A reader trims the end of a field, so the
+// text ends as it would be read.
+void fit_text(std::string_view tag, std::string& text, Changes& changes) {
+  const std::size_t room = placed(tag, text);
+  if (room == text.size()) return;
+  ++changes.cut;
+  text.resize(room);
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+}
+
+// Shortens slash segments that six lines do not hold: the remittance loses its end
+// first, then whole segments go from the end, so what stays reads back the same.
+void fit_details(std::string_view tag, std::string& text, const DetailsShape& shape, Changes& changes) {
+  std::size_t room = placed(tag, text);
+  if (room == text.size()) return;
+  ++changes.cut;
+  while (room < text.size()) {
+    if (shape.remittance != std::string::npos && shape.remittance < text.size() && room > shape.remittance + 1) {
+      text.resize(room - 1);
+      while (text.size() > shape.remittance && text.back() == ' ') text.pop_back();
+      if (text.size() > shape.remittance || shape.segment_ends.empty() ||
+          std::string_view(text).substr(0, shape.remittance).find("/CNTP/") == std::string_view::npos) {
+        text.push_back('/');  // the remittance, or its empty mark where nothing else marks the layout
+      } else {
+        text.resize(text.rfind("/REMI/USTD/", shape.remittance));
+      }
+    } else {
+      // Whole segments go, with the mark where no party segment is left to tell the
+      // layout; each round leaves less than there was, so this ends.
+      std::size_t end = 0;
+      for (const std::size_t e : shape.segment_ends) {
+        const bool party = std::string_view(text).substr(0, e).find("/CNTP/") != std::string_view::npos;
+        if (e + (party ? 0 : kMark.size()) <= room) end = e;
+      }
+      const bool party = std::string_view(text).substr(0, end).find("/CNTP/") != std::string_view::npos;
+      text.resize(end);
+      if (end > 0 && !party) text.append(kMark);
+    }
+    room = placed(tag, text);
+  }
+}
+
+void append_details(std::string_view tag, std::string_view text, std::string& out, std::string_view eol) {
   out.append(tag);
-  std::size_t width = first;
-  while (true) {
+  std::size_t width = kLineWidth - tag.size();
+  while (!text.empty()) {
     std::size_t take = std::min(width, text.size());
-    // A line that would open like a tag starts one character earlier; the shorter line
-    // before it costs a blank in a reading that judges line widths, never the value.
     while (take > 1 && take < text.size() && misreads(text.substr(take, kLineWidth))) --take;
     out.append(text.substr(0, take));
-    text.remove_prefix(take);
     out.append(eol);
-    if (text.empty()) break;
+    text.remove_prefix(take);
     width = kLineWidth;
   }
 }
@@ -229,8 +333,10 @@ class Writer {
     const bool report = s_.kind == StatementKind::InterimReport;
     // Writing it would invent the balances it lacks.
     if (!s_.complete) return std::string("the statement is incomplete");
-    const std::string account = account_number(s_.account_identification);
+    // Taken from the text in SWIFT's set, so that what is written reads back as itself.
+    const std::string account = account_number(x_text(s_.account_identification, changes_, true));
     if (account.empty()) return std::string("it has no account");
+    if (account.size() > kAccountWidth) return std::string("its account is longer than the 35 characters MT940 holds");
     std::string ref = x_text(s_.transaction_reference, changes_, false, kReferenceWidth);
     if (ref.empty()) ref = "NONREF";
     line(":20:", ref);
@@ -238,7 +344,7 @@ class Writer {
       const std::string related = x_text(*s_.related_reference, changes_, false, kReferenceWidth);
       if (!related.empty()) line(":21:", related);
     }
-    line(":25:", x_text(account, changes_, false, kAccountWidth));
+    line(":25:", account);
     out_.append(":28C:");
     if (!append_number(s_.number)) return std::string("its statement number '") + std::string(s_.number) + "' is not a number";
     if (s_.sequence && !s_.sequence->empty()) {
@@ -270,7 +376,9 @@ class Writer {
       }
     }
     if (s_.information_to_account_owner && !s_.information_to_account_owner->empty()) {
-      append_details(":86:", x_text(*s_.information_to_account_owner, changes_, true), out_, eol_, changes_);
+      std::string information = x_text(*s_.information_to_account_owner, changes_, true);
+      fit_text(":86:", information, changes_);
+      if (!information.empty()) append_details(":86:", information, out_, eol_);
     }
     return std::nullopt;
   }
@@ -368,8 +476,9 @@ class Writer {
         out_.append(eol_);
       }
     }
-    details_text(t, changes_, details_);
-    if (!details_.empty()) append_details(":86:", details_, out_, eol_, changes_);
+    details_text(t, changes_, details_, shape_);
+    fit_details(":86:", details_, shape_, changes_);
+    if (!details_.empty()) append_details(":86:", details_, out_, eol_);
     return std::nullopt;
   }
 
@@ -378,6 +487,7 @@ class Writer {
   Changes& changes_;
   std::string& out_;
   std::string& details_;
+  DetailsShape shape_;
 };
 
 std::string_view name_of(const Statement& s) noexcept {
