@@ -37,6 +37,9 @@ struct LocatedExactPolicy : ExactPolicy {
   static constexpr bool kCountsLines = true;
 
   static LocatedError error(ParseError e, std::size_t line) { return LocatedError{line, std::move(e)}; }
+  static std::optional<LocatedError> left_out(std::string_view, std::string_view, ParseError e, std::size_t line) {
+    return LocatedError{line, std::move(e)};
+  }
   static std::optional<LocatedError> incomplete(MissingMandatoryTag missing, Builder& b, bool) {
     return LocatedError{b.line, std::move(missing)};
   }
