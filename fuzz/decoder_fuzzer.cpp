@@ -1,7 +1,7 @@
-// One details decoder on its own, over any :86: text. Built once per decoder, with
-// TALLYFOLD_FUZZ_DECODER naming it (0 swift-structured, 1 german-gvc, 2 angular,
-// 3 unstructured, and the bank-file reading's 4 bank-slash-segments and
-// 5 bank-german-sepa).
+// Each details decoder on its own, over any :86: text. The input's last byte picks the
+// decoder (0 swift-structured, 1 german-gvc, 2 angular, 3 unstructured, and the
+// bank-file reading's 4 bank-slash-segments and 5 bank-german-sepa); the rest is the
+// text.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -12,19 +12,16 @@
 #include "tallyfold/bank_details.hpp"
 #include "tallyfold/decode.hpp"
 
-#ifndef TALLYFOLD_FUZZ_DECODER
-#error "TALLYFOLD_FUZZ_DECODER selects the decoder under test"
-#endif
-
 namespace {
 
 using namespace tallyfold;
 using namespace tallyfold::fuzz;
 
-constexpr int kDecoder = TALLYFOLD_FUZZ_DECODER;
+constexpr std::size_t kDecoders = 6;
+std::size_t chosen = 0;  // the decoder under test, picked per input
 
 const Decoder& decoder_under_test() {
-  switch (kDecoder) {
+  switch (chosen) {
     case 0: return swift_structured_decoder();
     case 1: return german_gvc_decoder();
     case 2: return angular_decoder();
@@ -110,7 +107,7 @@ bool angular_recognised(std::string_view text, bool by_characters) {
 
 // When each decoder must answer, read straight from the recognition rules.
 bool recognised(std::string_view text) {
-  switch (kDecoder) {
+  switch (chosen) {
     case 0:
       for (std::string_view mark : {"/EREF/", "/NAME/", "/REMI/", "/BIC/", "/IBAN/"}) {
         if (text.find(mark) != std::string_view::npos) return true;
@@ -139,7 +136,7 @@ bool recognised(std::string_view text) {
 
 // The key vocabulary of each decoder, and whether the value under a key is trimmed.
 bool key_allowed(std::string_view key) {
-  switch (kDecoder) {
+  switch (chosen) {
     case 0:
       return (key.size() == 3 || key.size() == 4) &&
              std::all_of(key.begin(), key.end(), is_upper);
@@ -156,26 +153,28 @@ bool key_allowed(std::string_view key) {
   }
 }
 bool value_trimmed(std::string_view key) {
-  if (kDecoder == 5) return two_digits(key);  // the joined texts lose their blanks only
-  return kDecoder != 3 && key != "REMI_COMBINED" && key != "gvc" && key != "detail";
+  if (chosen == 5) return two_digits(key);  // the joined texts lose their blanks only
+  return chosen != 3 && key != "REMI_COMBINED" && key != "gvc" && key != "detail";
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string_view text = as_text(data, size);
+  FuzzedData input(data, size);
+  chosen = input.pick(kDecoders);
+  const std::string_view text = input.rest();
   const Decoder& decoder = decoder_under_test();
   TextBuffer texts;
   const auto map = decoder.decode(text, texts);
   const bool utf8 = is_valid_utf8(text);
   // The angular rules count characters, which bytes that are not UTF-8 do not define.
   const bool expected = recognised(text);
-  if (kDecoder == 4) {
+  if (chosen == 4) {
     // "/BENM/" and "/ORDP/" are recognised too, but only before an account.
     const std::string joined = without_line_breaks(text);
     const bool party = joined.find("/BENM/") != std::string::npos || joined.find("/ORDP/") != std::string::npos;
     require(map.has_value() == expected || (map && party));
-  } else if (kDecoder != 2 || (utf8 && expected == angular_recognised(text, true))) {
+  } else if (chosen != 2 || (utf8 && expected == angular_recognised(text, true))) {
     require(map.has_value() == expected);
   }
   if (!map) return 0;
@@ -187,13 +186,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(value.size() <= text.size());
     if (value_trimmed(key)) require(trim_white_space(value).size() == value.size());
     if (utf8) require(is_valid_utf8(value));
-    if (kDecoder >= 4 && key != "detail") {
+    if (chosen >= 4 && key != "detail") {
       require(value.find_first_of("\r\n") == std::string_view::npos);
       require(value.empty() || (value.front() != ' ' && value.back() != ' '));
     }
   }
-  if (kDecoder == 3) require(map->find("detail") && *map->find("detail") == text);
-  if (kDecoder == 1) {
+  if (chosen == 3) require(map->find("detail") && *map->find("detail") == text);
+  if (chosen == 1) {
     if (const auto gvc = map->find("gvc")) {
       require(!gvc->empty() && std::all_of(gvc->begin(), gvc->end(), is_digit));
       require(text.substr(0, gvc->size()) == *gvc);

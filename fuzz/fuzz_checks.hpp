@@ -25,6 +25,22 @@ inline std::string_view as_text(const std::uint8_t* data, std::size_t size) {
   return {reinterpret_cast<const char*>(data), size};
 }
 
+/// Splits one fuzz input into choices and a text. Choices come off the end, so the text
+/// at the start, which is what a seed file holds, stays as written.
+class FuzzedData {
+ public:
+  FuzzedData(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+
+  /// A number below `count` from the last unread byte; 0 once the input is used up.
+  std::size_t pick(std::size_t count) { return size_ == 0 ? 0 : data_[--size_] % count; }
+
+  std::string_view rest() const { return as_text(data_, size_); }
+
+ private:
+  const std::uint8_t* data_;
+  std::size_t size_;
+};
+
 /// Strict UTF-8 as Python's codec reads it: no overlong forms, no surrogates, nothing
 /// above U+10FFFF. Text that fails here cannot become a Python `str`.
 inline bool is_valid_utf8(std::string_view text) {

@@ -2,7 +2,8 @@
 # Builds the release files into dist/: the sdist, and from it one cp310-abi3 wheel whose
 # module and command need nothing outside the manylinux system libraries (PCRE2 and
 # libstdc++ linked in statically), tagged with the lowest manylinux_2_X that its glibc
-# symbol versions allow.
+# symbol versions allow. The build backend, CMake and Ninja are those of .venv/: nothing
+# is downloaded for an isolated build environment.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/venv.sh
@@ -11,7 +12,7 @@ raw=build/wheel-raw
 rm -rf "$raw" dist
 # Without options, build makes the sdist and then the wheel from it, so the wheel also
 # proves the sdist complete.
-"$python" -m build --outdir "$raw" -Ccmake.define.TALLYFOLD_STATIC_DEPS=ON .
+"$python" -m build --no-isolation --outdir "$raw" -Ccmake.define.TALLYFOLD_STATIC_DEPS=ON .
 
 mkdir -p dist
 cp "$raw"/*.tar.gz dist/

@@ -1,7 +1,14 @@
 #!/usr/bin/env bash
-# Runs every test: installs what is missing, builds the core and its tests with CMake,
-# runs them, then the further suites that live beside this script. With --quick, only
-# the build, the core tests and the pytest suite (CI runs everything).
+# Runs every test. Each configuration is built once:
+#   build/test      Release, gcc: the core tests, a replay of every fuzz target over its
+#                   seeds and the native benchmark (full run only)
+#   the wheel       the release wheel, built once; pytest, mypy and stubtest run against
+#                   it installed in .venv/, and it is smoke-tested under CPython 3.10/3.13
+#   build/sanitize  ASan + UBSan: the core tests, the fuzz replays and the module under
+#                   pytest
+#   build/fuzz      clang's libFuzzer: every target fuzzed for a bounded time
+# With --quick: build/test without the benchmark, then the module and the command built
+# straight into .venv/ and the pytest suite. Ends with the time each step took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,24 +22,40 @@ done
 
 if ((quick)); then
   bash scripts/install-deps.sh
-  suites=(test-python)
 else
-  # Everything up front, the fuzzing toolchain included.
   bash scripts/install-deps.sh --fuzz
-  # Python module and command (pytest), the release wheel under CPython 3.10 and 3.13,
-  # sanitizer builds, bounded fuzzing, benchmark smoke run.
-  suites=(test-python test-wheel test-sanitize test-fuzz bench-smoke)
 fi
 source scripts/lib/venv.sh
 
-build=build/test
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTALLYFOLD_BUILD_PYTHON=OFF
-cmake --build "$build" --parallel
-ctest --test-dir "$build" --output-on-failure
+timings=()
+step() {
+  local name=$1 start=$SECONDS
+  shift
+  echo "== $name"
+  "$@"
+  timings+=("$(printf '%-14s %4ds' "$name" $((SECONDS - start)))")
+}
 
-for suite in "${suites[@]}"; do
-  if [[ -f "scripts/$suite.sh" ]]; then
-    echo "== $suite"
-    bash "scripts/$suite.sh"
-  fi
-done
+core_tests() {
+  local build=build/test bench=OFF
+  ((quick)) || bench=ON
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTALLYFOLD_BUILD_PYTHON=OFF \
+    -DTALLYFOLD_BUILD_TESTS=ON -DTALLYFOLD_BUILD_FUZZERS=ON -DTALLYFOLD_BUILD_BENCH=$bench
+  cmake --build "$build" --parallel "$(nproc)"
+  ctest --test-dir "$build" --output-on-failure --parallel "$(nproc)"
+}
+
+total=$SECONDS
+step core-tests core_tests
+if ((quick)); then
+  step python bash scripts/test-python.sh
+else
+  step wheel bash scripts/test-wheel.sh
+  step bench-smoke bash scripts/bench-smoke.sh
+  step sanitize bash scripts/test-sanitize.sh
+  step fuzz bash scripts/test-fuzz.sh
+fi
+
+echo "== time per step"
+printf '%s\n' "${timings[@]}"
+printf '%-14s %4ds\n' total $((SECONDS - total))
