@@ -66,6 +66,11 @@ def example_files():
     return [pytest.param(p, id=f"examples/{p.name}") for p in sorted(EXAMPLES.glob("*.sta"))]
 
 
+def statement_files():
+    """Parameters for a test over every statement file: examples/, then the shared corpus."""
+    return example_files() + shared_files("corpus")
+
+
 def _in_ci():
     return bool(os.environ.get("CI"))
 

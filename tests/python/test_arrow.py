@@ -6,8 +6,7 @@ import gc
 import pytest
 
 from tallyfold import MT940
-from conftest import statement
-from test_bank_reading import statement_files
+from conftest import statement, statement_files
 
 pa = pytest.importorskip("pyarrow")
 

@@ -15,7 +15,7 @@ import pytest
 
 import tallyfold
 from tallyfold import MT940
-from conftest import data_files, example_files, shared_dir, shared_files
+from conftest import data_files, shared_dir, statement_files
 from test_cli import _command
 
 REPO = Path(__file__).resolve().parents[2]
@@ -49,7 +49,7 @@ DERIVED_KEYS = {
 }
 
 
-@pytest.mark.parametrize("path", example_files() + shared_files("corpus"))
+@pytest.mark.parametrize("path", statement_files())
 def test_file_reads_as_the_command_reads_it(path):
     expected = command_json(path)
     if expected is None:
@@ -91,7 +91,7 @@ def test_file_reads_as_the_command_reads_it(path):
     ]
 
 
-@pytest.mark.parametrize("path", example_files() + shared_files("corpus"))
+@pytest.mark.parametrize("path", statement_files())
 def test_strict_reading_is_the_exact_reading(path):
     data = path.read_bytes()
     try:

@@ -9,7 +9,7 @@ import pytest
 
 import tallyfold
 from tallyfold import MT940
-from test_bank_reading import statement_files
+from conftest import statement_files
 
 
 def round_trip(value):

@@ -14,7 +14,7 @@ from pathlib import Path
 
 import pytest
 
-from conftest import example_files, shared_files
+from conftest import statement_files
 from tallyfold import MT940
 
 
@@ -67,7 +67,7 @@ def assert_exports_load(document):
     ]
 
 
-@pytest.mark.parametrize("path", example_files() + shared_files("corpus"))
+@pytest.mark.parametrize("path", statement_files())
 def test_bank_file_parses_or_raises_a_parser_message(path):
     text = read_text(path)
     try:
