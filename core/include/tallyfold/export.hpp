@@ -66,8 +66,8 @@ Result<std::string> export_json(std::span<const Statement> statements, const Jso
 /// One line of JSON (no line feed inside, a line feed at its end) for each transaction,
 /// with its statement's fields ("transactionReference", "relatedReference",
 /// "accountIdentification", "statement" for the number and "sequence", texts, empty
-/// when absent) before the transaction's members as export_json writes them. Forms as
-/// for export_json.
+/// when absent, and "complete") before the transaction's members as export_json writes
+/// them. Forms as for export_json.
 Result<std::string> export_json_lines(std::span<const Statement> statements, const JsonOptions& options = {});
 /// One camt.053.001.06 document for all statements. Cannot fail. Amounts are written
 /// unsigned with DBIT/CRDT, keeping every stored decimal and at least two.

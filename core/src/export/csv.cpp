@@ -231,8 +231,7 @@ void write_rows(std::span<const Statement> statements, const CsvOptions& options
         out.push_back(Sep);
         out.append(ids[i].text());
         out.push_back(Sep);
-        // Every statement this reading keeps has its balances.
-        out.push_back('Y');
+        out.push_back(s.complete ? 'Y' : 'N');
       }
       out.append(eol);
     }

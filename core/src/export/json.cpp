@@ -520,6 +520,8 @@ Result<std::string> export_json_lines(std::span<const Statement> statements, con
       w.string(s.number);
       w.key("sequence");
       w.string(s.sequence.value_or(std::string_view()));
+      w.key("complete");
+      w.boolean(s.complete);
       write_transaction_members(w, s.transactions[i], statement_currency(s), options,
                                 options.bank_fields ? &ids[i] : nullptr);
       w.close('}');
