@@ -47,9 +47,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (body.starts_with(kByteOrderMark)) body.remove_prefix(kByteOrderMark.size());
   std::vector<Diagnostic> diagnostics;
   const auto detected = decode_statement_bytes(bytes, std::nullopt, diagnostics);
+  // A byte-order mark of UTF-16 or UTF-32 names the encoding: the text is converted.
+  const bool unicode_mark = bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF") ||
+                            bytes.starts_with(std::string_view("\0\0\xFE\xFF", 4));
   if (!detected) {
-    require(detected.error().line == 0 && other_message(detected.error()) == "not a statement file");
-    require(body.starts_with("%PDF-") || body.find('\0') != std::string_view::npos);
+    other_message(detected.error());
+    // Else the text holds no statement: binary, or a format of its own.
+    if (!unicode_mark) {
+      require(detected.error().line == 0 && holds_no_statement(detected.error().error));
+      require(body.starts_with("%PDF-") || body.starts_with("PK") || body.starts_with("\x1F\x8B") ||
+              body.find('\0') != std::string_view::npos);
+    }
+  } else if (unicode_mark) {
+    require(is_valid_utf8(detected->text) && detected->charset.starts_with("UTF-"));
   } else if (utf8) {
     require(detected->charset == "UTF-8" && detected->text == body && diagnostics.empty());
   } else {

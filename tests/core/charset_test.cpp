@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "tallyfold/bankfile.hpp"
+#include "tallyfold/export.hpp"
 #include "support/shared_data.hpp"
 
 namespace tallyfold {
@@ -90,24 +91,85 @@ TEST(Charset, RefusesBinaryInputWithoutTagLines) {
   const struct {
     std::string_view name;
     std::string bytes;
-    bool refused;
+    std::string_view refusal;  // empty: read
   } kRows[] = {
-      {"NUL bytes", std::string("PK\x03\x04\0\0\x14\0", 8), true},
-      {"NUL bytes and bytes that are not UTF-8", std::string("\xFF\xFE:\0" "2\0", 6), true},
-      {"PDF header", "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n1 0 obj\n", true},
-      {"NUL inside a statement", std::string(":20:A\n:86:x\0y\n", 14), false},
-      {"PDF header before a tag line", "%PDF-\n:20:A\n", false},
-      {"a colon at the start of a line is not a tag line", std::string(":x\0", 3), true},
+      {"NUL bytes", std::string("\x07\x04\0\0\x14\0", 6), "not a statement file"},
+      {"ZIP archive", std::string("PK\x03\x04\0\0\x14\0", 8), "a ZIP archive: unpack it first"},
+      {"ZIP archive with a tag line", std::string("PK\x03\x04\n:20:A\n", 12), "a ZIP archive: unpack it first"},
+      {"gzip file", std::string("\x1F\x8B\x08\0", 4), "a gzip file: unpack it first"},
+      {"PDF header", "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n1 0 obj\n",
+       "a PDF document, not a statement file: download the statement as MT940 from the bank instead"},
+      {"NUL bytes and bytes that are not UTF-8", std::string("\xFE:\0" "2\0", 5), "not a statement file"},
+      {"NUL inside a statement", std::string(":20:A\n:86:x\0y\n", 14), ""},
+      {"a colon at the start of a line is not a tag line", std::string(":x\0", 3), "not a statement file"},
   };
   for (const auto& row : kRows) {
     SCOPED_TRACE(row.name);
     std::vector<Diagnostic> diagnostics;
     auto decoded = decode_statement_bytes(row.bytes, std::nullopt, diagnostics);
-    EXPECT_EQ(!decoded, row.refused);
+    ASSERT_EQ(!decoded, !row.refusal.empty());
     if (!decoded) {
       EXPECT_EQ(decoded.error().line, 0u);
-      EXPECT_EQ(std::get<Other>(decoded.error().error).message, "not a statement file");
+      EXPECT_EQ(std::get<Other>(decoded.error().error).message, row.refusal);
+      EXPECT_TRUE(holds_no_statement(decoded.error().error));
     }
+  }
+}
+
+// `utf8` (code points below U+0800) in UTF-16 or UTF-32 of either byte order, with its mark.
+std::string encode(std::string_view utf8, int width, bool big_endian) {
+  std::string out;
+  const auto put = [&](char32_t c) {
+    for (int i = 0; i < width; ++i) {
+      const int shift = 8 * (big_endian ? width - 1 - i : i);
+      out.push_back(static_cast<char>((c >> shift) & 0xFF));
+    }
+  };
+  put(0xFEFF);
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    const auto b = static_cast<unsigned char>(utf8[i]);
+    if (b < 0x80) {
+      put(b);
+    } else {
+      put(static_cast<char32_t>(((b & 0x1F) << 6) | (static_cast<unsigned char>(utf8[++i]) & 0x3F)));
+    }
+  }
+  return out;
+}
+
+std::string replaced(std::string text, std::string_view from, std::string_view to) {
+  for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+// Windows exports and old Mac line ends: the same statements, and the same JSON.
+TEST(Charset, ReadsUnicodeMarksAndEveryLineEndAlike) {
+  const std::string kText =
+      ":20:A\r\n:25:DE89370400440532013000\r\n:28C:1/1\r\n:60F:C240101EUR10,00\r\n"
+      ":61:2401010101C5,00NTRFNONREF\r\n:86:\xC3\x9C" "berweisung M\xC3\xBCller\r\nund Sohn\r\n:62F:C240101EUR15,00\r\n";
+  const auto original = read_bank_file(kText, {});
+  ASSERT_TRUE(original) << message(original.error());
+  const auto json = export_json(original->statements);
+  ASSERT_TRUE(json);
+  const struct { std::string_view name, charset; std::string bytes; } kRows[] = {
+      {"UTF-16LE", "UTF-16LE", encode(kText, 2, false)},
+      {"UTF-16BE", "UTF-16BE", encode(kText, 2, true)},
+      {"UTF-32LE", "UTF-32LE", encode(kText, 4, false)},
+      {"UTF-32BE", "UTF-32BE", encode(kText, 4, true)},
+      {"carriage returns alone", "UTF-8", replaced(kText, "\r\n", "\r")},
+      {"UTF-16 with carriage returns alone", "UTF-16LE", encode(replaced(kText, "\r\n", "\r"), 2, false)},
+      {"mixed", "UTF-8", replaced(replaced(kText, "\r\n:6", "\n:6"), "\r\n:2", "\r:2")},
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.name);
+    const auto file = read_bank_file(row.bytes, {});
+    ASSERT_TRUE(file) << message(file.error());
+    EXPECT_EQ(file->charset, row.charset);
+    const auto again = export_json(file->statements);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(*again, *json);
   }
 }
 

@@ -457,6 +457,62 @@ std::optional<std::size_t> find_invalid_utf8(std::string_view bytes) noexcept {
   return std::nullopt;
 }
 
+std::optional<std::string_view> detail::unicode_encoding(std::string_view bytes) noexcept {
+  // UTF-32LE first: its mark starts like UTF-16LE's.
+  if (bytes.starts_with(std::string_view("\xFF\xFE\0\0", 4))) return "UTF-32LE";
+  if (bytes.starts_with(std::string_view("\0\0\xFE\xFF", 4))) return "UTF-32BE";
+  if (bytes.starts_with("\xFF\xFE")) return "UTF-16LE";
+  if (bytes.starts_with("\xFE\xFF")) return "UTF-16BE";
+  return std::nullopt;
+}
+
+std::optional<std::string_view> detail::other_format(std::string_view bytes) noexcept {
+  if (bytes.starts_with("PK\x03\x04") || bytes.starts_with("PK\x05\x06")) return kZipArchive;
+  if (bytes.starts_with("\x1F\x8B")) return kGzipFile;
+  if (bytes.starts_with("%PDF-")) return kPdfDocument;
+  return std::nullopt;
+}
+
+bool detail::has_lone_carriage_return(std::string_view text) noexcept {
+  // Most files have a carriage return on every line, each followed by its line feed:
+  // the test runs 16 bytes at a time, against the bytes one further on.
+  if (text.empty()) return false;
+  const char* p = text.data();
+  const std::size_t n = text.size() - 1;  // bytes that have a next byte
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i cr = _mm_set1_epi8('\r');
+  const __m128i lf = _mm_set1_epi8('\n');
+  __m128i lone = _mm_setzero_si128();
+  for (; i + 16 <= n; i += 16) {
+    const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 1));
+    lone = _mm_or_si128(lone, _mm_andnot_si128(_mm_cmpeq_epi8(next, lf), _mm_cmpeq_epi8(here, cr)));
+  }
+  if (_mm_movemask_epi8(lone) != 0) return true;
+#endif
+  for (; i < n; ++i) {
+    if (p[i] == '\r' && p[i + 1] != '\n') return true;
+  }
+  return p[n] == '\r';
+}
+
+std::string_view detail::with_line_feeds(std::string_view text, std::string& storage,
+                                         std::vector<Diagnostic>& diagnostics) {
+  storage.assign(text);
+  std::size_t changed = 0;
+  for (std::size_t i = 0; i < storage.size(); ++i) {
+    if (storage[i] == '\r' && (i + 1 == storage.size() || storage[i + 1] != '\n')) {
+      storage[i] = '\n';
+      ++changed;
+    }
+  }
+  diagnostics.push_back(Diagnostic{1, Severity::Note,
+                                   std::to_string(changed) + " line " + (changed == 1 ? "end" : "ends") +
+                                       " of a carriage return alone read as line breaks"});
+  return storage;
+}
+
 Result<DecodedText, LocatedError> decode_statement_bytes(std::string_view bytes,
                                                           const std::optional<std::string>& encoding,
                                                           std::vector<Diagnostic>& diagnostics) {
@@ -480,6 +536,15 @@ Result<std::string_view, LocatedError> detail::decode_statement_view(std::string
     return std::string_view(storage);
   }
 
+  if (const auto other = detail::other_format(bytes)) return LocatedError{0, Other{std::string(*other)}};
+  if (const auto unicode = detail::unicode_encoding(bytes)) {
+    auto converted = convert_to_utf8(bytes, std::string(*unicode));
+    if (!converted) return std::move(converted).error();
+    storage = std::move(converted).value();
+    if (std::string_view(storage).starts_with(kByteOrderMark)) storage.erase(0, kByteOrderMark.size());
+    charset = *unicode;
+    return std::string_view(storage);
+  }
   if (bytes.starts_with(kByteOrderMark)) bytes.remove_prefix(kByteOrderMark.size());
   if (looks_binary(bytes) && !has_tag_line(bytes)) return LocatedError{0, Other{std::string(detail::kNotStatementFile)}};
   const auto bad = find_invalid_utf8(bytes);

@@ -108,8 +108,12 @@ Result<BankFile, LocatedError> read_bank_file(std::string_view bytes, const Bank
   std::string decoded_storage;
   std::string unwrapped_storage;
   LineMap line_map;  // lines of the steps after unwrapping refer to the unwrapped text until mapped back
+  std::string line_feed_storage;  // a text whose lines end in carriage returns alone
   std::optional<std::string_view> unwrapped;
-  if (!options.encoding) {
+  if (!options.encoding && !detail::unicode_encoding(bytes)) {
+    if (detail::has_lone_carriage_return(bytes)) [[unlikely]] {
+      bytes = detail::with_line_feeds(bytes, line_feed_storage, file.diagnostics);
+    }
     unwrapped = detail::unwrap_utf8_view(bytes, unwrapped_storage, line_map, file.diagnostics);
     if (unwrapped) file.charset = "UTF-8";
   }
@@ -117,6 +121,9 @@ Result<BankFile, LocatedError> read_bank_file(std::string_view bytes, const Bank
     auto decoded = detail::decode_statement_view(bytes, options.encoding, decoded_storage, file.charset,
                                                  file.diagnostics);
     if (!decoded) return std::move(decoded).error();
+    if (line_feed_storage.empty() && detail::has_lone_carriage_return(*decoded)) [[unlikely]] {
+      decoded = detail::with_line_feeds(*decoded, line_feed_storage, file.diagnostics);
+    }
     unwrapped = detail::unwrap_statement_view(*decoded, unwrapped_storage, line_map, file.diagnostics);
     if (!unwrapped_storage.empty()) decoded_storage = std::string();  // no longer read
   }
@@ -170,7 +177,10 @@ Result<BankFile, LocatedError> read_bank_file(std::string_view bytes, const Bank
 bool holds_no_statement(const ParseError& error) noexcept {
   if (std::holds_alternative<NoData>(error)) return true;
   const auto* other = std::get_if<Other>(&error);
-  return other != nullptr && other->message == detail::kNotStatementFile;
+  if (other == nullptr) return false;
+  const std::string_view said = other->message;
+  return said == detail::kNotStatementFile || said == detail::kZipArchive || said == detail::kGzipFile ||
+         said == detail::kPdfDocument;
 }
 
 }  // namespace tallyfold

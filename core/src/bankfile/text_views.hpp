@@ -17,6 +17,26 @@ namespace tallyfold::detail {
 
 /// The error of input that holds no statement file at all (holds_no_statement).
 inline constexpr std::string_view kNotStatementFile = "not a statement file";
+/// The errors of files of other formats, which hold no statement either.
+inline constexpr std::string_view kZipArchive = "a ZIP archive: unpack it first";
+inline constexpr std::string_view kGzipFile = "a gzip file: unpack it first";
+inline constexpr std::string_view kPdfDocument =
+    "a PDF document, not a statement file: download the statement as MT940 from the bank instead";
+
+/// The name of the Unicode encoding whose byte-order mark starts `bytes` ("UTF-16LE",
+/// "UTF-16BE", "UTF-32LE", "UTF-32BE"), or nullopt.
+std::optional<std::string_view> unicode_encoding(std::string_view bytes) noexcept;
+
+/// What a file of a format that is no statement file is, and what to do with it ("a ZIP
+/// archive: unpack it first"), told from its first bytes; nullopt for anything else.
+std::optional<std::string_view> other_format(std::string_view bytes) noexcept;
+
+/// Whether `text` holds a carriage return that no line feed follows.
+bool has_lone_carriage_return(std::string_view text) noexcept;
+
+/// `text` with every carriage return that no line feed follows made a line feed, into
+/// `storage`, and a note at line 1 that says so.
+std::string_view with_line_feeds(std::string_view text, std::string& storage, std::vector<Diagnostic>& diagnostics);
 
 /// decode_statement_bytes: the text is `bytes` without its byte-order mark, or `storage`
 /// when it had to be converted. `charset` receives the character set's name.
