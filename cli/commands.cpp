@@ -160,6 +160,11 @@ std::string_view extension(Format format) {
   return "";
 }
 
+CamtOptions camt_options(const Options& options) {
+  return CamtOptions{options.camt_version.value_or(CamtVersion::V08), options.created.value_or(0),
+                     options.camt_entry_status.value_or(CamtEntryStatus::Booked)};
+}
+
 // Why an export failed, as shown.
 struct ExportFailure {
   std::string reason;
@@ -183,8 +188,7 @@ Result<std::string, ExportFailure> export_as(const Options& options, std::span<c
       return shown(export_csv(statements, CsvOptions{options.csv_dialect.value_or(CsvDialect::Standard), bank, bank}));
     case Format::Camt: {
       if (options.strict) return export_camt053(statements);
-      auto document = export_camt(statements, CamtOptions{options.camt_version.value_or(CamtVersion::V08),
-                                                          options.created.value_or(0)});
+      auto document = export_camt(statements, camt_options(options));
       if (!document) {
         // The writer's refusals are not parse errors: they read as they are.
         if (const auto* other = std::get_if<Other>(&document.error())) return ExportFailure{other->message};
@@ -278,10 +282,51 @@ std::optional<std::string> camt_kind_note(const Options& options, std::span<cons
   return std::nullopt;
 }
 
+// `STEM.ACCOUNT.xml` beside `target`: the account as camt holds it, with whatever a
+// file name cannot hold replaced by "_".
+fs::path account_target(const fs::path& target, std::string_view account) {
+  std::string name = target.stem().string();
+  name.push_back('.');
+  for (const char c : account) {
+    const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+                       c == '_' || (c == '.' && name.back() != '.');
+    name.push_back(plain ? c : '_');
+  }
+  name.append(".xml");
+  return target.parent_path() / name;
+}
+
+// One camt document per account, each beside `target`.
+void write_per_account(const Options& options, std::span<const Statement> statements, const fs::path& target,
+                       std::string_view name, Outcome& outcome, bool& warned) {
+  auto documents = export_camt_per_account(statements, camt_options(options));
+  if (!documents) {
+    const auto* other = std::get_if<Other>(&documents.error());
+    fail(outcome, error_line(name, other ? other->message : message(documents.error())));
+    return;
+  }
+  if (target.has_parent_path()) {
+    std::error_code ec;
+    fs::create_directories(target.parent_path(), ec);
+  }
+  std::string error;
+  for (const CamtAccountDocument& d : *documents) {
+    for (const std::string& warning : d.document.warnings) {
+      outcome.messages.push_back(located_line(name, 0, "warning: " + warning));
+      warned = true;
+    }
+    if (!write_file(account_target(target, d.account), d.document.xml, error)) {
+      fail(outcome, std::move(error));
+      return;
+    }
+  }
+}
+
 // Exports `statements` to `target` (empty: standard output). `name` names the output in
 // messages about the document as a whole.
 void write_output(const Options& options, std::span<const Statement> statements, const fs::path& target,
                   std::string_view name, Outcome& outcome, bool& warned) {
+  if (options.split_accounts) return write_per_account(options, statements, target, name, outcome, warned);
   std::vector<std::string> warnings;
   std::vector<std::string> notes;
   auto text = export_as(options, statements, warnings, notes);

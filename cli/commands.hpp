@@ -34,6 +34,8 @@ struct Options {
   bool lf = false;                      // MT940 lines end with LF alone rather than CRLF
   std::optional<CamtVersion> camt_version;  // camt only; none: 08
   std::optional<std::int64_t> created;      // camt only; none: SOURCE_DATE_EPOCH, else now
+  std::optional<CamtEntryStatus> camt_entry_status;  // camt only; none: booked
+  bool split_accounts = false;              // camt only: one document per account
 };
 
 /// Converts every input: into one output (the -o file, else standard output) holding

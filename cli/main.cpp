@@ -57,6 +57,12 @@ constexpr const char* kHelp =
     "      --created TIME   convert --to camt: creation time written instead of now\n"
     "                       (2026-01-31T12:00:00Z, 2026-01-31, @SECONDS); default:\n"
     "                       SOURCE_DATE_EPOCH when set, else the time of conversion\n"
+    "      --camt-entry-status S\n"
+    "                       convert --to camt: booked (default) or pending, the status\n"
+    "                       of MT942 entries (pending for banks that report pre-noted\n"
+    "                       items in MT942)\n"
+    "      --split-accounts convert --to camt: one document per account, written beside\n"
+    "                       the output as STEM.ACCOUNT.xml (needs -o)\n"
     "      --line-ending E  convert --to mt940: crlf (default, as SWIFT writes) or lf\n"
     "  -j, --jobs N         convert: inputs converted at once (default: number of cores)\n"
     "  -r, --resolver NAME  details decoders: auto (default), swift, gvc, angular\n"
@@ -101,7 +107,7 @@ int usage_error(const std::string& reason) {
   return kExitTrouble;
 }
 
-enum LongOnly { kStrict = 256, kCsvDialect, kCamtVersion, kCreated, kLineEnding };
+enum LongOnly { kStrict = 256, kCsvDialect, kCamtVersion, kCreated, kLineEnding, kCamtEntryStatus, kSplitAccounts };
 
 constexpr std::array<std::pair<std::string_view, CsvDialect>, 3> kCsvDialects{{
     {"standard", CsvDialect::Standard},
@@ -139,6 +145,8 @@ const option kLongOptions[] = {
     {"csv-dialect", required_argument, nullptr, kCsvDialect},
     {"camt-version", required_argument, nullptr, kCamtVersion},
     {"created", required_argument, nullptr, kCreated},
+    {"camt-entry-status", required_argument, nullptr, kCamtEntryStatus},
+    {"split-accounts", no_argument, nullptr, kSplitAccounts},
     {"line-ending", required_argument, nullptr, kLineEnding},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
@@ -231,6 +239,15 @@ int main(int argc, char** argv) {
           return usage_error("--created needs a time such as 2026-01-31T12:00:00Z, 2026-01-31 or @SECONDS");
         }
         break;
+      case kCamtEntryStatus:
+        options.camt_entry_status = tallyfold::camt_entry_status_from(arg);
+        if (!options.camt_entry_status) {
+          return usage_error("unknown entry status '" + std::string(arg) + "' (booked or pending)");
+        }
+        break;
+      case kSplitAccounts:
+        options.split_accounts = true;
+        break;
       case kLineEnding:
         if (arg != "crlf" && arg != "lf") return usage_error("unknown line ending '" + std::string(arg) + "' (crlf or lf)");
         options.lf = arg == "lf";
@@ -275,6 +292,13 @@ int main(int argc, char** argv) {
                        " does not apply to --strict, whose camt.053 layout is fixed");
   }
   if (line_ending && options.format != Format::Mt940) return usage_error("--line-ending needs --to mt940");
+  if ((options.camt_entry_status || options.split_accounts) && (options.format != Format::Camt || options.strict)) {
+    return usage_error(std::string(options.split_accounts ? "--split-accounts" : "--camt-entry-status") +
+                       " needs --to camt without --strict");
+  }
+  if (options.split_accounts && (!options.output || *options.output == "-")) {
+    return usage_error("--split-accounts needs -o PATH, beside which each account's document is written");
+  }
   if (options.output == "-") options.output.reset();  // standard output, as without -o
   if (encoding_name) {
     options.encoding = tallyfold::cli::resolve_encoding(*encoding_name);

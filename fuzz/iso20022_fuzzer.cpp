@@ -58,8 +58,9 @@ std::size_t characters(std::string_view escaped) {
 }
 
 void check_amount(std::string_view v, int decimals) {
-  const std::size_t point = v.find('.');
-  require(point != std::string_view::npos && point > 0);
+  // Amounts of a currency without minor units have no point.
+  const std::size_t point = v.find('.') == std::string_view::npos ? v.size() : v.find('.');
+  require(point > 0 && point + 1 != v.size());
   int digits = 0;
   bool leading = true;
   for (std::size_t i = 0; i < v.size(); ++i) {
@@ -69,7 +70,7 @@ void check_amount(std::string_view v, int decimals) {
     leading = false;
     ++digits;
   }
-  require(static_cast<int>(v.size() - point - 1) <= decimals && digits <= 18);
+  require((point == v.size() ? 0 : static_cast<int>(v.size() - point - 1)) <= decimals && digits <= 18);
 }
 
 void check_bic(std::string_view v, bool latest) {
@@ -93,11 +94,15 @@ void check_value(const std::vector<std::string_view>& path, std::string_view v, 
   const std::string_view name = path.back();
   const std::string_view parent = path.size() > 1 ? path[path.size() - 2] : std::string_view();
   const std::size_t n = characters(v);
-  require(n >= 1);
+  require(n >= 1 && v.find('\n') == std::string_view::npos);
   if (name == "Amt") return check_amount(v, 5);
   if (name == "Sum") return check_amount(v, 17);
   if (name == "Dt") return check_date(v);
-  if (name == "CreDtTm") return check_date(v);
+  if (name == "CreDtTm" || name == "FrDtTm" || name == "ToDtTm") {
+    // Never a time without its zone.
+    check_date(v);
+    return require(v.ends_with("Z") || (v.size() > 6 && (v[v.size() - 6] == '+' || v[v.size() - 6] == '-')));
+  }
   if (name == "CdtDbtInd") return require(v == "CRDT" || v == "DBIT");
   if (name == "Ccy") return require(v.size() == 3 && upper(v[0]) && upper(v[1]) && upper(v[2]));
   if (name == "IBAN") return require(iban(v));
@@ -119,6 +124,7 @@ struct Sums {
   Decimal closing;
   Decimal entries;
   bool fits = true;
+  bool has_opening = false;
 };
 
 // Follows the amounts of each Stmt as the document walk meets them.
@@ -142,8 +148,10 @@ class SumReader {
         const auto sum = sums.entries.plus(signed_amount);
         sums.fits = sums.fits && sum.has_value();
         if (sum) sums.entries = *sum;
-      } else if (code_ == "OPBD" || code_ == "PRCD") {
+      } else if (code_ == "OPBD" || (code_ == "ITBD" && !sums.has_opening)) {
+        // The first intermediate balance opens the page, the last closes it.
         sums.opening = signed_amount;
+        sums.has_opening = true;
       } else if (code_ == "CLBD" || code_ == "ITBD") {
         sums.closing = signed_amount;
       }
@@ -163,10 +171,12 @@ class SumReader {
 void check_document(std::string_view xml, bool latest, SumReader& sums) {
   constexpr std::string_view kDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
   require(xml.starts_with(kDeclaration) && is_valid_utf8(xml));
+  // Line breaks between elements only: no TAB, no CR, and no U+FFFD in any text.
   for (const char c : xml) {
     const auto u = static_cast<unsigned char>(c);
-    require(u >= 0x20 || u == '\t' || u == '\n' || u == '\r');
+    require(u >= 0x20 || u == '\n');
   }
+  require(xml.find("\xEF\xBF\xBD") == std::string_view::npos);
   std::vector<std::string_view> path;
   std::size_t i = kDeclaration.size();
   bool closed = false;
@@ -226,8 +236,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         require(computed.has_value() && *computed == camt.closing);
       }
     }
-    auto again = export_camt(file->statements, options);
-    require(again && again->xml == document->xml);
+    // Converted again later: the same document, the time of conversion aside.
+    auto again = export_camt(file->statements, CamtOptions{version, options.created + 1});
+    require(again.has_value());
+    const std::size_t header_end = document->xml.find("</GrpHdr>");
+    const std::size_t id_end = document->xml.find("</MsgId>");
+    require(header_end != std::string::npos && id_end < header_end);
+    require(again->xml.compare(0, id_end, document->xml, 0, id_end) == 0);
+    require(again->xml.size() == document->xml.size());
+    require(again->xml.compare(header_end, std::string::npos, document->xml, header_end) == 0);
   }
   return 0;
 }

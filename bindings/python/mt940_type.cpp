@@ -593,13 +593,33 @@ std::optional<std::int64_t> creation_time(PyObject* created) {
   return std::nullopt;
 }
 
+// A camt refusal is no parse error: it reads as it is.
+void set_camt_error(const ParseError& error) {
+  if (const auto* other = std::get_if<Other>(&error)) {
+    set_value_error(other->message);
+  } else {
+    set_error(error);
+  }
+}
+
+// A document's warnings as UserWarning, which a caller may turn into errors; false when
+// one was.
+bool warn_all(const std::vector<std::string>& warnings) {
+  for (const std::string& warning : warnings) {
+    if (PyErr_WarnEx(PyExc_UserWarning, warning.c_str(), 1) < 0) return false;
+  }
+  return true;
+}
+
 PyObject* to_camt(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&]() -> PyObject* {
-    static const char* keywords[] = {"version", "created", nullptr};
+    static const char* keywords[] = {"version", "created", "entry_status", "split_accounts", nullptr};
     const char* version_text = "08";
     PyObject* created = Py_None;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|sO:to_camt", const_cast<char**>(keywords), &version_text,
-                                     &created)) {
+    const char* status_text = "booked";
+    int split_accounts = 0;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|sO$sp:to_camt", const_cast<char**>(keywords), &version_text,
+                                     &created, &status_text, &split_accounts)) {
       return nullptr;
     }
     const auto version = camt_version_from(version_text);
@@ -607,23 +627,36 @@ PyObject* to_camt(PyObject* self, PyObject* args, PyObject* kwargs) {
       set_value_error("version must be \"02\", \"06\" or \"08\", not '" + std::string(version_text) + "'");
       return nullptr;
     }
-    const auto seconds = creation_time(created);
-    if (!seconds) return nullptr;
-    auto document = export_camt(document_of(self).statements, CamtOptions{*version, *seconds});
-    if (!document) {
-      // The writer's refusals are not parse errors; they read as they are.
-      const auto* other = std::get_if<Other>(&document.error());
-      if (other) {
-        set_value_error(other->message);
-      } else {
-        set_error(document.error());
-      }
+    const auto status = camt_entry_status_from(status_text);
+    if (!status) {
+      set_value_error("entry_status must be \"booked\" or \"pending\", not '" + std::string(status_text) + "'");
       return nullptr;
     }
-    // A statement left out is said as a warning, which a caller may turn into an error.
-    for (const std::string& warning : document->warnings) {
-      if (PyErr_WarnEx(PyExc_UserWarning, warning.c_str(), 1) < 0) return nullptr;
+    const auto seconds = creation_time(created);
+    if (!seconds) return nullptr;
+    const CamtOptions options{*version, *seconds, *status};
+    if (split_accounts) {
+      auto documents = export_camt_per_account(document_of(self).statements, options);
+      if (!documents) {
+        set_camt_error(documents.error());
+        return nullptr;
+      }
+      PyRef result(PyDict_New());
+      if (!result) return nullptr;
+      for (const CamtAccountDocument& d : *documents) {
+        if (!warn_all(d.document.warnings)) return nullptr;
+        PyRef key(to_python(std::string_view(d.account)));
+        PyRef value(to_python(std::string_view(d.document.xml)));
+        if (!key || !value || PyDict_SetItem(result.get(), key.get(), value.get()) < 0) return nullptr;
+      }
+      return result.release();
     }
+    auto document = export_camt(document_of(self).statements, options);
+    if (!document) {
+      set_camt_error(document.error());
+      return nullptr;
+    }
+    if (!warn_all(document->warnings)) return nullptr;
     return finish(to_python(std::string_view(document->xml)));
   });
 }
@@ -675,13 +708,15 @@ PyMethodDef kMethods[] = {
     {"to_csv", to_csv, METH_NOARGS, "to_csv($self)\n--\n\n"},
     {"to_camt053", to_camt053, METH_NOARGS, "to_camt053($self)\n--\n\n"},
     {"to_camt", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&to_camt)), METH_VARARGS | METH_KEYWORDS,
-     "to_camt($self, /, version='08', created=None)\n--\n\n"
+     "to_camt($self, /, version='08', created=None, *, entry_status='booked', split_accounts=False)\n--\n\n"
      "One ISO 20022 document valid against its official schema: camt.053 for statements,\n"
      "camt.052 for MT942 interim reports, in version \"02\", \"06\" or \"08\". `created` (a\n"
      "datetime, naive ones in UTC; an ISO 8601 str; seconds) is its creation time, by\n"
      "default SOURCE_DATE_EPOCH when set, else now. A statement that cannot be written\n"
      "validly is left out with a UserWarning; ValueError when none can be, or when the\n"
-     "document mixes statements and interim reports."},
+     "document mixes statements and interim reports. entry_status='pending' writes the\n"
+     "entries of interim reports as pending. split_accounts=True returns a dict of one\n"
+     "document per account, keyed by the account as the document holds it."},
     {"to_mt940", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&to_mt940)), METH_VARARGS | METH_KEYWORDS,
      "to_mt940($self, /, *, line_ending='\\r\\n')\n--\n\n"
      "The statements as SWIFT MT940 text, interim reports as MT942: bare messages with\n"

@@ -3,7 +3,7 @@
 import datetime
 import os
 from decimal import Decimal
-from typing import Any, Literal, final
+from typing import Any, Literal, final, overload
 
 from _typeshed import SupportsRead
 from typing_extensions import Buffer
@@ -88,15 +88,32 @@ class MT940:
     def to_camt053(self) -> str:
         """The fixed camt.053.001.06 layout (not schema-valid); ValueError for a
         document whose first statement is an interim report."""
+    @overload
     def to_camt(
         self,
         version: Literal["02", "06", "08"] = "08",
         created: datetime.datetime | str | int | None = None,
+        *,
+        entry_status: Literal["booked", "pending"] = "booked",
+        split_accounts: Literal[False] = False,
     ) -> str:
         """An ISO 20022 document valid against its official schema: camt.053 for
         statements, camt.052 for MT942 interim reports. `created` (naive datetimes are
         UTC) defaults to SOURCE_DATE_EPOCH when set, else now. A statement that cannot
-        be written validly is left out with a UserWarning."""
+        be written validly is left out with a UserWarning. `entry_status="pending"`
+        writes interim report entries as pending (PDNG)."""
+    @overload
+    def to_camt(
+        self,
+        version: Literal["02", "06", "08"] = "08",
+        created: datetime.datetime | str | int | None = None,
+        *,
+        entry_status: Literal["booked", "pending"] = "booked",
+        split_accounts: Literal[True],
+    ) -> dict[str, str]:
+        """One document per account: the account as the document's Acct/Id holds it
+        (IBAN or account number), mapped to the document, in the order the accounts
+        first appear."""
     def to_mt940(self, *, line_ending: Literal["\r\n", "\n"] = "\r\n") -> str:
         """SWIFT MT940 text (MT942 for interim reports), lines of at most 65 characters
         in SWIFT's character set. A statement that cannot be written without inventing

@@ -310,6 +310,14 @@ def test_highest_status_of_a_batch_wins(tmp_path):
          "--created does not apply to --strict, whose camt.053 layout is fixed"),
         (["convert", "x.sta", "--to", "camt053", "--created", "tomorrow"],
          "--created needs a time such as 2026-01-31T12:00:00Z, 2026-01-31 or @SECONDS"),
+        (["convert", "x.sta", "--to", "camt053", "--split-accounts"],
+         "--split-accounts needs -o PATH, beside which each account's document is written"),
+        (["convert", "x.sta", "--to", "json", "--split-accounts", "-o", "x"],
+         "--split-accounts needs --to camt without --strict"),
+        (["convert", "x.sta", "--to", "camt053", "--camt-entry-status", "booked", "--strict"],
+         "--camt-entry-status needs --to camt without --strict"),
+        (["convert", "x.sta", "--to", "camt053", "--camt-entry-status", "noted"],
+         "unknown entry status 'noted' (booked or pending)"),
     ],
 )
 def test_usage_errors(args, reason):
@@ -360,6 +368,20 @@ def test_camt_versions_and_creation_time(tmp_path):
     given = run("convert", path, "--to", "camt053", "--created", "@1769860800", env=env)
     from_epoch = run("convert", path, "--to", "camt053", env={**env, "SOURCE_DATE_EPOCH": "1769860800"})
     assert given.stdout == from_epoch.stdout and b"2026-01-31T12:00:00Z" in given.stdout
+
+
+def test_camt_split_accounts_beside_the_output(tmp_path):
+    path = tmp_path / "s.sta"
+    other = statement("B").replace("NL92NRDK0417552093", "50880050/0194787400888")
+    path.write_text(statement("A") + other + statement("C"))
+    (tmp_path / "out").mkdir()
+    result = run("convert", path, "--to", "camt053", "--split-accounts", "-o", tmp_path / "out" / "s.xml",
+                 "--created", "@0")
+    assert result.returncode == 0, result.stderr
+    written = sorted(p.name for p in (tmp_path / "out").iterdir())
+    assert written == ["s.0194787400888.xml", "s.NL92NRDK0417552093.xml"]
+    first = (tmp_path / "out" / "s.NL92NRDK0417552093.xml").read_bytes()
+    assert first.count(b"<Stmt>") == 2 and b"0194787400888" not in first
 
 
 def test_interim_report_check_and_camt(tmp_path):

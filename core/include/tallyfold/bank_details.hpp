@@ -46,6 +46,15 @@ struct BankFields {
   std::string end_to_end_reference;  // EREF, never "NOTPROVIDED"/"NONREF" as given
   std::string mandate_reference;     // MREF
   std::string creditor_id;           // CRED / CSID
+  std::string payment_information_id;  // KREF, else PREF: the payer's own batch or order reference
+  std::string ultimate_debtor;       // ABWA, ULTD
+  std::string ultimate_creditor;     // ABWE, ULTC, ULTB
+  std::string purpose_code;          // PURP
+  std::string return_reason;         // RTRN, as the bank gave it
+  std::string posting_text;          // ?00, the German bank's posting text
+  std::string counterparty_town;     // the city of /CNTP/, /BENM/ or /ORDP/
+  std::string structured_reference;  // /REMI/STRD/ISSUER/REF: the reference
+  std::string reference_issuer;      // and its issuer
 };
 
 /// The derived fields of a transaction read by the bank-file reading.

@@ -39,21 +39,42 @@ std::string_view camt_version_name(CamtVersion version) noexcept;
 /// seconds; nullopt for anything else.
 std::optional<std::int64_t> parse_timestamp(std::string_view text) noexcept;
 
+/// The status of the entries of an interim report: booked, or pending for banks that
+/// report pre-noted items in MT942 (German banks do). Statement entries are booked.
+enum class CamtEntryStatus : std::uint8_t { Booked, Pending };
+
+/// "booked" or "pending"; nullopt for any other name.
+std::optional<CamtEntryStatus> camt_entry_status_from(std::string_view name) noexcept;
+
 struct CamtOptions {
   CamtVersion version = CamtVersion::V08;
-  std::int64_t created = 0;  // the time of conversion, seconds since 1970 UTC
+  std::int64_t created = 0;  // the time of conversion, seconds since 1970 UTC; GrpHdr only
+  CamtEntryStatus entry_status = CamtEntryStatus::Booked;
 };
 
 struct CamtDocument {
   std::string xml;
   CamtMessage message = CamtMessage::Statement;
-  std::vector<std::string> warnings;  // one per statement left out, naming it
+  std::vector<std::string> warnings;  // a statement left out, a value written unlike its currency
+};
+
+/// The document of one account: its Acct/Id value (IBAN or account number) and the
+/// statements of that account alone.
+struct CamtAccountDocument {
+  std::string account;
+  CamtDocument document;
 };
 
 /// One document for all statements: camt.053 when they are statements, camt.052 when
-/// they are interim reports. Its MsgId is derived from everything else it holds, so the
-/// same statements and options give the same bytes. Fails with an `Other` error when
-/// the statements mix both kinds or when every statement is left out.
+/// they are interim reports. Its MsgId is derived from the statements it holds alone,
+/// never from the creation time, so the same statements give the same MsgId. Fails with
+/// an `Other` error when the statements mix both kinds or when every statement is left
+/// out.
 Result<CamtDocument> export_camt(std::span<const Statement> statements, const CamtOptions& options);
+
+/// One document per account, in the order the accounts first appear. Fails as
+/// export_camt does for any one of them.
+Result<std::vector<CamtAccountDocument>> export_camt_per_account(std::span<const Statement> statements,
+                                                                 const CamtOptions& options);
 
 }  // namespace tallyfold

@@ -150,6 +150,18 @@ BankFields bank_fields(const Transaction& t) {
     }
     if (const auto v = k.first({"MREF", "MARF"})) f.mandate_reference = *v;
     if (const auto v = k.first({"CRED", "CSID"})) f.creditor_id = *v;
+    if (const auto v = k.first({"KREF", "PREF"})) f.payment_information_id = *v;
+    if (const auto v = k.first({"ABWA", "ULTD/NAME"})) f.ultimate_debtor = *v;
+    if (const auto v = k.first({"ABWE", "ULTC/NAME", "ULTB/NAME"})) f.ultimate_creditor = *v;
+    if (const auto v = k.first({"PURP"})) f.purpose_code = *v;
+    if (const auto v = k.first({"RTRN"})) f.return_reason = *v;
+    if (const auto v = k.first({"00"}); v && !angular) f.posting_text = *v;
+    if (const auto v = k.first({"CNTP/CITY", "BENM/CITY", "ORDP/CITY"})) f.counterparty_town = *v;
+    // A structured creditor reference (/REMI/STRD/CUR/1234...) is a reference, not a text.
+    if (const auto type = k.first({"REMI/TYPE"}); type && *type == "STRD") {
+      if (const auto v = k.first({"REMI"})) f.structured_reference = *v;
+      if (const auto v = k.first({"REMI/ISSUER"})) f.reference_issuer = *v;
+    }
   } else {
     f.purpose = one_line(t.details);
   }

@@ -2,7 +2,11 @@
 // and the message id.
 #include <cstdint>
 #include <cstdio>
+#include <unordered_map>
+#include <unordered_set>
 
+#include "export/camt_account.hpp"
+#include "export/iso20022_limits.hpp"
 #include "export/iso20022_statement.hpp"
 #include "export/iso20022_time.hpp"
 #include "export/iso20022_xml.hpp"
@@ -43,7 +47,54 @@ CamtMessage message_for(const Statement& s) noexcept {
   return s.kind == StatementKind::InterimReport ? CamtMessage::Report : CamtMessage::Statement;
 }
 
+// `base` cut so that `suffix` fits after it within 35 characters.
+std::string with_suffix(std::string_view base, std::string_view suffix) {
+  std::string out(base.substr(0, camt::prefix_bytes(base, camt::kMax35 - suffix.size())));
+  out.append(suffix);
+  return out;
+}
+
+// A Stmt/Id for every statement, unique within the document: the :20: reference; where
+// it repeats, with the statement number and page of :28C:; where that still repeats,
+// with a running number.
+std::vector<std::string> statement_ids(std::span<const Statement> statements) {
+  std::vector<std::string> ids;
+  ids.reserve(statements.size());
+  std::unordered_map<std::string, std::size_t> repeats;
+  for (const Statement& s : statements) {
+    std::string id = camt::fit(s.transaction_reference, camt::kMax35);
+    if (id.empty()) id = "NONREF";
+    ++repeats[id];
+    ids.push_back(std::move(id));
+  }
+  std::unordered_set<std::string> used;
+  for (std::size_t i = 0; i < statements.size(); ++i) {
+    std::string& id = ids[i];
+    if (repeats[id] > 1) {
+      std::string suffix;
+      auto add = [&suffix](std::string_view part) {
+        if (!suffix.empty()) suffix.push_back('-');
+        for (const char c : part) {
+          if (camt::is_upper_or_digit(c)) suffix.push_back(c);
+        }
+      };
+      add(statements[i].number);
+      if (statements[i].sequence) add(*statements[i].sequence);
+      if (!suffix.empty() && suffix.size() < 20) id = with_suffix(id, "-" + suffix);
+    }
+    const std::string base = id;
+    for (std::size_t n = 2; !used.insert(id).second; ++n) id = with_suffix(base, "-" + std::to_string(n));
+  }
+  return ids;
+}
+
 }  // namespace
+
+std::optional<CamtEntryStatus> camt_entry_status_from(std::string_view name) noexcept {
+  if (name == "booked") return CamtEntryStatus::Booked;
+  if (name == "pending") return CamtEntryStatus::Pending;
+  return std::nullopt;
+}
 
 std::optional<CamtVersion> camt_version_from(std::string_view name) noexcept {
   if (name == "02" || name == "2") return CamtVersion::V02;
@@ -80,18 +131,23 @@ Result<CamtDocument> export_camt(std::span<const Statement> statements, const Ca
     }
   }
   const std::string created = camt::utc_date_time(options.created);
+  const std::vector<std::string> ids = statement_ids(statements);
   std::string body;
   std::size_t written = 0;
   std::string last_refusal;
-  for (const Statement& s : statements) {
+  std::vector<std::string> notes;
+  for (std::size_t i = 0; i < statements.size(); ++i) {
+    const Statement& s = statements[i];
     const std::size_t mark = body.size();
-    if (auto refusal = camt::write_statement(s, document.message, options, created, body)) {
+    notes.clear();
+    if (auto refusal = camt::write_statement(s, document.message, options, ids[i], notes, body)) {
       body.resize(mark);
       last_refusal = *refusal;
       document.warnings.push_back(std::string(noun(document.message)) + " '" + std::string(s.transaction_reference) +
                                   "' left out of the camt document: " + *refusal);
       continue;
     }
+    for (std::string& note : notes) document.warnings.push_back(std::move(note));
     ++written;
   }
   if (written == 0) return Other{"nothing can be written as camt: " + last_refusal};
@@ -100,10 +156,11 @@ Result<CamtDocument> export_camt(std::span<const Statement> statements, const Ca
   ns.append(camt_message_number(document.message));
   ns.append(".001.");
   ns.append(camt_version_name(options.version));
-  // The identifier covers everything the document says, the creation time included.
+  // The identifier covers what the statements say, never the time of conversion, so
+  // that the same statement converted twice is recognised as the same message.
   char id[40];
   const int id_size = std::snprintf(id, sizeof id, "TALLYFOLD-%016llX",
-                                    static_cast<unsigned long long>(fnv1a(body, fnv1a(ns + created))));
+                                    static_cast<unsigned long long>(fnv1a(body, fnv1a(ns))));
 
   std::string& out = document.xml;
   out.reserve(body.size() + 400);
@@ -121,6 +178,30 @@ Result<CamtDocument> export_camt(std::span<const Statement> statements, const Ca
   x.close(root);
   out.append("</Document>\n");
   return document;
+}
+
+Result<std::vector<CamtAccountDocument>> export_camt_per_account(std::span<const Statement> statements,
+                                                                 const CamtOptions& options) {
+  if (statements.empty()) return Other{"no statement to write as camt"};
+  // The statements of each account, in the order the accounts first appear.
+  std::vector<std::pair<std::string, std::vector<Statement>>> groups;
+  std::unordered_map<std::string, std::size_t> index;
+  for (const Statement& s : statements) {
+    std::string_view currency = statement_currency(s);
+    if (!camt::is_currency(currency) && s.kind == StatementKind::Statement) currency = s.closing_balance.currency;
+    std::string account = camt::account_parts(s.account_identification, currency).id;
+    const auto [at, added] = index.try_emplace(account, groups.size());
+    if (added) groups.emplace_back(std::move(account), std::vector<Statement>{});
+    groups[at->second].second.push_back(s);
+  }
+  std::vector<CamtAccountDocument> documents;
+  documents.reserve(groups.size());
+  for (auto& [account, group] : groups) {
+    auto document = export_camt(group, options);
+    if (!document) return document.error();
+    documents.push_back(CamtAccountDocument{account, std::move(*document)});
+  }
+  return documents;
 }
 
 }  // namespace tallyfold

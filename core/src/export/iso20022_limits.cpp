@@ -6,23 +6,28 @@ namespace tallyfold::camt {
 
 std::string clean(std::string_view text) {
   std::string out;
-  out.reserve(text.size());
+  clean_into(text, out);
+  return out;
+}
+
+void clean_into(std::string_view text, std::string& out) {
+  out.reserve(out.size() + text.size());
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const auto* const end = p + text.size();
   while (p < end) {
     const detail::Utf8Step step = detail::utf8_step(p, static_cast<std::size_t>(end - p));
     const unsigned char c = *p;
     bool allowed = step.valid;
-    if (c < 0x20) allowed = c == '\t' || c == '\n' || c == '\r';
-    if (step.length == 3 && c == 0xEF && p[1] == 0xBF && p[2] >= 0xBE) allowed = false;
+    if (c < 0x20) allowed = false;
+    // U+FFFD itself, and the non-characters U+FFFE and U+FFFF.
+    if (step.length == 3 && c == 0xEF && p[1] == 0xBF && p[2] >= 0xBD) allowed = false;
     if (allowed) {
       out.append(reinterpret_cast<const char*>(p), step.length);
     } else {
-      out.append(detail::kReplacementCharacter);
+      out.push_back(c == '\t' || c == '\n' || c == '\r' ? ' ' : '?');
     }
     p += step.length;
   }
-  return out;
 }
 
 std::size_t prefix_bytes(std::string_view cleaned, std::size_t max) noexcept {
@@ -40,15 +45,16 @@ std::string fit(std::string_view text, std::size_t max) {
   return std::string(trim_white_space(s));
 }
 
-std::optional<std::string> schema_amount(const Decimal& d, int decimals) {
+std::optional<std::string> schema_amount(const Decimal& d, int decimals, int min_decimals, int* written_scale) {
   uint128 mantissa = d.mantissa();
   int scale = d.scale();
-  while (scale > 2 && mantissa % 10 == 0) {
+  while (scale > min_decimals && mantissa % 10 == 0) {
     mantissa /= 10;
     --scale;
   }
   if (scale > decimals) return std::nullopt;
-  for (; scale < 2; ++scale) mantissa *= 10;  // 96 bits times 100 still fits 128
+  for (; scale < min_decimals; ++scale) mantissa *= 10;  // 96 bits times 10^5 still fits 128
+  if (written_scale) *written_scale = scale;
   char digits[40];
   int n = 0;
   do {
@@ -62,7 +68,7 @@ std::optional<std::string> schema_amount(const Decimal& d, int decimals) {
   if (significant > kTotalDigits) return std::nullopt;
   std::string out;
   for (int i = n - 1; i >= 0; --i) {
-    if (i == scale - 1) out.push_back('.');
+    if (i == scale - 1 && scale > 0) out.push_back('.');
     out.push_back(digits[i]);
   }
   return out;

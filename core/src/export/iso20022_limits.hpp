@@ -26,9 +26,13 @@ constexpr bool is_upper(char c) noexcept { return c >= 'A' && c <= 'Z'; }
 constexpr bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
 constexpr bool is_upper_or_digit(char c) noexcept { return is_upper(c) || is_digit(c); }
 
-/// `text` with every character XML 1.0 forbids and every ill-formed UTF-8 sequence
-/// replaced by U+FFFD, as xml_escape does, so that its characters can be counted.
+/// `text` as camt texts hold it: TAB, CR and LF become a blank, and every other
+/// character XML 1.0 forbids, every ill-formed UTF-8 sequence and every U+FFFD
+/// (a character the reading could not decode) becomes "?", the SWIFT character set's
+/// own stand-in, so that no importer meets a replacement character.
 std::string clean(std::string_view text);
+/// The same, appended to `out`.
+void clean_into(std::string_view text, std::string& out);
 
 /// The byte length of the first `max` characters of a cleaned text.
 std::size_t prefix_bytes(std::string_view cleaned, std::size_t max) noexcept;
@@ -36,9 +40,11 @@ std::size_t prefix_bytes(std::string_view cleaned, std::size_t max) noexcept;
 /// Trimmed, cleaned and cut to `max` characters; empty when nothing is left.
 std::string fit(std::string_view text, std::size_t max);
 
-/// An amount as the schema takes it: unsigned, at least two decimals, trailing zeros
-/// beyond them dropped; nullopt when it needs more than `decimals` decimals or 18 digits.
-std::optional<std::string> schema_amount(const Decimal& d, int decimals);
+/// An amount as the schema takes it: unsigned, at least `min_decimals` decimals, trailing
+/// zeros beyond them dropped; nullopt when it needs more than `decimals` decimals or 18
+/// digits. `scale`, when given, receives the number of decimals written.
+std::optional<std::string> schema_amount(const Decimal& d, int decimals, int min_decimals = 2,
+                                         int* scale = nullptr);
 
 /// Three capital letters.
 bool is_currency(std::string_view s) noexcept;

@@ -1,5 +1,7 @@
 #include "export/iso20022_statement.hpp"
 
+#include "export/camt_account.hpp"
+#include "export/camt_codes.hpp"
 #include "export/iso20022_limits.hpp"
 #include "export/iso20022_time.hpp"
 #include "export/iso20022_xml.hpp"
@@ -17,6 +19,15 @@ std::string_view statement_element(CamtMessage message) noexcept {
     case CamtMessage::Notification: return "Ntfctn";
   }
   return "Stmt";
+}
+
+std::string_view pagination_element(CamtMessage message) noexcept {
+  switch (message) {
+    case CamtMessage::Statement: return "StmtPgntn";
+    case CamtMessage::Report: return "RptPgntn";
+    case CamtMessage::Notification: return "NtfctnPgntn";
+  }
+  return "StmtPgntn";
 }
 
 std::string_view information_element(CamtMessage message) noexcept {
@@ -42,30 +53,9 @@ BankFields transaction_fields(const Transaction& t, Reading reading) {
     if (const auto v = d.find("EREF"); v && *v != "NOTPROVIDED" && *v != "NONREF") f.end_to_end_reference = *v;
     if (const auto v = d.find("MREF")) f.mandate_reference = *v;
     if (const auto v = d.find("CRED")) f.creditor_id = *v;
+    if (const auto v = d.find("KREF")) f.payment_information_id = *v;
   }
   return f;
-}
-
-struct AccountId {
-  bool iban = false;
-  std::string id;
-};
-
-// An IBAN (grouping blanks taken out), also when the currency follows it; anything
-// else as the bank wrote it.
-AccountId account_id(std::string_view account, std::string_view currency) {
-  const std::string_view trimmed = trim_white_space(account);
-  std::string compact;
-  for (const char c : trimmed) {
-    if (c != ' ') compact.push_back(c);
-  }
-  if (is_valid_iban(compact)) return {true, compact};
-  if (compact.size() > 3 && is_currency(std::string_view(compact).substr(compact.size() - 3))) {
-    const std::string_view suffix = std::string_view(compact).substr(compact.size() - 3);
-    const std::string_view iban = std::string_view(compact).substr(0, compact.size() - 3);
-    if (suffix == currency && is_valid_iban(iban)) return {true, std::string(iban)};
-  }
-  return {false, fit(trimmed, kMax34)};
 }
 
 bool equals_ignoring_case(std::string_view a, std::string_view b) noexcept {
@@ -77,10 +67,68 @@ bool equals_ignoring_case(std::string_view a, std::string_view b) noexcept {
   return true;
 }
 
+// A reference that says there is none.
+bool is_no_reference(std::string_view text) noexcept {
+  text = trim_white_space(text);
+  return text.empty() || equals_ignoring_case(text, "NONREF") || equals_ignoring_case(text, "NOREF");
+}
+
+// A :28C: value apart: the statement number and the page, digits only and without
+// leading zeros; either empty when absent, not a number, or zero.
+struct StatementNumber {
+  std::string number;
+  std::string page;
+};
+
+StatementNumber statement_number(std::string_view field, std::optional<std::string_view> page) {
+  const std::size_t slash = field.find('/');
+  auto digits = [](std::string_view text, std::size_t max) -> std::string {
+    const auto n = sequence_number(text);
+    if (!n || *n == "0" || n->size() > max) return {};
+    return *n;
+  };
+  StatementNumber out;
+  out.number = digits(field.substr(0, slash), static_cast<std::size_t>(kTotalDigits));
+  if (page) {
+    out.page = digits(*page, 5);
+  } else if (slash != std::string_view::npos) {
+    out.page = digits(field.substr(slash + 1), 5);
+  }
+  return out;
+}
+
+// A German bank code (Bankleitzahl): eight digits, never starting with 0 or 9.
+bool is_german_bank_code(std::string_view text) noexcept {
+  if (text.size() != 8 || text[0] == '0' || text[0] == '9') return false;
+  for (const char c : text) {
+    if (!is_digit(c)) return false;
+  }
+  return true;
+}
+
+bool all_digits(std::string_view text) noexcept {
+  if (text.empty()) return false;
+  for (const char c : text) {
+    if (!is_digit(c)) return false;
+  }
+  return true;
+}
+
+// The byte length of the longest piece of `text` (cleaned, trimmed) that holds at most
+// 140 characters and ends before a blank or at the end; the whole 140 characters when a
+// word is longer than that.
+std::size_t remittance_piece(std::string_view text) noexcept {
+  const std::size_t limit = prefix_bytes(text, kMax140);
+  if (limit == text.size() || text[limit] == ' ') return limit;
+  const std::size_t blank = text.rfind(' ', limit);
+  return blank == std::string_view::npos || blank == 0 ? limit : blank;
+}
+
 class StatementWriter {
  public:
-  StatementWriter(const Statement& s, CamtMessage message, const CamtOptions& options, std::string_view created)
-      : s_(s), message_(message), version_(options.version), created_(created) {}
+  StatementWriter(const Statement& s, CamtMessage message, const CamtOptions& options, std::string_view id,
+                  std::vector<std::string>& warnings)
+      : s_(s), message_(message), options_(options), version_(options.version), id_(id), warnings_(warnings) {}
 
   Refusal write(std::string& out) {
     const bool report = message_ != CamtMessage::Statement;
@@ -88,19 +136,27 @@ class StatementWriter {
     if (!s_.complete) return "the statement is incomplete";
     currency_ = currency();
     if (!is_currency(currency_)) return "no currency code";
+    units_ = minor_units(currency_);
     Xml x(out, 2);
     const std::string_view element = statement_element(message_);
     x.open(element);
-    const std::string id = fit(s_.transaction_reference, kMax35);
-    x.escaped("Id", id.empty() ? std::string_view("NONREF") : std::string_view(id));
-    if (const auto number = sequence_number(s_.number)) {
-      x.value("ElctrncSeqNb", *number);
-      x.value("LglSeqNb", *number);
+    x.escaped("Id", id_);
+    const StatementNumber number = statement_number(s_.number, s_.sequence);
+    // The last page is the one that closes with a final balance; a report has none.
+    if (version_ != CamtVersion::V02 && !number.page.empty() && !report) {
+      x.open(pagination_element(message_));
+      x.value("PgNb", number.page);
+      x.value("LastPgInd", s_.closing_balance.intermediate ? "false" : "true");
+      x.close(pagination_element(message_));
     }
-    x.value("CreDtTm", report && s_.reported_at ? report_date_time(*s_.reported_at) : std::string(created_));
+    if (!number.number.empty()) {
+      x.value("ElctrncSeqNb", number.number);
+      x.value("LglSeqNb", number.number);
+    }
+    write_dates(x, report);
     if (auto refusal = write_account(x)) return refusal;
     if (!report) {
-      if (auto refusal = write_balance(x, s_.opening_balance, s_.opening_balance.intermediate ? "PRCD" : "OPBD")) {
+      if (auto refusal = write_balance(x, s_.opening_balance, s_.opening_balance.intermediate ? "ITBD" : "OPBD")) {
         return refusal;
       }
       if (auto refusal = write_balance(x, s_.closing_balance, s_.closing_balance.intermediate ? "ITBD" : "CLBD")) {
@@ -134,8 +190,49 @@ class StatementWriter {
     return std::string(c);
   }
 
+  // The statement's own time, never the conversion's: the report's :13D: time when it
+  // has its zone, else the end of the last day the statement covers, in UTC. FrToDt
+  // runs over the days it covers: from the opening to the closing balance, or over the
+  // entries of a report.
+  void write_dates(Xml& x, bool report) {
+    std::optional<Date> first;
+    std::optional<Date> last;
+    if (!report) {
+      first = s_.opening_balance.date;
+      last = s_.closing_balance.date;
+    } else {
+      auto less = [](const Date& a, const Date& b) {
+        return a.year() != b.year() ? a.year() < b.year() : a.month() != b.month() ? a.month() < b.month() : a.day() < b.day();
+      };
+      for (const Transaction& t : s_.transactions) {
+        const Date d = t.entry_date ? *t.entry_date : t.value_date;
+        if (!first || less(d, *first)) first = d;
+        if (!last || less(*last, d)) last = d;
+      }
+      if (s_.reported_at) {
+        if (!first || less(s_.reported_at->date, *first)) first = s_.reported_at->date;
+        if (!last || less(*last, s_.reported_at->date)) last = s_.reported_at->date;
+      }
+    }
+    if (report && s_.reported_at && s_.reported_at->utc_offset_minutes) {
+      x.value("CreDtTm", report_date_time(*s_.reported_at));
+    } else if (last) {
+      x.value("CreDtTm", utc_date_time(utc_midnight(*last) + 86399));
+    } else {
+      x.value("CreDtTm", utc_date_time(options_.created));
+    }
+    if (first && last) {
+      x.open("FrToDt");
+      x.value("FrDtTm", utc_date_time(utc_midnight(*first)));
+      x.value("ToDtTm", utc_date_time(utc_midnight(*last) + 86399));
+      x.close("FrToDt");
+    }
+  }
+
+  std::string_view bic_element() const noexcept { return version_ == CamtVersion::V02 ? "BIC" : "BICFI"; }
+
   Refusal write_account(Xml& x) {
-    const AccountId account = account_id(s_.account_identification, currency_);
+    const AccountParts account = account_parts(s_.account_identification, currency_);
     if (account.id.empty()) return "no account (:25:)";
     x.open("Acct");
     x.open("Id");
@@ -148,10 +245,30 @@ class StatementWriter {
     }
     x.close("Id");
     x.value("Ccy", currency_);
-    if (is_bic(s_.servicer_bic, version_)) {
+    const std::string servicer = fit(account.servicer, kMax140);
+    if (!servicer.empty()) {
       x.open("Svcr");
       x.open("FinInstnId");
-      x.value(version_ == CamtVersion::V02 ? "BIC" : "BICFI", s_.servicer_bic);
+      if (is_bic(servicer, version_)) {
+        x.value(bic_element(), servicer);
+      } else if (all_digits(servicer) && servicer.size() <= kMax35) {
+        x.open("ClrSysMmbId");
+        if (is_german_bank_code(servicer)) {
+          x.open("ClrSysId");
+          x.value("Cd", "DEBLZ");
+          x.close("ClrSysId");
+        }
+        x.value("MmbId", servicer);
+        x.close("ClrSysMmbId");
+      } else {
+        x.escaped("Nm", servicer);
+      }
+      x.close("FinInstnId");
+      x.close("Svcr");
+    } else if (is_bic(s_.servicer_bic, version_)) {
+      x.open("Svcr");
+      x.open("FinInstnId");
+      x.value(bic_element(), s_.servicer_bic);
       x.close("FinInstnId");
       x.close("Svcr");
     }
@@ -159,9 +276,26 @@ class StatementWriter {
     return std::nullopt;
   }
 
+  // The amount with exactly the decimals of the currency; one with more decimals than
+  // the currency has is written as it is, with a warning.
+  std::optional<std::string> amount_of(const Decimal& d) {
+    int scale = 0;
+    auto amount = schema_amount(d, kAmountDecimals, units_, &scale);
+    if (amount && scale > units_) {
+      warnings_.push_back(std::string(statement_noun()) + " '" + std::string(s_.transaction_reference) + "': " +
+                          d.to_string() + " " + currency_ + " has more decimals than " + currency_ + "'s " +
+                          std::to_string(units_) + "; written unrounded");
+    }
+    return amount;
+  }
+
+  std::string_view statement_noun() const noexcept {
+    return message_ == CamtMessage::Statement ? "statement" : "interim report";
+  }
+
   Refusal write_balance(Xml& x, const Balance& b, std::string_view code) {
     const Decimal signed_amount = b.signed_amount();
-    const auto amount = schema_amount(signed_amount, kAmountDecimals);
+    const auto amount = amount_of(signed_amount);
     if (!amount) return "balance " + signed_amount.to_string() + " has more digits than camt allows";
     // A zero keeps the bank's mark; otherwise the sign decides.
     const bool debit = signed_amount.mantissa() == 0 ? b.debit_credit == DebitCreditMark::Debit
@@ -203,25 +337,32 @@ class StatementWriter {
     if (opened) x.close("TxsSummry");
   }
 
-  void write_bic(Xml& x, std::string_view agent, std::string_view bic) {
+  void write_agent(Xml& x, std::string_view agent, std::string_view bic) {
     x.open("RltdAgts");
     x.open(agent);
     x.open("FinInstnId");
-    x.value(version_ == CamtVersion::V02 ? "BIC" : "BICFI", bic);
+    x.value(bic_element(), bic);
     x.close("FinInstnId");
     x.close(agent);
     x.close("RltdAgts");
   }
 
-  // A party with its name and, for the creditor, its SEPA creditor identifier; the
-  // latest version wraps it in Pty.
-  void write_party(Xml& x, std::string_view element, std::string_view name, std::string_view creditor_id) {
+  // A party with its name, town and, for the creditor, its SEPA creditor identifier;
+  // the latest version wraps it in Pty.
+  void write_party(Xml& x, std::string_view element, std::string_view name, std::string_view town,
+                   std::string_view creditor_id) {
     const std::string fitted_name = fit(name, kMax140);
+    const std::string fitted_town = fit(town, kMax35);
     const std::string fitted_id = fit(creditor_id, kMax35);
     if (fitted_name.empty() && fitted_id.empty()) return;
     x.open(element);
     if (version_ == CamtVersion::V08) x.open("Pty");
     if (!fitted_name.empty()) x.escaped("Nm", fitted_name);
+    if (!fitted_town.empty() && !fitted_name.empty()) {
+      x.open("PstlAdr");
+      x.escaped("TwnNm", fitted_town);
+      x.close("PstlAdr");
+    }
     if (!fitted_id.empty()) {
       x.open("Id");
       x.open("PrvtId");
@@ -254,12 +395,54 @@ class StatementWriter {
     x.close(element);
   }
 
+  std::string_view entry_status() const noexcept {
+    return message_ == CamtMessage::Report && options_.entry_status == CamtEntryStatus::Pending ? "PDNG" : "BOOK";
+  }
+
+  // The domain code an importer reads, and the bank's own code: "SWIFT" issues the :61:
+  // type; a German file's "TYPE+GVC+PRIMANOTA" is the German banking industry's ("DK").
+  BankTransactionCode write_transaction_code(Xml& x, const Transaction& t, std::string_view gvc, bool credit) {
+    const BankTransactionCode code = bank_transaction_code(t.transaction_type, gvc, credit);
+    x.open("BkTxCd");
+    x.open("Domn");
+    x.value("Cd", code.domain);
+    x.open("Fmly");
+    x.value("Cd", code.family);
+    x.value("SubFmlyCd", code.sub_family);
+    x.close("Fmly");
+    x.close("Domn");
+    x.open("Prtry");
+    std::string proprietary = fit(t.transaction_type, kMax35);
+    if (proprietary.empty()) proprietary = "NMSC";
+    if (!gvc.empty()) {
+      proprietary.push_back('+');
+      proprietary.append(gvc);
+      if (t.structured_details) {
+        const auto primanota = t.structured_details->find("10");
+        if (primanota && !trim_white_space(*primanota).empty() && primanota->find('+') == std::string_view::npos) {
+          proprietary.push_back('+');
+          proprietary.append(trim_white_space(*primanota));
+        }
+      }
+      proprietary = fit(proprietary, kMax35);
+    }
+    x.escaped("Cd", proprietary);
+    x.value("Issr", gvc.empty() ? "SWIFT" : "DK");
+    x.close("Prtry");
+    x.close("BkTxCd");
+    return code;
+  }
+
   Refusal write_entry(Xml& x, const Transaction& t, const TransactionId& id) {
-    const auto amount = schema_amount(t.amount, kAmountDecimals);
+    const auto amount = amount_of(t.amount);
     if (!amount) return "amount " + t.amount.to_string() + " has more digits than camt allows";
     const bool credit = is_credit_side(t.debit_credit);
     const std::string_view indicator = credit ? "CRDT" : "DBIT";
     const BankFields fields = transaction_fields(t, s_.reading);
+    std::string_view gvc;
+    if (t.structured_details) {
+      if (const auto v = t.structured_details->find("gvc"); v && v->size() == 3 && all_digits(*v)) gvc = *v;
+    }
     x.open("Ntry");
     // The stable id, so that an importer recognises an entry it booked before.
     x.value("NtryRef", id.text());
@@ -268,10 +451,10 @@ class StatementWriter {
     if (is_reversal(t.debit_credit)) x.value("RvslInd", "true");
     if (version_ == CamtVersion::V08) {
       x.open("Sts");
-      x.value("Cd", "BOOK");
+      x.value("Cd", entry_status());
       x.close("Sts");
     } else {
-      x.value("Sts", "BOOK");
+      x.value("Sts", entry_status());
     }
     x.open("BookgDt");
     x.value("Dt", (t.entry_date ? *t.entry_date : t.value_date).to_iso());
@@ -279,86 +462,167 @@ class StatementWriter {
     x.open("ValDt");
     x.value("Dt", t.value_date.to_iso());
     x.close("ValDt");
-    const std::string bank_reference = t.bank_reference ? fit(*t.bank_reference, kMax35) : std::string();
+    const std::string bank_reference =
+        t.bank_reference && !is_no_reference(*t.bank_reference) ? fit(*t.bank_reference, kMax35) : std::string();
     if (!bank_reference.empty()) x.escaped("AcctSvcrRef", bank_reference);
-    x.open("BkTxCd");
-    x.open("Prtry");
-    const std::string code = fit(t.transaction_type, kMax35);
-    x.escaped("Cd", code.empty() ? std::string_view("NMSC") : std::string_view(code));
-    x.value("Issr", "SWIFT");
-    x.close("Prtry");
-    x.close("BkTxCd");
+    const BankTransactionCode code = write_transaction_code(x, t, gvc, credit);
 
+    const Xml::Mark details = x.mark();
     x.open("NtryDtls");
     x.open("TxDtls");
-    std::string end_to_end = fit(fields.end_to_end_reference, kMax35);
-    if (end_to_end.empty() && !equals_ignoring_case(trim_white_space(t.customer_reference), "NONREF")) {
-      end_to_end = fit(t.customer_reference, kMax35);
-    }
-    const std::string mandate = fit(fields.mandate_reference, kMax35);
-    if (!bank_reference.empty() || !end_to_end.empty() || !mandate.empty()) {
-      x.open("Refs");
-      if (!bank_reference.empty()) x.escaped("AcctSvcrRef", bank_reference);
-      if (!end_to_end.empty()) x.escaped("EndToEndId", end_to_end);
-      if (!mandate.empty()) x.escaped("MndtId", mandate);
-      x.close("Refs");
-    }
+    const std::size_t empty = x.size();
+    write_references(x, t, fields, bank_reference);
     if (version_ != CamtVersion::V02) {
       x.amount("Amt", *amount, currency_);
       x.value("CdtDbtInd", indicator);
     }
-    // The counterparty paid a credit (debtor) and was paid by a debit (creditor).
-    const std::string iban = is_valid_iban(fields.counter_iban) ? fields.counter_iban : std::string();
-    const std::string other = iban.empty() ? fit(trim_white_space(fields.counter_account), kMax34) : std::string();
-    const bool has_name = !fit(fields.counterparty, kMax140).empty();
-    const bool has_creditor_id = !fit(fields.creditor_id, kMax35).empty();
-    if (has_name || !iban.empty() || !other.empty() || has_creditor_id) {
-      x.open("RltdPties");
-      if (credit) {
-        write_party(x, "Dbtr", fields.counterparty, {});
-        write_account_of(x, "DbtrAcct", iban, other);
-        // Money collected under the owner's creditor identifier: the owner is the creditor.
-        write_party(x, "Cdtr", {}, fields.creditor_id);
-      } else {
-        write_party(x, "Cdtr", fields.counterparty, fields.creditor_id);
-        write_account_of(x, "CdtrAcct", iban, other);
-      }
-      x.close("RltdPties");
+    write_parties(x, fields, credit);
+    if (is_bic(fields.counterparty_bic, version_)) write_agent(x, credit ? "DbtrAgt" : "CdtrAgt", fields.counterparty_bic);
+    write_purpose(x, fields.purpose_code);
+    write_remittance(x, fields);
+    write_return(x, t, fields, code);
+    if (x.size() == empty) {
+      x.back_to(details);  // nothing to say of the transaction
+    } else {
+      x.close("TxDtls");
+      x.close("NtryDtls");
     }
-    if (is_bic(fields.counterparty_bic, version_)) write_bic(x, credit ? "DbtrAgt" : "CdtrAgt", fields.counterparty_bic);
-    write_remittance(x, fields.purpose);
-    x.close("TxDtls");
-    x.close("NtryDtls");
-    write_additional_information(x, t);
+    write_additional_information(x, t, fields);
     x.close("Ntry");
     return std::nullopt;
   }
 
-  // Unstructured remittance text in pieces of at most 140 characters.
-  static void write_remittance(Xml& x, std::string_view purpose) {
-    const std::string text = clean(trim_white_space(purpose));
-    std::string_view rest(text);
-    if (trim_white_space(rest).empty()) return;
+  // Each reference where it means what the element says: the bank's own under
+  // AcctSvcrRef, the payer's order or batch (KREF, PREF) under PmtInfId, the owner's
+  // :61: reference as the instruction, an end-to-end reference only as the bank gave it.
+  void write_references(Xml& x, const Transaction& t, const BankFields& fields, std::string_view bank_reference) {
+    const std::string payment_information = fit(fields.payment_information_id, kMax35);
+    const std::string instruction =
+        is_no_reference(t.customer_reference) ? std::string() : fit(t.customer_reference, kMax35);
+    const std::string end_to_end = fit(fields.end_to_end_reference, kMax35);
+    const std::string mandate = fit(fields.mandate_reference, kMax35);
+    const bool owner_id = version_ != CamtVersion::V02 && !instruction.empty();
+    if (bank_reference.empty() && payment_information.empty() && instruction.empty() && end_to_end.empty() &&
+        mandate.empty()) {
+      return;
+    }
+    x.open("Refs");
+    if (!bank_reference.empty()) x.escaped("AcctSvcrRef", bank_reference);
+    if (!payment_information.empty()) x.escaped("PmtInfId", payment_information);
+    if (!instruction.empty()) x.escaped("InstrId", instruction);
+    if (!end_to_end.empty()) x.escaped("EndToEndId", end_to_end);
+    if (!mandate.empty()) x.escaped("MndtId", mandate);
+    if (owner_id) x.escaped("AcctOwnrTxId", instruction);
+    x.close("Refs");
+  }
+
+  // The counterparty paid a credit (debtor) and was paid by a debit (creditor).
+  void write_parties(Xml& x, const BankFields& fields, bool credit) {
+    const std::string iban = is_valid_iban(fields.counter_iban) ? fields.counter_iban : std::string();
+    const std::string other = iban.empty() ? fit(trim_white_space(fields.counter_account), kMax34) : std::string();
+    const bool has_name = !fit(fields.counterparty, kMax140).empty();
+    const bool has_creditor_id = !fit(fields.creditor_id, kMax35).empty();
+    const bool has_ultimate =
+        !fit(fields.ultimate_debtor, kMax140).empty() || !fit(fields.ultimate_creditor, kMax140).empty();
+    if (!has_name && iban.empty() && other.empty() && !has_creditor_id && !has_ultimate) return;
+    x.open("RltdPties");
+    if (credit) {
+      write_party(x, "Dbtr", fields.counterparty, fields.counterparty_town, {});
+      write_account_of(x, "DbtrAcct", iban, other);
+      write_party(x, "UltmtDbtr", fields.ultimate_debtor, {}, {});
+      // Money collected under the owner's creditor identifier: the owner is the creditor.
+      write_party(x, "Cdtr", {}, {}, fields.creditor_id);
+      write_party(x, "UltmtCdtr", fields.ultimate_creditor, {}, {});
+    } else {
+      write_party(x, "UltmtDbtr", fields.ultimate_debtor, {}, {});
+      write_party(x, "Cdtr", fields.counterparty, fields.counterparty_town, fields.creditor_id);
+      write_account_of(x, "CdtrAcct", iban, other);
+      write_party(x, "UltmtCdtr", fields.ultimate_creditor, {}, {});
+    }
+    x.close("RltdPties");
+  }
+
+  static void write_purpose(Xml& x, std::string_view purpose_code) {
+    const std::string code = fit(purpose_code, kMax35);
+    if (code.empty()) return;
+    bool is_code = code.size() <= 4;
+    for (const char c : code) is_code = is_code && is_upper_or_digit(c);
+    x.open("Purp");
+    x.escaped(is_code ? "Cd" : "Prtry", code);
+    x.close("Purp");
+  }
+
+  // A structured creditor reference, of ISO 11649 ("ISO") or another issuer.
+  static void write_creditor_reference(Xml& x, std::string_view reference, std::string_view issuer) {
+    x.open("Strd");
+    x.open("CdtrRefInf");
+    x.open("Tp");
+    x.open("CdOrPrtry");
+    x.value("Cd", "SCOR");
+    x.close("CdOrPrtry");
+    if (!issuer.empty()) x.escaped("Issr", issuer);
+    x.close("Tp");
+    x.escaped("Ref", reference);
+    x.close("CdtrRefInf");
+    x.close("Strd");
+  }
+
+  // The whole purpose in pieces of at most 140 characters, each split at a blank the
+  // pieces leave out (readers join them with one), never inside a word shorter than
+  // that; then the structured references it holds or the bank gave.
+  void write_remittance(Xml& x, const BankFields& fields) {
+    const std::string reference = fit(fields.structured_reference, kMax35);
+    const std::string issuer = fit(fields.reference_issuer, kMax35);
+    purpose_.clear();
+    clean_into(trim_white_space(fields.purpose), purpose_);
+    std::string_view rest = trim_white_space(purpose_);
+    // A bank's structured reference is the purpose itself: no text to repeat it.
+    if (!reference.empty() && rest == trim_white_space(fields.structured_reference)) rest = {};
+    if (rest.empty() && reference.empty()) return;
     x.open("RmtInf");
+    const std::string_view text = rest;
     while (!rest.empty()) {
-      const std::size_t n = prefix_bytes(rest, kMax140);
-      const std::string_view piece = trim_white_space(rest.substr(0, n));
-      if (!piece.empty()) x.escaped("Ustrd", piece);
+      const std::size_t n = remittance_piece(rest);
+      x.escaped("Ustrd", rest.substr(0, n));
       rest.remove_prefix(n);
+      if (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
+      if (rest.empty()) break;
+    }
+    if (!reference.empty()) write_creditor_reference(x, reference, issuer);
+    // ISO 11649 references in the text, each once.
+    std::string_view scan = text;
+    while (!scan.empty()) {
+      const std::size_t blank = scan.find(' ');
+      const std::string_view word = scan.substr(0, blank);
+      if (is_creditor_reference(word) && word != reference) write_creditor_reference(x, word, "ISO");
+      if (blank == std::string_view::npos) break;
+      scan.remove_prefix(blank + 1);
     }
     x.close("RmtInf");
   }
 
-  // The German transaction code and the :61: supplementary details, which camt has
-  // no element of their own for.
-  static void write_additional_information(Xml& x, const Transaction& t) {
-    std::string info;
-    if (t.structured_details) {
-      if (const auto gvc = t.structured_details->find("gvc"); gvc && !gvc->empty()) {
-        info.append("GVC ");
-        info.append(*gvc);
-      }
+  // Why a payment came back: the ISO reason the bank gave (/RTRN/), or the German
+  // return key (?34) of a returned entry, under Prtry where it is no ISO code.
+  static void write_return(Xml& x, const Transaction& t, const BankFields& fields, const BankTransactionCode& code) {
+    std::string_view reason = trim_white_space(fields.return_reason);
+    if (reason.empty() && is_return(code) && t.structured_details) {
+      if (const auto v = t.structured_details->find("34")) reason = trim_white_space(*v);
     }
+    const std::string fitted = fit(reason, kMax35);
+    if (fitted.empty()) return;
+    x.open("RtrInf");
+    x.open("Rsn");
+    x.escaped(is_iso_reason_code(fitted) ? "Cd" : "Prtry", fitted);
+    x.close("Rsn");
+    x.close("RtrInf");
+  }
+
+  // The bank's posting text (?00), and the :61: supplementary details, which camt has
+  // no element of their own for.
+  void write_additional_information(Xml& x, const Transaction& t, const BankFields& fields) {
+    std::string& info = purpose_;
+    info.clear();
+    info.append(trim_white_space(fields.posting_text));
     if (t.extra_details && !trim_white_space(*t.extra_details).empty()) {
       if (!info.empty()) info.push_back(' ');
       info.append(trim_white_space(*t.extra_details));
@@ -368,16 +632,20 @@ class StatementWriter {
 
   const Statement& s_;
   CamtMessage message_;
+  const CamtOptions& options_;
   CamtVersion version_;
-  std::string_view created_;
+  std::string_view id_;
+  std::vector<std::string>& warnings_;
   std::string currency_;
+  int units_ = 2;
+  std::string purpose_;  // working storage, reused from entry to entry
 };
 
 }  // namespace
 
-Refusal write_statement(const Statement& s, CamtMessage message, const CamtOptions& options,
-                        std::string_view created, std::string& out) {
-  return StatementWriter(s, message, options, created).write(out);
+Refusal write_statement(const Statement& s, CamtMessage message, const CamtOptions& options, std::string_view id,
+                        std::vector<std::string>& warnings, std::string& out) {
+  return StatementWriter(s, message, options, id, warnings).write(out);
 }
 
 }  // namespace tallyfold::camt

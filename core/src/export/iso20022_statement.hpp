@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "tallyfold/iso20022.hpp"
 #include "tallyfold/model.hpp"
@@ -13,9 +14,10 @@ namespace tallyfold::camt {
 /// Why a statement cannot be written, or nothing.
 using Refusal = std::optional<std::string>;
 
-/// Appends the statement's element (Stmt, Rpt or Ntfctn) to `out`; on a refusal, what
-/// was appended is to be dropped by the caller. `created` is the conversion time.
-Refusal write_statement(const Statement& s, CamtMessage message, const CamtOptions& options,
-                        std::string_view created, std::string& out);
+/// Appends the statement's element (Stmt, Rpt or Ntfctn), identified by `id` (unique in
+/// its document, at most 35 characters), to `out`, and what it writes unlike the bank
+/// gave it to `warnings`; on a refusal both are to be dropped by the caller.
+Refusal write_statement(const Statement& s, CamtMessage message, const CamtOptions& options, std::string_view id,
+                        std::vector<std::string>& warnings, std::string& out);
 
 }  // namespace tallyfold::camt

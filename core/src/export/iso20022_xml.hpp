@@ -51,6 +51,18 @@ class Xml {
     xml_escape(fitted, out_);
     end(name);
   }
+  // Where the output is, and going back there to drop elements opened since.
+  struct Mark {
+    std::size_t size;
+    int depth;
+  };
+  Mark mark() const noexcept { return {out_.size(), depth_}; }
+  void back_to(Mark m) {
+    out_.resize(m.size);
+    depth_ = m.depth;
+  }
+  std::size_t size() const noexcept { return out_.size(); }
+
   void amount(std::string_view name, std::string_view amount, std::string_view currency) {
     indent();
     out_.push_back('<');

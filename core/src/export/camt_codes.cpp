@@ -1,0 +1,132 @@
+#include "export/camt_codes.hpp"
+
+#include <algorithm>
+#include <array>
+
+#include "export/iso20022_limits.hpp"
+
+namespace tallyfold::camt {
+namespace {
+
+struct GvcRow {
+  std::string_view gvc;
+  BankTransactionCode code;
+};
+
+// German GVC to ISO bank transaction code, after the industry's mapping annex (the
+// version docs/formats.md names). Sorted by GVC for the binary search.
+constexpr GvcRow kGvc[] = {
+    {"008", {"PMNT", "ICDT", "STDO"}},  // standing order
+    {"020", {"PMNT", "ICDT", "DMCT"}},  // domestic credit transfer
+    {"051", {"PMNT", "RCDT", "DMCT"}},  // credit transfer received
+    {"052", {"PMNT", "RCDT", "STDO"}},  // standing order received
+    {"053", {"PMNT", "RCDT", "SALA"}},  // salary
+    {"082", {"PMNT", "CNTR", "CDPT"}},  // cash deposit
+    {"083", {"PMNT", "CNTR", "CWDL"}},  // cash withdrawal
+    {"104", {"PMNT", "IDDT", "BBDD"}},  // SEPA B2B direct debit, debtor
+    {"105", {"PMNT", "IDDT", "ESDD"}},  // SEPA core direct debit, debtor
+    {"106", {"PMNT", "CCRD", "POSD"}},  // SEPA card clearing
+    {"107", {"PMNT", "IDDT", "ESDD"}},  // SEPA core direct debit from a card payment
+    {"108", {"PMNT", "IDDT", "UPDD"}},  // SEPA direct debit returned, debtor credited again
+    {"109", {"PMNT", "RDDT", "UPDD"}},  // SEPA core direct debit returned, creditor debited
+    {"116", {"PMNT", "ICDT", "ESCT"}},  // SEPA credit transfer
+    {"117", {"PMNT", "ICDT", "STDO"}},  // SEPA standing order
+    {"119", {"PMNT", "ICDT", "ESCT"}},  // SEPA credit transfer, donation
+    {"152", {"PMNT", "RCDT", "STDO"}},  // SEPA standing order received
+    {"153", {"PMNT", "RCDT", "SALA"}},  // SEPA salary
+    {"154", {"PMNT", "RCDT", "ESCT"}},  // SEPA capital-forming payment
+    {"155", {"PMNT", "RCDT", "ESCT"}},  // SEPA pension saving payment
+    {"156", {"PMNT", "RCDT", "ESCT"}},  // SEPA payment from public funds
+    {"159", {"PMNT", "RCDT", "RRTN"}},  // SEPA credit transfer returned
+    {"166", {"PMNT", "RCDT", "ESCT"}},  // SEPA credit transfer received
+    {"167", {"PMNT", "RCDT", "ESCT"}},  // SEPA credit transfer received, with check digits
+    {"169", {"PMNT", "RCDT", "ESCT"}},  // SEPA donation received
+    {"171", {"PMNT", "RDDT", "ESDD"}},  // SEPA core direct debit collected
+    {"174", {"PMNT", "RDDT", "BBDD"}},  // SEPA B2B direct debit collected
+    {"181", {"PMNT", "RDDT", "UPDD"}},  // SEPA core direct debit returned, creditor debited
+    {"184", {"PMNT", "RDDT", "UPDD"}},  // SEPA B2B direct debit returned, creditor debited
+    {"191", {"PMNT", "ICDT", "ESCT"}},  // SEPA credit transfers, batch
+    {"192", {"PMNT", "RDDT", "ESDD"}},  // SEPA core direct debits collected, batch
+    {"194", {"PMNT", "RCDT", "ESCT"}},  // SEPA credit transfers received, batch
+    {"195", {"PMNT", "RDDT", "BBDD"}},  // SEPA B2B direct debits collected, batch
+    {"805", {"ACMT", "MDOP", "CHRG"}},  // closing of accounts: charges
+    {"808", {"ACMT", "MDOP", "CHRG"}},  // charges
+    {"809", {"ACMT", "MDOP", "COMM"}},  // commission
+};
+
+struct SwiftRow {
+  std::string_view type;  // the three characters after N, F or S
+  BankTransactionCode debit;
+  BankTransactionCode credit;
+};
+
+// SWIFT transaction type identification codes, by the ISO sub-family each names.
+constexpr SwiftRow kSwift[] = {
+    {"CHG", {"ACMT", "MDOP", "CHRG"}, {"ACMT", "MCOP", "CHRG"}},  // charges
+    {"CHK", {"PMNT", "ICHQ", "CCHQ"}, {"PMNT", "RCHQ", "CCHQ"}},  // cheques
+    {"CMZ", {"CAMT", "ACCB", "ZABA"}, {"CAMT", "ACCB", "ZABA"}},  // zero balancing
+    {"COM", {"ACMT", "MDOP", "COMM"}, {"ACMT", "MCOP", "COMM"}},  // commission
+    {"DDT", {"PMNT", "IDDT", "OTHR"}, {"PMNT", "RDDT", "OTHR"}},  // direct debit
+    {"DIV", {"SECU", "CUST", "DVCA"}, {"SECU", "CUST", "DVCA"}},  // dividends
+    {"INT", {"ACMT", "MDOP", "INTR"}, {"ACMT", "MCOP", "INTR"}},  // interest
+    {"MSC", {"PMNT", "MDOP", "OTHR"}, {"PMNT", "MCOP", "OTHR"}},  // miscellaneous
+    {"STO", {"PMNT", "ICDT", "STDO"}, {"PMNT", "RCDT", "STDO"}},  // standing order
+    {"TRF", {"PMNT", "ICDT", "OTHR"}, {"PMNT", "RCDT", "OTHR"}},  // transfer
+};
+
+}  // namespace
+
+BankTransactionCode bank_transaction_code(std::string_view swift_type, std::string_view gvc, bool credit) noexcept {
+  if (gvc.size() == 3) {
+    const auto* row = std::lower_bound(std::begin(kGvc), std::end(kGvc), gvc,
+                                       [](const GvcRow& r, std::string_view g) { return r.gvc < g; });
+    if (row != std::end(kGvc) && row->gvc == gvc) return row->code;
+  }
+  if (swift_type.size() == 4) {
+    const std::string_view type = swift_type.substr(1);
+    for (const SwiftRow& row : kSwift) {
+      if (row.type == type) return credit ? row.credit : row.debit;
+    }
+  }
+  return kUnknownTransactionCode;
+}
+
+int minor_units(std::string_view currency) noexcept {
+  // ISO 4217 currencies whose minor unit is not two decimals.
+  static constexpr std::array<std::string_view, 17> kNone = {"BIF", "CLP", "DJF", "GNF", "ISK", "JPY",
+                                                             "KMF", "KRW", "PYG", "RWF", "UGX", "UYI",
+                                                             "VND", "VUV", "XAF", "XOF", "XPF"};
+  static constexpr std::array<std::string_view, 7> kThree = {"BHD", "IQD", "JOD", "KWD", "LYD", "OMR", "TND"};
+  static constexpr std::array<std::string_view, 2> kFour = {"CLF", "UYW"};
+  if (std::find(kNone.begin(), kNone.end(), currency) != kNone.end()) return 0;
+  if (std::find(kThree.begin(), kThree.end(), currency) != kThree.end()) return 3;
+  if (std::find(kFour.begin(), kFour.end(), currency) != kFour.end()) return 4;
+  return 2;
+}
+
+bool is_iso_reason_code(std::string_view code) noexcept {
+  return code.size() == 4 && is_upper(code[0]) && is_upper(code[1]) && is_upper_or_digit(code[2]) &&
+         is_upper_or_digit(code[3]);
+}
+
+bool is_creditor_reference(std::string_view text) noexcept {
+  if (text.size() < 5 || text.size() > 25 || text[0] != 'R' || text[1] != 'F' || !is_digit(text[2]) ||
+      !is_digit(text[3])) {
+    return false;
+  }
+  // ISO 7064 mod 97-10 over the reference moved by four, letters as 10..35.
+  unsigned remainder = 0;
+  for (std::size_t k = 0; k < text.size(); ++k) {
+    const char c = text[(k + 4) % text.size()];
+    if (is_digit(c)) {
+      remainder = (remainder * 10 + static_cast<unsigned>(c - '0')) % 97;
+    } else if (is_upper(c)) {
+      remainder = (remainder * 100 + static_cast<unsigned>(c - 'A' + 10)) % 97;
+    } else {
+      return false;
+    }
+  }
+  return remainder == 1;
+}
+
+}  // namespace tallyfold::camt
