@@ -2,7 +2,6 @@
 (the mapping and the schema checks are tested in C++)."""
 
 import datetime
-import os
 import re
 import warnings
 from decimal import Decimal
@@ -10,9 +9,8 @@ from xml.etree import ElementTree
 
 import pytest
 
-from conftest import statement
+from conftest import data_files, shared_dir, statement
 from tallyfold import MT940
-from test_golden_exact import CORPUS
 
 REPORT = (
     b":20:REP1\n:25:NL69INGB0123456789\n:28C:7/1\n:34F:EURD100,00\n:34F:EURC200,\n"
@@ -125,14 +123,7 @@ def test_entry_status_pending_for_interim_reports_only():
 # The camt of every corpus file read back by a parser of its own, against the rules an
 # importer relies on.
 lxml_etree = pytest.importorskip("lxml.etree")
-CORPUS_FILES = sorted(p for p in CORPUS.rglob("*") if p.is_file() and p.suffix != ".md") if CORPUS.is_dir() else []
-
-
-def corpus_or_skip():
-    if not CORPUS_FILES:
-        if os.environ.get("CI"):
-            pytest.fail(f"no corpus at {CORPUS}")
-        pytest.skip(f"{CORPUS} is absent: the read-back needs ../shared/corpus")
+CORPUS = shared_dir("corpus")
 
 
 def one_line(text):
@@ -154,11 +145,11 @@ def split_at_blanks(pieces, purpose):
     return rest == ""
 
 
+@pytest.mark.shared("corpus")
 @pytest.mark.parametrize("version", ["02", "08"])
 def test_corpus_camt_reads_back(version):
-    corpus_or_skip()
     checked = 0
-    for path in CORPUS_FILES:
+    for path in data_files(CORPUS):
         try:
             doc = MT940.from_file(path)
             with warnings.catch_warnings():
