@@ -178,7 +178,7 @@ Result<std::string, ExportFailure> export_as(const Options& options, std::span<c
     if (!text) return ExportFailure{message(text.error())};
     return std::move(*text);
   };
-  // The exact reading writes the specified forms; a bank file the forms made for it.
+  // The exact reading writes its fixed forms; a bank file the forms made for it.
   const bool bank = !options.strict;
   const JsonOptions json{.bank_fields = bank, .exact_amounts = bank};
   switch (*options.format) {

@@ -502,7 +502,7 @@ PyObject* export_result(Result<std::string> text) {
   return finish(to_python(std::string_view(*text)));
 }
 
-// A document read from a file exports the bank-file form; MT940(text) the specified one.
+// A document read from a file exports the bank-file form; MT940(text) its fixed one.
 bool bank_form(PyObject* self) { return first_statement(self).reading == Reading::BankFile; }
 
 PyObject* to_json(PyObject* self, PyObject*) {
