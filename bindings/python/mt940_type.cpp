@@ -483,10 +483,11 @@ PyObject* get_resolver_used(PyObject* self, void*) {
 PyObject* get_transactions(PyObject* self, void*) {
   return guarded([&]() -> PyObject* {
     const auto& records = first_statement(self).transactions;
+    const std::vector<TransactionId> ids = ids_of(first_statement(self));
     PyRef list(PyList_New(static_cast<Py_ssize_t>(records.size())));
     if (!list) return api_call_failed();
     for (std::size_t i = 0; i < records.size(); ++i) {
-      PyObject* item = new_transaction(records[i], first_statement(self).reading);
+      PyObject* item = new_transaction(records[i], first_statement(self).reading, ids.empty() ? nullptr : &ids[i]);
       if (!item) return nullptr;  // the partial list goes with `list`
       PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);  // steals `item`
     }

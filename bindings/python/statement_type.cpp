@@ -410,10 +410,11 @@ PyObject* statement_transactions(PyObject* self, void*) {
     if (!value) throw InternalError("Statement object without its value");
     if (!value->transactions) {
       const Statement& s = value->statement();
+      const std::vector<TransactionId> ids = ids_of(s);
       PyRef tuple(PyTuple_New(static_cast<Py_ssize_t>(s.transactions.size())));
       if (!tuple) return api_call_failed();
       for (std::size_t i = 0; i < s.transactions.size(); ++i) {
-        PyObject* item = new_transaction(s.transactions[i], s.reading);
+        PyObject* item = new_transaction(s.transactions[i], s.reading, ids.empty() ? nullptr : &ids[i]);
         if (!item) return nullptr;  // the partial tuple goes with `tuple`
         PyTuple_SetItem(tuple.get(), static_cast<Py_ssize_t>(i), item);  // steals `item`
       }

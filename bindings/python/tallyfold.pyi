@@ -192,6 +192,10 @@ class Transaction:
     @property
     def creditor_id(self) -> str:
         """From the bank-file reading's details decoding; "" when absent."""
+    @property
+    def transaction_id(self) -> str | None:
+        """The bank-file reading's id: 32 lowercase hex digits, the same for the same
+        transaction in any file that holds its statement. None for the exact reading."""
 
 @final
 class Statement:

@@ -8,6 +8,7 @@
 #include "py_ref.hpp"
 #include "tallyfold/bank_details.hpp"
 #include "tallyfold/export.hpp"
+#include "tallyfold/transaction_id.hpp"
 #include "types.hpp"
 
 namespace tallyfold::python {
@@ -22,6 +23,8 @@ struct Snapshot {
   TextBuffer texts;
   Transaction record;
   std::optional<BankFields> bank;  // the bank-file reading's fields
+  // The bank-file reading's id, computed with the statement, which the record lacks.
+  std::optional<TransactionId> id;
 };
 
 struct TransactionObject {
@@ -120,6 +123,13 @@ PyObject* get_derived(PyObject* self, void*) {
   });
 }
 
+PyObject* get_transaction_id(PyObject* self, void*) {
+  return guarded([&] {
+    const auto& id = whole_snapshot(self).id;
+    return finish(id ? to_python(id->text()) : PyRef::borrow(Py_None));
+  });
+}
+
 PyGetSetDef kGetSet[] = {
     {"value_date", get_value_date, nullptr, nullptr, nullptr},
     {"entry_date", get_entry_date, nullptr, nullptr, nullptr},
@@ -143,6 +153,7 @@ PyGetSetDef kGetSet[] = {
     {"end_to_end_reference", get_derived<&BankFields::end_to_end_reference>, nullptr, nullptr, nullptr},
     {"mandate_reference", get_derived<&BankFields::mandate_reference>, nullptr, nullptr, nullptr},
     {"creditor_id", get_derived<&BankFields::creditor_id>, nullptr, nullptr, nullptr},
+    {"transaction_id", get_transaction_id, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -156,7 +167,8 @@ constexpr std::size_t kBankFieldCount = std::size(kBankFields);
 
 // Everything a Transaction holds, as a tuple of str, None and tuples: (value date, entry
 // date, mark, amount as stored, type, customer reference, bank reference, details,
-// structured details as (key, value) pairs, the bank-file reading's fields or None).
+// structured details as (key, value) pairs, the bank-file reading's fields or None, the
+// transaction id).
 PyObject* transaction_state(PyObject* self) {
   return guarded([&]() -> PyObject* {
     const Snapshot& snapshot = whole_snapshot(self);
@@ -189,7 +201,8 @@ PyObject* transaction_state(PyObject* self) {
                      to_python(mark_text(t.debit_credit)), to_python(t.amount.to_string()),
                      to_python(t.transaction_type),  to_python(t.customer_reference),
                      to_python(t.bank_reference),    to_python(t.details),
-                     std::move(details),             std::move(bank)};
+                     std::move(details),             std::move(bank),
+                     snapshot.id ? to_python(snapshot.id->text()) : PyRef::borrow(Py_None)};
     PyRef state(PyTuple_New(std::size(items)));
     if (!state) return nullptr;
     for (std::size_t i = 0; i < std::size(items); ++i) {
@@ -233,15 +246,17 @@ PyType_Spec kSpec = {
 
 
 // A snapshot of `visible` (copied) and `bank`.
-std::unique_ptr<Snapshot> keep_snapshot(const Transaction& visible, std::optional<BankFields> bank) {
+std::unique_ptr<Snapshot> keep_snapshot(const Transaction& visible, std::optional<BankFields> bank,
+                                        const std::optional<TransactionId>& id) {
   auto kept = std::make_unique<Snapshot>(kept_size(visible));
   kept->record = keep_transaction(visible, kept->texts);
   kept->bank = std::move(bank);
+  kept->id = id;
   return kept;
 }
 
 // The fields Python can see; the funds code and the supplementary details stay behind.
-std::unique_ptr<Snapshot> make_snapshot(const Transaction& record, Reading reading) {
+std::unique_ptr<Snapshot> make_snapshot(const Transaction& record, Reading reading, const TransactionId* id) {
   Transaction snapshot;
   snapshot.value_date = record.value_date;
   snapshot.entry_date = record.entry_date;
@@ -254,7 +269,7 @@ std::unique_ptr<Snapshot> make_snapshot(const Transaction& record, Reading readi
   snapshot.structured_details = record.structured_details;
   std::optional<BankFields> bank;
   if (reading == Reading::BankFile) bank = bank_fields(record);
-  return keep_snapshot(snapshot, std::move(bank));
+  return keep_snapshot(snapshot, std::move(bank), id ? std::optional(*id) : std::nullopt);
 }
 
 }  // namespace
@@ -280,13 +295,13 @@ PyObject* new_transaction(std::unique_ptr<Snapshot> snapshot) {
 
 }  // namespace
 
-PyObject* new_transaction(const Transaction& record, Reading reading) {
-  return new_transaction(make_snapshot(record, reading));
+PyObject* new_transaction(const Transaction& record, Reading reading, const TransactionId* id) {
+  return new_transaction(make_snapshot(record, reading, id));
 }
 
 PyObject* restore_transaction(PyObject* state) {
   constexpr const char* kKind = "Transaction";
-  if (!PyTuple_Check(state) || PyTuple_Size(state) != 10) return bad_state(kKind);
+  if (!PyTuple_Check(state) || PyTuple_Size(state) != 11) return bad_state(kKind);
   auto item = [&](Py_ssize_t i) { return PyTuple_GetItem(state, i); };
   Transaction t;
   std::string_view value_date;
@@ -338,7 +353,17 @@ PyObject* restore_transaction(PyObject* state) {
       (*bank).*kBankFields[i] = std::string(text);
     }
   }
-  return new_transaction(keep_snapshot(t, std::move(bank)));
+  std::optional<TransactionId> id;
+  std::optional<std::string_view> id_text;
+  if (!text_from_python(item(10), id_text)) return bad_state(kKind);
+  if (id_text) {
+    id.emplace();
+    if (id_text->size() != id->hex.size() || id_text->find_first_not_of("0123456789abcdef") != std::string_view::npos) {
+      return bad_state(kKind);
+    }
+    id_text->copy(id->hex.data(), id->hex.size());
+  }
+  return new_transaction(keep_snapshot(t, std::move(bank), id));
 }
 
 }  // namespace tallyfold::python

@@ -11,6 +11,7 @@
 #include "tallyfold/bankfile.hpp"
 #include "tallyfold/model.hpp"
 #include "tallyfold/reconcile.hpp"
+#include "tallyfold/transaction_id.hpp"
 
 namespace tallyfold::python {
 
@@ -23,9 +24,15 @@ PyObject* statement_type();
 PyObject* balance_type();
 PyObject* diagnostic_type();
 
-/// A new Transaction holding its own snapshot of `record`, read by `reading`; null with
-/// the interpreter's error set when allocation fails.
-PyObject* new_transaction(const Transaction& record, Reading reading);
+/// A new Transaction holding its own snapshot of `record`, read by `reading`, with its
+/// id (from transaction_ids of its statement; none for the exact reading, which has no
+/// ids); null with the interpreter's error set when allocation fails.
+PyObject* new_transaction(const Transaction& record, Reading reading, const TransactionId* id);
+/// The ids of the statement's transactions when the bank-file reading read it; none (an
+/// empty list) for the exact reading.
+inline std::vector<TransactionId> ids_of(const Statement& s) {
+  return s.reading == Reading::BankFile ? transaction_ids(s) : std::vector<TransactionId>();
+}
 
 /// A new Statement for statement `index` of `document`, which it keeps alive; `check`
 /// is that statement's reconciliation, `origin` how its MT940 reads the document again.

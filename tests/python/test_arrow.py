@@ -18,13 +18,13 @@ TRANSACTION_COLUMNS = {
     "details": "string", "structured_details": "map<string, string, keys_sorted>",
     "counterparty": "string", "counter_iban": "string", "purpose": "string",
     "counterparty_bic": "string", "end_to_end_reference": "string", "mandate_reference": "string",
-    "creditor_id": "string",
+    "creditor_id": "string", "transaction_id": "string",
 }
 # Columns named after Transaction attributes that hold the same value there.
 SAME_AS_ATTRIBUTE = [
     "debit_credit", "is_credit", "is_debit", "is_reversal", "transaction_type", "customer_reference",
     "bank_reference", "details", "counterparty", "counter_iban", "purpose", "counterparty_bic",
-    "end_to_end_reference", "mandate_reference", "creditor_id",
+    "end_to_end_reference", "mandate_reference", "creditor_id", "transaction_id",
 ]
 
 
@@ -110,6 +110,10 @@ def test_exact_reading_gives_its_own_derived_fields_and_nulls(two_statements):
     row = pa.table(MT940(two_statements)).to_pylist()[1]
     assert (row["entry_date"], row["bank_reference"], row["structured_details"]) == (None, None, None)
     assert (row["end_to_end_reference"], row["creditor_id"], row["purpose"]) == ("", "", "")
+    # Ids are the bank-file reading's; the same text read so has them.
+    assert row["transaction_id"] is None and MT940(two_statements).transactions[1].transaction_id is None
+    ids = pa.table(MT940.from_bytes(two_statements.encode())).column("transaction_id").to_pylist()
+    assert len(set(ids)) == 3 and all(len(i) == 32 for i in ids)
 
 
 def test_batches_continue_across_statements_and_batch_limits():

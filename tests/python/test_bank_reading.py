@@ -46,6 +46,7 @@ DERIVED_KEYS = {
     "purpose": "purpose", "counterparty": "counterparty", "counterIban": "counter_iban",
     "counterpartyBic": "counterparty_bic", "endToEndReference": "end_to_end_reference",
     "mandateReference": "mandate_reference", "creditorId": "creditor_id",
+    "transactionId": "transaction_id",
 }
 
 

@@ -67,7 +67,8 @@ namespace tallyfold {
 ///
 /// Transactions: one row per transaction, with its statement's `account`, `reference`,
 /// `number` (the :28C: text) and `currency`, then every field of the transaction under
-/// its Python attribute name. `amount` is the exact signed amount as decimal128(38, 5),
+/// its Python attribute name, `transaction_id` last (null for the exact reading). `amount` is the exact signed amount
+/// as decimal128(38, 5),
 /// one type for every currency; `value_date` and `entry_date` are date32;
 /// `structured_details` is a map of text to text with its keys sorted.
 ///

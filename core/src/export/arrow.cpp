@@ -13,6 +13,7 @@
 #include "tallyfold/bankfile.hpp"
 #include "tallyfold/export.hpp"
 #include "tallyfold/reconcile.hpp"
+#include "tallyfold/transaction_id.hpp"
 
 namespace tallyfold {
 namespace {
@@ -81,7 +82,8 @@ const Field& transactions_shape() {
        text("counterparty_bic"),
        text("end_to_end_reference"),
        text("mandate_reference"),
-       text("creditor_id")}};
+       text("creditor_id"),
+       text("transaction_id", true)}};
   return shape;
 }
 
@@ -434,7 +436,8 @@ BankFields derived_fields(const Transaction& t, Reading reading) {
   return f;
 }
 
-void append_transaction(std::vector<Column>& c, const Statement& s, std::string_view number, const Transaction& t) {
+void append_transaction(std::vector<Column>& c, const Statement& s, std::string_view number, const Transaction& t,
+                        const TransactionId* id) {
   c[0].text(s.account_identification);
   c[1].text(s.transaction_reference);
   c[2].text(number);
@@ -470,6 +473,7 @@ void append_transaction(std::vector<Column>& c, const Statement& s, std::string_
   c[20].text(f.end_to_end_reference);
   c[21].text(f.mandate_reference);
   c[22].text(f.creditor_id);
+  c[23].text(id ? std::optional(id->text()) : std::nullopt);
 }
 
 void append_balance(Column& c, const Balance& b) {
@@ -544,6 +548,9 @@ struct StreamState {
   std::size_t statement = 0;           // where the next batch starts
   std::size_t transaction = 0;
   std::string last_error;
+  // The ids of statement `ids_of`, kept while its transactions span batches.
+  std::vector<TransactionId> ids;
+  std::size_t ids_of = static_cast<std::size_t>(-1);
 
   const Field& shape() const {
     return table == ArrowTable::Transactions ? transactions_shape() : statements_shape();
@@ -560,8 +567,14 @@ struct StreamState {
       while (statement < all.size() && room()) {
         const Statement& s = all[statement];
         const std::string number = number_of(s);
+        if (ids_of != statement) {
+          // The exact reading has no ids.
+          ids = s.reading == Reading::BankFile ? transaction_ids(s) : std::vector<TransactionId>();
+          ids_of = statement;
+        }
         for (; transaction < s.transactions.size() && room(); ++transaction) {
-          append_transaction(columns, s, number, s.transactions[transaction]);
+          append_transaction(columns, s, number, s.transactions[transaction],
+                             ids.empty() ? nullptr : &ids[transaction]);
           ++rows;
         }
         if (transaction < s.transactions.size()) break;
