@@ -250,7 +250,8 @@ void set_error(const ParseError& error) { set_value_error(message(error)); }
 void set_error(const LocatedError& error, bool line_in_message) {
   std::string display;
   if (error.line != 0 && line_in_message) display = "line " + std::to_string(error.line) + ": ";
-  display += message(error);
+  // The exact reading's message is the one MT940(text) gives, values unshortened.
+  display += line_in_message ? message(error) : message(error.error);
   if (!parse_error_type) {
     set_value_error(display);
     return;
