@@ -347,8 +347,8 @@ def test_wrong_input_types_raise_type_error(call, message):
 @pytest.mark.parametrize(
     "data, options, message, line",
     [
-        (FULL.replace(b"C240331EUR1150,50", b"C241331EUR1150,50"), {}, "line 9: Invalid date '241331' in tag (date field)", 9),
-        (b"\n\n" + FULL.split(b":20:STMT-2")[0].replace(b":28C:00062/1\r\n", b""), {}, "line 3: Missing mandatory tag :28C: (STMT-1)", 3),
+        (b":20:A\n:25:B\n\xff\xfe", {"encoding": "utf-8"}, "line 3: not valid utf-8 at byte 12", 3),
+        (b"hello\nworld\n", {}, "Input contains no MT940 data", None),
         (b"%PDF-1.4\x00\x00", {}, "not a statement file", None),
         (b"\n".join([b":20:A"] * 3) + b"\n:25:\xff", {"strict": True}, "line 4: not valid UTF-8 (byte 22); name its encoding, for example encoding=\"latin-1\"", 4),
         (FULL, {"resolver": "AUTO"}, "unknown resolver 'AUTO' (auto, swift, gvc, angular)", "option"),
@@ -360,7 +360,7 @@ def test_wrong_input_types_raise_type_error(call, message):
         (b"\r\n:20:A\r\n:25:B\r\n:28C:1\r\n:20:C\r\n", {"strict": True}, "Missing mandatory tag :60F: (A)", 2),
         (b"\xef\xbb\xbf\n\n", {"strict": True}, "Input contains no MT940 data", None),
     ],
-    ids=["bad-date", "missing-tag", "binary", "strict-not-utf8", "unknown-resolver",
+    ids=["not-in-encoding", "no-statement", "binary", "strict-not-utf8", "unknown-resolver",
          "unknown-resolver-strict", "unknown-encoding", "strict-parse-error", "strict-statement-line",
          "strict-missing-tag", "strict-no-data"],
 )
