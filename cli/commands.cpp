@@ -343,11 +343,6 @@ void write_output(const Options& options, std::span<const Statement> statements,
     for (const std::string& note : notes) outcome.messages.push_back(located_line(name, 0, "note: " + note));
   }
   std::string error;
-  if (!target.empty() && target.has_parent_path()) {
-    // Folders below -o DIR/ that mirror the input's folders.
-    std::error_code ec;
-    fs::create_directories(target.parent_path(), ec);
-  }
   const bool written = target.empty() ? write_stdout(*text, error) : write_file(target, *text, error);
   if (!written) fail(outcome, std::move(error));
 }
@@ -358,6 +353,11 @@ Outcome convert_one(const Input& input, const fs::path& target, const Options& o
   Outcome outcome = outcome_of(loaded);
   if (outcome.kind == Outcome::Failed || outcome.kind == Outcome::Skipped) return outcome;
   bool warned = loaded.warned;
+  if (!target.empty() && target.has_parent_path()) {
+    // Folders below -o DIR/ that mirror the input's folders; a failure shows on writing.
+    std::error_code ec;
+    fs::create_directories(target.parent_path(), ec);
+  }
   try {
     write_output(options, loaded.statements, target, display_name(input.path), outcome, warned);
   } catch (const std::exception& e) {
