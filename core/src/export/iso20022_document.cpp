@@ -2,6 +2,7 @@
 // and the message id.
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -15,11 +16,23 @@
 namespace tallyfold {
 namespace {
 
-std::uint64_t fnv1a(std::string_view bytes, std::uint64_t h = 0xcbf29ce484222325ULL) noexcept {
-  for (const char c : bytes) {
-    h ^= static_cast<unsigned char>(c);
-    h *= 0x100000001b3ULL;
+// A 64-bit hash of `bytes`, eight at a time: the body of a document runs to hundreds of
+// megabytes, where a byte-at-a-time hash would cost a fifth of the writing.
+std::uint64_t content_hash(std::string_view bytes, std::uint64_t h = 0xcbf29ce484222325ULL) noexcept {
+  constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ULL;
+  auto mix = [&h](std::uint64_t word) {
+    h = (h ^ word) * kMultiplier;
+    h ^= h >> 29;
+  };
+  std::size_t i = 0;
+  for (; i + 8 <= bytes.size(); i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes.data() + i, 8);
+    mix(word);
   }
+  std::uint64_t last = 0;
+  std::memcpy(&last, bytes.data() + i, bytes.size() - i);
+  mix(last ^ (static_cast<std::uint64_t>(bytes.size()) << 56));
   return h;
 }
 
@@ -132,16 +145,41 @@ Result<CamtDocument> export_camt(std::span<const Statement> statements, const Ca
   }
   const std::string created = camt::utc_date_time(options.created);
   const std::vector<std::string> ids = statement_ids(statements);
-  std::string body;
+  std::string ns = "urn:iso:std:iso:20022:tech:xsd:camt.";
+  ns.append(camt_message_number(document.message));
+  ns.append(".001.");
+  ns.append(camt_version_name(options.version));
+
+  // One buffer, room made once: an entry takes some 1.5 KB, and growing a buffer of
+  // hundreds of megabytes by doubling would copy it over and over. The message id is
+  // written last, over a placeholder of its width.
+  std::size_t entries = 0;
+  for (const Statement& s : statements) entries += s.transactions.size();
+  std::string& out = document.xml;
+  out.reserve(1024 + 3072 * statements.size() + 1600 * entries);
+  out.append("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Document xmlns=\"");
+  out.append(ns);
+  out.append("\">\n");
+  camt::Xml x(out, 1);
+  const std::string_view root = root_element(document.message);
+  x.open(root);
+  x.open("GrpHdr");
+  constexpr std::string_view kIdPrefix = "TALLYFOLD-";
+  x.value("MsgId", "TALLYFOLD-0000000000000000");
+  const std::size_t id_at = out.rfind(kIdPrefix) + kIdPrefix.size();
+  x.value("CreDtTm", created);
+  x.close("GrpHdr");
+
+  const std::size_t body_at = out.size();
   std::size_t written = 0;
   std::string last_refusal;
   std::vector<std::string> notes;
   for (std::size_t i = 0; i < statements.size(); ++i) {
     const Statement& s = statements[i];
-    const std::size_t mark = body.size();
+    const std::size_t mark = out.size();
     notes.clear();
-    if (auto refusal = camt::write_statement(s, document.message, options, ids[i], notes, body)) {
-      body.resize(mark);
+    if (auto refusal = camt::write_statement(s, document.message, options, ids[i], notes, out)) {
+      out.resize(mark);
       last_refusal = *refusal;
       document.warnings.push_back(std::string(noun(document.message)) + " '" + std::string(s.transaction_reference) +
                                   "' left out of the camt document: " + *refusal);
@@ -152,29 +190,12 @@ Result<CamtDocument> export_camt(std::span<const Statement> statements, const Ca
   }
   if (written == 0) return Other{"nothing can be written as camt: " + last_refusal};
 
-  std::string ns = "urn:iso:std:iso:20022:tech:xsd:camt.";
-  ns.append(camt_message_number(document.message));
-  ns.append(".001.");
-  ns.append(camt_version_name(options.version));
   // The identifier covers what the statements say, never the time of conversion, so
   // that the same statement converted twice is recognised as the same message.
-  char id[40];
-  const int id_size = std::snprintf(id, sizeof id, "TALLYFOLD-%016llX",
-                                    static_cast<unsigned long long>(fnv1a(body, fnv1a(ns))));
-
-  std::string& out = document.xml;
-  out.reserve(body.size() + 400);
-  out.append("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Document xmlns=\"");
-  out.append(ns);
-  out.append("\">\n");
-  camt::Xml x(out, 1);
-  const std::string_view root = root_element(document.message);
-  x.open(root);
-  x.open("GrpHdr");
-  x.value("MsgId", std::string_view(id, static_cast<std::size_t>(id_size)));
-  x.value("CreDtTm", created);
-  x.close("GrpHdr");
-  out.append(body);
+  const std::uint64_t hash = content_hash(std::string_view(out).substr(body_at), content_hash(ns));
+  char id[17];
+  std::snprintf(id, sizeof id, "%016llX", static_cast<unsigned long long>(hash));
+  out.replace(id_at, 16, id, 16);
   x.close(root);
   out.append("</Document>\n");
   return document;
