@@ -1,7 +1,7 @@
 // Each details decoder on its own, over any :86: text. The input's last byte picks the
 // decoder (0 swift-structured, 1 german-gvc, 2 angular, 3 unstructured, and the
-// bank-file reading's 4 bank-slash-segments and 5 bank-german-sepa); the rest is the
-// text.
+// bank-file reading's 4 bank-slash-segments, 5 bank-german-sepa, 6 bank-slash-tags,
+// 7 bank-dutch-labels and 8 bank-polish-labels); the rest is the text.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -17,7 +17,7 @@ namespace {
 using namespace tallyfold;
 using namespace tallyfold::fuzz;
 
-constexpr std::size_t kDecoders = 6;
+constexpr std::size_t kDecoders = 9;
 std::size_t chosen = 0;  // the decoder under test, picked per input
 
 const Decoder& decoder_under_test() {
@@ -27,6 +27,9 @@ const Decoder& decoder_under_test() {
     case 2: return angular_decoder();
     case 4: return bank_slash_segments_decoder();
     case 5: return bank_german_sepa_decoder();
+    case 6: return bank_slash_tags_decoder();
+    case 7: return bank_dutch_labels_decoder();
+    case 8: return bank_polish_labels_decoder();
     default: return unstructured_decoder();
   }
 }
@@ -58,8 +61,22 @@ constexpr std::string_view kSlashCodes[] = {"EREF", "MARF", "CSID", "PREF", "RTR
                                            "SUM",  "REMI", "REMI/TYPE", "REMI/ISSUER"};
 constexpr std::string_view kParties[] = {"CNTP", "BENM", "ORDP"};
 constexpr std::string_view kUltimates[] = {"ULTD", "ULTB", "ULTC"};
-constexpr std::string_view kSepaKeys[] = {"gvc",  "REMI_COMBINED", "NAME", "text", "EREF", "KREF",
-                                         "MREF", "CRED",          "DEBT", "SVWZ", "ABWA", "ABWE"};
+constexpr std::string_view kSepaKeys[] = {"gvc",  "REMI_COMBINED", "NAME", "text", "EREF", "KREF", "MREF",
+                                         "CRED", "DEBT",          "COAM", "OAMT", "BREF", "RREF", "PURP",
+                                         "IBAN", "BIC",           "SVWZ", "ABWA", "ABWE"};
+constexpr std::string_view kSlashTags[] = {"ACCW", "ADDR", "BBAN", "BENM", "BIC",  "BUSP", "CHGS", "CSID", "EREF",
+                                          "EXCH", "IACC", "IBAN", "ID",   "IREF", "ISDT", "MARF", "NAME", "NRTX",
+                                          "OCMT", "ORDP", "OSDR", "PIND", "PREF", "PURP", "REMI", "RTRN", "RTYP",
+                                          "SUM",  "TRCD", "TRTP", "ULTB", "ULTC", "ULTD", "detail"};
+constexpr std::string_view kLabelKeys[] = {
+    "IBAN",    "NAAM",    "REK",        "BIC",         "OMSCHRIJVING",   "BETALINGSKENMERK", "BETALINGSKENM.",
+    "KENMERK", "ID DEBITEUR", "ID BEGUNSTIGDE", "INCASSANT", "MACHTIGING", "Z RACH.",     "NA RACH.",
+    "DO RACH.", "OD",     "DLA",        "TYT.",        "text",           "detail"};
+
+template <std::size_t N>
+bool listed(const std::string_view (&keys)[N], std::string_view key) {
+  return std::find(std::begin(keys), std::end(keys), key) != std::end(keys);
+}
 
 bool slash_key(std::string_view key) {
   if (key == "detail" || std::find(std::begin(kSlashCodes), std::end(kSlashCodes), key) != std::end(kSlashCodes)) {
@@ -68,7 +85,7 @@ bool slash_key(std::string_view key) {
   const std::string_view code = key.substr(0, 4);
   const std::string_view part = key.size() > 5 && key[4] == '/' ? key.substr(5) : std::string_view();
   if (std::find(std::begin(kParties), std::end(kParties), code) != std::end(kParties)) {
-    return part == "IBAN" || part == "BIC" || part == "NAME" || part == "CITY";
+    return part == "IBAN" || part == "BIC" || part == "NAME" || part == "CITY" || part == "INFO";
   }
   if (std::find(std::begin(kUltimates), std::end(kUltimates), code) != std::end(kUltimates)) {
     return part == "NAME" || part == "ID";
@@ -129,6 +146,13 @@ bool recognised(std::string_view text) {
     }
     case 5:
       return has_subfield_mark(without_line_breaks(text));
+    case 6: {
+      const std::string joined = without_line_breaks(text);
+      for (std::string_view mark : {"/EREF/", "/NAME/", "/REMI/", "/BIC/", "/IBAN/"}) {
+        if (joined.find(mark) != std::string::npos) return true;
+      }
+      return false;
+    }
     default:
       return true;
   }
@@ -147,7 +171,12 @@ bool key_allowed(std::string_view key) {
     case 4:
       return slash_key(key);
     case 5:
-      return two_digits(key) || std::find(std::begin(kSepaKeys), std::end(kSepaKeys), key) != std::end(kSepaKeys);
+      return two_digits(key) || listed(kSepaKeys, key);
+    case 6:
+      return listed(kSlashTags, key);
+    case 7:
+    case 8:
+      return listed(kLabelKeys, key);
     default:
       return key == "detail";
   }
@@ -174,6 +203,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string joined = without_line_breaks(text);
     const bool party = joined.find("/BENM/") != std::string::npos || joined.find("/ORDP/") != std::string::npos;
     require(map.has_value() == expected || (map && party));
+  } else if (chosen == 7 || chosen == 8) {
+    // Labels are recognised only with a ":" in the text.
+    require(!map || text.find(':') != std::string_view::npos);
   } else if (chosen != 2 || (utf8 && expected == angular_recognised(text, true))) {
     require(map.has_value() == expected);
   }

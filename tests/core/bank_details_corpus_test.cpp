@@ -34,7 +34,7 @@ std::string iban_or_empty(const std::string& account) {
 const std::regex kRemittance("/REMI/(?:USTD|STRD)/[^/]*/(.*?)(?://[A-Z]{3,4}/|/?$)");
 const std::regex kCounterparty("/CNTP/([^/]*)/([^/]*)/([^/]*)/");
 const std::regex kSubfield(R"(\?(\d\d)([^?]*))");
-const std::regex kKeyword("(EREF|KREF|MREF|CRED|DEBT|SVWZ|ABWA|ABWE)\\+");
+const std::regex kKeyword("(EREF|KREF|MREF|CRED|DEBT|COAM|OAMT|BREF|RREF|PURP|IBAN|SVWZ|ABWA|ABWE)\\+|BIC\\+");
 
 // Checks one transaction when its details have one of the two layouts; says whether it did.
 bool check(const Transaction& t) {

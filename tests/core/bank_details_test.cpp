@@ -10,6 +10,7 @@
 #include "tallyfold/bank_details.hpp"
 #include "tallyfold/bankfile.hpp"
 #include "tallyfold/export.hpp"
+#include "util/bic.hpp"
 
 namespace tallyfold {
 namespace {
@@ -140,6 +141,138 @@ TEST(BankSlashSegments, DerivesWhatTheBankWrote) {
   EXPECT_EQ(key(ultimate, "PURP"), "SALA");
 }
 
+// Real :86: texts of banks whose layouts the fixed sub-field counts and the single-slash
+// rule misread; blanks and line breaks as the banks wrote them.
+TEST(BankLayouts, DeriveWhatTheBankWrote) {
+  check_rows({
+      {"ABN AMRO iDEAL, labels in two columns",
+       "SEPA IDEAL                       IBAN: NL70ABNA0888888888\n"
+       "BIC: ABNANL2A                    NAAM: NS GROEP INZAKE NSR IDEA\n"
+       "OMSCHRIJVING: 4851430136 0030000 735822580 NS E-TICKET(S)\n"
+       "KENMERK: 26-01-2014 18:14 003000 0735822580",
+       {"4851430136 0030000 735822580 NS E-TICKET(S)", "NS GROEP INZAKE NSR IDEA", "", "NL70ABNA0888888888",
+        "ABNANL2A", "", "", ""}},
+      {"ABN AMRO acceptgiro, lines joined where they were full",
+       "SEPA ACCEPTGIROBETALING          IBAN: NL86INGB0002445588BIC: INGBNL2A                    NAAM: "
+       "BELASTINGDIENSTBETALINGSKENM.: 1234567890098876 ID DEBITEUR: 777777777",
+       {"SEPA ACCEPTGIROBETALING BETALINGSKENM.: 1234567890098876 ID DEBITEUR: 777777777", "BELASTINGDIENST", "NL86INGB0002445588", "NL86INGB0002445588", "INGBNL2A", "", "",
+        ""}},
+      {"Knab, description before the account", "BLA BLA BLA EEN OMSCHRIJVING IN HET OMSCHRIJVING VELD\n"
+                                               "REK: NL76INB05555555555/NAAM: NAAM REKENINGHOUDER",
+       {"BLA BLA BLA EEN OMSCHRIJVING IN HET OMSCHRIJVING VELD", "NAAM REKENINGHOUDER", "", "NL76INB05555555555",
+        "", "", "", ""}},
+      {"Knab, a label after a full line", "12160475 0050001631430920 ORDERID: 264267 MEDIA MARKT ONLINE NE"
+                                          "REK: NL84INGB0234561789/NAAM: MMS ONLINE NEDERLAND B.V.",
+       {"12160475 0050001631430920 ORDERID: 264267 MEDIA MARKT ONLINE NE", "MMS ONLINE NEDERLAND B.V.", "",
+        "NL84INGB0234561789", "", "", "", ""}},
+      {"Knab, account and name only", "REK: NL86INGB0002445588/NAAM: BEDRIJF VOF",
+       {"", "BEDRIJF VOF", "NL86INGB0002445588", "NL86INGB0002445588", "", "", "", ""}},
+      {"Knab card payment", "03-12-2015 16:04 PAS: 1122\nNAAM: ATM (DESCRIPTION)",
+       {"03-12-2015 16:04 PAS: 1122", "ATM (DESCRIPTION)", "", "", "", "", "", ""}},
+      {"Polish labels", "PRZELEW PRZYCHODZACY Z RACH.: PL61109010140000071219812874 OD: JAN KOWALSKI UL. "
+                        "POLNA 1 WARSZAWA TYT.: CZYNSZ 03/2021",
+       {"CZYNSZ 03/2021", "JAN KOWALSKI UL. POLNA 1 WARSZAWA", "PL61109010140000071219812874",
+        "PL61109010140000071219812874", "", "", "", ""}},
+      {"Polish labels, outgoing", "PRZELEW WYCHODZACY NA RACH.: 61 1090 1014 0000 0712 1981 2874\nDLA: "
+                                  "SPOLDZIELNIA MIESZKANIOWA TYT.: OPLATA",
+       {"OPLATA", "SPOLDZIELNIA MIESZKANIOWA", "", "61 1090 1014 0000 0712 1981 2874", "", "", "", ""}},
+      {"a party one sub-field per line: the bank's own fee",
+       "/BENM/300000000512345\n/KOMERCIJALNA BANKA AD SKOPJE\n/Mesecna provizija//747\n"
+       "/Nadomestok za vodenje na smetka",
+       {"Nadomestok za vodenje na smetka", "KOMERCIJALNA BANKA AD SKOPJE", "", "300000000512345", "", "", "",
+        ""}},
+      {"a party by lines that the reading joined with blanks",
+       "/BENM/300000000512345 /KOMERCIJALNA BANKA AD SKOPJE /Mesecna provizija//747 /Plakjanje po faktura 12/2020",
+       {"Plakjanje po faktura 12/2020", "KOMERCIJALNA BANKA AD SKOPJE", "", "300000000512345", "", "", "", ""}},
+      {"a party by lines that the reading joined directly",
+       "/BENM/300000000512345/KOMERCIJALNA BANKA AD SKOPJE/Mesecna provizija//747/Nadomestok",
+       {"Nadomestok", "KOMERCIJALNA BANKA AD SKOPJE", "", "300000000512345", "", "", "", ""}},
+      {"a party one sub-field per line, purpose with slashes",
+       "/ORDP/MK07250120000058984\n/MAKPETROL AD SKOPJE\n/EMPTY//1234\n/Plakjanje po faktura 12/2020",
+       {"Plakjanje po faktura 12/2020", "MAKPETROL AD SKOPJE", "MK07250120000058984", "MK07250120000058984", "",
+        "", "", ""}},
+      {"a BIC field holding a bank name is no BIC",
+       "/CNTP/MK07300000000042425/KOMERCIJALNA BANKA/Petar Petrovski/SKOPJE//REMI/USTD//Kirija/",
+       {"Kirija", "Petar Petrovski", "MK07300000000042425", "MK07300000000042425", "", "", "", ""}},
+      {"Rabobank remittance opening with a slash",
+       "/ORDP//NAME/D VAN WAARD CJ/REMI//IBS.00008908/ 1001680-P796142 KI\nNDEROPVANG",
+       {"IBS.00008908/ 1001680-P796142 KINDEROPVANG", "D VAN WAARD CJ", "", "", "", "", "", ""}},
+      {"a remittance text holding slashes", "/REMI/KostenPeriode 01-01-2013 t/m 31-03-2013/ISDT/2013-04-01",
+       {"KostenPeriode 01-01-2013 t/m 31-03-2013", "", "", "", "", "", "", ""}},
+      {"ABN AMRO single slashes over lines",
+       "/TRTP/SEPA OVERBOEKING/IBAN/NL86INGB0002445588/BIC/ABNANL2A/NAME/\nFOOBAR/REMI/SAVINGS/EREF/NOTPROVIDED/"
+       "ORDP//ID/20\n3798473",
+       {"SAVINGS", "FOOBAR", "NL86INGB0002445588", "NL86INGB0002445588", "ABNANL2A", "", "", ""}},
+      {"German keywords a bank writes mid-subfield (Commerzbank)",
+       "109?00SEPA-LASTSCHR. RETOURE CORE?109075/629?20EREF+A1.200080779.\n400143254?21.4961336 "
+       "KREF+SEPA-DA202006?2201221740-34972000-P1 MR\nEF+2?230852HW2723821 CRED+DE41EON0?240000129793 "
+       "OAMT+11,85 SVWZ+?\n25SONSTIGE GRUENDE ENDABRECHN?26UNG NR. 500106875 ZU VERTRA?2740\n0143254, "
+       "KUNDENNUM MER 2?2802227779?30CSDBDE71XXX?31DE50712345600\n200691329?32TESTER?33EL",
+       {"SONSTIGE GRUENDE ENDABRECHNUNG NR. 500106875 ZU VERTRA400143254, KUNDENNUM MER 2 02227779", "TESTER EL",
+        "", "DE50712345600200691329", "CSDBDE71XXX", "A1.200080779.400143254.4961336",
+        "20852HW2723821", "DE41EON00000129793"}},
+      {"a purpose code is one word (Volksbank)",
+       "152?00DA-GUTSCHRIFT?10931?20PURP+RINP Dauerauftrag/Rate\n?21SVWZ+Spende IBAN: DE3150010?2251742782394"
+       "42 BIC: NORSDE51\n?30NORSDE51?31DE31500105174278239442?32Edeltraud Meyer",
+       {"Spende IBAN: DE31500105174278239442 BIC: NORSDE51", "Edeltraud Meyer", "DE31500105174278239442",
+        "DE31500105174278239442", "NORSDE51", "", "", ""}},
+      {"German IBAN and BIC keywords", "166?20IBAN+DE95430800830802029200?21BIC+GENODEM1GLS?22SVWZ+Spende",
+       {"Spende", "", "DE95430800830802029200", "DE95430800830802029200", "GENODEM1GLS", "", "", ""}},
+  });
+  const Transaction commerzbank = with_details(
+      "?20EREF+A1?21KREF+SEPA-DA20200601221740?22CRED+DE41EON00000129793 OAMT+11,85 COAM+0,50 SVWZ+x");
+  EXPECT_EQ(key(commerzbank, "KREF"), "SEPA-DA20200601221740");
+  EXPECT_EQ(key(commerzbank, "OAMT"), "11,85");
+  EXPECT_EQ(key(commerzbank, "COAM"), "0,50");
+  const Transaction volksbank = with_details("?20PURP+RINP Dauerauftrag/Rate");
+  EXPECT_EQ(key(volksbank, "PURP"), "RINP");
+  EXPECT_EQ(key(volksbank, "text"), "Dauerauftrag/Rate");
+}
+
+TEST(BankFields, ABicIsABic) {
+  for (const auto& [text, bic] : std::vector<std::pair<std::string_view, bool>>{
+           {"INGBNL2A", true},
+           {"DRESDEFF430", true},
+           {"NORSDE51XXX", true},
+           {"KOMERCIJALNA", false},  // a bank's name
+           {"50880050", false},      // a German bank code
+           {"INGBNL2", false},
+           {"DEUTDEFF50", false},
+           {"1NGBNL2A", false},  // the bank is letters
+           {"INGB1L2A", false},  // so is the country
+           {"ingbnl2a", false},
+           {"INGBNL2A ", false},
+       }) {
+    EXPECT_EQ(detail::is_bic(text), bic) << text;
+  }
+}
+
+// A Swiss bank's supplementary details, a 32-digit number, after a reference of digits.
+TEST(BankFields, SupplementaryDetailsAreNoCounterparty) {
+  Transaction t = with_details("Zahlung");
+  t.customer_reference = "20211203";
+  t.bank_reference = "0123456789";
+  t.extra_details = "12345678901234567890123456789012";
+  EXPECT_EQ(bank_fields(t).counterparty, "");
+  EXPECT_EQ(bank_fields(t).counter_account, "");
+  t.bank_reference.reset();
+  EXPECT_EQ(bank_fields(t).counterparty, "");
+}
+
+// The reading hands the decoders each :86: line as the bank wrote it.
+TEST(BankLayouts, APartyByLinesThroughTheReading) {
+  const auto file = read_bank_file(
+      ":20:STMT\n:25:MK07300000000042425\n:28C:1/1\n:60F:C210104MKD100,00\n"
+      ":61:2101040104D30,00NCHGNONREF\n:86:/BENM/300000000512345\n/KOMERCIJALNA BANKA AD SKOPJE\n"
+      "/Mesecna provizija//747\n/Nadomestok za vodenje na smetka\n:62F:C210104MKD70,00\n",
+      {});
+  ASSERT_TRUE(file) << message(file.error());
+  const BankFields f = bank_fields(file->statements.at(0).transactions.at(0));
+  EXPECT_EQ(f.counterparty, "KOMERCIJALNA BANKA AD SKOPJE");
+  EXPECT_EQ(f.purpose, "Nadomestok za vodenje na smetka");
+  EXPECT_EQ(f.counterparty_bic, "");
+}
+
 TEST(BankFields, UnstructuredTextAndIbans) {
   EXPECT_EQ(bank_fields(with_details("Terugboeking   \nNIET AKKOORD   ")).purpose, "Terugboeking NIET AKKOORD");
   for (const auto& [iban, valid] : std::vector<std::pair<std::string_view, bool>>{
@@ -159,7 +292,7 @@ TEST(BankChain, ResolverNames) {
   EXPECT_EQ(select_bank_chain("gvc")->decoders().front(), &bank_german_sepa_decoder());
   EXPECT_EQ(select_bank_chain("angular")->decoders().front(), &angular_decoder());
   EXPECT_EQ(select_bank_chain("swift")->decoders().size(), 3u);
-  EXPECT_EQ(select_bank_chain("auto")->decoders().size(), 5u);
+  EXPECT_EQ(select_bank_chain("auto")->decoders().size(), 7u);
   EXPECT_FALSE(select_bank_chain("AUTO"));
   BankFileOptions options;
   options.resolver = "sepa";
@@ -223,6 +356,12 @@ TEST(BankDecoders, StayLinearOnRepetitiveText) {
   EXPECT_FALSE(bank_german_sepa_decoder().decode(repeat("?20EREF+"), texts)->find("EREF"));
   EXPECT_TRUE(bank_german_sepa_decoder().decode(repeat("?20EREF+123456789012345678901"), texts));
   EXPECT_TRUE(bank_german_sepa_decoder().decode(repeat("?2") + "?20x", texts));
+  EXPECT_TRUE(bank_german_sepa_decoder().decode(repeat("?20OAMT+ BIC+"), texts));
+  EXPECT_TRUE(bank_slash_segments_decoder().decode("/BENM/x" + repeat("\n/"), texts));
+  EXPECT_TRUE(bank_slash_tags_decoder().decode(repeat("/REMI/"), texts));
+  EXPECT_TRUE(bank_slash_tags_decoder().decode("/NAME/" + repeat("/ /"), texts));
+  EXPECT_TRUE(bank_dutch_labels_decoder().decode(repeat("NAAM: \n"), texts));
+  EXPECT_FALSE(bank_polish_labels_decoder().decode(repeat(":"), texts));
 }
 
 }  // namespace

@@ -22,13 +22,34 @@ namespace tallyfold {
 /// an account rather than a sub-tag. Keys: one-value codes under their code ("EREF",
 /// "MARF", "CSID", ...); "CNTP/IBAN", "CNTP/BIC", "CNTP/NAME", "CNTP/CITY" (the same for
 /// BENM and ORDP); "REMI" (the text), "REMI/TYPE", "REMI/ISSUER"; "ULTD/NAME", "ULTD/ID"
-/// (the same for ULTB and ULTC). Empty sub-fields give no entry.
+/// (the same for ULTB and ULTC). Empty sub-fields give no entry. A party block that
+/// opens the text written one sub-field per line ("/BENM/account", "/name", "/text",
+/// "/purpose") is read by its lines: "BENM/IBAN" (the account as written), "BENM/NAME",
+/// "BENM/INFO" (the lines between) and "REMI" (the last line).
 const Decoder& bank_slash_segments_decoder() noexcept;
+/// The single-slash layout ("/TRTP/.../IBAN/.../NAME/.../REMI/text"), recognised by the
+/// marks the exact reading's swift-structured decoder takes ("/EREF/", "/NAME/",
+/// "/REMI/", "/BIC/", "/IBAN/"). A value runs to the next known tag, slashes inside it
+/// kept. Keys: each tag ("TRTP", "IBAN", "BIC", "NAME", "REMI", "EREF", "MARF", ...);
+/// "detail" (the whole text) when no tag holds a value.
+const Decoder& bank_slash_tags_decoder() noexcept;
+/// Dutch labels ("IBAN: ... BIC: ... NAAM: ... OMSCHRIJVING: ...", "REK: .../NAAM: ..."),
+/// recognised by "IBAN:", "NAAM:", "REK:", "OMSCHRIJVING:" or "BETALINGSKENM(ERK).:"
+/// starting a word. Keys: each label without its ":" ("IBAN", "BIC", "NAAM", "REK",
+/// "OMSCHRIJVING", "KENMERK", "BETALINGSKENM.", "ID DEBITEUR", ...); "text" (before the
+/// first label).
+const Decoder& bank_dutch_labels_decoder() noexcept;
+/// Polish labels ("Z RACH.: ... OD: ... TYT.: ..."), recognised by "Z RACH.:", "NA RACH.:",
+/// "DO RACH.:" or "TYT.:" starting a word. Keys: "Z RACH.", "NA RACH.", "DO RACH.",
+/// "TYT.", "OD", "DLA"; "text" (before the first label).
+const Decoder& bank_polish_labels_decoder() noexcept;
 /// German "?NN" subfields with SEPA keywords, recognised by "?" and two digits. Keys:
 /// each subfield by its number; "gvc"; "REMI_COMBINED" (?20-?29 and ?60-?63 joined as the
-/// bank cut them); "NAME" (?32 and ?33 joined the same way); "EREF", "KREF", "MREF",
-/// "CRED", "DEBT", "SVWZ", "ABWA", "ABWE" from the joined text; "text" (the joined text
-/// outside every keyword).
+/// bank cut them); "NAME" (?32 and ?33 joined the same way); from the joined text each
+/// keyword of the German banking industry's list ("EREF", "KREF", "MREF", "CRED", "DEBT",
+/// "COAM", "OAMT", "BREF", "RREF", "PURP", "IBAN", "BIC", "SVWZ", "ABWA", "ABWE"), its
+/// value ending where the next keyword starts; "text" (the joined text outside every
+/// keyword).
 const Decoder& bank_german_sepa_decoder() noexcept;
 
 /// The bank-layout chain for a resolver name: "auto" all layouts, "swift" the slash

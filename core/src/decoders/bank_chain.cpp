@@ -6,11 +6,13 @@ namespace tallyfold {
 namespace {
 
 // The slash layouts try the one with sub-fields first: its recognition is the narrower.
-const std::array<const Decoder*, 5> kBankFullChain{
-    &bank_slash_segments_decoder(), &swift_structured_decoder(), &bank_german_sepa_decoder(),
-    &angular_decoder(), &unstructured_decoder()};
+// The labelled layouts come last, as any text may hold a ":".
+const std::array<const Decoder*, 7> kBankFullChain{
+    &bank_slash_segments_decoder(), &bank_slash_tags_decoder(),    &bank_german_sepa_decoder(),
+    &angular_decoder(),             &bank_dutch_labels_decoder(),  &bank_polish_labels_decoder(),
+    &unstructured_decoder()};
 const std::array<const Decoder*, 3> kBankSwiftChain{
-    &bank_slash_segments_decoder(), &swift_structured_decoder(), &unstructured_decoder()};
+    &bank_slash_segments_decoder(), &bank_slash_tags_decoder(), &unstructured_decoder()};
 const std::array<const Decoder*, 2> kBankGvcChain{&bank_german_sepa_decoder(), &unstructured_decoder()};
 const std::array<const Decoder*, 2> kBankAngularChain{&angular_decoder(), &unstructured_decoder()};
 

@@ -4,10 +4,12 @@
 // and starts a new subfield early only at a break ("STORNO RECHNUNGSABSCHLUSS" +
 // "PER 01.02.2020"). The joined text is then split by the SEPA keywords ("EREF+",
 // "SVWZ+", ...). An identifier keyword ends with the subfield it ends in, which is the
-// first one shorter than 27 from where it starts; a text keyword runs to the next keyword.
+// first one shorter than 27 from where it starts; a text keyword runs to the next
+// keyword; a purpose code ends at its first blank.
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -21,26 +23,48 @@ namespace {
 
 constexpr std::size_t kSubfieldWidth = 27;
 
-struct Keyword {
-  std::string_view key;
-  bool identifier;  // ends with its subfield rather than at the next keyword
+enum class Ends : std::uint8_t {
+  WithSubfield,  // an identifier: with its subfield, or at the next keyword
+  AtKeyword,     // a text: at the next keyword
+  AtBlank,       // a code: at its first blank, the rest being text
 };
 
-constexpr std::array<Keyword, 8> kKeywords{{
-    {"EREF", true},
-    {"KREF", true},
-    {"MREF", true},
-    {"CRED", true},
-    {"DEBT", true},
-    {"SVWZ", false},
-    {"ABWA", false},
-    {"ABWE", false},
-}};
+struct Keyword {
+  std::string_view key;
+  Ends ends;
+};
 
+// The German banking industry's keywords for the remittance text of a SEPA payment,
+// with the ones its format annex adds for returns and purpose codes. A value ends
+// where the next keyword starts, so each one a bank may write must be known here:
+// an unknown one would run on inside the value before it.
+constexpr std::array<Keyword, 15> kKeywords{{
+    {"EREF", Ends::WithSubfield},  // end-to-end reference
+    {"KREF", Ends::WithSubfield},  // customer reference
+    {"MREF", Ends::WithSubfield},  // mandate reference
+    {"CRED", Ends::WithSubfield},  // creditor identifier
+    {"DEBT", Ends::WithSubfield},  // originator identifier
+    {"COAM", Ends::WithSubfield},  // compensation amount
+    {"OAMT", Ends::WithSubfield},  // original amount
+    {"BREF", Ends::WithSubfield},  // bank reference
+    {"RREF", Ends::WithSubfield},  // return reference
+    {"PURP", Ends::AtBlank},       // purpose code
+    {"IBAN", Ends::WithSubfield},  // the other party's IBAN
+    {"BIC", Ends::WithSubfield},   // the other party's BIC
+    {"SVWZ", Ends::AtKeyword},     // remittance text
+    {"ABWA", Ends::AtKeyword},     // ultimate debtor
+    {"ABWE", Ends::AtKeyword},     // ultimate creditor
+}};
+static_assert(kKeywords[11].key == "BIC");
+
+// The keyword `rest` starts with, or null. Every keyword is four letters and "+" but
+// "BIC+", so one byte rules out nearly every place.
 const Keyword* keyword_at(std::string_view rest) noexcept {
+  if (rest.size() < 4) return nullptr;
+  if (rest[3] == '+') return rest.starts_with("BIC+") ? &kKeywords[11] : nullptr;
   if (rest.size() < 5 || rest[4] != '+') return nullptr;
   for (const Keyword& k : kKeywords) {
-    if (std::memcmp(rest.data(), k.key.data(), 4) == 0) return &k;
+    if (k.key.size() == 4 && std::memcmp(rest.data(), k.key.data(), 4) == 0) return &k;
   }
   return nullptr;
 }
@@ -129,12 +153,12 @@ void split_keywords(const JoinedText& joined, std::vector<Hit>& hits, std::vecto
   // but for the blanks put between them.
   std::size_t skip_to = 0;  // past the last keyword found
   for (const JoinedText::Piece& p : pieces) {
-    for (std::size_t i = std::max(p.begin, skip_to); i < p.end && i + 5 <= text.size(); ++i) {
+    for (std::size_t i = std::max(p.begin, skip_to); i < p.end && i + 4 <= text.size(); ++i) {
       if (i != p.begin && !is_blank(text[i - 1])) continue;
       if (const Keyword* k = keyword_at(std::string_view(text).substr(i))) {
         hits.push_back({k, i});
-        skip_to = i + 5;
-        i += 4;
+        skip_to = i + k->key.size() + 1;
+        i += k->key.size();
       }
     }
   }
@@ -142,10 +166,15 @@ void split_keywords(const JoinedText& joined, std::vector<Hit>& hits, std::vecto
   spans.push_back({{}, 0, hits.empty() ? text.size() : hits.front().at});
   std::size_t piece = 0;
   for (std::size_t h = 0; h < hits.size(); ++h) {
-    const std::size_t begin = hits[h].at + 5;
+    const std::size_t begin = hits[h].at + hits[h].keyword->key.size() + 1;
     const std::size_t limit = h + 1 < hits.size() ? hits[h + 1].at : text.size();
     std::size_t end = limit;
-    if (hits[h].keyword->identifier) {
+    if (hits[h].keyword->ends == Ends::AtBlank) {
+      std::size_t at = begin;
+      while (at < limit && is_blank(text[at])) ++at;  // "PURP+ RINP"
+      while (at < limit && !is_blank(text[at])) ++at;
+      end = at;
+    } else if (hits[h].keyword->ends == Ends::WithSubfield) {
       // The piece the value starts in, then on through full pieces.
       while (piece < pieces.size() && pieces[piece].end <= begin && pieces[piece].end < limit) ++piece;
       while (piece < pieces.size() && pieces[piece].full && pieces[piece].end < limit) ++piece;

@@ -5,14 +5,24 @@
 // empty, so "//" alone does not part segments: only "//" before a known code does, and
 // within a segment the code's sub-field count says where its values lie, the last one
 // taking the rest (a remittance text may hold "/" of its own).
+//
+// Some banks write a party block one sub-field per line instead:
+//   /BENM/account
+//   /name of the other party (the bank itself for its fees)
+//   /text//reference
+//   /purpose
+// There the lines, not the code's sub-field count, say what each value is.
 #include <array>
 #include <cstddef>
 #include <cstring>
+#include <numeric>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "decoders/bank_text.hpp"
 #include "decoders/text.hpp"
+#include "util/bic.hpp"
 #include "tallyfold/bank_details.hpp"
 
 namespace tallyfold {
@@ -23,12 +33,13 @@ struct Code {
   // Keys of the sub-fields in order; one key for a code holding a single value.
   std::array<std::string_view, 4> keys;
   std::size_t subfields;
+  std::string_view info_key = {};  // a party block's lines between name and purpose
 };
 
 constexpr Code kCodes[] = {
-    {"CNTP", {"CNTP/IBAN", "CNTP/BIC", "CNTP/NAME", "CNTP/CITY"}, 4},
-    {"BENM", {"BENM/IBAN", "BENM/BIC", "BENM/NAME", "BENM/CITY"}, 4},
-    {"ORDP", {"ORDP/IBAN", "ORDP/BIC", "ORDP/NAME", "ORDP/CITY"}, 4},
+    {"CNTP", {"CNTP/IBAN", "CNTP/BIC", "CNTP/NAME", "CNTP/CITY"}, 4, "CNTP/INFO"},
+    {"BENM", {"BENM/IBAN", "BENM/BIC", "BENM/NAME", "BENM/CITY"}, 4, "BENM/INFO"},
+    {"ORDP", {"ORDP/IBAN", "ORDP/BIC", "ORDP/NAME", "ORDP/CITY"}, 4, "ORDP/INFO"},
     {"REMI", {"REMI/TYPE", "REMI/ISSUER", "REMI"}, 3},
     {"ULTD", {"ULTD/NAME", "ULTD/ID"}, 2},
     {"ULTB", {"ULTB/NAME", "ULTB/ID"}, 2},
@@ -113,6 +124,113 @@ bool recognised(std::string_view text) noexcept {
   return false;
 }
 
+// Lines of `text` trimmed and without their line-break bytes, as views into it.
+void split_lines(std::string_view text, std::vector<std::string_view>& lines) {
+  lines.clear();
+  while (true) {
+    const std::size_t end = text.find_first_of("\r\n");
+    lines.push_back(detail::trimmed(text.substr(0, end)));
+    if (end == std::string_view::npos) return;
+    text.remove_prefix(end + 1);
+  }
+}
+
+// The lines of a party block that the reading joined into one: the block's sub-fields
+// as lines, each "/" and its value. Where the reading put a blank between the bank's
+// lines, a line starts at " /"; otherwise at every "/" that is not half of a "//"
+// (which parts a text and its reference within a line). False when the block is the
+// fixed layout after all: its BIC slot is empty or holds a BIC, or a segment follows.
+bool joined_party_lines(std::string_view text, std::vector<std::string_view>& lines) {
+  const std::size_t account_end = text.find('/', 6);
+  if (account_end == std::string_view::npos) return false;
+  const std::string_view after = text.substr(account_end + 1);
+  const std::string_view bic_slot = detail::trimmed(after.substr(0, after.find('/')));
+  if (bic_slot.empty() || detail::is_bic(bic_slot)) return false;
+  for (std::size_t at = text.find("//"); at != std::string_view::npos; at = text.find("//", at + 2)) {
+    if (code_at(text.substr(at + 2)) != nullptr) return false;
+  }
+  const bool blank_joined = text.find(" /", account_end - 1) != std::string_view::npos;
+  lines.clear();
+  lines.push_back(detail::trimmed(text.substr(0, account_end)));
+  std::size_t begin = account_end;
+  for (std::size_t slash = text.find('/', account_end + 1); slash != std::string_view::npos;
+       slash = text.find('/', slash + 1)) {
+    const bool starts_line = blank_joined ? text[slash - 1] == ' '
+                                          : text[slash - 1] != '/' && (slash + 1 == text.size() || text[slash + 1] != '/');
+    if (!starts_line) continue;
+    lines.push_back(detail::trimmed(text.substr(begin, slash - begin)));
+    begin = slash;
+  }
+  lines.push_back(detail::trimmed(text.substr(begin)));
+  return lines.size() > 2;
+}
+
+// Whether `details` (trimmed) holds a party block written one sub-field per line: it
+// opens with "/BENM/", "/ORDP/" or "/CNTP/" and an account alone on its line, the next
+// line starts a sub-field with "/", and no later line opens a segment of its own. A
+// block the bank merely broke where a line was full keeps more than the account on
+// its first line. Looks at the first line alone before it splits the text.
+const Code* party_by_lines(std::string_view details, std::vector<std::string_view>& lines) {
+  if (details.size() < 7 || details[0] != '/' || details[5] != '/') return nullptr;
+  const Code* code = code_at(details.substr(1));
+  if (code == nullptr || code->info_key.empty()) return nullptr;
+  const std::size_t first_end = details.find_first_of("\r\n");
+  if (first_end == std::string_view::npos) return joined_party_lines(details, lines) ? code : nullptr;
+  if (details.find('/', 6) < first_end) return nullptr;
+  split_lines(details, lines);
+  std::size_t next = 1;
+  while (next < lines.size() && lines[next].empty()) ++next;
+  if (next == lines.size() || lines[next].front() != '/') return nullptr;
+  for (std::size_t i = next; i < lines.size(); ++i) {
+    if (!lines[i].empty() && lines[i].front() == '/' && code_at(lines[i].substr(1)) != nullptr) return nullptr;
+  }
+  return code;
+}
+
+// The block's values by line: the account, the name, the lines between as one text,
+// and the last line, the purpose. A line that does not start with "/" goes on with the
+// line before it, where the bank broke a long value.
+void read_party_lines(const Code& code, const std::vector<std::string_view>& lines, std::string& joined,
+                      std::vector<DecodedDetails::EntryView>& writes) {
+  joined.clear();
+  joined.reserve(2 * std::accumulate(lines.begin(), lines.end(), std::size_t{0},
+                                     [](std::size_t n, std::string_view l) { return n + l.size() + 1; }));
+  thread_local std::vector<std::pair<std::size_t, std::size_t>> subfields;  // runs of `joined`
+  subfields.assign(1, {0, 0});
+  joined.append(lines[0].substr(6));
+  subfields.back().second = joined.size();
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    std::string_view line = lines[i];
+    if (line.empty()) continue;
+    if (line.front() == '/') {
+      line.remove_prefix(1);
+      subfields.emplace_back(joined.size(), joined.size());
+    }
+    joined.append(line);
+    subfields.back().second = joined.size();
+  }
+  const auto value = [&joined](std::pair<std::size_t, std::size_t> run) {
+    return detail::trimmed(std::string_view(joined).substr(run.first, run.second - run.first));
+  };
+  const auto add = [&writes](std::string_view key, std::string_view v) {
+    if (!v.empty()) writes.emplace_back(key, v);
+  };
+  add(code.keys[0], value(subfields[0]));
+  if (subfields.size() > 1) add(code.keys[2], value(subfields[1]));
+  if (subfields.size() > 2) add("REMI", value(subfields.back()));
+  if (subfields.size() > 3) {
+    // The lines between, each kept whole and parted by a blank.
+    const std::size_t begin = joined.size();
+    for (std::size_t i = 2; i + 1 < subfields.size(); ++i) {
+      const std::string_view part = value(subfields[i]);
+      if (part.empty()) continue;
+      if (joined.size() > begin) joined.push_back(' ');
+      joined.append(part);  // within the capacity reserved above: earlier views stay valid
+    }
+    add(code.info_key, std::string_view(joined).substr(begin));
+  }
+}
+
 struct Segment {
   const Code* code;
   std::size_t begin;  // first byte of the values
@@ -126,6 +244,13 @@ class BankSlashSegmentsDecoder final : public Decoder {
     thread_local std::string scratch;
     thread_local std::vector<Segment> segments;
     thread_local std::vector<DecodedDetails::EntryView> writes;
+    thread_local std::vector<std::string_view> lines;
+    writes.clear();
+    if (const Code* party = party_by_lines(detail::trimmed(details), lines)) {
+      read_party_lines(*party, lines, scratch, writes);
+      if (writes.empty()) writes.emplace_back("detail", details);
+      return detail::write_map(writes, details, into);
+    }
     const std::string_view text = detail::trimmed(detail::without_line_breaks(details, scratch));
     if (!recognised(text)) return std::nullopt;
 
@@ -146,7 +271,6 @@ class BankSlashSegmentsDecoder final : public Decoder {
       --segments.back().end;  // the last segment's closing "/"
     }
 
-    writes.clear();
     for (const Segment& s : segments) {
       std::string_view values = text.substr(s.begin, s.end > s.begin ? s.end - s.begin : 0);
       for (std::size_t i = 0; i < s.code->subfields; ++i) {

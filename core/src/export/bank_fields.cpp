@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "tallyfold/bank_details.hpp"
+#include "util/bic.hpp"
 
 namespace tallyfold {
 namespace {
@@ -57,20 +58,18 @@ std::string one_line(std::string_view text) {
   return out;
 }
 
-// Eight or eleven characters: a bank, a country, a place and an optional branch.
-bool is_bic(std::string_view text) noexcept {
-  if (text.size() != 8 && text.size() != 11) return false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (i < 6 ? !is_upper(text[i]) : !(is_upper(text[i]) || is_digit(text[i]))) return false;
-  }
-  return true;
-}
-
 // An account number as an old Rabobank statement line writes it in the reference:
 // digits, or "P" and digits for a former postal giro account.
 bool is_plain_account(std::string_view text) noexcept {
   if (!text.empty() && text.front() == 'P') text.remove_prefix(1);
   return !text.empty() && std::all_of(text.begin(), text.end(), is_digit);
+}
+
+// Whether `text` holds a letter: an ASCII one, or any character beyond ASCII.
+bool has_letter(std::string_view text) noexcept {
+  return std::any_of(text.begin(), text.end(), [](char c) {
+    return is_upper(c) || (c >= 'a' && c <= 'z') || static_cast<unsigned char>(c) >= 0x80;
+  });
 }
 
 // The IBAN in `text` without the blanks of its printed form, or empty.
@@ -110,7 +109,7 @@ BankFields bank_fields(const Transaction& t) {
     const Keys k(map);
     const bool angular = is_angular(map);
 
-    if (const auto v = k.first({"SVWZ", "REMI", "text"})) {
+    if (const auto v = k.first({"SVWZ", "REMI", "OMSCHRIJVING", "TYT.", "text"})) {
       f.purpose = *v;
     } else if (angular) {
       for (char unit = '0'; unit <= '9'; ++unit) {
@@ -124,7 +123,7 @@ BankFields bank_fields(const Transaction& t) {
       f.purpose = one_line(*detail);
     }
 
-    if (const auto v = k.first({"CNTP/NAME", "BENM/NAME", "ORDP/NAME", "NAME"})) {
+    if (const auto v = k.first({"CNTP/NAME", "BENM/NAME", "ORDP/NAME", "NAME", "NAAM", "OD", "DLA"})) {
       f.counterparty = *v;
     } else if (angular) {
       if (const auto first_line = k.first({"32"})) {
@@ -135,15 +134,21 @@ BankFields bank_fields(const Transaction& t) {
       }
     }
 
-    std::optional<std::string_view> held = k.first({"CNTP/IBAN", "BENM/IBAN", "ORDP/IBAN", "IBAN"});
+    std::optional<std::string_view> held =
+        k.first({"CNTP/IBAN", "BENM/IBAN", "ORDP/IBAN", "IBAN", "REK", "Z RACH.", "NA RACH.", "DO RACH."});
     if (!held && (angular || k.has("gvc") || k.has("REMI_COMBINED"))) held = k.first({"31"});
     if (!held && angular) held = k.first({"30"});
     if (held) account = *held;
 
-    if (const auto v = k.first({"CNTP/BIC", "BENM/BIC", "ORDP/BIC", "BIC"})) {
-      f.counterparty_bic = *v;
-    } else if (const auto code = k.first({"30"}); code && !angular && is_bic(*code)) {
-      f.counterparty_bic = *code;
+    // Banks write other things where a BIC belongs (a bank's name, a German bank code
+    // in ?30): only a BIC is taken.
+    for (const std::string_view key : {"CNTP/BIC", "BENM/BIC", "ORDP/BIC", "BIC", "30"}) {
+      if (key == "30" && angular) break;  // the Polish ?30 is an account
+      const auto v = map.find(key);
+      if (v && detail::is_bic(*v)) {
+        f.counterparty_bic = *v;
+        break;
+      }
     }
     if (const auto v = k.first({"EREF"}); v && *v != "NOTPROVIDED" && *v != "NONREF") {
       f.end_to_end_reference = *v;
@@ -167,14 +172,17 @@ BankFields bank_fields(const Transaction& t) {
   }
 
   // An old Rabobank statement line holds the counter account as its reference, padded
-  // to 16 characters, and the counterparty's name after it.
+  // to 16 characters, and the counterparty's name after it on the same line, where the
+  // reading keeps it with the supplementary details. Supplementary details proper (a
+  // Swiss bank's 32-digit number, say) are no name: the name follows a reference with
+  // no bank reference, and holds a letter.
   if (t.extra_details) {
     const std::string_view extra = trim_white_space(*t.extra_details);
     const bool one_line_text = extra.find('\n') == std::string_view::npos;
     if (account.empty() && one_line_text && !iban_of(extra).empty()) {
       account = extra;
     } else if (f.counterparty.empty() && one_line_text && !extra.empty() && extra.front() != '/' &&
-               is_plain_account(t.customer_reference)) {
+               !t.bank_reference && has_letter(extra) && is_plain_account(t.customer_reference)) {
       f.counterparty = extra;
       if (account.empty()) account = t.customer_reference;
     }

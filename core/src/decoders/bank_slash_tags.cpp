@@ -1,0 +1,122 @@
+// Tagged values with single slashes, as Dutch and other banks write them:
+//   /TRTP/SEPA OVERBOEKING/IBAN/NL25ABNA0987654321/BIC/ABNANL2A/NAME/X/REMI/text
+// A value runs to the next known tag, not to the next slash: remittance texts hold
+// slashes of their own ("t/m 31-03-2013", "/IBS.00008908/ ... KINDEROPVANG",
+// "/INV/1511682351"), and a party opens with an empty value ("/ORDP//NAME/...").
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "decoders/bank_text.hpp"
+#include "decoders/text.hpp"
+#include "tallyfold/bank_details.hpp"
+
+namespace tallyfold {
+namespace {
+
+// The tags banks write in this layout, in byte order. Anything else between slashes
+// is text.
+constexpr std::string_view kTags[] = {
+    "ACCW", "ADDR", "BBAN", "BENM", "BIC",  "BUSP", "CHGS", "CSID", "EREF", "EXCH", "IACC",
+    "IBAN", "ID",   "IREF", "ISDT", "MARF", "NAME", "NRTX", "OCMT", "ORDP", "OSDR", "PIND",
+    "PREF", "PURP", "REMI", "RTRN", "RTYP", "SUM",  "TRCD", "TRTP", "ULTB", "ULTC", "ULTD",
+};
+constexpr std::size_t kTagCount = std::size(kTags);
+static_assert(std::is_sorted(std::begin(kTags), std::end(kTags)));
+
+// Where the tags of each first letter start in kTags: a slash is looked at against the
+// few tags of its letter only.
+constexpr auto kFirstOfLetter = [] {
+  std::array<std::uint8_t, 27> first{};
+  std::size_t t = 0;
+  for (std::size_t letter = 0; letter <= 26; ++letter) {
+    while (t < kTagCount && static_cast<std::size_t>(kTags[t][0] - 'A') < letter) ++t;
+    first[letter] = static_cast<std::uint8_t>(t);
+  }
+  return first;
+}();
+
+// The tag `rest` starts with, followed by "/", or empty.
+std::string_view tag_at(std::string_view rest) noexcept {
+  if (rest.size() < 3 || rest[0] < 'A' || rest[0] > 'Z') return {};
+  const auto letter = static_cast<std::size_t>(rest[0] - 'A');
+  for (std::size_t t = kFirstOfLetter[letter]; t < kFirstOfLetter[letter + 1]; ++t) {
+    const std::string_view tag = kTags[t];
+    if (rest.size() > tag.size() && rest[tag.size()] == '/' &&
+        std::memcmp(rest.data(), tag.data(), tag.size()) == 0) {
+      return tag;
+    }
+  }
+  return {};
+}
+
+// Recognised by the marks the exact reading's single-slash layout is recognised by.
+bool recognised(std::string_view text) noexcept {
+  for (std::size_t slash = text.find('/'); slash != std::string_view::npos;
+       slash = text.find('/', slash + 1)) {
+    const std::string_view rest = text.substr(slash + 1);
+    const std::string_view tag = tag_at(rest);
+    if (tag == "EREF" || tag == "NAME" || tag == "REMI" || tag == "BIC" || tag == "IBAN") return true;
+  }
+  return false;
+}
+
+// A value without the blanks around it and the slashes that part it from its neighbours.
+std::string_view value_of(std::string_view raw) noexcept {
+  std::string_view v = detail::trimmed(raw);
+  while (!v.empty() && (v.front() == '/' || v.back() == '/')) {
+    if (v.front() == '/') v.remove_prefix(1);
+    if (!v.empty() && v.back() == '/') v.remove_suffix(1);
+    v = detail::trimmed(v);
+  }
+  return v;
+}
+
+class BankSlashTagsDecoder final : public Decoder {
+ public:
+  std::optional<DecodedDetails> decode(std::string_view details, TextBuffer& into) const override {
+    // Working storage reused from text to text on each thread.
+    thread_local std::string scratch;
+    thread_local std::vector<DecodedDetails::EntryView> writes;
+    const std::string_view text = detail::without_line_breaks(details, scratch);
+    if (!recognised(text)) return std::nullopt;
+
+    writes.clear();
+    std::string_view open_tag;  // the tag whose value runs up to here
+    std::size_t value_begin = 0;
+    for (std::size_t slash = text.find('/'); slash != std::string_view::npos;
+         slash = text.find('/', slash + 1)) {
+      const std::string_view tag = tag_at(text.substr(slash + 1));
+      if (tag.empty()) continue;
+      if (!open_tag.empty() && slash >= value_begin) {
+        const std::string_view v = value_of(text.substr(value_begin, slash - value_begin));
+        if (!v.empty()) writes.emplace_back(open_tag, v);
+      }
+      open_tag = tag;
+      value_begin = slash + 1 + tag.size() + 1;
+      slash = value_begin - 2;  // the tag's closing slash may open the next tag
+    }
+    if (!open_tag.empty()) {
+      const std::string_view v = value_of(text.substr(value_begin));
+      if (!v.empty()) writes.emplace_back(open_tag, v);
+    }
+    if (writes.empty()) writes.emplace_back("detail", details);
+    return detail::write_map(writes, details, into);
+  }
+
+  std::string_view name() const noexcept override { return "bank-slash-tags"; }
+};
+
+}  // namespace
+
+const Decoder& bank_slash_tags_decoder() noexcept {
+  static const BankSlashTagsDecoder instance;
+  return instance;
+}
+
+}  // namespace tallyfold
