@@ -1,6 +1,7 @@
 #include "export/iso20022_limits.hpp"
 
 #include "export/text_parts.hpp"
+#include "util/bic.hpp"
 
 namespace tallyfold::camt {
 
@@ -79,19 +80,10 @@ bool is_currency(std::string_view s) noexcept {
 }
 
 bool is_bic(std::string_view s, CamtVersion version) noexcept {
-  if (s.size() != 8 && s.size() != 11) return false;
-  for (const char c : s) {
-    if (!is_upper_or_digit(c)) return false;
-  }
-  if (version == CamtVersion::V08) {
-    // [A-Z0-9]{4}[A-Z]{2}[A-Z0-9]{2}([A-Z0-9]{3})?
-    return is_upper(s[4]) && is_upper(s[5]);
-  }
-  // [A-Z]{6}[A-Z2-9][A-NP-Z0-9]([A-Z0-9]{3})?
-  for (std::size_t i = 0; i < 6; ++i) {
-    if (!is_upper(s[i])) return false;
-  }
-  return s[6] != '0' && s[6] != '1' && s[7] != 'O';
+  if (!detail::is_bic(s)) return false;
+  // .08 takes every BIC; the older versions' pattern, [A-Z]{6}[A-Z2-9][A-NP-Z0-9]...,
+  // leaves out the places that mark test and passive BICs.
+  return version == CamtVersion::V08 || (s[6] != '0' && s[6] != '1' && s[7] != 'O');
 }
 
 std::optional<std::string> sequence_number(std::string_view number) {

@@ -49,7 +49,7 @@ std::optional<std::string> schema_amount(const Decimal& d, int decimals, int min
 /// Three capital letters.
 bool is_currency(std::string_view s) noexcept;
 
-/// A BIC as the version's pattern allows it.
+/// A BIC (detail::is_bic) that the version's pattern allows.
 bool is_bic(std::string_view s, CamtVersion version) noexcept;
 
 /// A :28C: number as the schema's Number: digits only, without leading zeros.
