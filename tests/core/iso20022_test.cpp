@@ -405,6 +405,23 @@ TEST(Camt, MessageIdFollowsTheStatementsNotTheTime) {
   EXPECT_NE(message_id(first), message_id(convert(a, CamtVersion::V06)));
 }
 
+// Pre-noted items are pending only in an interim report; a statement's entries are booked.
+TEST(Camt, PendingEntriesOfInterimReports) {
+  const std::string report = ":20:REP\n:25:NL69INGB0123456789\n:28C:1\n:34F:EURD1,\n:61:2401020102D1,00NTRFNONREF\n";
+  const std::string booked = statement("NL69INGB0123456789", "1", ":61:2401020102D1,00NTRFNONREF\n");
+  for (const CamtVersion v : kVersions) {
+    const std::string pending = v == CamtVersion::V08 ? "<Sts><Cd>PDNG</Cd></Sts>" : "<Sts>PDNG</Sts>";
+    for (const auto& [text, expected] : {std::pair{report, true}, std::pair{booked, false}}) {
+      auto file = read_bank_file(text, BankFileOptions{});
+      ASSERT_TRUE(file);
+      auto document = export_camt(file->statements, CamtOptions{v, kCreated, CamtEntryStatus::Pending});
+      ASSERT_TRUE(document);
+      EXPECT_EQ(strip_indent(document->xml).find(pending) != std::string::npos, expected) << document->xml;
+      EXPECT_EQ(schema_errors(*document, v), "");
+    }
+  }
+}
+
 TEST(Camt, OneDocumentPerAccount) {
   const std::string eur = statement("NL69INGB0123456789", "1", "");
   const std::string jpy = statement("1700.59.308JPY", "1", "", "JPY");

@@ -63,6 +63,9 @@ def main(folder: Path) -> None:
     copied: MT940 = pickle.loads(pickle.dumps(same))
     print(tallyfold.__version__, copied.statements == same.statements, hash(copied.transactions[0]))
     print(same.__arrow_c_stream__() is not None, same.statements_table().__arrow_c_stream__() is not None)
+    one: str = same.to_camt(created=0)
+    per_account: dict[str, str] = same.to_camt("02", 0, entry_status="pending", split_accounts=True)
+    print(len(one), sorted(per_account))
 
 
 if __name__ == "__main__":
