@@ -8,7 +8,7 @@
 #                   pytest
 #   build/fuzz      clang's libFuzzer: every target fuzzed for a bounded time
 # With --quick: build/test without the benchmark, then the module and the command built
-# straight into .venv/ and the pytest suite. Ends with the time each step took.
+# straight into .venv/ and the pytest suite. Ends with the time and verdict of each step.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -28,21 +28,29 @@ fi
 source scripts/lib/venv.sh
 
 timings=()
+failed=()
+# A step that fails does not stop the steps after it, which build and test on their own;
+# the run fails at the end and names it.
 step() {
-  local name=$1 start=$SECONDS
+  local name=$1 start=$SECONDS status=0
   shift
   echo "== $name"
-  "$@"
-  timings+=("$(printf '%-14s %4ds' "$name" $((SECONDS - start)))")
+  "$@" || status=$?
+  local verdict=passed
+  if ((status != 0)); then
+    verdict="FAILED (exit status $status)"
+    failed+=("$name")
+  fi
+  timings+=("$(printf '%-14s %4ds  %s' "$name" $((SECONDS - start)) "$verdict")")
 }
 
 core_tests() {
   local build=build/test bench=OFF
   ((quick)) || bench=ON
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTALLYFOLD_BUILD_PYTHON=OFF \
-    -DTALLYFOLD_BUILD_TESTS=ON -DTALLYFOLD_BUILD_FUZZERS=ON -DTALLYFOLD_BUILD_BENCH=$bench
-  cmake --build "$build" --parallel "$(nproc)"
-  ctest --test-dir "$build" --output-on-failure --parallel "$(nproc)"
+    -DTALLYFOLD_BUILD_TESTS=ON -DTALLYFOLD_BUILD_FUZZERS=ON -DTALLYFOLD_BUILD_BENCH=$bench &&
+    cmake --build "$build" --parallel "$(nproc)" &&
+    ctest --test-dir "$build" --output-on-failure --parallel "$(nproc)"
 }
 
 total=$SECONDS
@@ -59,3 +67,7 @@ fi
 echo "== time per step"
 printf '%s\n' "${timings[@]}"
 printf '%-14s %4ds\n' total $((SECONDS - total))
+if ((${#failed[@]})); then
+  echo "FAILED: ${failed[*]}" >&2
+  exit 1
+fi
