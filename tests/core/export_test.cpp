@@ -1,12 +1,11 @@
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <limits>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "tallyfold/export.hpp"
+#include "support/shared_data.hpp"
 
 namespace tallyfold {
 namespace {
@@ -22,10 +21,7 @@ Decimal dec(uint128 mantissa, int scale, bool negative = false) {
 }
 
 // Expected outputs too long to read well inline live beside this file.
-std::string golden(const char* name) {
-  std::ifstream in(std::string(TALLYFOLD_GOLDEN_DIR) + "/" + name, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+std::string golden(const char* name) { return test::read_bytes(std::string(TALLYFOLD_GOLDEN_DIR) + "/" + name); }
 
 Date day(int y, unsigned m, unsigned d) { return *Date::from_ymd(y, m, d); }
 

@@ -3,15 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
-#include <unistd.h>
 
 #include "tallyfold/bankfile.hpp"
 #include "support/shared_data.hpp"
+#include "support/xml_schema.hpp"
 
 namespace tallyfold {
 namespace {
@@ -21,42 +18,10 @@ namespace fs = std::filesystem;
 constexpr CamtVersion kVersions[] = {CamtVersion::V02, CamtVersion::V06, CamtVersion::V08};
 constexpr std::int64_t kCreated = 1767225600;  // 2026-01-01T00:00:00Z
 
-bool have_xmllint() { return std::system("command -v xmllint >/dev/null 2>&1") == 0; }
-
-fs::path scratch_dir() {
-  const fs::path dir = fs::temp_directory_path() / ("tallyfold-camt-" + std::to_string(::getpid()));
-  fs::create_directories(dir);
-  return dir;
-}
-
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-fs::path schema_for(bool report, CamtVersion version) {
-  return fs::path(TALLYFOLD_SCHEMA_DIR) /
-         ("camt." + std::string(report ? "052" : "053") + ".001." + std::string(camt_version_name(version)) + ".xsd");
-}
-
-// What xmllint says against the document's schema: empty when it validates (or when no
-// xmllint is installed, which the corpus test reports by skipping).
+// What xmllint says against the document's schema: empty when it validates.
 std::string schema_errors(const CamtDocument& document, CamtVersion version) {
-  static const bool available = have_xmllint();
-  if (!available) return {};
-  static int counter = 0;
-  const fs::path dir = scratch_dir();
-  const fs::path file = dir / ("doc" + std::to_string(++counter) + ".xml");
-  const fs::path log = dir / "xmllint.log";
-  std::ofstream(file, std::ios::binary) << document.xml;
-  const std::string command = "xmllint --noout --schema '" + schema_for(document.message == CamtMessage::Report, version).string() + "' '" +
-                              file.string() + "' >'" + log.string() + "' 2>&1";
-  const int status = std::system(command.c_str());
-  std::string errors = status == 0 ? std::string() : read_file(log);
-  fs::remove(file);
-  return errors;
+  const std::string kind = document.message == CamtMessage::Report ? "052" : "053";
+  return test::schema_errors(document.xml, "camt." + kind + ".001." + std::string(camt_version_name(version)));
 }
 
 struct Converted {
@@ -486,7 +451,7 @@ TEST(Camt, Timestamps) {
 std::size_t validate_every_readable_file(const fs::path& root) {
   std::size_t validated = 0;
   for (const auto& data : test::data_files(root)) {
-    auto file = read_bank_file(read_file(data.path), BankFileOptions{});
+    auto file = read_bank_file(test::read_bytes(data.path), BankFileOptions{});
     // Incomplete statements are left out of camt; a file of nothing else has none to write.
     if (!file || std::none_of(file->statements.begin(), file->statements.end(),
                               [](const Statement& s) { return s.complete; })) {
@@ -505,7 +470,7 @@ std::size_t validate_every_readable_file(const fs::path& root) {
 }
 
 TEST(Camt, EveryReadableFileValidates) {
-  if (!have_xmllint()) GTEST_SKIP() << "xmllint is not installed (Debian: libxml2-utils)";
+  TALLYFOLD_REQUIRE_XMLLINT();
   EXPECT_GT(validate_every_readable_file(TALLYFOLD_EXAMPLES_DIR), 0u);
   TALLYFOLD_SHARED_DATA(corpus, "corpus");
   EXPECT_GT(validate_every_readable_file(corpus), 0u);
