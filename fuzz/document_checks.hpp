@@ -2,12 +2,16 @@
 // them. Shared by the targets that reach the parser from a document.
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <optional>
+#include <utility>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "fuzz_checks.hpp"
+#include "tallyfold/arrow.hpp"
 #include "tallyfold/decode.hpp"
 #include "tallyfold/export.hpp"
 #include "tallyfold/parse.hpp"
@@ -40,6 +44,56 @@ inline void check_texts_utf8(const Statement& s) {
     ok(derive_purpose(t));
     ok(derive_counterparty(t));
     ok(derive_counter_iban(t));
+  }
+}
+
+// Every utf8 column (and child) of `array` holds well-formed UTF-8 between offsets that
+// never fall.
+inline void check_arrow_texts(const ArrowSchema& schema, const ArrowArray& array) {
+  require(schema.n_children == array.n_children);
+  for (int64_t i = 0; i < array.n_children; ++i) check_arrow_texts(*schema.children[i], *array.children[i]);
+  if (std::string_view(schema.format) != "u") return;
+  const auto* offsets = static_cast<const std::int32_t*>(array.buffers[1]);
+  const auto* chars = static_cast<const char*>(array.buffers[2]);
+  require(offsets[0] == 0);
+  for (int64_t row = 0; row < array.length; ++row) {
+    require(offsets[row] <= offsets[row + 1]);
+    require(is_valid_utf8(std::string_view(chars + offsets[row], static_cast<std::size_t>(offsets[row + 1] - offsets[row]))));
+  }
+}
+
+/// Reads both Arrow tables of `statements` to the end: a row per transaction and per
+/// statement, only well-formed UTF-8, or for an amount the table cannot hold exactly,
+/// an error saying so.
+inline void check_arrow(const std::vector<Statement>& statements) {
+  auto shared = std::make_shared<const std::vector<Statement>>(statements);
+  std::size_t transactions = 0;
+  for (const Statement& s : statements) transactions += s.transactions.size();
+  for (const auto [table, expected] : {std::pair{ArrowTable::Transactions, transactions},
+                                       std::pair{ArrowTable::Statements, statements.size()}}) {
+    ArrowArrayStream stream{};
+    export_arrow_stream(shared, table, stream);
+    ArrowSchema schema{};
+    require(stream.get_schema(&stream, &schema) == 0);
+    std::size_t rows = 0;
+    for (;;) {
+      ArrowArray batch{};
+      const int status = stream.get_next(&stream, &batch);
+      if (status != 0) {
+        const std::string_view error = stream.get_last_error(&stream);
+        require(error.find(" has more than 5 decimals") != std::string_view::npos);
+        rows = expected;
+        break;
+      }
+      if (batch.release == nullptr) break;
+      require(batch.length > 0);
+      rows += static_cast<std::size_t>(batch.length);
+      check_arrow_texts(schema, batch);
+      batch.release(&batch);
+    }
+    require(rows == expected);
+    schema.release(&schema);
+    stream.release(&stream);
   }
 }
 
@@ -91,6 +145,7 @@ inline std::optional<std::vector<Statement>> parse_and_check(std::string_view te
   check_xml(camt, statements.size(), transactions, utf8);
   require(export_camt053(statements) == camt);
   if (utf8) require(is_valid_utf8(*json) && is_valid_utf8(camt) && csv && is_valid_utf8(*csv));
+  check_arrow(statements);
   return std::move(parsed).value();
 }
 
@@ -108,6 +163,7 @@ inline void check_bank_forms(const std::vector<Statement>& statements, bool utf8
     }
     transactions += ids.size();
   }
+  check_arrow(statements);
   const auto lines = export_json_lines(statements, {.bank_fields = true, .exact_amounts = true});
   require(lines.has_value());
   std::size_t newlines = 0;
