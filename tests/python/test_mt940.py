@@ -26,6 +26,8 @@ def test_module_surface():
     # The other classes are importable attributes, outside __all__.
     for name in ["Statement", "Balance", "Diagnostic", "StatementsTable", "ParseError", "InternalFailure"]:
         assert isinstance(getattr(tallyfold, name), type)
+    for cls in (tallyfold.Statement, tallyfold.Balance, tallyfold.Diagnostic):
+        assert cls.__module__ == "tallyfold"
     assert issubclass(tallyfold.ParseError, ValueError) and tallyfold.ParseError("x").line is None
     # A broken invariant is no error of the input: handlers for Exception pass it on.
     assert not issubclass(tallyfold.InternalFailure, Exception)
