@@ -26,7 +26,7 @@ TEST(Chain, SelectedByResolverName) {
       {"gvc", {"german-gvc", "unstructured"}},
       {"angular", {"angular", "unstructured"}},
       {"AUTO", full}, {"Swift", full}, {"", full}, {"unstructured", full},
-      {"german-gvc", full}, {"swift-structured", full}, {std::string_view("gvc\0", 4), full},
+      {"german-gvc", full}, {"swift-structured", full}, {"swift ", full}, {std::string_view("gvc\0", 4), full},
   };
   for (const auto& row : kRows) {
     SCOPED_TRACE(row.resolver);

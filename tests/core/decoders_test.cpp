@@ -114,18 +114,6 @@ TEST(Chain, PrecedenceAndResolvers) {
   }
 }
 
-TEST(Chain, UnrecognisedResolversSelectTheFullChain) {
-  const auto full = select_chain("auto").decoders();
-  const Decoder* const kOrder[] = {&swift_structured_decoder(), &german_gvc_decoder(),
-                                   &angular_decoder(), &unstructured_decoder()};
-  EXPECT_TRUE(std::equal(full.begin(), full.end(), std::begin(kOrder), std::end(kOrder)));
-  for (std::string_view name : {"AUTO", "", "unstructured", "german-gvc", "swift "}) {
-    SCOPED_TRACE(name);
-    const auto chain = select_chain(name).decoders();
-    EXPECT_TRUE(std::equal(chain.begin(), chain.end(), full.begin(), full.end()));
-  }
-}
-
 // Megabytes of repetitive text: a scan that revisits earlier text would not finish here.
 TEST(Decoders, StayLinearOnRepetitiveText) {
   const std::size_t n = 1 << 19;
