@@ -191,9 +191,9 @@ def test_full_standard_output_is_reported():
     assert result.stderr.decode() == "tallyfold: standard output: No space left on device\n"
 
 
-@pytest.mark.parametrize("resolver", ["auto", "swift", "gvc", "angular"])
-def test_known_resolvers_are_accepted(resolver):
-    result = run("check", EXAMPLES[0], "--resolver", resolver)
+def test_a_known_resolver_is_passed_on():
+    # Which names the reading knows is the core's to test; the command only passes it on.
+    result = run("check", EXAMPLES[0], "--resolver", "gvc")
     assert result.returncode == 0, result.stderr
 
 
