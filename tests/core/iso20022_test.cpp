@@ -390,11 +390,15 @@ TEST(Camt, PendingEntriesOfInterimReports) {
 TEST(Camt, OneDocumentPerAccount) {
   const std::string eur = statement("NL69INGB0123456789", "1", "");
   const std::string jpy = statement("1700.59.308JPY", "1", "", "JPY");
-  auto file = read_bank_file(eur + jpy + eur, BankFileOptions{});
+  const std::string bad = ":20:BAD\n:25:X\n:28C:1\n:60F:C240101EUR1,123456\n:62F:C240102EUR1,123456\n";
+  auto file = read_bank_file(bad + eur + jpy + eur, BankFileOptions{});
   ASSERT_TRUE(file);
   auto documents = export_camt_per_account(file->statements, CamtOptions{CamtVersion::V08, kCreated});
   ASSERT_TRUE(documents);
   ASSERT_EQ(documents->size(), 2u);
+  ASSERT_FALSE((*documents)[0].document.warnings.empty());
+  EXPECT_EQ((*documents)[0].document.warnings[0].rfind("account 'X' left out of the camt documents: ", 0), 0u);
+  EXPECT_FALSE(export_camt_per_account(std::span(file->statements).first(1), CamtOptions{}));
   EXPECT_EQ((*documents)[0].account, "NL69INGB0123456789");
   EXPECT_EQ((*documents)[1].account, "1700.59.308");
   const std::string first = strip_indent((*documents)[0].document.xml);

@@ -72,8 +72,9 @@ struct CamtAccountDocument {
 /// out.
 Result<CamtDocument> export_camt(std::span<const Statement> statements, const CamtOptions& options);
 
-/// One document per account, in the order the accounts first appear. Fails as
-/// export_camt does for any one of them.
+/// One document per account, in the order the accounts first appear. An account none
+/// of whose statements can be written is left out, with a warning in the first
+/// document; fails as export_camt does when no account can be written.
 Result<std::vector<CamtAccountDocument>> export_camt_per_account(std::span<const Statement> statements,
                                                                  const CamtOptions& options);
 

@@ -217,11 +217,24 @@ Result<std::vector<CamtAccountDocument>> export_camt_per_account(std::span<const
   }
   std::vector<CamtAccountDocument> documents;
   documents.reserve(groups.size());
+  // An account none of whose statements can be written is left out, and said in the
+  // warnings of the first document written; only when no account can be, it fails.
+  std::vector<std::string> left_out;
+  std::optional<ParseError> last_error;
   for (auto& [account, group] : groups) {
     auto document = export_camt(group, options);
-    if (!document) return document.error();
+    if (!document) {
+      const auto* other = std::get_if<Other>(&document.error());
+      left_out.push_back("account '" + account + "' left out of the camt documents: " +
+                         (other ? other->message : message(document.error())));
+      last_error = std::move(document).error();
+      continue;
+    }
     documents.push_back(CamtAccountDocument{account, std::move(*document)});
   }
+  if (documents.empty()) return std::move(*last_error);
+  auto& warnings = documents.front().document.warnings;
+  warnings.insert(warnings.begin(), left_out.begin(), left_out.end());
   return documents;
 }
 
