@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -102,6 +103,44 @@ TEST(MtWriter, WritesWhatBothReadingsReadBack) {
   EXPECT_EQ(bank_fields(t).purpose, "Miete Januar 2024");
   EXPECT_TRUE(again[0].opening_balance.intermediate);
   EXPECT_TRUE(again[0].closing_balance.intermediate);
+}
+
+// Every field the writer puts into :86: comes back from the bank-file reading as it was.
+TEST(MtWriter, DetailsFieldsReadBackAsTheyWere) {
+  const std::string_view details[] = {
+      "/EREF/E1//PREF/P1//MARF/M1//CRED/DE98ZZZ09999999999//PURP/SALA//RTRN/MS03//ULTD/Debtor Ltd//"
+      "ULTC/Creditor Ltd//CNTP/NL91ABNA0417164300/ABNANL2A/Name BV/Amsterdam//REMI/USTD//Rent/",
+      "/CNTP/NL91ABNA0417164300///Name BV//REMI/STRD/CUR/RF18539007547034/",
+      "105?00SEPA-BASISLASTSCHRIFT?20EREF+VK-5513?21MREF+M-7721?22CRED+DE98ZZZ09999999999?23SVWZ+Beitrag"
+      "?30NOLADE21KIE?31DE16512301000009876543?32Nordsee AG",
+      "/REMI/EREF/x",  // no layout: the text itself is the remittance
+  };
+  for (const std::string_view d : details) {
+    const std::string text = std::string(":20:X\n:25:NL91ABNA0417164300\n:28C:1\n:60F:C240102EUR0,\n"
+                                         ":61:240103C1,NTRFNONREF\n:86:") +
+                             std::string(d) + "\n:62F:C240103EUR1,\n";
+    const auto first = bank_read(text);
+    ASSERT_EQ(first.size(), 1u) << d;
+    const MtDocument doc = written(first);
+    expect_swift_form(doc.text);
+    const auto again = bank_read(doc.text);
+    ASSERT_EQ(again.size(), 1u) << doc.text;
+    const BankFields a = bank_fields(first[0].transactions[0]);
+    const BankFields b = bank_fields(again[0].transactions[0]);
+    const auto fields = [](const BankFields& f) {
+      return std::vector<std::string>{f.purpose, f.counterparty, f.counter_iban, f.counterparty_bic,
+                                      f.end_to_end_reference, f.mandate_reference, f.creditor_id,
+                                      f.payment_information_id, f.ultimate_debtor, f.ultimate_creditor,
+                                      f.purpose_code, f.return_reason, f.counterparty_town,
+                                      f.structured_reference, f.reference_issuer};
+    };
+    EXPECT_EQ(fields(b), fields(a)) << d << "\n" << doc.text;
+    if (d == details[0]) {
+      const auto all = fields(a);
+      EXPECT_EQ(std::count(all.begin(), all.end(), std::string()), 2) << "only the structured reference and issuer are empty";
+    }
+    if (d == details[1]) EXPECT_EQ(a.structured_reference, "RF18539007547034");
+  }
 }
 
 TEST(MtWriter, LongDetailsFillSixFullLinesAndReadBackWhole) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "decoders/bank_text.hpp"
+#include "export/camt_account.hpp"
 #include "export/swift_text.hpp"
 #include "tallyfold/bank_details.hpp"
 #include "tallyfold/mt_export.hpp"
@@ -66,41 +67,6 @@ void append_two_digits(unsigned n, std::string& out) {
   out.push_back(static_cast<char>('0' + n % 10));
 }
 
-// The account alone, as an importer matches it: the IBAN (without blanks) where the
-// identification holds one, else the number after the last slash once a trailing
-// currency is dropped ("DABADKKK/1234567890", "1291.99.348EUR", "50880050/0194787400888").
-std::string account_number(std::string_view written) {
-  std::string compact;
-  for (const char c : written) {
-    if (c != ' ') compact.push_back(c);
-  }
-  // An IBAN anywhere in the text, also behind a BIC or before a currency.
-  for (std::size_t at = 0; at + 15 <= compact.size(); ++at) {
-    if (at > 0 && is_alnum(compact[at - 1])) continue;
-    std::size_t end = at;
-    while (end < compact.size() && is_alnum(compact[end])) ++end;
-    for (std::size_t len = std::min<std::size_t>(end - at, 34); len >= 15; --len) {
-      const std::string_view candidate(compact.data() + at, len);
-      if (is_valid_iban(candidate)) return std::string(candidate);
-    }
-  }
-  std::string_view rest = trim_white_space(written);
-  if (rest.size() > 3) {
-    const std::string_view tail = rest.substr(rest.size() - 3);
-    if (std::all_of(tail.begin(), tail.end(), is_upper) && !is_upper(rest[rest.size() - 4])) {
-      rest.remove_suffix(3);
-      rest = trim_white_space(rest);
-      if (!rest.empty() && rest.back() == '/') rest.remove_suffix(1);
-    }
-  }
-  const std::size_t slash = rest.rfind('/');
-  if (slash != std::string_view::npos && slash + 1 < rest.size()) rest.remove_prefix(slash + 1);
-  std::string number;
-  for (const char c : rest) {
-    if (c != ' ' && c != '/') number.push_back(c);
-  }
-  return number;
-}
 
 // YYMMDD, for the years the two digits name when read back (1980..2079).
 bool append_date(const Date& d, std::string& out) {
@@ -152,9 +118,11 @@ bool append_balance(std::string_view tag, const Balance& b, std::string& out, st
   return true;
 }
 
+// A SWIFT type code a reader takes back as one: not the start of "NONREF" or "NOREF",
+// which right after the amount is read as the reference.
 bool is_type_code(std::string_view code) noexcept {
   return code.size() == 4 && (code[0] == 'N' || code[0] == 'F') && is_alnum(code[1]) && is_alnum(code[2]) &&
-         is_alnum(code[3]);
+         is_alnum(code[3]) && code != "NONR" && code != "NORE";
 }
 
 // An account or a BIC, whose blanks are only there for the eye.
@@ -210,32 +178,48 @@ void details_text(const Transaction& t, Changes& changes, std::string& out, Deta
     shape.segment_ends.push_back(out.size());
   };
   segment("EREF", f.end_to_end_reference);
+  segment("PREF", f.payment_information_id);
   segment("MARF", f.mandate_reference);
   segment("CRED", f.creditor_id);
+  segment("PURP", f.purpose_code);
+  segment("RTRN", f.return_reason);
+  segment("ULTD", f.ultimate_debtor);
+  segment("ULTC", f.ultimate_creditor);
   const std::string_view account = f.counter_iban.empty() ? f.counter_account : f.counter_iban;
-  if (!account.empty() || !f.counterparty_bic.empty() || !f.counterparty.empty()) {
+  if (!account.empty() || !f.counterparty_bic.empty() || !f.counterparty.empty() || !f.counterparty_town.empty()) {
     out.append("/CNTP/");
     append_compact(account, out, changes);
     out.push_back('/');
     append_compact(f.counterparty_bic, out, changes);
     out.push_back('/');
     append_x(f.counterparty, out, changes, false);
-    out.append("//");
+    out.push_back('/');
+    append_x(f.counterparty_town, out, changes, false);
+    out.push_back('/');
     shape.segment_ends.push_back(out.size());
   }
   // Without any field, the bank's text as it stands is the remittance.
   const std::string_view remittance = !f.purpose.empty() ? std::string_view(f.purpose)
                                       : out.empty()       ? t.details
                                                           : std::string_view();
-  const bool has_party = !account.empty() || !f.counterparty_bic.empty() || !f.counterparty.empty();
+  const bool has_party =
+      !account.empty() || !f.counterparty_bic.empty() || !f.counterparty.empty() || !f.counterparty_town.empty();
   if (!remittance.empty() || (!out.empty() && !has_party)) {
     // An empty remittance still marks the layout, which a reader knows by "/CNTP/" or
     // "/REMI/USTD" alone.
-    out.append("/REMI/USTD//");
+    const std::size_t remi_at = out.size();
+    // A structured creditor reference stays one, with its issuer.
+    if (!f.structured_reference.empty() && f.structured_reference == remittance) {
+      out.append("/REMI/STRD/");
+      append_x(f.reference_issuer, out, changes, false);
+      out.push_back('/');
+    } else {
+      out.append("/REMI/USTD//");
+    }
     const std::size_t start = out.size();
     append_x(remittance, out, changes, true);
     if (out.size() == start && has_party) {
-      out.resize(start - 12);
+      out.resize(remi_at);
     } else {
       out.push_back('/');  // before the check: a code is known by the "/" after it
       const std::size_t text = keep_in_remittance(out, start, changes);
@@ -244,27 +228,21 @@ void details_text(const Transaction& t, Changes& changes, std::string& out, Deta
   }
 }
 
-// Whether a continuation line would read as something else: a tag line (":" and a second
-// ":") or a message trailer ("-" alone).
-bool misreads(std::string_view line) noexcept {
-  if (line.empty()) return false;
-  if (line.front() == ':') return line.find(':', 1) != std::string_view::npos;
-  return line == "-";
+// Where a continuation line would read as something else: the colon of a tag line (":"
+// and a second ":", also after blanks, which a bank-file reading takes as indentation),
+// or the dash of a message trailer ("-" or "-XXX" alone); npos when it reads as text.
+std::size_t misread_at(std::string_view line) noexcept {
+  const std::size_t first = line.find_first_not_of(' ');
+  if (first == std::string_view::npos) return std::string_view::npos;
+  if (line[first] == ':') return line.find(':', first + 1) != std::string_view::npos ? first : std::string_view::npos;
+  const std::string_view trimmed = trim_white_space(line);
+  return trimmed == "-" || trimmed == "-XXX" ? first : std::string_view::npos;
 }
 
 // How much of `text` six lines hold after `tag`, cut at the full width: a reader joins
-// full lines directly, so the text reads back as it was written. A line that would
-// open like a tag starts a character earlier.
+// full lines directly, so the text reads back as it was written.
 std::size_t placed(std::string_view tag, std::string_view text) noexcept {
-  std::size_t at = 0;
-  std::size_t width = kLineWidth - tag.size();
-  for (std::size_t line = 0; line < kDetailsLines && at < text.size(); ++line) {
-    std::size_t take = std::min(width, text.size() - at);
-    while (take > 1 && at + take < text.size() && misreads(text.substr(at + take, kLineWidth))) --take;
-    at += take;
-    width = kLineWidth;
-  }
-  return at;
+  return std::min(text.size(), kLineWidth - tag.size() + kLineWidth * (kDetailsLines - 1));
 }
 
 // Shortens a text that six lines do not hold. A reader trims the end of a field, so the
@@ -291,7 +269,7 @@ void fit_details(std::string_view tag, std::string& text, const DetailsShape& sh
           std::string_view(text).substr(0, shape.remittance).find("/CNTP/") == std::string_view::npos) {
         text.push_back('/');  // the remittance, or its empty mark where nothing else marks the layout
       } else {
-        text.resize(text.rfind("/REMI/USTD/", shape.remittance));
+        text.resize(text.rfind("/REMI/", shape.remittance));
       }
     } else {
       // Whole segments go, with the mark where no party segment is left to tell the
@@ -309,15 +287,23 @@ void fit_details(std::string_view tag, std::string& text, const DetailsShape& sh
   }
 }
 
-void append_details(std::string_view tag, std::string_view text, std::string& out, std::string_view eol) {
+// A continuation line that would read as a tag line or a trailer has the character
+// that makes it one written as ".", counted with the transliterated ones.
+void append_details(std::string_view tag, std::string& text, std::string& out, std::string_view eol,
+                    Changes& changes) {
   out.append(tag);
   std::size_t width = kLineWidth - tag.size();
-  while (!text.empty()) {
-    std::size_t take = std::min(width, text.size());
-    while (take > 1 && take < text.size() && misreads(text.substr(take, kLineWidth))) --take;
-    out.append(text.substr(0, take));
+  for (std::size_t at = 0; at < text.size();) {
+    if (at > 0) {
+      if (const std::size_t mark = misread_at(std::string_view(text).substr(at, kLineWidth)); mark != std::string::npos) {
+        text[at + mark] = '.';
+        ++changes.transliterated;
+      }
+    }
+    const std::size_t take = std::min(width, text.size() - at);
+    out.append(text, at, take);
     out.append(eol);
-    text.remove_prefix(take);
+    at += take;
     width = kLineWidth;
   }
 }
@@ -334,8 +320,13 @@ class Writer {
     // Writing it would invent the balances it lacks.
     if (!s_.complete) return std::string("the statement is incomplete");
     // Taken from the text in SWIFT's set, so that what is written reads back as itself.
-    const std::string account = account_number(x_text(s_.account_identification, changes_, true));
+    const std::string account =
+        camt::account_parts(x_text(s_.account_identification, changes_, true), statement_currency(s_)).id;
     if (account.empty()) return std::string("it has no account");
+    // Written as it is taken apart, so that reading it back takes it apart the same way.
+    if (camt::account_parts(account, statement_currency(s_)).id != account) {
+      return std::string("its account '") + account + "' would read back as another";
+    }
     if (account.size() > kAccountWidth) return std::string("its account is longer than the 35 characters MT940 holds");
     std::string ref = x_text(s_.transaction_reference, changes_, false, kReferenceWidth);
     if (ref.empty()) ref = "NONREF";
@@ -378,7 +369,7 @@ class Writer {
     if (s_.information_to_account_owner && !s_.information_to_account_owner->empty()) {
       std::string information = x_text(*s_.information_to_account_owner, changes_, true);
       fit_text(":86:", information, changes_);
-      if (!information.empty()) append_details(":86:", information, out_, eol_);
+      if (!information.empty()) append_details(":86:", information, out_, eol_, changes_);
     }
     return std::nullopt;
   }
@@ -467,8 +458,8 @@ class Writer {
     if (t.extra_details) {
       std::string extra = x_text(*t.extra_details, changes_, true, kSupplementaryWidth);
       // A supplementary line may not open like a tag line.
-      if (misreads(extra)) {
-        extra.front() = '.';
+      if (const std::size_t mark = misread_at(extra); mark != std::string::npos) {
+        extra[mark] = '.';
         ++changes_.transliterated;
       }
       if (!extra.empty()) {
@@ -478,7 +469,7 @@ class Writer {
     }
     details_text(t, changes_, details_, shape_);
     fit_details(":86:", details_, shape_, changes_);
-    if (!details_.empty()) append_details(":86:", details_, out_, eol_);
+    if (!details_.empty()) append_details(":86:", details_, out_, eol_, changes_);
     return std::nullopt;
   }
 
