@@ -348,7 +348,7 @@ def test_wrong_input_types_raise_type_error(call, message):
     [
         (b":20:A\n:25:B\n\xff\xfe", {"encoding": "utf-8"}, "line 3: not valid utf-8 at byte 12", 3),
         (b"hello\nworld\n", {}, "Input contains no MT940 data", None),
-        (b"%PDF-1.4\x00\x00", {}, "not a statement file", None),
+        (b"%PDF-1.4\x00\x00", {}, "a PDF document, not a statement file: download the statement as MT940 from the bank instead", None),
         (b"\n".join([b":20:A"] * 3) + b"\n:25:\xff", {"strict": True}, "line 4: not valid UTF-8 (byte 22); name its encoding, for example encoding=\"latin-1\"", 4),
         (FULL, {"resolver": "AUTO"}, "unknown resolver 'AUTO' (auto, swift, gvc, angular)", "option"),
         (FULL, {"resolver": "AUTO", "strict": True}, "unknown resolver 'AUTO' (auto, swift, gvc, angular)", "option"),
