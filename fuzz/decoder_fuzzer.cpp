@@ -223,6 +223,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       require(value.empty() || (value.front() != ' ' && value.back() != ' '));
     }
   }
+  if (chosen >= 4) {
+    // Whatever a bank layout holds, the fields derived from it keep their shapes.
+    Transaction t;
+    t.details = text;
+    t.structured_details = map;
+    const BankFields f = bank_fields(t);
+    const std::string_view bic = f.counterparty_bic;
+    require(bic.empty() || ((bic.size() == 8 || bic.size() == 11) &&
+                            std::all_of(bic.begin(), bic.begin() + 6, is_upper) &&
+                            std::all_of(bic.begin() + 6, bic.end(), [](char c) { return is_upper(c) || is_digit(c); })));
+    require(f.counter_iban.empty() || is_valid_iban(f.counter_iban));
+  }
   if (chosen == 3) require(map->find("detail") && *map->find("detail") == text);
   if (chosen == 1) {
     if (const auto gvc = map->find("gvc")) {
