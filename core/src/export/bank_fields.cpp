@@ -1,6 +1,9 @@
 // The derived fields of the bank-file reading, from the keys its decoders write
 // (bank_details.hpp lists them per layout).
 #include <algorithm>
+#include <array>
+#include <cstdint>
+#include <iterator>
 #include <initializer_list>
 #include <optional>
 
@@ -13,32 +16,69 @@ namespace {
 bool is_upper(char c) noexcept { return c >= 'A' && c <= 'Z'; }
 bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
 
+// Every key the derivation reads, in byte order.
+constexpr std::string_view kWanted[] = {
+    "00",        "20",          "21",          "22",        "23",        "24",        "25",
+    "26",        "27",          "28",          "29",        "30",        "31",        "32",
+    "33",        "ABWA",        "ABWE",        "BENM/BIC",  "BENM/CITY", "BENM/IBAN", "BENM/NAME",
+    "BIC",       "CNTP/BIC",    "CNTP/CITY",   "CNTP/IBAN", "CNTP/NAME", "CRED",      "CSID",
+    "DLA",       "DO RACH.",    "EREF",        "IBAN",      "KREF",      "MARF",      "MREF",
+    "NA RACH.",  "NAAM",        "NAME",        "OD",        "OMSCHRIJVING", "ORDP/BIC", "ORDP/CITY",
+    "ORDP/IBAN", "ORDP/NAME",   "PREF",        "PURP",      "REK",       "REMI",      "REMI/ISSUER",
+    "REMI/TYPE", "REMI_COMBINED", "RTRN",      "SVWZ",      "TYT.",      "ULTB/NAME", "ULTC/NAME",
+    "ULTD/NAME", "Z RACH.",     "detail",      "gvc",       "text",      "tx_code",
+};
+constexpr std::size_t kWantedCount = std::size(kWanted);
+static_assert(std::is_sorted(std::begin(kWanted), std::end(kWanted)));
+static_assert(kWantedCount <= 64);
+
+// The slot of a wanted key, found while compiling.
+consteval std::size_t slot(std::string_view key) {
+  for (std::size_t i = 0; i < kWantedCount; ++i) {
+    if (kWanted[i] == key) return i;
+  }
+  throw "not a wanted key";
+}
+
+// The wanted keys of one map, taken in one pass over its entries: both are in key
+// order, so a merge finds them without a search per key.
 class Keys {
  public:
-  explicit Keys(const DecodedDetails& map) noexcept : map_(map) {}
+  explicit Keys(const DecodedDetails& map) noexcept {
+    std::size_t w = 0;
+    for (const auto& [key, value] : map) {
+      if (key.size() == 2 && is_digit(key[0]) && is_digit(key[1])) numbered_ = true;
+      while (w < kWantedCount && kWanted[w] < key) ++w;
+      if (w == kWantedCount) break;
+      if (kWanted[w] == key) {
+        values_[w] = value;
+        present_ |= std::uint64_t{1} << w;
+      }
+    }
+  }
 
-  /// The first of `keys` present with a value that is not empty.
-  std::optional<std::string_view> first(std::initializer_list<std::string_view> keys) const noexcept {
-    for (const std::string_view key : keys) {
-      const auto value = map_.find(key);
-      if (value && !value->empty()) return value;
+  /// The first of `slots` present with a value that is not empty.
+  std::optional<std::string_view> first(std::initializer_list<std::size_t> slots) const noexcept {
+    for (const std::size_t s : slots) {
+      if (has(s) && !values_[s].empty()) return values_[s];
     }
     return std::nullopt;
   }
-  bool has(std::string_view key) const noexcept { return map_.find(key).has_value(); }
+  bool has(std::size_t s) const noexcept { return (present_ >> s & 1) != 0; }
+  /// Whether any key is a two-digit subfield number, wanted or not.
+  bool numbered() const noexcept { return numbered_; }
 
  private:
-  const DecodedDetails& map_;
+  std::array<std::string_view, kWantedCount> values_;
+  std::uint64_t present_ = 0;
+  bool numbered_ = false;
 };
 
 // Whether the map came from the Polish subfield decoder: numbered subfields without the
 // German decoder's own keys.
-bool is_angular(const DecodedDetails& map) noexcept {
-  if (map.find("gvc") || map.find("REMI_COMBINED")) return false;
-  if (map.find("tx_code")) return true;
-  return std::any_of(map.begin(), map.end(), [](const auto& entry) {
-    return entry.first.size() == 2 && is_digit(entry.first[0]) && is_digit(entry.first[1]);
-  });
+bool is_angular(const Keys& k) noexcept {
+  if (k.has(slot("gvc")) || k.has(slot("REMI_COMBINED"))) return false;
+  return k.has(slot("tx_code")) || k.numbered();
 }
 
 // A text on several lines (a bank that writes one :86: per line) as one line: each
@@ -107,65 +147,66 @@ BankFields bank_fields(const Transaction& t) {
   if (t.structured_details) {
     const DecodedDetails& map = *t.structured_details;
     const Keys k(map);
-    const bool angular = is_angular(map);
+    const bool angular = is_angular(k);
 
-    if (const auto v = k.first({"SVWZ", "REMI", "OMSCHRIJVING", "TYT.", "text"})) {
+    if (const auto v = k.first({slot("SVWZ"), slot("REMI"), slot("OMSCHRIJVING"), slot("TYT."), slot("text")})) {
       f.purpose = *v;
     } else if (angular) {
-      for (char unit = '0'; unit <= '9'; ++unit) {
-        const char key[2] = {'2', unit};
-        const auto line = map.find(std::string_view(key, 2));
-        if (!line) continue;
+      for (std::size_t s = slot("20"); s <= slot("29"); ++s) {
+        const auto line = k.first({s});
+        if (!line && !k.has(s)) continue;
         if (!f.purpose.empty()) f.purpose += ' ';
-        f.purpose += *line;
+        f.purpose += line.value_or(std::string_view());
       }
-    } else if (const auto detail = k.first({"detail"})) {
+    } else if (const auto detail = k.first({slot("detail")})) {
       f.purpose = one_line(*detail);
     }
 
-    if (const auto v = k.first({"CNTP/NAME", "BENM/NAME", "ORDP/NAME", "NAME", "NAAM", "OD", "DLA"})) {
+    if (const auto v = k.first({slot("CNTP/NAME"), slot("BENM/NAME"), slot("ORDP/NAME"), slot("NAME"),
+                                slot("NAAM"), slot("OD"), slot("DLA")})) {
       f.counterparty = *v;
     } else if (angular) {
-      if (const auto first_line = k.first({"32"})) {
+      if (const auto first_line = k.first({slot("32")})) {
         f.counterparty = *first_line;
-        if (const auto more = k.first({"33"})) (f.counterparty += ' ') += *more;
-      } else if (const auto name = k.first({"27"})) {
+        if (const auto more = k.first({slot("33")})) (f.counterparty += ' ') += *more;
+      } else if (const auto name = k.first({slot("27")})) {
         f.counterparty = *name;
       }
     }
 
     std::optional<std::string_view> held =
-        k.first({"CNTP/IBAN", "BENM/IBAN", "ORDP/IBAN", "IBAN", "REK", "Z RACH.", "NA RACH.", "DO RACH."});
-    if (!held && (angular || k.has("gvc") || k.has("REMI_COMBINED"))) held = k.first({"31"});
-    if (!held && angular) held = k.first({"30"});
+        k.first({slot("CNTP/IBAN"), slot("BENM/IBAN"), slot("ORDP/IBAN"), slot("IBAN"), slot("REK"),
+                 slot("Z RACH."), slot("NA RACH."), slot("DO RACH.")});
+    if (!held && (angular || k.has(slot("gvc")) || k.has(slot("REMI_COMBINED")))) held = k.first({slot("31")});
+    if (!held && angular) held = k.first({slot("30")});
     if (held) account = *held;
 
     // Banks write other things where a BIC belongs (a bank's name, a German bank code
     // in ?30): only a BIC is taken.
-    for (const std::string_view key : {"CNTP/BIC", "BENM/BIC", "ORDP/BIC", "BIC", "30"}) {
-      if (key == "30" && angular) break;  // the Polish ?30 is an account
-      const auto v = map.find(key);
+    for (const std::size_t key : {slot("CNTP/BIC"), slot("BENM/BIC"), slot("ORDP/BIC"), slot("BIC"), slot("30")}) {
+      if (key == slot("30") && angular) break;  // the Polish ?30 is an account
+      const auto v = k.first({key});
       if (v && detail::is_bic(*v)) {
         f.counterparty_bic = *v;
         break;
       }
     }
-    if (const auto v = k.first({"EREF"}); v && *v != "NOTPROVIDED" && *v != "NONREF") {
+    if (const auto v = k.first({slot("EREF")}); v && *v != "NOTPROVIDED" && *v != "NONREF") {
       f.end_to_end_reference = *v;
     }
-    if (const auto v = k.first({"MREF", "MARF"})) f.mandate_reference = *v;
-    if (const auto v = k.first({"CRED", "CSID"})) f.creditor_id = *v;
-    if (const auto v = k.first({"KREF", "PREF"})) f.payment_information_id = *v;
-    if (const auto v = k.first({"ABWA", "ULTD/NAME"})) f.ultimate_debtor = *v;
-    if (const auto v = k.first({"ABWE", "ULTC/NAME", "ULTB/NAME"})) f.ultimate_creditor = *v;
-    if (const auto v = k.first({"PURP"})) f.purpose_code = *v;
-    if (const auto v = k.first({"RTRN"})) f.return_reason = *v;
-    if (const auto v = k.first({"00"}); v && !angular) f.posting_text = *v;
-    if (const auto v = k.first({"CNTP/CITY", "BENM/CITY", "ORDP/CITY"})) f.counterparty_town = *v;
+    if (const auto v = k.first({slot("MREF"), slot("MARF")})) f.mandate_reference = *v;
+    if (const auto v = k.first({slot("CRED"), slot("CSID")})) f.creditor_id = *v;
+    if (const auto v = k.first({slot("KREF"), slot("PREF")})) f.payment_information_id = *v;
+    if (const auto v = k.first({slot("ABWA"), slot("ULTD/NAME")})) f.ultimate_debtor = *v;
+    if (const auto v = k.first({slot("ABWE"), slot("ULTC/NAME"), slot("ULTB/NAME")})) f.ultimate_creditor = *v;
+    if (const auto v = k.first({slot("PURP")})) f.purpose_code = *v;
+    if (const auto v = k.first({slot("RTRN")})) f.return_reason = *v;
+    if (const auto v = k.first({slot("00")}); v && !angular) f.posting_text = *v;
+    if (const auto v = k.first({slot("CNTP/CITY"), slot("BENM/CITY"), slot("ORDP/CITY")})) f.counterparty_town = *v;
     // A structured creditor reference (/REMI/STRD/CUR/1234...) is a reference, not a text.
-    if (const auto type = k.first({"REMI/TYPE"}); type && *type == "STRD") {
-      if (const auto v = k.first({"REMI"})) f.structured_reference = *v;
-      if (const auto v = k.first({"REMI/ISSUER"})) f.reference_issuer = *v;
+    if (const auto type = k.first({slot("REMI/TYPE")}); type && *type == "STRD") {
+      if (const auto v = k.first({slot("REMI")})) f.structured_reference = *v;
+      if (const auto v = k.first({slot("REMI/ISSUER")})) f.reference_issuer = *v;
     }
   } else {
     f.purpose = one_line(t.details);
