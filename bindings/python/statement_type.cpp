@@ -485,8 +485,9 @@ bool same_statement(const StatementValue& x, const StatementValue& y) {
   if (a.kind != b.kind || a.reading != b.reading || a.transaction_reference != b.transaction_reference ||
       a.related_reference != b.related_reference || a.account_identification != b.account_identification ||
       a.number != b.number || a.sequence != b.sequence || a.information_to_account_owner != b.information_to_account_owner ||
-      a.servicer_bic != b.servicer_bic || a.reported_at != b.reported_at || a.complete != b.complete ||
-      a.opening_balance_given != b.opening_balance_given || a.closing_balance_given != b.closing_balance_given) {
+      a.servicer_bic != b.servicer_bic || a.sent_at != b.sent_at || a.reported_at != b.reported_at ||
+      a.complete != b.complete || a.opening_balance_given != b.opening_balance_given ||
+      a.closing_balance_given != b.closing_balance_given) {
     return false;
   }
   // A balance not given holds defaults that mean nothing.

@@ -106,13 +106,40 @@ TEST(Camt, AccountAloneWithItsServicerAndCurrency) {
   }
 }
 
-TEST(Camt, ServicerFromTheEnvelope) {
+// The envelope's sender is the servicer where :25: names none, and the time it sent the
+// message is the statement's own time; an interim report's :13D: with its zone comes first.
+TEST(Camt, ServicerAndTimeFromTheEnvelope) {
   const std::string body = statement("NL69INGB0123456789", "1", "");
-  const std::string wrapped = "{1:F01CUSTNL2AXXXX0000000000}{2:O9401200240102INGBNL2AXXXX00000000002401021200N}{4:\n" +
-                              body + "-}\n";
-  for (const CamtVersion v : kVersions) {
-    EXPECT_TRUE(holds(convert(wrapped, v), for_version("<Ccy>EUR</Ccy><Svcr><FinInstnId><{BIC}>INGBNL2AXXX</{BIC}>", v)));
-    EXPECT_FALSE(holds(convert(body, v), "<Svcr>"));
+  const std::string report = ":20:REP\n:25:NL69INGB0123456789\n:28C:1\n:34F:EURD1,\n:13D:2401031015+0100\n"
+                             ":61:2401020102D1,00NTRFNONREF\n";
+  const auto wrapped = [](std::string_view header, std::string_view text) {
+    return "{1:F01CUSTNL2AXXXX0000000000}{2:" + std::string(header) + "}{4:\n" + std::string(text) + "-}\n";
+  };
+  const struct {
+    std::string text;
+    std::string_view servicer;  // empty: no Svcr
+    std::string_view created;
+  } kRows[] = {
+      {wrapped("O9401532240102INGBNL2AXXXX00000000002401021600N", body), "INGBNL2AXXX", "2024-01-02T15:32:00Z"},
+      {wrapped("O9402400240102INGBNL2AXXXX00000000002401021600N", body), "INGBNL2AXXX", "2024-01-02T23:59:59Z"},
+      {wrapped("O9401532240230INGBNL2AXXXX00000000002401021600N", body), "INGBNL2AXXX", "2024-01-02T23:59:59Z"},
+      {wrapped("O94000000000000000000000000000000000000000N", body), "", "2024-01-02T23:59:59Z"},
+      {wrapped("O940ASNBNL21XXXXN", body), "", "2024-01-02T23:59:59Z"},
+      {body, "", "2024-01-02T23:59:59Z"},
+      {wrapped("O9420830240103INGBNL2AXXXX00000000002401030900N", report), "INGBNL2AXXX", "2024-01-03T10:15:00+01:00"},
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.text);
+    for (const CamtVersion v : kVersions) {
+      const Converted c = convert(row.text, v);
+      ASSERT_EQ(c.error, "");
+      EXPECT_TRUE(holds(c, "<CreDtTm>" + std::string(row.created) + "</CreDtTm><FrToDt>")) << c.document.xml;
+      if (row.servicer.empty()) {
+        EXPECT_FALSE(holds(c, "<Svcr>"));
+      } else {
+        EXPECT_TRUE(holds(c, for_version("<Svcr><FinInstnId><{BIC}>" + std::string(row.servicer) + "</{BIC}>", v)));
+      }
+    }
   }
 }
 
@@ -266,6 +293,22 @@ TEST(Camt, DetailsMappedElementByElement) {
         "<Purp><Cd>SALA</Cd></Purp><RmtInf><Strd><CdtrRefInf><Tp><CdOrPrtry><Cd>SCOR</Cd></CdOrPrtry><Issr>CUR</Issr>"
         "</Tp><Ref>1234567890123456</Ref></CdtrRefInf></Strd></RmtInf><RtrInf><Rsn><Cd>MS03</Cd></Rsn></RtrInf>"},
        {"Ustrd"}},
+      // Postal addresses: the single-slash layout as Dutch banks write it, the address cut
+      // over lines by the bank; slash segments with a town as well.
+      {":61:2401020102C1,00NTRFNONREF\n:86:/EREF/1407220203722001/ORDP//NAME/COMPANY B V/ADDR/STATIONSSTRAA\n"
+       "T 79 3811 MH AMERSFOORT NL/REMI/Invoice 7\n",
+       {"<Dbtr>{PTY}<Nm>COMPANY B V</Nm><PstlAdr><AdrLine>STATIONSSTRAAT 79 3811 MH AMERSFOORT NL</AdrLine>"
+        "</PstlAdr>"},
+       {"TwnNm"}},
+      {":61:2401020102D1,00NTRFNONREF\n:86:/ADDR/Domplein 29 3512 JE//CNTP/NL69INGB0123456789/INGBNL2A/Jan Jansen/"
+       "Utrecht//REMI/USTD//Huur/\n",
+       {"<Cdtr>{PTY}<Nm>Jan Jansen</Nm><PstlAdr><TwnNm>Utrecht</TwnNm><AdrLine>Domplein 29 3512 JE</AdrLine>"
+        "</PstlAdr>",
+        "<Ustrd>Huur</Ustrd>"},
+       {}},
+      // An address without a name is no party.
+      {":61:2401020102D1,00NTRFNONREF\n:86:/ADDR/Domplein 29//REMI/USTD//Huur/\n", {"<Ustrd>Huur</Ustrd>"},
+       {"PstlAdr", "Cdtr"}},
       // An ISO 11649 reference in the text is written as a reference too; an unknown type
       // falls back to the documented domain.
       {":61:2401020102D1,00NXYZNONREF\n:86:Factuur RF18539007547034 dank\n",
@@ -333,6 +376,52 @@ TEST(Camt, RemittanceSplitsAtBlanksOnly) {
     EXPECT_EQ(joined, expected);
     if (purpose == words) EXPECT_EQ(pieces.size(), 2u);
     if (purpose == long_word) EXPECT_EQ(pieces.size(), 3u);
+  }
+}
+
+// An address in lines of at most 70 characters split at blanks, at most seven of them;
+// what is left beyond them is named in a warning.
+TEST(Camt, AddressLinesSplitAtBlanks) {
+  std::string seven_lines(70, 'a');
+  for (char c = 'b'; c < 'h'; ++c) seven_lines += " " + std::string(70, c);
+  const struct {
+    std::string address;
+    std::size_t lines;
+    bool warned;
+  } kRows[] = {
+      {std::string(60, 'a') + " " + std::string(20, 'b'), 2, false},
+      {std::string(70, 'a') + " b", 2, false},
+      {std::string(75, 'a'), 2, false},
+      {seven_lines + " Rest of it", 7, true},
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.address);
+    const std::string lines = ":61:2401020102C1,00NTRFNONREF\n:86:/CNTP/NL69INGB0123456789/INGBNL2A/Jan/Utrecht//ADDR/" +
+                              row.address + "//REMI/USTD//x/\n";
+    for (const CamtVersion v : kVersions) {
+      const Converted c = convert(statement("NL69INGB0123456789", "1", lines), v);
+      ASSERT_EQ(c.error, "");
+      std::vector<std::string> pieces;
+      const std::string xml = strip_indent(c.document.xml);
+      for (std::size_t at = 0; (at = xml.find("<AdrLine>", at)) != std::string::npos;) {
+        at += 9;
+        pieces.push_back(xml.substr(at, xml.find("</AdrLine>", at) - at));
+      }
+      ASSERT_EQ(pieces.size(), row.lines) << xml;
+      std::string joined;
+      for (const std::string& piece : pieces) {
+        EXPECT_LE(piece.size(), 70u);
+        if (!joined.empty() && row.address.find(' ') != std::string::npos) joined += ' ';
+        joined += piece;
+      }
+      EXPECT_EQ(row.warned, !c.document.warnings.empty());
+      if (row.warned) {
+        EXPECT_NE(c.document.warnings[0].find("'Rest of it' left out"), std::string::npos) << c.document.warnings[0];
+        EXPECT_EQ(joined + " Rest of it", row.address);
+      } else {
+        EXPECT_EQ(joined, row.address);
+      }
+    }
   }
 }
 

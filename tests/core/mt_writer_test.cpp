@@ -109,7 +109,7 @@ TEST(MtWriter, WritesWhatBothReadingsReadBack) {
 TEST(MtWriter, DetailsFieldsReadBackAsTheyWere) {
   const std::string_view details[] = {
       "/EREF/E1//PREF/P1//MARF/M1//CRED/DE98ZZZ09999999999//PURP/SALA//RTRN/MS03//ULTD/Debtor Ltd//"
-      "ULTC/Creditor Ltd//CNTP/NL91ABNA0417164300/ABNANL2A/Name BV/Amsterdam//REMI/USTD//Rent/",
+      "ULTC/Creditor Ltd//ADDR/Damrak 1 1012 LG Amsterdam//CNTP/NL91ABNA0417164300/ABNANL2A/Name BV/Amsterdam//REMI/USTD//Rent/",
       "/CNTP/NL91ABNA0417164300///Name BV//REMI/STRD/CUR/RF18539007547034/",
       "105?00SEPA-BASISLASTSCHRIFT?20EREF+VK-5513?21MREF+M-7721?22CRED+DE98ZZZ09999999999?23SVWZ+Beitrag"
       "?30NOLADE21KIE?31DE16512301000009876543?32Nordsee AG",
@@ -131,7 +131,7 @@ TEST(MtWriter, DetailsFieldsReadBackAsTheyWere) {
       return std::vector<std::string>{f.purpose, f.counterparty, f.counter_iban, f.counterparty_bic,
                                       f.end_to_end_reference, f.mandate_reference, f.creditor_id,
                                       f.payment_information_id, f.ultimate_debtor, f.ultimate_creditor,
-                                      f.purpose_code, f.return_reason, f.counterparty_town,
+                                      f.purpose_code, f.return_reason, f.counterparty_town, f.counterparty_address,
                                       f.structured_reference, f.reference_issuer};
     };
     EXPECT_EQ(fields(b), fields(a)) << d << "\n" << doc.text;

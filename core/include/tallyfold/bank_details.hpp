@@ -20,7 +20,7 @@ namespace tallyfold {
 /// Slash segments with sub-fields ("/EREF/...//CNTP/IBAN/BIC/NAME/CITY//REMI/USTD//text/"),
 /// recognised by "/CNTP/", "/REMI/USTD", "/REMI/STRD", or "/BENM/" or "/ORDP/" followed by
 /// an account rather than a sub-tag. Keys: one-value codes under their code ("EREF",
-/// "MARF", "CSID", ...); "CNTP/IBAN", "CNTP/BIC", "CNTP/NAME", "CNTP/CITY" (the same for
+/// "MARF", "CSID", "ADDR" the party's address, ...); "CNTP/IBAN", "CNTP/BIC", "CNTP/NAME", "CNTP/CITY" (the same for
 /// BENM and ORDP); "REMI" (the text), "REMI/TYPE", "REMI/ISSUER"; "ULTD/NAME", "ULTD/ID"
 /// (the same for ULTB and ULTC). Empty sub-fields give no entry. A party block that
 /// opens the text written one sub-field per line ("/BENM/account", "/name", "/text",
@@ -30,7 +30,7 @@ const Decoder& bank_slash_segments_decoder() noexcept;
 /// The single-slash layout ("/TRTP/.../IBAN/.../NAME/.../REMI/text"), recognised by the
 /// marks the exact reading's swift-structured decoder takes ("/EREF/", "/NAME/",
 /// "/REMI/", "/BIC/", "/IBAN/"). A value runs to the next known tag, slashes inside it
-/// kept. Keys: each tag ("TRTP", "IBAN", "BIC", "NAME", "REMI", "EREF", "MARF", ...);
+/// kept. Keys: each tag ("TRTP", "IBAN", "BIC", "NAME", "ADDR", "REMI", "EREF", "MARF", ...);
 /// "detail" (the whole text) when no tag holds a value.
 const Decoder& bank_slash_tags_decoder() noexcept;
 /// Dutch labels ("IBAN: ... BIC: ... NAAM: ... OMSCHRIJVING: ...", "REK: .../NAAM: ..."),
@@ -74,6 +74,7 @@ struct BankFields {
   std::string return_reason;         // RTRN, as the bank gave it
   std::string posting_text;          // ?00, the German bank's posting text
   std::string counterparty_town;     // the city of /CNTP/, /BENM/ or /ORDP/
+  std::string counterparty_address;  // /ADDR/: the postal address on one line, as given
   std::string structured_reference;  // /REMI/STRD/ISSUER/REF: the reference
   std::string reference_issuer;      // and its issuer
 };

@@ -460,6 +460,11 @@ struct Statement {
   /// The BIC of the bank that sent the SWIFT message holding the statement (from the
   /// output header of its envelope); empty when the file had none.
   std::string servicer_bic;
+  /// When the bank put that message into the network: the input date and time of the
+  /// envelope's output header, in the sender's local time, which SWIFT gives without
+  /// its zone (so never an offset here). None when the file had no envelope or its
+  /// header gives no valid time.
+  std::optional<ReportTime> sent_at;
 };
 
 /// The currency a statement is kept in: its opening balance's; for an interim report,

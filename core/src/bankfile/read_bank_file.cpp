@@ -3,6 +3,7 @@
 
 #include "tallyfold/bank_details.hpp"
 #include "tallyfold/bankfile.hpp"
+#include "tallyfold/parse.hpp"
 #include "tallyfold/reconcile.hpp"
 #include "text_views.hpp"
 
@@ -52,14 +53,38 @@ bool surely_reconciles(const Statement& s) noexcept {
   return closing.negative() ? debits == credits + closing.mantissa() : credits == debits + closing.mantissa();
 }
 
-// The sender of each SWIFT output message in the file: the line its application header
-// ("{2:O940...") stands on, and the BIC of the sender's logical terminal in it (eight
-// characters, then the branch after the terminal code).
-std::vector<std::pair<std::size_t, std::string>> envelope_senders(std::string_view bytes) {
-  std::vector<std::pair<std::size_t, std::string>> senders;
+// What the application header ("{2:O940...") of each SWIFT output message in the file
+// says of its sender: the line the header stands on, the BIC of the sender's logical
+// terminal (eight characters, then the branch after the terminal code), and the input
+// time and date when they are a valid time.
+struct EnvelopeSender {
+  std::size_t line;
+  std::string bic;
+  std::optional<ReportTime> sent_at;
+};
+
+std::optional<ReportTime> input_time(std::string_view hhmm, std::string_view yymmdd) {
+  const auto two = [hhmm](std::size_t at) -> int {
+    const char a = hhmm[at];
+    const char b = hhmm[at + 1];
+    if (a < '0' || a > '9' || b < '0' || b > '9') return -1;
+    return (a - '0') * 10 + (b - '0');
+  };
+  const int hour = two(0);
+  const int minute = two(2);
+  if (hour < 0 || hour > 23 || minute < 0 || minute > 59) return std::nullopt;
+  auto date = parse_date(yymmdd);
+  if (!date) return std::nullopt;
+  return ReportTime{*date, static_cast<std::uint8_t>(hour), static_cast<std::uint8_t>(minute), std::nullopt};
+}
+
+std::vector<EnvelopeSender> envelope_senders(std::string_view bytes) {
+  std::vector<EnvelopeSender> senders;
   constexpr std::string_view kHeader = "{2:O";
   // O, message type (3), input time (4), date (6), then the 12-character address.
-  constexpr std::size_t kAddress = 1 + 3 + 4 + 6;
+  constexpr std::size_t kTime = 1 + 3;
+  constexpr std::size_t kDate = kTime + 4;
+  constexpr std::size_t kAddress = kDate + 6;
   std::size_t line = 1;
   std::size_t counted = 0;
   for (std::size_t at = bytes.find(kHeader); at != std::string_view::npos; at = bytes.find(kHeader, at + 1)) {
@@ -71,7 +96,7 @@ std::vector<std::pair<std::size_t, std::string>> envelope_senders(std::string_vi
     const std::string_view address = block.substr(kAddress, 12);
     std::string bic(address.substr(0, 8));
     bic.append(address.substr(9, 3));
-    senders.emplace_back(line, std::move(bic));
+    senders.push_back({line, std::move(bic), input_time(block.substr(kTime, 4), block.substr(kDate, 6))});
   }
   return senders;
 }
@@ -144,9 +169,10 @@ Result<BankFile, LocatedError> read_bank_file(std::string_view bytes, const Bank
   if (const auto senders = envelope_senders(bytes); !senders.empty()) {
     for (std::size_t i = 0; i < file.statements.size(); ++i) {
       const std::size_t line = line_map.original_line(lines[i]);
-      for (const auto& [header_line, bic] : senders) {
-        if (header_line > line) break;
-        file.statements[i].servicer_bic = bic;
+      for (const EnvelopeSender& sender : senders) {
+        if (sender.line > line) break;
+        file.statements[i].servicer_bic = sender.bic;
+        file.statements[i].sent_at = sender.sent_at;
       }
     }
   }

@@ -51,6 +51,7 @@ constexpr Code kCodes[] = {
     {"PREF", {"PREF"}, 1},
     {"RTRN", {"RTRN"}, 1},
     {"PURP", {"PURP"}, 1},
+    {"ADDR", {"ADDR"}, 1},
     {"IREF", {"IREF"}, 1},
     {"ISDT", {"ISDT"}, 1},
     {"BUSP", {"BUSP"}, 1},

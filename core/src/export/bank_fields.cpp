@@ -20,8 +20,8 @@ bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
 constexpr std::string_view kWanted[] = {
     "00",        "20",          "21",          "22",        "23",        "24",        "25",
     "26",        "27",          "28",          "29",        "30",        "31",        "32",
-    "33",        "ABWA",        "ABWE",        "BENM/BIC",  "BENM/CITY", "BENM/IBAN", "BENM/NAME",
-    "BIC",       "CNTP/BIC",    "CNTP/CITY",   "CNTP/IBAN", "CNTP/NAME", "CRED",      "CSID",
+    "33",        "ABWA",        "ABWE",        "ADDR",      "BENM/BIC",  "BENM/CITY", "BENM/IBAN",
+    "BENM/NAME", "BIC",         "CNTP/BIC",    "CNTP/CITY", "CNTP/IBAN", "CNTP/NAME", "CRED",      "CSID",
     "DLA",       "DO RACH.",    "EREF",        "IBAN",      "KREF",      "MARF",      "MREF",
     "NA RACH.",  "NAAM",        "NAME",        "OD",        "OMSCHRIJVING", "ORDP/BIC", "ORDP/CITY",
     "ORDP/IBAN", "ORDP/NAME",   "PREF",        "PURP",      "REK",       "REMI",      "REMI/ISSUER",
@@ -203,6 +203,7 @@ BankFields bank_fields(const Transaction& t) {
     if (const auto v = k.first({slot("RTRN")})) f.return_reason = *v;
     if (const auto v = k.first({slot("00")}); v && !angular) f.posting_text = *v;
     if (const auto v = k.first({slot("CNTP/CITY"), slot("BENM/CITY"), slot("ORDP/CITY")})) f.counterparty_town = *v;
+    if (const auto v = k.first({slot("ADDR")})) f.counterparty_address = *v;
     // A structured creditor reference (/REMI/STRD/CUR/1234...) is a reference, not a text.
     if (const auto type = k.first({slot("REMI/TYPE")}); type && *type == "STRD") {
       if (const auto v = k.first({slot("REMI")})) f.structured_reference = *v;

@@ -12,9 +12,11 @@
 
 namespace tallyfold::camt {
 
-// Max35Text, Max34Text, Max140Text, Max500Text; the 18 total digits of an amount and
+// Max35Text, Max70Text, Max34Text, Max140Text, Max500Text; the 18 total digits of an amount and
 // its 5 decimals, the 17 decimals of a sum.
 inline constexpr std::size_t kMax35 = 35;
+inline constexpr std::size_t kMax70 = 70;
+inline constexpr std::size_t kMaxAddressLines = 7;  // AdrLine occurs at most seven times
 inline constexpr std::size_t kMax34 = 34;
 inline constexpr std::size_t kMax140 = 140;
 inline constexpr std::size_t kMax500 = 500;

@@ -115,10 +115,10 @@ bool all_digits(std::string_view text) noexcept {
 }
 
 // The byte length of the longest piece of `text` (cleaned, trimmed) that holds at most
-// 140 characters and ends before a blank or at the end; the whole 140 characters when a
-// word is longer than that.
-std::size_t remittance_piece(std::string_view text) noexcept {
-  const std::size_t limit = prefix_bytes(text, kMax140);
+// `max` characters and ends before a blank or at the end; the whole `max` characters
+// when a word is longer than that.
+std::size_t text_piece(std::string_view text, std::size_t max = kMax140) noexcept {
+  const std::size_t limit = prefix_bytes(text, max);
   if (limit == text.size() || text[limit] == ' ') return limit;
   const std::size_t blank = text.rfind(' ', limit);
   return blank == std::string_view::npos || blank == 0 ? limit : blank;
@@ -214,8 +214,14 @@ class StatementWriter {
         if (!last || less(*last, s_.reported_at->date)) last = s_.reported_at->date;
       }
     }
+    // The statement's own time first: the report's with its zone, then the time the bank
+    // sent the message, which SWIFT gives in the bank's local time without a zone and is
+    // taken as UTC, the zone that every other time here is written in.
     if (report && s_.reported_at && s_.reported_at->utc_offset_minutes) {
       x.value("CreDtTm", report_date_time(*s_.reported_at));
+    } else if (s_.sent_at) {
+      x.value("CreDtTm", utc_date_time(utc_midnight(s_.sent_at->date) + s_.sent_at->hour * 3600 +
+                                       s_.sent_at->minute * 60));
     } else if (last) {
       x.value("CreDtTm", utc_date_time(utc_midnight(*last) + 86399));
     } else {
@@ -347,20 +353,41 @@ class StatementWriter {
     x.close("RltdAgts");
   }
 
-  // A party with its name, town and, for the creditor, its SEPA creditor identifier;
-  // the latest version wraps it in Pty.
+  // A postal address as address lines: split at blanks like a remittance text, so that
+  // a reader joins the lines with one blank. What does not fit the lines the schema
+  // allows is left out with a warning.
+  void write_address_lines(Xml& x, std::string_view address) {
+    const std::string cleaned = clean(address);
+    std::string_view rest = trim_white_space(cleaned);
+    for (std::size_t line = 0; !rest.empty(); ++line) {
+      if (line == kMaxAddressLines) {
+        warnings_.push_back(std::string(statement_noun()) + " '" + std::string(s_.transaction_reference) +
+                            "': an address longer than " + std::to_string(kMaxAddressLines) + " lines of " +
+                            std::to_string(kMax70) + " characters is cut: '" + std::string(rest) + "' left out");
+        return;
+      }
+      const std::size_t n = text_piece(rest, kMax70);
+      x.escaped("AdrLine", trim_white_space(rest.substr(0, n)));
+      rest = trim_white_space(rest.substr(n));
+    }
+  }
+
+  // A party with its name, town, address and, for the creditor, its SEPA creditor
+  // identifier; the latest version wraps it in Pty.
   void write_party(Xml& x, std::string_view element, std::string_view name, std::string_view town,
-                   std::string_view creditor_id) {
+                   std::string_view address, std::string_view creditor_id) {
     const std::string fitted_name = fit(name, kMax140);
     const std::string fitted_town = fit(town, kMax35);
     const std::string fitted_id = fit(creditor_id, kMax35);
+    const bool has_address = !fit(address, kMax70).empty();
     if (fitted_name.empty() && fitted_id.empty()) return;
     x.open(element);
     if (version_ == CamtVersion::V08) x.open("Pty");
     if (!fitted_name.empty()) x.escaped("Nm", fitted_name);
-    if (!fitted_town.empty() && !fitted_name.empty()) {
+    if ((!fitted_town.empty() || has_address) && !fitted_name.empty()) {
       x.open("PstlAdr");
-      x.escaped("TwnNm", fitted_town);
+      if (!fitted_town.empty()) x.escaped("TwnNm", fitted_town);
+      write_address_lines(x, address);
       x.close("PstlAdr");
     }
     if (!fitted_id.empty()) {
@@ -527,17 +554,18 @@ class StatementWriter {
     if (!has_name && iban.empty() && other.empty() && !has_creditor_id && !has_ultimate) return;
     x.open("RltdPties");
     if (credit) {
-      write_party(x, "Dbtr", fields.counterparty, fields.counterparty_town, {});
+      write_party(x, "Dbtr", fields.counterparty, fields.counterparty_town, fields.counterparty_address, {});
       write_account_of(x, "DbtrAcct", iban, other);
-      write_party(x, "UltmtDbtr", fields.ultimate_debtor, {}, {});
+      write_party(x, "UltmtDbtr", fields.ultimate_debtor, {}, {}, {});
       // Money collected under the owner's creditor identifier: the owner is the creditor.
-      write_party(x, "Cdtr", {}, {}, fields.creditor_id);
-      write_party(x, "UltmtCdtr", fields.ultimate_creditor, {}, {});
+      write_party(x, "Cdtr", {}, {}, {}, fields.creditor_id);
+      write_party(x, "UltmtCdtr", fields.ultimate_creditor, {}, {}, {});
     } else {
-      write_party(x, "UltmtDbtr", fields.ultimate_debtor, {}, {});
-      write_party(x, "Cdtr", fields.counterparty, fields.counterparty_town, fields.creditor_id);
+      write_party(x, "UltmtDbtr", fields.ultimate_debtor, {}, {}, {});
+      write_party(x, "Cdtr", fields.counterparty, fields.counterparty_town, fields.counterparty_address,
+                  fields.creditor_id);
       write_account_of(x, "CdtrAcct", iban, other);
-      write_party(x, "UltmtCdtr", fields.ultimate_creditor, {}, {});
+      write_party(x, "UltmtCdtr", fields.ultimate_creditor, {}, {}, {});
     }
     x.close("RltdPties");
   }
@@ -582,7 +610,7 @@ class StatementWriter {
     x.open("RmtInf");
     const std::string_view text = rest;
     while (!rest.empty()) {
-      const std::size_t n = remittance_piece(rest);
+      const std::size_t n = text_piece(rest);
       x.escaped("Ustrd", rest.substr(0, n));
       rest.remove_prefix(n);
       if (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);

@@ -185,6 +185,7 @@ void details_text(const Transaction& t, Changes& changes, std::string& out, Deta
   segment("RTRN", f.return_reason);
   segment("ULTD", f.ultimate_debtor);
   segment("ULTC", f.ultimate_creditor);
+  segment("ADDR", f.counterparty_address);
   const std::string_view account = f.counter_iban.empty() ? f.counter_account : f.counter_iban;
   if (!account.empty() || !f.counterparty_bic.empty() || !f.counterparty.empty() || !f.counterparty_town.empty()) {
     out.append("/CNTP/");
