@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -17,8 +18,12 @@ namespace tallyfold::fuzz {
 
 [[noreturn]] inline void fail() { __builtin_trap(); }
 
-inline void require(bool property) {
-  if (!property) fail();
+// Names the broken check before trapping: inlined checks leave no line in the trace.
+// The builtins, as clang 14 has no std::source_location with libstdc++.
+inline void require(bool property, const char* file = __builtin_FILE(), int line = __builtin_LINE()) {
+  if (property) return;
+  std::fprintf(stderr, "broken property at %s:%d\n", file, line);
+  fail();
 }
 
 inline std::string_view as_text(const std::uint8_t* data, std::size_t size) {

@@ -343,6 +343,11 @@ TEST(BankParser, SkippedTagsAreReported) {
       {":20:A\n:25:A\n:28C:1\n:60F:C230101EUR1,00\n:25:late\n:64:C230131EUR1,00\n:62F:C230131EUR1,00\n",
        "5 warning :25: after the opening balance of statement 'A' left out | "
        "6 warning :64: before the closing balance of statement 'A' left out"},
+      // A statement that reached its lines without an opening balance has none to repeat.
+      {":20:A\n:25:A\n:28C:1\n:61:230102C1,00NTRFX\n:28C:2\n:60F:C230101EUR1,00\n:62F:C230131EUR1,00\n",
+       "1 warning statement 'A' kept incomplete: no opening balance (:60F:) | "
+       "5 warning :28C: after the statement lines of statement 'A' left out | "
+       "6 warning :60F: after the statement lines of statement 'A' left out"},
       // Details text that looks like a tag stays in the details; ":NS:" is known; elsewhere
       // such a line is left out with what continues it.
       {":20:A\n:25:A\n:28C:1\n:NS:22x\n:12:x\n:60F:C230101EUR1,00\n:61:230102C1,00NTRFX\n:86:a\n:12:11 b\nc\n"

@@ -320,14 +320,17 @@ class BankPolicy {
         if (line_tag || details || available) where = "before the opening balance";
         break;
       case State::TransactionLines:
-        if (opening) {
+        // A statement kept without its opening balance reached its lines through a
+        // :61: in its header: a balance after them comes too late, but is not a second.
+        if (opening && b->opening_seen) {
           warn(line, std::string(tag) + " given twice in " + named(reference) + "; the first value is kept",
                std::string(tag) + " given twice in a statement; the first value kept");
           return;
         }
         // :86: after a :61: that was left out went with it, as its warning says.
         if (details && !pending) return;
-        if (header) where = "after the opening balance";
+        if (opening) where = "after the statement lines";
+        if (header) where = b->opening_seen ? "after the opening balance" : "after the statement lines";
         if (available) where = "before the closing balance";
         break;
       case State::Trailer:
