@@ -9,9 +9,13 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <span>
 #include <thread>
+
+#include <sys/stat.h>
+#include <sys/types.h>
 
 #include "input.hpp"
 #include "batch.hpp"
@@ -22,6 +26,7 @@
 #include "tallyfold/bankfile.hpp"
 #include "tallyfold/iso20022.hpp"
 #include "tallyfold/mt_export.hpp"
+#include "tallyfold/sink.hpp"
 
 namespace tallyfold::cli {
 namespace {
@@ -170,49 +175,84 @@ struct ExportFailure {
   std::string reason;
 };
 
-// The text, or the reason to show; `warnings` receives what the writer left out, `notes`
-// what it wrote in another form.
-Result<std::string, ExportFailure> export_as(const Options& options, std::span<const Statement> statements,
-                                           std::vector<std::string>& warnings, std::vector<std::string>& notes) {
-  auto shown = [](Result<std::string> text) -> Result<std::string, ExportFailure> {
-    if (!text) return ExportFailure{message(text.error())};
-    return std::move(*text);
+// Writes the export into `sink`, or gives the reason to show; `warnings` receives what
+// the writer left out, `notes` what it wrote in another form.
+std::optional<ExportFailure> export_as(const Options& options, std::span<const Statement> statements,
+                                       OutputSink& sink, std::vector<std::string>& warnings,
+                                       std::vector<std::string>& notes) {
+  auto shown = [](const Result<std::size_t>& written) -> std::optional<ExportFailure> {
+    if (!written) return ExportFailure{message(written.error())};
+    return std::nullopt;
+  };
+  // The writer's refusals are not parse errors: they read as they are.
+  auto refused = [](const ParseError& error) {
+    if (const auto* other = std::get_if<Other>(&error)) return ExportFailure{other->message};
+    return ExportFailure{message(error)};
   };
   // The exact reading writes its fixed forms; a bank file the forms made for it.
   const bool bank = !options.strict;
   const JsonOptions json{.bank_fields = bank, .exact_amounts = bank};
   switch (*options.format) {
-    case Format::Json: return shown(export_json(statements, json));
-    case Format::Ndjson: return shown(export_json_lines(statements, json));
+    case Format::Json: return shown(write_json(statements, sink, json));
+    case Format::Ndjson: return shown(write_json_lines(statements, sink, json));
     case Format::Csv:
-      return shown(export_csv(statements, CsvOptions{options.csv_dialect.value_or(CsvDialect::Standard), bank, bank}));
+      return shown(write_csv(statements, sink, CsvOptions{options.csv_dialect.value_or(CsvDialect::Standard), bank, bank}));
     case Format::Camt: {
-      if (options.strict) return export_camt053(statements);
-      auto document = export_camt(statements, camt_options(options));
-      if (!document) {
-        // The writer's refusals are not parse errors: they read as they are.
-        if (const auto* other = std::get_if<Other>(&document.error())) return ExportFailure{other->message};
-        return ExportFailure{message(document.error())};
-      }
+      if (options.strict) return shown(write_camt053(statements, sink));
+      auto document = write_camt(statements, camt_options(options), sink);
+      if (!document) return refused(document.error());
       warnings = std::move(document->warnings);
-      return std::move(document->xml);
+      return std::nullopt;
     }
     case Format::Mt940: {
-      auto document = export_mt(statements, MtOptions{!options.lf});
-      if (!document) {
-        if (const auto* other = std::get_if<Other>(&document.error())) return ExportFailure{other->message};
-        return ExportFailure{message(document.error())};
-      }
+      auto document = write_mt(statements, sink, MtOptions{!options.lf});
+      if (!document) return refused(document.error());
       warnings = std::move(document->warnings);
       notes = std::move(document->notes);
       const auto reports = std::count_if(statements.begin(), statements.end(),
                                          [](const Statement& s) { return s.kind == StatementKind::InterimReport; });
       if (reports > 0) notes.push_back(std::to_string(reports) + " interim reports written as MT942, the message for them");
-      return std::move(document->text);
+      return std::nullopt;
     }
   }
   return ExportFailure{"unknown output format"};
 }
+
+// An open output file, or standard output, written as the export goes. A regular file
+// can be gone back over, so that camt needs one pass; a pipe cannot.
+class FileSink final : public OutputSink {
+ public:
+  explicit FileSink(std::FILE* file) : file_(file) {
+    struct stat st {};
+    rewritable_ = ::fstat(::fileno(file), &st) == 0 && S_ISREG(st.st_mode);
+    if (rewritable_) {
+      start_ = ::ftello(file);
+      rewritable_ = start_ >= 0;
+    }
+  }
+  bool write(std::string_view bytes) override {
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size()) return true;
+    error_ = errno;
+    return false;
+  }
+  bool rewritable() const noexcept override { return rewritable_; }
+  bool rewrite(std::size_t offset, std::string_view bytes) override {
+    const off_t end = ::ftello(file_);
+    const bool ok = end >= 0 && ::fseeko(file_, start_ + static_cast<off_t>(offset), SEEK_SET) == 0 &&
+                    std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size() &&
+                    ::fseeko(file_, end, SEEK_SET) == 0;
+    if (!ok) error_ = errno;
+    return ok;
+  }
+  // Why the last write failed, 0 when none did.
+  int error() const noexcept { return error_; }
+
+ private:
+  std::FILE* file_;
+  off_t start_ = 0;
+  bool rewritable_ = false;
+  int error_ = 0;
+};
 
 // The creation time of camt documents: given, else SOURCE_DATE_EPOCH (so that builds
 // can be reproduced), else now.
@@ -237,13 +277,6 @@ bool write_file(const fs::path& path, std::string_view data, std::string& error)
     saved = errno;
   }
   if (!ok) error = error_line(path.string(), std::strerror(saved));
-  return ok;
-}
-
-bool write_stdout(std::string_view data, std::string& error) {
-  bool ok = std::fwrite(data.data(), 1, data.size(), stdout) == data.size();
-  ok = std::fflush(stdout) == 0 && ok;
-  if (!ok) error = error_line("standard output", std::strerror(errno));
   return ok;
 }
 
@@ -329,10 +362,42 @@ void write_output(const Options& options, std::span<const Statement> statements,
   if (options.split_accounts) return write_per_account(options, statements, target, name, outcome, warned);
   std::vector<std::string> warnings;
   std::vector<std::string> notes;
-  auto text = export_as(options, statements, warnings, notes);
-  if (!text) {
-    fail(outcome, error_line(name, text.error().reason));
+  // Written as it is made: an output can be many times the size of its input, and
+  // holding it whole would need that much memory beside the statements.
+  std::FILE* file = target.empty() ? stdout : std::fopen(target.c_str(), "wb");
+  if (!file) {
+    fail(outcome, error_line(target.string(), std::strerror(errno)));
     return;
+  }
+  FileSink sink(file);
+  std::optional<ExportFailure> failure;
+  try {
+    failure = export_as(options, statements, sink, warnings, notes);
+  } catch (...) {
+    if (file != stdout) {
+      std::fclose(file);
+      std::error_code ec;
+      fs::remove(target, ec);
+    }
+    throw;
+  }
+  const std::string shown_name = target.empty() ? std::string("standard output") : target.string();
+  std::string error;
+  if (sink.error() != 0) error = error_line(shown_name, std::strerror(sink.error()));
+  const int closed = file == stdout ? std::fflush(stdout) : std::fclose(file);
+  if (closed != 0 && error.empty() && !failure) error = error_line(shown_name, std::strerror(errno));
+  if (failure || !error.empty()) {
+    // What a failed export wrote is no document: a file of it is removed, so that no
+    // one reads it as the output. On standard output it has been read already.
+    if (!target.empty()) {
+      std::error_code ec;
+      fs::remove(target, ec);
+    }
+    if (failure) {
+      // A refusing sink stops the export; the sink knows why.
+      fail(outcome, error.empty() ? error_line(name, failure->reason) : std::move(error));
+      return;
+    }
   }
   if (const auto note = camt_kind_note(options, statements)) notes.push_back(*note);
   for (const std::string& warning : warnings) {
@@ -342,9 +407,7 @@ void write_output(const Options& options, std::span<const Statement> statements,
   if (!options.quiet) {
     for (const std::string& note : notes) outcome.messages.push_back(located_line(name, 0, "note: " + note));
   }
-  std::string error;
-  const bool written = target.empty() ? write_stdout(*text, error) : write_file(target, *text, error);
-  if (!written) fail(outcome, std::move(error));
+  if (!error.empty()) fail(outcome, std::move(error));
 }
 
 // Converts one input into its own output; an empty `target` means standard output.

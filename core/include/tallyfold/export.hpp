@@ -8,6 +8,7 @@
 
 #include "tallyfold/model.hpp"
 #include "tallyfold/result.hpp"
+#include "tallyfold/sink.hpp"
 
 namespace tallyfold {
 
@@ -72,6 +73,17 @@ Result<std::string> export_json_lines(std::span<const Statement> statements, con
 /// One camt.053.001.06 document for all statements. Cannot fail. Amounts are written
 /// unsigned with DBIT/CRDT, keeping every stored decimal and at least two.
 std::string export_camt053(std::span<const Statement> statements);
+
+/// The same texts written to `sink` as they are made, in pieces of a transaction or a
+/// few hundred kilobytes, for outputs too large to hold in memory. Each gives the bytes
+/// written, or the export's error, or an `Other` error when the sink refused bytes (what
+/// it took stays taken). A CSV whose text is not valid UTF-8 fails after writing the
+/// rows before the fault.
+Result<std::size_t> write_csv(std::span<const Statement> statements, OutputSink& sink, const CsvOptions& options = {});
+Result<std::size_t> write_json(std::span<const Statement> statements, OutputSink& sink, const JsonOptions& options = {});
+Result<std::size_t> write_json_lines(std::span<const Statement> statements, OutputSink& sink,
+                                     const JsonOptions& options = {});
+Result<std::size_t> write_camt053(std::span<const Statement> statements, OutputSink& sink);
 
 /// Appends the JSON number text of a finite double (shortest round-trip digits).
 void format_json_number(double x, std::string& out);

@@ -16,6 +16,7 @@
 
 #include "tallyfold/model.hpp"
 #include "tallyfold/result.hpp"
+#include "tallyfold/sink.hpp"
 
 namespace tallyfold {
 
@@ -71,6 +72,12 @@ struct CamtAccountDocument {
 /// an `Other` error when the statements mix both kinds or when every statement is left
 /// out.
 Result<CamtDocument> export_camt(std::span<const Statement> statements, const CamtOptions& options);
+
+/// The same document written to `sink` as it is made, a statement at a time; its `xml`
+/// stays empty. Fails as export_camt does, or with an `Other` error when the sink
+/// refused bytes. A sink that cannot go back costs a second pass over the statements,
+/// since the message id stands before them.
+Result<CamtDocument> write_camt(std::span<const Statement> statements, const CamtOptions& options, OutputSink& sink);
 
 /// One document per account, in the order the accounts first appear. An account none
 /// of whose statements can be written is left out, with a warning in the first

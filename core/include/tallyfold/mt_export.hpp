@@ -8,6 +8,7 @@
 
 #include "tallyfold/model.hpp"
 #include "tallyfold/result.hpp"
+#include "tallyfold/sink.hpp"
 
 namespace tallyfold {
 
@@ -27,5 +28,9 @@ struct MtDocument {
 /// is left out with a warning. Lines are at most 65 characters, in SWIFT's X character
 /// set. Fails with an `Other` error when there is nothing to write.
 Result<MtDocument> export_mt(std::span<const Statement> statements, const MtOptions& options = {});
+
+/// The same text written to `sink` a statement at a time; its `text` stays empty. Fails
+/// as export_mt does, or with an `Other` error when the sink refused bytes.
+Result<MtDocument> write_mt(std::span<const Statement> statements, OutputSink& sink, const MtOptions& options = {});
 
 }  // namespace tallyfold

@@ -1,6 +1,7 @@
 #include <charconv>
 #include <cstdint>
 
+#include "export/sink_buffer.hpp"
 #include "export/text_parts.hpp"
 #include "tallyfold/export.hpp"
 
@@ -253,13 +254,25 @@ void xml_escape(std::string_view text, std::string& out) {
   flush(p);
 }
 
-std::string export_camt053(std::span<const Statement> statements) {
-  std::string out;
-  out.reserve(estimate_size(statements));
+Result<std::size_t> write_camt053(std::span<const Statement> statements, OutputSink& sink) {
+  detail::SinkBuffer buffer(sink);
+  buffer.reserve(estimate_size(statements));
+  std::string& out = buffer.text();
   out.append(kFrameHead);
-  for (const Statement& s : statements) write_statement(s, out);
+  for (const Statement& s : statements) {
+    write_statement(s, out);
+    if (!buffer.cut()) return detail::sink_refused();
+  }
   out.append(kFrameTail);
-  return out;
+  if (!buffer.flush()) return detail::sink_refused();
+  return buffer.written();
+}
+
+std::string export_camt053(std::span<const Statement> statements) {
+  StringSink sink;
+  // A string takes every byte.
+  (void)write_camt053(statements, sink);
+  return std::move(sink.text);
 }
 
 }  // namespace tallyfold

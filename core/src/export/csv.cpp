@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <cstring>
 #include <exception>
+#include <optional>
 
+#include "export/sink_buffer.hpp"
 #include "export/text_parts.hpp"
 #include "tallyfold/bank_details.hpp"
 #include "tallyfold/export.hpp"
@@ -169,9 +171,42 @@ std::size_t estimate_size(std::span<const Statement> statements) noexcept {
 // Sep is ',' for the standard and excel dialects and ';' for excel-eu, which also
 // writes a decimal comma: the two readings a spreadsheet makes of a CSV file, after its
 // locale.
+// The error of the first invalid UTF-8 sequence, `at` bytes into the output.
+Other encoding_error(std::size_t at) {
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, at).ptr;
+  return Other{std::string("CSV encoding error: invalid UTF-8 sequence at byte ") + std::string(digits, end)};
+}
+
+// Where the rows are cut for the sink, every cut checked as UTF-8 before it leaves:
+// rows end in ASCII, so no sequence spans two checks.
+class CheckedCuts {
+ public:
+  explicit CheckedCuts(detail::SinkBuffer& buffer) noexcept : buffer_(buffer) {}
+  // False when the text so far holds an invalid sequence, or the sink refused it.
+  bool cut(bool last = false) {
+    std::string& out = buffer_.text();
+    if (!last && out.size() - checked_ < detail::SinkBuffer::kChunk) return true;
+    const std::size_t bad = first_invalid_utf8(std::string_view(out).substr(checked_));
+    if (bad != std::string_view::npos) {
+      invalid_at_ = buffer_.written() - (out.size() - checked_) + bad;
+      return false;
+    }
+    const bool ok = last ? buffer_.flush() : buffer_.cut();
+    checked_ = out.size();
+    return ok;
+  }
+  std::optional<std::size_t> invalid_at() const noexcept { return invalid_at_; }
+
+ private:
+  detail::SinkBuffer& buffer_;
+  std::size_t checked_ = 0;
+  std::optional<std::size_t> invalid_at_;
+};
+
 template <char Sep>
-void write_rows(std::span<const Statement> statements, const CsvOptions& options, std::string_view eol,
-                std::string& out) {
+bool write_rows(std::span<const Statement> statements, const CsvOptions& options, std::string_view eol,
+                std::string& out, CheckedCuts& cuts) {
   std::string prefix;
   Cells<Sep> statement_cells(prefix, options.safe_cells);
   Cells<Sep> cells(out, options.safe_cells);
@@ -234,16 +269,21 @@ void write_rows(std::span<const Statement> statements, const CsvOptions& options
         out.push_back(s.complete ? 'Y' : 'N');
       }
       out.append(eol);
+      if (!cuts.cut()) return false;
     }
   }
+  return true;
 }
 
 }  // namespace
 
-Result<std::string> export_csv(std::span<const Statement> statements, const CsvOptions& options) {
-  std::string out;
+Result<std::size_t> write_csv(std::span<const Statement> statements, OutputSink& sink, const CsvOptions& options) {
+  detail::SinkBuffer buffer(sink);
+  CheckedCuts cuts(buffer);
+  bool ok = false;
   try {
-    out.reserve(estimate_size(statements));
+    buffer.reserve(estimate_size(statements));
+    std::string& out = buffer.text();
     out.append(kBom);
     const std::string_view eol = options.dialect == CsvDialect::Standard ? "\n" : "\r\n";
     std::string header(kHeader);
@@ -253,25 +293,27 @@ Result<std::string> export_csv(std::span<const Statement> statements, const CsvO
       std::replace(header.begin(), header.end(), ',', ';');
       out.append(header);
       out.append(eol);
-      write_rows<';'>(statements, options, eol, out);
+      ok = write_rows<';'>(statements, options, eol, out, cuts);
     } else {
       out.append(header);
       out.append(eol);
-      write_rows<','>(statements, options, eol, out);
+      ok = write_rows<','>(statements, options, eol, out, cuts);
     }
+    ok = ok && cuts.cut(true);
   } catch (const std::exception& e) {
     // Only a failed allocation or an overlong buffer can get here.
     return Other{std::string("CSV write error: ") + e.what()};
   }
   // Dates, amounts and fixed texts are ASCII; only copied field texts can be at fault.
-  const std::size_t bad = first_invalid_utf8(out);
-  if (bad != std::string_view::npos) {
-    char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, bad).ptr;
-    return Other{std::string("CSV encoding error: invalid UTF-8 sequence at byte ") +
-                 std::string(digits, end)};
-  }
-  return out;
+  if (const auto bad = cuts.invalid_at()) return encoding_error(*bad);
+  if (!ok) return detail::sink_refused();
+  return buffer.written();
+}
+
+Result<std::string> export_csv(std::span<const Statement> statements, const CsvOptions& options) {
+  StringSink sink;
+  if (auto written = write_csv(statements, sink, options); !written) return written.error();
+  return std::move(sink.text);
 }
 
 }  // namespace tallyfold

@@ -1,12 +1,15 @@
 // The ISO 20022 document around the statements: the message kind, the group header
 // and the message id.
+#include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <cstdio>
 #include <cstring>
 #include <unordered_map>
 #include <unordered_set>
 
 #include "export/camt_account.hpp"
+#include "export/sink_buffer.hpp"
 #include "export/iso20022_limits.hpp"
 #include "export/iso20022_statement.hpp"
 #include "export/iso20022_time.hpp"
@@ -16,24 +19,57 @@
 namespace tallyfold {
 namespace {
 
-// A 64-bit hash of `bytes`, eight at a time: the body of a document runs to hundreds of
-// megabytes, where a byte-at-a-time hash would cost a fifth of the writing.
-std::uint64_t content_hash(std::string_view bytes, std::uint64_t h = 0xcbf29ce484222325ULL) noexcept {
-  constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ULL;
-  auto mix = [&h](std::uint64_t word) {
-    h = (h ^ word) * kMultiplier;
-    h ^= h >> 29;
-  };
-  std::size_t i = 0;
-  for (; i + 8 <= bytes.size(); i += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, bytes.data() + i, 8);
-    mix(word);
+// A 64-bit hash of the bytes fed to it, eight at a time: the body of a document runs to
+// hundreds of megabytes, where a byte-at-a-time hash would cost a fifth of the writing.
+// Fed in pieces, it gives what it gives for the same bytes at once.
+class ContentHash {
+ public:
+  explicit ContentHash(std::uint64_t seed = 0xcbf29ce484222325ULL) noexcept : h_(seed) {}
+
+  void feed(std::string_view bytes) noexcept {
+    size_ += bytes.size();
+    std::size_t i = 0;
+    if (held_ > 0) {
+      const std::size_t take = std::min(bytes.size(), 8 - held_);
+      std::memcpy(pending_ + held_, bytes.data(), take);
+      held_ += take;
+      i = take;
+      if (held_ < 8) return;
+      mix(load(pending_));
+      held_ = 0;
+    }
+    for (; i + 8 <= bytes.size(); i += 8) mix(load(bytes.data() + i));
+    held_ = bytes.size() - i;
+    std::memcpy(pending_, bytes.data() + i, held_);
   }
-  std::uint64_t last = 0;
-  std::memcpy(&last, bytes.data() + i, bytes.size() - i);
-  mix(last ^ (static_cast<std::uint64_t>(bytes.size()) << 56));
-  return h;
+  std::uint64_t finish() noexcept {
+    std::uint64_t last = 0;
+    std::memcpy(&last, pending_, held_);
+    mix(last ^ (static_cast<std::uint64_t>(size_) << 56));
+    return h_;
+  }
+
+ private:
+  static std::uint64_t load(const char* p) noexcept {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    return word;
+  }
+  void mix(std::uint64_t word) noexcept {
+    constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ULL;
+    h_ = (h_ ^ word) * kMultiplier;
+    h_ ^= h_ >> 29;
+  }
+  std::uint64_t h_;
+  std::size_t size_ = 0;
+  std::size_t held_ = 0;
+  char pending_[8] = {};
+};
+
+std::uint64_t content_hash(std::string_view bytes) noexcept {
+  ContentHash hash;
+  hash.feed(bytes);
+  return hash.finish();
 }
 
 std::string_view root_element(CamtMessage message) noexcept {
@@ -134,7 +170,53 @@ std::string_view camt_message_number(CamtMessage message) noexcept {
   return "053";
 }
 
-Result<CamtDocument> export_camt(std::span<const Statement> statements, const CamtOptions& options) {
+namespace {
+
+// What writing the statements of a document gave: their hash, and whether any was written.
+struct Body {
+  std::uint64_t hash = 0;
+  std::size_t written = 0;
+  std::string last_refusal;
+};
+
+// Writes every statement that can be written into `buffer`, the others rolled back with
+// a warning, and hashes what stays. With `keep` false the bytes are dropped as soon as
+// they are hashed: the pass that finds the message id for a sink that cannot go back.
+Body write_body(std::span<const Statement> statements, CamtMessage message, const CamtOptions& options,
+                std::span<const std::string> ids, std::string_view ns, detail::SinkBuffer* buffer,
+                std::vector<std::string>& warnings) {
+  Body body;
+  ContentHash hash(content_hash(ns));
+  std::string scratch;
+  std::string& out = buffer ? buffer->text() : scratch;
+  std::vector<std::string> notes;
+  for (std::size_t i = 0; i < statements.size(); ++i) {
+    const Statement& s = statements[i];
+    const std::size_t mark = out.size();
+    notes.clear();
+    if (auto refusal = camt::write_statement(s, message, options, ids[i], notes, out)) {
+      out.resize(mark);
+      body.last_refusal = *refusal;
+      warnings.push_back(std::string(noun(message)) + " '" + std::string(s.transaction_reference) +
+                         "' left out of the camt document: " + *refusal);
+      continue;
+    }
+    hash.feed(std::string_view(out).substr(mark));
+    for (std::string& note : notes) warnings.push_back(std::move(note));
+    ++body.written;
+    if (buffer) {
+      if (!buffer->cut()) break;
+    } else {
+      scratch.clear();
+    }
+  }
+  body.hash = hash.finish();
+  return body;
+}
+
+}  // namespace
+
+Result<CamtDocument> write_camt(std::span<const Statement> statements, const CamtOptions& options, OutputSink& sink) {
   CamtDocument document;
   if (statements.empty()) return Other{"no statement to write as camt"};
   document.message = message_for(statements.front());
@@ -150,13 +232,29 @@ Result<CamtDocument> export_camt(std::span<const Statement> statements, const Ca
   ns.append(".001.");
   ns.append(camt_version_name(options.version));
 
-  // One buffer, room made once: an entry takes some 1.5 KB, and growing a buffer of
-  // hundreds of megabytes by doubling would copy it over and over. The message id is
-  // written last, over a placeholder of its width.
+  // The identifier covers what the statements say, never the time of conversion, so
+  // that the same statement converted twice is recognised as the same message. It
+  // stands before the statements: where the sink can go back it is written last over
+  // a placeholder of its width, elsewhere a first pass over the statements finds it.
+  detail::SinkBuffer buffer(sink);
+  std::optional<Body> hashed;
+  if (!buffer.rewritable()) {
+    hashed = write_body(statements, document.message, options, ids, ns, nullptr, document.warnings);
+    if (hashed->written == 0) return Other{"nothing can be written as camt: " + hashed->last_refusal};
+    document.warnings.clear();
+  }
+  auto message_id = [](std::uint64_t hash) {
+    char id[17];
+    std::snprintf(id, sizeof id, "%016llX", static_cast<unsigned long long>(hash));
+    return std::string(id, 16);
+  };
+
+  // An entry takes some 1.5 KB; where the whole document stays in one string, room is
+  // made once, as growing hundreds of megabytes by doubling would copy them over and over.
   std::size_t entries = 0;
   for (const Statement& s : statements) entries += s.transactions.size();
-  std::string& out = document.xml;
-  out.reserve(1024 + 3072 * statements.size() + 1600 * entries);
+  buffer.reserve(1024 + 3072 * statements.size() + 1600 * entries);
+  std::string& out = buffer.text();
   out.append("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Document xmlns=\"");
   out.append(ns);
   out.append("\">\n");
@@ -165,39 +263,26 @@ Result<CamtDocument> export_camt(std::span<const Statement> statements, const Ca
   x.open(root);
   x.open("GrpHdr");
   constexpr std::string_view kIdPrefix = "TALLYFOLD-";
-  x.value("MsgId", "TALLYFOLD-0000000000000000");
-  const std::size_t id_at = out.rfind(kIdPrefix) + kIdPrefix.size();
+  x.value("MsgId", std::string(kIdPrefix) + (hashed ? message_id(hashed->hash) : std::string(16, '0')));
+  // Counted from the export's first byte; `out` may hold bytes before it.
+  const std::size_t id_at = buffer.written() - out.size() + out.rfind(kIdPrefix) + kIdPrefix.size();
   x.value("CreDtTm", created);
   x.close("GrpHdr");
 
-  const std::size_t body_at = out.size();
-  std::size_t written = 0;
-  std::string last_refusal;
-  std::vector<std::string> notes;
-  for (std::size_t i = 0; i < statements.size(); ++i) {
-    const Statement& s = statements[i];
-    const std::size_t mark = out.size();
-    notes.clear();
-    if (auto refusal = camt::write_statement(s, document.message, options, ids[i], notes, out)) {
-      out.resize(mark);
-      last_refusal = *refusal;
-      document.warnings.push_back(std::string(noun(document.message)) + " '" + std::string(s.transaction_reference) +
-                                  "' left out of the camt document: " + *refusal);
-      continue;
-    }
-    for (std::string& note : notes) document.warnings.push_back(std::move(note));
-    ++written;
-  }
-  if (written == 0) return Other{"nothing can be written as camt: " + last_refusal};
-
-  // The identifier covers what the statements say, never the time of conversion, so
-  // that the same statement converted twice is recognised as the same message.
-  const std::uint64_t hash = content_hash(std::string_view(out).substr(body_at), content_hash(ns));
-  char id[17];
-  std::snprintf(id, sizeof id, "%016llX", static_cast<unsigned long long>(hash));
-  out.replace(id_at, 16, id, 16);
+  const Body body = write_body(statements, document.message, options, ids, ns, &buffer, document.warnings);
+  if (!buffer.ok()) return detail::sink_refused();
+  if (body.written == 0) return Other{"nothing can be written as camt: " + body.last_refusal};
+  if (!hashed && !buffer.rewrite(id_at, message_id(body.hash))) return detail::sink_refused();
   x.close(root);
   out.append("</Document>\n");
+  if (!buffer.flush()) return detail::sink_refused();
+  return document;
+}
+
+Result<CamtDocument> export_camt(std::span<const Statement> statements, const CamtOptions& options) {
+  StringSink sink;
+  auto document = write_camt(statements, options, sink);
+  if (document) document->xml = std::move(sink.text);
   return document;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "export/sink_buffer.hpp"
 #include "export/text_parts.hpp"
 #include "tallyfold/bank_details.hpp"
 #include "tallyfold/export.hpp"
@@ -354,7 +355,7 @@ void write_report_trailer(JsonWriter& w, const Statement& s) {
   }
 }
 
-void write_statement(JsonWriter& w, const Statement& s, const JsonOptions& options) {
+void write_statement(JsonWriter& w, const Statement& s, const JsonOptions& options, detail::SinkBuffer& buffer) {
   const Balance& closing = s.closing_balance;
   const bool report = s.kind == StatementKind::InterimReport;
   w.element();
@@ -415,6 +416,7 @@ void write_statement(JsonWriter& w, const Statement& s, const JsonOptions& optio
     write_transaction_members(w, s.transactions[i], statement_currency(s), options,
                               options.bank_fields ? &ids[i] : nullptr);
     w.close('}');
+    if (!buffer.cut()) return;
   }
   w.close(']');
   w.close('}');
@@ -491,20 +493,26 @@ void format_json_number(double x, std::string& out) {
   }
 }
 
-Result<std::string> export_json(std::span<const Statement> statements, const JsonOptions& options) {
-  // Every key is a fixed string and every number finite, so writing cannot fail.
-  std::string out;
-  out.reserve(estimate_size(statements));
-  JsonWriter w(out, options);
+Result<std::size_t> write_json(std::span<const Statement> statements, OutputSink& sink, const JsonOptions& options) {
+  // Every key is a fixed string and every number finite: only the sink can fail.
+  detail::SinkBuffer buffer(sink);
+  buffer.reserve(estimate_size(statements));
+  JsonWriter w(buffer.text(), options);
   w.open('[');
-  for (const Statement& s : statements) write_statement(w, s, options);
+  for (const Statement& s : statements) {
+    write_statement(w, s, options, buffer);
+    if (!buffer.ok()) break;
+  }
   w.close(']');
-  return out;
+  if (!buffer.flush()) return detail::sink_refused();
+  return buffer.written();
 }
 
-Result<std::string> export_json_lines(std::span<const Statement> statements, const JsonOptions& options) {
-  std::string out;
-  out.reserve(estimate_size(statements));
+Result<std::size_t> write_json_lines(std::span<const Statement> statements, OutputSink& sink,
+                                     const JsonOptions& options) {
+  detail::SinkBuffer buffer(sink);
+  buffer.reserve(estimate_size(statements));
+  std::string& out = buffer.text();
   for (const Statement& s : statements) {
     const std::vector<TransactionId> ids = options.bank_fields ? transaction_ids(s) : std::vector<TransactionId>();
     for (std::size_t i = 0; i < s.transactions.size(); ++i) {
@@ -526,9 +534,23 @@ Result<std::string> export_json_lines(std::span<const Statement> statements, con
                                 options.bank_fields ? &ids[i] : nullptr);
       w.close('}');
       out.push_back('\n');
+      if (!buffer.cut()) return detail::sink_refused();
     }
   }
-  return out;
+  if (!buffer.flush()) return detail::sink_refused();
+  return buffer.written();
+}
+
+Result<std::string> export_json(std::span<const Statement> statements, const JsonOptions& options) {
+  StringSink sink;
+  if (auto written = write_json(statements, sink, options); !written) return written.error();
+  return std::move(sink.text);
+}
+
+Result<std::string> export_json_lines(std::span<const Statement> statements, const JsonOptions& options) {
+  StringSink sink;
+  if (auto written = write_json_lines(statements, sink, options); !written) return written.error();
+  return std::move(sink.text);
 }
 
 }  // namespace tallyfold

@@ -11,6 +11,7 @@
 
 #include "decoders/bank_text.hpp"
 #include "export/camt_account.hpp"
+#include "export/sink_buffer.hpp"
 #include "export/swift_text.hpp"
 #include "tallyfold/bank_details.hpp"
 #include "tallyfold/mt_export.hpp"
@@ -488,9 +489,11 @@ std::string_view name_of(const Statement& s) noexcept {
 
 }  // namespace
 
-Result<MtDocument> export_mt(std::span<const Statement> statements, const MtOptions& options) {
+Result<MtDocument> write_mt(std::span<const Statement> statements, OutputSink& sink, const MtOptions& options) {
   if (statements.empty()) return Other{"no statement to write as MT940"};
   MtDocument document;
+  detail::SinkBuffer buffer(sink);
+  std::string& out = buffer.text();
   const std::string_view eol = options.crlf ? "\r\n" : "\n";
   Changes changes;
   std::string last_refusal;
@@ -498,10 +501,10 @@ Result<MtDocument> export_mt(std::span<const Statement> statements, const MtOpti
   std::string scratch;
   for (const Statement& s : statements) {
     Changes own = changes;
-    const std::size_t mark = document.text.size();
-    Writer writer(s, eol, own, document.text, scratch);
+    const std::size_t mark = out.size();
+    Writer writer(s, eol, own, out, scratch);
     if (auto refusal = writer.write()) {
-      document.text.resize(mark);
+      out.resize(mark);
       last_refusal = *refusal;
       document.warnings.push_back(std::string(s.kind == StatementKind::InterimReport ? "interim report '" : "statement '") +
                                   std::string(name_of(s)) + "' left out of the MT940 text: " + *refusal);
@@ -509,8 +512,10 @@ Result<MtDocument> export_mt(std::span<const Statement> statements, const MtOpti
     }
     changes = own;
     ++written;
+    if (!buffer.cut()) return detail::sink_refused();
   }
   if (written == 0) return Other{"nothing can be written as MT940: " + last_refusal};
+  if (!buffer.flush()) return detail::sink_refused();
   if (changes.transliterated > 0) {
     document.notes.push_back(std::to_string(changes.transliterated) +
                              " characters outside SWIFT's character set written in its nearest form");
@@ -522,6 +527,13 @@ Result<MtDocument> export_mt(std::span<const Statement> statements, const MtOpti
   if (changes.cut > 0) {
     document.notes.push_back(std::to_string(changes.cut) + " texts cut to the length MT940 allows");
   }
+  return document;
+}
+
+Result<MtDocument> export_mt(std::span<const Statement> statements, const MtOptions& options) {
+  StringSink sink;
+  auto document = write_mt(statements, sink, options);
+  if (document) document->text = std::move(sink.text);
   return document;
 }
 

@@ -1,0 +1,81 @@
+// The buffer between an export and its sink: the export appends to text() and says
+// where the output may be cut; once a chunk has gathered there, it goes to the sink.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "tallyfold/error.hpp"
+#include "tallyfold/sink.hpp"
+
+namespace tallyfold::detail {
+
+class SinkBuffer {
+ public:
+  // Large enough that the sink's calls cost nothing beside the writing, small enough
+  // that it stays in the cache's reach.
+  static constexpr std::size_t kChunk = 256 * 1024;
+
+  // One export per sink: offsets count from the first byte the export writes.
+  explicit SinkBuffer(OutputSink& sink) : sink_(sink), direct_(sink.string()) {
+    if (direct_) {
+      start_ = direct_->size();
+    } else {
+      own_.reserve(kChunk + kChunk / 2);
+    }
+  }
+  SinkBuffer(const SinkBuffer&) = delete;
+  SinkBuffer& operator=(const SinkBuffer&) = delete;
+
+  std::string& text() noexcept { return direct_ ? *direct_ : own_; }
+  /// Room for `bytes` when the whole output stays in one string, so that it is not
+  /// copied over and over as it grows; nothing otherwise.
+  void reserve(std::size_t bytes) {
+    if (direct_) direct_->reserve(direct_->size() + bytes);
+  }
+  /// The output may be cut here: hands the chunk over once it is large enough.
+  bool cut() {
+    if (!direct_ && own_.size() >= kChunk) return flush();
+    return ok_;
+  }
+  /// Hands over whatever is gathered; false once the sink has refused anything.
+  bool flush() {
+    if (direct_ || own_.empty() || !ok_) return ok_;
+    ok_ = sink_.write(own_);
+    flushed_ += own_.size();
+    own_.clear();
+    return ok_;
+  }
+  /// Bytes written so far, handed over or not.
+  std::size_t written() const noexcept { return direct_ ? direct_->size() - start_ : flushed_ + own_.size(); }
+  /// Overwrites bytes at `offset` from the first byte the export wrote.
+  bool rewrite(std::size_t offset, std::string_view bytes) {
+    if (direct_) {
+      direct_->replace(start_ + offset, bytes.size(), bytes);
+      return true;
+    }
+    if (offset >= flushed_) {
+      own_.replace(offset - flushed_, bytes.size(), bytes);
+      return true;
+    }
+    if (!flush()) return false;
+    ok_ = sink_.rewrite(offset, bytes);
+    return ok_;
+  }
+  bool rewritable() const noexcept { return direct_ != nullptr || sink_.rewritable(); }
+  bool ok() const noexcept { return ok_; }
+
+ private:
+  OutputSink& sink_;
+  std::string* direct_;
+  std::string own_;
+  std::size_t flushed_ = 0;
+  std::size_t start_ = 0;
+  bool ok_ = true;
+};
+
+/// The error of an export whose sink refused its bytes; the sink knows why.
+inline Other sink_refused() { return Other{"the output could not be written"}; }
+
+}  // namespace tallyfold::detail
