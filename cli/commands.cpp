@@ -99,7 +99,8 @@ void load_exact(const Input& input, const Options& options, Loaded& loaded) {
   auto parsed = parse_statements(text, select_chain(options.resolver));
   if (!parsed) {
     if (skip_non_statement(input, options, parsed.error(), loaded)) return;
-    loaded.fail(error_line(name, message(parsed.error())));
+    // As quoted by the bank-file reading: a value cut short, never a flood.
+    loaded.fail(error_line(name, short_message(LocatedError{0, parsed.error()})));
     return;
   }
   loaded.statements = std::move(parsed).value();
@@ -121,7 +122,7 @@ void load_bank_file(const Input& input, const Options& options, bool shows_balan
   auto file = read_bank_file(bytes, bank_options);
   if (!file) {
     if (skip_non_statement(input, options, file.error().error, loaded)) return;
-    loaded.fail(located_line(name, file.error().line, message(file.error())));
+    loaded.fail(located_line(name, file.error().line, short_message(file.error())));
     return;
   }
   for (const Diagnostic& d : file->diagnostics) {

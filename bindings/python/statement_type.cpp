@@ -257,20 +257,16 @@ PyObject* read_statement(PyObject* self, Compute&& compute) {
 
 bool is_report(const Statement& s) { return s.kind == StatementKind::InterimReport; }
 
-// A statement's balance; an interim report has none.
-PyRef balance_of(const Statement& s, const Balance& balance) {
-  if (is_report(s)) return PyRef::borrow(Py_None);
+// A statement's balance; an interim report has none, an incomplete statement may lack it.
+PyRef balance_of(const Statement& s, const Balance& balance, bool given) {
+  if (is_report(s) || !given) return PyRef::borrow(Py_None);
   return PyRef(new_balance(balance));
 }
 
-// The opening balance's currency; for an interim report, which has no balances, that of
-// its floor limit or entry totals.
-std::string_view currency_of(const Statement& s) {
-  if (!is_report(s)) return s.opening_balance.currency;
-  if (!s.floor_limits.empty()) return s.floor_limits.front().currency;
-  if (s.debit_total) return s.debit_total->currency;
-  if (s.credit_total) return s.credit_total->currency;
-  return {};
+// Whether its balances can be checked: an interim report has none, an incomplete
+// statement may lack one.
+bool has_balances(const Statement& s) {
+  return !is_report(s) && s.opening_balance_given && s.closing_balance_given;
 }
 
 PyRef balance_or_none(const std::optional<Balance>& balance) {
@@ -332,13 +328,16 @@ PyObject* statement_number(PyObject* self, void*) {
   return read_statement(self, [](const Statement& s) { return to_python(number_text(s)); });
 }
 PyObject* statement_currency(PyObject* self, void*) {
-  return read_statement(self, [](const Statement& s) { return to_python(currency_of(s)); });
+  return read_statement(self, [](const Statement& s) { return to_python(tallyfold::statement_currency(s)); });
 }
 PyObject* statement_opening_balance(PyObject* self, void*) {
-  return read_statement(self, [](const Statement& s) { return balance_of(s, s.opening_balance); });
+  return read_statement(self, [](const Statement& s) { return balance_of(s, s.opening_balance, s.opening_balance_given); });
 }
 PyObject* statement_closing_balance(PyObject* self, void*) {
-  return read_statement(self, [](const Statement& s) { return balance_of(s, s.closing_balance); });
+  return read_statement(self, [](const Statement& s) { return balance_of(s, s.closing_balance, s.closing_balance_given); });
+}
+PyObject* statement_complete(PyObject* self, void*) {
+  return read_statement(self, [](const Statement& s) { return bool_to_python(std::optional<bool>(s.complete)); });
 }
 PyObject* statement_kind(PyObject* self, void*) {
   return read_statement(self, [](const Statement& s) { return to_python(std::string_view(is_report(s) ? "interim_report" : "statement")); });
@@ -389,12 +388,12 @@ PyObject* statement_information(PyObject* self, void*) {
 }
 PyObject* statement_difference(PyObject* self, void*) {
   return read<StatementValue>(self, [](const StatementValue& v) {
-    return is_report(v.statement()) ? PyRef::borrow(Py_None) : decimal_to_python(v.check.difference);
+    return has_balances(v.statement()) ? decimal_to_python(v.check.difference) : PyRef::borrow(Py_None);
   });
 }
 PyObject* statement_balanced(PyObject* self, void*) {
   return read<StatementValue>(self, [](const StatementValue& v) {
-    if (is_report(v.statement())) return bool_to_python(std::optional<bool>());
+    if (!has_balances(v.statement())) return bool_to_python(std::optional<bool>());
     return bool_to_python(v.check.balanced);
   });
 }
@@ -434,14 +433,23 @@ PyObject* statement_repr(PyObject* self) {
     text += ' ';
     text += s.account_identification;
     text += ' ';
-    text += currency_of(s);
+    text += tallyfold::statement_currency(s);
     if (is_report(s)) {
       text += " interim report";
     } else {
       text += ' ';
-      s.opening_balance.signed_amount().append_to(text);
+      if (s.opening_balance_given) {
+        s.opening_balance.signed_amount().append_to(text);
+      } else {
+        text += '?';
+      }
       text += " \u2192 ";
-      s.closing_balance.signed_amount().append_to(text);
+      if (s.closing_balance_given) {
+        s.closing_balance.signed_amount().append_to(text);
+      } else {
+        text += '?';
+      }
+      if (!s.complete) text += " incomplete";
     }
     const std::size_t count = s.transactions.size();
     text += ", " + std::to_string(count) + (count == 1 ? " transaction>" : " transactions>");
@@ -574,6 +582,7 @@ PyGetSetDef kStatementGetSet[] = {
     {"balanced", statement_balanced, nullptr, nullptr, nullptr},
     {"follows_previous", statement_follows_previous, nullptr, nullptr, nullptr},
     {"kind", statement_kind, nullptr, nullptr, nullptr},
+    {"complete", statement_complete, nullptr, nullptr, nullptr},
     {"floor_limits", statement_floor_limits, nullptr, nullptr, nullptr},
     {"reported_at", statement_reported_at, nullptr, nullptr, nullptr},
     {"debit_total", statement_debit_total, nullptr, nullptr, nullptr},

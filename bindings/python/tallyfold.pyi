@@ -220,10 +220,12 @@ class Statement:
     def currency(self) -> str: ...
     @property
     def opening_balance(self) -> Balance | None:
-        """None only for an MT942 interim report, which has no balances."""
+        """None for an MT942 interim report, which has no balances, and for an
+        incomplete statement that lacks it."""
     @property
     def closing_balance(self) -> Balance | None:
-        """None only for an MT942 interim report, which has no balances."""
+        """None for an MT942 interim report, which has no balances, and for an
+        incomplete statement that lacks it."""
     @property
     def available_balance(self) -> Balance | None:
         """The :64: closing available balance."""
@@ -239,14 +241,18 @@ class Statement:
     @property
     def difference(self) -> Decimal | None:
         """Closing minus opening balance minus the signed amounts: 0 when balanced.
-        None without balances."""
+        None without both balances."""
     @property
     def balanced(self) -> bool | None:
-        """None without balances."""
+        """None without both balances."""
     @property
     def follows_previous(self) -> bool | None:
         """Whether the opening balance is the previous closing balance of the same
         account in this document; None for an account's first statement."""
+    @property
+    def complete(self) -> bool:
+        """False for a statement the bank-file reading kept although it lacks its
+        account, number or a balance (a warning says which)."""
     @property
     def kind(self) -> Literal["statement", "interim_report"]:
         """An MT942 interim report has no balances: they, `difference`, `balanced` and

@@ -31,6 +31,17 @@ std::vector<StatementCheck> check_statements(std::span<const Statement> statemen
       checks.emplace_back();
       continue;
     }
+    if (!statement.opening_balance_given || !statement.closing_balance_given) {
+      // An incomplete statement cannot be checked; the next one can follow its closing
+      // balance only when it has one.
+      if (statement.closing_balance_given) {
+        last_closing[statement.account_identification] = &statement.closing_balance;
+      } else {
+        last_closing.erase(statement.account_identification);
+      }
+      checks.emplace_back();
+      continue;
+    }
     StatementCheck check = check_statement(statement);
     auto [it, inserted] =
         last_closing.try_emplace(statement.account_identification, &statement.closing_balance);

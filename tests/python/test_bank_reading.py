@@ -80,8 +80,11 @@ def test_file_reads_as_the_command_reads_it(path, command_json):
         for t, fields in zip(s.transactions, record["transactions"]):
             derived = {key: fields[key] for key in DERIVED_KEYS if key in fields}
             assert derived == {key: getattr(t, name) for key, name in DERIVED_KEYS.items() if key in fields}
-        if s.closing_balance is None:  # an interim report: no balances to reconcile
-            assert (s.opening_balance, s.difference, s.balanced) == (None, None, None)
+        if s.opening_balance is None or s.closing_balance is None:
+            # An interim report or an incomplete statement: nothing to reconcile.
+            assert (s.difference, s.balanced) == (None, None)
+            assert (s.opening_balance is None, s.closing_balance is None) == (
+                record["openingBalance"] is None, record["closingBalance"] is None)
             continue
         assert s.difference == record["closingBalance"] - record["openingBalance"] - sum(amounts)
         assert s.balanced == (s.difference == 0)
@@ -89,7 +92,7 @@ def test_file_reads_as_the_command_reads_it(path, command_json):
 
     first = statements[0]
     assert first.account == doc.account
-    if first.closing_balance is not None:
+    if first.complete and first.closing_balance is not None:
         assert first.currency == doc.currency
         assert float(first.opening_balance.amount) == doc.opening_balance
         assert float(first.closing_balance.amount) == doc.closing_balance
@@ -349,6 +352,7 @@ def test_wrong_input_types_raise_type_error(call, message):
         (b":20:A\n:25:B\n\xff\xfe", {"encoding": "utf-8"}, "line 3: not valid utf-8 at byte 12", 3),
         (b"hello\nworld\n", {}, "Input contains no MT940 data", None),
         (b"%PDF-1.4\x00\x00", {}, "a PDF document, not a statement file: download the statement as MT940 from the bank instead", None),
+        (b"PK\x03\x04:20:A\n", {}, "a ZIP archive: unpack it first", None),
         (b"\n".join([b":20:A"] * 3) + b"\n:25:\xff", {"strict": True}, "line 4: not valid UTF-8 (byte 22); name its encoding, for example encoding=\"latin-1\"", 4),
         (FULL, {"resolver": "AUTO"}, "unknown resolver 'AUTO' (auto, swift, gvc, angular)", "option"),
         (FULL, {"resolver": "AUTO", "strict": True}, "unknown resolver 'AUTO' (auto, swift, gvc, angular)", "option"),
@@ -359,7 +363,7 @@ def test_wrong_input_types_raise_type_error(call, message):
         (b"\r\n:20:A\r\n:25:B\r\n:28C:1\r\n:20:C\r\n", {"strict": True}, "Missing mandatory tag :60F: (A)", 2),
         (b"\xef\xbb\xbf\n\n", {"strict": True}, "Input contains no MT940 data", None),
     ],
-    ids=["not-in-encoding", "no-statement", "binary", "strict-not-utf8", "unknown-resolver",
+    ids=["not-in-encoding", "no-statement", "pdf", "zip", "strict-not-utf8", "unknown-resolver",
          "unknown-resolver-strict", "unknown-encoding", "strict-parse-error", "strict-statement-line",
          "strict-missing-tag", "strict-no-data"],
 )
@@ -372,6 +376,24 @@ def test_reading_errors_name_their_line(data, options, message, line):
     else:
         assert type(raised.value) is tallyfold.ParseError
         assert raised.value.line == line
+
+
+def test_incomplete_statement_is_kept_without_invented_balances():
+    # Cut off before its closing balance: kept, and its closing balance is absent.
+    doc = MT940.from_bytes(FULL.split(b":62F:")[0])
+    (s,) = doc.statements
+    assert (s.complete, s.closing_balance, s.difference, s.balanced) == (False, None, None, None)
+    assert s.opening_balance.amount == Decimal("-100.00") and len(s.transactions) == 2
+    assert repr(s) == "<Statement 00062/1 NL92NRDK0417552093 EUR -100.00 \u2192 ? incomplete, 2 transactions>"
+    record = json.loads(doc.to_json())[0]
+    assert (record["complete"], record["closingBalance"], record["closingBalanceDate"]) == (False, None, None)
+    assert [(d.line, d.severity) for d in doc.diagnostics] == [(1, "warning")]
+    assert full_complete(MT940.from_bytes(FULL))
+
+
+def full_complete(doc):
+    return all(s.complete for s in doc.statements) and all(
+        record["complete"] for record in json.loads(doc.to_json()))
 
 
 @pytest.mark.parametrize(

@@ -86,6 +86,10 @@ struct LocatedError {
 /// are; parse errors read as message() gives them.
 std::string message(const LocatedError& error);
 
+/// message() with the value a field held cut after about 80 characters with "…", as
+/// quote_value cuts it: for a terminal, where one long line must not flood the screen.
+std::string short_message(const LocatedError& error);
+
 /// Which lines of the original file the lines of a rewritten text came from.
 class LineMap {
  public:

@@ -105,7 +105,11 @@ std::vector<EnvelopeSender> envelope_senders(std::string_view bytes) {
 
 std::string message(const LocatedError& error) {
   if (const auto* other = std::get_if<Other>(&error.error)) return other->message;
-  // The value a field held is quoted short: one long line must not flood the terminal.
+  return message(error.error);
+}
+
+std::string short_message(const LocatedError& error) {
+  if (const auto* other = std::get_if<Other>(&error.error)) return other->message;
   ParseError shortened = error.error;
   const auto cut = [](std::string& value) {
     std::string quoted = quote_value(value);
@@ -125,8 +129,10 @@ std::string_view severity_text(Severity severity) noexcept {
 Result<BankFile, LocatedError> read_bank_file(std::string_view bytes, const BankFileOptions& options) {
   const std::optional<DecoderChain> chain = select_bank_chain(options.resolver);
   if (!chain) {
-    return LocatedError{0, Other{"unknown resolver '" + options.resolver + "' (auto, swift, gvc, angular)"}};
+    return LocatedError{0, Other{"unknown resolver " + quote_value(options.resolver) + " (auto, swift, gvc, angular)"}};
   }
+  // Told from the first bytes, before any pass over the rest.
+  if (const auto other = detail::other_format(bytes)) return LocatedError{0, Other{std::string(*other)}};
   BankFile file;
   // Each step copies the text only when it has to change it inside, so a UTF-8 file is
   // usually parsed where the caller keeps it, after one pass that checks and unwraps it.

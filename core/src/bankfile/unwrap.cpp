@@ -710,7 +710,8 @@ class Unwrapper {
       std::string message = "line between statements set aside although it holds a field: '";
       message += shortened(trimmed);
       message += '\'';
-      warnings_.push_back({number, Severity::Warning, std::move(message)});
+      warnings_.push_back({number, Severity::Warning, std::move(message),
+                           "lines between statements set aside although they hold a field"});
     }
     return Action::Drop;
   }

@@ -503,11 +503,16 @@ void append_statement(std::vector<Column>& c, const Statement& s, const Statemen
   c[3].text(number_of(s));
   c[4].text(statement_currency(s));
   c[5].text(std::string_view(report ? "interim_report" : "statement"));
-  if (report) {
+  // A report has no balances; an incomplete statement may lack one.
+  const bool checked = !report && s.opening_balance_given && s.closing_balance_given;
+  if (report || !s.opening_balance_given) {
     c[6].null();
-    c[7].null();
   } else {
     append_balance(c[6], s.opening_balance);
+  }
+  if (report || !s.closing_balance_given) {
+    c[7].null();
+  } else {
     append_balance(c[7], s.closing_balance);
   }
   if (s.closing_available_balance) {
@@ -524,8 +529,8 @@ void append_statement(std::vector<Column>& c, const Statement& s, const Statemen
   } else {
     decimal(c[12], *check.difference, "difference");
   }
-  c[13].boolean(report ? std::nullopt : std::optional<bool>(check.balanced));
-  c[14].boolean(report ? std::nullopt : check.continues_previous);
+  c[13].boolean(checked ? std::optional<bool>(check.balanced) : std::nullopt);
+  c[14].boolean(report || !s.opening_balance_given ? std::nullopt : check.continues_previous);
   Column& limits = c[15].child(0);
   for (const FloorLimit& limit : s.floor_limits) {
     limits.present();
