@@ -56,7 +56,7 @@ bool has_subfield_mark(std::string_view text) {
   return false;
 }
 
-constexpr std::string_view kSlashCodes[] = {"EREF", "MARF", "CSID", "PREF", "RTRN", "PURP", "IREF", "ISDT",
+constexpr std::string_view kSlashCodes[] = {"EREF", "MARF", "CSID", "CRED", "ADDR", "PREF", "RTRN", "PURP", "IREF", "ISDT",
                                            "BUSP", "CHGS", "OCMT", "EXCH", "TRCD", "NAME", "IBAN", "BIC",
                                            "SUM",  "REMI", "REMI/TYPE", "REMI/ISSUER"};
 constexpr std::string_view kParties[] = {"CNTP", "BENM", "ORDP"};

@@ -113,6 +113,8 @@ void check_value(const std::vector<std::string_view>& path, std::string_view v, 
   }
   if (name == "Nm" || name == "Ustrd") return require(n <= 140);
   if (name.starts_with("Addtl")) return require(n <= 500);
+  if (name == "AdrLine" || name == "StrtNm") return require(n <= 70);
+  if (name == "PstCd" || name == "BldgNb") return require(n <= 16);
   if (name == "Id" && parent == "Othr" && path.size() > 3 && path[path.size() - 3] == "Id") return require(n <= 34);
   require(n <= 35);
 }
