@@ -1,9 +1,11 @@
 #include "commands.hpp"
 
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <cstdlib>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -14,18 +16,14 @@
 #include <span>
 #include <thread>
 
-#include <sys/stat.h>
-#include <sys/types.h>
-
-#include "input.hpp"
 #include "batch.hpp"
-#include "tallyfold/decode.hpp"
-#include "tallyfold/export.hpp"
-#include "tallyfold/parse.hpp"
-#include "tallyfold/reconcile.hpp"
+#include "input.hpp"
 #include "tallyfold/bankfile.hpp"
+#include "tallyfold/export.hpp"
 #include "tallyfold/iso20022.hpp"
 #include "tallyfold/mt_export.hpp"
+#include "tallyfold/read.hpp"
+#include "tallyfold/reconcile.hpp"
 #include "tallyfold/sink.hpp"
 
 namespace tallyfold::cli {
@@ -87,42 +85,37 @@ bool skip_non_statement(const Input& input, const Options& options, const ParseE
   return true;
 }
 
-// The exact reading: the text as read, parsed as the Python class parses it.
-void load_exact(const Input& input, const Options& options, Loaded& loaded) {
+// One input through the core's reading: exact with --strict, else the bank-file reading,
+// whose every repair is reported with the line of the file it concerns.
+void load(const Input& input, const Options& options, bool shows_balances, Loaded& loaded) {
   const std::string name = display_name(input.path);
-  std::string text;
-  std::string reason;
-  if (!read_input(input.path, options.encoding, text, reason)) {
-    loaded.fail(error_line(name, reason));
+  auto bytes = input.path == "-" ? read_whole_file(STDIN_FILENO) : read_whole_file(input.path);
+  if (!bytes) {
+    loaded.fail(error_line(name, std::strerror(bytes.error())));
     return;
   }
-  auto parsed = parse_statements(text, select_chain(options.resolver));
-  if (!parsed) {
-    if (skip_non_statement(input, options, parsed.error(), loaded)) return;
-    // As quoted by the bank-file reading: a value cut short, never a flood.
-    loaded.fail(error_line(name, short_message(LocatedError{0, parsed.error()})));
-    return;
-  }
-  loaded.statements = std::move(parsed).value();
-}
-
-// The bank-file reading: charset, unwrapping, tolerant fields and recovery, each repair
-// reported with the line of the file it concerns.
-void load_bank_file(const Input& input, const Options& options, bool shows_balances, Loaded& loaded) {
-  const std::string name = display_name(input.path);
-  std::string bytes;
-  std::string reason;
-  if (!read_bytes(input.path, bytes, reason)) {
-    loaded.fail(error_line(name, reason));
-    return;
-  }
-  BankFileOptions bank_options;
-  bank_options.encoding = options.encoding;
-  bank_options.resolver = options.resolver;
-  auto file = read_bank_file(bytes, bank_options);
+  ReadOptions read_options;
+  read_options.strict = options.strict;
+  read_options.encoding = options.encoding;
+  read_options.resolver = options.resolver;
+  auto file = read_statement_file(*bytes, read_options);
   if (!file) {
-    if (skip_non_statement(input, options, file.error().error, loaded)) return;
-    loaded.fail(located_line(name, file.error().line, short_message(file.error())));
+    const ReadError& error = file.error();
+    if (error.not_utf8) {
+      loaded.fail(error_line(name, message(error.error) +
+                                       "; name its encoding with --encoding, for example --encoding latin-1"));
+      return;
+    }
+    if (skip_non_statement(input, options, error.error.error, loaded)) return;
+    if (!error.line_in_message) {
+      // As quoted by the bank-file reading: a value cut short, never a flood.
+      loaded.fail(error_line(name, short_message(LocatedError{0, error.error.error})));
+    } else if (options.strict) {
+      // Decoding for the exact reading names no line, as its parse errors name none.
+      loaded.fail(error_line(name, message(error.error)));
+    } else {
+      loaded.fail(located_line(name, error.error.line, short_message(error.error)));
+    }
     return;
   }
   for (const Diagnostic& d : file->diagnostics) {
@@ -143,11 +136,7 @@ void load_bank_file(const Input& input, const Options& options, bool shows_balan
 Loaded load_statements(const Input& input, const Options& options, bool shows_balances = false) {
   Loaded loaded;
   try {
-    if (options.strict) {
-      load_exact(input, options, loaded);
-    } else {
-      load_bank_file(input, options, shows_balances, loaded);
-    }
+    load(input, options, shows_balances, loaded);
   } catch (const std::exception& e) {
     loaded.statements.clear();
     loaded.fail(error_line(display_name(input.path), std::string("internal error: ") + e.what()));
@@ -255,14 +244,8 @@ class FileSink final : public OutputSink {
   int error_ = 0;
 };
 
-// The creation time of camt documents: given, else SOURCE_DATE_EPOCH (so that builds
-// can be reproduced), else now.
 std::int64_t creation_time(const Options& options) {
-  if (options.created) return *options.created;
-  if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch != nullptr && *epoch != '\0') {
-    if (const auto seconds = parse_timestamp(std::string("@") + epoch)) return *seconds;
-  }
-  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+  return options.created ? *options.created : default_creation_time();
 }
 
 bool write_file(const fs::path& path, std::string_view data, std::string& error) {

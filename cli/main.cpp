@@ -12,7 +12,7 @@
 #include <utility>
 
 #include "commands.hpp"
-#include "input.hpp"
+#include "tallyfold/bankfile.hpp"
 #include "tallyfold/decode.hpp"
 #include "tallyfold/iso20022.hpp"
 
@@ -23,7 +23,6 @@ using tallyfold::cli::Format;
 using tallyfold::cli::kExitOk;
 using tallyfold::cli::kExitTrouble;
 using tallyfold::cli::Options;
-using tallyfold::kResolverNames;
 
 constexpr const char* kUsage =
     "usage: tallyfold convert FILE... --to json|ndjson|csv|camt|mt940 [-o PATH] [OPTIONS]\n"
@@ -207,11 +206,7 @@ int main(int argc, char** argv) {
         break;
       }
       case 'r':
-        // A misspelt name would otherwise fall back to the full chain unnoticed.
-        if (std::find(kResolverNames.begin(), kResolverNames.end(), arg) == kResolverNames.end()) {
-          return usage_error("unknown resolver '" + std::string(arg) + "' (" +
-                             joined(kResolverNames) + ")");
-        }
+        if (auto unknown = tallyfold::unknown_resolver(arg)) return usage_error(*unknown);
         options.resolver = std::string(arg);
         break;
       case 'e':
@@ -301,8 +296,9 @@ int main(int argc, char** argv) {
   }
   if (options.output == "-") options.output.reset();  // standard output, as without -o
   if (encoding_name) {
-    options.encoding = tallyfold::cli::resolve_encoding(*encoding_name);
-    if (!options.encoding) return usage_error("unknown encoding '" + *encoding_name + "'");
+    auto encoding = tallyfold::named_encoding(*encoding_name);
+    if (!encoding) return usage_error(encoding.error().message);
+    options.encoding = std::move(*encoding);
   }
   return convert ? tallyfold::cli::run_convert(options) : tallyfold::cli::run_check(options);
 }

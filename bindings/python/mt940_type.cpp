@@ -1,8 +1,5 @@
-#include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cmath>
-#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <span>
@@ -14,12 +11,12 @@
 
 #include "convert.hpp"
 #include "py_ref.hpp"
-#include "reading.hpp"
 #include "tallyfold/decode.hpp"
 #include "tallyfold/export.hpp"
 #include "tallyfold/iso20022.hpp"
 #include "tallyfold/mt_export.hpp"
 #include "tallyfold/parse.hpp"
+#include "tallyfold/read.hpp"
 #include "tallyfold/reconcile.hpp"
 #include "types.hpp"
 
@@ -31,6 +28,9 @@ namespace {
 struct Mt940State {
   std::shared_ptr<const StatementDocument> document;  // never null
   std::vector<Diagnostic> diagnostics;                // the bank-file reading's
+  // The forms made for the bank-file reading, which it was read by; MT940(text) and
+  // strict=True export the specified ones.
+  bool bank_forms = false;
   // The tuple of Statement objects, built on first access and kept; none of them
   // refers back to this object, so no cycle can form.
   PyObject* statements = nullptr;
@@ -216,14 +216,8 @@ bool convert_options(const char* function, PyObject* encoding, int strict, PyObj
       return false;
     }
     if (!borrow_utf8("resolver", resolver, name)) return false;
-    // A misspelt name would otherwise fall back to the full chain unnoticed.
-    if (std::find(kResolverNames.begin(), kResolverNames.end(), name) == kResolverNames.end()) {
-      std::string text = "unknown resolver '" + std::string(name) + "' (";
-      for (std::size_t i = 0; i < kResolverNames.size(); ++i) {
-        if (i != 0) text += ", ";
-        text += kResolverNames[i];
-      }
-      set_value_error(text + ")");
+    if (auto unknown = unknown_resolver(name)) {
+      set_value_error(*unknown);
       return false;
     }
     options.resolver.assign(name);
@@ -235,11 +229,12 @@ bool convert_options(const char* function, PyObject* encoding, int strict, PyObj
       return false;
     }
     if (!borrow_utf8("encoding", encoding, name)) return false;
-    options.encoding = resolve_encoding(name);
-    if (!options.encoding) {
-      set_value_error("unknown encoding '" + std::string(name) + "'");
+    auto resolved = named_encoding(name);
+    if (!resolved) {
+      set_value_error(resolved.error().message);
       return false;
     }
+    options.encoding = std::move(*resolved);
   }
   return true;
 }
@@ -284,7 +279,7 @@ PyObject* read_document(PyTypeObject* type, PyObject* data, std::string_view byt
                         ReadOptions options, PyObject* path_object, const GivenOptions& given) {
   std::string file_bytes;
   int file_error = 0;
-  auto outcome = [&]() -> std::optional<Result<ReadOutcome, ReadError>> {
+  auto outcome = [&]() -> std::optional<Result<StatementFile, ReadError>> {
     GilRelease unlocked;
     if (path) {
       auto read = read_whole_file(*path);
@@ -295,14 +290,20 @@ PyObject* read_document(PyTypeObject* type, PyObject* data, std::string_view byt
       file_bytes = std::move(*read);
       bytes = file_bytes;
     }
-    return read_statement_bytes(bytes, options);
+    return read_statement_file(bytes, options);
   }();
   if (!outcome) {
     errno = file_error;
     return PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, path_object);
   }
   if (!*outcome) {
-    set_error(outcome->error().error, outcome->error().line_in_message);
+    const ReadError& error = outcome->error();
+    if (error.not_utf8) {
+      set_error(LocatedError{error.error.line, Other{message(error.error) +
+                                                     "; name its encoding, for example encoding=\"latin-1\""}});
+    } else {
+      set_error(error.error, error.line_in_message);
+    }
     return nullptr;
   }
   if (outcome->value().statements.empty()) throw InternalError("reading succeeded without a statement");
@@ -310,6 +311,7 @@ PyObject* read_document(PyTypeObject* type, PyObject* data, std::string_view byt
   state->document = std::make_shared<const StatementDocument>(
       StatementDocument{std::move(outcome->value().statements), std::move(options.resolver)});
   state->diagnostics = std::move(outcome->value().diagnostics);
+  state->bank_forms = !options.strict;
   PyRef read_bytes;
   if (!data) {
     read_bytes = PyRef(PyBytes_FromStringAndSize(file_bytes.data(), static_cast<Py_ssize_t>(file_bytes.size())));
@@ -487,7 +489,7 @@ PyObject* get_transactions(PyObject* self, void*) {
     PyRef list(PyList_New(static_cast<Py_ssize_t>(records.size())));
     if (!list) return api_call_failed();
     for (std::size_t i = 0; i < records.size(); ++i) {
-      PyObject* item = new_transaction(records[i], first_statement(self).reading, ids.empty() ? nullptr : &ids[i]);
+      PyObject* item = new_transaction(records[i], ids.empty() ? nullptr : &ids[i]);
       if (!item) return nullptr;  // the partial list goes with `list`
       PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);  // steals `item`
     }
@@ -504,7 +506,7 @@ PyObject* export_result(Result<std::string> text) {
 }
 
 // A document read from a file exports the bank-file form; MT940(text) its fixed one.
-bool bank_form(PyObject* self) { return first_statement(self).reading == Reading::BankFile; }
+bool bank_form(PyObject* self) { return state_of(self).bank_forms; }
 
 PyObject* to_json(PyObject* self, PyObject*) {
   return guarded([&] {
@@ -545,15 +547,9 @@ PyObject* statements_table(PyObject* self, PyObject*) {
 }
 
 // Seconds since 1970 of `created`: a datetime (naive ones are UTC), a string as
-// parse_timestamp reads it, or a number; None is SOURCE_DATE_EPOCH when set, else now.
+// parse_timestamp reads it, or a number; None is the core's default creation time.
 std::optional<std::int64_t> creation_time(PyObject* created) {
-  if (created == Py_None) {
-    if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch != nullptr && *epoch != '\0') {
-      if (const auto seconds = parse_timestamp(std::string("@") + epoch)) return seconds;
-    }
-    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
-  }
+  if (created == Py_None) return default_creation_time();
   if (PyUnicode_Check(created)) {
     Py_ssize_t size = 0;
     const char* text = PyUnicode_AsUTF8AndSize(created, &size);

@@ -413,7 +413,7 @@ PyObject* statement_transactions(PyObject* self, void*) {
       PyRef tuple(PyTuple_New(static_cast<Py_ssize_t>(s.transactions.size())));
       if (!tuple) return api_call_failed();
       for (std::size_t i = 0; i < s.transactions.size(); ++i) {
-        PyObject* item = new_transaction(s.transactions[i], s.reading, ids.empty() ? nullptr : &ids[i]);
+        PyObject* item = new_transaction(s.transactions[i], ids.empty() ? nullptr : &ids[i]);
         if (!item) return nullptr;  // the partial tuple goes with `tuple`
         PyTuple_SetItem(tuple.get(), static_cast<Py_ssize_t>(i), item);  // steals `item`
       }
@@ -477,7 +477,8 @@ bool same_transaction(const Transaction& a, const Transaction& b) {
          a.funds_code == b.funds_code && same_decimal(a.amount, b.amount) &&
          a.transaction_type == b.transaction_type && a.customer_reference == b.customer_reference &&
          a.bank_reference == b.bank_reference && a.extra_details == b.extra_details && a.details == b.details &&
-         a.structured_details == b.structured_details;
+         a.structured_details == b.structured_details && a.rules == b.rules &&
+         (!a.structured_details || a.structured_details->layout() == b.structured_details->layout());
 }
 
 bool same_total(const std::optional<EntryTotal>& a, const std::optional<EntryTotal>& b) {
@@ -490,7 +491,7 @@ bool same_total(const std::optional<EntryTotal>& a, const std::optional<EntryTot
 bool same_statement(const StatementValue& x, const StatementValue& y) {
   const Statement& a = x.statement();
   const Statement& b = y.statement();
-  if (a.kind != b.kind || a.reading != b.reading || a.transaction_reference != b.transaction_reference ||
+  if (a.kind != b.kind || a.transaction_reference != b.transaction_reference ||
       a.related_reference != b.related_reference || a.account_identification != b.account_identification ||
       a.number != b.number || a.sequence != b.sequence || a.information_to_account_owner != b.information_to_account_owner ||
       a.servicer_bic != b.servicer_bic || a.sent_at != b.sent_at || a.reported_at != b.reported_at ||

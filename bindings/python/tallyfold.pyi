@@ -182,16 +182,16 @@ class Transaction:
     def entry_day(self) -> datetime.date | None: ...
     @property
     def counterparty_bic(self) -> str:
-        """From the bank-file reading's details decoding; "" when absent."""
+        """The other party's BIC, as the bank-file reading's layouts give it; "" when absent."""
     @property
     def end_to_end_reference(self) -> str:
-        """From the bank-file reading's details decoding; "" when absent."""
+        """The EREF of the details (never "NOTPROVIDED" or "NONREF"); "" when absent."""
     @property
     def mandate_reference(self) -> str:
-        """From the bank-file reading's details decoding; "" when absent."""
+        """The MREF of the details; "" when absent."""
     @property
     def creditor_id(self) -> str:
-        """From the bank-file reading's details decoding; "" when absent."""
+        """The creditor identifier of the details (CRED); "" when absent."""
     @property
     def transaction_id(self) -> str | None:
         """The bank-file reading's id: 32 lowercase hex digits, the same for the same

@@ -6,8 +6,7 @@
 
 #include "convert.hpp"
 #include "py_ref.hpp"
-#include "tallyfold/bank_details.hpp"
-#include "tallyfold/export.hpp"
+#include "tallyfold/fields.hpp"
 #include "tallyfold/transaction_id.hpp"
 #include "types.hpp"
 
@@ -15,14 +14,14 @@ namespace tallyfold::python {
 namespace {
 
 // The fields Python can see, with a copy of every text they view: the document the
-// record came from may be gone long before this object. The exact reading derives its
-// three fields on each access; the bank-file reading derives its fields at creation,
-// from parts of the record (the supplementary details) that the snapshot does not keep.
+// record came from may be gone long before this object. The derived fields are derived
+// at creation, from parts of the record (the supplementary details, the rules and the
+// layout of its details) that the snapshot does not keep.
 struct Snapshot {
   explicit Snapshot(std::size_t text_bytes) : texts(text_bytes) {}
   TextBuffer texts;
   Transaction record;
-  std::optional<BankFields> bank;  // the bank-file reading's fields
+  DerivedFields fields;
   // The bank-file reading's id, computed with the statement, which the record lacks.
   std::optional<TransactionId> id;
 };
@@ -110,17 +109,10 @@ const Snapshot& whole_snapshot(PyObject* self) {
   return *snapshot;
 }
 
-// The exact reading has no such field.
-std::string no_field(const Transaction&) { return {}; }
-
-// A getter of one derived field: the bank-file reading's value, else the exact rule's.
-template <std::string BankFields::*field, std::string (*exact)(const Transaction&) = no_field>
+// A getter of one derived field.
+template <std::string DerivedFields::*field>
 PyObject* get_derived(PyObject* self, void*) {
-  return guarded([&] {
-    const Snapshot& snapshot = whole_snapshot(self);
-    if (snapshot.bank) return finish(to_python(*snapshot.bank.*field));
-    return finish(to_python(exact(snapshot.record)));
-  });
+  return guarded([&] { return finish(to_python(whole_snapshot(self).fields.*field)); });
 }
 
 PyObject* get_transaction_id(PyObject* self, void*) {
@@ -143,32 +135,32 @@ PyGetSetDef kGetSet[] = {
     {"bank_reference", get_bank_reference, nullptr, nullptr, nullptr},
     {"details", get_details, nullptr, nullptr, nullptr},
     {"structured_details", get_structured_details, nullptr, nullptr, nullptr},
-    {"counterparty", get_derived<&BankFields::counterparty, derive_counterparty>, nullptr, nullptr, nullptr},
-    {"counter_iban", get_derived<&BankFields::counter_iban, derive_counter_iban>, nullptr, nullptr, nullptr},
-    {"purpose", get_derived<&BankFields::purpose, derive_purpose>, nullptr, nullptr, nullptr},
+    {"counterparty", get_derived<&DerivedFields::counterparty>, nullptr, nullptr, nullptr},
+    {"counter_iban", get_derived<&DerivedFields::counter_iban>, nullptr, nullptr, nullptr},
+    {"purpose", get_derived<&DerivedFields::purpose>, nullptr, nullptr, nullptr},
     {"exact_amount", get_exact_amount, nullptr, nullptr, nullptr},
     {"value_day", get_value_day, nullptr, nullptr, nullptr},
     {"entry_day", get_entry_day, nullptr, nullptr, nullptr},
-    {"counterparty_bic", get_derived<&BankFields::counterparty_bic>, nullptr, nullptr, nullptr},
-    {"end_to_end_reference", get_derived<&BankFields::end_to_end_reference>, nullptr, nullptr, nullptr},
-    {"mandate_reference", get_derived<&BankFields::mandate_reference>, nullptr, nullptr, nullptr},
-    {"creditor_id", get_derived<&BankFields::creditor_id>, nullptr, nullptr, nullptr},
+    {"counterparty_bic", get_derived<&DerivedFields::counterparty_bic>, nullptr, nullptr, nullptr},
+    {"end_to_end_reference", get_derived<&DerivedFields::end_to_end_reference>, nullptr, nullptr, nullptr},
+    {"mandate_reference", get_derived<&DerivedFields::mandate_reference>, nullptr, nullptr, nullptr},
+    {"creditor_id", get_derived<&DerivedFields::creditor_id>, nullptr, nullptr, nullptr},
     {"transaction_id", get_transaction_id, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-// The bank-file reading's fields, in BankFields order.
-constexpr std::string BankFields::* kBankFields[] = {
-    &BankFields::purpose,           &BankFields::counterparty,         &BankFields::counter_iban,
-    &BankFields::counter_account,   &BankFields::counterparty_bic,     &BankFields::end_to_end_reference,
-    &BankFields::mandate_reference, &BankFields::creditor_id,
+// The derived fields, in DerivedFields order.
+constexpr std::string DerivedFields::* kDerivedFields[] = {
+    &DerivedFields::purpose,           &DerivedFields::counterparty,         &DerivedFields::counter_iban,
+    &DerivedFields::counter_account,   &DerivedFields::counterparty_bic,     &DerivedFields::end_to_end_reference,
+    &DerivedFields::mandate_reference, &DerivedFields::creditor_id,
 };
-constexpr std::size_t kBankFieldCount = std::size(kBankFields);
+constexpr std::size_t kDerivedFieldCount = std::size(kDerivedFields);
 
 // Everything a Transaction holds, as a tuple of str, None and tuples: (value date, entry
 // date, mark, amount as stored, type, customer reference, bank reference, details,
-// structured details as (key, value) pairs, the bank-file reading's fields or None, the
-// transaction id).
+// structured details as (key, value) pairs, the derived fields, the transaction id or
+// None).
 PyObject* transaction_state(PyObject* self) {
   return guarded([&]() -> PyObject* {
     const Snapshot& snapshot = whole_snapshot(self);
@@ -187,21 +179,18 @@ PyObject* transaction_state(PyObject* self) {
         PyTuple_SetItem(details.get(), i++, pair);  // steals `pair`
       }
     }
-    PyRef bank = PyRef::borrow(Py_None);
-    if (snapshot.bank) {
-      bank = PyRef(PyTuple_New(kBankFieldCount));
-      if (!bank) return nullptr;
-      for (std::size_t i = 0; i < kBankFieldCount; ++i) {
-        PyRef field = to_python(*snapshot.bank.*kBankFields[i]);
-        if (!field) return nullptr;
-        PyTuple_SetItem(bank.get(), static_cast<Py_ssize_t>(i), field.release());  // steals it
-      }
+    PyRef derived(PyTuple_New(kDerivedFieldCount));
+    if (!derived) return nullptr;
+    for (std::size_t i = 0; i < kDerivedFieldCount; ++i) {
+      PyRef field = to_python(snapshot.fields.*kDerivedFields[i]);
+      if (!field) return nullptr;
+      PyTuple_SetItem(derived.get(), static_cast<Py_ssize_t>(i), field.release());  // steals it
     }
     PyRef items[] = {to_python(t.value_date),        to_python(t.entry_date),
                      to_python(mark_text(t.debit_credit)), to_python(t.amount.to_string()),
                      to_python(t.transaction_type),  to_python(t.customer_reference),
                      to_python(t.bank_reference),    to_python(t.details),
-                     std::move(details),             std::move(bank),
+                     std::move(details),             std::move(derived),
                      snapshot.id ? to_python(snapshot.id->text()) : PyRef::borrow(Py_None)};
     PyRef state(PyTuple_New(std::size(items)));
     if (!state) return nullptr;
@@ -245,18 +234,18 @@ PyType_Spec kSpec = {
 };
 
 
-// A snapshot of `visible` (copied) and `bank`.
-std::unique_ptr<Snapshot> keep_snapshot(const Transaction& visible, std::optional<BankFields> bank,
+// A snapshot of `visible` (copied), its `fields` and its `id`.
+std::unique_ptr<Snapshot> keep_snapshot(const Transaction& visible, DerivedFields fields,
                                         const std::optional<TransactionId>& id) {
   auto kept = std::make_unique<Snapshot>(kept_size(visible));
   kept->record = keep_transaction(visible, kept->texts);
-  kept->bank = std::move(bank);
+  kept->fields = std::move(fields);
   kept->id = id;
   return kept;
 }
 
 // The fields Python can see; the funds code and the supplementary details stay behind.
-std::unique_ptr<Snapshot> make_snapshot(const Transaction& record, Reading reading, const TransactionId* id) {
+std::unique_ptr<Snapshot> make_snapshot(const Transaction& record, const TransactionId* id) {
   Transaction snapshot;
   snapshot.value_date = record.value_date;
   snapshot.entry_date = record.entry_date;
@@ -267,9 +256,7 @@ std::unique_ptr<Snapshot> make_snapshot(const Transaction& record, Reading readi
   snapshot.bank_reference = record.bank_reference;
   snapshot.details = record.details;
   snapshot.structured_details = record.structured_details;
-  std::optional<BankFields> bank;
-  if (reading == Reading::BankFile) bank = bank_fields(record);
-  return keep_snapshot(snapshot, std::move(bank), id ? std::optional(*id) : std::nullopt);
+  return keep_snapshot(snapshot, fields_of(record), id ? std::optional(*id) : std::nullopt);
 }
 
 }  // namespace
@@ -295,8 +282,8 @@ PyObject* new_transaction(std::unique_ptr<Snapshot> snapshot) {
 
 }  // namespace
 
-PyObject* new_transaction(const Transaction& record, Reading reading, const TransactionId* id) {
-  return new_transaction(make_snapshot(record, reading, id));
+PyObject* new_transaction(const Transaction& record, const TransactionId* id) {
+  return new_transaction(make_snapshot(record, id));
 }
 
 PyObject* restore_transaction(PyObject* state) {
@@ -341,17 +328,15 @@ PyObject* restore_transaction(PyObject* state) {
     }
     t.structured_details = DecodedDetails::from_view_writes(writes, map_texts);
   }
-  std::optional<BankFields> bank;
-  if (PyObject* fields = item(9); fields != Py_None) {
-    if (!PyTuple_Check(fields) || PyTuple_Size(fields) != static_cast<Py_ssize_t>(kBankFieldCount)) {
-      return bad_state(kKind);
-    }
-    bank.emplace();
-    for (std::size_t i = 0; i < kBankFieldCount; ++i) {
-      std::string_view text;
-      if (!text_from_python(PyTuple_GetItem(fields, static_cast<Py_ssize_t>(i)), text)) return bad_state(kKind);
-      (*bank).*kBankFields[i] = std::string(text);
-    }
+  DerivedFields derived;
+  PyObject* fields = item(9);
+  if (!PyTuple_Check(fields) || PyTuple_Size(fields) != static_cast<Py_ssize_t>(kDerivedFieldCount)) {
+    return bad_state(kKind);
+  }
+  for (std::size_t i = 0; i < kDerivedFieldCount; ++i) {
+    std::string_view text;
+    if (!text_from_python(PyTuple_GetItem(fields, static_cast<Py_ssize_t>(i)), text)) return bad_state(kKind);
+    derived.*kDerivedFields[i] = std::string(text);
   }
   std::optional<TransactionId> id;
   std::optional<std::string_view> id_text;
@@ -363,7 +348,7 @@ PyObject* restore_transaction(PyObject* state) {
     }
     id_text->copy(id->hex.data(), id->hex.size());
   }
-  return new_transaction(keep_snapshot(t, std::move(bank), id));
+  return new_transaction(keep_snapshot(t, std::move(derived), id));
 }
 
 }  // namespace tallyfold::python

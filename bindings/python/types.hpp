@@ -24,14 +24,15 @@ PyObject* statement_type();
 PyObject* balance_type();
 PyObject* diagnostic_type();
 
-/// A new Transaction holding its own snapshot of `record`, read by `reading`, with its
-/// id (from transaction_ids of its statement; none for the exact reading, which has no
-/// ids); null with the interpreter's error set when allocation fails.
-PyObject* new_transaction(const Transaction& record, Reading reading, const TransactionId* id);
-/// The ids of the statement's transactions when the bank-file reading read it; none (an
-/// empty list) for the exact reading.
+/// A new Transaction holding its own snapshot of `record`, with its id (from
+/// transaction_ids of its statement; none for the exact reading, which has no ids);
+/// null with the interpreter's error set when allocation fails.
+PyObject* new_transaction(const Transaction& record, const TransactionId* id);
+/// The ids of the statement's transactions when the bank-file reading's decoders read
+/// them; none (an empty list) for the exact reading.
 inline std::vector<TransactionId> ids_of(const Statement& s) {
-  return s.reading == Reading::BankFile ? transaction_ids(s) : std::vector<TransactionId>();
+  const bool bank = !s.transactions.empty() && s.transactions.front().rules == FieldRules::Bank;
+  return bank ? transaction_ids(s) : std::vector<TransactionId>();
 }
 
 /// A new Statement for statement `index` of `document`, which it keeps alive; `check`

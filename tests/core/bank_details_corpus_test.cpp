@@ -9,8 +9,9 @@
 #include <gtest/gtest.h>
 
 #include "tallyfold/bank_details.hpp"
-#include "tallyfold/bankfile.hpp"
 #include "support/shared_data.hpp"
+#include "tallyfold/bankfile.hpp"
+#include "tallyfold/fields.hpp"
 
 namespace tallyfold {
 namespace {
@@ -39,7 +40,7 @@ const std::regex kKeyword("(EREF|KREF|MREF|CRED|DEBT|COAM|OAMT|BREF|RREF|PURP|IB
 // Checks one transaction when its details have one of the two layouts; says whether it did.
 bool check(const Transaction& t) {
   const std::string text = without(t.details, "\r\n");
-  const BankFields f = bank_fields(t);
+  const DerivedFields f = fields_of(t);
   std::smatch m;
   if (text.find("/CNTP/") != std::string::npos || std::regex_search(text, std::regex("/REMI/(USTD|STRD)/"))) {
     const std::string trimmed = std::regex_replace(text, std::regex("^\\s+|\\s+$"), "");
@@ -124,7 +125,7 @@ TEST(CorpusDetails, Examples) {
       for (const Transaction& t : s.transactions) all.push_back(&t);
     }
     ASSERT_LT(row.transaction, all.size());
-    const BankFields f = bank_fields(*all[row.transaction]);
+    const DerivedFields f = fields_of(*all[row.transaction]);
     EXPECT_EQ(f.purpose, row.purpose);
     EXPECT_EQ(f.counterparty, row.counterparty);
     EXPECT_EQ(f.counter_account, row.counter_account);

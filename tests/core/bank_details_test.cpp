@@ -9,6 +9,7 @@
 
 #include "tallyfold/bank_details.hpp"
 #include "tallyfold/bankfile.hpp"
+#include "tallyfold/fields.hpp"
 #include "tallyfold/export.hpp"
 #include "util/bic.hpp"
 
@@ -22,6 +23,7 @@ TextBuffer texts;
 // A transaction holding `details` as the bank-file reading decodes it.
 Transaction with_details(std::string_view details) {
   Transaction t;
+  t.rules = FieldRules::Bank;
   t.details = details;
   t.structured_details = decode_details(*select_bank_chain("auto"), details, texts);
   return t;
@@ -52,7 +54,7 @@ struct Row {
 void check_rows(const std::vector<Row>& rows) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    const BankFields f = bank_fields(with_details(row.details));
+    const DerivedFields f = fields_of(with_details(row.details));
     EXPECT_EQ(f.purpose, row.expected.purpose);
     EXPECT_EQ(f.counterparty, row.expected.counterparty);
     EXPECT_EQ(f.counter_iban, row.expected.counter_iban);
@@ -308,16 +310,16 @@ constexpr std::string_view kRabobank =
     ":61:110527C000000000010,00N544EREF\nNL32INGB0000012345\n:86:/EREF/1/BENM//NAME/X/REMI/Y\n"
     ":62F:D110527EUR1203,28\n:65:C110528EUR1,00\n:65:C110529EUR2,00\n";
 
-TEST(BankFields, RabobankStatementLines) {
+TEST(BankRules, RabobankStatementLines) {
   const auto file = read_bank_file(kRabobank, {});
   ASSERT_TRUE(file) << message(file.error());
   const auto& transactions = file->statements.at(0).transactions;
-  const BankFields padded = bank_fields(transactions.at(0));
+  const DerivedFields padded = fields_of(transactions.at(0));
   EXPECT_EQ(padded.counterparty, "W.P. Jansen");
   EXPECT_EQ(padded.counter_account, "0121470966");
   EXPECT_EQ(padded.counter_iban, "");
   EXPECT_EQ(padded.purpose, "Terugboeking");
-  const BankFields second_line = bank_fields(transactions.at(1));
+  const DerivedFields second_line = fields_of(transactions.at(1));
   EXPECT_EQ(second_line.counterparty, "X");
   EXPECT_EQ(second_line.counter_iban, "NL32INGB0000012345");
 }

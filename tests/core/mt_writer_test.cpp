@@ -10,6 +10,7 @@
 #include "tallyfold/bank_details.hpp"
 #include "tallyfold/bankfile.hpp"
 #include "tallyfold/decode.hpp"
+#include "tallyfold/fields.hpp"
 #include "tallyfold/mt_export.hpp"
 #include "tallyfold/parse.hpp"
 #include "support/shared_data.hpp"
@@ -96,11 +97,11 @@ TEST(MtWriter, WritesWhatBothReadingsReadBack) {
   const auto again = bank_read(doc.text);
   ASSERT_EQ(again.size(), 1u);
   const Transaction& t = again[0].transactions[0];
-  EXPECT_EQ(bank_fields(t).end_to_end_reference, "E2E-1");
-  EXPECT_EQ(bank_fields(t).counter_iban, "NL91ABNA0417164300");
-  EXPECT_EQ(bank_fields(t).counterparty_bic, "ABNANL2A");
-  EXPECT_EQ(bank_fields(t).counterparty, "Jurgen Weiss");
-  EXPECT_EQ(bank_fields(t).purpose, "Miete Januar 2024");
+  EXPECT_EQ(fields_of(t).end_to_end_reference, "E2E-1");
+  EXPECT_EQ(fields_of(t).counter_iban, "NL91ABNA0417164300");
+  EXPECT_EQ(fields_of(t).counterparty_bic, "ABNANL2A");
+  EXPECT_EQ(fields_of(t).counterparty, "Jurgen Weiss");
+  EXPECT_EQ(fields_of(t).purpose, "Miete Januar 2024");
   EXPECT_TRUE(again[0].opening_balance.intermediate);
   EXPECT_TRUE(again[0].closing_balance.intermediate);
 }
@@ -154,7 +155,7 @@ TEST(MtWriter, LongDetailsFillSixFullLinesAndReadBackWhole) {
   expect_swift_form(doc.text);
   const auto again = bank_read(doc.text);
   ASSERT_EQ(again.size(), 1u);
-  EXPECT_EQ(bank_fields(again[0].transactions[0]).purpose, purpose);
+  EXPECT_EQ(fields_of(again[0].transactions[0]).purpose, purpose);
 }
 
 TEST(MtWriter, LeavesOutWhatItCannotWriteWithoutLoss) {

@@ -5,6 +5,7 @@ import inspect
 import io
 import json
 import xml.etree.ElementTree as ElementTree
+from pathlib import Path
 
 import pytest
 
@@ -52,3 +53,27 @@ def test_statement_without_transactions_exports(method):
 def test_embedded_nul_survives(method, expected):
     text = getattr(MT940(statement(lines=[("230131C1,00NTRFREF", "a\x00b")])), method)()
     assert f"a{expected}b" in text
+
+
+EXAMPLES = sorted((Path(__file__).resolve().parents[2] / "examples").glob("*.sta"))
+READINGS = {
+    "text": lambda data: MT940(data.decode("utf-8")),
+    "strict": lambda data: MT940.from_bytes(data, strict=True),
+    "bank-file": MT940.from_bytes,
+}
+
+
+@pytest.mark.parametrize("reading", READINGS)
+@pytest.mark.parametrize("path", EXAMPLES, ids=lambda p: p.name)
+def test_attributes_carry_the_fields_the_exports_write(path, reading):
+    doc = READINGS[reading](path.read_bytes())
+    transactions = [t for s in doc.statements for t in s.transactions]
+    rows = list(csv.reader(io.StringIO(doc.to_csv().removeprefix("\ufeff"))))[1:]
+    assert [(t.counterparty, t.counter_iban, t.purpose) for t in transactions] == [tuple(r[8:11]) for r in rows]
+    entries = ElementTree.fromstring(doc.to_camt()).findall(".//{*}Ntry")
+    assert len(entries) == len(transactions)
+    for t, entry in zip(transactions, entries):
+        mandate = entry.find(".//{*}MndtId")
+        assert (mandate.text if mandate is not None else "") == t.mandate_reference
+        if t.end_to_end_reference:
+            assert entry.find(".//{*}EndToEndId").text == t.end_to_end_reference

@@ -119,6 +119,8 @@ struct DecodedText {
 /// The character set name as the system's converter knows it, or nullopt when it knows
 /// neither `name` nor `name` without its hyphens, underscores and blanks ("latin-1").
 std::optional<std::string> resolve_encoding(std::string_view name);
+/// resolve_encoding, or the error whose text is "unknown encoding 'NAME'".
+Result<std::string, Other> named_encoding(std::string_view name);
 
 /// Offset of the first byte that does not belong to a well-formed UTF-8 sequence (no
 /// overlong forms, surrogates or values above U+10FFFF), or nullopt.

@@ -5,6 +5,7 @@
 #include <array>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "tallyfold/model.hpp"
@@ -28,21 +29,30 @@ const Decoder& german_gvc_decoder() noexcept;
 const Decoder& angular_decoder() noexcept;
 const Decoder& unstructured_decoder() noexcept;
 
-/// An ordered list of decoders. The built-in chains end with the unstructured decoder;
-/// a chain built by hand that does not is a programming error found by decode_details.
+/// An ordered list of decoders, and the rules that derive the fields of the transactions
+/// whose details it reads. The built-in chains end with the unstructured decoder; a
+/// chain built by hand that does not is a programming error found by decode_details.
 class DecoderChain {
  public:
-  constexpr explicit DecoderChain(std::span<const Decoder* const> decoders) noexcept
-      : decoders_(decoders) {}
+  constexpr explicit DecoderChain(std::span<const Decoder* const> decoders,
+                                  FieldRules rules = FieldRules::Fixed) noexcept
+      : decoders_(decoders), rules_(rules) {}
   std::span<const Decoder* const> decoders() const noexcept { return decoders_; }
+  FieldRules rules() const noexcept { return rules_; }
 
  private:
   std::span<const Decoder* const> decoders_;
+  FieldRules rules_;
 };
 
 /// The resolver names select_chain recognises, "auto" first. Front ends that refuse
 /// other names list these; select_chain itself accepts any name.
 inline constexpr std::array<std::string_view, 4> kResolverNames{"auto", "swift", "gvc", "angular"};
+
+/// "unknown resolver 'NAME' (auto, swift, gvc, angular)" for a name not among
+/// kResolverNames, which the front ends refuse (a misspelt name would otherwise fall back
+/// to the full chain unnoticed); nullopt for a known name.
+std::optional<std::string> unknown_resolver(std::string_view name);
 
 /// The chain for a resolver name, compared byte for byte: "auto" and every unrecognised
 /// name give the full chain; "swift", "gvc" and "angular" give their decoder followed by

@@ -1,4 +1,4 @@
-// Derived transaction fields and the three exports of a parsed document. Exports read
+// The three exports of a parsed document, with the derived fields of fields.hpp. Exports read
 // the statements only and give byte-identical text on every run.
 #pragma once
 
@@ -6,19 +6,12 @@
 #include <string>
 #include <string_view>
 
+#include "tallyfold/fields.hpp"
 #include "tallyfold/model.hpp"
 #include "tallyfold/result.hpp"
 #include "tallyfold/sink.hpp"
 
 namespace tallyfold {
-
-/// Purpose: the subfields 20..29 joined by one space, else "REMI", else "EREF", else
-/// "detail", else empty; without a map, the details text.
-std::string derive_purpose(const Transaction& t);
-/// Counterparty: "32" (plus " " and "33" when present), else "27", else "NAME", else empty.
-std::string derive_counterparty(const Transaction& t);
-/// Counter IBAN: the first present of "31", "30", "IBAN", else empty.
-std::string derive_counter_iban(const Transaction& t);
 
 /// How CSV fields, amounts and rows are separated, after the spreadsheet that reads them.
 enum class CsvDialect {
@@ -30,8 +23,7 @@ enum class CsvDialect {
 /// The forms of the CSV table; the defaults give the 13 columns of MT940.to_csv().
 struct CsvOptions {
   CsvDialect dialect = CsvDialect::Standard;
-  /// The derived fields of bank_fields() (bank_details.hpp) instead of the exact
-  /// reading's, and after the 13 columns the further ones: "CounterAccount",
+  /// After the 13 columns the further derived fields (fields.hpp): "CounterAccount",
   /// "CounterpartyBIC", "EndToEndReference", "MandateReference", "CreditorId",
   /// "TransactionId" (transaction_id.hpp) and "StatementComplete" ("Y" or "N").
   bool bank_fields = false;
@@ -49,7 +41,7 @@ Result<std::string> export_csv(std::span<const Statement> statements, const CsvO
 
 /// The forms of the JSON text; the defaults give MT940.to_json().
 struct JsonOptions {
-  /// The derived fields of bank_fields() and the transaction's "transactionId" on every
+  /// The derived fields (fields.hpp) and the transaction's "transactionId" on every
   /// transaction, and the trailer balances as the statement has them: null for an
   /// absent :64: or :65:, every :65: listed. Without it, an absent :64: or :65: stands
   /// in as the closing balance.

@@ -47,6 +47,10 @@ enum class CamtEntryStatus : std::uint8_t { Booked, Pending };
 /// "booked" or "pending"; nullopt for any other name.
 std::optional<CamtEntryStatus> camt_entry_status_from(std::string_view name) noexcept;
 
+/// The creation time of a document when the caller gives none: SOURCE_DATE_EPOCH when
+/// it is set to a number of seconds (so that builds can be reproduced), else now.
+std::int64_t default_creation_time();
+
 struct CamtOptions {
   CamtVersion version = CamtVersion::V08;
   std::int64_t created = 0;  // the time of conversion, seconds since 1970 UTC; GrpHdr only

@@ -177,6 +177,21 @@ class TextBuffer {
   std::size_t next_chunk_ = 0;
 };
 
+/// The layout of a details text, stamped on its map by the decoder that recognised it:
+/// which keys the map holds and what they mean (decode.hpp and bank_details.hpp list
+/// them). None for a map built from writes.
+enum class Layout : std::uint8_t {
+  None,
+  SwiftStructured,
+  GermanGvc,
+  Angular,
+  Unstructured,
+  SlashSegments,  // slash segments with sub-fields
+  SlashTags,      // single-slash tags, each value up to the next known tag
+  GermanSepa,     // German subfields with SEPA keywords
+  Labels,         // labelled values ("NAAM:", "TYT.:")
+};
+
 /// Map from keys to values produced by one details decode. Keys are unique; entries are
 /// kept sorted by key in ascending byte order, which every consumer that needs an order
 /// may rely on. A view, like the records that hold it: the map lies in a TextBuffer, next
@@ -269,7 +284,7 @@ class DecodedDetails {
       }
       append_copied(piece);
     }
-    DecodedDetails finish() &&;
+    DecodedDetails finish(Layout layout = Layout::None) &&;
 
    private:
     [[noreturn]] static void fail(const char* what);
@@ -327,9 +342,13 @@ class DecodedDetails {
   /// Builds the map in `into` from entries in write order: a key written again replaces
   /// the earlier value (the last write wins). Linear-logarithmic in the number of
   /// entries. Throws std::length_error when keys and values together exceed 4 GiB.
-  static DecodedDetails from_writes(std::vector<Entry> writes, TextBuffer& into);
+  static DecodedDetails from_writes(std::vector<Entry> writes, TextBuffer& into, Layout layout = Layout::None);
   /// The same from views, copied into `into`.
-  static DecodedDetails from_view_writes(std::span<const EntryView> writes, TextBuffer& into);
+  static DecodedDetails from_view_writes(std::span<const EntryView> writes, TextBuffer& into,
+                                         Layout layout = Layout::None);
+
+  /// The layout the map was decoded as.
+  Layout layout() const noexcept { return layout_; }
 
   /// The value stored under `key`, or nullopt.
   std::optional<std::string_view> find(std::string_view key) const noexcept;
@@ -346,7 +365,7 @@ class DecodedDetails {
   /// The bytes a copy of this map and its source takes in a buffer, at most.
   std::size_t kept_size() const noexcept;
 
-  /// Equal when both hold the same entries.
+  /// Equal when both hold the same entries, whatever their layouts.
   friend bool operator==(const DecodedDetails& a, const DecodedDetails& b) noexcept;
 
  private:
@@ -355,8 +374,9 @@ class DecodedDetails {
   // the low bit telling the width), the distance back to the source's first byte, the
   // source's length, then per entry the key's position and length and the value's
   // position and length, all counted from the source's first byte.
-  explicit DecodedDetails(const char* block) noexcept : block_(block) {}
+  DecodedDetails(const char* block, Layout layout) noexcept : block_(block), layout_(layout) {}
   const char* block_ = nullptr;
+  Layout layout_ = Layout::None;  // in the pointer's padding: an optional map stays 16 bytes
 };
 
 /// One balance field (:60F:, :60M:, :62F:, :62M:, :64:, :65:).
@@ -373,6 +393,12 @@ struct Balance {
   }
 };
 
+/// Which rules derive a transaction's purpose, counterparty, accounts and references
+/// (fields.hpp): the fixed precedence of keys, or the rules of banks' own layouts, which
+/// also read the supplementary details. Set by the decoder chain that read the
+/// transaction's details, with or without a :86:.
+enum class FieldRules : std::uint8_t { Fixed, Bank };
+
 /// One :61: statement line with the :86: details that follow it. Its texts are views
 /// (see the top of this file for what they must not outlive).
 struct Transaction {
@@ -380,6 +406,7 @@ struct Transaction {
   std::optional<Date> entry_date;
   DebitCreditMark debit_credit = DebitCreditMark::Credit;
   std::optional<char> funds_code;  // one ASCII capital; never for reversals
+  FieldRules rules = FieldRules::Fixed;
   Decimal amount;                  // never negative, scale 2; the mark is not applied
   std::string_view transaction_type;    // "N" or "F" and three ASCII letters or digits
   std::string_view customer_reference;  // trimmed
@@ -422,10 +449,6 @@ struct EntryTotal {
   Decimal sum;
 };
 
-/// Which reading produced a statement: the exact one, or the bank-file reading, whose
-/// details decoding and derived fields differ (bank_details.hpp).
-enum class Reading : std::uint8_t { Exact, BankFile };
-
 /// One statement, from its :20: to the end of its trailer fields.
 struct Statement {
   std::string_view transaction_reference;
@@ -444,7 +467,6 @@ struct Statement {
   /// other statements of the same parse. Null when the texts live elsewhere (a record
   /// built by hand from literals).
   std::shared_ptr<const TextBuffer> texts;
-  Reading reading = Reading::Exact;
   /// False for a statement the bank-file reading kept although it lacks a mandatory
   /// field (:25:, :28C:, :60F: or :62F:). A balance it lacks is default-constructed and
   /// marked not given, so that writers show it as absent rather than as zero.

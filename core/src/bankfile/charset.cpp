@@ -414,6 +414,11 @@ std::optional<std::string> resolve_encoding(std::string_view name) {
   return std::nullopt;
 }
 
+Result<std::string, Other> named_encoding(std::string_view name) {
+  if (auto resolved = resolve_encoding(name)) return std::move(*resolved);
+  return Other{"unknown encoding '" + std::string(name) + "'"};
+}
+
 std::optional<std::size_t> find_invalid_utf8(std::string_view bytes) noexcept {
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   const std::size_t n = bytes.size();

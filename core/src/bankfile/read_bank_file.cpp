@@ -169,7 +169,6 @@ Result<BankFile, LocatedError> read_bank_file(std::string_view bytes, const Bank
     return error;
   }
   file.statements = std::move(parsed).value();
-  for (Statement& s : file.statements) s.reading = Reading::BankFile;
 
   // '{' is rare in statement text: the search costs little where no envelope is.
   if (const auto senders = envelope_senders(bytes); !senders.empty()) {

@@ -80,7 +80,7 @@ class AngularDecoder final : public Decoder {
       map.add_key(kHeadKey);
       map.append_value(head);
     }
-    return std::move(map).finish();
+    return std::move(map).finish(Layout::Angular);
   }
 
   std::string_view name() const noexcept override { return "angular"; }

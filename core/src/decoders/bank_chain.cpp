@@ -19,10 +19,10 @@ const std::array<const Decoder*, 2> kBankAngularChain{&angular_decoder(), &unstr
 }  // namespace
 
 std::optional<DecoderChain> select_bank_chain(std::string_view resolver) noexcept {
-  if (resolver == "auto") return DecoderChain(kBankFullChain);
-  if (resolver == "swift") return DecoderChain(kBankSwiftChain);
-  if (resolver == "gvc") return DecoderChain(kBankGvcChain);
-  if (resolver == "angular") return DecoderChain(kBankAngularChain);
+  if (resolver == "auto") return DecoderChain(kBankFullChain, FieldRules::Bank);
+  if (resolver == "swift") return DecoderChain(kBankSwiftChain, FieldRules::Bank);
+  if (resolver == "gvc") return DecoderChain(kBankGvcChain, FieldRules::Bank);
+  if (resolver == "angular") return DecoderChain(kBankAngularChain, FieldRules::Bank);
   return std::nullopt;
 }
 

@@ -280,7 +280,7 @@ class BankGermanSepaDecoder final : public Decoder {
     if (!remittance.text().empty()) writes.emplace_back("REMI_COMBINED", remittance.text());
     if (!name.text().empty()) writes.emplace_back("NAME", name.text());
     collected.write_to(writes);
-    return detail::write_map(writes, details, into);
+    return detail::write_map(writes, details, into, Layout::GermanSepa);
   }
 
   std::string_view name() const noexcept override { return "bank-german-sepa"; }

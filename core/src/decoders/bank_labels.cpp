@@ -155,7 +155,7 @@ class BankLabelsDecoder final : public Decoder {
     }
     if (storage.size() > text_begin) writes.emplace_back("text", std::string_view(storage).substr(text_begin));
     if (writes.empty()) writes.emplace_back("detail", details);
-    return detail::write_map(writes, details, into);
+    return detail::write_map(writes, details, into, Layout::Labels);
   }
 
   std::string_view name() const noexcept override { return name_; }

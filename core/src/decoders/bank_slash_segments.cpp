@@ -250,7 +250,7 @@ class BankSlashSegmentsDecoder final : public Decoder {
     if (const Code* party = party_by_lines(detail::trimmed(details), lines)) {
       read_party_lines(*party, lines, scratch, writes);
       if (writes.empty()) writes.emplace_back("detail", details);
-      return detail::write_map(writes, details, into);
+      return detail::write_map(writes, details, into, Layout::SlashSegments);
     }
     const std::string_view text = detail::trimmed(detail::without_line_breaks(details, scratch));
     if (!recognised(text)) return std::nullopt;
@@ -284,7 +284,7 @@ class BankSlashSegmentsDecoder final : public Decoder {
       }
     }
     if (writes.empty()) writes.emplace_back("detail", details);
-    return detail::write_map(writes, details, into);
+    return detail::write_map(writes, details, into, Layout::SlashSegments);
   }
 
   std::string_view name() const noexcept override { return "bank-slash-segments"; }

@@ -106,7 +106,7 @@ class BankSlashTagsDecoder final : public Decoder {
       if (!v.empty()) writes.emplace_back(open_tag, v);
     }
     if (writes.empty()) writes.emplace_back("detail", details);
-    return detail::write_map(writes, details, into);
+    return detail::write_map(writes, details, into, Layout::SlashTags);
   }
 
   std::string_view name() const noexcept override { return "bank-slash-tags"; }

@@ -42,9 +42,10 @@ inline std::size_t character_count(std::string_view text) noexcept {
 
 /// The map of `writes` (the last write of a key wins) written into `into` after
 /// `source`, the text they were decoded from: values that are runs of it are kept as
-/// positions, everything else is copied. Linear-logarithmic in the number of writes.
+/// positions, everything else is copied; the map is stamped with `layout`.
+/// Linear-logarithmic in the number of writes.
 inline DecodedDetails write_map(std::vector<DecodedDetails::EntryView>& writes, std::string_view source,
-                                TextBuffer& into) {
+                                TextBuffer& into, Layout layout) {
   // Stable: of equal keys the last write stays last. A map holds a handful of entries,
   // where insertion costs less than a merge sort's buffer.
   const auto less = [](const auto& a, const auto& b) { return a.first < b.first; };
@@ -74,7 +75,7 @@ inline DecodedDetails write_map(std::vector<DecodedDetails::EntryView>& writes, 
     map.add_key(key);
     map.append_value(value);
   }
-  return std::move(map).finish();
+  return std::move(map).finish(layout);
 }
 
 /// Whether `rest` opens a segment of the slash layout: a code that layout knows, then

@@ -14,6 +14,18 @@ const std::array<const Decoder*, 2> kAngularChain{&angular_decoder(), &unstructu
 
 }  // namespace
 
+std::optional<std::string> unknown_resolver(std::string_view name) {
+  for (const std::string_view known : kResolverNames) {
+    if (name == known) return std::nullopt;
+  }
+  std::string text = "unknown resolver '" + std::string(name) + "' (";
+  for (std::size_t i = 0; i < kResolverNames.size(); ++i) {
+    if (i != 0) text += ", ";
+    text += kResolverNames[i];
+  }
+  return text + ")";
+}
+
 DecoderChain select_chain(std::string_view resolver) noexcept {
   if (resolver == "swift") return DecoderChain(kSwiftChain);
   if (resolver == "gvc") return DecoderChain(kGvcChain);

@@ -92,7 +92,7 @@ class GermanGvcDecoder final : public Decoder {
       map.add_key(kCodeKey);
       map.append_value(details.substr(0, code_length));
     }
-    return std::move(map).finish();
+    return std::move(map).finish(Layout::GermanGvc);
   }
 
   std::string_view name() const noexcept override { return "german-gvc"; }

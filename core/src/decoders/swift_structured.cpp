@@ -139,7 +139,7 @@ class SwiftStructuredDecoder final : public Decoder {
       map.add_key(items[i].tag);
       map.append_value(items[i].value);
     }
-    return std::move(map).finish();
+    return std::move(map).finish(Layout::SwiftStructured);
   }
 
   std::string_view name() const noexcept override { return "swift-structured"; }

@@ -11,7 +11,7 @@ class UnstructuredDecoder final : public Decoder {
     DecodedDetails::Builder map(into, details, 1, kKey.size() + details.size());
     map.add_key(kKey);
     map.append_value(details);
-    return std::move(map).finish();
+    return std::move(map).finish(Layout::Unstructured);
   }
   std::string_view name() const noexcept override { return "unstructured"; }
 };

@@ -9,9 +9,9 @@
 #include <string_view>
 #include <utility>
 
-#include "tallyfold/bank_details.hpp"
 #include "tallyfold/bankfile.hpp"
 #include "tallyfold/export.hpp"
+#include "tallyfold/fields.hpp"
 #include "tallyfold/reconcile.hpp"
 #include "tallyfold/transaction_id.hpp"
 
@@ -425,17 +425,6 @@ std::string number_of(const Statement& s) {
   return text;
 }
 
-// The derived fields as Python shows them: the bank-file reading's own, or the exact
-// reading's three rules with nothing else.
-BankFields derived_fields(const Transaction& t, Reading reading) {
-  if (reading == Reading::BankFile) return bank_fields(t);
-  BankFields f;
-  f.purpose = derive_purpose(t);
-  f.counterparty = derive_counterparty(t);
-  f.counter_iban = derive_counter_iban(t);
-  return f;
-}
-
 void append_transaction(std::vector<Column>& c, const Statement& s, std::string_view number, const Transaction& t,
                         const TransactionId* id) {
   c[0].text(s.account_identification);
@@ -465,7 +454,7 @@ void append_transaction(std::vector<Column>& c, const Statement& s, std::string_
   } else {
     map.null();
   }
-  const BankFields f = derived_fields(t, s.reading);
+  const DerivedFields f = fields_of(t);
   c[16].text(f.counterparty);
   c[17].text(f.counter_iban);
   c[18].text(f.purpose);
@@ -573,8 +562,9 @@ struct StreamState {
         const Statement& s = all[statement];
         const std::string number = number_of(s);
         if (ids_of != statement) {
-          // The exact reading has no ids.
-          ids = s.reading == Reading::BankFile ? transaction_ids(s) : std::vector<TransactionId>();
+          // Transactions the exact reading's decoders read have no ids.
+          const bool bank = !s.transactions.empty() && s.transactions.front().rules == FieldRules::Bank;
+          ids = bank ? transaction_ids(s) : std::vector<TransactionId>();
           ids_of = statement;
         }
         for (; transaction < s.transactions.size() && room(); ++transaction) {

@@ -30,7 +30,7 @@ void append_amount(const Decimal& d, std::string& out) {
   }
 }
 
-void append_escaped(const detail::TextParts& text, std::string& out) {
+void append_escaped(const TextParts& text, std::string& out) {
   for (std::size_t i = 0; i < text.count; ++i) {
     if (i != 0) out.push_back(' ');
     xml_escape(text.parts[i], out);
@@ -65,7 +65,7 @@ void write_balance(const Balance& b, std::string_view code, std::string& out) {
       "      </Bal>\n");
 }
 
-void write_related_parties(const Transaction& t, const detail::DerivedParts& derived,
+void write_related_parties(const Transaction& t, const FieldParts& derived,
                            std::string& out) {
   // The counterparty paid on the credit side (debtor) and was paid on the debit side.
   const bool debtor = is_credit_side(t.debit_credit);
@@ -94,7 +94,7 @@ void write_related_parties(const Transaction& t, const detail::DerivedParts& der
 }
 
 void write_entry(const Transaction& t, unsigned number, std::string_view currency,
-                 std::string& out) {
+                 std::string& scratch, std::string& out) {
   out.append(
       "      <Ntry>\n"
       "        <NtryRef>TXN-");
@@ -139,7 +139,7 @@ void write_entry(const Transaction& t, unsigned number, std::string_view currenc
       "        <NtryDtls>\n"
       "          <TxDtls>\n");
   // Without a map the counterparty is empty and the remittance text is the details text.
-  const detail::DerivedParts derived = detail::derive_parts(t);
+  const FieldParts derived = field_parts(t, scratch);
   if (!derived.counterparty.empty()) write_related_parties(t, derived, out);
   if (!derived.purpose.empty()) {
     out.append(
@@ -156,7 +156,7 @@ void write_entry(const Transaction& t, unsigned number, std::string_view currenc
       "      </Ntry>\n");
 }
 
-void write_statement(const Statement& s, std::string& out) {
+void write_statement(const Statement& s, std::string& scratch, std::string& out) {
   out.append(
       "    <Stmt>\n"
       "      <Id>");
@@ -180,7 +180,7 @@ void write_statement(const Statement& s, std::string& out) {
   write_balance(s.closing_balance, "CLBD", out);
   unsigned number = 0;
   for (const Transaction& t : s.transactions) {
-    write_entry(t, ++number, s.opening_balance.currency, out);
+    write_entry(t, ++number, s.opening_balance.currency, scratch, out);
   }
   out.append("    </Stmt>\n");
 }
@@ -259,8 +259,9 @@ Result<std::size_t> write_camt053(std::span<const Statement> statements, OutputS
   buffer.reserve(estimate_size(statements));
   std::string& out = buffer.text();
   out.append(kFrameHead);
+  std::string scratch;
   for (const Statement& s : statements) {
-    write_statement(s, out);
+    write_statement(s, scratch, out);
     if (!buffer.cut()) return detail::sink_refused();
   }
   out.append(kFrameTail);

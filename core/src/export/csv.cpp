@@ -7,7 +7,6 @@
 
 #include "export/sink_buffer.hpp"
 #include "export/text_parts.hpp"
-#include "tallyfold/bank_details.hpp"
 #include "tallyfold/export.hpp"
 #include "tallyfold/transaction_id.hpp"
 
@@ -62,7 +61,7 @@ void append_field(std::string_view text, std::string& out, std::string_view lead
 }
 
 template <char Sep>
-void append_field(const detail::TextParts& text, std::string& out) {
+void append_field(const TextParts& text, std::string& out) {
   bool quote = false;
   for (std::size_t i = 0; i < text.count && !quote; ++i) quote = needs_quoting<Sep>(text.parts[i]);
   if (!quote) {
@@ -98,7 +97,7 @@ class Cells {
     text = trim_white_space(text);
     append_field<Sep>(text, out_, starts_formula(text) ? "'" : "");
   }
-  void text(const detail::TextParts& parts) {
+  void text(const TextParts& parts) {
     if (safe_) {
       text(std::string_view(parts.joined()));
     } else {
@@ -211,6 +210,7 @@ bool write_rows(std::span<const Statement> statements, const CsvOptions& options
   Cells<Sep> statement_cells(prefix, options.safe_cells);
   Cells<Sep> cells(out, options.safe_cells);
   std::vector<TransactionId> ids;
+  std::string scratch;
   for (const Statement& s : statements) {
     // The three statement columns repeat on every row: escape them once.
     prefix.clear();
@@ -234,22 +234,12 @@ bool write_rows(std::span<const Statement> statements, const CsvOptions& options
       out.push_back(Sep);
       if (t.bank_reference) cells.text(*t.bank_reference);
       out.push_back(Sep);
-      BankFields fields;
-      if (options.bank_fields) {
-        fields = bank_fields(t);
-        cells.text(fields.counterparty);
-        out.push_back(Sep);
-        cells.text(fields.counter_iban);
-        out.push_back(Sep);
-        cells.text(fields.purpose);
-      } else {
-        const detail::DerivedParts derived = detail::derive_parts(t);
-        cells.text(derived.counterparty);
-        out.push_back(Sep);
-        cells.text(derived.counter_iban);
-        out.push_back(Sep);
-        cells.text(derived.purpose);
-      }
+      const FieldParts fields = field_parts(t, scratch);
+      cells.text(fields.counterparty);
+      out.push_back(Sep);
+      cells.text(fields.counter_iban);
+      out.push_back(Sep);
+      cells.text(fields.purpose);
       out.push_back(Sep);
       const std::size_t amount_start = out.size();
       append_two_decimals(t.signed_amount(), out);
@@ -257,9 +247,9 @@ bool write_rows(std::span<const Statement> statements, const CsvOptions& options
       out.push_back(Sep);
       out.push_back(is_reversal(t.debit_credit) ? 'Y' : 'N');
       if (options.bank_fields) {
-        for (const std::string* text : {&fields.counter_account, &fields.counterparty_bic,
-                                        &fields.end_to_end_reference, &fields.mandate_reference,
-                                        &fields.creditor_id}) {
+        for (const TextParts* text : {&fields.counter_account, &fields.counterparty_bic,
+                                      &fields.end_to_end_reference, &fields.mandate_reference,
+                                      &fields.creditor_id}) {
           out.push_back(Sep);
           cells.text(*text);
         }

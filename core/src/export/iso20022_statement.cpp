@@ -5,8 +5,8 @@
 #include "export/iso20022_limits.hpp"
 #include "export/iso20022_time.hpp"
 #include "export/iso20022_xml.hpp"
-#include "tallyfold/bank_details.hpp"
 #include "tallyfold/export.hpp"
+#include "tallyfold/fields.hpp"
 #include "tallyfold/transaction_id.hpp"
 
 namespace tallyfold::camt {
@@ -37,25 +37,6 @@ std::string_view information_element(CamtMessage message) noexcept {
     case CamtMessage::Notification: return "AddtlNtfctnInf";
   }
   return "AddtlStmtInf";
-}
-
-// The details fields the writer maps. The bank-file reading derives them itself; for
-// the exact reading they come from its derived fields and the SEPA keywords of its map.
-BankFields transaction_fields(const Transaction& t, Reading reading) {
-  if (reading == Reading::BankFile) return bank_fields(t);
-  BankFields f;
-  f.purpose = derive_purpose(t);
-  f.counterparty = derive_counterparty(t);
-  f.counter_iban = derive_counter_iban(t);
-  if (!is_valid_iban(f.counter_iban)) f.counter_iban.clear();
-  if (t.structured_details) {
-    const DecodedDetails& d = *t.structured_details;
-    if (const auto v = d.find("EREF"); v && *v != "NOTPROVIDED" && *v != "NONREF") f.end_to_end_reference = *v;
-    if (const auto v = d.find("MREF")) f.mandate_reference = *v;
-    if (const auto v = d.find("CRED")) f.creditor_id = *v;
-    if (const auto v = d.find("KREF")) f.payment_information_id = *v;
-  }
-  return f;
 }
 
 bool equals_ignoring_case(std::string_view a, std::string_view b) noexcept {
@@ -465,7 +446,7 @@ class StatementWriter {
     if (!amount) return "amount " + t.amount.to_string() + " has more digits than camt allows";
     const bool credit = is_credit_side(t.debit_credit);
     const std::string_view indicator = credit ? "CRDT" : "DBIT";
-    const BankFields fields = transaction_fields(t, s_.reading);
+    const DerivedFields fields = fields_of(t);
     std::string_view gvc;
     if (t.structured_details) {
       if (const auto v = t.structured_details->find("gvc"); v && v->size() == 3 && all_digits(*v)) gvc = *v;

@@ -2,6 +2,8 @@
 
 #include <charconv>
 #include <chrono>
+#include <cstdlib>
+#include <string>
 
 #include "export/iso20022_limits.hpp"
 #include "tallyfold/iso20022.hpp"
@@ -69,6 +71,13 @@ std::string report_date_time(const ReportTime& t) {
 }
 
 }  // namespace camt
+
+std::int64_t default_creation_time() {
+  if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch != nullptr && *epoch != '\0') {
+    if (const auto seconds = parse_timestamp(std::string("@") + epoch)) return *seconds;
+  }
+  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
 
 std::optional<std::int64_t> parse_timestamp(std::string_view text) noexcept {
   using camt::is_digit;

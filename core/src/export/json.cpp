@@ -5,7 +5,6 @@
 
 #include "export/sink_buffer.hpp"
 #include "export/text_parts.hpp"
-#include "tallyfold/bank_details.hpp"
 #include "tallyfold/export.hpp"
 #include "tallyfold/transaction_id.hpp"
 
@@ -21,6 +20,10 @@ class JsonWriter {
  public:
   JsonWriter(std::string& out, const JsonOptions& options, bool compact = false) noexcept
       : out_(out), exact_amounts_(options.exact_amounts), compact_(compact) {}
+
+  /// Where the derived fields put what they rewrite; kept across transactions, so it
+  /// is allocated once per export.
+  std::string& scratch() noexcept { return scratch_; }
 
   void open(char bracket) {
     out_.push_back(bracket);
@@ -50,7 +53,20 @@ class JsonWriter {
     string(name);
     out_.append(compact_ ? ":" : ": ");
   }
-  void string(std::string_view text);
+  void string(std::string_view text) {
+    out_.push_back('"');
+    body(text);
+    out_.push_back('"');
+  }
+  /// The joined text, escaped part by part: the blank between parts needs no escaping.
+  void string(const TextParts& text) {
+    out_.push_back('"');
+    for (std::size_t i = 0; i < text.count; ++i) {
+      if (i != 0) out_.push_back(' ');
+      body(text.parts[i]);
+    }
+    out_.push_back('"');
+  }
   void number(double x) { format_json_number(x, out_); }
   /// An amount: its written digits, or the nearest binary64 value.
   void amount(const Decimal& d) {
@@ -72,6 +88,7 @@ class JsonWriter {
   }
 
  private:
+  void body(std::string_view text);
   void newline() {
     if (compact_) return;
     out_.push_back('\n');
@@ -83,12 +100,12 @@ class JsonWriter {
   bool compact_;
   int level_ = 0;
   bool has_items_[8] = {};
+  std::string scratch_;
 };
 
 // Byte-wise escaping. An ill-formed UTF-8 sequence becomes U+FFFD so that the text
 // stays UTF-8, which JSON requires and the Python str built from it needs.
-void JsonWriter::string(std::string_view text) {
-  out_.push_back('"');
+void JsonWriter::body(std::string_view text) {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const auto* const end = p + text.size();
   const auto* run = p;
@@ -140,15 +157,14 @@ void JsonWriter::string(std::string_view text) {
     run = p;
   }
   flush(p);
-  out_.push_back('"');
 }
 
 constexpr std::string_view kMidnight = "T00:00:00.000Z";
 
-// The fields the bank-file reading derives, so that programs need not derive them again;
-// empty when the details do not carry them, as in the CSV and the Python attributes.
+// The derived fields, so that programs need not derive them again; empty when the
+// details do not carry them, as in the CSV and the Python attributes.
 void write_bank_fields(JsonWriter& w, const Transaction& t) {
-  const BankFields f = bank_fields(t);
+  const FieldParts f = field_parts(t, w.scratch());
   w.key("purpose");
   w.string(f.purpose);
   w.key("counterparty");
@@ -211,8 +227,8 @@ void write_transaction_members(JsonWriter& w, const Transaction& t, std::string_
   }
 }
 
-// The bank-file reading writes the trailer balances as the file has them: an absent
-// one is null, and every :65: is listed.
+// The trailer balances as the statement has them: an absent one is null, and every
+// :65: is listed.
 void write_bank_balance(JsonWriter& w, std::string_view date_key, std::string_view amount_key,
                         const std::optional<Balance>& balance) {
   w.key(date_key);
@@ -263,8 +279,8 @@ void write_bank_trailer(JsonWriter& w, const Statement& s) {
   w.boolean(s.complete);
 }
 
-// The exact reading's trailer: an absent :64: or :65: stands in as the closing balance,
-// its date written as a midnight time.
+// The plain trailer: an absent :64: or :65: stands in as the closing balance, its date
+// written as a midnight time.
 void write_exact_trailer(JsonWriter& w, const Statement& s) {
   const Balance& closing = s.closing_balance;
   const Balance& closing_available =
@@ -289,7 +305,7 @@ void write_exact_trailer(JsonWriter& w, const Statement& s) {
 }
 
 // An MT942 interim report has no balances: null where a statement has them, then its
-// own fields. Only the bank-file reading reads reports.
+// own fields.
 void write_report_trailer(JsonWriter& w, const Statement& s) {
   w.key("currency");
   w.string(statement_currency(s));

@@ -13,7 +13,7 @@
 #include "export/camt_account.hpp"
 #include "export/sink_buffer.hpp"
 #include "export/swift_text.hpp"
-#include "tallyfold/bank_details.hpp"
+#include "tallyfold/fields.hpp"
 #include "tallyfold/mt_export.hpp"
 
 namespace tallyfold {
@@ -164,7 +164,7 @@ struct DetailsShape {
 constexpr std::string_view kMark = "/REMI/USTD///";
 
 void details_text(const Transaction& t, Changes& changes, std::string& out, DetailsShape& shape) {
-  const BankFields f = bank_fields(t);
+  const DerivedFields f = fields_of(t);
   out.clear();
   shape.segment_ends.clear();
   shape.remittance = std::string::npos;

@@ -1,4 +1,4 @@
-// Internal helpers shared by the derived fields and the three exporters.
+// Internal helpers shared by the exporters.
 #pragma once
 
 #include <array>
@@ -8,47 +8,10 @@
 #include <string>
 #include <string_view>
 
+#include "tallyfold/fields.hpp"
 #include "tallyfold/model.hpp"
 
 namespace tallyfold::detail {
-
-/// A text made of up to ten pieces joined by single spaces, viewed in place so that an
-/// exporter can escape it straight into its output without building the joined copy.
-/// The views point into the transaction the parts were derived from.
-struct TextParts {
-  std::array<std::string_view, 10> parts{};
-  std::size_t count = 0;
-
-  void push(std::string_view piece) noexcept { parts[count++] = piece; }
-  /// True when the joined text is empty (two or more parts always hold a space).
-  bool empty() const noexcept { return count == 0 || (count == 1 && parts[0].empty()); }
-  std::size_t size() const noexcept {
-    std::size_t n = count == 0 ? 0 : count - 1;
-    for (std::size_t i = 0; i < count; ++i) n += parts[i].size();
-    return n;
-  }
-  void append_to(std::string& out) const {
-    for (std::size_t i = 0; i < count; ++i) {
-      if (i != 0) out.push_back(' ');
-      out.append(parts[i]);
-    }
-  }
-  std::string joined() const {
-    std::string s;
-    s.reserve(size());
-    append_to(s);
-    return s;
-  }
-};
-
-/// The pieces of `derive_purpose`, `derive_counterparty` and `derive_counter_iban`,
-/// found in one pass over the transaction's details map.
-struct DerivedParts {
-  TextParts purpose;
-  TextParts counterparty;
-  TextParts counter_iban;
-};
-DerivedParts derive_parts(const Transaction& t) noexcept;
 
 /// One step through UTF-8 text: the length of the well-formed character at the start
 /// of `p` (1 to 4) with `valid` set, or the length of the maximal ill-formed subpart to

@@ -1,20 +1,22 @@
-// The derived fields of the bank-file reading, from the keys its decoders write
-// (bank_details.hpp lists them per layout).
+// The rules of banks' own layouts, from the keys their decoders write (bank_details.hpp
+// lists them per layout) and from the supplementary details of the statement line.
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <iterator>
 #include <initializer_list>
+#include <iterator>
 #include <optional>
 
-#include "tallyfold/bank_details.hpp"
+#include "fields/rules.hpp"
 #include "util/bic.hpp"
 
-namespace tallyfold {
+namespace tallyfold::detail {
 namespace {
 
 bool is_upper(char c) noexcept { return c >= 'A' && c <= 'Z'; }
 bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
+
+constexpr std::size_t kMaxIban = 34;
 
 // Every key the derivation reads, in byte order.
 constexpr std::string_view kWanted[] = {
@@ -74,28 +76,27 @@ class Keys {
   bool numbered_ = false;
 };
 
-// Whether the map came from the Polish subfield decoder: numbered subfields without the
-// German decoder's own keys.
-bool is_angular(const Keys& k) noexcept {
-  if (k.has(slot("gvc")) || k.has(slot("REMI_COMBINED"))) return false;
-  return k.has(slot("tx_code")) || k.numbered();
+TextParts one_part(std::string_view text) noexcept {
+  TextParts p;
+  p.push(text);
+  return p;
 }
 
 // A text on several lines (a bank that writes one :86: per line) as one line: each
 // line trimmed of the padding some banks give it, joined by a blank.
-std::string one_line(std::string_view text) {
-  std::string out;
+std::string_view one_line(std::string_view text, Scratch& scratch) {
+  scratch.start();
   while (!text.empty()) {
     const std::size_t end = text.find_first_of("\r\n");
     const std::string_view line = trim_white_space(text.substr(0, end));
     if (!line.empty()) {
-      if (!out.empty()) out.push_back(' ');
-      out.append(line);
+      if (scratch.piece_size() != 0) scratch.push(' ');
+      scratch.append(line);
     }
     if (end == std::string_view::npos) break;
     text.remove_prefix(end + 1);
   }
-  return out;
+  return scratch.take();
 }
 
 // An account number as an old Rabobank statement line writes it in the reference:
@@ -112,72 +113,66 @@ bool has_letter(std::string_view text) noexcept {
   });
 }
 
-// The IBAN in `text` without the blanks of its printed form, or empty.
-std::string iban_of(std::string_view text) {
-  std::string compact;
-  for (const char c : text) {
-    if (c != ' ') compact.push_back(c);
+// The IBAN in `text` without the blanks of its printed form, or nullopt. A text
+// without blanks is its own view.
+std::optional<std::string_view> iban_of(std::string_view text, Scratch& scratch) {
+  if (text.find(' ') == std::string_view::npos) {
+    return is_valid_iban(text) ? std::optional(text) : std::nullopt;
   }
-  return is_valid_iban(compact) ? compact : std::string();
+  scratch.start();
+  for (const char c : text) {
+    if (c == ' ') continue;
+    if (scratch.piece_size() == kMaxIban) {
+      scratch.drop();
+      return std::nullopt;
+    }
+    scratch.push(c);
+  }
+  if (is_valid_iban(scratch.take())) return scratch.take();
+  scratch.drop();
+  return std::nullopt;
 }
 
 }  // namespace
 
-bool is_valid_iban(std::string_view text) noexcept {
-  if (text.size() < 15 || text.size() > 34) return false;
-  if (!is_upper(text[0]) || !is_upper(text[1]) || !is_digit(text[2]) || !is_digit(text[3])) return false;
-  // ISO 7064 mod 97-10 over the text moved by four, letters as 10..35, one digit at a time.
-  unsigned remainder = 0;
-  for (std::size_t k = 0; k < text.size(); ++k) {
-    const char c = text[(k + 4) % text.size()];
-    if (is_digit(c)) {
-      remainder = (remainder * 10 + static_cast<unsigned>(c - '0')) % 97;
-    } else if (is_upper(c)) {
-      remainder = (remainder * 100 + static_cast<unsigned>(c - 'A' + 10)) % 97;
-    } else {
-      return false;
-    }
-  }
-  return remainder == 1;
-}
-
-BankFields bank_fields(const Transaction& t) {
-  BankFields f;
-  std::string account;
+FieldParts bank_rules(const Transaction& t, std::string& scratch_text) {
+  // Room for the one-line purpose (the details or their "detail" value, which is the
+  // same text) and two compacted IBANs: nothing else is written.
+  Scratch scratch(scratch_text, t.details.size() + 2 * kMaxIban);
+  FieldParts f;
+  std::string_view account;
   if (t.structured_details) {
     const DecodedDetails& map = *t.structured_details;
     const Keys k(map);
-    const bool angular = is_angular(k);
+    const bool angular = map.layout() == Layout::Angular;
 
     if (const auto v = k.first({slot("SVWZ"), slot("REMI"), slot("OMSCHRIJVING"), slot("TYT."), slot("text")})) {
-      f.purpose = *v;
+      f.purpose.push(*v);
     } else if (angular) {
       for (std::size_t s = slot("20"); s <= slot("29"); ++s) {
-        const auto line = k.first({s});
-        if (!line && !k.has(s)) continue;
-        if (!f.purpose.empty()) f.purpose += ' ';
-        f.purpose += line.value_or(std::string_view());
+        if (!k.has(s)) continue;
+        const std::string_view line = k.first({s}).value_or(std::string_view());
+        // Empty subfields before the first with text add no blank.
+        if (!(line.empty() && f.purpose.count == 0)) f.purpose.push(line);
       }
     } else if (const auto detail = k.first({slot("detail")})) {
-      f.purpose = one_line(*detail);
+      f.purpose.push(one_line(*detail, scratch));
     }
 
-    if (const auto v = k.first({slot("CNTP/NAME"), slot("BENM/NAME"), slot("ORDP/NAME"), slot("NAME"),
-                                slot("NAAM"), slot("OD"), slot("DLA")})) {
-      f.counterparty = *v;
+    if (const auto v = k.first({slot("CNTP/NAME"), slot("BENM/NAME"), slot("ORDP/NAME"), slot("NAME"), slot("NAAM"), slot("OD"), slot("DLA")})) {
+      f.counterparty.push(*v);
     } else if (angular) {
       if (const auto first_line = k.first({slot("32")})) {
-        f.counterparty = *first_line;
-        if (const auto more = k.first({slot("33")})) (f.counterparty += ' ') += *more;
+        f.counterparty.push(*first_line);
+        if (const auto more = k.first({slot("33")})) f.counterparty.push(*more);
       } else if (const auto name = k.first({slot("27")})) {
-        f.counterparty = *name;
+        f.counterparty.push(*name);
       }
     }
 
     std::optional<std::string_view> held =
-        k.first({slot("CNTP/IBAN"), slot("BENM/IBAN"), slot("ORDP/IBAN"), slot("IBAN"), slot("REK"),
-                 slot("Z RACH."), slot("NA RACH."), slot("DO RACH.")});
-    if (!held && (angular || k.has(slot("gvc")) || k.has(slot("REMI_COMBINED")))) held = k.first({slot("31")});
+        k.first({slot("CNTP/IBAN"), slot("BENM/IBAN"), slot("ORDP/IBAN"), slot("IBAN"), slot("REK"), slot("Z RACH."), slot("NA RACH."), slot("DO RACH.")});
+    if (!held && (angular || map.layout() == Layout::GermanSepa)) held = k.first({slot("31")});
     if (!held && angular) held = k.first({slot("30")});
     if (held) account = *held;
 
@@ -187,30 +182,31 @@ BankFields bank_fields(const Transaction& t) {
       if (key == slot("30") && angular) break;  // the Polish ?30 is an account
       const auto v = k.first({key});
       if (v && detail::is_bic(*v)) {
-        f.counterparty_bic = *v;
+        f.counterparty_bic.push(*v);
         break;
       }
     }
     if (const auto v = k.first({slot("EREF")}); v && *v != "NOTPROVIDED" && *v != "NONREF") {
-      f.end_to_end_reference = *v;
+      f.end_to_end_reference.push(*v);
     }
-    if (const auto v = k.first({slot("MREF"), slot("MARF")})) f.mandate_reference = *v;
-    if (const auto v = k.first({slot("CRED"), slot("CSID")})) f.creditor_id = *v;
-    if (const auto v = k.first({slot("KREF"), slot("PREF")})) f.payment_information_id = *v;
-    if (const auto v = k.first({slot("ABWA"), slot("ULTD/NAME")})) f.ultimate_debtor = *v;
-    if (const auto v = k.first({slot("ABWE"), slot("ULTC/NAME"), slot("ULTB/NAME")})) f.ultimate_creditor = *v;
-    if (const auto v = k.first({slot("PURP")})) f.purpose_code = *v;
-    if (const auto v = k.first({slot("RTRN")})) f.return_reason = *v;
-    if (const auto v = k.first({slot("00")}); v && !angular) f.posting_text = *v;
-    if (const auto v = k.first({slot("CNTP/CITY"), slot("BENM/CITY"), slot("ORDP/CITY")})) f.counterparty_town = *v;
-    if (const auto v = k.first({slot("ADDR")})) f.counterparty_address = *v;
+    if (const auto v = k.first({slot("MREF"), slot("MARF")})) f.mandate_reference.push(*v);
+    if (const auto v = k.first({slot("CRED"), slot("CSID")})) f.creditor_id.push(*v);
+    if (const auto v = k.first({slot("KREF"), slot("PREF")})) f.payment_information_id.push(*v);
+    if (const auto v = k.first({slot("ABWA"), slot("ULTD/NAME")})) f.ultimate_debtor.push(*v);
+    if (const auto v = k.first({slot("ABWE"), slot("ULTC/NAME"), slot("ULTB/NAME")})) f.ultimate_creditor.push(*v);
+    if (const auto v = k.first({slot("PURP")})) f.purpose_code.push(*v);
+    if (const auto v = k.first({slot("RTRN")})) f.return_reason.push(*v);
+    if (const auto v = k.first({slot("00")}); v && !angular) f.posting_text.push(*v);
+    if (const auto v = k.first({slot("CNTP/CITY"), slot("BENM/CITY"), slot("ORDP/CITY")})) f.counterparty_town.push(*v);
+    if (const auto v = k.first({slot("ADDR")})) f.counterparty_address.push(*v);
     // A structured creditor reference (/REMI/STRD/CUR/1234...) is a reference, not a text.
     if (const auto type = k.first({slot("REMI/TYPE")}); type && *type == "STRD") {
-      if (const auto v = k.first({slot("REMI")})) f.structured_reference = *v;
-      if (const auto v = k.first({slot("REMI/ISSUER")})) f.reference_issuer = *v;
+      if (const auto v = k.first({slot("REMI")})) f.structured_reference.push(*v);
+      if (const auto v = k.first({slot("REMI/ISSUER")})) f.reference_issuer.push(*v);
     }
   } else {
-    f.purpose = one_line(t.details);
+    const std::string_view purpose = one_line(t.details, scratch);
+    if (!purpose.empty()) f.purpose.push(purpose);
   }
 
   // An old Rabobank statement line holds the counter account as its reference, padded
@@ -221,17 +217,17 @@ BankFields bank_fields(const Transaction& t) {
   if (t.extra_details) {
     const std::string_view extra = trim_white_space(*t.extra_details);
     const bool one_line_text = extra.find('\n') == std::string_view::npos;
-    if (account.empty() && one_line_text && !iban_of(extra).empty()) {
+    if (account.empty() && one_line_text && iban_of(extra, scratch)) {
       account = extra;
     } else if (f.counterparty.empty() && one_line_text && !extra.empty() && extra.front() != '/' &&
                !t.bank_reference && has_letter(extra) && is_plain_account(t.customer_reference)) {
-      f.counterparty = extra;
+      f.counterparty = one_part(extra);
       if (account.empty()) account = t.customer_reference;
     }
   }
-  f.counter_iban = iban_of(account);
-  f.counter_account = std::move(account);
+  if (const auto iban = iban_of(account, scratch)) f.counter_iban.push(*iban);
+  if (!account.empty()) f.counter_account.push(account);
   return f;
 }
 
-}  // namespace tallyfold
+}  // namespace tallyfold::detail

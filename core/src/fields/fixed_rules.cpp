@@ -1,16 +1,16 @@
+// The fixed rules: a precedence of keys that the shared decoders write, the same for
+// every layout.
 #include <initializer_list>
 #include <optional>
 
-#include "export/text_parts.hpp"
-#include "tallyfold/export.hpp"
+#include "fields/rules.hpp"
 
-namespace tallyfold {
-namespace detail {
+namespace tallyfold::detail {
 namespace {
 
 using Hit = std::optional<std::string_view>;
 
-// The values of the keys the three rules consult; nullopt when absent.
+// The values of the keys the rules consult; nullopt when absent.
 struct KeyHits {
   Hit subfield[10];  // "20".."29"
   Hit k30;
@@ -22,9 +22,12 @@ struct KeyHits {
   Hit name;
   Hit iban;
   Hit detail;
+  Hit mref;
+  Hit cred;
+  Hit kref;
 };
 
-// One linear pass instead of a lookup per key: every export asks all three rules for
+// One linear pass instead of a lookup per key: every export asks for every field of
 // every transaction, and the maps hold a handful of entries.
 KeyHits scan(const DecodedDetails& map) noexcept {
   KeyHits h;
@@ -47,6 +50,12 @@ KeyHits scan(const DecodedDetails& map) noexcept {
       h.iban = value;
     } else if (key == "detail") {
       h.detail = value;
+    } else if (key == "MREF") {
+      h.mref = value;
+    } else if (key == "CRED") {
+      h.cred = value;
+    } else if (key == "KREF") {
+      h.kref = value;
     }
   }
   return h;
@@ -67,42 +76,33 @@ TextParts first_of(std::initializer_list<Hit> candidates) noexcept {
 
 }  // namespace
 
-DerivedParts derive_parts(const Transaction& t) noexcept {
-  DerivedParts d;
+FieldParts fixed_rules(const Transaction& t) noexcept {
+  FieldParts f;
   if (!t.structured_details) {
-    d.purpose.push(t.details);
-    return d;
+    f.purpose.push(t.details);
+    return f;
   }
   const KeyHits h = scan(*t.structured_details);
 
   for (const Hit& line : h.subfield) {
-    if (line) d.purpose.push(*line);
+    if (line) f.purpose.push(*line);
   }
-  if (d.purpose.count == 0) d.purpose = first_of({h.remi, h.eref, h.detail});
+  if (f.purpose.count == 0) f.purpose = first_of({h.remi, h.eref, h.detail});
 
   if (h.k32) {
-    d.counterparty.push(*h.k32);
-    if (h.k33) d.counterparty.push(*h.k33);
+    f.counterparty.push(*h.k32);
+    if (h.k33) f.counterparty.push(*h.k33);
   } else {
-    d.counterparty = first_of({h.subfield[7], h.name});
+    f.counterparty = first_of({h.subfield[7], h.name});
   }
 
-  d.counter_iban = first_of({h.k31, h.k30, h.iban});
-  return d;
+  f.counter_iban = first_of({h.k31, h.k30, h.iban});
+
+  if (h.eref && *h.eref != "NOTPROVIDED" && *h.eref != "NONREF") f.end_to_end_reference.push(*h.eref);
+  f.mandate_reference = first_of({h.mref});
+  f.creditor_id = first_of({h.cred});
+  f.payment_information_id = first_of({h.kref});
+  return f;
 }
 
-}  // namespace detail
-
-std::string derive_purpose(const Transaction& t) {
-  return detail::derive_parts(t).purpose.joined();
-}
-
-std::string derive_counterparty(const Transaction& t) {
-  return detail::derive_parts(t).counterparty.joined();
-}
-
-std::string derive_counter_iban(const Transaction& t) {
-  return detail::derive_parts(t).counter_iban.joined();
-}
-
-}  // namespace tallyfold
+}  // namespace tallyfold::detail

@@ -270,7 +270,7 @@ Transaction keep_transaction(const Transaction& t, TextBuffer& into) {
       builder.add_key(key);
       builder.append_value(value);
     }
-    copy.structured_details = std::move(builder).finish();
+    copy.structured_details = std::move(builder).finish(map.layout());
     copy.details = copy.structured_details->source();
   } else {
     copy.details = into.keep(t.details);
@@ -336,12 +336,12 @@ void DecodedDetails::Builder::append_copied(std::string_view piece) {
   value_length_ += static_cast<std::uint32_t>(piece.size());
 }
 
-DecodedDetails DecodedDetails::Builder::finish() && {
+DecodedDetails DecodedDetails::Builder::finish(Layout layout) && {
   if (next_entry_ != entries_) fail("decoded details: fewer entries than announced");
   if (next_entry_ > 0) store_entry();
   into_.give_back(static_cast<std::size_t>(copy_end_ - copy_at_));
   into_.close();
-  return DecodedDetails(entries_at_ - (narrow_ ? kNarrowHeader : kHeader));
+  return DecodedDetails(entries_at_ - (narrow_ ? kNarrowHeader : kHeader), layout);
 }
 
 std::size_t DecodedDetails::size() const noexcept { return block_ ? header_field(block_, 0) >> 1 : 0; }
@@ -364,7 +364,7 @@ DecodedDetails::EntryView DecodedDetails::Iterator::operator[](difference_type n
           std::string_view(base + header_field(block_, first + 2), header_field(block_, first + 3))};
 }
 
-DecodedDetails DecodedDetails::from_view_writes(std::span<const EntryView> writes, TextBuffer& into) {
+DecodedDetails DecodedDetails::from_view_writes(std::span<const EntryView> writes, TextBuffer& into, Layout layout) {
   // Decoders write their keys in ascending order already: then there is nothing to sort
   // or merge, and the writes go straight into the block.
   std::size_t ascending = writes.empty() ? 0 : 1;
@@ -396,14 +396,14 @@ DecodedDetails DecodedDetails::from_view_writes(std::span<const EntryView> write
     builder.add_key(key);
     builder.append_value(value);
   }
-  return std::move(builder).finish();
+  return std::move(builder).finish(layout);
 }
 
-DecodedDetails DecodedDetails::from_writes(std::vector<Entry> writes, TextBuffer& into) {
+DecodedDetails DecodedDetails::from_writes(std::vector<Entry> writes, TextBuffer& into, Layout layout) {
   std::vector<EntryView> views;
   views.reserve(writes.size());
   for (const auto& [key, value] : writes) views.emplace_back(key, value);
-  return from_view_writes(views, into);
+  return from_view_writes(views, into, layout);
 }
 
 std::optional<std::string_view> DecodedDetails::find(std::string_view key) const noexcept {

@@ -239,6 +239,7 @@ class StatementMachine {
           line_left_out_ = true;
           return policy_.left_out(tag, content, std::move(*error), line);
         }
+        t.rules = chain_.rules();
         keep_texts(t);
         pending_ = true;
         pending_has_details_ = false;

@@ -1,0 +1,47 @@
+// The two rule sets behind field_parts (fields.hpp).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "tallyfold/error.hpp"
+#include "tallyfold/fields.hpp"
+#include "tallyfold/model.hpp"
+
+namespace tallyfold::detail {
+
+/// Texts the rules write rather than view, in a caller's string reserved once so that
+/// it never moves while views of it are handed out.
+class Scratch {
+ public:
+  Scratch(std::string& text, std::size_t capacity) : text_(text) {
+    text_.clear();
+    text_.reserve(capacity);
+  }
+  /// Starts a piece; it ends with take().
+  void start() noexcept { start_ = text_.size(); }
+  void push(char c) {
+    room(1);
+    text_.push_back(c);
+  }
+  void append(std::string_view bytes) {
+    room(bytes.size());
+    text_.append(bytes);
+  }
+  std::size_t piece_size() const noexcept { return text_.size() - start_; }
+  std::string_view take() const noexcept { return std::string_view(text_).substr(start_); }
+  /// Drops the piece being written.
+  void drop() { text_.resize(start_); }
+
+ private:
+  void room(std::size_t n) const {
+    if (n > text_.capacity() - text_.size()) throw InternalError("derived fields: scratch text too small");
+  }
+  std::string& text_;
+  std::size_t start_ = 0;
+};
+
+FieldParts fixed_rules(const Transaction& t) noexcept;
+FieldParts bank_rules(const Transaction& t, std::string& scratch);
+
+}  // namespace tallyfold::detail

@@ -1,0 +1,95 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <string>
+#include <utility>
+
+#include "tallyfold/decode.hpp"
+#include "tallyfold/parse.hpp"
+#include "tallyfold/read.hpp"
+
+namespace tallyfold {
+namespace {
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// The text the exact reading is given: converted from a named encoding, else UTF-8 as
+// it is, less a byte-order mark.
+Result<std::string, ReadError> decode_strictly(std::string_view bytes, const std::optional<std::string>& encoding) {
+  if (encoding) {
+    std::vector<Diagnostic> unused;  // conversion from a named charset reports nothing
+    auto decoded = decode_statement_bytes(bytes, encoding, unused);
+    if (!decoded) return ReadError{std::move(decoded).error()};
+    return std::move(decoded->text);
+  }
+  if (const auto bad = find_invalid_utf8(bytes)) {
+    const auto line = static_cast<std::size_t>(std::count(bytes.begin(), bytes.begin() + *bad, '\n')) + 1;
+    return ReadError{LocatedError{line, Other{"not valid UTF-8 (byte " + std::to_string(*bad) + ")"}}, true, true};
+  }
+  if (bytes.starts_with(kByteOrderMark)) bytes.remove_prefix(kByteOrderMark.size());
+  return std::string(bytes);
+}
+
+Result<StatementFile, ReadError> read_mt940(std::string_view bytes, const ReadOptions& options) {
+  StatementFile file;
+  if (options.strict) {
+    auto text = decode_strictly(bytes, options.encoding);
+    if (!text) return std::move(text).error();
+    auto parsed = parse_statements_located(*text, select_chain(options.resolver));
+    if (!parsed) return ReadError{std::move(parsed).error(), false};
+    file.statements = std::move(*parsed);
+    return file;
+  }
+  BankFileOptions bank_options;
+  bank_options.encoding = options.encoding;
+  bank_options.resolver = options.resolver;
+  auto read = read_bank_file(bytes, bank_options);
+  if (!read) return ReadError{std::move(read).error()};
+  file.statements = std::move(read->statements);
+  file.diagnostics = std::move(read->diagnostics);
+  return file;
+}
+
+}  // namespace
+
+SourceFormat detect_format(std::string_view) noexcept { return SourceFormat::Mt940; }
+
+Result<StatementFile, ReadError> read_statement_file(std::string_view bytes, const ReadOptions& options) {
+  if (auto unknown = unknown_resolver(options.resolver)) return ReadError{LocatedError{0, Other{std::move(*unknown)}}};
+  switch (detect_format(bytes)) {
+    case SourceFormat::Mt940: return read_mt940(bytes, options);
+  }
+  throw InternalError("read_statement_file: a format without a reading");
+}
+
+Result<std::string, int> read_whole_file(int fd) {
+  std::string bytes;
+  struct stat info {};
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+    bytes.reserve(static_cast<std::size_t>(info.st_size));
+  }
+  char buffer[1 << 16];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n > 0) {
+      bytes.append(buffer, static_cast<std::size_t>(n));
+    } else if (n == 0) {
+      return bytes;
+    } else if (errno != EINTR) {
+      return errno;
+    }
+  }
+}
+
+Result<std::string, int> read_whole_file(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  auto bytes = read_whole_file(fd);
+  ::close(fd);
+  return bytes;
+}
+
+}  // namespace tallyfold
