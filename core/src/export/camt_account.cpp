@@ -1,7 +1,7 @@
 #include "export/camt_account.hpp"
 
 #include "export/iso20022_limits.hpp"
-#include "tallyfold/bank_details.hpp"
+#include "tallyfold/fields.hpp"
 
 namespace tallyfold::camt {
 namespace {
