@@ -231,7 +231,7 @@ TEST(BankLayouts, DeriveWhatTheBankWrote) {
   EXPECT_EQ(key(volksbank, "text"), "Dauerauftrag/Rate");
 }
 
-TEST(BankFields, ABicIsABic) {
+TEST(BankRules, ABicIsABic) {
   for (const auto& [text, bic] : std::vector<std::pair<std::string_view, bool>>{
            {"INGBNL2A", true},
            {"DRESDEFF430", true},
@@ -250,15 +250,15 @@ TEST(BankFields, ABicIsABic) {
 }
 
 // A Swiss bank's supplementary details, a 32-digit number, after a reference of digits.
-TEST(BankFields, SupplementaryDetailsAreNoCounterparty) {
+TEST(BankRules, SupplementaryDetailsAreNoCounterparty) {
   Transaction t = with_details("Zahlung");
   t.customer_reference = "20211203";
   t.bank_reference = "0123456789";
   t.extra_details = "12345678901234567890123456789012";
-  EXPECT_EQ(bank_fields(t).counterparty, "");
-  EXPECT_EQ(bank_fields(t).counter_account, "");
+  EXPECT_EQ(fields_of(t).counterparty, "");
+  EXPECT_EQ(fields_of(t).counter_account, "");
   t.bank_reference.reset();
-  EXPECT_EQ(bank_fields(t).counterparty, "");
+  EXPECT_EQ(fields_of(t).counterparty, "");
 }
 
 // The reading hands the decoders each :86: line as the bank wrote it.
@@ -269,14 +269,14 @@ TEST(BankLayouts, APartyByLinesThroughTheReading) {
       "/Mesecna provizija//747\n/Nadomestok za vodenje na smetka\n:62F:C210104MKD70,00\n",
       {});
   ASSERT_TRUE(file) << message(file.error());
-  const BankFields f = bank_fields(file->statements.at(0).transactions.at(0));
+  const DerivedFields f = fields_of(file->statements.at(0).transactions.at(0));
   EXPECT_EQ(f.counterparty, "KOMERCIJALNA BANKA AD SKOPJE");
   EXPECT_EQ(f.purpose, "Nadomestok za vodenje na smetka");
   EXPECT_EQ(f.counterparty_bic, "");
 }
 
-TEST(BankFields, UnstructuredTextAndIbans) {
-  EXPECT_EQ(bank_fields(with_details("Terugboeking   \nNIET AKKOORD   ")).purpose, "Terugboeking NIET AKKOORD");
+TEST(BankRules, UnstructuredTextAndIbans) {
+  EXPECT_EQ(fields_of(with_details("Terugboeking   \nNIET AKKOORD   ")).purpose, "Terugboeking NIET AKKOORD");
   for (const auto& [iban, valid] : std::vector<std::pair<std::string_view, bool>>{
            {"DE95430800830802029200", true},
            {"NL32INGB0000012345", true},
