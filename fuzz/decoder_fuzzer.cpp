@@ -11,6 +11,7 @@
 #include "fuzz_checks.hpp"
 #include "tallyfold/bank_details.hpp"
 #include "tallyfold/decode.hpp"
+#include "tallyfold/fields.hpp"
 
 namespace {
 
@@ -226,9 +227,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (chosen >= 4) {
     // Whatever a bank layout holds, the fields derived from it keep their shapes.
     Transaction t;
+    t.rules = FieldRules::Bank;
     t.details = text;
     t.structured_details = map;
-    const BankFields f = bank_fields(t);
+    const DerivedFields f = fields_of(t);
     const std::string_view bic = f.counterparty_bic;
     require(bic.empty() || ((bic.size() == 8 || bic.size() == 11) &&
                             std::all_of(bic.begin(), bic.begin() + 6, is_upper) &&

@@ -126,9 +126,9 @@ TEST(MtWriter, DetailsFieldsReadBackAsTheyWere) {
     expect_swift_form(doc.text);
     const auto again = bank_read(doc.text);
     ASSERT_EQ(again.size(), 1u) << doc.text;
-    const BankFields a = bank_fields(first[0].transactions[0]);
-    const BankFields b = bank_fields(again[0].transactions[0]);
-    const auto fields = [](const BankFields& f) {
+    const DerivedFields a = fields_of(first[0].transactions[0]);
+    const DerivedFields b = fields_of(again[0].transactions[0]);
+    const auto fields = [](const DerivedFields& f) {
       return std::vector<std::string>{f.purpose, f.counterparty, f.counter_iban, f.counterparty_bic,
                                       f.end_to_end_reference, f.mandate_reference, f.creditor_id,
                                       f.payment_information_id, f.ultimate_debtor, f.ultimate_creditor,
