@@ -16,6 +16,11 @@ void clean_into(std::string_view text, std::string& out) {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const auto* const end = p + text.size();
   while (p < end) {
+    // Printable ASCII, most of every text, is copied a run at a time.
+    const auto* run = p;
+    while (p < end && *p >= 0x20 && *p < 0x80) ++p;
+    if (p != run) out.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(p - run));
+    if (p == end) break;
     const detail::Utf8Step step = detail::utf8_step(p, static_cast<std::size_t>(end - p));
     const unsigned char c = *p;
     bool allowed = step.valid;
@@ -43,7 +48,9 @@ std::size_t prefix_bytes(std::string_view cleaned, std::size_t max) noexcept {
 std::string fit(std::string_view text, std::size_t max) {
   std::string s = clean(trim_white_space(text));
   s.resize(prefix_bytes(s, max));
-  return std::string(trim_white_space(s));
+  const std::string_view trimmed = trim_white_space(s);
+  if (trimmed.size() == s.size()) return s;  // no second copy of the usual text
+  return std::string(trimmed);
 }
 
 std::optional<std::string> schema_amount(const Decimal& d, int decimals, int min_decimals, int* written_scale) {

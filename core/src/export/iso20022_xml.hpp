@@ -2,6 +2,7 @@
 // depth. Element names are literals; every text passes through fit() and xml_escape().
 #pragma once
 
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -15,27 +16,34 @@ class Xml {
   Xml(std::string& out, int depth) : out_(out), depth_(depth) {}
 
   void open(std::string_view name) {
-    indent();
-    out_.push_back('<');
-    out_.append(name);
-    out_.append(">\n");
+    char* p = line(name.size() + 3);
+    *p++ = '<';
+    p = put(p, name);
+    *p++ = '>';
+    *p = '\n';
     ++depth_;
   }
   void close(std::string_view name) {
     --depth_;
-    indent();
-    out_.append("</");
-    out_.append(name);
-    out_.append(">\n");
+    char* p = line(name.size() + 4);
+    *p++ = '<';
+    *p++ = '/';
+    p = put(p, name);
+    *p++ = '>';
+    *p = '\n';
   }
   // A value that needs no escaping: codes, dates, numbers, checked identifiers.
   void value(std::string_view name, std::string_view v) {
-    indent();
-    out_.push_back('<');
-    out_.append(name);
-    out_.push_back('>');
-    out_.append(v);
-    end(name);
+    char* p = line(2 * name.size() + v.size() + 6);
+    *p++ = '<';
+    p = put(p, name);
+    *p++ = '>';
+    p = put(p, v);
+    *p++ = '<';
+    *p++ = '/';
+    p = put(p, name);
+    *p++ = '>';
+    *p = '\n';
   }
   // A text cut to `max` characters; left out when nothing of it is left.
   void text(std::string_view name, std::string_view t, std::size_t max) {
@@ -75,6 +83,21 @@ class Xml {
   }
 
  private:
+  // An element's line is most of what a document is: each is made room for once and
+  // filled in place, rather than grown piece by piece.
+  static char* put(char* p, std::string_view text) noexcept {
+    std::memcpy(p, text.data(), text.size());
+    return p + text.size();
+  }
+  // Room for the indentation and `rest` more bytes at the end; where `rest` starts.
+  char* line(std::size_t rest) {
+    const std::size_t indent = static_cast<std::size_t>(2 * depth_);
+    const std::size_t at = out_.size();
+    out_.resize(at + indent + rest);
+    char* p = out_.data() + at;
+    std::memset(p, ' ', indent);
+    return p + indent;
+  }
   void indent() { out_.append(static_cast<std::size_t>(2 * depth_), ' '); }
   void end(std::string_view name) {
     out_.append("</");
