@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "export/camt_codes.hpp"
 #include "tallyfold/bank_details.hpp"
 #include "tallyfold/bankfile.hpp"
 #include "tallyfold/decode.hpp"
@@ -104,6 +105,51 @@ TEST(MtWriter, WritesWhatBothReadingsReadBack) {
   EXPECT_EQ(fields_of(t).purpose, "Miete Januar 2024");
   EXPECT_TRUE(again[0].opening_balance.intermediate);
   EXPECT_TRUE(again[0].closing_balance.intermediate);
+}
+
+struct TypeRow {
+  camt::BankTransactionCode code;
+  std::string_view type;
+};
+
+class SwiftTypeOf : public ::testing::TestWithParam<TypeRow> {};
+
+TEST_P(SwiftTypeOf, NamesTheCode) { EXPECT_EQ(camt::swift_type_of(GetParam().code), GetParam().type); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Codes, SwiftTypeOf,
+    ::testing::Values(TypeRow{{"PMNT", "ICDT", "STDO"}, "NSTO"}, TypeRow{{"PMNT", "RCDT", "STDO"}, "NSTO"},
+                      TypeRow{{"ACMT", "MCOP", "CHRG"}, "NCHG"}, TypeRow{{"ACMT", "MDOP", "INTR"}, "NINT"},
+                      TypeRow{{"SECU", "CUST", "DVCA"}, "NDIV"}, TypeRow{{"PMNT", "RCDT", "OTHR"}, "NTRF"},
+                      // By family where no row holds the code.
+                      TypeRow{{"PMNT", "ICDT", "ESCT"}, "NTRF"}, TypeRow{{"PMNT", "RDDT", "ESDD"}, "NDDT"},
+                      TypeRow{{"PMNT", "IDDT", "UPDD"}, "NDDT"}, TypeRow{{"PMNT", "ICHQ", "XBCQ"}, "NCHK"},
+                      // The catch-all rows, other families and other domains say nothing.
+                      TypeRow{{"PMNT", "MDOP", "OTHR"}, "NMSC"}, TypeRow{{"PMNT", "CCRD", "POSD"}, "NMSC"},
+                      TypeRow{{"ACMT", "ICDT", "ESCT"}, "NMSC"}, TypeRow{{"XTND", "NTAV", "NTAV"}, "NMSC"},
+                      TypeRow{{"", "", ""}, "NMSC"}));
+
+// The table read both ways gives every type back, from either side.
+TEST(SwiftTypeOf, ReadsTheTableBack) {
+  for (const std::string_view type : {"NCHG", "NCHK", "NCMZ", "NCOM", "NDDT", "NDIV", "NINT", "NSTO", "NTRF"}) {
+    for (const bool credit : {false, true}) {
+      EXPECT_EQ(camt::swift_type_of(camt::bank_transaction_code(type, "", credit)), type) << credit;
+    }
+  }
+}
+
+// An entry without a type of its own takes the one its ISO code names.
+TEST(MtWriter, TypeFromTheGivenBankTransactionCode) {
+  auto statements = bank_read(kStatement);
+  ASSERT_EQ(statements.size(), 1u);
+  TextBuffer buffer;
+  Transaction& t = statements[0].transactions[1];
+  t.transaction_type = {};
+  t.structured_details = DecodedDetails::from_writes(
+      {{"BkTxCd/Domn/Cd", "PMNT"}, {"BkTxCd/Domn/Fmly/Cd", "RDDT"}, {"BkTxCd/Domn/Fmly/SubFmlyCd", "ESDD"}}, buffer);
+  EXPECT_NE(written(statements).text.find(":61:240104C7,00NDDTNONREF\n"), std::string::npos);
+  t.structured_details = DecodedDetails::from_writes({{"BkTxCd/Domn/Cd", "PMNT"}}, buffer);
+  EXPECT_NE(written(statements).text.find(":61:240104C7,00NMSCNONREF\n"), std::string::npos);
 }
 
 // Every field the writer puts into :86: comes back from the bank-file reading as it was.

@@ -55,23 +55,24 @@ constexpr GvcRow kGvc[] = {
 };
 
 struct SwiftRow {
-  std::string_view type;  // the three characters after N, F or S
+  std::string_view type;  // as an MT940 statement line gives it; read without its N, F or S
   BankTransactionCode debit;
   BankTransactionCode credit;
 };
 
-// SWIFT transaction type identification codes, by the ISO sub-family each names.
+// SWIFT transaction type identification codes, by the ISO sub-family each names. Read
+// both ways: a type to its code, and a code back to its type.
 constexpr SwiftRow kSwift[] = {
-    {"CHG", {"ACMT", "MDOP", "CHRG"}, {"ACMT", "MCOP", "CHRG"}},  // charges
-    {"CHK", {"PMNT", "ICHQ", "CCHQ"}, {"PMNT", "RCHQ", "CCHQ"}},  // cheques
-    {"CMZ", {"CAMT", "ACCB", "ZABA"}, {"CAMT", "ACCB", "ZABA"}},  // zero balancing
-    {"COM", {"ACMT", "MDOP", "COMM"}, {"ACMT", "MCOP", "COMM"}},  // commission
-    {"DDT", {"PMNT", "IDDT", "OTHR"}, {"PMNT", "RDDT", "OTHR"}},  // direct debit
-    {"DIV", {"SECU", "CUST", "DVCA"}, {"SECU", "CUST", "DVCA"}},  // dividends
-    {"INT", {"ACMT", "MDOP", "INTR"}, {"ACMT", "MCOP", "INTR"}},  // interest
-    {"MSC", {"PMNT", "MDOP", "OTHR"}, {"PMNT", "MCOP", "OTHR"}},  // miscellaneous
-    {"STO", {"PMNT", "ICDT", "STDO"}, {"PMNT", "RCDT", "STDO"}},  // standing order
-    {"TRF", {"PMNT", "ICDT", "OTHR"}, {"PMNT", "RCDT", "OTHR"}},  // transfer
+    {"NCHG", {"ACMT", "MDOP", "CHRG"}, {"ACMT", "MCOP", "CHRG"}},  // charges
+    {"NCHK", {"PMNT", "ICHQ", "CCHQ"}, {"PMNT", "RCHQ", "CCHQ"}},  // cheques
+    {"NCMZ", {"CAMT", "ACCB", "ZABA"}, {"CAMT", "ACCB", "ZABA"}},  // zero balancing
+    {"NCOM", {"ACMT", "MDOP", "COMM"}, {"ACMT", "MCOP", "COMM"}},  // commission
+    {"NDDT", {"PMNT", "IDDT", "OTHR"}, {"PMNT", "RDDT", "OTHR"}},  // direct debit
+    {"NDIV", {"SECU", "CUST", "DVCA"}, {"SECU", "CUST", "DVCA"}},  // dividends
+    {"NINT", {"ACMT", "MDOP", "INTR"}, {"ACMT", "MCOP", "INTR"}},  // interest
+    {"NMSC", {"PMNT", "MDOP", "OTHR"}, {"PMNT", "MCOP", "OTHR"}},  // miscellaneous
+    {"NSTO", {"PMNT", "ICDT", "STDO"}, {"PMNT", "RCDT", "STDO"}},  // standing order
+    {"NTRF", {"PMNT", "ICDT", "OTHR"}, {"PMNT", "RCDT", "OTHR"}},  // transfer
 };
 
 }  // namespace
@@ -85,10 +86,33 @@ BankTransactionCode bank_transaction_code(std::string_view swift_type, std::stri
   if (swift_type.size() == 4) {
     const std::string_view type = swift_type.substr(1);
     for (const SwiftRow& row : kSwift) {
-      if (row.type == type) return credit ? row.credit : row.debit;
+      if (row.type.substr(1) == type) return credit ? row.credit : row.debit;
     }
   }
   return kUnknownTransactionCode;
+}
+
+std::string_view swift_type_of(const BankTransactionCode& code) noexcept {
+  constexpr std::string_view kMiscellaneous = "NMSC";
+  for (const SwiftRow& row : kSwift) {
+    // The miscellaneous rows only say that no other row fits.
+    if (row.type == kMiscellaneous) continue;
+    if (row.debit == code || row.credit == code) return row.type;
+  }
+  if (code.domain != "PMNT") return kMiscellaneous;
+  const std::string_view family = code.family;
+  if (family == "ICDT" || family == "RCDT") return "NTRF";
+  if (family == "IDDT" || family == "RDDT") return "NDDT";
+  if (family == "ICHQ" || family == "RCHQ") return "NCHK";
+  return kMiscellaneous;
+}
+
+std::optional<BankTransactionCode> given_transaction_code(const DecodedDetails& details) noexcept {
+  const auto domain = details.find("BkTxCd/Domn/Cd");
+  const auto family = details.find("BkTxCd/Domn/Fmly/Cd");
+  const auto sub_family = details.find("BkTxCd/Domn/Fmly/SubFmlyCd");
+  if (!domain || !family || !sub_family) return std::nullopt;
+  return BankTransactionCode{*domain, *family, *sub_family};
 }
 
 int minor_units(std::string_view currency) noexcept {

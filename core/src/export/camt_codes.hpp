@@ -6,6 +6,8 @@
 #include <optional>
 #include <string_view>
 
+#include "tallyfold/model.hpp"
+
 namespace tallyfold::camt {
 
 /// An ISO 20022 bank transaction code: domain, family and sub-family.
@@ -24,6 +26,16 @@ inline constexpr BankTransactionCode kUnknownTransactionCode{"XTND", "NTAV", "NT
 /// has it, else from its SWIFT type ("NTRF", "FCHG", ...), else kUnknownTransactionCode.
 /// `credit` tells the two sides of a SWIFT type apart.
 BankTransactionCode bank_transaction_code(std::string_view swift_type, std::string_view gvc, bool credit) noexcept;
+
+/// The SWIFT transaction type ("NTRF", "NDDT", ...) that names `code`, for an entry
+/// that came without one: the type whose row in the table bank_transaction_code reads
+/// holds the code, else the type of its family (PMNT ICDT/RCDT a transfer, IDDT/RDDT a
+/// direct debit, ICHQ/RCHQ a cheque), else "NMSC".
+std::string_view swift_type_of(const BankTransactionCode& code) noexcept;
+
+/// The code a camt entry gave in BkTxCd/Domn, as its details keep it; none when the
+/// entry gave no domain, family and sub-family.
+std::optional<BankTransactionCode> given_transaction_code(const DecodedDetails& details) noexcept;
 
 /// Whether the code is that of a returned payment or direct debit.
 constexpr bool is_return(const BankTransactionCode& code) noexcept {

@@ -11,6 +11,7 @@
 
 #include "decoders/bank_text.hpp"
 #include "export/camt_account.hpp"
+#include "export/camt_codes.hpp"
 #include "export/sink_buffer.hpp"
 #include "export/swift_text.hpp"
 #include "tallyfold/fields.hpp"
@@ -124,6 +125,16 @@ bool append_balance(std::string_view tag, const Balance& b, std::string& out, st
 bool is_type_code(std::string_view code) noexcept {
   return code.size() == 4 && (code[0] == 'N' || code[0] == 'F') && is_alnum(code[1]) && is_alnum(code[2]) &&
          is_alnum(code[3]) && code != "NONR" && code != "NORE";
+}
+
+// The entry's own type, else the one its ISO bank transaction code names (an entry read
+// from camt has no other), else "NMSC".
+std::string_view type_code(const Transaction& t) noexcept {
+  if (is_type_code(t.transaction_type)) return t.transaction_type;
+  if (t.structured_details) {
+    if (const auto code = camt::given_transaction_code(*t.structured_details)) return camt::swift_type_of(*code);
+  }
+  return "NMSC";
 }
 
 // An account or a BIC, whose blanks are only there for the eye.
@@ -446,7 +457,7 @@ class Writer {
     if (!append_amount(t.amount, out_)) {
       return std::string("the amount ") + t.amount.to_string() + " has more decimals than MT940 can write";
     }
-    out_.append(is_type_code(t.transaction_type) ? t.transaction_type : std::string_view("NMSC"));
+    out_.append(type_code(t));
     const std::size_t customer = out_.size();
     append_x(t.customer_reference, out_, changes_, false, kReferenceWidth);
     if (out_.size() == customer) out_.append("NONREF");
