@@ -354,6 +354,12 @@ TEST(BankParser, SkippedTagsAreReported) {
        ":62F:C230131EUR2,00\n",
        "5 note :12: is not a statement tag: the line is left out with the lines that continue it | "
        "9 note :12: is not a statement tag: the line is kept as :86: text"},
+      // MT942 fields are named by the kind of what they stand in.
+      {":20:A\n:25:A\n:28C:1\n:60F:C230101EUR1,00\n:61:230102C1,00NTRFX\n:90C:1EUR1,00\n:62F:C230131EUR2,00\n",
+       "6 warning :90C: in statement 'A' left out: only MT942 reports have it"},
+      {":20:R\n:25:A\n:28C:1\n:34F:EURC0,\n:61:230102C1,00NTRFX\n:90C:1EUR1,00\n:61:230102C1,00NTRFY\n:34F:EURD0,\n",
+       "7 warning :61: after the entry totals of interim report 'R' left out | "
+       "8 warning :34F: out of place in interim report 'R' left out"},
       // The usual envelope and header lines before the first statement say nothing.
       {":940:\n" + good("A") + ":86:owner\n", ""},
   };

@@ -44,7 +44,7 @@ TEST(InterimReport, Deviations) {
     std::string_view warning;  // empty: none
   } kRows[] = {
       {"totals that do not match", std::string(kReport).replace(std::string(kReport).find(":90D:1EUR10"), 11, ":90D:2EUR10"),
-       ":90D: of statement 'REP1' says 2 entries of 10.00, the report has 1 of 10.00"},
+       ":90D: of interim report 'REP1' says 2 entries of 10.00, the report has 1 of 10.00"},
       {"older :13: without offset and totals without a count",
        ":20:R\n:25:A\n:28C:0\n:34F:EUR 99,99\n:13:1604202255\n:61:160421D0,02NMSCKREF+\n:90D:1EUR,02\n:90C:EUR,00\n", ""},
       {"no totals at all", ":20:R\n:25:A\n:28C:0\n:34F:USD123,\n:13D:0001032359+0500\n:61:0312091209D880,FTRFX\n", ""},

@@ -30,7 +30,11 @@ bool is_currency_code(std::string_view s) noexcept {
   return s.size() == 3 && std::all_of(s.begin(), s.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
 }
 
-std::string named(std::string_view reference) { return "statement " + quote_value(reference); }
+// A statement or report as the user knows it: by its kind and its :20: reference.
+std::string named(const Statement& s) {
+  return (s.kind == StatementKind::InterimReport ? "interim report " : "statement ") +
+         quote_value(s.transaction_reference);
+}
 
 // The exact reading's machine with tolerant field readers and recovery. Every field goes
 // through the exact parser first; only what it rejects reaches the tolerant readers.
@@ -141,7 +145,7 @@ class BankPolicy {
 
   void unreadable(std::string_view tag, std::string_view content, std::size_t line) {
     warn(line, std::string(tag) + " " + quote_value(content) + " cannot be read: left out",
-         std::string(tag) + " fields of interim reports that cannot be read left out");
+         std::string(tag) + " fields that cannot be read left out");
   }
 
   // Called for every tag line: the common fields return at once.
@@ -280,7 +284,7 @@ class BankPolicy {
 
   [[gnu::noinline]] void repeated(std::string_view tag, bool& seen, const Builder& b, std::size_t line) {
     if (seen) {
-      warn(line, std::string(tag) + " given twice in " + named(b.statement.transaction_reference) +
+      warn(line, std::string(tag) + " given twice in " + named(b.statement) +
                      "; the second value is kept",
            std::string(tag) + " given twice in a statement; the second value kept");
     }
@@ -294,10 +298,14 @@ class BankPolicy {
       }
       return;
     }
-    const std::string_view reference = b->statement.transaction_reference;
     if (is_interim_tag(tag)) {
-      warn(line, std::string(tag) + " of an interim report in " + named(reference) + " left out",
-           "fields of interim reports in statements left out");
+      if (b->statement.kind == StatementKind::InterimReport) {
+        warn(line, std::string(tag) + " out of place in " + named(b->statement) + " left out",
+             "MT942 fields out of place left out");
+      } else {
+        warn(line, std::string(tag) + " in " + named(b->statement) + " left out: only MT942 reports have it",
+             "MT942 fields in MT940 statements left out");
+      }
       return;
     }
     const bool opening = tag == ":60F:" || tag == ":60M:";
@@ -323,7 +331,7 @@ class BankPolicy {
         // A statement kept without its opening balance reached its lines through a
         // :61: in its header: a balance after them comes too late, but is not a second.
         if (opening && b->opening_seen) {
-          warn(line, std::string(tag) + " given twice in " + named(reference) + "; the first value is kept",
+          warn(line, std::string(tag) + " given twice in " + named(b->statement) + "; the first value is kept",
                std::string(tag) + " given twice in a statement; the first value kept");
           return;
         }
@@ -335,15 +343,19 @@ class BankPolicy {
         break;
       case State::Trailer:
         if (closing) {
-          warn(line, std::string(tag) + " given twice in " + named(reference) + "; the first value is kept",
+          warn(line, std::string(tag) + " given twice in " + named(b->statement) + "; the first value is kept",
                std::string(tag) + " given twice in a statement; the first value kept");
           return;
         }
-        if (line_tag || header || opening) where = "after the closing balance";
+        // A report's trailer starts at its entry totals, a statement's at its closing balance.
+        if (line_tag || header || opening) {
+          where = b->statement.kind == StatementKind::InterimReport ? "after the entry totals"
+                                                                     : "after the closing balance";
+        }
         break;
     }
     if (!where.empty()) {
-      warn(line, std::string(tag) + " " + where + " of " + named(reference) + " left out",
+      warn(line, std::string(tag) + " " + where + " of " + named(b->statement) + " left out",
            std::string(tag) + " " + where + " left out");
     }
   }
@@ -363,7 +375,7 @@ class BankPolicy {
         if (sum) sum = sum->plus(t.amount);
       }
       if (count == total->count && sum && *sum == total->sum) continue;
-      warn(b.line, std::string(debit ? ":90D:" : ":90C:") + " of " + named(s.transaction_reference) + " says " +
+      warn(b.line, std::string(debit ? ":90D:" : ":90C:") + " of " + named(s) + " says " +
                        std::to_string(total->count) + " entries of " + total->sum.to_string() + ", the report has " +
                        std::to_string(count) + " of " + (sum ? sum->to_string() : std::string("?")));
     }
