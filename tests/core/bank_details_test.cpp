@@ -178,6 +178,8 @@ TEST(BankLayouts, DeriveWhatTheBankWrote) {
       {"Polish labels, outgoing", "PRZELEW WYCHODZACY NA RACH.: 61 1090 1014 0000 0712 1981 2874\nDLA: "
                                   "SPOLDZIELNIA MIESZKANIOWA TYT.: OPLATA",
        {"OPLATA", "SPOLDZIELNIA MIESZKANIOWA", "", "61 1090 1014 0000 0712 1981 2874", "", "", "", ""}},
+      {"Polish labels, to an own account", "PRZELEW WLASNY DO RACH.: PL61109010140000071219812874 TYT.: LOKATA",
+       {"LOKATA", "", "PL61109010140000071219812874", "PL61109010140000071219812874", "", "", "", ""}},
       {"a party one sub-field per line: the bank's own fee",
        "/BENM/300000000512345\n/KOMERCIJALNA BANKA AD SKOPJE\n/Mesecna provizija//747\n"
        "/Nadomestok za vodenje na smetka",
@@ -226,6 +228,11 @@ TEST(BankLayouts, DeriveWhatTheBankWrote) {
   EXPECT_EQ(key(commerzbank, "KREF"), "SEPA-DA20200601221740");
   EXPECT_EQ(key(commerzbank, "OAMT"), "11,85");
   EXPECT_EQ(key(commerzbank, "COAM"), "0,50");
+  // A return names the bank's and the return's references.
+  const Transaction returned = with_details("?20EREF+E1?21BREF+B-0815 RREF+R-4711?22SVWZ+Retoure");
+  EXPECT_EQ(key(returned, "BREF"), "B-0815");
+  EXPECT_EQ(key(returned, "RREF"), "R-4711");
+  EXPECT_EQ(key(returned, "SVWZ"), "Retoure");
   const Transaction volksbank = with_details("?20PURP+RINP Dauerauftrag/Rate");
   EXPECT_EQ(key(volksbank, "PURP"), "RINP");
   EXPECT_EQ(key(volksbank, "text"), "Dauerauftrag/Rate");
