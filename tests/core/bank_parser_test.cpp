@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include "tallyfold/bank_details.hpp"
 #include "tallyfold/bankfile.hpp"
+#include "tallyfold/fields.hpp"
 #include "tallyfold/parse.hpp"
 
 namespace tallyfold {
@@ -402,6 +404,22 @@ TEST(BankParser, AgreesWithTheExactReading) {
     ASSERT_TRUE(r.statements) << show(r.statements.error());
     EXPECT_EQ(show(*r.statements), show(*exact));
   }
+}
+
+// The chain decides the rules: the parser's statements derive their fields as the file
+// reading's do.
+TEST(BankParser, MarksItsTransactionsForBankRules) {
+  const std::string text =
+      ":20:A\n:25:A\n:28C:1\n:60F:C230101EUR1,00\n:61:230102C1,00NTRFX\n:86:/REMI/USTD//Rent/\n:62F:C230131EUR2,00\n";
+  std::vector<Diagnostic> diagnostics;
+  auto parsed = parse_bank_statements(text, *select_bank_chain("auto"), diagnostics);
+  ASSERT_TRUE(parsed) << show(parsed.error());
+  auto file = read_bank_file(text, {});
+  ASSERT_TRUE(file) << message(file.error());
+  const Transaction& t = parsed->at(0).transactions.at(0);
+  EXPECT_EQ(t.rules, FieldRules::Bank);
+  EXPECT_EQ(fields_of(t).purpose, "Rent");
+  EXPECT_EQ(fields_of(file->statements.at(0).transactions.at(0)).purpose, "Rent");
 }
 
 }  // namespace
