@@ -11,30 +11,6 @@
 namespace tallyfold {
 namespace {
 
-TEST(Charset, FindsTheFirstByteOutsideUtf8) {
-  const struct {
-    std::string_view name;
-    std::string bytes;
-    std::optional<std::size_t> expected;
-  } kRows[] = {
-      {"ASCII longer than one block", "0123456789abcdefghij", std::nullopt},
-      {"two-, three- and four-byte forms", "\xC3\xBC \xE2\x82\xAC \xF0\x9F\x92\xB6 \xF4\x8F\xBF\xBF", std::nullopt},
-      {"stray continuation byte after a block of ASCII", "0123456789\x80", 10},
-      {"non-ASCII byte at the end of the first block", "0123456\xFC" "abcdefgh", 7},
-      {"non-ASCII byte at the start of the second block", "01234567\xFC" "abcdefgh", 8},
-      {"overlong two-byte form", "a\xC0\x80", 1},
-      {"overlong three-byte form", "\xE0\x80\xAF", 0},
-      {"surrogate", "ab\xED\xA0\x80", 2},
-      {"above U+10FFFF", "\xF4\x90\x80\x80", 0},
-      {"sequence cut off at the end", "abc\xE2\x82", 3},
-      {"ASCII in place of a continuation byte", "\xE2\x82x", 0},
-  };
-  for (const auto& row : kRows) {
-    SCOPED_TRACE(row.name);
-    EXPECT_EQ(find_invalid_utf8(row.bytes), row.expected);
-  }
-}
-
 TEST(Charset, ResolvesEncodingNames) {
   EXPECT_TRUE(resolve_encoding("latin-1").has_value());
   EXPECT_EQ(resolve_encoding("UTF-8"), "UTF-8");

@@ -181,6 +181,10 @@ TEST(FindInvalidUtf8, FindsTheFirstByteOutsideUtf8WhereverTheBlocksFall) {
       {"surrogate", "ab\xED\xA0\x80", 2},
       {"sequence cut off at the end", "\xE2\x82\xAC\xF0\x9F\x92", 3},
       {"invalid byte after letters", "\xC3\xBC\xC3\xBC\xFF", 4},
+      {"overlong two-byte form", "a\xC0\x80", 1},
+      {"overlong three-byte form", "\xE0\x80\xAF", 0},
+      {"above U+10FFFF", "\xF4\x90\x80\x80", 0},
+      {"ASCII in place of a continuation byte", "\xE2\x82x", 0},
   };
   for (const auto& row : kRows) {
     for (std::size_t shift = 0; shift < kShifts; ++shift) {
