@@ -47,53 +47,17 @@ def statement(ref, number_tag=":28C:", opening="C240101EUR100,00", closing="C240
     )
 
 
-WRAPPED = {
-    "envelopes around several messages": (
-        "{1:F01NRDKNL2AXXXX0000000000}{2:O940NRDKNL2AXXXXN}{3:}{4:\n"
-        + statement("A")
-        + "-}{5:}{1:F01NRDKNL2AXXXX0000000000}{2:O940NRDKNL2AXXXXN}{3:}{4:\n"
-        + statement("B", opening="C240102EUR90,00", closing="C240103EUR80,00")
-        + "-}{5:{CHK:0123456789AB}}\n"
-    ),
-    "dash separated German statements": (
-        statement("A").replace("\n", "\r\n")
-        + "-\r\n"
-        + statement("B", opening="C240102EUR90,00", closing="C240103EUR80,00").replace("\n", "\r\n")
-        + "-\r\n"
-    ),
-    "bank header lines between statements": (
-        "ABNANL2A\n940\nABNANL2A\n"
-        + statement("A", number_tag=":28:")
-        + "-\nABNANL2A\n940\nABNANL2A\n"
-        + statement("B", number_tag=":28:", opening="C240102EUR90,00", closing="C240103EUR80,00")
-        + "-\n"
-    ),
-}
-
-
-@pytest.mark.parametrize("name", WRAPPED)
-def test_delivered_files_are_unwrapped(tmp_path, name):
+def test_delivered_files_are_unwrapped_unless_strict(tmp_path):
+    # How framing is taken away is the core's to test; the command reads bank files by
+    # default and refuses them whole with --strict.
     path = tmp_path / "delivered.sta"
-    path.write_bytes(WRAPPED[name].encode())
-
+    path.write_text("{1:F01NRDKNL2AXXXX0000000000}{2:O940NRDKNL2AXXXXN}{3:}{4:\n" + statement("A") + "-}{5:}\n")
     unwrapped = run("convert", path, "--to", "json")
     assert unwrapped.returncode == 0, unwrapped.stderr
-    statements = json.loads(unwrapped.stdout)
-    assert [s["transactionReference"] for s in statements] == ["A", "B"]
-    assert [s["closingBalance"] for s in statements] == [90.0, 80.0]
-
+    assert [s["closingBalance"] for s in json.loads(unwrapped.stdout)] == [90.0]
     strict = run("convert", path, "--to", "json", "--strict")
     assert strict.returncode == 2
     assert strict.stderr.decode().startswith(f"tallyfold: {path}: ")
-
-
-@pytest.mark.parametrize("fmt", FORMATS)
-@pytest.mark.parametrize("example", EXAMPLES, ids=lambda p: p.stem)
-def test_formats_match_the_module(example, fmt):
-    text = example.read_text(encoding="utf-8")
-    result = run("convert", example, "--to", fmt, "--strict")
-    assert result.returncode == 0, result.stderr
-    assert result.stdout.decode("utf-8") == getattr(tallyfold.MT940(text), FORMATS[fmt])()
 
 
 def _rows(data, delimiter):
@@ -102,14 +66,11 @@ def _rows(data, delimiter):
     return list(csv.reader(io.StringIO(text[1:], newline=""), delimiter=delimiter))
 
 
-@pytest.mark.parametrize("example", EXAMPLES, ids=lambda p: p.stem)
-def test_csv_dialects(example):
-    standard = run("convert", example, "--to", "csv", "--csv-dialect", "standard", "--strict")
-    assert standard.returncode == 0, standard.stderr
-    assert standard.stdout.decode("utf-8") == tallyfold.MT940(example.read_text(encoding="utf-8")).to_csv()
-
-    european = run("convert", example, "--to", "csv", "--csv-dialect", "excel-eu", "--strict")
-    assert european.returncode == 0, european.stderr
+def test_csv_dialect_is_passed_on():
+    # The dialects' own bytes are the core's to test: here only that the choice arrives.
+    standard = run("convert", EXAMPLES[0], "--to", "csv", "--strict")
+    european = run("convert", EXAMPLES[0], "--to", "csv", "--csv-dialect", "excel-eu", "--strict")
+    assert standard.returncode == european.returncode == 0, european.stderr
     expected = _rows(standard.stdout, ",")
     amount = expected[0].index("Amount")
     for row in expected[1:]:
@@ -117,12 +78,12 @@ def test_csv_dialects(example):
     assert _rows(european.stdout, ";") == expected
 
 
-@pytest.mark.parametrize("example", EXAMPLES, ids=lambda p: p.stem)
-def test_examples_reconcile(example):
-    result = run("check", example)
+def test_examples_reconcile():
+    result = run("check", *EXAMPLES)
     assert result.returncode == 0, result.stdout + result.stderr
     lines = result.stdout.decode().splitlines()
-    assert lines and all(line.endswith("balanced") or "follows the previous" in line for line in lines)
+    assert len(lines) >= len(EXAMPLES)
+    assert all(line.endswith("balanced") or "follows the previous" in line for line in lines)
 
 
 def test_standard_input_reads_like_a_file():
@@ -132,16 +93,17 @@ def test_standard_input_reads_like_a_file():
     assert from_stdin.stdout == run("convert", example, "--to", "csv").stdout
 
 
-def test_several_files_into_a_directory(tmp_path):
+@pytest.mark.parametrize("fmt, suffix", [("json", ".json"), ("csv", ".csv"), ("camt053", ".xml")])
+def test_several_files_into_a_directory_as_the_module_writes_them(tmp_path, fmt, suffix):
     out = tmp_path / "out"
-    result = run("convert", *EXAMPLES, "--to", "camt053", "-o", f"{out}/", "--jobs", "2", "--strict")
+    result = run("convert", *EXAMPLES, "--to", fmt, "-o", f"{out}/", "--jobs", "2", "--strict")
     assert result.returncode == 0, result.stderr
     n = len(EXAMPLES)
     assert result.stderr.decode() == f"tallyfold: converted {n} of {n} files (0 with something left out), 0 failed\n"
-    assert sorted(p.name for p in out.iterdir()) == sorted(p.stem + ".xml" for p in EXAMPLES)
+    assert sorted(p.name for p in out.iterdir()) == sorted(p.stem + suffix for p in EXAMPLES)
     for example in EXAMPLES:
-        expected = tallyfold.MT940(example.read_text(encoding="utf-8")).to_camt053()
-        assert (out / (example.stem + ".xml")).read_text(encoding="utf-8") == expected
+        expected = getattr(tallyfold.MT940(example.read_text(encoding="utf-8")), FORMATS[fmt])()
+        assert (out / (example.stem + suffix)).read_bytes().decode("utf-8") == expected
 
 
 def test_one_failing_input_does_not_stop_the_others(tmp_path):
@@ -255,12 +217,6 @@ BANK_CASES = {
         statement("A") + ":20:B\n:25:X\n:28C:2/1\n:60F:C240102EUR90,00\n",
         1,
         ["8: warning: statement 'B' kept incomplete: no closing balance (:62F:) before the text ends"],
-    ),
-    "impossible date": (
-        statement("A").replace("C240102EUR90,00", "C241302EUR90,00"),
-        1,
-        ["1: warning: statement 'A' kept incomplete: no closing balance (:62F:) before the text ends",
-         "7: warning: :62F: balance 'C241302EUR90,00' cannot be read (no valid date): left out"],
     ),
     "no statement": ("no statement here\n", 2, [": Input contains no MT940 data"]),
 }
