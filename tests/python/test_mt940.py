@@ -97,12 +97,6 @@ def test_argument_errors(args, kwargs, message):
     assert str(caught.value) == message
 
 
-@pytest.mark.parametrize("args", [(TEXT, "\ud800"), ("\ud800",)], ids=["resolver", "text"])
-def test_lone_surrogate_raises_the_interpreters_encode_error(args):
-    with pytest.raises(UnicodeEncodeError):
-        MT940(*args)
-
-
 def test_keywords_bind_like_positions_and_str_subclasses_are_accepted():
     class Text(str):
         pass

@@ -200,12 +200,18 @@ def test_nul_characters_are_ordinary_text():
     document = MT940(text)
     (t,) = document.transactions
     assert (document.account, t.customer_reference, t.details) == ("A\x00B", "X\x00Y", "a\x00b")
-    assert t.purpose == "a\x00b"
+    assert (t.purpose, t.structured_details) == ("a\x00b", {"detail": "a\x00b"})
     assert json.loads(document.to_json())[0]["transactionReference"] == "R\x00F"
+    assert "a\\u0000b" in document.to_json()
     assert "X\x00Y" in document.to_csv()
     ElementTree.fromstring(document.to_camt053().encode("utf-8"))
 
 
+# How long fields and amounts of many digits read is the core's to test; here the whole
+# way through the binding, once at size.
+@pytest.mark.skipif(
+    "libasan" in os.environ.get("LD_PRELOAD", ""), reason="slow under AddressSanitizer; the plain run reads it"
+)
 def test_hundred_megabytes_parse_completely():
     body = "".join(
         f":61:230101C{i % 1000},{i % 100:02d}NTRFREF{i}\n:86:/REMI/payment {i}/EREF/E{i}\n"
@@ -219,82 +225,6 @@ def test_hundred_megabytes_parse_completely():
     assert document.closing_balance == 11.0
     last = document.transactions[-1]
     assert (last.customer_reference, last.purpose) == ("REF999", "payment 999")
-
-
-MB10 = 10 * 1024 * 1024
-
-
-@pytest.mark.parametrize(
-    "details, purpose",
-    [
-        ("x" * MB10, "x" * MB10),
-        ("/REMI/" + "y" * MB10 + " ", "y" * MB10),
-        ("/REMI/x" * (MB10 // 7), "x"),
-        ("166" + "?20a" * (MB10 // 4), "a"),
-        ("00" + "<20x" * (MB10 // 4), "x"),
-        ("<" * MB10, "<" * MB10),
-        ("?" * MB10, "?" * MB10),
-    ],
-    ids=["plain", "one-segment", "many-segments", "many-subfields", "many-marks",
-         "only-marks", "only-question-marks"],
-)
-def test_ten_megabyte_details_line(details, purpose):
-    (t,) = MT940(HEADER + ":61:230101C1,00NTRFX\n:86:" + details + "\n" + CLOSING).transactions
-    assert t.details == details
-    assert t.purpose == purpose
-
-
-@pytest.mark.parametrize(
-    "line",
-    [
-        "230101C1,00NTRF" + "r" * MB10,
-        "230101C1,00NTRFref//" + "b" * MB10,
-        "230101C" + "1" * MB10 + ",00NTRF",
-        "230101C1,00NTRF" + "r" * MB10 + "/x",
-    ],
-    ids=["reference", "bank-reference", "amount", "reference-with-slash"],
-)
-def test_ten_megabyte_statement_line(line):
-    try:
-        (t,) = MT940(HEADER + ":61:" + line + "\n" + CLOSING).transactions
-    except ValueError as error:
-        assert error.args[0] == f"Invalid format in tag :61:: '{line}': does not match expected format"
-    else:
-        first, _, bank = line[15:].partition("//")
-        assert (t.customer_reference, t.bank_reference) == (first, bank or None)
-
-
-ROUNDED_OR_REFUSED = object()
-
-
-@pytest.mark.parametrize(
-    "amount, value",
-    [
-        ("1" * 40 + ",00", None),
-        ("9" * 38 + ",", None),
-        ("0" * 39 + "1,00", 1.0),
-        ("1" * 20 + "," + "1" * 20, ROUNDED_OR_REFUSED),
-    ],
-    ids=["forty-digits", "thirty-eight-nines", "leading-zeros", "twenty-and-twenty"],
-)
-def test_forty_digit_balance_amount(amount, value):
-    """Too many digits are refused, or only the fraction is rounded: never a wrong integer."""
-    text = f":20:R\n:25:A\n:28C:1\n:60F:C230101EUR{amount}\n" + CLOSING
-    try:
-        document = MT940(text)
-    except ValueError as error:
-        assert error.args[0] == f"Invalid amount '{amount}' in tag (amount field)"
-        assert value is None or value is ROUNDED_OR_REFUSED
-    else:
-        if value is ROUNDED_OR_REFUSED:
-            value = float(amount.replace(",", "."))
-        assert value is not None and document.opening_balance == value
-
-
-def test_forty_digit_statement_line_amount_does_not_match():
-    line = "230101C" + "1" * 40 + ",00NTRFX"
-    with pytest.raises(ValueError, match=r"^Invalid format in tag :61:: '.*': does not match"):
-        MT940(HEADER + ":61:" + line + "\n" + CLOSING)
 
 
 GVC_DETAILS = "166?00GUTSCHRIFT?20Miete?32Max Muster"

@@ -71,11 +71,6 @@ def test_derived_fields(details, purpose, counterparty, counter_iban):
     assert (t.purpose, t.counterparty, t.counter_iban) == (purpose, counterparty, counter_iban)
 
 
-def test_embedded_nul_survives_in_texts():
-    t = first_transaction("230131C1,00NTRFREF", "a\x00b")
-    assert (t.details, t.structured_details) == ("a\x00b", {"detail": "a\x00b"})
-
-
 def test_snapshots_are_independent():
     m = MT940(statement(lines=[("230131C1,00NTRFREF", "x")] * 2))
     first, second = m.transactions, m.transactions
