@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # Runs every test. Each configuration is built once:
-#   build/test      Release, gcc: the core tests, a replay of every fuzz target over its
-#                   seeds and the native benchmark (full run only)
+#   build/test      Release, gcc: the core tests and the native benchmark
 #   the wheel       the release wheel, built once; pytest, mypy and stubtest run against
 #                   it installed in .venv/, and it is smoke-tested under CPython 3.10/3.13
-#   build/sanitize  ASan + UBSan: the core tests, the fuzz replays and the module under
-#                   pytest
+#   build/sanitize  ASan + UBSan: the core tests, a replay of every fuzz target over its
+#                   seeds, and the module under pytest
 #   build/fuzz      clang's libFuzzer: every target fuzzed for a bounded time
-# With --quick: build/test without the benchmark, then the module and the command built
-# straight into .venv/ and the pytest suite. Ends with the time and verdict of each step.
+# With --quick: build/test with the fuzz replays and without the benchmark, then the
+# module and the command built straight into .venv/ and the pytest suite. Ends with the
+# time and verdict of each step.
+#
+# Where ccache is installed, every build goes through it; paths are taken relative to
+# the checkout, so another checkout of the same sources (a fresh clone) finds what an
+# earlier build compiled.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,6 +30,10 @@ else
   bash scripts/install-deps.sh --fuzz
 fi
 source scripts/lib/venv.sh
+if command -v ccache >/dev/null && [[ -z ${CMAKE_CXX_COMPILER_LAUNCHER:-} ]]; then
+  export CMAKE_CXX_COMPILER_LAUNCHER=ccache CMAKE_C_COMPILER_LAUNCHER=ccache
+  export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD} CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-true}
+fi
 
 timings=()
 failed=()
@@ -45,10 +53,12 @@ step() {
 }
 
 core_tests() {
-  local build=build/test bench=OFF
-  ((quick)) || bench=ON
+  # The full run replays the fuzz targets in the sanitizer tree instead, where a replay
+  # finds more than here.
+  local build=build/test bench=ON fuzzers=OFF
+  ((quick)) && bench=OFF fuzzers=ON
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTALLYFOLD_BUILD_PYTHON=OFF \
-    -DTALLYFOLD_BUILD_TESTS=ON -DTALLYFOLD_BUILD_FUZZERS=ON -DTALLYFOLD_BUILD_BENCH=$bench &&
+    -DTALLYFOLD_BUILD_TESTS=ON -DTALLYFOLD_BUILD_FUZZERS=$fuzzers -DTALLYFOLD_BUILD_BENCH=$bench &&
     cmake --build "$build" --parallel "$(nproc)" &&
     ctest --test-dir "$build" --output-on-failure --parallel "$(nproc)"
 }
