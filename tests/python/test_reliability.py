@@ -225,22 +225,3 @@ def test_hundred_megabytes_parse_completely():
     assert document.closing_balance == 11.0
     last = document.transactions[-1]
     assert (last.customer_reference, last.purpose) == ("REF999", "payment 999")
-
-
-GVC_DETAILS = "166?00GUTSCHRIFT?20Miete?32Max Muster"
-
-
-@pytest.mark.parametrize(
-    "resolver, keys",
-    [
-        ("gvc\x00", {"gvc", "00", "20", "32", "REMI_COMBINED"}),  # full chain, not "gvc"
-        ("swift\x00", {"gvc", "00", "20", "32", "REMI_COMBINED"}),  # full chain, not "swift"
-        ("\x00", {"gvc", "00", "20", "32", "REMI_COMBINED"}),
-        ("swift", {"detail"}),
-    ],
-    ids=["gvc-nul", "swift-nul", "nul-only", "swift"],
-)
-def test_resolver_holding_nul_is_its_own_name(resolver, keys):
-    document = MT940(HEADER + ":61:230101C1,00NTRFX\n:86:" + GVC_DETAILS + "\n" + CLOSING, resolver)
-    assert document.resolver_used == resolver
-    assert set(document.transactions[0].structured_details) == keys
