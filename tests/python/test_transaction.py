@@ -1,4 +1,5 @@
-"""The Transaction class: values and types per mark, snapshots, derived fields."""
+"""The Transaction class: values and types per mark, snapshots. Which fields it derives
+is the core's to test; that they agree with the exports, test_exports.py's."""
 
 import gc
 import inspect
@@ -56,19 +57,6 @@ def test_absent_optional_values_are_none():
     t = first_transaction("230131C1,00NTRFREF")
     assert (t.entry_date, t.bank_reference, t.structured_details) == (None, None, None)
     assert (t.details, t.purpose, t.counterparty, t.counter_iban) == ("", "", "", "")
-
-
-@pytest.mark.parametrize(
-    "details, purpose, counterparty, counter_iban",
-    [
-        pytest.param("just words", "just words", "", "", id="unstructured-detail"),
-        pytest.param("/EREF/E-1/REMI/Invoice 7/NAME/Jane Roe/IBAN/DE02120300000000202051",
-                     "Invoice 7", "Jane Roe", "DE02120300000000202051", id="swift-structured"),
-    ],
-)
-def test_derived_fields(details, purpose, counterparty, counter_iban):
-    t = first_transaction("230131C1,00NTRFREF", details)
-    assert (t.purpose, t.counterparty, t.counter_iban) == (purpose, counterparty, counter_iban)
 
 
 def test_snapshots_are_independent():
