@@ -10,9 +10,9 @@
 # module and the command built straight into .venv/ and the pytest suite. Ends with the
 # time and verdict of each step.
 #
-# Where ccache is installed, every build goes through it; paths are taken relative to
-# the checkout, so another checkout of the same sources (a fresh clone) finds what an
-# earlier build compiled.
+# Where ccache is installed and can write its cache, every build goes through it; paths
+# are taken relative to the checkout, so another checkout of the same sources (a fresh
+# clone) finds what an earlier build compiled.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -30,7 +30,9 @@ else
   bash scripts/install-deps.sh --fuzz
 fi
 source scripts/lib/venv.sh
-if command -v ccache >/dev/null && [[ -z ${CMAKE_CXX_COMPILER_LAUNCHER:-} ]]; then
+ccache_dir=$(ccache -k cache_dir 2>/dev/null || true)
+if [[ -n $ccache_dir && -z ${CMAKE_CXX_COMPILER_LAUNCHER:-} ]] && mkdir -p "$ccache_dir" 2>/dev/null &&
+  [[ -w $ccache_dir ]]; then
   export CMAKE_CXX_COMPILER_LAUNCHER=ccache CMAKE_C_COMPILER_LAUNCHER=ccache
   export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD} CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-true}
 fi
