@@ -375,8 +375,12 @@ TEST(Camt, RemittanceSplitsAtBlanksOnly) {
     std::string expected = purpose;
     std::replace(expected.begin(), expected.end(), '\t', ' ');
     EXPECT_EQ(joined, expected);
-    if (purpose == words) EXPECT_EQ(pieces.size(), 2u);
-    if (purpose == long_word) EXPECT_EQ(pieces.size(), 3u);
+    if (purpose == words) {
+      EXPECT_EQ(pieces.size(), 2u);
+    }
+    if (purpose == long_word) {
+      EXPECT_EQ(pieces.size(), 3u);
+    }
   }
 }
 
