@@ -446,6 +446,8 @@ std::string line_head(std::string_view name, std::size_t index, const Statement&
   line += ", account ";
   append_printable(s.account_identification, line);
   line += what;
+  // A camt item may have no number: no blank is left for it.
+  if (s.number.empty() && !s.sequence && line.back() == ' ') line.pop_back();
   append_printable(s.number, line);
   if (s.sequence) {
     line += '/';
@@ -455,7 +457,8 @@ std::string line_head(std::string_view name, std::size_t index, const Statement&
 }
 
 std::string report_line(std::string_view name, std::size_t index, const Statement& s) {
-  std::string line = line_head(name, index, s, ", interim report ");
+  std::string line = line_head(name, index, s,
+                               s.kind == StatementKind::Notification ? ", notification " : ", interim report ");
   if (s.reported_at) {
     line += " of ";
     s.reported_at->date.append_iso(line);
@@ -468,7 +471,7 @@ std::string report_line(std::string_view name, std::size_t index, const Statemen
 
 std::string check_line(std::string_view name, std::size_t index, const Statement& s,
                        const StatementCheck& check) {
-  if (s.kind == StatementKind::InterimReport) return report_line(name, index, s);
+  if (s.kind != StatementKind::Statement) return report_line(name, index, s);
   std::string line = line_head(name, index, s, ", statement ");
   line += ", ";
   append_printable(statement_currency(s), line);
@@ -551,7 +554,7 @@ int convert_merged(const std::vector<Input>& inputs, const fs::path& target, con
     failures |= outcomes[i].kind == Outcome::Failed;
     if (outcomes[i].kind == Outcome::Failed || outcomes[i].kind == Outcome::Skipped) continue;
     for (Statement& s : loaded[i].statements) {
-      (s.kind == StatementKind::InterimReport ? reports_seen : statements_seen) = true;
+      (s.kind != StatementKind::Statement ? reports_seen : statements_seen) = true;
       statements.push_back(std::move(s));
     }
   }
@@ -686,7 +689,7 @@ int run_check(const Options& options) {
     const std::string name = display_name(input.path);
     std::vector<StatementCheck> checks = check_statements(statements);
     for (std::size_t i = 0; i < statements.size(); ++i) {
-      if (statements[i].kind != StatementKind::InterimReport) continue;
+      if (statements[i].kind == StatementKind::Statement) continue;
       checks[i].balanced = true;
       checks[i].continues_previous.reset();
     }

@@ -21,8 +21,8 @@ done
 python=${PYTHON:-python3}
 command -v "$python" >/dev/null || { echo "install-deps: no $python on PATH" >&2; exit 1; }
 
-# Building: PCRE2 through pkg-config.
-packages=(pkg-config libpcre2-dev)
+# Building: PCRE2 and pugixml (the camt reading's XML parser) through pkg-config.
+packages=(pkg-config libpcre2-dev libpugixml-dev)
 if [[ $level != run ]]; then
   # GoogleTest, and xmllint, which the camt tests validate every document they write with.
   packages+=(libgtest-dev libxml2-utils)

@@ -28,6 +28,7 @@ namespace {
 struct Mt940State {
   std::shared_ptr<const StatementDocument> document;  // never null
   std::vector<Diagnostic> diagnostics;                // the bank-file reading's
+  std::string source_format = "MT940";                // what was read
   // The forms made for the bank-file reading, which it was read by; MT940(text) and
   // strict=True export the specified ones.
   bool bank_forms = false;
@@ -312,6 +313,7 @@ PyObject* read_document(PyTypeObject* type, PyObject* data, std::string_view byt
       StatementDocument{std::move(outcome->value().statements), std::move(options.resolver)});
   state->diagnostics = std::move(outcome->value().diagnostics);
   state->bank_forms = !options.strict;
+  state->source_format = std::move(outcome->value().source_format);
   PyRef read_bytes;
   if (!data) {
     read_bytes = PyRef(PyBytes_FromStringAndSize(file_bytes.data(), static_cast<Py_ssize_t>(file_bytes.size())));
@@ -398,6 +400,10 @@ PyObject* from_file(PyObject* cls, PyObject* args, PyObject* kwargs) {
   });
 }
 
+PyObject* get_source_format(PyObject* self, void*) {
+  return guarded([&]() -> PyObject* { return to_python(state_of(self).source_format).release(); });
+}
+
 PyObject* get_diagnostics(PyObject* self, void*) {
   return guarded([&]() -> PyObject* {
     const auto& diagnostics = state_of(self).diagnostics;
@@ -459,7 +465,13 @@ PyObject* get_currency(PyObject* self, void*) {
 
 // The float balances and to_camt053() promise a statement; a report has no balances.
 bool refuse_report(PyObject* self) {
-  if (first_statement(self).kind != StatementKind::InterimReport) return false;
+  const Statement& s = first_statement(self);
+  if (s.kind == StatementKind::Notification) {
+    set_value_error("a notification (camt.054) is no statement and has no balances");
+    return true;
+  }
+  if (s.kind != StatementKind::InterimReport) return false;
+  if (s.opening_balance_given && s.closing_balance_given) return false;  // a camt report may give both
   set_value_error("an interim report (MT942) has no balances");
   return true;
 }
@@ -696,6 +708,7 @@ PyGetSetDef kGetSet[] = {
     {"transactions", get_transactions, nullptr, nullptr, nullptr},
     {"diagnostics", get_diagnostics, nullptr, nullptr, nullptr},
     {"statements", get_statements, nullptr, nullptr, nullptr},
+    {"source_format", get_source_format, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

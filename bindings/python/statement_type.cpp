@@ -1,6 +1,7 @@
 // Statement, Balance and Diagnostic: read-only snapshots of one parse, which Python code
 // cannot construct or change. A Statement shares its document with the MT940 it came
 // from (the texts are not copied) and keeps it alive after that object is gone.
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -255,16 +256,18 @@ PyObject* read_statement(PyObject* self, Compute&& compute) {
   return read<StatementValue>(self, [&](const StatementValue& v) { return compute(v.statement()); });
 }
 
-bool is_report(const Statement& s) { return s.kind == StatementKind::InterimReport; }
+// Whether the statement's balances are not reconciled: a report's and a notification's.
+bool is_report(const Statement& s) { return s.kind != StatementKind::Statement; }
 
-// A statement's balance; an interim report has none, an incomplete statement may lack it.
-PyRef balance_of(const Statement& s, const Balance& balance, bool given) {
-  if (is_report(s) || !given) return PyRef::borrow(Py_None);
+// A statement's balance: a report or notification has only those it gives (an MT942
+// report none), an incomplete statement may lack one.
+PyRef balance_of(const Statement&, const Balance& balance, bool given) {
+  if (!given) return PyRef::borrow(Py_None);
   return PyRef(new_balance(balance));
 }
 
-// Whether its balances can be checked: an interim report has none, an incomplete
-// statement may lack one.
+// Whether its balances can be checked: a report's or notification's are not
+// reconciled, an incomplete statement may lack one.
 bool has_balances(const Statement& s) {
   return !is_report(s) && s.opening_balance_given && s.closing_balance_given;
 }
@@ -340,7 +343,9 @@ PyObject* statement_complete(PyObject* self, void*) {
   return read_statement(self, [](const Statement& s) { return bool_to_python(std::optional<bool>(s.complete)); });
 }
 PyObject* statement_kind(PyObject* self, void*) {
-  return read_statement(self, [](const Statement& s) { return to_python(std::string_view(is_report(s) ? "interim_report" : "statement")); });
+  return read_statement(self, [](const Statement& s) { return to_python(std::string_view(s.kind == StatementKind::InterimReport  ? "interim_report"
+                                      : s.kind == StatementKind::Notification ? "notification"
+                                                                              : "statement")); });
 }
 PyObject* statement_floor_limits(PyObject* self, void*) {
   return read_statement(self, [](const Statement& s) {
@@ -434,8 +439,10 @@ PyObject* statement_repr(PyObject* self) {
     text += s.account_identification;
     text += ' ';
     text += tallyfold::statement_currency(s);
-    if (is_report(s)) {
+    if (s.kind == StatementKind::InterimReport) {
       text += " interim report";
+    } else if (s.kind == StatementKind::Notification) {
+      text += " notification";
     } else {
       text += ' ';
       if (s.opening_balance_given) {
@@ -478,7 +485,8 @@ bool same_transaction(const Transaction& a, const Transaction& b) {
          a.transaction_type == b.transaction_type && a.customer_reference == b.customer_reference &&
          a.bank_reference == b.bank_reference && a.extra_details == b.extra_details && a.details == b.details &&
          a.structured_details == b.structured_details && a.rules == b.rules &&
-         (!a.structured_details || a.structured_details->layout() == b.structured_details->layout());
+         (!a.structured_details || a.structured_details->layout() == b.structured_details->layout()) &&
+         std::ranges::equal(a.transaction_details, b.transaction_details);
 }
 
 bool same_total(const std::optional<EntryTotal>& a, const std::optional<EntryTotal>& b) {
@@ -496,12 +504,11 @@ bool same_statement(const StatementValue& x, const StatementValue& y) {
       a.number != b.number || a.sequence != b.sequence || a.information_to_account_owner != b.information_to_account_owner ||
       a.servicer_bic != b.servicer_bic || a.sent_at != b.sent_at || a.reported_at != b.reported_at ||
       a.complete != b.complete || a.opening_balance_given != b.opening_balance_given ||
-      a.closing_balance_given != b.closing_balance_given) {
+      a.closing_balance_given != b.closing_balance_given || a.source_details != b.source_details) {
     return false;
   }
   // A balance not given holds defaults that mean nothing.
-  if (a.kind == StatementKind::Statement &&
-      ((a.opening_balance_given && !same_balance(a.opening_balance, b.opening_balance)) ||
+  if (((a.opening_balance_given && !same_balance(a.opening_balance, b.opening_balance)) ||
        (a.closing_balance_given && !same_balance(a.closing_balance, b.closing_balance)))) {
     return false;
   }
@@ -567,6 +574,10 @@ PyMethodDef kStatementMethods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
+PyObject* statement_source_details(PyObject* self, void*) {
+  return read_statement(self, [](const Statement& s) { return to_python(s.source_details); });
+}
+
 PyGetSetDef kStatementGetSet[] = {
     {"reference", statement_reference, nullptr, nullptr, nullptr},
     {"related_reference", statement_related_reference, nullptr, nullptr, nullptr},
@@ -588,13 +599,15 @@ PyGetSetDef kStatementGetSet[] = {
     {"reported_at", statement_reported_at, nullptr, nullptr, nullptr},
     {"debit_total", statement_debit_total, nullptr, nullptr, nullptr},
     {"credit_total", statement_credit_total, nullptr, nullptr, nullptr},
+    {"source_details", statement_source_details, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 constexpr const char kStatementDoc[] =
     "One statement of an MT940 document, from its :20: to its closing balance, with its "
     "exact reconciliation; or, with kind \"interim_report\", an MT942 interim report, which "
-    "has floor limits, a report time and entry totals but no balances.";
+    "has floor limits, a report time and entry totals but no balances; or, with kind "
+    "\"notification\", a camt.054 notification.";
 
 PyType_Slot kStatementSlots[] = {
     {Py_tp_doc, const_cast<char*>(kStatementDoc)},

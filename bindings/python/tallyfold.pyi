@@ -81,6 +81,10 @@ class MT940:
     def diagnostics(self) -> list[Diagnostic]:
         """What the bank-file reading repaired or left out; empty for MT940(text)."""
     @property
+    def source_format(self) -> str:
+        """What was read: "MT940", "MT942", "MT940/MT942", or a camt message and
+        version such as "camt.053.001.08" ("camt.052" when the file names no version)."""
+    @property
     def statements(self) -> tuple[Statement, ...]:
         """Every statement of the document; built on first access and kept."""
     def to_json(self) -> str: ...
@@ -168,6 +172,10 @@ class Transaction:
     def structured_details(self) -> dict[str, str] | None:
         """A new dict on every access."""
     @property
+    def transaction_details(self) -> tuple[dict[str, str], ...]:
+        """The payments a camt batch entry books together, one dict each, in the
+        bank's order; empty otherwise (a single payment's details are the entry's)."""
+    @property
     def counterparty(self) -> str: ...
     @property
     def counter_iban(self) -> str: ...
@@ -220,12 +228,12 @@ class Statement:
     def currency(self) -> str: ...
     @property
     def opening_balance(self) -> Balance | None:
-        """None for an MT942 interim report, which has no balances, and for an
-        incomplete statement that lacks it."""
+        """None for a report or notification that gives none (an MT942 interim report
+        never does), and for an incomplete statement that lacks it."""
     @property
     def closing_balance(self) -> Balance | None:
-        """None for an MT942 interim report, which has no balances, and for an
-        incomplete statement that lacks it."""
+        """None for a report or notification that gives none (an MT942 interim report
+        never does), and for an incomplete statement that lacks it."""
     @property
     def available_balance(self) -> Balance | None:
         """The :64: closing available balance."""
@@ -254,9 +262,9 @@ class Statement:
         """False for a statement the bank-file reading kept although it lacks its
         account, number or a balance (a warning says which)."""
     @property
-    def kind(self) -> Literal["statement", "interim_report"]:
-        """An MT942 interim report has no balances: they, `difference`, `balanced` and
-        `follows_previous` are None for it."""
+    def kind(self) -> Literal["statement", "interim_report", "notification"]:
+        """An interim report (MT942, camt.052) or a notification (camt.054) is not
+        reconciled: `difference`, `balanced` and `follows_previous` are None for it."""
     @property
     def floor_limits(self) -> tuple[tuple[Literal["C", "D"] | None, str, Decimal], ...]:
         """A report's :34F: floor limits: mark (None: both sides), currency, amount."""
@@ -269,6 +277,10 @@ class Statement:
     @property
     def credit_total(self) -> tuple[int, Decimal] | None:
         """A report's :90C: number and sum of credit entries."""
+    @property
+    def source_details(self) -> dict[str, str] | None:
+        """What a camt statement says beyond the attributes, by element path; None
+        for MT."""
 
 @final
 class Balance:

@@ -93,6 +93,19 @@ PyObject* get_details(PyObject* self, void*) {
 PyObject* get_structured_details(PyObject* self, void*) {
   return read(self, [](const Transaction& t) { return to_python(t.structured_details); });
 }
+// A batch entry's payments, each its own map, in the bank's order; empty otherwise.
+PyObject* get_transaction_details(PyObject* self, void*) {
+  return read(self, [](const Transaction& t) -> PyRef {
+    PyRef tuple(PyTuple_New(static_cast<Py_ssize_t>(t.transaction_details.size())));
+    if (!tuple) return tuple;
+    for (std::size_t i = 0; i < t.transaction_details.size(); ++i) {
+      PyRef map = to_python(t.transaction_details[i]);
+      if (!map) return map;
+      PyTuple_SetItem(tuple.get(), static_cast<Py_ssize_t>(i), map.release());  // steals the map
+    }
+    return tuple;
+  });
+}
 PyObject* get_exact_amount(PyObject* self, void*) {
   return read(self, [](const Transaction& t) { return decimal_to_python(t.signed_amount()); });
 }
@@ -146,6 +159,7 @@ PyGetSetDef kGetSet[] = {
     {"mandate_reference", get_derived<&DerivedFields::mandate_reference>, nullptr, nullptr, nullptr},
     {"creditor_id", get_derived<&DerivedFields::creditor_id>, nullptr, nullptr, nullptr},
     {"transaction_id", get_transaction_id, nullptr, nullptr, nullptr},
+    {"transaction_details", get_transaction_details, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -256,6 +270,7 @@ std::unique_ptr<Snapshot> make_snapshot(const Transaction& record, const Transac
   snapshot.bank_reference = record.bank_reference;
   snapshot.details = record.details;
   snapshot.structured_details = record.structured_details;
+  snapshot.transaction_details = record.transaction_details;
   return keep_snapshot(snapshot, fields_of(record), id ? std::optional(*id) : std::nullopt);
 }
 

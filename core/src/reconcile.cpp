@@ -26,8 +26,9 @@ std::vector<StatementCheck> check_statements(std::span<const Statement> statemen
   // Files may interleave several accounts; each continues only its own previous statement.
   std::unordered_map<std::string_view, const Balance*> last_closing;
   for (const Statement& statement : statements) {
-    if (statement.kind == StatementKind::InterimReport) {
-      // No balances: nothing to check, and nothing for the next statement to continue.
+    if (statement.kind != StatementKind::Statement) {
+      // A report or notification need not hold every entry: nothing to check, and
+      // nothing for the next statement to continue.
       checks.emplace_back();
       continue;
     }

@@ -194,7 +194,7 @@ def test_attributes_are_read_only_and_in_order():
     names = [n for n, v in vars(MT940).items() if inspect.isgetsetdescriptor(v)]
     # The bank-file reading's attributes come after the original ones.
     assert names == ["account", "currency", "opening_balance", "closing_balance",
-                     "resolver_used", "transactions", "diagnostics", "statements"]
+                     "resolver_used", "transactions", "diagnostics", "statements", "source_format"]
     for name in names:
         with pytest.raises(AttributeError):
             setattr(m, name, getattr(m, name))

@@ -101,7 +101,7 @@ def test_attributes_are_read_only_and_in_order():
     # The exact companions and the bank-file fields come after the original attributes.
     assert names == list(ATTRIBUTE_TYPES) + [
         "exact_amount", "value_day", "entry_day", "counterparty_bic", "end_to_end_reference",
-        "mandate_reference", "creditor_id", "transaction_id",
+        "mandate_reference", "creditor_id", "transaction_id", "transaction_details",
     ]
     for name in names:
         with pytest.raises(AttributeError):

@@ -414,6 +414,10 @@ struct Transaction {
   std::optional<std::string_view> extra_details;   // after the first line break, trimmed
   std::string_view details;                        // raw :86: text, empty when none
   std::optional<DecodedDetails> structured_details;
+  /// The details of each payment an entry books together (the camt TxDtls of a batch),
+  /// in the order the bank gave them; empty for MT and for a single payment, whose
+  /// details are the transaction's own. The array lies in the statement's buffer.
+  std::span<const DecodedDetails> transaction_details;
 
   /// The amount with the sign flag flipped for `Debit` and `ReversalCredit`.
   Decimal signed_amount() const noexcept {
@@ -421,9 +425,11 @@ struct Transaction {
   }
 };
 
-/// What a statement is: an MT940 statement, or an MT942 interim report, which has no
-/// balances (its Balance members keep their defaults; every consumer checks the kind).
-enum class StatementKind : std::uint8_t { Statement, InterimReport };
+/// What a statement is: an MT940 or camt.053 statement, an MT942 or camt.052 interim
+/// report, or a camt.054 notification of single entries. Reports and notifications are
+/// not reconciled; an MT942 report has no balances, a camt one may have some (marked
+/// given, as a statement's are).
+enum class StatementKind : std::uint8_t { Statement, InterimReport, Notification };
 
 /// One :34F: floor limit of an interim report: entries below it are not reported.
 struct FloorLimit {
@@ -487,23 +493,31 @@ struct Statement {
   /// its zone (so never an offset here). None when the file had no envelope or its
   /// header gives no valid time.
   std::optional<ReportTime> sent_at;
+  /// What a camt file said about the statement that no member above holds, by element
+  /// path, so that nothing is dropped; none for MT.
+  std::optional<DecodedDetails> source_details;
 };
 
-/// The currency a statement is kept in: its opening balance's; for an interim report,
-/// that of its first floor limit, else of its entry totals; empty when none is given.
+/// The currency a statement is kept in: its opening balance's; for a report or
+/// notification, that of a balance it gives, else of its first floor limit, else of
+/// its entry totals, else of its account (camt); empty when none is given.
 inline std::string_view statement_currency(const Statement& s) noexcept {
   if (s.kind == StatementKind::Statement) {
     return s.opening_balance_given || !s.closing_balance_given ? s.opening_balance.currency
                                                                : s.closing_balance.currency;
   }
+  if (s.opening_balance_given) return s.opening_balance.currency;
+  if (s.closing_balance_given) return s.closing_balance.currency;
   if (!s.floor_limits.empty()) return s.floor_limits.front().currency;
   if (s.debit_total) return s.debit_total->currency;
   if (s.credit_total) return s.credit_total->currency;
-  return {};
+  return s.opening_balance.currency;  // a camt account's, given without a balance
 }
 
 /// A copy of `t` whose texts and details map lie in `into`.
 Transaction keep_transaction(const Transaction& t, TextBuffer& into);
+/// Copies of `maps` and an array of them, all in `into` (Transaction::transaction_details).
+std::span<const DecodedDetails> keep_maps(std::span<const DecodedDetails> maps, TextBuffer& into);
 /// The bytes keep_transaction writes for `t`: the size to give a buffer of its own.
 std::size_t kept_size(const Transaction& t) noexcept;
 

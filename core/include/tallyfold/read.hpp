@@ -20,17 +20,21 @@ namespace tallyfold {
 /// What a statement file holds, judged from its content rather than its name.
 enum class SourceFormat : std::uint8_t {
   Mt940,  // SWIFT MT940 statements and MT942 interim reports, as text
+  Camt,   // an XML document: ISO 20022 camt.052, camt.053 or camt.054 (read_camt)
 };
 
-/// The format of `bytes`. Anything no other format claims is read as MT940 text, whose
-/// reading says itself when it is not.
+/// The format of `bytes`: camt for an XML document (looks_like_xml), whatever the file
+/// is called. Anything no other format claims is read as MT940 text, whose reading says
+/// itself when it is not.
 SourceFormat detect_format(std::string_view bytes) noexcept;
 
 struct ReadOptions {
   /// Decode the bytes (from `encoding`, else as UTF-8 without a byte-order mark), then
-  /// read them exactly, as parse_statements does; otherwise the bank-file reading.
+  /// read them exactly, as parse_statements does, whatever they hold; otherwise the
+  /// reading of the format detect_format finds.
   bool strict = false;
-  /// A name resolve_encoding accepted; none: detect it (strict: UTF-8).
+  /// A name resolve_encoding accepted; none: detect it (strict: UTF-8). An XML document
+  /// names its own, so this does not apply to camt.
   std::optional<std::string> encoding;
   /// One of kResolverNames (unknown_resolver).
   std::string resolver = "auto";
@@ -41,6 +45,10 @@ struct StatementFile {
   std::vector<Statement> statements;    // never empty
   std::vector<Diagnostic> diagnostics;  // ordered by line; none from the exact reading
   SourceFormat format = SourceFormat::Mt940;
+  /// What was read, to show users: "MT940", "MT942" (interim reports only),
+  /// "MT940/MT942" (both), or the camt message and version as read_camt names it
+  /// ("camt.053.001.08").
+  std::string source_format;
 };
 
 /// Why a file could not be read.

@@ -485,24 +485,27 @@ void append_total(Column& c, const std::optional<EntryTotal>& total) {
 }
 
 void append_statement(std::vector<Column>& c, const Statement& s, const StatementCheck& check) {
-  const bool report = s.kind == StatementKind::InterimReport;
+  const bool report = s.kind != StatementKind::Statement;
   c[0].text(s.transaction_reference);
   c[1].text(s.related_reference);
   c[2].text(s.account_identification);
   c[3].text(number_of(s));
   c[4].text(statement_currency(s));
-  c[5].text(std::string_view(report ? "interim_report" : "statement"));
-  // A report has no balances; an incomplete statement may lack one.
+  c[5].text(std::string_view(s.kind == StatementKind::InterimReport  ? "interim_report"
+                             : s.kind == StatementKind::Notification ? "notification"
+                                                                     : "statement"));
+  // A report or notification has only the balances it gives (an MT942 report none); an
+  // incomplete statement may lack one. Only a whole statement's are checked.
   const bool checked = !report && s.opening_balance_given && s.closing_balance_given;
-  if (report || !s.opening_balance_given) {
-    c[6].null();
-  } else {
+  if (s.opening_balance_given) {
     append_balance(c[6], s.opening_balance);
-  }
-  if (report || !s.closing_balance_given) {
-    c[7].null();
   } else {
+    c[6].null();
+  }
+  if (s.closing_balance_given) {
     append_balance(c[7], s.closing_balance);
+  } else {
+    c[7].null();
   }
   if (s.closing_available_balance) {
     append_balance(c[8], *s.closing_available_balance);

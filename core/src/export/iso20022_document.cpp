@@ -91,9 +91,15 @@ std::string_view noun(CamtMessage message) noexcept {
   return "statement";
 }
 
-// MT942 interim reports become account reports; everything else a statement.
+// Interim reports become account reports, notifications notifications; everything
+// else a statement.
 CamtMessage message_for(const Statement& s) noexcept {
-  return s.kind == StatementKind::InterimReport ? CamtMessage::Report : CamtMessage::Statement;
+  switch (s.kind) {
+    case StatementKind::InterimReport: return CamtMessage::Report;
+    case StatementKind::Notification: return CamtMessage::Notification;
+    case StatementKind::Statement: break;
+  }
+  return CamtMessage::Statement;
 }
 
 // `base` cut so that `suffix` fits after it within 35 characters.
@@ -221,6 +227,10 @@ Result<CamtDocument> write_camt(std::span<const Statement> statements, const Cam
   if (statements.empty()) return Other{"no statement to write as camt"};
   document.message = message_for(statements.front());
   for (const Statement& s : statements) {
+    if (message_for(s) == CamtMessage::Notification) {
+      return Other{"a camt.054 notification cannot be written as camt: there is no camt.054 writer "
+                   "(convert it to json or csv)"};
+    }
     if (message_for(s) != document.message) {
       return Other{"the input mixes MT940 statements and MT942 interim reports, which no one camt document can hold"};
     }

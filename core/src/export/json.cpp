@@ -182,6 +182,16 @@ void write_bank_fields(JsonWriter& w, const Transaction& t) {
 }
 
 // The members of a transaction's object; `id` is written when the form asks for it.
+void write_map(JsonWriter& w, const DecodedDetails& map) {
+  w.open('{');
+  // The map iterates in ascending byte order of keys, the order this text requires.
+  for (const auto& [k, v] : map) {
+    w.escaped_key(k);
+    w.string(v);
+  }
+  w.close('}');
+}
+
 void write_transaction_members(JsonWriter& w, const Transaction& t, std::string_view currency,
                                const JsonOptions& options, const TransactionId* id) {
   w.key("date");
@@ -212,13 +222,16 @@ void write_transaction_members(JsonWriter& w, const Transaction& t, std::string_
   w.string(t.details);
   if (t.structured_details) {
     w.key("structuredDetails");
-    w.open('{');
-    // The map iterates in ascending byte order of keys, the order this text requires.
-    for (const auto& [k, v] : *t.structured_details) {
-      w.escaped_key(k);
-      w.string(v);
+    write_map(w, *t.structured_details);
+  }
+  if (!t.transaction_details.empty()) {
+    w.key("transactionDetails");
+    w.open('[');
+    for (const DecodedDetails& payment : t.transaction_details) {
+      w.element();
+      write_map(w, payment);
     }
-    w.close('}');
+    w.close(']');
   }
   if (options.bank_fields) {
     write_bank_fields(w, t);
@@ -245,24 +258,17 @@ void write_bank_balance(JsonWriter& w, std::string_view date_key, std::string_vi
   }
 }
 
-void write_bank_trailer(JsonWriter& w, const Statement& s) {
-  w.key("currency");
-  w.string(statement_currency(s));
-  // A balance the statement lacks is null, never a zero it did not say.
-  w.key("openingBalance");
-  if (s.opening_balance_given) {
-    w.amount(s.opening_balance.signed_amount());
+// A balance the statement lacks is null, never a zero it did not say.
+void write_given_balance(JsonWriter& w, std::string_view key, const Balance& balance, bool given) {
+  w.key(key);
+  if (given) {
+    w.amount(balance.signed_amount());
   } else {
     w.null();
   }
-  w.key("closingBalance");
-  if (s.closing_balance_given) {
-    w.amount(s.closing_balance.signed_amount());
-  } else {
-    w.null();
-  }
-  write_bank_balance(w, "closingAvailableBalanceDate", "closingAvailableBalance", s.closing_available_balance);
-  write_bank_balance(w, "forwardAvailableBalanceDate", "forwardAvailableBalance", s.forward_available_balance);
+}
+
+void write_forward_balances(JsonWriter& w, const Statement& s) {
   w.key("forwardAvailableBalances");
   w.open('[');
   for (const Balance& b : s.forward_balances) {
@@ -275,6 +281,16 @@ void write_bank_trailer(JsonWriter& w, const Statement& s) {
     w.close('}');
   }
   w.close(']');
+}
+
+void write_bank_trailer(JsonWriter& w, const Statement& s) {
+  w.key("currency");
+  w.string(statement_currency(s));
+  write_given_balance(w, "openingBalance", s.opening_balance, s.opening_balance_given);
+  write_given_balance(w, "closingBalance", s.closing_balance, s.closing_balance_given);
+  write_bank_balance(w, "closingAvailableBalanceDate", "closingAvailableBalance", s.closing_available_balance);
+  write_bank_balance(w, "forwardAvailableBalanceDate", "forwardAvailableBalance", s.forward_available_balance);
+  write_forward_balances(w, s);
   w.key("complete");
   w.boolean(s.complete);
 }
@@ -309,19 +325,16 @@ void write_exact_trailer(JsonWriter& w, const Statement& s) {
 void write_report_trailer(JsonWriter& w, const Statement& s) {
   w.key("currency");
   w.string(statement_currency(s));
-  for (const std::string_view key : {"openingBalance", "closingBalance", "closingAvailableBalanceDate",
-                                     "closingAvailableBalance", "forwardAvailableBalanceDate",
-                                     "forwardAvailableBalance"}) {
-    w.key(key);
-    w.null();
-  }
-  w.key("forwardAvailableBalances");
-  w.open('[');
-  w.close(']');
+  // An MT942 report gives no balance; a camt report or notification may give some.
+  write_given_balance(w, "openingBalance", s.opening_balance, s.opening_balance_given);
+  write_given_balance(w, "closingBalance", s.closing_balance, s.closing_balance_given);
+  write_bank_balance(w, "closingAvailableBalanceDate", "closingAvailableBalance", s.closing_available_balance);
+  write_bank_balance(w, "forwardAvailableBalanceDate", "forwardAvailableBalance", s.forward_available_balance);
+  write_forward_balances(w, s);
   w.key("complete");
   w.boolean(s.complete);
   w.key("kind");
-  w.string("interimReport");
+  w.string(s.kind == StatementKind::Notification ? "notification" : "interimReport");
   w.key("floorLimits");
   w.open('[');
   for (const FloorLimit& limit : s.floor_limits) {
@@ -373,7 +386,7 @@ void write_report_trailer(JsonWriter& w, const Statement& s) {
 
 void write_statement(JsonWriter& w, const Statement& s, const JsonOptions& options, detail::SinkBuffer& buffer) {
   const Balance& closing = s.closing_balance;
-  const bool report = s.kind == StatementKind::InterimReport;
+  const bool report = s.kind != StatementKind::Statement;
   w.element();
   w.open('{');
   w.key("transactionReference");
@@ -402,13 +415,13 @@ void write_statement(JsonWriter& w, const Statement& s, const JsonOptions& optio
     w.null();
   }
   w.key("openingBalanceDate");
-  if (report || !s.opening_balance_given) {
+  if (!s.opening_balance_given) {
     w.null();
   } else {
     w.date(s.opening_balance.date);
   }
   w.key("closingBalanceDate");
-  if (report || !s.closing_balance_given) {
+  if (!s.closing_balance_given) {
     w.null();
   } else {
     w.date(closing.date);
@@ -423,6 +436,10 @@ void write_statement(JsonWriter& w, const Statement& s, const JsonOptions& optio
   w.key("informationToAccountOwner");
   w.string(s.information_to_account_owner ? *s.information_to_account_owner
                                           : std::string_view());
+  if (s.source_details) {
+    w.key("sourceDetails");
+    write_map(w, *s.source_details);
+  }
   w.key("transactions");
   w.open('[');
   const std::vector<TransactionId> ids = options.bank_fields ? transaction_ids(s) : std::vector<TransactionId>();

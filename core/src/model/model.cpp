@@ -4,6 +4,7 @@
 #include <charconv>
 #include <chrono>
 #include <cstring>
+#include <new>
 #include <stdexcept>
 
 #include "tallyfold/error.hpp"
@@ -252,7 +253,28 @@ std::size_t kept_size(const Transaction& t) noexcept {
                   (t.bank_reference ? t.bank_reference->size() : 0) + (t.extra_details ? t.extra_details->size() : 0) +
                   t.details.size();
   if (t.structured_details) n += kHeader + kEntry * t.structured_details->size() + entry_bytes(*t.structured_details);
+  for (const DecodedDetails& map : t.transaction_details) n += kHeader + kEntry * map.size() + entry_bytes(map);
+  if (!t.transaction_details.empty()) n += sizeof(DecodedDetails) * (t.transaction_details.size() + 1);
   return n;
+}
+
+std::span<const DecodedDetails> keep_maps(std::span<const DecodedDetails> maps, TextBuffer& into) {
+  if (maps.empty()) return {};
+  std::vector<DecodedDetails> copies;
+  copies.reserve(maps.size());
+  std::vector<DecodedDetails::EntryView> entries;
+  for (const DecodedDetails& map : maps) {
+    entries.assign(map.begin(), map.end());
+    copies.push_back(DecodedDetails::from_view_writes(entries, into));
+  }
+  // The array goes in the buffer too, aligned for the pointers it holds.
+  constexpr std::size_t align = alignof(DecodedDetails);
+  char* raw = into.extend(copies.size() * sizeof(DecodedDetails) + align - 1);
+  const std::size_t offset = (align - reinterpret_cast<std::uintptr_t>(raw) % align) % align;
+  auto* first = reinterpret_cast<DecodedDetails*>(raw + offset);
+  for (std::size_t i = 0; i < copies.size(); ++i) new (first + i) DecodedDetails(copies[i]);
+  into.close();
+  return {first, copies.size()};
 }
 
 Transaction keep_transaction(const Transaction& t, TextBuffer& into) {
@@ -275,6 +297,7 @@ Transaction keep_transaction(const Transaction& t, TextBuffer& into) {
   } else {
     copy.details = into.keep(t.details);
   }
+  copy.transaction_details = keep_maps(t.transaction_details, into);
   return copy;
 }
 

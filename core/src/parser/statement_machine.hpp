@@ -316,6 +316,9 @@ class StatementMachine {
   void apply_report_field(Action action, std::string_view tag, std::string_view content, std::size_t line) {
     Statement& s = builder_->statement;
     s.kind = StatementKind::InterimReport;
+    // An MT942 report gives no balance.
+    s.opening_balance_given = false;
+    s.closing_balance_given = false;
     // The last line's details are still the open piece of the buffer, which keep() would
     // write into.
     complete_pending();

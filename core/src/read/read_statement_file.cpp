@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "tallyfold/camt.hpp"
 #include "tallyfold/decode.hpp"
 #include "tallyfold/parse.hpp"
 #include "tallyfold/read.hpp"
@@ -33,6 +34,12 @@ Result<std::string, ReadError> decode_strictly(std::string_view bytes, const std
   return std::string(bytes);
 }
 
+std::string mt_format(const std::vector<Statement>& statements) {
+  const auto reports = static_cast<std::size_t>(std::count_if(
+      statements.begin(), statements.end(), [](const Statement& s) { return s.kind == StatementKind::InterimReport; }));
+  return reports == 0 ? "MT940" : reports == statements.size() ? "MT942" : "MT940/MT942";
+}
+
 Result<StatementFile, ReadError> read_mt940(std::string_view bytes, const ReadOptions& options) {
   StatementFile file;
   if (options.strict) {
@@ -41,26 +48,43 @@ Result<StatementFile, ReadError> read_mt940(std::string_view bytes, const ReadOp
     auto parsed = parse_statements_located(*text, select_chain(options.resolver));
     if (!parsed) return ReadError{std::move(parsed).error(), false};
     file.statements = std::move(*parsed);
-    return file;
+  } else {
+    BankFileOptions bank_options;
+    bank_options.encoding = options.encoding;
+    bank_options.resolver = options.resolver;
+    auto read = read_bank_file(bytes, bank_options);
+    if (!read) return ReadError{std::move(read).error()};
+    file.statements = std::move(read->statements);
+    file.diagnostics = std::move(read->diagnostics);
   }
-  BankFileOptions bank_options;
-  bank_options.encoding = options.encoding;
-  bank_options.resolver = options.resolver;
-  auto read = read_bank_file(bytes, bank_options);
+  file.source_format = mt_format(file.statements);
+  return file;
+}
+
+Result<StatementFile, ReadError> read_camt_file(std::string_view bytes) {
+  auto read = read_camt(bytes);
   if (!read) return ReadError{std::move(read).error()};
+  StatementFile file;
   file.statements = std::move(read->statements);
   file.diagnostics = std::move(read->diagnostics);
+  file.format = SourceFormat::Camt;
+  file.source_format = std::move(read->source_format);
   return file;
 }
 
 }  // namespace
 
-SourceFormat detect_format(std::string_view) noexcept { return SourceFormat::Mt940; }
+SourceFormat detect_format(std::string_view bytes) noexcept {
+  return looks_like_xml(bytes) ? SourceFormat::Camt : SourceFormat::Mt940;
+}
 
 Result<StatementFile, ReadError> read_statement_file(std::string_view bytes, const ReadOptions& options) {
   if (auto unknown = unknown_resolver(options.resolver)) return ReadError{LocatedError{0, Other{std::move(*unknown)}}};
+  // The exact reading is of MT940 text alone: what it gives for anything else is fixed.
+  if (options.strict) return read_mt940(bytes, options);
   switch (detect_format(bytes)) {
     case SourceFormat::Mt940: return read_mt940(bytes, options);
+    case SourceFormat::Camt: return read_camt_file(bytes);
   }
   throw InternalError("read_statement_file: a format without a reading");
 }
