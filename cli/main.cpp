@@ -30,7 +30,8 @@ constexpr const char* kUsage =
     "       tallyfold --help | --version\n";
 
 constexpr const char* kHelp =
-    "Convert and check SWIFT MT940 bank statement files.\n"
+    "Convert and check bank statement files: SWIFT MT940/MT942, and ISO 20022\n"
+    "camt.052/053/054 XML (told apart by their content, not their names).\n"
     "\n"
     "Commands:\n"
     "  convert FILE...      write the statements of the files as JSON, JSON Lines, CSV,\n"
