@@ -265,6 +265,23 @@ std::string without_blanks(std::string_view text) {
   return out;
 }
 
+// A text as camt can hold it: the writer splits long texts at blanks, writes a TAB as a
+// blank and U+FFFD as "?", and leaves out soft hyphens, which importers stumble on.
+std::string as_camt_holds(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text.substr(i).starts_with("\xEF\xBF\xBD")) {
+      out += '?';
+      i += 2;
+    } else if (text.substr(i).starts_with("\xC2\xAD")) {
+      i += 1;
+    } else if (text[i] != ' ' && text[i] != '\t') {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
 // MT940 -> camt -> model keeps what camt can hold (docs/formats.md lists what it cannot).
 void expect_same(const Statement& mt, const Statement& camt, const std::string& where) {
   SCOPED_TRACE(where);
@@ -289,7 +306,7 @@ void expect_same(const Statement& mt, const Statement& camt, const std::string& 
     if (bank.size() <= 35 && bank != "NONREF" && bank != "NOREF") EXPECT_EQ(bank, b.bank_reference.value_or(""));
     const DerivedFields fa = fields_of(a);
     const DerivedFields fb = fields_of(b);
-    EXPECT_EQ(without_blanks(fa.purpose).substr(0, 2000), without_blanks(fb.purpose).substr(0, 2000));
+    EXPECT_EQ(as_camt_holds(fa.purpose), as_camt_holds(fb.purpose));
     if (fa.counterparty.size() <= 140) EXPECT_EQ(trim_white_space(fa.counterparty), fb.counterparty);
     EXPECT_EQ(fa.counter_iban, fb.counter_iban);
     if (!fa.end_to_end_reference.empty() && fa.end_to_end_reference.size() <= 35) {

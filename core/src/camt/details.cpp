@@ -169,6 +169,10 @@ void derive_payment_keys(DetailWrites& w, bool credit) {
       joined += piece;
     }
     w.add_owned("REMI", joined);
+  } else if (const auto reference = w.find("RmtInf/Strd/CdtrRefInf/Ref")) {
+    // A payment remitted by its creditor reference alone: that is its purpose, as an
+    // MT slash layout's /REMI/STRD/ gives it; the structured form stays as well.
+    w.add_owned("REMI", std::string(*reference));
   }
   // The creditor's SEPA identifier, whichever side the owner is on.
   for (const std::string_view party : {"RltdPties/Cdtr/Pty/Id/PrvtId/Othr", "RltdPties/Cdtr/Id/PrvtId/Othr"}) {

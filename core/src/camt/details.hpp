@@ -72,7 +72,8 @@ class DetailWrites {
 };
 
 /// The keys of a payment's derived fields from the paths of its TxDtls: "EREF",
-/// "MREF", "PREF", "CRED", "REMI" (the Ustrd pieces joined by one blank), "CNTP/NAME",
+/// "MREF", "PREF", "CRED", "REMI" (the Ustrd pieces joined by one blank; without them,
+/// the structured creditor reference), "CNTP/NAME",
 /// "CNTP/IBAN" (the account as written), "CNTP/BIC" (the debtor's side for a credit,
 /// the creditor's for a debit), "ULTD/NAME", "ULTC/NAME", "PURP", "RTRN".
 void derive_payment_keys(DetailWrites& writes, bool credit);
