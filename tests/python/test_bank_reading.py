@@ -6,7 +6,6 @@ import datetime
 import gc
 import io
 import json
-import threading
 from decimal import Decimal
 from pathlib import Path
 
@@ -14,7 +13,7 @@ import pytest
 
 import tallyfold
 from tallyfold import MT940
-from conftest import data_files, shared_dir, statement_files
+from conftest import statement_files
 
 REPO = Path(__file__).resolve().parents[2]
 EXAMPLES = sorted((REPO / "examples").glob("*.sta"))
@@ -417,33 +416,3 @@ def test_each_reading_derives_its_own_fields(read, fields):
 
 def test_exact_reading_has_no_diagnostics():
     assert MT940(FULL.decode()).diagnostics == []
-
-
-def test_threads_read_at_once():
-    datas = []
-    for path in EXAMPLES + data_files(shared_dir("corpus")):
-        data = path.read_bytes()
-        try:
-            MT940.from_bytes(data)
-        except ValueError:
-            continue
-        datas.append(data)
-    datas = datas[:16]
-    expected = [MT940.from_bytes(d).to_json() for d in datas]
-    start = threading.Barrier(8)
-    results = [[] for _ in range(8)]
-
-    def work(k):
-        start.wait()
-        for i in range(k, k + len(datas)):
-            doc = MT940.from_bytes(datas[i % len(datas)])
-            results[k].append((i % len(datas), doc.to_json(), len(doc.statements)))
-
-    threads = [threading.Thread(target=work, args=(k,)) for k in range(8)]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
-    for k in range(8):
-        assert len(results[k]) == len(datas)
-        assert all(text == expected[i] for i, text, _ in results[k]), f"thread {k}"
