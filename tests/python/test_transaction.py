@@ -1,7 +1,6 @@
 """The Transaction class: values and types per mark, snapshots. Which fields it derives
 is the core's to test; that they agree with the exports, test_exports.py's."""
 
-import gc
 import inspect
 import math
 
@@ -73,12 +72,6 @@ def test_snapshots_are_independent():
     details["detail"] = "changed"
     details["new"] = "key"
     assert t.structured_details == {"detail": "x"}
-
-
-def test_transaction_outlives_its_document():
-    t = MT940(statement(lines=[("230131D3,00NTRFREF//B", "/REMI/Rent/NAME/X")])).transactions[0]
-    gc.collect()
-    assert (t.amount, t.bank_reference, t.details) == (-3.0, "B", "/REMI/Rent/NAME/X")
 
 
 def test_cannot_be_constructed_from_python():
