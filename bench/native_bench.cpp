@@ -3,13 +3,22 @@
 // interleaved round by round on the same text.
 //
 //   tallyfold_bench [--rounds N] FILE
+//   tallyfold_bench --profile EXPORT [--rounds N] FILE
 //
 // FILE comes from bench/generate.py; its manifest (FILE.manifest) says what the parse
 // must find, and the program checks that before it times anything. Exit status is
 // non-zero only when the text does not parse as expected: timings never fail it.
+//
+// --profile runs one export (a name from the table of exports, or "parse" or "bank")
+// N times and nothing else after the parse, inside run_profiled, so that a profiler
+// counts that export alone:
+//   valgrind --tool=callgrind --collect-atstart=no --toggle-collect='*run_profiled*'
+//       build/bench/tallyfold_bench --profile export_mt --rounds 1 FILE
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -22,14 +31,16 @@
 #include <string>
 #include <string_view>
 #include <thread>
-#include <tuple>
 #include <vector>
 
 #include "parser/line_pattern.hpp"
 #include "stats.hpp"
+#include "tallyfold/arrow.hpp"
 #include "tallyfold/bankfile.hpp"
 #include "tallyfold/decode.hpp"
 #include "tallyfold/export.hpp"
+#include "tallyfold/iso20022.hpp"
+#include "tallyfold/mt_export.hpp"
 #include "tallyfold/parse.hpp"
 
 namespace tallyfold::bench {
@@ -147,6 +158,78 @@ double machine_parallelism() {
   return one.median() / two.median();
 }
 
+// The bytes an Arrow array holds: its validity bitmap, offsets, values and children, as
+// its format lays them out (only the formats the transactions table uses).
+std::size_t arrow_bytes(const ArrowSchema& schema, const ArrowArray& array) {
+  const std::string_view format = schema.format;
+  const auto length = static_cast<std::size_t>(array.length + array.offset);
+  std::size_t bytes = array.buffers[0] != nullptr ? (length + 7) / 8 : 0;
+  if (format == "u") {
+    bytes += (length + 1) * 4 + static_cast<const std::int32_t*>(array.buffers[1])[length];
+  } else if (format == "+l" || format == "+m") {
+    bytes += (length + 1) * 4;
+  } else if (format == "b") {
+    bytes += (length + 7) / 8;
+  } else if (format == "tdD") {
+    bytes += length * 4;
+  } else if (format == "l") {
+    bytes += length * 8;
+  } else if (format.starts_with("d:")) {
+    bytes += length * 16;
+  }
+  for (std::int64_t i = 0; i < array.n_children; ++i) bytes += arrow_bytes(*schema.children[i], *array.children[i]);
+  return bytes;
+}
+
+// The whole transactions table through the Arrow stream, as a reader takes it; the
+// bytes of its record batches.
+std::size_t arrow_table(const std::shared_ptr<const std::vector<Statement>>& document) {
+  ArrowArrayStream stream{};
+  export_arrow_stream(document, ArrowTable::Transactions, stream);
+  ArrowSchema schema{};
+  std::size_t bytes = 0;
+  if (stream.get_schema(&stream, &schema) == 0) {
+    for (;;) {
+      ArrowArray batch{};
+      if (stream.get_next(&stream, &batch) != 0 || batch.release == nullptr) break;
+      bytes += arrow_bytes(schema, batch);
+      batch.release(&batch);
+    }
+    schema.release(&schema);
+  }
+  stream.release(&stream);
+  return bytes;
+}
+
+// Every export and writer, each on the document it serves: the exact reading's with
+// the default forms, the bank-file reading's with the bank forms that MT940.from_bytes
+// documents export. Each returns the bytes of its output.
+struct Export {
+  const char* name;
+  std::function<std::size_t()> run;
+};
+
+std::vector<Export> exports_of(const std::vector<Statement>& exact, const std::vector<Statement>& bank,
+                               const std::shared_ptr<const std::vector<Statement>>& shared_bank) {
+  // A fixed time of conversion: the output must not change from run to run.
+  const CamtOptions camt{CamtVersion::V08, 1'700'000'000, CamtEntryStatus::Booked};
+  return {
+      {"export_csv", [&] { return export_csv(exact)->size(); }},
+      {"export_csv bank", [&] { return export_csv(bank, CsvOptions{CsvDialect::Standard, true, true})->size(); }},
+      {"export_json", [&] { return export_json(exact)->size(); }},
+      {"export_json bank", [&] { return export_json(bank, JsonOptions{true, true})->size(); }},
+      {"export_camt053", [&] { return export_camt053(exact).size(); }},
+      {"export_camt", [&, camt] { return export_camt(bank, camt)->xml.size(); }},
+      {"export_mt", [&] { return export_mt(bank)->text.size(); }},
+      {"arrow", [shared_bank] { return arrow_table(shared_bank); }},
+  };
+}
+
+// Kept out of line so that a profiler can count what runs inside it alone.
+[[gnu::noinline]] void run_profiled(const std::function<std::size_t()>& work, int times) {
+  for (int i = 0; i < times; ++i) g_sink = work();
+}
+
 // Freed memory stays with the process instead of going back to the system, as in a
 // long-running process that parses file after file: the interleaved rounds then compare
 // the work of parsing, not the page faults of a heap that shrinks and regrows between
@@ -159,19 +242,23 @@ void keep_heap_warm() {
 int run(int argc, char** argv) {
   int rounds = 7;
   std::string path;
+  std::string profile;
+  const char* const usage = "usage: tallyfold_bench [--profile EXPORT] [--rounds N] FILE\n";
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg == "--rounds" && i + 1 < argc) {
       rounds = std::max(1, std::atoi(argv[++i]));
+    } else if (arg == "--profile" && i + 1 < argc) {
+      profile = argv[++i];
     } else if (!arg.empty() && arg[0] != '-') {
       path = arg;
     } else {
-      std::fprintf(stderr, "usage: tallyfold_bench [--rounds N] FILE\n");
+      std::fprintf(stderr, "%s", usage);
       return 2;
     }
   }
   if (path.empty()) {
-    std::fprintf(stderr, "usage: tallyfold_bench [--rounds N] FILE\n");
+    std::fprintf(stderr, "%s", usage);
     return 2;
   }
 
@@ -205,26 +292,49 @@ int run(int argc, char** argv) {
   }
   // The bank-file reading must find the same statements before it is timed against the
   // exact one.
-  if (auto bank = read_bank_file(text, {}); !bank || bank->statements.size() != document.size()) {
+  auto bank_file = read_bank_file(text, {});
+  if (!bank_file || bank_file->statements.size() != document.size()) {
     std::fprintf(stderr, "check failed: the bank-file reading differs from the exact reading\n");
     return 1;
   }
-  auto csv = export_csv(document);
-  auto json = export_json(document);
-  if (!csv || !json) {
-    std::fprintf(stderr, "export failed\n");
-    return 1;
+  const auto bank_document = std::make_shared<const std::vector<Statement>>(std::move(bank_file->statements));
+  const std::vector<Export> exports = exports_of(document, *bank_document, bank_document);
+  if (!profile.empty()) {
+    std::function<std::size_t()> work;
+    if (profile == "parse") work = [&] { return parse_statements(text, chain)->size(); };
+    if (profile == "bank") work = [&] { return read_bank_file(text, {})->statements.size(); };
+    for (const Export& e : exports) {
+      if (profile == e.name) work = e.run;
+    }
+    if (!work) {
+      std::fprintf(stderr, "no export named '%s'; the names are parse, bank", profile.c_str());
+      for (const Export& e : exports) std::fprintf(stderr, ", '%s'", e.name);
+      std::fprintf(stderr, "\n");
+      return 2;
+    }
+    run_profiled(work, rounds);
+    std::printf("%s: %zu (bytes of output, or statements read)\n", profile.c_str(), static_cast<std::size_t>(g_sink));
+    return 0;
   }
-  const double csv_mb = static_cast<double>(csv->size()) / 1e6;
-  const double json_mb = static_cast<double>(json->size()) / 1e6;
-  const double camt_mb = static_cast<double>(export_camt053(document).size()) / 1e6;
+
+  std::vector<double> export_mb;
+  for (const Export& e : exports) {
+    try {
+      export_mb.push_back(static_cast<double>(e.run()) / 1e6);
+    } catch (const std::exception&) {
+      // Result's value() of a failed export.
+      std::fprintf(stderr, "%s failed\n", e.name);
+      return 1;
+    }
+  }
 
   std::printf("input: %s, %.2f MB, %zu statements, %zu transactions, %d rounds\n", path.c_str(), input_mb,
               document.size(), transactions, rounds);
 
   // Interleaved: every round runs each measurement once, so drift on a shared machine
   // touches all of them alike.
-  Measurement floor, parse, bank, csv_t, json_t, camt_t;
+  Measurement floor, parse, bank;
+  std::vector<Measurement> export_t(exports.size());
   Samples one_thread, two_threads;
   Samples one_thread_cpu, two_threads_cpu;  // process CPU time, both threads together
   const std::string copy = text;  // the second thread's own text
@@ -250,9 +360,7 @@ int run(int argc, char** argv) {
       g_sink = *kept_bank ? 1 : 0;
       kept_bank.reset();
     });
-    csv_t.add([&] { g_sink = export_csv(document)->size(); });
-    json_t.add([&] { g_sink = export_json(document)->size(); });
-    camt_t.add([&] { g_sink = export_camt053(document).size(); });
+    for (std::size_t i = 0; i < exports.size(); ++i) export_t[i].add([&] { g_sink = exports[i].run(); });
     // Both sides run on new threads: the allocator gives each thread its own heap, and
     // a new thread's heap has to be faulted in afresh, which the main thread's warm
     // heap would be spared.
@@ -282,9 +390,7 @@ int run(int argc, char** argv) {
   print_row("parse_statements + free", parse, input_mb, "MB/s");
   print_row("  first parse, cold heap", cold, input_mb, "MB/s");
   print_row("read_bank_file", bank, input_mb, "MB/s");
-  print_row("export_csv", csv_t, csv_mb, "MB/s out");
-  print_row("export_json", json_t, json_mb, "MB/s out");
-  print_row("export_camt053", camt_t, camt_mb, "MB/s out");
+  for (std::size_t i = 0; i < exports.size(); ++i) print_row(exports[i].name, export_t[i], export_mb[i], "MB/s out");
   print_row("parse x2, one thread", one_thread, 2 * input_mb, "MB/s");
   print_row("parse x2, two threads", two_threads, 2 * input_mb, "MB/s");
 
@@ -298,11 +404,10 @@ int run(int argc, char** argv) {
   const double bank_ratio = bank.cpu.median() / parse.cpu.median();
   std::printf("  bank-file / exact reading  %6.2fx  [%5.2fx]  (target <= 1.15x)  %s\n", bank_ratio,
               bank.wall.median() / parse.wall.median(), bank_ratio <= 1.15 ? "met" : "NOT met");
-  for (const auto& [name, m, mb] : {std::tuple{"csv", &csv_t, csv_mb}, std::tuple{"json", &json_t, json_mb},
-                                    std::tuple{"camt053", &camt_t, camt_mb}}) {
-    const double rate = mb / m->cpu.median();
-    std::printf("  export %-8s            %6.0f   [%5.0f]  MB/s out (target >= 200)  %s\n", name, rate,
-                mb / m->wall.median(), rate >= 200 ? "met" : "NOT met");
+  for (std::size_t i = 0; i < exports.size(); ++i) {
+    const double rate = export_mb[i] / export_t[i].cpu.median();
+    std::printf("  %-18s         %6.0f   [%5.0f]  MB/s out (target >= 200)  %s\n", exports[i].name, rate,
+                export_mb[i] / export_t[i].wall.median(), rate >= 200 ? "met" : "NOT met");
   }
   std::printf("  two threads / one thread   %6.2fx            (target >= 1.80x)  %s  [pure arithmetic gains %.2fx here]\n",
               thread_gain, thread_gain >= 1.8 ? "met" : "NOT met", machine_parallelism());

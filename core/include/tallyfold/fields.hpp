@@ -67,6 +67,17 @@ struct FieldParts {
   TextParts counterparty_address;  // /ADDR/: the postal address on one line, as given
   TextParts structured_reference;  // /REMI/STRD/ISSUER/REF: the reference
   TextParts reference_issuer;      // and its issuer
+
+  /// Every field empty again. Only the counts are reset: the parts beyond a count are
+  /// never read, and clearing them would cost more than deriving most fields.
+  void clear() noexcept {
+    for (TextParts* p : {&purpose, &counterparty, &counter_iban, &counter_account, &counterparty_bic,
+                         &end_to_end_reference, &mandate_reference, &creditor_id, &payment_information_id,
+                         &ultimate_debtor, &ultimate_creditor, &purpose_code, &return_reason, &posting_text,
+                         &counterparty_town, &counterparty_address, &structured_reference, &reference_issuer}) {
+      p->count = 0;
+    }
+  }
 };
 
 /// The derived fields of `t`, valid while `t`'s texts and `scratch` are unchanged.
@@ -84,6 +95,9 @@ struct FieldParts {
 /// keys; an unstructured text becomes one line, and the supplementary details of an old
 /// Rabobank statement line give the counter account and name.
 FieldParts field_parts(const Transaction& t, std::string& scratch);
+/// The same into `out`, which an export keeps from transaction to transaction: it is
+/// overwritten, not built anew.
+void field_parts(const Transaction& t, std::string& scratch, FieldParts& out);
 
 /// The derived fields as owned texts.
 struct DerivedFields {
@@ -109,6 +123,40 @@ struct DerivedFields {
 
 /// field_parts of `t`, joined into owned texts.
 DerivedFields fields_of(const Transaction& t);
+
+/// The derived fields as one view each, for an export that reads a field as one text.
+struct FieldViews {
+  std::string_view purpose;
+  std::string_view counterparty;
+  std::string_view counter_iban;
+  std::string_view counter_account;
+  std::string_view counterparty_bic;
+  std::string_view end_to_end_reference;
+  std::string_view mandate_reference;
+  std::string_view creditor_id;
+  std::string_view payment_information_id;
+  std::string_view ultimate_debtor;
+  std::string_view ultimate_creditor;
+  std::string_view purpose_code;
+  std::string_view return_reason;
+  std::string_view posting_text;
+  std::string_view counterparty_town;
+  std::string_view counterparty_address;
+  std::string_view structured_reference;
+  std::string_view reference_issuer;
+};
+
+/// What field_views writes in; one kept for every transaction of an export costs no
+/// allocation once its texts have grown to the largest transaction's.
+struct FieldScratch {
+  FieldParts parts;
+  std::string rules;   // field_parts' scratch
+  std::string joined;  // the fields of several parts, joined
+};
+
+/// The derived fields of `t` as fields_of gives them, as views into `t`'s texts and
+/// `scratch`, valid while both are unchanged.
+FieldViews field_views(const Transaction& t, FieldScratch& scratch);
 
 /// The three derived fields of the fixed rules, one by one.
 std::string derive_purpose(const Transaction& t);

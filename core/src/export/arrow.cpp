@@ -426,7 +426,7 @@ std::string number_of(const Statement& s) {
 }
 
 void append_transaction(std::vector<Column>& c, const Statement& s, std::string_view number, const Transaction& t,
-                        const TransactionId* id) {
+                        const TransactionId* id, FieldScratch& scratch) {
   c[0].text(s.account_identification);
   c[1].text(s.transaction_reference);
   c[2].text(number);
@@ -454,7 +454,7 @@ void append_transaction(std::vector<Column>& c, const Statement& s, std::string_
   } else {
     map.null();
   }
-  const DerivedFields f = fields_of(t);
+  const FieldViews f = field_views(t, scratch);
   c[16].text(f.counterparty);
   c[17].text(f.counter_iban);
   c[18].text(f.purpose);
@@ -548,6 +548,7 @@ struct StreamState {
   // The ids of statement `ids_of`, kept while its transactions span batches.
   std::vector<TransactionId> ids;
   std::size_t ids_of = static_cast<std::size_t>(-1);
+  FieldScratch fields;
 
   const Field& shape() const {
     return table == ArrowTable::Transactions ? transactions_shape() : statements_shape();
@@ -572,7 +573,7 @@ struct StreamState {
         }
         for (; transaction < s.transactions.size() && room(); ++transaction) {
           append_transaction(columns, s, number, s.transactions[transaction],
-                             ids.empty() ? nullptr : &ids[transaction]);
+                             ids.empty() ? nullptr : &ids[transaction], fields);
           ++rows;
         }
         if (transaction < s.transactions.size()) break;

@@ -211,6 +211,7 @@ bool write_rows(std::span<const Statement> statements, const CsvOptions& options
   Cells<Sep> cells(out, options.safe_cells);
   std::vector<TransactionId> ids;
   std::string scratch;
+  FieldParts fields;
   for (const Statement& s : statements) {
     // The three statement columns repeat on every row: escape them once.
     prefix.clear();
@@ -234,7 +235,7 @@ bool write_rows(std::span<const Statement> statements, const CsvOptions& options
       out.push_back(Sep);
       if (t.bank_reference) cells.text(*t.bank_reference);
       out.push_back(Sep);
-      const FieldParts fields = field_parts(t, scratch);
+      field_parts(t, scratch, fields);
       cells.text(fields.counterparty);
       out.push_back(Sep);
       cells.text(fields.counter_iban);

@@ -446,7 +446,7 @@ class StatementWriter {
     if (!amount) return "amount " + t.amount.to_string() + " has more digits than camt allows";
     const bool credit = is_credit_side(t.debit_credit);
     const std::string_view indicator = credit ? "CRDT" : "DBIT";
-    const DerivedFields fields = fields_of(t);
+    const FieldViews fields = field_views(t, fields_scratch_);
     std::string_view gvc;
     if (t.structured_details) {
       if (const auto v = t.structured_details->find("gvc"); v && v->size() == 3 && all_digits(*v)) gvc = *v;
@@ -503,7 +503,7 @@ class StatementWriter {
   // Each reference where it means what the element says: the bank's own under
   // AcctSvcrRef, the payer's order or batch (KREF, PREF) under PmtInfId, the owner's
   // :61: reference as the instruction, an end-to-end reference only as the bank gave it.
-  void write_references(Xml& x, const Transaction& t, const DerivedFields& fields, std::string_view bank_reference) {
+  void write_references(Xml& x, const Transaction& t, const FieldViews& fields, std::string_view bank_reference) {
     const std::string payment_information = fit(fields.payment_information_id, kMax35);
     const std::string instruction =
         is_no_reference(t.customer_reference) ? std::string() : fit(t.customer_reference, kMax35);
@@ -525,8 +525,8 @@ class StatementWriter {
   }
 
   // The counterparty paid a credit (debtor) and was paid by a debit (creditor).
-  void write_parties(Xml& x, const DerivedFields& fields, bool credit) {
-    const std::string iban = is_valid_iban(fields.counter_iban) ? fields.counter_iban : std::string();
+  void write_parties(Xml& x, const FieldViews& fields, bool credit) {
+    const std::string_view iban = is_valid_iban(fields.counter_iban) ? fields.counter_iban : std::string_view();
     const std::string other = iban.empty() ? fit(trim_white_space(fields.counter_account), kMax34) : std::string();
     const bool has_name = !fit(fields.counterparty, kMax140).empty();
     const bool has_creditor_id = !fit(fields.creditor_id, kMax35).empty();
@@ -579,7 +579,7 @@ class StatementWriter {
   // The whole purpose in pieces of at most 140 characters, each split at a blank the
   // pieces leave out (readers join them with one), never inside a word shorter than
   // that; then the structured references it holds or the bank gave.
-  void write_remittance(Xml& x, const DerivedFields& fields) {
+  void write_remittance(Xml& x, const FieldViews& fields) {
     const std::string reference = fit(fields.structured_reference, kMax35);
     const std::string issuer = fit(fields.reference_issuer, kMax35);
     purpose_.clear();
@@ -612,7 +612,7 @@ class StatementWriter {
 
   // Why a payment came back: the ISO reason the bank gave (/RTRN/), or the German
   // return key (?34) of a returned entry, under Prtry where it is no ISO code.
-  static void write_return(Xml& x, const Transaction& t, const DerivedFields& fields, const BankTransactionCode& code) {
+  static void write_return(Xml& x, const Transaction& t, const FieldViews& fields, const BankTransactionCode& code) {
     std::string_view reason = trim_white_space(fields.return_reason);
     if (reason.empty() && is_return(code) && t.structured_details) {
       if (const auto v = t.structured_details->find("34")) reason = trim_white_space(*v);
@@ -628,7 +628,7 @@ class StatementWriter {
 
   // The bank's posting text (?00), and the :61: supplementary details, which camt has
   // no element of their own for.
-  void write_additional_information(Xml& x, const Transaction& t, const DerivedFields& fields) {
+  void write_additional_information(Xml& x, const Transaction& t, const FieldViews& fields) {
     std::string& info = purpose_;
     info.clear();
     info.append(trim_white_space(fields.posting_text));
@@ -648,6 +648,7 @@ class StatementWriter {
   std::string currency_;
   int units_ = 2;
   std::string purpose_;  // working storage, reused from entry to entry
+  FieldScratch fields_scratch_;  // the same for the derived fields
 };
 
 }  // namespace

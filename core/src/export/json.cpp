@@ -24,6 +24,7 @@ class JsonWriter {
   /// Where the derived fields put what they rewrite; kept across transactions, so it
   /// is allocated once per export.
   std::string& scratch() noexcept { return scratch_; }
+  FieldParts& parts() noexcept { return parts_; }
 
   void open(char bracket) {
     out_.push_back(bracket);
@@ -101,6 +102,7 @@ class JsonWriter {
   int level_ = 0;
   bool has_items_[8] = {};
   std::string scratch_;
+  FieldParts parts_;
 };
 
 // Byte-wise escaping. An ill-formed UTF-8 sequence becomes U+FFFD so that the text
@@ -164,7 +166,8 @@ constexpr std::string_view kMidnight = "T00:00:00.000Z";
 // The derived fields, so that programs need not derive them again; empty when the
 // details do not carry them, as in the CSV and the Python attributes.
 void write_bank_fields(JsonWriter& w, const Transaction& t) {
-  const FieldParts f = field_parts(t, w.scratch());
+  FieldParts& f = w.parts();
+  field_parts(t, w.scratch(), f);
   w.key("purpose");
   w.string(f.purpose);
   w.key("counterparty");

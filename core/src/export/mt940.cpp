@@ -44,11 +44,9 @@ void append_x(std::string_view text, std::string& out, Changes& changes, bool sl
   const std::size_t mark = out.size();
   changes.transliterated += detail::append_swift_x(trim_white_space(text), out);
   if (!slash_allowed) {
-    for (std::size_t i = mark; i < out.size(); ++i) {
-      if (out[i] == '/') {
-        out[i] = '-';
-        ++changes.slashes;
-      }
+    for (std::size_t i = out.find('/', mark); i != std::string::npos; i = out.find('/', i + 1)) {
+      out[i] = '-';
+      ++changes.slashes;
     }
   }
   if (width > 0 && out.size() - mark > width) {
@@ -64,18 +62,26 @@ std::string x_text(std::string_view text, Changes& changes, bool slash_allowed, 
   return out;
 }
 
+void put_two_digits(unsigned n, char* at) noexcept {
+  at[0] = static_cast<char>('0' + n / 10 % 10);
+  at[1] = static_cast<char>('0' + n % 10);
+}
+
 void append_two_digits(unsigned n, std::string& out) {
-  out.push_back(static_cast<char>('0' + n / 10 % 10));
-  out.push_back(static_cast<char>('0' + n % 10));
+  char digits[2];
+  put_two_digits(n, digits);
+  out.append(digits, 2);
 }
 
 
 // YYMMDD, for the years the two digits name when read back (1980..2079).
 bool append_date(const Date& d, std::string& out) {
   if (d.year() < 1980 || d.year() > 2079) return false;
-  append_two_digits(static_cast<unsigned>(d.year() % 100), out);
-  append_two_digits(d.month(), out);
-  append_two_digits(d.day(), out);
+  char digits[6];
+  put_two_digits(static_cast<unsigned>(d.year() % 100), digits);
+  put_two_digits(d.month(), digits + 2);
+  put_two_digits(d.day(), digits + 4);
+  out.append(digits, 6);
   return true;
 }
 
@@ -141,7 +147,9 @@ std::string_view type_code(const Transaction& t) noexcept {
 void append_compact(std::string_view text, std::string& out, Changes& changes) {
   const std::size_t mark = out.size();
   append_x(text, out, changes, false);
-  out.erase(std::remove(out.begin() + static_cast<std::ptrdiff_t>(mark), out.end(), ' '), out.end());
+  if (out.find(' ', mark) != std::string::npos) {
+    out.erase(std::remove(out.begin() + static_cast<std::ptrdiff_t>(mark), out.end(), ' '), out.end());
+  }
 }
 
 // The remittance text runs to the end of the details and may hold "/", but a "/" after
@@ -153,8 +161,8 @@ std::size_t keep_in_remittance(std::string& out, std::size_t start, Changes& cha
     out.insert(start - 1, 1, ' ');
     ++start;
   }
-  for (std::size_t i = start; i + 1 < out.size(); ++i) {
-    if (out[i] == '/' && out[i - 1] == '/' && detail::opens_slash_segment(std::string_view(out).substr(i + 1))) {
+  for (std::size_t i = out.find('/', start); i != std::string::npos && i + 1 < out.size(); i = out.find('/', i + 1)) {
+    if (out[i - 1] == '/' && detail::opens_slash_segment(std::string_view(out).substr(i + 1))) {
       out[i] = '-';
       ++changes.slashes;
     }
@@ -174,8 +182,19 @@ struct DetailsShape {
 // An empty remittance: a reader knows the layout by "/CNTP/" or "/REMI/USTD" alone.
 constexpr std::string_view kMark = "/REMI/USTD///";
 
-void details_text(const Transaction& t, Changes& changes, std::string& out, DetailsShape& shape) {
-  const DerivedFields f = fields_of(t);
+// What one transaction's :86: is made in, kept from entry to entry so that writing an
+// entry allocates nothing once the texts have grown to their largest.
+struct EntryScratch {
+  FieldScratch fields;
+  std::string details;  // the :86: text
+  std::string extra;    // the supplementary details
+  DetailsShape shape;
+};
+
+void details_text(const Transaction& t, Changes& changes, EntryScratch& scratch) {
+  const FieldViews f = field_views(t, scratch.fields);
+  std::string& out = scratch.details;
+  DetailsShape& shape = scratch.shape;
   out.clear();
   shape.segment_ends.clear();
   shape.remittance = std::string::npos;
@@ -199,24 +218,25 @@ void details_text(const Transaction& t, Changes& changes, std::string& out, Deta
   segment("ULTC", f.ultimate_creditor);
   segment("ADDR", f.counterparty_address);
   const std::string_view account = f.counter_iban.empty() ? f.counter_account : f.counter_iban;
-  if (!account.empty() || !f.counterparty_bic.empty() || !f.counterparty.empty() || !f.counterparty_town.empty()) {
+  const std::string_view bic = f.counterparty_bic;
+  const std::string_view counterparty = f.counterparty;
+  const std::string_view town = f.counterparty_town;
+  const std::string_view purpose = f.purpose;
+  if (!account.empty() || !bic.empty() || !counterparty.empty() || !town.empty()) {
     out.append("/CNTP/");
     append_compact(account, out, changes);
     out.push_back('/');
-    append_compact(f.counterparty_bic, out, changes);
+    append_compact(bic, out, changes);
     out.push_back('/');
-    append_x(f.counterparty, out, changes, false);
+    append_x(counterparty, out, changes, false);
     out.push_back('/');
-    append_x(f.counterparty_town, out, changes, false);
+    append_x(town, out, changes, false);
     out.push_back('/');
     shape.segment_ends.push_back(out.size());
   }
   // Without any field, the bank's text as it stands is the remittance.
-  const std::string_view remittance = !f.purpose.empty() ? std::string_view(f.purpose)
-                                      : out.empty()       ? t.details
-                                                          : std::string_view();
-  const bool has_party =
-      !account.empty() || !f.counterparty_bic.empty() || !f.counterparty.empty() || !f.counterparty_town.empty();
+  const std::string_view remittance = !purpose.empty() ? purpose : out.empty() ? t.details : std::string_view();
+  const bool has_party = !account.empty() || !bic.empty() || !counterparty.empty() || !town.empty();
   if (!remittance.empty() || (!out.empty() && !has_party)) {
     // An empty remittance still marks the layout, which a reader knows by "/CNTP/" or
     // "/REMI/USTD" alone.
@@ -323,8 +343,8 @@ void append_details(std::string_view tag, std::string& text, std::string& out, s
 
 class Writer {
  public:
-  Writer(const Statement& s, std::string_view eol, Changes& changes, std::string& out, std::string& scratch)
-      : s_(s), eol_(eol), changes_(changes), out_(out), details_(scratch) {}
+  Writer(const Statement& s, std::string_view eol, Changes& changes, std::string& out, EntryScratch& scratch)
+      : s_(s), eol_(eol), changes_(changes), out_(out), scratch_(scratch) {}
 
   // Appends the message, or says why it cannot be written (and leaves a part of it,
   // which the caller takes back).
@@ -469,7 +489,9 @@ class Writer {
     }
     out_.append(eol_);
     if (t.extra_details) {
-      std::string extra = x_text(*t.extra_details, changes_, true, kSupplementaryWidth);
+      std::string& extra = scratch_.extra;
+      extra.clear();
+      append_x(*t.extra_details, extra, changes_, true, kSupplementaryWidth);
       // A supplementary line may not open like a tag line.
       if (const std::size_t mark = misread_at(extra); mark != std::string::npos) {
         extra[mark] = '.';
@@ -480,9 +502,9 @@ class Writer {
         out_.append(eol_);
       }
     }
-    details_text(t, changes_, details_, shape_);
-    fit_details(":86:", details_, shape_, changes_);
-    if (!details_.empty()) append_details(":86:", details_, out_, eol_, changes_);
+    details_text(t, changes_, scratch_);
+    fit_details(":86:", scratch_.details, scratch_.shape, changes_);
+    if (!scratch_.details.empty()) append_details(":86:", scratch_.details, out_, eol_, changes_);
     return std::nullopt;
   }
 
@@ -490,8 +512,7 @@ class Writer {
   std::string_view eol_;
   Changes& changes_;
   std::string& out_;
-  std::string& details_;
-  DetailsShape shape_;
+  EntryScratch& scratch_;
 };
 
 std::string_view name_of(const Statement& s) noexcept {
@@ -509,7 +530,7 @@ Result<MtDocument> write_mt(std::span<const Statement> statements, OutputSink& s
   Changes changes;
   std::string last_refusal;
   std::size_t written = 0;
-  std::string scratch;
+  EntryScratch scratch;
   for (const Statement& s : statements) {
     Changes own = changes;
     const std::size_t mark = out.size();

@@ -89,17 +89,6 @@ std::uint32_t decode(std::string_view text, std::size_t& length) noexcept {
 
 }  // namespace
 
-bool is_swift_x(char c) noexcept {
-  if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
-  switch (c) {
-    case '/': case '-': case '?': case ':': case '(': case ')': case '.': case ',': case '\'':
-    case '+': case ' ':
-      return true;
-    default:
-      return false;
-  }
-}
-
 std::size_t append_swift_x(std::string_view text, std::string& out) {
   std::size_t changed = 0;
   while (!text.empty()) {

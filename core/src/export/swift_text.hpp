@@ -1,6 +1,7 @@
 // Text in SWIFT's X character set: a-z A-Z 0-9 / - ? : ( ) . , ' + and the blank.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -13,7 +14,15 @@ namespace tallyfold::detail {
 /// Returns how many characters were written in another form.
 std::size_t append_swift_x(std::string_view text, std::string& out);
 
-/// Whether `c` belongs to the X character set.
-bool is_swift_x(char c) noexcept;
+/// Whether `c` belongs to the X character set. A table: it is asked of every byte written.
+inline constexpr std::array<bool, 256> kSwiftX = [] {
+  std::array<bool, 256> x{};
+  for (char c = 'a'; c <= 'z'; ++c) x[static_cast<unsigned char>(c)] = true;
+  for (char c = 'A'; c <= 'Z'; ++c) x[static_cast<unsigned char>(c)] = true;
+  for (char c = '0'; c <= '9'; ++c) x[static_cast<unsigned char>(c)] = true;
+  for (const char c : std::string_view("/-?:().,'+ ")) x[static_cast<unsigned char>(c)] = true;
+  return x;
+}();
+inline bool is_swift_x(char c) noexcept { return kSwiftX[static_cast<unsigned char>(c)]; }
 
 }  // namespace tallyfold::detail

@@ -42,17 +42,50 @@ consteval std::size_t slot(std::string_view key) {
   throw "not a wanted key";
 }
 
+// Where the wanted keys of each first byte start: the wanted keys of first byte c are
+// those from kStart[c] to kStart[c + 1].
+constexpr std::array<std::uint8_t, 257> kStart = [] {
+  std::array<std::uint8_t, 257> start{};
+  std::size_t w = 0;
+  for (std::size_t c = 0; c < 257; ++c) {
+    while (w < kWantedCount && static_cast<unsigned char>(kWanted[w][0]) < c) ++w;
+    start[c] = static_cast<std::uint8_t>(w);
+  }
+  return start;
+}();
+
+// Byte order, compared inline: keys are a few bytes, where a library call costs more
+// than the comparison.
+bool key_less(std::string_view x, std::string_view y) noexcept {
+  const std::size_t n = x.size() < y.size() ? x.size() : y.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    if (x[i] != y[i]) return static_cast<unsigned char>(x[i]) < static_cast<unsigned char>(y[i]);
+  }
+  return x.size() < y.size();
+}
+
+bool key_equal(std::string_view x, std::string_view y) noexcept {
+  if (x.size() != y.size()) return false;
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    if (x[i] != y[i]) return false;
+  }
+  return true;
+}
+
 // The wanted keys of one map, taken in one pass over its entries: both are in key
-// order, so a merge finds them without a search per key.
+// order, so a merge finds them without a search per key, and only among the wanted
+// keys of the same first byte.
 class Keys {
  public:
   explicit Keys(const DecodedDetails& map) noexcept {
     std::size_t w = 0;
     for (const auto& [key, value] : map) {
-      if (key.size() == 2 && is_digit(key[0]) && is_digit(key[1])) numbered_ = true;
-      while (w < kWantedCount && kWanted[w] < key) ++w;
-      if (w == kWantedCount) break;
-      if (kWanted[w] == key) {
+      if (key.empty()) continue;
+      const auto first = static_cast<unsigned char>(key[0]);
+      const std::size_t end = kStart[first + 1];
+      w = std::max<std::size_t>(w, kStart[first]);
+      while (w < end && key_less(kWanted[w], key)) ++w;
+      if (w < end && key_equal(kWanted[w], key)) {
         values_[w] = value;
         present_ |= std::uint64_t{1} << w;
       }
@@ -67,13 +100,10 @@ class Keys {
     return std::nullopt;
   }
   bool has(std::size_t s) const noexcept { return (present_ >> s & 1) != 0; }
-  /// Whether any key is a two-digit subfield number, wanted or not.
-  bool numbered() const noexcept { return numbered_; }
 
  private:
   std::array<std::string_view, kWantedCount> values_;
   std::uint64_t present_ = 0;
-  bool numbered_ = false;
 };
 
 TextParts one_part(std::string_view text) noexcept {
@@ -135,11 +165,11 @@ std::optional<std::string_view> iban_of(std::string_view text, Scratch& scratch)
 
 }  // namespace
 
-FieldParts bank_rules(const Transaction& t, std::string& scratch_text) {
+void bank_rules(const Transaction& t, std::string& scratch_text, FieldParts& f) {
   // Room for the one-line purpose (the details or their "detail" value, which is the
   // same text) and two compacted IBANs: nothing else is written.
   Scratch scratch(scratch_text, t.details.size() + 2 * kMaxIban);
-  FieldParts f;
+  f.clear();
   std::string_view account;
   if (t.structured_details) {
     const DecodedDetails& map = *t.structured_details;
@@ -227,7 +257,6 @@ FieldParts bank_rules(const Transaction& t, std::string& scratch_text) {
   }
   if (const auto iban = iban_of(account, scratch)) f.counter_iban.push(*iban);
   if (!account.empty()) f.counter_account.push(account);
-  return f;
 }
 
 }  // namespace tallyfold::detail

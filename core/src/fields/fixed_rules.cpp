@@ -76,11 +76,11 @@ TextParts first_of(std::initializer_list<Hit> candidates) noexcept {
 
 }  // namespace
 
-FieldParts fixed_rules(const Transaction& t) noexcept {
-  FieldParts f;
+void fixed_rules(const Transaction& t, FieldParts& f) noexcept {
+  f.clear();
   if (!t.structured_details) {
     f.purpose.push(t.details);
-    return f;
+    return;
   }
   const KeyHits h = scan(*t.structured_details);
 
@@ -102,7 +102,6 @@ FieldParts fixed_rules(const Transaction& t) noexcept {
   f.mandate_reference = first_of({h.mref});
   f.creditor_id = first_of({h.cred});
   f.payment_information_id = first_of({h.kref});
-  return f;
 }
 
 }  // namespace tallyfold::detail

@@ -41,7 +41,7 @@ class Scratch {
   std::size_t start_ = 0;
 };
 
-FieldParts fixed_rules(const Transaction& t) noexcept;
-FieldParts bank_rules(const Transaction& t, std::string& scratch);
+void fixed_rules(const Transaction& t, FieldParts& out) noexcept;
+void bank_rules(const Transaction& t, std::string& scratch, FieldParts& out);
 
 }  // namespace tallyfold::detail

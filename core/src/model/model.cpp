@@ -20,10 +20,18 @@ constexpr uint128 pow10(int n) noexcept {
 
 // Writes the decimal digits of `v` (at least one) backwards from `end`; returns the start.
 char* write_digits(uint128 v, char* end) noexcept {
-  do {
+  // Dividing 128 bits takes a library call per digit; nearly every amount fits 64 bits,
+  // whose division by 10 is a multiplication.
+  constexpr uint128 kMax64 = ~std::uint64_t{0};
+  while (v > kMax64) {
     *--end = static_cast<char>('0' + static_cast<int>(v % 10));
     v /= 10;
-  } while (v != 0);
+  }
+  auto w = static_cast<std::uint64_t>(v);
+  do {
+    *--end = static_cast<char>('0' + static_cast<int>(w % 10));
+    w /= 10;
+  } while (w != 0);
   return end;
 }
 
