@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cstring>
+#include <utility>
 
 namespace tallyfold::detail {
 namespace {
@@ -22,7 +23,8 @@ constexpr std::uint8_t kSigma[12][16] = {
 
 constexpr std::uint64_t rotr(std::uint64_t x, int n) noexcept { return (x >> n) | (x << (64 - n)); }
 
-inline void mix(std::uint64_t* v, int a, int b, int c, int d, std::uint64_t x, std::uint64_t y) noexcept {
+[[gnu::always_inline]] inline void mix(std::uint64_t* v, int a, int b, int c, int d, std::uint64_t x,
+                                       std::uint64_t y) noexcept {
   v[a] = v[a] + v[b] + x;
   v[d] = rotr(v[d] ^ v[a], 32);
   v[c] = v[c] + v[d];
@@ -31,6 +33,26 @@ inline void mix(std::uint64_t* v, int a, int b, int c, int d, std::uint64_t x, s
   v[d] = rotr(v[d] ^ v[a], 16);
   v[c] = v[c] + v[d];
   v[b] = rotr(v[b] ^ v[c], 63);
+}
+
+// One round with its message schedule known while compiling: unrolled so, the sixteen
+// working words stay in registers instead of being indexed in memory.
+template <std::size_t R>
+[[gnu::always_inline]] inline void round(std::uint64_t* v, const std::uint64_t* m) noexcept {
+  constexpr const std::uint8_t* s = kSigma[R];
+  mix(v, 0, 4, 8, 12, m[s[0]], m[s[1]]);
+  mix(v, 1, 5, 9, 13, m[s[2]], m[s[3]]);
+  mix(v, 2, 6, 10, 14, m[s[4]], m[s[5]]);
+  mix(v, 3, 7, 11, 15, m[s[6]], m[s[7]]);
+  mix(v, 0, 5, 10, 15, m[s[8]], m[s[9]]);
+  mix(v, 1, 6, 11, 12, m[s[10]], m[s[11]]);
+  mix(v, 2, 7, 8, 13, m[s[12]], m[s[13]]);
+  mix(v, 3, 4, 9, 14, m[s[14]], m[s[15]]);
+}
+
+template <std::size_t... R>
+[[gnu::always_inline]] inline void rounds(std::uint64_t* v, const std::uint64_t* m, std::index_sequence<R...>) noexcept {
+  (round<R>(v, m), ...);
 }
 
 }  // namespace
@@ -59,16 +81,7 @@ void Blake2b::compress(bool last) noexcept {
   }
   v[12] ^= counted_;
   if (last) v[14] = ~v[14];
-  for (const auto& s : kSigma) {
-    mix(v, 0, 4, 8, 12, m[s[0]], m[s[1]]);
-    mix(v, 1, 5, 9, 13, m[s[2]], m[s[3]]);
-    mix(v, 2, 6, 10, 14, m[s[4]], m[s[5]]);
-    mix(v, 3, 7, 11, 15, m[s[6]], m[s[7]]);
-    mix(v, 0, 5, 10, 15, m[s[8]], m[s[9]]);
-    mix(v, 1, 6, 11, 12, m[s[10]], m[s[11]]);
-    mix(v, 2, 7, 8, 13, m[s[12]], m[s[13]]);
-    mix(v, 3, 4, 9, 14, m[s[14]], m[s[15]]);
-  }
+  rounds(v, m, std::make_index_sequence<12>());
   for (int i = 0; i < 8; ++i) h_[i] ^= v[i] ^ v[i + 8];
 }
 
