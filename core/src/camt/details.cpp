@@ -162,17 +162,21 @@ void derive_payment_keys(DetailWrites& w, bool credit) {
   w.rename({"Refs/MndtId"}, "MREF");
   w.rename({"Refs/PmtInfId"}, "PREF");
   const std::vector<std::string_view> pieces = w.take_all("RmtInf/Ustrd");
-  if (!pieces.empty()) {
-    std::string joined;
-    for (const std::string_view piece : pieces) {
-      if (!joined.empty()) joined += ' ';
-      joined += piece;
-    }
-    w.add_owned("REMI", joined);
-  } else if (const auto reference = w.find("RmtInf/Strd/CdtrRefInf/Ref")) {
-    // A payment remitted by its creditor reference alone: that is its purpose, as an
-    // MT slash layout's /REMI/STRD/ gives it; the structured form stays as well.
+  std::string joined;
+  for (const std::string_view piece : pieces) {
+    if (!joined.empty()) joined += ' ';
+    joined += piece;
+  }
+  const auto reference = w.find("RmtInf/Strd/CdtrRefInf/Ref");
+  if (reference && (pieces.empty() || joined == *reference)) {
+    // A payment remitted by its creditor reference alone: that is its purpose and its
+    // structured reference, as an MT slash layout's /REMI/STRD/ISSUER/REF gives them; the
+    // structured form stays as well.
     w.add_owned("REMI", std::string(*reference));
+    w.add_owned("REMI/TYPE", "STRD");
+    if (const auto issuer = w.find("RmtInf/Strd/CdtrRefInf/Tp/Issr")) w.add_owned("REMI/ISSUER", std::string(*issuer));
+  } else if (!pieces.empty()) {
+    w.add_owned("REMI", joined);
   }
   // The creditor's SEPA identifier, whichever side the owner is on.
   for (const std::string_view party : {"RltdPties/Cdtr/Pty/Id/PrvtId/Othr", "RltdPties/Cdtr/Id/PrvtId/Othr"}) {
@@ -182,6 +186,20 @@ void derive_payment_keys(DetailWrites& w, bool credit) {
     if ((scheme && *scheme == "SEPA") || (code && *code == "SEPA")) {
       if (w.rename({at + "/Id"}, "CRED")) break;
     }
+  }
+  // The other party's postal address: its town, and its address lines as one line.
+  const std::string_view party = credit ? "RltdPties/Dbtr" : "RltdPties/Cdtr";
+  for (const std::string_view inner : {"/Pty/PstlAdr/", "/PstlAdr/"}) {
+    const std::string at = std::string(party) + std::string(inner);
+    w.rename({at + "TwnNm"}, "CNTP/CITY");
+    const std::vector<std::string_view> lines = w.take_all(at + "AdrLine");
+    if (lines.empty()) continue;
+    std::string address;
+    for (const std::string_view line : lines) {
+      if (!address.empty()) address += ' ';
+      address += line;
+    }
+    w.add_owned("ADDR", address);
   }
   if (credit) {
     w.rename({"RltdPties/Dbtr/Pty/Nm", "RltdPties/Dbtr/Nm"}, "CNTP/NAME");
