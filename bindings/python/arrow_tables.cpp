@@ -36,14 +36,15 @@ bool bind_requested_schema(PyObject* args, PyObject* kwargs) {
 struct TableObject {
   PyObject_HEAD
   std::shared_ptr<const StatementDocument>* document;  // owned; never null after creation
+  ArrowTable table;
 };
 
 PyObject* table_stream(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&]() -> PyObject* {
     if (!bind_requested_schema(args, kwargs)) return nullptr;
-    auto* document = reinterpret_cast<TableObject*>(self)->document;
-    if (!document) throw InternalError("StatementsTable without its document");
-    return arrow_stream(*document, ArrowTable::Statements);
+    const auto* object = reinterpret_cast<TableObject*>(self);
+    if (!object->document) throw InternalError("table without its document");
+    return arrow_stream(*object->document, object->table);
   });
 }
 
@@ -59,13 +60,17 @@ PyMethodDef kTableMethods[] = {
     {"__arrow_c_stream__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&table_stream)),
      METH_VARARGS | METH_KEYWORDS,
      "__arrow_c_stream__($self, /, requested_schema=None)\n--\n\n"
-     "A PyCapsule \"arrow_array_stream\" of the statements table."},
+     "A PyCapsule \"arrow_array_stream\" of the table."},
     {nullptr, nullptr, 0, nullptr},
 };
 
 constexpr const char kTableDoc[] =
     "The statements of a document as an Arrow table, one row per statement with its "
     "balances and reconciliation; read it with pyarrow.table(), polars.DataFrame() or DuckDB.";
+
+constexpr const char kDetailsTableDoc[] =
+    "The payments that batch entries book together (camt TxDtls) as an Arrow table, one row "
+    "per payment with its entry's position and transaction id and its details as a map.";
 
 PyType_Slot kTableSlots[] = {
     {Py_tp_doc, const_cast<char*>(kTableDoc)},
@@ -74,9 +79,32 @@ PyType_Slot kTableSlots[] = {
     {0, nullptr},
 };
 
+PyType_Slot kDetailsTableSlots[] = {
+    {Py_tp_doc, const_cast<char*>(kDetailsTableDoc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&table_dealloc)},
+    {Py_tp_methods, kTableMethods},
+    {0, nullptr},
+};
+
 PyType_Spec kTableSpec = {"tallyfold.StatementsTable", static_cast<int>(sizeof(TableObject)), 0,
                           Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE,
                           kTableSlots};
+
+PyType_Spec kDetailsTableSpec = {"tallyfold.TransactionDetailsTable", static_cast<int>(sizeof(TableObject)), 0,
+                                 Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE,
+                                 kDetailsTableSlots};
+
+PyObject* new_table(PyObject* type_object, std::shared_ptr<const StatementDocument> document, ArrowTable table) {
+  if (!type_object) return nullptr;
+  auto* type = reinterpret_cast<PyTypeObject*>(type_object);
+  auto owned = std::make_unique<std::shared_ptr<const StatementDocument>>(std::move(document));
+  auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+  PyObject* self = alloc(type, 0);
+  if (!self) return nullptr;
+  reinterpret_cast<TableObject*>(self)->document = owned.release();
+  reinterpret_cast<TableObject*>(self)->table = table;
+  return self;
+}
 
 }  // namespace
 
@@ -106,15 +134,17 @@ PyObject* statements_table_type() {
 }
 
 PyObject* new_statements_table(std::shared_ptr<const StatementDocument> document) {
-  PyObject* type_object = statements_table_type();
-  if (!type_object) return nullptr;
-  auto* type = reinterpret_cast<PyTypeObject*>(type_object);
-  auto owned = std::make_unique<std::shared_ptr<const StatementDocument>>(std::move(document));
-  auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
-  PyObject* self = alloc(type, 0);
-  if (!self) return nullptr;
-  reinterpret_cast<TableObject*>(self)->document = owned.release();
-  return self;
+  return new_table(statements_table_type(), std::move(document), ArrowTable::Statements);
+}
+
+PyObject* transaction_details_table_type() {
+  static PyObject* type = nullptr;  // held for the life of the process
+  if (!type) type = PyType_FromSpec(&kDetailsTableSpec);
+  return type;
+}
+
+PyObject* new_transaction_details_table(std::shared_ptr<const StatementDocument> document) {
+  return new_table(transaction_details_table_type(), std::move(document), ArrowTable::TransactionDetails);
 }
 
 }  // namespace tallyfold::python

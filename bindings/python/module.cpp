@@ -89,7 +89,9 @@ PyObject* init_module() {
   // Reachable for isinstance and annotations, but outside __all__, which stays as it was.
   for (auto [name, type] : {std::pair{"Statement", statement_type()}, std::pair{"Balance", balance_type()},
                             std::pair{"Diagnostic", diagnostic_type()},
-                            std::pair{"StatementsTable", statements_table_type()}, std::pair{"ParseError", parse_error_class()},
+                            std::pair{"StatementsTable", statements_table_type()},
+                            std::pair{"TransactionDetailsTable", transaction_details_table_type()},
+                            std::pair{"ParseError", parse_error_class()},
                             std::pair{"InternalFailure", internal_failure_class()}}) {
     if (!type || PyObject_SetAttrString(module.get(), name, type) < 0) return nullptr;
   }

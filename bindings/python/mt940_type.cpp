@@ -558,6 +558,10 @@ PyObject* statements_table(PyObject* self, PyObject*) {
   return guarded([&] { return new_statements_table(state_of(self).document); });
 }
 
+PyObject* transaction_details_table(PyObject* self, PyObject*) {
+  return guarded([&] { return new_transaction_details_table(state_of(self).document); });
+}
+
 // Seconds since 1970 of `created`: a datetime (naive ones are UTC), a string as
 // parse_timestamp reads it, or a number; None is the core's default creation time.
 std::optional<std::int64_t> creation_time(PyObject* created) {
@@ -742,6 +746,10 @@ PyMethodDef kMethods[] = {
     {"statements_table", statements_table, METH_NOARGS,
      "statements_table($self)\n--\n\n"
      "Every statement with its balances, as an object with __arrow_c_stream__."},
+    {"transaction_details_table", transaction_details_table, METH_NOARGS,
+     "transaction_details_table($self)\n--\n\n"
+     "Every payment of the entries that book several together (camt TxDtls), one row\n"
+     "each, as an object with __arrow_c_stream__."},
     {"from_bytes", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&from_bytes)),
      METH_VARARGS | METH_KEYWORDS | METH_CLASS,
      "from_bytes($cls, /, data, *, encoding=None, strict=False, resolver=None)\n--\n\n"

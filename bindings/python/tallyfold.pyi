@@ -126,11 +126,20 @@ class MT940:
         """A PyCapsule "arrow_array_stream" of every transaction of every statement."""
     def statements_table(self) -> StatementsTable:
         """Every statement with its balances, as an Arrow table."""
+    def transaction_details_table(self) -> TransactionDetailsTable:
+        """Every payment of the entries that book several together (camt TxDtls), as
+        an Arrow table."""
     def __reduce__(self) -> tuple[Any, tuple[str, Any]]: ...
 
 @final
 class StatementsTable:
     """The statements of a document as an Arrow table."""
+
+    def __arrow_c_stream__(self, requested_schema: object | None = None) -> object: ...
+
+@final
+class TransactionDetailsTable:
+    """The payments of a document's batch entries as an Arrow table."""
 
     def __arrow_c_stream__(self, requested_schema: object | None = None) -> object: ...
 

@@ -70,5 +70,8 @@ PyObject* arrow_stream_method(std::shared_ptr<const StatementDocument> document,
 /// the interpreter's error set.
 PyObject* statements_table_type();
 PyObject* new_statements_table(std::shared_ptr<const StatementDocument> document);
+/// The same for the TransactionDetailsTable class: the payments of batch entries.
+PyObject* transaction_details_table_type();
+PyObject* new_transaction_details_table(std::shared_ptr<const StatementDocument> document);
 
 }  // namespace tallyfold::python

@@ -6,7 +6,7 @@ import gc
 import pytest
 
 from tallyfold import MT940
-from conftest import statement, statement_files
+from conftest import shared_files, statement, statement_files
 
 pa = pytest.importorskip("pyarrow")
 
@@ -97,6 +97,29 @@ def test_polars_reads_exact_decimals(path):
     assert frame.schema["value_date"] == pl.Date
     assert frame["amount"].to_list() == [t.exact_amount for s in doc.statements for t in s.transactions]
     assert pl.DataFrame(doc.statements_table()).height == len(doc.statements)
+
+
+@pytest.mark.parametrize("path", shared_files("camt-corpus"))
+def test_camt_tables_are_the_attributes(path):
+    doc = read(path)
+    transactions = pa.table(doc)
+    assert transactions.to_pylist() == [expected_row(s, t) for s in doc.statements for t in s.transactions]
+    assert pa.table(doc.statements_table()).to_pylist() == [expected_statement_row(s) for s in doc.statements]
+    details = pa.table(doc.transaction_details_table())
+    details.validate(full=True)
+    assert details.to_pylist() == [
+        {"account": s.account, "reference": s.reference, "number": s.number, "transaction_index": i,
+         "transaction_id": t.transaction_id, "detail_index": j, "details": list(payment.items())}
+        for s in doc.statements
+        for i, t in enumerate(s.transactions)
+        for j, payment in enumerate(t.transaction_details)
+    ]
+
+
+def test_transaction_details_table_is_empty_for_mt(two_statements):
+    table = pa.table(MT940(two_statements).transaction_details_table())
+    assert (table.num_rows, table.column_names) == (0, [
+        "account", "reference", "number", "transaction_index", "transaction_id", "detail_index", "details"])
 
 
 def test_duckdb_queries_the_document(two_statements):

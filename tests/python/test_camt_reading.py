@@ -78,7 +78,15 @@ def test_the_command_tells_camt_by_its_content(tmp_path):
     path.write_bytes(NOTIFICATION)
     converted = run("convert", path, "--to", "json")
     assert converted.returncode == 0, converted.stderr
-    assert json.loads(converted.stdout)[0]["kind"] == "notification"
+    (statement,) = json.loads(converted.stdout)
+    assert statement["kind"] == "notification"
+    # A record per entry, its batch's payments with it.
+    lines = run("convert", path, "--to", "ndjson")
+    assert lines.returncode == 0, lines.stderr
+    (record,) = [json.loads(line) for line in lines.stdout.splitlines()]
+    assert record["transactionReference"] == "N1"
+    assert {k: v for k, v in record.items() if k in statement["transactions"][0]} == statement["transactions"][0]
+    assert [p["CNTP/NAME"] for p in record["transactionDetails"]] == ["First", "Second"]
     refused = run("convert", path, "--to", "camt")
     assert refused.returncode == 2
     assert b"no camt.054 writer" in refused.stderr

@@ -24,7 +24,8 @@ def test_module_surface():
     assert str(inspect.signature(MT940)) == "(text, resolver=None)"
     assert MT940.__doc__.startswith("A parsed MT940 bank statement.\n\nConstructed from raw")
     # The other classes are importable attributes, outside __all__.
-    for name in ["Statement", "Balance", "Diagnostic", "StatementsTable", "ParseError", "InternalFailure"]:
+    for name in ["Statement", "Balance", "Diagnostic", "StatementsTable", "TransactionDetailsTable", "ParseError",
+                 "InternalFailure"]:
         assert isinstance(getattr(tallyfold, name), type)
     for cls in (tallyfold.Statement, tallyfold.Balance, tallyfold.Diagnostic):
         assert cls.__module__ == "tallyfold"

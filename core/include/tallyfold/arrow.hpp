@@ -74,7 +74,13 @@ namespace tallyfold {
 ///
 /// Statements: one row per statement with its balances (structs of mark, intermediate,
 /// date, currency and signed amount), its interim-report fields and its reconciliation.
-enum class ArrowTable : std::uint8_t { Transactions, Statements };
+///
+/// TransactionDetails: one row per payment of an entry that books several together (a
+/// camt batch's TxDtls, Transaction::transaction_details), in order: its statement's
+/// `account`, `reference` and `number`, the entry's `transaction_index` (its 0-based
+/// position in the statement) and `transaction_id`, the payment's `detail_index`, and
+/// its `details` as a map like `structured_details`. Empty for MT.
+enum class ArrowTable : std::uint8_t { Transactions, Statements, TransactionDetails };
 
 /// Fills `out` with a stream of record batches of `table`. The stream shares
 /// `statements` (never changed again) and may be read on any thread, once; it reports an

@@ -114,6 +114,23 @@ const Field& statements_shape() {
   return shape;
 }
 
+// One row per payment of a batch entry (Transaction::transaction_details), linked to
+// its entry by the statement's columns, the entry's position and its transaction id.
+const Field& transaction_details_shape() {
+  static const Field shape{
+      "",
+      Kind::Struct,
+      false,
+      {text("account"),
+       text("reference"),
+       text("number"),
+       {"transaction_index", Kind::Int64},
+       text("transaction_id", true),
+       {"detail_index", Kind::Int64},
+       {"details", Kind::Map, false, {{"entries", Kind::Struct, false, {text("key"), text("value")}}}}}};
+  return shape;
+}
+
 // --- schema -------------------------------------------------------------------------
 
 // Names and formats are literals, so a schema owns only its array of children.
@@ -425,6 +442,16 @@ std::string number_of(const Statement& s) {
   return text;
 }
 
+void append_map(Column& map, const DecodedDetails& details) {
+  Column& entries = map.child(0);
+  for (const auto& [key, value] : details) {
+    entries.present();
+    entries.child(0).text(key);
+    entries.child(1).text(value);
+  }
+  map.end_list();
+}
+
 void append_transaction(std::vector<Column>& c, const Statement& s, std::string_view number, const Transaction& t,
                         const TransactionId* id, FieldScratch& scratch) {
   c[0].text(s.account_identification);
@@ -442,17 +469,10 @@ void append_transaction(std::vector<Column>& c, const Statement& s, std::string_
   c[12].text(t.customer_reference);
   c[13].text(t.bank_reference);
   c[14].text(t.details);
-  Column& map = c[15];
   if (t.structured_details) {
-    Column& entries = map.child(0);
-    for (const auto& [key, value] : *t.structured_details) {
-      entries.present();
-      entries.child(0).text(key);
-      entries.child(1).text(value);
-    }
-    map.end_list();
+    append_map(c[15], *t.structured_details);
   } else {
-    map.null();
+    c[15].null();
   }
   const FieldViews f = field_views(t, scratch);
   c[16].text(f.counterparty);
@@ -544,6 +564,7 @@ struct StreamState {
   std::vector<StatementCheck> checks;  // the statements table's reconciliation
   std::size_t statement = 0;           // where the next batch starts
   std::size_t transaction = 0;
+  std::size_t detail = 0;  // of the transaction, in the details table
   std::string last_error;
   // The ids of statement `ids_of`, kept while its transactions span batches.
   std::vector<TransactionId> ids;
@@ -551,7 +572,24 @@ struct StreamState {
   FieldScratch fields;
 
   const Field& shape() const {
-    return table == ArrowTable::Transactions ? transactions_shape() : statements_shape();
+    switch (table) {
+      case ArrowTable::Transactions: return transactions_shape();
+      case ArrowTable::Statements: return statements_shape();
+      case ArrowTable::TransactionDetails: break;
+    }
+    return transaction_details_shape();
+  }
+
+  // The ids of statement `at`, computed once while its rows span batches.
+  const std::vector<TransactionId>& ids_for(std::size_t at) {
+    if (ids_of != at) {
+      const Statement& s = (*statements)[at];
+      // Transactions the exact reading's decoders read have no ids.
+      const bool bank = !s.transactions.empty() && s.transactions.front().rules == FieldRules::Bank;
+      ids = bank ? transaction_ids(s) : std::vector<TransactionId>();
+      ids_of = at;
+    }
+    return ids;
   }
 
   // The next batch's columns; empty when every row has been given.
@@ -565,16 +603,36 @@ struct StreamState {
       while (statement < all.size() && room()) {
         const Statement& s = all[statement];
         const std::string number = number_of(s);
-        if (ids_of != statement) {
-          // Transactions the exact reading's decoders read have no ids.
-          const bool bank = !s.transactions.empty() && s.transactions.front().rules == FieldRules::Bank;
-          ids = bank ? transaction_ids(s) : std::vector<TransactionId>();
-          ids_of = statement;
-        }
+        ids_for(statement);
         for (; transaction < s.transactions.size() && room(); ++transaction) {
           append_transaction(columns, s, number, s.transactions[transaction],
                              ids.empty() ? nullptr : &ids[transaction], fields);
           ++rows;
+        }
+        if (transaction < s.transactions.size()) break;
+        ++statement;
+        transaction = 0;
+      }
+    } else if (table == ArrowTable::TransactionDetails) {
+      while (statement < all.size() && room()) {
+        const Statement& s = all[statement];
+        const std::string number = number_of(s);
+        for (; transaction < s.transactions.size() && room(); ++transaction, detail = 0) {
+          const auto& payments = s.transactions[transaction].transaction_details;
+          if (payments.empty()) continue;
+          const std::vector<TransactionId>& known = ids_for(statement);
+          const std::optional<std::string_view> id =
+              known.empty() ? std::nullopt : std::optional(known[transaction].text());
+          for (; detail < payments.size() && room(); ++detail, ++rows) {
+            columns[0].text(s.account_identification);
+            columns[1].text(s.transaction_reference);
+            columns[2].text(number);
+            columns[3].integer(static_cast<std::int64_t>(transaction));
+            columns[4].text(id);
+            columns[5].integer(static_cast<std::int64_t>(detail));
+            append_map(columns[6], payments[detail]);
+          }
+          if (detail < payments.size()) break;
         }
         if (transaction < s.transactions.size()) break;
         ++statement;
