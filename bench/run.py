@@ -3,7 +3,8 @@
 
 Measures on one generated text (10 MB by default), with runs interleaved round by round:
 MT940(text) on a fresh str each time, `transactions` objects per second, each export's
-output rate, and the pure-Python `mt940` package as a peer when it is importable; then
+output rate, the camt reading (from_bytes on the camt that to_camt() writes for the
+same statements), and the pure-Python `mt940` package as a peer when it is importable; then
 two threads each parsing their own copy against one thread parsing both, the peak
 memory of a parsed document against the input size (in a fresh process), and the time
 per MB at several sizes. Every figure is the median of several runs, with the spread.
@@ -141,8 +142,16 @@ def bench_main(data, manifest, rounds, use_peer):
     total = manifest["transactions"]
     samples = {name: Measurement() for name in ("construct", "from_bytes", "transactions", "statements",
                                                 "json_loads", "to_json", "to_csv", "to_camt053", "peer",
-                                                "arrow", "bank_json", "bank_arrow")}
+                                                "arrow", "bank_json", "bank_arrow", "camt_reading")}
     bank_document = tallyfold.MT940.from_bytes(data)
+    # The camt reading, on the camt the writer makes of the same statements.
+    camt = bank_document.to_camt().encode("utf-8")
+    check_camt = tallyfold.MT940.from_bytes(camt)
+    def entries(doc):
+        return sum(len(s.transactions) for s in doc.statements)
+    if entries(check_camt) != entries(bank_document):
+        raise SystemExit("the camt of the main text reads back with other transactions")
+    del check_camt
     if pyarrow is not None:
         pyarrow.table(bank_document)  # pyarrow sets itself up on first use; not ours to time
     for _ in range(rounds):
@@ -152,6 +161,7 @@ def bench_main(data, manifest, rounds, use_peer):
         # The first statement holds a few hundred transactions: read the attribute often
         # enough per sample for the clocks to resolve it.
         samples["from_bytes"].add(tallyfold.MT940.from_bytes, data)
+        samples["camt_reading"].add(tallyfold.MT940.from_bytes, camt)
         samples["transactions"].add(lambda: [document.transactions for _ in range(reads)], per=reads)
         # Every statement with its transactions, built on first access of a new document,
         # against the other way to reach them all: loading the JSON export.
@@ -173,6 +183,7 @@ def bench_main(data, manifest, rounds, use_peer):
     print(f"python, main text {mb:.1f} MB, {rounds} interleaved rounds:")
     print(samples["construct"].row("MT940(text)", mb, "MB/s"))
     print(samples["from_bytes"].row("MT940.from_bytes(data)", mb, "MB/s"))
+    print(samples["camt_reading"].row(f"from_bytes(camt) {len(camt) / 1e6:.0f} MB", len(camt) / 1e6, "MB/s"))
     print(samples["transactions"].row(f"transactions ({first})", first, "objects/s"))
     print(samples["statements"].row(f"statements ({total})", total, "objects/s"))
     print(samples["json_loads"].row("json.loads(to_json())", total, "objects/s"))
@@ -186,6 +197,7 @@ def bench_main(data, manifest, rounds, use_peer):
     results = {
         "objects_per_s": (first / cpu["transactions"], first / wall["transactions"]),
         "exports": {name: (sizes[name] / cpu[name], sizes[name] / wall[name]) for name in sizes},
+        "camt_reading": (len(camt) / 1e6 / cpu["camt_reading"], len(camt) / 1e6 / wall["camt_reading"]),
     }
     if pyarrow is not None:
         results["arrow_ratio"] = {
@@ -353,6 +365,8 @@ def main(argv):
     print(f"  transactions                {rate / 1e6:8.2f}   [{rate_wall / 1e6:6.2f}]    M objects/s (target >= 1)     {verdict(rate >= 1e6)}")
     for name, (rate, rate_wall) in main_results["exports"].items():
         print(f"  {name + '()':<27} {rate:8.0f}   [{rate_wall:6.0f}]    MB/s out    (target >= 200)   {verdict(rate >= 200)}")
+    rate, rate_wall = main_results["camt_reading"]
+    print(f"  camt reading (from_bytes)   {rate:8.0f}   [{rate_wall:6.0f}]    MB/s in     (target >= 100)   {verdict(rate >= 100)}")
     for reading, (r, rw) in main_results.get("arrow_ratio", {}).items():
         print(f"  {'Arrow / JSON, ' + reading:<27} {r:8.2f}x  [{rw:6.2f}x]   the time    (target <= 1x)     {verdict(r <= 1)}")
     if "arrow_ratio" not in main_results:
