@@ -17,7 +17,7 @@ esac
 
 # pytest exits with 5 when it collects no test; that is not a failure of the suite.
 rc=0
-"$python" -m pytest -q tests/python || rc=$?
+"$python" -m pytest -q -n "$(nproc)" tests/python || rc=$?
 [[ $rc -eq 0 || $rc -eq 5 ]] || exit "$rc"
 
 "$python" -m mypy --strict --cache-dir build/mypy-cache tests/typing/typical_use.py

@@ -28,7 +28,7 @@ ubsan=$(${CXX:-g++} -print-file-name=libubsan.so)
 rc=0
 LD_PRELOAD="$asan:$ubsan" ASAN_OPTIONS=detect_leaks=0 \
   PYTHONPATH="$PWD/$build/bindings/python" \
-  "$python" -m pytest -q -p no:cacheprovider tests/python \
+  "$python" -m pytest -q -n "$(nproc)" -p no:cacheprovider tests/python \
   --ignore=tests/python/test_cli.py --ignore=tests/python/test_cli_batch.py \
   --ignore=tests/python/test_examples.py --ignore=tests/python/test_parquet_example.py || rc=$?
 # pytest exits with 5 when it collects no test; that is not a failure of the suite.

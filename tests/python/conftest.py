@@ -75,7 +75,8 @@ def _in_ci():
     return bool(os.environ.get("CI"))
 
 
-_absent = {}  # shared folder -> number of tests skipped for want of it
+_absent = {}  # reason -> number of tests skipped for want of shared data
+_ABSENT = "no shared data at "
 
 
 def pytest_configure(config):
@@ -86,18 +87,24 @@ def pytest_runtest_setup(item):
     for marker in item.iter_markers("shared"):
         name = marker.args[0]
         if not shared_dir(name).is_dir():
-            reason = f"no shared data at {shared_dir(name)} (../shared/{name} beside the checkout)"
+            reason = f"{_ABSENT}{shared_dir(name)} (../shared/{name} beside the checkout)"
             if _in_ci():
                 pytest.fail(reason + ", and CI is set", pytrace=False)
-            _absent[name] = _absent.get(name, 0) + 1
             pytest.skip(reason)
 
 
+# Counted from the reports, which reach the process that prints the summary also when
+# pytest-xdist runs the tests in others.
+def pytest_runtest_logreport(report):
+    if report.skipped and isinstance(report.longrepr, tuple):
+        reason = report.longrepr[2].removeprefix("Skipped: ")
+        if reason.startswith(_ABSENT):
+            _absent[reason] = _absent.get(reason, 0) + 1
+
+
 def pytest_terminal_summary(terminalreporter):
-    for name, count in sorted(_absent.items()):
-        terminalreporter.write_line(
-            f"{count} tests skipped: no shared data at {shared_dir(name)} (../shared/{name} beside the checkout)"
-        )
+    for reason, count in sorted(_absent.items()):
+        terminalreporter.write_line(f"{count} tests skipped: {reason}")
 
 
 def statement(
