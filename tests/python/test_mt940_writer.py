@@ -6,6 +6,8 @@ import pytest
 from conftest import statement
 
 from tallyfold import MT940
+from test_camt_reading import NOTIFICATION
+from test_cli import run
 
 
 def test_to_mt940_reads_back_and_ends_lines_as_asked(two_statements):
@@ -33,3 +35,30 @@ def test_to_mt940_leaves_out_with_a_warning_and_refuses_when_nothing_is_left():
         MT940(bad).to_mt940()
     with pytest.raises(ValueError, match="line_ending"):
         MT940(good).to_mt940(line_ending="\r")
+
+
+def test_camt_converts_to_mt940_with_the_same_values(tmp_path, two_statements):
+    # The same statements through camt and back to MT940: the command reads the XML by its
+    # content and writes what the bank-file reading gives back as before.
+    doc = MT940(two_statements)
+    xml = tmp_path / "statements.xml"
+    xml.write_text(doc.to_camt(created="2024-02-01T00:00:00Z"), encoding="utf-8")
+    result = run("convert", xml, "--to", "mt940", "--line-ending", "lf")
+    assert result.returncode == 0, result.stderr
+    again = MT940(result.stdout.decode())
+    assert [(s.reference, s.opening_balance, s.closing_balance) for s in again.statements] == [
+        (s.reference, s.opening_balance, s.closing_balance) for s in doc.statements
+    ]
+    assert [(t.amount, t.value_date, t.bank_reference) for t in again.transactions] == [
+        (t.amount, t.value_date, t.bank_reference) for t in doc.transactions
+    ]
+
+
+def test_a_camt_054_notification_is_refused(tmp_path):
+    path = tmp_path / "notification.xml"
+    path.write_bytes(NOTIFICATION)
+    with pytest.raises(ValueError, match="camt.054 notification cannot be written as MT940"):
+        MT940.from_bytes(NOTIFICATION).to_mt940()
+    refused = run("convert", path, "--to", "mt940")
+    assert refused.returncode == 2
+    assert b"camt.054 notification cannot be written as MT940" in refused.stderr

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "decoders/bank_text.hpp"
@@ -35,6 +36,9 @@ struct Changes {
   std::size_t transliterated = 0;
   std::size_t slashes = 0;  // inside references and sub-fields, where "/" would part them
   std::size_t cut = 0;
+  std::size_t unnumbered = 0;      // statements without a number, written as 0
+  std::size_t numbers_cut = 0;     // statement numbers longer than five digits
+  std::size_t no_floor_limit = 0;  // interim reports without a floor limit
 };
 
 // Appends a value in the X set, without the characters its place may not hold, cut to
@@ -370,7 +374,7 @@ class Writer {
     }
     line(":25:", account);
     out_.append(":28C:");
-    if (!append_number(s_.number)) return std::string("its statement number '") + std::string(s_.number) + "' is not a number";
+    if (!append_statement_number(s_.number)) return std::string("its statement number '") + std::string(s_.number) + "' is not a number";
     if (s_.sequence && !s_.sequence->empty()) {
       out_.push_back('/');
       if (!append_number(*s_.sequence)) return std::string("its page '") + std::string(*s_.sequence) + "' is not a number";
@@ -422,10 +426,35 @@ class Writer {
     return true;
   }
 
+  // The statement number, which :28C: cannot do without. camt numbers its statements
+  // with up to 18 digits, or not at all: a longer number keeps its last five digits,
+  // and none is written as 0, each counted in a note.
+  bool append_statement_number(std::string_view n) {
+    n = trim_white_space(n);
+    if (n.empty()) {
+      ++changes_.unnumbered;
+      out_.push_back('0');
+      return true;
+    }
+    if (n.size() > 5 && n.size() <= 18 && std::all_of(n.begin(), n.end(), is_digit)) {
+      ++changes_.numbers_cut;
+      n.remove_prefix(n.size() - 5);
+    }
+    return append_number(n);
+  }
+
   std::optional<std::string> write_report_header() {
     const std::string_view currency = statement_currency(s_);
     if (currency.size() != 3) return std::string("its currency is unknown");
-    if (s_.floor_limits.empty()) return std::string("it has no floor limit");
+    if (s_.floor_limits.empty()) {
+      // MT942 cannot do without :34F:. A report that names no limit (camt has none)
+      // reports every entry, which a limit of zero says.
+      ++changes_.no_floor_limit;
+      out_.append(":34F:");
+      if (!append_currency(currency, out_)) return std::string("its currency is none MT942 can write");
+      out_.append("0,00");
+      out_.append(eol_);
+    }
     for (const FloorLimit& limit : s_.floor_limits) {
       out_.append(":34F:");
       if (!append_currency(limit.currency, out_)) return std::string("a floor limit has no currency MT942 can write");
@@ -459,10 +488,35 @@ class Writer {
       out_.append(eol_);
       return true;
     };
+    if (!s_.debit_total && !s_.credit_total) {
+      // A report without its totals (camt's summary is optional) gets them from its
+      // entries, which is what they count; without them the report's own :86: would
+      // read back as the last entry's.
+      if (auto [debit, credit] = totals_of_entries(); debit && credit) {
+        if (!total(":90D:", debit) || !total(":90C:", credit)) {
+          return std::string("an entry total cannot be written in MT942");
+        }
+        return std::nullopt;
+      }
+    }
     if (!total(":90D:", s_.debit_total) || !total(":90C:", s_.credit_total)) {
       return std::string("an entry total cannot be written in MT942");
     }
     return std::nullopt;
+  }
+
+  // The count and sum of the entries of each side; none when a sum overflows.
+  std::pair<std::optional<EntryTotal>, std::optional<EntryTotal>> totals_of_entries() const {
+    EntryTotal debit{0, statement_currency(s_), Decimal()};
+    EntryTotal credit = debit;
+    for (const Transaction& t : s_.transactions) {
+      EntryTotal& side = is_debit_side(t.debit_credit) ? debit : credit;
+      const auto sum = side.sum.plus(t.amount);
+      if (!sum) return {};
+      side.sum = *sum;
+      ++side.count;
+    }
+    return {debit, credit};
   }
 
   std::optional<std::string> write_entry(const Transaction& t) {
@@ -523,6 +577,12 @@ std::string_view name_of(const Statement& s) noexcept {
 
 Result<MtDocument> write_mt(std::span<const Statement> statements, OutputSink& sink, const MtOptions& options) {
   if (statements.empty()) return Other{"no statement to write as MT940"};
+  for (const Statement& s : statements) {
+    if (s.kind == StatementKind::Notification) {
+      return Other{"a camt.054 notification cannot be written as MT940: SWIFT has no message for it "
+                   "(convert it to json or csv)"};
+    }
+  }
   MtDocument document;
   detail::SinkBuffer buffer(sink);
   std::string& out = buffer.text();
@@ -558,6 +618,18 @@ Result<MtDocument> write_mt(std::span<const Statement> statements, OutputSink& s
   }
   if (changes.cut > 0) {
     document.notes.push_back(std::to_string(changes.cut) + " texts cut to the length MT940 allows");
+  }
+  if (changes.unnumbered > 0) {
+    document.notes.push_back(std::to_string(changes.unnumbered) +
+                             " statements without a number written with the number 0 in :28C:");
+  }
+  if (changes.numbers_cut > 0) {
+    document.notes.push_back(std::to_string(changes.numbers_cut) +
+                             " statement numbers longer than the five digits of :28C: written with their last five");
+  }
+  if (changes.no_floor_limit > 0) {
+    document.notes.push_back(std::to_string(changes.no_floor_limit) +
+                             " interim reports without a floor limit written with :34F: 0,00, which reports every entry");
   }
   return document;
 }

@@ -94,7 +94,12 @@ std::size_t append_swift_x(std::string_view text, std::string& out) {
   while (!text.empty()) {
     // Runs of the set itself, which is nearly everything, are copied whole.
     std::size_t run = 0;
-    while (run < text.size() && is_swift_x(text[run])) ++run;
+    const char* p = text.data();
+    while (run + 4 <= text.size() && is_swift_x(p[run]) & is_swift_x(p[run + 1]) & is_swift_x(p[run + 2]) &
+                                         is_swift_x(p[run + 3])) {
+      run += 4;
+    }
+    while (run < text.size() && is_swift_x(p[run])) ++run;
     out.append(text.substr(0, run));
     text.remove_prefix(run);
     if (text.empty()) break;
