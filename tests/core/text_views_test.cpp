@@ -2,6 +2,7 @@
 // these tests move every byte of interest across the block boundaries and check that
 // nothing depends on where they fall.
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "bankfile/block_scan.hpp"
 #include "bankfile/text_views.hpp"
 #include "tallyfold/bankfile.hpp"
 #include "tallyfold/unwrap.hpp"
@@ -18,15 +20,66 @@ namespace {
 
 constexpr std::size_t kShifts = 140;  // more than two blocks
 
-// Every test runs with the widest instructions the processor has, then with SSE2 only.
-class TextViews : public ::testing::TestWithParam<bool> {
+// Every test runs with the widest kernel the processor has, then with SSE2 alone, then
+// with the plain C++ kernel that builds without SSE2 use.
+class TextViews : public ::testing::TestWithParam<detail::ScanKernel> {
  protected:
-  void SetUp() override { detail::scan_with_sse2_only(GetParam()); }
-  void TearDown() override { detail::scan_with_sse2_only(false); }
+  void SetUp() override {
+    if (!detail::scan_kernel_available(GetParam())) GTEST_SKIP() << "kernel not built here";
+    detail::force_scan_kernel(GetParam());
+  }
+  void TearDown() override { detail::force_scan_kernel(detail::ScanKernel::Widest); }
 };
 
-INSTANTIATE_TEST_SUITE_P(Scans, TextViews, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& scan) { return scan.param ? "Sse2" : "Widest"; });
+INSTANTIATE_TEST_SUITE_P(Scans, TextViews,
+                         ::testing::Values(detail::ScanKernel::Widest, detail::ScanKernel::Sse2,
+                                           detail::ScanKernel::Scalar),
+                         [](const ::testing::TestParamInfo<detail::ScanKernel>& scan) {
+                           switch (scan.param) {
+                             case detail::ScanKernel::Sse2: return "Sse2";
+                             case detail::ScanKernel::Scalar: return "Scalar";
+                             default: return "Widest";
+                           }
+                         });
+
+// The kernels themselves, over the same bytes: random blocks drawn from the bytes each
+// mask is about (and every other byte value), so that every bit of every mask is both
+// set and clear somewhere, including the two bytes needs_look reads past a block.
+TEST(BlockScanKernels, AgreeWithThePlainKernelOnEveryMask) {
+  std::vector<detail::BlockScanner> kernels{detail::block_scanner()};
+#if defined(TALLYFOLD_SSE2_SCAN)
+  kernels.push_back(detail::scan_blocks_sse2);
+#endif
+  constexpr std::string_view kInteresting = "\n\r{-:126@\x01\x02\x03\x1a\0\x7f\x80\xc3\xff ";
+  std::uint64_t state = 0x9E3779B97F4A7C15u;
+  const auto next = [&state] {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return state;
+  };
+  for (int round = 0; round < 200; ++round) {
+    const std::size_t count = 1 + next() % detail::Blocks::kMax;
+    std::string bytes(64 * count + 2, '\0');
+    for (char& c : bytes) {
+      const std::uint64_t r = next();
+      c = r % 4 == 0 ? static_cast<char>(r >> 8) : kInteresting[(r >> 8) % kInteresting.size()];
+    }
+    detail::Blocks expected;
+    detail::scan_blocks_scalar(bytes.data(), count, expected);
+    for (const detail::BlockScanner kernel : kernels) {
+      detail::Blocks got;
+      kernel(bytes.data(), count, got);
+      ASSERT_EQ(got.maybe_special, expected.maybe_special) << "round " << round;
+      for (std::size_t k = 0; k < count; ++k) {
+        ASSERT_EQ(got.feeds[k], expected.feeds[k]) << "round " << round << " block " << k;
+        ASSERT_EQ(got.high[k], expected.high[k]) << "round " << round << " block " << k;
+        ASSERT_EQ(got.look[k], expected.look[k]) << "round " << round << " block " << k;
+        ASSERT_EQ(got.lines[k], expected.lines[k]) << "round " << round << " block " << k;
+      }
+    }
+  }
+}
 
 // A line before the first field stays as it is, so it moves the rest of the text
 // without changing what unwrapping makes of it.

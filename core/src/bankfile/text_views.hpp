@@ -58,10 +58,6 @@ std::string_view unwrap_statement_view(std::string_view text, std::string& stora
 std::optional<std::string_view> unwrap_utf8_view(std::string_view bytes, std::string& storage, LineMap& lines,
                                                  std::vector<Diagnostic>& diagnostics);
 
-/// Makes later scans use SSE2 even where the processor has more, so that tests reach
-/// both ways of scanning.
-void scan_with_sse2_only(bool on) noexcept;
-
 /// The length of the well-formed UTF-8 sequence that the `n` bytes at `p` start with
 /// (no overlong forms, surrogates or values above U+10FFFF), or 0. p[0] is not ASCII.
 inline std::size_t utf8_sequence_length(const unsigned char* p, std::size_t n) noexcept {

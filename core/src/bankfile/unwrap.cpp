@@ -1,7 +1,6 @@
 #include "tallyfold/unwrap.hpp"
 
 #include <algorithm>
-#include <atomic>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -11,21 +10,15 @@
 
 #include "tallyfold/bankfile.hpp"
 #include "tallyfold/model.hpp"
+#include "bankfile/block_scan.hpp"
 #include "text_views.hpp"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-#if defined(__SSE2__) && defined(__GNUC__) && defined(__x86_64__)
-#include <immintrin.h>
-#define TALLYFOLD_AVX2_SCAN 1  // chosen at run time, where the processor has it
-#endif
 
 namespace tallyfold {
 namespace {
 
-// Branch-free, so that the compiler can test many bytes at once.
-constexpr bool is_control_byte(char c) noexcept { return (c == '\x01') | (c == '\x03') | (c == '\x1a'); }
+using detail::Blocks;
+using detail::is_control_byte;
+using detail::is_special_byte;
 
 bool contains_control_byte(std::string_view text) noexcept {
   unsigned char found = 0;
@@ -125,140 +118,11 @@ bool has_at_break_before_tag(std::string_view line) noexcept {
   return false;
 }
 
-// Whether a line starting at `p` (three bytes readable) needs a look between the balances:
-// framing, or a field that ends the statement or its transactions. Without branches: the
-// first byte changes from line to line.
-constexpr bool needs_look(const char* p) noexcept {
-  const bool field_end = (p[1] == '2') | ((p[1] == '6') & (p[2] != '1'));
-  return (p[0] == '{') | (p[0] == '-') | ((p[0] == ':') & field_end);
-}
-
-// Control bytes and the "@" of the "@@" form stand in few lines of few files; the lines
-// without them need no search for either.
-constexpr bool is_special_byte(char c) noexcept { return is_control_byte(c) | (c == '@'); }
-
 bool contains_special_byte(std::string_view text) noexcept {
   unsigned char found = 0;
   for (char c : text) found |= static_cast<unsigned char>(is_special_byte(c));
   return found != 0;
 }
-
-#if defined(__SSE2__)
-// What the blocks of 64 bytes of one batch hold. Scanning many blocks in one call keeps
-// the call, which goes through a pointer, out of the loop over the blocks.
-struct Blocks {
-  static constexpr std::size_t kMax = 64;
-  std::uint64_t feeds[kMax];        // bit i: byte i of the block is a line feed
-  std::uint64_t high[kMax];         // bit i: byte i of the block is not ASCII
-  std::uint64_t look[kMax];         // bit i: needs_look(byte i of the block)
-  std::uint8_t lines[kMax];         // line feeds in the block
-  std::uint64_t maybe_special = 0;  // bit k: block k perhaps holds a special or NUL byte
-};
-
-// The blocks read two bytes past their end, for needs_look. Special and NUL bytes are
-// looked for with STX besides: a byte up to 3, 0x1A or "@".
-void scan_blocks_sse2(const char* text, std::size_t count, Blocks& out) noexcept {
-  const auto set = [](char c) { return _mm_set1_epi8(c); };
-  const __m128i line_feed = set('\n'), three = set(3), sub = set('\x1a'), at = set('@');
-  const __m128i brace = set('{'), dash = set('-'), colon = set(':'), one = set('1'), two = set('2'), six = set('6');
-  out.maybe_special = 0;
-  for (std::size_t k = 0; k < count; ++k) {
-    const char* p = text + 64 * k;
-    __m128i special = _mm_setzero_si128();
-    std::uint64_t feeds = 0;
-    std::uint64_t high = 0;
-    std::uint64_t look = 0;
-    for (unsigned i = 0; i < 4; ++i) {
-      const auto load = [p, i](unsigned ahead) {
-        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i + ahead));
-      };
-      const __m128i bytes = load(0), next = load(1), after_next = load(2);
-      feeds |= std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, line_feed)))}
-               << (16 * i);
-      high |= std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(bytes))} << (16 * i);
-      const __m128i low = _mm_cmpeq_epi8(_mm_min_epu8(bytes, three), bytes);
-      special = _mm_or_si128(special, _mm_or_si128(low, _mm_or_si128(_mm_cmpeq_epi8(bytes, sub),
-                                                                     _mm_cmpeq_epi8(bytes, at))));
-      const __m128i field_end = _mm_or_si128(
-          _mm_cmpeq_epi8(next, two), _mm_andnot_si128(_mm_cmpeq_epi8(after_next, one), _mm_cmpeq_epi8(next, six)));
-      const __m128i framing = _mm_or_si128(_mm_cmpeq_epi8(bytes, brace), _mm_cmpeq_epi8(bytes, dash));
-      const __m128i looks = _mm_or_si128(framing, _mm_and_si128(_mm_cmpeq_epi8(bytes, colon), field_end));
-      look |= std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(looks))} << (16 * i);
-    }
-    out.feeds[k] = feeds;
-    out.high[k] = high;
-    out.look[k] = look;
-    out.lines[k] = static_cast<std::uint8_t>(std::popcount(feeds));
-    out.maybe_special |= std::uint64_t{_mm_movemask_epi8(special) != 0} << k;
-  }
-}
-
-#if defined(TALLYFOLD_AVX2_SCAN)
-// The same with half the instructions.
-__attribute__((target("avx2,popcnt"))) void scan_blocks_avx2(const char* text, std::size_t count, Blocks& out) noexcept {
-  // Lambdas would not inherit the target: everything is written out.
-  const __m256i line_feed = _mm256_set1_epi8('\n');
-  const __m256i three = _mm256_set1_epi8(3);
-  const __m256i sub = _mm256_set1_epi8('\x1a');
-  const __m256i at = _mm256_set1_epi8('@');
-  const __m256i brace = _mm256_set1_epi8('{');
-  const __m256i dash = _mm256_set1_epi8('-');
-  const __m256i colon = _mm256_set1_epi8(':');
-  const __m256i one = _mm256_set1_epi8('1');
-  const __m256i two = _mm256_set1_epi8('2');
-  const __m256i six = _mm256_set1_epi8('6');
-  out.maybe_special = 0;
-  for (std::size_t k = 0; k < count; ++k) {
-    const char* p = text + 64 * k;
-    __m256i specials = _mm256_setzero_si256();
-    std::uint64_t feeds = 0;
-    std::uint64_t high = 0;
-    std::uint64_t look = 0;
-    for (unsigned i = 0; i < 2; ++i) {
-      const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * i));
-      const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * i + 1));
-      const __m256i after_next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * i + 2));
-      feeds |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(bytes, line_feed)))}
-               << (32 * i);
-      high |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(bytes))} << (32 * i);
-      const __m256i low = _mm256_cmpeq_epi8(_mm256_min_epu8(bytes, three), bytes);
-      specials = _mm256_or_si256(specials, _mm256_or_si256(low, _mm256_or_si256(_mm256_cmpeq_epi8(bytes, sub),
-                                                                               _mm256_cmpeq_epi8(bytes, at))));
-      const __m256i field_end =
-          _mm256_or_si256(_mm256_cmpeq_epi8(next, two),
-                          _mm256_andnot_si256(_mm256_cmpeq_epi8(after_next, one), _mm256_cmpeq_epi8(next, six)));
-      const __m256i framing = _mm256_or_si256(_mm256_cmpeq_epi8(bytes, brace), _mm256_cmpeq_epi8(bytes, dash));
-      const __m256i looks =
-          _mm256_or_si256(framing, _mm256_and_si256(_mm256_cmpeq_epi8(bytes, colon), field_end));
-      look |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(looks))} << (32 * i);
-    }
-    out.feeds[k] = feeds;
-    out.high[k] = high;
-    out.look[k] = look;
-    out.lines[k] = static_cast<std::uint8_t>(__builtin_popcountll(feeds));
-    out.maybe_special |= std::uint64_t{_mm256_testz_si256(specials, specials) == 0} << k;
-  }
-}
-#endif
-
-using BlockScanner = void (*)(const char*, std::size_t, Blocks&) noexcept;
-
-std::atomic<bool> g_sse2_only{false};
-
-BlockScanner block_scanner() noexcept {
-  if (g_sse2_only.load(std::memory_order_relaxed)) return scan_blocks_sse2;
-#if defined(TALLYFOLD_AVX2_SCAN)
-  static const BlockScanner scanner = [] {
-    __builtin_cpu_init();
-    const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
-    return avx2 ? scan_blocks_avx2 : scan_blocks_sse2;
-  }();
-  return scanner;
-#else
-  return scan_blocks_sse2;
-#endif
-}
-#endif
 
 // Finds line feeds 64 bytes at a time, and tells blocks that hold a special byte. Asked
 // to, it also checks on the way that the text is UTF-8 without NUL bytes, which spares
@@ -270,7 +134,6 @@ class LineFeeds {
 
   // Offset of the first line feed at or after `from`, or npos.
   std::size_t find(std::size_t from) noexcept {
-#if defined(__SSE2__)
     while (from < text_.size()) {
       const std::size_t offset = from - block_;
       if (offset >= kBlock) {
@@ -282,19 +145,15 @@ class LineFeeds {
       from = block_ + kBlock;
     }
     return std::string_view::npos;
-#else
-    return text_.find('\n', from);
-#endif
   }
 
   // Skips the lines from `pos`, a line start, on as long as none needs a look (see
-  // needs_look) and no special byte stands near them. Returns the start of the first line
+  // detail::needs_look) and no special byte stands near them. Returns the start of the first line
   // not skipped and adds the number skipped to `lines`. A block whose line starts need no
   // look is passed whole, its lines counted by its line feeds.
   std::size_t skip(std::size_t pos, std::size_t& lines) noexcept {
     const std::size_t size = text_.size();
     std::size_t count = 0;
-#if defined(__SSE2__)
     if (pos >= size) return pos;
     if (pos - block_ >= kBlock) load(pos - pos % kBlock);
     if (special_ || ((look_ >> (pos - block_)) & 1) != 0) return pos;  // the first line needs a look
@@ -353,15 +212,6 @@ class LineFeeds {
     mask_ = feeds;
     look_ = look;
     special_ = special;
-#else
-    while (size - pos >= 3 && !needs_look(text_.data() + pos)) {
-      const std::size_t feed = text_.find('\n', pos);
-      if (feed == std::string_view::npos) break;
-      if (contains_special_byte(text_.substr(pos, feed - pos))) break;
-      ++count;
-      pos = feed + 1;
-    }
-#endif
     lines += count;
     return pos;
   }
@@ -384,7 +234,6 @@ class LineFeeds {
  private:
   static constexpr std::size_t kBlock = 64;
 
-#if defined(__SSE2__)
   void load(std::size_t block) noexcept {
     block_ = block;
     mask_ = scan(block, special_, look_);
@@ -460,7 +309,7 @@ class LineFeeds {
     checked_to_ = block + kBlock;
   }
 
-  BlockScanner scan_blocks_ = block_scanner();
+  detail::BlockScanner scan_blocks_ = detail::block_scanner();
   Blocks blocks_;
   std::size_t batch_ = 0;       // offset of the first block in blocks_
   std::size_t batch_size_ = 0;  // blocks in blocks_
@@ -469,7 +318,6 @@ class LineFeeds {
   std::uint64_t mask_ = 0;
   std::uint64_t look_ = 0;
   bool special_ = false;  // the block holds a special byte
-#endif
   std::string_view text_;
   bool check_utf8_;
   bool failed_ = false;
@@ -838,14 +686,6 @@ std::string_view finish(Unwrapper& unwrapper, std::string& storage, std::vector<
 }
 
 }  // namespace
-
-void detail::scan_with_sse2_only(bool on) noexcept {
-#if defined(__SSE2__)
-  g_sse2_only.store(on, std::memory_order_relaxed);
-#else
-  (void)on;
-#endif
-}
 
 std::string_view detail::unwrap_statement_view(std::string_view text, std::string& storage, LineMap& lines,
                                                std::vector<Diagnostic>& diagnostics) {

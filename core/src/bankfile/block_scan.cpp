@@ -1,0 +1,86 @@
+#include "bankfile/block_scan.hpp"
+
+#include <atomic>
+#include <bit>
+
+namespace tallyfold::detail {
+namespace {
+
+// The widest kernel this build and this processor have.
+BlockScanner widest() noexcept {
+#if defined(TALLYFOLD_SCALAR_SCAN_ONLY)
+  return scan_blocks_scalar;
+#elif defined(TALLYFOLD_AVX2_SCAN)
+  static const BlockScanner scanner = [] {
+    __builtin_cpu_init();
+    const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
+    return avx2 ? scan_blocks_avx2 : scan_blocks_sse2;
+  }();
+  return scanner;
+#elif defined(TALLYFOLD_SSE2_SCAN)
+  return scan_blocks_sse2;
+#else
+  return scan_blocks_scalar;
+#endif
+}
+
+std::atomic<BlockScanner> g_forced{nullptr};
+
+}  // namespace
+
+// The reference the vector kernels are tested against: byte by byte, as their comments
+// describe each mask.
+void scan_blocks_scalar(const char* text, std::size_t count, Blocks& out) noexcept {
+  out.maybe_special = 0;
+  for (std::size_t k = 0; k < count; ++k) {
+    const char* p = text + 64 * k;
+    std::uint64_t feeds = 0;
+    std::uint64_t high = 0;
+    std::uint64_t look = 0;
+    bool special = false;
+    for (unsigned i = 0; i < 64; ++i) {
+      const auto byte = static_cast<unsigned char>(p[i]);
+      feeds |= std::uint64_t{byte == '\n'} << i;
+      high |= std::uint64_t{byte >= 0x80} << i;
+      look |= std::uint64_t{needs_look(p + i)} << i;
+      special |= (byte <= 3) | (byte == 0x1a) | (byte == '@');
+    }
+    out.feeds[k] = feeds;
+    out.high[k] = high;
+    out.look[k] = look;
+    out.lines[k] = static_cast<std::uint8_t>(std::popcount(feeds));
+    out.maybe_special |= std::uint64_t{special} << k;
+  }
+}
+
+BlockScanner block_scanner() noexcept {
+  const BlockScanner forced = g_forced.load(std::memory_order_relaxed);
+  return forced != nullptr ? forced : widest();
+}
+
+bool scan_kernel_available(ScanKernel kernel) noexcept {
+  switch (kernel) {
+    case ScanKernel::Widest:
+    case ScanKernel::Scalar:
+      return true;
+    case ScanKernel::Sse2:
+#if defined(TALLYFOLD_SSE2_SCAN) && !defined(TALLYFOLD_SCALAR_SCAN_ONLY)
+      return true;
+#else
+      return false;
+#endif
+  }
+  return false;
+}
+
+void force_scan_kernel(ScanKernel kernel) noexcept {
+  if (!scan_kernel_available(kernel)) return;
+  BlockScanner scanner = nullptr;
+  if (kernel == ScanKernel::Scalar) scanner = scan_blocks_scalar;
+#if defined(TALLYFOLD_SSE2_SCAN)
+  if (kernel == ScanKernel::Sse2) scanner = scan_blocks_sse2;
+#endif
+  g_forced.store(scanner, std::memory_order_relaxed);
+}
+
+}  // namespace tallyfold::detail
