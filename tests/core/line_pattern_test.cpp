@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "parser/line_pattern.hpp"
+#include "parser/statement_line.hpp"
 
 namespace tallyfold::detail {
 namespace {
@@ -52,6 +53,40 @@ TEST(StatementLine, RecogniserAgreesWithThePattern) {
     const auto recognised = match_statement_line(row.line);
     EXPECT_EQ(recognised.has_value(), row.matches);
     EXPECT_TRUE(recognised == match_statement_line_by_pattern(row.line));
+  }
+}
+
+// Each deviation the bank-file reading allows, alone in a line: the exact form refuses
+// the line, the deviation alone admits it and is the one reported, and every other
+// deviation together does not stand in for it.
+TEST(StatementLine, EachDeviationIsItsOwnAllowance) {
+  const struct {
+    std::string_view line;
+    LineDeviation deviation;
+  } kRows[] = {
+      {"230101    C1,00NTRFX", kBlankEntryDate},
+      {"230101c1,00NTRFX", kLowerCaseMark},
+      {"230101Rd1,00NTRFX", kLowerCaseMark},
+      {"230101C A1,00NTRFX", kBlankBeforeFundsCode},
+      {"230101C100NTRFX", kAmountWithoutComma},
+      {"230101C1.00NTRFX", kAmountWithPoint},
+      {"230101C1,00 NTRFX", kBlankBeforeType},
+      {"230101C1,00//BANK", kNoType},
+      {"230101C1,00", kNoType},
+      {"230101C1,00NO  X", kPaddedType},
+      {"230101C1,00XTRFX", kTypeNotNorF},
+      {"230101C1,00NTRFA/B//C", kSlashInReference},
+      {"230101C1,00NTRFA/", kSlashInReference},
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(std::string(row.line));
+    StatementLineTokens tokens;
+    EXPECT_FALSE(tokenise_statement_line(row.line, kExactForm, tokens));
+    tokens = {};
+    ASSERT_TRUE(tokenise_statement_line(row.line, row.deviation, tokens));
+    EXPECT_EQ(tokens.deviations, row.deviation);
+    tokens = {};
+    EXPECT_FALSE(tokenise_statement_line(row.line, static_cast<LineDeviations>(kEveryDeviation & ~row.deviation), tokens));
   }
 }
 

@@ -4,14 +4,13 @@
 #include <cstdint>
 
 #include "parser/field_parsers.hpp"
+#include "parser/statement_line.hpp"
 #include "tallyfold/parse.hpp"
 
 namespace tallyfold::detail {
 namespace {
 
 constexpr bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
-constexpr bool is_upper(char c) noexcept { return c >= 'A' && c <= 'Z'; }
-constexpr bool is_alnum(char c) noexcept { return is_digit(c) || is_upper(c) || (c >= 'a' && c <= 'z'); }
 constexpr char to_upper(char c) noexcept { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 std::string quoted(std::string_view s) { return quote_value(s); }
@@ -85,134 +84,96 @@ std::optional<Date> read_date_past_month_end(std::string_view text) noexcept {
   return std::nullopt;
 }
 
+namespace {
+
+// What the reading says of each deviation it read a line with, in the order they stand
+// in the line; the type codes' two notes exclude each other.
+struct DeviationNote {
+  LineDeviation deviation;
+  std::string_view kind;
+};
+constexpr DeviationNote kDeviationNotes[] = {
+    {kBlankEntryDate, ":61: blanks in place of the entry date read as no entry date"},
+    {kLowerCaseMark, ":61: lower-case marks read as capitals"},
+    {kBlankBeforeFundsCode, ":61: blanks before the funds code skipped"},
+    {kAmountWithoutComma, ":61: amounts without a decimal comma read as whole amounts"},
+    {kAmountWithPoint, ":61: amounts with a decimal point read as decimals"},
+    {kBlankBeforeType, ":61: blanks before the transaction type skipped"},
+    {kNoType, ":61: lines without a transaction type read with none"},
+    {kPaddedType, ":61: type codes padded with blanks read trimmed"},
+    {kTypeNotNorF, ":61: type codes that start with neither N nor F read as written"},
+};
+
+std::string deviation_message(LineDeviation deviation, const StatementLineTokens& tokens, const Transaction& t) {
+  switch (deviation) {
+    case kBlankEntryDate: return ":61: four blanks in place of the entry date read as no entry date";
+    case kLowerCaseMark:
+      return ":61: lower-case mark " + quoted(tokens.mark) + " read as " + quoted(mark_text(t.debit_credit));
+    case kBlankBeforeFundsCode: return ":61: blank before the funds code skipped";
+    case kAmountWithoutComma:
+      return ":61: amount without a decimal comma " + quoted(tokens.amount_integer) + " read as " + t.amount.to_string();
+    case kAmountWithPoint: return ":61: amount with a decimal point read as " + t.amount.to_string();
+    case kBlankBeforeType: return ":61: blank before the transaction type skipped";
+    case kNoType: return ":61: no transaction type: read with none";
+    case kPaddedType:
+      // The type's four bytes, blanks included, stand in the line.
+      return ":61: transaction type " + quoted(std::string_view(tokens.transaction_type.data(), 4)) +
+             " padded with blanks read as " + quoted(t.transaction_type);
+    case kTypeNotNorF: return ":61: transaction type " + quoted(t.transaction_type) + " read as written";
+    case kSlashInReference: break;
+  }
+  return {};
+}
+
+}  // namespace
+
 bool read_statement_line_tolerantly(std::string_view content, Transaction& t, TextBuffer& texts,
                                     std::vector<Repair>& repairs) {
   const std::size_t line_feed = content.find('\n');
   const std::string_view line = content.substr(0, line_feed);
-  std::size_t i = 0;
-  auto blanks = [&] {
-    const std::size_t start = i;
-    while (i < line.size() && line[i] == ' ') ++i;
-    return i > start;
-  };
   const std::size_t mark_at = repairs.size();  // repairs are dropped again on failure
-  auto fail = [&] {
+  // A carriage return left inside the line is nothing a bank meant; no guess is made.
+  if (line.find('\r') != std::string_view::npos) return false;
+  StatementLineTokens tokens;
+  if (!tokenise_statement_line(line, kEveryDeviation, tokens)) return false;
+  auto value_date = read_date(tokens.value_date, ":61: value date", repairs);
+  if (!value_date) {
     repairs.resize(mark_at);
     return false;
-  };
-
-  // A carriage return left inside the line is nothing a bank meant; no guess is made.
-  if (line.size() < 6 || line.find('\r') != std::string_view::npos) return false;
-  auto value_date = read_date(line.substr(0, 6), ":61: value date", repairs);
-  if (!value_date) return fail();
+  }
   t.value_date = *value_date;
-  i = 6;
+  if (tokens.entry_date) t.entry_date = entry_date_near(t.value_date, *tokens.entry_date);
 
-  const std::string_view entry = line.substr(i, 4);
-  if (entry.size() == 4 && is_digit(entry[0]) && is_digit(entry[1]) && is_digit(entry[2]) && is_digit(entry[3])) {
-    t.entry_date = entry_date_near(t.value_date, entry);
-    i += 4;
-  } else if (entry == "    ") {
-    note(repairs, ":61: four blanks in place of the entry date read as no entry date",
-         ":61: blanks in place of the entry date read as no entry date");
-    i += 4;
-  }
+  const char mark = to_upper(tokens.mark.back());
+  t.debit_credit = tokens.mark.size() == 2 ? (mark == 'D' ? DebitCreditMark::ReversalDebit : DebitCreditMark::ReversalCredit)
+                                           : (mark == 'D' ? DebitCreditMark::Debit : DebitCreditMark::Credit);
+  if (tokens.funds_code && !is_reversal(t.debit_credit)) t.funds_code = tokens.funds_code->front();
 
-  // Mark: "D", "C", "RD" or "RC", in either case.
-  if (i >= line.size()) return fail();
-  const std::size_t mark_start = i;
-  if (to_upper(line[i]) == 'R' && i + 1 < line.size() && (to_upper(line[i + 1]) == 'D' || to_upper(line[i + 1]) == 'C')) {
-    t.debit_credit = to_upper(line[i + 1]) == 'D' ? DebitCreditMark::ReversalDebit : DebitCreditMark::ReversalCredit;
-    i += 2;
-  } else if (to_upper(line[i]) == 'D' || to_upper(line[i]) == 'C') {
-    t.debit_credit = to_upper(line[i]) == 'D' ? DebitCreditMark::Debit : DebitCreditMark::Credit;
-    i += 1;
-  } else {
-    return fail();
-  }
-  const std::string_view mark = line.substr(mark_start, i - mark_start);
-  if (!is_upper(mark.front()) || !is_upper(mark.back())) {
-    note(repairs, ":61: lower-case mark " + quoted(mark) + " read as " + quoted(mark_text(t.debit_credit)),
-         ":61: lower-case marks read as capitals");
-  }
-
-  const bool blank_before_funds = blanks();
-  if (i < line.size() && is_upper(line[i])) {
-    if (!is_reversal(t.debit_credit)) t.funds_code = line[i];
-    ++i;
-    if (blank_before_funds) {
-      note(repairs, ":61: blank before the funds code skipped", ":61: blanks before the funds code skipped");
-    }
-  } else if (blank_before_funds) {
-    return fail();
-  }
-
-  // Amount: up to 15 digits, then "," or "." or nothing, then up to two digits.
-  const std::size_t integer_start = i;
-  while (i < line.size() && is_digit(line[i])) ++i;
-  const std::string_view integer = line.substr(integer_start, i - integer_start);
-  if (integer.empty() || integer.size() > 15) return fail();
-  char separator = 0;
-  std::string_view fraction;
-  if (i < line.size() && (line[i] == ',' || line[i] == '.')) {
-    separator = line[i++];
-    const std::size_t fraction_start = i;
-    while (i < line.size() && is_digit(line[i])) ++i;
-    fraction = line.substr(fraction_start, i - fraction_start);
-    if (fraction.size() > 2) return fail();
-  }
-  std::string canonical(integer);
+  std::string canonical(tokens.amount_integer);
   canonical.push_back(',');
-  canonical.append(fraction);
+  canonical.append(tokens.amount_fraction);
   auto amount = parse_amount(canonical);
-  if (!amount) return fail();
+  if (!amount) {
+    repairs.resize(mark_at);
+    return false;
+  }
   t.amount = *amount;
-  if (separator == 0) {
-    note(repairs, ":61: amount without a decimal comma " + quoted(integer) + " read as " + t.amount.to_string(),
-         ":61: amounts without a decimal comma read as whole amounts");
-  } else if (separator == '.') {
-    note(repairs, ":61: amount with a decimal point read as " + t.amount.to_string(),
-         ":61: amounts with a decimal point read as decimals");
-  }
+  t.transaction_type = tokens.transaction_type;
 
-  if (blanks()) {
-    note(repairs, ":61: blank before the transaction type skipped", ":61: blanks before the transaction type skipped");
-  }
-  // Type: a capital letter and three letters or digits, or fewer padded with blanks, or
-  // none at all where the references follow the amount at once.
-  const std::string_view type = line.substr(i, 4);
-  if (type.empty() || type.starts_with("//")) {
-    note(repairs, ":61: no transaction type: read with none", ":61: lines without a transaction type read with none");
-  } else {
-    if (type.size() < 4 || !is_upper(type[0])) return fail();
-    std::size_t type_length = 1;
-    while (type_length < 4 && is_alnum(type[type_length])) ++type_length;
-    for (std::size_t k = type_length; k < 4; ++k) {
-      if (type[k] != ' ') return fail();
-    }
-    t.transaction_type = type.substr(0, type_length);
-    i += 4;
-    if (type_length < 4) {
-      note(repairs,
-           ":61: transaction type " + quoted(type) + " padded with blanks read as " + quoted(t.transaction_type),
-           ":61: type codes padded with blanks read trimmed");
-    } else if (type[0] != 'N' && type[0] != 'F') {
-      note(repairs, ":61: transaction type " + quoted(type) + " read as written",
-           ":61: type codes that start with neither N nor F read as written");
+  for (const DeviationNote& n : kDeviationNotes) {
+    if ((tokens.deviations & n.deviation) != 0) {
+      note(repairs, deviation_message(n.deviation, tokens, t), std::string(n.kind));
     }
   }
 
-  // Only "//" starts the bank reference; a single "/" belongs to the customer reference.
-  const std::string_view rest = line.substr(i);
-  const std::size_t double_slash = rest.find("//");
-  const std::string_view raw_reference = rest.substr(0, double_slash);
-  t.customer_reference = trim_white_space(raw_reference);
-  if (double_slash != std::string_view::npos) t.bank_reference.emplace(rest.substr(double_slash + 2));
+  t.customer_reference = trim_white_space(tokens.customer_reference);
+  if (tokens.bank_reference) t.bank_reference.emplace(*tokens.bank_reference);
   if (line_feed != std::string_view::npos) {
     const std::string_view extra = trim_white_space(content.substr(line_feed + 1));
     if (!extra.empty()) t.extra_details.emplace(extra);
   }
-  split_padded_reference(raw_reference, t, texts, repairs);
+  split_padded_reference(tokens.customer_reference, t, texts, repairs);
+  // Told of the reference as it is read: padding cut off may have taken the "/" with it.
   if (t.customer_reference.find('/') != std::string_view::npos) {
     note(repairs, ":61: customer reference with a single '/' read as " + quoted(t.customer_reference),
          ":61: customer references with a single '/' read whole");

@@ -7,6 +7,7 @@
 #include <new>
 #include <string>
 
+#include "parser/statement_line.hpp"
 #include "tallyfold/error.hpp"
 
 namespace tallyfold::detail {
@@ -71,78 +72,26 @@ class MatchData {
   pcre2_match_data* data_;
 };
 
-constexpr bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
-constexpr bool is_upper(char c) noexcept { return c >= 'A' && c <= 'Z'; }
-constexpr bool is_alnum(char c) noexcept { return is_digit(c) || is_upper(c) || (c >= 'a' && c <= 'z'); }
-
 bool is_ascii(std::string_view line) noexcept {
   unsigned char any = 0;
   for (const char c : line) any |= static_cast<unsigned char>(c);
   return any < 0x80;
 }
 
-std::size_t digits_from(std::string_view line, std::size_t i) noexcept {
-  const std::size_t start = i;
-  while (i < line.size() && is_digit(line[i])) ++i;
-  return i - start;
-}
-
-// The pattern, step by step, for a line of ASCII bytes, where "\d" is [0-9]. No step
-// has a second way to match that the pattern's backtracking could find: an entry date
-// is taken exactly when four digits follow the value date (the mark cannot start with
-// a digit), a funds code exactly when a capital follows the mark (the amount cannot
-// start with one), and the amount's digits end where the digits end (a comma or the
-// type letter must follow them). The references are the possessive forms of the
-// compiled pattern: everything up to the first "/", then nothing or "//" and a rest
-// without carriage return or line feed.
+// For a line of ASCII bytes, where "\d" is [0-9], the pattern is the statement-line
+// tokeniser's exact form.
 std::optional<StatementLineGroups> recognise(std::string_view line) noexcept {
+  StatementLineTokens tokens;
+  if (!tokenise_statement_line(line, kExactForm, tokens)) return std::nullopt;
   StatementLineGroups g;
-  if (digits_from(line, 0) < 6) return std::nullopt;
-  g.value_date = line.substr(0, 6);
-  std::size_t i = 6;
-  if (digits_from(line, i) >= 4) {
-    g.entry_date = line.substr(i, 4);
-    i += 4;
-  }
-  if (i < line.size() && line[i] == 'R' && i + 1 < line.size() && (line[i + 1] == 'D' || line[i + 1] == 'C')) {
-    g.mark = line.substr(i, 2);
-    i += 2;
-  } else if (i < line.size() && (line[i] == 'D' || line[i] == 'C')) {
-    g.mark = line.substr(i, 1);
-    i += 1;
-  } else {
-    return std::nullopt;
-  }
-  if (i < line.size() && is_upper(line[i])) {
-    g.funds_code = line.substr(i, 1);
-    ++i;
-  }
-  const std::size_t amount_start = i;
-  const std::size_t integer = digits_from(line, i);
-  if (integer == 0 || integer > 15) return std::nullopt;
-  i += integer;
-  if (i == line.size() || line[i] != ',') return std::nullopt;
-  ++i;
-  const std::size_t fraction = digits_from(line, i);
-  if (fraction > 2) return std::nullopt;
-  i += fraction;
-  g.amount = line.substr(amount_start, i - amount_start);
-  if (line.size() - i < 4 || (line[i] != 'N' && line[i] != 'F') || !is_alnum(line[i + 1]) ||
-      !is_alnum(line[i + 2]) || !is_alnum(line[i + 3])) {
-    return std::nullopt;
-  }
-  g.transaction_type = line.substr(i, 4);
-  i += 4;
-  // The references are a few bytes: a plain loop beats a library search here.
-  std::size_t slash = i;
-  while (slash < line.size() && line[slash] != '/') ++slash;
-  g.customer_reference = line.substr(i, slash - i);
-  if (slash == line.size()) return g;
-  if (slash + 1 == line.size() || line[slash + 1] != '/') return std::nullopt;
-  for (std::size_t k = slash + 2; k < line.size(); ++k) {
-    if (line[k] == '\r' || line[k] == '\n') return std::nullopt;
-  }
-  g.bank_reference = line.substr(slash + 2);
+  g.value_date = tokens.value_date;
+  g.entry_date = tokens.entry_date;
+  g.mark = tokens.mark;
+  g.funds_code = tokens.funds_code;
+  g.amount = tokens.amount;
+  g.transaction_type = tokens.transaction_type;
+  g.customer_reference = tokens.customer_reference;
+  g.bank_reference = tokens.bank_reference;
   return g;
 }
 

@@ -30,9 +30,9 @@ struct StatementLineGroups {
 /// bracketed ranges ASCII only. nullopt when the line does not match; a line holding
 /// invalid UTF-8 never matches.
 ///
-/// A line of ASCII bytes, nearly every line, goes through a recogniser written for the
-/// pattern; any other line through the pattern itself (PCRE2), compiled once per process
-/// on first use (thread-safe). Matching uses per-thread scratch space and takes no lock.
+/// A line of ASCII bytes, nearly every line, goes through the statement-line tokeniser
+/// (statement_line.hpp) in its exact form; any other line through the pattern itself
+/// (PCRE2), compiled once per process on first use (thread-safe). Matching uses per-thread scratch space and takes no lock.
 /// Time is linear in the line's length and no backtracking memory grows with it.
 std::optional<StatementLineGroups> match_statement_line(std::string_view line);
 
