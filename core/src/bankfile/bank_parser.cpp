@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <string>
 
 #include "bankfile/tolerant_fields.hpp"
@@ -17,11 +19,28 @@ bool is_interim_tag(std::string_view tag) noexcept {
 }
 
 // Tags of MT940 and MT942 statements, and the non-SWIFT ":NS:" that several banks add.
+// Asked of every tag line inside details text: the tag's inner bytes are compared as one
+// number rather than against each tag in turn.
 bool is_statement_tag(std::string_view tag) noexcept {
-  static constexpr std::string_view kTags[] = {":20:",  ":21:",  ":25:",  ":25P:", ":28C:", ":60F:", ":60M:",
-                                               ":61:",  ":62F:", ":62M:", ":64:",  ":65:",  ":86:",  ":13:",
-                                               ":13D:", ":34F:", ":90D:", ":90C:", ":NS:"};
-  return std::find(std::begin(kTags), std::end(kTags), tag) != std::end(kTags);
+  if (tag.size() < 4 || tag.size() > 5 || tag.front() != ':' || tag.back() != ':') return false;
+  const auto code = [](std::string_view inner) {
+    std::uint32_t n = 0;
+    for (const char c : inner) n = n << 8 | static_cast<unsigned char>(c);
+    return n;
+  };
+  static constexpr std::string_view kTags[] = {"20", "21", "25", "25P", "28C", "60F", "60M", "61", "62F", "62M",
+                                               "64", "65", "86", "13", "13D", "34F", "90D", "90C", "NS"};
+  static constexpr auto kCodes = [code] {
+    std::array<std::uint32_t, std::size(kTags)> codes{};
+    for (std::size_t i = 0; i < codes.size(); ++i) codes[i] = code(kTags[i]) | static_cast<std::uint32_t>(kTags[i].size()) << 24;
+    return codes;
+  }();
+  const std::string_view inner = tag.substr(1, tag.size() - 2);
+  const std::uint32_t wanted = code(inner) | static_cast<std::uint32_t>(inner.size()) << 24;
+  for (const std::uint32_t c : kCodes) {
+    if (c == wanted) return true;
+  }
+  return false;
 }
 
 constexpr bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
@@ -81,7 +100,8 @@ class BankPolicy {
       if (previous.back() == '/' || line.substr(0, line.find(' ')).find('/') != std::string_view::npos) return;
     }
     if (width_ == 0) width_ = detail::details_line_width(text_);
-    if (detail::count_characters(previous) < width_) text.push_back(' ');
+    // A line has no more characters than bytes: only a long one needs counting.
+    if (previous.size() < width_ || detail::count_characters(previous) < width_) text.push_back(' ');
   }
 
   static constexpr bool kReadsInterimReports = true;

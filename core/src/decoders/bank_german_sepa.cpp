@@ -69,18 +69,8 @@ const Keyword* keyword_at(std::string_view rest) noexcept {
   return nullptr;
 }
 
-constexpr auto kNumberKeys = [] {
-  std::array<char, 200> keys{};
-  for (int i = 0; i < 100; ++i) {
-    keys[2 * i] = static_cast<char>('0' + i / 10);
-    keys[2 * i + 1] = static_cast<char>('0' + i % 10);
-  }
-  return keys;
-}();
-
-std::string_view number_key(int n) noexcept {
-  return {kNumberKeys.data() + 2 * n, 2};
-}
+constexpr std::string_view kTextKey = "text";
+constexpr std::string_view kCodeKey = "gvc";
 
 bool is_blank(char c) noexcept { return c == ' ' || c == '\t'; }
 
@@ -98,7 +88,8 @@ class JoinedText {
   struct Piece {
     std::size_t begin;
     std::size_t end;
-    bool full;  // filled to the width and not ending in a blank: the text goes on
+    bool full;           // filled to the width and not ending in a blank: the text goes on
+    const char* source;  // where the piece stands in the decoded text
   };
 
   void add(std::string_view raw) {
@@ -111,7 +102,7 @@ class JoinedText {
       return;
     }
     if (!text_.empty() && !(previous_full_ && !is_blank(raw.front()))) text_.push_back(' ');
-    pieces_.push_back({text_.size(), text_.size() + core.size(), full});
+    pieces_.push_back({text_.size(), text_.size() + core.size(), full, core.data()});
     text_.append(core);
     previous_full_ = full;
   }
@@ -123,6 +114,24 @@ class JoinedText {
   }
   const std::string& text() const noexcept { return text_; }
   const std::vector<Piece>& pieces() const noexcept { return pieces_; }
+
+  // Bytes [begin, end) of the joined text, as a view into the decoded text where they
+  // lie within one piece: the map then keeps their position instead of a copy. Asked in
+  // ascending order of `begin`, with `cursor` (0 at first) kept between the calls, the
+  // pieces are passed over once in all.
+  std::string_view view(std::size_t begin, std::size_t end, std::size_t& cursor) const noexcept {
+    if (begin == end) return {};
+    while (cursor < pieces_.size() && pieces_[cursor].end <= begin) ++cursor;
+    if (cursor < pieces_.size() && begin >= pieces_[cursor].begin && end <= pieces_[cursor].end) {
+      const Piece& p = pieces_[cursor];
+      return {p.source + (begin - p.begin), end - begin};
+    }
+    return std::string_view(text_).substr(begin, end - begin);
+  }
+  std::string_view whole() const noexcept {
+    std::size_t cursor = 0;
+    return view(0, text_.size(), cursor);
+  }
 
  private:
   std::string text_;
@@ -149,17 +158,24 @@ void split_keywords(const JoinedText& joined, std::vector<Hit>& hits, std::vecto
   const std::vector<JoinedText::Piece>& pieces = joined.pieces();
   hits.clear();
   spans.clear();
-  // A keyword starts a subfield or follows a blank; the pieces cover the whole text
-  // but for the blanks put between them.
+  // A keyword starts a subfield or follows a blank, and every keyword ends in "+": the
+  // "+" signs, few in a text, are where to look. The pieces cover the whole text but for
+  // the blanks put between them, where no keyword starts.
   std::size_t skip_to = 0;  // past the last keyword found
-  for (const JoinedText::Piece& p : pieces) {
-    for (std::size_t i = std::max(p.begin, skip_to); i < p.end && i + 4 <= text.size(); ++i) {
-      if (i != p.begin && !is_blank(text[i - 1])) continue;
-      if (const Keyword* k = keyword_at(std::string_view(text).substr(i))) {
-        hits.push_back({k, i});
-        skip_to = i + k->key.size() + 1;
-        i += k->key.size();
-      }
+  std::size_t holder = 0;   // the first piece that does not end before the candidate
+  for (const char* plus = static_cast<const char*>(std::memchr(text.data(), '+', text.size())); plus != nullptr;
+       plus = static_cast<const char*>(std::memchr(plus + 1, '+', text.size() - (plus + 1 - text.data())))) {
+    const auto at = static_cast<std::size_t>(plus - text.data());
+    // "BIC+" is the one keyword of three letters; no four-letter one ends in "BIC".
+    const std::size_t length = at >= 3 && text.compare(at - 3, 3, "BIC") == 0 ? 3 : 4;
+    if (at < length || at - length < skip_to) continue;
+    const std::size_t i = at - length;
+    while (holder < pieces.size() && pieces[holder].end <= i) ++holder;
+    if (holder == pieces.size() || i < pieces[holder].begin) continue;  // a blank between pieces
+    if (i != pieces[holder].begin && !is_blank(text[i - 1])) continue;
+    if (const Keyword* k = keyword_at(std::string_view(text).substr(i))) {
+      hits.push_back({k, i});
+      skip_to = at + 1;
     }
   }
 
@@ -186,7 +202,8 @@ void split_keywords(const JoinedText& joined, std::vector<Hit>& hits, std::vecto
 }
 
 // Values of one key from several spans, joined by a blank: a keyword written twice, or
-// free text on both sides of an identifier.
+// free text on both sides of an identifier. A value of one span stays a view; only a
+// joined one is written out. Given out in ascending key order.
 class Collected {
  public:
   void clear() noexcept { used_ = 0; }
@@ -194,23 +211,48 @@ class Collected {
     value = trim_blanks(value);
     if (value.empty()) return;
     for (std::size_t i = 0; i < used_; ++i) {
-      if (values_[i].first == key) {
-        values_[i].second += ' ';
-        values_[i].second += value;
+      Value& v = values_[i];
+      if (v.key == key) {
+        if (!v.owned) v.joined.assign(v.view);
+        v.owned = true;
+        v.joined += ' ';
+        v.joined += value;
         return;
       }
     }
     if (used_ == values_.size()) values_.emplace_back();
-    values_[used_].first = key;
-    values_[used_].second.assign(value);  // keeps the capacity of earlier texts
+    values_[used_].key = key;
+    values_[used_].view = value;
+    values_[used_].owned = false;
     ++used_;
   }
-  void write_to(std::vector<DecodedDetails::EntryView>& writes) const {
-    for (std::size_t i = 0; i < used_; ++i) writes.emplace_back(values_[i].first, values_[i].second);
+  // The entries with two more (keys that no keyword has), sorted: a handful, where
+  // insertion costs least.
+  void sorted_with(std::string_view key1, std::string_view value1, std::string_view key2, std::string_view value2,
+                   std::vector<DecodedDetails::EntryView>& out) const {
+    out.clear();
+    for (std::size_t i = 0; i < used_; ++i) {
+      const Value& v = values_[i];
+      out.emplace_back(v.key, v.owned ? std::string_view(v.joined) : v.view);
+    }
+    if (!value1.empty()) out.emplace_back(key1, value1);
+    if (!value2.empty()) out.emplace_back(key2, value2);
+    for (std::size_t i = 1; i < out.size(); ++i) {
+      const auto moving = out[i];
+      std::size_t j = i;
+      for (; j > 0 && detail::key_less(moving.first, out[j - 1].first); --j) out[j] = out[j - 1];
+      out[j] = moving;
+    }
   }
 
  private:
-  std::vector<std::pair<std::string_view, std::string>> values_;
+  struct Value {
+    std::string_view key;
+    std::string_view view;  // of one span: into the decoded or the joined text
+    std::string joined;     // of several; keeps its capacity from text to text
+    bool owned = false;     // the value is `joined`
+  };
+  std::vector<Value> values_;
   std::size_t used_ = 0;
 };
 
@@ -243,11 +285,11 @@ class BankGermanSepaDecoder final : public Decoder {
     if (mark == std::string_view::npos) return std::nullopt;
 
     const std::string_view head = text.substr(0, mark);
-    // Every subfield in text order; of a number written twice the last write wins.
-    std::vector<DecodedDetails::EntryView>& writes = scratch.writes;
+    // Every subfield in text order; of a number written twice the last write wins. The
+    // table gives them out in ascending order, so the map is written in one pass.
+    detail::SubfieldTable fields;
     JoinedText& remittance = scratch.remittance;
     JoinedText& name = scratch.name;
-    writes.clear();
     remittance.clear();
     name.clear();
     while (mark != std::string_view::npos) {
@@ -255,7 +297,7 @@ class BankGermanSepaDecoder final : public Decoder {
       while (next != std::string_view::npos && !starts_subfield(next)) next = text.find('?', next + 1);
       const std::string_view candidate = text.substr(mark + 1, next == std::string_view::npos ? std::string_view::npos : next - mark - 1);
       const auto field = detail::read_subfield(candidate);  // present: the mark starts one
-      writes.emplace_back(number_key(field->number), field->value);
+      fields.set(*field);
       const std::string_view raw = candidate.substr(2);
       if ((field->number >= 20 && field->number <= 29) || (field->number >= 60 && field->number <= 63)) {
         remittance.add(raw);
@@ -268,19 +310,42 @@ class BankGermanSepaDecoder final : public Decoder {
     Collected& collected = scratch.collected;
     collected.clear();
     split_keywords(remittance, scratch.hits, scratch.spans);
+    std::size_t cursor = 0;  // spans come in text order
     for (const Span& s : scratch.spans) {
-      collected.add(s.key.empty() ? std::string_view("text") : s.key,
-                    std::string_view(remittance.text()).substr(s.begin, s.end - s.begin));
+      collected.add(s.key.empty() ? kTextKey : s.key, remittance.view(s.begin, s.end, cursor));
     }
 
     std::size_t code_length = 0;
     while (code_length < head.size() && detail::is_ascii_digit(head[code_length])) ++code_length;
+    const std::string_view code = head.substr(0, code_length);
 
-    if (code_length > 0) writes.emplace_back("gvc", head.substr(0, code_length));
-    if (!remittance.text().empty()) writes.emplace_back("REMI_COMBINED", remittance.text());
-    if (!name.text().empty()) writes.emplace_back("NAME", name.text());
-    collected.write_to(writes);
-    return detail::write_map(writes, details, into, Layout::GermanSepa);
+    // Ascending key order: "00".."99", then the capitals (the keywords, "NAME",
+    // "REMI_COMBINED"), then "gvc", then "text", the one lower-case key a span gives.
+    std::vector<DecodedDetails::EntryView>& upper = scratch.writes;
+    collected.sorted_with("NAME", name.whole(), "REMI_COMBINED", remittance.whole(), upper);
+    std::string_view free_text;
+    if (!upper.empty() && upper.back().first == kTextKey) {
+      free_text = upper.back().second;
+      upper.pop_back();
+    }
+    std::size_t bytes = fields.bytes() + kCodeKey.size() + code.size() + kTextKey.size() + free_text.size();
+    for (const auto& [key, value] : upper) bytes += key.size() + value.size();
+    const std::size_t entries = fields.count() + upper.size() + !code.empty() + !free_text.empty();
+    DecodedDetails::Builder map(into, details, entries, bytes);
+    fields.write_to(map);
+    for (const auto& [key, value] : upper) {
+      map.add_key(key);
+      map.append_value(value);
+    }
+    if (!code.empty()) {
+      map.add_key(kCodeKey);
+      map.append_value(code);
+    }
+    if (!free_text.empty()) {
+      map.add_key(kTextKey);
+      map.append_value(free_text);
+    }
+    return std::move(map).finish(Layout::GermanSepa);
   }
 
   std::string_view name() const noexcept override { return "bank-german-sepa"; }

@@ -241,6 +241,9 @@ struct Segment {
 class BankSlashSegmentsDecoder final : public Decoder {
  public:
   std::optional<DecodedDetails> decode(std::string_view details, TextBuffer& into) const override {
+    // Both slash layouts are recognised by a "/": a text without one is ruled out at a
+    // glance, before any copy or search, as most texts of other layouts are.
+    if (std::memchr(details.data(), '/', details.size()) == nullptr) return std::nullopt;
     // Working storage reused from text to text on each thread.
     thread_local std::string scratch;
     thread_local std::vector<Segment> segments;

@@ -40,6 +40,23 @@ inline std::size_t character_count(std::string_view text) noexcept {
   return n;
 }
 
+/// Byte order of two short keys.
+inline bool key_less(std::string_view x, std::string_view y) noexcept {
+  const std::size_t n = x.size() < y.size() ? x.size() : y.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    if (x[i] != y[i]) return static_cast<unsigned char>(x[i]) < static_cast<unsigned char>(y[i]);
+  }
+  return x.size() < y.size();
+}
+
+inline bool same_key(std::string_view x, std::string_view y) noexcept {
+  if (x.size() != y.size()) return false;
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    if (x[i] != y[i]) return false;
+  }
+  return true;
+}
+
 /// The map of `writes` (the last write of a key wins) written into `into` after
 /// `source`, the text they were decoded from: values that are runs of it are kept as
 /// positions, everything else is copied; the map is stamped with `layout`.
@@ -47,8 +64,9 @@ inline std::size_t character_count(std::string_view text) noexcept {
 inline DecodedDetails write_map(std::vector<DecodedDetails::EntryView>& writes, std::string_view source,
                                 TextBuffer& into, Layout layout) {
   // Stable: of equal keys the last write stays last. A map holds a handful of entries,
-  // where insertion costs less than a merge sort's buffer.
-  const auto less = [](const auto& a, const auto& b) { return a.first < b.first; };
+  // where insertion costs less than a merge sort's buffer. Keys are a few bytes: compared
+  // inline, where a library call per comparison cost more than the bytes.
+  const auto less = [](const auto& a, const auto& b) { return key_less(a.first, b.first); };
   if (writes.size() > 32) {
     std::stable_sort(writes.begin(), writes.end(), less);
   } else {
@@ -61,7 +79,7 @@ inline DecodedDetails write_map(std::vector<DecodedDetails::EntryView>& writes, 
   }
   std::size_t unique = 0;
   for (std::size_t i = 0; i < writes.size(); ++i) {
-    if (unique > 0 && writes[unique - 1].first == writes[i].first) {
+    if (unique > 0 && same_key(writes[unique - 1].first, writes[i].first)) {
       writes[unique - 1].second = writes[i].second;
     } else {
       writes[unique++] = writes[i];
