@@ -23,6 +23,7 @@
 #include "tallyfold/export.hpp"
 #include "tallyfold/fields.hpp"
 #include "tallyfold/iso20022.hpp"
+#include "tallyfold/read.hpp"
 #include "tallyfold/reconcile.hpp"
 
 namespace tallyfold {
@@ -205,6 +206,48 @@ TEST(Camt, VersionsWrappersAndNamespaces) {
     EXPECT_EQ(read->source_format, c.format);
     const std::string first = read->diagnostics.empty() ? "" : read->diagnostics.front().message;
     EXPECT_NE(first.find(c.first_diagnostic), std::string::npos) << first;
+  }
+}
+
+// The single entry point tells camt from MT940 by the content, whatever the file is
+// called; the exact reading reads MT940 alone.
+TEST(Camt, IsDetectedByItsContentThroughTheEntryPoint) {
+  const std::string stmt = "<Stmt>" + std::string(kAccount) + balance("OPBD", "1") + balance("CLBD", "1") + "</Stmt>";
+  const std::string mt = ":20:R\n:25:A\n:28C:1\n:60F:C240131EUR1,00\n:62F:C240131EUR1,00\n";
+  std::string utf16 = "\xFF\xFE";
+  for (const char c : wrap("08", stmt).substr(std::string_view("<?xml version=\"1.0\"?>").size())) {
+    utf16 += c;
+    utf16 += '\0';
+  }
+  struct Case {
+    const char* name;
+    std::string bytes;
+    bool strict;
+    SourceFormat format;
+    const char* source_format;  // "" for an error
+  };
+  const Case cases[] = {
+      {"declaration", wrap("08", stmt), false, SourceFormat::Camt, "camt.053.001.08"},
+      {"bom_and_blanks", "\xEF\xBB\xBF \r\n\t" + wrap("02", stmt), false, SourceFormat::Camt, "camt.053.001.02"},
+      {"utf16", utf16, false, SourceFormat::Camt, "camt.053.001.08"},
+      {"mt940", mt, false, SourceFormat::Mt940, "MT940"},
+      {"mt940_exactly", mt, true, SourceFormat::Mt940, "MT940"},
+      {"xml_exactly", wrap("08", stmt), true, SourceFormat::Mt940, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!c.strict) EXPECT_EQ(detect_format(c.bytes), c.format);
+    ReadOptions options;
+    options.strict = c.strict;
+    const auto read = read_statement_file(c.bytes, options);
+    if (*c.source_format == '\0') {
+      EXPECT_FALSE(read);
+      continue;
+    }
+    ASSERT_TRUE(read) << message(read.error().error);
+    EXPECT_EQ(read->format, c.format);
+    EXPECT_EQ(read->source_format, c.source_format);
+    EXPECT_EQ(read->statements.size(), 1u);
   }
 }
 
