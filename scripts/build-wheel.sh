@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the release files into dist/: the sdist, and from it one cp310-abi3 wheel whose
-# module and command need nothing outside the manylinux system libraries (PCRE2 and
+# module and command need nothing outside the manylinux system libraries (PCRE2, pugixml and
 # libstdc++ linked in statically), tagged with the lowest manylinux_2_X that its glibc
 # symbol versions allow. The build backend, CMake and Ninja are those of .venv/: nothing
 # is downloaded for an isolated build environment.
