@@ -11,7 +11,7 @@
 #include "tallyfold/bankfile.hpp"
 #include "tallyfold/fields.hpp"
 #include "tallyfold/export.hpp"
-#include "util/bic.hpp"
+#include "util/codes.hpp"
 
 namespace tallyfold {
 namespace {

@@ -7,6 +7,8 @@
 #include "parser/statement_machine.hpp"
 #include "tallyfold/bankfile.hpp"
 #include "tallyfold/parse.hpp"
+#include "util/codes.hpp"
+#include "util/utf8.hpp"
 
 namespace tallyfold {
 namespace {
@@ -43,11 +45,8 @@ bool is_statement_tag(std::string_view tag) noexcept {
   return false;
 }
 
-constexpr bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
-
-bool is_currency_code(std::string_view s) noexcept {
-  return s.size() == 3 && std::all_of(s.begin(), s.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
-}
+using ascii::is_digit;
+using detail::is_currency_code;
 
 // A statement or report as the user knows it: by its kind and its :20: reference.
 std::string named(const Statement& s) {
@@ -101,7 +100,7 @@ class BankPolicy {
     }
     if (width_ == 0) width_ = detail::details_line_width(text_);
     // A line has no more characters than bytes: only a long one needs counting.
-    if (previous.size() < width_ || detail::count_characters(previous) < width_) text.push_back(' ');
+    if (previous.size() < width_ || detail::character_count(previous) < width_) text.push_back(' ');
   }
 
   static constexpr bool kReadsInterimReports = true;

@@ -15,6 +15,8 @@
 
 #include "tallyfold/bankfile.hpp"
 #include "text_views.hpp"
+#include "util/utf8.hpp"
+#include "util/tag_line.hpp"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -390,7 +392,7 @@ bool has_tag_line(std::string_view bytes) {
   while (pos < bytes.size()) {
     std::size_t end = bytes.find('\n', pos);
     if (end == std::string_view::npos) end = bytes.size();
-    if (bytes[pos] == ':' && bytes.substr(pos + 1, end - pos - 1).find(':') != std::string_view::npos) return true;
+    if (detail::tag_length(bytes.substr(pos, end - pos)) != 0) return true;
     pos = end + 1;
   }
   return false;

@@ -58,30 +58,5 @@ std::string_view unwrap_statement_view(std::string_view text, std::string& stora
 std::optional<std::string_view> unwrap_utf8_view(std::string_view bytes, std::string& storage, LineMap& lines,
                                                  std::vector<Diagnostic>& diagnostics);
 
-/// The length of the well-formed UTF-8 sequence that the `n` bytes at `p` start with
-/// (no overlong forms, surrogates or values above U+10FFFF), or 0. p[0] is not ASCII.
-inline std::size_t utf8_sequence_length(const unsigned char* p, std::size_t n) noexcept {
-  const unsigned char c = p[0];
-  std::size_t length;
-  unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
-  if (c >= 0xC2 && c <= 0xDF) {
-    length = 2;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    length = 3;
-    if (c == 0xE0) lo = 0xA0;  // overlong
-    if (c == 0xED) hi = 0x9F;  // surrogates
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    length = 4;
-    if (c == 0xF0) lo = 0x90;  // overlong
-    if (c == 0xF4) hi = 0x8F;  // above U+10FFFF
-  } else {
-    return 0;
-  }
-  if (n < length || p[1] < lo || p[1] > hi) return 0;
-  for (std::size_t k = 2; k < length; ++k) {
-    if (p[k] < 0x80 || p[k] > 0xBF) return 0;
-  }
-  return length;
-}
 
 }  // namespace tallyfold::detail

@@ -6,12 +6,15 @@
 #include "parser/field_parsers.hpp"
 #include "parser/statement_line.hpp"
 #include "tallyfold/parse.hpp"
+#include "util/ascii.hpp"
+#include "util/tag_line.hpp"
+#include "util/utf8.hpp"
 
 namespace tallyfold::detail {
 namespace {
 
-constexpr bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
-constexpr char to_upper(char c) noexcept { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+using ascii::is_digit;
+using ascii::to_upper;
 
 std::string quoted(std::string_view s) { return quote_value(s); }
 
@@ -33,13 +36,8 @@ std::optional<Date> read_date(std::string_view text, std::string_view what, std:
 
 // Where the 16th character of `s` ends, or npos when `s` is not longer than that.
 std::size_t sixteen_characters(std::string_view s) noexcept {
-  std::size_t characters = 0;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    if ((static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) continue;
-    if (characters == 16) return i;
-    ++characters;
-  }
-  return std::string_view::npos;
+  const std::size_t cut = character_prefix(s, 16);
+  return cut == s.size() ? std::string_view::npos : cut;
 }
 
 // `raw` is the customer reference as written, from its first byte to its end.
@@ -218,11 +216,6 @@ void reread_padded_reference(std::string_view content, Transaction& t, TextBuffe
   split_padded_reference(raw, t, texts, repairs);
 }
 
-std::size_t count_characters(std::string_view s) noexcept {
-  std::size_t n = 0;
-  for (const char c : s) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  return n;
-}
 
 std::size_t details_line_width(std::string_view text) noexcept {
   constexpr std::size_t kSwiftWidth = 65;
@@ -236,13 +229,13 @@ std::size_t details_line_width(std::string_view text) noexcept {
     std::string_view line = text.substr(start, feed == std::string_view::npos ? text.npos : feed - start);
     start = feed == std::string_view::npos ? text.size() : feed + 1;
     while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    const bool tag_line = !line.empty() && line.front() == ':';
+    const bool tag_line = tag_length(line) != 0;
     if (tag_line) {
       in_details = line.starts_with(":86:");
     } else if (in_details && open_length < broken.size()) {
       ++broken[open_length];
     }
-    if (in_details) open_length = count_characters(line);
+    if (in_details) open_length = character_count(line);
   }
   // Never narrower than SWIFT's lines: a narrower judgement would hang on which lines a
   // download happens to hold, and the same transaction would read differently.

@@ -10,6 +10,7 @@
 
 #include "tallyfold/bankfile.hpp"
 #include "tallyfold/model.hpp"
+#include "util/ascii.hpp"
 
 namespace tallyfold::detail {
 
@@ -66,9 +67,6 @@ inline void reread_reference_as_type(Transaction& t, std::vector<Repair>& repair
                            ":61: NONREF or NOREF after the amount read as the reference, with no type code"});
 }
 
-/// The number of UTF-8 characters of `s` (bytes that do not continue a sequence).
-std::size_t count_characters(std::string_view s) noexcept;
-
 /// The width a file fills its :86: lines to, in characters: 65, the width of SWIFT's
 /// lines, or the longest that at least two lines followed by more of their text have
 /// where that is wider. Judged from the first 256 KiB.
@@ -77,7 +75,7 @@ std::size_t details_line_width(std::string_view text) noexcept;
 /// Whether a balance read from `content` took digits for its currency, as in
 /// "C020315105000,00": the first of the three currency bytes is an ASCII digit.
 inline bool currency_holds_digits(std::string_view content) noexcept {
-  return content.size() > 7 && content[7] >= '0' && content[7] <= '9';
+  return content.size() > 7 && ascii::is_digit(content[7]);
 }
 
 /// The amount of such a balance read from where its currency should start, or nullopt.

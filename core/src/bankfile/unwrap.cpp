@@ -12,6 +12,9 @@
 #include "tallyfold/model.hpp"
 #include "bankfile/block_scan.hpp"
 #include "text_views.hpp"
+#include "util/utf8.hpp"
+#include "util/ascii.hpp"
+#include "util/tag_line.hpp"
 
 namespace tallyfold {
 namespace {
@@ -26,21 +29,11 @@ bool contains_control_byte(std::string_view text) noexcept {
   return found != 0;
 }
 
-constexpr bool is_ascii_digit(char c) noexcept { return c >= '0' && c <= '9'; }
-constexpr bool is_ascii_upper(char c) noexcept { return c >= 'A' && c <= 'Z'; }
-constexpr bool is_ascii_alnum(char c) noexcept {
-  return is_ascii_digit(c) || is_ascii_upper(c) || (c >= 'a' && c <= 'z');
-}
+using ascii::is_alnum;
+using ascii::is_digit;
+using ascii::is_upper;
 
-// Same rule as the parser's, so that unwrapping and parsing agree on where fields start.
-bool is_tag_line(std::string_view line) noexcept {
-  if (line.empty() || line.front() != ':') return false;
-  // The second colon ends a tag of a few characters: a loop finds it sooner than a call.
-  for (std::size_t i = 1; i < line.size(); ++i) {
-    if (line[i] == ':') return true;
-  }
-  return false;
-}
+bool is_tag_line(std::string_view line) noexcept { return detail::tag_length(line) != 0; }
 
 enum class Tag : std::uint8_t {
   Other,
@@ -80,7 +73,7 @@ bool is_separator_line(std::string_view line) noexcept {
 // "0000 01INGBNL2AXXXX00001") are upper-case letters, digits and blanks; prose is not.
 bool is_header_shaped(std::string_view trimmed) noexcept {
   for (char c : trimmed) {
-    if (!is_ascii_digit(c) && !is_ascii_upper(c) && c != ' ') return false;
+    if (!is_digit(c) && !is_upper(c) && c != ' ') return false;
   }
   return true;
 }
@@ -100,7 +93,7 @@ std::string_view shortened(std::string_view text) noexcept {
 std::size_t block_label_length(std::string_view line) noexcept {
   if (line.size() < 3 || line.front() != '{') return 0;
   std::size_t end = 1;
-  while (end < line.size() && end <= 3 && is_ascii_alnum(line[end])) ++end;
+  while (end < line.size() && end <= 3 && is_alnum(line[end])) ++end;
   if (end == 1 || end >= line.size() || line[end] != ':') return 0;
   return end - 1;
 }
@@ -110,8 +103,8 @@ std::size_t block_label_length(std::string_view line) noexcept {
 bool has_at_break_before_tag(std::string_view line) noexcept {
   for (std::size_t at = line.find("@@:"); at != std::string_view::npos; at = line.find("@@:", at + 1)) {
     std::string_view rest = line.substr(at + 3);
-    if (rest.size() >= 3 && is_ascii_digit(rest[0]) && is_ascii_digit(rest[1]) &&
-        (rest[2] == ':' || (rest.size() >= 4 && is_ascii_upper(rest[2]) && rest[3] == ':'))) {
+    if (rest.size() >= 3 && is_digit(rest[0]) && is_digit(rest[1]) &&
+        (rest[2] == ':' || (rest.size() >= 4 && is_upper(rest[2]) && rest[3] == ':'))) {
       return true;
     }
   }

@@ -24,8 +24,8 @@ bool has_numbered_mark(std::string_view text, char mark) noexcept {
   std::size_t pos = text.find(mark);
   while (pos != std::string_view::npos) {
     std::size_t next = pos + 1;
-    if (text.size() - next >= 2 && detail::is_ascii_digit(text[next]) &&
-        detail::is_ascii_digit(text[next + 1])) {
+    if (text.size() - next >= 2 && ascii::is_digit(text[next]) &&
+        ascii::is_digit(text[next + 1])) {
       return true;
     }
     // Characters, not bytes, are taken: a multi-byte character after the mark hides

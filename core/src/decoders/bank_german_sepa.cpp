@@ -277,8 +277,8 @@ class BankGermanSepaDecoder final : public Decoder {
 
     // A subfield starts at "?" and two digits; any other "?" is part of the text.
     const auto starts_subfield = [text](std::size_t at) {
-      return at + 2 < text.size() && detail::is_ascii_digit(text[at + 1]) &&
-             detail::is_ascii_digit(text[at + 2]);
+      return at + 2 < text.size() && ascii::is_digit(text[at + 1]) &&
+             ascii::is_digit(text[at + 2]);
     };
     std::size_t mark = text.find('?');
     while (mark != std::string_view::npos && !starts_subfield(mark)) mark = text.find('?', mark + 1);
@@ -316,7 +316,7 @@ class BankGermanSepaDecoder final : public Decoder {
     }
 
     std::size_t code_length = 0;
-    while (code_length < head.size() && detail::is_ascii_digit(head[code_length])) ++code_length;
+    while (code_length < head.size() && ascii::is_digit(head[code_length])) ++code_length;
     const std::string_view code = head.substr(0, code_length);
 
     // Ascending key order: "00".."99", then the capitals (the keywords, "NAME",

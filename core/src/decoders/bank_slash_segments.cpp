@@ -22,8 +22,9 @@
 
 #include "decoders/bank_text.hpp"
 #include "decoders/text.hpp"
-#include "util/bic.hpp"
+#include "util/codes.hpp"
 #include "tallyfold/bank_details.hpp"
+#include "util/ascii.hpp"
 
 namespace tallyfold {
 namespace {
@@ -94,8 +95,7 @@ bool opens_party(std::string_view text, std::size_t at) noexcept {
   const std::size_t slash = rest.find('/');
   const std::string_view account = rest.substr(0, slash);
   for (const char c : account) {
-    const bool alnum = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-    if (!alnum) return false;
+    if (!ascii::is_alnum(c)) return false;
   }
   if (!account.empty() || slash == std::string_view::npos) return true;
   const std::string_view after = rest.substr(slash + 1);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tallyfold/model.hpp"
+#include "util/utf8.hpp"
 
 namespace tallyfold::detail {
 
@@ -30,14 +31,6 @@ inline std::string_view without_line_breaks(std::string_view text, std::string& 
     if (!is_break(*it)) scratch.push_back(*it);
   }
   return scratch;
-}
-
-/// Characters of UTF-8 text: the bytes that do not continue a character. Banks cut
-/// subfields by characters, so a width is never counted in bytes.
-inline std::size_t character_count(std::string_view text) noexcept {
-  std::size_t n = 0;
-  for (const char c : text) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  return n;
 }
 
 /// Byte order of two short keys.

@@ -71,7 +71,7 @@ class GermanGvcDecoder final : public Decoder {
 
     // The leading digits can never run past the first "?", so the head needs no cut.
     std::size_t code_length = 0;
-    while (code_length < details.size() && detail::is_ascii_digit(details[code_length])) {
+    while (code_length < details.size() && ascii::is_digit(details[code_length])) {
       ++code_length;
     }
     constexpr std::string_view kRemittanceKey = "REMI_COMBINED";

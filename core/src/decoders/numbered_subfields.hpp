@@ -11,10 +11,9 @@
 
 #include "decoders/text.hpp"
 #include "tallyfold/model.hpp"
+#include "util/ascii.hpp"
 
 namespace tallyfold::detail {
-
-constexpr bool is_ascii_digit(char c) noexcept { return c >= '0' && c <= '9'; }
 
 struct Subfield {
   int number;              // 0..99
@@ -25,7 +24,7 @@ struct Subfield {
 /// The subfield that `candidate` holds when its first two bytes are ASCII digits, else
 /// nullopt. The value points into `candidate`.
 inline std::optional<Subfield> read_subfield(std::string_view candidate) noexcept {
-  if (candidate.size() < 2 || !is_ascii_digit(candidate[0]) || !is_ascii_digit(candidate[1])) {
+  if (candidate.size() < 2 || !ascii::is_digit(candidate[0]) || !ascii::is_digit(candidate[1])) {
     return std::nullopt;
   }
   return Subfield{(candidate[0] - '0') * 10 + (candidate[1] - '0'), candidate.data(),

@@ -14,6 +14,7 @@
 #include "tallyfold/fields.hpp"
 #include "tallyfold/reconcile.hpp"
 #include "tallyfold/transaction_id.hpp"
+#include "util/utf8.hpp"
 
 namespace tallyfold {
 namespace {
@@ -205,11 +206,9 @@ void append_replacing_invalid(std::string_view text, std::string& out) {
       return;
     }
     out.append(text.substr(0, *bad));
-    out.append("\xEF\xBF\xBD");
-    // Skip the ill-formed byte and any continuation bytes after it.
-    std::size_t skip = *bad + 1;
-    while (skip < text.size() && (static_cast<unsigned char>(text[skip]) & 0xC0) == 0x80) ++skip;
-    text.remove_prefix(skip);
+    out.append(detail::kReplacementCharacter);
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data()) + *bad;
+    text.remove_prefix(*bad + detail::utf8_step(p, text.size() - *bad).length);
   }
 }
 

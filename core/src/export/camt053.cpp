@@ -4,6 +4,7 @@
 #include "export/sink_buffer.hpp"
 #include "export/text_parts.hpp"
 #include "tallyfold/export.hpp"
+#include "util/xml_text.hpp"
 
 namespace tallyfold {
 namespace {
@@ -219,12 +220,9 @@ void xml_escape(std::string_view text, std::string& out) {
     std::string_view replacement;
     std::size_t length = 1;
     if (c >= 0x80) {
-      const detail::Utf8Step step = detail::utf8_step(p, static_cast<std::size_t>(end - p));
+      const detail::XmlStep step = detail::xml_step(p, static_cast<std::size_t>(end - p));
       length = step.length;
-      // U+FFFE and U+FFFF are well-formed UTF-8 but not XML characters.
-      const bool allowed =
-          step.valid && !(length == 3 && c == 0xEF && p[1] == 0xBF && p[2] >= 0xBE);
-      if (allowed) {
+      if (step.allowed) {
         p += length;
         continue;
       }

@@ -7,6 +7,7 @@
 
 #include "export/sink_buffer.hpp"
 #include "export/text_parts.hpp"
+#include "tallyfold/bankfile.hpp"
 #include "tallyfold/export.hpp"
 #include "tallyfold/transaction_id.hpp"
 
@@ -128,31 +129,6 @@ void append_two_decimals(const Decimal& d, std::string& out) {
   }
 }
 
-// Offset of the first byte that does not start a well-formed UTF-8 character, or npos.
-std::size_t first_invalid_utf8(std::string_view text) noexcept {
-  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-  const std::size_t n = text.size();
-  std::size_t i = 0;
-  while (i < n) {
-    // Skip ASCII eight bytes at a time; it is nearly all of a statement's text.
-    while (i + 8 <= n) {
-      std::uint64_t word;
-      std::memcpy(&word, p + i, 8);
-      if (word & 0x8080808080808080ULL) break;
-      i += 8;
-    }
-    if (i >= n) break;
-    if (p[i] < 0x80) {
-      ++i;
-      continue;
-    }
-    const detail::Utf8Step step = detail::utf8_step(p + i, n - i);
-    if (!step.valid) return i;
-    i += step.length;
-  }
-  return std::string_view::npos;
-}
-
 std::size_t estimate_size(std::span<const Statement> statements) noexcept {
   std::size_t n = kBom.size() + kHeader.size() + kBankHeader.size() + 2;
   for (const Statement& s : statements) {
@@ -186,9 +162,8 @@ class CheckedCuts {
   bool cut(bool last = false) {
     std::string& out = buffer_.text();
     if (!last && out.size() - checked_ < detail::SinkBuffer::kChunk) return true;
-    const std::size_t bad = first_invalid_utf8(std::string_view(out).substr(checked_));
-    if (bad != std::string_view::npos) {
-      invalid_at_ = buffer_.written() - (out.size() - checked_) + bad;
+    if (const auto bad = find_invalid_utf8(std::string_view(out).substr(checked_))) {
+      invalid_at_ = buffer_.written() - (out.size() - checked_) + *bad;
       return false;
     }
     const bool ok = last ? buffer_.flush() : buffer_.cut();

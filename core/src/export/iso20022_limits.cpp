@@ -1,7 +1,8 @@
 #include "export/iso20022_limits.hpp"
 
 #include "export/text_parts.hpp"
-#include "util/bic.hpp"
+#include "util/codes.hpp"
+#include "util/xml_text.hpp"
 
 namespace tallyfold::camt {
 
@@ -21,12 +22,10 @@ void clean_into(std::string_view text, std::string& out) {
     while (p < end && *p >= 0x20 && *p < 0x80) ++p;
     if (p != run) out.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(p - run));
     if (p == end) break;
-    const detail::Utf8Step step = detail::utf8_step(p, static_cast<std::size_t>(end - p));
+    const detail::XmlStep step = detail::xml_step(p, static_cast<std::size_t>(end - p));
     const unsigned char c = *p;
-    bool allowed = step.valid;
-    if (c < 0x20) allowed = false;
-    // U+FFFD itself, and the non-characters U+FFFE and U+FFFF.
-    if (step.length == 3 && c == 0xEF && p[1] == 0xBF && p[2] >= 0xBD) allowed = false;
+    // Line breaks and tabs would break the lines of a text an importer shows.
+    const bool allowed = step.allowed && c >= 0x20 && !detail::is_replacement_character(p, step.length);
     if (allowed) {
       out.append(reinterpret_cast<const char*>(p), step.length);
     } else {
@@ -37,12 +36,7 @@ void clean_into(std::string_view text, std::string& out) {
 }
 
 std::size_t prefix_bytes(std::string_view cleaned, std::size_t max) noexcept {
-  std::size_t i = 0;
-  for (std::size_t chars = 0; i < cleaned.size() && chars < max; ++chars) {
-    const auto c = static_cast<unsigned char>(cleaned[i]);
-    i += c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-  }
-  return i;
+  return detail::character_prefix(cleaned, max);
 }
 
 std::string fit(std::string_view text, std::size_t max) {
@@ -83,7 +77,7 @@ std::optional<std::string> schema_amount(const Decimal& d, int decimals, int min
 }
 
 bool is_currency(std::string_view s) noexcept {
-  return s.size() == 3 && is_upper(s[0]) && is_upper(s[1]) && is_upper(s[2]);
+  return detail::is_currency_code(s);
 }
 
 bool is_bic(std::string_view s, CamtVersion version) noexcept {

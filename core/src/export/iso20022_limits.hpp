@@ -9,6 +9,7 @@
 
 #include "tallyfold/iso20022.hpp"
 #include "tallyfold/model.hpp"
+#include "util/ascii.hpp"
 
 namespace tallyfold::camt {
 
@@ -24,9 +25,9 @@ inline constexpr int kTotalDigits = 18;
 inline constexpr int kAmountDecimals = 5;
 inline constexpr int kSumDecimals = 17;
 
-constexpr bool is_upper(char c) noexcept { return c >= 'A' && c <= 'Z'; }
-constexpr bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
-constexpr bool is_upper_or_digit(char c) noexcept { return is_upper(c) || is_digit(c); }
+using ascii::is_digit;
+using ascii::is_upper;
+using ascii::is_upper_or_digit;
 
 /// `text` as camt texts hold it: TAB, CR and LF become a blank, and every other
 /// character XML 1.0 forbids, every ill-formed UTF-8 sequence and every U+FFFD

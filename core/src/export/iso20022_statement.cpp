@@ -8,6 +8,7 @@
 #include "tallyfold/export.hpp"
 #include "tallyfold/fields.hpp"
 #include "tallyfold/transaction_id.hpp"
+#include "util/ascii.hpp"
 
 namespace tallyfold::camt {
 namespace {
@@ -42,8 +43,7 @@ std::string_view information_element(CamtMessage message) noexcept {
 bool equals_ignoring_case(std::string_view a, std::string_view b) noexcept {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
-    const char x = a[i] >= 'a' && a[i] <= 'z' ? static_cast<char>(a[i] - 32) : a[i];
-    if (x != b[i]) return false;
+    if (ascii::to_upper(a[i]) != b[i]) return false;
   }
   return true;
 }

@@ -17,6 +17,7 @@
 #include "export/swift_text.hpp"
 #include "tallyfold/fields.hpp"
 #include "tallyfold/mt_export.hpp"
+#include "util/ascii.hpp"
 
 namespace tallyfold {
 namespace {
@@ -27,9 +28,9 @@ constexpr std::size_t kReferenceWidth = 16;
 constexpr std::size_t kSupplementaryWidth = 34;
 constexpr std::size_t kAccountWidth = 35;
 
-bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
-bool is_upper(char c) noexcept { return c >= 'A' && c <= 'Z'; }
-bool is_alnum(char c) noexcept { return is_digit(c) || is_upper(c) || (c >= 'a' && c <= 'z'); }
+using ascii::is_alnum;
+using ascii::is_digit;
+using ascii::is_upper;
 
 // Counts of what was written in another form, said once per document.
 struct Changes {

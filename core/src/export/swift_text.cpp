@@ -1,4 +1,5 @@
 #include "export/swift_text.hpp"
+#include "util/ascii.hpp"
 
 #include <cstdint>
 

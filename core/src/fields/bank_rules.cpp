@@ -8,13 +8,14 @@
 #include <optional>
 
 #include "fields/rules.hpp"
-#include "util/bic.hpp"
+#include "util/codes.hpp"
+#include "util/ascii.hpp"
 
 namespace tallyfold::detail {
 namespace {
 
-bool is_upper(char c) noexcept { return c >= 'A' && c <= 'Z'; }
-bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
+using ascii::is_digit;
+using ascii::is_upper;
 
 constexpr std::size_t kMaxIban = 34;
 
@@ -139,7 +140,7 @@ bool is_plain_account(std::string_view text) noexcept {
 // Whether `text` holds a letter: an ASCII one, or any character beyond ASCII.
 bool has_letter(std::string_view text) noexcept {
   return std::any_of(text.begin(), text.end(), [](char c) {
-    return is_upper(c) || (c >= 'a' && c <= 'z') || static_cast<unsigned char>(c) >= 0x80;
+    return ascii::is_letter(c) || !ascii::is_ascii(c);
   });
 }
 

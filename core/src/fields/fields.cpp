@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "fields/rules.hpp"
+#include "util/ascii.hpp"
 
 namespace tallyfold {
 
@@ -78,19 +79,19 @@ std::string derive_counter_iban(const Transaction& t) {
 }
 
 bool is_valid_iban(std::string_view text) noexcept {
-  const auto upper = [](char c) { return c >= 'A' && c <= 'Z'; };
-  const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  using ascii::is_digit;
+  using ascii::is_upper;
   if (text.size() < 15 || text.size() > 34) return false;
-  if (!upper(text[0]) || !upper(text[1]) || !digit(text[2]) || !digit(text[3])) return false;
+  if (!is_upper(text[0]) || !is_upper(text[1]) || !is_digit(text[2]) || !is_digit(text[3])) return false;
   // ISO 7064 mod 97-10 over the text moved by four, letters as 10..35. The remainder is
   // taken only when the number nears what 64 bits hold: one division per 15 digits
   // instead of one per character.
   std::uint64_t number = 0;
   const auto add = [&number](char c) {
     if (number >= 100'000'000'000'000) number %= 97;
-    if (c >= '0' && c <= '9') {
+    if (is_digit(c)) {
       number = number * 10 + static_cast<std::uint64_t>(c - '0');
-    } else if (c >= 'A' && c <= 'Z') {
+    } else if (is_upper(c)) {
       number = number * 100 + static_cast<std::uint64_t>(c - 'A' + 10);
     } else {
       return false;

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "fields/rules.hpp"
+#include "util/ascii.hpp"
 
 namespace tallyfold::detail {
 namespace {
@@ -32,7 +33,7 @@ struct KeyHits {
 KeyHits scan(const DecodedDetails& map) noexcept {
   KeyHits h;
   for (const auto [key, value] : map) {
-    if (key.size() == 2 && key[1] >= '0' && key[1] <= '9') {
+    if (key.size() == 2 && ascii::is_digit(key[1])) {
       const int unit = key[1] - '0';
       if (key[0] == '2') {
         h.subfield[unit] = value;

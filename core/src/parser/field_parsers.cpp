@@ -5,24 +5,19 @@
 #include "parser/field_parsers.hpp"
 #include "parser/line_pattern.hpp"
 #include "tallyfold/parse.hpp"
+#include "util/ascii.hpp"
+#include "util/utf8.hpp"
 
 namespace tallyfold {
 namespace {
 
-constexpr bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
-
-// A byte that continues a multi-byte UTF-8 character: a cut just before it would split
-// the character.
-constexpr bool is_continuation(char c) noexcept {
-  return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
-}
-
-constexpr bool is_ascii(char c) noexcept { return static_cast<unsigned char>(c) < 0x80; }
+using ascii::is_ascii;
+using ascii::is_digit;
 
 // True when a character runs across the cut before byte `at`. A continuation byte after
 // an ASCII byte belongs to no character (invalid UTF-8) and is carried as a byte.
 bool splits_character(std::string_view s, std::size_t at) noexcept {
-  return is_continuation(s[at]) && !is_ascii(s[at - 1]);
+  return detail::is_continuation_byte(s[at]) && !is_ascii(s[at - 1]);
 }
 
 // A two-byte date part: two ASCII digits, "+" and a digit, or, for the year only, "-"
@@ -212,7 +207,7 @@ Result<Balance> parse_balance(std::string_view content) {
   // A character running across byte 7 is not a date: report it whole, never cut.
   if (splits_character(content, 7)) {
     std::size_t end = 7;
-    while (end < 10 && is_continuation(content[end])) ++end;
+    while (end < 10 && detail::is_continuation_byte(content[end])) ++end;
     return InvalidDate{std::string(content.substr(1, end - 1)), kDateField};
   }
   auto date = parse_date(content.substr(1, 6));
@@ -222,7 +217,7 @@ Result<Balance> parse_balance(std::string_view content) {
   // amount from the start of that character.
   if (splits_character(content, 10)) {
     std::size_t start = 10;
-    while (start > 7 && is_continuation(content[start])) --start;
+    while (start > 7 && detail::is_continuation_byte(content[start])) --start;
     return InvalidAmount{std::string(content.substr(start)), kAmountField};
   }
   balance.currency = content.substr(7, 3);

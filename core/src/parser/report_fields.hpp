@@ -9,19 +9,18 @@
 
 #include "tallyfold/model.hpp"
 #include "tallyfold/parse.hpp"
+#include "util/ascii.hpp"
 
 namespace tallyfold::detail {
 
-inline bool is_ascii_upper(char c) noexcept { return c >= 'A' && c <= 'Z'; }
-inline bool is_ascii_digit(char c) noexcept { return c >= '0' && c <= '9'; }
 
 // "12,", ",00" (no integer digit, as some banks write a zero) and the like.
 inline std::optional<Decimal> read_report_amount(std::string_view text) {
   while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
   while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  if (text.empty() || (!is_ascii_digit(text.front()) && text.front() != ',')) return std::nullopt;
+  if (text.empty() || (!ascii::is_digit(text.front()) && text.front() != ',')) return std::nullopt;
   for (const char c : text) {
-    if (!is_ascii_digit(c) && c != ',') return std::nullopt;
+    if (!ascii::is_digit(c) && c != ',') return std::nullopt;
   }
   auto amount = parse_amount(text.front() == ',' ? "0" + std::string(text) : std::string(text));
   if (!amount || amount->negative()) return std::nullopt;
@@ -34,7 +33,7 @@ inline std::optional<FloorLimit> read_floor_limit(std::string_view content) {
   if (content.size() < 4) return std::nullopt;
   FloorLimit limit;
   limit.currency = content.substr(0, 3);
-  if (!is_ascii_upper(limit.currency[0]) || !is_ascii_upper(limit.currency[1]) || !is_ascii_upper(limit.currency[2])) {
+  if (!ascii::is_upper(limit.currency[0]) || !ascii::is_upper(limit.currency[1]) || !ascii::is_upper(limit.currency[2])) {
     return std::nullopt;
   }
   std::string_view rest = content.substr(3);
@@ -57,7 +56,7 @@ inline std::optional<ReportTime> read_report_time(std::string_view content, bool
   for (std::size_t i = 0; i < content.size(); ++i) {
     if (i == 10) {
       if (content[i] != '+' && content[i] != '-') return std::nullopt;
-    } else if (!is_ascii_digit(content[i])) {
+    } else if (!ascii::is_digit(content[i])) {
       return std::nullopt;
     }
   }
@@ -80,13 +79,13 @@ inline std::optional<ReportTime> read_report_time(std::string_view content, bool
 /// currency, sum.
 inline std::optional<EntryTotal> read_entry_total(std::string_view content) {
   std::size_t digits = 0;
-  while (digits < content.size() && is_ascii_digit(content[digits])) ++digits;
+  while (digits < content.size() && ascii::is_digit(content[digits])) ++digits;
   if (digits > 5 || content.size() < digits + 4) return std::nullopt;
   EntryTotal total;
   for (std::size_t i = 0; i < digits; ++i) total.count = total.count * 10 + static_cast<unsigned>(content[i] - '0');
   total.currency = content.substr(digits, 3);
   for (const char c : total.currency) {
-    if (!is_ascii_upper(c)) return std::nullopt;
+    if (!ascii::is_upper(c)) return std::nullopt;
   }
   const auto sum = read_report_amount(content.substr(digits + 3));
   if (!sum) return std::nullopt;

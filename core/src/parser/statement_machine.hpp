@@ -59,6 +59,7 @@
 #include "tallyfold/decode.hpp"
 #include "tallyfold/model.hpp"
 #include "tallyfold/result.hpp"
+#include "util/tag_line.hpp"
 
 namespace tallyfold::detail {
 
@@ -493,42 +494,38 @@ Result<std::vector<Statement>, typename Policy::Error> run_statement_machine(std
         std::size_t start = 0;
         while (start < line.size() && static_cast<unsigned char>(line[start]) <= ' ') ++start;
         const std::string_view rest = line.substr(start);
-        const std::size_t tag_end = rest.size() >= 2 && rest.front() == ':' ? rest.find(':', 1) : std::string_view::npos;
-        if (tag_end != std::string_view::npos && policy.is_field_tag(rest.substr(0, tag_end + 1))) {
+        const std::size_t stray_tag = tag_length(rest);
+        if (stray_tag != 0 && policy.is_field_tag(rest.substr(0, stray_tag))) {
           policy.stray_tag_line(line_number);
           line = rest;
         }
       }
     }
-    const char* colon = nullptr;
-    if (line.size() >= 2 && line.front() == ':') {
-      colon = static_cast<const char*>(std::memchr(line.data() + 1, ':', line.size() - 1));
-    }
+    std::size_t tag_size = tag_length(line);
     if constexpr (Policy::kKeepsTextLikeTags) {
       // Details text that merely starts like a tag (":00:00/...") goes on the details.
-      if (colon != nullptr && field_open &&
+      if (tag_size != 0 && field_open &&
           (action == Action::TransactionDetails || action == Action::OwnerInformation)) {
-        const std::string_view candidate = line.substr(0, static_cast<std::size_t>(colon - line.data()) + 1);
+        const std::string_view candidate = line.substr(0, tag_size);
         if (!policy.is_field_tag(candidate)) {
           policy.text_like_tag(candidate, line_number);
-          colon = nullptr;
+          tag_size = 0;
         }
       }
     }
-    if (colon != nullptr) {
+    if (tag_size != 0) {
       if (field_open) {
         if (auto error = machine.apply(action, tag, continued ? std::string_view(joined) : first_piece, field_line)) {
           return std::move(*error);
         }
       }
-      const auto tag_length = static_cast<std::size_t>(colon - line.data()) + 1;
-      tag = line.substr(0, tag_length);
+      tag = line.substr(0, tag_size);
       field_open = true;
       field_line = line_number;
       action = machine.classify(tag);
       policy.field(tag, action, machine.state(), machine.pending(), machine.builder(), field_line);
       statement_line = tag == ":61:";
-      first_piece = line.substr(tag_length);
+      first_piece = line.substr(tag_size);
       continued = false;
     } else if (field_open && action != Action::Skip) {
       if (!continued) {

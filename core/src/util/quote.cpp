@@ -2,19 +2,14 @@
 #include <string_view>
 
 #include "tallyfold/bankfile.hpp"
+#include "util/utf8.hpp"
 
 namespace tallyfold {
 
 std::string quote_value(std::string_view value) {
   // About a terminal line's worth: enough to recognise the value, never a flood.
   constexpr std::size_t kCharacters = 80;
-  std::size_t end = 0;
-  std::size_t characters = 0;
-  while (end < value.size() && characters < kCharacters) {
-    ++end;
-    while (end < value.size() && (static_cast<unsigned char>(value[end]) & 0xC0) == 0x80) ++end;
-    ++characters;
-  }
+  const std::size_t end = detail::character_prefix(value, kCharacters);
   std::string out;
   out.reserve(end + 5);
   out.push_back('\'');

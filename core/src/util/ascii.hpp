@@ -1,0 +1,18 @@
+// Byte classes of ASCII. Statements are read and written by these, never by the C
+// locale's classes, so that a file reads the same on every machine; a byte of a UTF-8
+// character belongs to none of them.
+#pragma once
+
+namespace tallyfold::ascii {
+
+constexpr bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
+constexpr bool is_upper(char c) noexcept { return c >= 'A' && c <= 'Z'; }
+constexpr bool is_lower(char c) noexcept { return c >= 'a' && c <= 'z'; }
+constexpr bool is_letter(char c) noexcept { return is_upper(c) || is_lower(c); }
+constexpr bool is_alnum(char c) noexcept { return is_digit(c) || is_letter(c); }
+constexpr bool is_upper_or_digit(char c) noexcept { return is_upper(c) || is_digit(c); }
+constexpr bool is_ascii(char c) noexcept { return static_cast<unsigned char>(c) < 0x80; }
+constexpr char to_upper(char c) noexcept { return is_lower(c) ? static_cast<char>(c - 'a' + 'A') : c; }
+constexpr char to_lower(char c) noexcept { return is_upper(c) ? static_cast<char>(c - 'A' + 'a') : c; }
+
+}  // namespace tallyfold::ascii

@@ -1,0 +1,92 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "util/codes.hpp"
+#include "util/tag_line.hpp"
+#include "util/utf8.hpp"
+#include "util/xml_text.hpp"
+
+namespace tallyfold::detail {
+namespace {
+
+// A decoder written from the definition of UTF-8 rather than from byte ranges: the
+// scalar value a well-formed sequence of `length` bytes holds, checked for its range.
+bool well_formed(const unsigned char* p, std::size_t length) {
+  static constexpr unsigned char kLeadBits[] = {0, 0, 0x1F, 0x0F, 0x07};
+  static constexpr std::uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (length < 2 || length > 4 || (p[0] & ~kLeadBits[length] & 0xFF) != (0xF00 >> length & 0xFF)) return false;
+  std::uint32_t value = p[0] & kLeadBits[length];
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((p[i] & 0xC0) != 0x80) return false;
+    value = value << 6 | (p[i] & 0x3Fu);
+  }
+  return value >= kLeast[length] && value <= 0x10FFFF && !(value >= 0xD800 && value <= 0xDFFF);
+}
+
+TEST(Utf8Step, AgreesWithTheDefinitionOnEveryTwoAndThreeByteSequence) {
+  for (unsigned a = 0x80; a <= 0xFF; ++a) {
+    for (unsigned b = 0; b <= 0xFF; ++b) {
+      for (unsigned c : {0x00u, 0x7Fu, 0x80u, 0x8Fu, 0x90u, 0x9Fu, 0xA0u, 0xBFu, 0xC0u}) {
+        const unsigned char bytes[4] = {static_cast<unsigned char>(a), static_cast<unsigned char>(b),
+                                        static_cast<unsigned char>(c), 0x80};
+        const Utf8Step step = utf8_step(bytes, 4);
+        const bool expected = well_formed(bytes, 2) || well_formed(bytes, 3) || well_formed(bytes, 4);
+        ASSERT_EQ(step.valid, expected) << std::hex << a << ' ' << b << ' ' << c;
+        if (step.valid) ASSERT_TRUE(well_formed(bytes, step.length));
+        // Cut short, no sequence is valid, and the step never reaches past the end.
+        ASSERT_LE(utf8_step(bytes, 1).length, 1u);
+        ASSERT_FALSE(utf8_step(bytes, 1).valid);
+      }
+    }
+  }
+}
+
+TEST(TagLength, FindsTheTagEveryReadingSplitsFieldsAt) {
+  const struct {
+    std::string_view line;
+    std::size_t expected;
+  } kRows[] = {
+      {":20:REF", 4}, {":28C:1/1", 5}, {"::", 2},  {":86:a:b", 4},
+      {":", 0},       {":20", 0},      {"", 0},    {" :20:", 0},
+      {"20:", 0},     {":12:11", 4},
+  };
+  for (const auto& row : kRows) EXPECT_EQ(tag_length(row.line), row.expected) << row.line;
+}
+
+TEST(XmlStep, RefusesWhatNoDocumentMayHold) {
+  const struct {
+    std::string bytes;
+    XmlStep expected;
+  } kRows[] = {
+      {"a", {1, true}},           {"\t", {1, true}},           {"\r", {1, true}},
+      {std::string(1, '\0'), {1, false}}, {"\x1B", {1, false}},        {"\xC3\xBC", {2, true}},
+      {"\xEF\xBF\xBD", {3, true}},  {"\xEF\xBF\xBE", {3, false}},  {"\xEF\xBF\xBF", {3, false}},
+      {"\xED\xA0\x80", {1, false}}, {"\xF0\x9F\x92\xB6", {4, true}},
+  };
+  for (const auto& row : kRows) {
+    const XmlStep step = xml_step(reinterpret_cast<const unsigned char*>(row.bytes.data()), row.bytes.size());
+    EXPECT_EQ(step.length, row.expected.length) << row.bytes;
+    EXPECT_EQ(step.allowed, row.expected.allowed) << row.bytes;
+  }
+}
+
+TEST(CharacterPrefix, CutsOnlyBetweenCharacters) {
+  EXPECT_EQ(character_prefix("\xC3\xBC\xC3\xBC" "a", 1), 2u);
+  EXPECT_EQ(character_prefix("ab", 5), 2u);
+  EXPECT_EQ(character_prefix("\xF0\x9F\x92\xB6" "b", 1), 4u);
+  EXPECT_EQ(character_count("\xC3\xBC" "a\xE2\x82\xAC"), 3u);
+}
+
+TEST(Codes, CurrencyAndBicShapes) {
+  EXPECT_TRUE(is_currency_code("EUR"));
+  for (std::string_view bad : {"EU", "EURO", "eur", "E1R", ""}) EXPECT_FALSE(is_currency_code(bad)) << bad;
+  EXPECT_TRUE(is_bic("DEUTDEFF"));
+  EXPECT_TRUE(is_bic("DEUTDEFF500"));
+  for (std::string_view bad : {"DEUTDEF", "DEUTDEFF50", "deutdeff", "DEU1DEFF"}) EXPECT_FALSE(is_bic(bad)) << bad;
+}
+
+}  // namespace
+}  // namespace tallyfold::detail
