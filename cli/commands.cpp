@@ -174,11 +174,7 @@ std::optional<ExportFailure> export_as(const Options& options, std::span<const S
     if (!written) return ExportFailure{message(written.error())};
     return std::nullopt;
   };
-  // The writer's refusals are not parse errors: they read as they are.
-  auto refused = [](const ParseError& error) {
-    if (const auto* other = std::get_if<Other>(&error)) return ExportFailure{other->message};
-    return ExportFailure{message(error)};
-  };
+  auto refused = [](const ParseError& error) { return ExportFailure{message(error)}; };
   // The exact reading writes its fixed forms; a bank file the forms made for it.
   const bool bank = !options.strict;
   const JsonOptions json{.bank_fields = bank, .exact_amounts = bank};
@@ -318,8 +314,7 @@ void write_per_account(const Options& options, std::span<const Statement> statem
                        std::string_view name, Outcome& outcome, bool& warned) {
   auto documents = export_camt_per_account(statements, camt_options(options));
   if (!documents) {
-    const auto* other = std::get_if<Other>(&documents.error());
-    fail(outcome, error_line(name, other ? other->message : message(documents.error())));
+    fail(outcome, error_line(name, message(documents.error())));
     return;
   }
   if (target.has_parent_path()) {

@@ -27,9 +27,9 @@ std::size_t lines_of(std::string_view text) {
   return lines;
 }
 
-const std::string& other_message(const LocatedError& error) {
-  require(std::holds_alternative<Other>(error.error));
-  const std::string& text = std::get<Other>(error.error).message;
+std::string other_message(const LocatedError& error) {
+  require(!std::holds_alternative<Other>(error.error));
+  std::string text = message(error);
   require(!text.empty());
   return text;
 }

@@ -300,8 +300,8 @@ PyObject* read_document(PyTypeObject* type, PyObject* data, std::string_view byt
   if (!*outcome) {
     const ReadError& error = outcome->error();
     if (error.not_utf8) {
-      set_error(LocatedError{error.error.line, Other{message(error.error) +
-                                                     "; name its encoding, for example encoding=\"latin-1\""}});
+      set_error(LocatedError{error.error.line, EncodingError{message(error.error) +
+                                                             "; name its encoding, for example encoding=\"latin-1\""}});
     } else {
       set_error(error.error, error.line_in_message);
     }
@@ -606,14 +606,6 @@ std::optional<std::int64_t> creation_time(PyObject* created) {
   return std::nullopt;
 }
 
-// A camt refusal is no parse error: it reads as it is.
-void set_camt_error(const ParseError& error) {
-  if (const auto* other = std::get_if<Other>(&error)) {
-    set_value_error(other->message);
-  } else {
-    set_error(error);
-  }
-}
 
 // A document's warnings as UserWarning, which a caller may turn into errors; false when
 // one was.
@@ -651,7 +643,7 @@ PyObject* to_camt(PyObject* self, PyObject* args, PyObject* kwargs) {
     if (split_accounts) {
       auto documents = export_camt_per_account(document_of(self).statements, options);
       if (!documents) {
-        set_camt_error(documents.error());
+        set_error(documents.error());
         return nullptr;
       }
       PyRef result(PyDict_New());
@@ -666,7 +658,7 @@ PyObject* to_camt(PyObject* self, PyObject* args, PyObject* kwargs) {
     }
     auto document = export_camt(document_of(self).statements, options);
     if (!document) {
-      set_camt_error(document.error());
+      set_error(document.error());
       return nullptr;
     }
     if (!warn_all(document->warnings)) return nullptr;
@@ -688,12 +680,7 @@ PyObject* to_mt940(PyObject* self, PyObject* args, PyObject* kwargs) {
     }
     auto document = export_mt(document_of(self).statements, MtOptions{eol == "\r\n"});
     if (!document) {
-      const auto* other = std::get_if<Other>(&document.error());
-      if (other) {
-        set_value_error(other->message);
-      } else {
-        set_error(document.error());
-      }
+      set_error(document.error());
       return nullptr;
     }
     for (const std::string& warning : document->warnings) {

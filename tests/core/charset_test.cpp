@@ -86,7 +86,7 @@ TEST(Charset, RefusesBinaryInputWithoutTagLines) {
     ASSERT_EQ(!decoded, !row.refusal.empty());
     if (!decoded) {
       EXPECT_EQ(decoded.error().line, 0u);
-      EXPECT_EQ(std::get<Other>(decoded.error().error).message, row.refusal);
+      EXPECT_EQ(message(decoded.error().error), row.refusal);
       EXPECT_TRUE(holds_no_statement(decoded.error().error));
     }
   }
@@ -177,7 +177,7 @@ TEST(Charset, ConvertsFromANamedEncoding) {
       EXPECT_EQ(decoded->charset, row.encoding);
     } else {
       ASSERT_FALSE(decoded);
-      EXPECT_EQ(std::get<Other>(decoded.error().error).message, row.text_or_error);
+      EXPECT_EQ(message(decoded.error().error), row.text_or_error);
       EXPECT_EQ(decoded.error().line, row.error_line);
     }
   }

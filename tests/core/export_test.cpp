@@ -203,7 +203,7 @@ TEST(ExportCsv, IllFormedUtf8IsAnError) {
   const auto csv = export_csv(single_line(std::move(t)));
   ASSERT_FALSE(csv);
   EXPECT_EQ(message(csv.error()),
-            "Parse error: CSV encoding error: invalid UTF-8 sequence at byte 156");
+            "CSV encoding error: invalid UTF-8 sequence at byte 156");
 }
 
 TEST(ExportJson, SampleDocument) {

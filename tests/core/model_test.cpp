@@ -244,6 +244,9 @@ TEST(ParseError, DisplayTexts) {
       {InvalidFormat{kStatementLineField, "x", kReasonNoMatch},
        "Invalid format in tag :61:: 'x': does not match expected format"},
       {Other{"JSON serialization error: boom"}, "Parse error: JSON serialization error: boom"},
+      {EncodingError{"not valid UTF-8 (byte 3)"}, "not valid UTF-8 (byte 3)"},
+      {NotStatementFile{"not a statement file"}, "not a statement file"},
+      {Refusal{"no statement to write as camt"}, "no statement to write as camt"},
   };
   for (const auto& row : kMessages) {
     SCOPED_TRACE(row.text);

@@ -120,7 +120,7 @@ struct DecodedText {
 /// neither `name` nor `name` without its hyphens, underscores and blanks ("latin-1").
 std::optional<std::string> resolve_encoding(std::string_view name);
 /// resolve_encoding, or the error whose text is "unknown encoding 'NAME'".
-Result<std::string, Other> named_encoding(std::string_view name);
+Result<std::string, Refusal> named_encoding(std::string_view name);
 
 /// Offset of the first byte that does not belong to a well-formed UTF-8 sequence (no
 /// overlong forms, surrogates or values above U+10FFFF), or nullopt.

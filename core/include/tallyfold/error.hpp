@@ -31,9 +31,26 @@ struct InvalidFormat {
 struct Other {
   std::string message;
 };
+// The kinds below are not errors of a statement's text, so their messages read as they
+// are, without the "Parse error: " that Other's carry.
+/// Bytes that are not text in the encoding they were read in, or a text a writer was
+/// given that is not UTF-8.
+struct EncodingError {
+  std::string message;
+};
+/// Input that holds no statement file at all: another format, or binary bytes.
+/// `message` is one of the fixed texts that say which.
+struct NotStatementFile {
+  std::string_view message;
+};
+/// What is declined rather than misread: a name no reading knows (an encoding, a
+/// resolver), or statements a writer cannot put into its format.
+struct Refusal {
+  std::string message;
+};
 
 using ParseError = std::variant<NoData, MissingMandatoryTag, InvalidDate, InvalidAmount,
-                                InvalidFormat, Other>;
+                                InvalidFormat, Other, EncodingError, NotStatementFile, Refusal>;
 
 // Fixed texts, referenced by the errors rather than copied into them.
 inline constexpr std::string_view kDateField = "(date field)";

@@ -63,7 +63,7 @@ std::size_t input_offset(std::string_view in, const std::string& encoding, std::
 
 Result<std::string, LocatedError> convert_to_utf8(std::string_view in, const std::string& encoding) {
   Converter converter("UTF-8", encoding.c_str());
-  if (!converter.ok()) return LocatedError{0, Other{"unknown encoding " + encoding}};
+  if (!converter.ok()) return LocatedError{0, Refusal{"unknown encoding " + encoding}};
   std::string out;
   // iconv takes a non-const input pointer but never writes through it.
   char* src = const_cast<char*>(in.data());
@@ -85,17 +85,17 @@ Result<std::string, LocatedError> convert_to_utf8(std::string_view in, const std
       // U+10FFFF; the text must be UTF-8 all the same.
       const auto bad = find_invalid_utf8(out);
       if (!bad) return out;
-      return LocatedError{line_at(out, *bad), Other{"not valid " + encoding + " at byte " +
-                                                    std::to_string(input_offset(in, encoding, *bad))}};
+      return LocatedError{line_at(out, *bad), EncodingError{"not valid " + encoding + " at byte " +
+                                                            std::to_string(input_offset(in, encoding, *bad))}};
     }
     if (errno == E2BIG) continue;
     // Lines are counted in the converted text, which is right for any source encoding.
     const std::size_t line = line_at(out, out.size());
     if (errno == EINVAL) {
-      return LocatedError{line, Other{"incomplete " + encoding + " character at the end of the input"}};
+      return LocatedError{line, EncodingError{"incomplete " + encoding + " character at the end of the input"}};
     }
-    return LocatedError{line, Other{"not valid " + encoding + " at byte " +
-                                    std::to_string(in.size() - src_left)}};
+    return LocatedError{line, EncodingError{"not valid " + encoding + " at byte " +
+                                            std::to_string(in.size() - src_left)}};
   }
 }
 
@@ -416,9 +416,9 @@ std::optional<std::string> resolve_encoding(std::string_view name) {
   return std::nullopt;
 }
 
-Result<std::string, Other> named_encoding(std::string_view name) {
+Result<std::string, Refusal> named_encoding(std::string_view name) {
   if (auto resolved = resolve_encoding(name)) return std::move(*resolved);
-  return Other{"unknown encoding '" + std::string(name) + "'"};
+  return Refusal{"unknown encoding '" + std::string(name) + "'"};
 }
 
 std::optional<std::size_t> find_invalid_utf8(std::string_view bytes) noexcept {
@@ -543,7 +543,7 @@ Result<std::string_view, LocatedError> detail::decode_statement_view(std::string
     return std::string_view(storage);
   }
 
-  if (const auto other = detail::other_format(bytes)) return LocatedError{0, Other{std::string(*other)}};
+  if (const auto other = detail::other_format(bytes)) return LocatedError{0, NotStatementFile{*other}};
   if (const auto unicode = detail::unicode_encoding(bytes)) {
     auto converted = convert_to_utf8(bytes, std::string(*unicode));
     if (!converted) return std::move(converted).error();
@@ -553,7 +553,7 @@ Result<std::string_view, LocatedError> detail::decode_statement_view(std::string
     return std::string_view(storage);
   }
   if (bytes.starts_with(kByteOrderMark)) bytes.remove_prefix(kByteOrderMark.size());
-  if (looks_binary(bytes) && !has_tag_line(bytes)) return LocatedError{0, Other{std::string(detail::kNotStatementFile)}};
+  if (looks_binary(bytes) && !has_tag_line(bytes)) return LocatedError{0, NotStatementFile{detail::kNotStatementFile}};
   const auto bad = find_invalid_utf8(bytes);
   if (!bad) {
     charset = "UTF-8";

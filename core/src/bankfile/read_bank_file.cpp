@@ -103,13 +103,9 @@ std::vector<EnvelopeSender> envelope_senders(std::string_view bytes) {
 
 }  // namespace
 
-std::string message(const LocatedError& error) {
-  if (const auto* other = std::get_if<Other>(&error.error)) return other->message;
-  return message(error.error);
-}
+std::string message(const LocatedError& error) { return message(error.error); }
 
 std::string short_message(const LocatedError& error) {
-  if (const auto* other = std::get_if<Other>(&error.error)) return other->message;
   ParseError shortened = error.error;
   const auto cut = [](std::string& value) {
     std::string quoted = quote_value(value);
@@ -129,10 +125,10 @@ std::string_view severity_text(Severity severity) noexcept {
 Result<BankFile, LocatedError> read_bank_file(std::string_view bytes, const BankFileOptions& options) {
   const std::optional<DecoderChain> chain = select_bank_chain(options.resolver);
   if (!chain) {
-    return LocatedError{0, Other{"unknown resolver " + quote_value(options.resolver) + " (auto, swift, gvc, angular)"}};
+    return LocatedError{0, Refusal{"unknown resolver " + quote_value(options.resolver) + " (auto, swift, gvc, angular)"}};
   }
   // Told from the first bytes, before any pass over the rest.
-  if (const auto other = detail::other_format(bytes)) return LocatedError{0, Other{std::string(*other)}};
+  if (const auto other = detail::other_format(bytes)) return LocatedError{0, NotStatementFile{*other}};
   BankFile file;
   // Each step copies the text only when it has to change it inside, so a UTF-8 file is
   // usually parsed where the caller keeps it, after one pass that checks and unwraps it.
@@ -206,12 +202,7 @@ Result<BankFile, LocatedError> read_bank_file(std::string_view bytes, const Bank
 }
 
 bool holds_no_statement(const ParseError& error) noexcept {
-  if (std::holds_alternative<NoData>(error)) return true;
-  const auto* other = std::get_if<Other>(&error);
-  if (other == nullptr) return false;
-  const std::string_view said = other->message;
-  return said == detail::kNotStatementFile || said == detail::kZipArchive || said == detail::kGzipFile ||
-         said == detail::kPdfDocument;
+  return std::holds_alternative<NoData>(error) || std::holds_alternative<NotStatementFile>(error);
 }
 
 }  // namespace tallyfold

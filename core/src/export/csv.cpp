@@ -147,10 +147,10 @@ std::size_t estimate_size(std::span<const Statement> statements) noexcept {
 // writes a decimal comma: the two readings a spreadsheet makes of a CSV file, after its
 // locale.
 // The error of the first invalid UTF-8 sequence, `at` bytes into the output.
-Other encoding_error(std::size_t at) {
+EncodingError encoding_error(std::size_t at) {
   char digits[24];
   const auto end = std::to_chars(digits, digits + sizeof digits, at).ptr;
-  return Other{std::string("CSV encoding error: invalid UTF-8 sequence at byte ") + std::string(digits, end)};
+  return EncodingError{std::string("CSV encoding error: invalid UTF-8 sequence at byte ") + std::string(digits, end)};
 }
 
 // Where the rows are cut for the sink, every cut checked as UTF-8 before it leaves:

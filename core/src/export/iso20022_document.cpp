@@ -224,7 +224,7 @@ Body write_body(std::span<const Statement> statements, CamtMessage message, cons
 
 Result<CamtDocument> write_camt(std::span<const Statement> statements, const CamtOptions& options, OutputSink& sink) {
   CamtDocument document;
-  if (statements.empty()) return Other{"no statement to write as camt"};
+  if (statements.empty()) return Refusal{"no statement to write as camt"};
   document.message = message_for(statements.front());
   for (const Statement& s : statements) {
     if (message_for(s) == CamtMessage::Notification) {
@@ -232,7 +232,7 @@ Result<CamtDocument> write_camt(std::span<const Statement> statements, const Cam
                    "(convert it to json or csv)"};
     }
     if (message_for(s) != document.message) {
-      return Other{"the input mixes MT940 statements and MT942 interim reports, which no one camt document can hold"};
+      return Refusal{"the input mixes MT940 statements and MT942 interim reports, which no one camt document can hold"};
     }
   }
   const std::string created = camt::utc_date_time(options.created);
@@ -250,7 +250,7 @@ Result<CamtDocument> write_camt(std::span<const Statement> statements, const Cam
   std::optional<Body> hashed;
   if (!buffer.rewritable()) {
     hashed = write_body(statements, document.message, options, ids, ns, nullptr, document.warnings);
-    if (hashed->written == 0) return Other{"nothing can be written as camt: " + hashed->last_refusal};
+    if (hashed->written == 0) return Refusal{"nothing can be written as camt: " + hashed->last_refusal};
     document.warnings.clear();
   }
   auto message_id = [](std::uint64_t hash) {
@@ -281,7 +281,7 @@ Result<CamtDocument> write_camt(std::span<const Statement> statements, const Cam
 
   const Body body = write_body(statements, document.message, options, ids, ns, &buffer, document.warnings);
   if (!buffer.ok()) return detail::sink_refused();
-  if (body.written == 0) return Other{"nothing can be written as camt: " + body.last_refusal};
+  if (body.written == 0) return Refusal{"nothing can be written as camt: " + body.last_refusal};
   if (!hashed && !buffer.rewrite(id_at, message_id(body.hash))) return detail::sink_refused();
   x.close(root);
   out.append("</Document>\n");
@@ -298,7 +298,7 @@ Result<CamtDocument> export_camt(std::span<const Statement> statements, const Ca
 
 Result<std::vector<CamtAccountDocument>> export_camt_per_account(std::span<const Statement> statements,
                                                                  const CamtOptions& options) {
-  if (statements.empty()) return Other{"no statement to write as camt"};
+  if (statements.empty()) return Refusal{"no statement to write as camt"};
   // The statements of each account, in the order the accounts first appear.
   std::vector<std::pair<std::string, std::vector<Statement>>> groups;
   std::unordered_map<std::string, std::size_t> index;
@@ -319,9 +319,7 @@ Result<std::vector<CamtAccountDocument>> export_camt_per_account(std::span<const
   for (auto& [account, group] : groups) {
     auto document = export_camt(group, options);
     if (!document) {
-      const auto* other = std::get_if<Other>(&document.error());
-      left_out.push_back("account '" + account + "' left out of the camt documents: " +
-                         (other ? other->message : message(document.error())));
+      left_out.push_back("account '" + account + "' left out of the camt documents: " + message(document.error()));
       last_error = std::move(document).error();
       continue;
     }

@@ -577,11 +577,11 @@ std::string_view name_of(const Statement& s) noexcept {
 }  // namespace
 
 Result<MtDocument> write_mt(std::span<const Statement> statements, OutputSink& sink, const MtOptions& options) {
-  if (statements.empty()) return Other{"no statement to write as MT940"};
+  if (statements.empty()) return Refusal{"no statement to write as MT940"};
   for (const Statement& s : statements) {
     if (s.kind == StatementKind::Notification) {
-      return Other{"a camt.054 notification cannot be written as MT940: SWIFT has no message for it "
-                   "(convert it to json or csv)"};
+      return Refusal{"a camt.054 notification cannot be written as MT940: SWIFT has no message for it "
+                     "(convert it to json or csv)"};
     }
   }
   MtDocument document;
@@ -607,7 +607,7 @@ Result<MtDocument> write_mt(std::span<const Statement> statements, OutputSink& s
     ++written;
     if (!buffer.cut()) return detail::sink_refused();
   }
-  if (written == 0) return Other{"nothing can be written as MT940: " + last_refusal};
+  if (written == 0) return Refusal{"nothing can be written as MT940: " + last_refusal};
   if (!buffer.flush()) return detail::sink_refused();
   if (changes.transliterated > 0) {
     document.notes.push_back(std::to_string(changes.transliterated) +

@@ -76,6 +76,6 @@ class SinkBuffer {
 };
 
 /// The error of an export whose sink refused its bytes; the sink knows why.
-inline Other sink_refused() { return Other{"the output could not be written"}; }
+inline Refusal sink_refused() { return Refusal{"the output could not be written"}; }
 
 }  // namespace tallyfold::detail

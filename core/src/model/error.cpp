@@ -37,6 +37,9 @@ std::string message(const ParseError& error) {
             return concat({"Invalid format in tag ", e.field, ": '", e.value, "': ", e.reason});
           },
           [](const Other& e) { return concat({"Parse error: ", e.message}); },
+          [](const EncodingError& e) { return e.message; },
+          [](const NotStatementFile& e) { return std::string(e.message); },
+          [](const Refusal& e) { return e.message; },
       },
       error);
 }

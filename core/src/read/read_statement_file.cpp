@@ -28,7 +28,7 @@ Result<std::string, ReadError> decode_strictly(std::string_view bytes, const std
   }
   if (const auto bad = find_invalid_utf8(bytes)) {
     const auto line = static_cast<std::size_t>(std::count(bytes.begin(), bytes.begin() + *bad, '\n')) + 1;
-    return ReadError{LocatedError{line, Other{"not valid UTF-8 (byte " + std::to_string(*bad) + ")"}}, true, true};
+    return ReadError{LocatedError{line, EncodingError{"not valid UTF-8 (byte " + std::to_string(*bad) + ")"}}, true, true};
   }
   if (bytes.starts_with(kByteOrderMark)) bytes.remove_prefix(kByteOrderMark.size());
   return std::string(bytes);
@@ -79,7 +79,7 @@ SourceFormat detect_format(std::string_view bytes) noexcept {
 }
 
 Result<StatementFile, ReadError> read_statement_file(std::string_view bytes, const ReadOptions& options) {
-  if (auto unknown = unknown_resolver(options.resolver)) return ReadError{LocatedError{0, Other{std::move(*unknown)}}};
+  if (auto unknown = unknown_resolver(options.resolver)) return ReadError{LocatedError{0, Refusal{std::move(*unknown)}}};
   // The exact reading is of MT940 text alone: what it gives for anything else is fixed.
   if (options.strict) return read_mt940(bytes, options);
   switch (detect_format(bytes)) {
