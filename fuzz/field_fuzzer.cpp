@@ -11,6 +11,7 @@
 #include "fuzz_checks.hpp"
 #include "tallyfold/export.hpp"
 #include "tallyfold/parse.hpp"
+#include "export/text_parts.hpp"
 
 namespace {
 
@@ -37,7 +38,7 @@ void check_double(const Decimal& d) {
   require(std::bit_cast<std::uint64_t>(x) ==
           std::bit_cast<std::uint64_t>(std::strtod(text.c_str(), nullptr)));
   std::string json;
-  format_json_number(x, json);
+  detail::format_json_number(x, json);
   double back = 0;
   const auto [end, ec] = std::from_chars(json.data(), json.data() + json.size(), back);
   require(ec == std::errc() && end == json.data() + json.size());

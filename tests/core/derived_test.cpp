@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "tallyfold/export.hpp"
+#include "support/details_map.hpp"
 
 namespace tallyfold {
 namespace {
@@ -17,7 +18,7 @@ using Map = std::initializer_list<DecodedDetails::Entry>;
 Transaction with_map(Map entries) {
   Transaction t;
   t.details = "raw text";
-  t.structured_details = DecodedDetails::from_writes(entries, texts);
+  t.structured_details = test::details_map(entries, texts);
   return t;
 }
 
@@ -59,9 +60,10 @@ TEST(Derived, PrecedenceRules) {
   };
   for (const auto& row : kRows) {
     SCOPED_TRACE(row.name);
-    EXPECT_EQ(derive_purpose(row.t), row.purpose);
-    EXPECT_EQ(derive_counterparty(row.t), row.counterparty);
-    EXPECT_EQ(derive_counter_iban(row.t), row.counter_iban);
+    const DerivedFields fields = fields_of(row.t);
+    EXPECT_EQ(fields.purpose, row.purpose);
+    EXPECT_EQ(fields.counterparty, row.counterparty);
+    EXPECT_EQ(fields.counter_iban, row.counter_iban);
   }
 }
 

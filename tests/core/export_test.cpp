@@ -6,6 +6,8 @@
 
 #include "tallyfold/export.hpp"
 #include "support/shared_data.hpp"
+#include "support/details_map.hpp"
+#include "export/text_parts.hpp"
 
 namespace tallyfold {
 namespace {
@@ -41,7 +43,7 @@ Transaction line(DC mark, Date value, Decimal amount, std::string_view type, std
 
 void set_details(Transaction& t, std::string_view text, std::vector<DecodedDetails::Entry> map) {
   t.details = text;
-  t.structured_details = DecodedDetails::from_writes(std::move(map), texts);
+  t.structured_details = test::details_map(std::move(map), texts);
 }
 
 // The texts are literals: records view their texts, and literals outlive them.
@@ -224,7 +226,7 @@ TEST(ExportJson, StringEscaping) {
     SCOPED_TRACE(row.escaped);
     Transaction t = plain_line();
     t.details = row.text;
-    t.structured_details = DecodedDetails::from_writes({{std::string(row.text), "v"}}, texts);
+    t.structured_details = test::details_map({{std::string(row.text), "v"}}, texts);
     const auto json = export_json(single_line(std::move(t)));
     ASSERT_TRUE(json);
     const std::string escaped(row.escaped);
@@ -253,7 +255,7 @@ TEST(ExportJson, NumberLayouts) {
   for (const auto& row : kRows) {
     SCOPED_TRACE(row.text);
     std::string out = "x";
-    format_json_number(row.x, out);
+    detail::format_json_number(row.x, out);
     EXPECT_EQ(std::string_view(out).substr(1), row.text);
   }
 }
@@ -304,7 +306,7 @@ TEST(ExportCamt053, XmlEscape) {
   for (const auto& row : kRows) {
     SCOPED_TRACE(row.escaped);
     std::string out;
-    xml_escape(row.text, out);
+    detail::xml_escape(row.text, out);
     EXPECT_EQ(out, row.escaped);
   }
 }

@@ -7,6 +7,7 @@
 
 #include "tallyfold/error.hpp"
 #include "tallyfold/model.hpp"
+#include "support/details_map.hpp"
 
 namespace tallyfold {
 namespace {
@@ -86,7 +87,7 @@ TEST(Trim, WhiteSpaceSet) {
 
 TEST(DecodedDetails, LastWriteWinsAndKeysAreSorted) {
   TextBuffer texts;
-  auto d = DecodedDetails::from_writes({{"gvc", "1"}, {"20", "a"}, {"REMI_COMBINED", "x"}, {"20", "b"}}, texts);
+  auto d = test::details_map({{"gvc", "1"}, {"20", "a"}, {"REMI_COMBINED", "x"}, {"20", "b"}}, texts);
   ASSERT_EQ(d.size(), 3u);
   EXPECT_EQ(*d.find("20"), "b");
   EXPECT_FALSE(d.find("21"));
@@ -101,7 +102,7 @@ TEST(DecodedDetails, LastWriteWinsAndKeysAreSorted) {
     for (int round = 0; round < 2; ++round) {
       for (int i = n - 1; i >= 0; --i) writes.emplace_back(std::to_string(10 + i), std::to_string(round));
     }
-    const auto many = DecodedDetails::from_writes(writes, texts);
+    const auto many = test::details_map(writes, texts);
     ASSERT_EQ(many.size(), static_cast<std::size_t>(n));
     int expected_key = 10;
     for (const auto& [k, v] : many) {
@@ -138,11 +139,11 @@ TEST(DecodedDetails, KeepsWhatTheSourceHoldsAsPositions) {
     EXPECT_EQ(within(key), i != 1) << key;
     EXPECT_EQ(within(value), i != 1) << value;
   }
-  EXPECT_EQ(map, DecodedDetails::from_writes({{"REMI", "rent"}, {"JOIN", "ree1"}, {"EREF", "e1"}}, texts));
-  EXPECT_NE(map, DecodedDetails::from_writes({{"REMI", "rend"}, {"JOIN", "ree1"}, {"EREF", "e1"}}, texts));
+  EXPECT_EQ(map, test::details_map({{"REMI", "rent"}, {"JOIN", "ree1"}, {"EREF", "e1"}}, texts));
+  EXPECT_NE(map, test::details_map({{"REMI", "rend"}, {"JOIN", "ree1"}, {"EREF", "e1"}}, texts));
   EXPECT_NE(map, DecodedDetails());
-  EXPECT_TRUE(DecodedDetails::from_writes({}, texts).empty());
-  EXPECT_EQ(*DecodedDetails::from_writes({{"EREF", ""}}, texts).find("EREF"), std::string_view());
+  EXPECT_TRUE(test::details_map({}, texts).empty());
+  EXPECT_EQ(*test::details_map({{"EREF", ""}}, texts).find("EREF"), std::string_view());
 }
 
 TEST(DecodedDetails, BuilderRefusesBrokenAnnouncements) {

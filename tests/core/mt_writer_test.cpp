@@ -17,6 +17,7 @@
 #include "tallyfold/mt_export.hpp"
 #include "tallyfold/parse.hpp"
 #include "support/shared_data.hpp"
+#include "support/details_map.hpp"
 
 namespace tallyfold {
 namespace {
@@ -147,10 +148,10 @@ TEST(MtWriter, TypeFromTheGivenBankTransactionCode) {
   TextBuffer buffer;
   Transaction& t = statements[0].transactions[1];
   t.transaction_type = {};
-  t.structured_details = DecodedDetails::from_writes(
+  t.structured_details = test::details_map(
       {{"BkTxCd/Domn/Cd", "PMNT"}, {"BkTxCd/Domn/Fmly/Cd", "RDDT"}, {"BkTxCd/Domn/Fmly/SubFmlyCd", "ESDD"}}, buffer);
   EXPECT_NE(written(statements).text.find(":61:240104C7,00NDDTNONREF\n"), std::string::npos);
-  t.structured_details = DecodedDetails::from_writes({{"BkTxCd/Domn/Cd", "PMNT"}}, buffer);
+  t.structured_details = test::details_map({{"BkTxCd/Domn/Cd", "PMNT"}}, buffer);
   EXPECT_NE(written(statements).text.find(":61:240104C7,00NMSCNONREF\n"), std::string::npos);
 }
 

@@ -13,7 +13,7 @@
 #include "bankfile/block_scan.hpp"
 #include "bankfile/text_views.hpp"
 #include "tallyfold/bankfile.hpp"
-#include "tallyfold/unwrap.hpp"
+#include "bankfile/unwrap.hpp"
 
 namespace tallyfold {
 namespace {

@@ -9,7 +9,7 @@
 
 #include "tallyfold/bankfile.hpp"
 #include "support/shared_data.hpp"
-#include "tallyfold/unwrap.hpp"
+#include "bankfile/unwrap.hpp"
 
 namespace tallyfold {
 

@@ -68,7 +68,7 @@ std::string export_camt053(std::span<const Statement> statements);
 
 /// The same texts written to `sink` as they are made, in pieces of a transaction or a
 /// few hundred kilobytes, for outputs too large to hold in memory. Each gives the bytes
-/// written, or the export's error, or an `Other` error when the sink refused bytes (what
+/// written, or the export's error, or a Refusal when the sink refused bytes (what
 /// it took stays taken). A CSV whose text is not valid UTF-8 fails after writing the
 /// rows before the fault.
 Result<std::size_t> write_csv(std::span<const Statement> statements, OutputSink& sink, const CsvOptions& options = {});
@@ -76,13 +76,5 @@ Result<std::size_t> write_json(std::span<const Statement> statements, OutputSink
 Result<std::size_t> write_json_lines(std::span<const Statement> statements, OutputSink& sink,
                                      const JsonOptions& options = {});
 Result<std::size_t> write_camt053(std::span<const Statement> statements, OutputSink& sink);
-
-/// Appends the JSON number text of a finite double (shortest round-trip digits).
-void format_json_number(double x, std::string& out);
-/// Appends `text` with & < > " ' replaced by their XML entities, in one left-to-right
-/// pass. So that any XML parser can read the result, every character XML 1.0 forbids
-/// (controls other than tab, LF and CR; U+FFFE; U+FFFF) and every ill-formed UTF-8
-/// sequence is written as U+FFFD.
-void xml_escape(std::string_view text, std::string& out);
 
 }  // namespace tallyfold

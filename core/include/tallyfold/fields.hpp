@@ -158,11 +158,6 @@ struct FieldScratch {
 /// `scratch`, valid while both are unchanged.
 FieldViews field_views(const Transaction& t, FieldScratch& scratch);
 
-/// The three derived fields of the fixed rules, one by one.
-std::string derive_purpose(const Transaction& t);
-std::string derive_counterparty(const Transaction& t);
-std::string derive_counter_iban(const Transaction& t);
-
 /// Whether `text` is an IBAN: two letters, two check digits, 11 to 30 letters or digits
 /// (upper case, no blanks), and the ISO 7064 mod 97-10 check holds.
 bool is_valid_iban(std::string_view text) noexcept;

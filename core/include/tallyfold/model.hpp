@@ -339,11 +339,10 @@ class DecodedDetails {
 
   DecodedDetails() = default;
 
-  /// Builds the map in `into` from entries in write order: a key written again replaces
-  /// the earlier value (the last write wins). Linear-logarithmic in the number of
-  /// entries. Throws std::length_error when keys and values together exceed 4 GiB.
-  static DecodedDetails from_writes(std::vector<Entry> writes, TextBuffer& into, Layout layout = Layout::None);
-  /// The same from views, copied into `into`.
+  /// Builds the map in `into` from entries in write order, copied into `into`: a key
+  /// written again replaces the earlier value (the last write wins). Linear-logarithmic
+  /// in the number of entries. Throws std::length_error when keys and values together
+  /// exceed 4 GiB.
   static DecodedDetails from_view_writes(std::span<const EntryView> writes, TextBuffer& into,
                                          Layout layout = Layout::None);
 

@@ -1,4 +1,4 @@
-#include "tallyfold/unwrap.hpp"
+#include "bankfile/unwrap.hpp"
 
 #include <algorithm>
 #include <bit>

@@ -34,7 +34,7 @@ void append_amount(const Decimal& d, std::string& out) {
 void append_escaped(const TextParts& text, std::string& out) {
   for (std::size_t i = 0; i < text.count; ++i) {
     if (i != 0) out.push_back(' ');
-    xml_escape(text.parts[i], out);
+    detail::xml_escape(text.parts[i], out);
   }
 }
 
@@ -50,7 +50,7 @@ void write_balance(const Balance& b, std::string_view code, std::string& out) {
       "          </CdOrPrtry>\n"
       "        </Tp>\n"
       "        <Amt Ccy=\"");
-  xml_escape(b.currency, out);
+  detail::xml_escape(b.currency, out);
   out.append("\">");
   append_amount(b.amount, out);
   out.append(b.debit_credit == DebitCreditMark::Debit
@@ -104,7 +104,7 @@ void write_entry(const Transaction& t, unsigned number, std::string_view currenc
   out.append(
       "</NtryRef>\n"
       "        <Amt Ccy=\"");
-  xml_escape(currency, out);
+  detail::xml_escape(currency, out);
   out.append("\">");
   append_amount(t.amount, out);
   out.append(
@@ -132,7 +132,7 @@ void write_entry(const Transaction& t, unsigned number, std::string_view currenc
       "        <BkTxCd>\n"
       "          <Prtry>\n"
       "            <Cd>");
-  xml_escape(t.transaction_type, out);
+  detail::xml_escape(t.transaction_type, out);
   out.append(
       "</Cd>\n"
       "          </Prtry>\n"
@@ -161,19 +161,19 @@ void write_statement(const Statement& s, std::string& scratch, std::string& out)
   out.append(
       "    <Stmt>\n"
       "      <Id>");
-  xml_escape(s.transaction_reference, out);
+  detail::xml_escape(s.transaction_reference, out);
   out.append(
       "</Id>\n"
       "      <CreDtTm>2026-01-01T00:00:00Z</CreDtTm>\n"
       "      <Acct>\n"
       "        <Id>\n"
       "          <IBAN>");
-  xml_escape(s.account_identification, out);
+  detail::xml_escape(s.account_identification, out);
   out.append(
       "</IBAN>\n"
       "        </Id>\n"
       "          <Ccy>");
-  xml_escape(s.opening_balance.currency, out);
+  detail::xml_escape(s.opening_balance.currency, out);
   out.append(
       "</Ccy>\n"
       "      </Acct>\n");
@@ -197,7 +197,7 @@ std::size_t estimate_size(std::span<const Statement> statements) noexcept {
 
 }  // namespace
 
-void xml_escape(std::string_view text, std::string& out) {
+void detail::xml_escape(std::string_view text, std::string& out) {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const auto* const end = p + text.size();
   const auto* run = p;

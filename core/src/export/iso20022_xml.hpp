@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "export/iso20022_limits.hpp"
+#include "export/text_parts.hpp"
 #include "tallyfold/export.hpp"
 
 namespace tallyfold::camt {
@@ -56,7 +57,7 @@ class Xml {
     out_.push_back('<');
     out_.append(name);
     out_.push_back('>');
-    xml_escape(fitted, out_);
+    detail::xml_escape(fitted, out_);
     end(name);
   }
   // Where the output is, and going back there to drop elements opened since.

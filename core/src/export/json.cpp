@@ -68,7 +68,7 @@ class JsonWriter {
     }
     out_.push_back('"');
   }
-  void number(double x) { format_json_number(x, out_); }
+  void number(double x) { detail::format_json_number(x, out_); }
   /// An amount: its written digits, or the nearest binary64 value.
   void amount(const Decimal& d) {
     if (exact_amounts_) {
@@ -476,7 +476,7 @@ std::size_t estimate_size(std::span<const Statement> statements) noexcept {
 
 }  // namespace
 
-void format_json_number(double x, std::string& out) {
+void detail::format_json_number(double x, std::string& out) {
   if (x == 0) {
     out.append(std::signbit(x) ? "-0.0" : "0.0");
     return;

@@ -14,6 +14,15 @@
 
 namespace tallyfold::detail {
 
+/// Appends the JSON number text of a finite double (shortest round-trip digits).
+void format_json_number(double x, std::string& out);
+
+/// Appends `text` with & < > " ' replaced by their XML entities, in one left-to-right
+/// pass. So that any XML parser can read the result, every character XML 1.0 forbids
+/// (controls other than tab, LF and CR; U+FFFE; U+FFFF) and every ill-formed UTF-8
+/// sequence is written as U+FFFD.
+void xml_escape(std::string_view text, std::string& out);
+
 /// Eight bytes at a time: the escapers skip runs of ordinary ASCII with these tests
 /// before looking at single bytes. Each answers exactly whether any of the eight bytes
 /// qualifies (the result is non-zero then), not which one.

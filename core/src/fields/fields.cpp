@@ -63,21 +63,6 @@ FieldViews field_views(const Transaction& t, FieldScratch& scratch) {
   return {v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8], v[9], v[10], v[11], v[12], v[13], v[14], v[15], v[16], v[17]};
 }
 
-std::string derive_purpose(const Transaction& t) {
-  std::string scratch;
-  return field_parts(t, scratch).purpose.joined();
-}
-
-std::string derive_counterparty(const Transaction& t) {
-  std::string scratch;
-  return field_parts(t, scratch).counterparty.joined();
-}
-
-std::string derive_counter_iban(const Transaction& t) {
-  std::string scratch;
-  return field_parts(t, scratch).counter_iban.joined();
-}
-
 bool is_valid_iban(std::string_view text) noexcept {
   using ascii::is_digit;
   using ascii::is_upper;

@@ -430,13 +430,6 @@ DecodedDetails DecodedDetails::from_view_writes(std::span<const EntryView> write
   return std::move(builder).finish(layout);
 }
 
-DecodedDetails DecodedDetails::from_writes(std::vector<Entry> writes, TextBuffer& into, Layout layout) {
-  std::vector<EntryView> views;
-  views.reserve(writes.size());
-  for (const auto& [key, value] : writes) views.emplace_back(key, value);
-  return from_view_writes(views, into, layout);
-}
-
 std::optional<std::string_view> DecodedDetails::find(std::string_view key) const noexcept {
   std::ptrdiff_t low = 0;
   std::ptrdiff_t high = static_cast<std::ptrdiff_t>(size());
