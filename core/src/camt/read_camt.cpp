@@ -626,18 +626,18 @@ Result<CamtFile, LocatedError> read_camt(std::string_view bytes) {
   LineIndex lines(bytes);
   if (!parsed) {
     return LocatedError{lines.line_of(parsed.offset),
-                        Other{std::string("not well-formed XML: ") + parsed.description()}};
+                        Refusal{std::string("not well-formed XML: ") + parsed.description()}};
   }
   Node root;
   for (Node n = document.first_child(); n; n = n.next_sibling()) {
     if (n.type() == pugi::node_doctype) {
       return LocatedError{lines.line_of(n),
-                          Other{"XML with a DOCTYPE refused: a statement file needs no entity or "
-                                "document type declaration"}};
+                          Refusal{"XML with a DOCTYPE refused: a statement file needs no entity or "
+                                  "document type declaration"}};
     }
     if (is_element(n) && !root) root = n;
   }
-  if (!root) return LocatedError{0, Other{"XML without a root element"}};
+  if (!root) return LocatedError{0, Refusal{"XML without a root element"}};
 
   CamtFile file;
   auto texts = std::make_shared<TextBuffer>(bytes.size() / 2);
@@ -646,9 +646,9 @@ Result<CamtFile, LocatedError> read_camt(std::string_view bytes) {
   if (!message) {
     const bool empty_document = local_name(root) == "Document" && !root.first_child();
     return LocatedError{lines.line_of(root),
-                        Other{empty_document ? "empty camt Document: no statement, report or notification"
-                                             : "no camt statement, report or notification (BkToCstmrStmt, "
-                                               "BkToCstmrAcctRpt, BkToCstmrDbtCdtNtfctn) in the document"}};
+                        Refusal{empty_document ? "empty camt Document: no statement, report or notification"
+                                               : "no camt statement, report or notification (BkToCstmrStmt, "
+                                                 "BkToCstmrAcctRpt, BkToCstmrDbtCdtNtfctn) in the document"}};
   }
   const MessageForm& form = *form_of(message);
   if (local_name(root) != "Document") {
@@ -688,9 +688,9 @@ Result<CamtFile, LocatedError> read_camt(std::string_view bytes) {
   }
   if (file.statements.empty()) {
     return LocatedError{reader.line_of(message),
-                        Other{"camt." + std::string(form.number) + " message without any " + std::string(form.item) +
-                              " (statement, report or notification)" +
-                              (unversioned.empty() ? std::string() : "; " + unversioned)}};
+                        Refusal{"camt." + std::string(form.number) + " message without any " +
+                                std::string(form.item) + " (statement, report or notification)" +
+                                (unversioned.empty() ? std::string() : "; " + unversioned)}};
   }
   std::stable_sort(file.diagnostics.begin(), file.diagnostics.end(),
                    [](const Diagnostic& a, const Diagnostic& b) { return a.line < b.line; });

@@ -228,8 +228,8 @@ Result<CamtDocument> write_camt(std::span<const Statement> statements, const Cam
   document.message = message_for(statements.front());
   for (const Statement& s : statements) {
     if (message_for(s) == CamtMessage::Notification) {
-      return Other{"a camt.054 notification cannot be written as camt: there is no camt.054 writer "
-                   "(convert it to json or csv)"};
+      return Refusal{"a camt.054 notification cannot be written as camt: there is no camt.054 writer "
+                     "(convert it to json or csv)"};
     }
     if (message_for(s) != document.message) {
       return Refusal{"the input mixes MT940 statements and MT942 interim reports, which no one camt document can hold"};
