@@ -5,10 +5,41 @@
 
 #include <gtest/gtest.h>
 
+#include "parser/statement_machine.hpp"
 #include "tallyfold/parse.hpp"
 
 namespace tallyfold {
 namespace {
+
+// The smallest policy the machine takes, and two that promise hooks they lack: the
+// concept must refuse those, or a reading could compile without the hooks it relies on.
+struct Minimal {
+  using Error = ParseError;
+  struct Extra {};
+  using Builder = detail::StatementBuilder<Extra>;
+  static constexpr bool kCountsLines = false;
+  static constexpr bool kKeepsIncompleteStatements = false;
+  static constexpr bool kKeepsTextLikeTags = false;
+  std::optional<ParseError> left_out(std::string_view, std::string_view, ParseError e, std::size_t) { return e; }
+  std::optional<ParseError> statement_line(std::string_view, Transaction&, TextBuffer&, std::size_t) { return {}; }
+  Result<Balance> balance(std::string_view, std::string_view c, Builder&, TextBuffer&, std::size_t) {
+    return parse_balance(c);
+  }
+  void started(Builder&) {}
+  void kept(const Builder&) {}
+  void field(std::string_view, detail::Action, detail::State, bool, Builder*, std::size_t) {}
+  std::optional<ParseError> incomplete(MissingMandatoryTag m, Builder&, bool) { return m; }
+  ParseError no_statement() { return NoData{}; }
+};
+struct KeepsTagsWithoutHooks : Minimal {
+  static constexpr bool kKeepsTextLikeTags = true;
+};
+struct ReadsReportsWithoutHook : Minimal {
+  static constexpr bool kReadsInterimReports = true;
+};
+static_assert(detail::StatementPolicy<Minimal>);
+static_assert(!detail::StatementPolicy<KeepsTagsWithoutHooks>);
+static_assert(!detail::StatementPolicy<ReadsReportsWithoutHook>);
 
 // Only the catch-all, so what reaches the chain is visible under "detail" whatever the
 // other decoders recognise.

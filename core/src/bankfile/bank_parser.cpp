@@ -407,6 +407,8 @@ class BankPolicy {
   std::vector<detail::Repair> repairs_;
 };
 
+static_assert(detail::StatementPolicy<BankPolicy>);
+
 }  // namespace
 
 Result<std::vector<Statement>, LocatedError> parse_bank_statements(std::string_view text, const DecoderChain& chain,

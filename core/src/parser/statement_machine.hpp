@@ -5,46 +5,14 @@
 // are inline pass-throughs and no-ops, so the exact parse does the work it did before
 // there was a second reading.
 //
-// A policy provides:
-//   using Error;                          the error type of the whole parse
-//   using Extra;                          what it keeps per statement (in the Builder)
-//   static constexpr bool kCountsLines;   whether the loop numbers lines for the hooks
-//   static constexpr bool kKeepsIncompleteStatements;
-//       with it, a statement without its opening balance still reads its lines and its
-//       closing balance, and :86: fields before its first :61: are its information
-//   std::optional<Error> left_out(tag, content, ParseError e, line)
-//       a :61: or balance field that cannot be read: its error, or nullopt to read on
-//       without it (a :61: is then left out with its :86:, a balance is missing)
-//   std::optional<ParseError> statement_line(content, Transaction& out, TextBuffer& texts, line)
-//   Result<Balance> balance(tag, content, Builder& b, TextBuffer& texts, line)
-//       the record's texts may view `content` or `texts` (where a policy puts texts it
-//       rewrites); the machine copies what lies elsewhere into `texts` afterwards
-//   void started(Builder& b)              a statement begins (its :20: is read)
-//   void kept(const Builder& b)           a statement is complete and joins the result
-//   void field(tag, Action, State, bool pending, Builder* b, line)
-//       every tag line, after it is classified and before its field applies; `b` is the
-//       statement under construction, null before the first :20:
-//   std::optional<Error> incomplete(MissingMandatoryTag, Builder& b, bool at_end)
-//       a statement that lacks a mandatory field (`at_end`: the text ended inside it):
-//       its error, or nullopt to keep it, marked incomplete, with what it has
-//   Error no_statement()                  the error when the text yields no statement
-//   static constexpr bool kKeepsTextLikeTags; with it, inside :86: text a line whose tag
-//       is_field_tag(tag) denies continues the text (text_like_tag(tag, line) is told),
-//       and a line that holds a tag is_field_tag(tag) accepts after blanks or control
-//       bytes is read as its tag line (stray_tag_line(line) is told)
-//   void join(std::string& text, std::string_view previous, std::string_view line)
-//       with kKeepsTextLikeTags: what goes between two lines of :86: text, before
-//       `line` is appended to `text`; `previous` is the whole line before it
-// A policy that also reads MT942 interim reports sets `static constexpr bool
-// kReadsInterimReports = true` and provides
-//   void unreadable(tag, content, line)   a report field that cannot be read (left out)
-// Without it the report fields are skipped unseen, as the exact reading does.
-// Line numbers are 1-based lines of the text; 0 when the policy does not count lines.
+// What a policy provides is the concept StatementPolicy below, each hook with what it
+// is told and what it answers.
 //
 // Every text the statements keep is copied once into one TextBuffer, shared by all the
 // statements of the parse; records hold views into it.
 #pragma once
 
+#include <concepts>
 #include <cstddef>
 #include <cstring>
 #include <iterator>
@@ -52,6 +20,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "parser/field_parsers.hpp"
@@ -102,7 +71,59 @@ struct StatementBuilder {
   [[no_unique_address]] Extra extra;
 };
 
-template <class Policy>
+// What a reading plugs into the machine. Line numbers are 1-based lines of the text, 0
+// when the policy does not count them.
+template <class P>
+concept StatementPolicy =
+    requires(P& p, std::string_view tag, std::string_view content, ParseError error, std::size_t line,
+             Transaction& transaction, TextBuffer& texts, StatementBuilder<typename P::Extra>& b, Action action,
+             State state, bool flag, MissingMandatoryTag missing) {
+      typename P::Error;  // the error of the whole parse
+      typename P::Extra;  // what it keeps per statement, in the Builder
+      // Whether the machine numbers lines for the hooks.
+      requires std::same_as<decltype(P::kCountsLines), const bool>;
+      // With it, a statement without its opening balance still reads its lines and its
+      // closing balance, and :86: fields before its first :61: are its information.
+      requires std::same_as<decltype(P::kKeepsIncompleteStatements), const bool>;
+      // With it, the hooks for text that looks like tags, below.
+      requires std::same_as<decltype(P::kKeepsTextLikeTags), const bool>;
+      // A :61: or balance field that cannot be read: its error, or nullopt to read on
+      // without it (a :61: is then left out with its :86:, a balance is missing).
+      { p.left_out(tag, content, error, line) } -> std::same_as<std::optional<typename P::Error>>;
+      // The records' texts may view `content` or `texts` (where a policy puts texts it
+      // rewrites); the machine copies what lies elsewhere into `texts` afterwards.
+      { p.statement_line(content, transaction, texts, line) } -> std::same_as<std::optional<ParseError>>;
+      { p.balance(tag, content, b, texts, line) } -> std::same_as<Result<Balance>>;
+      p.started(b);                   // a statement begins (its :20: is read)
+      p.kept(std::as_const(b));       // a statement is complete and joins the result
+      // Every tag line, after it is classified and before its field applies; the
+      // builder is null before the first :20:. `flag`: a transaction may still receive
+      // :86: fields.
+      p.field(tag, action, state, flag, &b, line);
+      // A statement that lacks a mandatory field (`flag`: the text ended inside it): its
+      // error, or nullopt to keep it, marked incomplete, with what it has.
+      { p.incomplete(missing, b, flag) } -> std::same_as<std::optional<typename P::Error>>;
+      // The error when the text yields no statement.
+      { p.no_statement() } -> std::convertible_to<typename P::Error>;
+    } &&
+    // Inside :86: text a line whose tag is_field_tag denies continues the text
+    // (text_like_tag is told), a line that holds a tag it accepts after blanks or control
+    // bytes is read as its tag line (stray_tag_line is told), and join puts between two
+    // lines of :86: text what goes there, before `line` is appended to `text`.
+    (!P::kKeepsTextLikeTags ||
+     requires(P& p, std::string_view tag, std::string& text, std::string_view line_text, std::size_t line) {
+       { p.is_field_tag(tag) } -> std::convertible_to<bool>;
+       p.text_like_tag(tag, line);
+       p.stray_tag_line(line);
+       p.join(text, line_text, line_text);
+     }) &&
+    // A policy that reads MT942 interim reports is told of a report field that cannot
+    // be read (it is left out); without, the report fields are skipped unseen, as the
+    // exact reading does.
+    (!ReadsInterimReports<P> ||
+     requires(P& p, std::string_view tag, std::size_t line) { p.unreadable(tag, tag, line); });
+
+template <StatementPolicy Policy>
 class StatementMachine {
  public:
   using Error = typename Policy::Error;
@@ -457,7 +478,7 @@ class StatementMachine {
 
 // The whole text through the machine: splits it into fields (a tag line and its
 // continuation lines) and applies each one.
-template <class Policy>
+template <StatementPolicy Policy>
 Result<std::vector<Statement>, typename Policy::Error> run_statement_machine(std::string_view text,
                                                                              const DecoderChain& chain,
                                                                              Policy& policy) {

@@ -46,6 +46,9 @@ struct LocatedExactPolicy : ExactPolicy {
   static LocatedError no_statement() { return LocatedError{0, NoData{}}; }
 };
 
+static_assert(detail::StatementPolicy<ExactPolicy>);
+static_assert(detail::StatementPolicy<LocatedExactPolicy>);
+
 }  // namespace
 
 Result<std::vector<Statement>, LocatedError> parse_statements_located(std::string_view text,
