@@ -99,10 +99,15 @@ class Cells {
     append_field<Sep>(text, out_, starts_formula(text) ? "'" : "");
   }
   void text(const TextParts& parts) {
-    if (safe_) {
-      text(std::string_view(parts.joined()));
-    } else {
+    if (!safe_) {
       append_field<Sep>(parts, out_);
+    } else if (parts.count <= 1) {
+      text(parts.count == 0 ? std::string_view() : parts.parts[0]);
+    } else {
+      // Trimmed as one text: joined first, in storage kept from cell to cell.
+      joined_.clear();
+      parts.append_to(joined_);
+      text(std::string_view(joined_));
     }
   }
   std::string& out() noexcept { return out_; }
@@ -110,6 +115,7 @@ class Cells {
  private:
   std::string& out_;
   bool safe_;
+  std::string joined_;
 };
 
 // Exactly two fraction digits: missing ones filled with zeros, further ones cut off.
