@@ -1,5 +1,7 @@
 #include "export/iso20022_limits.hpp"
 
+#include <cstdint>
+
 #include "export/text_parts.hpp"
 #include "util/codes.hpp"
 #include "util/xml_text.hpp"
@@ -59,10 +61,17 @@ std::optional<std::string> schema_amount(const Decimal& d, int decimals, int min
   if (written_scale) *written_scale = scale;
   char digits[40];
   int n = 0;
-  do {
+  // 128-bit division is a library call per digit; what fits 64 bits, nearly every
+  // amount, is divided as 64 bits.
+  while (mantissa > ~std::uint64_t{0}) {
     digits[n++] = static_cast<char>('0' + static_cast<int>(mantissa % 10));
     mantissa /= 10;
-  } while (mantissa != 0);
+  }
+  auto low = static_cast<std::uint64_t>(mantissa);
+  do {
+    digits[n++] = static_cast<char>('0' + static_cast<int>(low % 10));
+    low /= 10;
+  } while (low != 0);
   while (n <= scale) digits[n++] = '0';  // at least one integer digit
   // Leading zeros are no digits of the value; the fraction's are.
   int significant = n;
