@@ -278,6 +278,13 @@ PyObject* api_call_failed() {
   return nullptr;
 }
 
+bool warn_all(const std::vector<std::string>& warnings) {
+  for (const std::string& warning : warnings) {
+    if (PyErr_WarnEx(PyExc_UserWarning, warning.c_str(), 1) < 0) return false;
+  }
+  return true;
+}
+
 PyObject* finish(PyRef result) {
   if (!result) return api_call_failed();
   return result.release();

@@ -4,11 +4,13 @@
 
 #include <Python.h>
 
+#include <cstdint>
 #include <exception>
 #include <new>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "py_ref.hpp"
 #include "tallyfold/bankfile.hpp"
@@ -57,6 +59,10 @@ PyRef bool_to_python(bool value);
 /// false with the interpreter's error set for anything else.
 bool text_from_python(PyObject* value, std::string_view& out);
 bool text_from_python(PyObject* value, std::optional<std::string_view>& out);
+/// Seconds since 1970 of `created`: a datetime (naive ones are UTC), a str as
+/// parse_timestamp reads it, or an int; None is the core's default creation time.
+/// Nullopt with the interpreter's error set for anything else (datetime.cpp).
+std::optional<std::int64_t> creation_time(PyObject* created);
 /// The Decimal of a canonical text (Decimal::to_string), digits and scale as written.
 std::optional<Decimal> decimal_from_text(std::string_view text);
 /// The Date of a "%Y-%m-%d" text.
@@ -100,6 +106,9 @@ void set_error(const ParseError& error);
 /// `error` and its `line`; an error of the file as a whole (line 0) gives the text alone
 /// and the line None. Without `line_in_message`, the text is the display text alone.
 void set_error(const LocatedError& error, bool line_in_message = true);
+/// Each of a writer's warnings as UserWarning, which a caller may turn into errors;
+/// false when one was.
+bool warn_all(const std::vector<std::string>& warnings);
 /// Raises ValueError with `text`, decoded leniently: it may quote bytes of the input.
 void set_value_error(std::string_view text);
 /// Ends a call whose result object could not be created: a pending MemoryError stays as

@@ -16,6 +16,7 @@
 #include "camt/xml_tree.hpp"
 #include "tallyfold/camt.hpp"
 #include "tallyfold/reconcile.hpp"
+#include "util/ascii.hpp"
 
 namespace tallyfold {
 namespace {
@@ -63,7 +64,7 @@ const MessageForm* form_of(Node n) noexcept {
   return nullptr;
 }
 
-bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
+using ascii::is_digit;
 
 std::optional<Decimal> read_amount(std::string_view t) noexcept {
   bool negative = false;
@@ -156,7 +157,7 @@ std::string_view swift_type(std::string_view code) noexcept {
   code = code.substr(0, code.find('+'));
   if (code.size() != 4 || (code[0] != 'N' && code[0] != 'F')) return {};
   for (const char c : code.substr(1)) {
-    if (!((c >= 'A' && c <= 'Z') || is_digit(c))) return {};
+    if (!ascii::is_upper_or_digit(c)) return {};
   }
   return code;
 }

@@ -1,12 +1,13 @@
 #include "parser/statement_line.hpp"
+#include "util/ascii.hpp"
 
 namespace tallyfold::detail {
 namespace {
 
-constexpr bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
-constexpr bool is_upper(char c) noexcept { return c >= 'A' && c <= 'Z'; }
-constexpr bool is_alnum(char c) noexcept { return is_digit(c) || is_upper(c) || (c >= 'a' && c <= 'z'); }
-constexpr char to_upper(char c) noexcept { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+using ascii::is_alnum;
+using ascii::is_digit;
+using ascii::is_upper;
+using ascii::to_upper;
 
 std::size_t digits_from(std::string_view line, std::size_t i) noexcept {
   const std::size_t start = i;
