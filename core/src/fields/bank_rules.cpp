@@ -10,6 +10,7 @@
 #include "fields/rules.hpp"
 #include "util/codes.hpp"
 #include "util/ascii.hpp"
+#include "model/details_map.hpp"
 
 namespace tallyfold::detail {
 namespace {
@@ -55,15 +56,7 @@ constexpr std::array<std::uint8_t, 257> kStart = [] {
   return start;
 }();
 
-// Byte order, compared inline: keys are a few bytes, where a library call costs more
-// than the comparison.
-bool key_less(std::string_view x, std::string_view y) noexcept {
-  const std::size_t n = x.size() < y.size() ? x.size() : y.size();
-  for (std::size_t i = 0; i < n; ++i) {
-    if (x[i] != y[i]) return static_cast<unsigned char>(x[i]) < static_cast<unsigned char>(y[i]);
-  }
-  return x.size() < y.size();
-}
+using detail::key_less;
 
 bool key_equal(std::string_view x, std::string_view y) noexcept {
   if (x.size() != y.size()) return false;

@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "tallyfold/error.hpp"
+#include "model/details_map.hpp"
 
 namespace tallyfold {
 namespace {
@@ -215,15 +216,7 @@ std::uint32_t load_u32(const char* p) noexcept {
   return v;
 }
 
-// Byte order, as std::string's own, compared inline: keys are a few bytes long, where
-// a library call costs more than the comparison.
-bool key_less(std::string_view x, std::string_view y) noexcept {
-  const std::size_t n = std::min(x.size(), y.size());
-  for (std::size_t i = 0; i < n; ++i) {
-    if (x[i] != y[i]) return static_cast<unsigned char>(x[i]) < static_cast<unsigned char>(y[i]);
-  }
-  return x.size() < y.size();
-}
+using detail::key_less;
 
 constexpr std::size_t kWord = sizeof(std::uint32_t);
 // A block comes in two widths: uint32 fields, or uint16 fields when every position in
@@ -398,36 +391,12 @@ DecodedDetails::EntryView DecodedDetails::Iterator::operator[](difference_type n
 DecodedDetails DecodedDetails::from_view_writes(std::span<const EntryView> writes, TextBuffer& into, Layout layout) {
   // Decoders write their keys in ascending order already: then there is nothing to sort
   // or merge, and the writes go straight into the block.
-  std::size_t ascending = writes.empty() ? 0 : 1;
-  while (ascending < writes.size() && key_less(writes[ascending - 1].first, writes[ascending].first)) {
-    ++ascending;
+  const auto out_of_order = [](const EntryView& a, const EntryView& b) { return !key_less(a.first, b.first); };
+  if (std::adjacent_find(writes.begin(), writes.end(), out_of_order) == writes.end()) {
+    return detail::write_sorted_map(writes, {}, into, layout);
   }
-  std::span<const EntryView> kept = writes;
-  std::vector<EntryView> merged;
-  if (ascending < writes.size()) {
-    // Equal keys stay in write order, so the last of each run is the last write.
-    merged.assign(writes.begin(), writes.end());
-    std::stable_sort(merged.begin(), merged.end(),
-                     [](const EntryView& a, const EntryView& b) { return key_less(a.first, b.first); });
-    std::size_t unique = 0;
-    for (std::size_t i = 0; i < merged.size(); ++i) {
-      if (unique > 0 && merged[unique - 1].first == merged[i].first) {
-        merged[unique - 1].second = merged[i].second;
-      } else {
-        merged[unique++] = merged[i];
-      }
-    }
-    merged.resize(unique);
-    kept = merged;
-  }
-  std::size_t bytes = 0;
-  for (const auto& [key, value] : kept) bytes += key.size() + value.size();
-  Builder builder(into, {}, kept.size(), bytes);
-  for (const auto& [key, value] : kept) {
-    builder.add_key(key);
-    builder.append_value(value);
-  }
-  return std::move(builder).finish(layout);
+  std::vector<EntryView> copy(writes.begin(), writes.end());
+  return detail::write_map(copy, {}, into, layout);
 }
 
 std::optional<std::string_view> DecodedDetails::find(std::string_view key) const noexcept {
