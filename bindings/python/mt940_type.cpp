@@ -9,7 +9,9 @@
 #include <variant>
 #include <vector>
 
+#include "arguments.hpp"
 #include "convert.hpp"
+#include "mt940_object.hpp"
 #include "py_ref.hpp"
 #include "tallyfold/decode.hpp"
 #include "tallyfold/export.hpp"
@@ -21,38 +23,6 @@
 #include "types.hpp"
 
 namespace tallyfold::python {
-namespace {
-
-// What one MT940 object holds. The document is shared with the Statement objects made
-// from it, which may outlive this object.
-struct Mt940State {
-  std::shared_ptr<const StatementDocument> document;  // never null
-  std::vector<Diagnostic> diagnostics;                // the bank-file reading's
-  std::string source_format = "MT940";                // what was read
-  // The forms made for the bank-file reading, which it was read by; MT940(text) and
-  // strict=True export the specified ones.
-  bool bank_forms = false;
-  // The tuple of Statement objects, built on first access and kept; none of them
-  // refers back to this object, so no cycle can form.
-  PyObject* statements = nullptr;
-  // How to read the document again, for pickling: the input object (the str, or the
-  // bytes) and the arguments as given. Held rather than rebuilt, so that pickling costs
-  // no copy and every Statement of the document shares it.
-  PyObject* origin = nullptr;
-
-  Mt940State() = default;
-  Mt940State(const Mt940State&) = delete;
-  Mt940State& operator=(const Mt940State&) = delete;
-  ~Mt940State() {
-    Py_XDECREF(statements);
-    Py_XDECREF(origin);
-  }
-};
-
-struct Mt940Object {
-  PyObject_HEAD
-  Mt940State* state;  // owned; set once at creation, never null afterwards
-};
 
 Mt940State& state_of(PyObject* self) {
   Mt940State* state = reinterpret_cast<Mt940Object*>(self)->state;
@@ -73,94 +43,15 @@ PyObject* new_mt940(PyTypeObject* type, std::unique_ptr<Mt940State> state) {
   return self;
 }
 
+namespace {
+
 const Statement& first_statement(PyObject* self) { return document_of(self).statements.front(); }
-
-// --- argument binding -------------------------------------------------------------
-
-constexpr const char* kFunction = "MT940.__new__()";
-
-void set_type_error(PyRef message) {
-  if (message) PyErr_SetObject(PyExc_TypeError, message.get());
-}
-
-// Binds (text, resolver=None) as a Python function would; both are borrowed.
-bool bind_arguments(PyObject* args, PyObject* kwargs, PyObject*& text, PyObject*& resolver) {
-  const Py_ssize_t given = PyTuple_Size(args);
-  if (given < 0) return false;
-  if (given > 2) {
-    set_type_error(PyRef(PyUnicode_FromFormat(
-        "%s takes from 1 to 2 positional arguments but %zd were given", kFunction, given)));
-    return false;
-  }
-  if (given >= 1) text = PyTuple_GetItem(args, 0);
-  if (given >= 2) resolver = PyTuple_GetItem(args, 1);
-
-  if (kwargs) {
-    Py_ssize_t pos = 0;
-    PyObject* key = nullptr;
-    PyObject* value = nullptr;
-    while (PyDict_Next(kwargs, &pos, &key, &value)) {
-      PyObject** slot = nullptr;
-      Py_ssize_t position = 0;
-      if (PyUnicode_Check(key)) {
-        if (PyUnicode_CompareWithASCIIString(key, "text") == 0) {
-          slot = &text;
-          position = 0;
-        } else if (PyUnicode_CompareWithASCIIString(key, "resolver") == 0) {
-          slot = &resolver;
-          position = 1;
-        }
-      }
-      if (!slot) {
-        set_type_error(PyRef(PyUnicode_FromFormat(
-            "%s got an unexpected keyword argument '%S'", kFunction, key)));
-        return false;
-      }
-      if (given > position) {
-        set_type_error(PyRef(PyUnicode_FromFormat(
-            "%s got multiple values for argument '%S'", kFunction, key)));
-        return false;
-      }
-      *slot = value;
-    }
-  }
-
-  if (!text) {
-    set_type_error(PyRef(PyUnicode_FromFormat(
-        "%s missing 1 required positional argument: 'text'", kFunction)));
-    return false;
-  }
-  return true;
-}
-
-void set_conversion_error(const char* argument, PyObject* value) {
-  PyRef type_name(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(value)), "__name__"));
-  if (!type_name) return;
-  set_type_error(PyRef(PyUnicode_FromFormat(
-      "argument '%s': '%S' object cannot be converted to 'PyString'", argument, type_name.get())));
-}
-
-// The UTF-8 bytes of a str argument, borrowed from the object. Lone surrogates leave the
-// interpreter's UnicodeEncodeError set.
-bool borrow_utf8(const char* argument, PyObject* value, std::string_view& out) {
-  if (!PyUnicode_Check(value)) {
-    set_conversion_error(argument, value);
-    return false;
-  }
-  Py_ssize_t size = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(value, &size);
-  if (!data) return false;
-  out = std::string_view(data, static_cast<std::size_t>(size));
-  return true;
-}
-
-// --- slots ------------------------------------------------------------------------
 
 PyObject* mt940_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guarded([&]() -> PyObject* {
     PyObject* text_arg = nullptr;
     PyObject* resolver_arg = nullptr;
-    if (!bind_arguments(args, kwargs, text_arg, resolver_arg)) return nullptr;
+    if (!bind_text_and_resolver(args, kwargs, text_arg, resolver_arg)) return nullptr;
 
     // Borrowed: the caller's frame keeps the str, and so its UTF-8, alive for the call.
     std::string_view text;
@@ -192,211 +83,6 @@ PyObject* mt940_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     state->origin = Py_BuildValue("(sOO)", "text", text_arg, resolver_arg ? resolver_arg : Py_None);
     if (!state->origin) return nullptr;
     return new_mt940(type, std::move(state));
-  });
-}
-
-// --- MT940.from_bytes and MT940.from_file ------------------------------------------
-
-// Raises TypeError "FUNCTION() argument 'ARGUMENT' must be EXPECTED, not 'TYPE'SUFFIX".
-void set_argument_type_error(const char* function, const char* argument, const char* expected,
-                             PyObject* value, const char* suffix = "") {
-  PyRef type_name(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(value)), "__name__"));
-  if (!type_name) return;
-  PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be %s, not '%U'%s", function, argument, expected,
-               type_name.get(), suffix);
-}
-
-// The keyword-only options both class methods take, checked before any reading.
-bool convert_options(const char* function, PyObject* encoding, int strict, PyObject* resolver,
-                     ReadOptions& options) {
-  options.strict = strict != 0;
-  if (resolver != Py_None) {
-    std::string_view name;
-    if (!PyUnicode_Check(resolver)) {
-      set_argument_type_error(function, "resolver", "str or None", resolver);
-      return false;
-    }
-    if (!borrow_utf8("resolver", resolver, name)) return false;
-    if (auto unknown = unknown_resolver(name)) {
-      set_value_error(*unknown);
-      return false;
-    }
-    options.resolver.assign(name);
-  }
-  if (encoding != Py_None) {
-    std::string_view name;
-    if (!PyUnicode_Check(encoding)) {
-      set_argument_type_error(function, "encoding", "str or None", encoding);
-      return false;
-    }
-    if (!borrow_utf8("encoding", encoding, name)) return false;
-    auto resolved = named_encoding(name);
-    if (!resolved) {
-      set_value_error(resolved.error().message);
-      return false;
-    }
-    options.encoding = std::move(*resolved);
-  }
-  return true;
-}
-
-// The bytes of a bytes-like object: borrowed from a bytes object, which cannot change
-// while the lock is released; any other buffer is copied first, since its owner could
-// resize or rewrite it meanwhile. `keep` holds the bytes object the view points into.
-bool borrow_bytes(const char* function, const char* argument, PyObject* data, PyRef& keep,
-                  std::string_view& out) {
-  if (!PyBytes_Check(data)) {
-    PyRef view(PyMemoryView_FromObject(data));
-    if (!view) {
-      if (!PyErr_ExceptionMatches(PyExc_TypeError)) return false;
-      PyErr_Clear();
-      const char* hint = PyUnicode_Check(data) ? " (a str is read with MT940(text))" : "";
-      set_argument_type_error(function, argument, "a bytes-like object", data, hint);
-      return false;
-    }
-    data = PyObject_Bytes(view.get());
-    if (!data) return false;
-    keep = PyRef(data);
-  } else {
-    keep = PyRef::borrow(data);
-  }
-  char* bytes = nullptr;
-  Py_ssize_t size = 0;
-  if (PyBytes_AsStringAndSize(data, &bytes, &size) < 0) return false;
-  out = std::string_view(bytes, static_cast<std::size_t>(size));
-  return true;
-}
-
-// The keyword options of a reading as the caller gave them, kept for pickling.
-struct GivenOptions {
-  PyObject* encoding;
-  int strict;
-  PyObject* resolver;
-};
-
-// Reads `bytes` (of the bytes object `data`), or the file at `path`, with the lock
-// released and makes the MT940 of the result.
-PyObject* read_document(PyTypeObject* type, PyObject* data, std::string_view bytes, const std::string* path,
-                        ReadOptions options, PyObject* path_object, const GivenOptions& given) {
-  std::string file_bytes;
-  int file_error = 0;
-  auto outcome = [&]() -> std::optional<Result<StatementFile, ReadError>> {
-    GilRelease unlocked;
-    if (path) {
-      auto read = read_whole_file(*path);
-      if (!read) {
-        file_error = read.error();
-        return std::nullopt;
-      }
-      file_bytes = std::move(*read);
-      bytes = file_bytes;
-    }
-    return read_statement_file(bytes, options);
-  }();
-  if (!outcome) {
-    errno = file_error;
-    return PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, path_object);
-  }
-  if (!*outcome) {
-    const ReadError& error = outcome->error();
-    if (error.not_utf8) {
-      set_error(LocatedError{error.error.line, EncodingError{message(error.error) +
-                                                             "; name its encoding, for example encoding=\"latin-1\""}});
-    } else {
-      set_error(error.error, error.line_in_message);
-    }
-    return nullptr;
-  }
-  if (outcome->value().statements.empty()) throw InternalError("reading succeeded without a statement");
-  auto state = std::make_unique<Mt940State>();
-  state->document = std::make_shared<const StatementDocument>(
-      StatementDocument{std::move(outcome->value().statements), std::move(options.resolver)});
-  state->diagnostics = std::move(outcome->value().diagnostics);
-  state->bank_forms = !options.strict;
-  state->source_format = std::move(outcome->value().source_format);
-  PyRef read_bytes;
-  if (!data) {
-    read_bytes = PyRef(PyBytes_FromStringAndSize(file_bytes.data(), static_cast<Py_ssize_t>(file_bytes.size())));
-    if (!read_bytes) return nullptr;
-    data = read_bytes.get();
-  }
-  state->origin = Py_BuildValue("(sOOOO)", "bytes", data, given.encoding, given.strict ? Py_True : Py_False,
-                                given.resolver);
-  if (!state->origin) return nullptr;
-  return new_mt940(type, std::move(state));
-}
-
-PyObject* from_bytes(PyObject* cls, PyObject* args, PyObject* kwargs) {
-  return guarded([&]() -> PyObject* {
-    static const char* keywords[] = {"data", "encoding", "strict", "resolver", nullptr};
-    PyObject* data = nullptr;
-    PyObject* encoding = Py_None;
-    int strict = 0;
-    PyObject* resolver = Py_None;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$OpO:from_bytes", const_cast<char**>(keywords), &data,
-                                     &encoding, &strict, &resolver)) {
-      return nullptr;
-    }
-    ReadOptions options;
-    if (!convert_options("from_bytes", encoding, strict, resolver, options)) return nullptr;
-    PyRef keep;
-    std::string_view bytes;
-    if (!borrow_bytes("from_bytes", "data", data, keep, bytes)) return nullptr;
-    return read_document(reinterpret_cast<PyTypeObject*>(cls), keep.get(), bytes, nullptr, std::move(options),
-                         nullptr, GivenOptions{encoding, strict, resolver});
-  });
-}
-
-PyObject* from_file(PyObject* cls, PyObject* args, PyObject* kwargs) {
-  return guarded([&]() -> PyObject* {
-    static const char* keywords[] = {"path", "encoding", "strict", "resolver", nullptr};
-    PyObject* path = nullptr;
-    PyObject* encoding = Py_None;
-    int strict = 0;
-    PyObject* resolver = Py_None;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$OpO:from_file", const_cast<char**>(keywords), &path,
-                                     &encoding, &strict, &resolver)) {
-      return nullptr;
-    }
-    ReadOptions options;
-    if (!convert_options("from_file", encoding, strict, resolver, options)) return nullptr;
-    auto* type = reinterpret_cast<PyTypeObject*>(cls);
-
-    // An open file: its read() gives the bytes, which must be bytes (binary mode).
-    if (!PyUnicode_Check(path) && !PyBytes_Check(path) && PyObject_HasAttrString(path, "read")) {
-      PyRef content(PyObject_CallMethod(path, "read", nullptr));
-      if (!content) return nullptr;
-      if (PyUnicode_Check(content.get())) {
-        PyErr_SetString(PyExc_TypeError,
-                        "from_file() needs a file opened in binary mode ('rb'): read() returned str");
-        return nullptr;
-      }
-      PyRef keep;
-      std::string_view bytes;
-      if (!borrow_bytes("from_file", "path.read()", content.get(), keep, bytes)) return nullptr;
-      return read_document(type, keep.get(), bytes, nullptr, std::move(options), nullptr,
-                           GivenOptions{encoding, strict, resolver});
-    }
-
-    PyRef fspath(PyOS_FSPath(path));
-    if (!fspath) return nullptr;
-    PyRef encoded;
-    if (PyUnicode_Check(fspath.get())) {
-      encoded = PyRef(PyUnicode_EncodeFSDefault(fspath.get()));
-    } else {
-      encoded = PyRef::borrow(fspath.get());
-    }
-    if (!encoded) return nullptr;
-    char* name = nullptr;
-    Py_ssize_t size = 0;
-    if (PyBytes_AsStringAndSize(encoded.get(), &name, &size) < 0) return nullptr;
-    if (std::string_view(name, static_cast<std::size_t>(size)).find('\0') != std::string_view::npos) {
-      PyErr_SetString(PyExc_ValueError, "from_file() path holds a NUL character");
-      return nullptr;
-    }
-    const std::string file(name, static_cast<std::size_t>(size));
-    return read_document(type, nullptr, {}, &file, std::move(options), fspath.get(),
-                         GivenOptions{encoding, strict, resolver});
   });
 }
 
@@ -562,109 +248,6 @@ PyObject* transaction_details_table(PyObject* self, PyObject*) {
   return guarded([&] { return new_transaction_details_table(state_of(self).document); });
 }
 
-// Seconds since 1970 of `created`: a datetime (naive ones are UTC), a string as
-// parse_timestamp reads it, or a number; None is the core's default creation time.
-std::optional<std::int64_t> creation_time(PyObject* created) {
-  if (created == Py_None) return default_creation_time();
-  if (PyUnicode_Check(created)) {
-    Py_ssize_t size = 0;
-    const char* text = PyUnicode_AsUTF8AndSize(created, &size);
-    if (!text) return std::nullopt;
-    const auto seconds = parse_timestamp(std::string_view(text, static_cast<std::size_t>(size)));
-    if (!seconds) set_value_error("created: not a time such as 2026-01-31T12:00:00Z: " + std::string(text, size));
-    return seconds;
-  }
-  if (PyLong_Check(created)) {
-    const long long seconds = PyLong_AsLongLong(created);
-    if (seconds == -1 && PyErr_Occurred()) return std::nullopt;
-    return seconds;
-  }
-  if (PyObject_HasAttrString(created, "utcoffset") && PyObject_HasAttrString(created, "timestamp")) {
-    PyRef moment = PyRef::borrow(created);
-    PyRef offset(PyObject_CallMethod(created, "utcoffset", nullptr));
-    if (!offset) return std::nullopt;
-    if (offset.get() == Py_None) {
-      PyRef module(PyImport_ImportModule("datetime"));
-      if (!module) return std::nullopt;
-      PyRef timezone(PyObject_GetAttrString(module.get(), "timezone"));
-      if (!timezone) return std::nullopt;
-      PyRef utc(PyObject_GetAttrString(timezone.get(), "utc"));
-      PyRef replace(PyObject_GetAttrString(created, "replace"));
-      PyRef no_args(PyTuple_New(0));
-      PyRef keywords(Py_BuildValue("{sO}", "tzinfo", utc.get()));
-      if (!utc || !replace || !no_args || !keywords) return std::nullopt;
-      moment = PyRef(PyObject_Call(replace.get(), no_args.get(), keywords.get()));
-      if (!moment) return std::nullopt;
-    }
-    PyRef timestamp(PyObject_CallMethod(moment.get(), "timestamp", nullptr));
-    if (!timestamp) return std::nullopt;
-    const double value = PyFloat_AsDouble(timestamp.get());
-    if (value == -1.0 && PyErr_Occurred()) return std::nullopt;
-    return static_cast<std::int64_t>(std::floor(value));
-  }
-  PyErr_SetString(PyExc_TypeError, "created must be a datetime, a str, an int or None");
-  return std::nullopt;
-}
-
-
-// A document's warnings as UserWarning, which a caller may turn into errors; false when
-// one was.
-bool warn_all(const std::vector<std::string>& warnings) {
-  for (const std::string& warning : warnings) {
-    if (PyErr_WarnEx(PyExc_UserWarning, warning.c_str(), 1) < 0) return false;
-  }
-  return true;
-}
-
-PyObject* to_camt(PyObject* self, PyObject* args, PyObject* kwargs) {
-  return guarded([&]() -> PyObject* {
-    static const char* keywords[] = {"version", "created", "entry_status", "split_accounts", nullptr};
-    const char* version_text = "08";
-    PyObject* created = Py_None;
-    const char* status_text = "booked";
-    int split_accounts = 0;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|sO$sp:to_camt", const_cast<char**>(keywords), &version_text,
-                                     &created, &status_text, &split_accounts)) {
-      return nullptr;
-    }
-    const auto version = camt_version_from(version_text);
-    if (!version) {
-      set_value_error("version must be \"02\", \"06\" or \"08\", not '" + std::string(version_text) + "'");
-      return nullptr;
-    }
-    const auto status = camt_entry_status_from(status_text);
-    if (!status) {
-      set_value_error("entry_status must be \"booked\" or \"pending\", not '" + std::string(status_text) + "'");
-      return nullptr;
-    }
-    const auto seconds = creation_time(created);
-    if (!seconds) return nullptr;
-    const CamtOptions options{*version, *seconds, *status};
-    if (split_accounts) {
-      auto documents = export_camt_per_account(document_of(self).statements, options);
-      if (!documents) {
-        set_error(documents.error());
-        return nullptr;
-      }
-      PyRef result(PyDict_New());
-      if (!result) return nullptr;
-      for (const CamtAccountDocument& d : *documents) {
-        if (!warn_all(d.document.warnings)) return nullptr;
-        PyRef key(to_python(std::string_view(d.account)));
-        PyRef value(to_python(std::string_view(d.document.xml)));
-        if (!key || !value || PyDict_SetItem(result.get(), key.get(), value.get()) < 0) return nullptr;
-      }
-      return result.release();
-    }
-    auto document = export_camt(document_of(self).statements, options);
-    if (!document) {
-      set_error(document.error());
-      return nullptr;
-    }
-    if (!warn_all(document->warnings)) return nullptr;
-    return finish(to_python(std::string_view(document->xml)));
-  });
-}
 
 PyObject* to_mt940(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&]() -> PyObject* {
@@ -683,9 +266,7 @@ PyObject* to_mt940(PyObject* self, PyObject* args, PyObject* kwargs) {
       set_error(document.error());
       return nullptr;
     }
-    for (const std::string& warning : document->warnings) {
-      if (PyErr_WarnEx(PyExc_UserWarning, warning.c_str(), 1) < 0) return nullptr;
-    }
+    if (!warn_all(document->warnings)) return nullptr;
     return finish(to_python(std::string_view(document->text)));
   });
 }
