@@ -11,6 +11,7 @@
 #include "export/camt_account.hpp"
 #include "export/sink_buffer.hpp"
 #include "export/iso20022_limits.hpp"
+#include "export/iso20022_message.hpp"
 #include "export/iso20022_statement.hpp"
 #include "export/iso20022_time.hpp"
 #include "export/iso20022_xml.hpp"
@@ -70,25 +71,6 @@ std::uint64_t content_hash(std::string_view bytes) noexcept {
   ContentHash hash;
   hash.feed(bytes);
   return hash.finish();
-}
-
-std::string_view root_element(CamtMessage message) noexcept {
-  switch (message) {
-    case CamtMessage::Statement: return "BkToCstmrStmt";
-    case CamtMessage::Report: return "BkToCstmrAcctRpt";
-    case CamtMessage::Notification: return "BkToCstmrDbtCdtNtfctn";
-  }
-  return "BkToCstmrStmt";
-}
-
-// How a warning names what it left out.
-std::string_view noun(CamtMessage message) noexcept {
-  switch (message) {
-    case CamtMessage::Statement: return "statement";
-    case CamtMessage::Report: return "interim report";
-    case CamtMessage::Notification: return "notification";
-  }
-  return "statement";
 }
 
 // Interim reports become account reports, notifications notifications; everything
@@ -167,14 +149,7 @@ std::string_view camt_version_name(CamtVersion version) noexcept {
   return "08";
 }
 
-std::string_view camt_message_number(CamtMessage message) noexcept {
-  switch (message) {
-    case CamtMessage::Statement: return "053";
-    case CamtMessage::Report: return "052";
-    case CamtMessage::Notification: return "054";
-  }
-  return "053";
-}
+std::string_view camt_message_number(CamtMessage message) noexcept { return camt::names_of(message).number; }
 
 namespace {
 
@@ -203,7 +178,7 @@ Body write_body(std::span<const Statement> statements, CamtMessage message, cons
     if (auto refusal = camt::write_statement(s, message, options, ids[i], notes, out)) {
       out.resize(mark);
       body.last_refusal = *refusal;
-      warnings.push_back(std::string(noun(message)) + " '" + std::string(s.transaction_reference) +
+      warnings.push_back(std::string(camt::names_of(message).noun) + " '" + std::string(s.transaction_reference) +
                          "' left out of the camt document: " + *refusal);
       continue;
     }
@@ -269,7 +244,7 @@ Result<CamtDocument> write_camt(std::span<const Statement> statements, const Cam
   out.append(ns);
   out.append("\">\n");
   camt::Xml x(out, 1);
-  const std::string_view root = root_element(document.message);
+  const std::string_view root = camt::names_of(document.message).root;
   x.open(root);
   x.open("GrpHdr");
   constexpr std::string_view kIdPrefix = "TALLYFOLD-";

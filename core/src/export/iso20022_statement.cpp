@@ -3,6 +3,7 @@
 #include "export/camt_account.hpp"
 #include "export/camt_codes.hpp"
 #include "export/iso20022_limits.hpp"
+#include "export/iso20022_message.hpp"
 #include "export/iso20022_time.hpp"
 #include "export/iso20022_xml.hpp"
 #include "tallyfold/export.hpp"
@@ -12,33 +13,6 @@
 
 namespace tallyfold::camt {
 namespace {
-
-std::string_view statement_element(CamtMessage message) noexcept {
-  switch (message) {
-    case CamtMessage::Statement: return "Stmt";
-    case CamtMessage::Report: return "Rpt";
-    case CamtMessage::Notification: return "Ntfctn";
-  }
-  return "Stmt";
-}
-
-std::string_view pagination_element(CamtMessage message) noexcept {
-  switch (message) {
-    case CamtMessage::Statement: return "StmtPgntn";
-    case CamtMessage::Report: return "RptPgntn";
-    case CamtMessage::Notification: return "NtfctnPgntn";
-  }
-  return "StmtPgntn";
-}
-
-std::string_view information_element(CamtMessage message) noexcept {
-  switch (message) {
-    case CamtMessage::Statement: return "AddtlStmtInf";
-    case CamtMessage::Report: return "AddtlRptInf";
-    case CamtMessage::Notification: return "AddtlNtfctnInf";
-  }
-  return "AddtlStmtInf";
-}
 
 bool equals_ignoring_case(std::string_view a, std::string_view b) noexcept {
   if (a.size() != b.size()) return false;
@@ -111,7 +85,7 @@ class StatementWriter {
                   std::vector<std::string>& warnings)
       : s_(s), message_(message), options_(options), version_(options.version), id_(id), warnings_(warnings) {}
 
-  Refusal write(std::string& out) {
+  LeftOut write(std::string& out) {
     const bool report = message_ != CamtMessage::Statement;
     // camt has no statement without its balances; writing it would invent them.
     if (!s_.complete) return "the statement is incomplete";
@@ -119,16 +93,16 @@ class StatementWriter {
     if (!is_currency(currency_)) return "no currency code";
     units_ = minor_units(currency_);
     Xml x(out, 2);
-    const std::string_view element = statement_element(message_);
+    const std::string_view element = names_of(message_).item;
     x.open(element);
     x.escaped("Id", id_);
     const StatementNumber number = statement_number(s_.number, s_.sequence);
     // The last page is the one that closes with a final balance; a report has none.
     if (version_ != CamtVersion::V02 && !number.page.empty() && !report) {
-      x.open(pagination_element(message_));
+      x.open(names_of(message_).pagination);
       x.value("PgNb", number.page);
       x.value("LastPgInd", s_.closing_balance.intermediate ? "false" : "true");
-      x.close(pagination_element(message_));
+      x.close(names_of(message_).pagination);
     }
     if (!number.number.empty()) {
       x.value("ElctrncSeqNb", number.number);
@@ -157,7 +131,7 @@ class StatementWriter {
       if (auto refusal = write_entry(x, s_.transactions[i], ids[i])) return refusal;
     }
     if (s_.information_to_account_owner) {
-      x.text(information_element(message_), *s_.information_to_account_owner, kMax500);
+      x.text(names_of(message_).information, *s_.information_to_account_owner, kMax500);
     }
     x.close(element);
     return std::nullopt;
@@ -218,7 +192,7 @@ class StatementWriter {
 
   std::string_view bic_element() const noexcept { return version_ == CamtVersion::V02 ? "BIC" : "BICFI"; }
 
-  Refusal write_account(Xml& x) {
+  LeftOut write_account(Xml& x) {
     const AccountParts account = account_parts(s_.account_identification, currency_);
     if (account.id.empty()) return "no account (:25:)";
     x.open("Acct");
@@ -269,18 +243,14 @@ class StatementWriter {
     int scale = 0;
     auto amount = schema_amount(d, kAmountDecimals, units_, &scale);
     if (amount && scale > units_) {
-      warnings_.push_back(std::string(statement_noun()) + " '" + std::string(s_.transaction_reference) + "': " +
+      warnings_.push_back(std::string(names_of(message_).noun) + " '" + std::string(s_.transaction_reference) + "': " +
                           d.to_string() + " " + currency_ + " has more decimals than " + currency_ + "'s " +
                           std::to_string(units_) + "; written unrounded");
     }
     return amount;
   }
 
-  std::string_view statement_noun() const noexcept {
-    return message_ == CamtMessage::Statement ? "statement" : "interim report";
-  }
-
-  Refusal write_balance(Xml& x, const Balance& b, std::string_view code) {
+  LeftOut write_balance(Xml& x, const Balance& b, std::string_view code) {
     const Decimal signed_amount = b.signed_amount();
     const auto amount = amount_of(signed_amount);
     if (!amount) return "balance " + signed_amount.to_string() + " has more digits than camt allows";
@@ -342,7 +312,7 @@ class StatementWriter {
     std::string_view rest = trim_white_space(cleaned);
     for (std::size_t line = 0; !rest.empty(); ++line) {
       if (line == kMaxAddressLines) {
-        warnings_.push_back(std::string(statement_noun()) + " '" + std::string(s_.transaction_reference) +
+        warnings_.push_back(std::string(names_of(message_).noun) + " '" + std::string(s_.transaction_reference) +
                             "': an address longer than " + std::to_string(kMaxAddressLines) + " lines of " +
                             std::to_string(kMax70) + " characters is cut: '" + std::string(rest) + "' left out");
         return;
@@ -441,7 +411,7 @@ class StatementWriter {
     return code;
   }
 
-  Refusal write_entry(Xml& x, const Transaction& t, const TransactionId& id) {
+  LeftOut write_entry(Xml& x, const Transaction& t, const TransactionId& id) {
     const auto amount = amount_of(t.amount);
     if (!amount) return "amount " + t.amount.to_string() + " has more digits than camt allows";
     const bool credit = is_credit_side(t.debit_credit);
@@ -653,7 +623,7 @@ class StatementWriter {
 
 }  // namespace
 
-Refusal write_statement(const Statement& s, CamtMessage message, const CamtOptions& options, std::string_view id,
+LeftOut write_statement(const Statement& s, CamtMessage message, const CamtOptions& options, std::string_view id,
                         std::vector<std::string>& warnings, std::string& out) {
   return StatementWriter(s, message, options, id, warnings).write(out);
 }

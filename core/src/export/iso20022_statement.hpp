@@ -12,12 +12,12 @@
 namespace tallyfold::camt {
 
 /// Why a statement cannot be written, or nothing.
-using Refusal = std::optional<std::string>;
+using LeftOut = std::optional<std::string>;
 
 /// Appends the statement's element (Stmt, Rpt or Ntfctn), identified by `id` (unique in
 /// its document, at most 35 characters), to `out`, and what it writes unlike the bank
 /// gave it to `warnings`; on a refusal both are to be dropped by the caller.
-Refusal write_statement(const Statement& s, CamtMessage message, const CamtOptions& options, std::string_view id,
+LeftOut write_statement(const Statement& s, CamtMessage message, const CamtOptions& options, std::string_view id,
                         std::vector<std::string>& warnings, std::string& out);
 
 }  // namespace tallyfold::camt
