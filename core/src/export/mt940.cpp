@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "decoders/bank_text.hpp"
+#include "decoders/bank/text.hpp"
 #include "export/camt_account.hpp"
 #include "export/camt_codes.hpp"
 #include "export/sink_buffer.hpp"

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "decoders/bank_text.hpp"
+#include "decoders/bank/text.hpp"
 #include "decoders/numbered_subfields.hpp"
 #include "tallyfold/bank_details.hpp"
 

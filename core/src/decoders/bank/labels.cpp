@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "decoders/bank_text.hpp"
+#include "decoders/bank/text.hpp"
 #include "decoders/text.hpp"
 #include "tallyfold/bank_details.hpp"
 

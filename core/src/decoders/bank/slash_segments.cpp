@@ -20,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-#include "decoders/bank_text.hpp"
+#include "decoders/bank/text.hpp"
 #include "decoders/text.hpp"
 #include "util/codes.hpp"
 #include "tallyfold/bank_details.hpp"
