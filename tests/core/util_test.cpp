@@ -13,17 +13,18 @@ namespace tallyfold::detail {
 namespace {
 
 // A decoder written from the definition of UTF-8 rather than from byte ranges: the
-// scalar value a well-formed sequence of `length` bytes holds, checked for its range.
-bool well_formed(const unsigned char* p, std::size_t length) {
+// scalar value a well-formed sequence of `length` bytes holds, or -1.
+long decoded(const unsigned char* p, std::size_t length) {
   static constexpr unsigned char kLeadBits[] = {0, 0, 0x1F, 0x0F, 0x07};
   static constexpr std::uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (length < 2 || length > 4 || (p[0] & ~kLeadBits[length] & 0xFF) != (0xF00 >> length & 0xFF)) return false;
+  if (length < 2 || length > 4 || (p[0] & ~kLeadBits[length] & 0xFF) != (0xF00 >> length & 0xFF)) return -1;
   std::uint32_t value = p[0] & kLeadBits[length];
   for (std::size_t i = 1; i < length; ++i) {
-    if ((p[i] & 0xC0) != 0x80) return false;
+    if ((p[i] & 0xC0) != 0x80) return -1;
     value = value << 6 | (p[i] & 0x3Fu);
   }
-  return value >= kLeast[length] && value <= 0x10FFFF && !(value >= 0xD800 && value <= 0xDFFF);
+  const bool scalar = value >= kLeast[length] && value <= 0x10FFFF && !(value >= 0xD800 && value <= 0xDFFF);
+  return scalar ? static_cast<long>(value) : -1;
 }
 
 TEST(Utf8Step, AgreesWithTheDefinitionOnEveryTwoAndThreeByteSequence) {
@@ -33,9 +34,9 @@ TEST(Utf8Step, AgreesWithTheDefinitionOnEveryTwoAndThreeByteSequence) {
         const unsigned char bytes[4] = {static_cast<unsigned char>(a), static_cast<unsigned char>(b),
                                         static_cast<unsigned char>(c), 0x80};
         const Utf8Step step = utf8_step(bytes, 4);
-        const bool expected = well_formed(bytes, 2) || well_formed(bytes, 3) || well_formed(bytes, 4);
+        const bool expected = decoded(bytes, 2) >= 0 || decoded(bytes, 3) >= 0 || decoded(bytes, 4) >= 0;
         ASSERT_EQ(step.valid, expected) << std::hex << a << ' ' << b << ' ' << c;
-        if (step.valid) ASSERT_TRUE(well_formed(bytes, step.length));
+        if (step.valid) ASSERT_EQ(static_cast<long>(code_point(bytes, step.length)), decoded(bytes, step.length));
         // Cut short, no sequence is valid, and the step never reaches past the end.
         ASSERT_LE(utf8_step(bytes, 1).length, 1u);
         ASSERT_FALSE(utf8_step(bytes, 1).valid);

@@ -1,7 +1,8 @@
 #include "export/swift_text.hpp"
-#include "util/ascii.hpp"
 
 #include <cstdint>
+
+#include "util/utf8.hpp"
 
 namespace tallyfold::detail {
 namespace {
@@ -67,25 +68,10 @@ std::string_view x_form(std::uint32_t cp) noexcept {
 // The code point at the start of `text` and its length; an ill-formed sequence is one
 // byte long and has no code point.
 std::uint32_t decode(std::string_view text, std::size_t& length) noexcept {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char b = byte(0);
-  length = 1;
-  if (b < 0x80) return b;
-  std::size_t n = 0;
-  std::uint32_t cp = 0;
-  std::uint32_t min = 0;
-  if (b >= 0xC2 && b <= 0xDF) { n = 1; cp = b & 0x1F; min = 0x80; }
-  else if (b >= 0xE0 && b <= 0xEF) { n = 2; cp = b & 0x0F; min = 0x800; }
-  else if (b >= 0xF0 && b <= 0xF4) { n = 3; cp = b & 0x07; min = 0x10000; }
-  else return 0xFFFFFFFF;
-  if (text.size() <= n) return 0xFFFFFFFF;
-  for (std::size_t i = 1; i <= n; ++i) {
-    if ((byte(i) & 0xC0) != 0x80) return 0xFFFFFFFF;
-    cp = cp << 6 | (byte(i) & 0x3F);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0xFFFFFFFF;
-  length = n + 1;
-  return cp;
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const detail::Utf8Step step = detail::utf8_step(p, text.size());
+  length = step.valid ? step.length : 1;
+  return step.valid ? detail::code_point(p, step.length) : 0xFFFFFFFF;
 }
 
 }  // namespace

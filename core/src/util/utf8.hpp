@@ -74,6 +74,15 @@ inline std::size_t utf8_sequence_length(const unsigned char* p, std::size_t n) n
   return step.valid ? step.length : 0;
 }
 
+/// The code point of the well-formed character of `length` bytes at `p`, as utf8_step
+/// measured it.
+inline char32_t code_point(const unsigned char* p, std::size_t length) noexcept {
+  static constexpr unsigned char kLeadBits[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+  char32_t cp = p[0] & kLeadBits[length];
+  for (std::size_t i = 1; i < length; ++i) cp = cp << 6 | (p[i] & 0x3Fu);
+  return cp;
+}
+
 /// U+FFFD, what a writer puts where a text held no character.
 inline constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 
