@@ -34,6 +34,18 @@ namespace tallyfold::detail {
 
 enum class State { AwaitingStatement, Header, TransactionLines, Trailer };
 
+// A tag against one written out. Inline: a tag is a few bytes, where a library call per
+// candidate cost more than the bytes in a machine too large for the compiler to inline
+// the comparisons itself.
+template <std::size_t N>
+constexpr bool is_tag(std::string_view tag, const char (&literal)[N]) noexcept {
+  if (tag.size() != N - 1) return false;
+  for (std::size_t i = 0; i + 1 < N; ++i) {
+    if (tag[i] != literal[i]) return false;
+  }
+  return true;
+}
+
 // What a field does in the state in which it arrives. A field's state cannot change
 // while its continuation lines are read, so the action is known when its tag line is
 // seen, and the continuation lines of skipped fields are never copied.
@@ -143,7 +155,7 @@ class StatementMachine {
     // ":20:" always ends the statement under construction. Before its closing balance
     // that statement then fails for the missing balance; skipping the tag instead would
     // silently merge the next statement's transactions into this one.
-    if (tag == ":20:") return Action::StartStatement;
+    if (is_tag(tag, ":20:")) return Action::StartStatement;
     if constexpr (ReadsInterimReports<Policy>) {
       if (state_ != State::AwaitingStatement) {
         const Action action = classify_report_field(tag);
@@ -154,21 +166,21 @@ class StatementMachine {
       case State::AwaitingStatement:
         return Action::Skip;
       case State::Header:
-        if (tag == ":25:") return Action::Account;
-        if (tag == ":21:") return Action::RelatedReference;
-        if (tag == ":28C:") return Action::Number;
-        if (tag == ":60F:" || tag == ":60M:") return Action::OpeningBalance;
+        if (is_tag(tag, ":25:")) return Action::Account;
+        if (is_tag(tag, ":21:")) return Action::RelatedReference;
+        if (is_tag(tag, ":28C:")) return Action::Number;
+        if (is_tag(tag, ":60F:") || is_tag(tag, ":60M:")) return Action::OpeningBalance;
         if constexpr (Policy::kKeepsIncompleteStatements) {
           // The statement lacks its opening balance; what follows is still its own.
-          if (tag == ":61:") return Action::StatementLine;
-          if (tag == ":62F:" || tag == ":62M:") return Action::ClosingBalance;
-          if (tag == ":86:") return Action::OwnerInformation;
+          if (is_tag(tag, ":61:")) return Action::StatementLine;
+          if (is_tag(tag, ":62F:") || is_tag(tag, ":62M:")) return Action::ClosingBalance;
+          if (is_tag(tag, ":86:")) return Action::OwnerInformation;
         }
         return Action::Skip;
       case State::TransactionLines:
-        if (tag == ":61:") return Action::StatementLine;
+        if (is_tag(tag, ":61:")) return Action::StatementLine;
         // Without a pending transaction the decoded map would be dropped unseen.
-        if (tag == ":86:") {
+        if (is_tag(tag, ":86:")) {
           if (pending_) return Action::TransactionDetails;
           if constexpr (Policy::kKeepsIncompleteStatements) {
             // Banks that put the account's owner or IBAN before the first :61: mean it
@@ -177,12 +189,12 @@ class StatementMachine {
           }
           return Action::Skip;
         }
-        if (tag == ":62F:" || tag == ":62M:") return Action::ClosingBalance;
+        if (is_tag(tag, ":62F:") || is_tag(tag, ":62M:")) return Action::ClosingBalance;
         return Action::Skip;
       case State::Trailer:
-        if (tag == ":64:") return Action::ClosingAvailable;
-        if (tag == ":65:") return Action::ForwardAvailable;
-        if (tag == ":86:") return Action::OwnerInformation;
+        if (is_tag(tag, ":64:")) return Action::ClosingAvailable;
+        if (is_tag(tag, ":65:")) return Action::ForwardAvailable;
+        if (is_tag(tag, ":86:")) return Action::OwnerInformation;
         return Action::Skip;
     }
     return Action::Skip;
@@ -193,13 +205,13 @@ class StatementMachine {
   Action classify_report_field(std::string_view tag) const noexcept {
     const bool report = builder_ && builder_->statement.kind == StatementKind::InterimReport;
     if (state_ == State::Header || (report && state_ == State::TransactionLines)) {
-      if (tag == ":34F:") return Action::FloorLimit;
-      if (tag == ":13D:" || tag == ":13:") return Action::ReportTime;
+      if (is_tag(tag, ":34F:")) return Action::FloorLimit;
+      if (is_tag(tag, ":13D:") || is_tag(tag, ":13:")) return Action::ReportTime;
     }
-    if (tag == ":90D:" || tag == ":90C:") {
+    if (is_tag(tag, ":90D:") || is_tag(tag, ":90C:")) {
       return state_ == State::Header || report ? Action::EntryTotal : Action::Skip;
     }
-    if (report && state_ == State::Header && tag == ":61:") return Action::StatementLine;
+    if (report && state_ == State::Header && is_tag(tag, ":61:")) return Action::StatementLine;
     return Action::Skip;
   }
 
@@ -244,7 +256,7 @@ class StatementMachine {
         state_ = State::TransactionLines;
         if (!balance) return policy_.left_out(tag, content, std::move(balance).error(), line);
         balance->currency = keep(balance->currency);
-        balance->intermediate = tag == ":60M:";
+        balance->intermediate = is_tag(tag, ":60M:");
         builder_->statement.opening_balance = std::move(*balance);
         builder_->opening_seen = true;
         return std::nullopt;
@@ -281,7 +293,7 @@ class StatementMachine {
         auto balance = policy_.balance(tag, content, *builder_, *texts_, line);
         if (balance) {
           balance->currency = keep(balance->currency);
-          balance->intermediate = tag == ":62M:";
+          balance->intermediate = is_tag(tag, ":62M:");
           builder_->statement.closing_balance = std::move(*balance);
           builder_->closing_seen = true;
         } else if (auto error = policy_.left_out(tag, content, std::move(balance).error(), line)) {
@@ -353,7 +365,7 @@ class StatementMachine {
         }
         break;
       case Action::ReportTime:
-        if (auto time = read_report_time(content, tag == ":13D:")) {
+        if (auto time = read_report_time(content, is_tag(tag, ":13D:"))) {
           s.reported_at = *time;
           return;
         }
@@ -363,7 +375,7 @@ class StatementMachine {
           total->currency = keep(total->currency);
           // The totals end the report's lines; a :86: after them is for the owner.
           take_report_lines();
-          (tag == ":90D:" ? s.debit_total : s.credit_total) = *total;
+          (is_tag(tag, ":90D:") ? s.debit_total : s.credit_total) = *total;
           state_ = State::Trailer;
           return;
         }
@@ -545,7 +557,7 @@ Result<std::vector<Statement>, typename Policy::Error> run_statement_machine(std
       field_line = line_number;
       action = machine.classify(tag);
       policy.field(tag, action, machine.state(), machine.pending(), machine.builder(), field_line);
-      statement_line = tag == ":61:";
+      statement_line = is_tag(tag, ":61:");
       first_piece = line.substr(tag_size);
       continued = false;
     } else if (field_open && action != Action::Skip) {
