@@ -15,9 +15,10 @@ constexpr std::string_view kVersionLine = "tallyfold-transaction-id-1\n";
 // One field: its length, ":", its bytes and a line feed, so that no field can run into
 // the next whatever bytes it holds.
 void append_field(std::string& out, std::string_view bytes) {
-  char digits[24];
-  out.append(digits, std::to_chars(digits, digits + sizeof digits, bytes.size()).ptr);
-  out.push_back(':');
+  char head[24];
+  char* end = std::to_chars(head, head + sizeof head - 1, bytes.size()).ptr;
+  *end++ = ':';
+  out.append(head, static_cast<std::size_t>(end - head));
   out.append(bytes);
   out.push_back('\n');
 }
@@ -63,7 +64,15 @@ std::vector<TransactionId> transaction_ids(const Statement& s) {
   // ones seen so far (open addressing, at most half full) that counts occurrences
   // without an allocation per transaction.
   const std::size_t n = s.transactions.size();
+  // Room for every transaction's fields at once: the texts and about 100 bytes of
+  // dates, marks, amount and lengths each.
+  std::size_t room = 0;
+  for (const Transaction& t : s.transactions) {
+    room += 100 + t.transaction_type.size() + t.customer_reference.size() + t.details.size() +
+            t.bank_reference.value_or(std::string_view()).size() + t.extra_details.value_or(std::string_view()).size();
+  }
   std::string fields;
+  fields.reserve(room);
   std::vector<std::pair<std::size_t, std::size_t>> spans(n);
   struct Slot {
     std::size_t hash = 0;
