@@ -250,6 +250,38 @@ TEST(MtWriter, InterimReportBecomesMt942) {
 
 // Over every real file: the exact reading accepts what is written for its statements and
 // reads the same values back, and writing what was read back gives the same text again.
+// What camt leaves out and MT942 or :28C: cannot do without is written as a note says.
+TEST(MtWriter, WritesWhatCamtLeavesOutAsItsNotesSay) {
+  auto statements = bank_read(kStatement);
+  ASSERT_EQ(statements.size(), 1u);
+  statements[0].number = "";
+  MtDocument doc = written(statements);
+  EXPECT_NE(doc.text.find(":28C:0/00129\n"), std::string::npos) << doc.text;
+  EXPECT_EQ(doc.notes.back(), "1 statements without a number written with the number 0 in :28C:");
+  statements[0].number = "2024000123";
+  doc = written(statements);
+  EXPECT_NE(doc.text.find(":28C:00123/00129\n"), std::string::npos) << doc.text;
+  EXPECT_EQ(doc.notes.back(), "1 statement numbers longer than the five digits of :28C: written with their last five");
+
+  auto reports = bank_read(
+      ":20:R1\n:25:DE89370400440532013000\n:28C:7\n:34F:EUR0,\n"
+      ":61:240103C25,NTRFREF\n:61:240103D5,NTRFNONREF\n:61:240103RC1,50NTRFNONREF\n");
+  ASSERT_EQ(reports.size(), 1u);
+  // As camt gives a report: no floor limit, the account's currency without a balance.
+  reports[0].floor_limits.clear();
+  reports[0].opening_balance.currency = "EUR";
+  reports[0].information_to_account_owner = "Report text";
+  doc = written(reports);
+  EXPECT_NE(doc.text.find(":28C:7\n:34F:EUR0,00\n:61:"), std::string::npos) << doc.text;
+  // The totals stand between the last entry and the report's own :86:, which so stays its own.
+  EXPECT_NE(doc.text.find("NONREF\n:90D:2EUR6,50\n:90C:1EUR25,00\n:86:Report text\n"), std::string::npos) << doc.text;
+  EXPECT_EQ(doc.notes.back(), "1 interim reports without a floor limit written with :34F: 0,00, which reports every entry");
+  const auto again = bank_read(doc.text);
+  ASSERT_EQ(again.size(), 1u);
+  EXPECT_EQ(again[0].information_to_account_owner.value_or(""), "Report text");
+  EXPECT_TRUE(again[0].transactions.back().details.empty());
+}
+
 TEST(MtWriter, CorpusRoundTrips) {
   TALLYFOLD_SHARED_DATA(corpus, "corpus");
   std::size_t files = 0;
