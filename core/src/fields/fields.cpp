@@ -1,7 +1,6 @@
 #include "tallyfold/fields.hpp"
 
 #include <cstdint>
-#include <iterator>
 
 #include "fields/rules.hpp"
 #include "util/ascii.hpp"
@@ -36,31 +35,32 @@ DerivedFields fields_of(const Transaction& t) {
 FieldViews field_views(const Transaction& t, FieldScratch& scratch) {
   field_parts(t, scratch.rules, scratch.parts);
   const FieldParts& p = scratch.parts;
-  const TextParts* const all[] = {&p.purpose,           &p.counterparty,          &p.counter_iban,
-                                  &p.counter_account,   &p.counterparty_bic,      &p.end_to_end_reference,
-                                  &p.mandate_reference, &p.creditor_id,           &p.payment_information_id,
-                                  &p.ultimate_debtor,   &p.ultimate_creditor,     &p.purpose_code,
-                                  &p.return_reason,     &p.posting_text,          &p.counterparty_town,
-                                  &p.counterparty_address, &p.structured_reference, &p.reference_issuer};
-  // Reserved first, so that no view into it moves while the next field is joined.
+  // Reserved first, so that no view into it moves while the next field is joined; a
+  // field of one part, nearly every one, is its own view.
   std::size_t room = 0;
-  for (const TextParts* field : all) {
-    if (field->count > 1) room += field->size();
+  for (const TextParts* f : {&p.purpose, &p.counterparty, &p.counter_iban, &p.counter_account, &p.counterparty_bic,
+                             &p.end_to_end_reference, &p.mandate_reference, &p.creditor_id, &p.payment_information_id,
+                             &p.ultimate_debtor, &p.ultimate_creditor, &p.purpose_code, &p.return_reason,
+                             &p.posting_text, &p.counterparty_town, &p.counterparty_address, &p.structured_reference,
+                             &p.reference_issuer}) {
+    if (f->count > 1) room += f->size();
   }
-  scratch.joined.clear();
-  scratch.joined.reserve(room);
-  std::string_view v[std::size(all)];
-  for (std::size_t i = 0; i < std::size(all); ++i) {
-    const TextParts& field = *all[i];
-    if (field.count == 1) {
-      v[i] = field.parts[0];
-    } else if (field.count > 1) {
-      const std::size_t at = scratch.joined.size();
-      field.append_to(scratch.joined);
-      v[i] = std::string_view(scratch.joined).substr(at);
-    }
-  }
-  return {v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8], v[9], v[10], v[11], v[12], v[13], v[14], v[15], v[16], v[17]};
+  std::string& joined = scratch.joined;
+  joined.clear();
+  if (room > joined.capacity()) joined.reserve(room);
+  const auto view = [&joined](const TextParts& f) -> std::string_view {
+    if (f.count == 0) return {};
+    if (f.count == 1) return f.parts[0];
+    const std::size_t at = joined.size();
+    f.append_to(joined);
+    return std::string_view(joined).substr(at);
+  };
+  return {view(p.purpose),           view(p.counterparty),          view(p.counter_iban),
+          view(p.counter_account),   view(p.counterparty_bic),      view(p.end_to_end_reference),
+          view(p.mandate_reference), view(p.creditor_id),           view(p.payment_information_id),
+          view(p.ultimate_debtor),   view(p.ultimate_creditor),     view(p.purpose_code),
+          view(p.return_reason),     view(p.posting_text),          view(p.counterparty_town),
+          view(p.counterparty_address), view(p.structured_reference), view(p.reference_issuer)};
 }
 
 bool is_valid_iban(std::string_view text) noexcept {
