@@ -133,8 +133,10 @@ def test_resolver_selects_the_decoder_chain():
         ("", "Input contains no MT940 data"),
         (statement(opening="C2301"), "Invalid format in tag balance: 'C2301': too short"),
         (statement(opening="C\x00301"), "Invalid format in tag balance: 'C\x00301': too short"),
+        # The six date bytes end inside the two-byte character.
+        (statement(opening="C23011\u00e4EUR1,00"), "Invalid date '23011\u00e4' in tag (date field)"),
     ],
-    ids=["empty", "short-balance", "nul-in-message"],
+    ids=["empty", "short-balance", "nul-in-message", "cut-inside-a-character"],
 )
 def test_parse_errors_are_value_errors_with_the_message(text, message):
     with pytest.raises(ValueError) as caught:
@@ -154,12 +156,6 @@ def test_byte_order_mark_at_the_very_start_is_ignored(two_statements, prefix, st
     assert len(doc.statements) == statements
     if statements == 2:
         assert doc.to_json() == MT940(two_statements).to_json()
-
-
-def test_error_value_cut_inside_a_character_is_still_a_value_error():
-    # The six date bytes end inside the two-byte character.
-    with pytest.raises(ValueError):
-        MT940(statement(opening="C23011\u00e4EUR1,00"))
 
 
 def test_attributes_describe_the_first_statement(two_statements):
