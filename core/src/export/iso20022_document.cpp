@@ -222,6 +222,15 @@ Result<CamtDocument> write_camt(std::span<const Statement> statements, const Cam
   // stands before the statements: where the sink can go back it is written last over
   // a placeholder of its width, elsewhere a first pass over the statements finds it.
   detail::SinkBuffer buffer(sink);
+  // Room for the whole document when it goes into one string, so that the string is not
+  // copied over as it grows: an entry takes about 1.5 KB besides its details, which a
+  // few elements repeat. Room never written costs no memory.
+  std::size_t room = 4096;
+  for (const Statement& s : statements) {
+    room += 4096;
+    for (const Transaction& t : s.transactions) room += 2048 + 2 * (t.details.size() + t.extra_details.value_or("").size());
+  }
+  buffer.reserve(room);
   std::optional<Body> hashed;
   if (!buffer.rewritable()) {
     hashed = write_body(statements, document.message, options, ids, ns, nullptr, document.warnings);

@@ -586,6 +586,15 @@ Result<MtDocument> write_mt(std::span<const Statement> statements, OutputSink& s
   }
   MtDocument document;
   detail::SinkBuffer buffer(sink);
+  // Room for the whole text when it goes into one string, so that the string is not
+  // copied over as it grows; an entry is its details and about 100 bytes more, and
+  // room never written costs no memory.
+  std::size_t room = 0;
+  for (const Statement& s : statements) {
+    room += 512;
+    for (const Transaction& t : s.transactions) room += 160 + t.details.size() + t.extra_details.value_or("").size();
+  }
+  buffer.reserve(room);
   std::string& out = buffer.text();
   const std::string_view eol = options.crlf ? "\r\n" : "\n";
   Changes changes;
