@@ -181,8 +181,12 @@ void split_keywords(const JoinedText& joined, std::vector<Hit>& hits, std::vecto
 
   spans.push_back({{}, 0, hits.empty() ? text.size() : hits.front().at});
   std::size_t piece = 0;
+  std::size_t key_cursor = 0;
   for (std::size_t h = 0; h < hits.size(); ++h) {
-    const std::size_t begin = hits[h].at + hits[h].keyword->key.size() + 1;
+    const std::size_t key_length = hits[h].keyword->key.size();
+    // The keyword as the bank wrote it: the map then keeps its position, not a copy.
+    const std::string_view key = joined.view(hits[h].at, hits[h].at + key_length, key_cursor);
+    const std::size_t begin = hits[h].at + key_length + 1;
     const std::size_t limit = h + 1 < hits.size() ? hits[h + 1].at : text.size();
     std::size_t end = limit;
     if (hits[h].keyword->ends == Ends::AtBlank) {
@@ -196,7 +200,7 @@ void split_keywords(const JoinedText& joined, std::vector<Hit>& hits, std::vecto
       while (piece < pieces.size() && pieces[piece].full && pieces[piece].end < limit) ++piece;
       if (piece < pieces.size() && pieces[piece].end < limit) end = std::max(begin, pieces[piece].end);
     }
-    spans.push_back({hits[h].keyword->key, begin, end});
+    spans.push_back({key, begin, end});
     if (end < limit) spans.push_back({{}, end, limit});
   }
 }
