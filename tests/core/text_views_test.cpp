@@ -184,6 +184,9 @@ TEST_P(TextViews, OnePassAgreesWithTheTwoSteps) {
       {"stray continuation byte", ":60F:C1\n:86:a\x80" "b\n" + kUnwrapped},
       {"sequence cut off at the end", kStatements + ":86:\xE2\x82"},
       {"overlong form", ":60F:C1\n:86:\xC0\xAF\n" + kStatements},
+      {"carriage return alone among the transactions", ":60F:C1\n:86:a\rb\n" + kUnwrapped},
+      {"carriage return alone at the end", kStatements + "\r"},
+      {"carriage return alone, not UTF-8", ":60F:C1\n:86:a\x80\rb\n" + kUnwrapped},
   };
   for (const auto& row : kRows) {
     for (std::size_t shift = 0; shift < kShifts; ++shift) {
@@ -195,7 +198,8 @@ TEST_P(TextViews, OnePassAgreesWithTheTwoSteps) {
       std::string storage;
       LineMap lines;
       std::vector<Diagnostic> diagnostics;
-      const auto one_pass = detail::unwrap_utf8_view(bytes, storage, lines, diagnostics);
+      bool lone_carriage_return = true;
+      const auto one_pass = detail::unwrap_utf8_view(bytes, storage, lines, diagnostics, lone_carriage_return);
 
       std::string decoded_storage, charset, unwrapped_storage;
       LineMap step_lines;
@@ -205,7 +209,8 @@ TEST_P(TextViews, OnePassAgreesWithTheTwoSteps) {
       ASSERT_TRUE(decoded);
       const bool taken_as_is = charset == "UTF-8" && !bytes.starts_with("%PDF") &&
                                decoded->find('\0') == std::string_view::npos;
-      ASSERT_EQ(one_pass.has_value(), taken_as_is);
+      EXPECT_EQ(lone_carriage_return, taken_as_is && detail::has_lone_carriage_return(bytes));
+      ASSERT_EQ(one_pass.has_value(), taken_as_is && !lone_carriage_return);
       if (!one_pass) {
         EXPECT_TRUE(storage.empty());
         EXPECT_TRUE(diagnostics.empty());

@@ -43,7 +43,7 @@ void scan_blocks_scalar(const char* text, std::size_t count, Blocks& out) noexce
       feeds |= std::uint64_t{byte == '\n'} << i;
       high |= std::uint64_t{byte >= 0x80} << i;
       look |= std::uint64_t{needs_look(p + i)} << i;
-      special |= (byte <= 3) | (byte == 0x1a) | (byte == '@');
+      special |= (byte <= 3) | (byte == 0x1a) | (byte == '@') | ((byte == '\r') & (p[i + 1] != '\n'));
     }
     out.feeds[k] = feeds;
     out.high[k] = high;

@@ -29,7 +29,9 @@ struct Blocks {
   std::uint64_t high[kMax];         // bit i: byte i of the block is not ASCII
   std::uint64_t look[kMax];         // bit i: needs_look(byte i of the block)
   std::uint8_t lines[kMax];         // line feeds in the block
-  std::uint64_t maybe_special = 0;  // bit k: block k holds a byte up to 3, 0x1A or "@"
+  // bit k: block k holds a byte up to 3, 0x1A or "@", or a carriage return that no line
+  // feed follows (the byte after the block counts)
+  std::uint64_t maybe_special = 0;
 };
 
 /// Fills `out` for the `count` (at most Blocks::kMax) blocks from `text` on, reading two

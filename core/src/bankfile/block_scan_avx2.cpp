@@ -13,6 +13,7 @@ __attribute__((target("avx2,popcnt"))) void scan_blocks_avx2(const char* text, s
   const __m256i three = _mm256_set1_epi8(3);
   const __m256i sub = _mm256_set1_epi8('\x1a');
   const __m256i at = _mm256_set1_epi8('@');
+  const __m256i carriage_return = _mm256_set1_epi8('\r');
   const __m256i brace = _mm256_set1_epi8('{');
   const __m256i dash = _mm256_set1_epi8('-');
   const __m256i colon = _mm256_set1_epi8(':');
@@ -36,6 +37,9 @@ __attribute__((target("avx2,popcnt"))) void scan_blocks_avx2(const char* text, s
       const __m256i low = _mm256_cmpeq_epi8(_mm256_min_epu8(bytes, three), bytes);
       specials = _mm256_or_si256(specials, _mm256_or_si256(low, _mm256_or_si256(_mm256_cmpeq_epi8(bytes, sub),
                                                                                _mm256_cmpeq_epi8(bytes, at))));
+      const __m256i lone_cr =
+          _mm256_andnot_si256(_mm256_cmpeq_epi8(next, line_feed), _mm256_cmpeq_epi8(bytes, carriage_return));
+      specials = _mm256_or_si256(specials, lone_cr);
       const __m256i field_end =
           _mm256_or_si256(_mm256_cmpeq_epi8(next, two),
                           _mm256_andnot_si256(_mm256_cmpeq_epi8(after_next, one), _mm256_cmpeq_epi8(next, six)));

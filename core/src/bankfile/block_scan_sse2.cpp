@@ -8,10 +8,11 @@
 namespace tallyfold::detail {
 
 // The blocks read two bytes past their end, for needs_look. Special and NUL bytes are
-// looked for with STX besides: a byte up to 3, 0x1A or "@".
+// looked for with STX besides: a byte up to 3, 0x1A or "@"; and lone carriage returns.
 void scan_blocks_sse2(const char* text, std::size_t count, Blocks& out) noexcept {
   const auto set = [](char c) { return _mm_set1_epi8(c); };
   const __m128i line_feed = set('\n'), three = set(3), sub = set('\x1a'), at = set('@');
+  const __m128i carriage_return = set('\r');
   const __m128i brace = set('{'), dash = set('-'), colon = set(':'), one = set('1'), two = set('2'), six = set('6');
   out.maybe_special = 0;
   for (std::size_t k = 0; k < count; ++k) {
@@ -31,6 +32,8 @@ void scan_blocks_sse2(const char* text, std::size_t count, Blocks& out) noexcept
       const __m128i low = _mm_cmpeq_epi8(_mm_min_epu8(bytes, three), bytes);
       special = _mm_or_si128(special, _mm_or_si128(low, _mm_or_si128(_mm_cmpeq_epi8(bytes, sub),
                                                                      _mm_cmpeq_epi8(bytes, at))));
+      special = _mm_or_si128(special, _mm_andnot_si128(_mm_cmpeq_epi8(next, line_feed),
+                                                       _mm_cmpeq_epi8(bytes, carriage_return)));
       const __m128i field_end = _mm_or_si128(
           _mm_cmpeq_epi8(next, two), _mm_andnot_si128(_mm_cmpeq_epi8(after_next, one), _mm_cmpeq_epi8(next, six)));
       const __m128i framing = _mm_or_si128(_mm_cmpeq_epi8(bytes, brace), _mm_cmpeq_epi8(bytes, dash));

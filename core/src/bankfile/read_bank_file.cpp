@@ -138,10 +138,14 @@ Result<BankFile, LocatedError> read_bank_file(std::string_view bytes, const Bank
   std::string line_feed_storage;  // a text whose lines end in carriage returns alone
   std::optional<std::string_view> unwrapped;
   if (!options.encoding && !detail::unicode_encoding(bytes)) {
-    if (detail::has_lone_carriage_return(bytes)) [[unlikely]] {
+    bool lone_carriage_return = false;
+    unwrapped = detail::unwrap_utf8_view(bytes, unwrapped_storage, line_map, file.diagnostics, lone_carriage_return);
+    // Bytes that are not UTF-8 are split into lines before they are decoded, as UTF-8
+    // ones are before they are unwrapped.
+    if (!unwrapped && (lone_carriage_return || detail::has_lone_carriage_return(bytes))) [[unlikely]] {
       bytes = detail::with_line_feeds(bytes, line_feed_storage, file.diagnostics);
+      unwrapped = detail::unwrap_utf8_view(bytes, unwrapped_storage, line_map, file.diagnostics, lone_carriage_return);
     }
-    unwrapped = detail::unwrap_utf8_view(bytes, unwrapped_storage, line_map, file.diagnostics);
     if (unwrapped) file.charset = "UTF-8";
   }
   if (!unwrapped) {

@@ -54,9 +54,12 @@ std::string_view unwrap_statement_view(std::string_view text, std::string& stora
 /// unwrap_statement_view makes of decode_statement_view's text when that is `bytes` less
 /// a byte-order mark, read as "UTF-8". Nullopt, with `storage`, `lines` and
 /// `diagnostics` as they were, when the bytes are not UTF-8, hold a NUL byte or start
-/// like a PDF file: the steps one after the other then decide.
+/// like a PDF file: the steps one after the other then decide. Nullopt as well, with
+/// `lone_carriage_return` set, when UTF-8 bytes hold a carriage return that no line feed
+/// follows: the pass that finds the line feeds finds those too, and with_line_feeds is
+/// then to go first.
 std::optional<std::string_view> unwrap_utf8_view(std::string_view bytes, std::string& storage, LineMap& lines,
-                                                 std::vector<Diagnostic>& diagnostics);
+                                                 std::vector<Diagnostic>& diagnostics, bool& lone_carriage_return);
 
 
 }  // namespace tallyfold::detail

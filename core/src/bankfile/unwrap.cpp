@@ -209,6 +209,9 @@ class LineFeeds {
     return pos;
   }
 
+  // Whether the bytes scanned so far hold a carriage return that no line feed follows.
+  bool lone_carriage_return() const noexcept { return lone_carriage_return_; }
+
   // With check_utf8: whether the bytes scanned so far hold a NUL byte or bytes that are
   // not UTF-8.
   bool failed_so_far() const noexcept { return failed_; }
@@ -226,6 +229,15 @@ class LineFeeds {
 
  private:
   static constexpr std::size_t kBlock = 64;
+
+  // Whether bytes [p, p + size) hold a carriage return without a line feed after it;
+  // with `more`, p[size] is readable and counts as the byte after the last.
+  static bool has_lone_carriage_return(const char* p, std::size_t size, bool more) noexcept {
+    for (std::size_t i = 0; i + 1 < size; ++i) {
+      if (p[i] == '\r' && p[i + 1] != '\n') return true;
+    }
+    return size != 0 && p[size - 1] == '\r' && !(more && p[size] == '\n');
+  }
 
   void load(std::size_t block) noexcept {
     block_ = block;
@@ -257,6 +269,8 @@ class LineFeeds {
       const std::string_view bytes = text_.substr(block + kBlock * index, kBlock);
       specials_ |= std::uint64_t{contains_special_byte(bytes)} << index;
       failed_ |= check_utf8_ && bytes.find('\0') != std::string_view::npos;
+      // A batch is followed by at least two bytes of the text.
+      lone_carriage_return_ |= has_lone_carriage_return(bytes.data(), kBlock, true);
     }
     // A batch the check has not reached (never, as blocks come in order) is left to
     // failed(); blocks of ASCII need no look.
@@ -273,10 +287,12 @@ class LineFeeds {
     std::uint64_t mask = 0;
     special = false;
     look = ~std::uint64_t{0};
-    for (std::size_t i = 0; i < std::min(kBlock, text_.size() - block); ++i) {
+    const std::size_t size = std::min(kBlock, text_.size() - block);
+    for (std::size_t i = 0; i < size; ++i) {
       mask |= std::uint64_t{p[i] == '\n'} << i;
       special |= is_special_byte(p[i]);
     }
+    lone_carriage_return_ |= has_lone_carriage_return(p, size, block + size < text_.size());
     return mask;  // failed() checks the tail
   }
 
@@ -314,6 +330,7 @@ class LineFeeds {
   std::string_view text_;
   bool check_utf8_;
   bool failed_ = false;
+  bool lone_carriage_return_ = false;
   std::size_t checked_to_ = 0;  // bytes before it are checked
 };
 
@@ -355,6 +372,7 @@ class Unwrapper {
       pos = has_lf ? end + 1 : end;
     }
     if (line_feeds.failed()) return false;
+    lone_carriage_return_ = line_feeds.lone_carriage_return();
     flush(text_.size());
     close_unclosed_envelope();
     return true;
@@ -366,6 +384,8 @@ class Unwrapper {
   std::string& output() noexcept { return out_; }
 
   const Tally& tally() const noexcept { return tally_; }
+  // Whether the text holds a carriage return that no line feed follows, once run.
+  bool lone_carriage_return() const noexcept { return lone_carriage_return_; }
   std::vector<Diagnostic>& warnings() noexcept { return warnings_; }
 
  private:
@@ -623,6 +643,7 @@ class Unwrapper {
   std::size_t open_block4_ = 0;   // line of a "{4:" not yet closed, or 0
   std::vector<Diagnostic> warnings_;  // in the order found, not by line
   Tally tally_;
+  bool lone_carriage_return_ = false;
 };
 
 void append_count(std::string& message, std::size_t count, std::string_view singular,
@@ -688,7 +709,9 @@ std::string_view detail::unwrap_statement_view(std::string_view text, std::strin
 }
 
 std::optional<std::string_view> detail::unwrap_utf8_view(std::string_view bytes, std::string& storage,
-                                                         LineMap& lines, std::vector<Diagnostic>& diagnostics) {
+                                                         LineMap& lines, std::vector<Diagnostic>& diagnostics,
+                                                         bool& lone_carriage_return) {
+  lone_carriage_return = false;
   constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
   if (bytes.starts_with(kByteOrderMark)) bytes.remove_prefix(kByteOrderMark.size());
   // What decoding takes for a PDF file depends on the whole text: left to it.
@@ -696,6 +719,9 @@ std::optional<std::string_view> detail::unwrap_utf8_view(std::string_view bytes,
   LineMap map;
   Unwrapper unwrapper(bytes, &map);
   if (!unwrapper.run(true)) return std::nullopt;
+  // Rare: the lines are split anew, and this pass is thrown away.
+  lone_carriage_return = unwrapper.lone_carriage_return();
+  if (lone_carriage_return) return std::nullopt;
   lines = std::move(map);
   return finish(unwrapper, storage, diagnostics);
 }
