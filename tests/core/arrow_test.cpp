@@ -24,7 +24,7 @@ Statement one_statement(const std::vector<Transaction>& transactions) {
   s.number = "1";
   s.opening_balance.currency = "EUR";
   s.closing_balance.currency = "EUR";
-  s.transactions = transactions;
+  s.transactions.assign(transactions.begin(), transactions.end());
   return s;
 }
 

@@ -120,12 +120,12 @@ TEST(CorpusDetails, Examples) {
     SCOPED_TRACE(row.file);
     const auto file = read_bank_file(read_bytes(corpus / row.file), {});
     ASSERT_TRUE(file);
-    std::vector<const Transaction*> all;
+    std::vector<Transaction> all;
     for (const Statement& s : file->statements) {
-      for (const Transaction& t : s.transactions) all.push_back(&t);
+      for (const Transaction& t : s.transactions) all.push_back(t);
     }
     ASSERT_LT(row.transaction, all.size());
-    const DerivedFields f = fields_of(*all[row.transaction]);
+    const DerivedFields f = fields_of(all[row.transaction]);
     EXPECT_EQ(f.purpose, row.purpose);
     EXPECT_EQ(f.counterparty, row.counterparty);
     EXPECT_EQ(f.counter_account, row.counter_account);

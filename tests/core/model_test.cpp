@@ -1,5 +1,7 @@
 #include <cmath>
 #include <memory>
+#include <stdexcept>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -232,6 +234,84 @@ TEST(Transaction, KeptCopyOutlivesItsOrigin) {
   EXPECT_EQ(copy.structured_details->source(), copy.details);
   EXPECT_EQ(*copy.structured_details->find("EREF"), "e1");
   EXPECT_EQ(*copy.structured_details->find("REMI"), "a b");
+}
+
+// A list gives back each transaction as it was given: the same values, and views of
+// the very bytes it was given (never copies), whether the record holds them as short
+// positions or, for texts far apart or long, whole.
+TEST(TransactionList, GivesBackWhatItWasGiven) {
+  TextBuffer texts;
+  const auto near = [&] {
+    Transaction t;
+    t.value_date = *Date::from_ymd(2024, 2, 29);
+    t.entry_date = *Date::from_ymd(-32767, 12, 31);
+    t.debit_credit = DebitCreditMark::ReversalDebit;
+    t.rules = FieldRules::Bank;
+    t.amount = *Decimal::from_parts(Decimal::kMaxMantissa, 28, true);
+    t.transaction_type = texts.keep("NTRF");
+    t.customer_reference = texts.keep("REF");
+    t.bank_reference = texts.keep("BANK");
+    texts.append("/EREF/e1");
+    DecodedDetails::Builder b(texts, texts.open_piece(), 1, 0);
+    const std::string_view source = texts.open_piece();
+    b.add_key(source.substr(1, 4));
+    b.append_value(source.substr(6, 2));
+    t.structured_details = std::move(b).finish(Layout::SlashSegments);
+    t.details = t.structured_details->source();
+    return t;
+  };
+  const std::string heap(40, 'h');
+  const std::string long_text(70000, 'x');
+  std::vector<std::pair<std::string_view, Transaction>> cases;
+  cases.emplace_back("near", near());
+  Transaction empty_texts;  // no texts at all; an empty bank reference is still given
+  empty_texts.bank_reference = std::string_view();
+  empty_texts.funds_code = 'X';
+  cases.emplace_back("empty texts", empty_texts);
+  Transaction apart = near();  // a literal, a heap string and the buffer
+  apart.customer_reference = "literal";
+  apart.extra_details = heap;
+  cases.emplace_back("far apart", apart);
+  Transaction empty_map = near();
+  empty_map.structured_details = DecodedDetails::from_writes({}, texts, Layout::Unstructured);
+  cases.emplace_back("empty map", empty_map);
+  Transaction no_map = near();
+  no_map.structured_details.reset();
+  no_map.details = long_text;
+  cases.emplace_back("long details", no_map);
+
+  TransactionList list;
+  for (const auto& item : cases) list.push_back(item.second);
+  ASSERT_EQ(list.size(), cases.size());
+  std::size_t i = 0;
+  for (const Transaction& got : list) {
+    const auto& [name, want] = cases[i++];
+    SCOPED_TRACE(name);
+    EXPECT_EQ(got.value_date, want.value_date);
+    EXPECT_EQ(got.entry_date, want.entry_date);
+    EXPECT_EQ(got.debit_credit, want.debit_credit);
+    EXPECT_EQ(got.funds_code, want.funds_code);
+    EXPECT_EQ(got.rules, want.rules);
+    EXPECT_EQ(got.amount.to_string(), want.amount.to_string());
+    const auto same_view = [](std::string_view a, std::string_view b) {
+      EXPECT_EQ(a, b);
+      if (!b.empty()) EXPECT_EQ(static_cast<const void*>(a.data()), static_cast<const void*>(b.data()));
+    };
+    same_view(got.transaction_type, want.transaction_type);
+    same_view(got.customer_reference, want.customer_reference);
+    same_view(got.details, want.details);
+    for (const auto member : {&Transaction::bank_reference, &Transaction::extra_details}) {
+      ASSERT_EQ((got.*member).has_value(), (want.*member).has_value());
+      if (want.*member) same_view(*(got.*member), *(want.*member));
+    }
+    ASSERT_EQ(got.structured_details.has_value(), want.structured_details.has_value());
+    if (want.structured_details) {
+      EXPECT_EQ(got.structured_details->layout(), want.structured_details->layout());
+      EXPECT_EQ(*got.structured_details, *want.structured_details);
+      same_view(got.structured_details->source(), want.structured_details->source());
+    }
+  }
+  EXPECT_THROW(static_cast<void>(list.at(list.size())), std::out_of_range);
 }
 
 TEST(ParseError, DisplayTexts) {

@@ -223,7 +223,11 @@ TEST(MtWriter, LeavesOutWhatItCannotWriteWithoutLoss) {
     auto statements = bank_read(c.text);
     ASSERT_EQ(statements.size(), 1u) << c.name;
     // A camt amount in a currency of three minor digits, which no :61: line can hold.
-    if (!statements[0].transactions.empty()) statements[0].transactions[0].amount = *Decimal::from_parts(1005, 3, false);
+    if (!statements[0].transactions.empty()) {
+      Transaction t = statements[0].transactions[0];
+      t.amount = *Decimal::from_parts(1005, 3, false);
+      statements[0].transactions = {t};
+    }
     statements.push_back(bank_read(":20:OK\n:25:1\n:28C:1\n:60F:C240102EUR0,\n:62F:C240103EUR0,\n")[0]);
     const MtDocument doc = written(statements);
     ASSERT_EQ(doc.warnings.size(), 1u) << c.name;

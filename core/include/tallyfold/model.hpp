@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <iterator>
 #include <memory>
 #include <optional>
@@ -90,7 +91,8 @@ class Date {
   friend bool operator==(const Date&, const Date&) = default;
 
  private:
-  std::int32_t year_ = 1970;
+  // from_ymd keeps years within 16 bits: four bytes a date, as records hold several.
+  std::int16_t year_ = 1970;
   std::uint8_t month_ = 1;
   std::uint8_t day_ = 1;
 };
@@ -198,6 +200,8 @@ enum class Layout : std::uint8_t {
 /// to the text it was decoded from (its source), and its keys and values are mostly
 /// positions in that text; only what the text does not hold (joined values, fixed keys)
 /// is written beside it. Copying a map copies the view.
+class TransactionList;
+
 class DecodedDetails {
  public:
   using Entry = std::pair<std::string, std::string>;
@@ -374,6 +378,7 @@ class DecodedDetails {
   // source's length, then per entry the key's position and length and the value's
   // position and length, all counted from the source's first byte.
   DecodedDetails(const char* block, Layout layout) noexcept : block_(block), layout_(layout) {}
+  friend class TransactionList;  // keeps the block's position rather than the map
   const char* block_ = nullptr;
   Layout layout_ = Layout::None;  // in the pointer's padding: an optional map stays 16 bytes
 };
@@ -424,6 +429,106 @@ struct Transaction {
   }
 };
 
+/// The transactions of one statement, kept compactly: a record holds the values of a
+/// Transaction, one pointer to its first text, and 16-bit positions and lengths of its
+/// texts and details map from there. A parse writes a transaction's texts next to each
+/// other, so nearly every record takes this form; one whose texts lie further apart, or
+/// are longer, keeps its views whole beside the records. Reading an element gives a
+/// Transaction by value, whose views are valid as long as the texts the records point
+/// to (see the top of this file): a `const Transaction&` bound to an element lives for
+/// the statement, never beyond it.
+class TransactionList {
+ public:
+  /// Yields each transaction by value; random access.
+  class Iterator {
+   public:
+    using value_type = Transaction;
+    using reference = const Transaction;
+    using difference_type = std::ptrdiff_t;
+    using iterator_category = std::input_iterator_tag;
+    using iterator_concept = std::random_access_iterator_tag;
+
+    Iterator() = default;
+    const Transaction operator*() const noexcept { return (*list_)[index_]; }
+    const Transaction operator[](difference_type n) const noexcept {
+      return (*list_)[index_ + static_cast<std::size_t>(n)];
+    }
+    Iterator& operator++() noexcept { ++index_; return *this; }
+    Iterator operator++(int) noexcept { Iterator old = *this; ++index_; return old; }
+    Iterator& operator--() noexcept { --index_; return *this; }
+    Iterator operator--(int) noexcept { Iterator old = *this; --index_; return old; }
+    Iterator& operator+=(difference_type n) noexcept { index_ += static_cast<std::size_t>(n); return *this; }
+    Iterator& operator-=(difference_type n) noexcept { index_ -= static_cast<std::size_t>(n); return *this; }
+    friend Iterator operator+(Iterator it, difference_type n) noexcept { return it += n; }
+    friend Iterator operator+(difference_type n, Iterator it) noexcept { return it += n; }
+    friend Iterator operator-(Iterator it, difference_type n) noexcept { return it -= n; }
+    friend difference_type operator-(const Iterator& a, const Iterator& b) noexcept {
+      return static_cast<difference_type>(a.index_) - static_cast<difference_type>(b.index_);
+    }
+    friend bool operator==(const Iterator& a, const Iterator& b) noexcept { return a.index_ == b.index_; }
+    friend auto operator<=>(const Iterator& a, const Iterator& b) noexcept { return a.index_ <=> b.index_; }
+
+   private:
+    friend class TransactionList;
+    Iterator(const TransactionList* list, std::size_t index) noexcept : list_(list), index_(index) {}
+    const TransactionList* list_ = nullptr;
+    std::size_t index_ = 0;
+  };
+
+  TransactionList() = default;
+  TransactionList(std::initializer_list<Transaction> items) { assign(items.begin(), items.end()); }
+
+  /// Replaces the list with `[first, last)`, taking exactly the room it needs.
+  template <class It>
+  void assign(It first, It last) {
+    clear();
+    records_.reserve(static_cast<std::size_t>(std::distance(first, last)));
+    for (; first != last; ++first) push_back(*first);
+  }
+  void push_back(const Transaction& t);
+  void clear() noexcept {
+    records_.clear();
+    wide_.clear();
+  }
+
+  std::size_t size() const noexcept { return records_.size(); }
+  bool empty() const noexcept { return records_.empty(); }
+  // Const values: a change made to one could never reach the list.
+  const Transaction operator[](std::size_t i) const noexcept;
+  /// operator[], with the index checked (std::out_of_range).
+  const Transaction at(std::size_t i) const;
+  const Transaction front() const noexcept { return (*this)[0]; }
+  const Transaction back() const noexcept { return (*this)[size() - 1]; }
+  Iterator begin() const noexcept { return Iterator(this, 0); }
+  Iterator end() const noexcept { return Iterator(this, size()); }
+
+ private:
+  struct Record;
+  struct Wide;
+  // The positions of one record, in order: the transaction type, the customer reference,
+  // the bank reference, the supplementary details, the details text; then the map.
+  static constexpr std::size_t kTexts = 5;
+  struct Record {
+    const char* base = nullptr;  // the first text, or the map; unused when wide
+    Decimal amount;
+    Date value_date;
+    Date entry_date;
+    std::uint16_t at[kTexts + 1] = {};  // when wide, at[0] and at[1] hold the index into wide_
+    std::uint16_t length[kTexts] = {};
+    DebitCreditMark debit_credit = DebitCreditMark::Credit;
+    char funds_code = 0;
+    FieldRules rules = FieldRules::Fixed;
+    Layout layout = Layout::None;
+    std::uint8_t flags = 0;
+  };
+  struct Wide {
+    std::string_view texts[kTexts];
+    const char* block = nullptr;
+  };
+  std::vector<Record> records_;
+  std::vector<Wide> wide_;
+};
+
 /// What a statement is: an MT940 or camt.053 statement, an MT942 or camt.052 interim
 /// report, or a camt.054 notification of single entries. Reports and notifications are
 /// not reconciled; an MT942 report has no balances, a camt one may have some (marked
@@ -467,7 +572,7 @@ struct Statement {
   std::optional<Balance> forward_available_balance;  // the last :65:
   std::vector<Balance> forward_balances;              // every :65:, in order
   std::optional<std::string_view> information_to_account_owner;
-  std::vector<Transaction> transactions;
+  TransactionList transactions;
   /// The buffer every text of this statement and its records lies in, shared with the
   /// other statements of the same parse. Null when the texts live elsewhere (a record
   /// built by hand from literals).

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <stdexcept>
@@ -147,7 +148,7 @@ std::optional<Date> Date::from_ymd(std::int32_t year, unsigned month, unsigned d
                                         std::chrono::month{month}, std::chrono::day{day}};
   if (!ymd.ok()) return std::nullopt;
   Date d;
-  d.year_ = year;
+  d.year_ = static_cast<std::int16_t>(year);
   d.month_ = static_cast<std::uint8_t>(month);
   d.day_ = static_cast<std::uint8_t>(day);
   return d;
@@ -300,6 +301,113 @@ Transaction keep_transaction(const Transaction& t, TextBuffer& into) {
   }
   copy.transaction_details = keep_maps(t.transaction_details, into);
   return copy;
+}
+
+namespace {
+
+constexpr std::uint8_t kEntryDate = 1;
+constexpr std::uint8_t kFundsCode = 2;
+constexpr std::uint8_t kBankReference = 4;
+constexpr std::uint8_t kExtraDetails = 8;
+constexpr std::uint8_t kMap = 16;
+constexpr std::uint8_t kWide = 32;
+constexpr std::uint8_t kMapBlock = 64;  // the map is not the empty one
+
+}  // namespace
+
+void TransactionList::push_back(const Transaction& t) {
+  Record r;
+  r.amount = t.amount;
+  r.value_date = t.value_date;
+  if (t.entry_date) {
+    r.entry_date = *t.entry_date;
+    r.flags |= kEntryDate;
+  }
+  if (t.funds_code) {
+    r.funds_code = *t.funds_code;
+    r.flags |= kFundsCode;
+  }
+  r.debit_credit = t.debit_credit;
+  r.rules = t.rules;
+  if (t.bank_reference) r.flags |= kBankReference;
+  if (t.extra_details) r.flags |= kExtraDetails;
+  const char* block = nullptr;
+  if (t.structured_details) {
+    r.flags |= kMap;
+    r.layout = t.structured_details->layout_;
+    block = t.structured_details->block_;
+    if (block) r.flags |= kMapBlock;
+  }
+  const std::string_view texts[kTexts] = {t.transaction_type, t.customer_reference, t.bank_reference.value_or(""),
+                                          t.extra_details.value_or(""), t.details};
+  // Compared as integers: the texts need not lie in one array.
+  const auto address = [](const char* p) { return reinterpret_cast<std::uintptr_t>(p); };
+  std::uintptr_t low = block ? address(block) : UINTPTR_MAX;
+  for (const std::string_view text : texts) {
+    if (!text.empty()) low = std::min(low, address(text.data()));
+  }
+  bool narrow = true;
+  for (std::size_t i = 0; i < kTexts && narrow; ++i) {
+    if (texts[i].empty()) continue;
+    const std::uintptr_t at = address(texts[i].data()) - low;
+    narrow = at <= 0xFFFF && texts[i].size() <= 0xFFFF;
+    r.at[i] = static_cast<std::uint16_t>(at);
+    r.length[i] = static_cast<std::uint16_t>(texts[i].size());
+  }
+  if (narrow && block) {
+    const std::uintptr_t at = address(block) - low;
+    narrow = at <= 0xFFFF;
+    r.at[kTexts] = static_cast<std::uint16_t>(at);
+  }
+  if (narrow) {
+    r.base = low == UINTPTR_MAX ? nullptr : reinterpret_cast<const char*>(low);
+  } else {
+    const std::size_t index = wide_.size();
+    if (index > 0xFFFFFFFFu) throw std::length_error("more than 4 Gi transactions of wide texts in one statement");
+    Wide w;
+    for (std::size_t i = 0; i < kTexts; ++i) w.texts[i] = texts[i];
+    w.block = block;
+    wide_.push_back(w);
+    r.flags |= kWide;
+    r.at[0] = static_cast<std::uint16_t>(index);
+    r.at[1] = static_cast<std::uint16_t>(index >> 16);
+  }
+  records_.push_back(r);
+}
+
+const Transaction TransactionList::operator[](std::size_t i) const noexcept {
+  const Record& r = records_[i];
+  Transaction t;
+  t.value_date = r.value_date;
+  if (r.flags & kEntryDate) t.entry_date = r.entry_date;
+  t.debit_credit = r.debit_credit;
+  if (r.flags & kFundsCode) t.funds_code = r.funds_code;
+  t.rules = r.rules;
+  t.amount = r.amount;
+  std::string_view texts[kTexts];
+  const char* block = nullptr;
+  if (r.flags & kWide) [[unlikely]] {
+    const Wide& w = wide_[std::size_t{r.at[0]} | std::size_t{r.at[1]} << 16];
+    for (std::size_t k = 0; k < kTexts; ++k) texts[k] = w.texts[k];
+    block = w.block;
+  } else {
+    for (std::size_t k = 0; k < kTexts; ++k) {
+      if (r.length[k] != 0) texts[k] = std::string_view(r.base + r.at[k], r.length[k]);
+    }
+    if (r.flags & kMapBlock) block = r.base + r.at[kTexts];
+  }
+  t.transaction_type = texts[0];
+  t.customer_reference = texts[1];
+  if (r.flags & kBankReference) t.bank_reference = texts[2];
+  if (r.flags & kExtraDetails) t.extra_details = texts[3];
+  t.details = texts[4];
+  if (r.flags & kMap) t.structured_details = DecodedDetails(block, r.layout);
+  return t;
+}
+
+const Transaction TransactionList::at(std::size_t i) const {
+  if (i >= size()) throw std::out_of_range("transaction index out of range");
+  return (*this)[i];
 }
 
 DecodedDetails::Builder::Builder(TextBuffer& into, std::string_view source, std::size_t entries, std::size_t bytes)
