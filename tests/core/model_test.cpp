@@ -148,6 +148,44 @@ TEST(DecodedDetails, KeepsWhatTheSourceHoldsAsPositions) {
   EXPECT_EQ(*test::details_map({{"EREF", ""}}, texts).find("EREF"), std::string_view());
 }
 
+// Keys the source does not hold: the names decoders write ("20", "gvc", ...) are kept
+// once for all maps, others are copied; both read back alike in either block width,
+// and an empty key copied to a narrow block's last position stays an empty key.
+TEST(DecodedDetails, KeysOutsideTheSource) {
+  const struct {
+    const char* name;
+    std::size_t source_size;
+    std::vector<std::string> keys;  // ascending
+  } cases[] = {
+      {"narrow", 20, {"20", "99", "EREF", "REMI_COMBINED", "gvc", "tx_code", "zz"}},
+      {"wide", 70000, {"00", "SVWZ", "text", "zz"}},
+      {"empty key last in a narrow block", 0xFFFF - 6 - 8, {""}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TextBuffer texts;
+    const std::string source = "SRC" + std::string(c.source_size - 3, 'x');
+    std::size_t bytes = 0;
+    for (const std::string& key : c.keys) bytes += key.size();
+    DecodedDetails::Builder b(texts, source, c.keys.size(), bytes);
+    std::vector<DecodedDetails::EntryView> writes;
+    for (const std::string& key : c.keys) {
+      b.add_key(key);
+      b.append_value(std::string_view(source).substr(0, 3));
+      writes.emplace_back(key, "SRC");
+    }
+    const DecodedDetails map = std::move(b).finish();
+    ASSERT_EQ(map.size(), c.keys.size());
+    std::size_t i = 0;
+    for (const auto& [key, value] : map) {
+      EXPECT_EQ(key, c.keys[i++]);
+      EXPECT_EQ(value, "SRC");
+    }
+    for (const std::string& key : c.keys) EXPECT_EQ(map.find(key), "SRC") << key;
+    EXPECT_EQ(map, DecodedDetails::from_view_writes(writes, texts));
+  }
+}
+
 TEST(DecodedDetails, BuilderRefusesBrokenAnnouncements) {
   using B = DecodedDetails::Builder;
   const struct {

@@ -259,13 +259,16 @@ class DecodedDetails {
     void add_key(std::string_view key) {
       if (next_entry_ == entries_) fail("decoded details: more entries than announced");
       if (next_entry_ > 0) {
-        if (!key_before(std::string_view(base_ + key_at_, key_length_), key)) {
-          fail("decoded details: keys not strictly ascending");
-        }
+        if (!key_before(previous_key_, key)) fail("decoded details: keys not strictly ascending");
         store_entry();
       }
-      key_at_ = inside_source(key) ? position_of(key) : copy(key);
-      key_length_ = static_cast<std::uint32_t>(key.size());
+      if (inside_source(key)) {
+        key_at_ = position_of(key);
+        key_length_ = static_cast<std::uint32_t>(key.size());
+        previous_key_ = std::string_view(base_ + key_at_, key.size());
+      } else {
+        add_other_key(key);
+      }
       value_at_ = 0;
       value_length_ = 0;
       value_copied_ = false;
@@ -309,8 +312,11 @@ class DecodedDetails {
       return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(text.data()) - source_begin_);
     }
     std::uint32_t copy(std::string_view bytes);
+    void add_other_key(std::string_view key);
     void append_copied(std::string_view piece);
+    void reuse_copied_value() noexcept;
     void store_entry() noexcept {
+      if (value_copied_) reuse_copied_value();
       char* at = entries_at_ + (narrow_ ? 8 : 16) * (next_entry_ - 1);
       if (narrow_) {
         const std::uint16_t entry[4] = {static_cast<std::uint16_t>(key_at_), static_cast<std::uint16_t>(key_length_),
@@ -335,6 +341,7 @@ class DecodedDetails {
     // The entry being written, stored once its value is complete.
     std::uint32_t key_at_ = 0;
     std::uint32_t key_length_ = 0;
+    std::string_view previous_key_;  // as stored, for the order check
     std::uint32_t value_at_ = 0;
     std::uint32_t value_length_ = 0;
     bool value_copied_ = false;  // the value is being written after the entries
@@ -376,7 +383,10 @@ class DecodedDetails {
   // uint16) fields in the buffer, just after the source: the entry count n (shifted up,
   // the low bit telling the width), the distance back to the source's first byte, the
   // source's length, then per entry the key's position and length and the value's
-  // position and length, all counted from the source's first byte.
+  // position and length, all counted from the source's first byte. A key that decoders
+  // write although the source does not hold it ("gvc", "REMI_COMBINED", subfield
+  // numbers) is kept once for all maps: its position is the field's largest value, which
+  // no key of the block can have, and its length field is its number in that table.
   DecodedDetails(const char* block, Layout layout) noexcept : block_(block), layout_(layout) {}
   friend class TransactionList;  // keeps the block's position rather than the map
   const char* block_ = nullptr;
@@ -493,8 +503,34 @@ class TransactionList {
 
   std::size_t size() const noexcept { return records_.size(); }
   bool empty() const noexcept { return records_.empty(); }
-  // Const values: a change made to one could never reach the list.
-  const Transaction operator[](std::size_t i) const noexcept;
+  // Const values: a change made to one could never reach the list. Inline: a reader
+  // that takes a few members of each transaction builds only those.
+  const Transaction operator[](std::size_t i) const noexcept {
+    const Record& r = records_[i];
+    Transaction t;
+    t.value_date = r.value_date;
+    if (r.flags & kEntryDate) t.entry_date = r.entry_date;
+    t.debit_credit = r.debit_credit;
+    if (r.flags & kFundsCode) t.funds_code = r.funds_code;
+    t.rules = r.rules;
+    t.amount = r.amount;
+    if (r.flags & kWide) [[unlikely]] {
+      set_texts(t, r, wide_[std::size_t{r.at[0]} | std::size_t{r.at[1]} << 16]);
+      return t;
+    }
+    const auto text = [&r](std::size_t k) {
+      return r.length[k] != 0 ? std::string_view(r.base + r.at[k], r.length[k]) : std::string_view();
+    };
+    t.transaction_type = text(0);
+    t.customer_reference = text(1);
+    if (r.flags & kBankReference) t.bank_reference = text(2);
+    if (r.flags & kExtraDetails) t.extra_details = text(3);
+    t.details = text(4);
+    if (r.flags & kMap) {
+      t.structured_details = DecodedDetails(r.flags & kMapBlock ? r.base + r.at[kTexts] : nullptr, r.layout);
+    }
+    return t;
+  }
   /// operator[], with the index checked (std::out_of_range).
   const Transaction at(std::size_t i) const;
   const Transaction front() const noexcept { return (*this)[0]; }
@@ -503,11 +539,16 @@ class TransactionList {
   Iterator end() const noexcept { return Iterator(this, size()); }
 
  private:
-  struct Record;
-  struct Wide;
   // The positions of one record, in order: the transaction type, the customer reference,
   // the bank reference, the supplementary details, the details text; then the map.
   static constexpr std::size_t kTexts = 5;
+  static constexpr std::uint8_t kEntryDate = 1;
+  static constexpr std::uint8_t kFundsCode = 2;
+  static constexpr std::uint8_t kBankReference = 4;
+  static constexpr std::uint8_t kExtraDetails = 8;
+  static constexpr std::uint8_t kMap = 16;
+  static constexpr std::uint8_t kMapBlock = 32;  // the map is not the empty one
+  static constexpr std::uint8_t kWide = 64;
   struct Record {
     const char* base = nullptr;  // the first text, or the map; unused when wide
     Decimal amount;
@@ -525,6 +566,14 @@ class TransactionList {
     std::string_view texts[kTexts];
     const char* block = nullptr;
   };
+  static void set_texts(Transaction& t, const Record& r, const Wide& w) noexcept {
+    t.transaction_type = w.texts[0];
+    t.customer_reference = w.texts[1];
+    if (r.flags & kBankReference) t.bank_reference = w.texts[2];
+    if (r.flags & kExtraDetails) t.extra_details = w.texts[3];
+    t.details = w.texts[4];
+    if (r.flags & kMap) t.structured_details = DecodedDetails(w.block, r.layout);
+  }
   std::vector<Record> records_;
   std::vector<Wide> wide_;
 };

@@ -1,6 +1,7 @@
 #include "tallyfold/model.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <chrono>
 #include <cstdint>
@@ -242,6 +243,83 @@ std::size_t header_field(const char* block, std::size_t i) noexcept {
   return is_narrow(block) ? load_u16(block + kHalf * i) : load_u32(block + kWord * i);
 }
 
+// Keys that decoders write without the source holding them as such, kept here once
+// rather than in every map: the two-digit subfield numbers, then the other names.
+constexpr char kSubfieldNumbers[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+constexpr std::string_view kNamedKeys[] = {
+    "ABWA", "ABWE", "ADDR", "BIC",  "BREF", "COAM", "CRED", "DEBT",          "EREF",   "IBAN", "KREF",
+    "MARF", "MREF", "NAME", "OAMT", "PURP", "REMI", "RREF", "REMI_COMBINED", "SVWZ",   "TRTP", "detail",
+    "gvc",  "text", "tx_code"};
+constexpr std::size_t kSubfieldKeys = 100;
+
+// The named keys are found by a hash of their length and first bytes (at most four) in
+// a table of slots built at compile time: most keys are looked up at least once a
+// transaction, and most of those are not in it.
+constexpr std::uint32_t key_word(std::string_view key) noexcept {
+  std::uint32_t word = 0;
+  for (std::size_t i = 0; i < 4 && i < key.size(); ++i) word |= std::uint32_t{static_cast<unsigned char>(key[i])} << (8 * i);
+  return word;
+}
+constexpr unsigned kSlotBits = 6;
+constexpr std::size_t kSlotMask = (std::size_t{1} << kSlotBits) - 1;
+constexpr std::size_t slot_of(std::uint32_t word, std::size_t length) noexcept {
+  return ((word ^ static_cast<std::uint32_t>(length) * 0x9E3779B9u) * 0x85EBCA6Bu) >> (32 - kSlotBits);
+}
+struct KeySlots {
+  std::uint8_t number[kSlotMask + 1] = {};  // a named key's index + 1; 0 for an empty slot
+};
+constexpr KeySlots make_key_slots() noexcept {
+  KeySlots slots;
+  for (std::size_t i = 0; i < std::size(kNamedKeys); ++i) {
+    std::size_t slot = slot_of(key_word(kNamedKeys[i]), kNamedKeys[i].size());
+    while (slots.number[slot] != 0) slot = (slot + 1) & kSlotMask;
+    slots.number[slot] = static_cast<std::uint8_t>(i + 1);
+  }
+  return slots;
+}
+constexpr KeySlots kKeySlots = make_key_slots();
+static_assert(std::size(kNamedKeys) < kSlotMask / 2, "keep the slots at most half full");
+
+// The table number of `key`, from 1; 0 when it is not in the table.
+std::uint32_t fixed_key_number(std::string_view key) noexcept {
+  if (key.size() == 2) {
+    const unsigned a = static_cast<unsigned char>(key[0]) - '0';
+    const unsigned b = static_cast<unsigned char>(key[1]) - '0';
+    return a < 10 && b < 10 ? a * 10 + b + 1 : 0;
+  }
+  std::uint32_t word;
+  if (std::endian::native == std::endian::little && key.size() >= 4) {
+    std::memcpy(&word, key.data(), sizeof word);  // key_word in one load
+  } else {
+    word = key_word(key);
+  }
+  for (std::size_t slot = slot_of(word, key.size());; slot = (slot + 1) & kSlotMask) {
+    const std::size_t number = kKeySlots.number[slot];
+    if (number == 0) return 0;
+    const std::string_view named = kNamedKeys[number - 1];
+    if (named.size() == key.size() && key_word(named) == word &&
+        (key.size() <= 4 || std::memcmp(named.data() + 4, key.data() + 4, key.size() - 4) == 0)) {
+      return static_cast<std::uint32_t>(kSubfieldKeys + number);
+    }
+  }
+}
+
+std::string_view fixed_key(std::size_t number) noexcept {
+  return number <= kSubfieldKeys ? std::string_view(kSubfieldNumbers + 2 * (number - 1), 2)
+                                 : kNamedKeys[number - kSubfieldKeys - 1];
+}
+
+// Entry `i`'s key of a block whose positions count from `base`.
+std::string_view key_of(const char* block, const char* base, std::size_t first) noexcept {
+  const std::size_t at = header_field(block, first);
+  const std::size_t length = header_field(block, first + 1);
+  if (at == (is_narrow(block) ? 0xFFFFu : 0xFFFFFFFFu) && length != 0) [[unlikely]] return fixed_key(length);
+  return {base + at, length};
+}
+
 std::size_t entry_bytes(const DecodedDetails& map) noexcept {
   std::size_t n = 0;
   for (const auto& [key, value] : map) n += key.size() + value.size();
@@ -303,106 +381,74 @@ Transaction keep_transaction(const Transaction& t, TextBuffer& into) {
   return copy;
 }
 
-namespace {
-
-constexpr std::uint8_t kEntryDate = 1;
-constexpr std::uint8_t kFundsCode = 2;
-constexpr std::uint8_t kBankReference = 4;
-constexpr std::uint8_t kExtraDetails = 8;
-constexpr std::uint8_t kMap = 16;
-constexpr std::uint8_t kWide = 32;
-constexpr std::uint8_t kMapBlock = 64;  // the map is not the empty one
-
-}  // namespace
-
 void TransactionList::push_back(const Transaction& t) {
-  Record r;
+  Record& r = records_.emplace_back();
   r.amount = t.amount;
   r.value_date = t.value_date;
+  r.debit_credit = t.debit_credit;
+  r.rules = t.rules;
+  std::uint8_t flags = 0;
   if (t.entry_date) {
     r.entry_date = *t.entry_date;
-    r.flags |= kEntryDate;
+    flags |= kEntryDate;
   }
   if (t.funds_code) {
     r.funds_code = *t.funds_code;
-    r.flags |= kFundsCode;
+    flags |= kFundsCode;
   }
-  r.debit_credit = t.debit_credit;
-  r.rules = t.rules;
-  if (t.bank_reference) r.flags |= kBankReference;
-  if (t.extra_details) r.flags |= kExtraDetails;
-  const char* block = nullptr;
+  const char* data[kTexts + 1] = {t.transaction_type.data(), t.customer_reference.data(), nullptr, nullptr,
+                                  t.details.data(), nullptr};
+  std::size_t size[kTexts + 1] = {t.transaction_type.size(), t.customer_reference.size(), 0, 0, t.details.size(), 0};
+  if (t.bank_reference) {
+    flags |= kBankReference;
+    data[2] = t.bank_reference->data();
+    size[2] = t.bank_reference->size();
+  }
+  if (t.extra_details) {
+    flags |= kExtraDetails;
+    data[3] = t.extra_details->data();
+    size[3] = t.extra_details->size();
+  }
   if (t.structured_details) {
-    r.flags |= kMap;
+    flags |= kMap;
     r.layout = t.structured_details->layout_;
-    block = t.structured_details->block_;
-    if (block) r.flags |= kMapBlock;
+    if (t.structured_details->block_ != nullptr) {
+      flags |= kMapBlock;
+      data[kTexts] = t.structured_details->block_;
+      size[kTexts] = 1;  // only its position is kept
+    }
   }
-  const std::string_view texts[kTexts] = {t.transaction_type, t.customer_reference, t.bank_reference.value_or(""),
-                                          t.extra_details.value_or(""), t.details};
-  // Compared as integers: the texts need not lie in one array.
-  const auto address = [](const char* p) { return reinterpret_cast<std::uintptr_t>(p); };
-  std::uintptr_t low = block ? address(block) : UINTPTR_MAX;
-  for (const std::string_view text : texts) {
-    if (!text.empty()) low = std::min(low, address(text.data()));
+  // Compared as integers: the texts need not lie in one array. Empty texts keep no
+  // position, so they neither set the base nor widen the record. Written out for each
+  // text, without branches: this runs once for every transaction read.
+  std::uintptr_t address[kTexts + 1];
+  for (std::size_t k = 0; k <= kTexts; ++k) {
+    address[k] = size[k] != 0 ? reinterpret_cast<std::uintptr_t>(data[k]) : UINTPTR_MAX;
   }
-  bool narrow = true;
-  for (std::size_t i = 0; i < kTexts && narrow; ++i) {
-    if (texts[i].empty()) continue;
-    const std::uintptr_t at = address(texts[i].data()) - low;
-    narrow = at <= 0xFFFF && texts[i].size() <= 0xFFFF;
-    r.at[i] = static_cast<std::uint16_t>(at);
-    r.length[i] = static_cast<std::uint16_t>(texts[i].size());
+  const std::uintptr_t low = std::min({address[0], address[1], address[2], address[3], address[4], address[5]});
+  std::uintptr_t widest = 0;
+  for (std::size_t k = 0; k <= kTexts; ++k) {
+    const std::uintptr_t at = size[k] != 0 ? address[k] - low : 0;
+    widest |= at | size[k];
+    r.at[k] = static_cast<std::uint16_t>(at);
   }
-  if (narrow && block) {
-    const std::uintptr_t at = address(block) - low;
-    narrow = at <= 0xFFFF;
-    r.at[kTexts] = static_cast<std::uint16_t>(at);
-  }
-  if (narrow) {
-    r.base = low == UINTPTR_MAX ? nullptr : reinterpret_cast<const char*>(low);
+  for (std::size_t k = 0; k < kTexts; ++k) r.length[k] = static_cast<std::uint16_t>(size[k]);
+  if (widest <= 0xFFFF) [[likely]] {
+    r.base = reinterpret_cast<const char*>(low);
   } else {
     const std::size_t index = wide_.size();
-    if (index > 0xFFFFFFFFu) throw std::length_error("more than 4 Gi transactions of wide texts in one statement");
-    Wide w;
-    for (std::size_t i = 0; i < kTexts; ++i) w.texts[i] = texts[i];
-    w.block = block;
-    wide_.push_back(w);
-    r.flags |= kWide;
+    if (index > 0xFFFFFFFFu) {
+      records_.pop_back();
+      throw std::length_error("more than 4 Gi transactions with texts far apart in one statement");
+    }
+    Wide& w = wide_.emplace_back();
+    for (std::size_t k = 0; k < kTexts; ++k) w.texts[k] = std::string_view(data[k], size[k]);
+    w.block = data[kTexts];
+    flags |= kWide;
     r.at[0] = static_cast<std::uint16_t>(index);
     r.at[1] = static_cast<std::uint16_t>(index >> 16);
   }
-  records_.push_back(r);
-}
-
-const Transaction TransactionList::operator[](std::size_t i) const noexcept {
-  const Record& r = records_[i];
-  Transaction t;
-  t.value_date = r.value_date;
-  if (r.flags & kEntryDate) t.entry_date = r.entry_date;
-  t.debit_credit = r.debit_credit;
-  if (r.flags & kFundsCode) t.funds_code = r.funds_code;
-  t.rules = r.rules;
-  t.amount = r.amount;
-  std::string_view texts[kTexts];
-  const char* block = nullptr;
-  if (r.flags & kWide) [[unlikely]] {
-    const Wide& w = wide_[std::size_t{r.at[0]} | std::size_t{r.at[1]} << 16];
-    for (std::size_t k = 0; k < kTexts; ++k) texts[k] = w.texts[k];
-    block = w.block;
-  } else {
-    for (std::size_t k = 0; k < kTexts; ++k) {
-      if (r.length[k] != 0) texts[k] = std::string_view(r.base + r.at[k], r.length[k]);
-    }
-    if (r.flags & kMapBlock) block = r.base + r.at[kTexts];
-  }
-  t.transaction_type = texts[0];
-  t.customer_reference = texts[1];
-  if (r.flags & kBankReference) t.bank_reference = texts[2];
-  if (r.flags & kExtraDetails) t.extra_details = texts[3];
-  t.details = texts[4];
-  if (r.flags & kMap) t.structured_details = DecodedDetails(block, r.layout);
-  return t;
+  r.flags = flags;
 }
 
 const Transaction TransactionList::at(std::size_t i) const {
@@ -458,6 +504,35 @@ std::uint32_t DecodedDetails::Builder::copy(std::string_view bytes) {
   return at;
 }
 
+void DecodedDetails::Builder::add_other_key(std::string_view key) {
+  if (const std::uint32_t number = fixed_key_number(key)) {
+    // Positions stop short of the field's largest value (the block ends below it), so
+    // that value marks a key of the table.
+    key_at_ = narrow_ ? 0xFFFFu : 0xFFFFFFFFu;
+    key_length_ = number;
+    previous_key_ = fixed_key(number);
+    return;
+  }
+  key_at_ = copy(key);
+  key_length_ = static_cast<std::uint32_t>(key.size());
+  previous_key_ = std::string_view(base_ + key_at_, key.size());
+}
+
+// A value written out whose bytes an earlier written value already holds (a keyword's
+// value inside the joined remittance text before it) refers to those bytes instead and
+// gives its own back; it is the last thing written, so they come off the end.
+void DecodedDetails::Builder::reuse_copied_value() noexcept {
+  constexpr std::uint32_t kWorthSearching = 8;
+  const char* written = entries_at_ + (narrow_ ? kNarrowEntry : kEntry) * entries_;
+  const char* value = base_ + value_at_;
+  if (value_length_ < kWorthSearching || static_cast<std::size_t>(value - written) < value_length_) return;
+  const std::size_t found = std::string_view(written, static_cast<std::size_t>(value - written))
+                                .find(std::string_view(value, value_length_));
+  if (found == std::string_view::npos) return;
+  copy_at_ = base_ + value_at_;
+  value_at_ = static_cast<std::uint32_t>(written + found - base_);
+}
+
 void DecodedDetails::Builder::append_copied(std::string_view piece) {
   if (!value_copied_) {
     // From here on the value is written out: what it has so far moves along.
@@ -492,7 +567,7 @@ DecodedDetails::EntryView DecodedDetails::Iterator::operator[](difference_type n
   const char* base = block_ - header_field(block_, 1);
   // Entry i's fields are header fields 3 + 4i to 6 + 4i.
   const std::size_t first = 3 + 4 * i;
-  return {std::string_view(base + header_field(block_, first), header_field(block_, first + 1)),
+  return {key_of(block_, base, first),
           std::string_view(base + header_field(block_, first + 2), header_field(block_, first + 3))};
 }
 
