@@ -1,12 +1,12 @@
 // The statement data model: what one parse produces and every other part reads.
 //
-// Records hold plain views; the texts they view live in one TextBuffer per parse, which
-// every statement of that parse holds a share of (`Statement::texts`). Nothing refers
-// back into the parsed input. What must outlive what: a statement's buffer outlives its
-// records, so a Transaction or Balance copied out of its statement is valid only while
-// that statement (or another share of its buffer) lives; to keep one longer, copy it
-// into a buffer of its own with keep_transaction. The parser is the only writer;
-// afterwards a document is only ever read through `const`.
+// Records hold plain views into one TextBuffer per parse, which every statement of that
+// parse holds a share of (`Statement::texts`); a statement keeps its transactions as
+// positions into it (TransactionList). Nothing refers back into the parsed input. What
+// must outlive what: a statement's buffer outlives its records, so a Transaction or
+// Balance read from its statement is valid only while that statement (or another share
+// of its buffer) lives; to keep one longer, copy it into a buffer of its own with
+// keep_transaction. The parser is the only writer; afterwards it is only read as const.
 #pragma once
 
 #include <compare>
@@ -512,8 +512,10 @@ class TransactionList {
     if (r.flags & kEntryDate) t.entry_date = r.entry_date;
     t.debit_credit = r.debit_credit;
     if (r.flags & kFundsCode) t.funds_code = r.funds_code;
-    t.rules = r.rules;
-    t.amount = r.amount;
+    t.rules = r.more_flags & kBankRules ? FieldRules::Bank : FieldRules::Fixed;
+    t.amount = Decimal::from_parts(uint128{r.amount_high} << 64 | r.amount_low, r.amount_scale,
+                                   (r.more_flags & kNegative) != 0)
+                   .value_or(Decimal());
     if (r.flags & kWide) [[unlikely]] {
       set_texts(t, r, wide_[std::size_t{r.at[0]} | std::size_t{r.at[1]} << 16]);
       return t;
@@ -549,19 +551,25 @@ class TransactionList {
   static constexpr std::uint8_t kMap = 16;
   static constexpr std::uint8_t kMapBlock = 32;  // the map is not the empty one
   static constexpr std::uint8_t kWide = 64;
+  static constexpr std::uint8_t kBankRules = 1;  // in more_flags
+  static constexpr std::uint8_t kNegative = 2;
+  // The amount is kept in its parts, which pack tighter than a Decimal: 56 bytes.
   struct Record {
     const char* base = nullptr;  // the first text, or the map; unused when wide
-    Decimal amount;
+    std::uint64_t amount_low = 0;
+    std::uint32_t amount_high = 0;
     Date value_date;
     Date entry_date;
     std::uint16_t at[kTexts + 1] = {};  // when wide, at[0] and at[1] hold the index into wide_
     std::uint16_t length[kTexts] = {};
     DebitCreditMark debit_credit = DebitCreditMark::Credit;
     char funds_code = 0;
-    FieldRules rules = FieldRules::Fixed;
     Layout layout = Layout::None;
+    std::uint8_t amount_scale = 0;
     std::uint8_t flags = 0;
+    std::uint8_t more_flags = 0;
   };
+  static_assert(sizeof(void*) > 8 || sizeof(Record) <= 56);
   struct Wide {
     std::string_view texts[kTexts];
     const char* block = nullptr;

@@ -383,10 +383,14 @@ Transaction keep_transaction(const Transaction& t, TextBuffer& into) {
 
 void TransactionList::push_back(const Transaction& t) {
   Record& r = records_.emplace_back();
-  r.amount = t.amount;
+  const uint128 mantissa = t.amount.mantissa();
+  r.amount_low = static_cast<std::uint64_t>(mantissa);
+  r.amount_high = static_cast<std::uint32_t>(mantissa >> 64);
+  r.amount_scale = static_cast<std::uint8_t>(t.amount.scale());
+  r.more_flags = static_cast<std::uint8_t>((t.rules == FieldRules::Bank ? kBankRules : 0) |
+                                           (t.amount.negative() ? kNegative : 0));
   r.value_date = t.value_date;
   r.debit_credit = t.debit_credit;
-  r.rules = t.rules;
   std::uint8_t flags = 0;
   if (t.entry_date) {
     r.entry_date = *t.entry_date;
