@@ -311,7 +311,7 @@ TEST(TransactionList, GivesBackWhatItWasGiven) {
   apart.extra_details = heap;
   cases.emplace_back("far apart", apart);
   Transaction empty_map = near();
-  empty_map.structured_details = DecodedDetails::from_writes({}, texts, Layout::Unstructured);
+  empty_map.structured_details = DecodedDetails::from_view_writes({}, texts, Layout::Unstructured);
   cases.emplace_back("empty map", empty_map);
   Transaction no_map = near();
   no_map.structured_details.reset();

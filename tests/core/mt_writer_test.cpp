@@ -146,12 +146,16 @@ TEST(MtWriter, TypeFromTheGivenBankTransactionCode) {
   auto statements = bank_read(kStatement);
   ASSERT_EQ(statements.size(), 1u);
   TextBuffer buffer;
-  Transaction& t = statements[0].transactions[1];
+  // A list gives out values: the second entry is changed in a copy of the list.
+  std::vector<Transaction> entries(statements[0].transactions.begin(), statements[0].transactions.end());
+  Transaction& t = entries[1];
   t.transaction_type = {};
   t.structured_details = test::details_map(
       {{"BkTxCd/Domn/Cd", "PMNT"}, {"BkTxCd/Domn/Fmly/Cd", "RDDT"}, {"BkTxCd/Domn/Fmly/SubFmlyCd", "ESDD"}}, buffer);
+  statements[0].transactions.assign(entries.begin(), entries.end());
   EXPECT_NE(written(statements).text.find(":61:240104C7,00NDDTNONREF\n"), std::string::npos);
   t.structured_details = test::details_map({{"BkTxCd/Domn/Cd", "PMNT"}}, buffer);
+  statements[0].transactions.assign(entries.begin(), entries.end());
   EXPECT_NE(written(statements).text.find(":61:240104C7,00NMSCNONREF\n"), std::string::npos);
 }
 

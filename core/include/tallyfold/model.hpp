@@ -443,7 +443,8 @@ struct Transaction {
 /// Transaction, one pointer to its first text, and 16-bit positions and lengths of its
 /// texts and details map from there. A parse writes a transaction's texts next to each
 /// other, so nearly every record takes this form; one whose texts lie further apart, or
-/// are longer, keeps its views whole beside the records. Reading an element gives a
+/// are longer, or that holds the details of several payments, keeps its views whole
+/// beside the records. Reading an element gives a
 /// Transaction by value, whose views are valid as long as the texts the records point
 /// to (see the top of this file): a `const Transaction&` bound to an element lives for
 /// the statement, never beyond it.
@@ -573,6 +574,7 @@ class TransactionList {
   struct Wide {
     std::string_view texts[kTexts];
     const char* block = nullptr;
+    std::span<const DecodedDetails> payments;  // Transaction::transaction_details
   };
   static void set_texts(Transaction& t, const Record& r, const Wide& w) noexcept {
     t.transaction_type = w.texts[0];
@@ -581,6 +583,7 @@ class TransactionList {
     if (r.flags & kExtraDetails) t.extra_details = w.texts[3];
     t.details = w.texts[4];
     if (r.flags & kMap) t.structured_details = DecodedDetails(w.block, r.layout);
+    t.transaction_details = w.payments;
   }
   std::vector<Record> records_;
   std::vector<Wide> wide_;

@@ -229,7 +229,7 @@ class Reader {
     if (!fallback_date_) fallback_date_ = read_date(text_of(child(header, "CreDtTm")));
     read_summary(item, s, about);
 
-    std::vector<Transaction>& transactions = s.transactions;
+    TransactionList& transactions = s.transactions;
     for (Node n = item.first_child(); n; n = n.next_sibling()) {
       if (is_element(n) && local_name(n) == "Ntry") {
         if (auto t = read_entry(n)) transactions.push_back(std::move(*t));

@@ -437,7 +437,7 @@ void TransactionList::push_back(const Transaction& t) {
     r.at[k] = static_cast<std::uint16_t>(at);
   }
   for (std::size_t k = 0; k < kTexts; ++k) r.length[k] = static_cast<std::uint16_t>(size[k]);
-  if (widest <= 0xFFFF) [[likely]] {
+  if (widest <= 0xFFFF && t.transaction_details.empty()) [[likely]] {
     r.base = reinterpret_cast<const char*>(low);
   } else {
     const std::size_t index = wide_.size();
@@ -448,6 +448,7 @@ void TransactionList::push_back(const Transaction& t) {
     Wide& w = wide_.emplace_back();
     for (std::size_t k = 0; k < kTexts; ++k) w.texts[k] = std::string_view(data[k], size[k]);
     w.block = data[kTexts];
+    w.payments = t.transaction_details;
     flags |= kWide;
     r.at[0] = static_cast<std::uint16_t>(index);
     r.at[1] = static_cast<std::uint16_t>(index >> 16);
