@@ -1,9 +1,33 @@
 #include "tallyfold/reconcile.hpp"
 
+#include "reconcile_text.hpp"
+
 #include <string_view>
 #include <unordered_map>
 
 namespace tallyfold {
+
+void append_mismatch(std::string& text, const Statement& s, const StatementCheck& check,
+                     std::string_view items) {
+  text += "does not reconcile: ";
+  if (!check.same_currency) {
+    text += "opening balance in ";
+    text += s.opening_balance.currency;
+    text += ", closing balance in ";
+    text += s.closing_balance.currency;
+  } else if (!check.computed_closing) {
+    text += "the sum of its ";
+    text += items;
+    text += " is out of range";
+  } else {
+    text += "opening balance and ";
+    text += items;
+    text += " give ";
+    check.computed_closing->append_to(text);
+    text += ", closing balance ";
+    s.closing_balance.signed_amount().append_to(text);
+  }
+}
 
 StatementCheck check_statement(const Statement& statement) noexcept {
   StatementCheck check;

@@ -5,6 +5,7 @@
 #include "tallyfold/bankfile.hpp"
 #include "tallyfold/parse.hpp"
 #include "tallyfold/reconcile.hpp"
+#include "reconcile_text.hpp"
 #include "text_views.hpp"
 
 namespace tallyfold {
@@ -13,20 +14,8 @@ namespace {
 std::string reconcile_note(const Statement& s, const StatementCheck& check) {
   std::string text = "statement ";
   text += quote_value(s.transaction_reference);
-  text += " does not reconcile: ";
-  if (!check.same_currency) {
-    text += "opening balance in ";
-    text += s.opening_balance.currency;
-    text += ", closing balance in ";
-    text += s.closing_balance.currency;
-  } else if (!check.computed_closing) {
-    text += "the sum of its transactions is out of range";
-  } else {
-    text += "opening balance and transactions give ";
-    check.computed_closing->append_to(text);
-    text += ", closing balance ";
-    s.closing_balance.signed_amount().append_to(text);
-  }
+  text += ' ';
+  append_mismatch(text, s, check, "transactions");
   return text;
 }
 

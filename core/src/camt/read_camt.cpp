@@ -14,6 +14,7 @@
 
 #include "camt/details.hpp"
 #include "camt/xml_tree.hpp"
+#include "reconcile_text.hpp"
 #include "tallyfold/camt.hpp"
 #include "tallyfold/reconcile.hpp"
 #include "util/ascii.hpp"
@@ -276,20 +277,8 @@ class Reader {
   std::string_view keep(std::string_view text) { return texts_.keep(text); }
 
   std::string reconcile_note(const Statement& s, const StatementCheck& check) {
-    std::string text = name_ + " does not reconcile: ";
-    if (!check.same_currency) {
-      text += "opening balance in ";
-      text += s.opening_balance.currency;
-      text += ", closing balance in ";
-      text += s.closing_balance.currency;
-    } else if (!check.computed_closing) {
-      text += "the sum of its entries is out of range";
-    } else {
-      text += "opening balance and entries give ";
-      check.computed_closing->append_to(text);
-      text += ", closing balance ";
-      s.closing_balance.signed_amount().append_to(text);
-    }
+    std::string text = name_ + " ";
+    append_mismatch(text, s, check, "entries");
     return text;
   }
 

@@ -323,19 +323,11 @@ void write_exact_trailer(JsonWriter& w, const Statement& s) {
   w.amount(forward_available.signed_amount());
 }
 
-// An MT942 interim report has no balances: null where a statement has them, then its
+// An MT942 interim report gives no balance, a camt report or notification may give
+// some: null where it gives none, as in a statement of the bank-file reading, then its
 // own fields.
 void write_report_trailer(JsonWriter& w, const Statement& s) {
-  w.key("currency");
-  w.string(statement_currency(s));
-  // An MT942 report gives no balance; a camt report or notification may give some.
-  write_given_balance(w, "openingBalance", s.opening_balance, s.opening_balance_given);
-  write_given_balance(w, "closingBalance", s.closing_balance, s.closing_balance_given);
-  write_bank_balance(w, "closingAvailableBalanceDate", "closingAvailableBalance", s.closing_available_balance);
-  write_bank_balance(w, "forwardAvailableBalanceDate", "forwardAvailableBalance", s.forward_available_balance);
-  write_forward_balances(w, s);
-  w.key("complete");
-  w.boolean(s.complete);
+  write_bank_trailer(w, s);
   w.key("kind");
   w.string(s.kind == StatementKind::Notification ? "notification" : "interimReport");
   w.key("floorLimits");
