@@ -3,10 +3,11 @@
 // JSON export with every field) must equal the text in <input>.out beside it. The
 // expected text pins every field, not only the one a hand-written assertion would name.
 //
-// An input whose first line starts with "#### " holds several cases, each headed by
-// such a line and running to the next; its line end before the next header belongs to
-// it. An input that must end without a line end, or holds a "####" line, is a file of
-// its own.
+// The folder names what is read: decode/ and unwrap/ run the first two steps of the
+// bank-file reading alone; any other folder reads whole files. An input whose first line
+// starts with "#### " holds several cases, each headed by such a line and running to
+// the next, its line end before the next header included; a header may end in options
+// (options_of). An input that holds a line starting "#### " is a file of its own.
 //
 // When a change of behaviour is intended, rewrite the expected texts and review the diff:
 //   TALLYFOLD_UPDATE_CASES=1 ctest --test-dir build/dev -R cases_test
@@ -24,6 +25,7 @@
 #include "support/shared_data.hpp"
 #include "tallyfold/export.hpp"
 #include "tallyfold/read.hpp"
+#include "bankfile/unwrap.hpp"
 
 namespace tallyfold {
 namespace {
@@ -32,25 +34,34 @@ namespace fs = std::filesystem;
 
 const fs::path kCases = fs::path(TALLYFOLD_GOLDEN_DIR).parent_path() / "cases";
 
-// How a suite reads its inputs, by the suite's folder.
-ReadOptions options_of(std::string_view suite) {
-  ReadOptions options;
-  if (suite == "strict") options.strict = true;
-  if (suite.starts_with("resolver-")) options.resolver = std::string(suite.substr(9));
-  if (suite.starts_with("encoding-")) options.encoding = std::string(suite.substr(9));
+// What a case's header asks for after its name, in brackets: "[strict encoding=UTF-16
+// resolver=gvc no-final-newline]".
+struct CaseOptions {
+  ReadOptions read;
+  bool final_newline = true;
+};
+
+CaseOptions options_of(std::string_view header) {
+  CaseOptions options;
+  if (!header.ends_with(']') || header.rfind(" [") == std::string_view::npos) return options;
+  std::string_view list = header.substr(header.rfind(" [") + 2);
+  list.remove_suffix(1);
+  while (!list.empty()) {
+    const std::string_view word = list.substr(0, list.find(' '));
+    list.remove_prefix(std::min(list.size(), word.size() + 1));
+    if (word == "strict") options.read.strict = true;
+    if (word == "no-final-newline") options.final_newline = false;
+    if (word.starts_with("encoding=")) options.read.encoding = std::string(word.substr(9));
+    if (word.starts_with("resolver=")) options.read.resolver = std::string(word.substr(9));
+    EXPECT_TRUE(word == "strict" || word == "no-final-newline" || word.starts_with("encoding=") ||
+                word.starts_with("resolver="))
+        << "unknown case option " << word;
+  }
   return options;
 }
 
-std::string render(std::string_view bytes, const ReadOptions& options) {
-  std::string out;
-  auto file = read_statement_file(bytes, options);
-  if (!file) {
-    const ReadError& e = file.error();
-    return out + "error " + std::to_string(e.error.line) + ": " + message(e.error) +
-           (e.line_in_message ? "" : " [no line]") + (e.not_utf8 ? " [not UTF-8]" : "") + "\n";
-  }
-  out += "format " + file->source_format + "\n";
-  for (const Diagnostic& d : file->diagnostics) {
+void render(std::string& out, const std::vector<Diagnostic>& diagnostics) {
+  for (const Diagnostic& d : diagnostics) {
     out += std::string(severity_text(d.severity)) + " " + std::to_string(d.line);
     if (!d.lines.empty()) {
       out += " (";
@@ -59,13 +70,70 @@ std::string render(std::string_view bytes, const ReadOptions& options) {
     }
     out += ": " + d.message + "\n";
   }
+}
+
+// The whole reading of a file: its statements as the JSON export with every field.
+std::string render_reading(std::string_view bytes, const ReadOptions& options) {
+  std::string out;
+  auto file = read_statement_file(bytes, options);
+  if (!file) {
+    const ReadError& e = file.error();
+    return out + "error " + std::to_string(e.error.line) + ": " + message(e.error) +
+           (e.line_in_message ? "" : " [no line]") + (e.not_utf8 ? " [not UTF-8]" : "") + "\n";
+  }
+  out += "format " + file->source_format + "\n";
+  render(out, file->diagnostics);
   auto json = export_json(file->statements, JsonOptions{.bank_fields = true, .exact_amounts = true});
   return out + (json ? *json : "json error: " + message(json.error())) + "\n";
 }
 
+// The first step alone: the character set and the text it gives.
+std::string render_decoding(std::string_view bytes, const ReadOptions& options) {
+  std::vector<Diagnostic> diagnostics;
+  // decode_statement_bytes takes the names resolve_encoding gives, as the reading does.
+  std::optional<std::string> encoding = options.encoding;
+  if (encoding) encoding = resolve_encoding(*encoding).value_or(*encoding);
+  auto decoded = decode_statement_bytes(bytes, encoding, diagnostics);
+  std::string out;
+  render(out, diagnostics);
+  if (!decoded) {
+    return out + "error " + std::to_string(decoded.error().line) + ": " + message(decoded.error()) +
+           (holds_no_statement(decoded.error().error) ? " [no statement]" : "") + "\n";
+  }
+  return out + "charset " + decoded->charset + "\n" + decoded->text + "\n";
+}
+
+// The second step alone: each line of the text after the line of the file it came from.
+// Unwrapping its own result changes and says nothing, and the plain rules give the same
+// text where no "@@" line break was unwrapped.
+std::string render_unwrapping(std::string_view bytes) {
+  std::vector<Diagnostic> diagnostics;
+  const UnwrappedText once = unwrap_statement_text(bytes, diagnostics);
+  std::vector<Diagnostic> again;
+  EXPECT_EQ(unwrap_statement_text(once.text, again).text, once.text) << "unwrapping twice changes the text";
+  EXPECT_TRUE(again.empty()) << again.front().message;
+  if (bytes.find("@@") == std::string_view::npos) EXPECT_EQ(unwrap_text(bytes), once.text);
+  std::string out;
+  render(out, diagnostics);
+  std::string_view text = once.text;
+  for (std::size_t line = 1; !text.empty(); ++line) {
+    const std::size_t end = std::min(text.find('\n'), text.size() - 1) + 1;
+    out += std::to_string(once.lines.original_line(line)) + "|" + std::string(text.substr(0, end));
+    text.remove_prefix(end);
+  }
+  return out + (once.text.ends_with('\n') || once.text.empty() ? "" : "\n(no final line end)\n");
+}
+
+std::string render(std::string_view suite, std::string_view bytes, const CaseOptions& options) {
+  if (!options.final_newline && bytes.ends_with('\n')) bytes.remove_suffix(1);
+  if (suite == "decode") return render_decoding(bytes, options.read);
+  if (suite == "unwrap") return render_unwrapping(bytes);
+  return render_reading(bytes, options.read);
+}
+
 // The cases of one input file, rendered in order.
-std::string render_file(const std::string& bytes, const ReadOptions& options) {
-  if (!bytes.starts_with("#### ")) return render(bytes, options);
+std::string render_file(std::string_view suite, const std::string& bytes) {
+  if (!bytes.starts_with("#### ")) return render(suite, bytes, {});
   std::string out;
   std::size_t at = 0;
   while (at < bytes.size()) {
@@ -73,8 +141,10 @@ std::string render_file(const std::string& bytes, const ReadOptions& options) {
     std::size_t next = bytes.find("\n#### ", header_end);
     next = next == std::string::npos ? bytes.size() : next + 1;
     const std::size_t text_at = std::min(header_end + 1, next);
-    out += std::string_view(bytes).substr(at, header_end - at);
-    out += "\n" + render(std::string_view(bytes).substr(text_at, next - text_at), options);
+    const std::string_view header = std::string_view(bytes).substr(at, header_end - at);
+    SCOPED_TRACE(header);
+    out += std::string(header) + "\n" +
+           render(suite, std::string_view(bytes).substr(text_at, next - text_at), options_of(header));
     at = next;
   }
   return out;
@@ -93,7 +163,7 @@ class Cases : public testing::TestWithParam<test::DataFile> {};
 TEST_P(Cases, ReadAsExpected) {
   const test::DataFile& input = GetParam();
   const std::string suite = input.path.parent_path().filename().string();
-  const std::string got = render_file(test::read_bytes(input.path), options_of(suite));
+  const std::string got = render_file(suite, test::read_bytes(input.path));
   fs::path expected_path = input.path;
   expected_path += ".out";
   const char* update = std::getenv("TALLYFOLD_UPDATE_CASES");
@@ -105,11 +175,13 @@ TEST_P(Cases, ReadAsExpected) {
   EXPECT_EQ(got, test::read_bytes(expected_path));
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, Cases, testing::ValuesIn(inputs()), [](const auto& info) {
+std::string case_name(const testing::TestParamInfo<test::DataFile>& file) {
   std::string name;
-  for (char c : info.param.name) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+  for (char c : file.param.name) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
   return name;
-});
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, Cases, testing::ValuesIn(inputs()), case_name);
 
 }  // namespace
 }  // namespace tallyfold
