@@ -14,6 +14,7 @@ import pytest
 
 REPO = Path(__file__).resolve().parents[2]
 EXAMPLES = REPO / "examples"
+EXAMPLE_FILES = sorted(EXAMPLES.glob("*.sta"))
 
 
 def _shared_root():

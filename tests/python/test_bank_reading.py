@@ -7,20 +7,12 @@ import gc
 import io
 import json
 from decimal import Decimal
-from pathlib import Path
 
 import pytest
 
 import tallyfold
 from tallyfold import MT940
-from conftest import statement_files
-
-REPO = Path(__file__).resolve().parents[2]
-EXAMPLES = sorted((REPO / "examples").glob("*.sta"))
-
-
-def exact_json(text):
-    return json.loads(text, parse_float=Decimal, parse_int=Decimal)
+from conftest import EXAMPLE_FILES, EXAMPLES, statement_files
 
 
 def transaction_values(t):
@@ -28,71 +20,45 @@ def transaction_values(t):
     return {n: getattr(t, n) for n in names} | {"signed_amount()": t.signed_amount()}
 
 
-# The derived fields that the bank-file reading's JSON carries on each transaction.
-DERIVED_KEYS = {
-    "purpose": "purpose", "counterparty": "counterparty", "counterIban": "counter_iban",
-    "counterpartyBic": "counterparty_bic", "endToEndReference": "end_to_end_reference",
-    "mandateReference": "mandate_reference", "creditorId": "creditor_id",
-    "transactionId": "transaction_id",
-}
+def amount(balance):
+    return None if balance is None else balance.amount
 
 
-# The command writes what the core's entry point gives, as the module does; here the
-# module's attributes are checked against its own JSON.
+# Every file through both readings: the Decimal attributes say what the core's JSON
+# says, the document's own attributes are its first statement's, and the strict reading
+# gives what MT940(text) gives.
 @pytest.mark.parametrize("path", statement_files())
-def test_attributes_agree_with_the_json(path):
+def test_every_file_reads_alike_through_each_door(path):
     try:
         doc = MT940.from_file(path)
+        statements = doc.statements
     except ValueError:
-        return
-    expected = doc.to_json()
-
-    same = MT940.from_bytes(path.read_bytes())
-    assert same.to_json() == doc.to_json()
-    assert [repr(d) for d in same.diagnostics] == [repr(d) for d in doc.diagnostics]
-    assert [repr(s) for s in same.statements] == [repr(s) for s in doc.statements]
-
-    statements = doc.statements
-    records = exact_json(expected)
-    assert len(statements) == len(records)
-    for s, record in zip(statements, records):
+        doc, statements = None, ()
+    records = json.loads(doc.to_json(), parse_float=Decimal, parse_int=Decimal) if statements else []
+    for s, record in zip(statements, records, strict=True):
         amounts = [t["amount"] for t in record["transactions"]]
         assert [t.exact_amount for t in s.transactions] == amounts
-        for t, fields in zip(s.transactions, record["transactions"]):
-            derived = {key: fields[key] for key in DERIVED_KEYS if key in fields}
-            assert derived == {key: getattr(t, name) for key, name in DERIVED_KEYS.items() if key in fields}
-        if s.opening_balance is None or s.closing_balance is None:
-            # An interim report or an incomplete statement: nothing to reconcile.
-            assert (s.difference, s.balanced) == (None, None)
-            assert (s.opening_balance is None, s.closing_balance is None) == (
-                record["openingBalance"] is None, record["closingBalance"] is None)
-            continue
-        assert s.difference == record["closingBalance"] - record["openingBalance"] - sum(amounts)
-        assert s.balanced == (s.difference == 0)
         assert all(float(t.exact_amount) == t.amount for t in s.transactions)
+        opening, closing = record["openingBalance"], record["closingBalance"]
+        assert (amount(s.opening_balance), amount(s.closing_balance)) == (opening, closing)
+        if opening is None or closing is None:
+            assert (s.difference, s.balanced) == (None, None)
+        else:
+            assert s.difference == closing - opening - sum(amounts)
+            assert s.balanced == (s.difference == 0)
+    if statements:
+        first = statements[0]
+        assert (doc.account, len(doc)) == (first.account, len(first.transactions))
+        if first.complete and first.closing_balance is not None:
+            assert (doc.currency, doc.opening_balance, doc.closing_balance) == (
+                first.currency, float(first.opening_balance.amount), float(first.closing_balance.amount))
+        assert list(map(transaction_values, doc.transactions)) == list(map(transaction_values, first.transactions))
 
-    first = statements[0]
-    assert first.account == doc.account
-    if first.complete and first.closing_balance is not None:
-        assert first.currency == doc.currency
-        assert float(first.opening_balance.amount) == doc.opening_balance
-        assert float(first.closing_balance.amount) == doc.closing_balance
-    assert [transaction_values(t) for t in first.transactions] == [
-        transaction_values(t) for t in doc.transactions
-    ]
-
-
-@pytest.mark.parametrize("path", statement_files())
-def test_strict_reading_is_the_exact_reading(path):
     data = path.read_bytes()
     try:
-        text = data.decode("utf-8-sig")
-        encoding = None
+        text, encoding = data.decode("utf-8-sig"), None
     except UnicodeDecodeError:
-        with pytest.raises(ValueError, match=r"^line \d+: not valid UTF-8 \(byte \d+\); name"):
-            MT940.from_bytes(data, strict=True)
-        text = data.decode("latin-1")
-        encoding = "latin-1"
+        text, encoding = data.decode("latin-1"), "latin-1"
     try:
         expected = MT940(text, "gvc")
     except ValueError as error:
@@ -100,12 +66,9 @@ def test_strict_reading_is_the_exact_reading(path):
             MT940.from_bytes(data, strict=True, encoding=encoding, resolver="gvc")
         assert raised.value.args == error.args
         return
-    doc = MT940.from_file(path, strict=True, encoding=encoding, resolver="gvc")
-    assert (doc.to_json(), doc.resolver_used, doc.diagnostics, expected.diagnostics) == (
-        expected.to_json(), "gvc", [], [])
-    assert [transaction_values(t) for t in doc.transactions] == [
-        transaction_values(t) for t in expected.transactions
-    ]
+    strict = MT940.from_bytes(data, strict=True, encoding=encoding, resolver="gvc")
+    assert (strict.to_json(), strict.resolver_used, strict.diagnostics) == (expected.to_json(), "gvc", [])
+    assert list(map(transaction_values, strict.transactions)) == list(map(transaction_values, expected.transactions))
 
 
 # ---------------------------------------------------------------------------------------
@@ -160,27 +123,7 @@ def test_statement_values(full):
     ]
     assert second.available_balance is None and second.forward_balances == ()
 
-
-def test_interim_report_has_no_balances():
-    report = (
-        b":20:REP-1\n:25:NL92NRDK0417552093\n:28C:7/1\n:34F:EUR0,\n:13D:2403151200+0100\n"
-        b":61:240315C10,00NTRFREF\n:86:text\n:90D:0EUR0,\n:90C:1EUR10,00\n"
-    )
-    after = b":20:S-2\n:25:NL92NRDK0417552093\n:28C:8\n:60F:C240301EUR1,00\n:62F:C240301EUR1,00\n"
-    before = after.replace(b"S-2", b"S-0")
-    first, interim, second = MT940.from_bytes(before + report + after).statements
-    assert repr(interim) == "<Statement 7/1 NL92NRDK0417552093 EUR interim report, 1 transaction>"
-    values = [interim.opening_balance, interim.closing_balance, interim.available_balance,
-              interim.difference, interim.balanced, interim.follows_previous]
-    assert values == [None] * 6
-    assert (interim.currency, interim.forward_balances) == ("EUR", ())
-    assert [t.exact_amount for t in interim.transactions] == [Decimal("10.00")]
-    # The statements around it continue each other.
-    assert (first.follows_previous, second.follows_previous) == (None, True)
-
-
-def test_transaction_exact_values(full):
-    credit, reversal = full.statements[0].transactions
+    credit, reversal = first.transactions
     assert (credit.exact_amount, credit.value_day, credit.entry_day) == (
         Decimal("1250.00"), datetime.date(2024, 3, 4), datetime.date(2024, 3, 4))
     assert (reversal.exact_amount, reversal.value_day, reversal.entry_day) == (
@@ -219,7 +162,7 @@ def every_object(doc):
 def test_attribute_types(full):
     wrapped = MT940.from_bytes(b"{1:F01X}{2:O940X}{4:\n" + FULL + b"-}")
     seen = set()
-    for doc in [full, wrapped, *map(MT940.from_file, EXAMPLES)]:
+    for doc in [full, wrapped, *map(MT940.from_file, EXAMPLE_FILES)]:
         for obj in every_object(doc):
             seen.add(type(obj))
             for name, kind in TYPES[type(obj)].items():
@@ -247,6 +190,10 @@ def test_reprs(full):
     assert repr(first) == "<Statement 00062/1 NL92NRDK0417552093 EUR -100.00 \u2192 1150.50, 2 transactions>"
     assert repr(second) == "<Statement 00063 NL92NRDK0417552093 EUR 1150.00 \u2192 1150.00, 0 transactions>"
     assert repr(one.statements[0]).endswith(", 1 transaction>")
+    # Cut off before its closing balance: kept, with nothing invented for what is missing.
+    (cut,) = MT940.from_bytes(FULL.split(b":62F:")[0]).statements
+    assert repr(cut) == "<Statement 00062/1 NL92NRDK0417552093 EUR -100.00 \u2192 ? incomplete, 2 transactions>"
+    assert (cut.complete, cut.closing_balance, cut.difference, cut.balanced) == (False, None, None, None)
     assert repr(first.opening_balance) == "<Balance D 2024-03-01 EUR 100.00, intermediate>"
     assert repr(first.closing_balance) == "<Balance C 2024-03-31 EUR 1150.50>"
     (note, *_) = MT940.from_bytes(b"{4:\n" + FULL + b"-}").diagnostics
@@ -277,7 +224,7 @@ def test_snapshots_outlive_their_document():
 # ---------------------------------------------------------------------------------------
 # Inputs
 
-SAMPLE = REPO / "examples" / "german-gvc.sta"
+SAMPLE = EXAMPLES / "german-gvc.sta"
 
 
 def read_open_file(path, mode="rb", read=MT940.from_file):
@@ -327,26 +274,21 @@ def test_wrong_input_types_raise_type_error(call, message):
         call()
 
 
-# (input, options, message, line of tallyfold.ParseError; "option" for a ValueError
-# about the arguments, which is no ParseError).
+# Which errors are tallyfold.ParseError with their line, and which ("option") are about
+# the arguments. The texts are the core's; the hint how to name an encoding is ours.
 @pytest.mark.parametrize(
     "data, options, message, line",
     [
         (b":20:A\n:25:B\n\xff\xfe", {"encoding": "utf-8"}, "line 3: not valid utf-8 at byte 12", 3),
         (b"hello\nworld\n", {}, "Input contains no MT940 data", None),
         (b"\n".join([b":20:A"] * 3) + b"\n:25:\xff", {"strict": True}, "line 4: not valid UTF-8 (byte 22); name its encoding, for example encoding=\"latin-1\"", 4),
-        (FULL, {"resolver": "AUTO"}, "unknown resolver 'AUTO' (auto, swift, gvc, angular)", "option"),
         (FULL, {"resolver": "AUTO", "strict": True}, "unknown resolver 'AUTO' (auto, swift, gvc, angular)", "option"),
         (FULL, {"encoding": "no-such-charset"}, "unknown encoding 'no-such-charset'", "option"),
         # The exact reading's message stays as MT940(text) gives it; the line is beside it.
         (b":20:A\n:25:B\n:28C:1\n:60F:X230101EUR1,00\n", {"strict": True}, "Invalid format in tag balance: 'X230101EUR1,00': invalid D/C mark", 4),
-        (b":20:A\n:25:B\n:28C:1\n:60F:C230101EUR1,00\n:61:2301010101C1,00NTRFX\n:61:nonsense\n:62F:C230101EUR2,00\n", {"strict": True}, "Invalid format in tag :61:: 'nonsense': does not match expected format", 6),
-        (b"\r\n:20:A\r\n:25:B\r\n:28C:1\r\n:20:C\r\n", {"strict": True}, "Missing mandatory tag :60F: (A)", 2),
-        (b"\xef\xbb\xbf\n\n", {"strict": True}, "Input contains no MT940 data", None),
     ],
-    ids=["not-in-encoding", "no-statement", "strict-not-utf8", "unknown-resolver",
-         "unknown-resolver-strict", "unknown-encoding", "strict-parse-error", "strict-statement-line",
-         "strict-missing-tag", "strict-no-data"],
+    ids=["not-in-encoding", "no-statement", "strict-not-utf8", "unknown-resolver", "unknown-encoding",
+         "strict-parse-error"],
 )
 def test_reading_errors_name_their_line(data, options, message, line):
     with pytest.raises(ValueError) as raised:
@@ -359,18 +301,6 @@ def test_reading_errors_name_their_line(data, options, message, line):
         assert raised.value.line == line
 
 
-def test_incomplete_statement_is_kept_without_invented_balances():
-    # Cut off before its closing balance: kept, and its closing balance is absent.
-    doc = MT940.from_bytes(FULL.split(b":62F:")[0])
-    (s,) = doc.statements
-    assert (s.complete, s.closing_balance, s.difference, s.balanced) == (False, None, None, None)
-    assert s.opening_balance.amount == Decimal("-100.00") and len(s.transactions) == 2
-    assert repr(s) == "<Statement 00062/1 NL92NRDK0417552093 EUR -100.00 \u2192 ? incomplete, 2 transactions>"
-    record = json.loads(doc.to_json())[0]
-    assert (record["complete"], record["closingBalance"], record["closingBalanceDate"]) == (False, None, None)
-    assert [(d.line, d.severity) for d in doc.diagnostics] == [(1, "warning")]
-
-
 @pytest.mark.parametrize(
     "path, error",
     [("no-such-file.sta", FileNotFoundError), (".", IsADirectoryError)],
@@ -381,26 +311,3 @@ def test_unreadable_path_raises_os_error(path, error, tmp_path):
     with pytest.raises(error) as raised:
         MT940.from_file(target)
     assert raised.value.filename == str(target)
-
-
-GVC = REPO / "examples" / "german-gvc.sta"
-
-
-@pytest.mark.parametrize(
-    "read, fields",
-    [
-        (lambda: MT940.from_file(GVC), (
-            "Versicherungsbeitrag Maerz2024 Vertrag 5513", "NOLADE21KIE", "VK-2024-03-5513",
-            "M-00087721", "DE98ZZZ09999999999")),
-        (lambda: MT940(GVC.read_text()), (
-            "EREF+VK-2024-03-5513 MREF+M-00087721 CRED+DE98ZZZ09999999999 "
-            "SVWZ+Versicherungsbeitrag Maerz 2024 Vertrag 5513", "", "", "", "")),
-    ],
-    ids=["bank-file", "exact"],
-)
-def test_each_reading_derives_its_own_fields(read, fields):
-    doc = read()
-    for t in (doc.transactions[0], doc.statements[0].transactions[0]):
-        assert (t.purpose, t.counterparty_bic, t.end_to_end_reference, t.mandate_reference,
-                t.creditor_id) == fields
-
