@@ -155,6 +155,28 @@ TEST(ExportCsv, FieldQuoting) {
   }
 }
 
+// What a spreadsheet would run as a formula or pad becomes plain text; the amount after
+// it stays a number.
+TEST(ExportCsv, SafeCellsAreTrimmedAndNeverFormulas) {
+  const struct { std::string_view text, field; } kRows[] = {
+      {"=HYPERLINK(\"http://x\",\"y\")", "\"'=HYPERLINK(\"\"http://x\"\",\"\"y\"\")\""},
+      {"+31 6 1234", "'+31 6 1234"},
+      {"-minus", "'-minus"},
+      {"@SUM(A1)", "'@SUM(A1)"},
+      {" \t =padded\xC2\xA0 ", "'=padded"},
+      {"  padded text  ", "padded text"},
+      {"a-b, c", "\"a-b, c\""},
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.text);
+    Transaction t = plain_line();
+    t.details = row.text;
+    const auto csv = export_csv(single_line(std::move(t)), {.dialect = CsvDialect::Excel, .safe_cells = true});
+    ASSERT_TRUE(csv);
+    EXPECT_TRUE(csv->ends_with("," + std::string(row.field) + ",1.00,N\r\n")) << *csv;
+  }
+}
+
 TEST(ExportCsv, AmountKeepsExactlyTwoDecimals) {
   const struct { Decimal amount; DC mark; std::string_view text; } kRows[] = {
       {dec(100, 0), DC::Debit, "-100.00"},
