@@ -1,4 +1,5 @@
-"""What the Python tests share: builders of MT940 texts, and the real bank files.
+"""What the Python tests share: builders of MT940 texts, the installed command, and the
+real bank files.
 
 The real files (../shared/corpus, ../shared/camt-corpus) are not part of the repository.
 A test that needs them carries the marker `shared("corpus")` (the files helpers below
@@ -8,6 +9,9 @@ reading them.
 """
 
 import os
+import shutil
+import subprocess
+import sysconfig
 from pathlib import Path
 
 import pytest
@@ -70,6 +74,21 @@ def example_files():
 def statement_files():
     """Parameters for a test over every statement file: examples/, then the shared corpus."""
     return example_files() + shared_files("corpus")
+
+
+def command():
+    """The tallyfold command installed beside this interpreter's module first, so that both
+    come from the same build."""
+    for scheme in [sysconfig.get_default_scheme(), f"{os.name}_user"]:
+        candidate = Path(sysconfig.get_path("scripts", scheme)) / "tallyfold"
+        if candidate.exists():
+            return str(candidate)
+    return shutil.which("tallyfold") or pytest.fail("the tallyfold command is not installed (pip install .)")
+
+
+def run(*args, stdin=b"", cwd=None, env=None):
+    """The command run with `args` as a user would: exit status, stdout and stderr as bytes."""
+    return subprocess.run([command(), *map(str, args)], input=stdin, capture_output=True, timeout=60, cwd=cwd, env=env)
 
 
 def _in_ci():

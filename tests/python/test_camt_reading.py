@@ -5,7 +5,7 @@ import json
 import pytest
 
 import tallyfold
-from test_cli import run
+from conftest import run
 
 NOTIFICATION = b"""<?xml version="1.0" encoding="UTF-8"?>
 <Document xmlns="urn:iso:std:iso:20022:tech:xsd:camt.054.001.04">

@@ -3,11 +3,10 @@
 import warnings
 
 import pytest
-from conftest import statement
 
+from conftest import run, statement
 from tallyfold import MT940
 from test_camt_reading import NOTIFICATION
-from test_cli import run
 
 
 def test_to_mt940_reads_back_and_ends_lines_as_asked(two_statements):
