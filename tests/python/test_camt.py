@@ -2,14 +2,13 @@
 (the mapping and the schema checks are tested in C++)."""
 
 import datetime
-import re
 import warnings
 from decimal import Decimal
 from xml.etree import ElementTree
 
 import pytest
 
-from conftest import data_files, shared_dir, statement
+from conftest import statement
 from tallyfold import MT940
 
 REPORT = (
@@ -24,10 +23,9 @@ def namespace(xml):
     return ElementTree.fromstring(xml.encode()).tag.split("}")[0][1:]
 
 
-@pytest.mark.parametrize("version", ["02", "06", "08"])
-def test_to_camt_versions(version):
+def test_to_camt_version():
     doc = MT940(statement())
-    assert namespace(doc.to_camt(version=version, created=0)) == NS.format("053", version)
+    assert namespace(doc.to_camt(version="02", created=0)) == NS.format("053", "02")
     assert namespace(doc.to_camt(created=0)) == NS.format("053", "08")
 
 
@@ -80,6 +78,7 @@ def test_statement_left_out_warns():
 def test_interim_report_attributes():
     doc = MT940.from_bytes(REPORT)
     report = doc.statements[0]
+    assert repr(report) == "<Statement 7/1 NL69INGB0123456789 EUR interim report, 1 transaction>"
     assert report.kind == "interim_report"
     assert report.floor_limits == (("D", "EUR", Decimal("100.00")), ("C", "EUR", Decimal("200")))
     assert report.reported_at == datetime.datetime(
@@ -88,7 +87,8 @@ def test_interim_report_attributes():
     assert report.reported_at.utcoffset() == datetime.timedelta(hours=1)
     assert report.debit_total == (1, Decimal("10.00")) and report.credit_total == (0, Decimal("0"))
     assert report.currency == "EUR"
-    assert (report.opening_balance, report.closing_balance, report.difference, report.balanced) == (None,) * 4
+    assert (report.opening_balance, report.closing_balance, report.available_balance, report.difference,
+            report.balanced, report.follows_previous, report.forward_balances) == (None,) * 6 + ((),)
     for attribute in ["opening_balance", "closing_balance"]:
         with pytest.raises(ValueError, match="an interim report \\(MT942\\) has no balances"):
             getattr(doc, attribute)
@@ -96,12 +96,6 @@ def test_interim_report_attributes():
         doc.to_camt053()
     assert namespace(doc.to_camt(created=0)) == NS.format("052", "08")
     assert MT940(statement()).statements[0].kind == "statement"
-
-
-def test_mixed_kinds_refused():
-    doc = MT940.from_bytes(REPORT + statement().encode())
-    with pytest.raises(ValueError, match="mixes MT940 statements and MT942 interim reports"):
-        doc.to_camt()
 
 
 def test_split_accounts_gives_one_document_per_account():
@@ -116,72 +110,3 @@ def test_entry_status_reaches_the_writer():
     report = MT940.from_bytes(REPORT)
     assert "<Cd>PDNG</Cd>" in report.to_camt(created=0, entry_status="pending")
     assert "<Cd>BOOK</Cd>" in report.to_camt(created=0)
-
-
-# The camt of every corpus file read back by a parser of its own, against the rules an
-# importer relies on.
-lxml_etree = pytest.importorskip("lxml.etree")
-CORPUS = shared_dir("corpus")
-
-
-def one_line(text):
-    return re.sub(r"[\t\r\n]", " ", text).strip().replace("\ufffd", "?")
-
-
-def split_at_blanks(pieces, purpose):
-    """Whether `pieces` are `purpose` cut at blanks that were left out, or inside a word
-    only where that word is longer than 140 characters."""
-    rest = purpose
-    for piece in pieces:
-        if not rest.startswith(piece):
-            return False
-        rest = rest[len(piece):]
-        if rest.startswith(" "):
-            rest = rest[1:]
-        elif rest and len(piece.rsplit(" ", 1)[-1] + rest.split(" ", 1)[0]) <= 140:
-            return False
-    return rest == ""
-
-
-@pytest.mark.shared("corpus")
-@pytest.mark.parametrize("version", ["02", "08"])
-def test_corpus_camt_reads_back(version):
-    checked = 0
-    for path in data_files(CORPUS):
-        try:
-            doc = MT940.from_file(path)
-            with warnings.catch_warnings():
-                warnings.simplefilter("ignore")
-                xml = doc.to_camt(version=version, created=0)
-                later = doc.to_camt(version=version, created=86400 * 365)
-        except ValueError:
-            continue  # unreadable, or nothing camt can hold: the C++ tests cover why
-        checked += 1
-        root = lxml_etree.fromstring(xml.encode())
-        ns = {"c": root.nsmap[None]}
-        find = lambda element, path: element.xpath(path, namespaces=ns)  # noqa: E731
-        where = str(path.relative_to(CORPUS))
-
-        assert find(root, "//c:GrpHdr/c:MsgId/text()") == find(lxml_etree.fromstring(later.encode()),
-                                                               "//c:GrpHdr/c:MsgId/text()"), where
-        ids = find(root, "//c:Stmt/c:Id/text() | //c:Rpt/c:Id/text()")
-        assert len(ids) == len(set(ids)) and all(len(i) <= 35 for i in ids), where
-
-        for account in find(root, "//c:Acct/c:Id/c:IBAN/text() | //c:Acct/c:Id/c:Othr/c:Id/text()"):
-            assert "/" not in account, (where, account)
-            assert not re.search(r"[0-9][A-Z]{3}$", account) or re.fullmatch(r"[A-Z]{2}[0-9]{2}[A-Z0-9]+", account), (
-                where, account)
-
-        transactions = [t for s in doc.statements for t in s.transactions]
-        bank_given = {t.end_to_end_reference.strip()[:35].strip() for t in transactions}
-        purposes = {one_line(t.purpose) for t in transactions}
-        for entry in find(root, "//c:Ntry"):
-            assert find(entry, "c:BkTxCd/c:Domn/c:Fmly/c:SubFmlyCd"), where
-            for end_to_end in find(entry, ".//c:Refs/c:EndToEndId/text()"):
-                assert end_to_end in bank_given, (where, end_to_end)
-            pieces = find(entry, ".//c:RmtInf/c:Ustrd/text()")
-            if pieces:
-                assert any(split_at_blanks(pieces, p) for p in purposes), (where, pieces)
-        for amount in find(root, "//c:Amt[@Ccy='JPY']/text()"):
-            assert "." not in amount, (where, amount)
-    assert checked > 0
