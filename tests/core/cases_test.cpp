@@ -10,7 +10,7 @@
 // (options_of). An input that holds a line starting "#### " is a file of its own.
 //
 // When a change of behaviour is intended, rewrite the expected texts and review the diff:
-//   TALLYFOLD_UPDATE_CASES=1 ctest --test-dir build/dev -R cases_test
+//   TALLYFOLD_UPDATE_CASES=1 build/dev/tests/core/cases_test
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
@@ -24,6 +24,7 @@
 
 #include "support/shared_data.hpp"
 #include "tallyfold/export.hpp"
+#include "tallyfold/fields.hpp"
 #include "tallyfold/read.hpp"
 #include "bankfile/unwrap.hpp"
 
@@ -72,6 +73,34 @@ void render(std::string& out, const std::vector<Diagnostic>& diagnostics) {
   }
 }
 
+// What the model holds beyond the JSON export, where it is not the default.
+void render_beyond_json(std::string& out, const std::vector<Statement>& statements) {
+  for (std::size_t i = 0; i < statements.size(); ++i) {
+    const Statement& s = statements[i];
+    const std::string at = "statement " + std::to_string(i + 1);
+    if (s.opening_balance.intermediate) out += at + ": opening balance intermediate\n";
+    if (s.closing_balance.intermediate) out += at + ": closing balance intermediate\n";
+    if (!s.servicer_bic.empty()) out += at + ": servicer " + s.servicer_bic + "\n";
+    if (s.sent_at) {
+      const ReportTime& t = *s.sent_at;
+      out += at + ": sent " + t.date.to_iso() + " " + std::to_string(t.hour) + ":" + std::to_string(t.minute) +
+             (t.utc_offset_minutes ? " " + std::to_string(*t.utc_offset_minutes) : "") + "\n";
+    }
+    for (std::size_t j = 0; j < s.transactions.size(); ++j) {
+      const DerivedFields f = fields_of(s.transactions[j]);
+      for (const auto& [name, value] :
+           {std::pair{"counter_account", &f.counter_account}, {"payment_information_id", &f.payment_information_id},
+            {"ultimate_debtor", &f.ultimate_debtor}, {"ultimate_creditor", &f.ultimate_creditor},
+            {"purpose_code", &f.purpose_code}, {"return_reason", &f.return_reason},
+            {"posting_text", &f.posting_text}, {"counterparty_town", &f.counterparty_town},
+            {"counterparty_address", &f.counterparty_address}, {"structured_reference", &f.structured_reference},
+            {"reference_issuer", &f.reference_issuer}}) {
+        if (!value->empty()) out += at + " entry " + std::to_string(j + 1) + ": " + name + " " + *value + "\n";
+      }
+    }
+  }
+}
+
 // The whole reading of a file: its statements as the JSON export with every field.
 std::string render_reading(std::string_view bytes, const ReadOptions& options) {
   std::string out;
@@ -84,7 +113,9 @@ std::string render_reading(std::string_view bytes, const ReadOptions& options) {
   out += "format " + file->source_format + "\n";
   render(out, file->diagnostics);
   auto json = export_json(file->statements, JsonOptions{.bank_fields = true, .exact_amounts = true});
-  return out + (json ? *json : "json error: " + message(json.error())) + "\n";
+  out += (json ? *json : "json error: " + message(json.error())) + "\n";
+  render_beyond_json(out, file->statements);
+  return out;
 }
 
 // The first step alone: the character set and the text it gives.
