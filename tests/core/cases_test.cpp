@@ -4,7 +4,8 @@
 // expected text pins every field, not only the one a hand-written assertion would name.
 //
 // The folder names what is read: decode/ and unwrap/ run the first two steps of the
-// bank-file reading alone; any other folder reads whole files. An input whose first line
+// bank-file reading alone, strict/ reads whole files exactly, any other folder reads them
+// as banks deliver them. An input whose first line
 // starts with "#### " holds several cases, each headed by such a line and running to
 // the next, its line end before the next header included; a header may end in options
 // (options_of). An input that holds a line starting "#### " is a file of its own.
@@ -42,8 +43,9 @@ struct CaseOptions {
   bool final_newline = true;
 };
 
-CaseOptions options_of(std::string_view header) {
+CaseOptions options_of(std::string_view suite, std::string_view header) {
   CaseOptions options;
+  options.read.strict = suite == "strict";
   if (!header.ends_with(']') || header.rfind(" [") == std::string_view::npos) return options;
   std::string_view list = header.substr(header.rfind(" [") + 2);
   list.remove_suffix(1);
@@ -164,7 +166,7 @@ std::string render(std::string_view suite, std::string_view bytes, const CaseOpt
 
 // The cases of one input file, rendered in order.
 std::string render_file(std::string_view suite, const std::string& bytes) {
-  if (!bytes.starts_with("#### ")) return render(suite, bytes, {});
+  if (!bytes.starts_with("#### ")) return render(suite, bytes, options_of(suite, ""));
   std::string out;
   std::size_t at = 0;
   while (at < bytes.size()) {
@@ -175,7 +177,7 @@ std::string render_file(std::string_view suite, const std::string& bytes) {
     const std::string_view header = std::string_view(bytes).substr(at, header_end - at);
     SCOPED_TRACE(header);
     out += std::string(header) + "\n" +
-           render(suite, std::string_view(bytes).substr(text_at, next - text_at), options_of(header));
+           render(suite, std::string_view(bytes).substr(text_at, next - text_at), options_of(suite, header));
     at = next;
   }
   return out;
