@@ -4,8 +4,8 @@
 // expected text pins every field, not only the one a hand-written assertion would name.
 //
 // The folder names what is read: decode/ and unwrap/ run the first two steps of the
-// bank-file reading alone, strict/ reads whole files exactly, any other folder reads them
-// as banks deliver them. An input whose first line
+// bank-file reading alone, strict/ reads whole files exactly, mt/ writes what it reads as
+// MT940, any other folder reads them as banks deliver them. An input whose first line
 // starts with "#### " holds several cases, each headed by such a line and running to
 // the next, its line end before the next header included; a header may end in options
 // (options_of). An input that holds a line starting "#### " is a file of its own.
@@ -24,8 +24,10 @@
 #include <gtest/gtest.h>
 
 #include "support/shared_data.hpp"
+#include "support/swift_form.hpp"
 #include "tallyfold/export.hpp"
 #include "tallyfold/fields.hpp"
+#include "tallyfold/mt_export.hpp"
 #include "tallyfold/read.hpp"
 #include "bankfile/unwrap.hpp"
 
@@ -157,10 +159,28 @@ std::string render_unwrapping(std::string_view bytes) {
   return out + (once.text.ends_with('\n') || once.text.empty() ? "" : "\n(no final line end)\n");
 }
 
+// A file read as banks deliver it and written as MT940/MT942: the text, its notes and
+// warnings. What is written is in SWIFT's form, reads back, and writes again the same.
+std::string render_writing(std::string_view bytes, const ReadOptions& options) {
+  auto file = read_statement_file(bytes, options);
+  if (!file) return "error reading " + message(file.error().error) + "\n";
+  auto document = export_mt(file->statements, MtOptions{.crlf = false});
+  if (!document) return "error " + message(document.error()) + "\n";
+  test::expect_swift_form(document->text);
+  auto again = read_statement_file(document->text, {});
+  EXPECT_TRUE(again) << "what was written does not read back";
+  if (again) EXPECT_EQ(export_mt(again->statements, MtOptions{.crlf = false})->text, document->text);
+  std::string out = document->text;
+  for (const std::string& note : document->notes) out += "note: " + note + "\n";
+  for (const std::string& warning : document->warnings) out += "warning: " + warning + "\n";
+  return out;
+}
+
 std::string render(std::string_view suite, std::string_view bytes, const CaseOptions& options) {
   if (!options.final_newline && bytes.ends_with('\n')) bytes.remove_suffix(1);
   if (suite == "decode") return render_decoding(bytes, options.read);
   if (suite == "unwrap") return render_unwrapping(bytes);
+  if (suite == "mt") return render_writing(bytes, options.read);
   return render_reading(bytes, options.read);
 }
 
