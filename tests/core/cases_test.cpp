@@ -5,7 +5,8 @@
 //
 // The folder names what is read: decode/ and unwrap/ run the first two steps of the
 // bank-file reading alone, strict/ reads whole files exactly, mt/ writes what it reads as
-// MT940, any other folder reads them as banks deliver them. An input whose first line
+// MT940 and camt-export/ as camt in every version (each document checked against its
+// schema), any other folder reads them as banks deliver them. An input whose first line
 // starts with "#### " holds several cases, each headed by such a line and running to
 // the next, its line end before the next header included; a header may end in options
 // (options_of). An input that holds a line starting "#### " is a file of its own.
@@ -17,6 +18,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,8 +27,10 @@
 
 #include "support/shared_data.hpp"
 #include "support/swift_form.hpp"
+#include "support/xml_schema.hpp"
 #include "tallyfold/export.hpp"
 #include "tallyfold/fields.hpp"
+#include "tallyfold/iso20022.hpp"
 #include "tallyfold/mt_export.hpp"
 #include "tallyfold/read.hpp"
 #include "bankfile/unwrap.hpp"
@@ -39,10 +43,11 @@ namespace fs = std::filesystem;
 const fs::path kCases = fs::path(TALLYFOLD_GOLDEN_DIR).parent_path() / "cases";
 
 // What a case's header asks for after its name, in brackets: "[strict encoding=UTF-16
-// resolver=gvc no-final-newline]".
+// resolver=gvc no-final-newline pending]" (pending: camt entries of interim reports).
 struct CaseOptions {
   ReadOptions read;
   bool final_newline = true;
+  CamtEntryStatus entry_status = CamtEntryStatus::Booked;
 };
 
 CaseOptions options_of(std::string_view suite, std::string_view header) {
@@ -56,9 +61,10 @@ CaseOptions options_of(std::string_view suite, std::string_view header) {
     list.remove_prefix(std::min(list.size(), word.size() + 1));
     if (word == "strict") options.read.strict = true;
     if (word == "no-final-newline") options.final_newline = false;
+    if (word == "pending") options.entry_status = CamtEntryStatus::Pending;
     if (word.starts_with("encoding=")) options.read.encoding = std::string(word.substr(9));
     if (word.starts_with("resolver=")) options.read.resolver = std::string(word.substr(9));
-    EXPECT_TRUE(word == "strict" || word == "no-final-newline" || word.starts_with("encoding=") ||
+    EXPECT_TRUE(word == "strict" || word == "no-final-newline" || word == "pending" || word.starts_with("encoding=") ||
                 word.starts_with("resolver="))
         << "unknown case option " << word;
   }
@@ -176,17 +182,46 @@ std::string render_writing(std::string_view bytes, const ReadOptions& options) {
   return out;
 }
 
-std::string render(std::string_view suite, std::string_view bytes, const CaseOptions& options) {
+// Every written camt document of a file by its schema, validated at once when the file's
+// cases are done: xmllint then reads each schema once.
+std::map<std::string, std::vector<std::pair<std::string, std::string>>> to_validate;
+
+// A file read as banks deliver it and written as camt in every version, at a fixed time.
+std::string render_camt(std::string_view bytes, const CaseOptions& options, std::string_view name) {
+  auto file = read_statement_file(bytes, options.read);
+  if (!file) return "error reading " + message(file.error().error) + "\n";
+  std::string out;
+  for (const CamtVersion version : {CamtVersion::V02, CamtVersion::V06, CamtVersion::V08}) {
+    constexpr std::int64_t kCreated = 1767225600;  // 2026-01-01T00:00:00Z
+    auto document = export_camt(file->statements, CamtOptions{version, kCreated, options.entry_status});
+    out += "== version " + std::string(camt_version_name(version)) + "\n";
+    if (!document) {
+      out += "error " + message(document.error()) + "\n";
+      continue;
+    }
+    out += document->xml + (document->xml.ends_with('\n') ? "" : "\n");
+    for (const std::string& warning : document->warnings) out += "warning: " + warning + "\n";
+    const std::string schema = std::string(document->message == CamtMessage::Report ? "camt.052.001." : "camt.053.001.") +
+                               std::string(camt_version_name(version));
+    to_validate[schema].emplace_back(std::string(name) + " version " + std::string(camt_version_name(version)),
+                                     document->xml);
+  }
+  return out;
+}
+
+std::string render(std::string_view suite, std::string_view bytes, const CaseOptions& options,
+                   std::string_view name) {
   if (!options.final_newline && bytes.ends_with('\n')) bytes.remove_suffix(1);
   if (suite == "decode") return render_decoding(bytes, options.read);
   if (suite == "unwrap") return render_unwrapping(bytes);
   if (suite == "mt") return render_writing(bytes, options.read);
+  if (suite == "camt-export") return render_camt(bytes, options, name);
   return render_reading(bytes, options.read);
 }
 
 // The cases of one input file, rendered in order.
 std::string render_file(std::string_view suite, const std::string& bytes) {
-  if (!bytes.starts_with("#### ")) return render(suite, bytes, options_of(suite, ""));
+  if (!bytes.starts_with("#### ")) return render(suite, bytes, options_of(suite, ""), "");
   std::string out;
   std::size_t at = 0;
   while (at < bytes.size()) {
@@ -197,7 +232,7 @@ std::string render_file(std::string_view suite, const std::string& bytes) {
     const std::string_view header = std::string_view(bytes).substr(at, header_end - at);
     SCOPED_TRACE(header);
     out += std::string(header) + "\n" +
-           render(suite, std::string_view(bytes).substr(text_at, next - text_at), options_of(suite, header));
+           render(suite, std::string_view(bytes).substr(text_at, next - text_at), options_of(suite, header), header);
     at = next;
   }
   return out;
@@ -216,7 +251,11 @@ class Cases : public testing::TestWithParam<test::DataFile> {};
 TEST_P(Cases, ReadAsExpected) {
   const test::DataFile& input = GetParam();
   const std::string suite = input.path.parent_path().filename().string();
+  to_validate.clear();
   const std::string got = render_file(suite, test::read_bytes(input.path));
+  for (const auto& [schema, documents] : to_validate) {
+    for (const auto& [name, errors] : test::schema_errors(documents, schema)) ADD_FAILURE() << name << ": " << errors;
+  }
   fs::path expected_path = input.path;
   expected_path += ".out";
   const char* update = std::getenv("TALLYFOLD_UPDATE_CASES");
