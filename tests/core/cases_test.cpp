@@ -5,8 +5,9 @@
 //
 // The folder names what is read: decode/ and unwrap/ run the first two steps of the
 // bank-file reading alone, strict/ reads whole files exactly, mt/ writes what it reads as
-// MT940 and camt-export/ as camt in every version (each document checked against its
-// schema), any other folder reads them as banks deliver them. An input whose first line
+// MT940, camt-export/ as camt in every version (each document checked against its
+// schema), details/ decodes :86: texts with the bank chain; any other folder reads whole
+// files as banks deliver them. An input whose first line
 // starts with "#### " holds several cases, each headed by such a line and running to
 // the next, its line end before the next header included; a header may end in options
 // (options_of). An input that holds a line starting "#### " is a file of its own.
@@ -28,6 +29,7 @@
 #include "support/shared_data.hpp"
 #include "support/swift_form.hpp"
 #include "support/xml_schema.hpp"
+#include "tallyfold/bank_details.hpp"
 #include "tallyfold/export.hpp"
 #include "tallyfold/fields.hpp"
 #include "tallyfold/iso20022.hpp"
@@ -209,6 +211,40 @@ std::string render_camt(std::string_view bytes, const CaseOptions& options, std:
   return out;
 }
 
+std::string_view layout_name(Layout layout) {
+  constexpr std::string_view kNames[] = {"none",         "SWIFT structured", "German GVC", "angular",
+                                         "unstructured", "slash segments",   "slash tags", "German SEPA",
+                                         "labels"};
+  return kNames[static_cast<std::size_t>(layout)];
+}
+
+// A :86: text (without the case's last line end) as the bank chain decodes it: its
+// layout, its map and every field derived from it.
+std::string render_details(std::string_view text, const ReadOptions& options) {
+  if (text.ends_with('\n')) text.remove_suffix(1);
+  TextBuffer texts;
+  Transaction t;
+  t.rules = FieldRules::Bank;
+  t.details = text;
+  t.structured_details = decode_details(*select_bank_chain(options.resolver), text, texts);
+  if (!t.structured_details) return "not decoded\n";
+  std::string out = "layout " + std::string(layout_name(t.structured_details->layout())) + "\n";
+  for (const auto [key, value] : *t.structured_details) out += "  " + std::string(key) + " = " + std::string(value) + "\n";
+  const DerivedFields f = fields_of(t);
+  for (const auto& [name, value] :
+       {std::pair{"purpose", &f.purpose}, {"counterparty", &f.counterparty}, {"counter_iban", &f.counter_iban},
+        {"counter_account", &f.counter_account}, {"counterparty_bic", &f.counterparty_bic},
+        {"end_to_end_reference", &f.end_to_end_reference}, {"mandate_reference", &f.mandate_reference},
+        {"creditor_id", &f.creditor_id}, {"payment_information_id", &f.payment_information_id},
+        {"ultimate_debtor", &f.ultimate_debtor}, {"ultimate_creditor", &f.ultimate_creditor},
+        {"purpose_code", &f.purpose_code}, {"return_reason", &f.return_reason}, {"posting_text", &f.posting_text},
+        {"counterparty_town", &f.counterparty_town}, {"counterparty_address", &f.counterparty_address},
+        {"structured_reference", &f.structured_reference}, {"reference_issuer", &f.reference_issuer}}) {
+    if (!value->empty()) out += std::string(name) + ": " + *value + "\n";
+  }
+  return out;
+}
+
 std::string render(std::string_view suite, std::string_view bytes, const CaseOptions& options,
                    std::string_view name) {
   if (!options.final_newline && bytes.ends_with('\n')) bytes.remove_suffix(1);
@@ -216,6 +252,7 @@ std::string render(std::string_view suite, std::string_view bytes, const CaseOpt
   if (suite == "unwrap") return render_unwrapping(bytes);
   if (suite == "mt") return render_writing(bytes, options.read);
   if (suite == "camt-export") return render_camt(bytes, options, name);
+  if (suite == "details") return render_details(bytes, options.read);
   return render_reading(bytes, options.read);
 }
 
