@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "bankfile/steps.hpp"
 #include "document_checks.hpp"
 #include "tallyfold/bankfile.hpp"
 

@@ -8,8 +8,10 @@
 #include <variant>
 #include <vector>
 
+#include "bankfile/steps.hpp"
 #include "fuzz_checks.hpp"
 #include "tallyfold/bankfile.hpp"
+#include "util/utf8.hpp"
 
 namespace {
 

@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include "export/iso20022_message.hpp"
 #include "support/shared_data.hpp"
 #include "tallyfold/bank_details.hpp"
 #include "tallyfold/camt.hpp"

@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include "bankfile/steps.hpp"
 #include "tallyfold/bankfile.hpp"
 #include "tallyfold/export.hpp"
 #include "support/shared_data.hpp"
+#include "util/utf8.hpp"
 
 namespace tallyfold {
 namespace {

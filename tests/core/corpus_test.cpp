@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include "bankfile/steps.hpp"
 #include "tallyfold/bankfile.hpp"
 #include "tallyfold/reconcile.hpp"
 #include "support/shared_data.hpp"

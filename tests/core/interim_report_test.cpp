@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "bankfile/steps.hpp"
 #include "tallyfold/bankfile.hpp"
 #include "tallyfold/export.hpp"
 #include "tallyfold/iso20022.hpp"

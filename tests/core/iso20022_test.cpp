@@ -11,6 +11,7 @@
 #include <string>
 
 #include "tallyfold/bankfile.hpp"
+#include "export/iso20022_message.hpp"
 #include "support/shared_data.hpp"
 #include "support/xml_schema.hpp"
 

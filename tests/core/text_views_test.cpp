@@ -11,9 +11,11 @@
 #include <gtest/gtest.h>
 
 #include "bankfile/block_scan.hpp"
+#include "bankfile/steps.hpp"
 #include "bankfile/text_views.hpp"
 #include "tallyfold/bankfile.hpp"
 #include "bankfile/unwrap.hpp"
+#include "util/utf8.hpp"
 
 namespace tallyfold {
 namespace {

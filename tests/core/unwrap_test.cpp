@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "bankfile/steps.hpp"
 #include "tallyfold/bankfile.hpp"
 #include "support/shared_data.hpp"
 #include "bankfile/unwrap.hpp"

@@ -27,13 +27,8 @@ enum class CamtVersion : std::uint8_t { V02, V06, V08 };
 /// interim reports become) or a debit/credit notification (camt.054).
 enum class CamtMessage : std::uint8_t { Statement, Report, Notification };
 
-/// "053", "052" or "054".
-std::string_view camt_message_number(CamtMessage message) noexcept;
-
 /// The version named "02", "06" or "08" (also "2", "6", "8"); nullopt for any other.
 std::optional<CamtVersion> camt_version_from(std::string_view name) noexcept;
-/// "02", "06" or "08".
-std::string_view camt_version_name(CamtVersion version) noexcept;
 
 /// Seconds since 1970-01-01T00:00:00Z of "YYYY-MM-DD", "YYYY-MM-DDTHH:MM[:SS]" (UTC),
 /// the same followed by "Z" or a "+HH:MM"/"-HH:MM" offset, or "@" and a number of

@@ -33,7 +33,7 @@ struct ReadOptions {
   /// read them exactly, as parse_statements does, whatever they hold; otherwise the
   /// reading of the format detect_format finds.
   bool strict = false;
-  /// A name resolve_encoding accepted; none: detect it (strict: UTF-8). An XML document
+  /// A name named_encoding accepted; none: detect it (strict: UTF-8). An XML document
   /// names its own, so this does not apply to camt.
   std::optional<std::string> encoding;
   /// One of kResolverNames (unknown_resolver).

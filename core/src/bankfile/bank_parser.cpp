@@ -3,11 +3,13 @@
 #include <cstdint>
 #include <string>
 
+#include "bankfile/steps.hpp"
 #include "bankfile/tolerant_fields.hpp"
 #include "parser/statement_machine.hpp"
 #include "tallyfold/bankfile.hpp"
 #include "tallyfold/parse.hpp"
 #include "util/codes.hpp"
+#include "util/quote.hpp"
 #include "util/utf8.hpp"
 
 namespace tallyfold {

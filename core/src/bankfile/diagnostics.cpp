@@ -3,6 +3,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "bankfile/diagnostics.hpp"
 #include "tallyfold/bankfile.hpp"
 
 namespace tallyfold {

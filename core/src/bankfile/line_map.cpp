@@ -2,6 +2,7 @@
 #include <cstddef>
 #include <iterator>
 
+#include "bankfile/steps.hpp"
 #include "tallyfold/bankfile.hpp"
 
 namespace tallyfold {

@@ -1,12 +1,15 @@
 #include <algorithm>
 #include <cstring>
 
+#include "bankfile/diagnostics.hpp"
+#include "bankfile/steps.hpp"
 #include "tallyfold/bank_details.hpp"
 #include "tallyfold/bankfile.hpp"
 #include "tallyfold/parse.hpp"
 #include "tallyfold/reconcile.hpp"
 #include "reconcile_text.hpp"
 #include "text_views.hpp"
+#include "util/quote.hpp"
 
 namespace tallyfold {
 namespace {

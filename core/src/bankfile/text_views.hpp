@@ -3,7 +3,7 @@
 // A delivered file is usually UTF-8 already and needs at most its framing taken off
 // the ends; read_bank_file then parses the caller's bytes where they are. Each function
 // returns a view either into its input or into `storage`, which it fills only when the
-// text had to change in the middle. The public steps (bankfile.hpp) are these plus a copy.
+// text had to change in the middle. The steps of steps.hpp are these plus a copy.
 #pragma once
 
 #include <optional>
@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "bankfile/steps.hpp"
 #include "tallyfold/bankfile.hpp"
 
 namespace tallyfold::detail {

@@ -7,6 +7,7 @@
 #include "parser/statement_line.hpp"
 #include "tallyfold/parse.hpp"
 #include "util/ascii.hpp"
+#include "util/quote.hpp"
 #include "util/tag_line.hpp"
 #include "util/utf8.hpp"
 

@@ -1,3 +1,4 @@
+#include "bankfile/steps.hpp"
 #include "bankfile/unwrap.hpp"
 
 #include <algorithm>

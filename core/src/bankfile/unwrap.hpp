@@ -1,5 +1,5 @@
 // The unwrapping rules alone, without the notes and the line map of
-// unwrap_statement_text (bankfile.hpp), which applies the same rules: what the tests
+// unwrap_statement_text (steps.hpp), which applies the same rules: what the tests
 // compare the text of every way of unwrapping against.
 #pragma once
 

@@ -12,6 +12,7 @@
 #include <memory>
 #include <new>
 
+#include "bankfile/diagnostics.hpp"
 #include "camt/details.hpp"
 #include "camt/xml_tree.hpp"
 #include "reconcile_text.hpp"

@@ -10,6 +10,7 @@
 #include "tallyfold/bankfile.hpp"
 #include "tallyfold/export.hpp"
 #include "tallyfold/transaction_id.hpp"
+#include "util/utf8.hpp"
 
 namespace tallyfold {
 namespace {

@@ -149,8 +149,6 @@ std::string_view camt_version_name(CamtVersion version) noexcept {
   return "08";
 }
 
-std::string_view camt_message_number(CamtMessage message) noexcept { return camt::names_of(message).number; }
-
 namespace {
 
 // What writing the statements of a document gave: their hash, and whether any was written.
@@ -213,7 +211,7 @@ Result<CamtDocument> write_camt(std::span<const Statement> statements, const Cam
   const std::string created = camt::utc_date_time(options.created);
   const std::vector<std::string> ids = statement_ids(statements);
   std::string ns = "urn:iso:std:iso:20022:tech:xsd:camt.";
-  ns.append(camt_message_number(document.message));
+  ns.append(camt::names_of(document.message).number);
   ns.append(".001.");
   ns.append(camt_version_name(options.version));
 

@@ -31,3 +31,10 @@ inline const MessageNames& names_of(CamtMessage message) noexcept {
 }
 
 }  // namespace tallyfold::camt
+
+namespace tallyfold {
+
+/// "02", "06" or "08": the version's part of the message name.
+std::string_view camt_version_name(CamtVersion version) noexcept;
+
+}  // namespace tallyfold

@@ -7,10 +7,12 @@
 #include <string>
 #include <utility>
 
+#include "bankfile/steps.hpp"
 #include "tallyfold/camt.hpp"
 #include "tallyfold/decode.hpp"
 #include "tallyfold/parse.hpp"
 #include "tallyfold/read.hpp"
+#include "util/utf8.hpp"
 
 namespace tallyfold {
 namespace {

@@ -2,6 +2,7 @@
 #include <string_view>
 
 #include "tallyfold/bankfile.hpp"
+#include "util/quote.hpp"
 #include "util/utf8.hpp"
 
 namespace tallyfold {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string_view>
 
 namespace tallyfold::detail {
@@ -86,4 +87,15 @@ inline char32_t code_point(const unsigned char* p, std::size_t length) noexcept 
 /// U+FFFD, what a writer puts where a text held no character.
 inline constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 
+/// Offset of the first byte from `from` on that is not ASCII, or the size.
+std::size_t find_high_byte(std::string_view bytes, std::size_t from) noexcept;
+
 }  // namespace tallyfold::detail
+
+namespace tallyfold {
+
+/// Offset of the first byte that does not belong to a well-formed UTF-8 sequence (no
+/// overlong forms, surrogates or values above U+10FFFF), or nullopt.
+std::optional<std::size_t> find_invalid_utf8(std::string_view bytes) noexcept;
+
+}  // namespace tallyfold
