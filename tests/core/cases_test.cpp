@@ -27,6 +27,7 @@
 #include <gtest/gtest.h>
 
 #include "bankfile/steps.hpp"
+#include "export/iso20022_message.hpp"
 #include "support/shared_data.hpp"
 #include "support/swift_form.hpp"
 #include "support/xml_schema.hpp"
