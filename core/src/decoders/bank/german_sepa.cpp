@@ -6,8 +6,12 @@
 // "SVWZ+", ...). An identifier keyword ends with the subfield it ends in, which is the
 // first one shorter than 27 from where it starts; a text keyword runs to the next
 // keyword; a purpose code ends at its first blank.
-#include <algorithm>
+//
+// The joined text is never written out on its own: positions in it are resolved to the
+// subfields they fall in, so a value within one subfield stays a position in the
+// decoded text and only a value that crosses subfields is copied, once, into the map.
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -37,40 +41,59 @@ struct Keyword {
 // The German banking industry's keywords for the remittance text of a SEPA payment,
 // with the ones its format annex adds for returns and purpose codes. A value ends
 // where the next keyword starts, so each one a bank may write must be known here:
-// an unknown one would run on inside the value before it.
+// an unknown one would run on inside the value before it. In the map's key order, so
+// that the map is written straight from this table.
 constexpr std::array<Keyword, 15> kKeywords{{
-    {"EREF", Ends::WithSubfield},  // end-to-end reference
-    {"KREF", Ends::WithSubfield},  // customer reference
-    {"MREF", Ends::WithSubfield},  // mandate reference
-    {"CRED", Ends::WithSubfield},  // creditor identifier
-    {"DEBT", Ends::WithSubfield},  // originator identifier
-    {"COAM", Ends::WithSubfield},  // compensation amount
-    {"OAMT", Ends::WithSubfield},  // original amount
-    {"BREF", Ends::WithSubfield},  // bank reference
-    {"RREF", Ends::WithSubfield},  // return reference
-    {"PURP", Ends::AtBlank},       // purpose code
-    {"IBAN", Ends::WithSubfield},  // the other party's IBAN
-    {"BIC", Ends::WithSubfield},   // the other party's BIC
-    {"SVWZ", Ends::AtKeyword},     // remittance text
     {"ABWA", Ends::AtKeyword},     // ultimate debtor
     {"ABWE", Ends::AtKeyword},     // ultimate creditor
+    {"BIC", Ends::WithSubfield},   // the other party's BIC
+    {"BREF", Ends::WithSubfield},  // bank reference
+    {"COAM", Ends::WithSubfield},  // compensation amount
+    {"CRED", Ends::WithSubfield},  // creditor identifier
+    {"DEBT", Ends::WithSubfield},  // originator identifier
+    {"EREF", Ends::WithSubfield},  // end-to-end reference
+    {"IBAN", Ends::WithSubfield},  // the other party's IBAN
+    {"KREF", Ends::WithSubfield},  // customer reference
+    {"MREF", Ends::WithSubfield},  // mandate reference
+    {"OAMT", Ends::WithSubfield},  // original amount
+    {"PURP", Ends::AtBlank},       // purpose code
+    {"RREF", Ends::WithSubfield},  // return reference
+    {"SVWZ", Ends::AtKeyword},     // remittance text
 }};
-static_assert(kKeywords[11].key == "BIC");
-
-// The keyword `rest` starts with, or null. Every keyword is four letters and "+" but
-// "BIC+", so one byte rules out nearly every place.
-const Keyword* keyword_at(std::string_view rest) noexcept {
-  if (rest.size() < 4) return nullptr;
-  if (rest[3] == '+') return rest.starts_with("BIC+") ? &kKeywords[11] : nullptr;
-  if (rest.size() < 5 || rest[4] != '+') return nullptr;
-  for (const Keyword& k : kKeywords) {
-    if (k.key.size() == 4 && std::memcmp(rest.data(), k.key.data(), 4) == 0) return &k;
-  }
-  return nullptr;
-}
-
-constexpr std::string_view kTextKey = "text";
+constexpr std::size_t kBic = 2;
+constexpr std::string_view kNameKey = "NAME";
+constexpr std::string_view kRemittanceKey = "REMI_COMBINED";
 constexpr std::string_view kCodeKey = "gvc";
+constexpr std::string_view kTextKey = "text";
+// The keywords before "NAME", and before "REMI_COMBINED".
+constexpr std::size_t kBeforeName = 11;
+constexpr std::size_t kBeforeRemittance = 13;
+// Free text is collected like a keyword's value, in the slot after the keywords'.
+constexpr std::size_t kFreeText = kKeywords.size();
+
+constexpr bool keys_ascend() {
+  for (std::size_t i = 1; i < kKeywords.size(); ++i) {
+    if (!(kKeywords[i - 1].key < kKeywords[i].key)) return false;
+  }
+  return kKeywords[kBic].key == "BIC" && kKeywords[kBeforeName - 1].key < kNameKey &&
+         kNameKey < kKeywords[kBeforeName].key && kKeywords[kBeforeRemittance - 1].key < kRemittanceKey &&
+         kRemittanceKey < kKeywords[kBeforeRemittance].key && kKeywords.back().key < kCodeKey && kCodeKey < kTextKey;
+}
+static_assert(keys_ascend(), "the map is written in the table's order");
+
+// The keyword that `rest` (the bytes from a candidate's first to its "+") spells, as a
+// slot of kKeywords, or -1. Every keyword is four letters and "+" but "BIC+", so one
+// byte rules out nearly every place.
+int keyword_at(std::string_view rest) noexcept {
+  if (rest.size() < 4) return -1;
+  if (rest[3] == '+') return rest.starts_with("BIC+") ? static_cast<int>(kBic) : -1;
+  if (rest.size() < 5 || rest[4] != '+') return -1;
+  for (std::size_t k = 0; k < kKeywords.size(); ++k) {
+    const std::string_view key = kKeywords[k].key;
+    if (key.size() == 4 && std::memcmp(rest.data(), key.data(), 4) == 0) return static_cast<int>(k);
+  }
+  return -1;
+}
 
 bool is_blank(char c) noexcept { return c == ' ' || c == '\t'; }
 
@@ -80,20 +103,22 @@ std::string_view trim_blanks(std::string_view text) noexcept {
   return text;
 }
 
-// Subfields joined as the bank cut them. Each piece's place in the joined text is kept,
-// so that keywords can be found where a subfield starts and identifiers end where
-// their subfield does.
+// Subfields joined as the bank cut them, in thought only: each piece keeps its place in
+// the joined text, and the one blank put between two pieces is the gap between their
+// places. Keywords are found where a piece starts or after a blank, and identifiers end
+// where their piece does.
 class JoinedText {
  public:
   struct Piece {
-    std::size_t begin;
+    std::size_t begin;   // in the joined text
     std::size_t end;
-    bool full;           // filled to the width and not ending in a blank: the text goes on
     const char* source;  // where the piece stands in the decoded text
+    bool full;           // filled to the width and not ending in a blank: the text goes on
   };
 
-  void add(std::string_view raw) {
-    const std::string_view core = trim_blanks(raw);
+  // `raw` as the subfield has it; `untrimmed` when it has no white space at either end.
+  void add(std::string_view raw, bool untrimmed) {
+    const std::string_view core = untrimmed ? raw : trim_blanks(raw);
     // Bytes bound characters from above: a shorter text needs no count.
     const bool full = raw.size() >= kSubfieldWidth && !is_blank(raw.back()) &&
                       detail::character_count(raw) >= kSubfieldWidth;
@@ -101,174 +126,239 @@ class JoinedText {
       previous_full_ = false;
       return;
     }
-    if (!text_.empty() && !(previous_full_ && !is_blank(raw.front()))) text_.push_back(' ');
-    pieces_.push_back({text_.size(), text_.size() + core.size(), full, core.data()});
-    text_.append(core);
+    if (!pieces_.empty() && !(previous_full_ && !is_blank(raw.front()))) ++size_;  // the blank between
+    pieces_.push_back({size_, size_ + core.size(), core.data(), full});
+    size_ += core.size();
     previous_full_ = full;
   }
 
   void clear() noexcept {
-    text_.clear();
     pieces_.clear();
+    size_ = 0;
     previous_full_ = false;
+    written_ = false;
   }
-  const std::string& text() const noexcept { return text_; }
+  bool empty() const noexcept { return pieces_.empty(); }
+  std::size_t size() const noexcept { return size_; }
   const std::vector<Piece>& pieces() const noexcept { return pieces_; }
 
-  // Bytes [begin, end) of the joined text, as a view into the decoded text where they
-  // lie within one piece: the map then keeps their position instead of a copy. Asked in
-  // ascending order of `begin`, with `cursor` (0 at first) kept between the calls, the
-  // pieces are passed over once in all.
-  std::string_view view(std::size_t begin, std::size_t end, std::size_t& cursor) const noexcept {
-    if (begin == end) return {};
-    while (cursor < pieces_.size() && pieces_[cursor].end <= begin) ++cursor;
-    if (cursor < pieces_.size() && begin >= pieces_[cursor].begin && end <= pieces_[cursor].end) {
-      const Piece& p = pieces_[cursor];
-      return {p.source + (begin - p.begin), end - begin};
-    }
-    return std::string_view(text_).substr(begin, end - begin);
+  // The byte at `at` (< size()), with `piece` moved to the first piece that does not end
+  // before it. Moving either way, the cursor passes over each piece once for positions
+  // that keep to one direction.
+  char at(std::size_t at, std::size_t& piece) const noexcept {
+    while (pieces_[piece].end <= at) ++piece;
+    while (piece > 0 && pieces_[piece - 1].end > at) --piece;
+    const Piece& p = pieces_[piece];
+    return at < p.begin ? ' ' : p.source[at - p.begin];
   }
-  std::string_view whole() const noexcept {
-    std::size_t cursor = 0;
-    return view(0, text_.size(), cursor);
+
+  // Bytes [begin, end) as the value being written, `piece` being the first piece not
+  // ending before `begin`. A run of one piece goes in as its position in the decoded
+  // text; one that crosses pieces is cut from the joined text, written out the first
+  // time a value needs it.
+  void write(DecodedDetails::Builder& map, std::size_t begin, std::size_t end, std::size_t piece) {
+    const Piece& p = pieces_[piece];
+    if (begin >= p.begin && end <= p.end) {
+      map.append_value({p.source + (begin - p.begin), end - begin});
+      return;
+    }
+    if (!written_) {
+      text_.clear();
+      for (const Piece& q : pieces_) {
+        if (text_.size() < q.begin) text_.push_back(' ');
+        text_.append(q.source, q.end - q.begin);
+      }
+      written_ = true;
+    }
+    map.append_value(std::string_view(text_).substr(begin, end - begin));
   }
 
  private:
-  std::string text_;
   std::vector<Piece> pieces_;
+  std::string text_;  // the joined text, once written
+  std::size_t size_ = 0;
   bool previous_full_ = false;
+  bool written_ = false;
 };
 
-// One keyword's value or a run of free text, as offsets into the joined text.
-struct Span {
-  std::string_view key;  // empty for free text
-  std::size_t begin;
-  std::size_t end;
-};
-
-// The keyword values and free text of the joined remittance text, in text order. One
-// pass over the text and one over the pieces.
+// A keyword found in the joined text.
 struct Hit {
-  const Keyword* keyword;
-  std::size_t at;
+  std::size_t slot;      // in kKeywords
+  std::size_t at;        // of its first byte
+  std::string_view key;  // as the bank wrote it when within one piece, else the table's
 };
 
-void split_keywords(const JoinedText& joined, std::vector<Hit>& hits, std::vector<Span>& spans) {
-  const std::string& text = joined.text();
-  const std::vector<JoinedText::Piece>& pieces = joined.pieces();
+// The keywords of the joined text in text order. A keyword starts a piece or follows a
+// blank, and every keyword ends in "+": the "+" signs, few in a text, are where to look,
+// piece by piece. Only a "+" near the start of a piece glued to the one before needs
+// bytes of that piece, read through the joined text's cursor.
+void find_keywords(const JoinedText& joined, std::vector<Hit>& hits) {
   hits.clear();
-  spans.clear();
-  // A keyword starts a subfield or follows a blank, and every keyword ends in "+": the
-  // "+" signs, few in a text, are where to look. The pieces cover the whole text but for
-  // the blanks put between them, where no keyword starts.
+  const std::vector<JoinedText::Piece>& pieces = joined.pieces();
   std::size_t skip_to = 0;  // past the last keyword found
-  std::size_t holder = 0;   // the first piece that does not end before the candidate
-  for (const char* plus = static_cast<const char*>(std::memchr(text.data(), '+', text.size())); plus != nullptr;
-       plus = static_cast<const char*>(std::memchr(plus + 1, '+', text.size() - (plus + 1 - text.data())))) {
-    const auto at = static_cast<std::size_t>(plus - text.data());
-    // "BIC+" is the one keyword of three letters; no four-letter one ends in "BIC".
-    const std::size_t length = at >= 3 && text.compare(at - 3, 3, "BIC") == 0 ? 3 : 4;
-    if (at < length || at - length < skip_to) continue;
-    const std::size_t i = at - length;
-    while (holder < pieces.size() && pieces[holder].end <= i) ++holder;
-    if (holder == pieces.size() || i < pieces[holder].begin) continue;  // a blank between pieces
-    if (i != pieces[holder].begin && !is_blank(text[i - 1])) continue;
-    if (const Keyword* k = keyword_at(std::string_view(text).substr(i))) {
-      hits.push_back({k, i});
+  for (std::size_t k = 0; k < pieces.size(); ++k) {
+    const JoinedText::Piece& piece = pieces[k];
+    const char* data = piece.source;
+    const std::size_t size = piece.end - piece.begin;
+    for (const char* plus = static_cast<const char*>(std::memchr(data, '+', size)); plus != nullptr;
+         plus = static_cast<const char*>(std::memchr(plus + 1, '+', size - static_cast<std::size_t>(plus + 1 - data)))) {
+      const auto p = static_cast<std::size_t>(plus - data);
+      const std::size_t at = piece.begin + p;
+      if (p >= 4) {
+        // Within the piece.
+        // "BIC+" is the one keyword of three letters; no four-letter one ends in "BIC".
+        const std::size_t length = std::memcmp(plus - 3, "BIC", 3) == 0 ? 3 : 4;
+        if (at - length < skip_to) continue;
+        const std::size_t i = p - length;
+        if (i != 0 && !is_blank(data[i - 1])) continue;
+        const int slot = keyword_at(std::string_view(data + i, length + 1));
+        if (slot < 0) continue;
+        hits.push_back({static_cast<std::size_t>(slot), at - length, std::string_view(data + i, length)});
+        skip_to = at + 1;
+        continue;
+      }
+      // The bytes before the "+" may lie in the blank before the piece or in the piece
+      // before that.
+      std::size_t cursor = k;
+      const auto byte = [&](std::size_t position) { return joined.at(position, cursor); };
+      const std::size_t length =
+          at >= 3 && byte(at - 3) == 'B' && byte(at - 2) == 'I' && byte(at - 1) == 'C' ? 3 : 4;
+      if (at < length || at - length < skip_to) continue;
+      const std::size_t i = at - length;
+      byte(i);
+      const JoinedText::Piece& holder = pieces[cursor];
+      if (i < holder.begin) continue;  // the blank between two pieces
+      if (i != holder.begin && !is_blank(byte(i - 1))) continue;
+      char spelled[5];
+      for (std::size_t j = 0; j <= length; ++j) spelled[j] = byte(i + j);
+      const int slot = keyword_at(std::string_view(spelled, length + 1));
+      if (slot < 0) continue;
+      const std::string_view key = i + length <= holder.end
+                                       ? std::string_view(holder.source + (i - holder.begin), length)
+                                       : kKeywords[static_cast<std::size_t>(slot)].key;
+      hits.push_back({static_cast<std::size_t>(slot), i, key});
       skip_to = at + 1;
     }
   }
-
-  spans.push_back({{}, 0, hits.empty() ? text.size() : hits.front().at});
-  std::size_t piece = 0;
-  std::size_t key_cursor = 0;
-  for (std::size_t h = 0; h < hits.size(); ++h) {
-    const std::size_t key_length = hits[h].keyword->key.size();
-    // The keyword as the bank wrote it: the map then keeps its position, not a copy.
-    const std::string_view key = joined.view(hits[h].at, hits[h].at + key_length, key_cursor);
-    const std::size_t begin = hits[h].at + key_length + 1;
-    const std::size_t limit = h + 1 < hits.size() ? hits[h + 1].at : text.size();
-    std::size_t end = limit;
-    if (hits[h].keyword->ends == Ends::AtBlank) {
-      std::size_t at = begin;
-      while (at < limit && is_blank(text[at])) ++at;  // "PURP+ RINP"
-      while (at < limit && !is_blank(text[at])) ++at;
-      end = at;
-    } else if (hits[h].keyword->ends == Ends::WithSubfield) {
-      // The piece the value starts in, then on through full pieces.
-      while (piece < pieces.size() && pieces[piece].end <= begin && pieces[piece].end < limit) ++piece;
-      while (piece < pieces.size() && pieces[piece].full && pieces[piece].end < limit) ++piece;
-      if (piece < pieces.size() && pieces[piece].end < limit) end = std::max(begin, pieces[piece].end);
-    }
-    spans.push_back({key, begin, end});
-    if (end < limit) spans.push_back({{}, end, limit});
-  }
 }
 
-// Values of one key from several spans, joined by a blank: a keyword written twice, or
-// free text on both sides of an identifier. A value of one span stays a view; only a
-// joined one is written out. Given out in ascending key order.
+// The values of each keyword and the free text, as runs of the joined text in text
+// order; a keyword written twice, or free text on both sides of an identifier, has
+// several, joined by a blank in the map. Lists per slot, so the map is written in the
+// keywords' order with no sorting.
 class Collected {
  public:
-  void clear() noexcept { used_ = 0; }
-  void add(std::string_view key, std::string_view value) {
-    value = trim_blanks(value);
-    if (value.empty()) return;
-    for (std::size_t i = 0; i < used_; ++i) {
-      Value& v = values_[i];
-      if (v.key == key) {
-        if (!v.owned) v.joined.assign(v.view);
-        v.owned = true;
-        v.joined += ' ';
-        v.joined += value;
-        return;
-      }
-    }
-    if (used_ == values_.size()) values_.emplace_back();
-    values_[used_].key = key;
-    values_[used_].view = value;
-    values_[used_].owned = false;
-    ++used_;
+  struct Run {
+    std::size_t begin;
+    std::size_t end;
+    std::size_t piece;  // the first piece not ending before `begin`
+    std::size_t next;   // the slot's next run, or kNone
+  };
+  static constexpr std::size_t kNone = ~std::size_t{0};
+  static constexpr std::size_t kSlots = kKeywords.size() + 1;
+
+  void clear() noexcept {
+    runs_.clear();
+    present_ = 0;
   }
-  // The entries with two more (keys that no keyword has), sorted: a handful, where
-  // insertion costs least.
-  void sorted_with(std::string_view key1, std::string_view value1, std::string_view key2, std::string_view value2,
-                   std::vector<DecodedDetails::EntryView>& out) const {
-    out.clear();
-    for (std::size_t i = 0; i < used_; ++i) {
-      const Value& v = values_[i];
-      out.emplace_back(v.key, v.owned ? std::string_view(v.joined) : v.view);
+
+  // Adds [begin, end) without its blanks at either end, when anything is left. Runs
+  // come in text order, so one cursor serves them all.
+  void add(const JoinedText& joined, std::size_t slot, std::string_view key, std::size_t begin, std::size_t end) {
+    while (begin < end && is_blank(joined.at(begin, cursor_))) ++begin;
+    if (begin == end) return;
+    std::size_t back = cursor_;
+    while (is_blank(joined.at(end - 1, back))) --end;
+    const std::size_t run = runs_.size();
+    runs_.push_back({begin, end, cursor_, kNone});
+    const std::uint32_t bit = std::uint32_t{1} << slot;
+    if (present_ & bit) {
+      runs_[last_[slot]].next = run;
+      size_[slot] += 1 + (end - begin);
+    } else {
+      present_ |= bit;
+      first_[slot] = run;
+      key_[slot] = key;
+      size_[slot] = end - begin;
     }
-    if (!value1.empty()) out.emplace_back(key1, value1);
-    if (!value2.empty()) out.emplace_back(key2, value2);
-    for (std::size_t i = 1; i < out.size(); ++i) {
-      const auto moving = out[i];
-      std::size_t j = i;
-      for (; j > 0 && detail::key_less(moving.first, out[j - 1].first); --j) out[j] = out[j - 1];
-      out[j] = moving;
+    last_[slot] = run;
+  }
+  void start() noexcept { cursor_ = 0; }
+
+  bool has(std::size_t slot) const noexcept { return (present_ >> slot) & 1; }
+  std::size_t count() const noexcept { return static_cast<std::size_t>(std::popcount(present_)); }
+  // Bytes of the keys and values together.
+  std::size_t bytes() const noexcept {
+    std::size_t n = 0;
+    for (std::uint32_t bits = present_; bits != 0; bits &= bits - 1) {
+      const auto slot = static_cast<std::size_t>(std::countr_zero(bits));
+      n += key_[slot].size() + size_[slot];
+    }
+    return n;
+  }
+  void write(DecodedDetails::Builder& map, JoinedText& joined, std::size_t slot) const {
+    map.add_key(key_[slot]);
+    for (std::size_t run = first_[slot]; run != kNone; run = runs_[run].next) {
+      if (run != first_[slot]) map.append_value(" ");
+      joined.write(map, runs_[run].begin, runs_[run].end, runs_[run].piece);
+    }
+  }
+  // The slots [from, to) that hold a value, in order.
+  void write_range(DecodedDetails::Builder& map, JoinedText& joined, std::size_t from, std::size_t to) const {
+    for (std::size_t slot = from; slot < to; ++slot) {
+      if (has(slot)) write(map, joined, slot);
     }
   }
 
  private:
-  struct Value {
-    std::string_view key;
-    std::string_view view;  // of one span: into the decoded or the joined text
-    std::string joined;     // of several; keeps its capacity from text to text
-    bool owned = false;     // the value is `joined`
-  };
-  std::vector<Value> values_;
-  std::size_t used_ = 0;
+  std::vector<Run> runs_;
+  std::uint32_t present_ = 0;
+  std::size_t cursor_ = 0;
+  // Only the slots marked in present_ are ever read.
+  std::size_t first_[kSlots];
+  std::size_t last_[kSlots];
+  std::size_t size_[kSlots];  // of the joined value
+  std::string_view key_[kSlots];
 };
+static_assert(Collected::kSlots <= 32);
+
+// The keyword values and free text of the joined remittance text. An identifier ends
+// with the piece it ends in; the pieces are passed over once in all.
+void split_keywords(const JoinedText& joined, const std::vector<Hit>& hits, Collected& collected) {
+  const std::vector<JoinedText::Piece>& pieces = joined.pieces();
+  const std::size_t size = joined.size();
+  collected.start();
+  collected.add(joined, kFreeText, kTextKey, 0, hits.empty() ? size : hits.front().at);
+  std::size_t piece = 0;
+  std::size_t cursor = 0;
+  for (std::size_t h = 0; h < hits.size(); ++h) {
+    const Keyword& keyword = kKeywords[hits[h].slot];
+    const std::size_t begin = hits[h].at + keyword.key.size() + 1;
+    const std::size_t limit = h + 1 < hits.size() ? hits[h + 1].at : size;
+    std::size_t end = limit;
+    if (keyword.ends == Ends::AtBlank) {
+      std::size_t at = begin;
+      while (at < limit && is_blank(joined.at(at, cursor))) ++at;  // "PURP+ RINP"
+      while (at < limit && !is_blank(joined.at(at, cursor))) ++at;
+      end = at;
+    } else if (keyword.ends == Ends::WithSubfield) {
+      // The piece the value starts in, then on through full pieces.
+      while (piece < pieces.size() && pieces[piece].end <= begin && pieces[piece].end < limit) ++piece;
+      while (piece < pieces.size() && pieces[piece].full && pieces[piece].end < limit) ++piece;
+      if (piece < pieces.size() && pieces[piece].end < limit) end = begin > pieces[piece].end ? begin : pieces[piece].end;
+    }
+    collected.add(joined, hits[h].slot, hits[h].key, begin, end);
+    if (end < limit) collected.add(joined, kFreeText, kTextKey, end, limit);
+  }
+}
 
 // Working storage reused from text to text on each thread: decoding allocates only
 // while a text is larger than any before it.
 struct Scratch {
   std::string text;
-  std::vector<DecodedDetails::EntryView> writes;
   JoinedText remittance;
   JoinedText name;
   std::vector<Hit> hits;
-  std::vector<Span> spans;
   Collected collected;
 };
 
@@ -297,58 +387,58 @@ class BankGermanSepaDecoder final : public Decoder {
     remittance.clear();
     name.clear();
     while (mark != std::string_view::npos) {
-      std::size_t next = text.find('?', mark + 1);
+      // The mark's two digits are no "?": the next mark is searched for after them.
+      std::size_t next = text.find('?', mark + 3);
       while (next != std::string_view::npos && !starts_subfield(next)) next = text.find('?', next + 1);
-      const std::string_view candidate = text.substr(mark + 1, next == std::string_view::npos ? std::string_view::npos : next - mark - 1);
-      const auto field = detail::read_subfield(candidate);  // present: the mark starts one
-      fields.set(*field);
-      const std::string_view raw = candidate.substr(2);
-      if ((field->number >= 20 && field->number <= 29) || (field->number >= 60 && field->number <= 63)) {
-        remittance.add(raw);
-      } else if (field->number == 32 || field->number == 33) {
-        name.add(raw);
+      const std::string_view raw = text.substr(mark + 3, (next == std::string_view::npos ? text.size() : next) - mark - 3);
+      const int number = (text[mark + 1] - '0') * 10 + (text[mark + 2] - '0');
+      const std::string_view value = detail::trimmed(raw);
+      fields.set({number, text.data() + mark + 1, value});
+      // Nothing trimmed means no blank at either end either.
+      if ((number >= 20 && number <= 29) || (number >= 60 && number <= 63)) {
+        remittance.add(raw, value.size() == raw.size());
+      } else if (number == 32 || number == 33) {
+        name.add(raw, value.size() == raw.size());
       }
       mark = next;
     }
 
     Collected& collected = scratch.collected;
     collected.clear();
-    split_keywords(remittance, scratch.hits, scratch.spans);
-    std::size_t cursor = 0;  // spans come in text order
-    for (const Span& s : scratch.spans) {
-      collected.add(s.key.empty() ? kTextKey : s.key, remittance.view(s.begin, s.end, cursor));
-    }
+    find_keywords(remittance, scratch.hits);
+    split_keywords(remittance, scratch.hits, collected);
 
     std::size_t code_length = 0;
     while (code_length < head.size() && ascii::is_digit(head[code_length])) ++code_length;
     const std::string_view code = head.substr(0, code_length);
 
-    // Ascending key order: "00".."99", then the capitals (the keywords, "NAME",
-    // "REMI_COMBINED"), then "gvc", then "text", the one lower-case key a span gives.
-    std::vector<DecodedDetails::EntryView>& upper = scratch.writes;
-    collected.sorted_with("NAME", name.whole(), "REMI_COMBINED", remittance.whole(), upper);
-    std::string_view free_text;
-    if (!upper.empty() && upper.back().first == kTextKey) {
-      free_text = upper.back().second;
-      upper.pop_back();
-    }
-    std::size_t bytes = fields.bytes() + kCodeKey.size() + code.size() + kTextKey.size() + free_text.size();
-    for (const auto& [key, value] : upper) bytes += key.size() + value.size();
-    const std::size_t entries = fields.count() + upper.size() + !code.empty() + !free_text.empty();
+    // The code's and the free text's keys are counted whether there or not: the bound
+    // the builder is given decides the width of the map's fields.
+    const std::size_t bytes = fields.bytes() + collected.bytes() + (collected.has(kFreeText) ? 0 : kTextKey.size()) +
+                              (name.empty() ? 0 : kNameKey.size() + name.size()) +
+                              (remittance.empty() ? 0 : kRemittanceKey.size() + remittance.size()) +
+                              kCodeKey.size() + code.size();
+    const std::size_t entries = fields.count() + collected.count() + !name.empty() + !remittance.empty() + !code.empty();
     DecodedDetails::Builder map(into, details, entries, bytes);
+    // Ascending key order: "00".."99", then the capitals (the keywords, "NAME",
+    // "REMI_COMBINED"), then "gvc", then "text".
     fields.write_to(map);
-    for (const auto& [key, value] : upper) {
-      map.add_key(key);
-      map.append_value(value);
+    collected.write_range(map, remittance, 0, kBeforeName);
+    if (!name.empty()) {
+      map.add_key(kNameKey);
+      name.write(map, 0, name.size(), 0);
     }
+    collected.write_range(map, remittance, kBeforeName, kBeforeRemittance);
+    if (!remittance.empty()) {
+      map.add_key(kRemittanceKey);
+      remittance.write(map, 0, remittance.size(), 0);
+    }
+    collected.write_range(map, remittance, kBeforeRemittance, kKeywords.size());
     if (!code.empty()) {
       map.add_key(kCodeKey);
       map.append_value(code);
     }
-    if (!free_text.empty()) {
-      map.add_key(kTextKey);
-      map.append_value(free_text);
-    }
+    if (collected.has(kFreeText)) collected.write(map, remittance, kFreeText);
     return std::move(map).finish(Layout::GermanSepa);
   }
 
