@@ -32,6 +32,7 @@
 #include "support/swift_form.hpp"
 #include "support/xml_schema.hpp"
 #include "tallyfold/bank_details.hpp"
+#include "tallyfold/decode.hpp"
 #include "tallyfold/export.hpp"
 #include "tallyfold/fields.hpp"
 #include "tallyfold/iso20022.hpp"
@@ -47,11 +48,13 @@ namespace fs = std::filesystem;
 const fs::path kCases = fs::path(TALLYFOLD_GOLDEN_DIR).parent_path() / "cases";
 
 // What a case's header asks for after its name, in brackets: "[strict encoding=UTF-16
-// resolver=gvc no-final-newline pending]" (pending: camt entries of interim reports).
+// resolver=gvc no-final-newline pending decoder=gvc]" (pending: camt entries of interim
+// reports; decoder: swift, gvc or angular alone, or the exact chain).
 struct CaseOptions {
   ReadOptions read;
   bool final_newline = true;
   CamtEntryStatus entry_status = CamtEntryStatus::Booked;
+  std::string decoder;  // details/: one exact decoder, or "exact" for the exact chain
 };
 
 CaseOptions options_of(std::string_view suite, std::string_view header) {
@@ -68,8 +71,9 @@ CaseOptions options_of(std::string_view suite, std::string_view header) {
     if (word == "pending") options.entry_status = CamtEntryStatus::Pending;
     if (word.starts_with("encoding=")) options.read.encoding = std::string(word.substr(9));
     if (word.starts_with("resolver=")) options.read.resolver = std::string(word.substr(9));
+    if (word.starts_with("decoder=")) options.decoder = std::string(word.substr(8));
     EXPECT_TRUE(word == "strict" || word == "no-final-newline" || word == "pending" || word.starts_with("encoding=") ||
-                word.starts_with("resolver="))
+                word.starts_with("resolver=") || word.starts_with("decoder="))
         << "unknown case option " << word;
   }
   return options;
@@ -220,18 +224,31 @@ std::string_view layout_name(Layout layout) {
   return kNames[static_cast<std::size_t>(layout)];
 }
 
-// A :86: text (without the case's last line end) as the bank chain decodes it: its
-// layout, its map and every field derived from it.
-std::string render_details(std::string_view text, const ReadOptions& options) {
+// A :86: text (without the case's last line end) as the bank chain decodes it, or the
+// exact chain or one exact decoder: its layout, its map and every field derived from it
+// (not for a decoder alone, whose map no reading gives without its chain).
+std::string render_details(std::string_view text, const CaseOptions& options) {
   if (text.ends_with('\n')) text.remove_suffix(1);
   TextBuffer texts;
   Transaction t;
-  t.rules = FieldRules::Bank;
   t.details = text;
-  t.structured_details = decode_details(*select_bank_chain(options.resolver), text, texts);
+  const std::string& decoder = options.decoder;
+  if (decoder.empty()) {
+    t.rules = FieldRules::Bank;
+    t.structured_details = decode_details(*select_bank_chain(options.read.resolver), text, texts);
+  } else if (decoder == "exact") {
+    t.structured_details = decode_details(select_chain(options.read.resolver), text, texts);
+  } else {
+    const Decoder& alone = decoder == "swift" ? swift_structured_decoder()
+                           : decoder == "gvc" ? german_gvc_decoder()
+                                              : angular_decoder();
+    EXPECT_TRUE(decoder == "swift" || decoder == "gvc" || decoder == "angular") << decoder;
+    t.structured_details = alone.decode(text, texts);
+  }
   if (!t.structured_details) return "not decoded\n";
   std::string out = "layout " + std::string(layout_name(t.structured_details->layout())) + "\n";
   for (const auto [key, value] : *t.structured_details) out += "  " + std::string(key) + " = " + std::string(value) + "\n";
+  if (!decoder.empty() && decoder != "exact") return out;
   const DerivedFields f = fields_of(t);
   for (const auto& [name, value] :
        {std::pair{"purpose", &f.purpose}, {"counterparty", &f.counterparty}, {"counter_iban", &f.counter_iban},
@@ -254,7 +271,7 @@ std::string render(std::string_view suite, std::string_view bytes, const CaseOpt
   if (suite == "unwrap") return render_unwrapping(bytes);
   if (suite == "mt") return render_writing(bytes, options.read);
   if (suite == "camt-export") return render_camt(bytes, options, name);
-  if (suite == "details") return render_details(bytes, options.read);
+  if (suite == "details") return render_details(bytes, options);
   return render_reading(bytes, options.read);
 }
 

@@ -1,3 +1,5 @@
+// The exact decoders beyond what cases/details/exact_decoders.txt pins text by text:
+// linear time, and maps larger than they keep inline.
 #include <algorithm>
 #include <optional>
 #include <string>
@@ -26,92 +28,6 @@ std::optional<Map> entries(const std::optional<DecodedDetails>& decoded) {
 std::optional<Map> sorted(std::optional<Map> map) {
   if (map) std::sort(map->begin(), map->end());
   return map;
-}
-
-struct Row {
-  std::string_view name;
-  std::string_view text;
-  std::optional<Map> expected;  // nullopt: no match
-};
-
-void check_rows(const Decoder& decoder, const std::vector<Row>& rows) {
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    EXPECT_EQ(entries(decoder.decode(row.text, texts)), sorted(row.expected));
-  }
-}
-
-TEST(SwiftStructured, Decodes) {
-  check_rows(swift_structured_decoder(), {
-      {"eref and remi, trimmed", "/EREF/ REF 123 /REMI/Invoice 42 of May ",
-       Map{{"EREF", "REF 123"}, {"REMI", "Invoice 42 of May"}}},
-      {"ends with the mark", "/EREF/", Map{{"EREF", ""}}},
-      {"every tag-shaped segment is a key, values included", "ABCD/1/NAME/ACME/REMI/pay",
-       Map{{"ABCD", "1"}, {"NAME", "ACME"}, {"ACME", "REMI"}, {"REMI", "pay"}}},
-      {"no tag shape", "/ab/x/AB/x/ABCDE/x/AB1/x/ EREF/x/A B/x/BIC/b", Map{{"BIC", "b"}}},
-      {"slash cuts the value, last occurrence wins", "/EREF/A/1/IBAN/i/EREF/B/2",
-       Map{{"EREF", "B"}, {"IBAN", "i"}}},
-      {"unicode white space trimmed", "/REMI/\xC2\xA0x\xE3\x80\x80", Map{{"REMI", "x"}}},
-      {"only other tags", "/ABCD/1/XYZ/2", std::nullopt},
-      {"lower-case mark", "/eref/123", std::nullopt},
-  });
-}
-
-TEST(GermanGvc, Decodes) {
-  check_rows(german_gvc_decoder(), {
-      {"code and subfields", "166?00GUTSCHRIFT?20 Rechnung 1 ?21Mai?32ACME GmbH",
-       Map{{"gvc", "166"}, {"00", "GUTSCHRIFT"}, {"20", "Rechnung 1"}, {"21", "Mai"},
-           {"32", "ACME GmbH"}, {"REMI_COMBINED", "Rechnung 1 Mai"}}},
-      {"head without leading digits", " 166?30X", Map{{"30", "X"}}},
-      {"combined text keeps text order and repeats", "?21a?20b?20c",
-       Map{{"20", "c"}, {"21", "a"}, {"REMI_COMBINED", "a b c"}}},
-      {"empty 22, 29 is the last remittance line", "?21a?22?29c?30d",
-       Map{{"21", "a"}, {"22", ""}, {"29", "c"}, {"30", "d"}, {"REMI_COMBINED", "a  c"}}},
-      {"non-ASCII letter after the number kept", "?32\xC3\x9C" "bel",
-       Map{{"32", "\xC3\x9C" "bel"}}},
-      {"no qualifying candidate", "?\xC3\x9C" "1?2?2a? 20?", std::nullopt},
-      {"no question mark", "166 Gutschrift", std::nullopt},
-      {"question in prose", "Why? Because? yes", std::nullopt},
-  });
-}
-
-TEST(Angular, Decodes) {
-  check_rows(angular_decoder(), {
-      {"code and subfields", " TX1 <00 first <20 second",
-       Map{{"tx_code", "TX1"}, {"00", "first"}, {"20", "second"}}},
-      {"more carets choose the caret", "<a<b^00x^01y^02z",
-       Map{{"tx_code", "<a<b"}, {"00", "x"}, {"01", "y"}, {"02", "z"}}},
-      {"tie goes to the angle", "^00x^01y<10a<11b",
-       Map{{"tx_code", "^00x^01y"}, {"10", "a"}, {"11", "b"}}},
-      {"blank head, bad candidates, last wins, bare number", "  <1<2a<10a<10b<11",
-       Map{{"10", "b"}, {"11", ""}}},
-      {"decoding reads behind a double mark once recognised", "<10a<<20b",
-       Map{{"10", "a"}, {"20", "b"}}},
-      {"mark then letters", "a<bc<de", std::nullopt},
-      {"double mark then digits", "x<<20", std::nullopt},
-      {"multi-byte character hides the next mark", "<\xC3\xA9<20", std::nullopt},
-  });
-}
-
-TEST(Chain, PrecedenceAndResolvers) {
-  const std::string_view gvc = "166?20Rechnung?32ACME";
-  const std::string_view gvc_with_angles = "166?20a<00b?21c";
-  const Map as_detail{{"detail", std::string(gvc)}};
-  const struct { std::string_view resolver, text; Map expected; } kRows[] = {
-      {"auto", "", {{"detail", ""}}},
-      {"auto", gvc,
-       {{"gvc", "166"}, {"20", "Rechnung"}, {"32", "ACME"}, {"REMI_COMBINED", "Rechnung"}}},
-      {"swift", gvc, as_detail},
-      {"angular", gvc, as_detail},
-      {"auto", "166?20/EREF/E1?32ACME", {{"EREF", "E1?32ACME"}}},
-      {"auto", gvc_with_angles,
-       {{"gvc", "166"}, {"20", "a<00b"}, {"21", "c"}, {"REMI_COMBINED", "a<00b c"}}},
-      {"angular", gvc_with_angles, {{"tx_code", "166?20a"}, {"00", "b?21c"}}},
-  };
-  for (const auto& row : kRows) {
-    SCOPED_TRACE(std::string(row.resolver) + " | " + std::string(row.text));
-    EXPECT_EQ(entries(decode_details(select_chain(row.resolver), row.text, texts)), sorted(row.expected));
-  }
 }
 
 // Megabytes of repetitive text: a scan that revisits earlier text would not finish here.
