@@ -6,8 +6,9 @@
 // The folder names what is read: decode/ and unwrap/ run the first two steps of the
 // bank-file reading alone, strict/ reads whole files exactly, mt/ writes what it reads as
 // MT940, camt-export/ as camt in every version (each document checked against its
-// schema), details/ decodes :86: texts with the bank chain; any other folder reads whole
-// files as banks deliver them. An input whose first line
+// schema), details/ decodes :86: texts with the bank chain, fields/ reads field contents
+// with the parser its file is named after; any other folder reads whole files as banks
+// deliver them. An input whose first line
 // starts with "#### " holds several cases, each headed by such a line and running to
 // the next, its line end before the next header included; a header may end in options
 // (options_of). An input that holds a line starting "#### " is a file of its own.
@@ -36,6 +37,7 @@
 #include "tallyfold/export.hpp"
 #include "tallyfold/fields.hpp"
 #include "tallyfold/iso20022.hpp"
+#include "tallyfold/parse.hpp"
 #include "tallyfold/mt_export.hpp"
 #include "tallyfold/read.hpp"
 #include "bankfile/unwrap.hpp"
@@ -264,6 +266,33 @@ std::string render_details(std::string_view text, const CaseOptions& options) {
   return out;
 }
 
+// One field's content (without the case's last line end) as the exact reading's field
+// parser of `kind` reads it: every value, or the error as the reading shows it.
+std::string render_field(std::string_view kind, std::string_view text) {
+  if (text.ends_with('\n')) text.remove_suffix(1);
+  const auto shown = [](const auto& result, const auto& show) {
+    return (result ? show(*result) : "error: " + message(result.error())) + "\n";
+  };
+  const auto balance = [](const Balance& b) {
+    return std::string(mark_text(b.debit_credit)) + " " + b.date.to_iso() + " " + std::string(b.currency) + " " +
+           b.amount.to_string();
+  };
+  const auto line = [](const Transaction& t) {
+    EXPECT_TRUE(t.details.empty() && !t.structured_details);
+    return t.value_date.to_iso() + " " + (t.entry_date ? t.entry_date->to_iso() : "-") + " " +
+           std::string(mark_text(t.debit_credit)) + " " + (t.funds_code ? std::string(1, *t.funds_code) : "-") +
+           " " + t.amount.to_string() + " " + std::string(t.transaction_type) + " [" +
+           std::string(t.customer_reference) + "] " +
+           (t.bank_reference ? "[" + std::string(*t.bank_reference) + "]" : "-") + " " +
+           (t.extra_details ? "[" + std::string(*t.extra_details) + "]" : "-");
+  };
+  if (kind == "date") return shown(parse_date(text), [](const Date& d) { return d.to_iso(); });
+  if (kind == "amount") return shown(parse_amount(text), [](const Decimal& d) { return d.to_string(); });
+  if (kind == "balance") return shown(parse_balance(text), balance);
+  EXPECT_EQ(kind, "statement_line") << "no field parser for fields/" << kind;
+  return shown(parse_statement_line(text), line);
+}
+
 std::string render(std::string_view suite, std::string_view bytes, const CaseOptions& options,
                    std::string_view name) {
   if (!options.final_newline && bytes.ends_with('\n')) bytes.remove_suffix(1);
@@ -272,6 +301,7 @@ std::string render(std::string_view suite, std::string_view bytes, const CaseOpt
   if (suite == "mt") return render_writing(bytes, options.read);
   if (suite == "camt-export") return render_camt(bytes, options, name);
   if (suite == "details") return render_details(bytes, options);
+  if (suite.starts_with("fields/")) return render_field(suite.substr(7), bytes);
   return render_reading(bytes, options.read);
 }
 
@@ -306,7 +336,8 @@ class Cases : public testing::TestWithParam<test::DataFile> {};
 
 TEST_P(Cases, ReadAsExpected) {
   const test::DataFile& input = GetParam();
-  const std::string suite = input.path.parent_path().filename().string();
+  std::string suite = input.path.parent_path().filename().string();
+  if (suite == "fields") suite += "/" + input.path.stem().string();
   to_validate.clear();
   const std::string got = render_file(suite, test::read_bytes(input.path));
   for (const auto& [schema, documents] : to_validate) {
