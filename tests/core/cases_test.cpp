@@ -1,17 +1,19 @@
-// Case tables: every input under cases/<suite>/ is read as its suite says, and what the
-// reading gives (the format, every diagnostic or the error, and the statements as the
-// JSON export with every field) must equal the text in <input>.out beside it. The
-// expected text pins every field, not only the one a hand-written assertion would name.
+// Case tables: every input under cases/<suite>/ is read as its suite says, and what that
+// gives must equal the text in <input>.out beside it. The expected text pins every value
+// (the statements as the JSON export with every field, every diagnostic), not only the
+// one a hand-written assertion would name.
 //
-// The folder names what is read: decode/ and unwrap/ run the first two steps of the
-// bank-file reading alone, strict/ reads whole files exactly, mt/ writes what it reads as
-// MT940, camt-export/ as camt in every version (each document checked against its
-// schema), details/ decodes :86: texts with the bank chain, fields/ reads field contents
-// with the parser its file is named after; any other folder reads whole files as banks
-// deliver them. An input whose first line
-// starts with "#### " holds several cases, each headed by such a line and running to
-// the next, its line end before the next header included; a header may end in options
-// (options_of). An input that holds a line starting "#### " is a file of its own.
+// The suite's folder names what is done with an input: decode/ and unwrap/ run the
+// first two steps of the bank-file reading alone; strict/ reads whole files exactly;
+// mt/ writes what it reads as MT940, camt-export/ as camt in every version (each
+// document checked against its schema); details/ decodes :86: texts, fields/ parses
+// field contents with the parser its file is named after (both without the case's last
+// line end); any other folder reads whole files as banks deliver them.
+//
+// An input whose first line starts with "#### " holds several cases, each headed by such
+// a line and running to the next, its line end before the next header included; a header
+// may end in options (options_of). An input that must hold a line starting "#### " is a
+// file of its own.
 //
 // When a change of behaviour is intended, rewrite the expected texts and review the diff:
 //   TALLYFOLD_UPDATE_CASES=1 build/dev/tests/core/cases_test
@@ -28,6 +30,7 @@
 #include <gtest/gtest.h>
 
 #include "bankfile/steps.hpp"
+#include "bankfile/unwrap.hpp"
 #include "export/iso20022_message.hpp"
 #include "support/shared_data.hpp"
 #include "support/swift_form.hpp"
@@ -37,10 +40,9 @@
 #include "tallyfold/export.hpp"
 #include "tallyfold/fields.hpp"
 #include "tallyfold/iso20022.hpp"
-#include "tallyfold/parse.hpp"
 #include "tallyfold/mt_export.hpp"
+#include "tallyfold/parse.hpp"
 #include "tallyfold/read.hpp"
-#include "bankfile/unwrap.hpp"
 
 namespace tallyfold {
 namespace {
@@ -93,6 +95,25 @@ void render(std::string& out, const std::vector<Diagnostic>& diagnostics) {
   }
 }
 
+// Every derived field by name, `in_json` too (the JSON export's bank fields) or not.
+std::vector<std::pair<std::string_view, const std::string*>> named_fields(const DerivedFields& f, bool in_json) {
+  std::vector<std::pair<std::string_view, const std::string*>> fields;
+  if (in_json) {
+    fields = {{"purpose", &f.purpose},           {"counterparty", &f.counterparty},
+              {"counter_iban", &f.counter_iban}, {"counterparty_bic", &f.counterparty_bic},
+              {"end_to_end_reference", &f.end_to_end_reference}, {"mandate_reference", &f.mandate_reference},
+              {"creditor_id", &f.creditor_id}};
+  }
+  fields.insert(fields.end(),
+                {{"counter_account", &f.counter_account}, {"payment_information_id", &f.payment_information_id},
+                 {"ultimate_debtor", &f.ultimate_debtor}, {"ultimate_creditor", &f.ultimate_creditor},
+                 {"purpose_code", &f.purpose_code}, {"return_reason", &f.return_reason},
+                 {"posting_text", &f.posting_text}, {"counterparty_town", &f.counterparty_town},
+                 {"counterparty_address", &f.counterparty_address}, {"structured_reference", &f.structured_reference},
+                 {"reference_issuer", &f.reference_issuer}});
+  return fields;
+}
+
 // What the model holds beyond the JSON export, where it is not the default.
 void render_beyond_json(std::string& out, const std::vector<Statement>& statements) {
   for (std::size_t i = 0; i < statements.size(); ++i) {
@@ -108,14 +129,8 @@ void render_beyond_json(std::string& out, const std::vector<Statement>& statemen
     }
     for (std::size_t j = 0; j < s.transactions.size(); ++j) {
       const DerivedFields f = fields_of(s.transactions[j]);
-      for (const auto& [name, value] :
-           {std::pair{"counter_account", &f.counter_account}, {"payment_information_id", &f.payment_information_id},
-            {"ultimate_debtor", &f.ultimate_debtor}, {"ultimate_creditor", &f.ultimate_creditor},
-            {"purpose_code", &f.purpose_code}, {"return_reason", &f.return_reason},
-            {"posting_text", &f.posting_text}, {"counterparty_town", &f.counterparty_town},
-            {"counterparty_address", &f.counterparty_address}, {"structured_reference", &f.structured_reference},
-            {"reference_issuer", &f.reference_issuer}}) {
-        if (!value->empty()) out += at + " entry " + std::to_string(j + 1) + ": " + name + " " + *value + "\n";
+      for (const auto& [name, value] : named_fields(f, false)) {
+        if (!value->empty()) out += at + " entry " + std::to_string(j + 1) + ": " + std::string(name) + " " + *value + "\n";
       }
     }
   }
@@ -252,15 +267,7 @@ std::string render_details(std::string_view text, const CaseOptions& options) {
   for (const auto [key, value] : *t.structured_details) out += "  " + std::string(key) + " = " + std::string(value) + "\n";
   if (!decoder.empty() && decoder != "exact") return out;
   const DerivedFields f = fields_of(t);
-  for (const auto& [name, value] :
-       {std::pair{"purpose", &f.purpose}, {"counterparty", &f.counterparty}, {"counter_iban", &f.counter_iban},
-        {"counter_account", &f.counter_account}, {"counterparty_bic", &f.counterparty_bic},
-        {"end_to_end_reference", &f.end_to_end_reference}, {"mandate_reference", &f.mandate_reference},
-        {"creditor_id", &f.creditor_id}, {"payment_information_id", &f.payment_information_id},
-        {"ultimate_debtor", &f.ultimate_debtor}, {"ultimate_creditor", &f.ultimate_creditor},
-        {"purpose_code", &f.purpose_code}, {"return_reason", &f.return_reason}, {"posting_text", &f.posting_text},
-        {"counterparty_town", &f.counterparty_town}, {"counterparty_address", &f.counterparty_address},
-        {"structured_reference", &f.structured_reference}, {"reference_issuer", &f.reference_issuer}}) {
+  for (const auto& [name, value] : named_fields(f, true)) {
     if (!value->empty()) out += std::string(name) + ": " + *value + "\n";
   }
   return out;
