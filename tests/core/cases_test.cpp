@@ -6,9 +6,10 @@
 // The suite's folder names what is done with an input: decode/ and unwrap/ run the
 // first two steps of the bank-file reading alone; strict/ reads whole files exactly;
 // mt/ writes what it reads as MT940, camt-export/ as camt in every version (each
-// document checked against its schema); details/ decodes :86: texts, fields/ parses
-// field contents with the parser its file is named after (both without the case's last
-// line end); any other folder reads whole files as banks deliver them.
+// document checked against its schema); reconcile/ checks the balances of what it
+// reads; details/ decodes :86: texts, fields/ parses field contents with the parser its
+// file is named after (both without the case's last line end); any other folder reads
+// whole files as banks deliver them.
 //
 // An input whose first line starts with "#### " holds several cases, each headed by such
 // a line and running to the next, its line end before the next header included; a header
@@ -43,6 +44,7 @@
 #include "tallyfold/mt_export.hpp"
 #include "tallyfold/parse.hpp"
 #include "tallyfold/read.hpp"
+#include "tallyfold/reconcile.hpp"
 
 namespace tallyfold {
 namespace {
@@ -234,6 +236,23 @@ std::string render_camt(std::string_view bytes, const CaseOptions& options, std:
   return out;
 }
 
+// A file read as banks deliver it, and what checking its balances finds statement by
+// statement.
+std::string render_checks(std::string_view bytes, const ReadOptions& options) {
+  auto file = read_statement_file(bytes, options);
+  if (!file) return "error reading " + message(file.error().error) + "\n";
+  const std::vector<StatementCheck> checks = check_statements(file->statements);
+  std::string out;
+  const auto shown = [](const std::optional<Decimal>& d) { return d ? d->to_string() : std::string("-"); };
+  for (std::size_t i = 0; i < checks.size(); ++i) {
+    const StatementCheck& c = checks[i];
+    out += "statement " + std::to_string(i + 1) + ": computed " + shown(c.computed_closing) + ", difference " +
+           shown(c.difference) + (c.same_currency ? "" : ", currencies differ") + (c.balanced ? ", balanced" : "") +
+           (c.continues_previous ? *c.continues_previous ? ", continues" : ", does not continue" : "") + "\n";
+  }
+  return out + (all_reconcile(checks) ? "all reconcile\n" : "");
+}
+
 std::string_view layout_name(Layout layout) {
   constexpr std::string_view kNames[] = {"none",         "SWIFT structured", "German GVC", "angular",
                                          "unstructured", "slash segments",   "slash tags", "German SEPA",
@@ -308,6 +327,7 @@ std::string render(std::string_view suite, std::string_view bytes, const CaseOpt
   if (suite == "mt") return render_writing(bytes, options.read);
   if (suite == "camt-export") return render_camt(bytes, options, name);
   if (suite == "details") return render_details(bytes, options);
+  if (suite == "reconcile") return render_checks(bytes, options.read);
   if (suite.starts_with("fields/")) return render_field(suite.substr(7), bytes);
   return render_reading(bytes, options.read);
 }
