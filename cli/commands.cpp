@@ -25,6 +25,7 @@
 #include "tallyfold/read.hpp"
 #include "tallyfold/reconcile.hpp"
 #include "tallyfold/sink.hpp"
+#include "tallyfold/text.hpp"
 
 namespace tallyfold::cli {
 namespace {
@@ -37,14 +38,6 @@ std::string error_line(std::string_view name, std::string_view reason) {
   line += ": ";
   line += reason;
   return line;
-}
-
-// Replaces bytes that could steer a terminal; the line shows the file's text otherwise.
-void append_printable(std::string_view text, std::string& out) {
-  for (char c : text) {
-    auto u = static_cast<unsigned char>(c);
-    out.push_back(u < 0x20 || u == 0x7f ? '?' : c);
-  }
 }
 
 // "tallyfold: NAME:LINE: " (no line part for line 0), then the text made printable.
@@ -295,20 +288,6 @@ std::optional<std::string> camt_kind_note(const Options& options, std::span<cons
   return std::nullopt;
 }
 
-// `STEM.ACCOUNT.xml` beside `target`: the account as camt holds it, with whatever a
-// file name cannot hold replaced by "_".
-fs::path account_target(const fs::path& target, std::string_view account) {
-  std::string name = target.stem().string();
-  name.push_back('.');
-  for (const char c : account) {
-    const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-                       c == '_' || (c == '.' && name.back() != '.');
-    name.push_back(plain ? c : '_');
-  }
-  name.append(".xml");
-  return target.parent_path() / name;
-}
-
 // One camt document per account, each beside `target`.
 void write_per_account(const Options& options, std::span<const Statement> statements, const fs::path& target,
                        std::string_view name, Outcome& outcome, bool& warned) {
@@ -327,7 +306,8 @@ void write_per_account(const Options& options, std::span<const Statement> statem
       outcome.messages.push_back(located_line(name, 0, "warning: " + warning));
       warned = true;
     }
-    if (!write_file(account_target(target, d.account), d.document.xml, error)) {
+    const fs::path file = target.parent_path() / account_file_name(target.stem().string(), d.account);
+    if (!write_file(file, d.document.xml, error)) {
       fail(outcome, std::move(error));
       return;
     }

@@ -15,6 +15,7 @@
 #include "tallyfold/bankfile.hpp"
 #include "tallyfold/decode.hpp"
 #include "tallyfold/iso20022.hpp"
+#include "tallyfold/text.hpp"
 
 namespace {
 
@@ -126,14 +127,6 @@ constexpr std::array<std::pair<std::string_view, Format>, 8> kFormats{{
     {"mt942", Format::Mt940},
 }};
 
-std::string lower_case(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
 const option kLongOptions[] = {
     {"to", required_argument, nullptr, 't'},
     {"output", required_argument, nullptr, 'o'},
@@ -184,7 +177,7 @@ int main(int argc, char** argv) {
     const std::string_view arg = optarg ? optarg : "";
     switch (c) {
       case 't': {
-        const std::string name = lower_case(arg);
+        const std::string name = tallyfold::ascii_lower(arg);
         const auto* found = std::find_if(kFormats.begin(), kFormats.end(),
                                          [&](const auto& f) { return f.first == name; });
         if (found == kFormats.end()) {

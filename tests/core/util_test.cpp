@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "tallyfold/text.hpp"
 #include "util/codes.hpp"
 #include "util/tag_line.hpp"
 #include "util/utf8.hpp"
@@ -87,6 +88,30 @@ TEST(Codes, CurrencyAndBicShapes) {
   EXPECT_TRUE(is_bic("DEUTDEFF"));
   EXPECT_TRUE(is_bic("DEUTDEFF500"));
   for (std::string_view bad : {"DEUTDEF", "DEUTDEFF50", "deutdeff", "DEU1DEFF"}) EXPECT_FALSE(is_bic(bad)) << bad;
+}
+
+// What the front ends make of texts from a file: nothing that steers a terminal, and a
+// file name that never leaves its folder or hides.
+TEST(FrontEndText, KeepsTerminalsAndFileNamesSafe) {
+  struct Row {
+    std::string_view account;
+    std::string_view file;
+  };
+  static constexpr Row kRows[] = {
+      {"NL92NRDK0417552093", "s.NL92NRDK0417552093.xml"},
+      {"50880050/0194787400888", "s.50880050_0194787400888.xml"},
+      {"../etc", "s._._etc.xml"},
+      {".hidden", "s._hidden.xml"},
+      {"a..b", "s.a._b.xml"},
+      {"K\xC3\xB6ln 1", "s.K__ln_1.xml"},
+      {"", "s..xml"},
+  };
+  for (const Row& row : kRows) EXPECT_EQ(account_file_name("s", row.account), row.file) << row.account;
+
+  std::string shown;
+  append_printable(std::string_view("a\x1b[2J\tb\x7f\xC3\xBC\0", 11), shown);
+  EXPECT_EQ(shown, "a?[2J?b?\xC3\xBC?");
+  EXPECT_EQ(ascii_lower("CAMT053 \xC3\x9C"), "camt053 \xC3\x9C");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "tallyfold/model.hpp"
+#include "util/ascii.hpp"
 
 namespace tallyfold::detail {
 
@@ -11,8 +12,7 @@ namespace tallyfold::detail {
 /// ASCII graphic character: such a byte is never white space nor part of a character
 /// that is, and most decoded values look like that.
 inline std::string_view trimmed(std::string_view text) noexcept {
-  const auto graphic = [](char c) { return c > ' ' && c < 0x7F; };
-  if (!text.empty() && graphic(text.front()) && graphic(text.back())) return text;
+  if (!text.empty() && ascii::is_graphic(text.front()) && ascii::is_graphic(text.back())) return text;
   return trim_white_space(text);
 }
 

@@ -11,6 +11,7 @@
 
 #include "tallyfold/error.hpp"
 #include "model/details_map.hpp"
+#include "util/ascii.hpp"
 
 namespace tallyfold {
 namespace {
@@ -643,8 +644,7 @@ std::size_t trailing_space_length(const unsigned char* begin, const unsigned cha
 std::string_view trim_white_space(std::string_view text) noexcept {
   // Most texts start and end with an ASCII graphic character, which is neither white
   // space nor part of a character that is: nothing to trim, known in two compares.
-  const auto graphic = [](char c) { return c > ' ' && c < 0x7F; };
-  if (!text.empty() && graphic(text.front()) && graphic(text.back())) return text;
+  if (!text.empty() && ascii::is_graphic(text.front()) && ascii::is_graphic(text.back())) return text;
   auto b = reinterpret_cast<const unsigned char*>(text.data());
   auto e = b + text.size();
   while (b < e) {

@@ -12,6 +12,13 @@ constexpr bool is_letter(char c) noexcept { return is_upper(c) || is_lower(c); }
 constexpr bool is_alnum(char c) noexcept { return is_digit(c) || is_letter(c); }
 constexpr bool is_upper_or_digit(char c) noexcept { return is_upper(c) || is_digit(c); }
 constexpr bool is_ascii(char c) noexcept { return static_cast<unsigned char>(c) < 0x80; }
+/// A printing character other than the blank: never white space, never part of a UTF-8
+/// character.
+constexpr bool is_graphic(char c) noexcept { return c > ' ' && c < 0x7F; }
+/// C0 controls and DEL: the bytes that can steer a terminal.
+constexpr bool is_control(char c) noexcept {
+  return static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) == 0x7F;
+}
 constexpr char to_upper(char c) noexcept { return is_lower(c) ? static_cast<char>(c - 'a' + 'A') : c; }
 constexpr char to_lower(char c) noexcept { return is_upper(c) ? static_cast<char>(c - 'A' + 'a') : c; }
 

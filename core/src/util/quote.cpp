@@ -2,6 +2,8 @@
 #include <string_view>
 
 #include "tallyfold/bankfile.hpp"
+#include "tallyfold/text.hpp"
+#include "util/ascii.hpp"
 #include "util/quote.hpp"
 #include "util/utf8.hpp"
 
@@ -18,6 +20,27 @@ std::string quote_value(std::string_view value) {
   if (end < value.size()) out.append("\xE2\x80\xA6");
   out.push_back('\'');
   return out;
+}
+
+void append_printable(std::string_view text, std::string& out) {
+  for (const char c : text) out.push_back(ascii::is_control(c) ? '?' : c);
+}
+
+std::string ascii_lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = ascii::to_lower(c);
+  return out;
+}
+
+std::string account_file_name(std::string_view stem, std::string_view account) {
+  std::string name(stem);
+  name.push_back('.');
+  for (const char c : account) {
+    const bool plain = ascii::is_alnum(c) || c == '-' || c == '_' || (c == '.' && name.back() != '.');
+    name.push_back(plain ? c : '_');
+  }
+  name.append(".xml");
+  return name;
 }
 
 }  // namespace tallyfold
