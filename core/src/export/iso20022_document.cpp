@@ -10,6 +10,7 @@
 
 #include "export/camt_account.hpp"
 #include "export/sink_buffer.hpp"
+#include "export/statement_loop.hpp"
 #include "export/iso20022_limits.hpp"
 #include "export/iso20022_message.hpp"
 #include "export/iso20022_statement.hpp"
@@ -154,8 +155,7 @@ namespace {
 // What writing the statements of a document gave: their hash, and whether any was written.
 struct Body {
   std::uint64_t hash = 0;
-  std::size_t written = 0;
-  std::string last_refusal;
+  detail::StatementsWritten written;
 };
 
 // Writes every statement that can be written into `buffer`, the others rolled back with
@@ -169,26 +169,19 @@ Body write_body(std::span<const Statement> statements, CamtMessage message, cons
   std::string scratch;
   std::string& out = buffer ? buffer->text() : scratch;
   std::vector<std::string> notes;
-  for (std::size_t i = 0; i < statements.size(); ++i) {
-    const Statement& s = statements[i];
-    const std::size_t mark = out.size();
-    notes.clear();
-    if (auto refusal = camt::write_statement(s, message, options, ids[i], notes, out)) {
-      out.resize(mark);
-      body.last_refusal = *refusal;
-      warnings.push_back(std::string(camt::names_of(message).noun) + " '" + std::string(s.transaction_reference) +
-                         "' left out of the camt document: " + *refusal);
-      continue;
-    }
-    hash.feed(std::string_view(out).substr(mark));
-    for (std::string& note : notes) warnings.push_back(std::move(note));
-    ++body.written;
-    if (buffer) {
-      if (!buffer->cut()) break;
-    } else {
-      scratch.clear();
-    }
-  }
+  body.written = detail::write_statements(
+      statements, out, "the camt document", warnings, [](const Statement& s) { return s.transaction_reference; },
+      [&](const Statement& s, std::size_t i) {
+        notes.clear();
+        return camt::write_statement(s, message, options, ids[i], notes, out);
+      },
+      [&](std::size_t mark) {
+        hash.feed(std::string_view(out).substr(mark));
+        for (std::string& note : notes) warnings.push_back(std::move(note));
+        if (buffer) return buffer->cut();
+        scratch.clear();
+        return true;
+      });
   body.hash = hash.finish();
   return body;
 }
@@ -197,7 +190,7 @@ Body write_body(std::span<const Statement> statements, CamtMessage message, cons
 
 Result<CamtDocument> write_camt(std::span<const Statement> statements, const CamtOptions& options, OutputSink& sink) {
   CamtDocument document;
-  if (statements.empty()) return Refusal{"no statement to write as camt"};
+  if (statements.empty()) return detail::nothing_to_write("camt");
   document.message = message_for(statements.front());
   for (const Statement& s : statements) {
     if (message_for(s) == CamtMessage::Notification) {
@@ -232,7 +225,7 @@ Result<CamtDocument> write_camt(std::span<const Statement> statements, const Cam
   std::optional<Body> hashed;
   if (!buffer.rewritable()) {
     hashed = write_body(statements, document.message, options, ids, ns, nullptr, document.warnings);
-    if (hashed->written == 0) return Refusal{"nothing can be written as camt: " + hashed->last_refusal};
+    if (hashed->written.count == 0) return detail::nothing_written("camt", hashed->written);
     document.warnings.clear();
   }
   auto message_id = [](std::uint64_t hash) {
@@ -263,7 +256,7 @@ Result<CamtDocument> write_camt(std::span<const Statement> statements, const Cam
 
   const Body body = write_body(statements, document.message, options, ids, ns, &buffer, document.warnings);
   if (!buffer.ok()) return detail::sink_refused();
-  if (body.written == 0) return Refusal{"nothing can be written as camt: " + body.last_refusal};
+  if (body.written.count == 0) return detail::nothing_written("camt", body.written);
   if (!hashed && !buffer.rewrite(id_at, message_id(body.hash))) return detail::sink_refused();
   x.close(root);
   out.append("</Document>\n");
@@ -272,15 +265,13 @@ Result<CamtDocument> write_camt(std::span<const Statement> statements, const Cam
 }
 
 Result<CamtDocument> export_camt(std::span<const Statement> statements, const CamtOptions& options) {
-  StringSink sink;
-  auto document = write_camt(statements, options, sink);
-  if (document) document->xml = std::move(sink.text);
-  return document;
+  return detail::into_document(&CamtDocument::xml,
+                               [&](OutputSink& sink) { return write_camt(statements, options, sink); });
 }
 
 Result<std::vector<CamtAccountDocument>> export_camt_per_account(std::span<const Statement> statements,
                                                                  const CamtOptions& options) {
-  if (statements.empty()) return Refusal{"no statement to write as camt"};
+  if (statements.empty()) return detail::nothing_to_write("camt");
   // The statements of each account, in the order the accounts first appear.
   std::vector<std::pair<std::string, std::vector<Statement>>> groups;
   std::unordered_map<std::string, std::size_t> index;

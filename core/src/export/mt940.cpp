@@ -14,6 +14,7 @@
 #include "export/camt_account.hpp"
 #include "export/camt_codes.hpp"
 #include "export/sink_buffer.hpp"
+#include "export/statement_loop.hpp"
 #include "export/swift_text.hpp"
 #include "tallyfold/fields.hpp"
 #include "tallyfold/mt_export.hpp"
@@ -577,7 +578,7 @@ std::string_view name_of(const Statement& s) noexcept {
 }  // namespace
 
 Result<MtDocument> write_mt(std::span<const Statement> statements, OutputSink& sink, const MtOptions& options) {
-  if (statements.empty()) return Refusal{"no statement to write as MT940"};
+  if (statements.empty()) return detail::nothing_to_write("MT940");
   for (const Statement& s : statements) {
     if (s.kind == StatementKind::Notification) {
       return Refusal{"a camt.054 notification cannot be written as MT940: SWIFT has no message for it "
@@ -597,26 +598,22 @@ Result<MtDocument> write_mt(std::span<const Statement> statements, OutputSink& s
   buffer.reserve(room);
   std::string& out = buffer.text();
   const std::string_view eol = options.crlf ? "\r\n" : "\n";
+  // A statement's changes count only once it is kept.
   Changes changes;
-  std::string last_refusal;
-  std::size_t written = 0;
+  Changes own;
   EntryScratch scratch;
-  for (const Statement& s : statements) {
-    Changes own = changes;
-    const std::size_t mark = out.size();
-    Writer writer(s, eol, own, out, scratch);
-    if (auto refusal = writer.write()) {
-      out.resize(mark);
-      last_refusal = *refusal;
-      document.warnings.push_back(std::string(s.kind == StatementKind::InterimReport ? "interim report '" : "statement '") +
-                                  std::string(name_of(s)) + "' left out of the MT940 text: " + *refusal);
-      continue;
-    }
-    changes = own;
-    ++written;
-    if (!buffer.cut()) return detail::sink_refused();
-  }
-  if (written == 0) return Refusal{"nothing can be written as MT940: " + last_refusal};
+  const auto written = detail::write_statements(
+      statements, out, "the MT940 text", document.warnings, name_of,
+      [&](const Statement& s, std::size_t) {
+        own = changes;
+        return Writer(s, eol, own, out, scratch).write();
+      },
+      [&](std::size_t) {
+        changes = own;
+        return buffer.cut();
+      });
+  if (written.stopped) return detail::sink_refused();
+  if (written.count == 0) return detail::nothing_written("MT940", written);
   if (!buffer.flush()) return detail::sink_refused();
   if (changes.transliterated > 0) {
     document.notes.push_back(std::to_string(changes.transliterated) +
@@ -645,10 +642,8 @@ Result<MtDocument> write_mt(std::span<const Statement> statements, OutputSink& s
 }
 
 Result<MtDocument> export_mt(std::span<const Statement> statements, const MtOptions& options) {
-  StringSink sink;
-  auto document = write_mt(statements, sink, options);
-  if (document) document->text = std::move(sink.text);
-  return document;
+  return detail::into_document(&MtDocument::text,
+                               [&](OutputSink& sink) { return write_mt(statements, sink, options); });
 }
 
 }  // namespace tallyfold

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "tallyfold/error.hpp"
+#include "tallyfold/result.hpp"
 #include "tallyfold/sink.hpp"
 
 namespace tallyfold::detail {
@@ -77,5 +78,23 @@ class SinkBuffer {
 
 /// The error of an export whose sink refused its bytes; the sink knows why.
 inline Refusal sink_refused() { return Refusal{"the output could not be written"}; }
+
+/// The string form of a writer: what `write(sink)` writes, kept in one string. The
+/// writer gives a Result of the bytes written; its error is passed on.
+template <typename Write>
+Result<std::string> into_string(Write&& write) {
+  StringSink sink;
+  if (auto written = write(sink); !written) return std::move(written).error();
+  return std::move(sink.text);
+}
+
+/// The same for a writer that gives a document: the string becomes its member `text`.
+template <typename Document, typename Write>
+Result<Document> into_document(std::string Document::*text, Write&& write) {
+  StringSink sink;
+  Result<Document> document = write(sink);
+  if (document) (*document).*text = std::move(sink.text);
+  return document;
+}
 
 }  // namespace tallyfold::detail
