@@ -2,10 +2,8 @@
 edges of size and encoding."""
 
 import gc
-import json
 import os
 import threading
-import xml.etree.ElementTree as ElementTree
 from pathlib import Path
 
 import pytest
@@ -205,10 +203,7 @@ def test_nul_characters_are_ordinary_text():
     (t,) = document.transactions
     assert (document.account, t.customer_reference, t.details) == ("A\x00B", "X\x00Y", "a\x00b")
     assert (t.purpose, t.structured_details) == ("a\x00b", {"detail": "a\x00b"})
-    assert json.loads(document.to_json())[0]["transactionReference"] == "R\x00F"
-    assert "a\\u0000b" in document.to_json()
-    assert "X\x00Y" in document.to_csv()
-    ElementTree.fromstring(document.to_camt053().encode("utf-8"))
+    assert ",X\x00Y," in document.to_csv()  # how each export writes it is the core's to test
 
 
 # How long fields and amounts of many digits read is the core's to test; here the whole
