@@ -1,5 +1,6 @@
-"""The Transaction class: values and types per mark, snapshots. Which fields it derives
-is the core's to test; that they agree with the exports, test_exports.py's."""
+"""The Transaction class: values and types per mark, snapshots; the read-only attributes of
+MT940 and Transaction. Which fields a transaction derives is the core's to test; that they
+agree with the exports, test_exports.py's."""
 
 import inspect
 import math
@@ -88,16 +89,19 @@ def test_docstring_and_method_signature():
     assert str(inspect.signature(first_transaction("230131C1,NTRFREF").signed_amount)) == "()"
 
 
-def test_attributes_are_read_only_and_in_order():
-    t = first_transaction("230131C1,00NTRFREF", "x")
-    names = [n for n, v in vars(Transaction).items() if inspect.isgetsetdescriptor(v)]
-    # The exact companions and the bank-file fields come after the original attributes.
-    assert names == list(ATTRIBUTE_TYPES) + [
+# The exact companions and the bank-file fields come after the original attributes.
+@pytest.mark.parametrize("make, names", [
+    (lambda: MT940(statement()), ["account", "currency", "opening_balance", "closing_balance", "resolver_used",
+                                  "transactions", "diagnostics", "statements", "source_format"]),
+    (lambda: first_transaction("230131C1,00NTRFREF", "x"), list(ATTRIBUTE_TYPES) + [
         "exact_amount", "value_day", "entry_day", "counterparty_bic", "end_to_end_reference",
-        "mandate_reference", "creditor_id", "transaction_id", "transaction_details",
-    ]
+        "mandate_reference", "creditor_id", "transaction_id", "transaction_details"]),
+], ids=["MT940", "Transaction"])
+def test_attributes_are_read_only_and_in_order(make, names):
+    obj = make()
+    assert [n for n, v in vars(type(obj)).items() if inspect.isgetsetdescriptor(v)] == names
     for name in names:
         with pytest.raises(AttributeError):
-            setattr(t, name, getattr(t, name))
+            setattr(obj, name, getattr(obj, name))
         with pytest.raises(AttributeError):
-            delattr(t, name)
+            delattr(obj, name)
