@@ -45,13 +45,8 @@ def shared_dir(name):
 
 def data_files(root):
     """Every data file under `root`, sorted; notes (*.md) and dot files are not data."""
-    if not root.is_dir():
-        return []
-    return sorted(
-        p
-        for p in root.rglob("*")
-        if p.is_file() and p.suffix != ".md" and not any(part.startswith(".") for part in p.relative_to(root).parts)
-    )
+    return sorted(p for p in root.rglob("*") if p.is_file() and p.suffix != ".md"
+                  and not any(part.startswith(".") for part in p.relative_to(root).parts))
 
 
 def shared_files(name):
@@ -66,14 +61,9 @@ def shared_files(name):
     return [pytest.param(p, id=p.relative_to(root).as_posix(), marks=mark) for p in files]
 
 
-def example_files():
-    """Parameters for a test over every statement file of examples/."""
-    return [pytest.param(p, id=f"examples/{p.name}") for p in sorted(EXAMPLES.glob("*.sta"))]
-
-
 def statement_files():
     """Parameters for a test over every statement file: examples/, then the shared corpus."""
-    return example_files() + shared_files("corpus")
+    return [pytest.param(p, id=f"examples/{p.name}") for p in EXAMPLE_FILES] + shared_files("corpus")
 
 
 def command():
