@@ -112,13 +112,11 @@ def test_resolver_is_reported_as_passed(kwargs, reported):
     assert MT940(TEXT, **kwargs).resolver_used == reported
 
 
-def test_resolver_selects_the_decoder_chain():
+def test_resolver_selects_the_decoder_chain_by_its_whole_name():
     text = statement(lines=[("230131C1,00NTRFREF", "/EREF/E-1/REMI/Invoice 7")])
     details = {r: MT940(text, r).transactions[0].structured_details for r in ("swift", "gvc", "gvc\x00")}
-    assert details["swift"]["REMI"] == "Invoice 7"
-    assert details["gvc"] == {"detail": "/EREF/E-1/REMI/Invoice 7"}
-    # The whole name reaches the core, NUL and all: no chain is called that.
-    assert details["gvc\x00"] == details["swift"]
+    # NUL and all: no chain is called "gvc\x00", so the default one reads it.
+    assert details["gvc"] == {"detail": "/EREF/E-1/REMI/Invoice 7"} != details["swift"] == details["gvc\x00"]
 
 
 @pytest.mark.parametrize(
