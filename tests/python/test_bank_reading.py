@@ -93,20 +93,13 @@ def full():
 
 def test_statement_values(full):
     first, second = full.statements
-    values = {
-        "reference": ("STMT-1", "STMT-2"),
-        "related_reference": ("REL-9", None),
-        "account": ("NL92NRDK0417552093",) * 2,
-        "number": ("00062/1", "00063"),
-        "currency": ("EUR", "EUR"),
-        "information": ("owner information", None),
-        "difference": (Decimal("0.00"), Decimal("0.00")),
-        "balanced": (True, True),
-        "follows_previous": (None, False),
-        "complete": (True, True),
-    }
-    for name, expected in values.items():
-        assert (getattr(first, name), getattr(second, name)) == expected, name
+    names = ["reference", "related_reference", "account", "number", "currency", "information", "difference",
+             "balanced", "follows_previous", "complete"]
+    assert [{n: getattr(s, n) for n in names} for s in full.statements] == [
+        dict(zip(names, values)) for values in [
+            ("STMT-1", "REL-9", "NL92NRDK0417552093", "00062/1", "EUR", "owner information", Decimal("0.00"),
+             True, None, True),
+            ("STMT-2", None, "NL92NRDK0417552093", "00063", "EUR", None, Decimal("0.00"), True, False, True)]]
     assert second.difference.as_tuple() == Decimal("0.00").as_tuple()
 
     balances = [
