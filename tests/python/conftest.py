@@ -16,6 +16,8 @@ from pathlib import Path
 
 import pytest
 
+from tallyfold import MT940
+
 REPO = Path(__file__).resolve().parents[2]
 EXAMPLES = REPO / "examples"
 EXAMPLE_FILES = sorted(EXAMPLES.glob("*.sta"))
@@ -64,6 +66,18 @@ def shared_files(name):
 def statement_files():
     """Parameters for a test over every statement file: examples/, then the shared corpus."""
     return [pytest.param(p, id=f"examples/{p.name}") for p in EXAMPLE_FILES] + shared_files("corpus")
+
+
+def readings(path):
+    """The documents of every reading that accepts the file: the bank-file reading, the
+    strict one (of the bytes as latin-1, so that every file decodes) and MT940(text)."""
+    data = path.read_bytes()
+    for read in (MT940.from_file, lambda _: MT940.from_bytes(bytearray(data), strict=True, encoding="latin-1", resolver="gvc"),
+                 lambda _: MT940(data.decode("utf-8", errors="replace"), "swift")):
+        try:
+            yield read(path)
+        except ValueError:
+            pass
 
 
 def command():

@@ -6,7 +6,7 @@ import gc
 import pytest
 
 from tallyfold import MT940
-from conftest import shared_files, statement, statement_files
+from conftest import readings, shared_files, statement, statement_files
 
 pa = pytest.importorskip("pyarrow")
 
@@ -62,19 +62,9 @@ def expected_statement_row(s):
     }
 
 
-def documents(path):
-    """The documents of every reading that accepts the file: as a bank file, and exactly."""
-    data = path.read_bytes()
-    for read in (MT940.from_bytes, lambda data: MT940(data.decode())):
-        try:
-            yield read(data)
-        except (ValueError, UnicodeDecodeError):
-            pass
-
-
 @pytest.mark.parametrize("path", statement_files() + shared_files("camt-corpus"))
 def test_tables_are_the_attributes(path):
-    for doc in documents(path):
+    for doc in readings(path):
         transactions = pa.table(doc)
         assert {f.name: str(f.type) for f in transactions.schema} == TRANSACTION_COLUMNS
         details = pa.table(doc.transaction_details_table())

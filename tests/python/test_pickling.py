@@ -9,28 +9,11 @@ import pytest
 
 import tallyfold
 from tallyfold import MT940
-from conftest import statement_files
+from conftest import readings, statement_files
 
 
 def round_trip(value):
     return pickle.loads(pickle.dumps(value, protocol=pickle.HIGHEST_PROTOCOL))
-
-
-def readings(path):
-    """The document of every reading that accepts the file."""
-    data = path.read_bytes()
-    makers = [
-        lambda: MT940.from_file(path),
-        lambda: MT940.from_bytes(bytearray(data), strict=True, encoding="latin-1", resolver="gvc"),
-        lambda: MT940(data.decode("utf-8", errors="replace"), "swift"),
-    ]
-    docs = []
-    for make in makers:
-        try:
-            docs.append(make())
-        except ValueError:
-            pass
-    return docs
 
 
 @pytest.mark.parametrize("path", statement_files())
