@@ -15,7 +15,6 @@ from xml.etree import ElementTree
 import pytest
 
 import conftest
-import tallyfold
 from tallyfold import MT940
 from conftest import EXAMPLE_FILES as EXAMPLES, command, data_files, run, shared_dir
 
@@ -52,7 +51,7 @@ def test_csv_dialect_and_safe_cells_are_passed_on(tmp_path):
 
 
 @pytest.mark.parametrize("fmt, suffix", [("json", ".json"), ("csv", ".csv"), ("camt053", ".xml")])
-def test_several_files_into_a_directory_as_the_module_writes_them(tmp_path, fmt, suffix):
+def test_files_into_a_directory_and_stdin_to_stdout_as_the_module_writes_them(tmp_path, fmt, suffix):
     out = tmp_path / "out"
     result = run("convert", *EXAMPLES, "--to", fmt, "-o", f"{out}/", "--jobs", "2", "--strict")
     assert result.returncode == 0, result.stderr
@@ -60,29 +59,12 @@ def test_several_files_into_a_directory_as_the_module_writes_them(tmp_path, fmt,
     assert result.stderr.decode() == f"tallyfold: converted {n} of {n} files (0 with something left out), 0 failed\n"
     assert sorted(p.name for p in out.iterdir()) == sorted(p.stem + suffix for p in EXAMPLES)
     for example in EXAMPLES:
-        expected = getattr(tallyfold.MT940(example.read_text(encoding="utf-8")), FORMATS[fmt])()
+        expected = getattr(MT940(example.read_text(encoding="utf-8")), FORMATS[fmt])()
         assert (out / (example.stem + suffix)).read_bytes().decode("utf-8") == expected
-
-
-def test_one_failing_input_does_not_stop_the_others(tmp_path):
-    broken = tmp_path / "broken.sta"
-    broken.write_text("no statement here\n")
-    result = run("convert", EXAMPLES[0], broken, "--to", "json", "-o", f"{tmp_path / 'out'}/")
-    assert result.returncode == 2
-    assert (tmp_path / "out" / (EXAMPLES[0].stem + ".json")).exists()
-    assert result.stderr.decode() == (
-        f"tallyfold: {broken}: Input contains no MT940 data\n"
-        "tallyfold: converted 1 of 2 files (0 with something left out), 1 failed\n"
-        f"tallyfold:   failed: {broken}: Input contains no MT940 data\n"
-    )
-
-
-def test_dash_is_standard_input_and_output(tmp_path):
-    example = EXAMPLES[0]
-    result = run("convert", "-", "--to", "json", "-o", "-", "--strict", stdin=example.read_bytes(), cwd=tmp_path)
-    assert result.returncode == 0, result.stderr
-    assert result.stdout.decode() == tallyfold.MT940(example.read_text(encoding="utf-8")).to_json()
-    assert result.stderr == b"" and list(tmp_path.iterdir()) == []
+    # "-" is standard input and output, with nothing written beside them.
+    piped = run("convert", "-", "--to", fmt, "-o", "-", "--strict", stdin=EXAMPLES[0].read_bytes(), cwd=out)
+    assert (piped.returncode, piped.stderr, len(list(out.iterdir()))) == (0, b"", n)
+    assert piped.stdout == (out / (EXAMPLES[0].stem + suffix)).read_bytes()
 
 
 @pytest.mark.parametrize(
@@ -173,15 +155,17 @@ def test_bank_file_reading_reports_with_lines(tmp_path, case, quiet):
     assert result.stderr.decode().splitlines() == expected
 
 
-def test_highest_status_of_a_batch_wins(tmp_path):
-    good, warned = tmp_path / "good.sta", tmp_path / "warned.sta"
-    good.write_text(statement("G"))
-    warned.write_text(BANK_CASES["statement kept incomplete"][0])
-    result = run("convert", good, warned, "--to", "csv", "-o", tmp_path / "out")
-    assert result.returncode == 1
-    assert result.stderr.decode().splitlines()[-1] == (
-        "tallyfold: converted 2 of 2 files (1 with something left out), 0 failed"
-    )
+def test_one_failing_input_does_not_stop_the_others_and_the_worst_status_wins(tmp_path):
+    for name, text in [("good.sta", statement("G")), ("warned.sta", BANK_CASES["statement kept incomplete"][0]),
+                       ("broken.sta", "no statement here\n")]:
+        (tmp_path / name).write_text(text)
+    result = run("convert", "good.sta", "warned.sta", "broken.sta", "--to", "csv", "-o", "out/", cwd=tmp_path)
+    assert result.returncode == 2
+    assert sorted(p.name for p in (tmp_path / "out").iterdir()) == ["good.csv", "warned.csv"]
+    assert result.stderr.decode().splitlines()[-2:] == [
+        "tallyfold: converted 2 of 3 files (1 with something left out), 1 failed",
+        "tallyfold:   failed: broken.sta: Input contains no MT940 data",
+    ]
 
 
 # The arguments, and what the command says of them before its usage.
@@ -280,15 +264,10 @@ def test_interim_report_is_checked_without_balances(tmp_path):
 
 
 def test_mt940_output_is_transliterated_with_a_note(tmp_path):
-    source = tmp_path / "in.sta"
-    source.write_text(
-        ":20:R\n:25:DE89370400440532013000\n:28C:1\n:60F:C230131EUR0,00\n"
-        ":61:230131C5,00NTRFNONREF\n:86:/REMI/USTD//Grüße aus Köln/\n:62F:C230131EUR5,00\n"
-    )
-    out = tmp_path / "out.sta"
-    result = run("convert", str(source), "--to", "mt940", "--line-ending", "lf", "-o", str(out))
+    (tmp_path / "in.sta").write_text(statement("R").replace("Coffee", "Gr\u00fc\u00dfe aus K\u00f6ln"))
+    result = run("convert", "in.sta", "--to", "mt940", "--line-ending", "lf", "-o", "out.sta", cwd=tmp_path)
     assert result.returncode == 0, result.stderr
-    assert "Grusse aus Koln" in out.read_text()
+    assert "Grusse aus Koln" in (tmp_path / "out.sta").read_text()
     assert "3 characters outside SWIFT's character set written in its nearest form" in result.stderr.decode()
 
 
