@@ -204,23 +204,3 @@ def test_nul_characters_are_ordinary_text():
     assert (document.account, t.customer_reference, t.details) == ("A\x00B", "X\x00Y", "a\x00b")
     assert (t.purpose, t.structured_details) == ("a\x00b", {"detail": "a\x00b"})
     assert ",X\x00Y," in document.to_csv()  # how each export writes it is the core's to test
-
-
-# How long fields and amounts of many digits read is the core's to test; here the whole
-# way through the binding, once at size.
-@pytest.mark.skipif(
-    "libasan" in os.environ.get("LD_PRELOAD", ""), reason="slow under AddressSanitizer; the plain run reads it"
-)
-def test_hundred_megabytes_parse_completely():
-    body = "".join(
-        f":61:230101C{i % 1000},{i % 100:02d}NTRFREF{i}\n:86:/REMI/payment {i}/EREF/E{i}\n"
-        for i in range(1000)
-    )
-    copies = 100 * 1024 * 1024 // len(body) + 1
-    text = HEADER + body * copies + CLOSING
-    assert len(text) > 100 * 1024 * 1024
-    document = MT940(text)
-    assert len(document) == 1000 * copies
-    assert document.closing_balance == 11.0
-    last = document.transactions[-1]
-    assert (last.customer_reference, last.purpose) == ("REF999", "payment 999")
