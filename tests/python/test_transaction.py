@@ -24,33 +24,21 @@ def first_transaction(line, details=None, resolver=None):
     return MT940(statement(lines=[(line, details)]), resolver).transactions[0]
 
 
-@pytest.mark.parametrize(
-    "mark, is_credit, is_debit, is_reversal, amount",
-    [
-        ("C", True, False, False, 12.5),
-        ("D", False, True, False, -12.5),
-        ("RC", False, True, True, -12.5),
-        ("RD", True, False, True, 12.5),
-    ],
-)
-def test_values_and_types_per_mark(mark, is_credit, is_debit, is_reversal, amount):
-    t = first_transaction(f"2301310201{mark}12,5NTRFCUST-1//BANK-1", "free text")
-    assert (t.debit_credit, t.is_credit, t.is_debit, t.is_reversal) == (
-        mark, is_credit, is_debit, is_reversal)
-    assert t.amount == t.signed_amount() == amount
-    assert (t.value_date, t.entry_date) == ("2023-01-31", "2023-02-01")
-    assert (t.transaction_type, t.customer_reference, t.bank_reference) == (
-        "NTRF", "CUST-1", "BANK-1")
-    assert t.details == "free text"
-    assert t.structured_details == {"detail": "free text"}
-    assert {name: type(getattr(t, name)) for name in ATTRIBUTE_TYPES} == ATTRIBUTE_TYPES
-
-
-@pytest.mark.parametrize("mark, sign", [("D", -1.0), ("RC", -1.0), ("C", 1.0), ("RD", 1.0)])
-def test_zero_amount_keeps_the_sign_of_its_side(mark, sign):
-    t = first_transaction(f"230131{mark}0,NTRFREF")
-    assert t.amount == 0.0
+@pytest.mark.parametrize("mark, flags, sign", [
+    ("C", (True, False, False), 1.0), ("D", (False, True, False), -1.0),
+    ("RC", (False, True, True), -1.0), ("RD", (True, False, True), 1.0),
+])
+@pytest.mark.parametrize("text, size", [("12,5", 12.5), ("0,", 0.0)])
+def test_values_and_types_per_mark(mark, flags, sign, text, size):
+    t = first_transaction(f"2301310201{mark}{text}NTRFCUST-1//BANK-1", "free text")
+    assert (t.debit_credit, t.is_credit, t.is_debit, t.is_reversal) == (mark, *flags)
+    # A zero keeps the sign of its side.
     assert math.copysign(1.0, t.amount) == math.copysign(1.0, t.signed_amount()) == sign
+    assert t.amount == t.signed_amount() == sign * size
+    assert (t.value_date, t.entry_date, t.transaction_type, t.customer_reference, t.bank_reference, t.details,
+            t.structured_details) == ("2023-01-31", "2023-02-01", "NTRF", "CUST-1", "BANK-1", "free text",
+                                      {"detail": "free text"})
+    assert {name: type(getattr(t, name)) for name in ATTRIBUTE_TYPES} == ATTRIBUTE_TYPES
 
 
 def test_absent_optional_values_are_none():
