@@ -1,18 +1,18 @@
 #include <array>
 
+#include "decoders/bank/slash.hpp"
 #include "tallyfold/bank_details.hpp"
 
 namespace tallyfold {
 namespace {
 
-// The slash layouts try the one with sub-fields first: its recognition is the narrower.
-// The labelled layouts come last, as any text may hold a ":".
-const std::array<const Decoder*, 7> kBankFullChain{
-    &bank_slash_segments_decoder(), &bank_slash_tags_decoder(),    &bank_german_sepa_decoder(),
-    &angular_decoder(),             &bank_dutch_labels_decoder(),  &bank_polish_labels_decoder(),
-    &unstructured_decoder()};
-const std::array<const Decoder*, 3> kBankSwiftChain{
-    &bank_slash_segments_decoder(), &bank_slash_tags_decoder(), &unstructured_decoder()};
+// The slash layouts try the one with sub-fields first, its recognition being the
+// narrower; one decoder looks for both. The labelled layouts come last, as any text may
+// hold a ":".
+const std::array<const Decoder*, 6> kBankFullChain{
+    &detail::bank_slash_decoder(), &bank_german_sepa_decoder(),   &angular_decoder(),
+    &bank_dutch_labels_decoder(),  &bank_polish_labels_decoder(), &unstructured_decoder()};
+const std::array<const Decoder*, 2> kBankSwiftChain{&detail::bank_slash_decoder(), &unstructured_decoder()};
 const std::array<const Decoder*, 2> kBankGvcChain{&bank_german_sepa_decoder(), &unstructured_decoder()};
 const std::array<const Decoder*, 2> kBankAngularChain{&angular_decoder(), &unstructured_decoder()};
 

@@ -12,14 +12,17 @@
 //   /text//reference
 //   /purpose
 // There the lines, not the code's sub-field count, say what each value is.
+#include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <numeric>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "decoders/bank/slash.hpp"
 #include "decoders/bank/text.hpp"
 #include "decoders/text.hpp"
 #include "util/codes.hpp"
@@ -103,25 +106,29 @@ bool opens_party(std::string_view text, std::size_t at) noexcept {
   return !is_sub_tag(after.substr(0, after.find('/')));
 }
 
+}  // namespace
+
+bool detail::opens_segments_mark_slow(std::string_view text, std::size_t slash) noexcept {
+  const std::string_view rest = text.substr(slash);
+  switch (rest[1]) {
+    case 'C':
+      return rest.starts_with("/CNTP/");
+    case 'R':
+      return rest.starts_with("/REMI/USTD") || rest.starts_with("/REMI/STRD");
+    case 'B':
+    case 'O':
+      return (rest.starts_with("/BENM/") || rest.starts_with("/ORDP/")) && opens_party(text, slash);
+    default:
+      return false;
+  }
+}
+
+namespace {
+
 bool recognised(std::string_view text) noexcept {
   for (std::size_t slash = text.find('/'); slash != std::string_view::npos;
        slash = text.find('/', slash + 1)) {
-    const std::string_view rest = text.substr(slash);
-    if (rest.size() < 6 || rest[5] != '/') continue;  // every mark is "/" and four letters and "/"
-    switch (rest[1]) {
-      case 'C':
-        if (rest.starts_with("/CNTP/")) return true;
-        break;
-      case 'R':
-        if (rest.starts_with("/REMI/USTD") || rest.starts_with("/REMI/STRD")) return true;
-        break;
-      case 'B':
-      case 'O':
-        if ((rest.starts_with("/BENM/") || rest.starts_with("/ORDP/")) && opens_party(text, slash)) return true;
-        break;
-      default:
-        break;
-    }
+    if (detail::opens_segments_mark(text, slash)) return true;
   }
   return false;
 }
@@ -174,6 +181,9 @@ bool joined_party_lines(std::string_view text, std::vector<std::string_view>& li
 // its first line. Looks at the first line alone before it splits the text.
 const Code* party_by_lines(std::string_view details, std::vector<std::string_view>& lines) {
   if (details.size() < 7 || details[0] != '/' || details[5] != '/') return nullptr;
+  // Only the party codes open such a block: texts of the single-slash layout, which often
+  // open with "/NAME/" or "/REMI/", are passed over without a look into the table.
+  if (details[1] != 'C' && details[1] != 'B' && details[1] != 'O') return nullptr;
   const Code* code = code_at(details.substr(1));
   if (code == nullptr || code->info_key.empty()) return nullptr;
   const std::size_t first_end = details.find_first_of("\r\n");
@@ -245,50 +255,11 @@ class BankSlashSegmentsDecoder final : public Decoder {
     // Both slash layouts are recognised by a "/": a text without one is ruled out at a
     // glance, before any copy or search, as most texts of other layouts are.
     if (std::memchr(details.data(), '/', details.size()) == nullptr) return std::nullopt;
-    // Working storage reused from text to text on each thread.
-    thread_local std::string scratch;
-    thread_local std::vector<Segment> segments;
-    thread_local std::vector<DecodedDetails::EntryView> writes;
-    thread_local std::vector<std::string_view> lines;
-    writes.clear();
-    if (const Code* party = party_by_lines(detail::trimmed(details), lines)) {
-      read_party_lines(*party, lines, scratch, writes);
-      if (writes.empty()) writes.emplace_back("detail", details);
-      return detail::write_map(writes, details, into, Layout::SlashSegments);
-    }
-    const std::string_view text = detail::trimmed(detail::without_line_breaks(details, scratch));
+    if (auto map = detail::decode_party_block(details, into)) return map;
+    thread_local detail::JoinedSlashText joined;  // reused from text to text on each thread
+    const std::string_view text = joined.join(details);
     if (!recognised(text)) return std::nullopt;
-
-    // A segment starts at "/CODE/" where the text or a segment ends: at the start, or
-    // after the "/" that closes the segment before. The first may follow free text.
-    segments.clear();
-    for (std::size_t slash = text.find('/'); slash != std::string_view::npos;
-         slash = text.find('/', slash + 1)) {
-      if (!segments.empty() && text[slash - 1] != '/') continue;
-      const Code* code = code_at(text.substr(slash + 1));
-      if (code == nullptr) continue;
-      if (!segments.empty()) segments.back().end = slash - 1;  // before the closing "/"
-      const std::size_t begin = slash + 2 + code->code.size();
-      segments.push_back({code, begin, text.size()});
-      slash = begin - 1;
-    }
-    if (!segments.empty() && segments.back().end > segments.back().begin && text.back() == '/') {
-      --segments.back().end;  // the last segment's closing "/"
-    }
-
-    for (const Segment& s : segments) {
-      std::string_view values = text.substr(s.begin, s.end > s.begin ? s.end - s.begin : 0);
-      for (std::size_t i = 0; i < s.code->subfields; ++i) {
-        const bool last = i + 1 == s.code->subfields;
-        const std::size_t slash = last ? std::string_view::npos : values.find('/');
-        const std::string_view value = detail::trimmed(values.substr(0, slash));
-        if (!value.empty()) writes.emplace_back(s.code->keys[i], value);
-        if (slash == std::string_view::npos) break;
-        values.remove_prefix(slash + 1);
-      }
-    }
-    if (writes.empty()) writes.emplace_back("detail", details);
-    return detail::write_map(writes, details, into, Layout::SlashSegments);
+    return detail::decode_slash_segments(details, joined, text, into);
   }
 
   std::string_view name() const noexcept override { return "bank-slash-segments"; }
@@ -298,6 +269,90 @@ class BankSlashSegmentsDecoder final : public Decoder {
 
 namespace detail {
 bool opens_slash_segment(std::string_view rest) noexcept { return code_at(rest) != nullptr; }
+
+std::string_view JoinedSlashText::join(std::string_view details) {
+  details_ = details;
+  runs_.clear();
+  // Two vectorised searches: the reading joins a field's lines where it can, so nearly
+  // every text comes without a line break.
+  const auto* lf = static_cast<const char*>(std::memchr(details.data(), '\n', details.size()));
+  const auto* cr = static_cast<const char*>(std::memchr(details.data(), '\r', details.size()));
+  if (lf == nullptr && cr == nullptr) return trimmed(details);
+  const auto is_break = [](char c) { return c == '\n' || c == '\r'; };
+  std::size_t at = static_cast<std::size_t>((lf == nullptr ? cr : cr == nullptr ? lf : std::min(lf, cr)) - details.data());
+  joined_.clear();
+  for (std::size_t line = 0; line < details.size();) {
+    if (at > line) {
+      runs_.push_back({joined_.size(), line});
+      joined_.append(details, line, at - line);
+    }
+    while (at < details.size() && is_break(details[at])) ++at;
+    line = at;
+    while (at < details.size() && !is_break(details[at])) ++at;
+  }
+  return trimmed(joined_);
+}
+
+std::string_view JoinedSlashText::in_lines(std::string_view part) const noexcept {
+  // Compared as integers: pointers into different arrays have no order of their own.
+  const std::uintptr_t offset = reinterpret_cast<std::uintptr_t>(part.data()) -
+                                reinterpret_cast<std::uintptr_t>(joined_.data());
+  if (offset > joined_.size() || part.size() > joined_.size() - offset) return part;
+  std::size_t run = runs_.size() - 1;
+  while (runs_[run].joined_at > offset) --run;
+  const std::size_t run_end = run + 1 < runs_.size() ? runs_[run + 1].joined_at : joined_.size();
+  if (offset + part.size() > run_end) return part;
+  return details_.substr(runs_[run].details_at + (offset - runs_[run].joined_at), part.size());
+}
+
+std::optional<DecodedDetails> decode_party_block(std::string_view details, TextBuffer& into) {
+  // Working storage reused from text to text on each thread.
+  thread_local std::string joined;
+  thread_local std::vector<DecodedDetails::EntryView> writes;
+  thread_local std::vector<std::string_view> lines;
+  const Code* party = party_by_lines(trimmed(details), lines);
+  if (party == nullptr) return std::nullopt;
+  writes.clear();
+  read_party_lines(*party, lines, joined, writes);
+  if (writes.empty()) writes.emplace_back("detail", details);
+  return write_map(writes, details, into, Layout::SlashSegments);
+}
+
+DecodedDetails decode_slash_segments(std::string_view details, const JoinedSlashText& joined, std::string_view text,
+                                     TextBuffer& into) {
+  thread_local std::vector<Segment> segments;
+  thread_local std::vector<DecodedDetails::EntryView> writes;
+  // A segment starts at "/CODE/" where the text or a segment ends: at the start, or
+  // after the "/" that closes the segment before. The first may follow free text.
+  segments.clear();
+  for (std::size_t slash = text.find('/'); slash != std::string_view::npos; slash = text.find('/', slash + 1)) {
+    if (!segments.empty() && text[slash - 1] != '/') continue;
+    const Code* code = code_at(text.substr(slash + 1));
+    if (code == nullptr) continue;
+    if (!segments.empty()) segments.back().end = slash - 1;  // before the closing "/"
+    const std::size_t begin = slash + 2 + code->code.size();
+    segments.push_back({code, begin, text.size()});
+    slash = begin - 1;
+  }
+  if (!segments.empty() && segments.back().end > segments.back().begin && text.back() == '/') {
+    --segments.back().end;  // the last segment's closing "/"
+  }
+
+  writes.clear();
+  for (const Segment& s : segments) {
+    std::string_view values = text.substr(s.begin, s.end > s.begin ? s.end - s.begin : 0);
+    for (std::size_t i = 0; i < s.code->subfields; ++i) {
+      const bool last = i + 1 == s.code->subfields;
+      const std::size_t slash = last ? std::string_view::npos : values.find('/');
+      const std::string_view value = trimmed(values.substr(0, slash));
+      if (!value.empty()) writes.emplace_back(s.code->keys[i], joined.in_details(value));
+      if (slash == std::string_view::npos) break;
+      values.remove_prefix(slash + 1);
+    }
+  }
+  if (writes.empty()) writes.emplace_back("detail", details);
+  return write_map(writes, details, into, Layout::SlashSegments);
+}
 }  // namespace detail
 
 const Decoder& bank_slash_segments_decoder() noexcept {

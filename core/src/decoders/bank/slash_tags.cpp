@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "decoders/bank/slash.hpp"
 #include "decoders/bank/text.hpp"
 #include "decoders/text.hpp"
 #include "tallyfold/bank_details.hpp"
@@ -62,24 +63,17 @@ std::string_view tag_at(std::string_view rest) noexcept {
   return {};
 }
 
-// Recognised by the marks the exact reading's single-slash layout is recognised by.
-// Most texts that reach here are refused, so each slash costs one byte's look: no tag is
-// the start of another, so a mark's bytes and its closing slash are enough.
-bool recognised(std::string_view text) noexcept {
-  for (std::size_t slash = text.find('/'); slash != std::string_view::npos;
-       slash = text.find('/', slash + 1)) {
-    const std::string_view rest = text.substr(slash + 1);
-    if (rest.size() < 4) return false;  // "BIC/", the shortest mark, no longer fits
-    switch (rest[0]) {
-      case 'B': if (rest.starts_with("BIC/")) return true; break;
-      case 'E': if (rest.starts_with("EREF/")) return true; break;
-      case 'I': if (rest.starts_with("IBAN/")) return true; break;
-      case 'N': if (rest.starts_with("NAME/")) return true; break;
-      case 'R': if (rest.starts_with("REMI/")) return true; break;
-      default: break;
-    }
+// The marks the exact reading's single-slash layout is recognised by; `tag` is one of
+// kTags, and no tag is the start of another.
+bool is_mark(std::string_view tag) noexcept {
+  switch (tag[0]) {
+    case 'B': return tag == "BIC";
+    case 'E': return tag == "EREF";
+    case 'I': return tag == "IBAN";
+    case 'N': return tag == "NAME";
+    case 'R': return tag == "REMI";
+    default: return false;
   }
-  return false;
 }
 
 // A value without the blanks around it and the slashes that part it from its neighbours.
@@ -99,39 +93,73 @@ class BankSlashTagsDecoder final : public Decoder {
     // Both slash layouts are recognised by a "/": a text without one is ruled out at a
     // glance, before any copy or search, as most texts of other layouts are.
     if (std::memchr(details.data(), '/', details.size()) == nullptr) return std::nullopt;
-    // Working storage reused from text to text on each thread.
-    thread_local std::string scratch;
-    thread_local std::vector<DecodedDetails::EntryView> writes;
-    const std::string_view text = detail::without_line_breaks(details, scratch);
-    if (!recognised(text)) return std::nullopt;
-
-    writes.clear();
-    std::string_view open_tag;  // the tag whose value runs up to here
-    std::size_t value_begin = 0;
-    for (std::size_t slash = text.find('/'); slash != std::string_view::npos;
-         slash = text.find('/', slash + 1)) {
-      const std::string_view tag = tag_at(text.substr(slash + 1));
-      if (tag.empty()) continue;
-      if (!open_tag.empty() && slash >= value_begin) {
-        const std::string_view v = value_of(text.substr(value_begin, slash - value_begin));
-        if (!v.empty()) writes.emplace_back(open_tag, v);
-      }
-      open_tag = tag;
-      value_begin = slash + 1 + tag.size() + 1;
-      slash = value_begin - 2;  // the tag's closing slash may open the next tag
-    }
-    if (!open_tag.empty()) {
-      const std::string_view v = value_of(text.substr(value_begin));
-      if (!v.empty()) writes.emplace_back(open_tag, v);
-    }
-    if (writes.empty()) writes.emplace_back("detail", details);
-    return detail::write_map(writes, details, into, Layout::SlashTags);
+    thread_local detail::JoinedSlashText joined;  // reused from text to text on each thread
+    const std::string_view text = joined.join(details);
+    std::optional<DecodedDetails> map;
+    detail::decode_slash_tags(details, joined, text, into, false, map);
+    return map;
   }
 
   std::string_view name() const noexcept override { return "bank-slash-tags"; }
 };
 
+// The chain's reading of both slash layouts: the party block by its lines, then one walk
+// over the joined text's slashes that decodes it as slash tags and gives way to slash
+// segments at the first of their marks. Most texts that reach here hold tags.
+class BankSlashDecoder final : public Decoder {
+ public:
+  std::optional<DecodedDetails> decode(std::string_view details, TextBuffer& into) const override {
+    if (std::memchr(details.data(), '/', details.size()) == nullptr) return std::nullopt;
+    if (auto map = detail::decode_party_block(details, into)) return map;
+    thread_local detail::JoinedSlashText joined;  // reused from text to text on each thread
+    const std::string_view text = joined.join(details);
+    std::optional<DecodedDetails> map;
+    if (detail::decode_slash_tags(details, joined, text, into, true, map) == detail::SlashTagsOutcome::SegmentsMark) {
+      return detail::decode_slash_segments(details, joined, text, into);
+    }
+    return map;
+  }
+
+  std::string_view name() const noexcept override { return "bank-slash"; }
+};
+
 }  // namespace
+
+detail::SlashTagsOutcome detail::decode_slash_tags(std::string_view details, const JoinedSlashText& joined,
+                                                  std::string_view text, TextBuffer& into, bool segments_first,
+                                                  std::optional<DecodedDetails>& map) {
+  thread_local std::vector<DecodedDetails::EntryView> writes;
+  writes.clear();
+  bool marked = false;
+  std::string_view open_tag;  // the tag whose value runs up to here
+  std::size_t value_begin = 0;
+  for (std::size_t slash = text.find('/'); slash != std::string_view::npos; slash = text.find('/', slash + 1)) {
+    if (segments_first && opens_segments_mark(text, slash)) return SlashTagsOutcome::SegmentsMark;
+    const std::string_view tag = tag_at(text.substr(slash + 1));
+    if (tag.empty()) continue;
+    marked = marked || is_mark(tag);
+    if (!open_tag.empty() && slash >= value_begin) {
+      const std::string_view v = value_of(text.substr(value_begin, slash - value_begin));
+      if (!v.empty()) writes.emplace_back(joined.in_details(open_tag), joined.in_details(v));
+    }
+    open_tag = tag;
+    value_begin = slash + 1 + tag.size() + 1;
+    slash = value_begin - 2;  // the tag's closing slash may open the next tag
+  }
+  if (!marked) return SlashTagsOutcome::NoMark;
+  if (!open_tag.empty()) {
+    const std::string_view v = value_of(text.substr(value_begin));
+    if (!v.empty()) writes.emplace_back(joined.in_details(open_tag), joined.in_details(v));
+  }
+  if (writes.empty()) writes.emplace_back("detail", details);
+  map = write_map(writes, details, into, Layout::SlashTags);
+  return SlashTagsOutcome::Decoded;
+}
+
+const Decoder& detail::bank_slash_decoder() noexcept {
+  static const BankSlashDecoder instance;
+  return instance;
+}
 
 const Decoder& bank_slash_tags_decoder() noexcept {
   static const BankSlashTagsDecoder instance;
