@@ -284,9 +284,7 @@ Result<std::size_t> write_csv(std::span<const Statement> statements, OutputSink&
 }
 
 Result<std::string> export_csv(std::span<const Statement> statements, const CsvOptions& options) {
-  StringSink sink;
-  if (auto written = write_csv(statements, sink, options); !written) return written.error();
-  return std::move(sink.text);
+  return detail::into_string([&](OutputSink& sink) { return write_csv(statements, sink, options); });
 }
 
 }  // namespace tallyfold

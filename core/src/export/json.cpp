@@ -570,15 +570,11 @@ Result<std::size_t> write_json_lines(std::span<const Statement> statements, Outp
 }
 
 Result<std::string> export_json(std::span<const Statement> statements, const JsonOptions& options) {
-  StringSink sink;
-  if (auto written = write_json(statements, sink, options); !written) return written.error();
-  return std::move(sink.text);
+  return detail::into_string([&](OutputSink& sink) { return write_json(statements, sink, options); });
 }
 
 Result<std::string> export_json_lines(std::span<const Statement> statements, const JsonOptions& options) {
-  StringSink sink;
-  if (auto written = write_json_lines(statements, sink, options); !written) return written.error();
-  return std::move(sink.text);
+  return detail::into_string([&](OutputSink& sink) { return write_json_lines(statements, sink, options); });
 }
 
 }  // namespace tallyfold
