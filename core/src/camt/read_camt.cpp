@@ -15,6 +15,7 @@
 #include "bankfile/diagnostics.hpp"
 #include "camt/details.hpp"
 #include "camt/xml_tree.hpp"
+#include "model/details_map.hpp"
 #include "reconcile_text.hpp"
 #include "tallyfold/camt.hpp"
 #include "tallyfold/reconcile.hpp"
@@ -94,15 +95,7 @@ std::optional<Decimal> read_amount(std::string_view t) noexcept {
   return Decimal::from_parts(mantissa, scale < 0 ? 0 : scale, negative);
 }
 
-std::optional<int> number_at(std::string_view t, std::size_t at, std::size_t n) noexcept {
-  if (at + n > t.size()) return std::nullopt;
-  int v = 0;
-  for (std::size_t i = at; i < at + n; ++i) {
-    if (!is_digit(t[i])) return std::nullopt;
-    v = v * 10 + (t[i] - '0');
-  }
-  return v;
-}
+using ascii::number_at;
 
 // The date of an ISODate or ISODateTime: its first ten characters, as the bank wrote
 // them (the local date of a time).
@@ -526,7 +519,7 @@ class Reader {
         derive_payment_keys(payment, side.empty() ? credit : side == "CRDT");
         maps.push_back(payment.finish(texts_));
       }
-      t.transaction_details = store_maps(maps);
+      t.transaction_details = detail::place_maps(maps, texts_);
     }
     if (!whole) warn(entry, "elements nested deeper than the details keep were left out");
     if (!writes.empty()) t.structured_details = writes.finish(texts_);
@@ -539,17 +532,6 @@ class Reader {
       if (const auto v = payment.find(key); v && *v != "NOTPROVIDED") return *v;
     }
     return {};
-  }
-
-  // The array of a batch's maps, in the buffer beside them (the maps are there already).
-  std::span<const DecodedDetails> store_maps(const std::vector<DecodedDetails>& maps) {
-    constexpr std::size_t align = alignof(DecodedDetails);
-    char* raw = texts_.extend(maps.size() * sizeof(DecodedDetails) + align - 1);
-    const std::size_t offset = (align - reinterpret_cast<std::uintptr_t>(raw) % align) % align;
-    auto* first = reinterpret_cast<DecodedDetails*>(raw + offset);
-    for (std::size_t i = 0; i < maps.size(); ++i) new (first + i) DecodedDetails(maps[i]);
-    texts_.close();
-    return {first, maps.size()};
   }
 
   LineIndex lines_;

@@ -7,6 +7,7 @@
 
 #include "export/iso20022_limits.hpp"
 #include "tallyfold/iso20022.hpp"
+#include "util/ascii.hpp"
 
 namespace tallyfold {
 namespace camt {
@@ -80,16 +81,7 @@ std::int64_t default_creation_time() {
 }
 
 std::optional<std::int64_t> parse_timestamp(std::string_view text) noexcept {
-  using camt::is_digit;
-  auto number = [&](std::size_t at, std::size_t n) -> std::optional<int> {
-    if (at + n > text.size()) return std::nullopt;
-    int v = 0;
-    for (std::size_t i = at; i < at + n; ++i) {
-      if (!is_digit(text[i])) return std::nullopt;
-      v = v * 10 + (text[i] - '0');
-    }
-    return v;
-  };
+  const auto number = [text](std::size_t at, std::size_t n) { return ascii::number_at(text, at, n); };
   if (!text.empty() && text.front() == '@') {
     std::int64_t v = 0;
     const char* first = text.data() + 1;

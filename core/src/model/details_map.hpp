@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <new>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -11,6 +13,18 @@
 #include "tallyfold/model.hpp"
 
 namespace tallyfold::detail {
+
+/// An array of `maps` in `into`, aligned for the pointers they hold: what
+/// Transaction::transaction_details views. The maps' own texts must lie in `into` already.
+inline std::span<const DecodedDetails> place_maps(std::span<const DecodedDetails> maps, TextBuffer& into) {
+  constexpr std::size_t align = alignof(DecodedDetails);
+  char* raw = into.extend(maps.size() * sizeof(DecodedDetails) + align - 1);
+  const std::size_t offset = (align - reinterpret_cast<std::uintptr_t>(raw) % align) % align;
+  auto* first = reinterpret_cast<DecodedDetails*>(raw + offset);
+  for (std::size_t i = 0; i < maps.size(); ++i) new (first + i) DecodedDetails(maps[i]);
+  into.close();
+  return {first, maps.size()};
+}
 
 /// Byte order, the order a map keeps its keys in, compared inline: keys are a few
 /// bytes, where a library call costs more than the comparison.

@@ -348,14 +348,7 @@ std::span<const DecodedDetails> keep_maps(std::span<const DecodedDetails> maps, 
     entries.assign(map.begin(), map.end());
     copies.push_back(DecodedDetails::from_view_writes(entries, into));
   }
-  // The array goes in the buffer too, aligned for the pointers it holds.
-  constexpr std::size_t align = alignof(DecodedDetails);
-  char* raw = into.extend(copies.size() * sizeof(DecodedDetails) + align - 1);
-  const std::size_t offset = (align - reinterpret_cast<std::uintptr_t>(raw) % align) % align;
-  auto* first = reinterpret_cast<DecodedDetails*>(raw + offset);
-  for (std::size_t i = 0; i < copies.size(); ++i) new (first + i) DecodedDetails(copies[i]);
-  into.close();
-  return {first, copies.size()};
+  return detail::place_maps(copies, into);
 }
 
 Transaction keep_transaction(const Transaction& t, TextBuffer& into) {

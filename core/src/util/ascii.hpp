@@ -3,6 +3,10 @@
 // character belongs to none of them.
 #pragma once
 
+#include <cstddef>
+#include <optional>
+#include <string_view>
+
 namespace tallyfold::ascii {
 
 constexpr bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
@@ -21,5 +25,17 @@ constexpr bool is_control(char c) noexcept {
 }
 constexpr char to_upper(char c) noexcept { return is_lower(c) ? static_cast<char>(c - 'a' + 'A') : c; }
 constexpr char to_lower(char c) noexcept { return is_upper(c) ? static_cast<char>(c - 'A' + 'a') : c; }
+
+/// The number written by the `n` digits (at most 9) at `at` in `text`; nullopt when
+/// `text` ends before them or one is not a digit.
+constexpr std::optional<int> number_at(std::string_view text, std::size_t at, std::size_t n) noexcept {
+  if (at > text.size() || n > text.size() - at) return std::nullopt;
+  int v = 0;
+  for (std::size_t i = at; i < at + n; ++i) {
+    if (!is_digit(text[i])) return std::nullopt;
+    v = v * 10 + (text[i] - '0');
+  }
+  return v;
+}
 
 }  // namespace tallyfold::ascii
