@@ -225,43 +225,39 @@ def read_open_file(path, mode="rb", read=MT940.from_file):
         return read(file)
 
 
-@pytest.mark.parametrize(
-    "read",
-    [
-        lambda: MT940.from_bytes(bytearray(SAMPLE.read_bytes())),
-        lambda: MT940.from_bytes(memoryview(SAMPLE.read_bytes())),
-        lambda: MT940.from_bytes(memoryview(b"xx" + SAMPLE.read_bytes())[2:]),
-        lambda: MT940.from_bytes(data=SAMPLE.read_bytes()),
-        lambda: MT940.from_file(str(SAMPLE)),
-        lambda: MT940.from_file(SAMPLE),
-        lambda: MT940.from_file(bytes(SAMPLE)),
-        lambda: MT940.from_file(path=SAMPLE),
-        lambda: read_open_file(SAMPLE),
-        lambda: MT940.from_file(io.BytesIO(SAMPLE.read_bytes())),
-    ],
-    ids=["bytearray", "memoryview", "memoryview-slice", "keyword", "str-path", "Path",
-         "bytes-path", "keyword-path", "binary-file", "BytesIO"],
-)
+INPUTS = {
+    "bytearray": lambda: MT940.from_bytes(bytearray(SAMPLE.read_bytes())),
+    "memoryview": lambda: MT940.from_bytes(memoryview(SAMPLE.read_bytes())),
+    "memoryview-slice": lambda: MT940.from_bytes(memoryview(b"xx" + SAMPLE.read_bytes())[2:]),
+    "keyword": lambda: MT940.from_bytes(data=SAMPLE.read_bytes()),
+    "str-path": lambda: MT940.from_file(str(SAMPLE)),
+    "Path": lambda: MT940.from_file(SAMPLE),
+    "bytes-path": lambda: MT940.from_file(bytes(SAMPLE)),
+    "keyword-path": lambda: MT940.from_file(path=SAMPLE),
+    "binary-file": lambda: read_open_file(SAMPLE),
+    "BytesIO": lambda: MT940.from_file(io.BytesIO(SAMPLE.read_bytes())),
+}
+
+
+@pytest.mark.parametrize("read", INPUTS.values(), ids=INPUTS)
 def test_every_kind_of_input_reads_alike(read):
     assert read().to_json() == MT940.from_bytes(SAMPLE.read_bytes()).to_json()
 
 
-@pytest.mark.parametrize(
-    "call, message",
-    [
-        (lambda: MT940.from_bytes(SAMPLE.read_text()), r"'data' must be a bytes-like object, not 'str' \(a str is read with MT940\(text\)\)"),
-        (lambda: read_open_file(SAMPLE, "r", MT940.from_bytes), r"'data' must be a bytes-like object, not 'TextIOWrapper'"),
-        (lambda: MT940.from_bytes(io.StringIO("text")), r"'data' must be a bytes-like object, not 'StringIO'"),
-        (lambda: MT940.from_bytes(None), r"'data' must be a bytes-like object, not 'NoneType'"),
-        (lambda: MT940.from_file(io.StringIO("text")), r"binary mode \('rb'\): read\(\) returned str"),
-        (lambda: MT940.from_file(5), r"expected str, bytes or os.PathLike object"),
-        (lambda: MT940.from_bytes(b"", encoding=1), r"'encoding' must be str or None, not 'int'"),
-        (lambda: MT940.from_bytes(b"", resolver=b"auto"), r"'resolver' must be str or None, not 'bytes'"),
-        (lambda: MT940.from_bytes(b"", "latin-1"), r"positional argument"),
-    ],
-    ids=["str", "text-file", "StringIO", "None", "text-file-to-from_file", "int-path", "encoding-type",
-         "resolver-type", "encoding-by-position"],
-)
+WRONG_TYPES = {
+    "str": (lambda: MT940.from_bytes(SAMPLE.read_text()), r"'data' must be a bytes-like object, not 'str' \(a str is read with MT940\(text\)\)"),
+    "text-file": (lambda: read_open_file(SAMPLE, "r", MT940.from_bytes), r"'data' must be a bytes-like object, not 'TextIOWrapper'"),
+    "StringIO": (lambda: MT940.from_bytes(io.StringIO("text")), r"'data' must be a bytes-like object, not 'StringIO'"),
+    "None": (lambda: MT940.from_bytes(None), r"'data' must be a bytes-like object, not 'NoneType'"),
+    "text-file-to-from_file": (lambda: MT940.from_file(io.StringIO("text")), r"binary mode \('rb'\): read\(\) returned str"),
+    "int-path": (lambda: MT940.from_file(5), r"expected str, bytes or os.PathLike object"),
+    "encoding-type": (lambda: MT940.from_bytes(b"", encoding=1), r"'encoding' must be str or None, not 'int'"),
+    "resolver-type": (lambda: MT940.from_bytes(b"", resolver=b"auto"), r"'resolver' must be str or None, not 'bytes'"),
+    "encoding-by-position": (lambda: MT940.from_bytes(b"", "latin-1"), r"positional argument"),
+}
+
+
+@pytest.mark.parametrize("call, message", WRONG_TYPES.values(), ids=WRONG_TYPES)
 def test_wrong_input_types_raise_type_error(call, message):
     with pytest.raises(TypeError, match=message):
         call()
