@@ -8,6 +8,7 @@ from pathlib import Path
 
 import pytest
 
+from conftest import statement
 from tallyfold import MT940
 
 
@@ -23,14 +24,9 @@ def generated_statement(seed, transactions):
         "020~00<00PRZELEW<20Zapłata {i}<32Firma {seed}<31PL{i:026d}",
         "Plain text payment {i} for account {seed}, with a comma",
     ]
-    marks = ["C", "D", "RC", "RD"]
-    out = [f":20:T{seed}", f":25:ACC{seed}", f":28C:{seed}/1", ":60F:C230101EUR1000,00"]
-    for i in range(transactions):
-        mark = marks[(i + seed) % 4]
-        out.append(f":61:2301{(i % 28) + 1:02d}{mark}{i % 997},{i % 100:02d}NTRFREF{i}//B{seed}")
-        out.append(":86:" + layouts[(i + seed) % 4].format(i=i, seed=seed))
-    out.append(":62F:C230131EUR1000,00")
-    return "\n".join(out) + "\n"
+    lines = [(f"2301{i % 28 + 1:02d}{['C', 'D', 'RC', 'RD'][(i + seed) % 4]}{i % 997},{i % 100:02d}NTRFREF{i}//B{seed}",
+              layouts[(i + seed) % 4].format(i=i, seed=seed)) for i in range(transactions)]
+    return statement(f"T{seed}", f"ACC{seed}", "C230101EUR1000,00", "C230131EUR1000,00", lines, f"{seed}/1")
 
 
 def outcome(text, resolver, bank_file):
