@@ -5,7 +5,6 @@ import inspect
 import math
 import subprocess
 import sys
-import textwrap
 import threading
 import time
 
@@ -53,13 +52,8 @@ def test_sub_interpreter_import_is_refused():
     testcapi = pytest.importorskip("_testcapi")
     if not hasattr(testcapi, "run_in_subinterp"):
         pytest.skip("no run_in_subinterp")
-    code = textwrap.dedent(
-        """
-        import _testcapi, tallyfold
-        print(_testcapi.run_in_subinterp(
-            "try:\\n import tallyfold\\nexcept ImportError as e:\\n print('refused:', e)"))
-        """
-    )
+    code = """import _testcapi, tallyfold
+print(_testcapi.run_in_subinterp("try:\\n import tallyfold\\nexcept ImportError as e:\\n print('refused:', e)"))"""
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
     assert "refused: tallyfold does not support sub-interpreters" in out.stdout
 
@@ -174,11 +168,6 @@ def test_no_references_leak_around_a_call():
     assert [sys.getrefcount(o) for o in (text, bad, resolver)] == before
 
 
-def _large_text(transactions):
-    line = ("230131C1,00NTRFREF//BANK", "/EREF/E-1/REMI/some longer purpose text " * 3)
-    return statement(lines=[line] * transactions)
-
-
 def test_other_threads_run_while_a_large_text_is_parsed():
     # Without releasing the interpreter lock, the ticker could only run just before the
     # call starts or just after it ends, never in its middle half.
@@ -195,7 +184,7 @@ def test_other_threads_run_while_a_large_text_is_parsed():
     thread.start()
     try:
         while True:
-            text = _large_text(transactions)
+            text = statement(lines=[("230131C1,00NTRFREF//BANK", "/EREF/E-1/REMI/some longer purpose " * 3)] * transactions)
             start = time.perf_counter()
             MT940(text)
             end = time.perf_counter()
