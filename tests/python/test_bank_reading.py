@@ -193,14 +193,10 @@ def test_reprs(full):
     assert repr(note) == f"<Diagnostic line {note.line} {note.severity}: {note.message}>"
 
 
-def test_kept_objects_are_kept(full):
-    assert full.statements is full.statements
-    assert full.statements[0].transactions is full.statements[0].transactions
-    assert full.diagnostics is not full.diagnostics  # a new list, as transactions is
-
-
-def test_snapshots_outlive_their_document():
+def test_objects_are_kept_and_outlive_their_document():
     doc = MT940.from_bytes(FULL)
+    assert doc.statements is doc.statements and doc.statements[0].transactions is doc.statements[0].transactions
+    assert doc.diagnostics is not doc.diagnostics  # a new list, as transactions is
     statements = doc.statements
     transactions = statements[0].transactions
     balance = statements[1].closing_balance
