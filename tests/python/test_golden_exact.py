@@ -47,10 +47,6 @@ def input_dirs():
     return dirs
 
 
-def inputs_of(folder):
-    return sorted(p for p in folder.iterdir() if p.is_file() and not p.name.startswith("."))
-
-
 def read(path):
     """The exports of one input by golden suffix, or {".error": message}."""
     text = path.read_bytes().decode("utf-8", errors="replace")
@@ -110,7 +106,7 @@ def regenerate():
     for golden_dir, folder in input_dirs():
         shutil.rmtree(golden_dir, ignore_errors=True)
         golden_dir.mkdir(parents=True)
-        for path in inputs_of(folder):
+        for path in sorted(p for p in folder.iterdir() if p.is_file() and not p.name.startswith(".")):
             for suffix, data in read(path).items():
                 (golden_dir / (path.name + suffix)).write_bytes(data)
                 total += len(data)
