@@ -32,8 +32,9 @@ bool is_statement_tag(std::string_view tag) noexcept {
     for (const char c : inner) n = n << 8 | static_cast<unsigned char>(c);
     return n;
   };
-  static constexpr std::string_view kTags[] = {"20", "21", "25", "25P", "28C", "60F", "60M", "61", "62F", "62M",
-                                               "64", "65", "86", "13", "13D", "34F", "90D", "90C", "NS"};
+  // The tags that follow a transaction's details first: they are nearly all that is asked.
+  static constexpr std::string_view kTags[] = {"61", "62F", "62M", "86", "20", "21", "25", "25P", "28C", "60F",
+                                               "60M", "64", "65", "13", "13D", "34F", "90D", "90C", "NS"};
   static constexpr auto kCodes = [code] {
     std::array<std::uint32_t, std::size(kTags)> codes{};
     for (std::size_t i = 0; i < codes.size(); ++i) codes[i] = code(kTags[i]) | static_cast<std::uint32_t>(kTags[i].size()) << 24;

@@ -236,7 +236,9 @@ std::size_t details_line_width(std::string_view text) noexcept {
     } else if (in_details && open_length < broken.size()) {
       ++broken[open_length];
     }
-    if (in_details) open_length = character_count(line);
+    // Only lengths beyond SWIFT's width are judged, and a line has no more characters
+    // than bytes: most lines need no counting.
+    if (in_details) open_length = line.size() <= kSwiftWidth ? 0 : character_count(line);
   }
   // Never narrower than SWIFT's lines: a narrower judgement would hang on which lines a
   // download happens to hold, and the same transaction would read differently.
