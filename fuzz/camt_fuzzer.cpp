@@ -9,7 +9,7 @@
 #include <tuple>
 
 #include "fuzz_checks.hpp"
-#include "tallyfold/camt.hpp"
+#include "camt/read_camt.hpp"
 #include "tallyfold/export.hpp"
 #include "tallyfold/fields.hpp"
 #include "tallyfold/iso20022.hpp"

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "fields/field_parts.hpp"
 #include "fuzz_checks.hpp"
 #include "tallyfold/bank_details.hpp"
 #include "tallyfold/decode.hpp"

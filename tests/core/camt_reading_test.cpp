@@ -20,7 +20,7 @@
 #include "export/iso20022_message.hpp"
 #include "support/shared_data.hpp"
 #include "tallyfold/bank_details.hpp"
-#include "tallyfold/camt.hpp"
+#include "camt/read_camt.hpp"
 #include "tallyfold/export.hpp"
 #include "tallyfold/fields.hpp"
 #include "tallyfold/iso20022.hpp"

@@ -12,7 +12,7 @@
 #include "export/swift_text.hpp"
 #include "tallyfold/bank_details.hpp"
 #include "tallyfold/bankfile.hpp"
-#include "tallyfold/camt.hpp"
+#include "camt/read_camt.hpp"
 #include "tallyfold/decode.hpp"
 #include "tallyfold/fields.hpp"
 #include "tallyfold/mt_export.hpp"

@@ -25,12 +25,6 @@ namespace tallyfold {
 /// its texts lie in one buffer that the statements share (Statement::texts).
 /// Thread-safe: keeps nothing between calls.
 Result<std::vector<Statement>> parse_statements(std::string_view text, const DecoderChain& chain);
-/// The same reading, the same statements and the same error, with the line it arose on:
-/// the line of the failing field's tag, that of the :20: of a statement that lacks a
-/// mandatory field, 0 for a text without statements. Counting lines costs a little, so
-/// parse_statements leaves it out.
-Result<std::vector<Statement>, LocatedError> parse_statements_located(std::string_view text,
-                                                                     const DecoderChain& chain);
 
 /// A six-byte YYMMDD date. Each part is two ASCII digits or "+" and a digit; the year
 /// part may also be "-" and a digit. Year parts below 80 are 2000 + part, the others

@@ -20,12 +20,12 @@ namespace tallyfold {
 /// What a statement file holds, judged from its content rather than its name.
 enum class SourceFormat : std::uint8_t {
   Mt940,  // SWIFT MT940 statements and MT942 interim reports, as text
-  Camt,   // an XML document: ISO 20022 camt.052, camt.053 or camt.054 (read_camt)
+  Camt,   // an XML document: ISO 20022 camt.052, camt.053 or camt.054
 };
 
-/// The format of `bytes`: camt for an XML document (looks_like_xml), whatever the file
-/// is called. Anything no other format claims is read as MT940 text, whose reading says
-/// itself when it is not.
+/// The format of `bytes`: camt for an XML document (after a byte-order mark and white
+/// space, the first byte is "<"), whatever the file is called. Anything no other format
+/// claims is read as MT940 text, whose reading says itself when it is not.
 SourceFormat detect_format(std::string_view bytes) noexcept;
 
 struct ReadOptions {
@@ -46,7 +46,7 @@ struct StatementFile {
   std::vector<Diagnostic> diagnostics;  // ordered by line; none from the exact reading
   SourceFormat format = SourceFormat::Mt940;
   /// What was read, to show users: "MT940", "MT942" (interim reports only),
-  /// "MT940/MT942" (both), or the camt message and version as read_camt names it
+  /// "MT940/MT942" (both), or the camt message and version as the document names it
   /// ("camt.053.001.08").
   std::string source_format;
 };

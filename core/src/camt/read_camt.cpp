@@ -17,7 +17,7 @@
 #include "camt/xml_tree.hpp"
 #include "model/details_map.hpp"
 #include "reconcile_text.hpp"
-#include "tallyfold/camt.hpp"
+#include "camt/read_camt.hpp"
 #include "tallyfold/reconcile.hpp"
 #include "util/ascii.hpp"
 

@@ -1,3 +1,4 @@
+#include "fields/field_parts.hpp"
 #include "tallyfold/arrow.hpp"
 
 #include <cerrno>

@@ -3,6 +3,7 @@
 
 #include "export/sink_buffer.hpp"
 #include "export/text_parts.hpp"
+#include "fields/field_parts.hpp"
 #include "tallyfold/export.hpp"
 #include "util/xml_text.hpp"
 

@@ -1,6 +1,7 @@
 #include "export/camt_account.hpp"
 
 #include "export/iso20022_limits.hpp"
+#include "fields/field_parts.hpp"
 #include "tallyfold/fields.hpp"
 
 namespace tallyfold::camt {

@@ -7,6 +7,7 @@
 
 #include "export/sink_buffer.hpp"
 #include "export/text_parts.hpp"
+#include "fields/field_parts.hpp"
 #include "tallyfold/bankfile.hpp"
 #include "tallyfold/export.hpp"
 #include "tallyfold/transaction_id.hpp"

@@ -6,6 +6,7 @@
 #include "export/iso20022_message.hpp"
 #include "export/iso20022_time.hpp"
 #include "export/iso20022_xml.hpp"
+#include "fields/field_parts.hpp"
 #include "tallyfold/export.hpp"
 #include "tallyfold/fields.hpp"
 #include "tallyfold/transaction_id.hpp"

@@ -16,6 +16,7 @@
 #include "export/sink_buffer.hpp"
 #include "export/statement_loop.hpp"
 #include "export/swift_text.hpp"
+#include "fields/field_parts.hpp"
 #include "tallyfold/fields.hpp"
 #include "tallyfold/mt_export.hpp"
 #include "util/ascii.hpp"

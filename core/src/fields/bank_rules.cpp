@@ -7,6 +7,7 @@
 #include <iterator>
 #include <optional>
 
+#include "fields/field_parts.hpp"
 #include "fields/rules.hpp"
 #include "util/codes.hpp"
 #include "util/ascii.hpp"

@@ -1,3 +1,4 @@
+#include "fields/field_parts.hpp"
 #include "tallyfold/fields.hpp"
 
 #include <cstdint>

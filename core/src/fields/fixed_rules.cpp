@@ -3,6 +3,7 @@
 #include <initializer_list>
 #include <optional>
 
+#include "fields/field_parts.hpp"
 #include "fields/rules.hpp"
 #include "util/ascii.hpp"
 

@@ -1,9 +1,10 @@
-// The two rule sets behind field_parts (fields.hpp).
+// The two rule sets behind field_parts (field_parts.hpp).
 #pragma once
 
 #include <string>
 #include <string_view>
 
+#include "fields/field_parts.hpp"
 #include "tallyfold/error.hpp"
 #include "tallyfold/fields.hpp"
 #include "tallyfold/model.hpp"

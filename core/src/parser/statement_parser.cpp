@@ -1,3 +1,4 @@
+#include "parser/parse_located.hpp"
 #include "parser/statement_machine.hpp"
 #include "tallyfold/parse.hpp"
 

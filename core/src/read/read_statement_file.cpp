@@ -8,7 +8,8 @@
 #include <utility>
 
 #include "bankfile/steps.hpp"
-#include "tallyfold/camt.hpp"
+#include "camt/read_camt.hpp"
+#include "parser/parse_located.hpp"
 #include "tallyfold/decode.hpp"
 #include "tallyfold/parse.hpp"
 #include "tallyfold/read.hpp"
