@@ -100,13 +100,18 @@ def test_exact_reading_matches_goldens(golden_dir, name):
         assert data == expected[suffix], f"{source} no longer matches {golden}"
 
 
+def is_input(path):
+    """A statement input: examples/ also holds the scripts that use them."""
+    return path.is_file() and not path.name.startswith(".") and path.suffix != ".py"
+
+
 def regenerate():
     """Rewrites the goldens of every source present here; absent sources keep theirs."""
     total = 0
     for golden_dir, folder in input_dirs():
         shutil.rmtree(golden_dir, ignore_errors=True)
         golden_dir.mkdir(parents=True)
-        for path in sorted(p for p in folder.iterdir() if p.is_file() and not p.name.startswith(".")):
+        for path in sorted(p for p in folder.iterdir() if is_input(p)):
             for suffix, data in read(path).items():
                 (golden_dir / (path.name + suffix)).write_bytes(data)
                 total += len(data)
