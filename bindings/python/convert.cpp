@@ -155,20 +155,7 @@ std::optional<Decimal> decimal_from_text(std::string_view text) {
 
 std::optional<Date> date_from_text(std::string_view text) {
   // Four-digit years only: every date of the model prints so.
-  if (text.size() != 10 || text[4] != '-' || text[7] != '-') return std::nullopt;
-  auto number = [&](std::size_t from, std::size_t n) -> std::optional<unsigned> {
-    unsigned v = 0;
-    for (std::size_t i = from; i < from + n; ++i) {
-      if (text[i] < '0' || text[i] > '9') return std::nullopt;
-      v = v * 10 + static_cast<unsigned>(text[i] - '0');
-    }
-    return v;
-  };
-  const auto year = number(0, 4);
-  const auto month = number(5, 2);
-  const auto day = number(8, 2);
-  if (!year || !month || !day) return std::nullopt;
-  return Date::from_ymd(static_cast<std::int32_t>(*year), *month, *day);
+  return Date::from_iso(text);
 }
 
 std::optional<DebitCreditMark> mark_from_text(std::string_view text) {

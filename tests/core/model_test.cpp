@@ -1,6 +1,7 @@
 #include <cmath>
 #include <memory>
 #include <stdexcept>
+#include <tuple>
 #include <utility>
 #include <string>
 #include <vector>
@@ -69,6 +70,18 @@ TEST(Date, OnlyCalendarDatesExist) {
   EXPECT_FALSE(Date::from_ymd(2024, 0, 1));
   EXPECT_FALSE(Date::from_ymd(2024, 4, 31));
   EXPECT_EQ(Date::from_ymd(1991, 3, 9)->to_iso(), "1991-03-09");
+}
+
+// from_iso reads back exactly what to_iso writes, and nothing near it.
+TEST(Date, FromIsoReadsOnlyWhatToIsoWrites) {
+  for (const auto& [y, m, d] : {std::tuple{1991, 3u, 9u}, {2024, 2u, 29u}, {0, 1u, 1u}, {9999, 12u, 31u}}) {
+    const Date date = *Date::from_ymd(y, m, d);
+    EXPECT_EQ(Date::from_iso(date.to_iso()), date) << date.to_iso();
+  }
+  for (std::string_view bad : {"2023-02-29", "2024-1-01", "2024-01-1", "2024/01/01", "+024-01-01", "2024-01-01T",
+                               " 2024-01-01", "2024-0a-01", "", "2024-13-01"}) {
+    EXPECT_FALSE(Date::from_iso(bad)) << bad;
+  }
 }
 
 TEST(Trim, WhiteSpaceSet) {

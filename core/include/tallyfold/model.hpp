@@ -79,6 +79,9 @@ class Date {
 
   /// nullopt unless `month` is 1..12 and `day` exists in that month of `year`.
   static std::optional<Date> from_ymd(std::int32_t year, unsigned month, unsigned day) noexcept;
+  /// The date `text` writes as to_iso does ("2024-01-31": four-digit year, two-digit
+  /// month and day); nullopt for any other text or a day the month does not have.
+  static std::optional<Date> from_iso(std::string_view text) noexcept;
 
   std::int32_t year() const noexcept { return year_; }
   unsigned month() const noexcept { return month_; }

@@ -100,12 +100,8 @@ using ascii::number_at;
 // The date of an ISODate or ISODateTime: its first ten characters, as the bank wrote
 // them (the local date of a time).
 std::optional<Date> read_date(std::string_view t) noexcept {
-  const auto y = number_at(t, 0, 4);
-  const auto m = number_at(t, 5, 2);
-  const auto d = number_at(t, 8, 2);
-  if (!y || !m || !d || t[4] != '-' || t[7] != '-') return std::nullopt;
   if (t.size() > 10 && t[10] != 'T' && t[10] != 'Z' && t[10] != '+' && t[10] != '-') return std::nullopt;
-  return Date::from_ymd(*y, static_cast<unsigned>(*m), static_cast<unsigned>(*d));
+  return Date::from_iso(t.substr(0, 10));
 }
 
 std::optional<ReportTime> read_time(std::string_view t) noexcept {

@@ -90,11 +90,7 @@ std::optional<std::int64_t> parse_timestamp(std::string_view text) noexcept {
     if (ec != std::errc() || ptr != last || first == last) return std::nullopt;
     return v;
   }
-  const auto year = number(0, 4);
-  const auto month = number(5, 2);
-  const auto day = number(8, 2);
-  if (!year || !month || !day || text[4] != '-' || text[7] != '-') return std::nullopt;
-  const auto date = Date::from_ymd(*year, static_cast<unsigned>(*month), static_cast<unsigned>(*day));
+  const auto date = Date::from_iso(text.substr(0, 10));
   if (!date) return std::nullopt;
   std::int64_t seconds = camt::utc_midnight(*date);
   std::size_t at = 10;

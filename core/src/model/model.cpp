@@ -156,6 +156,15 @@ std::optional<Date> Date::from_ymd(std::int32_t year, unsigned month, unsigned d
   return d;
 }
 
+std::optional<Date> Date::from_iso(std::string_view text) noexcept {
+  if (text.size() != 10 || text[4] != '-' || text[7] != '-') return std::nullopt;
+  const auto year = ascii::number_at(text, 0, 4);
+  const auto month = ascii::number_at(text, 5, 2);
+  const auto day = ascii::number_at(text, 8, 2);
+  if (!year || !month || !day) return std::nullopt;
+  return from_ymd(*year, static_cast<unsigned>(*month), static_cast<unsigned>(*day));
+}
+
 void Date::append_iso(std::string& out) const {
   char buf[16];
   char* p = buf;
