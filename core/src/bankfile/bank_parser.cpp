@@ -40,8 +40,11 @@ bool is_statement_tag(std::string_view tag) noexcept {
     for (std::size_t i = 0; i < codes.size(); ++i) codes[i] = code(kTags[i]) | static_cast<std::uint32_t>(kTags[i].size()) << 24;
     return codes;
   }();
-  const std::string_view inner = tag.substr(1, tag.size() - 2);
-  const std::uint32_t wanted = code(inner) | static_cast<std::uint32_t>(inner.size()) << 24;
+  // The tag's inner two or three bytes read in place: asked once a transaction, where a
+  // view's bounds check and a loop cost more than the number itself.
+  const auto byte = [tag](std::size_t i) { return static_cast<std::uint32_t>(static_cast<unsigned char>(tag[i])); };
+  const std::uint32_t wanted = tag.size() == 4 ? (2u << 24 | byte(1) << 8 | byte(2))
+                                               : (3u << 24 | byte(1) << 16 | byte(2) << 8 | byte(3));
   for (const std::uint32_t c : kCodes) {
     if (c == wanted) return true;
   }
@@ -99,7 +102,8 @@ class BankPolicy {
     // it one character early, inside a word ("EREF" as "ERE" + "F: JS12345").
     if (line.size() > 1 && line[1] == ':' && line.find(':', 2) != std::string_view::npos) return;
     if (text.front() == '/' || text.starts_with(" /")) {
-      if (previous.back() == '/' || line.substr(0, line.find(' ')).find('/') != std::string_view::npos) return;
+      const std::string_view word(line.data(), std::min(line.find(' '), line.size()));
+      if (previous.back() == '/' || word.find('/') != std::string_view::npos) return;
     }
     if (width_ == 0) width_ = detail::details_line_width(text_);
     // A line has no more characters than bytes: only a long one needs counting.
