@@ -683,8 +683,6 @@ inline std::string_view statement_currency(const Statement& s) noexcept {
 
 /// A copy of `t` whose texts and details map lie in `into`.
 Transaction keep_transaction(const Transaction& t, TextBuffer& into);
-/// Copies of `maps` and an array of them, all in `into` (Transaction::transaction_details).
-std::span<const DecodedDetails> keep_maps(std::span<const DecodedDetails> maps, TextBuffer& into);
 /// The bytes keep_transaction writes for `t`: the size to give a buffer of its own.
 std::size_t kept_size(const Transaction& t) noexcept;
 

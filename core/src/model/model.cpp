@@ -336,18 +336,7 @@ std::size_t entry_bytes(const DecodedDetails& map) noexcept {
   return n;
 }
 
-}  // namespace
-
-std::size_t kept_size(const Transaction& t) noexcept {
-  std::size_t n = t.transaction_type.size() + t.customer_reference.size() +
-                  (t.bank_reference ? t.bank_reference->size() : 0) + (t.extra_details ? t.extra_details->size() : 0) +
-                  t.details.size();
-  if (t.structured_details) n += kHeader + kEntry * t.structured_details->size() + entry_bytes(*t.structured_details);
-  for (const DecodedDetails& map : t.transaction_details) n += kHeader + kEntry * map.size() + entry_bytes(map);
-  if (!t.transaction_details.empty()) n += sizeof(DecodedDetails) * (t.transaction_details.size() + 1);
-  return n;
-}
-
+// Copies of `maps` and an array of them, all in `into` (Transaction::transaction_details).
 std::span<const DecodedDetails> keep_maps(std::span<const DecodedDetails> maps, TextBuffer& into) {
   if (maps.empty()) return {};
   std::vector<DecodedDetails> copies;
@@ -358,6 +347,18 @@ std::span<const DecodedDetails> keep_maps(std::span<const DecodedDetails> maps, 
     copies.push_back(DecodedDetails::from_view_writes(entries, into));
   }
   return detail::place_maps(copies, into);
+}
+
+}  // namespace
+
+std::size_t kept_size(const Transaction& t) noexcept {
+  std::size_t n = t.transaction_type.size() + t.customer_reference.size() +
+                  (t.bank_reference ? t.bank_reference->size() : 0) + (t.extra_details ? t.extra_details->size() : 0) +
+                  t.details.size();
+  if (t.structured_details) n += kHeader + kEntry * t.structured_details->size() + entry_bytes(*t.structured_details);
+  for (const DecodedDetails& map : t.transaction_details) n += kHeader + kEntry * map.size() + entry_bytes(map);
+  if (!t.transaction_details.empty()) n += sizeof(DecodedDetails) * (t.transaction_details.size() + 1);
+  return n;
 }
 
 Transaction keep_transaction(const Transaction& t, TextBuffer& into) {
