@@ -616,28 +616,18 @@ Result<MtDocument> write_mt(std::span<const Statement> statements, OutputSink& s
   if (written.stopped) return detail::sink_refused();
   if (written.count == 0) return detail::nothing_written("MT940", written);
   if (!buffer.flush()) return detail::sink_refused();
-  if (changes.transliterated > 0) {
-    document.notes.push_back(std::to_string(changes.transliterated) +
-                             " characters outside SWIFT's character set written in its nearest form");
-  }
-  if (changes.slashes > 0) {
-    document.notes.push_back(std::to_string(changes.slashes) +
-                             " slashes inside references and sub-fields written as '-', since '/' parts them");
-  }
-  if (changes.cut > 0) {
-    document.notes.push_back(std::to_string(changes.cut) + " texts cut to the length MT940 allows");
-  }
-  if (changes.unnumbered > 0) {
-    document.notes.push_back(std::to_string(changes.unnumbered) +
-                             " statements without a number written with the number 0 in :28C:");
-  }
-  if (changes.numbers_cut > 0) {
-    document.notes.push_back(std::to_string(changes.numbers_cut) +
-                             " statement numbers longer than the five digits of :28C: written with their last five");
-  }
-  if (changes.no_floor_limit > 0) {
-    document.notes.push_back(std::to_string(changes.no_floor_limit) +
-                             " interim reports without a floor limit written with :34F: 0,00, which reports every entry");
+  // Each kind of change is said once, with its count.
+  const std::pair<std::size_t, std::string_view> said[] = {
+      {changes.transliterated, " characters outside SWIFT's character set written in its nearest form"},
+      {changes.slashes, " slashes inside references and sub-fields written as '-', since '/' parts them"},
+      {changes.cut, " texts cut to the length MT940 allows"},
+      {changes.unnumbered, " statements without a number written with the number 0 in :28C:"},
+      {changes.numbers_cut, " statement numbers longer than the five digits of :28C: written with their last five"},
+      {changes.no_floor_limit,
+       " interim reports without a floor limit written with :34F: 0,00, which reports every entry"},
+  };
+  for (const auto& [count, text] : said) {
+    if (count > 0) document.notes.push_back(std::to_string(count).append(text));
   }
   return document;
 }
