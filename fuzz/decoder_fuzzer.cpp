@@ -10,7 +10,7 @@
 
 #include "fields/field_parts.hpp"
 #include "fuzz_checks.hpp"
-#include "tallyfold/bank_details.hpp"
+#include "decoders/bank/bank_details.hpp"
 #include "tallyfold/decode.hpp"
 #include "tallyfold/fields.hpp"
 

@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "fields/field_parts.hpp"
-#include "tallyfold/bank_details.hpp"
+#include "decoders/bank/bank_details.hpp"
 #include "support/shared_data.hpp"
 #include "tallyfold/bankfile.hpp"
 #include "tallyfold/fields.hpp"

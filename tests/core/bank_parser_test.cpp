@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "bankfile/steps.hpp"
-#include "tallyfold/bank_details.hpp"
+#include "decoders/bank/bank_details.hpp"
 #include "tallyfold/bankfile.hpp"
 #include "tallyfold/export.hpp"
 #include "tallyfold/fields.hpp"

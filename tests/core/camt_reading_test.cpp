@@ -19,7 +19,7 @@
 
 #include "export/iso20022_message.hpp"
 #include "support/shared_data.hpp"
-#include "tallyfold/bank_details.hpp"
+#include "decoders/bank/bank_details.hpp"
 #include "camt/read_camt.hpp"
 #include "tallyfold/export.hpp"
 #include "tallyfold/fields.hpp"

@@ -36,7 +36,7 @@
 #include "support/shared_data.hpp"
 #include "support/swift_form.hpp"
 #include "support/xml_schema.hpp"
-#include "tallyfold/bank_details.hpp"
+#include "decoders/bank/bank_details.hpp"
 #include "tallyfold/decode.hpp"
 #include "tallyfold/export.hpp"
 #include "tallyfold/fields.hpp"

@@ -10,7 +10,7 @@
 
 #include "export/camt_codes.hpp"
 #include "export/swift_text.hpp"
-#include "tallyfold/bank_details.hpp"
+#include "decoders/bank/bank_details.hpp"
 #include "tallyfold/bankfile.hpp"
 #include "camt/read_camt.hpp"
 #include "tallyfold/decode.hpp"

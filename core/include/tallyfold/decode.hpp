@@ -1,7 +1,7 @@
 // Details decoders: each turns one :86: text into a DecodedDetails map or refuses it.
 // Decoders are field-less singletons, and a chain is a constant list of them. What a
 // decoder answers depends on the text alone. The exact reading's decoders keep no state
-// at all. The bank-layout decoders (bank_details.hpp) are not stateless: each keeps
+// at all. The bank-file reading's layout decoders are not stateless: each keeps
 // thread-local scratch vectors between calls, so that a file's thousands of texts cost
 // no allocation each. Every call empties them before use, so nothing of one text
 // reaches the next, and threads share nothing.

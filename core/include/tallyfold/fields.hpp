@@ -45,8 +45,8 @@ struct DerivedFields {
 /// End-to-end, mandate, creditor and payment information references are "EREF",
 /// "MREF", "CRED" and "KREF"; the fields of banks' own layouts stay empty.
 ///
-/// FieldRules::Bank: by the layout stamped on the map, as bank_details.hpp lists its
-/// keys; an unstructured text becomes one line, and the supplementary details of an old
+/// FieldRules::Bank: by the layout stamped on the map, whose keys docs/readings.md
+/// lists; an unstructured text becomes one line, and the supplementary details of an old
 /// Rabobank statement line give the counter account and name.
 DerivedFields fields_of(const Transaction& t);
 

@@ -183,7 +183,7 @@ class TextBuffer {
 };
 
 /// The layout of a details text, stamped on its map by the decoder that recognised it:
-/// which keys the map holds and what they mean (decode.hpp and bank_details.hpp list
+/// which keys the map holds and what they mean (decode.hpp and docs/readings.md list
 /// them). None for a map built from writes.
 enum class Layout : std::uint8_t {
   None,

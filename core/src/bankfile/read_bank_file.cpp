@@ -3,7 +3,7 @@
 
 #include "bankfile/diagnostics.hpp"
 #include "bankfile/steps.hpp"
-#include "tallyfold/bank_details.hpp"
+#include "decoders/bank/bank_details.hpp"
 #include "tallyfold/bankfile.hpp"
 #include "tallyfold/parse.hpp"
 #include "tallyfold/reconcile.hpp"

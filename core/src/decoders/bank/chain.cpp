@@ -1,7 +1,7 @@
 #include <array>
 
 #include "decoders/bank/slash.hpp"
-#include "tallyfold/bank_details.hpp"
+#include "decoders/bank/bank_details.hpp"
 
 namespace tallyfold {
 namespace {

@@ -20,7 +20,7 @@
 
 #include "decoders/bank/text.hpp"
 #include "decoders/numbered_subfields.hpp"
-#include "tallyfold/bank_details.hpp"
+#include "decoders/bank/bank_details.hpp"
 
 namespace tallyfold {
 namespace {

@@ -18,7 +18,7 @@
 
 #include "decoders/bank/text.hpp"
 #include "decoders/text.hpp"
-#include "tallyfold/bank_details.hpp"
+#include "decoders/bank/bank_details.hpp"
 
 namespace tallyfold {
 namespace {

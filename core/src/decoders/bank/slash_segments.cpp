@@ -26,7 +26,7 @@
 #include "decoders/bank/text.hpp"
 #include "decoders/text.hpp"
 #include "util/codes.hpp"
-#include "tallyfold/bank_details.hpp"
+#include "decoders/bank/bank_details.hpp"
 #include "util/ascii.hpp"
 
 namespace tallyfold {
