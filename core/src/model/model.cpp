@@ -386,7 +386,9 @@ Transaction keep_transaction(const Transaction& t, TextBuffer& into) {
 }
 
 void TransactionList::push_back(const Transaction& t) {
-  Record& r = records_.emplace_back();
+  // Runs once for every transaction read. The flags are computed, not branched on:
+  // branches on each optional let the compiler copy the code for every combination.
+  Record r;
   const uint128 mantissa = t.amount.mantissa();
   r.amount_low = static_cast<std::uint64_t>(mantissa);
   r.amount_high = static_cast<std::uint32_t>(mantissa >> 64);
@@ -394,70 +396,56 @@ void TransactionList::push_back(const Transaction& t) {
   r.more_flags = static_cast<std::uint8_t>((t.rules == FieldRules::Bank ? kBankRules : 0) |
                                            (t.amount.negative() ? kNegative : 0));
   r.value_date = t.value_date;
+  r.entry_date = t.entry_date.value_or(Date());
   r.debit_credit = t.debit_credit;
-  std::uint8_t flags = 0;
-  if (t.entry_date) {
-    r.entry_date = *t.entry_date;
-    flags |= kEntryDate;
-  }
-  if (t.funds_code) {
-    r.funds_code = *t.funds_code;
-    flags |= kFundsCode;
-  }
-  const char* data[kTexts + 1] = {t.transaction_type.data(), t.customer_reference.data(), nullptr, nullptr,
-                                  t.details.data(), nullptr};
-  std::size_t size[kTexts + 1] = {t.transaction_type.size(), t.customer_reference.size(), 0, 0, t.details.size(), 0};
-  if (t.bank_reference) {
-    flags |= kBankReference;
-    data[2] = t.bank_reference->data();
-    size[2] = t.bank_reference->size();
-  }
-  if (t.extra_details) {
-    flags |= kExtraDetails;
-    data[3] = t.extra_details->data();
-    size[3] = t.extra_details->size();
-  }
-  if (t.structured_details) {
-    flags |= kMap;
-    r.layout = t.structured_details->layout_;
-    if (t.structured_details->block_ != nullptr) {
-      flags |= kMapBlock;
-      data[kTexts] = t.structured_details->block_;
-      size[kTexts] = 1;  // only its position is kept
-    }
-  }
+  r.funds_code = t.funds_code.value_or('\0');
+  const bool block = t.structured_details && t.structured_details->block_ != nullptr;
+  r.layout = t.structured_details ? t.structured_details->layout_ : Layout::None;
+  unsigned flags = (t.entry_date ? kEntryDate : 0u) | (t.funds_code ? kFundsCode : 0u) |
+                   (t.bank_reference ? kBankReference : 0u) | (t.extra_details ? kExtraDetails : 0u) |
+                   (t.structured_details ? kMap : 0u) | (block ? kMapBlock : 0u);
+  const std::string_view none;
+  const std::string_view texts[kTexts] = {t.transaction_type, t.customer_reference, t.bank_reference.value_or(none),
+                                          t.extra_details.value_or(none), t.details};
   // Compared as integers: the texts need not lie in one array. Empty texts keep no
-  // position, so they neither set the base nor widen the record. Written out for each
-  // text, without branches: this runs once for every transaction read.
+  // position, so they neither set the base nor widen the record; the map counts as
+  // one byte at its block. A record is compact when everything ends within 64 KiB of
+  // the lowest position: a parse writes a transaction's texts one after the other.
   std::uintptr_t address[kTexts + 1];
-  for (std::size_t k = 0; k <= kTexts; ++k) {
-    address[k] = size[k] != 0 ? reinterpret_cast<std::uintptr_t>(data[k]) : UINTPTR_MAX;
+  std::size_t size[kTexts + 1];
+  for (std::size_t k = 0; k < kTexts; ++k) {
+    address[k] = reinterpret_cast<std::uintptr_t>(texts[k].data());
+    size[k] = texts[k].size();
   }
-  const std::uintptr_t low = std::min({address[0], address[1], address[2], address[3], address[4], address[5]});
-  std::uintptr_t widest = 0;
+  address[kTexts] = reinterpret_cast<std::uintptr_t>(block ? t.structured_details->block_ : nullptr);
+  size[kTexts] = block ? 1 : 0;
+  std::uintptr_t low = UINTPTR_MAX;
+  std::uintptr_t high = 0;
   for (std::size_t k = 0; k <= kTexts; ++k) {
-    const std::uintptr_t at = size[k] != 0 ? address[k] - low : 0;
-    widest |= at | size[k];
-    r.at[k] = static_cast<std::uint16_t>(at);
+    low = std::min(low, size[k] != 0 ? address[k] : UINTPTR_MAX);
+    high = std::max(high, size[k] != 0 ? address[k] + size[k] : 0);
   }
-  for (std::size_t k = 0; k < kTexts; ++k) r.length[k] = static_cast<std::uint16_t>(size[k]);
-  if (widest <= 0xFFFF && t.transaction_details.empty()) [[likely]] {
+  if (high - low <= 0xFFFF && t.transaction_details.empty()) [[likely]] {
     r.base = reinterpret_cast<const char*>(low);
+    for (std::size_t k = 0; k <= kTexts; ++k) {
+      r.at[k] = static_cast<std::uint16_t>(size[k] != 0 ? address[k] - low : 0);
+    }
+    for (std::size_t k = 0; k < kTexts; ++k) r.length[k] = static_cast<std::uint16_t>(size[k]);
   } else {
     const std::size_t index = wide_.size();
     if (index > 0xFFFFFFFFu) {
-      records_.pop_back();
       throw std::length_error("more than 4 Gi transactions with texts far apart in one statement");
     }
     Wide& w = wide_.emplace_back();
-    for (std::size_t k = 0; k < kTexts; ++k) w.texts[k] = std::string_view(data[k], size[k]);
-    w.block = data[kTexts];
+    for (std::size_t k = 0; k < kTexts; ++k) w.texts[k] = texts[k];
+    w.block = block ? t.structured_details->block_ : nullptr;
     w.payments = t.transaction_details;
     flags |= kWide;
     r.at[0] = static_cast<std::uint16_t>(index);
     r.at[1] = static_cast<std::uint16_t>(index >> 16);
   }
-  r.flags = flags;
+  r.flags = static_cast<std::uint8_t>(flags);
+  records_.push_back(r);
 }
 
 const Transaction TransactionList::at(std::size_t i) const {

@@ -264,12 +264,11 @@ class StatementMachine {
       case Action::StatementLine: {
         complete_pending();
         state_ = State::TransactionLines;  // a report's first line comes in its header
-        // The pending transaction is kept as the last of the list; a list that never
-        // reaches its closing balance is dropped with its statement, so the difference
-        // never shows.
-        Transaction& t = transactions_.emplace_back();
+        // The pending transaction joins the list once its details are decoded; a list
+        // that never reaches its closing balance is dropped with its statement.
+        Transaction& t = current_;
+        t = Transaction();
         if (auto error = policy_.statement_line(content, t, *texts_, line)) [[unlikely]] {
-          transactions_.pop_back();
           line_left_out_ = true;
           return policy_.left_out(tag, content, std::move(*error), line);
         }
@@ -299,13 +298,7 @@ class StatementMachine {
         } else if (auto error = policy_.left_out(tag, content, std::move(balance).error(), line)) {
           return error;
         }
-        // The list is built in a scratch vector that keeps its capacity from statement
-        // to statement, and moved once into a vector of exactly its size: a grown vector
-        // kept as it is would carry up to twice the room, and transactions are the
-        // largest records of a document.
-        builder_->statement.transactions.assign(std::make_move_iterator(transactions_.begin()),
-                                                std::make_move_iterator(transactions_.end()));
-        transactions_.clear();
+        take_transactions(builder_->statement);
         state_ = State::Trailer;
         return std::nullopt;
       }
@@ -390,9 +383,7 @@ class StatementMachine {
   void take_report_lines() {
     if (state_ == State::Trailer) return;
     complete_pending();
-    builder_->statement.transactions.assign(std::make_move_iterator(transactions_.begin()),
-                                            std::make_move_iterator(transactions_.end()));
-    transactions_.clear();
+    take_transactions(builder_->statement);
   }
 
   // End of input: the statement under construction is finished whatever the state;
@@ -410,13 +401,14 @@ class StatementMachine {
   // :86: fields costs one decode of the combined text rather than one per field.
   void complete_pending() {
     if (!pending_) return;
-    Transaction& t = transactions_.back();
+    Transaction& t = current_;
     if (pending_has_details_) {
       // The map is written right after the text, which it mostly refers to by position.
       const DecodedDetails map = decode_details(chain_, texts_->open_piece(), *texts_);
       t.details = map.source();
       t.structured_details = map;
     }
+    transactions_.push_back(t);
     pending_ = false;
     pending_has_details_ = false;
   }
@@ -448,9 +440,7 @@ class StatementMachine {
       // balance.
       if (!report && state_ != State::Trailer) {
         complete_pending();
-        b.statement.transactions.assign(std::make_move_iterator(transactions_.begin()),
-                                        std::make_move_iterator(transactions_.end()));
-        transactions_.clear();
+        take_transactions(b.statement);
       }
       // A report has no balances to lack, and its header fields make it no less whole.
       if (!report) {
@@ -466,6 +456,15 @@ class StatementMachine {
     return std::nullopt;
   }
 
+  // The list is built in a scratch list that keeps its capacity from statement to
+  // statement, and copied once into a list of exactly its size: a grown list kept as it
+  // is would carry up to twice the room, and transactions are the largest records of a
+  // document.
+  void take_transactions(Statement& s) {
+    s.transactions = transactions_;
+    transactions_.clear();
+  }
+
   std::string_view keep(std::string_view text) { return texts_->keep(text); }
 
   void keep_texts(Transaction& t) {
@@ -479,10 +478,11 @@ class StatementMachine {
   Policy& policy_;
   State state_ = State::AwaitingStatement;
   std::optional<Builder> builder_;
-  bool pending_ = false;  // the last of transactions_ may still receive :86: fields
+  bool pending_ = false;  // current_ may still receive :86: fields
   bool pending_has_details_ = false;
   bool line_left_out_ = false;  // the last :61: could not be read
-  std::vector<Transaction> transactions_;
+  Transaction current_;  // the last statement line read, packed into the list once complete
+  TransactionList transactions_;
   std::vector<Statement> statements_;
   // Owned here until the first statement is finished, then shared by the statements.
   std::shared_ptr<TextBuffer> texts_;
