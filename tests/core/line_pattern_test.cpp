@@ -40,6 +40,11 @@ TEST(StatementLine, RecogniserAgreesWithThePattern) {
       {"230101C1,00NTRFREF/x", false},               // a single slash
       {"230101C1,00NTRFREF//b\rx", false},           // carriage return in the bank reference
       {"230101C1,00NTRFREF//b\r", false},
+      {"230101C1,00NTRFREF//1234567\r9", false},    // a break at the end of a word of eight
+      {"230101C1,00NTRFREF//12345678\r", false},    // a break after the last word
+      {"230101C1,00NTRFREF//12345678abcdef\n", false},
+      {"230101C1,00NTRFREF//12345678abcdefgh", true},
+      {"230101C1,00NTRFREFERENCE-LONGER-THAN//x\xc3\xa9", true},  // non-ASCII past the first words
       {"23010AC1,00NTRFX", false},
       {"230101X1,00NTRFX", false},
       {"230101R1,00NTRFX", false},

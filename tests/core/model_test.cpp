@@ -1,3 +1,4 @@
+#include <chrono>
 #include <cmath>
 #include <memory>
 #include <stdexcept>
@@ -81,6 +82,21 @@ TEST(Date, FromIsoReadsOnlyWhatToIsoWrites) {
   for (std::string_view bad : {"2023-02-29", "2024-1-01", "2024-01-1", "2024/01/01", "+024-01-01", "2024-01-01T",
                                " 2024-01-01", "2024-0a-01", "", "2024-13-01"}) {
     EXPECT_FALSE(Date::from_iso(bad)) << bad;
+  }
+}
+
+// The calendar rule is written out for speed: it must say what std::chrono says, for
+// every day number around every month of years that test each leap rule and the range.
+TEST(Date, AgreesWithTheStandardCalendar) {
+  for (const int year : {-32768, -32767, -400, -100, -4, -1, 0, 1, 1600, 1900, 1999, 2000, 2023, 2024, 2100, 32767, 32768}) {
+    for (unsigned month = 0; month <= 13; ++month) {
+      for (unsigned day = 0; day <= 32; ++day) {
+        const bool in_range = year >= -32767 && year <= 32767;
+        const bool ok = in_range && std::chrono::year_month_day{std::chrono::year{year}, std::chrono::month{month},
+                                                                std::chrono::day{day}}.ok();
+        EXPECT_EQ(Date::from_ymd(year, month, day).has_value(), ok) << year << "-" << month << "-" << day;
+      }
+    }
   }
 }
 

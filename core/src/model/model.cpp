@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <bit>
 #include <charconv>
-#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -144,11 +143,12 @@ double decimal_to_double(const Decimal& d) noexcept {
 }
 
 std::optional<Date> Date::from_ymd(std::int32_t year, unsigned month, unsigned day) noexcept {
-  // std::chrono::year covers -32767..32767; statement dates are far inside it.
-  if (year < -32767 || year > 32767 || month > 12 || day > 31) return std::nullopt;
-  const std::chrono::year_month_day ymd{std::chrono::year{static_cast<int>(year)},
-                                        std::chrono::month{month}, std::chrono::day{day}};
-  if (!ymd.ok()) return std::nullopt;
+  // The range of std::chrono::year; statement dates are far inside it. The Gregorian
+  // rule is written out: every statement line reads one or two dates.
+  if (year < -32767 || year > 32767 || month < 1 || month > 12 || day < 1) return std::nullopt;
+  constexpr std::uint8_t kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+  if (day > kDays[month - 1] + unsigned{month == 2 && leap}) return std::nullopt;
   Date d;
   d.year_ = static_cast<std::int16_t>(year);
   d.month_ = static_cast<std::uint8_t>(month);
