@@ -279,14 +279,9 @@ class StatementMachine {
         line_left_out_ = false;
         return std::nullopt;
       }
-      case Action::TransactionDetails: {
-        // Some banks write one :86: per line of text: later ones continue the first. The
-        // text grows as the open piece of the buffer until the transaction is complete.
-        if (pending_has_details_) texts_->append("\n");
-        texts_->append(content);
-        pending_has_details_ = true;
+      case Action::TransactionDetails:
+        start_details(content);
         return std::nullopt;
-      }
       case Action::ClosingBalance: {
         complete_pending();
         auto balance = policy_.balance(tag, content, *builder_, *texts_, line);
@@ -338,6 +333,16 @@ class StatementMachine {
     }
     return std::nullopt;
   }
+
+  // Some banks write one :86: per line of text: later ones continue the first. The text
+  // grows as the open piece of the buffer until the transaction is complete.
+  void start_details(std::string_view first_line) {
+    if (pending_has_details_) texts_->append("\n");
+    texts_->append(first_line);
+    pending_has_details_ = true;
+  }
+  // A continuation line of the :86: field start_details began.
+  void continue_details(std::string_view line) { texts_->append(line); }
 
   // A report field the policy cannot read is left out, as it says.
   void apply_report_field(Action action, std::string_view tag, std::string_view content, std::size_t line) {
@@ -510,6 +515,10 @@ Result<std::vector<Statement>, typename Policy::Error> run_statement_machine(std
   std::string_view first_piece;
   std::string joined;
   bool continued = false;
+  // Where lines are joined as they stand, a :86: field after a statement line goes
+  // straight into the buffer, line by line, instead of being joined here first.
+  constexpr bool kStreamsDetails = !Policy::kKeepsTextLikeTags;
+  bool streaming = false;
 
   const char* p = text.data();
   const char* const end = p + text.size();
@@ -547,7 +556,7 @@ Result<std::vector<Statement>, typename Policy::Error> run_statement_machine(std
       }
     }
     if (tag_size != 0) {
-      if (field_open) {
+      if (field_open && !streaming) {
         if (auto error = machine.apply(action, tag, continued ? std::string_view(joined) : first_piece, field_line)) {
           return std::move(*error);
         }
@@ -560,6 +569,10 @@ Result<std::vector<Statement>, typename Policy::Error> run_statement_machine(std
       statement_line = is_tag(tag, ":61:");
       first_piece = line.substr(tag_size);
       continued = false;
+      streaming = kStreamsDetails && action == Action::TransactionDetails;
+      if (streaming) machine.start_details(first_piece);
+    } else if (streaming) {
+      machine.continue_details(line);
     } else if (field_open && action != Action::Skip) {
       if (!continued) {
         joined.assign(first_piece);
@@ -578,8 +591,10 @@ Result<std::vector<Statement>, typename Policy::Error> run_statement_machine(std
     if constexpr (Policy::kKeepsTextLikeTags) previous_line = line;
   }
   if (!field_open) return policy.no_statement();
-  if (auto error = machine.apply(action, tag, continued ? std::string_view(joined) : first_piece, field_line)) {
-    return std::move(*error);
+  if (!streaming) {
+    if (auto error = machine.apply(action, tag, continued ? std::string_view(joined) : first_piece, field_line)) {
+      return std::move(*error);
+    }
   }
   return machine.finish();
 }
