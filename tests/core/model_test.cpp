@@ -215,6 +215,31 @@ TEST(DecodedDetails, KeysOutsideTheSource) {
   }
 }
 
+// Joining in one step writes what appending piece by piece writes, whether the pieces
+// lie in the source or not and whatever came before them in the value.
+TEST(DecodedDetails, JoinedValueIsThePiecesAppended) {
+  const std::string source = "ab cd?20ef";
+  const std::string_view s = source;
+  const std::vector<std::vector<std::string_view>> kRows = {
+      {}, {s.substr(0, 2)}, {s.substr(0, 2), s.substr(3, 2)}, {s.substr(8, 2), "", s.substr(0, 5)},
+      {"", ""}, {"lit", s.substr(0, 1)},
+  };
+  for (const bool prefix : {false, true}) {
+    for (const auto& pieces : kRows) {
+      TextBuffer texts;
+      std::size_t bytes = 8;
+      for (const std::string_view piece : pieces) bytes += piece.size() + 1;
+      DecodedDetails::Builder joined(texts, s, 1, bytes);
+      joined.add_key("k");
+      if (prefix) joined.append_value(s.substr(5, 3));
+      joined.append_joined(pieces, ' ');
+      std::string expected = prefix ? "?20" : "";
+      for (std::size_t i = 0; i < pieces.size(); ++i) expected.append(i == 0 ? "" : " ").append(pieces[i]);
+      EXPECT_EQ(std::move(joined).finish().find("k"), expected);
+    }
+  }
+}
+
 TEST(DecodedDetails, BuilderRefusesBrokenAnnouncements) {
   using B = DecodedDetails::Builder;
   const struct {
@@ -232,6 +257,20 @@ TEST(DecodedDetails, BuilderRefusesBrokenAnnouncements) {
       {"descending keys", 2, 3, [](B& b) { b.add_key("b"); b.add_key("ab"); }, false},
       {"value before key", 1, 2, [](B& b) { b.append_value("x"); }, false},
       {"fewer entries", 2, 1, [](B& b) { b.add_key("a"); }, false},
+      {"joined exactly", 1, 4, [](B& b) {
+         const std::string_view pieces[] = {"x", "y"};
+         b.add_key("a");
+         b.append_joined(pieces, ' ');
+       }, true},
+      {"joined one byte too many", 1, 3, [](B& b) {
+         const std::string_view pieces[] = {"x", "y"};
+         b.add_key("a");
+         b.append_joined(pieces, ' ');
+       }, false},
+      {"joined before key", 1, 4, [](B& b) {
+         const std::string_view pieces[] = {"x", "y"};
+         b.append_joined(pieces, ' ');
+       }, false},
   };
   for (const auto& row : kRows) {
     SCOPED_TRACE(row.name);

@@ -294,6 +294,9 @@ class DecodedDetails {
       }
       append_copied(piece);
     }
+    /// The same as appending the pieces one by one with `separator` between each two,
+    /// with one check of the room for all of them.
+    void append_joined(std::span<const std::string_view> pieces, char separator);
     DecodedDetails finish(Layout layout = Layout::None) &&;
 
    private:

@@ -540,6 +540,30 @@ void DecodedDetails::Builder::append_copied(std::string_view piece) {
   value_length_ += static_cast<std::uint32_t>(piece.size());
 }
 
+void DecodedDetails::Builder::append_joined(std::span<const std::string_view> pieces, char separator) {
+  if (pieces.size() <= 1) {
+    // One piece may stay a position in the source.
+    if (!pieces.empty()) append_value(pieces.front());
+    return;
+  }
+  if (next_entry_ == 0) fail("decoded details: value before its key");
+  std::size_t total = pieces.size() - 1;
+  for (const std::string_view piece : pieces) total += piece.size();
+  if (!value_copied_) {
+    value_at_ = copy(std::string_view(base_ + value_at_, value_length_));
+    value_copied_ = true;
+  }
+  if (total > static_cast<std::size_t>(copy_end_ - copy_at_)) fail("decoded details: more bytes than announced");
+  char* out = copy_at_;
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    if (i != 0) *out++ = separator;
+    if (!pieces[i].empty()) std::memcpy(out, pieces[i].data(), pieces[i].size());
+    out += pieces[i].size();
+  }
+  copy_at_ = out;
+  value_length_ += static_cast<std::uint32_t>(total);
+}
+
 DecodedDetails DecodedDetails::Builder::finish(Layout layout) && {
   if (next_entry_ != entries_) fail("decoded details: fewer entries than announced");
   if (next_entry_ > 0) store_entry();

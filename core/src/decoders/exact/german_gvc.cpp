@@ -28,11 +28,7 @@ class RemittancePieces {
 
   /// Appends the pieces joined by one space to the value being written.
   void write_joined(DecodedDetails::Builder& builder) const {
-    const std::string_view* pieces = spilled_.empty() ? inline_ : spilled_.data();
-    for (std::size_t i = 0; i < count_; ++i) {
-      if (i != 0) builder.append_value(" ");
-      builder.append_value(pieces[i]);
-    }
+    builder.append_joined({spilled_.empty() ? inline_ : spilled_.data(), count_}, ' ');
   }
 
  private:
