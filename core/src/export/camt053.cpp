@@ -71,21 +71,27 @@ void write_related_parties(const Transaction& t, const FieldParts& derived,
                            std::string& out) {
   // The counterparty paid on the credit side (debtor) and was paid on the debit side.
   const bool debtor = is_credit_side(t.debit_credit);
-  const std::string_view party = debtor ? "Dbtr" : "Cdtr";
-  // <Dbtr>/<Cdtr> or its account: two elements around one value.
-  const auto element = [&](std::string_view suffix, std::string_view outer, std::string_view inner,
-                           const TextParts& value) {
-    out.append("              <").append(party).append(suffix).append(">\n");
-    out.append("                <").append(outer).append(">\n");
-    out.append("                  <").append(inner).append(">");
-    append_escaped(value, out);
-    out.append("</").append(inner).append(">\n");
-    out.append("                </").append(outer).append(">\n");
-    out.append("              </").append(party).append(suffix).append(">\n");
-  };
-  out.append("            <RltdPties>\n");
-  element("", "Pty", "Nm", derived.counterparty);
-  if (!derived.counter_iban.empty()) element("Acct", "Id", "IBAN", derived.counter_iban);
+  out.append(debtor ? "            <RltdPties>\n              <Dbtr>\n"
+                    : "            <RltdPties>\n              <Cdtr>\n");
+  out.append(
+      "                <Pty>\n"
+      "                  <Nm>");
+  append_escaped(derived.counterparty, out);
+  out.append(
+      "</Nm>\n"
+      "                </Pty>\n");
+  out.append(debtor ? "              </Dbtr>\n" : "              </Cdtr>\n");
+  if (!derived.counter_iban.empty()) {
+    out.append(debtor ? "              <DbtrAcct>\n" : "              <CdtrAcct>\n");
+    out.append(
+        "                <Id>\n"
+        "                  <IBAN>");
+    append_escaped(derived.counter_iban, out);
+    out.append(
+        "</IBAN>\n"
+        "                </Id>\n");
+    out.append(debtor ? "              </DbtrAcct>\n" : "              </CdtrAcct>\n");
+  }
   out.append("            </RltdPties>\n");
 }
 
