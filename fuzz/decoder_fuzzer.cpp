@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -197,6 +198,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Decoder& decoder = decoder_under_test();
   TextBuffer texts;
   const auto map = decoder.decode(text, texts);
+  if (chosen == 4 || chosen == 6) {
+    // The bank chains read both slash layouts in one walk, which must answer as the two
+    // decoders tried in turn.
+    std::optional<DecodedDetails> in_turn = bank_slash_segments_decoder().decode(text, texts);
+    if (!in_turn) in_turn = bank_slash_tags_decoder().decode(text, texts);
+    const auto walked = select_bank_chain("swift")->decoders().front()->decode(text, texts);
+    require(walked == in_turn);
+    require(!walked || walked->layout() == in_turn->layout());
+  }
   const bool utf8 = is_valid_utf8(text);
   // The angular rules count characters, which bytes that are not UTF-8 do not define.
   const bool expected = recognised(text);
