@@ -32,8 +32,9 @@ void append_mismatch(std::string& text, const Statement& s, const StatementCheck
 StatementCheck check_statement(const Statement& statement) noexcept {
   StatementCheck check;
   std::optional<Decimal> sum = statement.opening_balance.signed_amount();
-  for (const Transaction& t : statement.transactions) {
-    sum = sum->plus(t.signed_amount());
+  const TransactionList& transactions = statement.transactions;
+  for (std::size_t i = 0; i < transactions.size(); ++i) {
+    sum = sum->plus(transactions.signed_amount(i));
     if (!sum) break;
   }
   const Decimal closing = statement.closing_balance.signed_amount();

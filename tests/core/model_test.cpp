@@ -420,6 +420,34 @@ TEST(TransactionList, GivesBackWhatItWasGiven) {
   EXPECT_THROW(static_cast<void>(list.at(list.size())), std::out_of_range);
 }
 
+// The amounts alone, as reconciling reads them, carry the very sign flag, digits and
+// scale of the whole transaction's signed amount: a zero's flag shows in the text, and
+// a wide record keeps its amount in the record like any other.
+TEST(TransactionList, SignedAmountAloneMatchesTheTransaction) {
+  const std::string long_text(70000, 'x');
+  TransactionList list;
+  std::vector<std::string> want;
+  for (const DebitCreditMark mark : {DebitCreditMark::Credit, DebitCreditMark::Debit,
+                                     DebitCreditMark::ReversalCredit, DebitCreditMark::ReversalDebit}) {
+    for (const auto& [mantissa, scale, negative] :
+         {std::tuple{uint128{0}, 2, false}, std::tuple{uint128{0}, 0, true}, std::tuple{uint128{12345}, 2, false},
+          std::tuple{Decimal::kMaxMantissa, 28, true}, std::tuple{uint128{1} << 64, 5, false}}) {
+      for (const bool wide : {false, true}) {
+        Transaction t;
+        t.debit_credit = mark;
+        t.amount = *Decimal::from_parts(mantissa, scale, negative);
+        if (wide) t.details = long_text;
+        list.push_back(t);
+        want.push_back(t.signed_amount().to_string());
+      }
+    }
+  }
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    EXPECT_EQ(list.signed_amount(i).to_string(), want[i]) << i;
+    EXPECT_EQ(list.signed_amount(i).to_string(), list[i].signed_amount().to_string()) << i;
+  }
+}
+
 TEST(ParseError, DisplayTexts) {
   const struct { ParseError error; std::string_view text; } kMessages[] = {
       {NoData{}, "Input contains no MT940 data"},

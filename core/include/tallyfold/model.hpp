@@ -61,6 +61,7 @@ class Decimal {
   friend bool operator==(const Decimal& a, const Decimal& b) noexcept;
 
  private:
+  friend class TransactionList;  // rebuilds its records' amounts inline, unchecked
   // Two halves rather than one uint128, whose 16-byte alignment would double the size.
   std::uint64_t lo_ = 0;
   std::uint32_t hi_ = 0;
@@ -520,9 +521,7 @@ class TransactionList {
     t.debit_credit = r.debit_credit;
     if (r.flags & kFundsCode) t.funds_code = r.funds_code;
     t.rules = r.more_flags & kBankRules ? FieldRules::Bank : FieldRules::Fixed;
-    t.amount = Decimal::from_parts(uint128{r.amount_high} << 64 | r.amount_low, r.amount_scale,
-                                   (r.more_flags & kNegative) != 0)
-                   .value_or(Decimal());
+    t.amount = amount(r, false);
     if (r.flags & kWide) [[unlikely]] {
       set_texts(t, r, wide_[std::size_t{r.at[0]} | std::size_t{r.at[1]} << 16]);
       return t;
@@ -539,6 +538,12 @@ class TransactionList {
       t.structured_details = DecodedDetails(r.flags & kMapBlock ? r.base + r.at[kTexts] : nullptr, r.layout);
     }
     return t;
+  }
+  /// `(*this)[i].signed_amount()`, without building the transaction: reconciling reads
+  /// nothing else of each record, and a whole transaction costs several times as much.
+  Decimal signed_amount(std::size_t i) const noexcept {
+    const Record& r = records_[i];
+    return amount(r, is_debit_side(r.debit_credit));
   }
   /// operator[], with the index checked (std::out_of_range).
   const Transaction at(std::size_t i) const;
@@ -582,6 +587,15 @@ class TransactionList {
     const char* block = nullptr;
     std::span<const DecodedDetails> payments;  // Transaction::transaction_details
   };
+  // The record's parts came from a Decimal, so they need no checking again.
+  static Decimal amount(const Record& r, bool flip_sign) noexcept {
+    Decimal d;
+    d.lo_ = r.amount_low;
+    d.hi_ = r.amount_high;
+    d.scale_ = r.amount_scale;
+    d.negative_ = ((r.more_flags & kNegative) != 0) != flip_sign;
+    return d;
+  }
   static void set_texts(Transaction& t, const Record& r, const Wide& w) noexcept {
     t.transaction_type = w.texts[0];
     t.customer_reference = w.texts[1];

@@ -38,7 +38,7 @@ bool surely_reconciles(const Statement& s) noexcept {
     (amount.negative() ? debits : credits) += amount.mantissa();
   };
   add(s.opening_balance.signed_amount());
-  for (const Transaction& t : s.transactions) add(t.signed_amount());
+  for (std::size_t i = 0; i < s.transactions.size(); ++i) add(s.transactions.signed_amount(i));
   const Decimal closing = s.closing_balance.signed_amount();
   if (!fits || closing.scale() != scale) return false;
   // credits - debits == closing, in unsigned arithmetic.
