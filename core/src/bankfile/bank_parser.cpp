@@ -15,6 +15,29 @@
 namespace tallyfold {
 namespace {
 
+// Whether the statement surely reconciles, told from the mantissas alone when every
+// amount has the opening balance's scale and fits 64 bits, as amounts written with a
+// decimal comma do. Fewer than 2^32 of them cannot leave the 96 bits of a Decimal, so
+// check_statement would reach the same sum; this spares it the Decimal arithmetic for
+// each of thousands of transactions. False says nothing: the full check decides then.
+bool surely_reconciles(const Statement& s) noexcept {
+  if (s.opening_balance.currency != s.closing_balance.currency) return false;
+  const int scale = s.opening_balance.amount.scale();
+  uint128 credits = 0;
+  uint128 debits = 0;
+  bool fits = true;
+  const auto add = [&](const Decimal& amount) {
+    fits &= amount.scale() == scale && (amount.mantissa() >> 64) == 0;
+    (amount.negative() ? debits : credits) += amount.mantissa();
+  };
+  add(s.opening_balance.signed_amount());
+  for (std::size_t i = 0; i < s.transactions.size(); ++i) add(s.transactions.signed_amount(i));
+  const Decimal closing = s.closing_balance.signed_amount();
+  if (!fits || closing.scale() != scale) return false;
+  // credits - debits == closing, in unsigned arithmetic.
+  return closing.negative() ? debits == credits + closing.mantissa() : credits == debits + closing.mantissa();
+}
+
 using detail::Action;
 using detail::State;
 
@@ -112,8 +135,8 @@ class BankPolicy {
 
   static constexpr bool kReadsInterimReports = true;
 
-  BankPolicy(std::string_view text, std::vector<Diagnostic>& diagnostics, std::vector<std::size_t>* statement_lines)
-      : text_(text), diagnostics_(diagnostics), statement_lines_(statement_lines) {}
+  BankPolicy(std::string_view text, std::vector<Diagnostic>& diagnostics, std::vector<KeptStatement>* kept)
+      : text_(text), diagnostics_(diagnostics), kept_(kept) {}
 
   // The exact parser's work stays on the inline path; what follows its rejection does not.
   std::optional<ParseError> statement_line(std::string_view content, Transaction& t, TextBuffer& texts,
@@ -165,7 +188,7 @@ class BankPolicy {
 
   void started(Builder& b) noexcept { b.extra.first_diagnostic = diagnostics_.size(); }
   void kept(const Builder& b) {
-    if (statement_lines_ != nullptr) statement_lines_->push_back(b.line);
+    if (kept_ != nullptr) kept_->push_back(KeptStatement{b.line, surely_reconciles(b.statement)});
     if (b.statement.kind == StatementKind::InterimReport) check_totals(b);
   }
 
@@ -410,7 +433,7 @@ class BankPolicy {
   std::string_view text_;
   std::size_t width_ = 0;  // of the file's full :86: lines, once a text line is joined
   std::vector<Diagnostic>& diagnostics_;
-  std::vector<std::size_t>* statement_lines_ = nullptr;
+  std::vector<KeptStatement>* kept_ = nullptr;
   std::vector<detail::Repair> repairs_;
 };
 
@@ -420,9 +443,9 @@ static_assert(detail::StatementPolicy<BankPolicy>);
 
 Result<std::vector<Statement>, LocatedError> parse_bank_statements(std::string_view text, const DecoderChain& chain,
                                                                    std::vector<Diagnostic>& diagnostics,
-                                                                   std::vector<std::size_t>* statement_lines) {
+                                                                   std::vector<KeptStatement>* kept) {
   const std::size_t first = diagnostics.size();
-  BankPolicy policy(text, diagnostics, statement_lines);
+  BankPolicy policy(text, diagnostics, kept);
   auto statements = detail::run_statement_machine(text, chain, policy);
   // A statement's own warning is known only at its end, after those of its fields.
   std::stable_sort(diagnostics.begin() + static_cast<std::ptrdiff_t>(first), diagnostics.end(),

@@ -22,29 +22,6 @@ std::string reconcile_note(const Statement& s, const StatementCheck& check) {
   return text;
 }
 
-// Whether the statement surely reconciles, told from the mantissas alone when every
-// amount has the opening balance's scale and fits 64 bits, as amounts written with a
-// decimal comma do. Fewer than 2^32 of them cannot leave the 96 bits of a Decimal, so
-// check_statement would reach the same sum; this spares it the Decimal arithmetic for
-// each of thousands of transactions. False says nothing: the full check decides then.
-bool surely_reconciles(const Statement& s) noexcept {
-  if (s.opening_balance.currency != s.closing_balance.currency) return false;
-  const int scale = s.opening_balance.amount.scale();
-  uint128 credits = 0;
-  uint128 debits = 0;
-  bool fits = true;
-  const auto add = [&](const Decimal& amount) {
-    fits &= amount.scale() == scale && (amount.mantissa() >> 64) == 0;
-    (amount.negative() ? debits : credits) += amount.mantissa();
-  };
-  add(s.opening_balance.signed_amount());
-  for (std::size_t i = 0; i < s.transactions.size(); ++i) add(s.transactions.signed_amount(i));
-  const Decimal closing = s.closing_balance.signed_amount();
-  if (!fits || closing.scale() != scale) return false;
-  // credits - debits == closing, in unsigned arithmetic.
-  return closing.negative() ? debits == credits + closing.mantissa() : credits == debits + closing.mantissa();
-}
-
 // What the application header ("{2:O940...") of each SWIFT output message in the file
 // says of its sender: the line the header stands on, the BIC of the sender's logical
 // terminal (eight characters, then the branch after the terminal code), and the input
@@ -153,8 +130,8 @@ Result<BankFile, LocatedError> read_bank_file(std::string_view bytes, const Bank
   const std::string_view text = *unwrapped;
 
   std::vector<Diagnostic> parse_diagnostics;
-  std::vector<std::size_t> lines;
-  auto parsed = parse_bank_statements(text, *chain, parse_diagnostics, &lines);
+  std::vector<KeptStatement> kept;
+  auto parsed = parse_bank_statements(text, *chain, parse_diagnostics, &kept);
   if (!parsed) {
     LocatedError error = std::move(parsed).error();
     if (error.line != 0) error.line = line_map.original_line(error.line);
@@ -165,7 +142,7 @@ Result<BankFile, LocatedError> read_bank_file(std::string_view bytes, const Bank
   // '{' is rare in statement text: the search costs little where no envelope is.
   if (const auto senders = envelope_senders(bytes); !senders.empty()) {
     for (std::size_t i = 0; i < file.statements.size(); ++i) {
-      const std::size_t line = line_map.original_line(lines[i]);
+      const std::size_t line = line_map.original_line(kept[i].line);
       for (const EnvelopeSender& sender : senders) {
         if (sender.line > line) break;
         file.statements[i].servicer_bic = sender.bic;
@@ -178,13 +155,13 @@ Result<BankFile, LocatedError> read_bank_file(std::string_view bytes, const Bank
     const Statement& statement = file.statements[i];
     // An interim report has no balances to reconcile, nor has a statement that lacks one.
     if (statement.kind == StatementKind::InterimReport || !statement.opening_balance_given ||
-        !statement.closing_balance_given || surely_reconciles(statement)) {
+        !statement.closing_balance_given || kept[i].surely_reconciles) {
       continue;
     }
     const StatementCheck check = check_statement(statement);
     if (check.balanced) continue;
     parse_diagnostics.push_back(
-        Diagnostic{lines[i], Severity::Note, reconcile_note(statement, check), std::string(kDoesNotReconcile)});
+        Diagnostic{kept[i].line, Severity::Note, reconcile_note(statement, check), std::string(kDoesNotReconcile)});
   }
 
   for (Diagnostic& d : parse_diagnostics) {

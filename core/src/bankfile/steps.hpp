@@ -118,10 +118,18 @@ UnwrappedText unwrap_statement_text(std::string_view text, std::vector<Diagnosti
 /// floor limits, report time, lines, entry totals and no balances. A field of theirs
 /// that cannot be read is left out with a warning; a :90D:/:90C: that does not count
 /// and sum the entries of its side gives a warning.
+/// What parse_bank_statements tells of each statement it returns, besides the statement.
+struct KeptStatement {
+  std::size_t line = 0;  // of its :20:
+  // Its balances and transactions surely reconcile. False says nothing: check_statement
+  // decides then. Told as the statement is kept, while its records are still in cache.
+  bool surely_reconciles = false;
+};
+
 /// Lines in diagnostics and errors are lines of `text`; diagnostics come in line order.
-/// With `statement_lines`, the line of each returned statement's :20: is appended to it.
+/// With `kept`, what is known of each returned statement is appended to it.
 Result<std::vector<Statement>, LocatedError> parse_bank_statements(
     std::string_view text, const DecoderChain& chain, std::vector<Diagnostic>& diagnostics,
-    std::vector<std::size_t>* statement_lines = nullptr);
+    std::vector<KeptStatement>* kept = nullptr);
 
 }  // namespace tallyfold
