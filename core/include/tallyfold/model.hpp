@@ -261,11 +261,7 @@ class DecodedDetails {
     Builder(TextBuffer& into, std::string_view source, std::size_t entries, std::size_t bytes);
     // Inline: called for every key and value of every decoded text.
     void add_key(std::string_view key) {
-      if (next_entry_ == entries_) fail("decoded details: more entries than announced");
-      if (next_entry_ > 0) {
-        if (!key_before(previous_key_, key)) fail("decoded details: keys not strictly ascending");
-        store_entry();
-      }
+      end_entry(key);
       if (inside_source(key)) {
         key_at_ = position_of(key);
         key_length_ = static_cast<std::uint32_t>(key.size());
@@ -273,10 +269,18 @@ class DecodedDetails {
       } else {
         add_other_key(key);
       }
-      value_at_ = 0;
-      value_length_ = 0;
-      value_copied_ = false;
-      ++next_entry_;
+      start_value();
+    }
+    /// The same as add_key(key) for the key numbered `number` in the core's table of keys
+    /// that maps keep once for all: the caller found its number, the builder trusts it.
+    void add_fixed_key(std::string_view key, std::uint32_t number) {
+      end_entry(key);
+      // Positions stop short of the field's largest value (the block ends below it), so
+      // that value marks a key of the table.
+      key_at_ = narrow_ ? 0xFFFFu : 0xFFFFFFFFu;
+      key_length_ = number;
+      previous_key_ = key;
+      start_value();
     }
     void append_value(std::string_view piece) {
       if (next_entry_ == 0) fail("decoded details: value before its key");
@@ -302,6 +306,20 @@ class DecodedDetails {
 
    private:
     [[noreturn]] static void fail(const char* what);
+    // The entry before `next_key` is complete: checked and stored.
+    void end_entry(std::string_view next_key) {
+      if (next_entry_ == entries_) fail("decoded details: more entries than announced");
+      if (next_entry_ > 0) {
+        if (!key_before(previous_key_, next_key)) fail("decoded details: keys not strictly ascending");
+        store_entry();
+      }
+    }
+    void start_value() noexcept {
+      value_at_ = 0;
+      value_length_ = 0;
+      value_copied_ = false;
+      ++next_entry_;
+    }
     // Byte order compared inline: keys are a few bytes, where a library call costs more.
     static bool key_before(std::string_view x, std::string_view y) noexcept {
       const std::size_t n = x.size() < y.size() ? x.size() : y.size();

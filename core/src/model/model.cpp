@@ -10,6 +10,7 @@
 
 #include "tallyfold/error.hpp"
 #include "model/details_map.hpp"
+#include "model/fixed_keys.hpp"
 #include "util/ascii.hpp"
 
 namespace tallyfold {
@@ -253,17 +254,9 @@ std::size_t header_field(const char* block, std::size_t i) noexcept {
   return is_narrow(block) ? load_u16(block + kHalf * i) : load_u32(block + kWord * i);
 }
 
-// Keys that decoders write without the source holding them as such, kept here once
-// rather than in every map: the two-digit subfield numbers, then the other names.
-constexpr char kSubfieldNumbers[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
-constexpr std::string_view kNamedKeys[] = {
-    "ABWA", "ABWE", "ADDR", "BIC",  "BREF", "COAM", "CRED", "DEBT",          "EREF",   "IBAN", "KREF",
-    "MARF", "MREF", "NAME", "OAMT", "PURP", "REMI", "RREF", "REMI_COMBINED", "SVWZ",   "TRTP", "detail",
-    "gvc",  "text", "tx_code"};
-constexpr std::size_t kSubfieldKeys = 100;
+using detail::kNamedKeys;
+using detail::kSubfieldKeys;
+using detail::kSubfieldNumbers;
 
 // The named keys are found by a hash of their length and first bytes (at most four) in
 // a table of slots built at compile time: most keys are looked up at least once a

@@ -21,6 +21,7 @@
 #include "decoders/bank/text.hpp"
 #include "decoders/numbered_subfields.hpp"
 #include "decoders/bank/bank_details.hpp"
+#include "model/fixed_keys.hpp"
 
 namespace tallyfold {
 namespace {
@@ -425,17 +426,17 @@ class BankGermanSepaDecoder final : public Decoder {
     fields.write_to(map);
     collected.write_range(map, remittance, 0, kBeforeName);
     if (!name.empty()) {
-      map.add_key(kNameKey);
+      detail::add_key(map, detail::FixedKey(kNameKey));
       name.write(map, 0, name.size(), 0);
     }
     collected.write_range(map, remittance, kBeforeName, kBeforeRemittance);
     if (!remittance.empty()) {
-      map.add_key(kRemittanceKey);
+      detail::add_key(map, detail::FixedKey(kRemittanceKey));
       remittance.write(map, 0, remittance.size(), 0);
     }
     collected.write_range(map, remittance, kBeforeRemittance, kKeywords.size());
     if (!code.empty()) {
-      map.add_key(kCodeKey);
+      detail::add_key(map, detail::FixedKey(kCodeKey));
       map.append_value(code);
     }
     if (collected.has(kFreeText)) collected.write(map, remittance, kFreeText);

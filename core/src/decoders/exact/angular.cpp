@@ -2,6 +2,7 @@
 #include <cstddef>
 
 #include "decoders/numbered_subfields.hpp"
+#include "model/fixed_keys.hpp"
 #include "tallyfold/decode.hpp"
 
 namespace tallyfold {
@@ -75,13 +76,13 @@ class AngularDecoder final : public Decoder {
       if (field) fields.set(*field);
     }
 
-    constexpr std::string_view kHeadKey = "tx_code";
+    constexpr detail::FixedKey kHeadKey("tx_code");
     DecodedDetails::Builder map(into, details, fields.count() + !head.empty(),
-                                fields.bytes() + (head.empty() ? 0 : kHeadKey.size() + head.size()));
+                                fields.bytes() + (head.empty() ? 0 : kHeadKey.key.size() + head.size()));
     // Ascending key order: "00".."99" sort before "tx_code".
     fields.write_to(map);
     if (!head.empty()) {
-      map.add_key(kHeadKey);
+      detail::add_key(map, kHeadKey);
       map.append_value(head);
     }
     return std::move(map).finish(Layout::Angular);

@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "decoders/numbered_subfields.hpp"
+#include "model/fixed_keys.hpp"
 #include "tallyfold/decode.hpp"
 
 namespace tallyfold {
@@ -70,22 +71,22 @@ class GermanGvcDecoder final : public Decoder {
     while (code_length < details.size() && ascii::is_digit(details[code_length])) {
       ++code_length;
     }
-    constexpr std::string_view kRemittanceKey = "REMI_COMBINED";
-    constexpr std::string_view kCodeKey = "gvc";
+    constexpr detail::FixedKey kRemittanceKey("REMI_COMBINED");
+    constexpr detail::FixedKey kCodeKey("gvc");
     const std::size_t entries = fields.count() + !remittance.empty() + (code_length > 0);
     const std::size_t bytes =
-        fields.bytes() + (remittance.empty() ? 0 : kRemittanceKey.size() + remittance.joined_size()) +
-        (code_length > 0 ? kCodeKey.size() + code_length : 0);
+        fields.bytes() + (remittance.empty() ? 0 : kRemittanceKey.key.size() + remittance.joined_size()) +
+        (code_length > 0 ? kCodeKey.key.size() + code_length : 0);
     DecodedDetails::Builder map(into, details, entries, bytes);
     // Ascending key order: "00".."99" < "REMI_COMBINED" < "gvc". The joined remittance
     // text is written in place, never built on its own.
     fields.write_to(map);
     if (!remittance.empty()) {
-      map.add_key(kRemittanceKey);
+      detail::add_key(map, kRemittanceKey);
       remittance.write_joined(map);
     }
     if (code_length > 0) {
-      map.add_key(kCodeKey);
+      detail::add_key(map, kCodeKey);
       map.append_value(details.substr(0, code_length));
     }
     return std::move(map).finish(Layout::GermanGvc);

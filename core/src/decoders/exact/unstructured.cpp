@@ -1,4 +1,5 @@
 #include "tallyfold/decode.hpp"
+#include "model/fixed_keys.hpp"
 
 namespace tallyfold {
 namespace {
@@ -7,9 +8,9 @@ namespace {
 class UnstructuredDecoder final : public Decoder {
  public:
   std::optional<DecodedDetails> decode(std::string_view details, TextBuffer& into) const override {
-    constexpr std::string_view kKey = "detail";
-    DecodedDetails::Builder map(into, details, 1, kKey.size() + details.size());
-    map.add_key(kKey);
+    constexpr detail::FixedKey kKey("detail");
+    DecodedDetails::Builder map(into, details, 1, kKey.key.size() + details.size());
+    detail::add_key(map, kKey);
     map.append_value(details);
     return std::move(map).finish(Layout::Unstructured);
   }
