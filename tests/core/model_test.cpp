@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <memory>
@@ -12,6 +14,7 @@
 #include "tallyfold/error.hpp"
 #include "tallyfold/model.hpp"
 #include "support/details_map.hpp"
+#include "model/fixed_keys.hpp"
 
 namespace tallyfold {
 namespace {
@@ -213,6 +216,37 @@ TEST(DecodedDetails, KeysOutsideTheSource) {
     for (const std::string& key : c.keys) EXPECT_EQ(map.find(key), "SRC") << key;
     EXPECT_EQ(map, DecodedDetails::from_view_writes(writes, texts));
   }
+}
+
+// A decoder names a table key by its number, found when compiled: each must read back
+// as the key it names, in both block widths, and be refused out of order like any key.
+template <std::size_t... I>
+constexpr auto all_fixed_keys(std::index_sequence<I...>) {
+  return std::array{detail::FixedKey(detail::kNamedKeys[I])...};
+}
+TEST(DecodedDetails, FixedKeysReadBackAsTheirNames) {
+  constexpr auto fixed = all_fixed_keys(std::make_index_sequence<std::size(detail::kNamedKeys)>());
+  for (const std::size_t source_size : {std::size_t{20}, std::size_t{70000}}) {
+    SCOPED_TRACE(source_size);
+    TextBuffer texts;
+    const std::string source(source_size, 'v');
+    DecodedDetails::Builder b(texts, source, fixed.size(), 0);
+    std::vector<std::string_view> names(std::begin(detail::kNamedKeys), std::end(detail::kNamedKeys));
+    std::sort(names.begin(), names.end());
+    for (const std::string_view name : names) {
+      const auto* key = std::find_if(fixed.begin(), fixed.end(), [name](const auto& k) { return k.key == name; });
+      detail::add_key(b, *key);
+      b.append_value(std::string_view(source).substr(0, 1));
+    }
+    const DecodedDetails map = std::move(b).finish();
+    std::size_t i = 0;
+    for (const auto& [key, value] : map) EXPECT_EQ(key, names[i++]);
+    EXPECT_EQ(i, names.size());
+  }
+  TextBuffer texts;
+  DecodedDetails::Builder b(texts, "x", 2, 0);
+  detail::add_key(b, detail::FixedKey("gvc"));
+  EXPECT_THROW(detail::add_key(b, detail::FixedKey("REMI_COMBINED")), InternalError);
 }
 
 // Joining in one step writes what appending piece by piece writes, whether the pieces
