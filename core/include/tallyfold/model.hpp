@@ -258,7 +258,21 @@ class DecodedDetails {
   /// InternalError; nothing is ever written outside what was announced.
   class Builder {
    public:
-    Builder(TextBuffer& into, std::string_view source, std::size_t entries, std::size_t bytes);
+    // Inline, as are finish and the rest: one builder per decoded text, and most of its
+    // work is a few stores the caller's constants decide.
+    Builder(TextBuffer& into, std::string_view source, std::size_t entries, std::size_t bytes)
+        : into_(into),
+          source_begin_(reinterpret_cast<std::uintptr_t>(source.data())),
+          source_size_(source.size()),
+          entries_(entries) {
+      const std::string_view open = into.open_piece();
+      // The common case: the decoder's own text, open in the buffer, far from any limit.
+      if (entries > 0xFFFF || bytes > 0xFFFFFF || source.size() > 0xFFFFFF || open.empty() ||
+          open.data() != source.data() || open.size() != source.size()) [[unlikely]] {
+        prepare(source, bytes);
+      }
+      reserve(bytes);
+    }
     // Inline: called for every key and value of every decoded text.
     void add_key(std::string_view key) {
       end_entry(key);
@@ -302,10 +316,45 @@ class DecodedDetails {
     /// The same as appending the pieces one by one with `separator` between each two,
     /// with one check of the room for all of them.
     void append_joined(std::span<const std::string_view> pieces, char separator);
-    DecodedDetails finish(Layout layout = Layout::None) &&;
+    DecodedDetails finish(Layout layout = Layout::None) && {
+      if (next_entry_ != entries_) fail("decoded details: fewer entries than announced");
+      if (next_entry_ > 0) store_entry();
+      into_.give_back(static_cast<std::size_t>(copy_end_ - copy_at_));
+      into_.close();
+      return DecodedDetails(entries_at_ - (narrow_ ? kNarrowHeaderBytes : kHeaderBytes), layout);
+    }
 
    private:
     [[noreturn]] static void fail(const char* what);
+    static constexpr std::size_t kHeaderBytes = 12;  // three uint32 fields
+    static constexpr std::size_t kEntryBytes = 16;   // four uint32 fields
+    static constexpr std::size_t kNarrowHeaderBytes = 6;
+    static constexpr std::size_t kNarrowEntryBytes = 8;
+    // The limits' checks, and the copy of a source that lies elsewhere.
+    void prepare(std::string_view source, std::size_t bytes);
+    // One reservation for everything: the piece may move now, and never again until the
+    // map is finished.
+    void reserve(std::size_t bytes) {
+      narrow_ = source_size_ + kNarrowHeaderBytes + kNarrowEntryBytes * entries_ + bytes <= 0xFFFF;
+      const std::size_t header_size = narrow_ ? kNarrowHeaderBytes : kHeaderBytes;
+      const std::size_t entry_size = narrow_ ? kNarrowEntryBytes : kEntryBytes;
+      char* block = into_.extend(header_size + entry_size * entries_ + bytes);
+      base_ = block - source_size_;
+      entries_at_ = block + header_size;
+      copy_at_ = entries_at_ + entry_size * entries_;
+      copy_end_ = copy_at_ + bytes;
+      if (narrow_) {
+        const std::uint16_t header[3] = {static_cast<std::uint16_t>(entries_ << 1 | 1),
+                                         static_cast<std::uint16_t>(source_size_),
+                                         static_cast<std::uint16_t>(source_size_)};
+        std::memcpy(block, header, sizeof header);
+      } else {
+        const std::uint32_t header[3] = {static_cast<std::uint32_t>(entries_ << 1),
+                                         static_cast<std::uint32_t>(source_size_),
+                                         static_cast<std::uint32_t>(source_size_)};
+        std::memcpy(block, header, sizeof header);
+      }
+    }
     // The entry before `next_key` is complete: checked and stored.
     void end_entry(std::string_view next_key) {
       if (next_entry_ == entries_) fail("decoded details: more entries than announced");

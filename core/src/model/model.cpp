@@ -446,41 +446,17 @@ const Transaction TransactionList::at(std::size_t i) const {
   return (*this)[i];
 }
 
-DecodedDetails::Builder::Builder(TextBuffer& into, std::string_view source, std::size_t entries, std::size_t bytes)
-    : into_(into),
-      source_begin_(reinterpret_cast<std::uintptr_t>(source.data())),
-      source_size_(source.size()),
-      entries_(entries) {
+void DecodedDetails::Builder::prepare(std::string_view source, std::size_t bytes) {
   // Positions are uint32: the source, the block and the copies must stay addressable.
-  if (entries > 0x0FFFFFFF || source.size() > 0xFFFFFFFFu ||
-      bytes > 0xFFFFFFFFu - source.size() - kHeader - kEntry * entries) {
+  if (entries_ > 0x0FFFFFFF || source.size() > 0xFFFFFFFFu ||
+      bytes > 0xFFFFFFFFu - source.size() - kHeader - kEntry * entries_) {
     throw std::length_error("decoded details exceed 4 GiB");
   }
-  const std::string_view open = into.open_piece();
+  const std::string_view open = into_.open_piece();
   const bool in_place = !open.empty() && open.data() == source.data() && open.size() == source.size();
   if (!in_place) {
     if (!open.empty()) fail("decoded details: another text is being written to the buffer");
-    into.append(source);
-  }
-  // One reservation for everything: the piece may move now, and never again until the
-  // map is finished.
-  narrow_ = source.size() + kNarrowHeader + kNarrowEntry * entries + bytes <= 0xFFFF;
-  const std::size_t header_size = narrow_ ? kNarrowHeader : kHeader;
-  const std::size_t entry_size = narrow_ ? kNarrowEntry : kEntry;
-  char* block = into.extend(header_size + entry_size * entries + bytes);
-  base_ = block - source.size();
-  entries_at_ = block + header_size;
-  copy_at_ = entries_at_ + entry_size * entries;
-  copy_end_ = copy_at_ + bytes;
-  if (narrow_) {
-    const std::uint16_t header[3] = {static_cast<std::uint16_t>(entries << 1 | 1),
-                                     static_cast<std::uint16_t>(source.size()),
-                                     static_cast<std::uint16_t>(source.size())};
-    std::memcpy(block, header, sizeof header);
-  } else {
-    const std::uint32_t header[3] = {static_cast<std::uint32_t>(entries << 1), static_cast<std::uint32_t>(source.size()),
-                                     static_cast<std::uint32_t>(source.size())};
-    std::memcpy(block, header, sizeof header);
+    into_.append(source);
   }
 }
 
@@ -555,14 +531,6 @@ void DecodedDetails::Builder::append_joined(std::span<const std::string_view> pi
   }
   copy_at_ = out;
   value_length_ += static_cast<std::uint32_t>(total);
-}
-
-DecodedDetails DecodedDetails::Builder::finish(Layout layout) && {
-  if (next_entry_ != entries_) fail("decoded details: fewer entries than announced");
-  if (next_entry_ > 0) store_entry();
-  into_.give_back(static_cast<std::size_t>(copy_end_ - copy_at_));
-  into_.close();
-  return DecodedDetails(entries_at_ - (narrow_ ? kNarrowHeader : kHeader), layout);
 }
 
 std::size_t DecodedDetails::size() const noexcept { return block_ ? header_field(block_, 0) >> 1 : 0; }
