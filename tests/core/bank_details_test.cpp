@@ -136,6 +136,35 @@ TEST(BankSlashLayouts, OneWalkDecodesAsTheTwoDecodersInTurn) {
   }
 }
 
+// Each tag of the single-slash layout, after a mark and at the text's end, where fewer
+// than four bytes follow it; and near misses, which stay in the value before them.
+TEST(BankSlashTags, KnowEachTagAndNoOther) {
+  constexpr std::string_view kTags[] = {
+      "ACCW", "ADDR", "BBAN", "BENM", "BIC",  "BUSP", "CHGS", "CSID", "EREF", "EXCH", "IACC",
+      "IBAN", "ID",   "IREF", "ISDT", "MARF", "NAME", "NRTX", "OCMT", "ORDP", "OSDR", "PIND",
+      "PREF", "PURP", "REMI", "RTRN", "RTYP", "SUM",  "TRCD", "TRTP", "ULTB", "ULTC", "ULTD",
+  };
+  for (const std::string_view tag : kTags) {
+    const std::string mark = tag == "EREF" ? "NAME" : "EREF";
+    for (const std::string_view value : {"v", ""}) {
+      const std::string text = "/" + mark + "/r/" + std::string(tag) + "/" + std::string(value);
+      const auto map = bank_slash_tags_decoder().decode(text, texts);
+      ASSERT_TRUE(map) << text;
+      EXPECT_EQ(map->find(tag), value.empty() ? std::nullopt : std::optional(value)) << text;
+      EXPECT_EQ(map->find(mark), "r") << text;
+    }
+  }
+  for (const std::string_view other : std::initializer_list<std::string_view>{"IDS", "BI", "NAMES", "NAM", "REM", "name", "Name", "SU", "ULT", "ULTE",
+                                       "B C", "IBA ", "I", "EREF ", std::string_view("ID\0", 3),
+                                       std::string_view("SU\0M", 4)}) {
+    const std::string text = "/EREF/r/" + std::string(other) + "/v";
+    const auto map = bank_slash_tags_decoder().decode(text, texts);
+    ASSERT_TRUE(map) << text;
+    EXPECT_EQ(map->size(), 1u) << text;
+    EXPECT_EQ(map->find("EREF"), text.substr(6)) << text;
+  }
+}
+
 TEST(BankDecoders, StayLinearOnRepetitiveText) {
   const std::size_t n = 1 << 18;
   const auto repeat = [n](std::string_view unit) {

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <random>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "tallyfold/text.hpp"
+#include "util/byte_bits.hpp"
 #include "util/codes.hpp"
 #include "util/tag_line.hpp"
 #include "util/utf8.hpp"
@@ -42,6 +45,28 @@ TEST(Utf8Step, AgreesWithTheDefinitionOnEveryTwoAndThreeByteSequence) {
         ASSERT_LE(utf8_step(bytes, 1).length, 1u);
         ASSERT_FALSE(utf8_step(bytes, 1).valid);
       }
+    }
+  }
+}
+
+// Against a byte-by-byte search, on views of every length up to a few blocks cut from a
+// text whose bytes around each view are the byte looked for: none of them may be found.
+TEST(ByteBits, FindsEachOccurrenceInTheViewAlone) {
+  std::mt19937 random(64);
+  for (std::size_t size = 0; size <= 200; ++size) {
+    for (int round = 0; round < 20; ++round) {
+      std::string text(size + 40, '/');
+      for (std::size_t i = 20; i < size + 20; ++i) text[i] = "/a\xff/"[random() % 4];
+      const std::string_view view = std::string_view(text).substr(20, size);
+      std::vector<std::size_t> expected;
+      for (std::size_t i = 0; i < size; ++i) {
+        if (view[i] == '/') expected.push_back(i);
+      }
+      std::vector<std::size_t> found;
+      ByteBits bits(view, '/');
+      for (std::size_t at = bits.next(); at != ByteBits::npos; at = bits.next()) found.push_back(at);
+      ASSERT_EQ(found, expected) << view;
+      ASSERT_EQ(bits.next(), ByteBits::npos);
     }
   }
 }

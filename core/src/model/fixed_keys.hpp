@@ -22,16 +22,22 @@ inline constexpr std::string_view kNamedKeys[] = {
     "gvc",  "text", "tx_code"};
 inline constexpr std::size_t kSubfieldKeys = 100;
 
+/// The number of the named key `name` in the table, or 0 when the table has no such
+/// name; for tables of a decoder's keys made when it is compiled.
+constexpr std::uint32_t named_key_number(std::string_view name) noexcept {
+  for (std::size_t i = 0; i < std::size(kNamedKeys); ++i) {
+    if (kNamedKeys[i] == name) return static_cast<std::uint32_t>(kSubfieldKeys + i + 1);
+  }
+  return 0;
+}
+
 /// A named key of the table with its number, found when the decoder is compiled: a
 /// decoder writing it spares the builder the lookup.
 struct FixedKey {
   std::string_view key;
   std::uint32_t number;
 
-  consteval explicit FixedKey(std::string_view name) : key(name), number(0) {
-    for (std::size_t i = 0; i < std::size(kNamedKeys); ++i) {
-      if (kNamedKeys[i] == name) number = static_cast<std::uint32_t>(kSubfieldKeys + i + 1);
-    }
+  consteval explicit FixedKey(std::string_view name) : key(name), number(named_key_number(name)) {
     if (number == 0) throw "not a key of the table";  // refuses to compile
   }
 };

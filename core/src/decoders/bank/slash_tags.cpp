@@ -5,23 +5,25 @@
 // "/INV/1511682351"), and a party opens with an empty value ("/ORDP//NAME/...").
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <iterator>
 #include <string>
-#include <vector>
 
 #include "decoders/bank/slash.hpp"
 #include "decoders/bank/text.hpp"
 #include "decoders/text.hpp"
 #include "decoders/bank/bank_details.hpp"
+#include "model/fixed_keys.hpp"
+#include "util/byte_bits.hpp"
 
 namespace tallyfold {
 namespace {
 
-// The tags banks write in this layout, in byte order. Anything else between slashes
-// is text.
+// The tags banks write in this layout, in byte order: a tag's number here orders as its
+// bytes, so a map is written in the numbers' order. Anything else between slashes is text.
 constexpr std::string_view kTags[] = {
     "ACCW", "ADDR", "BBAN", "BENM", "BIC",  "BUSP", "CHGS", "CSID", "EREF", "EXCH", "IACC",
     "IBAN", "ID",   "IREF", "ISDT", "MARF", "NAME", "NRTX", "OCMT", "ORDP", "OSDR", "PIND",
@@ -29,51 +31,92 @@ constexpr std::string_view kTags[] = {
 };
 constexpr std::size_t kTagCount = std::size(kTags);
 static_assert(std::is_sorted(std::begin(kTags), std::end(kTags)));
+static_assert(kTagCount <= 64, "tags present are kept as bits of one word");
 
-// Where the tags of each first letter start in kTags: a slash is looked at against the
-// few tags of its letter only.
-constexpr auto kFirstOfLetter = [] {
-  std::array<std::uint8_t, 27> first{};
-  std::size_t t = 0;
-  for (std::size_t letter = 0; letter <= 26; ++letter) {
-    while (t < kTagCount && static_cast<std::size_t>(kTags[t][0] - 'A') < letter) ++t;
-    first[letter] = static_cast<std::uint8_t>(t);
+constexpr std::size_t number_of(std::string_view tag) {
+  for (std::size_t i = 0; i < kTagCount; ++i) {
+    if (kTags[i] == tag) return i;
   }
-  return first;
+  throw "not a tag";  // refuses to compile
+}
+
+// The marks the exact reading's single-slash layout is recognised by, as bits by number.
+constexpr std::uint64_t kMarks = std::uint64_t{1} << number_of("BIC") | std::uint64_t{1} << number_of("EREF") |
+                                 std::uint64_t{1} << number_of("IBAN") | std::uint64_t{1} << number_of("NAME") |
+                                 std::uint64_t{1} << number_of("REMI");
+
+// Each tag's number in the table of keys maps keep once for all, or 0: a tag of that
+// table is written by its number, wherever the text has it.
+constexpr auto kTableNumbers = [] {
+  std::array<std::uint32_t, kTagCount> numbers{};
+  for (std::size_t t = 0; t < kTagCount; ++t) numbers[t] = detail::named_key_number(kTags[t]);
+  return numbers;
 }();
 
-// Tags are two to four bytes: compared inline, where a library call cost more.
-bool same_bytes(const char* p, std::string_view tag) noexcept {
-  for (std::size_t i = 0; i < tag.size(); ++i) {
-    if (p[i] != tag[i]) return false;
+// Up to four bytes as one word, in memory order: a tag and the bytes it is compared with
+// by one comparison, whatever the machine's byte order.
+constexpr std::uint32_t word_of(std::string_view bytes) noexcept {
+  std::uint32_t word = 0;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const std::size_t shift = std::endian::native == std::endian::little ? 8 * i : 8 * (3 - i);
+    word |= std::uint32_t{static_cast<unsigned char>(bytes[i])} << shift;
   }
-  return true;
+  return word;
 }
 
-// The tag `rest` starts with, followed by "/", or empty; a view into `rest`.
-std::string_view tag_at(std::string_view rest) noexcept {
-  if (rest.size() < 3 || rest[0] < 'A' || rest[0] > 'Z') return {};
-  const auto letter = static_cast<std::size_t>(rest[0] - 'A');
-  for (std::size_t t = kFirstOfLetter[letter]; t < kFirstOfLetter[letter + 1]; ++t) {
-    const std::string_view tag = kTags[t];
-    if (rest.size() > tag.size() && rest[tag.size()] == '/' && same_bytes(rest.data(), tag)) {
-      return rest.substr(0, tag.size());  // as the text has it: the map keeps a position
+// The tags by a hash of their word, without collisions: the bytes between two slashes
+// are looked up with one multiplication and one comparison.
+struct TagSlot {
+  std::uint32_t word = 0;
+  std::uint8_t length = 0;  // none for an empty slot: no candidate is shorter than two bytes
+  std::uint8_t number = 0;
+};
+constexpr unsigned kSlotBits = 7;
+constexpr std::size_t slot_of(std::uint32_t word, std::uint32_t factor) noexcept {
+  return (word * factor) >> (32 - kSlotBits);
+}
+constexpr std::uint32_t kHashFactor = [] {
+  for (std::uint32_t factor = 0x9E3779B1u; factor < 0x9E3779B1u + 20000; factor += 2) {
+    std::array<bool, std::size_t{1} << kSlotBits> taken{};
+    bool distinct = true;
+    for (const std::string_view tag : kTags) {
+      bool& slot = taken[slot_of(word_of(tag), factor)];
+      distinct = distinct && !slot;
+      slot = true;
     }
+    if (distinct) return factor;
   }
-  return {};
-}
+  throw "no factor hashes the tags apart";  // refuses to compile
+}();
+constexpr auto kTagSlots = [] {
+  std::array<TagSlot, std::size_t{1} << kSlotBits> slots{};
+  for (std::size_t i = 0; i < kTagCount; ++i) {
+    slots[slot_of(word_of(kTags[i]), kHashFactor)] = {word_of(kTags[i]), static_cast<std::uint8_t>(kTags[i].size()),
+                                                      static_cast<std::uint8_t>(i)};
+  }
+  return slots;
+}();
 
-// The marks the exact reading's single-slash layout is recognised by; `tag` is one of
-// kTags, and no tag is the start of another.
-bool is_mark(std::string_view tag) noexcept {
-  switch (tag[0]) {
-    case 'B': return tag == "BIC";
-    case 'E': return tag == "EREF";
-    case 'I': return tag == "IBAN";
-    case 'N': return tag == "NAME";
-    case 'R': return tag == "REMI";
-    default: return false;
+// Of the bytes up to four at `at`, the first `length` as a word.
+constexpr auto kKeep = [] {
+  std::array<std::uint32_t, 5> keep{};
+  for (std::size_t n = 0; n <= 4; ++n) keep[n] = word_of(std::string_view("\xff\xff\xff\xff", n));
+  return keep;
+}();
+
+// The number of the tag that the `length` bytes at `at` in `text` are (followed there by
+// "/"), or -1.
+int tag_number(std::string_view text, std::size_t at, std::size_t length) noexcept {
+  if (length < 2 || length > 4) return -1;
+  std::uint32_t word;
+  if (text.size() - at >= 4) {
+    std::memcpy(&word, text.data() + at, 4);
+    word &= kKeep[length];
+  } else {
+    word = word_of(text.substr(at, length));  // at the text's end: no byte past it is read
   }
+  const TagSlot& slot = kTagSlots[slot_of(word, kHashFactor)];
+  return slot.word == word && slot.length == length ? slot.number : -1;
 }
 
 // A value without the blanks around it and the slashes that part it from its neighbours.
@@ -128,31 +171,80 @@ class BankSlashDecoder final : public Decoder {
 detail::SlashTagsOutcome detail::decode_slash_tags(std::string_view details, const JoinedSlashText& joined,
                                                   std::string_view text, TextBuffer& into, bool segments_first,
                                                   std::optional<DecodedDetails>& map) {
-  thread_local std::vector<DecodedDetails::EntryView> writes;
-  writes.clear();
-  bool marked = false;
-  std::string_view open_tag;  // the tag whose value runs up to here
-  std::size_t value_begin = 0;
-  for (std::size_t slash = text.find('/'); slash != std::string_view::npos; slash = text.find('/', slash + 1)) {
-    if (segments_first && opens_segments_mark(text, slash)) return SlashTagsOutcome::SegmentsMark;
-    const std::string_view tag = tag_at(text.substr(slash + 1));
-    if (tag.empty()) continue;
-    marked = marked || is_mark(tag);
-    if (!open_tag.empty() && slash >= value_begin) {
-      const std::string_view v = value_of(text.substr(value_begin, slash - value_begin));
-      if (!v.empty()) writes.emplace_back(joined.in_details(open_tag), joined.in_details(v));
+  // Each tag's last value by number, the ones present as bits: the map is written in
+  // the numbers' order, a value written again replacing the one before.
+  // Left unset but for the tags present: a text holds a few of the tags.
+  struct Entry {
+    const char* key;
+    std::size_t key_size;
+    const char* value;
+    std::size_t value_size;
+  };
+  Entry entries[kTagCount];
+  std::uint64_t present = 0;
+  std::size_t count = 0;
+  std::size_t bytes = 0;  // keys and values, what the map may have to copy
+  const auto write = [&](int number, std::string_view tag, std::string_view raw) {
+    const std::string_view v = value_of(raw);
+    if (v.empty()) return;
+    const std::uint64_t bit = std::uint64_t{1} << number;
+    Entry& entry = entries[static_cast<std::size_t>(number)];
+    if (present & bit) {
+      bytes -= entry.key_size + entry.value_size;
+    } else {
+      present |= bit;
+      ++count;
     }
-    open_tag = tag;
-    value_begin = slash + 1 + tag.size() + 1;
-    slash = value_begin - 2;  // the tag's closing slash may open the next tag
+    const std::string_view key = joined.in_details(tag);
+    const std::string_view value = joined.in_details(v);
+    entry = {key.data(), key.size(), value.data(), value.size()};
+    bytes += key.size() + value.size();
+  };
+
+  bool marked = false;
+  int open = -1;              // the number of the tag whose value runs up to here
+  std::string_view open_tag;  // and the tag in the text
+  std::size_t value_begin = 0;
+  // A tag is the bytes between two slashes next to each other, so each slash is looked
+  // at with the next one in hand.
+  ByteBits slashes(text, '/');
+  for (std::size_t slash = slashes.next(), next = 0; slash != ByteBits::npos; slash = next) {
+    next = slashes.next();
+    if (next == ByteBits::npos) break;
+    const std::size_t length = next - slash - 1;
+    // A mark of slash segments is four letters between slashes.
+    if (segments_first && length == 4 && opens_segments_mark(text, slash)) return SlashTagsOutcome::SegmentsMark;
+    const int number = tag_number(text, slash + 1, length);
+    if (number < 0) continue;
+    marked = marked || (kMarks >> number & 1) != 0;
+    // A tag right after a tag's closing slash leaves the one before without a value.
+    if (open >= 0 && slash >= value_begin) write(open, open_tag, text.substr(value_begin, slash - value_begin));
+    open = number;
+    open_tag = text.substr(slash + 1, length);
+    value_begin = next + 1;
   }
   if (!marked) return SlashTagsOutcome::NoMark;
-  if (!open_tag.empty()) {
-    const std::string_view v = value_of(text.substr(value_begin));
-    if (!v.empty()) writes.emplace_back(joined.in_details(open_tag), joined.in_details(v));
+  if (open >= 0) write(open, open_tag, text.substr(value_begin));
+  if (count == 0) {
+    static constexpr FixedKey kDetail("detail");
+    DecodedDetails::Builder builder(into, details, 1, kDetail.key.size() + details.size());
+    add_key(builder, kDetail);
+    builder.append_value(details);
+    map = std::move(builder).finish(Layout::SlashTags);
+    return SlashTagsOutcome::Decoded;
   }
-  if (writes.empty()) writes.emplace_back("detail", details);
-  map = write_map(writes, details, into, Layout::SlashTags);
+  DecodedDetails::Builder builder(into, details, count, bytes);
+  for (std::uint64_t left = present; left != 0; left &= left - 1) {
+    const auto number = static_cast<std::size_t>(std::countr_zero(left));
+    const Entry& entry = entries[number];
+    if (kTableNumbers[number] != 0) {
+      builder.add_fixed_key(kTags[number], kTableNumbers[number]);
+    } else {
+      builder.add_key(std::string_view(entry.key, entry.key_size));
+    }
+    builder.append_value(std::string_view(entry.value, entry.value_size));
+  }
+  map = std::move(builder).finish(Layout::SlashTags);
   return SlashTagsOutcome::Decoded;
 }
 

@@ -1,0 +1,71 @@
+// Where one byte occurs in a text, found 64 bytes at a time as bits: a decoder that looks
+// at every slash of a :86: text walks the bits instead of searching again from each
+// slash, a library call whose setup costs more than the few bytes it passes.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace tallyfold::detail {
+
+class ByteBits {
+ public:
+  static constexpr std::size_t npos = std::string_view::npos;
+
+  ByteBits(std::string_view text, char byte) noexcept : text_(text), byte_(byte) {
+    bits_ = text.empty() ? 0 : block_bits(0);
+  }
+
+  /// The position of the next occurrence, in text order, or npos after the last.
+  std::size_t next() noexcept {
+    while (bits_ == 0) {
+      block_ += 64;
+      if (block_ >= text_.size()) return npos;
+      bits_ = block_bits(block_);
+    }
+    const std::size_t at = block_ + static_cast<std::size_t>(std::countr_zero(bits_));
+    bits_ &= bits_ - 1;
+    return at;
+  }
+
+ private:
+  // Bit i for the byte at `at + i`, for the up to 64 bytes from `at`. Reads no byte
+  // outside the text: the last 16 bytes are loaded where the text ends and shifted into
+  // place.
+  std::uint64_t block_bits(std::size_t at) const noexcept {
+    const std::size_t n = text_.size() - at < 64 ? text_.size() - at : 64;
+    const char* p = text_.data() + at;
+    std::uint64_t bits = 0;
+#if defined(__SSE2__)
+    if (text_.size() >= 16) {
+      const __m128i wanted = _mm_set1_epi8(byte_);
+      const auto bits_of = [wanted](const char* from) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+        return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, wanted)));
+      };
+      std::size_t i = 0;
+      for (; n - i >= 16; i += 16) bits |= std::uint64_t{bits_of(p + i)} << i;
+      if (i < n) {
+        const std::size_t again = 16 - (n - i);  // bytes before p + i loaded once more
+        bits |= std::uint64_t{bits_of(p + i - again) >> again} << i;
+      }
+      return bits;
+    }
+#endif
+    for (std::size_t i = 0; i < n; ++i) bits |= std::uint64_t{p[i] == byte_} << i;
+    return bits;
+  }
+
+  std::string_view text_;
+  char byte_;
+  std::size_t block_ = 0;
+  std::uint64_t bits_ = 0;
+};
+
+}  // namespace tallyfold::detail
