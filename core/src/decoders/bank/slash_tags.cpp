@@ -172,11 +172,10 @@ detail::SlashTagsOutcome detail::decode_slash_tags(std::string_view details, con
                                                   std::string_view text, TextBuffer& into, bool segments_first,
                                                   std::optional<DecodedDetails>& map) {
   // Each tag's last value by number, the ones present as bits: the map is written in
-  // the numbers' order, a value written again replacing the one before.
-  // Left unset but for the tags present: a text holds a few of the tags.
+  // the numbers' order, a value written again replacing the one before. Left unset but
+  // for the tags present: a text holds a few of the tags.
   struct Entry {
-    const char* key;
-    std::size_t key_size;
+    const char* tag;  // in `text`; looked at only for a key outside the table
     const char* value;
     std::size_t value_size;
   };
@@ -184,26 +183,26 @@ detail::SlashTagsOutcome detail::decode_slash_tags(std::string_view details, con
   std::uint64_t present = 0;
   std::size_t count = 0;
   std::size_t bytes = 0;  // keys and values, what the map may have to copy
-  const auto write = [&](int number, std::string_view tag, std::string_view raw) {
+  const auto write = [&](int number, const char* tag, std::string_view raw) {
     const std::string_view v = value_of(raw);
     if (v.empty()) return;
     const std::uint64_t bit = std::uint64_t{1} << number;
     Entry& entry = entries[static_cast<std::size_t>(number)];
     if (present & bit) {
-      bytes -= entry.key_size + entry.value_size;
+      bytes -= entry.value_size;
     } else {
       present |= bit;
       ++count;
+      bytes += kTags[number].size();
     }
-    const std::string_view key = joined.in_details(tag);
     const std::string_view value = joined.in_details(v);
-    entry = {key.data(), key.size(), value.data(), value.size()};
-    bytes += key.size() + value.size();
+    entry = {tag, value.data(), value.size()};
+    bytes += value.size();
   };
 
   bool marked = false;
-  int open = -1;              // the number of the tag whose value runs up to here
-  std::string_view open_tag;  // and the tag in the text
+  int open = -1;                  // the number of the tag whose value runs up to here
+  const char* open_tag = nullptr;  // and where the text has it
   std::size_t value_begin = 0;
   // A tag is the bytes between two slashes next to each other, so each slash is looked
   // at with the next one in hand.
@@ -220,7 +219,7 @@ detail::SlashTagsOutcome detail::decode_slash_tags(std::string_view details, con
     // A tag right after a tag's closing slash leaves the one before without a value.
     if (open >= 0 && slash >= value_begin) write(open, open_tag, text.substr(value_begin, slash - value_begin));
     open = number;
-    open_tag = text.substr(slash + 1, length);
+    open_tag = text.data() + slash + 1;
     value_begin = next + 1;
   }
   if (!marked) return SlashTagsOutcome::NoMark;
@@ -240,7 +239,7 @@ detail::SlashTagsOutcome detail::decode_slash_tags(std::string_view details, con
     if (kTableNumbers[number] != 0) {
       builder.add_fixed_key(kTags[number], kTableNumbers[number]);
     } else {
-      builder.add_key(std::string_view(entry.key, entry.key_size));
+      builder.add_key(joined.in_details(std::string_view(entry.tag, kTags[number].size())));
     }
     builder.append_value(std::string_view(entry.value, entry.value_size));
   }
