@@ -14,6 +14,7 @@
 // There the lines, not the code's sub-field count, say what each value is.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -28,6 +29,8 @@
 #include "util/codes.hpp"
 #include "decoders/bank/bank_details.hpp"
 #include "util/ascii.hpp"
+#include "util/byte_bits.hpp"
+#include "model/fixed_keys.hpp"
 
 namespace tallyfold {
 namespace {
@@ -68,6 +71,42 @@ constexpr Code kCodes[] = {
     {"BIC", {"BIC"}, 1},
     {"SUM", {"SUM"}, 1},
 };
+
+// Every key a segment writes, in byte order: a key's rank here orders the map, so values
+// kept by rank are written in key order without a sort.
+constexpr std::size_t kSegmentKeyCount = [] {
+  std::size_t n = 0;
+  for (const Code& c : kCodes) n += c.subfields;
+  return n;
+}();
+constexpr auto kSegmentKeys = [] {
+  std::array<std::string_view, kSegmentKeyCount> keys{};
+  std::size_t n = 0;
+  for (const Code& c : kCodes) {
+    for (std::size_t i = 0; i < c.subfields; ++i) keys[n++] = c.keys[i];
+  }
+  std::sort(keys.begin(), keys.end());
+  return keys;
+}();
+static_assert(std::adjacent_find(kSegmentKeys.begin(), kSegmentKeys.end()) == kSegmentKeys.end());
+static_assert(kSegmentKeyCount <= 64, "keys present are kept as bits of one word");
+// The rank of each code's sub-field keys, by the code's place in kCodes.
+constexpr auto kSegmentKeyRanks = [] {
+  std::array<std::array<std::uint8_t, 4>, std::size(kCodes)> ranks{};
+  for (std::size_t c = 0; c < std::size(kCodes); ++c) {
+    for (std::size_t i = 0; i < kCodes[c].subfields; ++i) {
+      ranks[c][i] = static_cast<std::uint8_t>(
+          std::lower_bound(kSegmentKeys.begin(), kSegmentKeys.end(), kCodes[c].keys[i]) - kSegmentKeys.begin());
+    }
+  }
+  return ranks;
+}();
+// Each key's number in the table of keys maps keep once for all, or 0.
+constexpr auto kSegmentKeyNumbers = [] {
+  std::array<std::uint32_t, kSegmentKeyCount> numbers{};
+  for (std::size_t k = 0; k < kSegmentKeyCount; ++k) numbers[k] = detail::named_key_number(kSegmentKeys[k]);
+  return numbers;
+}();
 
 // The known code that `rest` starts with, followed by "/", or null. Constant work: a
 // code is at most four bytes.
@@ -126,8 +165,8 @@ bool detail::opens_segments_mark_slow(std::string_view text, std::size_t slash) 
 namespace {
 
 bool recognised(std::string_view text) noexcept {
-  for (std::size_t slash = text.find('/'); slash != std::string_view::npos;
-       slash = text.find('/', slash + 1)) {
+  detail::ByteBits slashes(text, '/');
+  for (std::size_t slash = slashes.next(); slash != detail::ByteBits::npos; slash = slashes.next()) {
     if (detail::opens_segments_mark(text, slash)) return true;
   }
   return false;
@@ -248,12 +287,6 @@ void read_party_lines(const Code& code, const std::vector<std::string_view>& lin
   }
 }
 
-struct Segment {
-  const Code* code;
-  std::size_t begin;  // first byte of the values
-  std::size_t end;    // one past the last byte of the values
-};
-
 class BankSlashSegmentsDecoder final : public Decoder {
  public:
   std::optional<DecodedDetails> decode(std::string_view details, TextBuffer& into) const override {
@@ -327,38 +360,73 @@ std::optional<DecodedDetails> decode_party_block(std::string_view details, TextB
 
 DecodedDetails decode_slash_segments(std::string_view details, const JoinedSlashText& joined, std::string_view text,
                                      TextBuffer& into) {
-  thread_local std::vector<Segment> segments;
-  thread_local std::vector<DecodedDetails::EntryView> writes;
-  // A segment starts at "/CODE/" where the text or a segment ends: at the start, or
-  // after the "/" that closes the segment before. The first may follow free text.
-  segments.clear();
-  for (std::size_t slash = text.find('/'); slash != std::string_view::npos; slash = text.find('/', slash + 1)) {
-    if (!segments.empty() && text[slash - 1] != '/') continue;
-    const Code* code = code_at(text.substr(slash + 1));
-    if (code == nullptr) continue;
-    if (!segments.empty()) segments.back().end = slash - 1;  // before the closing "/"
-    const std::size_t begin = slash + 2 + code->code.size();
-    segments.push_back({code, begin, text.size()});
-    slash = begin - 1;
-  }
-  if (!segments.empty() && segments.back().end > segments.back().begin && text.back() == '/') {
-    --segments.back().end;  // the last segment's closing "/"
-  }
-
-  writes.clear();
-  for (const Segment& s : segments) {
-    std::string_view values = text.substr(s.begin, s.end > s.begin ? s.end - s.begin : 0);
-    for (std::size_t i = 0; i < s.code->subfields; ++i) {
-      const bool last = i + 1 == s.code->subfields;
+  // Each key's last value by rank, the ones present as bits: the map is written in the
+  // ranks' order, a value written again replacing the one before. Left unset but for
+  // the keys present.
+  std::string_view values_by_rank[kSegmentKeyCount];
+  std::uint64_t present = 0;
+  std::size_t count = 0;
+  std::size_t bytes = 0;  // keys and values, what the map may have to copy
+  // The values of the segment of `code` that lie from `begin` to `end`.
+  const auto read_segment = [&](const Code& code, std::size_t begin, std::size_t end) {
+    std::string_view values = text.substr(begin, end > begin ? end - begin : 0);
+    const auto& ranks = kSegmentKeyRanks[static_cast<std::size_t>(&code - kCodes)];
+    for (std::size_t i = 0; i < code.subfields; ++i) {
+      const bool last = i + 1 == code.subfields;
       const std::size_t slash = last ? std::string_view::npos : values.find('/');
       const std::string_view value = trimmed(values.substr(0, slash));
-      if (!value.empty()) writes.emplace_back(s.code->keys[i], joined.in_details(value));
+      if (!value.empty()) {
+        const std::size_t rank = ranks[i];
+        if (present >> rank & 1) {
+          bytes -= values_by_rank[rank].size();
+        } else {
+          present |= std::uint64_t{1} << rank;
+          ++count;
+          bytes += kSegmentKeys[rank].size();
+        }
+        values_by_rank[rank] = joined.in_details(value);
+        bytes += value.size();
+      }
       if (slash == std::string_view::npos) break;
       values.remove_prefix(slash + 1);
     }
+  };
+  // A segment starts at "/CODE/" where the text or a segment ends: at the start, or
+  // after the "/" that closes the segment before. The first may follow free text.
+  const Code* open = nullptr;  // the segment whose values run up to here
+  std::size_t begin = 0;
+  ByteBits slashes(text, '/');
+  for (std::size_t slash = slashes.next(); slash != ByteBits::npos; slash = slashes.next()) {
+    if (open != nullptr && text[slash - 1] != '/') continue;
+    const Code* code = code_at(text.substr(slash + 1));
+    if (code == nullptr) continue;
+    if (open != nullptr) read_segment(*open, begin, slash - 1);  // before the closing "/"
+    open = code;
+    begin = slash + 2 + code->code.size();
   }
-  if (writes.empty()) writes.emplace_back("detail", details);
-  return write_map(writes, details, into, Layout::SlashSegments);
+  if (open != nullptr) {
+    // The last segment's closing "/".
+    read_segment(*open, begin, text.size() > begin && text.back() == '/' ? text.size() - 1 : text.size());
+  }
+
+  if (count == 0) {
+    static constexpr FixedKey kDetail("detail");
+    DecodedDetails::Builder map(into, details, 1, kDetail.key.size() + details.size());
+    add_key(map, kDetail);
+    map.append_value(details);
+    return std::move(map).finish(Layout::SlashSegments);
+  }
+  DecodedDetails::Builder map(into, details, count, bytes);
+  for (std::uint64_t left = present; left != 0; left &= left - 1) {
+    const auto rank = static_cast<std::size_t>(std::countr_zero(left));
+    if (kSegmentKeyNumbers[rank] != 0) {
+      map.add_fixed_key(kSegmentKeys[rank], kSegmentKeyNumbers[rank]);
+    } else {
+      map.add_key(kSegmentKeys[rank]);
+    }
+    map.append_value(values_by_rank[rank]);
+  }
+  return std::move(map).finish(Layout::SlashSegments);
 }
 }  // namespace detail
 
