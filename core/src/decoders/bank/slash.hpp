@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "decoders/text.hpp"
 #include "tallyfold/decode.hpp"
 #include "tallyfold/model.hpp"
 
@@ -42,7 +43,17 @@ class JoinedSlashText {
 
 /// A party block written one sub-field per line (or such lines joined), decoded by its
 /// lines; nullopt when `details` is no such block.
-std::optional<DecodedDetails> decode_party_block(std::string_view details, TextBuffer& into);
+std::optional<DecodedDetails> decode_party_block_slow(std::string_view details, TextBuffer& into);
+// Inline, as it is asked of every text with a slash: only the party codes open such a
+// block, so texts of the single-slash layout, which often open with "/NAME/" or
+// "/REMI/", are passed over at their first bytes.
+inline std::optional<DecodedDetails> decode_party_block(std::string_view details, TextBuffer& into) {
+  const std::string_view text = trimmed(details);
+  if (text.size() < 7 || text[0] != '/' || text[5] != '/' || (text[1] != 'C' && text[1] != 'B' && text[1] != 'O')) {
+    return std::nullopt;
+  }
+  return decode_party_block_slow(details, into);
+}
 
 /// Whether the "/" at `slash` in `text` (the details joined and trimmed) opens a mark of
 /// the slash-segments layout: "/CNTP/", "/REMI/USTD", "/REMI/STRD", or "/BENM/" or

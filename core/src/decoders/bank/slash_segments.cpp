@@ -217,16 +217,8 @@ bool joined_party_lines(std::string_view text, std::vector<std::string_view>& li
 // opens with "/BENM/", "/ORDP/" or "/CNTP/" and an account alone on its line, the next
 // line starts a sub-field with "/", and no later line opens a segment of its own. A
 // block the bank merely broke where a line was full keeps more than the account on
-// its first line. Looks at the first line alone before it splits the text.
-//
-// Whether the block may open `details` at all is told by its first bytes, before any
-// working storage is touched: only the party codes open it, and texts of the
-// single-slash layout, which often open with "/NAME/" or "/REMI/", are passed over
-// without a look into the table.
-bool may_open_party_block(std::string_view details) noexcept {
-  return details.size() >= 7 && details[0] == '/' && details[5] == '/' &&
-         (details[1] == 'C' || details[1] == 'B' || details[1] == 'O');
-}
+// its first line. Looks at the first line alone before it splits the text; the caller
+// made sure that a party code opens it.
 const Code* party_by_lines(std::string_view details, std::vector<std::string_view>& lines) {
   const Code* code = code_at(details.substr(1));
   if (code == nullptr || code->info_key.empty()) return nullptr;
@@ -343,9 +335,8 @@ std::string_view JoinedSlashText::in_lines(std::string_view part) const noexcept
   return details_.substr(runs_[run].details_at + (offset - runs_[run].joined_at), part.size());
 }
 
-std::optional<DecodedDetails> decode_party_block(std::string_view details, TextBuffer& into) {
+std::optional<DecodedDetails> decode_party_block_slow(std::string_view details, TextBuffer& into) {
   const std::string_view text = trimmed(details);
-  if (!may_open_party_block(text)) return std::nullopt;
   // Working storage reused from text to text on each thread.
   thread_local std::string joined;
   thread_local std::vector<DecodedDetails::EntryView> writes;
