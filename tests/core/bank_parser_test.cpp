@@ -74,5 +74,37 @@ TEST(BankParser, MarksItsTransactionsForBankRules) {
   EXPECT_EQ(fields_of(t).purpose, "Rent");
 }
 
+// A :86: field's lines are joined by one rule whether the field is a transaction's
+// details, a second :86: of the same transaction or the owner's information; the first
+// goes into the texts line by line, the last is joined before it is kept.
+TEST(BankParser, JoinsDetailsLinesAlikeWhereverTheyStand) {
+  const std::string_view kFields[] = {
+      "REMIT:Costs to MT940 Parsing. \nThis is Somuchfun.",
+      "word\nword\n\nword",
+      "166?00GUTSCHRIFT?20EREF+SCP 100\n?21SVWZ+D 8\n03020001",
+      "/REMI/USTD//Uberweisung mit VR-Networld ERE\nF: JS12345 IBAN: DE14740618130000033626/",
+      "/CNTP/NL21RABO0999999999/RABONL2U/G-AAAAA N.V./3000AA WESTBEE\nN Nederland//EREF/NOTPROVIDED//RE\nMI/USTD//X/",
+      " /BENM//Name\nName\n/REMI/USTD//",
+      "AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA\nB\n:99:text-like",
+      "Jörg Müller Jörg Müller Jörg Müller Jörg Müller Jörg Müller Jörg M\nüller",
+      "\nstarts on the next line",
+  };
+  const auto read = [](const std::string& text) {
+    std::vector<Diagnostic> diagnostics;
+    auto parsed = parse_bank_statements(text, kChain, diagnostics);
+    EXPECT_TRUE(parsed) << message(parsed.error());
+    return parsed ? std::move(parsed->at(0)) : Statement{};
+  };
+  const std::string head = ":20:R\n:25:A\n:28C:1\n:60F:C230101EUR1,00\n:61:230102C1,00NTRFX\n";
+  const std::string tail = ":62F:C230131EUR2,00\n";
+  for (const std::string_view field : kFields) {
+    SCOPED_TRACE(field);
+    const std::string details(read(head + ":86:" + std::string(field) + "\n" + tail).transactions.at(0).details);
+    EXPECT_EQ(read(head + ":86:first\n:86:" + std::string(field) + "\n" + tail).transactions.at(0).details,
+              "first\n" + details);
+    EXPECT_EQ(read(head + tail + ":86:" + std::string(field) + "\n").information_to_account_owner, details);
+  }
+}
+
 }  // namespace
 }  // namespace tallyfold

@@ -117,20 +117,28 @@ class BankPolicy {
   // are kept as written: their decoders count the characters of each. In "/CODE/"
   // text a break next to a "/" or before a word that holds one ("RE" + "MI/USTD//")
   // is within the layout's own separators, never between words.
-  void join(std::string& text, std::string_view previous, std::string_view line) {
-    if (previous.empty() || line.empty() || previous.back() == ' ' || line.front() == ' ') return;
-    if (line.size() >= 3 && line[0] == '?' && is_digit(line[1]) && is_digit(line[2])) return;
-    if (text.size() >= 4 && is_digit(text[0]) && is_digit(text[1]) && is_digit(text[2]) && text[3] == '?') return;
+  // The tests that settle most lines stay inline in the machine's loop; the rest is
+  // asked mostly of prose.
+  std::string_view join(std::string_view text, std::string_view previous, std::string_view line) {
+    if (previous.empty() || line.empty() || previous.back() == ' ' || line.front() == ' ') return {};
+    if (line.size() >= 3 && line[0] == '?' && is_digit(line[1]) && is_digit(line[2])) return {};
+    if (text.size() >= 4 && is_digit(text[0]) && is_digit(text[1]) && is_digit(text[2]) && text[3] == '?') return {};
+    return join_words(text, previous, line);
+  }
+  [[gnu::noinline]] std::string_view join_words(std::string_view text, std::string_view previous,
+                                                std::string_view line) {
+    constexpr std::string_view kNothing;
+    constexpr std::string_view kBlank = " ";
     // A writer that keeps a line from opening like a tag (": JS12345 IBAN: ...") breaks
     // it one character early, inside a word ("EREF" as "ERE" + "F: JS12345").
-    if (line.size() > 1 && line[1] == ':' && line.find(':', 2) != std::string_view::npos) return;
-    if (text.front() == '/' || text.starts_with(" /")) {
+    if (line.size() > 1 && line[1] == ':' && line.find(':', 2) != std::string_view::npos) return kNothing;
+    if (text.starts_with('/') || text.starts_with(" /")) {
       const std::string_view word(line.data(), std::min(line.find(' '), line.size()));
-      if (previous.back() == '/' || word.find('/') != std::string_view::npos) return;
+      if (previous.back() == '/' || word.find('/') != std::string_view::npos) return kNothing;
     }
     if (width_ == 0) width_ = detail::details_line_width(text_);
     // A line has no more characters than bytes: only a long one needs counting.
-    if (previous.size() < width_ || detail::character_count(previous) < width_) text.push_back(' ');
+    return previous.size() < width_ || detail::character_count(previous) < width_ ? kBlank : kNothing;
   }
 
   static constexpr bool kReadsInterimReports = true;

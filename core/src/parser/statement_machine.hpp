@@ -120,14 +120,14 @@ concept StatementPolicy =
     } &&
     // Inside :86: text a line whose tag is_field_tag denies continues the text
     // (text_like_tag is told), a line that holds a tag it accepts after blanks or control
-    // bytes is read as its tag line (stray_tag_line is told), and join puts between two
-    // lines of :86: text what goes there, before `line` is appended to `text`.
+    // bytes is read as its tag line (stray_tag_line is told), and join tells what goes
+    // between two lines of :86: text, `text` being the field's text up to the first.
     (!P::kKeepsTextLikeTags ||
-     requires(P& p, std::string_view tag, std::string& text, std::string_view line_text, std::size_t line) {
+     requires(P& p, std::string_view tag, std::string_view text, std::size_t line) {
        { p.is_field_tag(tag) } -> std::convertible_to<bool>;
        p.text_like_tag(tag, line);
        p.stray_tag_line(line);
-       p.join(text, line_text, line_text);
+       { p.join(text, text, text) } -> std::convertible_to<std::string_view>;
      }) &&
     // A policy that reads MT942 interim reports is told of a report field that cannot
     // be read (it is left out); without, the report fields are skipped unseen, as the
@@ -338,11 +338,15 @@ class StatementMachine {
   // grows as the open piece of the buffer until the transaction is complete.
   void start_details(std::string_view first_line) {
     if (pending_has_details_) texts_->append("\n");
+    if constexpr (Policy::kKeepsTextLikeTags) details_field_ = texts_->open_piece().size();
     texts_->append(first_line);
     pending_has_details_ = true;
   }
-  // A continuation line of the :86: field start_details began.
+  // A continuation line of the :86: field start_details began, or what goes before it.
   void continue_details(std::string_view line) { texts_->append(line); }
+  // The text of that field so far. A view of the open piece, which may move: read it
+  // before anything more is appended.
+  std::string_view details_field() const noexcept { return texts_->open_piece().substr(details_field_); }
 
   // A report field the policy cannot read is left out, as it says.
   void apply_report_field(Action action, std::string_view tag, std::string_view content, std::size_t line) {
@@ -486,6 +490,7 @@ class StatementMachine {
   bool pending_ = false;  // current_ may still receive :86: fields
   bool pending_has_details_ = false;
   bool line_left_out_ = false;  // the last :61: could not be read
+  std::size_t details_field_ = 0;  // where the last :86: field starts in the open piece
   Transaction current_;  // the last statement line read, packed into the list once complete
   TransactionList transactions_;
   std::vector<Statement> statements_;
@@ -515,9 +520,8 @@ Result<std::vector<Statement>, typename Policy::Error> run_statement_machine(std
   std::string_view first_piece;
   std::string joined;
   bool continued = false;
-  // Where lines are joined as they stand, a :86: field after a statement line goes
-  // straight into the buffer, line by line, instead of being joined here first.
-  constexpr bool kStreamsDetails = !Policy::kKeepsTextLikeTags;
+  // A :86: field after a statement line goes straight into the buffer, line by line,
+  // instead of being joined here first and copied there afterwards.
   bool streaming = false;
 
   const char* p = text.data();
@@ -569,9 +573,12 @@ Result<std::vector<Statement>, typename Policy::Error> run_statement_machine(std
       statement_line = is_tag(tag, ":61:");
       first_piece = line.substr(tag_size);
       continued = false;
-      streaming = kStreamsDetails && action == Action::TransactionDetails;
+      streaming = action == Action::TransactionDetails;
       if (streaming) machine.start_details(first_piece);
     } else if (streaming) {
+      if constexpr (Policy::kKeepsTextLikeTags) {
+        machine.continue_details(policy.join(machine.details_field(), previous_line, line));
+      }
       machine.continue_details(line);
     } else if (field_open && action != Action::Skip) {
       if (!continued) {
@@ -583,7 +590,7 @@ Result<std::vector<Statement>, typename Policy::Error> run_statement_machine(std
         joined.push_back('\n');
       } else if constexpr (Policy::kKeepsTextLikeTags) {
         if (action == Action::TransactionDetails || action == Action::OwnerInformation) {
-          policy.join(joined, previous_line, line);
+          joined.append(policy.join(joined, previous_line, line));
         }
       }
       joined.append(line);
