@@ -3,7 +3,8 @@
 // recogniser and the pattern give the same verdict and the same groups, byte for byte
 // and position for position. And every deviation the bank-file reading allows only
 // widens the exact form: a line the exact form takes is tokenised alike with every
-// deviation allowed, and found to hold none.
+// deviation allowed, and found to hold none. The digits' values read on the way are
+// those a second reading of the views gives.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -18,10 +19,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   line = line.substr(0, line.find('\n'));
   fuzz::require(detail::match_statement_line(line) == detail::match_statement_line_by_pattern(line));
 
-  detail::StatementLineTokens exact;
-  detail::StatementLineTokens tolerant;
+  detail::StatementLineTokens exact{};
+  detail::StatementLineTokens tolerant{};
   const bool exact_form = detail::tokenise_statement_line(line, detail::kExactForm, exact);
   const bool any_form = detail::tokenise_statement_line(line, detail::kEveryDeviation, tolerant);
+  // The values read on the way are those the views write.
+  if (any_form) {
+    detail::StatementLineTokens reread = tolerant;
+    detail::read_token_values(reread);
+    fuzz::require(reread.debit_credit == tolerant.debit_credit && reread.value_year == tolerant.value_year &&
+                  reread.value_month == tolerant.value_month && reread.value_day == tolerant.value_day &&
+                  reread.entry_month == tolerant.entry_month && reread.entry_day == tolerant.entry_day &&
+                  reread.amount_cents == tolerant.amount_cents);
+  }
   if (exact_form) {
     const auto same = [](std::string_view a, std::string_view b) { return a.data() == b.data() && a.size() == b.size(); };
     fuzz::require(any_form && tolerant.deviations == 0 && exact.deviations == 0);

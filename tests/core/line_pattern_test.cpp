@@ -1,3 +1,5 @@
+#include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -58,6 +60,35 @@ TEST(StatementLine, RecogniserAgreesWithThePattern) {
     const auto recognised = match_statement_line(row.line);
     EXPECT_EQ(recognised.has_value(), row.matches);
     EXPECT_TRUE(recognised == match_statement_line_by_pattern(row.line));
+  }
+}
+
+// What the digits write, read on the way by the tokeniser or after the pattern from its
+// groups. Month 0 is no date; other digits than ASCII ones give no amount.
+TEST(StatementLine, DigitsAreReadWithTheLine) {
+  const struct {
+    std::string_view line;
+    int year, month, day, entry_month, entry_day;
+    std::optional<std::uint64_t> cents;
+    DebitCreditMark mark;
+  } kRows[] = {
+      {"2301310102RD1234,56NTRFX", 23, 1, 31, 1, 2, 123456, DebitCreditMark::ReversalDebit},
+      {"991231C1,NTRF", 99, 12, 31, 0, 0, 100, DebitCreditMark::Credit},
+      {"000000RC1,5NTRF", 0, 0, 0, 0, 0, 150, DebitCreditMark::ReversalCredit},
+      {"230101D123456789012345,01NTRF", 23, 1, 1, 0, 0, 12345678901234501, DebitCreditMark::Debit},
+      {"230101\xd9\xa1\xd9\xa2\xd9\xa3\xd9\xa4" "C1,NTRFREF", 23, 1, 1, 0, 0, 100, DebitCreditMark::Credit},
+      {"2301\xd9\xa1" "1C1,NTRF", 0, 0, 0, 0, 0, 100, DebitCreditMark::Credit},
+      {"230101C\xd9\xa1,NTRF", 23, 1, 1, 0, 0, std::nullopt, DebitCreditMark::Credit},
+      {"2301010102C0,NTRF\xc3\xa9", 23, 1, 1, 1, 2, 0, DebitCreditMark::Credit},
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(std::string(row.line));
+    StatementLineTokens t{};
+    ASSERT_TRUE(match_statement_line(row.line, t));
+    EXPECT_EQ((std::array<int, 5>{t.value_year, t.value_month, t.value_day, t.entry_month, t.entry_day}),
+              (std::array<int, 5>{row.year, row.month, row.day, row.entry_month, row.entry_day}));
+    EXPECT_EQ(t.amount_cents, row.cents);
+    EXPECT_EQ(t.debit_credit, row.mark);
   }
 }
 

@@ -76,6 +76,23 @@ TEST(Date, OnlyCalendarDatesExist) {
   EXPECT_EQ(Date::from_ymd(1991, 3, 9)->to_iso(), "1991-03-09");
 }
 
+// Every month and day around the edges of the calendar, in years of each leap rule,
+// against the standard library's calendar.
+TEST(Date, FromYmdAgreesWithTheStandardCalendar) {
+  for (const int year : {1900, 1979, 1980, 2000, 2023, 2024, 2099, 2100}) {
+    for (unsigned month = 0; month <= 13; ++month) {
+      for (unsigned day = 0; day <= 32; ++day) {
+        const std::chrono::year_month_day ymd{std::chrono::year{year}, std::chrono::month{month}, std::chrono::day{day}};
+        const auto date = Date::from_ymd(year, month, day);
+        ASSERT_EQ(date.has_value(), ymd.ok()) << year << "-" << month << "-" << day;
+        if (date) {
+          EXPECT_TRUE(date->year() == year && date->month() == month && date->day() == day);
+        }
+      }
+    }
+  }
+}
+
 // from_iso reads back exactly what to_iso writes, and nothing near it.
 TEST(Date, FromIsoReadsOnlyWhatToIsoWrites) {
   for (const auto& [y, m, d] : {std::tuple{1991, 3u, 9u}, {2024, 2u, 29u}, {0, 1u, 1u}, {9999, 12u, 31u}}) {

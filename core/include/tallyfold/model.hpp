@@ -39,7 +39,15 @@ class Decimal {
 
   /// The decimal `mantissa` * 10^-`scale`, negated when `negative`; nullopt when the
   /// mantissa does not fit 96 bits or the scale is outside 0..28.
-  static std::optional<Decimal> from_parts(uint128 mantissa, int scale, bool negative) noexcept;
+  static constexpr std::optional<Decimal> from_parts(uint128 mantissa, int scale, bool negative) noexcept {
+    if (mantissa > kMaxMantissa || scale < 0 || scale > kMaxScale) return std::nullopt;
+    Decimal d;
+    d.lo_ = static_cast<std::uint64_t>(mantissa);
+    d.hi_ = static_cast<std::uint32_t>(mantissa >> 64);
+    d.scale_ = static_cast<std::uint8_t>(scale);
+    d.negative_ = negative;
+    return d;
+  }
 
   uint128 mantissa() const noexcept { return uint128{hi_} << 64 | lo_; }
   int scale() const noexcept { return scale_; }
@@ -79,7 +87,22 @@ class Date {
   constexpr Date() = default;
 
   /// nullopt unless `month` is 1..12 and `day` exists in that month of `year`.
-  static std::optional<Date> from_ymd(std::int32_t year, unsigned month, unsigned day) noexcept;
+  static constexpr std::optional<Date> from_ymd(std::int32_t year, unsigned month, unsigned day) noexcept {
+    // Inline, as every statement line reads one or two dates. The range is that of
+    // std::chrono::year; statement dates are far inside it.
+    if (year < -32767 || year > 32767 || month < 1 || month > 12 || day < 1) return std::nullopt;
+    constexpr std::uint8_t kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (day > kDays[month - 1]) {
+      // Only the 29th of February asks whether the year is a leap year.
+      const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+      if (month != 2 || day != 29 || !leap) return std::nullopt;
+    }
+    Date d;
+    d.year_ = static_cast<std::int16_t>(year);
+    d.month_ = static_cast<std::uint8_t>(month);
+    d.day_ = static_cast<std::uint8_t>(day);
+    return d;
+  }
   /// The date `text` writes as to_iso does ("2024-01-31": four-digit year, two-digit
   /// month and day); nullopt for any other text or a day the month does not have.
   static std::optional<Date> from_iso(std::string_view text) noexcept;

@@ -15,7 +15,6 @@ namespace tallyfold::detail {
 namespace {
 
 using ascii::is_digit;
-using ascii::to_upper;
 
 std::string quoted(std::string_view s) { return quote_value(s); }
 
@@ -75,7 +74,7 @@ std::optional<Date> read_date_past_month_end(std::string_view text) noexcept {
   const int part = (text[0] - '0') * 10 + (text[1] - '0');
   const auto month = static_cast<unsigned>((text[2] - '0') * 10 + (text[3] - '0'));
   const auto day = static_cast<unsigned>((text[4] - '0') * 10 + (text[5] - '0'));
-  const std::int32_t year = part < 80 ? 2000 + part : 1900 + part;
+  const std::int32_t year = statement_year(part);
   if (month < 1 || month > 12 || day > 31 || Date::from_ymd(year, month, day)) return std::nullopt;
   for (unsigned last = 30; last >= 28; --last) {
     if (auto date = Date::from_ymd(year, month, last)) return date;
@@ -109,8 +108,8 @@ std::string deviation_message(LineDeviation deviation, const StatementLineTokens
     case kLowerCaseMark:
       return ":61: lower-case mark " + quoted(tokens.mark) + " read as " + quoted(mark_text(t.debit_credit));
     case kBlankBeforeFundsCode: return ":61: blank before the funds code skipped";
-    case kAmountWithoutComma:
-      return ":61: amount without a decimal comma " + quoted(tokens.amount_integer) + " read as " + t.amount.to_string();
+    case kAmountWithoutComma:  // the amount is its integer alone
+      return ":61: amount without a decimal comma " + quoted(tokens.amount) + " read as " + t.amount.to_string();
     case kAmountWithPoint: return ":61: amount with a decimal point read as " + t.amount.to_string();
     case kBlankBeforeType: return ":61: blank before the transaction type skipped";
     case kNoType: return ":61: no transaction type: read with none";
@@ -141,22 +140,12 @@ bool read_statement_line_tolerantly(std::string_view content, Transaction& t, Te
     return false;
   }
   t.value_date = *value_date;
-  if (tokens.entry_date) t.entry_date = entry_date_near(t.value_date, *tokens.entry_date);
+  if (tokens.entry_date) t.entry_date = entry_date_near(t.value_date, tokens.entry_month, tokens.entry_day);
 
-  const char mark = to_upper(tokens.mark.back());
-  t.debit_credit = tokens.mark.size() == 2 ? (mark == 'D' ? DebitCreditMark::ReversalDebit : DebitCreditMark::ReversalCredit)
-                                           : (mark == 'D' ? DebitCreditMark::Debit : DebitCreditMark::Credit);
+  t.debit_credit = tokens.debit_credit;
   if (tokens.funds_code && !is_reversal(t.debit_credit)) t.funds_code = tokens.funds_code->front();
-
-  std::string canonical(tokens.amount_integer);
-  canonical.push_back(',');
-  canonical.append(tokens.amount_fraction);
-  auto amount = parse_amount(canonical);
-  if (!amount) {
-    repairs.resize(mark_at);
-    return false;
-  }
-  t.amount = *amount;
+  // The amount's digits as the exact reading reads them with a decimal comma.
+  t.amount = *Decimal::from_parts(*tokens.amount_cents, 2, false);
   t.transaction_type = tokens.transaction_type;
 
   for (const DeviationNote& n : kDeviationNotes) {

@@ -50,16 +50,6 @@ std::optional<uint128> scale_up(uint128 v, int n) noexcept {
 
 }  // namespace
 
-std::optional<Decimal> Decimal::from_parts(uint128 mantissa, int scale, bool negative) noexcept {
-  if (mantissa > kMaxMantissa || scale < 0 || scale > kMaxScale) return std::nullopt;
-  Decimal d;
-  d.lo_ = static_cast<std::uint64_t>(mantissa);
-  d.hi_ = static_cast<std::uint32_t>(mantissa >> 64);
-  d.scale_ = static_cast<std::uint8_t>(scale);
-  d.negative_ = negative;
-  return d;
-}
-
 Decimal Decimal::negated() const noexcept {
   Decimal d = *this;
   d.negative_ = !negative_;
@@ -141,20 +131,6 @@ double decimal_to_double(const Decimal& d) noexcept {
   double value = 0;
   std::from_chars(buf, p, value);
   return value;
-}
-
-std::optional<Date> Date::from_ymd(std::int32_t year, unsigned month, unsigned day) noexcept {
-  // The range of std::chrono::year; statement dates are far inside it. The Gregorian
-  // rule is written out: every statement line reads one or two dates.
-  if (year < -32767 || year > 32767 || month < 1 || month > 12 || day < 1) return std::nullopt;
-  constexpr std::uint8_t kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
-  if (day > kDays[month - 1] + unsigned{month == 2 && leap}) return std::nullopt;
-  Date d;
-  d.year_ = static_cast<std::int16_t>(year);
-  d.month_ = static_cast<std::uint8_t>(month);
-  d.day_ = static_cast<std::uint8_t>(day);
-  return d;
 }
 
 std::optional<Date> Date::from_iso(std::string_view text) noexcept {

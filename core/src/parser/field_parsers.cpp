@@ -4,6 +4,7 @@
 
 #include "parser/field_parsers.hpp"
 #include "parser/line_pattern.hpp"
+#include "parser/statement_line.hpp"
 #include "tallyfold/parse.hpp"
 #include "util/ascii.hpp"
 #include "util/utf8.hpp"
@@ -152,8 +153,8 @@ std::optional<Date> read_date(std::string_view text) noexcept {
   const auto month = read_date_part(text[2], text[3], false);
   const auto day = read_date_part(text[4], text[5], false);
   if (!year_part || !month || !day) return std::nullopt;
-  const int year = *year_part < 80 ? 2000 + *year_part : 1900 + *year_part;
-  return Date::from_ymd(year, static_cast<unsigned>(*month), static_cast<unsigned>(*day));
+  return Date::from_ymd(detail::statement_year(*year_part), static_cast<unsigned>(*month),
+                        static_cast<unsigned>(*day));
 }
 
 }  // namespace
@@ -234,58 +235,35 @@ Result<Balance> parse_balance(std::string_view content) {
   return balance;
 }
 
-std::optional<Date> detail::entry_date_near(const Date& value_date, std::string_view mmdd) noexcept {
-  const auto month = read_date_part(mmdd[0], mmdd[1], false);
-  const auto day = read_date_part(mmdd[2], mmdd[3], false);
-  if (!month || !day) return std::nullopt;
-  std::int32_t year = value_date.year();
-  // The entry date is written without a year; it lies near the value date, so a month
-  // far from the value date's across New Year belongs to the adjacent year.
-  if (value_date.month() == 12 && *month < 6) ++year;
-  if (value_date.month() == 1 && *month > 7) --year;
-  return Date::from_ymd(year, static_cast<unsigned>(*month), static_cast<unsigned>(*day));
-}
-
+// The line's pieces are read with their digits' values: nothing is read twice.
 std::optional<ParseError> detail::read_statement_line(std::string_view content, Transaction& t) {
   const std::size_t line_feed = content.find('\n');
   const std::string_view line = content.substr(0, line_feed);
-  const auto groups = detail::match_statement_line(line);
-  if (!groups) return InvalidFormat{kStatementLineField, std::string(line), kReasonNoMatch};
-
-  if (const auto value_date = read_date(groups->value_date)) [[likely]] {
-    t.value_date = *value_date;
-  } else {
-    return parse_date(groups->value_date).error();
+  detail::StatementLineTokens tokens;
+  if (!detail::match_statement_line(line, tokens)) {
+    return InvalidFormat{kStatementLineField, std::string(line), kReasonNoMatch};
   }
 
-  // A four-byte group holds four ASCII digits: any other Nd digit takes more bytes.
-  if (groups->entry_date && groups->entry_date->size() == 4) {
-    t.entry_date = detail::entry_date_near(t.value_date, *groups->entry_date);
-  }
+  const auto value_date = Date::from_ymd(detail::statement_year(tokens.value_year), tokens.value_month, tokens.value_day);
+  if (!value_date) [[unlikely]] return parse_date(tokens.value_date).error();
+  t.value_date = *value_date;
+  if (tokens.entry_date) t.entry_date = detail::entry_date_near(t.value_date, tokens.entry_month, tokens.entry_day);
 
-  const std::string_view mark = groups->mark;
-  if (mark == "C") {
-    t.debit_credit = DebitCreditMark::Credit;
-  } else if (mark == "D") {
-    t.debit_credit = DebitCreditMark::Debit;
-  } else if (mark == "RD") {
-    t.debit_credit = DebitCreditMark::ReversalDebit;
-  } else {
-    t.debit_credit = DebitCreditMark::ReversalCredit;
-  }
-  if (!is_reversal(t.debit_credit) && groups->funds_code) t.funds_code = groups->funds_code->front();
+  t.debit_credit = tokens.debit_credit;
+  if (!is_reversal(t.debit_credit) && tokens.funds_code) t.funds_code = tokens.funds_code->front();
 
-  if (const auto common = read_common_amount(groups->amount)) [[likely]] {
-    t.amount = *common;
+  if (tokens.amount_cents) [[likely]] {
+    // What parse_amount reads of the same digits: the value at scale 2.
+    t.amount = *Decimal::from_parts(*tokens.amount_cents, 2, false);
   } else {
-    auto amount = parse_amount(groups->amount);
+    auto amount = parse_amount(tokens.amount);
     if (!amount) return std::move(amount).error();
     t.amount = *amount;
   }
 
-  t.transaction_type = groups->transaction_type;
-  t.customer_reference = trim_white_space(groups->customer_reference);
-  if (groups->bank_reference) t.bank_reference.emplace(*groups->bank_reference);
+  t.transaction_type = tokens.transaction_type;
+  t.customer_reference = trim_white_space(tokens.customer_reference);
+  if (tokens.bank_reference) t.bank_reference.emplace(*tokens.bank_reference);
   if (line_feed != std::string_view::npos) {
     const std::string_view extra = trim_white_space(content.substr(line_feed + 1));
     if (!extra.empty()) t.extra_details.emplace(extra);

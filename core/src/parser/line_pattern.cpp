@@ -74,7 +74,7 @@ class MatchData {
 };
 
 bool is_ascii(std::string_view line) noexcept {
-  // Eight bytes a step: a statement line is tens of bytes, read for every transaction.
+  // Asked only of lines the tokeniser did not take: it tells the others apart on its way.
   const char* p = line.data();
   const std::size_t n = line.size();
   std::uint64_t any = 0;
@@ -88,20 +88,32 @@ bool is_ascii(std::string_view line) noexcept {
   return (any & 0x8080808080808080u) == 0;
 }
 
-// For a line of ASCII bytes, where "\d" is [0-9], the pattern is the statement-line
-// tokeniser's exact form.
-std::optional<StatementLineGroups> recognise(std::string_view line) noexcept {
-  StatementLineTokens tokens;
-  if (!tokenise_statement_line(line, kExactForm, tokens)) return std::nullopt;
+// The groups as tokens, with the values of their digits.
+StatementLineTokens tokens_of(const StatementLineGroups& g) noexcept {
+  StatementLineTokens t{};
+  t.value_date = g.value_date;
+  t.entry_date = g.entry_date;
+  t.mark = g.mark;
+  t.funds_code = g.funds_code;
+  t.amount = g.amount;
+  t.separator = ',';  // the group holds exactly one
+  t.transaction_type = g.transaction_type;
+  t.customer_reference = g.customer_reference;
+  t.bank_reference = g.bank_reference;
+  read_token_values(t);
+  return t;
+}
+
+StatementLineGroups groups_of(const StatementLineTokens& t) noexcept {
   StatementLineGroups g;
-  g.value_date = tokens.value_date;
-  g.entry_date = tokens.entry_date;
-  g.mark = tokens.mark;
-  g.funds_code = tokens.funds_code;
-  g.amount = tokens.amount;
-  g.transaction_type = tokens.transaction_type;
-  g.customer_reference = tokens.customer_reference;
-  g.bank_reference = tokens.bank_reference;
+  g.value_date = t.value_date;
+  g.entry_date = t.entry_date;
+  g.mark = t.mark;
+  g.funds_code = t.funds_code;
+  g.amount = t.amount;
+  g.transaction_type = t.transaction_type;
+  g.customer_reference = t.customer_reference;
+  g.bank_reference = t.bank_reference;
   return g;
 }
 
@@ -118,10 +130,21 @@ bool operator==(const StatementLineGroups& a, const StatementLineGroups& b) noex
          same_optional(a.bank_reference, b.bank_reference);
 }
 
+bool match_statement_line(std::string_view line, StatementLineTokens& out) {
+  if (line.size() < kShortestMatch) return false;
+  if (recognise_statement_line(line, out)) [[likely]] return true;
+  // Where the tokeniser and the pattern differ, "\d" meets more than ASCII digits.
+  if (is_ascii(line)) return false;
+  const auto groups = match_statement_line_by_pattern(line);
+  if (!groups) return false;
+  out = tokens_of(*groups);
+  return true;
+}
+
 std::optional<StatementLineGroups> match_statement_line(std::string_view line) {
-  if (line.size() < kShortestMatch) return std::nullopt;
-  if (is_ascii(line)) return recognise(line);
-  return match_statement_line_by_pattern(line);
+  StatementLineTokens tokens;
+  if (!match_statement_line(line, tokens)) return std::nullopt;
+  return groups_of(tokens);
 }
 
 std::optional<StatementLineGroups> match_statement_line_by_pattern(std::string_view line) {

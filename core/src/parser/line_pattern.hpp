@@ -5,6 +5,8 @@
 #include <optional>
 #include <string_view>
 
+#include "parser/statement_line.hpp"
+
 namespace tallyfold::detail {
 
 /// The capture groups of one matched statement line, as views into the matched line
@@ -27,13 +29,18 @@ struct StatementLineGroups {
 /// Matches one line (the caller has cut it at its first line feed) against
 ///   ^(\d{6})(\d{4})?(RD|RC|D|C)([A-Z])?(\d{1,15},\d{0,2})([NF][A-Za-z0-9]{3})([^/]*?)(?://([^\r\n]*))?$
 /// anchored at both ends, with "\d" matching any Unicode decimal digit (Nd) and the
-/// bracketed ranges ASCII only. nullopt when the line does not match; a line holding
-/// invalid UTF-8 never matches.
+/// bracketed ranges ASCII only, and gives its groups as tokens (statement_line.hpp),
+/// with the values of their digits. False when the line does not match (`out` is then
+/// to be discarded); a line holding invalid UTF-8 never matches.
 ///
 /// A line of ASCII bytes, nearly every line, goes through the statement-line tokeniser
-/// (statement_line.hpp) in its exact form; any other line through the pattern itself
-/// (PCRE2), compiled once per process on first use (thread-safe). Matching uses per-thread scratch space and takes no lock.
-/// Time is linear in the line's length and no backtracking memory grows with it.
+/// in its exact form; any other line through the pattern itself (PCRE2), compiled once
+/// per process on first use (thread-safe). Matching uses per-thread scratch space and
+/// takes no lock. Time is linear in the line's length and no backtracking memory grows
+/// with it.
+bool match_statement_line(std::string_view line, StatementLineTokens& out);
+
+/// The same, as the pattern's groups.
 std::optional<StatementLineGroups> match_statement_line(std::string_view line);
 
 /// The same, always through the compiled pattern: what the recogniser must agree with.

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string_view>
 
+#include "tallyfold/model.hpp"
+
 namespace tallyfold::detail {
 
 /// A way of writing a :61: line that the exact form does not allow.
@@ -26,20 +28,32 @@ using LineDeviations = std::uint16_t;
 inline constexpr LineDeviations kExactForm = 0;
 inline constexpr LineDeviations kEveryDeviation = (1 << 10) - 1;
 
-/// The pieces of one :61: line (cut at its first line feed), as views into it.
+/// The pieces of one :61: line (cut at its first line feed), as views into it, and
+/// what their digits write, read on the way so that nothing is read twice. The members
+/// have no initialisers: every transaction's line fills one, and whoever fills it
+/// writes each member (value-initialise one to compare it whole).
 struct StatementLineTokens {
   std::string_view value_date;                // six ASCII digits
   std::optional<std::string_view> entry_date; // four ASCII digits
   std::string_view mark;                      // as written
   std::optional<std::string_view> funds_code; // one ASCII capital
-  std::string_view amount;                    // integer digits, separator, fraction digits
-  std::string_view amount_integer;            // one to fifteen digits
-  char separator = 0;                         // ',', '.' or 0 for none
-  std::string_view amount_fraction;           // up to two digits
+  std::string_view amount;                    // integer digits, then separator and fraction digits
+  char separator;                             // ',', '.' or 0 for none
   std::string_view transaction_type;          // without padding; empty for none
   std::string_view customer_reference;        // untrimmed
   std::optional<std::string_view> bank_reference;  // after "//", to the end
-  LineDeviations deviations = 0;              // those the line holds
+  LineDeviations deviations;                  // those the line holds
+
+  DebitCreditMark debit_credit;  // the mark, of either case
+  // The value date's two-digit year, month and day, and the entry date's month and day
+  // (0 without one). Digits other than ASCII ones write no value: month 0, no date.
+  std::uint8_t value_year;
+  std::uint8_t value_month;
+  std::uint8_t value_day;
+  std::uint8_t entry_month;
+  std::uint8_t entry_day;
+  std::optional<std::uint64_t> amount_cents;  // in hundredths; none for other digits
+  bool ascii;  // every byte of the line is ASCII
 };
 
 /// Splits `line` into its pieces, with "\d" read as an ASCII digit, allowing the
@@ -47,5 +61,16 @@ struct StatementLineTokens {
 /// pattern (line_pattern.hpp) for lines of ASCII bytes. False when the line has another
 /// shape; `out` is then to be discarded. Linear in the length, no allocation.
 bool tokenise_statement_line(std::string_view line, LineDeviations allowed, StatementLineTokens& out) noexcept;
+
+/// tokenise_statement_line in the exact form, true only for a line of ASCII bytes:
+/// where the tokeniser and the pattern are the same.
+bool recognise_statement_line(std::string_view line, StatementLineTokens& out) noexcept;
+
+/// The mark's meaning, of either case; `mark` is "D", "C", "RD" or "RC" in any case.
+DebitCreditMark debit_credit_of(std::string_view mark) noexcept;
+
+/// Sets the values of `tokens` from its views, as the tokeniser reads them: for tokens
+/// found another way (the pattern), whose digits may be other than ASCII.
+void read_token_values(StatementLineTokens& tokens) noexcept;
 
 }  // namespace tallyfold::detail
