@@ -1,7 +1,7 @@
 // The statement-line tokeniser against the compiled pattern it stands in for: on every
-// input, cut at its first line feed as the parser cuts a :61: field, the exact reading's
-// recogniser and the pattern give the same verdict and the same groups, byte for byte
-// and position for position. And every deviation the bank-file reading allows only
+// input, the exact reading's recogniser, which finds the first line feed on its way, and
+// the pattern on the input cut there give the same verdict and the same groups, byte for
+// byte and position for position. And every deviation the bank-file reading allows only
 // widens the exact form: a line the exact form takes is tokenised alike with every
 // deviation allowed, and found to hold none. The digits' values read on the way are
 // those a second reading of the views gives.
@@ -15,9 +15,11 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace tallyfold;
-  std::string_view line = fuzz::as_text(data, size);
-  line = line.substr(0, line.find('\n'));
-  fuzz::require(detail::match_statement_line(line) == detail::match_statement_line_by_pattern(line));
+  const std::string_view text = fuzz::as_text(data, size);
+  const std::string_view line = text.substr(0, text.find('\n'));
+  fuzz::require(detail::match_statement_line(text) == detail::match_statement_line_by_pattern(line));
+  detail::StatementLineTokens matched{};
+  fuzz::require(!detail::match_statement_line(text, matched) || matched.line_size == line.size());
 
   detail::StatementLineTokens exact{};
   detail::StatementLineTokens tolerant{};

@@ -237,11 +237,9 @@ Result<Balance> parse_balance(std::string_view content) {
 
 // The line's pieces are read with their digits' values: nothing is read twice.
 std::optional<ParseError> detail::read_statement_line(std::string_view content, Transaction& t) {
-  const std::size_t line_feed = content.find('\n');
-  const std::string_view line = content.substr(0, line_feed);
   detail::StatementLineTokens tokens;
-  if (!detail::match_statement_line(line, tokens)) {
-    return InvalidFormat{kStatementLineField, std::string(line), kReasonNoMatch};
+  if (!detail::match_statement_line(content, tokens)) {
+    return InvalidFormat{kStatementLineField, std::string(content.substr(0, content.find('\n'))), kReasonNoMatch};
   }
 
   const auto value_date = Date::from_ymd(detail::statement_year(tokens.value_year), tokens.value_month, tokens.value_day);
@@ -264,8 +262,8 @@ std::optional<ParseError> detail::read_statement_line(std::string_view content, 
   t.transaction_type = tokens.transaction_type;
   t.customer_reference = trim_white_space(tokens.customer_reference);
   if (tokens.bank_reference) t.bank_reference.emplace(*tokens.bank_reference);
-  if (line_feed != std::string_view::npos) {
-    const std::string_view extra = trim_white_space(content.substr(line_feed + 1));
+  if (tokens.line_size < content.size()) {
+    const std::string_view extra = trim_white_space(content.substr(tokens.line_size + 1));
     if (!extra.empty()) t.extra_details.emplace(extra);
   }
   return std::nullopt;

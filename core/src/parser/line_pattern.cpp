@@ -130,20 +130,22 @@ bool operator==(const StatementLineGroups& a, const StatementLineGroups& b) noex
          same_optional(a.bank_reference, b.bank_reference);
 }
 
-bool match_statement_line(std::string_view line, StatementLineTokens& out) {
+bool match_statement_line(std::string_view text, StatementLineTokens& out) {
+  if (recognise_statement_line(text, out)) [[likely]] return true;
+  const std::string_view line = text.substr(0, text.find('\n'));
   if (line.size() < kShortestMatch) return false;
-  if (recognise_statement_line(line, out)) [[likely]] return true;
   // Where the tokeniser and the pattern differ, "\d" meets more than ASCII digits.
-  if (is_ascii(line)) return false;
+  if (is_ascii(line)) return tokenise_statement_line(line, kExactForm, out);
   const auto groups = match_statement_line_by_pattern(line);
   if (!groups) return false;
   out = tokens_of(*groups);
+  out.line_size = line.size();
   return true;
 }
 
-std::optional<StatementLineGroups> match_statement_line(std::string_view line) {
+std::optional<StatementLineGroups> match_statement_line(std::string_view text) {
   StatementLineTokens tokens;
-  if (!match_statement_line(line, tokens)) return std::nullopt;
+  if (!match_statement_line(text, tokens)) return std::nullopt;
   return groups_of(tokens);
 }
 

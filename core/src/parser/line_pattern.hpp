@@ -26,22 +26,22 @@ struct StatementLineGroups {
   friend bool operator==(const StatementLineGroups& a, const StatementLineGroups& b) noexcept;
 };
 
-/// Matches one line (the caller has cut it at its first line feed) against
+/// Matches the first line of `text` (up to its first line feed) against
 ///   ^(\d{6})(\d{4})?(RD|RC|D|C)([A-Z])?(\d{1,15},\d{0,2})([NF][A-Za-z0-9]{3})([^/]*?)(?://([^\r\n]*))?$
 /// anchored at both ends, with "\d" matching any Unicode decimal digit (Nd) and the
 /// bracketed ranges ASCII only, and gives its groups as tokens (statement_line.hpp),
-/// with the values of their digits. False when the line does not match (`out` is then
-/// to be discarded); a line holding invalid UTF-8 never matches.
+/// with the values of their digits and the line's size. False when the line does not
+/// match (`out` is then to be discarded); a line holding invalid UTF-8 never matches.
 ///
 /// A line of ASCII bytes, nearly every line, goes through the statement-line tokeniser
 /// in its exact form; any other line through the pattern itself (PCRE2), compiled once
 /// per process on first use (thread-safe). Matching uses per-thread scratch space and
 /// takes no lock. Time is linear in the line's length and no backtracking memory grows
 /// with it.
-bool match_statement_line(std::string_view line, StatementLineTokens& out);
+bool match_statement_line(std::string_view text, StatementLineTokens& out);
 
 /// The same, as the pattern's groups.
-std::optional<StatementLineGroups> match_statement_line(std::string_view line);
+std::optional<StatementLineGroups> match_statement_line(std::string_view text);
 
 /// The same, always through the compiled pattern: what the recogniser must agree with.
 std::optional<StatementLineGroups> match_statement_line_by_pattern(std::string_view line);

@@ -78,8 +78,8 @@ template <typename Marks>
 // first "/" (with kSlashInReference, the first "//"), then nothing or "//" and a rest
 // without carriage return or line feed. Inline, so that the exact form's tests of
 // `allowed` fold away.
-[[gnu::always_inline]] inline bool tokenise(std::string_view line, LineDeviations allowed,
-                                            StatementLineTokens& out) noexcept {
+[[gnu::always_inline]] inline bool tokenise(std::string_view line, LineDeviations allowed, StatementLineTokens& out,
+                                            bool to_line_feed = false) noexcept {
   const auto deviate = [&out, allowed](LineDeviation d) {
     out.deviations |= d;
     return (allowed & d) != 0;
@@ -149,10 +149,8 @@ template <typename Marks>
   if (i < n && (s[i] == ',' || s[i] == '.')) {
     if (s[i] == '.' && !deviate(kAmountWithPoint)) return false;
     out.separator = s[i++];
-    for (; i < n && digit_value(s[i]) <= 9 && fraction <= 2; ++i, ++fraction) {
-      cents = cents * 10 + digit_value(s[i]);
-    }
-    if (fraction > 2) return false;
+    for (; fraction < 2 && i < n && digit_value(s[i]) <= 9; ++i, ++fraction) cents = cents * 10 + digit_value(s[i]);
+    if (i < n && digit_value(s[i]) <= 9) return false;  // a third fraction digit
   } else if (!deviate(kAmountWithoutComma)) {
     return false;
   }
@@ -184,39 +182,41 @@ template <typename Marks>
     i += 4;
   }
 
+  // With `to_line_feed` the line runs on past its first line feed, which ends it where
+  // the references meet it: the pieces before them, in the exact form, hold none.
   std::uint64_t seen = 0;  // every byte before `i` is ASCII by its form
-  const auto slashes = [](std::uint64_t w) { return bytes_equal(w, '/'); };
+  const auto slashes = [to_line_feed](std::uint64_t w) {
+    return bytes_equal(w, '/') | (to_line_feed ? bytes_equal(w, '\n') : 0);
+  };
   std::size_t slash = find_marked(s, i, n, seen, slashes);
-  while (slash < n && (slash + 1 == n || s[slash + 1] != '/')) {
+  std::size_t end = n;
+  if (to_line_feed && slash < n && s[slash] == '\n') end = slash;
+  while (slash < end && (slash + 1 == end || s[slash + 1] != '/')) {
     if (!deviate(kSlashInReference)) return false;
     slash = find_marked(s, slash + 1, n, seen, slashes);
   }
   out.customer_reference = view(i, slash);
-  if (slash < n) {
+  if (slash < end) {
     const auto breaks = [](std::uint64_t w) { return bytes_equal(w, '\r') | bytes_equal(w, '\n'); };
-    if (find_marked(s, slash + 2, n, seen, breaks) != n) return false;
-    out.bank_reference = view(slash + 2, n);
+    end = find_marked(s, slash + 2, n, seen, breaks);
+    if (end < n && !(to_line_feed && s[end] == '\n')) return false;
+    out.bank_reference = view(slash + 2, end);
   } else {
     out.bank_reference.reset();
   }
+  out.line_size = end;
   out.ascii = (seen & kHighs) == 0;
   return true;
 }
 
 }  // namespace
 
-DebitCreditMark debit_credit_of(std::string_view mark) noexcept {
-  const bool debit = to_upper(mark.back()) == 'D';
-  if (mark.size() == 2) return debit ? DebitCreditMark::ReversalDebit : DebitCreditMark::ReversalCredit;
-  return debit ? DebitCreditMark::Debit : DebitCreditMark::Credit;
-}
-
 bool tokenise_statement_line(std::string_view line, LineDeviations allowed, StatementLineTokens& out) noexcept {
   return tokenise(line, allowed, out);
 }
 
-bool recognise_statement_line(std::string_view line, StatementLineTokens& out) noexcept {
-  return tokenise(line, kExactForm, out) && out.ascii;
+bool recognise_statement_line(std::string_view text, StatementLineTokens& out) noexcept {
+  return tokenise(text, kExactForm, out, true) && out.ascii;
 }
 
 void read_token_values(StatementLineTokens& t) noexcept {

@@ -53,6 +53,7 @@ struct StatementLineTokens {
   std::uint8_t entry_month;
   std::uint8_t entry_day;
   std::optional<std::uint64_t> amount_cents;  // in hundredths; none for other digits
+  std::size_t line_size;  // the bytes of the line, up to its first line feed
   bool ascii;  // every byte of the line is ASCII
 };
 
@@ -62,12 +63,18 @@ struct StatementLineTokens {
 /// shape; `out` is then to be discarded. Linear in the length, no allocation.
 bool tokenise_statement_line(std::string_view line, LineDeviations allowed, StatementLineTokens& out) noexcept;
 
-/// tokenise_statement_line in the exact form, true only for a line of ASCII bytes:
-/// where the tokeniser and the pattern are the same.
-bool recognise_statement_line(std::string_view line, StatementLineTokens& out) noexcept;
+/// tokenise_statement_line in the exact form for the first line of `text` (up to its
+/// first line feed, found on the way), true only for a line of ASCII bytes: where the
+/// tokeniser and the pattern are the same. False also for some ASCII lines followed by
+/// other bytes, which are then to be tokenised cut.
+bool recognise_statement_line(std::string_view text, StatementLineTokens& out) noexcept;
 
 /// The mark's meaning, of either case; `mark` is "D", "C", "RD" or "RC" in any case.
-DebitCreditMark debit_credit_of(std::string_view mark) noexcept;
+constexpr DebitCreditMark debit_credit_of(std::string_view mark) noexcept {
+  const bool debit = mark.back() == 'D' || mark.back() == 'd';
+  if (mark.size() == 2) return debit ? DebitCreditMark::ReversalDebit : DebitCreditMark::ReversalCredit;
+  return debit ? DebitCreditMark::Debit : DebitCreditMark::Credit;
+}
 
 /// Sets the values of `tokens` from its views, as the tokeniser reads them: for tokens
 /// found another way (the pattern), whose digits may be other than ASCII.
