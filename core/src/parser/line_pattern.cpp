@@ -130,8 +130,7 @@ bool operator==(const StatementLineGroups& a, const StatementLineGroups& b) noex
          same_optional(a.bank_reference, b.bank_reference);
 }
 
-bool match_statement_line(std::string_view text, StatementLineTokens& out) {
-  if (recognise_statement_line(text, out)) [[likely]] return true;
+bool match_statement_line_otherwise(std::string_view text, StatementLineTokens& out) {
   const std::string_view line = text.substr(0, text.find('\n'));
   if (line.size() < kShortestMatch) return false;
   // Where the tokeniser and the pattern differ, "\d" meets more than ASCII digits.

@@ -38,7 +38,15 @@ struct StatementLineGroups {
 /// per process on first use (thread-safe). Matching uses per-thread scratch space and
 /// takes no lock. Time is linear in the line's length and no backtracking memory grows
 /// with it.
-bool match_statement_line(std::string_view text, StatementLineTokens& out);
+inline bool match_statement_line(std::string_view text, StatementLineTokens& out);
+
+/// match_statement_line for the lines the tokeniser does not take at once.
+bool match_statement_line_otherwise(std::string_view text, StatementLineTokens& out);
+
+// Inline: every transaction's line is read here.
+inline bool match_statement_line(std::string_view text, StatementLineTokens& out) {
+  return recognise_statement_line(text, out) || match_statement_line_otherwise(text, out);
+}
 
 /// The same, as the pattern's groups.
 std::optional<StatementLineGroups> match_statement_line(std::string_view text);

@@ -149,8 +149,16 @@ template <typename Marks>
   if (i < n && (s[i] == ',' || s[i] == '.')) {
     if (s[i] == '.' && !deviate(kAmountWithPoint)) return false;
     out.separator = s[i++];
-    for (; fraction < 2 && i < n && digit_value(s[i]) <= 9; ++i, ++fraction) cents = cents * 10 + digit_value(s[i]);
-    if (i < n && digit_value(s[i]) <= 9) return false;  // a third fraction digit
+    // Up to two fraction digits, written out: a loop's tests cost more than the digits.
+    if (i < n && digit_value(s[i]) <= 9) {
+      cents = cents * 10 + digit_value(s[i++]);
+      fraction = 1;
+      if (i < n && digit_value(s[i]) <= 9) {
+        cents = cents * 10 + digit_value(s[i++]);
+        fraction = 2;
+        if (i < n && digit_value(s[i]) <= 9) return false;
+      }
+    }
   } else if (!deviate(kAmountWithoutComma)) {
     return false;
   }
