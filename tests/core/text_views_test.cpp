@@ -73,11 +73,13 @@ TEST(BlockScanKernels, AgreeWithThePlainKernelOnEveryMask) {
       detail::Blocks got;
       kernel(bytes.data(), count, got);
       ASSERT_EQ(got.maybe_special, expected.maybe_special) << "round " << round;
+      ASSERT_EQ(got.stops, expected.stops) << "round " << round;
+      ASSERT_EQ(got.with_high, expected.with_high) << "round " << round;
       for (std::size_t k = 0; k < count; ++k) {
         ASSERT_EQ(got.feeds[k], expected.feeds[k]) << "round " << round << " block " << k;
         ASSERT_EQ(got.high[k], expected.high[k]) << "round " << round << " block " << k;
         ASSERT_EQ(got.look[k], expected.look[k]) << "round " << round << " block " << k;
-        ASSERT_EQ(got.lines[k], expected.lines[k]) << "round " << round << " block " << k;
+        ASSERT_EQ(got.before[k + 1], expected.before[k + 1]) << "round " << round << " block " << k;
       }
     }
   }

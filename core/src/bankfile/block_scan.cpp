@@ -31,8 +31,10 @@ std::atomic<BlockScanner> g_forced{nullptr};
 // The reference the vector kernels are tested against: byte by byte, as their comments
 // describe each mask.
 void scan_blocks_scalar(const char* text, std::size_t count, Blocks& out) noexcept {
-  out.maybe_special = 0;
-  for (std::size_t k = 0; k < count; ++k) {
+  start_blocks(out);
+  std::uint64_t starts_line = 1;
+  std::uint64_t bit = 1;
+  for (std::size_t k = 0; k < count; ++k, bit <<= 1) {
     const char* p = text + 64 * k;
     std::uint64_t feeds = 0;
     std::uint64_t high = 0;
@@ -45,11 +47,8 @@ void scan_blocks_scalar(const char* text, std::size_t count, Blocks& out) noexce
       look |= std::uint64_t{needs_look(p + i)} << i;
       special |= (byte <= 3) | (byte == 0x1a) | (byte == '@') | ((byte == '\r') & (p[i + 1] != '\n'));
     }
-    out.feeds[k] = feeds;
-    out.high[k] = high;
-    out.look[k] = look;
-    out.lines[k] = static_cast<std::uint8_t>(std::popcount(feeds));
-    out.maybe_special |= std::uint64_t{special} << k;
+    add_block(out, k, bit, feeds, high, look, static_cast<unsigned>(std::popcount(feeds)), starts_line);
+    out.maybe_special |= special ? bit : 0;
   }
 }
 

@@ -28,11 +28,38 @@ struct Blocks {
   std::uint64_t feeds[kMax];        // bit i: byte i of the block is a line feed
   std::uint64_t high[kMax];         // bit i: byte i of the block is not ASCII
   std::uint64_t look[kMax];         // bit i: needs_look(byte i of the block)
-  std::uint8_t lines[kMax];         // line feeds in the block
+  std::uint16_t before[kMax + 1];   // line feeds in the blocks before block k
   // bit k: block k holds a byte up to 3, 0x1A or "@", or a carriage return that no line
   // feed follows (the byte after the block counts)
   std::uint64_t maybe_special = 0;
+  // bit k: a line that starts in block k needs a look; the first block's first byte
+  // counts as a line start, as what precedes it is not scanned
+  std::uint64_t stops = 0;
+  std::uint64_t with_high = 0;      // bit k: high[k] is not 0
 };
+
+/// What every kernel adds about block k once it has the block's masks, so that a run of
+/// blocks with nothing to look at is passed in one step. `starts_line`: the last block
+/// ended in a line feed (true before the first). `bit` is bit k, which a kernel keeps
+/// at hand rather than shift a one this far for each mask.
+inline void add_block(Blocks& out, std::size_t k, std::uint64_t bit, std::uint64_t feeds, std::uint64_t high,
+                      std::uint64_t look, unsigned lines, std::uint64_t& starts_line) noexcept {
+  out.feeds[k] = feeds;
+  out.high[k] = high;
+  out.look[k] = look;
+  out.before[k + 1] = static_cast<std::uint16_t>(out.before[k] + lines);
+  out.stops |= ((feeds << 1 | starts_line) & look) != 0 ? bit : 0;
+  out.with_high |= high != 0 ? bit : 0;
+  starts_line = feeds >> 63;
+}
+
+/// Clears what add_block accumulates.
+inline void start_blocks(Blocks& out) noexcept {
+  out.maybe_special = 0;
+  out.stops = 0;
+  out.with_high = 0;
+  out.before[0] = 0;
+}
 
 /// Fills `out` for the `count` (at most Blocks::kMax) blocks from `text` on, reading two
 /// bytes past the last block for needs_look.

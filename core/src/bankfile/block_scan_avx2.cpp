@@ -20,8 +20,10 @@ __attribute__((target("avx2,popcnt"))) void scan_blocks_avx2(const char* text, s
   const __m256i one = _mm256_set1_epi8('1');
   const __m256i two = _mm256_set1_epi8('2');
   const __m256i six = _mm256_set1_epi8('6');
-  out.maybe_special = 0;
-  for (std::size_t k = 0; k < count; ++k) {
+  start_blocks(out);
+  std::uint64_t starts_line = 1;
+  std::uint64_t bit = 1;
+  for (std::size_t k = 0; k < count; ++k, bit <<= 1) {
     const char* p = text + 64 * k;
     __m256i specials = _mm256_setzero_si256();
     std::uint64_t feeds = 0;
@@ -48,11 +50,8 @@ __attribute__((target("avx2,popcnt"))) void scan_blocks_avx2(const char* text, s
           _mm256_or_si256(framing, _mm256_and_si256(_mm256_cmpeq_epi8(bytes, colon), field_end));
       look |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(looks))} << (32 * i);
     }
-    out.feeds[k] = feeds;
-    out.high[k] = high;
-    out.look[k] = look;
-    out.lines[k] = static_cast<std::uint8_t>(__builtin_popcountll(feeds));
-    out.maybe_special |= std::uint64_t{_mm256_testz_si256(specials, specials) == 0} << k;
+    add_block(out, k, bit, feeds, high, look, static_cast<unsigned>(__builtin_popcountll(feeds)), starts_line);
+    out.maybe_special |= _mm256_testz_si256(specials, specials) == 0 ? bit : 0;
   }
 }
 

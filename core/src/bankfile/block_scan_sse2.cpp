@@ -14,8 +14,10 @@ void scan_blocks_sse2(const char* text, std::size_t count, Blocks& out) noexcept
   const __m128i line_feed = set('\n'), three = set(3), sub = set('\x1a'), at = set('@');
   const __m128i carriage_return = set('\r');
   const __m128i brace = set('{'), dash = set('-'), colon = set(':'), one = set('1'), two = set('2'), six = set('6');
-  out.maybe_special = 0;
-  for (std::size_t k = 0; k < count; ++k) {
+  start_blocks(out);
+  std::uint64_t starts_line = 1;
+  std::uint64_t bit = 1;
+  for (std::size_t k = 0; k < count; ++k, bit <<= 1) {
     const char* p = text + 64 * k;
     __m128i special = _mm_setzero_si128();
     std::uint64_t feeds = 0;
@@ -40,11 +42,8 @@ void scan_blocks_sse2(const char* text, std::size_t count, Blocks& out) noexcept
       const __m128i looks = _mm_or_si128(framing, _mm_and_si128(_mm_cmpeq_epi8(bytes, colon), field_end));
       look |= std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(looks))} << (16 * i);
     }
-    out.feeds[k] = feeds;
-    out.high[k] = high;
-    out.look[k] = look;
-    out.lines[k] = static_cast<std::uint8_t>(std::popcount(feeds));
-    out.maybe_special |= std::uint64_t{_mm_movemask_epi8(special) != 0} << k;
+    add_block(out, k, bit, feeds, high, look, static_cast<unsigned>(std::popcount(feeds)), starts_line);
+    out.maybe_special |= _mm_movemask_epi8(special) != 0 ? bit : 0;
   }
 }
 

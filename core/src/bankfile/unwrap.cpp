@@ -185,11 +185,34 @@ class LineFeeds {
         // The blocks of the batch, without a call.
         bool stopped = false;
         for (; index < batch_size_; ++index, block += kBlock) {
+          // A run of blocks in which no line needs a look and no special byte stands is
+          // passed whole: its lines counted by the batch's running count, `pos` moved
+          // past its last line feed.
+          const std::size_t next = next_stop(index);
+          if (next != index) {
+            const std::size_t passed = blocks_.before[next] - blocks_.before[index];
+            if (passed != 0) {
+              count += passed;
+              std::size_t last = next - 1;
+              while (blocks_.feeds[last] == 0) --last;
+              pos = batch_ + kBlock * (last + 1) - static_cast<std::size_t>(std::countl_zero(blocks_.feeds[last]));
+            }
+            block += kBlock * (next - index);
+            index = next;
+            if (index == batch_size_) {
+              // Left as the loop leaves it: at the batch's last block, which was quiet.
+              feeds = blocks_.feeds[index - 1];
+              look = blocks_.look[index - 1];
+              special = false;
+              break;
+            }
+          }
           feeds = blocks_.feeds[index];
           look = blocks_.look[index];
           special = ((specials_ >> index) & 1) != 0;
           // A line that starts with the block is checked as any other.
-          if (special || (pos == block && (look & 1) != 0) || pass(feeds, blocks_.lines[index])) {
+          if (special || (pos == block && (look & 1) != 0) ||
+              pass(feeds, static_cast<std::size_t>(blocks_.before[index + 1] - blocks_.before[index]))) {
             stopped = true;
             break;
           }
@@ -208,6 +231,17 @@ class LineFeeds {
     special_ = special;
     lines += count;
     return pos;
+  }
+
+  // False when bytes [begin, end) lie in the blocks of the last batch and none of those
+  // holds a special byte; true otherwise.
+  bool may_hold_special(std::size_t begin, std::size_t end) const noexcept {
+    if (begin >= end) return false;
+    if (begin < batch_ || end > batch_ + kBlock * batch_size_) return true;
+    const std::size_t first = (begin - batch_) / kBlock;
+    const std::size_t last = (end - 1 - batch_) / kBlock;
+    const std::uint64_t blocks = (~std::uint64_t{0} << first) & (~std::uint64_t{0} >> (63 - last));
+    return (specials_ & blocks) != 0;
   }
 
   // Whether the bytes scanned so far hold a carriage return that no line feed follows.
@@ -276,10 +310,18 @@ class LineFeeds {
     // A batch the check has not reached (never, as blocks come in order) is left to
     // failed(); blocks of ASCII need no look.
     if (!check_utf8_ || checked_to_ < block) return;
-    for (std::size_t index = 0; index < batch_size_; ++index) {
-      if (blocks_.high[index] != 0) check(block + kBlock * index, blocks_.high[index]);
+    for (std::uint64_t with_high = blocks_.with_high; with_high != 0; with_high &= with_high - 1) {
+      const auto index = static_cast<std::size_t>(std::countr_zero(with_high));
+      check(block + kBlock * index, blocks_.high[index]);
     }
     checked_to_ = std::max(checked_to_, block + kBlock * batch_size_);
+  }
+
+  // The first block of the batch from `index` on that skip has to look into, or the
+  // batch's size.
+  std::size_t next_stop(std::size_t index) const noexcept {
+    const std::uint64_t stops = (blocks_.stops | specials_) & (~std::uint64_t{0} << index);
+    return stops != 0 ? std::min(static_cast<std::size_t>(std::countr_zero(stops)), batch_size_) : batch_size_;
   }
 
   // The last bytes, too few to read past: every line start in them gets a look.
@@ -369,7 +411,7 @@ class Unwrapper {
       const bool has_lf = lf != std::string_view::npos;
       const std::size_t end = has_lf ? lf : text_.size();
       if (line_feeds.failed_so_far()) return false;
-      physical_line(pos, end, ++number, has_lf);
+      physical_line(pos, end, ++number, has_lf, line_feeds.may_hold_special(pos, end));
       pos = has_lf ? end + 1 : end;
     }
     if (line_feeds.failed()) return false;
@@ -455,9 +497,11 @@ class Unwrapper {
     implied_line_ = number + 1;
   }
 
-  void physical_line(std::size_t begin, std::size_t end, std::size_t number, bool has_lf) {
+  // `maybe_special`: the line may hold a special byte; where the scan has seen its
+  // blocks, they tell.
+  void physical_line(std::size_t begin, std::size_t end, std::size_t number, bool has_lf, bool maybe_special) {
     const std::string_view raw = text_.substr(begin, end - begin);
-    const bool special = contains_special_byte(raw);
+    const bool special = maybe_special && contains_special_byte(raw);
     std::string_view line = raw;
     bool in_place = true;  // `line` is a piece of the input
     if (special && contains_control_byte(raw)) {
