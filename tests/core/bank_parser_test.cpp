@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "bankfile/steps.hpp"
+#include "bankfile/tolerant_fields.hpp"
 #include "decoders/bank/bank_details.hpp"
 #include "tallyfold/bankfile.hpp"
 #include "tallyfold/export.hpp"
@@ -103,6 +104,33 @@ TEST(BankParser, JoinsDetailsLinesAlikeWhereverTheyStand) {
     EXPECT_EQ(read(head + ":86:first\n:86:" + std::string(field) + "\n" + tail).transactions.at(0).details,
               "first\n" + details);
     EXPECT_EQ(read(head + tail + ":86:" + std::string(field) + "\n").information_to_account_owner, details);
+  }
+}
+
+// The width a file's :86: lines are broken at: the longest that two lines followed by
+// more of their field's text have, in characters, never under 65.
+TEST(BankParser, JudgesTheWidthOfDetailsLines) {
+  const std::string a70(70, 'A');
+  const std::string u70 = std::string(68, 'A') + "\xC3\xBC\xC3\xBC";  // 70 characters, 72 bytes
+  const auto twice = [](const std::string& field) { return field + field; };
+  const struct {
+    std::string_view name;
+    std::string text;
+    std::size_t width;
+  } kRows[] = {
+      {"empty", "", 65},
+      {"one broken line", ":86:" + a70 + "\nmore\n", 65},
+      {"two broken lines", twice(":86:" + a70 + "\nmore\n"), 74},
+      {"continuation lines broken", twice(":86:x\n" + a70 + "\nmore\n"), 70},
+      {"carriage returns", twice(":86:x\r\n" + a70 + "\r\nmore\r\n"), 70},
+      {"counted in characters", twice(":86:x\n" + u70 + "\nmore"), 70},
+      {"followed by a tag line", twice(":86:x\n" + a70 + "\n:99:y\n"), 65},
+      {"in another field", twice(":61:x\n" + a70 + "\nmore\n"), 65},
+      {"too long to judge", twice(":86:x\n" + std::string(300, 'A') + "\nmore\n"), 65},
+      {"beyond the first 256 KiB", std::string(1 << 18, '\n') + twice(":86:x\n" + a70 + "\nmore\n"), 65},
+  };
+  for (const auto& row : kRows) {
+    EXPECT_EQ(detail::details_line_width(row.text), row.width) << row.name;
   }
 }
 

@@ -133,8 +133,12 @@ class BankPolicy {
     // it one character early, inside a word ("EREF" as "ERE" + "F: JS12345").
     if (line.size() > 1 && line[1] == ':' && line.find(':', 2) != std::string_view::npos) return kNothing;
     if (text.starts_with('/') || text.starts_with(" /")) {
-      const std::string_view word(line.data(), std::min(line.find(' '), line.size()));
-      if (previous.back() == '/' || word.find('/') != std::string_view::npos) return kNothing;
+      if (previous.back() == '/') return kNothing;
+      // The line's first word: a few bytes, read up to its end or its first "/".
+      for (const char c : line) {
+        if (c == ' ') break;
+        if (c == '/') return kNothing;
+      }
     }
     if (width_ == 0) width_ = detail::details_line_width(text_);
     // A line has no more characters than bytes: only a long one needs counting.

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 #include "parser/field_parsers.hpp"
 #include "parser/statement_line.hpp"
@@ -214,13 +215,14 @@ std::size_t details_line_width(std::string_view text) noexcept {
   std::array<std::uint32_t, 256> broken{};  // lines followed by more of their text, by length
   bool in_details = false;
   std::size_t open_length = 0;  // of the last :86: line, while its field may continue
-  for (std::size_t start = 0; start < text.size();) {
-    const std::size_t feed = text.find('\n', start);
-    std::string_view line = text.substr(start, feed == std::string_view::npos ? text.npos : feed - start);
-    start = feed == std::string_view::npos ? text.size() : feed + 1;
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while (p < end) {
+    const auto* feed = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+    std::string_view line(p, static_cast<std::size_t>((feed != nullptr ? feed : end) - p));
+    p = feed != nullptr ? feed + 1 : end;
     while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    const bool tag_line = tag_length(line) != 0;
-    if (tag_line) {
+    if (tag_length(line) != 0) {
       in_details = line.starts_with(":86:");
     } else if (in_details && open_length < broken.size()) {
       ++broken[open_length];
