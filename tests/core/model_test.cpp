@@ -197,6 +197,26 @@ TEST(DecodedDetails, KeepsWhatTheSourceHoldsAsPositions) {
   EXPECT_EQ(*test::details_map({{"EREF", ""}}, texts).find("EREF"), std::string_view());
 }
 
+// Whole entries store positions in the source as key-then-value writes do; one that
+// does not lie in the source is copied, between entries that do, in both widths.
+TEST(DecodedDetails, WholeEntriesMatchKeyThenValue) {
+  for (const std::size_t size : {std::size_t{20}, std::size_t{70000}}) {
+    SCOPED_TRACE(size);
+    std::string text = "AB/xy/CD/zw/EF/uv";
+    text.resize(size, '.');
+    const std::string_view s = text;
+    TextBuffer texts;
+    DecodedDetails::Builder b(texts, s, 3, 4);
+    b.add_entry(s.substr(0, 2), s.substr(3, 2));
+    b.add_entry_in_order("BB", "in");  // not in the source
+    b.add_entry_in_order(s.substr(6, 2), s.substr(9, 2));
+    const DecodedDetails map = std::move(b).finish();
+    EXPECT_EQ(map, test::details_map({{"AB", "xy"}, {"BB", "in"}, {"CD", "zw"}}, texts));
+    const std::string_view copy = map.source();
+    EXPECT_EQ(map.find("CD")->data(), copy.data() + 9);
+  }
+}
+
 // Keys the source does not hold: the names decoders write ("20", "gvc", ...) are kept
 // once for all maps, others are copied; both read back alike in either block width,
 // and an empty key copied to a narrow block's last position stays an empty key.
@@ -318,6 +338,11 @@ TEST(DecodedDetails, BuilderRefusesBrokenAnnouncements) {
          b.add_key("a");
          b.append_joined(pieces, ' ');
        }, false},
+      {"whole entries", 3, 6, [](B& b) { b.add_entry("a", "x"); b.add_entry_in_order("b", "y"); b.add_entry("c", "z"); }, true},
+      {"whole entry after a key", 2, 3, [](B& b) { b.add_key("a"); b.add_entry_in_order("b", "y"); }, true},
+      {"whole entry descending", 2, 4, [](B& b) { b.add_entry("b", "x"); b.add_entry("a", "y"); }, false},
+      {"whole entry too many", 1, 4, [](B& b) { b.add_entry("a", "x"); b.add_entry_in_order("b", "y"); }, false},
+      {"value after a whole entry", 1, 3, [](B& b) { b.add_entry("a", "x"); b.append_value("y"); }, false},
       {"joined before key", 1, 4, [](B& b) {
          const std::string_view pieces[] = {"x", "y"};
          b.append_joined(pieces, ' ');

@@ -319,8 +319,15 @@ class DecodedDetails {
       previous_key_ = key;
       start_value();
     }
+    /// The same as add_key(key) then append_value(value), stored at once when both lie
+    /// in the source.
+    void add_entry(std::string_view key, std::string_view value) { add_whole_entry<true>(key, value); }
+    /// The same as add_entry, for a caller that vouches that `key` sorts after the key
+    /// before it (its keys come from a table read in order, the first of them written by
+    /// add_entry): the order is not checked again.
+    void add_entry_in_order(std::string_view key, std::string_view value) { add_whole_entry<false>(key, value); }
     void append_value(std::string_view piece) {
-      if (next_entry_ == 0) fail("decoded details: value before its key");
+      if (!pending_) fail("decoded details: value before its key");
       // A value that is one run of the source stays a position in it.
       if (!value_copied_ && inside_source(piece)) {
         const std::uint32_t at = position_of(piece);
@@ -341,7 +348,7 @@ class DecodedDetails {
     void append_joined(std::span<const std::string_view> pieces, char separator);
     DecodedDetails finish(Layout layout = Layout::None) && {
       if (next_entry_ != entries_) fail("decoded details: fewer entries than announced");
-      if (next_entry_ > 0) store_entry();
+      if (pending_) store_entry();
       into_.give_back(static_cast<std::size_t>(copy_end_ - copy_at_));
       into_.close();
       return DecodedDetails(entries_at_ - (narrow_ ? kNarrowHeaderBytes : kHeaderBytes), layout);
@@ -378,18 +385,36 @@ class DecodedDetails {
         std::memcpy(block, header, sizeof header);
       }
     }
+    template <bool kCheckOrder>
+    void add_whole_entry(std::string_view key, std::string_view value) {
+      if (!inside_source(key) || !inside_source(value)) [[unlikely]] {
+        add_key(key);
+        append_value(value);
+        store_entry();  // complete, as a whole entry in the source is
+        return;
+      }
+      if constexpr (kCheckOrder) {
+        end_entry(key);
+      } else {
+        if (next_entry_ == entries_) fail("decoded details: more entries than announced");
+        if (pending_) store_entry();
+      }
+      const std::uint32_t key_at = position_of(key);
+      put(next_entry_++, key_at, static_cast<std::uint32_t>(key.size()), position_of(value),
+          static_cast<std::uint32_t>(value.size()));
+      previous_key_ = std::string_view(base_ + key_at, key.size());
+    }
     // The entry before `next_key` is complete: checked and stored.
     void end_entry(std::string_view next_key) {
       if (next_entry_ == entries_) fail("decoded details: more entries than announced");
-      if (next_entry_ > 0) {
-        if (!key_before(previous_key_, next_key)) fail("decoded details: keys not strictly ascending");
-        store_entry();
-      }
+      if (next_entry_ > 0 && !key_before(previous_key_, next_key)) fail("decoded details: keys not strictly ascending");
+      if (pending_) store_entry();
     }
     void start_value() noexcept {
       value_at_ = 0;
       value_length_ = 0;
       value_copied_ = false;
+      pending_ = true;
       ++next_entry_;
     }
     // Byte order compared inline: keys are a few bytes, where a library call costs more.
@@ -412,17 +437,21 @@ class DecodedDetails {
     void add_other_key(std::string_view key);
     void append_copied(std::string_view piece);
     void reuse_copied_value() noexcept;
+    // The pending entry, now that its value is complete.
     void store_entry() noexcept {
       if (value_copied_) reuse_copied_value();
-      char* at = entries_at_ + (narrow_ ? 8 : 16) * (next_entry_ - 1);
+      put(next_entry_ - 1, key_at_, key_length_, value_at_, value_length_);
+      pending_ = false;
+    }
+    void put(std::size_t index, std::uint32_t key_at, std::uint32_t key_length, std::uint32_t value_at,
+             std::uint32_t value_length) noexcept {
       if (narrow_) {
-        const std::uint16_t entry[4] = {static_cast<std::uint16_t>(key_at_), static_cast<std::uint16_t>(key_length_),
-                                        static_cast<std::uint16_t>(value_at_),
-                                        static_cast<std::uint16_t>(value_length_)};
-        std::memcpy(at, entry, sizeof entry);
+        const std::uint16_t fields[4] = {static_cast<std::uint16_t>(key_at), static_cast<std::uint16_t>(key_length),
+                                         static_cast<std::uint16_t>(value_at), static_cast<std::uint16_t>(value_length)};
+        std::memcpy(entries_at_ + kNarrowEntryBytes * index, fields, sizeof fields);
       } else {
-        const std::uint32_t entry[4] = {key_at_, key_length_, value_at_, value_length_};
-        std::memcpy(at, entry, sizeof entry);
+        const std::uint32_t fields[4] = {key_at, key_length, value_at, value_length};
+        std::memcpy(entries_at_ + kEntryBytes * index, fields, sizeof fields);
       }
     }
 
@@ -441,6 +470,7 @@ class DecodedDetails {
     std::string_view previous_key_;  // as stored, for the order check
     std::uint32_t value_at_ = 0;
     std::uint32_t value_length_ = 0;
+    bool pending_ = false;       // an entry's key was added and the entry is not stored yet
     bool value_copied_ = false;  // the value is being written after the entries
     bool narrow_ = false;        // every position fits 16 bits: fields of that width
   };

@@ -58,9 +58,16 @@ class SubfieldTable {
   /// One entry per number present, keys "00" to "99" in ascending order. The keys are
   /// the digits as the text has them, so the map stores them as positions.
   void write_to(DecodedDetails::Builder& builder) const {
-    for_each([&builder](std::string_view key, std::string_view value) {
-      builder.add_key(key);
-      builder.append_value(value);
+    bool first = true;
+    for_each([&builder, &first](std::string_view key, std::string_view value) {
+      // The first key is checked against what the map holds before the table; the
+      // table's own keys ascend by construction.
+      if (first) {
+        builder.add_entry(key, value);
+        first = false;
+      } else {
+        builder.add_entry_in_order(key, value);
+      }
     });
   }
 

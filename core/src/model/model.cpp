@@ -491,7 +491,7 @@ void DecodedDetails::Builder::append_joined(std::span<const std::string_view> pi
     if (!pieces.empty()) append_value(pieces.front());
     return;
   }
-  if (next_entry_ == 0) fail("decoded details: value before its key");
+  if (!pending_) fail("decoded details: value before its key");
   std::size_t total = pieces.size() - 1;
   for (const std::string_view piece : pieces) total += piece.size();
   if (!value_copied_) {

@@ -2,8 +2,10 @@
 #include <vector>
 
 #include "decoders/numbered_subfields.hpp"
+#include "decoders/text.hpp"
 #include "model/fixed_keys.hpp"
 #include "tallyfold/decode.hpp"
+#include "util/byte_bits.hpp"
 
 namespace tallyfold {
 namespace {
@@ -43,7 +45,8 @@ class RemittancePieces {
 class GermanGvcDecoder final : public Decoder {
  public:
   std::optional<DecodedDetails> decode(std::string_view details, TextBuffer& into) const override {
-    std::size_t mark = details.find('?');
+    detail::ByteBits marks(details, '?');
+    std::size_t mark = marks.next();
     if (mark == std::string_view::npos) return std::nullopt;
 
     // One pass over the pieces after each "?": recognition and decoding together. Only
@@ -52,11 +55,9 @@ class GermanGvcDecoder final : public Decoder {
     RemittancePieces remittance;
     while (mark != std::string_view::npos) {
       const std::size_t start = mark + 1;
-      mark = details.find('?', start);
-      const std::string_view candidate =
-          details.substr(start, mark == std::string_view::npos ? std::string_view::npos
-                                                                : mark - start);
-      const auto field = detail::read_subfield(candidate);
+      mark = marks.next();
+      const std::size_t end = mark == std::string_view::npos ? details.size() : mark;
+      const auto field = detail::read_subfield({details.data() + start, end - start});
       if (!field) continue;
       fields.set(*field);
       if (field->number >= 20 && field->number <= 29) {
@@ -74,10 +75,9 @@ class GermanGvcDecoder final : public Decoder {
     constexpr detail::FixedKey kRemittanceKey("REMI_COMBINED");
     constexpr detail::FixedKey kCodeKey("gvc");
     const std::size_t entries = fields.count() + !remittance.empty() + (code_length > 0);
-    const std::size_t bytes =
-        fields.bytes() + (remittance.empty() ? 0 : kRemittanceKey.key.size() + remittance.joined_size()) +
-        (code_length > 0 ? kCodeKey.key.size() + code_length : 0);
-    DecodedDetails::Builder map(into, details, entries, bytes);
+    // Keys and values are positions in the text or keys of the table: only the joined
+    // remittance text is written out.
+    DecodedDetails::Builder map(into, details, entries, remittance.joined_size());
     // Ascending key order: "00".."99" < "REMI_COMBINED" < "gvc". The joined remittance
     // text is written in place, never built on its own.
     fields.write_to(map);

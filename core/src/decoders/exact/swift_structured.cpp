@@ -7,6 +7,7 @@
 
 #include "decoders/text.hpp"
 #include "tallyfold/decode.hpp"
+#include "util/byte_bits.hpp"
 
 namespace tallyfold {
 namespace {
@@ -23,8 +24,8 @@ bool has_tag_shape(std::string_view segment) noexcept {
 // Whether the text holds "/EREF/", "/NAME/", "/REMI/", "/BIC/" or "/IBAN/". One walk over
 // the slashes instead of five substring searches: most texts have few slashes.
 bool has_trigger_mark(std::string_view text) noexcept {
-  for (std::size_t slash = text.find('/'); slash != std::string_view::npos;
-       slash = text.find('/', slash + 1)) {
+  detail::ByteBits slashes(text, '/');
+  for (std::size_t slash = slashes.next(); slash != std::string_view::npos; slash = slashes.next()) {
     const std::string_view rest = text.substr(slash + 1);
     // Fixed-length compares, chosen by the first letter, compile to a few loads.
     const auto is = [rest](const char(&mark)[6]) {
@@ -110,13 +111,14 @@ class SwiftStructuredDecoder final : public Decoder {
     // Pairs are collected as views and sorted before anything is copied, so each kept
     // value is copied once, straight into its final place in key order.
     TagValues found;
-    std::size_t slash = details.find('/');  // present: a trigger mark was found
+    detail::ByteBits slashes(details, '/');
+    std::size_t slash = slashes.next();  // present: a trigger mark was found
     std::string_view segment = details.substr(0, slash);
     while (slash != std::string_view::npos) {
       const std::size_t start = slash + 1;
-      slash = details.find('/', start);
-      const std::string_view next = details.substr(
-          start, slash == std::string_view::npos ? std::string_view::npos : slash - start);
+      slash = slashes.next();
+      const std::string_view next(details.data() + start,
+                                  (slash == std::string_view::npos ? details.size() : slash) - start);
       if (has_tag_shape(segment)) found.push({segment, detail::trimmed(next), TagValues::order_of(segment)});
       segment = next;
     }
@@ -134,10 +136,16 @@ class SwiftStructuredDecoder final : public Decoder {
       bytes += items[i].tag.size() + items[i].value.size();
     }
     DecodedDetails::Builder map(into, details, unique, bytes);
+    // Sorted and without repeats: after the first, every key ascends by construction.
+    bool first = true;
     for (std::size_t i = 0; i < n; ++i) {
       if (!kept(i)) continue;
-      map.add_key(items[i].tag);
-      map.append_value(items[i].value);
+      if (first) {
+        map.add_entry(items[i].tag, items[i].value);
+        first = false;
+      } else {
+        map.add_entry_in_order(items[i].tag, items[i].value);
+      }
     }
     return std::move(map).finish(Layout::SwiftStructured);
   }
