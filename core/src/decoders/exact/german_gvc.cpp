@@ -14,6 +14,7 @@ namespace {
 // exact size. Inline for the usual few; a text with many spills to the heap.
 class RemittancePieces {
  public:
+  RemittancePieces() noexcept {}  // the inline pieces are written before they are read
   void push(std::string_view piece) {
     if (count_ < kInline) {
       inline_[count_] = piece;
@@ -36,7 +37,10 @@ class RemittancePieces {
 
  private:
   static constexpr std::size_t kInline = 12;
-  std::string_view inline_[kInline];
+  // Not set up for each text: only the first count_ are ever read.
+  union {
+    std::string_view inline_[kInline];
+  };
   std::vector<std::string_view> spilled_;
   std::size_t count_ = 0;
   std::size_t length_ = 0;

@@ -12,20 +12,20 @@
 namespace tallyfold {
 namespace {
 
-// 3 or 4 capital ASCII letters and nothing else.
+// 3 or 4 capital ASCII letters and nothing else. Unrolled without a loop: every segment
+// between two slashes is asked.
 bool has_tag_shape(std::string_view segment) noexcept {
   if (segment.size() != 3 && segment.size() != 4) return false;
-  for (char c : segment) {
-    if (c < 'A' || c > 'Z') return false;
-  }
-  return true;
+  const auto capital = [](char c) { return static_cast<unsigned char>(c - 'A') < 26; };
+  return capital(segment[0]) & capital(segment[1]) & capital(segment[2]) &
+         (segment.size() == 3 || capital(segment[3]));
 }
 
 // Whether the text holds "/EREF/", "/NAME/", "/REMI/", "/BIC/" or "/IBAN/". One walk over
 // the slashes instead of five substring searches: most texts have few slashes.
 bool has_trigger_mark(std::string_view text) noexcept {
-  detail::ByteBits slashes(text, '/');
-  for (std::size_t slash = slashes.next(); slash != std::string_view::npos; slash = slashes.next()) {
+  for (std::size_t slash = text.find('/'); slash != std::string_view::npos;
+       slash = text.find('/', slash + 1)) {
     const std::string_view rest = text.substr(slash + 1);
     // Fixed-length compares, chosen by the first letter, compile to a few loads.
     const auto is = [rest](const char(&mark)[6]) {
@@ -57,12 +57,11 @@ class TagValues {
   /// A number that orders tags of 3 or 4 capital letters as their bytes do: no tag
   /// holds a zero byte, so a shorter tag, padded with zeros, sorts before its extensions.
   static std::uint32_t order_of(std::string_view tag) noexcept {
-    std::uint32_t order = 0;
-    for (std::size_t i = 0; i < 4; ++i) {
-      order = order << 8 | (i < tag.size() ? static_cast<unsigned char>(tag[i]) : 0u);
-    }
-    return order;
+    const auto byte = [tag](std::size_t i) { return std::uint32_t{static_cast<unsigned char>(tag[i])}; };
+    return byte(0) << 24 | byte(1) << 16 | byte(2) << 8 | (tag.size() == 4 ? byte(3) : 0u);
   }
+
+  TagValues() noexcept {}
 
   void push(Item item) {
     if (size_ < kInline) {
@@ -96,7 +95,10 @@ class TagValues {
 
  private:
   static constexpr std::size_t kInline = 16;
-  Item inline_[kInline];
+  // Not set up for each text: only the first size_ are ever read.
+  union {
+    Item inline_[kInline];
+  };
   std::vector<Item> spilled_;
   std::size_t size_ = 0;
 };
