@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "tallyfold/text.hpp"
+#include "util/bits.hpp"
 #include "util/byte_bits.hpp"
 #include "util/codes.hpp"
 #include "util/tag_line.hpp"
@@ -81,6 +83,14 @@ TEST(TagLength, FindsTheTagEveryReadingSplitsFieldsAt) {
       {"20:", 0},     {":12:11", 4},
   };
   for (const auto& row : kRows) EXPECT_EQ(tag_length(row.line), row.expected) << row.line;
+}
+
+TEST(Popcount64, CountsAsTheStandardDoes) {
+  std::mt19937_64 random(11);
+  std::vector<std::uint64_t> words = {0, 1, ~std::uint64_t{0}, std::uint64_t{1} << 63, 0x8000000000000001u,
+                                      0x5555555555555555u, 0xAAAAAAAAAAAAAAAAu, 0x00FF00FF00FF00FFu};
+  for (int i = 0; i < 1000; ++i) words.push_back(random() & random());
+  for (const std::uint64_t word : words) ASSERT_EQ(popcount64(word), std::popcount(word)) << std::hex << word;
 }
 
 TEST(XmlStep, RefusesWhatNoDocumentMayHold) {

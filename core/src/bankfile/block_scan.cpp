@@ -3,6 +3,8 @@
 #include <atomic>
 #include <bit>
 
+#include "util/bits.hpp"
+
 namespace tallyfold::detail {
 namespace {
 
@@ -47,7 +49,7 @@ void scan_blocks_scalar(const char* text, std::size_t count, Blocks& out) noexce
       look |= std::uint64_t{needs_look(p + i)} << i;
       special |= (byte <= 3) | (byte == 0x1a) | (byte == '@') | ((byte == '\r') & (p[i + 1] != '\n'));
     }
-    add_block(out, k, bit, feeds, high, look, static_cast<unsigned>(std::popcount(feeds)), starts_line);
+    add_block(out, k, bit, feeds, high, look, static_cast<unsigned>(popcount64(feeds)), starts_line);
     out.maybe_special |= special ? bit : 0;
   }
 }

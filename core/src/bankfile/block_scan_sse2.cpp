@@ -3,7 +3,7 @@
 #if defined(TALLYFOLD_SSE2_SCAN)
 #include <emmintrin.h>
 
-#include <bit>
+#include "util/bits.hpp"
 
 namespace tallyfold::detail {
 
@@ -42,7 +42,7 @@ void scan_blocks_sse2(const char* text, std::size_t count, Blocks& out) noexcept
       const __m128i looks = _mm_or_si128(framing, _mm_and_si128(_mm_cmpeq_epi8(bytes, colon), field_end));
       look |= std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(looks))} << (16 * i);
     }
-    add_block(out, k, bit, feeds, high, look, static_cast<unsigned>(std::popcount(feeds)), starts_line);
+    add_block(out, k, bit, feeds, high, look, static_cast<unsigned>(popcount64(feeds)), starts_line);
     out.maybe_special |= _mm_movemask_epi8(special) != 0 ? bit : 0;
   }
 }

@@ -15,6 +15,7 @@
 #include "text_views.hpp"
 #include "util/utf8.hpp"
 #include "util/ascii.hpp"
+#include "util/bits.hpp"
 #include "util/tag_line.hpp"
 
 namespace tallyfold {
@@ -162,7 +163,7 @@ class LineFeeds {
       const std::uint64_t stops = (ends << 1) & look;  // a line feed at bit 63 starts the next block
       if (stops != 0) {
         const auto stop = static_cast<unsigned>(std::countr_zero(stops));
-        count += static_cast<std::size_t>(std::popcount(ends & ((std::uint64_t{1} << stop) - 1)));
+        count += static_cast<std::size_t>(detail::popcount64(ends & ((std::uint64_t{1} << stop) - 1)));
         pos = block + stop;
         return true;
       }
@@ -171,7 +172,7 @@ class LineFeeds {
       return false;
     };
     const std::uint64_t first = feeds & (~std::uint64_t{0} << (pos - block));
-    if (!pass(first, static_cast<std::size_t>(std::popcount(first)))) {
+    if (!pass(first, static_cast<std::size_t>(detail::popcount64(first)))) {
       // The last line, without a line feed, goes the long way.
       while (size - block > kBlock) {
         block += kBlock;
@@ -179,7 +180,7 @@ class LineFeeds {
         if (block < batch_ || index >= batch_size_) {
           feeds = scan(block, special, look);
           if (special || (pos == block && (look & 1) != 0)) break;
-          if (pass(feeds, static_cast<std::size_t>(std::popcount(feeds)))) break;
+          if (pass(feeds, static_cast<std::size_t>(detail::popcount64(feeds)))) break;
           continue;
         }
         // The blocks of the batch, without a call.

@@ -12,6 +12,7 @@
 #include "decoders/text.hpp"
 #include "tallyfold/model.hpp"
 #include "util/ascii.hpp"
+#include "util/bits.hpp"
 
 namespace tallyfold::detail {
 
@@ -45,7 +46,7 @@ class SubfieldTable {
   bool empty() const noexcept { return (present_[0] | present_[1]) == 0; }
 
   std::size_t count() const noexcept {
-    return static_cast<std::size_t>(std::popcount(present_[0]) + std::popcount(present_[1]));
+    return static_cast<std::size_t>(popcount64(present_[0]) + popcount64(present_[1]));
   }
 
   /// Bytes of keys and values together, for DecodedDetails::Builder.

@@ -22,6 +22,7 @@
 #include "decoders/numbered_subfields.hpp"
 #include "decoders/bank/bank_details.hpp"
 #include "model/fixed_keys.hpp"
+#include "util/bits.hpp"
 
 namespace tallyfold {
 namespace {
@@ -287,7 +288,7 @@ class Collected {
   void start() noexcept { cursor_ = 0; }
 
   bool has(std::size_t slot) const noexcept { return (present_ >> slot) & 1; }
-  std::size_t count() const noexcept { return static_cast<std::size_t>(std::popcount(present_)); }
+  std::size_t count() const noexcept { return static_cast<std::size_t>(detail::popcount64(present_)); }
   // Bytes of the keys and values together.
   std::size_t bytes() const noexcept {
     std::size_t n = 0;
