@@ -357,7 +357,41 @@ Transaction keep_transaction(const Transaction& t, TextBuffer& into) {
 void TransactionList::push_back(const Transaction& t) {
   // Runs once for every transaction read. The flags are computed, not branched on:
   // branches on each optional let the compiler copy the code for every combination.
-  Record r;
+  const bool map = t.structured_details.has_value();
+  const char* const block = map ? t.structured_details->block_ : nullptr;
+  unsigned flags = (t.entry_date ? kEntryDate : 0u) | (t.funds_code ? kFundsCode : 0u) |
+                   (t.bank_reference ? kBankReference : 0u) | (t.extra_details ? kExtraDetails : 0u) |
+                   (map ? kMap : 0u) | (block != nullptr ? kMapBlock : 0u);
+  const std::string_view none;
+  const std::string_view texts[kTexts] = {t.transaction_type, t.customer_reference, t.bank_reference.value_or(none),
+                                          t.extra_details.value_or(none), t.details};
+  // Compared as integers: the texts need not lie in one array. Empty texts keep no
+  // position, so they neither set the base nor widen the record; the map counts as
+  // one byte at its block. A record is compact when everything ends within 64 KiB of
+  // the lowest position: a parse writes a transaction's texts one after the other.
+  const auto block_at = reinterpret_cast<std::uintptr_t>(block);
+  std::uintptr_t low = block != nullptr ? block_at : UINTPTR_MAX;
+  std::uintptr_t high = block != nullptr ? block_at + 1 : 0;
+  for (const std::string_view text : texts) {
+    const auto at = reinterpret_cast<std::uintptr_t>(text.data());
+    low = std::min(low, !text.empty() ? at : UINTPTR_MAX);
+    high = std::max(high, !text.empty() ? at + text.size() : 0);
+  }
+  const bool wide = high - low > 0xFFFF || !t.transaction_details.empty();
+  std::size_t index = 0;
+  if (wide) [[unlikely]] {
+    index = wide_.size();
+    if (index > 0xFFFFFFFFu) {
+      throw std::length_error("more than 4 Gi transactions with texts far apart in one statement");
+    }
+    Wide& w = wide_.emplace_back();
+    for (std::size_t k = 0; k < kTexts; ++k) w.texts[k] = texts[k];
+    w.block = block;
+    w.payments = t.transaction_details;
+    flags |= kWide;
+  }
+  // Written where it stays rather than copied there.
+  Record& r = records_.emplace_back();
   const uint128 mantissa = t.amount.mantissa();
   r.amount_low = static_cast<std::uint64_t>(mantissa);
   r.amount_high = static_cast<std::uint32_t>(mantissa >> 64);
@@ -368,53 +402,21 @@ void TransactionList::push_back(const Transaction& t) {
   r.entry_date = t.entry_date.value_or(Date());
   r.debit_credit = t.debit_credit;
   r.funds_code = t.funds_code.value_or('\0');
-  const bool block = t.structured_details && t.structured_details->block_ != nullptr;
-  r.layout = t.structured_details ? t.structured_details->layout_ : Layout::None;
-  unsigned flags = (t.entry_date ? kEntryDate : 0u) | (t.funds_code ? kFundsCode : 0u) |
-                   (t.bank_reference ? kBankReference : 0u) | (t.extra_details ? kExtraDetails : 0u) |
-                   (t.structured_details ? kMap : 0u) | (block ? kMapBlock : 0u);
-  const std::string_view none;
-  const std::string_view texts[kTexts] = {t.transaction_type, t.customer_reference, t.bank_reference.value_or(none),
-                                          t.extra_details.value_or(none), t.details};
-  // Compared as integers: the texts need not lie in one array. Empty texts keep no
-  // position, so they neither set the base nor widen the record; the map counts as
-  // one byte at its block. A record is compact when everything ends within 64 KiB of
-  // the lowest position: a parse writes a transaction's texts one after the other.
-  std::uintptr_t address[kTexts + 1];
-  std::size_t size[kTexts + 1];
-  for (std::size_t k = 0; k < kTexts; ++k) {
-    address[k] = reinterpret_cast<std::uintptr_t>(texts[k].data());
-    size[k] = texts[k].size();
-  }
-  address[kTexts] = reinterpret_cast<std::uintptr_t>(block ? t.structured_details->block_ : nullptr);
-  size[kTexts] = block ? 1 : 0;
-  std::uintptr_t low = UINTPTR_MAX;
-  std::uintptr_t high = 0;
-  for (std::size_t k = 0; k <= kTexts; ++k) {
-    low = std::min(low, size[k] != 0 ? address[k] : UINTPTR_MAX);
-    high = std::max(high, size[k] != 0 ? address[k] + size[k] : 0);
-  }
-  if (high - low <= 0xFFFF && t.transaction_details.empty()) [[likely]] {
-    r.base = reinterpret_cast<const char*>(low);
-    for (std::size_t k = 0; k <= kTexts; ++k) {
-      r.at[k] = static_cast<std::uint16_t>(size[k] != 0 ? address[k] - low : 0);
-    }
-    for (std::size_t k = 0; k < kTexts; ++k) r.length[k] = static_cast<std::uint16_t>(size[k]);
-  } else {
-    const std::size_t index = wide_.size();
-    if (index > 0xFFFFFFFFu) {
-      throw std::length_error("more than 4 Gi transactions with texts far apart in one statement");
-    }
-    Wide& w = wide_.emplace_back();
-    for (std::size_t k = 0; k < kTexts; ++k) w.texts[k] = texts[k];
-    w.block = block ? t.structured_details->block_ : nullptr;
-    w.payments = t.transaction_details;
-    flags |= kWide;
+  r.layout = map ? t.structured_details->layout_ : Layout::None;
+  r.flags = static_cast<std::uint8_t>(flags);
+  if (wide) [[unlikely]] {
     r.at[0] = static_cast<std::uint16_t>(index);
     r.at[1] = static_cast<std::uint16_t>(index >> 16);
+    return;
   }
-  r.flags = static_cast<std::uint8_t>(flags);
-  records_.push_back(r);
+  r.base = reinterpret_cast<const char*>(low);
+  // A position is read only with its text's length, or the map's flag: an empty text's
+  // is whatever the subtraction gives.
+  for (std::size_t k = 0; k < kTexts; ++k) {
+    r.at[k] = static_cast<std::uint16_t>(reinterpret_cast<std::uintptr_t>(texts[k].data()) - low);
+    r.length[k] = static_cast<std::uint16_t>(texts[k].size());
+  }
+  r.at[kTexts] = static_cast<std::uint16_t>(block_at - low);
 }
 
 const Transaction TransactionList::at(std::size_t i) const {
