@@ -140,6 +140,9 @@ class BankPolicy {
         if (c == '/') return kNothing;
       }
     }
+    // No file's width is under SWIFT's: a shorter line was broken early without judging
+    // the file's.
+    if (previous.size() < detail::kSwiftDetailsWidth) return kBlank;
     if (width_ == 0) width_ = detail::details_line_width(text_);
     // A line has no more characters than bytes: only a long one needs counting.
     return previous.size() < width_ || detail::character_count(previous) < width_ ? kBlank : kNothing;

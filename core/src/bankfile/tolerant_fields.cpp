@@ -209,7 +209,7 @@ void reread_padded_reference(std::string_view content, Transaction& t, TextBuffe
 
 
 std::size_t details_line_width(std::string_view text) noexcept {
-  constexpr std::size_t kSwiftWidth = 65;
+  constexpr std::size_t kSwiftWidth = kSwiftDetailsWidth;
   // Enough lines of any file to see its width, at a cost that does not grow with it.
   text = text.substr(0, std::size_t{1} << 18);
   std::array<std::uint32_t, 256> broken{};  // lines followed by more of their text, by length

@@ -67,9 +67,12 @@ inline void reread_reference_as_type(Transaction& t, std::vector<Repair>& repair
                            ":61: NONREF or NOREF after the amount read as the reference, with no type code"});
 }
 
-/// The width a file fills its :86: lines to, in characters: 65, the width of SWIFT's
-/// lines, or the longest that at least two lines followed by more of their text have
-/// where that is wider. Judged from the first 256 KiB.
+/// The width of SWIFT's :86: lines, in characters.
+inline constexpr std::size_t kSwiftDetailsWidth = 65;
+
+/// The width a file fills its :86: lines to, in characters: kSwiftDetailsWidth, or the
+/// longest that at least two lines followed by more of their text have where that is
+/// wider. Judged from the first 256 KiB.
 std::size_t details_line_width(std::string_view text) noexcept;
 
 /// Whether a balance read from `content` took digits for its currency, as in
