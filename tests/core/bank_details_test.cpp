@@ -165,6 +165,39 @@ TEST(BankSlashTags, KnowEachTagAndNoOther) {
   }
 }
 
+// The German decoder reads its marks sixteen bytes at a time and starts over when a text
+// has line breaks. On texts built from its marks and their near misses: wherever the
+// marks fall (a head before the first subfield shifts them) and wherever lines break,
+// the values are those of the text as one line.
+TEST(BankGermanSepa, ValuesHoldWhereverMarksFallAndLinesBreak) {
+  const Decoder& german = bank_german_sepa_decoder();
+  const auto entries = [](const std::optional<DecodedDetails>& map) {
+    std::vector<std::pair<std::string, std::string>> out;
+    if (map) {
+      for (const auto& [k, v] : *map) out.emplace_back(k, v);
+    }
+    return out;
+  };
+  constexpr std::string_view kPieces[] = {"?20", "?21", "?22", "?32", "?33", "?60", "?00", "?2",
+                                          "?",   "+",   "EREF+", "SVWZ+", "BIC+", "PURP+", "ERE", "F+",
+                                          " ",   "x",   "\xC3\xA4", "ABCDEFGHIJKLMNOPQRSTUVWXYZA"};
+  std::mt19937 random(86);
+  for (int round = 0; round < 3000; ++round) {
+    std::string text = "?20";
+    const std::size_t pieces = random() % 16;
+    for (std::size_t i = 0; i < pieces; ++i) text += kPieces[random() % std::size(kPieces)];
+    SCOPED_TRACE(text);
+    const auto expected = entries(german.decode(text, texts));
+    const std::string shifted = std::string(random() % 40, 'x') + text;
+    EXPECT_EQ(entries(german.decode(shifted, texts)), expected);
+    std::string broken = text;
+    for (std::size_t i = 1 + random() % 3; i > 0; --i) {
+      broken.insert(random() % (broken.size() + 1), random() % 2 ? "\n" : "\r\n");
+    }
+    EXPECT_EQ(entries(german.decode(broken, texts)), expected) << broken;
+  }
+}
+
 TEST(BankDecoders, StayLinearOnRepetitiveText) {
   const std::size_t n = 1 << 18;
   const auto repeat = [n](std::string_view unit) {

@@ -18,11 +18,15 @@
 #include <string>
 #include <vector>
 
+#if defined(__SSE2__) && !defined(TALLYFOLD_SCALAR_SCAN_ONLY)
+#include <emmintrin.h>
+#define TALLYFOLD_SEPA_SSE2 1
+#endif
+
 #include "decoders/bank/text.hpp"
 #include "decoders/numbered_subfields.hpp"
 #include "decoders/bank/bank_details.hpp"
 #include "model/fixed_keys.hpp"
-#include "util/bits.hpp"
 
 namespace tallyfold {
 namespace {
@@ -36,7 +40,7 @@ enum class Ends : std::uint8_t {
 };
 
 struct Keyword {
-  std::string_view key;
+  detail::FixedKey key;
   Ends ends;
 };
 
@@ -46,40 +50,48 @@ struct Keyword {
 // an unknown one would run on inside the value before it. In the map's key order, so
 // that the map is written straight from this table.
 constexpr std::array<Keyword, 15> kKeywords{{
-    {"ABWA", Ends::AtKeyword},     // ultimate debtor
-    {"ABWE", Ends::AtKeyword},     // ultimate creditor
-    {"BIC", Ends::WithSubfield},   // the other party's BIC
-    {"BREF", Ends::WithSubfield},  // bank reference
-    {"COAM", Ends::WithSubfield},  // compensation amount
-    {"CRED", Ends::WithSubfield},  // creditor identifier
-    {"DEBT", Ends::WithSubfield},  // originator identifier
-    {"EREF", Ends::WithSubfield},  // end-to-end reference
-    {"IBAN", Ends::WithSubfield},  // the other party's IBAN
-    {"KREF", Ends::WithSubfield},  // customer reference
-    {"MREF", Ends::WithSubfield},  // mandate reference
-    {"OAMT", Ends::WithSubfield},  // original amount
-    {"PURP", Ends::AtBlank},       // purpose code
-    {"RREF", Ends::WithSubfield},  // return reference
-    {"SVWZ", Ends::AtKeyword},     // remittance text
+    {detail::FixedKey("ABWA"), Ends::AtKeyword},     // ultimate debtor
+    {detail::FixedKey("ABWE"), Ends::AtKeyword},     // ultimate creditor
+    {detail::FixedKey("BIC"), Ends::WithSubfield},   // the other party's BIC
+    {detail::FixedKey("BREF"), Ends::WithSubfield},  // bank reference
+    {detail::FixedKey("COAM"), Ends::WithSubfield},  // compensation amount
+    {detail::FixedKey("CRED"), Ends::WithSubfield},  // creditor identifier
+    {detail::FixedKey("DEBT"), Ends::WithSubfield},  // originator identifier
+    {detail::FixedKey("EREF"), Ends::WithSubfield},  // end-to-end reference
+    {detail::FixedKey("IBAN"), Ends::WithSubfield},  // the other party's IBAN
+    {detail::FixedKey("KREF"), Ends::WithSubfield},  // customer reference
+    {detail::FixedKey("MREF"), Ends::WithSubfield},  // mandate reference
+    {detail::FixedKey("OAMT"), Ends::WithSubfield},  // original amount
+    {detail::FixedKey("PURP"), Ends::AtBlank},       // purpose code
+    {detail::FixedKey("RREF"), Ends::WithSubfield},  // return reference
+    {detail::FixedKey("SVWZ"), Ends::AtKeyword},     // remittance text
 }};
 constexpr std::size_t kBic = 2;
-constexpr std::string_view kNameKey = "NAME";
-constexpr std::string_view kRemittanceKey = "REMI_COMBINED";
-constexpr std::string_view kCodeKey = "gvc";
-constexpr std::string_view kTextKey = "text";
+constexpr detail::FixedKey kNameKey("NAME");
+constexpr detail::FixedKey kRemittanceKey("REMI_COMBINED");
+constexpr detail::FixedKey kCodeKey("gvc");
+constexpr detail::FixedKey kTextKey("text");
 // The keywords before "NAME", and before "REMI_COMBINED".
 constexpr std::size_t kBeforeName = 11;
 constexpr std::size_t kBeforeRemittance = 13;
 // Free text is collected like a keyword's value, in the slot after the keywords'.
 constexpr std::size_t kFreeText = kKeywords.size();
 
+constexpr std::string_view key_of(std::size_t slot) { return kKeywords[slot].key.key; }
+
 constexpr bool keys_ascend() {
   for (std::size_t i = 1; i < kKeywords.size(); ++i) {
-    if (!(kKeywords[i - 1].key < kKeywords[i].key)) return false;
+    if (!(key_of(i - 1) < key_of(i))) return false;
   }
-  return kKeywords[kBic].key == "BIC" && kKeywords[kBeforeName - 1].key < kNameKey &&
-         kNameKey < kKeywords[kBeforeName].key && kKeywords[kBeforeRemittance - 1].key < kRemittanceKey &&
-         kRemittanceKey < kKeywords[kBeforeRemittance].key && kKeywords.back().key < kCodeKey && kCodeKey < kTextKey;
+  return key_of(kBic) == "BIC" && key_of(kBeforeName - 1) < kNameKey.key && kNameKey.key < key_of(kBeforeName) &&
+         key_of(kBeforeRemittance - 1) < kRemittanceKey.key && kRemittanceKey.key < key_of(kBeforeRemittance) &&
+         key_of(kKeywords.size() - 1) < kCodeKey.key && kCodeKey.key < kTextKey.key;
+}
+
+// A slot's key: a keyword's, or the free text's after them. Always the table's bytes: a
+// keyword is found only where the text spells it.
+constexpr const detail::FixedKey& slot_key(std::size_t slot) noexcept {
+  return slot == kKeywords.size() ? kTextKey : kKeywords[slot].key;
 }
 static_assert(keys_ascend(), "the map is written in the table's order");
 
@@ -91,7 +103,7 @@ int keyword_at(std::string_view rest) noexcept {
   if (rest[3] == '+') return rest.starts_with("BIC+") ? static_cast<int>(kBic) : -1;
   if (rest.size() < 5 || rest[4] != '+') return -1;
   for (std::size_t k = 0; k < kKeywords.size(); ++k) {
-    const std::string_view key = kKeywords[k].key;
+    const std::string_view key = key_of(k);
     if (key.size() == 4 && std::memcmp(rest.data(), key.data(), 4) == 0) return static_cast<int>(k);
   }
   return -1;
@@ -103,6 +115,47 @@ std::string_view trim_blanks(std::string_view text) noexcept {
   while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
   while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
   return text;
+}
+
+constexpr bool is_stop(char c) noexcept { return c == '?' || c == '+' || c == '\n' || c == '\r'; }
+
+// The first "?", "+" or line break from `from` on, or `size`. Sixteen bytes are compared
+// at a time, in place: subfields are a few dozen bytes, and one pass finds the marks of
+// subfields and keywords and the rare line break, where a library search for each would
+// read every text once more.
+#ifdef TALLYFOLD_SEPA_SSE2
+alignas(16) constexpr char kQuestionMarks[16] = {'?', '?', '?', '?', '?', '?', '?', '?',
+                                                 '?', '?', '?', '?', '?', '?', '?', '?'};
+alignas(16) constexpr char kPlusSigns[16] = {'+', '+', '+', '+', '+', '+', '+', '+',
+                                             '+', '+', '+', '+', '+', '+', '+', '+'};
+alignas(16) constexpr char kLineFeeds[16] = {'\n', '\n', '\n', '\n', '\n', '\n', '\n', '\n',
+                                             '\n', '\n', '\n', '\n', '\n', '\n', '\n', '\n'};
+alignas(16) constexpr char kCarriageReturns[16] = {'\r', '\r', '\r', '\r', '\r', '\r', '\r', '\r',
+                                                   '\r', '\r', '\r', '\r', '\r', '\r', '\r', '\r'};
+
+// Bit i: byte i of the 16 at `p` is a stop.
+inline unsigned stops16(const char* p) noexcept {
+  const auto every = [](const char* bytes) { return _mm_load_si128(reinterpret_cast<const __m128i*>(bytes)); };
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i breaks = _mm_or_si128(_mm_cmpeq_epi8(v, every(kLineFeeds)), _mm_cmpeq_epi8(v, every(kCarriageReturns)));
+  const __m128i marks = _mm_or_si128(_mm_cmpeq_epi8(v, every(kQuestionMarks)), _mm_cmpeq_epi8(v, every(kPlusSigns)));
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(marks, breaks)));
+}
+#endif
+
+inline std::size_t next_stop(const char* p, std::size_t from, std::size_t size) noexcept {
+#ifdef TALLYFOLD_SEPA_SSE2
+  for (; from + 16 <= size; from += 16) {
+    if (const unsigned found = stops16(p + from)) return from + static_cast<std::size_t>(std::countr_zero(found));
+  }
+  if (from < size && size >= 16) {
+    // The last bytes, read as the 16 that end the text: nothing past its end is read.
+    const unsigned found = stops16(p + size - 16) >> (from + 16 - size);
+    return found ? from + static_cast<std::size_t>(std::countr_zero(found)) : size;
+  }
+#endif
+  while (from < size && !is_stop(p[from])) ++from;
+  return from;
 }
 
 // Subfields joined as the bank cut them, in thought only: each piece keeps its place in
@@ -165,10 +218,13 @@ class JoinedText {
       return;
     }
     if (!written_) {
-      text_.clear();
+      // Every byte is written: the pieces where they stand, a blank in each gap.
+      text_.resize(size_);
+      std::size_t at = 0;
       for (const Piece& q : pieces_) {
-        if (text_.size() < q.begin) text_.push_back(' ');
-        text_.append(q.source, q.end - q.begin);
+        if (at < q.begin) text_[at] = ' ';
+        std::memcpy(text_.data() + q.begin, q.source, q.end - q.begin);
+        at = q.end;
       }
       written_ = true;
     }
@@ -185,37 +241,40 @@ class JoinedText {
 
 // A keyword found in the joined text.
 struct Hit {
-  std::size_t slot;      // in kKeywords
-  std::size_t at;        // of its first byte
-  std::string_view key;  // as the bank wrote it when within one piece, else the table's
+  std::size_t slot;  // in kKeywords
+  std::size_t at;    // of its first byte
 };
 
 // The keywords of the joined text in text order. A keyword starts a piece or follows a
 // blank, and every keyword ends in "+": the "+" signs, few in a text, are where to look,
-// piece by piece. Only a "+" near the start of a piece glued to the one before needs
-// bytes of that piece, read through the joined text's cursor.
-void find_keywords(const JoinedText& joined, std::vector<Hit>& hits) {
+// piece by piece (`pluses` are their places in the decoded text, in order). Only a "+"
+// near the start of a piece glued to the one before needs bytes of that piece, read
+// through the joined text's cursor.
+void find_keywords(const JoinedText& joined, const std::vector<std::size_t>& pluses, const char* text,
+                   std::vector<Hit>& hits) {
   hits.clear();
   const std::vector<JoinedText::Piece>& pieces = joined.pieces();
   std::size_t skip_to = 0;  // past the last keyword found
-  for (std::size_t k = 0; k < pieces.size(); ++k) {
+  std::size_t next = 0;     // in pluses
+  for (std::size_t k = 0; k < pieces.size() && next < pluses.size(); ++k) {
     const JoinedText::Piece& piece = pieces[k];
     const char* data = piece.source;
+    const auto offset = static_cast<std::size_t>(data - text);
     const std::size_t size = piece.end - piece.begin;
-    for (const char* plus = static_cast<const char*>(std::memchr(data, '+', size)); plus != nullptr;
-         plus = static_cast<const char*>(std::memchr(plus + 1, '+', size - static_cast<std::size_t>(plus + 1 - data)))) {
-      const auto p = static_cast<std::size_t>(plus - data);
+    while (next < pluses.size() && pluses[next] < offset) ++next;
+    for (; next < pluses.size() && pluses[next] < offset + size; ++next) {
+      const std::size_t p = pluses[next] - offset;
       const std::size_t at = piece.begin + p;
       if (p >= 4) {
         // Within the piece.
         // "BIC+" is the one keyword of three letters; no four-letter one ends in "BIC".
-        const std::size_t length = std::memcmp(plus - 3, "BIC", 3) == 0 ? 3 : 4;
+        const std::size_t length = std::memcmp(data + p - 3, "BIC", 3) == 0 ? 3 : 4;
         if (at - length < skip_to) continue;
         const std::size_t i = p - length;
         if (i != 0 && !is_blank(data[i - 1])) continue;
         const int slot = keyword_at(std::string_view(data + i, length + 1));
         if (slot < 0) continue;
-        hits.push_back({static_cast<std::size_t>(slot), at - length, std::string_view(data + i, length)});
+        hits.push_back({static_cast<std::size_t>(slot), at - length});
         skip_to = at + 1;
         continue;
       }
@@ -235,10 +294,7 @@ void find_keywords(const JoinedText& joined, std::vector<Hit>& hits) {
       for (std::size_t j = 0; j <= length; ++j) spelled[j] = byte(i + j);
       const int slot = keyword_at(std::string_view(spelled, length + 1));
       if (slot < 0) continue;
-      const std::string_view key = i + length <= holder.end
-                                       ? std::string_view(holder.source + (i - holder.begin), length)
-                                       : kKeywords[static_cast<std::size_t>(slot)].key;
-      hits.push_back({static_cast<std::size_t>(slot), i, key});
+      hits.push_back({static_cast<std::size_t>(slot), i});
       skip_to = at + 1;
     }
   }
@@ -262,67 +318,74 @@ class Collected {
   void clear() noexcept {
     runs_.clear();
     present_ = 0;
+    count_ = 0;
   }
 
   // Adds [begin, end) without its blanks at either end, when anything is left. Runs
   // come in text order, so one cursor serves them all.
-  void add(const JoinedText& joined, std::size_t slot, std::string_view key, std::size_t begin, std::size_t end) {
+  void add(const JoinedText& joined, std::size_t slot, std::size_t begin, std::size_t end) {
     while (begin < end && is_blank(joined.at(begin, cursor_))) ++begin;
     if (begin == end) return;
     std::size_t back = cursor_;
     while (is_blank(joined.at(end - 1, back))) --end;
-    const std::size_t run = runs_.size();
-    runs_.push_back({begin, end, cursor_, kNone});
     const std::uint32_t bit = std::uint32_t{1} << slot;
     if (present_ & bit) {
-      runs_[last_[slot]].next = run;
+      // A further run: the slot's first stays in place, the others are listed.
+      const std::size_t run = runs_.size();
+      runs_.push_back({begin, end, cursor_, kNone});
+      (last_[slot] == kNone ? first_[slot] : runs_[last_[slot]]).next = run;
+      last_[slot] = run;
       size_[slot] += 1 + (end - begin);
     } else {
       present_ |= bit;
-      first_[slot] = run;
-      key_[slot] = key;
+      ++count_;
+      first_[slot] = {begin, end, cursor_, kNone};
+      last_[slot] = kNone;
       size_[slot] = end - begin;
     }
-    last_[slot] = run;
   }
   void start() noexcept { cursor_ = 0; }
 
   bool has(std::size_t slot) const noexcept { return (present_ >> slot) & 1; }
-  std::size_t count() const noexcept { return static_cast<std::size_t>(detail::popcount64(present_)); }
+  std::size_t count() const noexcept { return count_; }
   // Bytes of the keys and values together.
   std::size_t bytes() const noexcept {
     std::size_t n = 0;
     for (std::uint32_t bits = present_; bits != 0; bits &= bits - 1) {
       const auto slot = static_cast<std::size_t>(std::countr_zero(bits));
-      n += key_[slot].size() + size_[slot];
+      n += slot_key(slot).key.size() + size_[slot];
     }
     return n;
   }
   void write(DecodedDetails::Builder& map, JoinedText& joined, std::size_t slot) const {
-    map.add_key(key_[slot]);
-    for (std::size_t run = first_[slot]; run != kNone; run = runs_[run].next) {
-      if (run != first_[slot]) map.append_value(" ");
-      joined.write(map, runs_[run].begin, runs_[run].end, runs_[run].piece);
+    detail::add_key(map, slot_key(slot));
+    const Run* run = &first_[slot];
+    joined.write(map, run->begin, run->end, run->piece);
+    while (run->next != kNone) {
+      run = &runs_[run->next];
+      map.append_value(" ");
+      joined.write(map, run->begin, run->end, run->piece);
     }
   }
   // The slots [from, to) that hold a value, in order.
   void write_range(DecodedDetails::Builder& map, JoinedText& joined, std::size_t from, std::size_t to) const {
-    for (std::size_t slot = from; slot < to; ++slot) {
-      if (has(slot)) write(map, joined, slot);
+    const std::uint32_t range = (std::uint32_t{1} << to) - (std::uint32_t{1} << from);
+    for (std::uint32_t bits = present_ & range; bits != 0; bits &= bits - 1) {
+      write(map, joined, static_cast<std::size_t>(std::countr_zero(bits)));
     }
   }
 
  private:
   std::vector<Run> runs_;
   std::uint32_t present_ = 0;
+  std::size_t count_ = 0;
   std::size_t cursor_ = 0;
   // Only the slots marked in present_ are ever read.
-  std::size_t first_[kSlots];
-  std::size_t last_[kSlots];
+  Run first_[kSlots];
+  std::size_t last_[kSlots];  // of the slot's runs in runs_, kNone while it has one
   std::size_t size_[kSlots];  // of the joined value
-  std::string_view key_[kSlots];
 };
-static_assert(Collected::kSlots <= 32);
+static_assert(Collected::kSlots < 32);
 
 // The keyword values and free text of the joined remittance text. An identifier ends
 // with the piece it ends in; the pieces are passed over once in all.
@@ -330,12 +393,12 @@ void split_keywords(const JoinedText& joined, const std::vector<Hit>& hits, Coll
   const std::vector<JoinedText::Piece>& pieces = joined.pieces();
   const std::size_t size = joined.size();
   collected.start();
-  collected.add(joined, kFreeText, kTextKey, 0, hits.empty() ? size : hits.front().at);
+  collected.add(joined, kFreeText, 0, hits.empty() ? size : hits.front().at);
   std::size_t piece = 0;
   std::size_t cursor = 0;
   for (std::size_t h = 0; h < hits.size(); ++h) {
     const Keyword& keyword = kKeywords[hits[h].slot];
-    const std::size_t begin = hits[h].at + keyword.key.size() + 1;
+    const std::size_t begin = hits[h].at + keyword.key.key.size() + 1;
     const std::size_t limit = h + 1 < hits.size() ? hits[h + 1].at : size;
     std::size_t end = limit;
     if (keyword.ends == Ends::AtBlank) {
@@ -349,8 +412,8 @@ void split_keywords(const JoinedText& joined, const std::vector<Hit>& hits, Coll
       while (piece < pieces.size() && pieces[piece].full && pieces[piece].end < limit) ++piece;
       if (piece < pieces.size() && pieces[piece].end < limit) end = begin > pieces[piece].end ? begin : pieces[piece].end;
     }
-    collected.add(joined, hits[h].slot, hits[h].key, begin, end);
-    if (end < limit) collected.add(joined, kFreeText, kTextKey, end, limit);
+    collected.add(joined, hits[h].slot, begin, end);
+    if (end < limit) collected.add(joined, kFreeText, end, limit);
   }
 }
 
@@ -358,6 +421,7 @@ void split_keywords(const JoinedText& joined, const std::vector<Hit>& hits, Coll
 // while a text is larger than any before it.
 struct Scratch {
   std::string text;
+  std::vector<std::size_t> pluses;
   JoinedText remittance;
   JoinedText name;
   std::vector<Hit> hits;
@@ -369,15 +433,41 @@ class BankGermanSepaDecoder final : public Decoder {
   std::optional<DecodedDetails> decode(std::string_view details, TextBuffer& into) const override {
     if (details.find('?') == std::string_view::npos) return std::nullopt;
     thread_local Scratch scratch;
-    const std::string_view text = detail::without_line_breaks(details, scratch.text);
+    return decode(details, details, into, scratch);
+  }
 
-    // A subfield starts at "?" and two digits; any other "?" is part of the text.
-    const auto starts_subfield = [text](std::size_t at) {
-      return at + 2 < text.size() && ascii::is_digit(text[at + 1]) &&
-             ascii::is_digit(text[at + 2]);
+  std::string_view name() const noexcept override { return "bank-german-sepa"; }
+
+ private:
+  // `text` is `details`, or `details` without its line breaks when it has any.
+  static std::optional<DecodedDetails> decode(std::string_view details, std::string_view text, TextBuffer& into,
+                                              Scratch& scratch) {
+    // A subfield starts at "?" and two digits; any other "?" is part of the text. The "+"
+    // signs are noted on the way for the keywords. A line break (rare: lines the reading
+    // has not joined) starts over without them.
+    bool line_break = false;
+    std::vector<std::size_t>& pluses = scratch.pluses;
+    pluses.clear();
+    const auto next_mark = [text, &line_break, &pluses](std::size_t from) {
+      for (std::size_t at = next_stop(text.data(), from, text.size()); at < text.size();
+           at = next_stop(text.data(), at + 1, text.size())) {
+        if (text[at] == '+') {
+          pluses.push_back(at);
+          continue;
+        }
+        if (text[at] != '?') {
+          line_break = true;
+          return std::string_view::npos;
+        }
+        if (at + 2 < text.size() && ascii::is_digit(text[at + 1]) && ascii::is_digit(text[at + 2])) return at;
+      }
+      return std::string_view::npos;
     };
-    std::size_t mark = text.find('?');
-    while (mark != std::string_view::npos && !starts_subfield(mark)) mark = text.find('?', mark + 1);
+    const auto start_over = [&] {
+      return decode(details, detail::without_line_breaks(details, scratch.text), into, scratch);
+    };
+    std::size_t mark = next_mark(0);
+    if (line_break) return start_over();
     if (mark == std::string_view::npos) return std::nullopt;
 
     const std::string_view head = text.substr(0, mark);
@@ -390,8 +480,8 @@ class BankGermanSepaDecoder final : public Decoder {
     name.clear();
     while (mark != std::string_view::npos) {
       // The mark's two digits are no "?": the next mark is searched for after them.
-      std::size_t next = text.find('?', mark + 3);
-      while (next != std::string_view::npos && !starts_subfield(next)) next = text.find('?', next + 1);
+      const std::size_t next = next_mark(mark + 3);
+      if (line_break) return start_over();
       const std::string_view raw = text.substr(mark + 3, (next == std::string_view::npos ? text.size() : next) - mark - 3);
       const int number = (text[mark + 1] - '0') * 10 + (text[mark + 2] - '0');
       const std::string_view value = detail::trimmed(raw);
@@ -407,7 +497,7 @@ class BankGermanSepaDecoder final : public Decoder {
 
     Collected& collected = scratch.collected;
     collected.clear();
-    find_keywords(remittance, scratch.hits);
+    find_keywords(remittance, pluses, text.data(), scratch.hits);
     split_keywords(remittance, scratch.hits, collected);
 
     std::size_t code_length = 0;
@@ -416,10 +506,10 @@ class BankGermanSepaDecoder final : public Decoder {
 
     // The code's and the free text's keys are counted whether there or not: the bound
     // the builder is given decides the width of the map's fields.
-    const std::size_t bytes = fields.bytes() + collected.bytes() + (collected.has(kFreeText) ? 0 : kTextKey.size()) +
-                              (name.empty() ? 0 : kNameKey.size() + name.size()) +
-                              (remittance.empty() ? 0 : kRemittanceKey.size() + remittance.size()) +
-                              kCodeKey.size() + code.size();
+    const std::size_t bytes = fields.bytes() + collected.bytes() + (collected.has(kFreeText) ? 0 : kTextKey.key.size()) +
+                              (name.empty() ? 0 : kNameKey.key.size() + name.size()) +
+                              (remittance.empty() ? 0 : kRemittanceKey.key.size() + remittance.size()) +
+                              kCodeKey.key.size() + code.size();
     const std::size_t entries = fields.count() + collected.count() + !name.empty() + !remittance.empty() + !code.empty();
     DecodedDetails::Builder map(into, details, entries, bytes);
     // Ascending key order: "00".."99", then the capitals (the keywords, "NAME",
@@ -427,24 +517,22 @@ class BankGermanSepaDecoder final : public Decoder {
     fields.write_to(map);
     collected.write_range(map, remittance, 0, kBeforeName);
     if (!name.empty()) {
-      detail::add_key(map, detail::FixedKey(kNameKey));
+      detail::add_key(map, kNameKey);
       name.write(map, 0, name.size(), 0);
     }
     collected.write_range(map, remittance, kBeforeName, kBeforeRemittance);
     if (!remittance.empty()) {
-      detail::add_key(map, detail::FixedKey(kRemittanceKey));
+      detail::add_key(map, kRemittanceKey);
       remittance.write(map, 0, remittance.size(), 0);
     }
     collected.write_range(map, remittance, kBeforeRemittance, kKeywords.size());
     if (!code.empty()) {
-      detail::add_key(map, detail::FixedKey(kCodeKey));
+      detail::add_key(map, kCodeKey);
       map.append_value(code);
     }
     if (collected.has(kFreeText)) collected.write(map, remittance, kFreeText);
     return std::move(map).finish(Layout::GermanSepa);
   }
-
-  std::string_view name() const noexcept override { return "bank-german-sepa"; }
 };
 
 }  // namespace
