@@ -326,6 +326,21 @@ class DecodedDetails {
     /// before it (its keys come from a table read in order, the first of them written by
     /// add_entry): the order is not checked again.
     void add_entry_in_order(std::string_view key, std::string_view value) { add_whole_entry<false>(key, value); }
+    /// The same as add_fixed_key(key, number) then append_value(value), for a caller that
+    /// vouches, as for add_entry_in_order, that `key` sorts after the key before it.
+    void add_fixed_entry_in_order(std::string_view key, std::uint32_t number, std::string_view value) {
+      if (!inside_source(value)) [[unlikely]] {
+        add_fixed_key(key, number);
+        append_value(value);
+        store_entry();
+        return;
+      }
+      if (next_entry_ == entries_) fail("decoded details: more entries than announced");
+      if (pending_) store_entry();
+      put(next_entry_++, narrow_ ? 0xFFFFu : 0xFFFFFFFFu, number, position_of(value),
+          static_cast<std::uint32_t>(value.size()));
+      previous_key_ = key;
+    }
     void append_value(std::string_view piece) {
       if (!pending_) fail("decoded details: value before its key");
       // A value that is one run of the source stays a position in it.

@@ -64,12 +64,18 @@ constexpr std::uint32_t word_of(std::string_view bytes) noexcept {
   return word;
 }
 
-// The tags by a hash of their word, without collisions: the bytes between two slashes
-// are looked up with one multiplication and one comparison.
+// The codes that may open a mark of slash segments ("/CNTP/", "/REMI/USTD", "/BENM/"
+// and "/ORDP/" before an account): the walk over the tags meets them in the same lookup.
+constexpr std::string_view kSegmentsCodes[] = {"BENM", "CNTP", "ORDP", "REMI"};
+constexpr std::uint8_t kNoTag = 0xFF;  // the number of a segments code that is no tag
+
+// The tags and the segments codes by a hash of their word, without collisions: the
+// bytes between two slashes are looked up with one multiplication and one comparison.
 struct TagSlot {
   std::uint32_t word = 0;
   std::uint8_t length = 0;  // none for an empty slot: no candidate is shorter than two bytes
   std::uint8_t number = 0;
+  bool segments_code = false;
 };
 constexpr unsigned kSlotBits = 7;
 constexpr std::size_t slot_of(std::uint32_t word, std::uint32_t factor) noexcept {
@@ -84,6 +90,11 @@ constexpr std::uint32_t kHashFactor = [] {
       distinct = distinct && !slot;
       slot = true;
     }
+    for (const std::string_view code : kSegmentsCodes) {
+      bool& slot = taken[slot_of(word_of(code), factor)];
+      distinct = distinct && (!slot || std::find(std::begin(kTags), std::end(kTags), code) != std::end(kTags));
+      slot = true;
+    }
     if (distinct) return factor;
   }
   throw "no factor hashes the tags apart";  // refuses to compile
@@ -93,6 +104,11 @@ constexpr auto kTagSlots = [] {
   for (std::size_t i = 0; i < kTagCount; ++i) {
     slots[slot_of(word_of(kTags[i]), kHashFactor)] = {word_of(kTags[i]), static_cast<std::uint8_t>(kTags[i].size()),
                                                       static_cast<std::uint8_t>(i)};
+  }
+  for (const std::string_view code : kSegmentsCodes) {
+    TagSlot& slot = slots[slot_of(word_of(code), kHashFactor)];
+    if (slot.length == 0) slot = {word_of(code), static_cast<std::uint8_t>(code.size()), kNoTag};
+    slot.segments_code = true;
   }
   return slots;
 }();
@@ -104,10 +120,10 @@ constexpr auto kKeep = [] {
   return keep;
 }();
 
-// The number of the tag that the `length` bytes at `at` in `text` are (followed there by
-// "/"), or -1.
-int tag_number(std::string_view text, std::size_t at, std::size_t length) noexcept {
-  if (length < 2 || length > 4) return -1;
+// The slot of the tag or segments code that the `length` bytes at `at` in `text` are
+// (followed there by "/"), or null.
+const TagSlot* tag_slot(std::string_view text, std::size_t at, std::size_t length) noexcept {
+  if (length < 2 || length > 4) return nullptr;
   std::uint32_t word;
   if (text.size() - at >= 4) {
     std::memcpy(&word, text.data() + at, 4);
@@ -116,7 +132,7 @@ int tag_number(std::string_view text, std::size_t at, std::size_t length) noexce
     word = word_of(text.substr(at, length));  // at the text's end: no byte past it is read
   }
   const TagSlot& slot = kTagSlots[slot_of(word, kHashFactor)];
-  return slot.word == word && slot.length == length ? slot.number : -1;
+  return slot.word == word && slot.length == length ? &slot : nullptr;
 }
 
 // A value without the blanks around it and the slashes that part it from its neighbours.
@@ -211,10 +227,13 @@ detail::SlashTagsOutcome detail::decode_slash_tags(std::string_view details, con
     next = slashes.next();
     if (next == ByteBits::npos) break;
     const std::size_t length = next - slash - 1;
-    // A mark of slash segments is four letters between slashes.
-    if (segments_first && length == 4 && opens_segments_mark(text, slash)) return SlashTagsOutcome::SegmentsMark;
-    const int number = tag_number(text, slash + 1, length);
-    if (number < 0) continue;
+    const TagSlot* slot = tag_slot(text, slash + 1, length);
+    if (slot == nullptr) continue;
+    if (segments_first && slot->segments_code && opens_segments_mark_slow(text, slash)) {
+      return SlashTagsOutcome::SegmentsMark;
+    }
+    if (slot->number == kNoTag) continue;
+    const int number = slot->number;
     marked = marked || (kMarks >> number & 1) != 0;
     // A tag right after a tag's closing slash leaves the one before without a value.
     if (open >= 0 && slash >= value_begin) write(open, open_tag, text.substr(value_begin, slash - value_begin));
@@ -236,12 +255,13 @@ detail::SlashTagsOutcome detail::decode_slash_tags(std::string_view details, con
   for (std::uint64_t left = present; left != 0; left &= left - 1) {
     const auto number = static_cast<std::size_t>(std::countr_zero(left));
     const Entry& entry = entries[number];
+    // In the tags' order by construction: the builder need not check it.
+    const std::string_view value(entry.value, entry.value_size);
     if (kTableNumbers[number] != 0) {
-      builder.add_fixed_key(kTags[number], kTableNumbers[number]);
+      builder.add_fixed_entry_in_order(kTags[number], kTableNumbers[number], value);
     } else {
-      builder.add_key(joined.in_details(std::string_view(entry.tag, kTags[number].size())));
+      builder.add_entry_in_order(joined.in_details(std::string_view(entry.tag, kTags[number].size())), value);
     }
-    builder.append_value(std::string_view(entry.value, entry.value_size));
   }
   map = std::move(builder).finish(Layout::SlashTags);
   return SlashTagsOutcome::Decoded;
