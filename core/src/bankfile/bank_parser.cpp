@@ -102,7 +102,10 @@ class BankPolicy {
   static constexpr bool kCountsLines = true;
   static constexpr bool kKeepsIncompleteStatements = true;
   static constexpr bool kKeepsTextLikeTags = true;
-  static bool is_field_tag(std::string_view tag) noexcept { return is_statement_tag(tag); }
+  // The :61: that follows nearly every :86: is settled inline.
+  static bool is_field_tag(std::string_view tag) noexcept {
+    return detail::is_tag(tag, ":61:") || is_statement_tag(tag);
+  }
   [[gnu::noinline]] void text_like_tag(std::string_view tag, std::size_t line) {
     note(line, std::string(tag) + " is not a statement tag: the line is kept as :86: text",
          "lines of :86: text that start like a tag kept as text");
@@ -117,35 +120,37 @@ class BankPolicy {
   // are kept as written: their decoders count the characters of each. In "/CODE/"
   // text a break next to a "/" or before a word that holds one ("RE" + "MI/USTD//")
   // is within the layout's own separators, never between words.
-  // The tests that settle most lines stay inline in the machine's loop; the rest is
-  // asked mostly of prose.
-  std::string_view join(std::string_view text, std::string_view previous, std::string_view line) {
-    if (previous.empty() || line.empty() || previous.back() == ' ' || line.front() == ' ') return {};
-    if (line.size() >= 3 && line[0] == '?' && is_digit(line[1]) && is_digit(line[2])) return {};
-    if (text.size() >= 4 && is_digit(text[0]) && is_digit(text[1]) && is_digit(text[2]) && text[3] == '?') return {};
+  // Asked of nearly every line of a file: the tests that settle most lines stay inline
+  // in the machine's loop, and a field once seen to be subfields is not looked at again.
+  bool join(std::string_view text, std::string_view previous, std::string_view line) {
+    if (subfields_) return false;
+    if (previous.empty() || line.empty() || previous.back() == ' ' || line.front() == ' ') return false;
+    if (line.size() >= 3 && line[0] == '?' && is_digit(line[1]) && is_digit(line[2])) return false;
+    // The field's first four bytes never change once written.
+    if (text.size() >= 4 && is_digit(text[0]) && is_digit(text[1]) && is_digit(text[2]) && text[3] == '?') {
+      subfields_ = true;
+      return false;
+    }
     return join_words(text, previous, line);
   }
-  [[gnu::noinline]] std::string_view join_words(std::string_view text, std::string_view previous,
-                                                std::string_view line) {
-    constexpr std::string_view kNothing;
-    constexpr std::string_view kBlank = " ";
+  [[gnu::noinline]] bool join_words(std::string_view text, std::string_view previous, std::string_view line) {
     // A writer that keeps a line from opening like a tag (": JS12345 IBAN: ...") breaks
     // it one character early, inside a word ("EREF" as "ERE" + "F: JS12345").
-    if (line.size() > 1 && line[1] == ':' && line.find(':', 2) != std::string_view::npos) return kNothing;
-    if (text.starts_with('/') || text.starts_with(" /")) {
-      if (previous.back() == '/') return kNothing;
+    if (line.size() > 1 && line[1] == ':' && line.find(':', 2) != std::string_view::npos) return false;
+    if (text.starts_with('/') || (text.size() > 1 && text[0] == ' ' && text[1] == '/')) {
+      if (previous.back() == '/') return false;
       // The line's first word: a few bytes, read up to its end or its first "/".
       for (const char c : line) {
         if (c == ' ') break;
-        if (c == '/') return kNothing;
+        if (c == '/') return false;
       }
     }
     // No file's width is under SWIFT's: a shorter line was broken early without judging
     // the file's.
-    if (previous.size() < detail::kSwiftDetailsWidth) return kBlank;
+    if (previous.size() < detail::kSwiftDetailsWidth) return true;
     if (width_ == 0) width_ = detail::details_line_width(text_);
     // A line has no more characters than bytes: only a long one needs counting.
-    return previous.size() < width_ || detail::character_count(previous) < width_ ? kBlank : kNothing;
+    return previous.size() < width_ || detail::character_count(previous) < width_;
   }
 
   static constexpr bool kReadsInterimReports = true;
@@ -158,12 +163,11 @@ class BankPolicy {
                                            std::size_t line) {
     auto error = detail::read_statement_line(content, t);
     if (error) [[unlikely]] return statement_line_tolerantly(content, t, texts, line, std::move(*error));
-    if (t.customer_reference.size() > 16) [[unlikely]] {
-      detail::reread_padded_reference(content, t, texts, repairs_);
-      flush(line);
+    // Two tests rule out both re-readings for nearly every line.
+    const std::string_view type = t.transaction_type;
+    if (t.customer_reference.size() > 16 || (type.size() == 4 && type[0] == 'N' && type[1] == 'O')) [[unlikely]] {
+      reread(content, t, texts, line);
     }
-    detail::reread_reference_as_type(t, repairs_);
-    if (!repairs_.empty()) [[unlikely]] flush(line);
     return std::nullopt;
   }
 
@@ -214,6 +218,7 @@ class BankPolicy {
 
   // Called for every tag line: the common fields return at once.
   void field(std::string_view tag, Action action, State state, bool pending, Builder* b, std::size_t line) {
+    subfields_ = false;  // a new field, whose text join has not seen
     switch (action) {
       case Action::Account:
         return repeated(tag, b->extra.account_seen, *b, line);
@@ -289,6 +294,15 @@ class BankPolicy {
     if (!detail::read_statement_line_tolerantly(content, t, texts, repairs_)) return error;
     flush(line);
     return std::nullopt;
+  }
+
+  [[gnu::noinline]] void reread(std::string_view content, Transaction& t, TextBuffer& texts, std::size_t line) {
+    if (t.customer_reference.size() > 16) {
+      detail::reread_padded_reference(content, t, texts, repairs_);
+      flush(line);
+    }
+    detail::reread_reference_as_type(t, repairs_);
+    flush(line);
   }
 
   // Replaces `balance` (an error) with what the tolerant reader makes of the field.
@@ -447,6 +461,7 @@ class BankPolicy {
 
   std::string_view text_;
   std::size_t width_ = 0;  // of the file's full :86: lines, once a text line is joined
+  bool subfields_ = false;  // the :86: field being joined is German "?NN" subfields
   std::vector<Diagnostic>& diagnostics_;
   std::vector<KeptStatement>* kept_ = nullptr;
   std::vector<detail::Repair> repairs_;

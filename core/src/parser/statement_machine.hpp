@@ -120,14 +120,15 @@ concept StatementPolicy =
     } &&
     // Inside :86: text a line whose tag is_field_tag denies continues the text
     // (text_like_tag is told), a line that holds a tag it accepts after blanks or control
-    // bytes is read as its tag line (stray_tag_line is told), and join tells what goes
-    // between two lines of :86: text, `text` being the field's text up to the first.
+    // bytes is read as its tag line (stray_tag_line is told), and join tells whether a
+    // blank goes between two lines of :86: text, `text` being the field's text up to the
+    // first.
     (!P::kKeepsTextLikeTags ||
      requires(P& p, std::string_view tag, std::string_view text, std::size_t line) {
        { p.is_field_tag(tag) } -> std::convertible_to<bool>;
        p.text_like_tag(tag, line);
        p.stray_tag_line(line);
-       { p.join(text, text, text) } -> std::convertible_to<std::string_view>;
+       { p.join(text, text, text) } -> std::convertible_to<bool>;
      }) &&
     // A policy that reads MT942 interim reports is told of a report field that cannot
     // be read (it is left out); without, the report fields are skipped unseen, as the
@@ -342,11 +343,14 @@ class StatementMachine {
     texts_->append(first_line);
     pending_has_details_ = true;
   }
-  // A continuation line of the :86: field start_details began, or what goes before it.
+  // A continuation line of the :86: field start_details began, or the blank before it.
   void continue_details(std::string_view line) { texts_->append(line); }
   // The text of that field so far. A view of the open piece, which may move: read it
-  // before anything more is appended.
-  std::string_view details_field() const noexcept { return texts_->open_piece().substr(details_field_); }
+  // before anything more is appended. The piece holds the field, so no bounds check.
+  std::string_view details_field() const noexcept {
+    const std::string_view piece = texts_->open_piece();
+    return {piece.data() + details_field_, piece.size() - details_field_};
+  }
 
   // A report field the policy cannot read is left out, as it says.
   void apply_report_field(Action action, std::string_view tag, std::string_view content, std::size_t line) {
@@ -577,7 +581,7 @@ Result<std::vector<Statement>, typename Policy::Error> run_statement_machine(std
       if (streaming) machine.start_details(first_piece);
     } else if (streaming) {
       if constexpr (Policy::kKeepsTextLikeTags) {
-        machine.continue_details(policy.join(machine.details_field(), previous_line, line));
+        if (policy.join(machine.details_field(), previous_line, line)) machine.continue_details(" ");
       }
       machine.continue_details(line);
     } else if (field_open && action != Action::Skip) {
@@ -590,7 +594,7 @@ Result<std::vector<Statement>, typename Policy::Error> run_statement_machine(std
         joined.push_back('\n');
       } else if constexpr (Policy::kKeepsTextLikeTags) {
         if (action == Action::TransactionDetails || action == Action::OwnerInformation) {
-          joined.append(policy.join(joined, previous_line, line));
+          if (policy.join(joined, previous_line, line)) joined.push_back(' ');
         }
       }
       joined.append(line);
