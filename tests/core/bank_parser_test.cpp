@@ -103,6 +103,9 @@ TEST(BankParser, JoinsDetailsLinesAlikeWhereverTheyStand) {
     const std::string details(read(head + ":86:" + std::string(field) + "\n" + tail).transactions.at(0).details);
     EXPECT_EQ(read(head + ":86:first\n:86:" + std::string(field) + "\n" + tail).transactions.at(0).details,
               "first\n" + details);
+    // A field of German subfields before it says nothing of how this one joins.
+    EXPECT_EQ(read(head + ":86:166?00X\nY\n:86:" + std::string(field) + "\n" + tail).transactions.at(0).details,
+              "166?00XY\n" + details);
     EXPECT_EQ(read(head + tail + ":86:" + std::string(field) + "\n").information_to_account_owner, details);
   }
 }
