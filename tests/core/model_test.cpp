@@ -2,6 +2,7 @@
 #include <array>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 #include <tuple>
@@ -308,6 +309,39 @@ TEST(DecodedDetails, JoinedValueIsThePiecesAppended) {
       for (std::size_t i = 0; i < pieces.size(); ++i) expected.append(i == 0 ? "" : " ").append(pieces[i]);
       EXPECT_EQ(std::move(joined).finish().find("k"), expected);
     }
+  }
+}
+
+// A value put together in room the builder gives out stays where it was written, even
+// when an earlier value holds the same bytes, so later entries may be views into it;
+// other values go in as they would key then value, in both block widths.
+TEST(DecodedDetails, LaterEntriesReferToWrittenBytes) {
+  for (const std::size_t size : {std::size_t{24}, std::size_t{70000}}) {
+    SCOPED_TRACE(size);
+    std::string text = "gh ab cdefgh ij";
+    text.resize(size, '.');
+    const std::string_view s = text;
+    TextBuffer texts;
+    DecodedDetails::Builder b(texts, s, 6, 40);
+    b.add_key("10");
+    b.append_value(s.substr(3, 2));
+    b.append_value(s.substr(6, 4));  // copied: "abcdef"
+    detail::add_key(b, detail::FixedKey("NAME"));
+    char* room = b.extend_value(6);
+    std::memcpy(room, "abcdef", 6);  // the bytes of the value before: not searched for
+    const std::string_view written(room, 6);
+    b.add_fixed_entry_in_order("OAMT", detail::FixedKey("OAMT").number, written.substr(2, 3));
+    b.add_fixed_entry_in_order("PURP", detail::FixedKey("PURP").number, s.substr(0, 2));
+    b.add_fixed_entry_in_order("SVWZ", detail::FixedKey("SVWZ").number, "xyz");  // copied
+    b.add_fixed_entry_in_order("gvc", detail::FixedKey("gvc").number, written);
+    const DecodedDetails map = std::move(b).finish();
+    EXPECT_EQ(map, test::details_map({{"10", "abcdef"}, {"NAME", "abcdef"}, {"OAMT", "cde"}, {"PURP", "gh"},
+                                      {"SVWZ", "xyz"}, {"gvc", "abcdef"}},
+                                     texts));
+    EXPECT_EQ(map.find("NAME")->data(), room);
+    EXPECT_EQ(map.find("OAMT")->data(), room + 2);
+    EXPECT_EQ(map.find("gvc")->data(), room);
+    EXPECT_EQ(map.find("PURP")->data(), map.source().data());
   }
 }
 

@@ -327,12 +327,17 @@ class DecodedDetails {
     /// add_entry): the order is not checked again.
     void add_entry_in_order(std::string_view key, std::string_view value) { add_whole_entry<false>(key, value); }
     /// The same as add_fixed_key(key, number) then append_value(value), for a caller that
-    /// vouches, as for add_entry_in_order, that `key` sorts after the key before it.
+    /// vouches, as for add_entry_in_order, that `key` sorts after the key before it. A
+    /// value among the bytes this map has written out (see extend_value) is stored as
+    /// their place, as one in the source is.
     void add_fixed_entry_in_order(std::string_view key, std::uint32_t number, std::string_view value) {
       if (!inside_source(value)) [[unlikely]] {
-        add_fixed_key(key, number);
-        append_value(value);
-        store_entry();
+        if (!add_written_entry(number, value)) {
+          add_fixed_key(key, number);
+          append_value(value);
+          store_entry();
+        }
+        previous_key_ = key;
         return;
       }
       if (next_entry_ == entries_) fail("decoded details: more entries than announced");
@@ -361,6 +366,11 @@ class DecodedDetails {
     /// The same as appending the pieces one by one with `separator` between each two,
     /// with one check of the room for all of them.
     void append_joined(std::span<const std::string_view> pieces, char separator);
+    /// Room for the next `n` bytes of the value being written, which the caller fills
+    /// before adding anything else: for a value put together from pieces of its own.
+    /// The bytes stay where they are given out, so that later values of the map may be
+    /// views into them (see add_fixed_entry_in_order).
+    char* extend_value(std::size_t n);
     DecodedDetails finish(Layout layout = Layout::None) && {
       if (next_entry_ != entries_) fail("decoded details: fewer entries than announced");
       if (pending_) store_entry();
@@ -449,6 +459,8 @@ class DecodedDetails {
       return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(text.data()) - source_begin_);
     }
     std::uint32_t copy(std::string_view bytes);
+    // Stores the entry at once when `value` lies among the bytes written out so far.
+    bool add_written_entry(std::uint32_t number, std::string_view value);
     void add_other_key(std::string_view key);
     void append_copied(std::string_view piece);
     void reuse_copied_value() noexcept;
@@ -487,6 +499,7 @@ class DecodedDetails {
     std::uint32_t value_length_ = 0;
     bool pending_ = false;       // an entry's key was added and the entry is not stored yet
     bool value_copied_ = false;  // the value is being written after the entries
+    bool value_kept_ = false;    // the value has bytes from extend_value: it is not moved
     bool narrow_ = false;        // every position fits 16 bits: fields of that width
   };
 

@@ -448,6 +448,20 @@ std::uint32_t DecodedDetails::Builder::copy(std::string_view bytes) {
   return at;
 }
 
+bool DecodedDetails::Builder::add_written_entry(std::uint32_t number, std::string_view value) {
+  if (pending_) store_entry();
+  const char* written = entries_at_ + (narrow_ ? kNarrowEntry : kEntry) * entries_;
+  const auto at = reinterpret_cast<std::uintptr_t>(value.data());
+  if (at < reinterpret_cast<std::uintptr_t>(written) || at > reinterpret_cast<std::uintptr_t>(copy_at_) ||
+      value.size() > static_cast<std::size_t>(reinterpret_cast<std::uintptr_t>(copy_at_) - at)) {
+    return false;
+  }
+  if (next_entry_ == entries_) fail("decoded details: more entries than announced");
+  put(next_entry_++, narrow_ ? 0xFFFFu : 0xFFFFFFFFu, number, static_cast<std::uint32_t>(value.data() - base_),
+      static_cast<std::uint32_t>(value.size()));
+  return true;
+}
+
 void DecodedDetails::Builder::add_other_key(std::string_view key) {
   if (const std::uint32_t number = fixed_key_number(key)) {
     // Positions stop short of the field's largest value (the block ends below it), so
@@ -466,6 +480,11 @@ void DecodedDetails::Builder::add_other_key(std::string_view key) {
 // value inside the joined remittance text before it) refers to those bytes instead and
 // gives its own back; it is the last thing written, so they come off the end.
 void DecodedDetails::Builder::reuse_copied_value() noexcept {
+  if (value_kept_) {
+    // Bytes given out by extend_value: entries after may refer to them.
+    value_kept_ = false;
+    return;
+  }
   constexpr std::uint32_t kWorthSearching = 8;
   const char* written = entries_at_ + (narrow_ ? kNarrowEntry : kEntry) * entries_;
   const char* value = base_ + value_at_;
@@ -485,6 +504,20 @@ void DecodedDetails::Builder::append_copied(std::string_view piece) {
   }
   copy(piece);
   value_length_ += static_cast<std::uint32_t>(piece.size());
+}
+
+char* DecodedDetails::Builder::extend_value(std::size_t n) {
+  if (!pending_) fail("decoded details: value before its key");
+  if (!value_copied_) {
+    value_at_ = copy(std::string_view(base_ + value_at_, value_length_));
+    value_copied_ = true;
+  }
+  if (n > static_cast<std::size_t>(copy_end_ - copy_at_)) fail("decoded details: more bytes than announced");
+  char* out = copy_at_;
+  copy_at_ += n;
+  value_length_ += static_cast<std::uint32_t>(n);
+  value_kept_ = true;
+  return out;
 }
 
 void DecodedDetails::Builder::append_joined(std::span<const std::string_view> pieces, char separator) {

@@ -191,7 +191,7 @@ class JoinedText {
     pieces_.clear();
     size_ = 0;
     previous_full_ = false;
-    written_ = false;
+    written_ = nullptr;
   }
   bool empty() const noexcept { return pieces_.empty(); }
   std::size_t size() const noexcept { return size_; }
@@ -207,36 +207,75 @@ class JoinedText {
     return at < p.begin ? ' ' : p.source[at - p.begin];
   }
 
-  // Bytes [begin, end) as the value being written, `piece` being the first piece not
-  // ending before `begin`. A run of one piece goes in as its position in the decoded
-  // text; one that crosses pieces is cut from the joined text, written out the first
-  // time a value needs it.
-  void write(DecodedDetails::Builder& map, std::size_t begin, std::size_t end, std::size_t piece) {
+  // Where bytes [begin, end) stand in the decoded text when they lie in one piece,
+  // `piece` being the first piece not ending before `begin`; else null.
+  const char* within_piece(std::size_t begin, std::size_t end, std::size_t piece) const noexcept {
     const Piece& p = pieces_[piece];
-    if (begin >= p.begin && end <= p.end) {
-      map.append_value({p.source + (begin - p.begin), end - begin});
+    return begin >= p.begin && end <= p.end ? p.source + (begin - p.begin) : nullptr;
+  }
+
+  // The entry of `key` with bytes [begin, end) as its value, `piece` as above. A run of
+  // one piece goes in as its position in the decoded text, one that crosses pieces as
+  // its place in the whole text once that is written out into the map; before that it
+  // is copied from its pieces.
+  void write_entry(DecodedDetails::Builder& map, const detail::FixedKey& key, std::size_t begin, std::size_t end,
+                   std::size_t piece) const {
+    if (const char* at = within_piece(begin, end, piece)) {
+      map.add_fixed_entry_in_order(key.key, key.number, {at, end - begin});
+    } else if (written_ != nullptr) {
+      map.add_fixed_entry_in_order(key.key, key.number, {written_ + begin, end - begin});
+    } else {
+      detail::add_key(map, key);
+      copy_run(map.extend_value(end - begin), begin, end, piece);
+    }
+  }
+
+  // The entry of `key` with the whole text as its value, written out into the map when
+  // it crosses pieces, for the values after it to refer to.
+  void write_whole(DecodedDetails::Builder& map, const detail::FixedKey& key) {
+    if (pieces_.size() == 1) {
+      map.add_fixed_entry_in_order(key.key, key.number, {pieces_[0].source, size_});
       return;
     }
-    if (!written_) {
-      // Every byte is written: the pieces where they stand, a blank in each gap.
-      text_.resize(size_);
-      std::size_t at = 0;
-      for (const Piece& q : pieces_) {
-        if (at < q.begin) text_[at] = ' ';
-        std::memcpy(text_.data() + q.begin, q.source, q.end - q.begin);
-        at = q.end;
-      }
-      written_ = true;
+    detail::add_key(map, key);
+    char* out = map.extend_value(size_);
+    copy_run(out, 0, size_, 0);
+    written_ = out;
+  }
+
+  // Bytes [begin, end) appended to the value being written, `piece` as above.
+  void write(DecodedDetails::Builder& map, std::size_t begin, std::size_t end, std::size_t piece) const {
+    if (const char* at = within_piece(begin, end, piece)) {
+      map.append_value({at, end - begin});
+    } else if (written_ != nullptr) {
+      map.append_value({written_ + begin, end - begin});
+    } else {
+      copy_run(map.extend_value(end - begin), begin, end, piece);
     }
-    map.append_value(std::string_view(text_).substr(begin, end - begin));
   }
 
  private:
+  // Bytes [begin, end) to `out`, `piece` as above: the pieces' bytes where they stand,
+  // the blank in a gap between two.
+  void copy_run(char* out, std::size_t begin, std::size_t end, std::size_t piece) const noexcept {
+    for (std::size_t at = begin; at < end; ++piece) {
+      const Piece& q = pieces_[piece];
+      if (at < q.begin) {
+        *out++ = ' ';  // a gap is one byte
+        at = q.begin;
+        if (at >= end) break;
+      }
+      const std::size_t stop = end < q.end ? end : q.end;
+      std::memcpy(out, q.source + (at - q.begin), stop - at);
+      out += stop - at;
+      at = stop;
+    }
+  }
+
   std::vector<Piece> pieces_;
-  std::string text_;  // the joined text, once written
+  const char* written_ = nullptr;  // the whole text in the map, once written there
   std::size_t size_ = 0;
   bool previous_full_ = false;
-  bool written_ = false;
 };
 
 // A keyword found in the joined text.
@@ -357,9 +396,13 @@ class Collected {
     }
     return n;
   }
-  void write(DecodedDetails::Builder& map, JoinedText& joined, std::size_t slot) const {
-    detail::add_key(map, slot_key(slot));
+  void write(DecodedDetails::Builder& map, const JoinedText& joined, std::size_t slot) const {
     const Run* run = &first_[slot];
+    if (run->next == kNone) {
+      joined.write_entry(map, slot_key(slot), run->begin, run->end, run->piece);
+      return;
+    }
+    detail::add_key(map, slot_key(slot));
     joined.write(map, run->begin, run->end, run->piece);
     while (run->next != kNone) {
       run = &runs_[run->next];
@@ -368,7 +411,7 @@ class Collected {
     }
   }
   // The slots [from, to) that hold a value, in order.
-  void write_range(DecodedDetails::Builder& map, JoinedText& joined, std::size_t from, std::size_t to) const {
+  void write_range(DecodedDetails::Builder& map, const JoinedText& joined, std::size_t from, std::size_t to) const {
     const std::uint32_t range = (std::uint32_t{1} << to) - (std::uint32_t{1} << from);
     for (std::uint32_t bits = present_ & range; bits != 0; bits &= bits - 1) {
       write(map, joined, static_cast<std::size_t>(std::countr_zero(bits)));
@@ -512,24 +555,16 @@ class BankGermanSepaDecoder final : public Decoder {
                               kCodeKey.key.size() + code.size();
     const std::size_t entries = fields.count() + collected.count() + !name.empty() + !remittance.empty() + !code.empty();
     DecodedDetails::Builder map(into, details, entries, bytes);
-    // Ascending key order: "00".."99", then the capitals (the keywords, "NAME",
-    // "REMI_COMBINED"), then "gvc", then "text".
+    // Ascending key order by construction: "00".."99", then the capitals (the keywords,
+    // "NAME", "REMI_COMBINED"), then "gvc", then "text"; so the entries after the
+    // subfields go in without the builder comparing keys.
     fields.write_to(map);
     collected.write_range(map, remittance, 0, kBeforeName);
-    if (!name.empty()) {
-      detail::add_key(map, kNameKey);
-      name.write(map, 0, name.size(), 0);
-    }
+    if (!name.empty()) name.write_whole(map, kNameKey);
     collected.write_range(map, remittance, kBeforeName, kBeforeRemittance);
-    if (!remittance.empty()) {
-      detail::add_key(map, kRemittanceKey);
-      remittance.write(map, 0, remittance.size(), 0);
-    }
+    if (!remittance.empty()) remittance.write_whole(map, kRemittanceKey);
     collected.write_range(map, remittance, kBeforeRemittance, kKeywords.size());
-    if (!code.empty()) {
-      detail::add_key(map, kCodeKey);
-      map.append_value(code);
-    }
+    if (!code.empty()) map.add_fixed_entry_in_order(kCodeKey.key, kCodeKey.number, code);
     if (collected.has(kFreeText)) collected.write(map, remittance, kFreeText);
     return std::move(map).finish(Layout::GermanSepa);
   }
