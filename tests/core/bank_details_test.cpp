@@ -165,6 +165,40 @@ TEST(BankSlashTags, KnowEachTagAndNoOther) {
   }
 }
 
+// The slash decoder reads a text as it stands and joins its lines only when its slash
+// blocks show a break. A break anywhere in a text of several blocks, before, inside or
+// after a tag, a value or a segments mark's account, leaves the entries and the layout
+// of the text as one line.
+TEST(BankSlashLayouts, ALineBreakAnywhereInALongTextLeavesItsEntries) {
+  const Decoder& both = *select_bank_chain("swift")->decoders().front();
+  const auto read = [&both](std::string_view text) {
+    std::vector<std::pair<std::string, std::string>> out;
+    const auto map = both.decode(text, texts);
+    if (!map) return out;
+    out.emplace_back("layout", std::to_string(static_cast<int>(map->layout())));
+    for (const auto& [k, v] : *map) out.emplace_back(k, v);
+    return out;
+  };
+  const std::string filler(70, 'x');
+  for (const std::string& text : {
+           "/REMI/" + filler + "/IBAN/NL25ABNA0987654321/BIC/ABNANL2A/NAME/" + filler + "/EREF/E2E-1",
+           "/EREF/r/" + filler + "/TRTP/SEPA/" + filler + "/REMI/a/b/" + filler + "/ID/x",
+           "/EREF/" + filler + filler + "/BENM/NL25ABNA0987654321/" + filler + "//REMI/USTD//t/",
+           "/EREF/" + filler + filler + "/BENM/NL25ABNA09876" + filler + "/x//CNTP/a/b/c/d/",
+           "/EREF/r/BENM/" + std::string(130, 'A') + "/NAME/x",  // a sub-tag, not a party, past the blocks read
+       }) {
+    const auto expected = read(text);
+    ASSERT_FALSE(expected.empty()) << text;
+    for (std::size_t at = 0; at <= text.size(); ++at) {
+      for (const std::string_view line_break : {"\n", "\r\n"}) {
+        std::string broken = text;
+        broken.insert(at, line_break);
+        EXPECT_EQ(read(broken), expected) << broken;
+      }
+    }
+  }
+}
+
 // The German decoder reads its marks sixteen bytes at a time and starts over when a text
 // has line breaks. On texts built from its marks and their near misses: wherever the
 // marks fall (a head before the first subfield shifts them) and wherever lines break,

@@ -34,6 +34,42 @@ class ByteBits {
     return at;
   }
 
+  /// Bit i for `byte` at `at + i` in `text`, for the up to 64 bytes from `at` (less than
+  /// the text's size), and whether those bytes hold a line break ("\n" or "\r"), added
+  /// to `line_break`: a reader that joins lines learns it in the same loads. Reads no
+  /// byte outside the text, as below.
+  static std::uint64_t block_bits(std::string_view text, std::size_t at, char byte, bool& line_break) noexcept {
+    const std::size_t n = text.size() - at < 64 ? text.size() - at : 64;
+    const char* p = text.data() + at;
+    std::uint64_t bits = 0;
+#if defined(__SSE2__)
+    if (text.size() >= 16) {
+      const __m128i wanted = _mm_set1_epi8(byte);
+      __m128i breaks = _mm_setzero_si128();
+      const auto bits_of = [wanted, &breaks](const char* from) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+        breaks = _mm_or_si128(breaks, _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')),
+                                                   _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r'))));
+        return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, wanted)));
+      };
+      std::size_t i = 0;
+      for (; n - i >= 16; i += 16) bits |= std::uint64_t{bits_of(p + i)} << i;
+      if (i < n) {
+        const std::size_t again = 16 - (n - i);  // bytes before p + i loaded once more
+        bits |= std::uint64_t{bits_of(p + i - again) >> again} << i;
+      }
+      // Bytes loaded once more lie in the text all the same: a break there is one.
+      line_break = line_break || _mm_movemask_epi8(breaks) != 0;
+      return bits;
+    }
+#endif
+    for (std::size_t i = 0; i < n; ++i) {
+      bits |= std::uint64_t{p[i] == byte} << i;
+      line_break = line_break || p[i] == '\n' || p[i] == '\r';
+    }
+    return bits;
+  }
+
  private:
   // Bit i for the byte at `at + i`, for the up to 64 bytes from `at`. Reads no byte
   // outside the text: the last 16 bytes are loaded where the text ends and shifted into

@@ -23,6 +23,13 @@ class JoinedSlashText {
   /// `details` joined (written into this object only when they hold a line break) and
   /// trimmed; valid until the next call.
   std::string_view join(std::string_view details);
+  /// `details` trimmed, for details that hold no line break but among the blanks
+  /// trimmed off (which leave the same text when joined); valid until the next call.
+  std::string_view unbroken(std::string_view details) noexcept {
+    details_ = details;
+    runs_.clear();
+    return trimmed(details);
+  }
   /// `part` of the joined text as the same bytes in the details where no line break
   /// cuts it; otherwise `part` itself.
   std::string_view in_details(std::string_view part) const noexcept {
@@ -76,11 +83,11 @@ DecodedDetails decode_slash_segments(std::string_view details, const JoinedSlash
 /// What reading `text` as slash tags came to.
 enum class SlashTagsOutcome { Decoded, NoMark, SegmentsMark };
 
-/// `text` (the details joined and trimmed) decoded as slash tags into `map`. Refused
-/// without one of the layout's marks; with `segments_first`, also refused as soon as a
-/// slash opens a mark of the slash-segments layout, which the chain tries first: the one
-/// walk over the slashes answers both.
-SlashTagsOutcome decode_slash_tags(std::string_view details, const JoinedSlashText& joined, std::string_view text,
+/// `details` decoded as slash tags into `map`, `joined` and `text` set to the details
+/// joined and trimmed. Refused without one of the layout's marks; with `segments_first`,
+/// also refused as soon as a slash opens a mark of the slash-segments layout, which the
+/// chain tries first: the one walk over the slashes answers both.
+SlashTagsOutcome decode_slash_tags(std::string_view details, JoinedSlashText& joined, std::string_view& text,
                                    TextBuffer& into, bool segments_first, std::optional<DecodedDetails>& map);
 
 /// Both slash layouts in the chain's order, for the bank chains.

@@ -120,10 +120,9 @@ constexpr auto kKeep = [] {
   return keep;
 }();
 
-// The slot of the tag or segments code that the `length` bytes at `at` in `text` are
-// (followed there by "/"), or null.
+// The slot of the tag or segments code that the `length` bytes (two to four) at `at` in
+// `text` are (followed there by "/"), or null.
 const TagSlot* tag_slot(std::string_view text, std::size_t at, std::size_t length) noexcept {
-  if (length < 2 || length > 4) return nullptr;
   std::uint32_t word;
   if (text.size() - at >= 4) {
     std::memcpy(&word, text.data() + at, 4);
@@ -153,7 +152,7 @@ class BankSlashTagsDecoder final : public Decoder {
     // glance, before any copy or search, as most texts of other layouts are.
     if (std::memchr(details.data(), '/', details.size()) == nullptr) return std::nullopt;
     thread_local detail::JoinedSlashText joined;  // reused from text to text on each thread
-    const std::string_view text = joined.join(details);
+    std::string_view text;
     std::optional<DecodedDetails> map;
     detail::decode_slash_tags(details, joined, text, into, false, map);
     return map;
@@ -171,7 +170,7 @@ class BankSlashDecoder final : public Decoder {
     if (std::memchr(details.data(), '/', details.size()) == nullptr) return std::nullopt;
     if (auto map = detail::decode_party_block(details, into)) return map;
     thread_local detail::JoinedSlashText joined;  // reused from text to text on each thread
-    const std::string_view text = joined.join(details);
+    std::string_view text;
     std::optional<DecodedDetails> map;
     if (detail::decode_slash_tags(details, joined, text, into, true, map) == detail::SlashTagsOutcome::SegmentsMark) {
       return detail::decode_slash_segments(details, joined, text, into);
@@ -182,11 +181,23 @@ class BankSlashDecoder final : public Decoder {
   std::string_view name() const noexcept override { return "bank-slash"; }
 };
 
-}  // namespace
+// What reading the tags came to; LineBreak when the text, read as it stands, holds a
+// line break, and needs joining first.
+enum class Read { Decoded, NoMark, SegmentsMark, LineBreak };
 
-detail::SlashTagsOutcome detail::decode_slash_tags(std::string_view details, const JoinedSlashText& joined,
-                                                  std::string_view text, TextBuffer& into, bool segments_first,
-                                                  std::optional<DecodedDetails>& map) {
+// Whether `text` holds a line break.
+bool has_line_break(std::string_view text) noexcept {
+  return std::memchr(text.data(), '\n', text.size()) != nullptr || std::memchr(text.data(), '\r', text.size()) != nullptr;
+}
+
+// `text` (the details, joined and trimmed or with no line break to join) read as slash
+// tags into `map`. The text's line breaks are looked for in the loads that find its
+// slashes; unless `joined_already`, any of them stops the reading before it decides
+// anything that a break could change: what it has read so far lies before the bytes it
+// looked at.
+Read read_tags(std::string_view details, const detail::JoinedSlashText& joined, std::string_view text,
+               TextBuffer& into, bool segments_first, bool joined_already,
+               std::optional<DecodedDetails>& map) {
   // Each tag's last value by number, the ones present as bits: the map is written in
   // the numbers' order, a value written again replacing the one before. Left unset but
   // for the tags present: a text holds a few of the tags.
@@ -220,36 +231,56 @@ detail::SlashTagsOutcome detail::decode_slash_tags(std::string_view details, con
   int open = -1;                  // the number of the tag whose value runs up to here
   const char* open_tag = nullptr;  // and where the text has it
   std::size_t value_begin = 0;
-  // A tag is the bytes between two slashes next to each other, so each slash is looked
-  // at with the next one in hand.
-  ByteBits slashes(text, '/');
-  for (std::size_t slash = slashes.next(), next = 0; slash != ByteBits::npos; slash = next) {
-    next = slashes.next();
-    if (next == ByteBits::npos) break;
-    const std::size_t length = next - slash - 1;
-    const TagSlot* slot = tag_slot(text, slash + 1, length);
-    if (slot == nullptr) continue;
-    if (segments_first && slot->segments_code && opens_segments_mark_slow(text, slash)) {
-      return SlashTagsOutcome::SegmentsMark;
+  // A tag is the two to four bytes between two slashes next to each other: the slashes
+  // that open such a run are found among the slash bits 64 bytes at a time, the next 64
+  // bytes' in hand for a tag that ends there, and only they are looked up; the other
+  // slashes of a text are passed over.
+  bool line_break = false;
+  const auto slashes_at = [text, &line_break](std::size_t at) {
+    return detail::ByteBits::block_bits(text, at, '/', line_break);
+  };
+  std::uint64_t here = text.empty() ? 0 : slashes_at(0);
+  for (std::size_t block = 0; block < text.size(); block += 64) {
+    const std::uint64_t after = text.size() - block > 64 ? slashes_at(block + 64) : 0;
+    if (line_break && !joined_already) return Read::LineBreak;
+    // Bit i: a slash k bytes after byte i.
+    const auto ahead = [here, after](unsigned k) { return here >> k | after << (64 - k); };
+    const std::uint64_t two = ahead(3);
+    const std::uint64_t three = ahead(4);
+    std::uint64_t opens = here & ~(ahead(1) | ahead(2)) & (two | three | ahead(5));
+    for (; opens != 0; opens &= opens - 1) {
+      const unsigned bit = static_cast<unsigned>(std::countr_zero(opens));
+      const std::size_t slash = block + bit;
+      const std::size_t length = (two >> bit & 1) != 0 ? 2 : (three >> bit & 1) != 0 ? 3 : 4;
+      const TagSlot* slot = tag_slot(text, slash + 1, length);
+      if (slot == nullptr) continue;
+      if (segments_first && slot->segments_code && detail::opens_segments_mark_slow(text, slash)) {
+        // The mark's account may run past the bytes looked at so far.
+        if (!joined_already && block + 128 < text.size() && has_line_break(text.substr(block + 128))) {
+          return Read::LineBreak;
+        }
+        return Read::SegmentsMark;
+      }
+      if (slot->number == kNoTag) continue;
+      const int number = slot->number;
+      marked = marked || (kMarks >> number & 1) != 0;
+      // A tag right after a tag's closing slash leaves the one before without a value.
+      if (open >= 0 && slash >= value_begin) write(open, open_tag, text.substr(value_begin, slash - value_begin));
+      open = number;
+      open_tag = text.data() + slash + 1;
+      value_begin = slash + length + 2;
     }
-    if (slot->number == kNoTag) continue;
-    const int number = slot->number;
-    marked = marked || (kMarks >> number & 1) != 0;
-    // A tag right after a tag's closing slash leaves the one before without a value.
-    if (open >= 0 && slash >= value_begin) write(open, open_tag, text.substr(value_begin, slash - value_begin));
-    open = number;
-    open_tag = text.data() + slash + 1;
-    value_begin = next + 1;
+    here = after;
   }
-  if (!marked) return SlashTagsOutcome::NoMark;
+  if (!marked) return Read::NoMark;
   if (open >= 0) write(open, open_tag, text.substr(value_begin));
   if (count == 0) {
-    static constexpr FixedKey kDetail("detail");
+    static constexpr detail::FixedKey kDetail("detail");
     DecodedDetails::Builder builder(into, details, 1, kDetail.key.size() + details.size());
-    add_key(builder, kDetail);
+    detail::add_key(builder, kDetail);
     builder.append_value(details);
     map = std::move(builder).finish(Layout::SlashTags);
-    return SlashTagsOutcome::Decoded;
+    return Read::Decoded;
   }
   DecodedDetails::Builder builder(into, details, count, bytes);
   for (std::uint64_t left = present; left != 0; left &= left - 1) {
@@ -264,7 +295,30 @@ detail::SlashTagsOutcome detail::decode_slash_tags(std::string_view details, con
     }
   }
   map = std::move(builder).finish(Layout::SlashTags);
-  return SlashTagsOutcome::Decoded;
+  return Read::Decoded;
+}
+
+}  // namespace
+
+detail::SlashTagsOutcome detail::decode_slash_tags(std::string_view details, JoinedSlashText& joined,
+                                                  std::string_view& text, TextBuffer& into, bool segments_first,
+                                                  std::optional<DecodedDetails>& map) {
+  // The reading joins a field's lines where it can, so nearly every text comes without
+  // a line break: it is read as it stands, and joined only when a break turns up.
+  text = joined.unbroken(details);
+  Read read = read_tags(details, joined, text, into, segments_first, false, map);
+  if (read == Read::LineBreak) {
+    text = joined.join(details);
+    read = read_tags(details, joined, text, into, segments_first, true, map);
+  }
+  switch (read) {
+    case Read::Decoded:
+      return SlashTagsOutcome::Decoded;
+    case Read::SegmentsMark:
+      return SlashTagsOutcome::SegmentsMark;
+    default:
+      return SlashTagsOutcome::NoMark;
+  }
 }
 
 const Decoder& detail::bank_slash_decoder() noexcept {
