@@ -30,27 +30,35 @@ std::atomic<BlockScanner> g_forced{nullptr};
 
 }  // namespace
 
-// The reference the vector kernels are tested against: byte by byte, as their comments
-// describe each mask.
+// The reference the vector kernels are tested against: byte by byte, as the comments of
+// Blocks describe each mask.
 void scan_blocks_scalar(const char* text, std::size_t count, Blocks& out) noexcept {
   start_blocks(out);
   std::uint64_t starts_line = 1;
-  std::uint64_t bit = 1;
-  for (std::size_t k = 0; k < count; ++k, bit <<= 1) {
+  unsigned lines = 0;
+  for (std::size_t k = 0; k < count; ++k) {
     const char* p = text + 64 * k;
     std::uint64_t feeds = 0;
+    std::uint64_t marked = 0;
     std::uint64_t high = 0;
-    std::uint64_t look = 0;
+    std::uint64_t returns = 0;
     bool special = false;
     for (unsigned i = 0; i < 64; ++i) {
-      const auto byte = static_cast<unsigned char>(p[i]);
-      feeds |= std::uint64_t{byte == '\n'} << i;
-      high |= std::uint64_t{byte >= 0x80} << i;
-      look |= std::uint64_t{needs_look(p + i)} << i;
-      special |= (byte <= 3) | (byte == 0x1a) | (byte == '@') | ((byte == '\r') & (p[i + 1] != '\n'));
+      const char c = p[i];
+      feeds |= std::uint64_t{c == '\n'} << i;
+      marked |= std::uint64_t{(c == '{') || (c == '-') || (c == ':')} << i;
+      high |= std::uint64_t{static_cast<unsigned char>(c) >= 0x80} << i;
+      returns |= std::uint64_t{c == '\r'} << i;
+      special |= is_special_byte(c);
+      out.nul |= c == '\0';
     }
-    add_block(out, k, bit, feeds, high, look, static_cast<unsigned>(popcount64(feeds)), starts_line);
-    out.maybe_special |= special ? bit : 0;
+    add_block(out, k, p, feeds, marked, static_cast<unsigned>(popcount64(feeds)), lines, starts_line);
+    out.special |= std::uint64_t{special} << k;
+    if (high != 0) {
+      out.high[k] = high;
+      out.with_high |= std::uint64_t{1} << k;
+    }
+    out.lone_carriage_return |= has_lone_return(p, feeds, returns);
   }
 }
 

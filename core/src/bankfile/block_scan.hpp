@@ -4,16 +4,18 @@
 // the choice is made once per process, and tests may force any kernel that is built.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 
 namespace tallyfold::detail {
 
 /// Whether a line starting at `p` (three bytes readable) needs a look between the
-/// balances: framing, or a field that ends the statement or its transactions. Without
+/// balances: framing, or a field that ends the statement or its transactions. ":61:"
+/// and ":21:" change nothing there; "| 4" takes '2' and '6' in one compare. Without
 /// branches: the first byte changes from line to line.
 constexpr bool needs_look(const char* p) noexcept {
-  const bool field_end = (p[1] == '2') | ((p[1] == '6') & (p[2] != '1'));
+  const bool field_end = ((p[1] | 4) == '6') & (p[2] != '1');
   return (p[0] == '{') | (p[0] == '-') | ((p[0] == ':') & field_end);
 }
 
@@ -25,40 +27,54 @@ constexpr bool is_special_byte(char c) noexcept { return is_control_byte(c) | (c
 /// the call, which goes through a pointer, out of the loop over the blocks.
 struct Blocks {
   static constexpr std::size_t kMax = 64;
-  std::uint64_t feeds[kMax];        // bit i: byte i of the block is a line feed
-  std::uint64_t high[kMax];         // bit i: byte i of the block is not ASCII
-  std::uint64_t look[kMax];         // bit i: needs_look(byte i of the block)
-  std::uint16_t before[kMax + 1];   // line feeds in the blocks before block k
-  // bit k: block k holds a byte up to 3, 0x1A or "@", or a carriage return that no line
-  // feed follows (the byte after the block counts)
-  std::uint64_t maybe_special = 0;
+  std::uint64_t feeds[kMax];       // bit i: byte i of the block is a line feed
+  std::uint64_t high[kMax];        // bit i: byte i is not ASCII; set for the blocks of with_high only
+  std::uint16_t before[kMax + 1];  // line feeds in the blocks before block k
   // bit k: a line that starts in block k needs a look; the first block's first byte
   // counts as a line start, as what precedes it is not scanned
   std::uint64_t stops = 0;
-  std::uint64_t with_high = 0;      // bit k: high[k] is not 0
+  std::uint64_t special = 0;    // bit k: block k holds a special byte (is_special_byte)
+  std::uint64_t with_high = 0;  // bit k: block k holds a byte that is not ASCII
+  bool nul = false;             // a NUL byte in the blocks
+  // a carriage return that no line feed follows (the byte after the last block counts)
+  bool lone_carriage_return = false;
 };
 
-/// What every kernel adds about block k once it has the block's masks, so that a run of
-/// blocks with nothing to look at is passed in one step. `starts_line`: the last block
-/// ended in a line feed (true before the first). `bit` is bit k, which a kernel keeps
-/// at hand rather than shift a one this far for each mask.
-inline void add_block(Blocks& out, std::size_t k, std::uint64_t bit, std::uint64_t feeds, std::uint64_t high,
-                      std::uint64_t look, unsigned lines, std::uint64_t& starts_line) noexcept {
-  out.feeds[k] = feeds;
-  out.high[k] = high;
-  out.look[k] = look;
-  out.before[k + 1] = static_cast<std::uint16_t>(out.before[k] + lines);
-  out.stops |= ((feeds << 1 | starts_line) & look) != 0 ? bit : 0;
-  out.with_high |= high != 0 ? bit : 0;
-  starts_line = feeds >> 63;
+/// Clears what the kernels accumulate.
+inline void start_blocks(Blocks& out) noexcept {
+  out.stops = 0;
+  out.special = 0;
+  out.with_high = 0;
+  out.nul = false;
+  out.lone_carriage_return = false;
+  out.before[0] = 0;
 }
 
-/// Clears what add_block accumulates.
-inline void start_blocks(Blocks& out) noexcept {
-  out.maybe_special = 0;
-  out.stops = 0;
-  out.with_high = 0;
-  out.before[0] = 0;
+/// What every kernel adds about block k at `p` once it has its line feeds and the bytes
+/// that may start a line needing a look (`marked`: at least every '{', '-' and ':').
+/// The lines are decided one by one, as only those starting with a marked byte can stop
+/// the skip; most lines of a block start with none. `starts_line`: the last block ended
+/// in a line feed (true before the first). `lines`: the line feeds so far.
+inline void add_block(Blocks& out, std::size_t k, const char* p, std::uint64_t feeds, std::uint64_t marked,
+                      unsigned count, unsigned& lines, std::uint64_t& starts_line) noexcept {
+  out.feeds[k] = feeds;
+  lines += count;
+  out.before[k + 1] = static_cast<std::uint16_t>(lines);
+  std::uint64_t candidates = ((feeds << 1) | starts_line) & marked;
+  starts_line = feeds >> 63;
+  for (; candidates != 0; candidates &= candidates - 1) {
+    if (needs_look(p + std::countr_zero(candidates))) {
+      out.stops |= std::uint64_t{1} << k;
+      break;
+    }
+  }
+}
+
+/// Whether block `p`, whose line feeds are `feeds`, holds a carriage return (bits of
+/// `returns`) that no line feed follows; p[64] is readable and counts.
+constexpr bool has_lone_return(const char* p, std::uint64_t feeds, std::uint64_t returns) noexcept {
+  const std::uint64_t followed = (feeds >> 1) | (std::uint64_t{p[64] == '\n'} << 63);
+  return (returns & ~followed) != 0;
 }
 
 /// Fills `out` for the `count` (at most Blocks::kMax) blocks from `text` on, reading two

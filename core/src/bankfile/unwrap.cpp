@@ -143,93 +143,52 @@ class LineFeeds {
   }
 
   // Skips the lines from `pos`, a line start, on as long as none needs a look (see
-  // detail::needs_look) and no special byte stands near them. Returns the start of the first line
-  // not skipped and adds the number skipped to `lines`. A block whose line starts need no
-  // look is passed whole, its lines counted by its line feeds.
+  // detail::needs_look) and no special byte stands in their blocks. Returns the start of
+  // the first line not skipped and adds the number skipped to `lines`. A run of blocks
+  // in which no line needs a look is passed in one step, its lines counted by the
+  // batch's running count; the lines of the last bytes, too few to scan, all get a look.
   std::size_t skip(std::size_t pos, std::size_t& lines) noexcept {
-    const std::size_t size = text_.size();
-    std::size_t count = 0;
-    if (pos >= size) return pos;
+    if (pos >= text_.size()) return pos;
     if (pos - block_ >= kBlock) load(pos - pos % kBlock);
-    if (special_ || ((look_ >> (pos - block_)) & 1) != 0) return pos;  // the first line needs a look
-    // Locals, not members, so that the loop keeps them in registers.
-    std::size_t block = block_;
-    std::uint64_t feeds = mask_;
-    std::uint64_t look = look_;
-    bool special = false;
-    // pos is the start of a line that needs no look, in this block or an earlier one;
-    // `ends` are the line feeds from pos on. Returns true when a line needs a look.
-    const auto pass = [&](std::uint64_t ends, std::size_t lines_ended) {
-      const std::uint64_t stops = (ends << 1) & look;  // a line feed at bit 63 starts the next block
-      if (stops != 0) {
-        const auto stop = static_cast<unsigned>(std::countr_zero(stops));
-        count += static_cast<std::size_t>(detail::popcount64(ends & ((std::uint64_t{1} << stop) - 1)));
-        pos = block + stop;
-        return true;
-      }
-      count += lines_ended;
-      if (ends != 0) pos = block + kBlock - static_cast<std::size_t>(std::countl_zero(ends));
-      return false;
-    };
-    const std::uint64_t first = feeds & (~std::uint64_t{0} << (pos - block));
-    if (!pass(first, static_cast<std::size_t>(detail::popcount64(first)))) {
-      // The last line, without a line feed, goes the long way.
-      while (size - block > kBlock) {
-        block += kBlock;
-        std::size_t index = (block - batch_) / kBlock;
-        if (block < batch_ || index >= batch_size_) {
-          feeds = scan(block, special, look);
-          if (special || (pos == block && (look & 1) != 0)) break;
-          if (pass(feeds, static_cast<std::size_t>(detail::popcount64(feeds)))) break;
-          continue;
+    std::size_t count = 0;
+    while (!tail_) {
+      const std::size_t index = (block_ - batch_) / kBlock;
+      const std::uint64_t bit = std::uint64_t{1} << index;
+      if ((blocks_.special & bit) != 0) break;
+      // pos starts a line in this block or, for a line longer than that, before it.
+      std::uint64_t ends = pos > block_ ? mask_ & (~std::uint64_t{0} << (pos - block_)) : mask_;
+      if ((blocks_.stops & bit) == 0) {
+        count += static_cast<std::size_t>(detail::popcount64(ends));
+        if (ends != 0) pos = block_ + kBlock - static_cast<std::size_t>(std::countl_zero(ends));
+      } else if (pos >= block_ && detail::needs_look(text_.data() + pos)) {
+        break;
+      } else {
+        // The line that stops the skip is one of those starting here.
+        bool stop = false;
+        for (; ends != 0 && !stop; ends &= ends - 1) {
+          pos = block_ + static_cast<std::size_t>(std::countr_zero(ends)) + 1;
+          ++count;
+          // A line starting with the next block is that block's to judge.
+          stop = pos < block_ + kBlock && detail::needs_look(text_.data() + pos);
         }
-        // The blocks of the batch, without a call.
-        bool stopped = false;
-        for (; index < batch_size_; ++index, block += kBlock) {
-          // A run of blocks in which no line needs a look and no special byte stands is
-          // passed whole: its lines counted by the batch's running count, `pos` moved
-          // past its last line feed.
-          const std::size_t next = next_stop(index);
-          if (next != index) {
-            const std::size_t passed = blocks_.before[next] - blocks_.before[index];
-            if (passed != 0) {
-              count += passed;
-              std::size_t last = next - 1;
-              while (blocks_.feeds[last] == 0) --last;
-              pos = batch_ + kBlock * (last + 1) - static_cast<std::size_t>(std::countl_zero(blocks_.feeds[last]));
-            }
-            block += kBlock * (next - index);
-            index = next;
-            if (index == batch_size_) {
-              // Left as the loop leaves it: at the batch's last block, which was quiet.
-              feeds = blocks_.feeds[index - 1];
-              look = blocks_.look[index - 1];
-              special = false;
-              break;
-            }
-          }
-          feeds = blocks_.feeds[index];
-          look = blocks_.look[index];
-          special = ((specials_ >> index) & 1) != 0;
-          // A line that starts with the block is checked as any other.
-          if (special || (pos == block && (look & 1) != 0) ||
-              pass(feeds, static_cast<std::size_t>(blocks_.before[index + 1] - blocks_.before[index]))) {
-            stopped = true;
-            break;
-          }
-          if (size - block <= kBlock) {
-            stopped = true;
-            break;
-          }
-        }
-        if (stopped) break;
-        block -= kBlock;  // the loop went one past the batch
+        if (stop) break;
       }
+      // The blocks up to the next that holds a line needing a look or a special byte.
+      const std::size_t next = index + 1;
+      std::size_t end = batch_size_;
+      if (next < batch_size_) {
+        const std::uint64_t busy = (blocks_.stops | blocks_.special) >> next;
+        if (busy != 0) end = std::min(end, next + static_cast<std::size_t>(std::countr_zero(busy)));
+        const std::size_t passed = blocks_.before[end] - blocks_.before[next];
+        if (passed != 0) {
+          count += passed;
+          std::size_t last = end - 1;
+          while (blocks_.feeds[last] == 0) --last;
+          pos = batch_ + kBlock * (last + 1) - static_cast<std::size_t>(std::countl_zero(blocks_.feeds[last]));
+        }
+      }
+      load(batch_ + kBlock * end);  // a batch is followed by bytes of the text
     }
-    block_ = block;
-    mask_ = feeds;
-    look_ = look;
-    special_ = special;
     lines += count;
     return pos;
   }
@@ -242,7 +201,7 @@ class LineFeeds {
     const std::size_t first = (begin - batch_) / kBlock;
     const std::size_t last = (end - 1 - batch_) / kBlock;
     const std::uint64_t blocks = (~std::uint64_t{0} << first) & (~std::uint64_t{0} >> (63 - last));
-    return (specials_ & blocks) != 0;
+    return (blocks_.special & blocks) != 0;
   }
 
   // Whether the bytes scanned so far hold a carriage return that no line feed follows.
@@ -275,23 +234,20 @@ class LineFeeds {
     return size != 0 && p[size - 1] == '\r' && !(more && p[size] == '\n');
   }
 
+  // Makes the 64 bytes from `block` the current ones: from the batch where it holds
+  // them, else from a new batch, or byte by byte at the end of the text.
   void load(std::size_t block) noexcept {
     block_ = block;
-    mask_ = scan(block, special_, look_);
-  }
-
-  // Bit i: byte block + i is a line feed. Sets `special` when the block holds a special
-  // byte, and `look` to the bits of Blocks::look.
-  std::uint64_t scan(std::size_t block, bool& special, std::uint64_t& look) noexcept {
-    if (text_.size() - block < kBlock + 2) return scan_tail(block, special, look);
-    std::size_t index = (block - batch_) / kBlock;
-    if (block < batch_ || index >= batch_size_) {
+    if (block - batch_ >= kBlock * batch_size_) {
+      if (text_.size() - block < kBlock + 2) {
+        tail_ = true;
+        mask_ = scan_tail(block);
+        return;
+      }
       scan_batch(block);
-      index = 0;
     }
-    special = (specials_ >> index) & 1;
-    look = blocks_.look[index];
-    return blocks_.feeds[index];
+    tail_ = false;
+    mask_ = blocks_.feeds[(block - batch_) / kBlock];
   }
 
   // The whole blocks from `block` on, as many as a batch holds.
@@ -299,18 +255,12 @@ class LineFeeds {
     batch_ = block;
     batch_size_ = std::min(Blocks::kMax, (text_.size() - block - 2) / kBlock);
     scan_blocks_(text_.data() + block, batch_size_, blocks_);
-    specials_ = 0;
-    for (std::uint64_t maybe = blocks_.maybe_special; maybe != 0; maybe &= maybe - 1) {
-      const auto index = static_cast<std::size_t>(std::countr_zero(maybe));
-      const std::string_view bytes = text_.substr(block + kBlock * index, kBlock);
-      specials_ |= std::uint64_t{contains_special_byte(bytes)} << index;
-      failed_ |= check_utf8_ && bytes.find('\0') != std::string_view::npos;
-      // A batch is followed by at least two bytes of the text.
-      lone_carriage_return_ |= has_lone_carriage_return(bytes.data(), kBlock, true);
-    }
+    lone_carriage_return_ |= blocks_.lone_carriage_return;
+    if (!check_utf8_) return;
+    failed_ |= blocks_.nul;
     // A batch the check has not reached (never, as blocks come in order) is left to
     // failed(); blocks of ASCII need no look.
-    if (!check_utf8_ || checked_to_ < block) return;
+    if (checked_to_ < block) return;
     for (std::uint64_t with_high = blocks_.with_high; with_high != 0; with_high &= with_high - 1) {
       const auto index = static_cast<std::size_t>(std::countr_zero(with_high));
       check(block + kBlock * index, blocks_.high[index]);
@@ -318,24 +268,12 @@ class LineFeeds {
     checked_to_ = std::max(checked_to_, block + kBlock * batch_size_);
   }
 
-  // The first block of the batch from `index` on that skip has to look into, or the
-  // batch's size.
-  std::size_t next_stop(std::size_t index) const noexcept {
-    const std::uint64_t stops = (blocks_.stops | specials_) & (~std::uint64_t{0} << index);
-    return stops != 0 ? std::min(static_cast<std::size_t>(std::countr_zero(stops)), batch_size_) : batch_size_;
-  }
-
-  // The last bytes, too few to read past: every line start in them gets a look.
-  std::uint64_t scan_tail(std::size_t block, bool& special, std::uint64_t& look) noexcept {
+  // The last bytes, too few to read past.
+  std::uint64_t scan_tail(std::size_t block) noexcept {
     const char* p = text_.data() + block;
     std::uint64_t mask = 0;
-    special = false;
-    look = ~std::uint64_t{0};
     const std::size_t size = std::min(kBlock, text_.size() - block);
-    for (std::size_t i = 0; i < size; ++i) {
-      mask |= std::uint64_t{p[i] == '\n'} << i;
-      special |= is_special_byte(p[i]);
-    }
+    for (std::size_t i = 0; i < size; ++i) mask |= std::uint64_t{p[i] == '\n'} << i;
     lone_carriage_return_ |= has_lone_carriage_return(p, size, block + size < text_.size());
     return mask;  // failed() checks the tail
   }
@@ -366,11 +304,9 @@ class LineFeeds {
   Blocks blocks_;
   std::size_t batch_ = 0;       // offset of the first block in blocks_
   std::size_t batch_size_ = 0;  // blocks in blocks_
-  std::uint64_t specials_ = 0;  // bit k: block k of the batch holds a special byte
   std::size_t block_ = ~std::size_t{0} - kBlock;  // offset of the 64 bytes that mask_ describes
   std::uint64_t mask_ = 0;
-  std::uint64_t look_ = 0;
-  bool special_ = false;  // the block holds a special byte
+  bool tail_ = false;  // block_ lies in the last bytes, not in the batch
   std::string_view text_;
   bool check_utf8_;
   bool failed_ = false;
