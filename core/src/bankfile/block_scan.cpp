@@ -41,23 +41,25 @@ void scan_blocks_scalar(const char* text, std::size_t count, Blocks& out) noexce
     std::uint64_t feeds = 0;
     std::uint64_t marked = 0;
     std::uint64_t high = 0;
+    std::uint64_t leads = 0;
+    std::uint64_t continuations = 0;
     std::uint64_t returns = 0;
     bool special = false;
     for (unsigned i = 0; i < 64; ++i) {
       const char c = p[i];
       feeds |= std::uint64_t{c == '\n'} << i;
       marked |= std::uint64_t{(c == '{') || (c == '-') || (c == ':')} << i;
-      high |= std::uint64_t{static_cast<unsigned char>(c) >= 0x80} << i;
+      const auto byte = static_cast<unsigned char>(c);
+      high |= std::uint64_t{byte >= 0x80} << i;
+      leads |= std::uint64_t{byte >= 0xC2 && byte <= 0xDF} << i;
+      continuations |= std::uint64_t{byte >= 0x80 && byte <= 0xBF} << i;
       returns |= std::uint64_t{c == '\r'} << i;
       special |= is_special_byte(c);
       out.nul |= c == '\0';
     }
     add_block(out, k, p, feeds, marked, static_cast<unsigned>(popcount64(feeds)), lines, starts_line);
     out.special |= std::uint64_t{special} << k;
-    if (high != 0) {
-      out.high[k] = high;
-      out.with_high |= std::uint64_t{1} << k;
-    }
+    if (high != 0) add_high(out, k, high, leads, continuations);
     out.lone_carriage_return |= has_lone_return(p, feeds, returns);
   }
 }

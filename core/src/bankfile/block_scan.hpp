@@ -12,11 +12,11 @@ namespace tallyfold::detail {
 
 /// Whether a line starting at `p` (three bytes readable) needs a look between the
 /// balances: framing, or a field that ends the statement or its transactions. ":61:"
-/// and ":21:" change nothing there; "| 4" takes '2' and '6' in one compare. Without
-/// branches: the first byte changes from line to line.
+/// and ":21:" change nothing there; "| 4" takes '2' and '6' in one compare. A colon
+/// starts most lines that get this far, so it is tested first.
 constexpr bool needs_look(const char* p) noexcept {
-  const bool field_end = ((p[1] | 4) == '6') & (p[2] != '1');
-  return (p[0] == '{') | (p[0] == '-') | ((p[0] == ':') & field_end);
+  if (p[0] == ':') return ((p[1] | 4) == '6') & (p[2] != '1');
+  return (p[0] == '{') | (p[0] == '-');
 }
 
 /// Control bytes and the "@" of the "@@" form: few lines of few files hold one.
@@ -34,7 +34,8 @@ struct Blocks {
   // counts as a line start, as what precedes it is not scanned
   std::uint64_t stops = 0;
   std::uint64_t special = 0;    // bit k: block k holds a special byte (is_special_byte)
-  std::uint64_t with_high = 0;  // bit k: block k holds a byte that is not ASCII
+  // bit k: block k holds bytes not ASCII other than whole pairs (see whole_pairs)
+  std::uint64_t with_high = 0;
   bool nul = false;             // a NUL byte in the blocks
   // a carriage return that no line feed follows (the byte after the last block counts)
   bool lone_carriage_return = false;
@@ -68,6 +69,22 @@ inline void add_block(Blocks& out, std::size_t k, const char* p, std::uint64_t f
       break;
     }
   }
+}
+
+/// Whether the bytes of a block that are not ASCII (`high`) are whole two-byte UTF-8
+/// sequences: a lead C2 to DF (`leads`) and a continuation byte (`continuations`) after
+/// it, inside the block. Letters of Latin scripts come so; such a block needs no check
+/// of its own, and neither begins nor ends inside a sequence.
+constexpr bool whole_pairs(std::uint64_t high, std::uint64_t leads, std::uint64_t continuations) noexcept {
+  return (leads >> 63) == 0 && continuations == leads << 1 && high == (leads | continuations);
+}
+
+/// Adds what the block k holds beyond ASCII, as whole_pairs judges it.
+inline void add_high(Blocks& out, std::size_t k, std::uint64_t high, std::uint64_t leads,
+                     std::uint64_t continuations) noexcept {
+  if (whole_pairs(high, leads, continuations)) return;
+  out.high[k] = high;
+  out.with_high |= std::uint64_t{1} << k;
 }
 
 /// Whether block `p`, whose line feeds are `feeds`, holds a carriage return (bits of

@@ -44,6 +44,7 @@ __attribute__((target("avx2,popcnt"))) void scan_blocks_avx2(const char* text, s
       _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(kHighNibble)));
   const __m256i nibble = _mm256_set1_epi8(0x0F);
   const __m256i line_feed = _mm256_set1_epi8('\n');
+  const __m256i rare = _mm256_set1_epi8(kRare);
   start_blocks(out);
   std::uint64_t starts_line = 1;
   unsigned lines = 0;
@@ -64,12 +65,26 @@ __attribute__((target("avx2,popcnt"))) void scan_blocks_avx2(const char* text, s
                                  std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(class_b))} << 32;
     add_block(out, k, p, feeds, marked, static_cast<unsigned>(__builtin_popcountll(feeds)), lines, starts_line);
     const __m256i classes = _mm256_or_si256(class_a, class_b);
-    if (_mm256_testz_si256(classes, _mm256_set1_epi8(kRare)) == 0) [[unlikely]] {
+    if (_mm256_testz_si256(classes, rare) == 0) [[unlikely]] {
       const std::uint64_t bit = std::uint64_t{1} << k;
       if (_mm256_testz_si256(classes, _mm256_set1_epi8(kHigh)) == 0) {
-        out.high[k] = std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(a))} |
-                      std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(b))} << 32;
-        out.with_high |= bit;
+        // Signed compares: 0x80 to 0xBF are below -64, 0xC2 to 0xDF between -63 and -32.
+        const __m256i below_leads = _mm256_set1_epi8('\xc0');
+        const __m256i above_c1 = _mm256_set1_epi8('\xc1');
+        const __m256i past_leads = _mm256_set1_epi8('\xe0');
+        const std::uint64_t high = std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(a))} |
+                                   std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(b))} << 32;
+        const std::uint64_t leads =
+            std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(
+                _mm256_and_si256(_mm256_cmpgt_epi8(a, above_c1), _mm256_cmpgt_epi8(past_leads, a))))} |
+            std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(
+                _mm256_and_si256(_mm256_cmpgt_epi8(b, above_c1), _mm256_cmpgt_epi8(past_leads, b))))}
+                << 32;
+        const std::uint64_t continuations =
+            std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpgt_epi8(below_leads, a)))} |
+            std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpgt_epi8(below_leads, b)))}
+                << 32;
+        add_high(out, k, high, leads, continuations);
       }
       out.special |= _mm256_testz_si256(classes, _mm256_set1_epi8(kControl | kSub | kAt)) == 0 ? bit : 0;
       out.nul |= _mm256_testz_si256(classes, _mm256_set1_epi8(kNul)) == 0;

@@ -14,6 +14,8 @@ void scan_blocks_sse2(const char* text, std::size_t count, Blocks& out) noexcept
   const __m128i line_feed = set('\n'), carriage_return = set('\r'), nul = _mm_setzero_si128();
   const __m128i brace = set('{'), dash = set('-'), colon = set(':');
   const __m128i one = set('\x01'), three = set('\x03'), sub = set('\x1a'), at = set('@');
+  // Signed compares: 0x80 to 0xBF are below -64, 0xC2 to 0xDF between -63 and -32.
+  const __m128i below_leads = set('\xc0'), above_c1 = set('\xc1'), past_leads = set('\xe0');
   start_blocks(out);
   std::uint64_t starts_line = 1;
   unsigned lines = 0;
@@ -22,6 +24,8 @@ void scan_blocks_sse2(const char* text, std::size_t count, Blocks& out) noexcept
     std::uint64_t feeds = 0;
     std::uint64_t marked = 0;
     std::uint64_t high = 0;
+    std::uint64_t leads = 0;
+    std::uint64_t continuations = 0;
     std::uint64_t returns = 0;
     __m128i special = _mm_setzero_si128();
     __m128i nuls = _mm_setzero_si128();
@@ -34,6 +38,8 @@ void scan_blocks_sse2(const char* text, std::size_t count, Blocks& out) noexcept
       marked |= mask(_mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, brace), _mm_cmpeq_epi8(bytes, dash)),
                                   _mm_cmpeq_epi8(bytes, colon)));
       high |= mask(bytes);
+      leads |= mask(_mm_and_si128(_mm_cmpgt_epi8(bytes, above_c1), _mm_cmpgt_epi8(past_leads, bytes)));
+      continuations |= mask(_mm_cmpgt_epi8(below_leads, bytes));
       returns |= mask(_mm_cmpeq_epi8(bytes, carriage_return));
       special = _mm_or_si128(special, _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, one), _mm_cmpeq_epi8(bytes, three)),
                                                    _mm_or_si128(_mm_cmpeq_epi8(bytes, sub), _mm_cmpeq_epi8(bytes, at))));
@@ -42,10 +48,7 @@ void scan_blocks_sse2(const char* text, std::size_t count, Blocks& out) noexcept
     add_block(out, k, p, feeds, marked, static_cast<unsigned>(popcount64(feeds)), lines, starts_line);
     out.special |= std::uint64_t{_mm_movemask_epi8(special) != 0} << k;
     out.nul |= _mm_movemask_epi8(nuls) != 0;
-    if (high != 0) {
-      out.high[k] = high;
-      out.with_high |= std::uint64_t{1} << k;
-    }
+    if (high != 0) add_high(out, k, high, leads, continuations);
     out.lone_carriage_return |= has_lone_return(p, feeds, returns);
   }
 }

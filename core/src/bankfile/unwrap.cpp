@@ -259,7 +259,7 @@ class LineFeeds {
     if (!check_utf8_) return;
     failed_ |= blocks_.nul;
     // A batch the check has not reached (never, as blocks come in order) is left to
-    // failed(); blocks of ASCII need no look.
+    // failed(); blocks of ASCII or whole pairs need no look.
     if (checked_to_ < block) return;
     for (std::uint64_t with_high = blocks_.with_high; with_high != 0; with_high &= with_high - 1) {
       const auto index = static_cast<std::size_t>(std::countr_zero(with_high));
@@ -280,7 +280,7 @@ class LineFeeds {
 
   // Checks the UTF-8 sequences that start in the block, continuing a sequence begun
   // before it; bit i of `high` stands for byte block + i. The blocks between checked_to_
-  // and this one are ASCII.
+  // and this one are ASCII or whole two-byte sequences (detail::whole_pairs).
   void check(std::size_t block, std::uint64_t high) noexcept {
     if (failed_ || checked_to_ >= block + kBlock) return;
     const auto* p = reinterpret_cast<const unsigned char*>(text_.data());
