@@ -538,25 +538,24 @@ Result<std::vector<Statement>, typename Policy::Error> run_statement_machine(std
     if constexpr (Policy::kCountsLines) ++line_number;
     while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
 
-    if constexpr (Policy::kKeepsTextLikeTags) {
-      // A blank or control byte before a tag line would fold the field into the last one.
-      if (!line.empty() && static_cast<unsigned char>(line.front()) <= ' ') [[unlikely]] {
-        std::size_t start = 0;
-        while (start < line.size() && static_cast<unsigned char>(line[start]) <= ' ') ++start;
-        const std::string_view rest = line.substr(start);
-        const std::size_t stray_tag = tag_length(rest);
-        if (stray_tag != 0 && policy.is_field_tag(rest.substr(0, stray_tag))) {
-          policy.stray_tag_line(line_number);
-          line = rest;
-        }
-      }
-    }
     std::size_t tag_size = tag_length(line);
     if constexpr (Policy::kKeepsTextLikeTags) {
-      // Details text that merely starts like a tag (":00:00/...") goes on the details.
-      if (tag_size != 0 && field_open &&
-          (action == Action::TransactionDetails || action == Action::OwnerInformation)) {
-        const std::string_view candidate = line.substr(0, tag_size);
+      if (tag_size == 0) {
+        // A blank or control byte before a tag line would fold the field into the last one.
+        if (!line.empty() && static_cast<unsigned char>(line.front()) <= ' ') [[unlikely]] {
+          std::size_t start = 0;
+          while (start < line.size() && static_cast<unsigned char>(line[start]) <= ' ') ++start;
+          const std::string_view rest = line.substr(start);
+          const std::size_t stray_tag = tag_length(rest);
+          if (stray_tag != 0 && policy.is_field_tag(rest.substr(0, stray_tag))) {
+            policy.stray_tag_line(line_number);
+            line = rest;
+            tag_size = stray_tag;
+          }
+        }
+      } else if (field_open && (action == Action::TransactionDetails || action == Action::OwnerInformation)) {
+        // Details text that merely starts like a tag (":00:00/...") goes on the details.
+        const std::string_view candidate(line.data(), tag_size);
         if (!policy.is_field_tag(candidate)) {
           policy.text_like_tag(candidate, line_number);
           tag_size = 0;
