@@ -1,6 +1,8 @@
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "bankfile/steps.hpp"
@@ -77,6 +79,32 @@ bool is_statement_tag(std::string_view tag) noexcept {
 using ascii::is_digit;
 using detail::is_currency_code;
 
+// Whether the first word of `line`, up to its first blank, holds a "/". Eight bytes a
+// step: a slash text's line often opens with the rest of an IBAN or a reference.
+bool first_word_holds_slash(std::string_view line) noexcept {
+  std::size_t i = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101u;
+    constexpr std::uint64_t kHigh = 0x8080808080808080u;
+    const auto equal = [](std::uint64_t word, char c) {
+      const std::uint64_t x = word ^ (kOnes * static_cast<unsigned char>(c));
+      return (x - kOnes) & ~x & kHigh;
+    };
+    for (; line.size() - i >= 8; i += 8) {
+      std::uint64_t word;
+      std::memcpy(&word, line.data() + i, sizeof word);
+      // A flag above a true one may be false, never the lowest.
+      const std::uint64_t stops = equal(word, ' ') | equal(word, '/');
+      if (stops != 0) return line[i + static_cast<std::size_t>(std::countr_zero(stops)) / 8] == '/';
+    }
+  }
+  for (; i < line.size(); ++i) {
+    if (line[i] == ' ') return false;
+    if (line[i] == '/') return true;
+  }
+  return false;
+}
+
 // A statement or report as the user knows it: by its kind and its :20: reference.
 std::string named(const Statement& s) {
   return (s.kind == StatementKind::InterimReport ? "interim report " : "statement ") +
@@ -139,11 +167,7 @@ class BankPolicy {
     if (line.size() > 1 && line[1] == ':' && line.find(':', 2) != std::string_view::npos) return false;
     if (text.starts_with('/') || (text.size() > 1 && text[0] == ' ' && text[1] == '/')) {
       if (previous.back() == '/') return false;
-      // The line's first word: a few bytes, read up to its end or its first "/".
-      for (const char c : line) {
-        if (c == ' ') break;
-        if (c == '/') return false;
-      }
+      if (first_word_holds_slash(line)) return false;
     }
     // No file's width is under SWIFT's: a shorter line was broken early without judging
     // the file's.
