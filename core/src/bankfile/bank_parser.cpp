@@ -152,13 +152,13 @@ class BankPolicy {
   // in the machine's loop, and a field once seen to be subfields is not looked at again.
   bool join(std::string_view text, std::string_view previous, std::string_view line) {
     if (subfields_) return false;
-    if (previous.empty() || line.empty() || previous.back() == ' ' || line.front() == ' ') return false;
-    if (line.size() >= 3 && line[0] == '?' && is_digit(line[1]) && is_digit(line[2])) return false;
     // The field's first four bytes never change once written.
     if (text.size() >= 4 && is_digit(text[0]) && is_digit(text[1]) && is_digit(text[2]) && text[3] == '?') {
       subfields_ = true;
       return false;
     }
+    if (previous.empty() || line.empty() || previous.back() == ' ' || line.front() == ' ') return false;
+    if (line.size() >= 3 && line[0] == '?' && is_digit(line[1]) && is_digit(line[2])) return false;
     return join_words(text, previous, line);
   }
   [[gnu::noinline]] bool join_words(std::string_view text, std::string_view previous, std::string_view line) {
