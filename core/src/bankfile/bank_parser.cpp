@@ -150,8 +150,10 @@ class BankPolicy {
   // is within the layout's own separators, never between words.
   // Asked of nearly every line of a file: the tests that settle most lines stay inline
   // in the machine's loop, and a field once seen to be subfields is not looked at again.
-  bool join(std::string_view text, std::string_view previous, std::string_view line) {
+  template <class Field>
+  bool join(const Field& field, std::string_view previous, std::string_view line) {
     if (subfields_) return false;
+    const std::string_view text = field();
     // The field's first four bytes never change once written.
     if (text.size() >= 4 && is_digit(text[0]) && is_digit(text[1]) && is_digit(text[2]) && text[3] == '?') {
       subfields_ = true;

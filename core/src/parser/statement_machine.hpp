@@ -121,14 +121,14 @@ concept StatementPolicy =
     // Inside :86: text a line whose tag is_field_tag denies continues the text
     // (text_like_tag is told), a line that holds a tag it accepts after blanks or control
     // bytes is read as its tag line (stray_tag_line is told), and join tells whether a
-    // blank goes between two lines of :86: text, `text` being the field's text up to the
-    // first.
+    // blank goes between two lines of :86: text, `field()` giving the field's text up to
+    // the first (asked only when the rule needs it).
     (!P::kKeepsTextLikeTags ||
-     requires(P& p, std::string_view tag, std::string_view text, std::size_t line) {
+     requires(P& p, std::string_view tag, std::string_view text, std::size_t line, std::string_view (&field)()) {
        { p.is_field_tag(tag) } -> std::convertible_to<bool>;
        p.text_like_tag(tag, line);
        p.stray_tag_line(line);
-       { p.join(text, text, text) } -> std::convertible_to<bool>;
+       { p.join(field, text, text) } -> std::convertible_to<bool>;
      }) &&
     // A policy that reads MT942 interim reports is told of a report field that cannot
     // be read (it is left out); without, the report fields are skipped unseen, as the
@@ -580,7 +580,9 @@ Result<std::vector<Statement>, typename Policy::Error> run_statement_machine(std
       if (streaming) machine.start_details(first_piece);
     } else if (streaming) {
       if constexpr (Policy::kKeepsTextLikeTags) {
-        if (policy.join(machine.details_field(), previous_line, line)) machine.continue_details(" ");
+        if (policy.join([&machine] { return machine.details_field(); }, previous_line, line)) {
+          machine.continue_details(" ");
+        }
       }
       machine.continue_details(line);
     } else if (field_open && action != Action::Skip) {
@@ -593,7 +595,7 @@ Result<std::vector<Statement>, typename Policy::Error> run_statement_machine(std
         joined.push_back('\n');
       } else if constexpr (Policy::kKeepsTextLikeTags) {
         if (action == Action::TransactionDetails || action == Action::OwnerInformation) {
-          if (policy.join(joined, previous_line, line)) joined.push_back(' ');
+          if (policy.join([&joined] { return std::string_view(joined); }, previous_line, line)) joined.push_back(' ');
         }
       }
       joined.append(line);
