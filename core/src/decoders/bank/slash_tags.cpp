@@ -167,7 +167,10 @@ class BankSlashTagsDecoder final : public Decoder {
 class BankSlashDecoder final : public Decoder {
  public:
   std::optional<DecodedDetails> decode(std::string_view details, TextBuffer& into) const override {
-    if (std::memchr(details.data(), '/', details.size()) == nullptr) return std::nullopt;
+    // Most texts of these layouts open with their first tag: no search for the slash.
+    if ((details.empty() || details.front() != '/') && std::memchr(details.data(), '/', details.size()) == nullptr) {
+      return std::nullopt;
+    }
     if (auto map = detail::decode_party_block(details, into)) return map;
     thread_local detail::JoinedSlashText joined;  // reused from text to text on each thread
     std::string_view text;
@@ -227,7 +230,7 @@ Read read_tags(std::string_view details, const detail::JoinedSlashText& joined, 
     bytes += value.size();
   };
 
-  bool marked = false;
+  std::uint64_t seen = 0;         // the tags met, by number, with a value or not
   int open = -1;                  // the number of the tag whose value runs up to here
   const char* open_tag = nullptr;  // and where the text has it
   std::size_t value_begin = 0;
@@ -263,7 +266,7 @@ Read read_tags(std::string_view details, const detail::JoinedSlashText& joined, 
       }
       if (slot->number == kNoTag) continue;
       const int number = slot->number;
-      marked = marked || (kMarks >> number & 1) != 0;
+      seen |= std::uint64_t{1} << number;
       // A tag right after a tag's closing slash leaves the one before without a value.
       if (open >= 0 && slash >= value_begin) write(open, open_tag, text.substr(value_begin, slash - value_begin));
       open = number;
@@ -272,7 +275,7 @@ Read read_tags(std::string_view details, const detail::JoinedSlashText& joined, 
     }
     here = after;
   }
-  if (!marked) return Read::NoMark;
+  if ((seen & kMarks) == 0) return Read::NoMark;
   if (open >= 0) write(open, open_tag, text.substr(value_begin));
   if (count == 0) {
     static constexpr detail::FixedKey kDetail("detail");
