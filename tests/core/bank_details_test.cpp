@@ -232,6 +232,49 @@ TEST(BankGermanSepa, ValuesHoldWhereverMarksFallAndLinesBreak) {
   }
 }
 
+// Values that cross subfields (before the joined remittance text is written into the
+// map and after it), a keyword cut by a subfield's end, blanks at the pieces' edges,
+// and subfields out of order or written twice.
+TEST(BankGermanSepa, ValuesAcrossSubfields) {
+  using Entries = std::vector<std::pair<std::string, std::string>>;
+  const struct {
+    std::string_view text;
+    Entries entries;
+  } kRows[] = {
+      {"166?00SEPA?20EREF+ABCDEFGHIJKLMNOPQRSTUV?21WXYZ?22SVWZ+Rechnung 4711 vom 01.0?231.2024 Danke?32Max ?33Muster",
+       {{"00", "SEPA"}, {"20", "EREF+ABCDEFGHIJKLMNOPQRSTUV"}, {"21", "WXYZ"}, {"22", "SVWZ+Rechnung 4711 vom 01.0"},
+        {"23", "1.2024 Danke"}, {"32", "Max"}, {"33", "Muster"}, {"EREF", "ABCDEFGHIJKLMNOPQRSTUVWXYZ"},
+        {"NAME", "Max Muster"},
+        {"REMI_COMBINED", "EREF+ABCDEFGHIJKLMNOPQRSTUVWXYZ SVWZ+Rechnung 4711 vom 01.01.2024 Danke"},
+        {"SVWZ", "Rechnung 4711 vom 01.01.2024 Danke"}, {"gvc", "166"}}},
+      {"166?00X?20SVWZ+Miete Januar Wohnung 12?21 EREF+E2E1 ?22  MREF+M1?30BIC?31DE12",
+       {{"00", "X"}, {"20", "SVWZ+Miete Januar Wohnung 12"}, {"21", "EREF+E2E1"}, {"22", "MREF+M1"}, {"30", "BIC"},
+        {"31", "DE12"}, {"EREF", "E2E1"}, {"MREF", "M1"},
+        {"REMI_COMBINED", "SVWZ+Miete Januar Wohnung 12 EREF+E2E1 MREF+M1"}, {"SVWZ", "Miete Januar Wohnung 12"},
+        {"gvc", "166"}}},
+      {"166?20KREF+K1 SVWZ+ABCDEFGHIJKLMNOPQRS?21VWZ+tail?32Name?21EREF+ABCDEFGHIJKLMNOPQRSTUV",
+       {{"20", "KREF+K1 SVWZ+ABCDEFGHIJKLMNOPQRS"}, {"21", "EREF+ABCDEFGHIJKLMNOPQRSTUV"}, {"32", "Name"},
+        {"EREF", "ABCDEFGHIJKLMNOPQRSTUV"}, {"KREF", "K1"}, {"NAME", "Name"},
+        {"REMI_COMBINED", "KREF+K1 SVWZ+ABCDEFGHIJKLMNOPQRSVWZ+tail EREF+ABCDEFGHIJKLMNOPQRSTUV"},
+        {"SVWZ", "ABCDEFGHIJKLMNOPQRSVWZ+tail"}, {"gvc", "166"}}},
+      {"166?20ABCDEFGHIJKLMNOPQRSTUVWX SV?21WZ+text of the remittance?22PURP+ RINP rest",
+       {{"20", "ABCDEFGHIJKLMNOPQRSTUVWX SV"}, {"21", "WZ+text of the remittance"}, {"22", "PURP+ RINP rest"},
+        {"PURP", "RINP"}, {"REMI_COMBINED", "ABCDEFGHIJKLMNOPQRSTUVWX SVWZ+text of the remittance PURP+ RINP rest"},
+        {"SVWZ", "text of the remittance"}, {"gvc", "166"}, {"text", "ABCDEFGHIJKLMNOPQRSTUVWX rest"}}},
+      {"?21SVWZ+zwei?20EREF+eins?21SVWZ+drei?00A",
+       {{"00", "A"}, {"20", "EREF+eins"}, {"21", "SVWZ+drei"}, {"EREF", "eins"},
+        {"REMI_COMBINED", "SVWZ+zwei EREF+eins SVWZ+drei"}, {"SVWZ", "zwei drei"}}},
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.text);
+    const auto map = bank_german_sepa_decoder().decode(row.text, texts);
+    ASSERT_TRUE(map);
+    Entries entries;
+    for (const auto& [k, v] : *map) entries.emplace_back(k, v);
+    EXPECT_EQ(entries, row.entries);
+  }
+}
+
 TEST(BankDecoders, StayLinearOnRepetitiveText) {
   const std::size_t n = 1 << 18;
   const auto repeat = [n](std::string_view unit) {

@@ -207,12 +207,14 @@ TEST(DecodedDetails, WholeEntriesMatchKeyThenValue) {
     text.resize(size, '.');
     const std::string_view s = text;
     TextBuffer texts;
-    DecodedDetails::Builder b(texts, s, 3, 4);
+    DecodedDetails::Builder b(texts, s, 5, 4);
     b.add_entry(s.substr(0, 2), s.substr(3, 2));
     b.add_entry_in_order("BB", "in");  // not in the source
     b.add_entry_in_order(s.substr(6, 2), s.substr(9, 2));
+    const DecodedDetails::SourceEntry by_position[] = {{12, 2, 15, 2}, {15, 2, 0, 0}};
+    b.add_source_entries_in_order(by_position);
     const DecodedDetails map = std::move(b).finish();
-    EXPECT_EQ(map, test::details_map({{"AB", "xy"}, {"BB", "in"}, {"CD", "zw"}}, texts));
+    EXPECT_EQ(map, test::details_map({{"AB", "xy"}, {"BB", "in"}, {"CD", "zw"}, {"EF", "uv"}, {"uv", ""}}, texts));
     const std::string_view copy = map.source();
     EXPECT_EQ(map.find("CD")->data(), copy.data() + 9);
   }
@@ -377,6 +379,22 @@ TEST(DecodedDetails, BuilderRefusesBrokenAnnouncements) {
       {"whole entry descending", 2, 4, [](B& b) { b.add_entry("b", "x"); b.add_entry("a", "y"); }, false},
       {"whole entry too many", 1, 4, [](B& b) { b.add_entry("a", "x"); b.add_entry_in_order("b", "y"); }, false},
       {"value after a whole entry", 1, 3, [](B& b) { b.add_entry("a", "x"); b.append_value("y"); }, false},
+      {"source entries", 2, 0, [](B& b) {
+         const DecodedDetails::SourceEntry e[] = {{0, 0, 0, 0}, {0, 0, 0, 0}};
+         b.add_source_entries_in_order(e);
+       }, true},
+      {"source entries too many", 1, 0, [](B& b) {
+         const DecodedDetails::SourceEntry e[] = {{0, 0, 0, 0}, {0, 0, 0, 0}};
+         b.add_source_entries_in_order(e);
+       }, false},
+      {"source entry outside its source", 1, 0, [](B& b) {
+         const DecodedDetails::SourceEntry e[] = {{0, 0, 0, 1}};
+         b.add_source_entries_in_order(e);
+       }, false},
+      {"value room one byte too many", 1, 2, [](B& b) {
+         b.add_key("a");
+         b.extend_value(2);
+       }, false},
       {"joined before key", 1, 4, [](B& b) {
          const std::string_view pieces[] = {"x", "y"};
          b.append_joined(pieces, ' ');

@@ -279,6 +279,14 @@ class DecodedDetails {
   /// positions. `source` is either the buffer's open piece, which the map then closes,
   /// or a text elsewhere, which is copied in first. Breaking the contract throws
   /// InternalError; nothing is ever written outside what was announced.
+  /// An entry whose key and value lie in the source, as their positions in it.
+  struct SourceEntry {
+    std::uint32_t key_at;
+    std::uint32_t key_length;
+    std::uint32_t value_at;
+    std::uint32_t value_length;
+  };
+
   class Builder {
    public:
     // Inline, as are finish and the rest: one builder per decoded text, and most of its
@@ -326,6 +334,9 @@ class DecodedDetails {
     /// before it (its keys come from a table read in order, the first of them written by
     /// add_entry): the order is not checked again.
     void add_entry_in_order(std::string_view key, std::string_view value) { add_whole_entry<false>(key, value); }
+    /// The same as add_entry_in_order for each of `entries`, for a caller that has them as
+    /// positions in the source: one step for a run of entries from a table read in order.
+    void add_source_entries_in_order(std::span<const SourceEntry> entries);
     /// The same as add_fixed_key(key, number) then append_value(value), for a caller that
     /// vouches, as for add_entry_in_order, that `key` sorts after the key before it. A
     /// value among the bytes this map has written out (see extend_value) is stored as

@@ -506,6 +506,50 @@ void DecodedDetails::Builder::append_copied(std::string_view piece) {
   value_length_ += static_cast<std::uint32_t>(piece.size());
 }
 
+void DecodedDetails::Builder::add_source_entries_in_order(std::span<const SourceEntry> entries) {
+  if (entries.empty()) return;
+  if (entries.size() > entries_ - next_entry_) fail("decoded details: more entries than announced");
+  if (pending_) store_entry();
+  static_assert(sizeof(SourceEntry) == kEntry);
+  // Checked on the way, all at once: the room for them is reserved either way.
+  const std::uint64_t size = source_size_;
+  bool outside = false;
+  const auto beyond = [size](const SourceEntry& e) {
+    return (std::uint64_t{e.key_at} + e.key_length > size) | (std::uint64_t{e.value_at} + e.value_length > size);
+  };
+  // The width chosen once for all of them.
+  if (narrow_) {
+    char* out = entries_at_ + kNarrowEntry * next_entry_;
+    for (const SourceEntry& e : entries) {
+      outside |= beyond(e);
+      if constexpr (std::endian::native == std::endian::little) {
+        // The four fields in one store.
+        const std::uint64_t fields = std::uint64_t{e.key_at & 0xFFFFu} | std::uint64_t{e.key_length & 0xFFFFu} << 16 |
+                                     std::uint64_t{e.value_at & 0xFFFFu} << 32 |
+                                     std::uint64_t{e.value_length & 0xFFFFu} << 48;
+        std::memcpy(out, &fields, sizeof fields);
+      } else {
+        const std::uint16_t fields[4] = {static_cast<std::uint16_t>(e.key_at), static_cast<std::uint16_t>(e.key_length),
+                                         static_cast<std::uint16_t>(e.value_at),
+                                         static_cast<std::uint16_t>(e.value_length)};
+        std::memcpy(out, fields, sizeof fields);
+      }
+      out += kNarrowEntry;
+    }
+  } else {
+    char* out = entries_at_ + kEntry * next_entry_;
+    for (const SourceEntry& e : entries) {
+      outside |= beyond(e);
+      std::memcpy(out, &e, sizeof e);
+      out += kEntry;
+    }
+  }
+  if (outside) fail("decoded details: an entry outside its source");
+  next_entry_ += entries.size();
+  const SourceEntry& last = entries.back();
+  previous_key_ = std::string_view(base_ + last.key_at, last.key_length);
+}
+
 char* DecodedDetails::Builder::extend_value(std::size_t n) {
   if (!pending_) fail("decoded details: value before its key");
   if (!value_copied_) {

@@ -141,22 +141,14 @@ inline unsigned stops16(const char* p) noexcept {
   const __m128i marks = _mm_or_si128(_mm_cmpeq_epi8(v, every(kQuestionMarks)), _mm_cmpeq_epi8(v, every(kPlusSigns)));
   return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(marks, breaks)));
 }
-#endif
 
-inline std::size_t next_stop(const char* p, std::size_t from, std::size_t size) noexcept {
-#ifdef TALLYFOLD_SEPA_SSE2
-  for (; from + 16 <= size; from += 16) {
-    if (const unsigned found = stops16(p + from)) return from + static_cast<std::size_t>(std::countr_zero(found));
-  }
-  if (from < size && size >= 16) {
-    // The last bytes, read as the 16 that end the text: nothing past its end is read.
-    const unsigned found = stops16(p + size - 16) >> (from + 16 - size);
-    return found ? from + static_cast<std::size_t>(std::countr_zero(found)) : size;
-  }
-#endif
-  while (from < size && !is_stop(p[from])) ++from;
-  return from;
+#else
+inline unsigned stops16(const char* p) noexcept {
+  unsigned found = 0;
+  for (unsigned i = 0; i < 16; ++i) found |= unsigned{is_stop(p[i])} << i;
+  return found;
 }
+#endif
 
 // Subfields joined as the bank cut them, in thought only: each piece keeps its place in
 // the joined text, and the one blank put between two pieces is the gap between their
@@ -460,16 +452,105 @@ void split_keywords(const JoinedText& joined, const std::vector<Hit>& hits, Coll
   }
 }
 
+// The subfields in the order written while their numbers ascend, as banks write them,
+// as positions in the text; from the first number that does not, the table that keeps
+// each number's last write. In order, the map's entries and their size are known on
+// the way in, and go into the map in one step.
+class Subfields {
+ public:
+  void clear() noexcept {
+    size_ = 0;
+    bytes_ = 0;
+    last_ = -1;
+  }
+
+  // The subfield numbered `number` whose digits stand at `at` in `text`.
+  [[gnu::always_inline]] void add(const char* text, int number, std::size_t at, std::string_view value) noexcept {
+    if (number > last_) [[likely]] {
+      list_[size_++] = {static_cast<std::uint32_t>(at), 2, static_cast<std::uint32_t>(value.data() - text),
+                        static_cast<std::uint32_t>(value.size())};
+      bytes_ += 2 + value.size();
+      last_ = number;
+      return;
+    }
+    if (last_ <= 99) {
+      // Out of order: what came so far moves to the table, emptied for this text.
+      table_ = detail::SubfieldTable();
+      for (std::size_t i = 0; i < size_; ++i) {
+        const DecodedDetails::SourceEntry& e = list_[i];
+        const char* digits = text + e.key_at;
+        table_.set({(digits[0] - '0') * 10 + (digits[1] - '0'), digits, {text + e.value_at, e.value_length}});
+      }
+      last_ = 100;
+    }
+    table_.set({number, text + at, value});
+  }
+
+  bool ascending() const noexcept { return last_ <= 99; }
+  std::size_t count() const noexcept { return ascending() ? size_ : table_.count(); }
+  std::size_t bytes() const noexcept { return ascending() ? bytes_ : table_.bytes(); }
+
+  // The map's first entries, nothing before them to be ordered against; `text` is the
+  // map's source when `in_source`.
+  void write_to(DecodedDetails::Builder& map, const char* text, bool in_source) const {
+    if (!ascending()) {
+      table_.write_to(map);
+    } else if (in_source) {
+      map.add_source_entries_in_order({list_, size_});
+    } else {
+      for (std::size_t i = 0; i < size_; ++i) {
+        const DecodedDetails::SourceEntry& e = list_[i];
+        map.add_entry_in_order({text + e.key_at, 2}, {text + e.value_at, e.value_length});
+      }
+    }
+  }
+
+ private:
+  DecodedDetails::SourceEntry list_[100];  // numbers ascend: one of each at most
+  std::size_t size_ = 0;
+  std::size_t bytes_ = 0;
+  int last_ = -1;  // the last number listed; past 99 once the table holds them
+  detail::SubfieldTable table_;
+};
+
 // Working storage reused from text to text on each thread: decoding allocates only
 // while a text is larger than any before it.
 struct Scratch {
   std::string text;
+  Subfields subfields;
   std::vector<std::size_t> pluses;
   JoinedText remittance;
   JoinedText name;
   std::vector<Hit> hits;
   Collected collected;
 };
+
+// The stops among the sixteen bytes from `from` on, or fewer at the text's end: bit i
+// for byte from + i.
+[[gnu::always_inline]] inline unsigned stops_from(const char* p, std::size_t from, std::size_t size) noexcept {
+  if (from + 16 <= size) return stops16(p + from);
+  // The last bytes, read as the 16 that end the text: nothing past its end is read.
+  if (size >= 16) return stops16(p + size - 16) >> (from + 16 - size);
+  unsigned found = 0;
+  for (std::size_t i = from; i < size; ++i) found |= unsigned{is_stop(p[i])} << (i - from);
+  return found;
+}
+
+// The subfield whose mark is at `mark`, ending at `end`.
+[[gnu::always_inline]] inline void end_subfield(const char* p, std::size_t mark, std::size_t end, Subfields& fields,
+                                                JoinedText& remittance, JoinedText& name) {
+  const std::string_view raw(p + mark + 3, end - mark - 3);
+  const int number = (p[mark + 1] - '0') * 10 + (p[mark + 2] - '0');
+  const std::string_view value = detail::trimmed(raw);
+  // Every subfield in text order; of a number written twice the last write wins.
+  fields.add(p, number, mark + 1, value);
+  // Nothing trimmed means no blank at either end either.
+  if ((number >= 20 && number <= 29) || (number >= 60 && number <= 63)) {
+    remittance.add(raw, value.size() == raw.size());
+  } else if (number == 32 || number == 33) {
+    name.add(raw, value.size() == raw.size());
+  }
+}
 
 class BankGermanSepaDecoder final : public Decoder {
  public:
@@ -482,65 +563,57 @@ class BankGermanSepaDecoder final : public Decoder {
   std::string_view name() const noexcept override { return "bank-german-sepa"; }
 
  private:
+  static std::optional<DecodedDetails> start_over(std::string_view details, TextBuffer& into, Scratch& scratch) {
+    return decode(details, detail::without_line_breaks(details, scratch.text), into, scratch);
+  }
+
   // `text` is `details`, or `details` without its line breaks when it has any.
   static std::optional<DecodedDetails> decode(std::string_view details, std::string_view text, TextBuffer& into,
                                               Scratch& scratch) {
     // A subfield starts at "?" and two digits; any other "?" is part of the text. The "+"
     // signs are noted on the way for the keywords. A line break (rare: lines the reading
-    // has not joined) starts over without them.
-    bool line_break = false;
+    // has not joined) starts over without them. Sixteen bytes are compared at a time, in
+    // place, and their stops walked bit by bit: subfields are a few dozen bytes, and one
+    // pass finds the marks of subfields and keywords and the rare line break, where a
+    // library search for each would read every text once more.
+    const char* const p = text.data();
+    const std::size_t size = text.size();
     std::vector<std::size_t>& pluses = scratch.pluses;
+    Subfields& fields = scratch.subfields;
+    JoinedText& remittance = scratch.remittance;
+    JoinedText& name = scratch.name;
     pluses.clear();
-    const auto next_mark = [text, &line_break, &pluses](std::size_t from) {
-      for (std::size_t at = next_stop(text.data(), from, text.size()); at < text.size();
-           at = next_stop(text.data(), at + 1, text.size())) {
-        if (text[at] == '+') {
+    fields.clear();
+    remittance.clear();
+    name.clear();
+    std::size_t mark = std::string_view::npos;  // of the subfield being read
+    std::size_t first_mark = std::string_view::npos;
+    for (std::size_t from = 0; from < size; from += 16) {
+      for (unsigned bits = stops_from(p, from, size); bits != 0; bits &= bits - 1) {
+        const std::size_t at = from + static_cast<std::size_t>(std::countr_zero(bits));
+        const char c = p[at];
+        if (c == '+') {
           pluses.push_back(at);
           continue;
         }
-        if (text[at] != '?') {
-          line_break = true;
-          return std::string_view::npos;
+        if (c != '?') return start_over(details, into, scratch);
+        // The mark's two digits are no stops: the next one found is after them.
+        if (at + 2 >= size || !ascii::is_digit(p[at + 1]) || !ascii::is_digit(p[at + 2])) continue;
+        if (mark == std::string_view::npos) {
+          first_mark = at;
+        } else {
+          end_subfield(p, mark, at, fields, remittance, name);
         }
-        if (at + 2 < text.size() && ascii::is_digit(text[at + 1]) && ascii::is_digit(text[at + 2])) return at;
+        mark = at;
       }
-      return std::string_view::npos;
-    };
-    const auto start_over = [&] {
-      return decode(details, detail::without_line_breaks(details, scratch.text), into, scratch);
-    };
-    std::size_t mark = next_mark(0);
-    if (line_break) return start_over();
-    if (mark == std::string_view::npos) return std::nullopt;
-
-    const std::string_view head = text.substr(0, mark);
-    // Every subfield in text order; of a number written twice the last write wins. The
-    // table gives them out in ascending order, so the map is written in one pass.
-    detail::SubfieldTable fields;
-    JoinedText& remittance = scratch.remittance;
-    JoinedText& name = scratch.name;
-    remittance.clear();
-    name.clear();
-    while (mark != std::string_view::npos) {
-      // The mark's two digits are no "?": the next mark is searched for after them.
-      const std::size_t next = next_mark(mark + 3);
-      if (line_break) return start_over();
-      const std::string_view raw = text.substr(mark + 3, (next == std::string_view::npos ? text.size() : next) - mark - 3);
-      const int number = (text[mark + 1] - '0') * 10 + (text[mark + 2] - '0');
-      const std::string_view value = detail::trimmed(raw);
-      fields.set({number, text.data() + mark + 1, value});
-      // Nothing trimmed means no blank at either end either.
-      if ((number >= 20 && number <= 29) || (number >= 60 && number <= 63)) {
-        remittance.add(raw, value.size() == raw.size());
-      } else if (number == 32 || number == 33) {
-        name.add(raw, value.size() == raw.size());
-      }
-      mark = next;
     }
+    if (mark == std::string_view::npos) return std::nullopt;
+    end_subfield(p, mark, size, fields, remittance, name);
+    const std::string_view head = text.substr(0, first_mark);
 
     Collected& collected = scratch.collected;
     collected.clear();
-    find_keywords(remittance, pluses, text.data(), scratch.hits);
+    find_keywords(remittance, pluses, p, scratch.hits);
     split_keywords(remittance, scratch.hits, collected);
 
     std::size_t code_length = 0;
@@ -558,7 +631,7 @@ class BankGermanSepaDecoder final : public Decoder {
     // Ascending key order by construction: "00".."99", then the capitals (the keywords,
     // "NAME", "REMI_COMBINED"), then "gvc", then "text"; so the entries after the
     // subfields go in without the builder comparing keys.
-    fields.write_to(map);
+    fields.write_to(map, p, p == details.data());
     collected.write_range(map, remittance, 0, kBeforeName);
     if (!name.empty()) name.write_whole(map, kNameKey);
     collected.write_range(map, remittance, kBeforeName, kBeforeRemittance);
