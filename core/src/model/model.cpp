@@ -511,22 +511,24 @@ void DecodedDetails::Builder::add_source_entries_in_order(std::span<const Source
   if (entries.size() > entries_ - next_entry_) fail("decoded details: more entries than announced");
   if (pending_) store_entry();
   static_assert(sizeof(SourceEntry) == kEntry);
-  // Checked on the way, all at once: the room for them is reserved either way.
-  const std::uint64_t size = source_size_;
-  bool outside = false;
-  const auto beyond = [size](const SourceEntry& e) {
-    return (std::uint64_t{e.key_at} + e.key_length > size) | (std::uint64_t{e.value_at} + e.value_length > size);
+  // Checked on the way, all at once: the room for them is reserved either way, and
+  // fields cut to 16 bits are wrong only where the check fails.
+  std::uint64_t reach = 0;
+  const auto furthest = [](const SourceEntry& e) {
+    const std::uint64_t key_end = std::uint64_t{e.key_at} + e.key_length;
+    const std::uint64_t value_end = std::uint64_t{e.value_at} + e.value_length;
+    return key_end > value_end ? key_end : value_end;
   };
   // The width chosen once for all of them.
   if (narrow_) {
     char* out = entries_at_ + kNarrowEntry * next_entry_;
     for (const SourceEntry& e : entries) {
-      outside |= beyond(e);
+      const std::uint64_t end = furthest(e);
+      reach = end > reach ? end : reach;
       if constexpr (std::endian::native == std::endian::little) {
         // The four fields in one store.
-        const std::uint64_t fields = std::uint64_t{e.key_at & 0xFFFFu} | std::uint64_t{e.key_length & 0xFFFFu} << 16 |
-                                     std::uint64_t{e.value_at & 0xFFFFu} << 32 |
-                                     std::uint64_t{e.value_length & 0xFFFFu} << 48;
+        const std::uint64_t fields = std::uint64_t{e.key_at} | std::uint64_t{e.key_length} << 16 |
+                                     std::uint64_t{e.value_at} << 32 | std::uint64_t{e.value_length} << 48;
         std::memcpy(out, &fields, sizeof fields);
       } else {
         const std::uint16_t fields[4] = {static_cast<std::uint16_t>(e.key_at), static_cast<std::uint16_t>(e.key_length),
@@ -539,11 +541,13 @@ void DecodedDetails::Builder::add_source_entries_in_order(std::span<const Source
   } else {
     char* out = entries_at_ + kEntry * next_entry_;
     for (const SourceEntry& e : entries) {
-      outside |= beyond(e);
+      const std::uint64_t end = furthest(e);
+      reach = end > reach ? end : reach;
       std::memcpy(out, &e, sizeof e);
       out += kEntry;
     }
   }
+  const bool outside = reach > source_size_;
   if (outside) fail("decoded details: an entry outside its source");
   next_entry_ += entries.size();
   const SourceEntry& last = entries.back();
