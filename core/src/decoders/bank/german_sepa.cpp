@@ -27,6 +27,8 @@
 #include "decoders/numbered_subfields.hpp"
 #include "decoders/bank/bank_details.hpp"
 #include "model/fixed_keys.hpp"
+#include "util/bits.hpp"
+#include "util/utf8.hpp"
 
 namespace tallyfold {
 namespace {
@@ -150,6 +152,35 @@ inline unsigned stops16(const char* p) noexcept {
 }
 #endif
 
+// Whether `raw`, at least as long as a full subfield, holds that many characters: its
+// bytes less the UTF-8 continuation bytes among them. Sixteen bytes are counted at a
+// time, and a plain ASCII subfield has none to count.
+inline bool at_width(std::string_view raw) noexcept {
+#ifdef TALLYFOLD_SEPA_SSE2
+  static_assert(kSubfieldWidth >= 16);
+  // A continuation byte (0x80 to 0xBF) is, as a signed byte, one below -64.
+  const __m128i below = _mm_set1_epi8(-64);
+  const auto continuations = [below](const char* p) {
+    return static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_cmplt_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), below)));
+  };
+  std::size_t count = 0;
+  std::size_t i = 0;
+  for (; i + 16 <= raw.size(); i += 16) {
+    if (const unsigned found = continuations(raw.data() + i)) count += static_cast<std::size_t>(detail::popcount64(found));
+  }
+  if (i < raw.size()) {
+    // The last bytes, read as the 16 that end the text.
+    if (const unsigned found = continuations(raw.data() + raw.size() - 16) >> (i + 16 - raw.size())) {
+      count += static_cast<std::size_t>(detail::popcount64(found));
+    }
+  }
+  return raw.size() - count >= kSubfieldWidth;
+#else
+  return detail::character_count(raw) >= kSubfieldWidth;
+#endif
+}
+
 // Subfields joined as the bank cut them, in thought only: each piece keeps its place in
 // the joined text, and the one blank put between two pieces is the gap between their
 // places. Keywords are found where a piece starts or after a blank, and identifiers end
@@ -167,8 +198,7 @@ class JoinedText {
   void add(std::string_view raw, bool untrimmed) {
     const std::string_view core = untrimmed ? raw : trim_blanks(raw);
     // Bytes bound characters from above: a shorter text needs no count.
-    const bool full = raw.size() >= kSubfieldWidth && !is_blank(raw.back()) &&
-                      detail::character_count(raw) >= kSubfieldWidth;
+    const bool full = raw.size() >= kSubfieldWidth && !is_blank(raw.back()) && at_width(raw);
     if (core.empty()) {
       previous_full_ = false;
       return;
@@ -286,15 +316,16 @@ void find_keywords(const JoinedText& joined, const std::vector<std::size_t>& plu
   hits.clear();
   const std::vector<JoinedText::Piece>& pieces = joined.pieces();
   std::size_t skip_to = 0;  // past the last keyword found
-  std::size_t next = 0;     // in pluses
-  for (std::size_t k = 0; k < pieces.size() && next < pluses.size(); ++k) {
+  const std::size_t* plus = pluses.data();
+  const std::size_t* const plus_end = plus + pluses.size();
+  for (std::size_t k = 0; k < pieces.size() && plus != plus_end; ++k) {
     const JoinedText::Piece& piece = pieces[k];
     const char* data = piece.source;
     const auto offset = static_cast<std::size_t>(data - text);
     const std::size_t size = piece.end - piece.begin;
-    while (next < pluses.size() && pluses[next] < offset) ++next;
-    for (; next < pluses.size() && pluses[next] < offset + size; ++next) {
-      const std::size_t p = pluses[next] - offset;
+    while (plus != plus_end && *plus < offset) ++plus;
+    for (; plus != plus_end && *plus < offset + size; ++plus) {
+      const std::size_t p = *plus - offset;
       const std::size_t at = piece.begin + p;
       if (p >= 4) {
         // Within the piece.
@@ -458,12 +489,6 @@ void split_keywords(const JoinedText& joined, const std::vector<Hit>& hits, Coll
 // the way in, and go into the map in one step.
 class Subfields {
  public:
-  void clear() noexcept {
-    size_ = 0;
-    bytes_ = 0;
-    last_ = -1;
-  }
-
   // The subfield numbered `number` whose digits stand at `at` in `text`.
   [[gnu::always_inline]] void add(const char* text, int number, std::size_t at, std::string_view value) noexcept {
     if (number > last_) [[likely]] {
@@ -517,7 +542,6 @@ class Subfields {
 // while a text is larger than any before it.
 struct Scratch {
   std::string text;
-  Subfields subfields;
   std::vector<std::size_t> pluses;
   JoinedText remittance;
   JoinedText name;
@@ -604,11 +628,11 @@ class BankGermanSepaDecoder final : public Decoder {
     const char* const p = text.data();
     const std::size_t size = text.size();
     std::vector<std::size_t>& pluses = scratch.pluses;
-    Subfields& fields = scratch.subfields;
+    // On the stack: its counters stay in registers through the walk.
+    Subfields fields;
     JoinedText& remittance = scratch.remittance;
     JoinedText& name = scratch.name;
     pluses.clear();
-    fields.clear();
     remittance.clear();
     name.clear();
     std::size_t mark = std::string_view::npos;  // of the subfield being read
