@@ -391,6 +391,14 @@ TEST(DecodedDetails, BuilderRefusesBrokenAnnouncements) {
          const DecodedDetails::SourceEntry e[] = {{0, 0, 0, 1}};
          b.add_source_entries_in_order(e);
        }, false},
+      {"second of two source entries outside", 2, 0, [](B& b) {
+         const DecodedDetails::SourceEntry e[] = {{0, 0, 0, 0}, {0, 1, 0, 0}};
+         b.add_source_entries_in_order(e);
+       }, false},
+      {"source entry beyond 16 bits", 2, 0, [](B& b) {
+         const DecodedDetails::SourceEntry e[] = {{0x10000, 0, 0, 0}, {0, 0, 0, 0}};
+         b.add_source_entries_in_order(e);
+       }, false},
       {"value room one byte too many", 1, 2, [](B& b) {
          b.add_key("a");
          b.extend_value(2);

@@ -8,6 +8,10 @@
 #include <new>
 #include <stdexcept>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "tallyfold/error.hpp"
 #include "model/details_map.hpp"
 #include "model/fixed_keys.hpp"
@@ -520,9 +524,35 @@ void DecodedDetails::Builder::add_source_entries_in_order(std::span<const Source
     return key_end > value_end ? key_end : value_end;
   };
   // The width chosen once for all of them.
+  bool outside = false;
   if (narrow_) {
     char* out = entries_at_ + kNarrowEntry * next_entry_;
-    for (const SourceEntry& e : entries) {
+    std::size_t i = 0;
+#ifdef __SSE2__
+    // Two entries a step. A field less 0x8000 fits a signed 16-bit lane, which the
+    // saturating pack keeps exactly; a field over 0xFFFF, which the pack would not,
+    // fails the check, as does an end past the source.
+    const __m128i bias32 = _mm_set1_epi32(0x8000);
+    const __m128i bias16 = _mm_set1_epi16(static_cast<short>(-0x8000));
+    const __m128i high = _mm_set1_epi32(static_cast<int>(0xFFFF0000u));
+    const __m128i size = _mm_set1_epi32(static_cast<int>(source_size_));
+    __m128i wrong = _mm_setzero_si128();
+    for (; i + 2 <= entries.size(); i += 2) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&entries[i]));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&entries[i + 1]));
+      // Lanes 0 and 2: the key's and the value's end (1 and 3: their lengths).
+      const __m128i ends_a = _mm_add_epi32(a, _mm_srli_epi64(a, 32));
+      const __m128i ends_b = _mm_add_epi32(b, _mm_srli_epi64(b, 32));
+      wrong = _mm_or_si128(wrong, _mm_and_si128(_mm_or_si128(a, b), high));
+      wrong = _mm_or_si128(wrong, _mm_or_si128(_mm_cmpgt_epi32(ends_a, size), _mm_cmpgt_epi32(ends_b, size)));
+      const __m128i packed =
+          _mm_add_epi16(_mm_packs_epi32(_mm_sub_epi32(a, bias32), _mm_sub_epi32(b, bias32)), bias16);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), packed);
+      out += 2 * kNarrowEntry;
+    }
+    outside = _mm_movemask_epi8(_mm_cmpeq_epi8(wrong, _mm_setzero_si128())) != 0xFFFF;
+#endif
+    for (const SourceEntry& e : entries.subspan(i)) {
       const std::uint64_t end = furthest(e);
       reach = end > reach ? end : reach;
       if constexpr (std::endian::native == std::endian::little) {
@@ -547,7 +577,7 @@ void DecodedDetails::Builder::add_source_entries_in_order(std::span<const Source
       out += kEntry;
     }
   }
-  const bool outside = reach > source_size_;
+  outside = outside || reach > source_size_;
   if (outside) fail("decoded details: an entry outside its source");
   next_entry_ += entries.size();
   const SourceEntry& last = entries.back();
