@@ -203,7 +203,8 @@ class JoinedText {
       previous_full_ = false;
       return;
     }
-    if (!pieces_.empty() && !(previous_full_ && !is_blank(raw.front()))) ++size_;  // the blank between
+    // Every piece holds a byte: a size above zero means a piece before this one.
+    if (size_ != 0 && !(previous_full_ && !is_blank(raw.front()))) ++size_;  // the blank between
     pieces_.push_back({size_, size_ + core.size(), core.data(), full});
     size_ += core.size();
     previous_full_ = full;
@@ -223,8 +224,13 @@ class JoinedText {
   // before it. Moving either way, the cursor passes over each piece once for positions
   // that keep to one direction.
   char at(std::size_t at, std::size_t& piece) const noexcept {
-    while (pieces_[piece].end <= at) ++piece;
     while (piece > 0 && pieces_[piece - 1].end > at) --piece;
+    return ahead(at, piece);
+  }
+  // The same for a position at or after the first byte of `piece`'s piece or the gap
+  // before it, as positions read in text order are: the cursor only moves on.
+  char ahead(std::size_t at, std::size_t& piece) const noexcept {
+    while (pieces_[piece].end <= at) ++piece;
     const Piece& p = pieces_[piece];
     return at < p.begin ? ' ' : p.source[at - p.begin];
   }
@@ -386,7 +392,7 @@ class Collected {
   // Adds [begin, end) without its blanks at either end, when anything is left. Runs
   // come in text order, so one cursor serves them all.
   void add(const JoinedText& joined, std::size_t slot, std::size_t begin, std::size_t end) {
-    while (begin < end && is_blank(joined.at(begin, cursor_))) ++begin;
+    while (begin < end && is_blank(joined.ahead(begin, cursor_))) ++begin;
     if (begin == end) return;
     std::size_t back = cursor_;
     while (is_blank(joined.at(end - 1, back))) --end;
@@ -469,8 +475,8 @@ void split_keywords(const JoinedText& joined, const std::vector<Hit>& hits, Coll
     std::size_t end = limit;
     if (keyword.ends == Ends::AtBlank) {
       std::size_t at = begin;
-      while (at < limit && is_blank(joined.at(at, cursor))) ++at;  // "PURP+ RINP"
-      while (at < limit && !is_blank(joined.at(at, cursor))) ++at;
+      while (at < limit && is_blank(joined.ahead(at, cursor))) ++at;  // "PURP+ RINP"
+      while (at < limit && !is_blank(joined.ahead(at, cursor))) ++at;
       end = at;
     } else if (keyword.ends == Ends::WithSubfield) {
       // The piece the value starts in, then on through full pieces.
