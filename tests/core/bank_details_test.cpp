@@ -80,7 +80,7 @@ TEST(BankChain, ResolverNames) {
   EXPECT_EQ(select_bank_chain("gvc")->decoders().front(), &bank_german_sepa_decoder());
   EXPECT_EQ(select_bank_chain("angular")->decoders().front(), &angular_decoder());
   EXPECT_EQ(select_bank_chain("swift")->decoders().size(), 2u);
-  EXPECT_EQ(select_bank_chain("auto")->decoders().size(), 6u);
+  EXPECT_EQ(select_bank_chain("auto")->decoders().size(), 4u);
   EXPECT_FALSE(select_bank_chain("AUTO"));
   BankFileOptions options;
   options.resolver = "sepa";
@@ -133,6 +133,32 @@ TEST(BankSlashLayouts, OneWalkDecodesAsTheTwoDecodersInTurn) {
       EXPECT_EQ(walked->layout(), turned->layout());
     }
     EXPECT_EQ(entries(walked), entries(both.decode(text, texts)));
+  }
+}
+
+// The full chain looks once for the marks of the layouts after the German one. Against
+// every layout's decoder tried in the chain's order, on texts of those marks, their near
+// misses and the other layouts' marks, short and long.
+TEST(BankChain, DecodesAsEachLayoutTriedInTurn) {
+  const DecoderChain chain = *select_bank_chain("auto");
+  const Decoder* const in_turn[] = {select_bank_chain("swift")->decoders().front(), &bank_german_sepa_decoder(),
+                                    &angular_decoder(), &bank_dutch_labels_decoder(), &bank_polish_labels_decoder(),
+                                    &unstructured_decoder()};
+  constexpr std::string_view kPieces[] = {"<20", "^30", "<", "^", "<2", ":",    "IBAN:", "NAAM: ", "TYT.:", "OD: ",
+                                          "Z RACH.:", "x y", " ", "\n", "/NAME/", "?20", "12",   "\xC3\xA4", "<<20"};
+  std::mt19937 random(40);
+  for (int round = 0; round < 4000; ++round) {
+    std::string text;
+    const std::size_t pieces = 1 + random() % (round % 10 == 0 ? 60 : 8);
+    for (std::size_t i = 0; i < pieces; ++i) text += kPieces[random() % std::size(kPieces)];
+    SCOPED_TRACE(text);
+    std::optional<DecodedDetails> expected;
+    for (const Decoder* decoder : in_turn) {
+      if ((expected = decoder->decode(text, texts))) break;
+    }
+    const DecodedDetails got = decode_details(chain, text, texts);
+    EXPECT_EQ(got, *expected);
+    EXPECT_EQ(got.layout(), expected->layout());
   }
 }
 
