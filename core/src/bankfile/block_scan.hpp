@@ -15,7 +15,7 @@ namespace tallyfold::detail {
 /// and ":21:" change nothing there; "| 4" takes '2' and '6' in one compare. A colon
 /// starts most lines that get this far, so it is tested first.
 constexpr bool needs_look(const char* p) noexcept {
-  if (p[0] == ':') return ((p[1] | 4) == '6') & (p[2] != '1');
+  if (p[0] == ':') return ((p[1] | 4) == '6') && p[2] != '1';
   return (p[0] == '{') | (p[0] == '-');
 }
 
@@ -64,7 +64,7 @@ inline void add_block(Blocks& out, std::size_t k, const char* p, std::uint64_t f
   std::uint64_t candidates = ((feeds << 1) | starts_line) & marked;
   starts_line = feeds >> 63;
   for (; candidates != 0; candidates &= candidates - 1) {
-    if (needs_look(p + std::countr_zero(candidates))) {
+    if (needs_look(p + static_cast<unsigned>(std::countr_zero(candidates)))) {
       out.stops |= std::uint64_t{1} << k;
       break;
     }

@@ -86,6 +86,8 @@ __attribute__((target("avx2,popcnt"))) void scan_blocks_avx2(const char* text, s
                 << 32;
         add_high(out, k, high, leads, continuations);
       }
+      // Bytes beyond ASCII come in many files; the others in few.
+      if (_mm256_testz_si256(classes, _mm256_set1_epi8(kRare & ~kHigh)) != 0) continue;
       out.special |= _mm256_testz_si256(classes, _mm256_set1_epi8(kControl | kSub | kAt)) == 0 ? bit : 0;
       out.nul |= _mm256_testz_si256(classes, _mm256_set1_epi8(kNul)) == 0;
       if (_mm256_testz_si256(classes, _mm256_set1_epi8(kReturn)) == 0) {
