@@ -439,6 +439,17 @@ class Unwrapper {
   // blocks, they tell.
   void physical_line(std::size_t begin, std::size_t end, std::size_t number, bool has_lf, bool maybe_special) {
     const std::string_view raw = text_.substr(begin, end - begin);
+    // A field's line, most of those looked at, has no framing to strip and is never
+    // dropped: only the state follows its tag. Special bytes and carriage returns, which
+    // change the line, and ":28:", which is rewritten, go the long way.
+    if (!maybe_special && !raw.empty() && raw.front() == ':' && raw.back() != '\r' && is_tag_line(raw)) {
+      const Tag tag = classify_tag(raw);
+      if (tag != Tag::OldStatementNumber) {
+        follow(tag);
+        count_line(number);
+        return;
+      }
+    }
     const bool special = maybe_special && contains_special_byte(raw);
     std::string_view line = raw;
     bool in_place = true;  // `line` is a piece of the input
@@ -532,18 +543,23 @@ class Unwrapper {
 
     if (is_tag_line(line)) {
       const Tag tag = classify_tag(line);
-      // A balance never continues on a second line.
-      dropping_ = tag == Tag::OpeningBalance || tag == Tag::ClosingBalance || tag == Tag::OtherBalance;
-      if (tag == Tag::OpeningBalance) {
-        in_transactions_ = true;
-      } else if (tag == Tag::ClosingBalance || tag == Tag::Statement) {
-        in_transactions_ = false;
-      }
+      follow(tag);
       return tag == Tag::OldStatementNumber ? Action::Rewrite : Action::Keep;
     }
     if (!dropping_) return Action::Keep;
     set_aside(line, number);
     return Action::Drop;
+  }
+
+  // Where a field with `tag` leaves the statement.
+  void follow(Tag tag) noexcept {
+    // A balance never continues on a second line.
+    dropping_ = tag == Tag::OpeningBalance || tag == Tag::ClosingBalance || tag == Tag::OtherBalance;
+    if (tag == Tag::OpeningBalance) {
+      in_transactions_ = true;
+    } else if (tag == Tag::ClosingBalance || tag == Tag::Statement) {
+      in_transactions_ = false;
+    }
   }
 
   // A line that stands between statements, counted; kept out of logical_line, whose
