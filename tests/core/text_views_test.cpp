@@ -175,6 +175,50 @@ TEST_P(TextViews, UnwrapsAlikeWhereverTheBlocksFall) {
   }
 }
 
+// Between the balances most lines are passed without a look; these are the lines that
+// must still be found there, and the lines that look like them but change nothing,
+// each moved across the block boundaries. Short rows lie in the last bytes, which get
+// no block scan.
+TEST_P(TextViews, FindsTheLinesToChangeBetweenTheBalancesWhereverTheBlocksFall) {
+  const std::string kPairs = [] {
+    std::string letters;
+    for (int i = 0; i < 40; ++i) letters += "\xC3\xBC";
+    return letters;
+  }();
+  const struct {
+    std::string_view name;
+    std::string text;
+    std::string expected;
+  } kRows[] = {
+      {"first bytes classed with the marks", ":60F:C1\n:61:1\n+a\n}b\n*c\n;d\n=e\nzf\n:21:X\n:61:2\n:62F:C1\n",
+       ":60F:C1\n:61:1\n+a\n}b\n*c\n;d\n=e\nzf\n:21:X\n:61:2\n:62F:C1\n"},
+      {"end of envelope and old tag among the transactions",
+       ":60F:C1\n:61:1\n:86:a\n-}{1:F01X}{4:\n:28:2/1\n:61:2\n:62F:C1\nABNANL2A\n:20:B\n",
+       ":60F:C1\n:61:1\n:86:a\n:28C:2/1\n:61:2\n:62F:C1\n:20:B\n"},
+      {"a dash kept, a balance ending the transactions", ":60M:C1\n:61:1\n-\n:64:C1\n940 00\n:20:B\n",
+       ":60M:C1\n:61:1\n-\n:64:C1\n:20:B\n"},
+      {"letters beyond ASCII across the blocks", ":60F:C1\n:86:" + kPairs + "\xE2\x82\xAC\n:62F:C1\nX\n",
+       ":60F:C1\n:86:" + kPairs + "\xE2\x82\xAC\n:62F:C1\n"},
+      {"no line feed at the end", ":60F:C1\n:61:1\n:62F:C1", ":60F:C1\n:61:1\n:62F:C1"},
+  };
+  for (const auto& row : kRows) {
+    for (std::size_t shift = 0; shift < kShifts; ++shift) {
+      SCOPED_TRACE(::testing::Message() << row.name << ", shifted by " << shift);
+      // A line of its own before the fields, so that the first one starts anywhere.
+      const std::string text = std::string(shift, 'X') + "\n" + row.text;
+      EXPECT_EQ(unwrap_text(text), std::string(shift, 'X') + "\n" + row.expected);
+      std::string storage;
+      LineMap lines;
+      std::vector<Diagnostic> diagnostics;
+      bool lone_carriage_return = true;
+      const auto one_pass = detail::unwrap_utf8_view(text, storage, lines, diagnostics, lone_carriage_return);
+      ASSERT_TRUE(one_pass.has_value());
+      EXPECT_FALSE(lone_carriage_return);
+      EXPECT_EQ(*one_pass, std::string(shift, 'X') + "\n" + row.expected);
+    }
+  }
+}
+
 TEST_P(TextViews, KeepsTheInputWhenOnlyItsEndsAreFraming) {
   const std::string text = "{1:F01X}{2:O940}{4:\n" + std::string(kUnwrapped.substr(0, 200)) + "\n-}\n";
   std::string storage;
