@@ -46,8 +46,9 @@ enum class Tag : std::uint8_t {
   OtherBalance,        // ":64:", ":65:"
 };
 
-// The tags that steer unwrapping, read from the bytes of a tag line.
-Tag classify_tag(std::string_view line) noexcept {
+// The tags that steer unwrapping, read from the bytes of a tag line. Inline: it is
+// asked once for each field line looked at.
+[[gnu::always_inline]] inline Tag classify_tag(std::string_view line) noexcept {
   if (line.size() < 4) return Tag::Other;
   const char a = line[1];
   const char b = line[2];
@@ -197,7 +198,7 @@ class LineFeeds {
   // holds a special byte; true otherwise.
   bool may_hold_special(std::size_t begin, std::size_t end) const noexcept {
     if (begin >= end) return false;
-    if (begin < batch_ || end > batch_ + kBlock * batch_size_) return true;
+    if (begin < batch_ || end > batch_end_) return true;
     if (blocks_.special == 0) return false;  // most batches
     const std::size_t first = (begin - batch_) / kBlock;
     const std::size_t last = (end - 1 - batch_) / kBlock;
@@ -255,6 +256,7 @@ class LineFeeds {
   void scan_batch(std::size_t block) noexcept {
     batch_ = block;
     batch_size_ = std::min(Blocks::kMax, (text_.size() - block - 2) / kBlock);
+    batch_end_ = block + kBlock * batch_size_;
     scan_blocks_(text_.data() + block, batch_size_, blocks_);
     lone_carriage_return_ |= blocks_.lone_carriage_return;
     if (!check_utf8_) return;
@@ -305,6 +307,7 @@ class LineFeeds {
   Blocks blocks_;
   std::size_t batch_ = 0;       // offset of the first block in blocks_
   std::size_t batch_size_ = 0;  // blocks in blocks_
+  std::size_t batch_end_ = 0;   // offset of the first byte after them
   std::size_t block_ = ~std::size_t{0} - kBlock;  // offset of the 64 bytes that mask_ describes
   std::uint64_t mask_ = 0;
   bool tail_ = false;  // block_ lies in the last bytes, not in the batch
