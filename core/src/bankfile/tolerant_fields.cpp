@@ -240,13 +240,15 @@ std::size_t details_line_width(std::string_view text) noexcept {
   std::size_t start = 0;  // of the line not yet read
   std::size_t at = 0;     // bytes before it hold no line feed not yet read
 #if defined(__SSE2__)
-  // Line feeds found sixteen bytes a step: lines are a few dozen bytes, where a library
-  // search per line costs more in its setup than in the bytes it passes.
+  // Line feeds found thirty-two bytes a step: lines are a few dozen bytes, where a
+  // library search per line costs more in its setup than in the bytes it passes.
   const __m128i feed = _mm_set1_epi8('\n');
-  for (; text.size() - at >= 16; at += 16) {
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
-    for (auto bits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, feed))); bits != 0;
-         bits &= bits - 1) {
+  const auto feeds = [&](std::size_t from) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + from));
+    return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, feed)));
+  };
+  for (; text.size() - at >= 32; at += 32) {
+    for (std::uint32_t bits = feeds(at) | feeds(at + 16) << 16; bits != 0; bits &= bits - 1) {
       const std::size_t stop = at + static_cast<std::size_t>(std::countr_zero(bits));
       read_line(start, stop);
       start = stop + 1;
