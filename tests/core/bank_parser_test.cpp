@@ -1,5 +1,8 @@
 // The bank-file parser beside the exact one. What it repairs and reports, field by field,
 // is pinned by the case tables under cases/bank/.
+#include <algorithm>
+#include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -12,6 +15,8 @@
 #include "tallyfold/export.hpp"
 #include "tallyfold/fields.hpp"
 #include "tallyfold/parse.hpp"
+#include "util/tag_line.hpp"
+#include "util/utf8.hpp"
 
 namespace tallyfold {
 namespace {
@@ -134,6 +139,46 @@ TEST(BankParser, JudgesTheWidthOfDetailsLines) {
   };
   for (const auto& row : kRows) {
     EXPECT_EQ(detail::details_line_width(row.text), row.width) << row.name;
+  }
+}
+
+// The judgement walks its lines in steps of many bytes: on texts of random lines, short
+// and long, tags and text, with and without carriage returns, it agrees with the rule
+// read one line at a time.
+TEST(BankParser, JudgesTheWidthAsLineByLine) {
+  const auto by_lines = [](std::string_view text) {
+    std::map<std::size_t, int> broken;
+    bool in_details = false;
+    std::size_t open_length = 0;
+    for (std::size_t start = 0; start < text.size();) {
+      const std::size_t feed = std::min(text.find('\n', start), text.size());
+      std::string_view line = text.substr(start, feed - start);
+      start = feed + 1;
+      while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+      if (detail::tag_length(line) != 0) {
+        in_details = line.starts_with(":86:");
+      } else if (in_details) {
+        ++broken[open_length];
+      }
+      if (in_details) open_length = detail::character_count(line);
+    }
+    for (std::size_t length = 255; length > 65; --length) {
+      if (broken[length] >= 2) return length;
+    }
+    return std::size_t{65};
+  };
+  const std::string kPieces[] = {":86:", ":61:", ":20:", ":8", "\xC3\xBC", "x", "\r", "\n", "\n", "\n"};
+  std::mt19937 random(7);
+  for (int round = 0; round < 300; ++round) {
+    std::string text;
+    const std::size_t pieces = random() % 400;
+    for (std::size_t i = 0; i < pieces; ++i) {
+      const std::string& piece = kPieces[random() % std::size(kPieces)];
+      // Runs of one letter make the long lines whose widths are judged.
+      text += piece == "x" ? std::string(60 + random() % 16, 'x') : piece;
+    }
+    SCOPED_TRACE(text);
+    EXPECT_EQ(detail::details_line_width(text), by_lines(text));
   }
 }
 
