@@ -587,7 +587,9 @@ void DecodedDetails::Builder::add_source_entries_in_order(std::span<const Source
 char* DecodedDetails::Builder::extend_value(std::size_t n) {
   if (!pending_) fail("decoded details: value before its key");
   if (!value_copied_) {
-    value_at_ = copy(std::string_view(base_ + value_at_, value_length_));
+    // Nothing so far is the common case: the value starts where the room does.
+    value_at_ = value_length_ == 0 ? static_cast<std::uint32_t>(copy_at_ - base_)
+                                   : copy(std::string_view(base_ + value_at_, value_length_));
     value_copied_ = true;
   }
   if (n > static_cast<std::size_t>(copy_end_ - copy_at_)) fail("decoded details: more bytes than announced");

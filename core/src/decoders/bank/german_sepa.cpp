@@ -97,6 +97,39 @@ constexpr const detail::FixedKey& slot_key(std::size_t slot) noexcept {
 }
 static_assert(keys_ascend(), "the map is written in the table's order");
 
+// A four-byte keyword's bytes as one number, the same however the machine orders them.
+constexpr std::uint32_t word_of(const char* bytes) noexcept {
+  return std::uint32_t{static_cast<unsigned char>(bytes[0])} | std::uint32_t{static_cast<unsigned char>(bytes[1])} << 8 |
+         std::uint32_t{static_cast<unsigned char>(bytes[2])} << 16 |
+         std::uint32_t{static_cast<unsigned char>(bytes[3])} << 24;
+}
+
+// The four-letter keywords by a hash of their bytes: a multiplier, found when compiled,
+// under which each lands in a slot of its own among 32; a candidate is then compared
+// with the one keyword its hash names.
+constexpr unsigned hash_of(std::uint32_t word, std::uint32_t multiplier) noexcept { return (word * multiplier) >> 27; }
+constexpr std::uint32_t kKeywordMultiplier = [] {
+  for (std::uint32_t multiplier = 0x9E3779B1u;; multiplier += 2) {
+    bool taken[32] = {};
+    bool apart = true;
+    for (std::size_t k = 0; k < kKeywords.size() && apart; ++k) {
+      if (key_of(k).size() != 4) continue;
+      const unsigned slot = hash_of(word_of(key_of(k).data()), multiplier);
+      apart = !taken[slot];
+      taken[slot] = true;
+    }
+    if (apart) return multiplier;
+  }
+}();
+constexpr std::array<std::int8_t, 32> kKeywordByHash = [] {
+  std::array<std::int8_t, 32> slots{};
+  slots.fill(-1);
+  for (std::size_t k = 0; k < kKeywords.size(); ++k) {
+    if (key_of(k).size() == 4) slots[hash_of(word_of(key_of(k).data()), kKeywordMultiplier)] = static_cast<std::int8_t>(k);
+  }
+  return slots;
+}();
+
 // The keyword that `rest` (the bytes from a candidate's first to its "+") spells, as a
 // slot of kKeywords, or -1. Every keyword is four letters and "+" but "BIC+", so one
 // byte rules out nearly every place.
@@ -104,11 +137,8 @@ int keyword_at(std::string_view rest) noexcept {
   if (rest.size() < 4) return -1;
   if (rest[3] == '+') return rest.starts_with("BIC+") ? static_cast<int>(kBic) : -1;
   if (rest.size() < 5 || rest[4] != '+') return -1;
-  for (std::size_t k = 0; k < kKeywords.size(); ++k) {
-    const std::string_view key = key_of(k);
-    if (key.size() == 4 && std::memcmp(rest.data(), key.data(), 4) == 0) return static_cast<int>(k);
-  }
-  return -1;
+  const int slot = kKeywordByHash[hash_of(word_of(rest.data()), kKeywordMultiplier)];
+  return slot >= 0 && std::memcmp(rest.data(), key_of(static_cast<std::size_t>(slot)).data(), 4) == 0 ? slot : -1;
 }
 
 bool is_blank(char c) noexcept { return c == ' ' || c == '\t'; }
@@ -181,6 +211,22 @@ inline bool at_width(std::string_view raw) noexcept {
 #endif
 }
 
+// memcpy, with the lengths of a subfield's text (16 to 32 bytes) copied inline as two
+// sixteen-byte moves that may overlap, where the library call would cost more than the
+// copy.
+inline void copy_bytes(char* out, const char* from, std::size_t n) noexcept {
+#ifdef TALLYFOLD_SEPA_SSE2
+  if (n >= 16 && n <= 32) {
+    const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+    const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + n - 16));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), head);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + n - 16), tail);
+    return;
+  }
+#endif
+  std::memcpy(out, from, n);
+}
+
 // Subfields joined as the bank cut them, in thought only: each piece keeps its place in
 // the joined text, and the one blank put between two pieces is the gap between their
 // places. Keywords are found where a piece starts or after a blank, and identifiers end
@@ -195,7 +241,7 @@ class JoinedText {
   };
 
   // `raw` as the subfield has it; `untrimmed` when it has no white space at either end.
-  void add(std::string_view raw, bool untrimmed) {
+  [[gnu::always_inline]] void add(std::string_view raw, bool untrimmed) {
     const std::string_view core = untrimmed ? raw : trim_blanks(raw);
     // Bytes bound characters from above: a shorter text needs no count.
     const bool full = raw.size() >= kSubfieldWidth && !is_blank(raw.back()) && at_width(raw);
@@ -294,7 +340,7 @@ class JoinedText {
         if (at >= end) break;
       }
       const std::size_t stop = end < q.end ? end : q.end;
-      std::memcpy(out, q.source + (at - q.begin), stop - at);
+      copy_bytes(out, q.source + (at - q.begin), stop - at);
       out += stop - at;
       at = stop;
     }
@@ -581,10 +627,13 @@ constexpr std::array<Joined, 100> kJoined = [] {
 // byte from + i. A block of four loads whose compares keep their constants in
 // registers, where a call in the walk between two loads would have them read again.
 [[gnu::always_inline]] inline std::uint64_t stops64(const char* p, std::size_t from, std::size_t size) noexcept {
-  if (from + 64 <= size) {
-    return std::uint64_t{stops16(p + from)} | std::uint64_t{stops16(p + from + 16)} << 16 |
-           std::uint64_t{stops16(p + from + 32)} << 32 | std::uint64_t{stops16(p + from + 48)} << 48;
-  }
+  const auto block = [p](std::size_t at) {
+    return std::uint64_t{stops16(p + at)} | std::uint64_t{stops16(p + at + 16)} << 16 |
+           std::uint64_t{stops16(p + at + 32)} << 32 | std::uint64_t{stops16(p + at + 48)} << 48;
+  };
+  if (from + 64 <= size) return block(from);
+  // The last bytes, read as the 64 that end the text: nothing past its end is read.
+  if (size >= 64) return block(size - 64) >> (from + 64 - size);
   std::uint64_t found = 0;
   for (std::size_t at = from; at < size; at += 16) found |= std::uint64_t{stops_from(p, at, size)} << (at - from);
   return found;
