@@ -142,16 +142,22 @@ void expect_same(const Statement& mt, const Statement& camt, const std::string& 
     EXPECT_EQ(a.value_date, b.value_date);
     EXPECT_EQ(a.entry_date.value_or(a.value_date), b.entry_date.value_or(b.value_date));
     const std::string_view bank = a.bank_reference.value_or("");
-    if (bank.size() <= 35 && bank != "NONREF" && bank != "NOREF") EXPECT_EQ(bank, b.bank_reference.value_or(""));
+    if (bank.size() <= 35 && bank != "NONREF" && bank != "NOREF") {
+      EXPECT_EQ(bank, b.bank_reference.value_or(""));
+    }
     const DerivedFields fa = fields_of(a);
     const DerivedFields fb = fields_of(b);
     EXPECT_EQ(as_camt_holds(fa.purpose), as_camt_holds(fb.purpose));
-    if (fa.counterparty.size() <= 140) EXPECT_EQ(trim_white_space(fa.counterparty), fb.counterparty);
+    if (fa.counterparty.size() <= 140) {
+      EXPECT_EQ(trim_white_space(fa.counterparty), fb.counterparty);
+    }
     EXPECT_EQ(fa.counter_iban, fb.counter_iban);
     if (!fa.end_to_end_reference.empty() && fa.end_to_end_reference.size() <= 35) {
       EXPECT_EQ(fa.end_to_end_reference, fb.end_to_end_reference);
     }
-    if (fa.mandate_reference.size() <= 35) EXPECT_EQ(fa.mandate_reference, fb.mandate_reference);
+    if (fa.mandate_reference.size() <= 35) {
+      EXPECT_EQ(fa.mandate_reference, fb.mandate_reference);
+    }
     for (const auto& [name, x, y] : {std::tuple{"counter_account", &fa.counter_account, &fb.counter_account},
                                      {"counterparty_bic", &fa.counterparty_bic, &fb.counterparty_bic},
                                      {"creditor_id", &fa.creditor_id, &fb.creditor_id},
@@ -175,7 +181,9 @@ void expect_same(const Statement& mt, const Statement& camt, const std::string& 
     if (!a.customer_reference.empty() && a.customer_reference != "NONREF") {
       EXPECT_EQ(a.customer_reference, b.customer_reference) << "FIELD customer_reference";
     }
-    if (is_swift_type(a.transaction_type)) EXPECT_EQ(a.transaction_type, b.transaction_type) << "FIELD transaction_type";
+    if (is_swift_type(a.transaction_type)) {
+      EXPECT_EQ(a.transaction_type, b.transaction_type) << "FIELD transaction_type";
+    }
   }
 }
 
