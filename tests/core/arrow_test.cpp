@@ -93,7 +93,7 @@ INSTANTIATE_TEST_SUITE_P(
                     DecimalCase{"five_decimals", 123456, 5, false, 123456},
                     DecimalCase{"zeros_beyond_five", 1234500, 7, false, 12345},
                     DecimalCase{"largest", kMax, 0, true, ~(kMax * 100000) + 1}),
-    [](const testing::TestParamInfo<DecimalCase>& info) { return std::string(info.param.name); });
+    [](const testing::TestParamInfo<DecimalCase>& param_info) { return std::string(param_info.param.name); });
 
 TEST(ArrowStream, RefusesDigitsBeyondTheFifthDecimalInsteadOfRounding) {
   Read r;
