@@ -80,6 +80,46 @@ TEST(BankParser, MarksItsTransactionsForBankRules) {
   EXPECT_EQ(fields_of(t).purpose, "Rent");
 }
 
+// A :61: that follows a transaction's :86: is settled before the tag is classified; on
+// random statements of lines, details of one or more fields and lines, supplementary
+// details, balances and the owner's information, the statements are still those the
+// exact reading, which classifies every tag, gives.
+TEST(BankParser, ReadsLinesAfterDetailsAsTheExactReadingDoes) {
+  const std::string kDetails[] = {"166?00GUTSCHRIFT?20EREF+X", "/REMI/USTD//Rent/", "plain words", "x", ""};
+  // Lines the bank reading joins without a blank, as the exact one joins every line.
+  const std::string kMore[] = {"?21SVWZ+Y", " more text", "", " /NAME/X"};
+  std::mt19937 random(11);
+  const auto pick = [&random](const auto& list) { return list[random() % std::size(list)]; };
+  const JsonOptions every_field{.bank_fields = false, .exact_amounts = true};
+  for (int round = 0; round < 400; ++round) {
+    std::string text;
+    for (int statement = 0, statements = 1 + static_cast<int>(random() % 3); statement < statements; ++statement) {
+      text += ":20:S" + std::to_string(statement) + "\n:25:A\n:28C:1\n";
+      text += random() % 4 == 0 ? ":60M:C230101EUR1,00\n" : ":60F:C230101EUR1,00\n";
+      for (int line = 0, lines = static_cast<int>(random() % 5); line < lines; ++line) {
+        text += ":61:230102" + std::string(random() % 2 == 0 ? "C" : "D") + "1,00NTRFREF" + std::to_string(line) +
+                (random() % 3 == 0 ? "//B\nsupplementary\n" : "\n");
+        for (int field = 0, fields = static_cast<int>(random() % 3); field < fields; ++field) {
+          text += ":86:" + pick(kDetails) + "\n";
+          for (int more = 0, lines_more = static_cast<int>(random() % 3); more < lines_more; ++more) {
+            text += pick(kMore) + "\n";
+          }
+        }
+      }
+      text += random() % 4 == 0 ? ":62M:C230131EUR1,00\n" : ":62F:C230131EUR1,00\n";
+      if (random() % 3 == 0) text += ":64:C230131EUR1,00\n";
+      if (random() % 3 == 0) text += ":86:" + pick(kDetails) + "\n" + pick(kMore) + "\n";
+    }
+    SCOPED_TRACE(text);
+    auto exact = parse_statements(text, kChain);
+    ASSERT_TRUE(exact) << message(exact.error());
+    std::vector<Diagnostic> diagnostics;
+    auto bank = parse_bank_statements(text, kChain, diagnostics);
+    ASSERT_TRUE(bank) << message(bank.error());
+    EXPECT_EQ(export_json(*bank, every_field).value(), export_json(*exact, every_field).value());
+  }
+}
+
 // A :86: field's lines are joined by one rule whether the field is a transaction's
 // details, a second :86: of the same transaction or the owner's information; the first
 // goes into the texts line by line, the last is joined before it is kept.
