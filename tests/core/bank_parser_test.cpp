@@ -15,6 +15,7 @@
 #include "tallyfold/export.hpp"
 #include "tallyfold/fields.hpp"
 #include "tallyfold/parse.hpp"
+#include "tallyfold/reconcile.hpp"
 #include "util/tag_line.hpp"
 #include "util/utf8.hpp"
 
@@ -117,6 +118,41 @@ TEST(BankParser, ReadsLinesAfterDetailsAsTheExactReadingDoes) {
     auto bank = parse_bank_statements(text, kChain, diagnostics);
     ASSERT_TRUE(bank) << message(bank.error());
     EXPECT_EQ(export_json(*bank, every_field).value(), export_json(*exact, every_field).value());
+  }
+}
+
+// Whether a kept statement surely reconciles is told from the amounts' mantissas as it is
+// kept; on random statements of credits, debits and reversals that balance or miss by a
+// cent, it is true exactly where the full check balances.
+TEST(BankParser, TellsAsTheFullCheckWhetherAStatementReconciles) {
+  const char* const kMarks[] = {"C", "D", "RC", "RD"};
+  const auto side = [](long long cents) { return std::string(cents < 0 ? "D" : "C"); };
+  const auto amount = [](long long cents) {
+    cents = cents < 0 ? -cents : cents;
+    return std::to_string(cents / 100) + "," + (cents % 100 < 10 ? "0" : "") + std::to_string(cents % 100);
+  };
+  std::mt19937 random(5);
+  for (int round = 0; round < 300; ++round) {
+    long long sum = static_cast<long long>(random() % 100000) - 50000;
+    std::string text = ":20:R\n:25:A\n:28C:1\n:60F:" + side(sum) + "230101EUR" + amount(sum) + "\n";
+    for (int line = 0, lines = static_cast<int>(random() % 12); line < lines; ++line) {
+      const std::string mark = kMarks[random() % 4];
+      const long long cents = static_cast<long long>(random() % 1000000);
+      sum += (mark == "C" || mark == "RD") ? cents : -cents;
+      text += ":61:230102" + mark + amount(cents) + "NTRFX\n";
+    }
+    const bool off = random() % 3 == 0;
+    if (off) sum += 1;
+    text += ":62F:" + side(sum) + "230131EUR" + amount(sum) + "\n";
+    SCOPED_TRACE(text);
+    std::vector<Diagnostic> diagnostics;
+    std::vector<KeptStatement> kept;
+    auto parsed = parse_bank_statements(text, kChain, diagnostics, &kept);
+    ASSERT_TRUE(parsed) << message(parsed.error());
+    ASSERT_EQ(kept.size(), 1u);
+    const bool balanced = check_statement(parsed->at(0)).balanced;
+    EXPECT_EQ(balanced, !off);
+    EXPECT_EQ(kept[0].surely_reconciles, balanced);
   }
 }
 
