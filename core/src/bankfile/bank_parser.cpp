@@ -28,13 +28,9 @@ bool surely_reconciles(const Statement& s) noexcept {
   uint128 credits = 0;
   uint128 debits = 0;
   bool fits = true;
-  // Without a branch on the sign, which follows no pattern from one record to the next.
   const auto add = [&](const Decimal& amount) {
-    const uint128 mantissa = amount.mantissa();
-    fits &= (amount.scale() == scale) & ((mantissa >> 64) == 0);
-    const uint128 debit = mantissa & (uint128{0} - static_cast<uint128>(amount.negative()));
-    debits += debit;
-    credits += mantissa - debit;
+    fits &= amount.scale() == scale && (amount.mantissa() >> 64) == 0;
+    (amount.negative() ? debits : credits) += amount.mantissa();
   };
   add(s.opening_balance.signed_amount());
   for (std::size_t i = 0; i < s.transactions.size(); ++i) add(s.transactions.signed_amount(i));
@@ -158,17 +154,19 @@ class BankPolicy {
   bool join(const Field& field, std::string_view previous, std::string_view line) {
     if (subfields_) return false;
     const std::string_view text = field();
-    if (!settled_) {
-      settle(text);
-      if (subfields_) return false;
+    // The field's first four bytes never change once written. Tested without a branch
+    // per byte: whether a field is subfields changes from one transaction to the next.
+    if (text.size() >= 4) {
+      const auto digit = [](char c) { return static_cast<unsigned char>(c - '0') < 10; };
+      if (digit(text[0]) & digit(text[1]) & digit(text[2]) & (text[3] == '?')) {
+        subfields_ = true;
+        return false;
+      }
     }
     if (previous.empty() || line.empty() || previous.back() == ' ' || line.front() == ' ') return false;
     if (line.size() >= 3 && line[0] == '?' && is_digit(line[1]) && is_digit(line[2])) return false;
     return join_words(text, previous, line);
   }
-  // A streamed :86: field opens with `first_line`: most fields are told subfields or not
-  // here, once, and their lines' joins ask one flag.
-  void details_opened(std::string_view first_line) noexcept { settle(first_line); }
   [[gnu::noinline]] bool join_words(std::string_view text, std::string_view previous, std::string_view line) {
     // A writer that keeps a line from opening like a tag (": JS12345 IBAN: ...") breaks
     // it one character early, inside a word ("EREF" as "ERE" + "F: JS12345").
@@ -252,8 +250,7 @@ class BankPolicy {
 
   // Called for every tag line: the common fields return at once.
   void field(std::string_view tag, Action action, State state, bool pending, Builder* b, std::size_t line) {
-    subfields_ = false;  // a new field, not yet settled
-    settled_ = false;
+    subfields_ = false;  // a new field, whose text join has not seen
     switch (action) {
       case Action::Account:
         return repeated(tag, b->extra.account_seen, *b, line);
@@ -269,7 +266,7 @@ class BankPolicy {
   }
 
   // The statement is kept with what it has; a report has no balances to lack.
-  [[gnu::cold]] [[gnu::noinline]] std::optional<LocatedError> incomplete(const MissingMandatoryTag&, Builder& b, bool at_end) {
+  std::optional<LocatedError> incomplete(const MissingMandatoryTag&, Builder& b, bool at_end) {
     const bool report = b.statement.kind == StatementKind::InterimReport;
     std::string lacks;
     const auto add = [&](std::string_view what) {
@@ -494,20 +491,9 @@ class BankPolicy {
     }
   }
 
-  // Whether the field whose text so far is `text` is German subfields, once its first
-  // four bytes, which never change once written, are there. Without a branch per byte:
-  // whether a field is subfields changes from one transaction to the next.
-  void settle(std::string_view text) noexcept {
-    if (text.size() < 4) return;
-    const auto digit = [](char c) { return static_cast<unsigned char>(c - '0') < 10; };
-    subfields_ = digit(text[0]) & digit(text[1]) & digit(text[2]) & (text[3] == '?');
-    settled_ = true;
-  }
-
   std::string_view text_;
   std::size_t width_ = 0;  // of the file's full :86: lines, once a text line is joined
   bool subfields_ = false;  // the :86: field being joined is German "?NN" subfields
-  bool settled_ = false;    // subfields_ is known for that field
   std::vector<Diagnostic>& diagnostics_;
   std::vector<KeptStatement>* kept_ = nullptr;
   std::vector<detail::Repair> repairs_;

@@ -123,14 +123,12 @@ concept StatementPolicy =
     // (text_like_tag is told), a line that holds a tag it accepts after blanks or control
     // bytes is read as its tag line (stray_tag_line is told), and join tells whether a
     // blank goes between two lines of :86: text, `field()` giving the field's text up to
-    // the first (asked only when the rule needs it); details_opened is told the first line
-    // of each :86: field that goes straight into the buffer.
+    // the first (asked only when the rule needs it).
     (!P::kKeepsTextLikeTags ||
      requires(P& p, std::string_view tag, std::string_view text, std::size_t line, std::string_view (&field)()) {
        { p.is_field_tag(tag) } -> std::convertible_to<bool>;
        p.text_like_tag(tag, line);
        p.stray_tag_line(line);
-       p.details_opened(text);  // a :86: field streamed into the buffer opens with `text`
        { p.join(field, text, text) } -> std::convertible_to<bool>;
      }) &&
     // A policy that reads MT942 interim reports is told of a report field that cannot
@@ -613,10 +611,7 @@ Result<std::vector<Statement>, typename Policy::Error> run_statement_machine(std
       first_piece = line.substr(tag_size);
       continued = false;
       streaming = action == Action::TransactionDetails;
-      if (streaming) {
-        machine.start_details(first_piece);
-        if constexpr (Policy::kKeepsTextLikeTags) policy.details_opened(first_piece);
-      }
+      if (streaming) machine.start_details(first_piece);
     } else if (streaming) {
       if constexpr (Policy::kKeepsTextLikeTags) {
         if (policy.join([&machine] { return machine.details_field(); }, previous_line, line)) {
