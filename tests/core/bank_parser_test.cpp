@@ -212,17 +212,24 @@ TEST(BankParser, JudgesTheWidthOfDetailsLines) {
       {"in another field", twice(":61:x\n" + a70 + "\nmore\n"), 65},
       {"too long to judge", twice(":86:x\n" + std::string(300, 'A') + "\nmore\n"), 65},
       {"beyond the first 256 KiB", std::string(1 << 18, '\n') + twice(":86:x\n" + a70 + "\nmore\n"), 65},
+      {"last line followed by none", ":86:" + a70 + "\nmore\n:86:" + a70 + "\n", 65},
+      {"next line beyond the first 256 KiB",
+       ":86:" + a70 + "\nmore\n" + std::string((1 << 18) - 155, '\n') + ":86:" + a70 + "\nmore\n", 65},
+      {"next line cut at 256 KiB",
+       ":86:" + a70 + "\nmore\n" + std::string((1 << 18) - 156, '\n') + ":86:" + a70 + "\nmore\n", 74},
   };
   for (const auto& row : kRows) {
     EXPECT_EQ(detail::details_line_width(row.text), row.width) << row.name;
   }
 }
 
-// The judgement walks its lines in steps of many bytes: on texts of random lines, short
-// and long, tags and text, with and without carriage returns, it agrees with the rule
-// read one line at a time.
+// The judgement looks only at lines longer than a block's first line feed shows: on
+// texts of random lines, short and long, tags and text, with and without carriage
+// returns, some of them ending across the first 256 KiB, it agrees with the rule read
+// one line at a time.
 TEST(BankParser, JudgesTheWidthAsLineByLine) {
   const auto by_lines = [](std::string_view text) {
+    text = text.substr(0, std::size_t{1} << 18);
     std::map<std::size_t, int> broken;
     bool in_details = false;
     std::size_t open_length = 0;
@@ -243,17 +250,25 @@ TEST(BankParser, JudgesTheWidthAsLineByLine) {
     }
     return std::size_t{65};
   };
-  const std::string kPieces[] = {":86:", ":61:", ":20:", ":8", "\xC3\xBC", "x", "\r", "\n", "\n", "\n"};
+  const std::string kPieces[] = {":86:", ":61:", ":20:", ":8", ":", "\xC3\xBC", "x", "\r", "\n", "\n", "\n"};
   std::mt19937 random(7);
-  for (int round = 0; round < 300; ++round) {
+  for (int round = 0; round < 400; ++round) {
     std::string text;
+    // Every fourth text starts with short lines that end just before 256 KiB, so that
+    // its random lines meet the end of the judged bytes.
+    if (round % 4 == 3) {
+      text = std::string((std::size_t{1} << 18) - 2000 + random() % 64, 'y');
+      for (std::size_t i = 40; i < text.size(); i += 40 + random() % 20) text[i] = '\n';
+    }
     const std::size_t pieces = random() % 400;
     for (std::size_t i = 0; i < pieces; ++i) {
       const std::string& piece = kPieces[random() % std::size(kPieces)];
-      // Runs of one letter make the long lines whose widths are judged.
-      text += piece == "x" ? std::string(60 + random() % 16, 'x') : piece;
+      // Runs of one letter make the long lines whose widths are judged, a few longer
+      // than a block or than the judgement counts.
+      const std::size_t run = random() % 8 == 0 ? 60 + random() % 260 : 60 + random() % 16;
+      text += piece == "x" ? std::string(run, 'x') : piece;
     }
-    SCOPED_TRACE(text);
+    SCOPED_TRACE(text.substr(text.size() - std::min<std::size_t>(text.size(), 30000)));
     EXPECT_EQ(detail::details_line_width(text), by_lines(text));
   }
 }

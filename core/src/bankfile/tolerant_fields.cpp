@@ -213,56 +213,98 @@ void reread_padded_reference(std::string_view content, Transaction& t, TextBuffe
 }
 
 
+namespace {
+
+// Whether [begin, stop) of `data` is a tag line, and if so whether its field is :86:.
+struct LineTag {
+  bool tag;
+  bool details;
+};
+LineTag line_tag(const char* data, std::size_t begin, std::size_t stop) noexcept {
+  const std::string_view line(data + begin, stop - begin);
+  if (tag_length(line) == 0) return {false, false};
+  return {true, line.size() >= 4 && line[1] == '8' && line[2] == '6' && line[3] == ':'};
+}
+
+// The line feeds of the 64 bytes at `p`, as bits.
+std::uint64_t feeds_of_block(const char* p) noexcept {
+#if defined(__SSE2__)
+  const __m128i feed = _mm_set1_epi8('\n');
+  std::uint64_t bits = 0;
+  for (unsigned i = 0; i < 4; ++i) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+    bits |= std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, feed)))} << (16 * i);
+  }
+  return bits;
+#else
+  std::uint64_t bits = 0;
+  for (unsigned i = 0; i < 64; ++i) bits |= std::uint64_t{p[i] == '\n'} << i;
+  return bits;
+#endif
+}
+
+}  // namespace
+
 std::size_t details_line_width(std::string_view text) noexcept {
   constexpr std::size_t kSwiftWidth = kSwiftDetailsWidth;
   // Enough lines of any file to see its width, at a cost that does not grow with it.
   text = text.substr(0, std::size_t{1} << 18);
   std::array<std::uint32_t, 256> broken{};  // lines followed by more of their text, by length
-  bool in_details = false;
-  std::size_t open_length = 0;  // of the last :86: line, while its field may continue
   const char* const data = text.data();
-  // The line from `start` to `stop`, its line feed excluded. Carriage returns that end
-  // it change neither whether it holds a tag nor which, so only a long line's are taken
-  // off.
-  const auto read_line = [&](std::size_t start, std::size_t stop) {
-    std::string_view line(data + start, stop - start);
-    if (tag_length(line) != 0) {
-      in_details = line.size() >= 4 && line[1] == '8' && line[2] == '6' && line[3] == ':';
-    } else if (in_details && open_length < broken.size()) {
-      ++broken[open_length];
+  const std::size_t size = text.size();
+  // Only a line longer than SWIFT's width can make the judgement wider, and a line has
+  // no more characters than bytes: the others, nearly all, are never looked at. Which
+  // field a long line belongs to is found by walking back to the last tag line, no
+  // further than the long line before it, whose field is known.
+  std::size_t known = 0;          // a line start: the field of the lines before it is known
+  bool known_in_details = false;  // it is :86: (and not before the first tag line)
+  const auto long_line = [&](std::size_t begin, std::size_t stop) {
+    LineTag own = line_tag(data, begin, stop);
+    bool in_details = own.details;
+    if (!own.tag) {
+      in_details = known_in_details;
+      for (std::size_t line_start = begin; line_start > known;) {
+        const std::size_t previous_stop = line_start - 1;
+        std::size_t previous = previous_stop;
+        while (previous > known && data[previous - 1] != '\n') --previous;
+        const LineTag tag = line_tag(data, previous, previous_stop);
+        if (tag.tag) {
+          in_details = tag.details;
+          break;
+        }
+        line_start = previous;
+      }
     }
-    if (!in_details) return;
-    // Only lengths beyond SWIFT's width are judged, and a line has no more characters
-    // than bytes: most lines need no counting.
+    known = stop + 1;
+    known_in_details = in_details;
+    // Counted when the field goes on on the next line, one that holds no tag; the last
+    // line of the judged bytes, cut or not, is a line of its own.
+    if (!in_details || stop + 1 >= size) return;
+    const std::size_t next = stop + 1;
+    if (data[next] == ':') {
+      for (std::size_t i = next + 1; i < size && data[i] != '\n'; ++i) {
+        if (data[i] == ':') return;
+      }
+    }
+    std::string_view line(data + begin, stop - begin);
     while (line.size() > kSwiftWidth && line.back() == '\r') line.remove_suffix(1);
-    open_length = line.size() <= kSwiftWidth ? 0 : character_count(line);
+    const std::size_t length = line.size() <= kSwiftWidth ? 0 : character_count(line);
+    if (length < broken.size()) ++broken[length];
   };
-  std::size_t start = 0;  // of the line not yet read
-  std::size_t at = 0;     // bytes before it hold no line feed not yet read
-#if defined(__SSE2__)
-  // Line feeds found thirty-two bytes a step: lines are a few dozen bytes, where a
-  // library search per line costs more in its setup than in the bytes it passes.
-  const __m128i feed = _mm_set1_epi8('\n');
-  const auto feeds = [&](std::size_t from) {
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + from));
-    return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, feed)));
+  // A line longer than a block ends at the first line feed of the block it ends in: one
+  // test per block of 64 bytes finds it.
+  std::size_t start = 0;  // of the line that the next line feed ends
+  const auto block = [&](std::size_t at, std::uint64_t feeds) {
+    if (feeds == 0) return;
+    const std::size_t first = at + static_cast<std::size_t>(std::countr_zero(feeds));
+    if (first - start > kSwiftWidth) [[unlikely]] long_line(start, first);
+    start = at + 64 - static_cast<std::size_t>(std::countl_zero(feeds));
   };
-  for (; text.size() - at >= 32; at += 32) {
-    for (std::uint32_t bits = feeds(at) | feeds(at + 16) << 16; bits != 0; bits &= bits - 1) {
-      const std::size_t stop = at + static_cast<std::size_t>(std::countr_zero(bits));
-      read_line(start, stop);
-      start = stop + 1;
-    }
-  }
-#endif
-  while (true) {
-    const auto* found = static_cast<const char*>(std::memchr(data + at, '\n', text.size() - at));
-    if (found == nullptr) break;
-    const auto stop = static_cast<std::size_t>(found - data);
-    read_line(start, stop);
-    start = at = stop + 1;
-  }
-  if (start < text.size()) read_line(start, text.size());
+  std::size_t at = 0;
+  for (; size - at >= 64; at += 64) block(at, feeds_of_block(data + at));
+  std::uint64_t tail = 0;
+  for (std::size_t i = at; i < size; ++i) tail |= std::uint64_t{data[i] == '\n'} << (i - at);
+  block(at, tail);
   // Never narrower than SWIFT's lines: a narrower judgement would hang on which lines a
   // download happens to hold, and the same transaction would read differently.
   for (std::size_t length = broken.size() - 1; length > kSwiftWidth; --length) {
