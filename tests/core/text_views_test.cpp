@@ -90,6 +90,7 @@ TEST(BlockScanKernels, AgreeWithThePlainKernelOnEveryMask) {
       ASSERT_EQ(got.lone_carriage_return, expected.lone_carriage_return) << "round " << round;
       for (std::size_t k = 0; k < count; ++k) {
         ASSERT_EQ(got.feeds[k], expected.feeds[k]) << "round " << round << " block " << k;
+        ASSERT_EQ(got.looks[k], expected.looks[k]) << "round " << round << " block " << k;
         if (((expected.with_high >> k) & 1) != 0) {
           ASSERT_EQ(got.high[k], expected.high[k]) << "round " << round << " block " << k;
         }

@@ -39,7 +39,7 @@ void scan_blocks_scalar(const char* text, std::size_t count, Blocks& out) noexce
   for (std::size_t k = 0; k < count; ++k) {
     const char* p = text + 64 * k;
     std::uint64_t feeds = 0;
-    std::uint64_t marked = 0;
+    std::uint64_t needed = 0;
     std::uint64_t high = 0;
     std::uint64_t leads = 0;
     std::uint64_t continuations = 0;
@@ -48,7 +48,7 @@ void scan_blocks_scalar(const char* text, std::size_t count, Blocks& out) noexce
     for (unsigned i = 0; i < 64; ++i) {
       const char c = p[i];
       feeds |= std::uint64_t{c == '\n'} << i;
-      marked |= std::uint64_t{(c == '{') || (c == '-') || (c == ':')} << i;
+      needed |= std::uint64_t{needs_look(p + i)} << i;
       const auto byte = static_cast<unsigned char>(c);
       high |= std::uint64_t{byte >= 0x80} << i;
       leads |= std::uint64_t{byte >= 0xC2 && byte <= 0xDF} << i;
@@ -57,7 +57,7 @@ void scan_blocks_scalar(const char* text, std::size_t count, Blocks& out) noexce
       special |= is_special_byte(c);
       out.nul |= c == '\0';
     }
-    add_block(out, k, p, feeds, marked, static_cast<unsigned>(popcount64(feeds)), lines, starts_line);
+    add_block(out, k, feeds, needed, static_cast<unsigned>(popcount64(feeds)), lines, starts_line);
     out.special |= std::uint64_t{special} << k;
     if (high != 0) add_high(out, k, high, leads, continuations);
     out.lone_carriage_return |= has_lone_return(p, feeds, returns);

@@ -28,6 +28,9 @@ constexpr bool is_special_byte(char c) noexcept { return is_control_byte(c) | (c
 struct Blocks {
   static constexpr std::size_t kMax = 64;
   std::uint64_t feeds[kMax];       // bit i: byte i of the block is a line feed
+  // bit i: a line starts at byte i and needs a look (needs_look); the first block's
+  // first byte counts as a line start, as what precedes it is not scanned
+  std::uint64_t looks[kMax];
   std::uint64_t high[kMax];        // bit i: byte i is not ASCII; set for the blocks of with_high only
   std::uint16_t before[kMax + 1];  // line feeds in the blocks before block k
   // bit k: a line that starts in block k needs a look; the first block's first byte
@@ -51,24 +54,20 @@ inline void start_blocks(Blocks& out) noexcept {
   out.before[0] = 0;
 }
 
-/// What every kernel adds about block k at `p` once it has its line feeds and the bytes
-/// that may start a line needing a look (`marked`: at least every '{', '-' and ':').
-/// The lines are decided one by one, as only those starting with a marked byte can stop
-/// the skip; most lines of a block start with none. `starts_line`: the last block ended
-/// in a line feed (true before the first). `lines`: the line feeds so far.
-inline void add_block(Blocks& out, std::size_t k, const char* p, std::uint64_t feeds, std::uint64_t marked,
-                      unsigned count, unsigned& lines, std::uint64_t& starts_line) noexcept {
+/// What every kernel adds about block k once it has its line feeds and `needed`, the
+/// bytes at which needs_look holds, whether a line starts there or not. Deciding every
+/// byte, not the lines one by one, leaves no branch on how many lines a block holds or
+/// which of them opens with what. `starts_line`: the last block ended in a line feed
+/// (true before the first). `lines`: the line feeds so far.
+inline void add_block(Blocks& out, std::size_t k, std::uint64_t feeds, std::uint64_t needed, unsigned count,
+                      unsigned& lines, std::uint64_t& starts_line) noexcept {
   out.feeds[k] = feeds;
   lines += count;
   out.before[k + 1] = static_cast<std::uint16_t>(lines);
-  std::uint64_t candidates = ((feeds << 1) | starts_line) & marked;
+  const std::uint64_t looks = ((feeds << 1) | starts_line) & needed;
+  out.looks[k] = looks;
+  out.stops |= std::uint64_t{looks != 0} << k;
   starts_line = feeds >> 63;
-  for (; candidates != 0; candidates &= candidates - 1) {
-    if (needs_look(p + static_cast<unsigned>(std::countr_zero(candidates)))) {
-      out.stops |= std::uint64_t{1} << k;
-      break;
-    }
-  }
 }
 
 /// Whether the bytes of a block that are not ASCII (`high`) are whole two-byte UTF-8

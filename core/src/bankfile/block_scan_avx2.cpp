@@ -8,28 +8,29 @@ namespace {
 
 // Every byte is put in its classes by two table lookups, one by its low and one by its
 // high nibble: a class is the bits both lookups give. A class is thus a set of low
-// nibbles times a set of high nibbles; where the bytes wanted are no such product, the
-// class takes more (kMarked: ':', '{', '-', and with them "*+;=z}", which cost a line
-// only a look at its first bytes).
+// nibbles times a set of high nibbles.
 constexpr char kHigh = 0x01;     // 0x80 to 0xFF
 constexpr char kControl = 0x02;  // 0x01 and 0x03
 constexpr char kSub = 0x04;      // 0x1A
 constexpr char kAt = 0x08;       // '@'
 constexpr char kNul = 0x10;
 constexpr char kReturn = 0x20;   // '\r'
-constexpr char kMarked = static_cast<char>(0x80);  // in bit 7, for movemask
 constexpr char kRare = kHigh | kControl | kSub | kAt | kNul | kReturn;
 
 // By low nibble.
 constexpr char kLow[16] = {kHigh | kAt | kNul, kHigh | kControl, kHigh, kHigh | kControl,
                            kHigh, kHigh, kHigh, kHigh, kHigh, kHigh,
-                           kHigh | kSub | kMarked,             // 0xA: 0x1A, ':', '*', 'z'
-                           kHigh | kMarked,                    // 0xB: '{', '+', ';'
-                           kHigh, kHigh | kReturn | kMarked,  // 0xD: '\r', '-', '=', '}'
+                           kHigh | kSub,  // 0xA: 0x1A
+                           kHigh, kHigh,
+                           kHigh | kReturn,  // 0xD: '\r'
                            kHigh, kHigh};
 // By high nibble.
-constexpr char kHighNibble[16] = {kControl | kNul | kReturn, kSub, kMarked, kMarked, kAt, 0, 0, kMarked,
+constexpr char kHighNibble[16] = {kControl | kNul | kReturn, kSub, 0, 0, kAt, 0, 0, 0,
                                   kHigh, kHigh, kHigh, kHigh, kHigh, kHigh, kHigh, kHigh};
+
+// The byte that may open a line needing a look, by low nibble: ':', '{', '-'; for the
+// other nibbles a byte whose low nibble differs, which no byte looked up by it equals.
+constexpr char kOpeners[16] = {1, 0, 0, 0, 0, 0, 0, 0, 0, 0, ':', '{', 0, '-', 0, 0};
 
 }  // namespace
 
@@ -45,6 +46,10 @@ __attribute__((target("avx2,popcnt"))) void scan_blocks_avx2(const char* text, s
   const __m256i nibble = _mm256_set1_epi8(0x0F);
   const __m256i line_feed = _mm256_set1_epi8('\n');
   const __m256i rare = _mm256_set1_epi8(kRare);
+  const __m256i openers = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(kOpeners)));
+  const __m256i four = _mm256_set1_epi8(4);
+  const __m256i six = _mm256_set1_epi8('6');
+  const __m256i digit_one = _mm256_set1_epi8('1');
   start_blocks(out);
   std::uint64_t starts_line = 1;
   unsigned lines = 0;
@@ -52,18 +57,32 @@ __attribute__((target("avx2,popcnt"))) void scan_blocks_avx2(const char* text, s
     const char* p = text + 64 * k;
     const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
     const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
-    const __m256i class_a =
-        _mm256_and_si256(_mm256_shuffle_epi8(low_table, _mm256_and_si256(a, nibble)),
-                         _mm256_shuffle_epi8(high_table, _mm256_and_si256(_mm256_srli_epi16(a, 4), nibble)));
-    const __m256i class_b =
-        _mm256_and_si256(_mm256_shuffle_epi8(low_table, _mm256_and_si256(b, nibble)),
-                         _mm256_shuffle_epi8(high_table, _mm256_and_si256(_mm256_srli_epi16(b, 4), nibble)));
+    const __m256i low_a = _mm256_and_si256(a, nibble);
+    const __m256i low_b = _mm256_and_si256(b, nibble);
+    const __m256i class_a = _mm256_and_si256(_mm256_shuffle_epi8(low_table, low_a),
+                                             _mm256_shuffle_epi8(high_table, _mm256_and_si256(_mm256_srli_epi16(a, 4), nibble)));
+    const __m256i class_b = _mm256_and_si256(_mm256_shuffle_epi8(low_table, low_b),
+                                             _mm256_shuffle_epi8(high_table, _mm256_and_si256(_mm256_srli_epi16(b, 4), nibble)));
     const std::uint64_t feeds =
         std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(a, line_feed)))} |
         std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(b, line_feed)))} << 32;
-    const std::uint64_t marked = std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(class_a))} |
-                                 std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(class_b))} << 32;
-    add_block(out, k, p, feeds, marked, static_cast<unsigned>(__builtin_popcountll(feeds)), lines, starts_line);
+    // needs_look at every byte: an opener, but for a colon only where the next byte is
+    // '2' or '6' ('| 4' takes both) and the one after it not '1'; the bytes one and two
+    // further on are loaded as they stand, at most two past the block.
+    const __m256i tag_a = _mm256_andnot_si256(
+        _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 2)), digit_one),
+        _mm256_cmpeq_epi8(_mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 1)), four), six));
+    const __m256i tag_b = _mm256_andnot_si256(
+        _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 34)), digit_one),
+        _mm256_cmpeq_epi8(_mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 33)), four), six));
+    // Of the openers, the colon alone has the low nibble 0xA, the line feed's.
+    const __m256i needed_a = _mm256_andnot_si256(_mm256_andnot_si256(tag_a, _mm256_cmpeq_epi8(low_a, line_feed)),
+                                                 _mm256_cmpeq_epi8(_mm256_shuffle_epi8(openers, low_a), a));
+    const __m256i needed_b = _mm256_andnot_si256(_mm256_andnot_si256(tag_b, _mm256_cmpeq_epi8(low_b, line_feed)),
+                                                 _mm256_cmpeq_epi8(_mm256_shuffle_epi8(openers, low_b), b));
+    const std::uint64_t needed = std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(needed_a))} |
+                                 std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(needed_b))} << 32;
+    add_block(out, k, feeds, needed, static_cast<unsigned>(__builtin_popcountll(feeds)), lines, starts_line);
     const __m256i classes = _mm256_or_si256(class_a, class_b);
     if (_mm256_testz_si256(classes, rare) == 0) [[unlikely]] {
       const std::uint64_t bit = std::uint64_t{1} << k;

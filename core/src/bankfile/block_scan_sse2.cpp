@@ -12,7 +12,7 @@ namespace tallyfold::detail {
 void scan_blocks_sse2(const char* text, std::size_t count, Blocks& out) noexcept {
   const auto set = [](char c) { return _mm_set1_epi8(c); };
   const __m128i line_feed = set('\n'), carriage_return = set('\r'), nul = _mm_setzero_si128();
-  const __m128i brace = set('{'), dash = set('-'), colon = set(':');
+  const __m128i brace = set('{'), dash = set('-'), colon = set(':'), four = set(4), six = set('6'), digit_one = set('1');
   const __m128i one = set('\x01'), three = set('\x03'), sub = set('\x1a'), at = set('@');
   // Signed compares: 0x80 to 0xBF are below -64, 0xC2 to 0xDF between -63 and -32.
   const __m128i below_leads = set('\xc0'), above_c1 = set('\xc1'), past_leads = set('\xe0');
@@ -22,7 +22,7 @@ void scan_blocks_sse2(const char* text, std::size_t count, Blocks& out) noexcept
   for (std::size_t k = 0; k < count; ++k) {
     const char* p = text + 64 * k;
     std::uint64_t feeds = 0;
-    std::uint64_t marked = 0;
+    std::uint64_t needed = 0;
     std::uint64_t high = 0;
     std::uint64_t leads = 0;
     std::uint64_t continuations = 0;
@@ -35,8 +35,13 @@ void scan_blocks_sse2(const char* text, std::size_t count, Blocks& out) noexcept
         return std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(v))} << (16 * i);
       };
       feeds |= mask(_mm_cmpeq_epi8(bytes, line_feed));
-      marked |= mask(_mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, brace), _mm_cmpeq_epi8(bytes, dash)),
-                                  _mm_cmpeq_epi8(bytes, colon)));
+      // needs_look at every byte, from the bytes one and two further on.
+      const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i + 1));
+      const __m128i third = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i + 2));
+      const __m128i tag = _mm_andnot_si128(_mm_cmpeq_epi8(third, digit_one),
+                                           _mm_cmpeq_epi8(_mm_or_si128(second, four), six));
+      needed |= mask(_mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, brace), _mm_cmpeq_epi8(bytes, dash)),
+                                  _mm_and_si128(_mm_cmpeq_epi8(bytes, colon), tag)));
       high |= mask(bytes);
       leads |= mask(_mm_and_si128(_mm_cmpgt_epi8(bytes, above_c1), _mm_cmpgt_epi8(past_leads, bytes)));
       continuations |= mask(_mm_cmpgt_epi8(below_leads, bytes));
@@ -45,7 +50,7 @@ void scan_blocks_sse2(const char* text, std::size_t count, Blocks& out) noexcept
                                                    _mm_or_si128(_mm_cmpeq_epi8(bytes, sub), _mm_cmpeq_epi8(bytes, at))));
       nuls = _mm_or_si128(nuls, _mm_cmpeq_epi8(bytes, nul));
     }
-    add_block(out, k, p, feeds, marked, static_cast<unsigned>(popcount64(feeds)), lines, starts_line);
+    add_block(out, k, feeds, needed, static_cast<unsigned>(popcount64(feeds)), lines, starts_line);
     out.special |= std::uint64_t{_mm_movemask_epi8(special) != 0} << k;
     out.nul |= _mm_movemask_epi8(nuls) != 0;
     if (high != 0) add_high(out, k, high, leads, continuations);
