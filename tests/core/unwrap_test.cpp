@@ -11,6 +11,7 @@
 #include "tallyfold/bankfile.hpp"
 #include "support/shared_data.hpp"
 #include "bankfile/unwrap.hpp"
+#include "bankfile/steering_tag.hpp"
 
 namespace tallyfold {
 
@@ -46,6 +47,48 @@ TEST(LineMap, FindsTheRunHoldingALine) {
     for (auto [line, original] : row.runs) map.map(line, original);
     for (auto [line, original] : row.lookups) EXPECT_EQ(map.original_line(line), original) << line;
   }
+}
+
+// The tag that steers unwrapping, read without a branch, against the rule read test by
+// test: on every line of up to six bytes drawn from the bytes the tags are made of.
+TEST(SteeringTag, AgreesWithTheRuleReadTestByTest) {
+  using detail::SteeringTag;
+  const auto by_tests = [](std::string_view line) {
+    if (line.size() < 4) return SteeringTag::Other;
+    const char a = line[1], b = line[2], c = line[3];
+    if (a == '2' && c == ':') return b == '0' ? SteeringTag::Statement : b == '8' ? SteeringTag::OldStatementNumber : SteeringTag::Other;
+    if (a != '6') return SteeringTag::Other;
+    if ((b == '4' || b == '5') && c == ':') return SteeringTag::OtherBalance;
+    if ((b == '0' || b == '2') && (c == 'F' || c == 'M') && line.size() >= 5 && line[4] == ':') {
+      return b == '0' ? SteeringTag::OpeningBalance : SteeringTag::ClosingBalance;
+    }
+    return SteeringTag::Other;
+  };
+  const struct {
+    std::string_view line;
+    SteeringTag tag;
+  } kRows[] = {
+      {":20:X", SteeringTag::Statement},       {":28:1", SteeringTag::OldStatementNumber},
+      {":28C:1", SteeringTag::Other},          {":60F:C", SteeringTag::OpeningBalance},
+      {":60M:C", SteeringTag::OpeningBalance}, {":62F:C", SteeringTag::ClosingBalance},
+      {":62M:", SteeringTag::ClosingBalance},  {":62M", SteeringTag::Other},
+      {":64:C", SteeringTag::OtherBalance},    {":65:", SteeringTag::OtherBalance},
+      {":61:2", SteeringTag::Other},           {":86:x", SteeringTag::Other},
+      {":60X:", SteeringTag::Other},           {":20", SteeringTag::Other},
+  };
+  for (const auto& row : kRows) EXPECT_EQ(detail::classify_tag(row.line), row.tag) << row.line;
+  constexpr std::string_view kBytes = ":0245689FMC";
+  std::string line = ":";
+  const auto all = [&](auto&& self, std::size_t length) -> void {
+    ASSERT_EQ(detail::classify_tag(line), by_tests(line)) << line;
+    if (length == 6) return;
+    for (const char c : kBytes) {
+      line.push_back(c);
+      self(self, length + 1);
+      line.pop_back();
+    }
+  };
+  all(all, 1);
 }
 
 std::vector<std::string_view> split_lines(std::string_view text) {

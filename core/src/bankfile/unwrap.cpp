@@ -12,6 +12,7 @@
 #include "tallyfold/bankfile.hpp"
 #include "tallyfold/model.hpp"
 #include "bankfile/block_scan.hpp"
+#include "bankfile/steering_tag.hpp"
 #include "text_views.hpp"
 #include "util/utf8.hpp"
 #include "util/ascii.hpp"
@@ -37,29 +38,14 @@ using ascii::is_upper;
 
 bool is_tag_line(std::string_view line) noexcept { return detail::tag_length(line) != 0; }
 
-enum class Tag : std::uint8_t {
-  Other,
-  Statement,           // ":20:"
-  OldStatementNumber,  // ":28:", the older form of ":28C:"
-  OpeningBalance,      // ":60F:", ":60M:"
-  ClosingBalance,      // ":62F:", ":62M:"
-  OtherBalance,        // ":64:", ":65:"
-};
+using Tag = detail::SteeringTag;
+using detail::classify_tag;
 
-// The tags that steer unwrapping, read from the bytes of a tag line. Inline: it is
-// asked once for each field line looked at.
-[[gnu::always_inline]] inline Tag classify_tag(std::string_view line) noexcept {
-  if (line.size() < 4) return Tag::Other;
-  const char a = line[1];
-  const char b = line[2];
-  const char c = line[3];
-  if (a == '2' && c == ':') return b == '0' ? Tag::Statement : b == '8' ? Tag::OldStatementNumber : Tag::Other;
-  if (a != '6') return Tag::Other;
-  if ((b == '4' || b == '5') && c == ':') return Tag::OtherBalance;
-  if ((b == '0' || b == '2') && (c == 'F' || c == 'M') && line.size() >= 5 && line[4] == ':') {
-    return b == '0' ? Tag::OpeningBalance : Tag::ClosingBalance;
-  }
-  return Tag::Other;
+// Whether a line that starts with ':' holds a tag; most tags end at the fourth or fifth
+// byte, which settles them without looking for the colon.
+[[gnu::always_inline]] inline bool is_colon_tag_line(std::string_view line) noexcept {
+  if (line.size() >= 5 && ((line[3] == ':') | (line[4] == ':'))) return true;
+  return is_tag_line(line);
 }
 
 // "-", or "-XXX" as one bank family ends its messages.
@@ -156,24 +142,19 @@ class LineFeeds {
       const std::size_t index = (block_ - batch_) / kBlock;
       const std::uint64_t bit = std::uint64_t{1} << index;
       if ((blocks_.special & bit) != 0) break;
-      // pos starts a line in this block or, for a line longer than that, before it.
-      std::uint64_t ends = pos > block_ ? mask_ & (~std::uint64_t{0} << (pos - block_)) : mask_;
-      if ((blocks_.stops & bit) == 0) {
-        count += static_cast<std::size_t>(detail::popcount64(ends));
-        if (ends != 0) pos = block_ + kBlock - static_cast<std::size_t>(std::countl_zero(ends));
-      } else if (pos >= block_ && detail::needs_look(text_.data() + pos)) {
+      // pos starts a line in this block or, for a line longer than that, before it; of
+      // the lines that need a look, those from pos on count: the first stops the skip.
+      const std::uint64_t from = pos > block_ ? ~std::uint64_t{0} << (pos - block_) : ~std::uint64_t{0};
+      const std::uint64_t ends = mask_ & from;
+      const std::uint64_t looks = blocks_.looks[index] & (pos >= block_ ? from : mask_ << 1);
+      if (looks != 0) {
+        const std::uint64_t before = (looks & (0 - looks)) - 1;
+        count += static_cast<std::size_t>(detail::popcount64(ends & before));
+        pos = block_ + static_cast<std::size_t>(std::countr_zero(looks));
         break;
-      } else {
-        // The line that stops the skip is one of those starting here.
-        bool stop = false;
-        for (; ends != 0 && !stop; ends &= ends - 1) {
-          pos = block_ + static_cast<std::size_t>(std::countr_zero(ends)) + 1;
-          ++count;
-          // A line starting with the next block is that block's to judge.
-          stop = pos < block_ + kBlock && detail::needs_look(text_.data() + pos);
-        }
-        if (stop) break;
       }
+      count += static_cast<std::size_t>(detail::popcount64(ends));
+      if (ends != 0) pos = block_ + kBlock - static_cast<std::size_t>(std::countl_zero(ends));
       // The blocks up to the next that holds a line needing a look or a special byte.
       const std::size_t next = index + 1;
       std::size_t end = batch_size_;
@@ -445,7 +426,7 @@ class Unwrapper {
     // A field's line, most of those looked at, has no framing to strip and is never
     // dropped: only the state follows its tag. Special bytes and carriage returns, which
     // change the line, and ":28:", which is rewritten, go the long way.
-    if (!maybe_special && !raw.empty() && raw.front() == ':' && raw.back() != '\r' && is_tag_line(raw)) {
+    if (!maybe_special && !raw.empty() && raw.front() == ':' && raw.back() != '\r' && is_colon_tag_line(raw)) {
       const Tag tag = classify_tag(raw);
       if (tag != Tag::OldStatementNumber) {
         follow(tag);
@@ -555,14 +536,12 @@ class Unwrapper {
   }
 
   // Where a field with `tag` leaves the statement.
+  // Without a branch, as classify_tag.
   void follow(Tag tag) noexcept {
     // A balance never continues on a second line.
-    dropping_ = tag == Tag::OpeningBalance || tag == Tag::ClosingBalance || tag == Tag::OtherBalance;
-    if (tag == Tag::OpeningBalance) {
-      in_transactions_ = true;
-    } else if (tag == Tag::ClosingBalance || tag == Tag::Statement) {
-      in_transactions_ = false;
-    }
+    dropping_ = (tag == Tag::OpeningBalance) | (tag == Tag::ClosingBalance) | (tag == Tag::OtherBalance);
+    in_transactions_ = (in_transactions_ & (tag != Tag::ClosingBalance) & (tag != Tag::Statement)) |
+                       (tag == Tag::OpeningBalance);
   }
 
   // A line that stands between statements, counted; kept out of logical_line, whose
