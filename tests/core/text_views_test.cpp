@@ -13,6 +13,7 @@
 #include "bankfile/block_scan.hpp"
 #include "bankfile/steps.hpp"
 #include "bankfile/text_views.hpp"
+#include "bankfile/tolerant_fields.hpp"
 #include "tallyfold/bankfile.hpp"
 #include "bankfile/unwrap.hpp"
 #include "util/utf8.hpp"
@@ -288,6 +289,71 @@ TEST_P(TextViews, OnePassAgreesWithTheTwoSteps) {
       EXPECT_EQ(original_lines(lines, count), original_lines(step_lines, count));
     }
   }
+}
+
+// The one pass notes the lines longer than SWIFT's :86: width of the text it hands on,
+// where that is a piece of its input: the same lines as one reading the text line by
+// line finds, and the same width judged from them. Texts of random lines, some with
+// header lines or envelopes before them, framing inside them or a first field after an
+// envelope on its line, some longer than the bytes noted.
+TEST_P(TextViews, NotesTheLongLinesOfTheTextItHandsOn) {
+  const auto long_lines_of = [](std::string_view text) {
+    std::vector<std::pair<std::size_t, std::size_t>> lines;
+    for (std::size_t start = 0, feed; (feed = text.find('\n', start)) != std::string_view::npos; start = feed + 1) {
+      if (feed - start > detail::kSwiftDetailsWidth) lines.emplace_back(start, feed);
+    }
+    return lines;
+  };
+  // Lines that unwrapping keeps, a statement's end and the next one's start among them.
+  const std::string kLines[] = {":61:2001010101C1,00NTRFNONREF", ":86:", "x", "-", "\xC3\xBC",
+                                ":62F:C200101EUR1,00\n:20:X\n:25:B\n:28C:1\n:60F:C200101EUR1,00\n:61:2001010101C1,00NTRFNONREF"};
+  std::uint64_t state = 0x2545F4914F6CDD1Du;
+  const auto next = [&state] {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return state;
+  };
+  std::size_t handed_on = 0;
+  for (int round = 0; round < 120; ++round) {
+    SCOPED_TRACE(round);
+    std::string text;
+    switch (round % 6) {
+      case 1: text = "ABNANL2A\n940 00\n"; break;
+      case 2: text = "{1:F01X}{2:O940X}{4:\n"; break;
+      case 3: text = "{1:F01X}{4::20:" + std::string(next() % 80, 'y') + "\n"; break;
+      case 4: text = std::string((std::size_t{1} << 18) + next() % 20000, 'z') + "\n"; break;
+      default: break;
+    }
+    text += ":20:A\n:25:B\n:28C:1\n:60F:C200101EUR1,00\n:61:2001010101C1,00NTRFNONREF\n";
+    const std::size_t count = 50 + next() % 400;
+    for (std::size_t i = 0; i < count; ++i) {
+      std::string line = kLines[next() % std::size(kLines)];
+      if (line == "x") line = std::string(40 + next() % 200, 'x');
+      if (line == ":86:") line += std::string(next() % 120, 'd');
+      if (round % 6 == 5 && i == count / 2) line = "-}{1:F01X}{4:";
+      text += line;
+      text += next() % 8 == 0 ? "\r\n" : "\n";
+    }
+    std::string storage;
+    LineMap lines;
+    std::vector<Diagnostic> diagnostics;
+    bool lone_carriage_return = true;
+    detail::LongLines long_lines;
+    long_lines.covered = 1;  // the pass starts it afresh
+    const auto view = detail::unwrap_utf8_view(text, storage, lines, diagnostics, lone_carriage_return, &long_lines);
+    ASSERT_TRUE(view.has_value());
+    EXPECT_EQ(detail::details_line_width(*view, long_lines), detail::details_line_width(*view));
+    if (long_lines.covered == 0) continue;
+    EXPECT_TRUE(storage.empty());
+    std::vector<std::pair<std::size_t, std::size_t>> expected;
+    for (const auto& line : long_lines_of(*view)) {
+      if (line.second < long_lines.covered) expected.push_back(line);
+    }
+    EXPECT_EQ(long_lines.lines, expected);
+    handed_on += long_lines.covered >= std::min(view->size(), std::size_t{1} << 18);
+  }
+  EXPECT_GT(handed_on, 40u);
 }
 
 TEST(FindInvalidUtf8, FindsTheFirstByteOutsideUtf8WhereverTheBlocksFall) {

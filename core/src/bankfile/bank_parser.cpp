@@ -178,15 +178,17 @@ class BankPolicy {
     // No file's width is under SWIFT's: a shorter line was broken early without judging
     // the file's.
     if (previous.size() < detail::kSwiftDetailsWidth) return true;
-    if (width_ == 0) width_ = detail::details_line_width(text_);
+    if (width_ == 0) width_ = long_lines_ != nullptr ? detail::details_line_width(text_, *long_lines_)
+                                                     : detail::details_line_width(text_);
     // A line has no more characters than bytes: only a long one needs counting.
     return previous.size() < width_ || detail::character_count(previous) < width_;
   }
 
   static constexpr bool kReadsInterimReports = true;
 
-  BankPolicy(std::string_view text, std::vector<Diagnostic>& diagnostics, std::vector<KeptStatement>* kept)
-      : text_(text), diagnostics_(diagnostics), kept_(kept) {}
+  BankPolicy(std::string_view text, std::vector<Diagnostic>& diagnostics, std::vector<KeptStatement>* kept,
+             const detail::LongLines* long_lines)
+      : text_(text), long_lines_(long_lines), diagnostics_(diagnostics), kept_(kept) {}
 
   // The exact parser's work stays on the inline path; what follows its rejection does not.
   std::optional<ParseError> statement_line(std::string_view content, Transaction& t, TextBuffer& texts,
@@ -492,6 +494,7 @@ class BankPolicy {
   }
 
   std::string_view text_;
+  const detail::LongLines* long_lines_;  // of text_, where the unwrapping pass noted them
   std::size_t width_ = 0;  // of the file's full :86: lines, once a text line is joined
   bool subfields_ = false;  // the :86: field being joined is German "?NN" subfields
   std::vector<Diagnostic>& diagnostics_;
@@ -505,9 +508,10 @@ static_assert(detail::StatementPolicy<BankPolicy>);
 
 Result<std::vector<Statement>, LocatedError> parse_bank_statements(std::string_view text, const DecoderChain& chain,
                                                                    std::vector<Diagnostic>& diagnostics,
-                                                                   std::vector<KeptStatement>* kept) {
+                                                                   std::vector<KeptStatement>* kept,
+                                                                   const detail::LongLines* long_lines) {
   const std::size_t first = diagnostics.size();
-  BankPolicy policy(text, diagnostics, kept);
+  BankPolicy policy(text, diagnostics, kept, long_lines);
   auto statements = detail::run_statement_machine(text, chain, policy);
   // A statement's own warning is known only at its end, after those of its fields.
   std::stable_sort(diagnostics.begin() + static_cast<std::ptrdiff_t>(first), diagnostics.end(),

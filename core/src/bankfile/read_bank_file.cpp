@@ -106,14 +106,17 @@ Result<BankFile, LocatedError> read_bank_file(std::string_view bytes, const Bank
   LineMap line_map;  // lines of the steps after unwrapping refer to the unwrapped text until mapped back
   std::string line_feed_storage;  // a text whose lines end in carriage returns alone
   std::optional<std::string_view> unwrapped;
+  detail::LongLines long_lines;  // of the text parsed, noted by the one pass where it runs
   if (!options.encoding && !detail::unicode_encoding(bytes)) {
     bool lone_carriage_return = false;
-    unwrapped = detail::unwrap_utf8_view(bytes, unwrapped_storage, line_map, file.diagnostics, lone_carriage_return);
+    unwrapped = detail::unwrap_utf8_view(bytes, unwrapped_storage, line_map, file.diagnostics, lone_carriage_return,
+                                         &long_lines);
     // Bytes that are not UTF-8 are split into lines before they are decoded, as UTF-8
     // ones are before they are unwrapped.
     if (!unwrapped && (lone_carriage_return || detail::has_lone_carriage_return(bytes))) [[unlikely]] {
       bytes = detail::with_line_feeds(bytes, line_feed_storage, file.diagnostics);
-      unwrapped = detail::unwrap_utf8_view(bytes, unwrapped_storage, line_map, file.diagnostics, lone_carriage_return);
+      unwrapped = detail::unwrap_utf8_view(bytes, unwrapped_storage, line_map, file.diagnostics, lone_carriage_return,
+                                           &long_lines);
     }
     if (unwrapped) file.charset = "UTF-8";
   }
@@ -131,7 +134,7 @@ Result<BankFile, LocatedError> read_bank_file(std::string_view bytes, const Bank
 
   std::vector<Diagnostic> parse_diagnostics;
   std::vector<KeptStatement> kept;
-  auto parsed = parse_bank_statements(text, *chain, parse_diagnostics, &kept);
+  auto parsed = parse_bank_statements(text, *chain, parse_diagnostics, &kept, &long_lines);
   if (!parsed) {
     LocatedError error = std::move(parsed).error();
     if (error.line != 0) error.line = line_map.original_line(error.line);

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "bankfile/long_lines.hpp"
 #include "tallyfold/bankfile.hpp"
 #include "tallyfold/decode.hpp"
 #include "tallyfold/model.hpp"
@@ -127,9 +128,11 @@ struct KeptStatement {
 };
 
 /// Lines in diagnostics and errors are lines of `text`; diagnostics come in line order.
-/// With `kept`, what is known of each returned statement is appended to it.
+/// With `kept`, what is known of each returned statement is appended to it. With
+/// `long_lines`, the long lines of `text` as far as they are known, which changes
+/// nothing but the work of judging the width of its :86: lines.
 Result<std::vector<Statement>, LocatedError> parse_bank_statements(
     std::string_view text, const DecoderChain& chain, std::vector<Diagnostic>& diagnostics,
-    std::vector<KeptStatement>* kept = nullptr);
+    std::vector<KeptStatement>* kept = nullptr, const detail::LongLines* long_lines = nullptr);
 
 }  // namespace tallyfold

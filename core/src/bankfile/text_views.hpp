@@ -58,9 +58,11 @@ std::string_view unwrap_statement_view(std::string_view text, std::string& stora
 /// like a PDF file: the steps one after the other then decide. Nullopt as well, with
 /// `lone_carriage_return` set, when UTF-8 bytes hold a carriage return that no line feed
 /// follows: the pass that finds the line feeds finds those too, and with_line_feeds is
-/// then to go first.
+/// then to go first. With `long_lines`, the long lines of the text returned, as far as
+/// the pass could note them (none when the text is `storage`).
 std::optional<std::string_view> unwrap_utf8_view(std::string_view bytes, std::string& storage, LineMap& lines,
-                                                 std::vector<Diagnostic>& diagnostics, bool& lone_carriage_return);
+                                                 std::vector<Diagnostic>& diagnostics, bool& lone_carriage_return,
+                                                 LongLines* long_lines = nullptr);
 
 
 }  // namespace tallyfold::detail

@@ -243,31 +243,24 @@ std::uint64_t feeds_of_block(const char* p) noexcept {
 #endif
 }
 
-}  // namespace
+// The judgement of details_line_width, handed the long lines of the judged bytes in
+// order. Which field a long line belongs to is found by walking back to the last tag
+// line, no further than the long line before it, whose field is known.
+class WidthJudgement {
+ public:
+  explicit WidthJudgement(std::string_view text) noexcept : data_(text.data()), size_(text.size()) {}
 
-std::size_t details_line_width(std::string_view text) noexcept {
-  constexpr std::size_t kSwiftWidth = kSwiftDetailsWidth;
-  // Enough lines of any file to see its width, at a cost that does not grow with it.
-  text = text.substr(0, std::size_t{1} << 18);
-  std::array<std::uint32_t, 256> broken{};  // lines followed by more of their text, by length
-  const char* const data = text.data();
-  const std::size_t size = text.size();
-  // Only a line longer than SWIFT's width can make the judgement wider, and a line has
-  // no more characters than bytes: the others, nearly all, are never looked at. Which
-  // field a long line belongs to is found by walking back to the last tag line, no
-  // further than the long line before it, whose field is known.
-  std::size_t known = 0;          // a line start: the field of the lines before it is known
-  bool known_in_details = false;  // it is :86: (and not before the first tag line)
-  const auto long_line = [&](std::size_t begin, std::size_t stop) {
-    LineTag own = line_tag(data, begin, stop);
+  // The line [begin, stop), longer than SWIFT's width, that the line feed at `stop` ends.
+  void long_line(std::size_t begin, std::size_t stop) noexcept {
+    const LineTag own = line_tag(data_, begin, stop);
     bool in_details = own.details;
     if (!own.tag) {
-      in_details = known_in_details;
-      for (std::size_t line_start = begin; line_start > known;) {
+      in_details = known_in_details_;
+      for (std::size_t line_start = begin; line_start > known_;) {
         const std::size_t previous_stop = line_start - 1;
         std::size_t previous = previous_stop;
-        while (previous > known && data[previous - 1] != '\n') --previous;
-        const LineTag tag = line_tag(data, previous, previous_stop);
+        while (previous > known_ && data_[previous - 1] != '\n') --previous;
+        const LineTag tag = line_tag(data_, previous, previous_stop);
         if (tag.tag) {
           in_details = tag.details;
           break;
@@ -275,29 +268,59 @@ std::size_t details_line_width(std::string_view text) noexcept {
         line_start = previous;
       }
     }
-    known = stop + 1;
-    known_in_details = in_details;
+    known_ = stop + 1;
+    known_in_details_ = in_details;
     // Counted when the field goes on on the next line, one that holds no tag; the last
     // line of the judged bytes, cut or not, is a line of its own.
-    if (!in_details || stop + 1 >= size) return;
+    if (!in_details || stop + 1 >= size_) return;
     const std::size_t next = stop + 1;
-    if (data[next] == ':') {
-      for (std::size_t i = next + 1; i < size && data[i] != '\n'; ++i) {
-        if (data[i] == ':') return;
+    if (data_[next] == ':') {
+      for (std::size_t i = next + 1; i < size_ && data_[i] != '\n'; ++i) {
+        if (data_[i] == ':') return;
       }
     }
-    std::string_view line(data + begin, stop - begin);
-    while (line.size() > kSwiftWidth && line.back() == '\r') line.remove_suffix(1);
-    const std::size_t length = line.size() <= kSwiftWidth ? 0 : character_count(line);
-    if (length < broken.size()) ++broken[length];
-  };
-  // A line longer than a block ends at the first line feed of the block it ends in: one
-  // test per block of 64 bytes finds it.
+    std::string_view line(data_ + begin, stop - begin);
+    while (line.size() > kSwiftDetailsWidth && line.back() == '\r') line.remove_suffix(1);
+    const std::size_t length = line.size() <= kSwiftDetailsWidth ? 0 : character_count(line);
+    if (length < broken_.size()) ++broken_[length];
+  }
+
+  std::size_t width() const noexcept {
+    // Never narrower than SWIFT's lines: a narrower judgement would hang on which lines a
+    // download happens to hold, and the same transaction would read differently.
+    for (std::size_t length = broken_.size() - 1; length > kSwiftDetailsWidth; --length) {
+      if (broken_[length] >= 2) return length;
+    }
+    return kSwiftDetailsWidth;
+  }
+
+ private:
+  const char* data_;
+  std::size_t size_;
+  std::array<std::uint32_t, 256> broken_{};  // lines followed by more of their text, by length
+  std::size_t known_ = 0;          // a line start: the field of the lines before it is known
+  bool known_in_details_ = false;  // it is :86: (and not before the first tag line)
+};
+
+// Enough lines of any file to see its width, at a cost that does not grow with it.
+constexpr std::size_t kJudgedBytes = std::size_t{1} << 18;
+
+}  // namespace
+
+std::size_t details_line_width(std::string_view text) noexcept {
+  text = text.substr(0, kJudgedBytes);
+  WidthJudgement judgement(text);
+  const char* const data = text.data();
+  const std::size_t size = text.size();
+  // Only a line longer than SWIFT's width can make the judgement wider, and a line has
+  // no more characters than bytes: the others, nearly all, are never looked at. A line
+  // longer than a block ends at the first line feed of the block it ends in: one test
+  // per block of 64 bytes finds it.
   std::size_t start = 0;  // of the line that the next line feed ends
   const auto block = [&](std::size_t at, std::uint64_t feeds) {
     if (feeds == 0) return;
     const std::size_t first = at + static_cast<std::size_t>(std::countr_zero(feeds));
-    if (first - start > kSwiftWidth) [[unlikely]] long_line(start, first);
+    if (first - start > kSwiftDetailsWidth) [[unlikely]] judgement.long_line(start, first);
     start = at + 64 - static_cast<std::size_t>(std::countl_zero(feeds));
   };
   std::size_t at = 0;
@@ -305,12 +328,18 @@ std::size_t details_line_width(std::string_view text) noexcept {
   std::uint64_t tail = 0;
   for (std::size_t i = at; i < size; ++i) tail |= std::uint64_t{data[i] == '\n'} << (i - at);
   block(at, tail);
-  // Never narrower than SWIFT's lines: a narrower judgement would hang on which lines a
-  // download happens to hold, and the same transaction would read differently.
-  for (std::size_t length = broken.size() - 1; length > kSwiftWidth; --length) {
-    if (broken[length] >= 2) return length;
+  return judgement.width();
+}
+
+std::size_t details_line_width(std::string_view text, const LongLines& long_lines) noexcept {
+  text = text.substr(0, kJudgedBytes);
+  if (long_lines.covered < text.size()) return details_line_width(text);
+  WidthJudgement judgement(text);
+  for (const auto& [begin, stop] : long_lines.lines) {
+    if (stop >= text.size()) break;
+    judgement.long_line(begin, stop);
   }
-  return kSwiftWidth;
+  return judgement.width();
 }
 
 std::optional<Decimal> read_amount_without_currency(std::string_view content) noexcept {

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "bankfile/long_lines.hpp"
 #include "tallyfold/bankfile.hpp"
 #include "tallyfold/model.hpp"
 #include "util/ascii.hpp"
@@ -74,6 +75,10 @@ inline constexpr std::size_t kSwiftDetailsWidth = 65;
 /// longest that at least two lines followed by more of their text have where that is
 /// wider. Judged from the first 256 KiB.
 std::size_t details_line_width(std::string_view text) noexcept;
+
+/// The same, where `long_lines` holds the long lines of `text`: as far as it covers the
+/// judged bytes, they are not looked for again.
+std::size_t details_line_width(std::string_view text, const LongLines& long_lines) noexcept;
 
 /// Whether a balance read from `content` took digits for its currency, as in
 /// "C020315105000,00": the first of the three currency bytes is an ASCII digit.

@@ -13,6 +13,7 @@
 #include "tallyfold/model.hpp"
 #include "bankfile/block_scan.hpp"
 #include "bankfile/steering_tag.hpp"
+#include "bankfile/tolerant_fields.hpp"
 #include "text_views.hpp"
 #include "util/utf8.hpp"
 #include "util/ascii.hpp"
@@ -106,13 +107,48 @@ bool contains_special_byte(std::string_view text) noexcept {
   return found != 0;
 }
 
+// The lines longer than SWIFT's :86: width, noted from the line feeds of the blocks as
+// they are scanned, in order, over the first bytes of the text: the width judgement of
+// the reading's :86: lines looks at those alone (see detail::LongLines).
+struct LongLineNotes {
+  // Far enough for the judgement's bytes even where dropped lines come before the text
+  // handed on.
+  static constexpr std::size_t kBytes = (std::size_t{1} << 18) + (std::size_t{1} << 14);
+  std::vector<std::pair<std::size_t, std::size_t>> lines;  // [begin, end) of the input
+  std::size_t to = 0;          // the bytes before it are noted
+  std::size_t line_start = 0;  // of the line the next line feed ends
+  bool lost = false;           // bytes were scanned out of order, and not noted
+
+  // The `count` blocks from `block` on, whose line feeds are `feeds`; the last one ends
+  // at `end`. A line longer than a block ends at the first line feed of the block it
+  // ends in, so one test per block finds it. Called once a batch: out of line, it
+  // leaves the block loading that calls it small enough to inline.
+  [[gnu::noinline]] void note(std::size_t block, const std::uint64_t* feeds, std::size_t count, std::size_t end) {
+    if (block >= kBytes) return;
+    if (block != to) {
+      lost |= block > to;
+      return;
+    }
+    for (std::size_t k = 0; k < count; ++k) {
+      const std::uint64_t bits = feeds[k];
+      if (bits == 0) continue;
+      const std::size_t at = block + 64 * k;
+      const std::size_t first = at + static_cast<std::size_t>(std::countr_zero(bits));
+      if (first - line_start > detail::kSwiftDetailsWidth) [[unlikely]] lines.emplace_back(line_start, first);
+      line_start = at + 64 - static_cast<std::size_t>(std::countl_zero(bits));
+    }
+    to = end;
+  }
+};
+
 // Finds line feeds 64 bytes at a time, and tells blocks that hold a special byte. Asked
 // to, it also checks on the way that the text is UTF-8 without NUL bytes, which spares
 // the bank-file reading a pass of its own over the text. Statement lines are short: a
 // library search per line spent more in its calls than in the bytes.
 class LineFeeds {
  public:
-  LineFeeds(std::string_view text, bool check_utf8) noexcept : text_(text), check_utf8_(check_utf8) {}
+  LineFeeds(std::string_view text, bool check_utf8, LongLineNotes* long_lines) noexcept
+      : text_(text), check_utf8_(check_utf8), long_lines_(long_lines) {}
 
   // Offset of the first line feed at or after `from`, or npos.
   std::size_t find(std::size_t from) noexcept {
@@ -239,6 +275,7 @@ class LineFeeds {
     batch_size_ = std::min(Blocks::kMax, (text_.size() - block - 2) / kBlock);
     batch_end_ = block + kBlock * batch_size_;
     scan_blocks_(text_.data() + block, batch_size_, blocks_);
+    if (long_lines_ != nullptr) long_lines_->note(block, blocks_.feeds, batch_size_, batch_end_);
     lone_carriage_return_ |= blocks_.lone_carriage_return;
     if (!check_utf8_) return;
     failed_ |= blocks_.nul;
@@ -258,6 +295,7 @@ class LineFeeds {
     std::uint64_t mask = 0;
     const std::size_t size = std::min(kBlock, text_.size() - block);
     for (std::size_t i = 0; i < size; ++i) mask |= std::uint64_t{p[i] == '\n'} << i;
+    if (long_lines_ != nullptr) long_lines_->note(block, &mask, 1, block + size);
     lone_carriage_return_ |= has_lone_carriage_return(p, size, block + size < text_.size());
     return mask;  // failed() checks the tail
   }
@@ -294,6 +332,7 @@ class LineFeeds {
   bool tail_ = false;  // block_ lies in the last bytes, not in the batch
   std::string_view text_;
   bool check_utf8_;
+  LongLineNotes* long_lines_;
   bool failed_ = false;
   bool lone_carriage_return_ = false;
   std::size_t checked_to_ = 0;  // bytes before it are checked
@@ -320,8 +359,9 @@ class Unwrapper {
 
   // With `check_utf8`, gives up as soon as a NUL byte or bytes that are not UTF-8 turn
   // up, and returns false.
-  bool run(bool check_utf8 = false) {
-    LineFeeds line_feeds(text_, check_utf8);
+  // With `long_lines`, notes the long lines of the input's first bytes there.
+  bool run(bool check_utf8 = false, LongLineNotes* long_lines = nullptr) {
+    LineFeeds line_feeds(text_, check_utf8, long_lines);
     std::size_t pos = 0;
     std::size_t number = 0;
     while (pos < text_.size()) {
@@ -659,6 +699,24 @@ UnwrappedText unwrap_statement_text(std::string_view text, std::vector<Diagnosti
 
 namespace {
 
+// The notes of the long lines of `input` as the long lines of `piece`, a piece of it:
+// the lines that end in it, as far as the notes reach. A line that starts before the
+// piece and ends in it, where the piece starts inside a line, leaves them unknown.
+void hand_on(const LongLineNotes& notes, std::string_view input, std::string_view piece, detail::LongLines& out) {
+  const auto begin = static_cast<std::size_t>(piece.data() - input.data());
+  const std::size_t end = begin + piece.size();
+  for (const auto& [first, stop] : notes.lines) {
+    if (stop < begin) continue;
+    if (stop >= end) break;
+    if (first < begin) {
+      out.lines.clear();
+      return;
+    }
+    out.lines.emplace_back(first - begin, stop - begin);
+  }
+  out.covered = notes.to > begin ? std::min(notes.to, end) - begin : 0;
+}
+
 // The output of a finished run, and what it has to say.
 std::string_view finish(Unwrapper& unwrapper, std::string& storage, std::vector<Diagnostic>& diagnostics) {
   std::string_view result = unwrapper.piece();
@@ -697,19 +755,22 @@ std::string_view detail::unwrap_statement_view(std::string_view text, std::strin
 
 std::optional<std::string_view> detail::unwrap_utf8_view(std::string_view bytes, std::string& storage,
                                                          LineMap& lines, std::vector<Diagnostic>& diagnostics,
-                                                         bool& lone_carriage_return) {
+                                                         bool& lone_carriage_return, LongLines* long_lines) {
   lone_carriage_return = false;
+  if (long_lines != nullptr) *long_lines = LongLines{};
   constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
   if (bytes.starts_with(kByteOrderMark)) bytes.remove_prefix(kByteOrderMark.size());
   // What decoding takes for a PDF file depends on the whole text: left to it.
   if (bytes.starts_with("%PDF-")) return std::nullopt;
   LineMap map;
   Unwrapper unwrapper(bytes, &map);
-  if (!unwrapper.run(true)) return std::nullopt;
+  LongLineNotes notes;
+  if (!unwrapper.run(true, long_lines != nullptr ? &notes : nullptr)) return std::nullopt;
   // Rare: the lines are split anew, and this pass is thrown away.
   lone_carriage_return = unwrapper.lone_carriage_return();
   if (lone_carriage_return) return std::nullopt;
   lines = std::move(map);
+  if (long_lines != nullptr && !unwrapper.copied() && !notes.lost) hand_on(notes, bytes, unwrapper.piece(), *long_lines);
   return finish(unwrapper, storage, diagnostics);
 }
 
