@@ -36,16 +36,15 @@ constexpr char kOpeners[16] = {1, 0, 0, 0, 0, 0, 0, 0, 0, 0, ':', '{', 0, '-', 0
 
 // What scan_blocks_scalar finds. The common block is classed in a few instructions per
 // 32 bytes and decided by one test; what is rare (bytes not ASCII, control bytes, '@',
-// carriage returns) is sorted out only in the blocks that hold it. Built for AVX2
+// carriage returns) is sorted out only in the blocks that hold it, after the others. Built for AVX2
 // whatever the build's target, and called only where the processor has it.
 __attribute__((target("avx2,popcnt"))) void scan_blocks_avx2(const char* text, std::size_t count, Blocks& out) noexcept {
   // Lambdas would not inherit the target: everything is written out.
-  const __m256i low_table = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(kLow)));
-  const __m256i high_table =
-      _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(kHighNibble)));
   const __m256i nibble = _mm256_set1_epi8(0x0F);
   const __m256i line_feed = _mm256_set1_epi8('\n');
-  const __m256i rare = _mm256_set1_epi8(kRare);
+  const __m256i space = _mm256_set1_epi8(' ');
+  const __m256i at = _mm256_set1_epi8('@');
+  const __m256i sign = _mm256_set1_epi8(static_cast<char>(0x80));
   const __m256i openers = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(kOpeners)));
   const __m256i four = _mm256_set1_epi8(4);
   const __m256i six = _mm256_set1_epi8('6');
@@ -53,19 +52,20 @@ __attribute__((target("avx2,popcnt"))) void scan_blocks_avx2(const char* text, s
   start_blocks(out);
   std::uint64_t starts_line = 1;
   unsigned lines = 0;
+  // bit k: block k may hold a rare byte: one below the blank but the line feed (signed,
+  // so every byte beyond ASCII with them), or '@'. Sorted out after the loop, block by
+  // block: which blocks hold one is a branch no predictor learns.
+  std::uint64_t rare_blocks = 0;
   for (std::size_t k = 0; k < count; ++k) {
     const char* p = text + 64 * k;
     const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
     const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
     const __m256i low_a = _mm256_and_si256(a, nibble);
     const __m256i low_b = _mm256_and_si256(b, nibble);
-    const __m256i class_a = _mm256_and_si256(_mm256_shuffle_epi8(low_table, low_a),
-                                             _mm256_shuffle_epi8(high_table, _mm256_and_si256(_mm256_srli_epi16(a, 4), nibble)));
-    const __m256i class_b = _mm256_and_si256(_mm256_shuffle_epi8(low_table, low_b),
-                                             _mm256_shuffle_epi8(high_table, _mm256_and_si256(_mm256_srli_epi16(b, 4), nibble)));
-    const std::uint64_t feeds =
-        std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(a, line_feed)))} |
-        std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(b, line_feed)))} << 32;
+    const __m256i feed_a = _mm256_cmpeq_epi8(a, line_feed);
+    const __m256i feed_b = _mm256_cmpeq_epi8(b, line_feed);
+    const std::uint64_t feeds = std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(feed_a))} |
+                                std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(feed_b))} << 32;
     // needs_look at every byte: an opener, but for a colon only where the next byte is
     // '2' or '6' ('| 4' takes both) and the one after it not '1'; the bytes one and two
     // further on are loaded as they stand, at most two past the block.
@@ -83,40 +83,60 @@ __attribute__((target("avx2,popcnt"))) void scan_blocks_avx2(const char* text, s
     const std::uint64_t needed = std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(needed_a))} |
                                  std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(needed_b))} << 32;
     add_block(out, k, feeds, needed, static_cast<unsigned>(__builtin_popcountll(feeds)), lines, starts_line);
+    // A byte below the blank, signed, is one whose saturated difference to it is
+    // negative: the sign bits tell.
+    const __m256i rare = _mm256_or_si256(
+        _mm256_or_si256(_mm256_andnot_si256(feed_a, _mm256_subs_epi8(a, space)), _mm256_cmpeq_epi8(a, at)),
+        _mm256_or_si256(_mm256_andnot_si256(feed_b, _mm256_subs_epi8(b, space)), _mm256_cmpeq_epi8(b, at)));
+    rare_blocks |= std::uint64_t{_mm256_testz_si256(rare, sign) == 0} << k;
+  }
+  if (rare_blocks == 0) return;
+  const __m256i low_table = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(kLow)));
+  const __m256i high_table =
+      _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(kHighNibble)));
+  for (; rare_blocks != 0; rare_blocks &= rare_blocks - 1) {
+    const auto k = static_cast<std::size_t>(__builtin_ctzll(rare_blocks));
+    const char* p = text + 64 * k;
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+    const __m256i class_a =
+        _mm256_and_si256(_mm256_shuffle_epi8(low_table, _mm256_and_si256(a, nibble)),
+                         _mm256_shuffle_epi8(high_table, _mm256_and_si256(_mm256_srli_epi16(a, 4), nibble)));
+    const __m256i class_b =
+        _mm256_and_si256(_mm256_shuffle_epi8(low_table, _mm256_and_si256(b, nibble)),
+                         _mm256_shuffle_epi8(high_table, _mm256_and_si256(_mm256_srli_epi16(b, 4), nibble)));
     const __m256i classes = _mm256_or_si256(class_a, class_b);
-    if (_mm256_testz_si256(classes, rare) == 0) [[unlikely]] {
-      const std::uint64_t bit = std::uint64_t{1} << k;
-      if (_mm256_testz_si256(classes, _mm256_set1_epi8(kHigh)) == 0) {
-        // Signed compares: 0x80 to 0xBF are below -64, 0xC2 to 0xDF between -63 and -32.
-        const __m256i below_leads = _mm256_set1_epi8('\xc0');
-        const __m256i above_c1 = _mm256_set1_epi8('\xc1');
-        const __m256i past_leads = _mm256_set1_epi8('\xe0');
-        const std::uint64_t high = std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(a))} |
-                                   std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(b))} << 32;
-        const std::uint64_t leads =
-            std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(
-                _mm256_and_si256(_mm256_cmpgt_epi8(a, above_c1), _mm256_cmpgt_epi8(past_leads, a))))} |
-            std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(
-                _mm256_and_si256(_mm256_cmpgt_epi8(b, above_c1), _mm256_cmpgt_epi8(past_leads, b))))}
-                << 32;
-        const std::uint64_t continuations =
-            std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpgt_epi8(below_leads, a)))} |
-            std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpgt_epi8(below_leads, b)))}
-                << 32;
-        add_high(out, k, high, leads, continuations);
-      }
-      // Bytes beyond ASCII come in many files; the others in few.
-      if (_mm256_testz_si256(classes, _mm256_set1_epi8(kRare & ~kHigh)) != 0) continue;
-      out.special |= _mm256_testz_si256(classes, _mm256_set1_epi8(kControl | kSub | kAt)) == 0 ? bit : 0;
-      out.nul |= _mm256_testz_si256(classes, _mm256_set1_epi8(kNul)) == 0;
-      if (_mm256_testz_si256(classes, _mm256_set1_epi8(kReturn)) == 0) {
-        const __m256i carriage_return = _mm256_set1_epi8('\r');
-        const std::uint64_t returns =
-            std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(a, carriage_return)))} |
-            std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(b, carriage_return)))}
-                << 32;
-        out.lone_carriage_return |= has_lone_return(p, feeds, returns);
-      }
+    const std::uint64_t bit = std::uint64_t{1} << k;
+    if (_mm256_testz_si256(classes, _mm256_set1_epi8(kHigh)) == 0) {
+      // Signed compares: 0x80 to 0xBF are below -64, 0xC2 to 0xDF between -63 and -32.
+      const __m256i below_leads = _mm256_set1_epi8('\xc0');
+      const __m256i above_c1 = _mm256_set1_epi8('\xc1');
+      const __m256i past_leads = _mm256_set1_epi8('\xe0');
+      const std::uint64_t high = std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(a))} |
+                                 std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(b))} << 32;
+      const std::uint64_t leads =
+          std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(
+              _mm256_and_si256(_mm256_cmpgt_epi8(a, above_c1), _mm256_cmpgt_epi8(past_leads, a))))} |
+          std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(
+              _mm256_and_si256(_mm256_cmpgt_epi8(b, above_c1), _mm256_cmpgt_epi8(past_leads, b))))}
+              << 32;
+      const std::uint64_t continuations =
+          std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpgt_epi8(below_leads, a)))} |
+          std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpgt_epi8(below_leads, b)))}
+              << 32;
+      add_high(out, k, high, leads, continuations);
+    }
+    // Bytes beyond ASCII come in many files; the others in few.
+    if (_mm256_testz_si256(classes, _mm256_set1_epi8(kRare & ~kHigh)) != 0) continue;
+    out.special |= _mm256_testz_si256(classes, _mm256_set1_epi8(kControl | kSub | kAt)) == 0 ? bit : 0;
+    out.nul |= _mm256_testz_si256(classes, _mm256_set1_epi8(kNul)) == 0;
+    if (_mm256_testz_si256(classes, _mm256_set1_epi8(kReturn)) == 0) {
+      const __m256i carriage_return = _mm256_set1_epi8('\r');
+      const std::uint64_t returns =
+          std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(a, carriage_return)))} |
+          std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(b, carriage_return)))}
+              << 32;
+      out.lone_carriage_return |= has_lone_return(p, out.feeds[k], returns);
     }
   }
 }
