@@ -43,9 +43,15 @@ using Tag = detail::SteeringTag;
 using detail::classify_tag;
 
 // Whether a line that starts with ':' holds a tag; most tags end at the fourth or fifth
-// byte, which settles them without looking for the colon.
+// byte, which settles them without looking for the colon. Which of the two it is
+// alternates from line to line: one test takes both, a product that is zero when either
+// byte is the colon.
 [[gnu::always_inline]] inline bool is_colon_tag_line(std::string_view line) noexcept {
-  if (line.size() >= 5 && ((line[3] == ':') | (line[4] == ':'))) return true;
+  if (line.size() >= 5) {
+    const unsigned fourth = static_cast<unsigned char>(line[3]) ^ static_cast<unsigned char>(':');
+    const unsigned fifth = static_cast<unsigned char>(line[4]) ^ static_cast<unsigned char>(':');
+    if (fourth * fifth == 0) return true;
+  }
   return is_tag_line(line);
 }
 
@@ -365,7 +371,8 @@ class Unwrapper {
     std::size_t pos = 0;
     std::size_t number = 0;
     while (pos < text_.size()) {
-      if (in_transactions_ && !dropping_) {
+      // One test for both: between the balances and not dropping.
+      if (in_transactions_ > dropping_) {
         pos = skip_unchanged_lines(pos, number, line_feeds);
         if (pos >= text_.size()) break;
       }
