@@ -158,6 +158,24 @@ class LineFeeds {
 
   // Offset of the first line feed at or after `from`, or npos.
   std::size_t find(std::size_t from) noexcept {
+    // Most lines end in the block they start in or in the next: the two blocks' line
+    // feeds are read as one window, and the block that holds the feed found becomes the
+    // current one without a branch on which it is.
+    const std::size_t offset = from - block_;
+    if (offset < kBlock && !tail_) {
+      const std::size_t next = (block_ - batch_) / kBlock + 1;
+      if (next < batch_size_) {
+        const std::uint64_t there = blocks_.feeds[next];
+        const std::uint64_t window = (mask_ >> offset) | ((there << 1) << (kBlock - 1 - offset));
+        if (window != 0) {
+          const std::size_t at = from + static_cast<std::size_t>(std::countr_zero(window));
+          const bool crossed = at - block_ >= kBlock;
+          block_ += kBlock & (0 - static_cast<std::size_t>(crossed));
+          mask_ = crossed ? there : mask_;
+          return at;
+        }
+      }
+    }
     while (from < text_.size()) {
       const std::size_t offset = from - block_;
       if (offset >= kBlock) {
