@@ -135,14 +135,16 @@ struct LongLineNotes {
       lost |= block > to;
       return;
     }
+    std::size_t start = line_start;  // in a register through the loop
     for (std::size_t k = 0; k < count; ++k) {
       const std::uint64_t bits = feeds[k];
       if (bits == 0) continue;
       const std::size_t at = block + 64 * k;
       const std::size_t first = at + static_cast<std::size_t>(std::countr_zero(bits));
-      if (first - line_start > detail::kSwiftDetailsWidth) [[unlikely]] lines.emplace_back(line_start, first);
-      line_start = at + 64 - static_cast<std::size_t>(std::countl_zero(bits));
+      if (first - start > detail::kSwiftDetailsWidth) [[unlikely]] lines.emplace_back(start, first);
+      start = at + 64 - static_cast<std::size_t>(std::countl_zero(bits));
     }
+    line_start = start;
     to = end;
   }
 };
