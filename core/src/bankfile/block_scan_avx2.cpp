@@ -6,9 +6,9 @@
 namespace tallyfold::detail {
 namespace {
 
-// Every byte is put in its classes by two table lookups, one by its low and one by its
-// high nibble: a class is the bits both lookups give. A class is thus a set of low
-// nibbles times a set of high nibbles.
+// The bytes of a block that may hold a rare byte are put in their classes by two table
+// lookups, one by the low and one by the high nibble: a class is the bits both lookups
+// give. A class is thus a set of low nibbles times a set of high nibbles.
 constexpr char kHigh = 0x01;     // 0x80 to 0xFF
 constexpr char kControl = 0x02;  // 0x01 and 0x03
 constexpr char kSub = 0x04;      // 0x1A
@@ -34,10 +34,10 @@ constexpr char kOpeners[16] = {1, 0, 0, 0, 0, 0, 0, 0, 0, 0, ':', '{', 0, '-', 0
 
 }  // namespace
 
-// What scan_blocks_scalar finds. The common block is classed in a few instructions per
-// 32 bytes and decided by one test; what is rare (bytes not ASCII, control bytes, '@',
-// carriage returns) is sorted out only in the blocks that hold it, after the others. Built for AVX2
-// whatever the build's target, and called only where the processor has it.
+// What scan_blocks_scalar finds. The common block is decided in a few instructions per
+// 32 bytes and one test for rare bytes (bytes not ASCII, control bytes, '@', carriage
+// returns), which are sorted out only in the blocks that hold them, after the loop.
+// Built for AVX2 whatever the build's target, and called only where the processor has it.
 __attribute__((target("avx2,popcnt"))) void scan_blocks_avx2(const char* text, std::size_t count, Blocks& out) noexcept {
   // Lambdas would not inherit the target: everything is written out.
   const __m256i nibble = _mm256_set1_epi8(0x0F);
