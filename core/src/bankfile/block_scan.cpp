@@ -56,6 +56,7 @@ void scan_blocks_scalar(const char* text, std::size_t count, Blocks& out) noexce
       returns |= std::uint64_t{c == '\r'} << i;
       special |= is_special_byte(c);
       out.nul |= c == '\0';
+      out.brace |= c == '{';
     }
     add_block(out, k, feeds, needed, static_cast<unsigned>(popcount64(feeds)), lines, starts_line);
     out.special |= std::uint64_t{special} << k;

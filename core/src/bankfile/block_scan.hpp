@@ -40,6 +40,7 @@ struct Blocks {
   // bit k: block k holds bytes not ASCII other than whole pairs (see whole_pairs)
   std::uint64_t with_high = 0;
   bool nul = false;             // a NUL byte in the blocks
+  bool brace = false;           // a '{' in the blocks
   // a carriage return that no line feed follows (the byte after the last block counts)
   bool lone_carriage_return = false;
 };
@@ -50,6 +51,7 @@ inline void start_blocks(Blocks& out) noexcept {
   out.special = 0;
   out.with_high = 0;
   out.nul = false;
+  out.brace = false;
   out.lone_carriage_return = false;
   out.before[0] = 0;
 }

@@ -45,6 +45,8 @@ __attribute__((target("avx2,popcnt"))) void scan_blocks_avx2(const char* text, s
   const __m256i space = _mm256_set1_epi8(' ');
   const __m256i at = _mm256_set1_epi8('@');
   const __m256i sign = _mm256_set1_epi8(static_cast<char>(0x80));
+  const __m256i brace = _mm256_set1_epi8('{');
+  __m256i braces = _mm256_setzero_si256();  // whether any block holds a '{'
   const __m256i openers = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(kOpeners)));
   const __m256i four = _mm256_set1_epi8(4);
   const __m256i six = _mm256_set1_epi8('6');
@@ -89,7 +91,9 @@ __attribute__((target("avx2,popcnt"))) void scan_blocks_avx2(const char* text, s
         _mm256_or_si256(_mm256_andnot_si256(feed_a, _mm256_subs_epi8(a, space)), _mm256_cmpeq_epi8(a, at)),
         _mm256_or_si256(_mm256_andnot_si256(feed_b, _mm256_subs_epi8(b, space)), _mm256_cmpeq_epi8(b, at)));
     rare_blocks |= std::uint64_t{_mm256_testz_si256(rare, sign) == 0} << k;
+    braces = _mm256_or_si256(braces, _mm256_or_si256(_mm256_cmpeq_epi8(a, brace), _mm256_cmpeq_epi8(b, brace)));
   }
+  out.brace = _mm256_testz_si256(braces, braces) == 0;
   if (rare_blocks == 0) return;
   const __m256i low_table = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(kLow)));
   const __m256i high_table =

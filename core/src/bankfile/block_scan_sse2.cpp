@@ -29,6 +29,7 @@ void scan_blocks_sse2(const char* text, std::size_t count, Blocks& out) noexcept
     std::uint64_t returns = 0;
     __m128i special = _mm_setzero_si128();
     __m128i nuls = _mm_setzero_si128();
+    __m128i braces = _mm_setzero_si128();
     for (unsigned i = 0; i < 4; ++i) {
       const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
       const auto mask = [i](__m128i v) {
@@ -40,7 +41,9 @@ void scan_blocks_sse2(const char* text, std::size_t count, Blocks& out) noexcept
       const __m128i third = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i + 2));
       const __m128i tag = _mm_andnot_si128(_mm_cmpeq_epi8(third, digit_one),
                                            _mm_cmpeq_epi8(_mm_or_si128(second, four), six));
-      needed |= mask(_mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, brace), _mm_cmpeq_epi8(bytes, dash)),
+      const __m128i braced = _mm_cmpeq_epi8(bytes, brace);
+      braces = _mm_or_si128(braces, braced);
+      needed |= mask(_mm_or_si128(_mm_or_si128(braced, _mm_cmpeq_epi8(bytes, dash)),
                                   _mm_and_si128(_mm_cmpeq_epi8(bytes, colon), tag)));
       high |= mask(bytes);
       leads |= mask(_mm_and_si128(_mm_cmpgt_epi8(bytes, above_c1), _mm_cmpgt_epi8(past_leads, bytes)));
@@ -53,6 +56,7 @@ void scan_blocks_sse2(const char* text, std::size_t count, Blocks& out) noexcept
     add_block(out, k, feeds, needed, static_cast<unsigned>(popcount64(feeds)), lines, starts_line);
     out.special |= std::uint64_t{_mm_movemask_epi8(special) != 0} << k;
     out.nul |= _mm_movemask_epi8(nuls) != 0;
+    out.brace |= _mm_movemask_epi8(braces) != 0;
     if (high != 0) add_high(out, k, high, leads, continuations);
     out.lone_carriage_return |= has_lone_return(p, feeds, returns);
   }

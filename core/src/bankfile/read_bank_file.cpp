@@ -107,16 +107,17 @@ Result<BankFile, LocatedError> read_bank_file(std::string_view bytes, const Bank
   std::string line_feed_storage;  // a text whose lines end in carriage returns alone
   std::optional<std::string_view> unwrapped;
   detail::LongLines long_lines;  // of the text parsed, noted by the one pass where it runs
+  bool may_hold_brace = true;    // `bytes` may hold an envelope's header
   if (!options.encoding && !detail::unicode_encoding(bytes)) {
     bool lone_carriage_return = false;
     unwrapped = detail::unwrap_utf8_view(bytes, unwrapped_storage, line_map, file.diagnostics, lone_carriage_return,
-                                         &long_lines);
+                                         &long_lines, &may_hold_brace);
     // Bytes that are not UTF-8 are split into lines before they are decoded, as UTF-8
     // ones are before they are unwrapped.
     if (!unwrapped && (lone_carriage_return || detail::has_lone_carriage_return(bytes))) [[unlikely]] {
       bytes = detail::with_line_feeds(bytes, line_feed_storage, file.diagnostics);
       unwrapped = detail::unwrap_utf8_view(bytes, unwrapped_storage, line_map, file.diagnostics, lone_carriage_return,
-                                           &long_lines);
+                                           &long_lines, &may_hold_brace);
     }
     if (unwrapped) file.charset = "UTF-8";
   }
@@ -142,8 +143,10 @@ Result<BankFile, LocatedError> read_bank_file(std::string_view bytes, const Bank
   }
   file.statements = std::move(parsed).value();
 
-  // '{' is rare in statement text: the search costs little where no envelope is.
-  if (const auto senders = envelope_senders(bytes); !senders.empty()) {
+  // '{' is rare in statement text, and the one pass tells where none is: the search
+  // then reads the bytes no second time.
+  if (const auto senders = may_hold_brace ? envelope_senders(bytes) : std::vector<EnvelopeSender>{};
+      !senders.empty()) {
     for (std::size_t i = 0; i < file.statements.size(); ++i) {
       const std::size_t line = line_map.original_line(kept[i].line);
       for (const EnvelopeSender& sender : senders) {

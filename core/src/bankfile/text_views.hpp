@@ -59,10 +59,11 @@ std::string_view unwrap_statement_view(std::string_view text, std::string& stora
 /// `lone_carriage_return` set, when UTF-8 bytes hold a carriage return that no line feed
 /// follows: the pass that finds the line feeds finds those too, and with_line_feeds is
 /// then to go first. With `long_lines`, the long lines of the text returned, as far as
-/// the pass could note them (none when the text is `storage`).
+/// the pass could note them (none when the text is `storage`). With `may_hold_brace`,
+/// false when the text is returned and `bytes` hold no '{', true otherwise.
 std::optional<std::string_view> unwrap_utf8_view(std::string_view bytes, std::string& storage, LineMap& lines,
                                                  std::vector<Diagnostic>& diagnostics, bool& lone_carriage_return,
-                                                 LongLines* long_lines = nullptr);
+                                                 LongLines* long_lines = nullptr, bool* may_hold_brace = nullptr);
 
 
 }  // namespace tallyfold::detail

@@ -252,6 +252,9 @@ class LineFeeds {
   // Whether the bytes scanned so far hold a carriage return that no line feed follows.
   bool lone_carriage_return() const noexcept { return lone_carriage_return_; }
 
+  // False when every byte of the text was scanned and none is a '{'.
+  bool may_hold_brace() const noexcept { return brace_ || scanned_to_ < text_.size(); }
+
   // With check_utf8: whether the bytes scanned so far hold a NUL byte or bytes that are
   // not UTF-8.
   bool failed_so_far() const noexcept { return failed_; }
@@ -302,6 +305,7 @@ class LineFeeds {
     batch_end_ = block + kBlock * batch_size_;
     scan_blocks_(text_.data() + block, batch_size_, blocks_);
     if (long_lines_ != nullptr) long_lines_->note(block, blocks_.feeds, batch_size_, batch_end_);
+    scanned(block, batch_end_, blocks_.brace);
     lone_carriage_return_ |= blocks_.lone_carriage_return;
     if (!check_utf8_) return;
     failed_ |= blocks_.nul;
@@ -315,13 +319,26 @@ class LineFeeds {
     checked_to_ = std::max(checked_to_, block + kBlock * batch_size_);
   }
 
+  // Bytes [begin, end) were scanned; `brace`: they hold a '{'. Only what is scanned in
+  // order from the text's start counts.
+  void scanned(std::size_t begin, std::size_t end, bool brace) noexcept {
+    if (begin != scanned_to_) return;
+    scanned_to_ = end;
+    brace_ |= brace;
+  }
+
   // The last bytes, too few to read past.
   std::uint64_t scan_tail(std::size_t block) noexcept {
     const char* p = text_.data() + block;
     std::uint64_t mask = 0;
     const std::size_t size = std::min(kBlock, text_.size() - block);
-    for (std::size_t i = 0; i < size; ++i) mask |= std::uint64_t{p[i] == '\n'} << i;
+    bool brace = false;
+    for (std::size_t i = 0; i < size; ++i) {
+      mask |= std::uint64_t{p[i] == '\n'} << i;
+      brace |= p[i] == '{';
+    }
     if (long_lines_ != nullptr) long_lines_->note(block, &mask, 1, block + size);
+    scanned(block, block + size, brace);
     lone_carriage_return_ |= has_lone_carriage_return(p, size, block + size < text_.size());
     return mask;  // failed() checks the tail
   }
@@ -359,6 +376,8 @@ class LineFeeds {
   std::string_view text_;
   bool check_utf8_;
   LongLineNotes* long_lines_;
+  std::size_t scanned_to_ = 0;  // the bytes before it were scanned in order
+  bool brace_ = false;          // they hold a '{'
   bool failed_ = false;
   bool lone_carriage_return_ = false;
   std::size_t checked_to_ = 0;  // bytes before it are checked
@@ -405,6 +424,7 @@ class Unwrapper {
     }
     if (line_feeds.failed()) return false;
     lone_carriage_return_ = line_feeds.lone_carriage_return();
+    may_hold_brace_ = line_feeds.may_hold_brace();
     flush(text_.size());
     close_unclosed_envelope();
     return true;
@@ -418,6 +438,8 @@ class Unwrapper {
   const Tally& tally() const noexcept { return tally_; }
   // Whether the text holds a carriage return that no line feed follows, once run.
   bool lone_carriage_return() const noexcept { return lone_carriage_return_; }
+  // False when the run found no '{' in the text.
+  bool may_hold_brace() const noexcept { return may_hold_brace_; }
   std::vector<Diagnostic>& warnings() noexcept { return warnings_; }
 
  private:
@@ -698,6 +720,7 @@ class Unwrapper {
   std::vector<Diagnostic> warnings_;  // in the order found, not by line
   Tally tally_;
   bool lone_carriage_return_ = false;
+  bool may_hold_brace_ = true;
 };
 
 void append_count(std::string& message, std::size_t count, std::string_view singular,
@@ -782,8 +805,10 @@ std::string_view detail::unwrap_statement_view(std::string_view text, std::strin
 
 std::optional<std::string_view> detail::unwrap_utf8_view(std::string_view bytes, std::string& storage,
                                                          LineMap& lines, std::vector<Diagnostic>& diagnostics,
-                                                         bool& lone_carriage_return, LongLines* long_lines) {
+                                                         bool& lone_carriage_return, LongLines* long_lines,
+                                                         bool* may_hold_brace) {
   lone_carriage_return = false;
+  if (may_hold_brace != nullptr) *may_hold_brace = true;
   if (long_lines != nullptr) *long_lines = LongLines{};
   constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
   if (bytes.starts_with(kByteOrderMark)) bytes.remove_prefix(kByteOrderMark.size());
@@ -798,6 +823,7 @@ std::optional<std::string_view> detail::unwrap_utf8_view(std::string_view bytes,
   if (lone_carriage_return) return std::nullopt;
   lines = std::move(map);
   if (long_lines != nullptr && !unwrapper.copied() && !notes.lost) hand_on(notes, bytes, unwrapper.piece(), *long_lines);
+  if (may_hold_brace != nullptr) *may_hold_brace = unwrapper.may_hold_brace();
   return finish(unwrapper, storage, diagnostics);
 }
 
