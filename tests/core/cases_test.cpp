@@ -180,7 +180,9 @@ std::string render_unwrapping(std::string_view bytes) {
   std::vector<Diagnostic> again;
   EXPECT_EQ(unwrap_statement_text(once.text, again).text, once.text) << "unwrapping twice changes the text";
   EXPECT_TRUE(again.empty()) << again.front().message;
-  if (bytes.find("@@") == std::string_view::npos) EXPECT_EQ(unwrap_text(bytes), once.text);
+  if (bytes.find("@@") == std::string_view::npos) {
+    EXPECT_EQ(unwrap_text(bytes), once.text);
+  }
   std::string out;
   render(out, diagnostics);
   std::string_view text = once.text;
@@ -202,7 +204,9 @@ std::string render_writing(std::string_view bytes, const ReadOptions& options) {
   test::expect_swift_form(document->text);
   auto again = read_statement_file(document->text, {});
   EXPECT_TRUE(again) << "what was written does not read back";
-  if (again) EXPECT_EQ(export_mt(again->statements, MtOptions{.crlf = false})->text, document->text);
+  if (again) {
+    EXPECT_EQ(export_mt(again->statements, MtOptions{.crlf = false})->text, document->text);
+  }
   std::string out = document->text;
   for (const std::string& note : document->notes) out += "note: " + note + "\n";
   for (const std::string& warning : document->warnings) out += "warning: " + warning + "\n";

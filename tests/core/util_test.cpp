@@ -2,9 +2,11 @@
 
 #include <bit>
 #include <cstdint>
+#include <atomic>
 #include <random>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "tallyfold/text.hpp"
@@ -12,6 +14,7 @@
 #include "util/byte_bits.hpp"
 #include "util/codes.hpp"
 #include "util/tag_line.hpp"
+#include "util/thread_scratch.hpp"
 #include "util/utf8.hpp"
 #include "util/xml_text.hpp"
 
@@ -42,7 +45,9 @@ TEST(Utf8Step, AgreesWithTheDefinitionOnEveryTwoAndThreeByteSequence) {
         const Utf8Step step = utf8_step(bytes, 4);
         const bool expected = decoded(bytes, 2) >= 0 || decoded(bytes, 3) >= 0 || decoded(bytes, 4) >= 0;
         ASSERT_EQ(step.valid, expected) << std::hex << a << ' ' << b << ' ' << c;
-        if (step.valid) ASSERT_EQ(static_cast<long>(code_point(bytes, step.length)), decoded(bytes, step.length));
+        if (step.valid) {
+          ASSERT_EQ(static_cast<long>(code_point(bytes, step.length)), decoded(bytes, step.length));
+        }
         // Cut short, no sequence is valid, and the step never reaches past the end.
         ASSERT_LE(utf8_step(bytes, 1).length, 1u);
         ASSERT_FALSE(utf8_step(bytes, 1).valid);
@@ -83,6 +88,40 @@ TEST(TagLength, FindsTheTagEveryReadingSplitsFieldsAt) {
       {"20:", 0},     {":12:11", 4},
   };
   for (const auto& row : kRows) EXPECT_EQ(tag_length(row.line), row.expected) << row.line;
+}
+
+std::atomic<int> scratches_alive{0};
+struct CountedScratch {
+  CountedScratch() { ++scratches_alive; }
+  ~CountedScratch() { --scratches_alive; }
+  CountedScratch(const CountedScratch&) = delete;
+  CountedScratch& operator=(const CountedScratch&) = delete;
+  std::string text;
+};
+
+// The decoders keep a text's working storage here: a storage shared between threads, or
+// between two tags, would let one decoding overwrite another's.
+TEST(ThreadScratch, OneStoragePerThreadAndTagThatEndsWithItsThread) {
+  struct Other;
+  CountedScratch& mine = thread_scratch<CountedScratch>();
+  EXPECT_EQ(&mine, &thread_scratch<CountedScratch>());
+  EXPECT_NE(&mine, (&thread_scratch<CountedScratch, Other>()));
+  mine.text = "main";
+  const int alive = scratches_alive;
+
+  const CountedScratch* theirs = nullptr;
+  std::string seen = "unset";
+  std::thread([&] {
+    CountedScratch& scratch = thread_scratch<CountedScratch>();
+    theirs = &scratch;
+    seen = scratch.text;
+    scratch.text = "thread";
+    EXPECT_EQ(&scratch, &thread_scratch<CountedScratch>());
+  }).join();
+  EXPECT_NE(theirs, &mine);
+  EXPECT_EQ(seen, "");
+  EXPECT_EQ(mine.text, "main");
+  EXPECT_EQ(scratches_alive, alive) << "the thread's storage outlived it";
 }
 
 TEST(Popcount64, CountsAsTheStandardDoes) {

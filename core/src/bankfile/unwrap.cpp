@@ -179,12 +179,12 @@ class LineFeeds {
       }
     }
     while (from < text_.size()) {
-      const std::size_t offset = from - block_;
-      if (offset >= kBlock) {
+      const std::size_t into_block = from - block_;
+      if (into_block >= kBlock) {
         load(from - from % kBlock);
         continue;
       }
-      const std::uint64_t feeds = mask_ >> offset;
+      const std::uint64_t feeds = mask_ >> into_block;
       if (feeds != 0) return from + static_cast<std::size_t>(std::countr_zero(feeds));
       from = block_ + kBlock;
     }

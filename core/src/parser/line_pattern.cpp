@@ -10,6 +10,7 @@
 
 #include "parser/statement_line.hpp"
 #include "tallyfold/error.hpp"
+#include "util/thread_scratch.hpp"
 
 namespace tallyfold::detail {
 namespace {
@@ -151,7 +152,7 @@ std::optional<StatementLineGroups> match_statement_line(std::string_view text) {
 std::optional<StatementLineGroups> match_statement_line_by_pattern(std::string_view line) {
   if (line.size() < kShortestMatch) return std::nullopt;
   const CompiledPattern& pattern = compiled_pattern();
-  thread_local const MatchData match_data;
+  const MatchData& match_data = thread_scratch<const MatchData>();
   const auto subject = reinterpret_cast<PCRE2_SPTR>(line.data());
   const int rc = pattern.jit
                      ? pcre2_jit_match(pattern.code, subject, line.size(), 0, 0, match_data.get(), nullptr)

@@ -29,6 +29,7 @@
 #include "model/fixed_keys.hpp"
 #include "util/bits.hpp"
 #include "util/utf8.hpp"
+#include "util/thread_scratch.hpp"
 
 namespace tallyfold {
 namespace {
@@ -660,7 +661,7 @@ class BankGermanSepaDecoder final : public Decoder {
  public:
   std::optional<DecodedDetails> decode(std::string_view details, TextBuffer& into) const override {
     if (details.find('?') == std::string_view::npos) return std::nullopt;
-    thread_local Scratch scratch;
+    Scratch& scratch = detail::thread_scratch<Scratch>();
     return decode(details, details, into, scratch);
   }
 

@@ -19,6 +19,7 @@
 #include "decoders/bank/text.hpp"
 #include "decoders/text.hpp"
 #include "decoders/bank/bank_details.hpp"
+#include "util/thread_scratch.hpp"
 
 namespace tallyfold {
 namespace {
@@ -103,10 +104,13 @@ class BankLabelsDecoder final : public Decoder {
   std::optional<DecodedDetails> decode(std::string_view details, TextBuffer& into) const override {
     // Most texts hold no ":" at all.
     if (std::memchr(details.data(), ':', details.size()) == nullptr) return std::nullopt;
-    thread_local std::vector<Found> found;
-    thread_local std::string storage;
-    thread_local std::vector<DecodedDetails::EntryView> writes;
-    thread_local std::vector<std::string_view> values;
+    struct Storage;
+    struct Writes;
+    struct Values;
+    auto& found = detail::thread_scratch<std::vector<Found>>();
+    auto& storage = detail::thread_scratch<std::string, Storage>();
+    auto& writes = detail::thread_scratch<std::vector<DecodedDetails::EntryView>, Writes>();
+    auto& values = detail::thread_scratch<std::vector<std::string_view>, Values>();
     found.clear();
     bool anchored = false;
     for (std::size_t colon = details.find(':'); colon != std::string_view::npos;

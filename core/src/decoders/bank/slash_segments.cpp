@@ -31,6 +31,7 @@
 #include "util/ascii.hpp"
 #include "util/byte_bits.hpp"
 #include "model/fixed_keys.hpp"
+#include "util/thread_scratch.hpp"
 
 namespace tallyfold {
 namespace {
@@ -243,7 +244,8 @@ void read_party_lines(const Code& code, const std::vector<std::string_view>& lin
   joined.clear();
   joined.reserve(2 * std::accumulate(lines.begin(), lines.end(), std::size_t{0},
                                      [](std::size_t n, std::string_view l) { return n + l.size() + 1; }));
-  thread_local std::vector<std::pair<std::size_t, std::size_t>> subfields;  // runs of `joined`
+  struct Subfields;  // runs of `joined`
+  auto& subfields = detail::thread_scratch<std::vector<std::pair<std::size_t, std::size_t>>, Subfields>();
   subfields.assign(1, {0, 0});
   joined.append(lines[0].substr(6));
   subfields.back().second = joined.size();
@@ -286,7 +288,8 @@ class BankSlashSegmentsDecoder final : public Decoder {
     // glance, before any copy or search, as most texts of other layouts are.
     if (std::memchr(details.data(), '/', details.size()) == nullptr) return std::nullopt;
     if (auto map = detail::decode_party_block(details, into)) return map;
-    thread_local detail::JoinedSlashText joined;  // reused from text to text on each thread
+    struct Joined;
+    auto& joined = detail::thread_scratch<detail::JoinedSlashText, Joined>();
     const std::string_view text = joined.join(details);
     if (!recognised(text)) return std::nullopt;
     return detail::decode_slash_segments(details, joined, text, into);
@@ -338,9 +341,12 @@ std::string_view JoinedSlashText::in_lines(std::string_view part) const noexcept
 std::optional<DecodedDetails> decode_party_block_slow(std::string_view details, TextBuffer& into) {
   const std::string_view text = trimmed(details);
   // Working storage reused from text to text on each thread.
-  thread_local std::string joined;
-  thread_local std::vector<DecodedDetails::EntryView> writes;
-  thread_local std::vector<std::string_view> lines;
+  struct Joined;
+  struct Writes;
+  struct Lines;
+  auto& joined = thread_scratch<std::string, Joined>();
+  auto& writes = thread_scratch<std::vector<DecodedDetails::EntryView>, Writes>();
+  auto& lines = thread_scratch<std::vector<std::string_view>, Lines>();
   const Code* party = party_by_lines(text, lines);
   if (party == nullptr) return std::nullopt;
   writes.clear();

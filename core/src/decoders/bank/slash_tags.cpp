@@ -18,6 +18,7 @@
 #include "decoders/bank/bank_details.hpp"
 #include "model/fixed_keys.hpp"
 #include "util/byte_bits.hpp"
+#include "util/thread_scratch.hpp"
 
 namespace tallyfold {
 namespace {
@@ -151,7 +152,8 @@ class BankSlashTagsDecoder final : public Decoder {
     // Both slash layouts are recognised by a "/": a text without one is ruled out at a
     // glance, before any copy or search, as most texts of other layouts are.
     if (std::memchr(details.data(), '/', details.size()) == nullptr) return std::nullopt;
-    thread_local detail::JoinedSlashText joined;  // reused from text to text on each thread
+    struct Joined;
+    auto& joined = detail::thread_scratch<detail::JoinedSlashText, Joined>();
     std::string_view text;
     std::optional<DecodedDetails> map;
     detail::decode_slash_tags(details, joined, text, into, false, map);
@@ -172,7 +174,8 @@ class BankSlashDecoder final : public Decoder {
       return std::nullopt;
     }
     if (auto map = detail::decode_party_block(details, into)) return map;
-    thread_local detail::JoinedSlashText joined;  // reused from text to text on each thread
+    struct Joined;
+    auto& joined = detail::thread_scratch<detail::JoinedSlashText, Joined>();
     std::string_view text;
     std::optional<DecodedDetails> map;
     if (detail::decode_slash_tags(details, joined, text, into, true, map) == detail::SlashTagsOutcome::SegmentsMark) {
