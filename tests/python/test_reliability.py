@@ -200,3 +200,30 @@ def test_nul_characters_are_ordinary_text():
     assert (document.account, t.customer_reference, t.details) == ("A\x00B", "X\x00Y", "a\x00b")
     assert (t.purpose, t.structured_details) == ("a\x00b", {"detail": "a\x00b"})
     assert ",X\x00Y," in document.to_csv()  # how each export writes it is the core's to test
+
+
+# A module with an initial-exec thread-local, as this one has for the decoders' working
+# storage, gets its whole thread-local segment placed in the static TLS block that glibc
+# keeps spare for modules loaded later: a few hundred bytes shared by every such module.
+# A large segment makes `import tallyfold` fail in a process where others took that room
+# ("cannot allocate memory in static TLS block"), so thread-local objects stay on the heap.
+def test_thread_local_segment_stays_small():
+    import struct
+    import sys
+
+    import tallyfold
+
+    with open(tallyfold.__file__, "rb") as f:
+        image = f.read()
+    if sys.platform != "linux" or image[:4] != b"\x7fELF" or image[4] != 2:
+        pytest.skip("an ELF64 module only")
+    order = "<" if image[5] == 1 else ">"
+    (phoff,) = struct.unpack_from(order + "Q", image, 0x20)
+    phentsize, phnum = struct.unpack_from(order + "HH", image, 0x36)
+    sizes = []
+    for i in range(phnum):
+        p_type, *_ = struct.unpack_from(order + "I", image, phoff + i * phentsize)
+        if p_type == 7:  # PT_TLS
+            (memsz,) = struct.unpack_from(order + "Q", image, phoff + i * phentsize + 0x28)
+            sizes.append(memsz)
+    assert sum(sizes) <= 128, f"thread-local segment of {sum(sizes)} bytes"
