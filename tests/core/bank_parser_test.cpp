@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,101 @@ TEST(BankParser, AgreesWithTheExactReading) {
     auto bank = parse_bank_statements(text, kChain, diagnostics);
     ASSERT_TRUE(bank) << message(bank.error());
     EXPECT_EQ(export_json(*bank, every_field).value(), export_json(*exact, every_field).value());
+  }
+}
+
+// Statements of `counts[i]` transactions each, their lines and details drawn from
+// `details` by a fixed seed: some lines with supplementary details on a second line, some
+// transactions with no details or with two :86: fields.
+std::vector<std::string> statements_of(std::span<const std::size_t> counts, std::span<const std::string_view> details) {
+  std::mt19937 random(7);
+  std::vector<std::string> statements;
+  for (std::size_t i = 0; i < counts.size(); ++i) {
+    std::string s = ":20:S" + std::to_string(i) + "\n:25:DE001/42\n:28C:" + std::to_string(i + 1) +
+                    "\n:60F:C230101EUR1,00\n";
+    for (std::size_t k = 0; k < counts[i]; ++k) {
+      const auto draw = static_cast<std::uint32_t>(random());
+      s += ":61:2301" + std::to_string(10 + k % 19) + (draw & 1 ? "D" : "C") + std::to_string(k + 1) + ",5" +
+           "NTRFREF" + std::to_string(k) + (draw & 2 ? "//BANK" + std::to_string(i) : "") + "\n";
+      if (draw & 4) s += "supplementary " + std::to_string(k) + "\n";
+      if ((draw & 24) != 0) s += ":86:" + std::string(details[(draw >> 8) % details.size()]) + "\n";
+      if ((draw & 24) == 24) s += ":86:" + std::string(details[(draw >> 16) % details.size()]) + "\n";
+    }
+    s += ":62F:C230131EUR2,00\n";
+    if (i % 3 == 0) s += ":64:C230131EUR2,00\n:86:owner " + std::to_string(i) + "\n";
+    statements.push_back(std::move(s));
+  }
+  return statements;
+}
+
+std::string joined(std::span<const std::string> statements) {
+  std::string text;
+  for (const std::string& s : statements) text += s;
+  return text;
+}
+
+// The bank-file reading decodes the details of many statements in a row once their lines
+// are read; the exact reading decodes each transaction's as its lines end. Over runs of
+// statements longer and shorter than one such row, and one statement longer than a row
+// by itself, both give the same statements.
+TEST(BankParser, AgreesWithTheExactReadingOverManyStatements) {
+  const std::string_view kDetails[] = {"plain words", "", "/EREF/E1//REMI/USTD//Rent/", "/TRTP/X"};
+  const std::size_t kCounts[][6] = {
+      {0, 1, 2, 3, 0, 5}, {40, 70, 0, 100, 30, 90}, {300, 1, 0, 260, 2, 255}, {256, 256, 1, 0, 0, 513}};
+  const JsonOptions every_field{.bank_fields = false, .exact_amounts = true};
+  for (const auto& counts : kCounts) {
+    const std::string text = joined(statements_of(counts, kDetails));
+    SCOPED_TRACE(text.substr(0, 200));
+    auto exact = parse_statements(text, kChain);
+    ASSERT_TRUE(exact) << message(exact.error());
+    std::vector<Diagnostic> diagnostics;
+    auto bank = parse_bank_statements(text, kChain, diagnostics);
+    ASSERT_TRUE(bank) << message(bank.error());
+    EXPECT_EQ(export_json(*bank, every_field).value(), export_json(*exact, every_field).value());
+  }
+}
+
+// With every bank layout, each transaction's map is the chain's decoding of its details
+// text, and a statement reads the same within a file as alone, wherever the file's row of
+// waiting details ends. Among the statements, one lacks its closing balance, one holds a
+// line that cannot be read.
+TEST(BankParser, DecodesEachStatementAsAlone) {
+  const DecoderChain chain = *select_bank_chain("auto");
+  const std::string_view kDetails[] = {
+      "166?00GUTSCHRIFT?20EREF+SCP 100?21SVWZ+D 8?3012345678?31DE001?32NAME",
+      "/EREF/E1//CNTP/NL21RABO0999999999/RABONL2U/G-AAAAA N.V./3000AA//REMI/USTD//Rent/",
+      "/TRTP/SEPA/IBAN/DE001/BIC/XBIC/NAME/N N/REMI/text",
+      "<00PRZELEW<20TYTUL<27NAZWA",
+      "SEPA IDEAL IBAN: NL70ABNA0888888888 BIC: ABNANL2A NAAM: NS GROEP",
+      "PRZELEW Z RACH.: 12 1020 OD: JAN TYT.: CZYNSZ",
+      "plain prose words",
+      "166?00X?20AB\nCD?21EF",
+  };
+  const std::size_t kCounts[] = {3, 0, 120, 1, 200, 7, 300, 2, 60};
+  std::vector<std::string> statements = statements_of(kCounts, kDetails);
+  statements[3] = ":20:LACKS\n:25:A\n:28C:1\n:60F:C230101EUR1,00\n:61:230102C1,00NTRFX\n:86:" +
+                  std::string(kDetails[0]) + "\n";
+  statements[5].insert(statements[5].find(":61:", statements[5].find(":61:") + 1), ":61:not a line\n:86:gone\n");
+  const std::string text = joined(statements);
+  std::vector<Diagnostic> diagnostics;
+  auto whole = parse_bank_statements(text, chain, diagnostics);
+  ASSERT_TRUE(whole) << message(whole.error());
+  ASSERT_EQ(whole->size(), statements.size());
+  const JsonOptions every_field{.bank_fields = false, .exact_amounts = true};
+  TextBuffer scratch;
+  for (std::size_t i = 0; i < statements.size(); ++i) {
+    SCOPED_TRACE(statements[i].substr(0, 200));
+    std::vector<Diagnostic> alone_diagnostics;
+    auto alone = parse_bank_statements(statements[i], chain, alone_diagnostics);
+    ASSERT_TRUE(alone) << message(alone.error());
+    EXPECT_EQ(export_json(std::span(&whole->at(i), 1), every_field).value(), export_json(*alone, every_field).value());
+    for (const Transaction& t : whole->at(i).transactions) {
+      if (t.details.empty()) continue;
+      ASSERT_TRUE(t.structured_details);
+      const DecodedDetails direct = decode_details(chain, t.details, scratch);
+      EXPECT_EQ(*t.structured_details, direct) << t.details;
+      EXPECT_EQ(t.structured_details->layout(), direct.layout()) << t.details;
+    }
   }
 }
 

@@ -130,6 +130,7 @@ class BankPolicy {
   static constexpr bool kCountsLines = true;
   static constexpr bool kKeepsIncompleteStatements = true;
   static constexpr bool kKeepsTextLikeTags = true;
+  static constexpr bool kDecodesAfterLines = true;
   // The :61: that follows nearly every :86: is settled inline.
   static bool is_field_tag(std::string_view tag) noexcept {
     return detail::is_tag(tag, ":61:") || is_statement_tag(tag);

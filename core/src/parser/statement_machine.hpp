@@ -72,6 +72,14 @@ enum class Action {
 template <class Policy>
 concept ReadsInterimReports = requires { requires Policy::kReadsInterimReports; };
 
+// A policy whose decoders' code is large has the details of several statements decoded
+// one after another once their lines are read, rather than each between its lines: the
+// loop's code and the decoders' code then each stay in the instruction cache, where
+// together they do not fit. The statements read are the same, and so is what the policy
+// is told, but for when: a finished statement is told (kept) when its details are.
+template <class Policy>
+concept DecodesAfterLines = requires { requires Policy::kDecodesAfterLines; };
+
 // The statement under construction, with what the policy keeps about it. At namespace
 // scope: clang cannot default-construct a nested class with member initialisers inside
 // its enclosing class's definition.
@@ -143,10 +151,10 @@ class StatementMachine {
   using Error = typename Policy::Error;
   using Builder = StatementBuilder<typename Policy::Extra>;
 
-  StatementMachine(const DecoderChain& chain, Policy& policy, std::size_t text_size)
+  StatementMachine(const DecoderChain& chain, Policy& policy, std::string_view text)
       // The texts kept take up to the text's size and the maps about as much again;
       // pages of the buffer that are never written cost nothing.
-      : chain_(chain), policy_(policy), texts_(std::make_shared<TextBuffer>(2 * text_size)) {}
+      : chain_(chain), policy_(policy), texts_(std::make_shared<TextBuffer>(2 * text.size())), waits_(text) {}
 
   State state() const noexcept { return state_; }
   // The last transaction may still receive :86: fields.
@@ -218,7 +226,15 @@ class StatementMachine {
   }
 
   // Applies one field whose tag stands on `line`; the first error ends the parse.
+  template <bool kSettlesOnError = DecodesAfterLines<Policy>>
   std::optional<Error> apply(Action action, std::string_view tag, std::string_view content, std::size_t line) {
+    if constexpr (kSettlesOnError) {
+      // The statements finished before the error are told to the policy, as they are
+      // without the wait.
+      auto error = apply<false>(action, tag, content, line);
+      if (error) [[unlikely]] settle();
+      return error;
+    }
     switch (action) {
       case Action::Skip:
         return std::nullopt;
@@ -233,6 +249,10 @@ class StatementMachine {
         pending_ = false;
         line_left_out_ = false;
         transactions_.clear();
+        if constexpr (DecodesAfterLines<Policy>) {
+          waits_.waiting.resize(waits_.taken);
+          waits_.from = waits_.to = waits_.taken;
+        }
         state_ = State::Header;
         return std::nullopt;
       case Action::RelatedReference:
@@ -268,14 +288,18 @@ class StatementMachine {
         state_ = State::TransactionLines;  // a report's first line comes in its header
         // The pending transaction joins the list once its details are decoded; a list
         // that never reaches its closing balance is dropped with its statement.
-        Transaction& t = current_;
-        t = Transaction();
+        Transaction& t = waiting_line();
         if (auto error = policy_.statement_line(content, t, *texts_, line)) [[unlikely]] {
+          if constexpr (DecodesAfterLines<Policy>) waits_.waiting.pop_back();
           line_left_out_ = true;
           return policy_.left_out(tag, content, std::move(*error), line);
         }
         t.rules = chain_.rules();
-        keep_texts(t);
+        if constexpr (DecodesAfterLines<Policy>) {
+          hold_texts(t, content);
+        } else {
+          keep_texts(t);
+        }
         pending_ = true;
         pending_has_details_ = false;
         line_left_out_ = false;
@@ -337,20 +361,41 @@ class StatementMachine {
   }
 
   // Some banks write one :86: per line of text: later ones continue the first. The text
-  // grows as the open piece of the buffer until the transaction is complete.
+  // grows as the open piece of the buffer until the transaction is complete (among the
+  // held bytes, when the details wait).
   void start_details(std::string_view first_line) {
-    if (pending_has_details_) texts_->append("\n");
-    if constexpr (Policy::kKeepsTextLikeTags) details_field_ = texts_->open_piece().size();
-    texts_->append(first_line);
+    if constexpr (DecodesAfterLines<Policy>) {
+      if (pending_has_details_) {
+        waits_.held.push_back('\n');
+      } else {
+        waits_.details_at = waits_.held.size();
+      }
+      if constexpr (Policy::kKeepsTextLikeTags) details_field_ = waits_.held.size();
+      waits_.held.append(first_line);
+    } else {
+      if (pending_has_details_) texts_->append("\n");
+      if constexpr (Policy::kKeepsTextLikeTags) details_field_ = texts_->open_piece().size();
+      texts_->append(first_line);
+    }
     pending_has_details_ = true;
   }
   // A continuation line of the :86: field start_details began, or the blank before it.
-  void continue_details(std::string_view line) { texts_->append(line); }
+  void continue_details(std::string_view line) {
+    if constexpr (DecodesAfterLines<Policy>) {
+      waits_.held.append(line);
+    } else {
+      texts_->append(line);
+    }
+  }
   // The text of that field so far. A view of the open piece, which may move: read it
   // before anything more is appended. The piece holds the field, so no bounds check.
   std::string_view details_field() const noexcept {
-    const std::string_view piece = texts_->open_piece();
-    return {piece.data() + details_field_, piece.size() - details_field_};
+    if constexpr (DecodesAfterLines<Policy>) {
+      return {waits_.held.data() + details_field_, waits_.held.size() - details_field_};
+    } else {
+      const std::string_view piece = texts_->open_piece();
+      return {piece.data() + details_field_, piece.size() - details_field_};
+    }
   }
 
   // A report field the policy cannot read is left out, as it says.
@@ -404,7 +449,9 @@ class StatementMachine {
   // a pending transaction is dropped with it (such a statement lacks its closing balance).
   Result<std::vector<Statement>, Error> finish() {
     if (builder_) {
-      if (auto error = finish_statement(true)) return std::move(*error);
+      auto error = finish_statement(true);
+      if constexpr (DecodesAfterLines<Policy>) settle();
+      if (error) return std::move(*error);
     }
     if (statements_.empty()) return policy_.no_statement();
     return std::move(statements_);
@@ -415,6 +462,15 @@ class StatementMachine {
   // :86: fields costs one decode of the combined text rather than one per field.
   void complete_pending() {
     if (!pending_) return;
+    if constexpr (DecodesAfterLines<Policy>) {
+      Waiting& w = waits_.waiting.back();
+      w.details_at = waits_.details_at;
+      w.details_end = waits_.held.size();
+      w.has_details = pending_has_details_;
+      pending_ = false;
+      pending_has_details_ = false;
+      return;
+    }
     Transaction& t = current_;
     if (pending_has_details_) {
       // The map is written right after the text, which it mostly refers to by position.
@@ -464,6 +520,12 @@ class StatementMachine {
       }
     }
     b.statement.texts = texts_;
+    if constexpr (DecodesAfterLines<Policy>) {
+      waits_.finished.push_back({std::move(b), waits_.from, waits_.to});
+      builder_.reset();
+      if (waits_.taken >= kWaitingTransactions) settle();
+      return std::nullopt;
+    }
     policy_.kept(b);
     statements_.push_back(std::move(b.statement));
     builder_.reset();
@@ -475,6 +537,12 @@ class StatementMachine {
   // is would carry up to twice the room, and transactions are the largest records of a
   // document.
   void take_transactions(Statement& s) {
+    if constexpr (DecodesAfterLines<Policy>) {
+      // The statement's transactions are the ones read since its start or the last take.
+      waits_.from = waits_.taken;
+      waits_.to = waits_.taken = waits_.waiting.size();
+      return;
+    }
     s.transactions = transactions_;
     transactions_.clear();
   }
@@ -486,6 +554,113 @@ class StatementMachine {
     t.customer_reference = keep(t.customer_reference);
     if (t.bank_reference) t.bank_reference = keep(*t.bank_reference);
     if (t.extra_details) t.extra_details = keep(*t.extra_details);
+  }
+
+  // A transaction read but not yet decoded. Its statement line's texts that lay in a
+  // joined line (bit k of `moved` for the k-th text keep_texts keeps) lie in the held
+  // bytes from `line_at` on, as they lay from `line_was` on; its details lie there from
+  // `details_at` to `details_end`.
+  struct Waiting {
+    Transaction transaction;
+    const char* line_was = nullptr;
+    std::size_t line_at = 0;
+    std::size_t details_at = 0;
+    std::size_t details_end = 0;
+    unsigned moved = 0;
+    bool has_details = false;
+  };
+
+  // The record the next statement line is read into: the transaction waits there.
+  Transaction& waiting_line() {
+    if constexpr (DecodesAfterLines<Policy>) {
+      return waits_.waiting.emplace_back().transaction;
+    } else {
+      current_ = Transaction();
+      return current_;
+    }
+  }
+
+  static bool inside(std::string_view text, const char* from, std::size_t size) noexcept {
+    // Compared as integers: the text need not lie in that range.
+    const std::uintptr_t offset = reinterpret_cast<std::uintptr_t>(text.data()) - reinterpret_cast<std::uintptr_t>(from);
+    return offset <= size && text.size() <= size - offset;
+  }
+
+  // keep_texts, for later: a text that lies in the text being read, which lives as long
+  // as the parse, stays where it is. A joined line (`content`) is overwritten by the
+  // next, so it is copied to the held bytes once; its texts are found there again when
+  // the transaction is decoded, as the held bytes may move until then. Any other text
+  // is kept at once.
+  void hold_texts(Transaction& t, std::string_view content) {
+    Waiting& w = waits_.waiting.back();
+    w.line_was = content.data();
+    w.line_at = waits_.held.size();
+    const bool joined = !inside(content, waits_.text.data(), waits_.text.size());
+    if (joined) waits_.held.append(content);
+    const auto hold = [this, &w, content, joined](std::string_view& text, unsigned bit) {
+      if (text.empty()) {
+        text = {};
+      } else if (joined && inside(text, content.data(), content.size())) {
+        w.moved |= bit;
+      } else if (!inside(text, waits_.text.data(), waits_.text.size())) [[unlikely]] {
+        text = keep(text);
+      }
+    };
+    hold(t.transaction_type, 1);
+    hold(t.customer_reference, 2);
+    if (t.bank_reference) hold(*t.bank_reference, 4);
+    if (t.extra_details) hold(*t.extra_details, 8);
+  }
+
+  // A finished statement whose transactions wait, in [from, to).
+  struct Finished {
+    Builder builder;
+    std::size_t from;
+    std::size_t to;
+  };
+  // How many transactions of finished statements wait at most for their decoding. The
+  // decoders' code then runs for many texts in a row, and the statements' for many
+  // lines; the waiting texts and records still fit the data cache.
+  static constexpr std::size_t kWaitingTransactions = 256;
+
+  // Decodes the waiting transactions in the order they were read, writing each one's
+  // texts and details into the buffer as the eager reading does, and hands the finished
+  // statements over with their lists as the eager reading does at their end. Waiting
+  // transactions of no finished statement are dropped, as their statement is.
+  void settle() {
+    for (Finished& f : waits_.finished) {
+      for (std::size_t i = f.from; i < f.to; ++i) {
+        Waiting& w = waits_.waiting[i];
+        Transaction& t = w.transaction;
+        const auto release = [this, &w](std::string_view& text, unsigned bit) {
+          if (w.moved & bit) {
+            const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(text.data()) - reinterpret_cast<std::uintptr_t>(w.line_was);
+            text = std::string_view(waits_.held.data() + w.line_at + at, text.size());
+          }
+          text = keep(text);
+        };
+        release(t.transaction_type, 1);
+        release(t.customer_reference, 2);
+        if (t.bank_reference) release(*t.bank_reference, 4);
+        if (t.extra_details) release(*t.extra_details, 8);
+        if (w.has_details) {
+          texts_->append(std::string_view(waits_.held.data() + w.details_at, w.details_end - w.details_at));
+          const DecodedDetails map = decode_details(chain_, texts_->open_piece(), *texts_);
+          t.details = map.source();
+          t.structured_details = map;
+        }
+        transactions_.push_back(t);
+      }
+      Statement& s = f.builder.statement;
+      s.transactions = transactions_;
+      transactions_.clear();
+      policy_.kept(f.builder);
+      statements_.push_back(std::move(s));
+    }
+    waits_.finished.clear();
+    waits_.waiting.clear();
+    waits_.held.clear();
+    waits_.taken = waits_.from = waits_.to = 0;
   }
 
   const DecoderChain& chain_;
@@ -501,6 +676,23 @@ class StatementMachine {
   std::vector<Statement> statements_;
   // Owned here until the first statement is finished, then shared by the statements.
   std::shared_ptr<TextBuffer> texts_;
+
+  // What waits for its decoding (DecodesAfterLines).
+  struct Waits {
+    explicit Waits(std::string_view whole) noexcept : text(whole) {}
+    std::string_view text;  // the whole text being read
+    std::vector<Waiting> waiting;  // the transactions read, in their order
+    std::string held;  // their texts that lie nowhere else
+    std::size_t details_at = 0;  // where the pending transaction's details start in `held`
+    std::size_t taken = 0;  // waiting[0, taken) belong to statements
+    std::size_t from = 0;   // waiting[from, to) belong to the statement under construction
+    std::size_t to = 0;
+    std::vector<Finished> finished;  // with their transactions in `waiting`
+  };
+  struct NoWaits {
+    explicit NoWaits(std::string_view) noexcept {}
+  };
+  [[no_unique_address]] std::conditional_t<DecodesAfterLines<Policy>, Waits, NoWaits> waits_;
 };
 
 // The whole text through the machine: splits it into fields (a tag line and its
@@ -510,7 +702,7 @@ Result<std::vector<Statement>, typename Policy::Error> run_statement_machine(std
                                                                              const DecoderChain& chain,
                                                                              Policy& policy) {
   if (text.empty()) return policy.no_statement();
-  StatementMachine<Policy> machine(chain, policy, text.size());
+  StatementMachine<Policy> machine(chain, policy, text);
 
   // The open field: its action, the first piece of its content (a view into `text`),
   // and, once a continuation line arrives, the joined content. One buffer serves every
