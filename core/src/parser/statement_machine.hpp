@@ -561,6 +561,9 @@ class StatementMachine {
   // bytes from `line_at` on, as they lay from `line_was` on; its details lie there from
   // `details_at` to `details_end`.
   struct Waiting {
+    // Every member has its initialiser: no zeroing of the whole record first, as a
+    // value-initialised one would take.
+    Waiting() noexcept {}
     Transaction transaction;
     const char* line_was = nullptr;
     std::size_t line_at = 0;
