@@ -358,7 +358,9 @@ Transaction keep_transaction(const Transaction& t, TextBuffer& into) {
   return copy;
 }
 
-void TransactionList::push_back(const Transaction& t) {
+// Hot, as is the details' decoding that calls it and the builder's steps below: the
+// linker keeps them together (see StatementMachine::settle).
+[[gnu::hot]] void TransactionList::push_back(const Transaction& t) {
   // Runs once for every transaction read. The flags are computed, not branched on:
   // branches on each optional let the compiler copy the code for every combination.
   const bool map = t.structured_details.has_value();
@@ -452,7 +454,7 @@ std::uint32_t DecodedDetails::Builder::copy(std::string_view bytes) {
   return at;
 }
 
-bool DecodedDetails::Builder::add_written_entry(std::uint32_t number, std::string_view value) {
+[[gnu::hot]] bool DecodedDetails::Builder::add_written_entry(std::uint32_t number, std::string_view value) {
   if (pending_) store_entry();
   const char* written = entries_at_ + (narrow_ ? kNarrowEntry : kEntry) * entries_;
   const auto at = reinterpret_cast<std::uintptr_t>(value.data());
@@ -510,7 +512,7 @@ void DecodedDetails::Builder::append_copied(std::string_view piece) {
   value_length_ += static_cast<std::uint32_t>(piece.size());
 }
 
-void DecodedDetails::Builder::add_source_entries_in_order(std::span<const SourceEntry> entries) {
+[[gnu::hot]] void DecodedDetails::Builder::add_source_entries_in_order(std::span<const SourceEntry> entries) {
   if (entries.empty()) return;
   if (entries.size() > entries_ - next_entry_) fail("decoded details: more entries than announced");
   if (pending_) store_entry();
@@ -584,7 +586,7 @@ void DecodedDetails::Builder::add_source_entries_in_order(std::span<const Source
   previous_key_ = std::string_view(base_ + last.key_at, last.key_length);
 }
 
-char* DecodedDetails::Builder::extend_value(std::size_t n) {
+[[gnu::hot]] char* DecodedDetails::Builder::extend_value(std::size_t n) {
   if (!pending_) fail("decoded details: value before its key");
   if (!value_copied_) {
     // Nothing so far is the common case: the value starts where the room does.

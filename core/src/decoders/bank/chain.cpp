@@ -50,7 +50,7 @@ TailMarks tail_marks(std::string_view text) noexcept {
 // layout would search the text again.
 class BankTailDecoder final : public Decoder {
  public:
-  std::optional<DecodedDetails> decode(std::string_view details, TextBuffer& into) const override {
+  [[gnu::hot]] std::optional<DecodedDetails> decode(std::string_view details, TextBuffer& into) const override {
     const TailMarks marks = tail_marks(details);
     if (marks.angular) {
       if (auto map = angular_decoder().decode(details, into)) return map;

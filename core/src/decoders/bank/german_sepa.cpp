@@ -134,7 +134,7 @@ constexpr std::array<std::int8_t, 32> kKeywordByHash = [] {
 // The keyword that `rest` (the bytes from a candidate's first to its "+") spells, as a
 // slot of kKeywords, or -1. Every keyword is four letters and "+" but "BIC+", so one
 // byte rules out nearly every place.
-int keyword_at(std::string_view rest) noexcept {
+[[gnu::hot]] int keyword_at(std::string_view rest) noexcept {
   if (rest.size() < 4) return -1;
   if (rest[3] == '+') return rest.starts_with("BIC+") ? static_cast<int>(kBic) : -1;
   if (rest.size() < 5 || rest[4] != '+') return -1;
@@ -364,7 +364,7 @@ struct Hit {
 // piece by piece (`pluses` are their places in the decoded text, in order). Only a "+"
 // near the start of a piece glued to the one before needs bytes of that piece, read
 // through the joined text's cursor.
-void find_keywords(const JoinedText& joined, const std::vector<std::size_t>& pluses, const char* text,
+[[gnu::hot]] void find_keywords(const JoinedText& joined, const std::vector<std::size_t>& pluses, const char* text,
                    std::vector<Hit>& hits) {
   hits.clear();
   const std::vector<JoinedText::Piece>& pieces = joined.pieces();
@@ -472,7 +472,7 @@ class Collected {
     }
     return n;
   }
-  void write(DecodedDetails::Builder& map, const JoinedText& joined, std::size_t slot) const {
+  [[gnu::hot]] void write(DecodedDetails::Builder& map, const JoinedText& joined, std::size_t slot) const {
     const Run* run = &first_[slot];
     if (run->next == kNone) {
       joined.write_entry(map, slot_key(slot), run->begin, run->end, run->piece);
@@ -672,9 +672,11 @@ class BankGermanSepaDecoder final : public Decoder {
     return decode(details, detail::without_line_breaks(details, scratch.text), into, scratch);
   }
 
-  // `text` is `details`, or `details` without its line breaks when it has any.
-  static std::optional<DecodedDetails> decode(std::string_view details, std::string_view text, TextBuffer& into,
-                                              Scratch& scratch) {
+  // `text` is `details`, or `details` without its line breaks when it has any. Hot, as is
+  // the rest of the details' decoding: the linker keeps it together (see
+  // StatementMachine::settle).
+  [[gnu::hot]] static std::optional<DecodedDetails> decode(std::string_view details, std::string_view text,
+                                                           TextBuffer& into, Scratch& scratch) {
     // A subfield starts at "?" and two digits; any other "?" is part of the text. The "+"
     // signs are noted on the way for the keywords. A line break (rare: lines the reading
     // has not joined) starts over without them. Sixteen bytes are compared at a time, in

@@ -201,7 +201,9 @@ bool has_line_break(std::string_view text) noexcept {
 // slashes; unless `joined_already`, any of them stops the reading before it decides
 // anything that a break could change: what it has read so far lies before the bytes it
 // looked at.
-Read read_tags(std::string_view details, const detail::JoinedSlashText& joined, std::string_view text,
+// Hot, as is the rest of the details' decoding: the linker keeps it together (see
+// StatementMachine::settle).
+[[gnu::hot]] Read read_tags(std::string_view details, const detail::JoinedSlashText& joined, std::string_view text,
                TextBuffer& into, bool segments_first, bool joined_already,
                std::optional<DecodedDetails>& map) {
   // Each tag's last value by number, the ones present as bits: the map is written in
@@ -306,7 +308,7 @@ Read read_tags(std::string_view details, const detail::JoinedSlashText& joined, 
 
 }  // namespace
 
-detail::SlashTagsOutcome detail::decode_slash_tags(std::string_view details, JoinedSlashText& joined,
+[[gnu::hot]] detail::SlashTagsOutcome detail::decode_slash_tags(std::string_view details, JoinedSlashText& joined,
                                                   std::string_view& text, TextBuffer& into, bool segments_first,
                                                   std::optional<DecodedDetails>& map) {
   // The reading joins a field's lines where it can, so nearly every text comes without

@@ -42,7 +42,7 @@ bool has_numbered_mark(std::string_view text, char mark) noexcept {
 
 class AngularDecoder final : public Decoder {
  public:
-  std::optional<DecodedDetails> decode(std::string_view details, TextBuffer& into) const override {
+  [[gnu::hot]] std::optional<DecodedDetails> decode(std::string_view details, TextBuffer& into) const override {
     // Most texts that reach this decoder are prose with neither mark: two vector
     // searches refuse them, where counting looks at every byte.
     const std::size_t first_angle = details.find('<');

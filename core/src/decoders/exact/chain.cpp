@@ -33,7 +33,8 @@ DecoderChain select_chain(std::string_view resolver) noexcept {
   return DecoderChain(kFullChain);  // "auto" and every unrecognised name
 }
 
-DecodedDetails decode_details(const DecoderChain& chain, std::string_view details, TextBuffer& into) {
+// Hot, as are the decoders: the linker keeps them together (see StatementMachine::settle).
+[[gnu::hot]] DecodedDetails decode_details(const DecoderChain& chain, std::string_view details, TextBuffer& into) {
   for (const Decoder* decoder : chain.decoders()) {
     if (auto map = decoder->decode(details, into)) return *map;
   }

@@ -7,7 +7,7 @@ namespace {
 // The catch-all at the end of every chain: keeps the whole text, byte for byte.
 class UnstructuredDecoder final : public Decoder {
  public:
-  std::optional<DecodedDetails> decode(std::string_view details, TextBuffer& into) const override {
+  [[gnu::hot]] std::optional<DecodedDetails> decode(std::string_view details, TextBuffer& into) const override {
     constexpr detail::FixedKey kKey("detail");
     DecodedDetails::Builder map(into, details, 1, kKey.key.size() + details.size());
     detail::add_key(map, kKey);
