@@ -102,11 +102,13 @@ std::string joined(std::span<const std::string> statements) {
 // The bank-file reading decodes the details of many statements in a row once their lines
 // are read; the exact reading decodes each transaction's as its lines end. Over runs of
 // statements longer and shorter than one such row, and one statement longer than a row
-// by itself, both give the same statements.
+// by itself, and statements whose transactions do not all wait until their end, both
+// give the same statements.
 TEST(BankParser, AgreesWithTheExactReadingOverManyStatements) {
   const std::string_view kDetails[] = {"plain words", "", "/EREF/E1//REMI/USTD//Rent/", "/TRTP/X"};
   const std::size_t kCounts[][6] = {
-      {0, 1, 2, 3, 0, 5}, {40, 70, 0, 100, 30, 90}, {300, 1, 0, 260, 2, 255}, {256, 256, 1, 0, 0, 513}};
+      {0, 1, 2, 3, 0, 5},       {40, 70, 0, 100, 30, 90},   {300, 1, 0, 260, 2, 255},
+      {256, 256, 1, 0, 0, 513}, {2100, 3, 0, 1500, 1, 1}, {1, 1023, 1024, 1025, 2048, 0}};
   const JsonOptions every_field{.bank_fields = false, .exact_amounts = true};
   for (const auto& counts : kCounts) {
     const std::string text = joined(statements_of(counts, kDetails));
@@ -136,7 +138,7 @@ TEST(BankParser, DecodesEachStatementAsAlone) {
       "plain prose words",
       "166?00X?20AB\nCD?21EF",
   };
-  const std::size_t kCounts[] = {3, 0, 120, 1, 200, 7, 300, 2, 60};
+  const std::size_t kCounts[] = {3, 0, 120, 1, 200, 7, 300, 2, 60, 1100, 4};
   std::vector<std::string> statements = statements_of(kCounts, kDetails);
   statements[3] = ":20:LACKS\n:25:A\n:28C:1\n:60F:C230101EUR1,00\n:61:230102C1,00NTRFX\n:86:" +
                   std::string(kDetails[0]) + "\n";

@@ -523,7 +523,9 @@ class StatementMachine {
     if constexpr (DecodesAfterLines<Policy>) {
       waits_.finished.push_back({std::move(b), waits_.from, waits_.to});
       builder_.reset();
-      if (waits_.taken >= kWaitingTransactions) settle();
+      // A statement that has some of its list already (settle(true)) is handed over
+      // before the next statement starts its own list.
+      if (waits_.taken >= kWaitingTransactions || !transactions_.empty()) settle();
       return std::nullopt;
     }
     policy_.kept(b);
@@ -573,9 +575,11 @@ class StatementMachine {
     bool has_details = false;
   };
 
-  // The record the next statement line is read into: the transaction waits there.
+  // The record the next statement line is read into: the transaction waits there. The
+  // transaction before is complete.
   Transaction& waiting_line() {
     if constexpr (DecodesAfterLines<Policy>) {
+      if (waits_.waiting.size() - waits_.taken >= kWaitingInStatement) [[unlikely]] settle_long_statement();
       return waits_.waiting.emplace_back().transaction;
     } else {
       current_ = Transaction();
@@ -625,17 +629,28 @@ class StatementMachine {
   // decoders' code then runs for many texts in a row, and the statements' for many
   // lines; the waiting texts and records still fit the data cache.
   static constexpr std::size_t kWaitingTransactions = 256;
+  // Out of line: the call is rare, and the transactions' path stays small.
+  [[gnu::cold]] [[gnu::noinline]] void settle_long_statement() { settle(true); }
+  // How many transactions of the statement under construction wait at most: a longer
+  // statement has those read so far decoded into its list, whose records are a quarter
+  // of the size of the waiting ones.
+  static constexpr std::size_t kWaitingInStatement = 1024;
 
   // Decodes the waiting transactions in the order they were read, writing each one's
   // texts and details into the buffer as the eager reading does, and hands the finished
   // statements over with their lists as the eager reading does at their end. Waiting
-  // transactions of no finished statement are dropped, as their statement is. Hot, as
-  // are the decoders and what they call: the linker places hot code together, so that
-  // while a row of details is decoded their code shares the instruction cache without
-  // evicting itself.
-  [[gnu::hot]] void settle() {
-    for (Finished& f : waits_.finished) {
-      for (std::size_t i = f.from; i < f.to; ++i) {
+  // transactions of no finished statement are dropped, as their statement is, unless
+  // `with_current`: those of the statement under construction are then decoded into its
+  // list so far (none of them may still be pending). Hot, as are the decoders and what
+  // they call: the linker places hot code together, so that while a row of details is
+  // decoded their code shares the instruction cache without evicting itself.
+  [[gnu::hot]] void settle(bool with_current = false) {
+    const std::size_t statements = waits_.finished.size();
+    for (std::size_t k = 0; k < statements + (with_current ? 1 : 0); ++k) {
+      const bool current = k == statements;
+      const std::size_t from = current ? waits_.taken : waits_.finished[k].from;
+      const std::size_t to = current ? waits_.waiting.size() : waits_.finished[k].to;
+      for (std::size_t i = from; i < to; ++i) {
         Waiting& w = waits_.waiting[i];
         Transaction& t = w.transaction;
         const auto release = [this, &w](std::string_view& text, unsigned bit) {
@@ -657,11 +672,12 @@ class StatementMachine {
         }
         transactions_.push_back(t);
       }
-      Statement& s = f.builder.statement;
-      s.transactions = transactions_;
+      if (current) break;
+      Builder& b = waits_.finished[k].builder;
+      b.statement.transactions = transactions_;
       transactions_.clear();
-      policy_.kept(f.builder);
-      statements_.push_back(std::move(s));
+      policy_.kept(b);
+      statements_.push_back(std::move(b.statement));
     }
     waits_.finished.clear();
     waits_.waiting.clear();
