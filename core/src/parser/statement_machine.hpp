@@ -699,12 +699,40 @@ class StatementMachine {
   // Owned here until the first statement is finished, then shared by the statements.
   std::shared_ptr<TextBuffer> texts_;
 
+  // Bytes appended inline, as the buffer's are: a line of details and the blank before
+  // it are appended one at a time, and a string's append is a call each.
+  class HeldBytes {
+   public:
+    const char* data() const noexcept { return bytes_.get(); }
+    std::size_t size() const noexcept { return size_; }
+    void clear() noexcept { size_ = 0; }
+    void append(std::string_view more) {
+      if (more.size() > capacity_ - size_) [[unlikely]] grow(more.size());
+      // An empty view may carry a null pointer, which memcpy may not be given.
+      if (!more.empty()) std::memcpy(bytes_.get() + size_, more.data(), more.size());
+      size_ += more.size();
+    }
+    void push_back(char c) { append(std::string_view(&c, 1)); }
+
+   private:
+    [[gnu::noinline]] void grow(std::size_t more) {
+      const std::size_t capacity = std::max({2 * capacity_, size_ + more, std::size_t{4096}});
+      auto bytes = std::make_unique_for_overwrite<char[]>(capacity);
+      if (size_ != 0) std::memcpy(bytes.get(), bytes_.get(), size_);
+      bytes_ = std::move(bytes);
+      capacity_ = capacity;
+    }
+    std::unique_ptr<char[]> bytes_;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+  };
+
   // What waits for its decoding (DecodesAfterLines).
   struct Waits {
     explicit Waits(std::string_view whole) noexcept : text(whole) {}
     std::string_view text;  // the whole text being read
     std::vector<Waiting> waiting;  // the transactions read, in their order
-    std::string held;  // their texts that lie nowhere else
+    HeldBytes held;  // their texts that lie nowhere else
     std::size_t details_at = 0;  // where the pending transaction's details start in `held`
     std::size_t taken = 0;  // waiting[0, taken) belong to statements
     std::size_t from = 0;   // waiting[from, to) belong to the statement under construction
