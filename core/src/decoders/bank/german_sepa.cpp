@@ -472,12 +472,20 @@ class Collected {
     }
     return n;
   }
-  [[gnu::hot]] void write(DecodedDetails::Builder& map, const JoinedText& joined, std::size_t slot) const {
+  // Out of line: one copy serves the four places that write slots.
+  [[gnu::hot, gnu::noinline]] void write(DecodedDetails::Builder& map, const JoinedText& joined, std::size_t slot) const {
     const Run* run = &first_[slot];
-    if (run->next == kNone) {
+    if (run->next == kNone) [[likely]] {
       joined.write_entry(map, slot_key(slot), run->begin, run->end, run->piece);
       return;
     }
+    write_runs(map, joined, slot);
+  }
+  // A slot of several runs (a keyword written twice, free text on both sides of an
+  // identifier): rare, so out of line.
+  [[gnu::noinline, gnu::cold]] void write_runs(DecodedDetails::Builder& map, const JoinedText& joined,
+                                               std::size_t slot) const {
+    const Run* run = &first_[slot];
     detail::add_key(map, slot_key(slot));
     joined.write(map, run->begin, run->end, run->piece);
     while (run->next != kNone) {
@@ -551,6 +559,28 @@ class Subfields {
       last_ = number;
       return;
     }
+    add_out_of_order(text, number, at, value);
+  }
+
+  bool ascending() const noexcept { return last_ <= 99; }
+  std::size_t count() const noexcept { return ascending() ? size_ : table_count(); }
+  std::size_t bytes() const noexcept { return ascending() ? bytes_ : table_bytes(); }
+
+  // The map's first entries, nothing before them to be ordered against; `text` is the
+  // map's source when `in_source`.
+  void write_to(DecodedDetails::Builder& map, const char* text, bool in_source) const {
+    if (ascending() && in_source) [[likely]] {
+      map.add_source_entries_in_order({list_, size_});
+    } else {
+      write_slowly(map, text);
+    }
+  }
+
+ private:
+  // The rare cases, out of line so that the walk over the stops stays compact: a number
+  // that does not ascend, and a text not read in place.
+  [[gnu::noinline, gnu::cold]] void add_out_of_order(const char* text, int number, std::size_t at,
+                                                     std::string_view value) noexcept {
     if (last_ <= 99) {
       // Out of order: what came so far moves to the table, emptied for this text.
       table_ = detail::SubfieldTable();
@@ -563,27 +593,19 @@ class Subfields {
     }
     table_.set({number, text + at, value});
   }
-
-  bool ascending() const noexcept { return last_ <= 99; }
-  std::size_t count() const noexcept { return ascending() ? size_ : table_.count(); }
-  std::size_t bytes() const noexcept { return ascending() ? bytes_ : table_.bytes(); }
-
-  // The map's first entries, nothing before them to be ordered against; `text` is the
-  // map's source when `in_source`.
-  void write_to(DecodedDetails::Builder& map, const char* text, bool in_source) const {
+  [[gnu::noinline, gnu::cold]] std::size_t table_count() const noexcept { return table_.count(); }
+  [[gnu::noinline, gnu::cold]] std::size_t table_bytes() const noexcept { return table_.bytes(); }
+  [[gnu::noinline, gnu::cold]] void write_slowly(DecodedDetails::Builder& map, const char* text) const {
     if (!ascending()) {
       table_.write_to(map);
-    } else if (in_source) {
-      map.add_source_entries_in_order({list_, size_});
-    } else {
-      for (std::size_t i = 0; i < size_; ++i) {
-        const DecodedDetails::SourceEntry& e = list_[i];
-        map.add_entry_in_order({text + e.key_at, 2}, {text + e.value_at, e.value_length});
-      }
+      return;
+    }
+    for (std::size_t i = 0; i < size_; ++i) {
+      const DecodedDetails::SourceEntry& e = list_[i];
+      map.add_entry_in_order({text + e.key_at, 2}, {text + e.value_at, e.value_length});
     }
   }
 
- private:
   DecodedDetails::SourceEntry list_[100];  // numbers ascend: one of each at most
   std::size_t size_ = 0;
   std::size_t bytes_ = 0;
@@ -596,6 +618,7 @@ class Subfields {
 struct Scratch {
   std::string text;
   std::vector<std::size_t> pluses;
+  std::vector<std::size_t> marks;
   JoinedText remittance;
   JoinedText name;
   std::vector<Hit> hits;
@@ -648,12 +671,11 @@ constexpr std::array<Joined, 100> kJoined = [] {
   const std::string_view value = detail::trimmed(raw);
   // Every subfield in text order; of a number written twice the last write wins.
   fields.add(p, number, mark + 1, value);
-  // Nothing trimmed means no blank at either end either.
-  const Joined joined = kJoined[static_cast<std::size_t>(number)];
-  if (joined == Joined::Remittance) {
-    remittance.add(raw, value.size() == raw.size());
-  } else if (joined == Joined::Name) {
-    name.add(raw, value.size() == raw.size());
+  // Nothing trimmed means no blank at either end either. The text is picked by a table,
+  // so that one copy of the joining serves both.
+  JoinedText* const targets[3] = {nullptr, &remittance, &name};
+  if (JoinedText* const joined = targets[static_cast<std::size_t>(kJoined[static_cast<std::size_t>(number)])]) {
+    joined->add(raw, value.size() == raw.size());
   }
 }
 
@@ -668,7 +690,8 @@ class BankGermanSepaDecoder final : public Decoder {
   std::string_view name() const noexcept override { return "bank-german-sepa"; }
 
  private:
-  static std::optional<DecodedDetails> start_over(std::string_view details, TextBuffer& into, Scratch& scratch) {
+  // A text with line breaks: rare in what the reading hands over, so out of line.
+  [[gnu::noinline, gnu::cold]] static std::optional<DecodedDetails> start_over(std::string_view details, TextBuffer& into, Scratch& scratch) {
     return decode(details, detail::without_line_breaks(details, scratch.text), into, scratch);
   }
 
@@ -693,8 +716,11 @@ class BankGermanSepaDecoder final : public Decoder {
     pluses.clear();
     remittance.clear();
     name.clear();
-    std::size_t mark = std::string_view::npos;  // of the subfield being read
-    std::size_t first_mark = std::string_view::npos;
+    // The marks are listed first and the subfields read after, each up to the next
+    // mark or the text's end: one place reads a subfield, where reading each at the next
+    // mark would need a second copy of that code for the last.
+    std::vector<std::size_t>& marks = scratch.marks;
+    marks.clear();
     for (std::size_t from = 0; from < size; from += 64) {
       for (std::uint64_t bits = stops64(p, from, size); bits != 0; bits &= bits - 1) {
         const std::size_t at = from + static_cast<std::size_t>(std::countr_zero(bits));
@@ -703,19 +729,18 @@ class BankGermanSepaDecoder final : public Decoder {
           pluses.push_back(at);
           continue;
         }
-        if (c != '?') return start_over(details, into, scratch);
+        if (c != '?') [[unlikely]] return start_over(details, into, scratch);
         // The mark's two digits are no stops: the next one found is after them.
         if (at + 2 >= size || !ascii::is_digit(p[at + 1]) || !ascii::is_digit(p[at + 2])) continue;
-        if (mark == std::string_view::npos) {
-          first_mark = at;
-        } else {
-          end_subfield(p, mark, at, fields, remittance, name);
-        }
-        mark = at;
+        marks.push_back(at);
       }
     }
-    if (mark == std::string_view::npos) return std::nullopt;
-    end_subfield(p, mark, size, fields, remittance, name);
+    if (marks.empty()) return std::nullopt;
+    const std::size_t first_mark = marks.front();
+    marks.push_back(size);
+    for (std::size_t i = 0; i + 1 < marks.size(); ++i) {
+      end_subfield(p, marks[i], marks[i + 1], fields, remittance, name);
+    }
     const std::string_view head = text.substr(0, first_mark);
 
     Collected& collected = scratch.collected;
