@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -361,16 +362,14 @@ struct Hit {
 
 // The keywords of the joined text in text order. A keyword starts a piece or follows a
 // blank, and every keyword ends in "+": the "+" signs, few in a text, are where to look,
-// piece by piece (`pluses` are their places in the decoded text, in order). Only a "+"
+// piece by piece ([plus, plus_end) are their places in the decoded text, in order). Only a "+"
 // near the start of a piece glued to the one before needs bytes of that piece, read
 // through the joined text's cursor.
-[[gnu::hot]] void find_keywords(const JoinedText& joined, const std::vector<std::size_t>& pluses, const char* text,
-                   std::vector<Hit>& hits) {
+[[gnu::hot]] void find_keywords(const JoinedText& joined, const std::size_t* plus, const std::size_t* const plus_end,
+                   const char* text, std::vector<Hit>& hits) {
   hits.clear();
   const std::vector<JoinedText::Piece>& pieces = joined.pieces();
   std::size_t skip_to = 0;  // past the last keyword found
-  const std::size_t* plus = pluses.data();
-  const std::size_t* const plus_end = plus + pluses.size();
   for (std::size_t k = 0; k < pieces.size() && plus != plus_end; ++k) {
     const JoinedText::Piece& piece = pieces[k];
     const char* data = piece.source;
@@ -617,8 +616,18 @@ class Subfields {
 // while a text is larger than any before it.
 struct Scratch {
   std::string text;
-  std::vector<std::size_t> pluses;
-  std::vector<std::size_t> marks;
+  // Room for the places of a text's "+" signs and of its marks, each list as long as
+  // the text and one more: the walk writes a place at every stop and keeps it or not by
+  // the length it moves on, without a test of which list it belongs to.
+  std::unique_ptr<std::size_t[]> places;
+  std::size_t places_room = 0;
+  std::size_t* places_for(std::size_t size) {
+    if (places_room < size + 1) {
+      places = std::make_unique_for_overwrite<std::size_t[]>(2 * (size + 1));
+      places_room = size + 1;
+    }
+    return places.get();
+  }
   JoinedText remittance;
   JoinedText name;
   std::vector<Hit> hits;
@@ -708,44 +717,48 @@ class BankGermanSepaDecoder final : public Decoder {
     // library search for each would read every text once more.
     const char* const p = text.data();
     const std::size_t size = text.size();
-    std::vector<std::size_t>& pluses = scratch.pluses;
     // On the stack: its counters stay in registers through the walk.
     Subfields fields;
     JoinedText& remittance = scratch.remittance;
     JoinedText& name = scratch.name;
-    pluses.clear();
     remittance.clear();
     name.clear();
     // The marks are listed first and the subfields read after, each up to the next
     // mark or the text's end: one place reads a subfield, where reading each at the next
     // mark would need a second copy of that code for the last.
-    std::vector<std::size_t>& marks = scratch.marks;
-    marks.clear();
+    // Which kind a stop is, "+" or mark, is told without a branch: "+" and "?" stand in
+    // texts in no order a predictor could follow.
+    std::size_t* const pluses = scratch.places_for(size);
+    std::size_t* const marks = pluses + size + 1;
+    std::size_t plus_count = 0;
+    std::size_t mark_count = 0;
+    bool breaks = false;
     for (std::size_t from = 0; from < size; from += 64) {
       for (std::uint64_t bits = stops64(p, from, size); bits != 0; bits &= bits - 1) {
         const std::size_t at = from + static_cast<std::size_t>(std::countr_zero(bits));
         const char c = p[at];
-        if (c == '+') {
-          pluses.push_back(at);
-          continue;
-        }
-        if (c != '?') [[unlikely]] return start_over(details, into, scratch);
-        // The mark's two digits are no stops: the next one found is after them.
-        if (at + 2 >= size || !ascii::is_digit(p[at + 1]) || !ascii::is_digit(p[at + 2])) continue;
-        marks.push_back(at);
+        pluses[plus_count] = at;
+        plus_count += c == '+';
+        // The mark's two digits are no stops: the next one found is after them. Their
+        // places are held inside the text, where a mark near its end has none.
+        const bool room = at + 2 < size;
+        const char first = p[room ? at + 1 : at];
+        const char second = p[room ? at + 2 : at];
+        marks[mark_count] = at;
+        mark_count += (c == '?') & room & ascii::is_digit(first) & ascii::is_digit(second);
+        // The other stops are line breaks, both below "+".
+        breaks |= c < '+';
       }
     }
-    if (marks.empty()) return std::nullopt;
-    const std::size_t first_mark = marks.front();
-    marks.push_back(size);
-    for (std::size_t i = 0; i + 1 < marks.size(); ++i) {
-      end_subfield(p, marks[i], marks[i + 1], fields, remittance, name);
-    }
-    const std::string_view head = text.substr(0, first_mark);
+    if (breaks) [[unlikely]] return start_over(details, into, scratch);
+    if (mark_count == 0) return std::nullopt;
+    marks[mark_count] = size;
+    for (std::size_t i = 0; i < mark_count; ++i) end_subfield(p, marks[i], marks[i + 1], fields, remittance, name);
+    const std::string_view head = text.substr(0, marks[0]);
 
     Collected& collected = scratch.collected;
     collected.clear();
-    find_keywords(remittance, pluses, p, scratch.hits);
+    find_keywords(remittance, pluses, pluses + plus_count, p, scratch.hits);
     split_keywords(remittance, scratch.hits, collected);
 
     std::size_t code_length = 0;
