@@ -251,8 +251,10 @@ class JoinedText {
       previous_full_ = false;
       return;
     }
-    // Every piece holds a byte: a size above zero means a piece before this one.
-    if (size_ != 0 && !(previous_full_ && !is_blank(raw.front()))) ++size_;  // the blank between
+    // Every piece holds a byte: a size above zero means a piece before this one. The
+    // blank between is counted without a branch: full pieces and short ones alternate.
+    const bool glued = previous_full_ & (raw.front() != ' ') & (raw.front() != '\t');
+    size_ += static_cast<std::size_t>((size_ != 0) & !glued);
     pieces_.push_back({size_, size_ + core.size(), core.data(), full});
     size_ += core.size();
     previous_full_ = full;
@@ -630,6 +632,7 @@ struct Scratch {
   }
   JoinedText remittance;
   JoinedText name;
+  JoinedText unread;  // the subfields of neither
   std::vector<Hit> hits;
   Collected collected;
 };
@@ -673,19 +676,17 @@ constexpr std::array<Joined, 100> kJoined = [] {
 }
 
 // The subfield whose mark is at `mark`, ending at `end`.
+// `joined` are the texts by kJoined: the subfields of none go to the first, which is
+// never read, so that the pick is no branch (the kinds alternate in every text).
 [[gnu::always_inline]] inline void end_subfield(const char* p, std::size_t mark, std::size_t end, Subfields& fields,
-                                                JoinedText& remittance, JoinedText& name) {
+                                                JoinedText* const (&joined)[3]) {
   const std::string_view raw(p + mark + 3, end - mark - 3);
   const int number = (p[mark + 1] - '0') * 10 + (p[mark + 2] - '0');
   const std::string_view value = detail::trimmed(raw);
   // Every subfield in text order; of a number written twice the last write wins.
   fields.add(p, number, mark + 1, value);
-  // Nothing trimmed means no blank at either end either. The text is picked by a table,
-  // so that one copy of the joining serves both.
-  JoinedText* const targets[3] = {nullptr, &remittance, &name};
-  if (JoinedText* const joined = targets[static_cast<std::size_t>(kJoined[static_cast<std::size_t>(number)])]) {
-    joined->add(raw, value.size() == raw.size());
-  }
+  // Nothing trimmed means no blank at either end either.
+  joined[static_cast<std::size_t>(kJoined[static_cast<std::size_t>(number)])]->add(raw, value.size() == raw.size());
 }
 
 class BankGermanSepaDecoder final : public Decoder {
@@ -723,6 +724,8 @@ class BankGermanSepaDecoder final : public Decoder {
     JoinedText& name = scratch.name;
     remittance.clear();
     name.clear();
+    scratch.unread.clear();
+    JoinedText* const joined[3] = {&scratch.unread, &remittance, &name};
     // The marks are listed first and the subfields read after, each up to the next
     // mark or the text's end: one place reads a subfield, where reading each at the next
     // mark would need a second copy of that code for the last.
@@ -753,7 +756,7 @@ class BankGermanSepaDecoder final : public Decoder {
     if (breaks) [[unlikely]] return start_over(details, into, scratch);
     if (mark_count == 0) return std::nullopt;
     marks[mark_count] = size;
-    for (std::size_t i = 0; i < mark_count; ++i) end_subfield(p, marks[i], marks[i + 1], fields, remittance, name);
+    for (std::size_t i = 0; i < mark_count; ++i) end_subfield(p, marks[i], marks[i + 1], fields, joined);
     const std::string_view head = text.substr(0, marks[0]);
 
     Collected& collected = scratch.collected;
