@@ -659,20 +659,25 @@ constexpr std::array<Joined, 100> kJoined = [] {
   return joined;
 }();
 
+// The stops of a text shorter than 64 bytes from `from` on, as stops64 gives them.
+[[gnu::noinline]] std::uint64_t short_stops(const char* p, std::size_t from, std::size_t size) noexcept {
+  std::uint64_t found = 0;
+  for (std::size_t at = from; at < size; at += 16) found |= std::uint64_t{stops_from(p, at, size)} << (at - from);
+  return found;
+}
+
 // The stops among the 64 bytes from `from` on, or fewer at the text's end: bit i for
 // byte from + i. A block of four loads whose compares keep their constants in
 // registers, where a call in the walk between two loads would have them read again.
 [[gnu::always_inline]] inline std::uint64_t stops64(const char* p, std::size_t from, std::size_t size) noexcept {
-  const auto block = [p](std::size_t at) {
-    return std::uint64_t{stops16(p + at)} | std::uint64_t{stops16(p + at + 16)} << 16 |
-           std::uint64_t{stops16(p + at + 32)} << 32 | std::uint64_t{stops16(p + at + 48)} << 48;
-  };
-  if (from + 64 <= size) return block(from);
-  // The last bytes, read as the 64 that end the text: nothing past its end is read.
-  if (size >= 64) return block(size - 64) >> (from + 64 - size);
-  std::uint64_t found = 0;
-  for (std::size_t at = from; at < size; at += 16) found |= std::uint64_t{stops_from(p, at, size)} << (at - from);
-  return found;
+  if (size < 64) [[unlikely]] return short_stops(p, from, size);
+  // A block that would pass the text's end is read as the 64 bytes that end it, moved
+  // down to start at `from`: nothing past the end is read, and one copy of the loads,
+  // picked without a branch, serves every block.
+  const std::size_t at = from < size - 64 ? from : size - 64;
+  return (std::uint64_t{stops16(p + at)} | std::uint64_t{stops16(p + at + 16)} << 16 |
+          std::uint64_t{stops16(p + at + 32)} << 32 | std::uint64_t{stops16(p + at + 48)} << 48) >>
+         (from - at);
 }
 
 // The subfield whose mark is at `mark`, ending at `end`.
