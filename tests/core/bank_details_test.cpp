@@ -1,5 +1,6 @@
 // The bank-file reading's details beyond what cases/details/ pins text by text: the
 // checks behind the derived fields, the chains by name, and linear time.
+#include <map>
 #include <optional>
 #include <random>
 #include <string>
@@ -255,6 +256,55 @@ TEST(BankGermanSepa, ValuesHoldWhereverMarksFallAndLinesBreak) {
       broken.insert(random() % (broken.size() + 1), random() % 2 ? "\n" : "\r\n");
     }
     EXPECT_EQ(entries(german.decode(broken, texts)), expected) << broken;
+  }
+}
+
+// The German decoder tells "+" signs, marks and line breaks apart without branches and
+// reads a text's last block as the 64 bytes that end it. Its subfields, on texts of every
+// length up to beyond three blocks cut anywhere (marks cut short at the end included),
+// are those of a reading byte by byte: "?" and two digits open one, the last write of a
+// number wins.
+TEST(BankGermanSepa, SubfieldsAgreeWithAByteByByteReading) {
+  const auto by_bytes = [](std::string_view text) {
+    std::map<std::string, std::string> fields;
+    std::size_t mark = std::string_view::npos;
+    const auto close = [&](std::size_t end) {
+      if (mark == std::string_view::npos) return;
+      std::string_view value = text.substr(mark + 3, end - mark - 3);
+      while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
+      while (!value.empty() && value.back() == ' ') value.remove_suffix(1);
+      fields[std::string(text.substr(mark + 1, 2))] = std::string(value);
+    };
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    for (std::size_t i = 0; i + 2 < text.size(); ++i) {
+      if (text[i] != '?' || !digit(text[i + 1]) || !digit(text[i + 2])) continue;
+      close(i);
+      mark = i;
+      i += 2;
+    }
+    close(text.size());
+    return std::vector<std::pair<std::string, std::string>>(fields.begin(), fields.end());
+  };
+  const auto subfields = [](const std::optional<DecodedDetails>& map) {
+    std::vector<std::pair<std::string, std::string>> out;
+    if (map) {
+      for (const auto& [k, v] : *map) {
+        if (k.size() == 2 && k[0] >= '0' && k[0] <= '9' && k[1] >= '0' && k[1] <= '9') out.emplace_back(k, v);
+      }
+    }
+    return out;
+  };
+  constexpr std::string_view kPieces[] = {"?20", "?21", "?22", "?32", "?00", "?63", "?99", "?2", "?",
+                                          "+",   "EREF+", "SVWZ+", "x", " ", "ABCDEFGHIJKLMNOPQRSTUVWXYZA"};
+  std::mt19937 random(940);
+  for (std::size_t length = 0; length <= 210; ++length) {
+    for (int round = 0; round < 12; ++round) {
+      std::string text;
+      while (text.size() < length) text += kPieces[random() % std::size(kPieces)];
+      text.resize(length);
+      SCOPED_TRACE(text);
+      EXPECT_EQ(subfields(bank_german_sepa_decoder().decode(text, texts)), by_bytes(text));
+    }
   }
 }
 
