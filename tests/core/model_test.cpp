@@ -318,8 +318,11 @@ TEST(DecodedDetails, JoinedValueIsThePiecesAppended) {
 // when an earlier value holds the same bytes, so later entries may be views into it;
 // other values go in as they would key then value, in both block widths.
 TEST(DecodedDetails, LaterEntriesReferToWrittenBytes) {
-  for (const std::size_t size : {std::size_t{24}, std::size_t{70000}}) {
+  // Both block widths; the written entry added in one step, or as its key then its room.
+  const std::pair<std::size_t, bool> kRows[] = {{24, false}, {24, true}, {70000, false}, {70000, true}};
+  for (const auto& [size, whole] : kRows) {
     SCOPED_TRACE(size);
+    SCOPED_TRACE(whole);
     std::string text = "gh ab cdefgh ij";
     text.resize(size, '.');
     const std::string_view s = text;
@@ -328,8 +331,13 @@ TEST(DecodedDetails, LaterEntriesReferToWrittenBytes) {
     b.add_key("10");
     b.append_value(s.substr(3, 2));
     b.append_value(s.substr(6, 4));  // copied: "abcdef"
-    detail::add_key(b, detail::FixedKey("NAME"));
-    char* room = b.extend_value(6);
+    char* room = nullptr;
+    if (whole) {
+      room = b.add_fixed_entry_room("NAME", detail::FixedKey("NAME").number, 6);
+    } else {
+      detail::add_key(b, detail::FixedKey("NAME"));
+      room = b.extend_value(6);
+    }
     std::memcpy(room, "abcdef", 6);  // the bytes of the value before: not searched for
     const std::string_view written(room, 6);
     b.add_fixed_entry_in_order("OAMT", detail::FixedKey("OAMT").number, written.substr(2, 3));
@@ -402,6 +410,15 @@ TEST(DecodedDetails, BuilderRefusesBrokenAnnouncements) {
       {"value room one byte too many", 1, 2, [](B& b) {
          b.add_key("a");
          b.extend_value(2);
+       }, false},
+      {"entry with its room", 2, 4, [](B& b) {
+         b.add_key("a");
+         b.add_fixed_entry_room("gvc", detail::FixedKey("gvc").number, 3);
+       }, true},
+      {"entry room one byte too many", 1, 2, [](B& b) { b.add_fixed_entry_room("gvc", detail::FixedKey("gvc").number, 3); }, false},
+      {"entry room one entry too many", 1, 4, [](B& b) {
+         b.add_key("a");
+         b.add_fixed_entry_room("gvc", detail::FixedKey("gvc").number, 1);
        }, false},
       {"joined before key", 1, 4, [](B& b) {
          const std::string_view pieces[] = {"x", "y"};

@@ -382,6 +382,10 @@ class DecodedDetails {
     /// The bytes stay where they are given out, so that later values of the map may be
     /// views into them (see add_fixed_entry_in_order).
     char* extend_value(std::size_t n);
+    /// The same as add_fixed_key(key, number) then extend_value(n), the entry complete at
+    /// once, for a caller that vouches for the order as for add_fixed_entry_in_order and
+    /// fills the `n` bytes before adding anything else.
+    char* add_fixed_entry_room(std::string_view key, std::uint32_t number, std::size_t n);
     DecodedDetails finish(Layout layout = Layout::None) && {
       if (next_entry_ != entries_) fail("decoded details: fewer entries than announced");
       if (pending_) store_entry();

@@ -602,6 +602,18 @@ void DecodedDetails::Builder::append_copied(std::string_view piece) {
   return out;
 }
 
+char* DecodedDetails::Builder::add_fixed_entry_room(std::string_view key, std::uint32_t number, std::size_t n) {
+  if (next_entry_ == entries_) fail("decoded details: more entries than announced");
+  if (pending_) store_entry();
+  if (n > static_cast<std::size_t>(copy_end_ - copy_at_)) fail("decoded details: more bytes than announced");
+  char* out = copy_at_;
+  copy_at_ += n;
+  put(next_entry_++, narrow_ ? 0xFFFFu : 0xFFFFFFFFu, number, static_cast<std::uint32_t>(out - base_),
+      static_cast<std::uint32_t>(n));
+  previous_key_ = key;
+  return out;
+}
+
 void DecodedDetails::Builder::append_joined(std::span<const std::string_view> pieces, char separator) {
   if (pieces.size() <= 1) {
     // One piece may stay a position in the source.

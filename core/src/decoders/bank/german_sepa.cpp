@@ -315,8 +315,7 @@ class JoinedText {
       map.add_fixed_entry_in_order(key.key, key.number, {pieces_[0].source, size_});
       return;
     }
-    detail::add_key(map, key);
-    char* out = map.extend_value(size_);
+    char* out = map.add_fixed_entry_room(key.key, key.number, size_);
     copy_run(out, 0, size_, 0);
     written_ = out;
   }
