@@ -367,7 +367,7 @@ struct Hit {
 // near the start of a piece glued to the one before needs bytes of that piece, read
 // through the joined text's cursor.
 [[gnu::hot]] void find_keywords(const JoinedText& joined, const std::size_t* plus, const std::size_t* const plus_end,
-                   const char* text, std::vector<Hit>& hits) {
+                                 const char* text, std::vector<Hit>& hits) {
   hits.clear();
   const std::vector<JoinedText::Piece>& pieces = joined.pieces();
   std::size_t skip_to = 0;  // past the last keyword found
