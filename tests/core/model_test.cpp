@@ -554,7 +554,9 @@ TEST(TransactionList, GivesBackWhatItWasGiven) {
     EXPECT_EQ(got.amount.to_string(), want.amount.to_string());
     const auto same_view = [](std::string_view a, std::string_view b) {
       EXPECT_EQ(a, b);
-      if (!b.empty()) EXPECT_EQ(static_cast<const void*>(a.data()), static_cast<const void*>(b.data()));
+      if (!b.empty()) {
+        EXPECT_EQ(static_cast<const void*>(a.data()), static_cast<const void*>(b.data()));
+      }
     };
     same_view(got.transaction_type, want.transaction_type);
     same_view(got.customer_reference, want.customer_reference);

@@ -110,7 +110,9 @@ TEST(MtWriter, DetailsFieldsReadBackAsTheyWere) {
       const auto all = fields(a);
       EXPECT_EQ(std::count(all.begin(), all.end(), std::string()), 2) << "only the structured reference and issuer are empty";
     }
-    if (d == details[1]) EXPECT_EQ(a.structured_reference, "RF18539007547034");
+    if (d == details[1]) {
+      EXPECT_EQ(a.structured_reference, "RF18539007547034");
+    }
   }
 }
 
