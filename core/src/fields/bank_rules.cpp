@@ -45,43 +45,79 @@ consteval std::size_t slot(std::string_view key) {
   throw "not a wanted key";
 }
 
-// Where the wanted keys of each first byte start: the wanted keys of first byte c are
-// those from kStart[c] to kStart[c + 1].
-constexpr std::array<std::uint8_t, 257> kStart = [] {
-  std::array<std::uint8_t, 257> start{};
-  std::size_t w = 0;
-  for (std::size_t c = 0; c < 257; ++c) {
-    while (w < kWantedCount && static_cast<unsigned char>(kWanted[w][0]) < c) ++w;
-    start[c] = static_cast<std::uint8_t>(w);
-  }
-  return start;
+// The longest wanted key: a longer one is never looked up.
+constexpr std::size_t kLongestWanted = [] {
+  std::size_t n = 0;
+  for (const std::string_view key : kWanted) n = std::max(n, key.size());
+  return n;
 }();
 
-using detail::key_less;
-
-bool key_equal(std::string_view x, std::string_view y) noexcept {
-  if (x.size() != y.size()) return false;
-  for (std::size_t i = 0; i < x.size(); ++i) {
-    if (x[i] != y[i]) return false;
-  }
-  return true;
+// A key's length, first four bytes (zeros past its end) and last byte, in one word.
+constexpr std::uint64_t key_word(std::string_view key) noexcept {
+  std::uint64_t word = 0;
+  for (std::size_t i = 0; i < key.size() && i < 4; ++i) word |= std::uint64_t{static_cast<unsigned char>(key[i])} << (8 * i);
+  return word | std::uint64_t{static_cast<unsigned char>(key.back())} << 32 | std::uint64_t{key.size()} << 40;
 }
 
-// The wanted keys of one map, taken in one pass over its entries: both are in key
-// order, so a merge finds them without a search per key, and only among the wanted
-// keys of the same first byte.
+// No two wanted keys share a word.
+static_assert([] {
+  for (std::size_t i = 0; i < kWantedCount; ++i) {
+    for (std::size_t j = 0; j < i; ++j) {
+      if (key_word(kWanted[i]) == key_word(kWanted[j])) return false;
+    }
+  }
+  return true;
+}());
+
+constexpr unsigned kHashBits = 9;
+
+constexpr std::size_t hash_of(std::uint64_t word, std::uint64_t multiplier) noexcept {
+  return static_cast<std::size_t>((word * multiplier) >> (64 - kHashBits));
+}
+
+// A multiplier that gives every wanted key a place of its own, found while compiling.
+constexpr std::uint64_t kMultiplier = [] {
+  for (std::uint64_t m = 0x9E3779B97F4A7C15u;; m += 0x6A09E667F3BCC908u) {
+    std::array<bool, std::size_t{1} << kHashBits> taken{};
+    bool clash = false;
+    for (const std::string_view key : kWanted) {
+      const std::size_t h = hash_of(key_word(key), m | 1);
+      clash = clash || taken[h];
+      taken[h] = true;
+    }
+    if (!clash) return m | 1;
+  }
+}();
+
+// The slot of each place, plus one; 0 for a place no wanted key hashes to.
+constexpr std::array<std::uint8_t, std::size_t{1} << kHashBits> kPlaces = [] {
+  std::array<std::uint8_t, std::size_t{1} << kHashBits> places{};
+  for (std::size_t i = 0; i < kWantedCount; ++i) places[hash_of(key_word(kWanted[i]), kMultiplier)] = static_cast<std::uint8_t>(i + 1);
+  return places;
+}();
+
+// The slot of `key`, or kWantedCount when it is not wanted: one hash and one comparison,
+// where a merge with the wanted keys compared several of them a key.
+std::size_t wanted_slot(std::string_view key) noexcept {
+  if (key.empty() || key.size() > kLongestWanted) return kWantedCount;
+  const std::size_t place = kPlaces[hash_of(key_word(key), kMultiplier)];
+  if (place == 0) return kWantedCount;
+  const std::string_view wanted = kWanted[place - 1];
+  if (wanted.size() != key.size()) return kWantedCount;
+  for (std::size_t i = 0; i < key.size(); ++i) {
+    if (wanted[i] != key[i]) return kWantedCount;
+  }
+  return place - 1;
+}
+
+// The wanted keys of one map, taken in one pass over its entries.
 class Keys {
  public:
   explicit Keys(const DecodedDetails& map) noexcept {
-    std::size_t w = 0;
     for (const auto& [key, value] : map) {
-      if (key.empty()) continue;
-      const auto first = static_cast<unsigned char>(key[0]);
-      const std::size_t end = kStart[first + 1];
-      w = std::max<std::size_t>(w, kStart[first]);
-      while (w < end && key_less(kWanted[w], key)) ++w;
-      if (w < end && key_equal(kWanted[w], key)) {
-        values_[w] = value;
+      const std::size_t w = wanted_slot(key);
+      if (w < kWantedCount) {
+        values_[w] = {value.data(), value.size()};
         present_ |= std::uint64_t{1} << w;
       }
     }
@@ -90,14 +126,20 @@ class Keys {
   /// The first of `slots` present with a value that is not empty.
   std::optional<std::string_view> first(std::initializer_list<std::size_t> slots) const noexcept {
     for (const std::size_t s : slots) {
-      if (has(s) && !values_[s].empty()) return values_[s];
+      if (has(s) && values_[s].size != 0) return std::string_view(values_[s].data, values_[s].size);
     }
     return std::nullopt;
   }
   bool has(std::size_t s) const noexcept { return (present_ >> s & 1) != 0; }
 
  private:
-  std::array<std::string_view, kWantedCount> values_;
+  // Left unset: only the slots `present_` names are read, and setting all of them for
+  // every transaction would cost more than the merge that fills the few it has.
+  struct Value {
+    const char* data;
+    std::size_t size;
+  };
+  std::array<Value, kWantedCount> values_;
   std::uint64_t present_ = 0;
 };
 
