@@ -1,8 +1,14 @@
 #include "export/swift_text.hpp"
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 #include "util/utf8.hpp"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace tallyfold::detail {
 namespace {
@@ -74,19 +80,85 @@ std::uint32_t decode(std::string_view text, std::size_t& length) noexcept {
   return step.valid ? detail::code_point(p, step.length) : 0xFFFFFFFF;
 }
 
+#if defined(__SSE2__)
+// Bit i for byte i of `b` in the X set. Bytes from 0x80 compare as negative, so the
+// ranges below, all under 0x80, never take them.
+std::uint32_t swift_x_bits(__m128i b) noexcept {
+  const auto in = [](__m128i x, char low, char high) {
+    return _mm_and_si128(_mm_cmpgt_epi8(x, _mm_set1_epi8(static_cast<char>(low - 1))),
+                         _mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(high + 1)), x));
+  };
+  // Letters of either case fold to the lower one; nothing else lands in a..z.
+  const __m128i letter = in(_mm_or_si128(b, _mm_set1_epi8(0x20)), 'a', 'z');
+  // ' ( ) + , - . / 0..9 : are one range but for "*".
+  const __m128i middle = _mm_andnot_si128(_mm_cmpeq_epi8(b, _mm_set1_epi8('*')), in(b, '\'', ':'));
+  const __m128i single = _mm_or_si128(_mm_cmpeq_epi8(b, _mm_set1_epi8(' ')), _mm_cmpeq_epi8(b, _mm_set1_epi8('?')));
+  return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_or_si128(letter, _mm_or_si128(middle, single))));
+}
+
+std::uint32_t swift_x_bits16(const char* p) noexcept {
+  return swift_x_bits(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+}
+
+// The same for a text of 4 to 15 bytes, from two loads of 8 (or 4) bytes that overlap
+// in its middle and stay within it.
+std::uint32_t swift_x_bits_short(const char* p, std::size_t n) noexcept {
+  __m128i first;
+  __m128i last;
+  std::size_t width = 8;
+  if (n >= 8) {
+    first = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+    last = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + n - 8));
+  } else {
+    std::int32_t a;
+    std::int32_t b;
+    std::memcpy(&a, p, 4);
+    std::memcpy(&b, p + n - 4, 4);
+    first = _mm_cvtsi32_si128(a);
+    last = _mm_cvtsi32_si128(b);
+    width = 4;
+  }
+  // Both halves in one register: the first in the low lanes, the last in the high ones.
+  const std::uint32_t bits = swift_x_bits(_mm_unpacklo_epi64(first, last));
+  const std::uint32_t keep = (std::uint32_t{1} << width) - 1;
+  return (bits & keep) | ((bits >> 8 & keep) << (n - width));
+}
+#endif
+
+// Inline in append_swift_x, which asks it of every value written, mostly short ones.
+[[gnu::always_inline]] inline std::size_t x_run(std::string_view text) noexcept {
+  const char* p = text.data();
+  const std::size_t n = text.size();
+  std::size_t run = 0;
+#if defined(__SSE2__)
+  if (n >= 16) {
+    for (; n - run >= 16; run += 16) {
+      const std::uint32_t bits = swift_x_bits16(p + run);
+      if (bits != 0xFFFF) return run + static_cast<std::size_t>(std::countr_one(bits));
+    }
+    if (run == n) return run;
+    // The last bytes, loaded with some before them again so that no load passes the end.
+    const std::size_t again = 16 - (n - run);
+    return run + static_cast<std::size_t>(std::countr_one(swift_x_bits16(p + n - 16) >> again));
+  }
+  if (n >= 4) return static_cast<std::size_t>(std::countr_one(swift_x_bits_short(p, n)));
+#endif
+  while (run + 4 <= n && is_swift_x(p[run]) & is_swift_x(p[run + 1]) & is_swift_x(p[run + 2]) & is_swift_x(p[run + 3])) {
+    run += 4;
+  }
+  while (run < n && is_swift_x(p[run])) ++run;
+  return run;
+}
+
 }  // namespace
+
+std::size_t swift_x_run(std::string_view text) noexcept { return x_run(text); }
 
 std::size_t append_swift_x(std::string_view text, std::string& out) {
   std::size_t changed = 0;
   while (!text.empty()) {
     // Runs of the set itself, which is nearly everything, are copied whole.
-    std::size_t run = 0;
-    const char* p = text.data();
-    while (run + 4 <= text.size() && is_swift_x(p[run]) & is_swift_x(p[run + 1]) & is_swift_x(p[run + 2]) &
-                                         is_swift_x(p[run + 3])) {
-      run += 4;
-    }
-    while (run < text.size() && is_swift_x(p[run])) ++run;
+    const std::size_t run = x_run(text);
     out.append(text.substr(0, run));
     text.remove_prefix(run);
     if (text.empty()) break;
