@@ -65,13 +65,13 @@ struct FieldParts {
 
   /// Every field empty again. Only the counts are reset: the parts beyond a count are
   /// never read, and clearing them would cost more than deriving most fields.
+  /// Eighteen stores, written out: a loop over a list of the fields built its list first.
   void clear() noexcept {
-    for (TextParts* p : {&purpose, &counterparty, &counter_iban, &counter_account, &counterparty_bic,
-                         &end_to_end_reference, &mandate_reference, &creditor_id, &payment_information_id,
-                         &ultimate_debtor, &ultimate_creditor, &purpose_code, &return_reason, &posting_text,
-                         &counterparty_town, &counterparty_address, &structured_reference, &reference_issuer}) {
-      p->count = 0;
-    }
+    purpose.count = counterparty.count = counter_iban.count = counter_account.count = counterparty_bic.count = 0;
+    end_to_end_reference.count = mandate_reference.count = creditor_id.count = payment_information_id.count = 0;
+    ultimate_debtor.count = ultimate_creditor.count = purpose_code.count = return_reason.count = 0;
+    posting_text.count = counterparty_town.count = counterparty_address.count = 0;
+    structured_reference.count = reference_issuer.count = 0;
   }
 };
 
