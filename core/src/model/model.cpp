@@ -61,25 +61,27 @@ Decimal Decimal::negated() const noexcept {
 }
 
 void Decimal::append_to(std::string& out) const {
-  // 96 bits hold at most 29 digits; with a scale of 28 a leading "0." is added.
+  // 96 bits hold at most 29 digits; with a scale of 28 a leading "0." is added. The text
+  // is put together here and appended once: an amount is a few bytes, where each append
+  // costs a check of the string's room and a call.
   char buf[48];
   char* end = buf + sizeof buf;
   char* start = write_digits(mantissa(), end);
   const auto digits = static_cast<int>(end - start);
-  if (negative_) out.push_back('-');
-  if (scale_ == 0) {
-    out.append(start, end);
-    return;
+  if (scale_ != 0) {
+    if (digits <= scale_) {
+      while (end - start < scale_) *--start = '0';
+      *--start = '.';
+      *--start = '0';
+    } else {
+      const std::size_t whole = static_cast<std::size_t>(digits - scale_);
+      std::memmove(start - 1, start, whole);
+      --start;
+      start[whole] = '.';
+    }
   }
-  if (digits <= scale_) {
-    out.append("0.");
-    out.append(static_cast<std::size_t>(scale_ - digits), '0');
-    out.append(start, end);
-    return;
-  }
-  out.append(start, end - scale_);
-  out.push_back('.');
-  out.append(end - scale_, end);
+  if (negative_) *--start = '-';
+  out.append(start, end);
 }
 
 std::string Decimal::to_string() const {
