@@ -49,7 +49,10 @@ struct Changes {
 void append_x(std::string_view text, std::string& out, Changes& changes, bool slash_allowed,
               std::size_t width = 0) {
   const std::size_t mark = out.size();
-  changes.transliterated += detail::append_swift_x(trim_white_space(text), out);
+  // Most values start and end with a graphic character: nothing to trim, known without
+  // the call.
+  const bool trimmed = !text.empty() && ascii::is_graphic(text.front()) && ascii::is_graphic(text.back());
+  changes.transliterated += detail::append_swift_x(trimmed ? text : trim_white_space(text), out);
   if (!slash_allowed) {
     for (std::size_t i = out.find('/', mark); i != std::string::npos; i = out.find('/', i + 1)) {
       out[i] = '-';
@@ -272,6 +275,8 @@ void details_text(const Transaction& t, Changes& changes, EntryScratch& scratch)
 // and a second ":", also after blanks, which a bank-file reading takes as indentation),
 // or the dash of a message trailer ("-" or "-XXX" alone); npos when it reads as text.
 std::size_t misread_at(std::string_view line) noexcept {
+  // A line that opens with a letter or a digit, as nearly every one does, is text.
+  if (!line.empty() && is_alnum(line.front())) return std::string_view::npos;
   const std::size_t first = line.find_first_not_of(' ');
   if (first == std::string_view::npos) return std::string_view::npos;
   if (line[first] == ':') return line.find(':', first + 1) != std::string_view::npos ? first : std::string_view::npos;
