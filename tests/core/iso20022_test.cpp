@@ -8,10 +8,14 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <random>
 #include <string>
 
 #include "tallyfold/bankfile.hpp"
+#include "export/iso20022_limits.hpp"
 #include "export/iso20022_message.hpp"
+#include "export/iso20022_xml.hpp"
+#include "export/text_parts.hpp"
 #include "support/shared_data.hpp"
 #include "support/xml_schema.hpp"
 
@@ -83,6 +87,94 @@ TEST(Camt, TextsAreCleaned) {
     EXPECT_NE(xml.find("<Id>R?1?&lt;</Id>"), std::string::npos) << xml;
     // Cut after 500 characters, not bytes, and never inside one.
     EXPECT_NE(xml.find("<AddtlStmtInf>" + std::string(498, 'y') + " \xC3\xA4</AddtlStmtInf>"), std::string::npos);
+  }
+}
+
+// The word-at-a-time scans against a byte at a time: one odd byte at every position of
+// texts around the word size, so that the last, overlapping word is tried too.
+TEST(CamtText, PlainScansAgreeWithEachByte) {
+  auto plain_byte = [](unsigned char c, bool xml) {
+    if (c < 0x20 || c >= 0x7F) return false;
+    return !xml || std::string_view("&<>\"'").find(static_cast<char>(c)) == std::string_view::npos;
+  };
+  const unsigned char kProbes[] = {0x00, 0x09, 0x1F, 0x20, '!', '"', '&', '\'', '<', '>', 'A', '~', 0x7F, 0x80, 0xC3, 0xFF};
+  for (std::size_t size = 0; size <= 25; ++size) {
+    for (std::size_t at = 0; at < std::max<std::size_t>(size, 1); ++at) {
+      for (const unsigned char probe : kProbes) {
+        std::string text(size, 'x');
+        if (size > 0) text[at] = static_cast<char>(probe);
+        const bool expected_plain = size == 0 || plain_byte(probe, false);
+        const bool expected_xml = size == 0 || plain_byte(probe, true);
+        SCOPED_TRACE(::testing::Message() << "size " << size << " at " << at << " byte " << int{probe});
+        EXPECT_EQ(detail::printable_ascii(text), expected_plain);
+        EXPECT_EQ(detail::xml_plain(text), expected_xml);
+      }
+    }
+  }
+}
+
+// The element of a text by the plain rules, one after the other: trimmed, cleaned, cut
+// to `max` characters, trimmed again, escaped; nothing when nothing is left.
+std::string text_element_by_rules(std::string_view name, std::string_view text, std::size_t max) {
+  std::string cleaned = camt::clean(trim_white_space(text));
+  cleaned.resize(camt::prefix_bytes(cleaned, max));
+  const std::string_view fitted = trim_white_space(cleaned);
+  if (fitted.empty()) return "";
+  std::string out = "  <" + std::string(name) + ">";
+  detail::xml_escape(fitted, out);
+  return out + "</" + std::string(name) + ">\n";
+}
+
+// Texts the writer's shortcut takes, and the near misses it must leave to the rules.
+TEST(CamtText, ShortcutAgreesWithTheRules) {
+  const struct {
+    std::string_view text;
+    std::size_t max;
+    std::string_view element;
+  } kRows[] = {
+      {"ABC-123/45", 35, "  <Nm>ABC-123/45</Nm>\n"},
+      {"exactly five", 12, "  <Nm>exactly five</Nm>\n"},
+      {"one too many", 11, "  <Nm>one too man</Nm>\n"},
+      {"cut before a blank", 4, "  <Nm>cut</Nm>\n"},
+      {" leading", 35, "  <Nm>leading</Nm>\n"},
+      {"trailing ", 35, "  <Nm>trailing</Nm>\n"},
+      {"a&b <c> \"d\" 'e'", 35, "  <Nm>a&amp;b &lt;c&gt; &quot;d&quot; &apos;e&apos;</Nm>\n"},
+      {"tab\there", 35, "  <Nm>tab here</Nm>\n"},
+      {"del\x7F", 35, "  <Nm>del\x7F</Nm>\n"},
+      {"M\xC3\xBCller", 5, "  <Nm>M\xC3\xBClle</Nm>\n"},
+      {"   ", 35, ""},
+      {"", 35, ""},
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.text);
+    std::string out;
+    camt::Xml x(out, 1);
+    x.text("Nm", row.text, row.max);
+    EXPECT_EQ(out, row.element);
+    EXPECT_EQ(out, text_element_by_rules("Nm", row.text, row.max));
+  }
+  // Generated texts of plain and troublesome pieces, every width from none to more
+  // than the text: fit() and the element writer against the rules spelled out.
+  const std::string_view kPieces[] = {"a", "Z9", " ", "plain words", "  ", "&", "<", "'", "\t", "\n", "\x7F", "\x01",
+                                      "\xC3\xBC", "\xEF\xBF\xBD", "\xFF", "/REF/"};
+  std::mt19937 random(20261207);
+  for (int round = 0; round < 4000; ++round) {
+    std::string text;
+    const int pieces = static_cast<int>(random() % 8);
+    // Most rounds plain, as most texts are, so that the shortcut is taken often.
+    const std::size_t choices = round % 2 == 0 ? 4 : std::size(kPieces);
+    for (int i = 0; i < pieces; ++i) text.append(kPieces[random() % choices]);
+    if (round % 4 == 0) text.append(kPieces[random() % 3]);
+    for (std::size_t max = 0; max <= text.size() + 1; ++max) {
+      SCOPED_TRACE(::testing::Message() << "'" << text << "' max " << max);
+      std::string out;
+      camt::Xml x(out, 1);
+      x.text("Nm", text, max);
+      ASSERT_EQ(out, text_element_by_rules("Nm", text, max));
+      std::string cleaned = camt::clean(trim_white_space(text));
+      cleaned.resize(camt::prefix_bytes(cleaned, max));
+      ASSERT_EQ(camt::fit(text, max), trim_white_space(cleaned));
+    }
   }
 }
 

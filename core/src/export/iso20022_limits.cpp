@@ -42,6 +42,9 @@ std::size_t prefix_bytes(std::string_view cleaned, std::size_t max) noexcept {
 }
 
 std::string fit(std::string_view text, std::size_t max) {
+  // Most texts are printable ASCII with nothing to trim and fit their width, which the
+  // rules below would copy unchanged: one scan says so.
+  if (fits_as_it_is(text, max)) return std::string(text);
   std::string s = clean(trim_white_space(text));
   s.resize(prefix_bytes(s, max));
   const std::string_view trimmed = trim_white_space(s);

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "export/text_parts.hpp"
 #include "tallyfold/iso20022.hpp"
 #include "tallyfold/model.hpp"
 #include "util/ascii.hpp"
@@ -42,6 +43,14 @@ std::size_t prefix_bytes(std::string_view cleaned, std::size_t max) noexcept;
 
 /// Trimmed, cleaned and cut to `max` characters; empty when nothing is left.
 std::string fit(std::string_view text, std::size_t max);
+
+/// Whether fit() gives `text` back unchanged because it is printable ASCII that starts
+/// and ends with a graphic character and holds no more than `max` characters. False
+/// says nothing: fit() may still keep such a text as it is.
+inline bool fits_as_it_is(std::string_view text, std::size_t max) noexcept {
+  return !text.empty() && text.size() <= max && ascii::is_graphic(text.front()) && ascii::is_graphic(text.back()) &&
+         detail::printable_ascii(text);
+}
 
 /// An amount as the schema takes it: unsigned, at least `min_decimals` decimals, trailing
 /// zeros beyond them dropped; nullopt when it needs more than `decimals` decimals or 18

@@ -48,11 +48,14 @@ class Xml {
   }
   // A text cut to `max` characters; left out when nothing of it is left.
   void text(std::string_view name, std::string_view t, std::size_t max) {
+    if (fits_as_it_is(t, max)) return escaped(name, t);
     const std::string fitted = fit(t, max);
     if (!fitted.empty()) escaped(name, fitted);
   }
   // A text that is fitted already.
   void escaped(std::string_view name, std::string_view fitted) {
+    // The usual text has nothing to escape: written in place like a value.
+    if (detail::xml_plain(fitted)) return value(name, fitted);
     indent();
     out_.push_back('<');
     out_.append(name);

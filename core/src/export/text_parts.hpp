@@ -48,4 +48,35 @@ inline std::uint64_t any_equal(std::uint64_t w, unsigned char c) noexcept {
 }
 }  // namespace word
 
+/// Every byte printable ASCII, space to '~' (no controls, no DEL, nothing above 0x7F),
+/// and, with `xml_plain`, none of the five that xml_escape writes as entities: a text
+/// the camt writer's cleaning, cutting and escaping copy as it is. Eight bytes at a
+/// time, the last word overlapping the one before so that no read passes the end.
+template <bool xml_plain>
+inline bool printable_ascii_words(std::string_view text) noexcept {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  auto bad = [](std::uint64_t w) noexcept {
+    std::uint64_t b = word::any_non_ascii(w) | word::any_below(w, 0x20) | word::any_equal(w, 0x7F);
+    if constexpr (xml_plain) {
+      b |= word::any_equal(w, '&') | word::any_equal(w, '<') | word::any_equal(w, '>') |
+           word::any_equal(w, '"') | word::any_equal(w, '\'');
+    }
+    return b;
+  };
+  if (n < 8) {
+    for (std::size_t i = 0; i < n; ++i) {
+      const unsigned char c = p[i];
+      if (c < 0x20 || c >= 0x7F) return false;
+      if (xml_plain && (c == '&' || c == '<' || c == '>' || c == '"' || c == '\'')) return false;
+    }
+    return true;
+  }
+  std::uint64_t any = 0;
+  for (std::size_t i = 0; i + 8 < n; i += 8) any |= bad(word::load(p + i));
+  return (any | bad(word::load(p + n - 8))) == 0;
+}
+inline bool printable_ascii(std::string_view text) noexcept { return printable_ascii_words<false>(text); }
+inline bool xml_plain(std::string_view text) noexcept { return printable_ascii_words<true>(text); }
+
 }  // namespace tallyfold::detail
