@@ -3,8 +3,13 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 #include "tallyfold/error.hpp"
 #include "tallyfold/result.hpp"
@@ -33,7 +38,9 @@ class SinkBuffer {
   /// Room for `bytes` when the whole output stays in one string, so that it is not
   /// copied over and over as it grows; nothing otherwise.
   void reserve(std::size_t bytes) {
-    if (direct_) direct_->reserve(direct_->size() + bytes);
+    if (!direct_) return;
+    direct_->reserve(direct_->size() + bytes);
+    ask_for_large_pages(*direct_);
   }
   /// The output may be cut here: hands the chunk over once it is large enough.
   bool cut() {
@@ -68,6 +75,24 @@ class SinkBuffer {
   bool ok() const noexcept { return ok_; }
 
  private:
+  // A document of tens of megabytes written into fresh memory takes a page fault every
+  // 4 KB, which cost as much as a fifth of the writing; in pages of 2 MB, where the
+  // system gives them, it takes a few dozen. Only the whole large pages inside the
+  // room not yet written are asked for; the bytes are the same either way.
+  static void ask_for_large_pages(std::string& text) noexcept {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    constexpr std::uintptr_t kLarge = std::uintptr_t{1} << 21;
+    if (text.capacity() - text.size() < 4 * kLarge) return;
+    const auto from = reinterpret_cast<std::uintptr_t>(text.data() + text.size());
+    const auto to = reinterpret_cast<std::uintptr_t>(text.data() + text.capacity());
+    const std::uintptr_t begin = (from + kLarge - 1) & ~(kLarge - 1);
+    const std::uintptr_t end = to & ~(kLarge - 1);
+    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+    (void)text;
+#endif
+  }
+
   OutputSink& sink_;
   std::string* direct_;
   std::string own_;
