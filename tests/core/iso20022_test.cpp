@@ -142,6 +142,9 @@ TEST(CamtText, ShortcutAgreesWithTheRules) {
       {"tab\there", 35, "  <Nm>tab here</Nm>\n"},
       {"del\x7F", 35, "  <Nm>del\x7F</Nm>\n"},
       {"M\xC3\xBCller", 5, "  <Nm>M\xC3\xBClle</Nm>\n"},
+      {"M\xC3\xBCller", 6, "  <Nm>M\xC3\xBCller</Nm>\n"},
+      {"a\xC3", 35, "  <Nm>a?</Nm>\n"},
+      {"a\xC3" "b", 35, "  <Nm>a?b</Nm>\n"},
       {"   ", 35, ""},
       {"", 35, ""},
   };
@@ -156,7 +159,7 @@ TEST(CamtText, ShortcutAgreesWithTheRules) {
   // Generated texts of plain and troublesome pieces, every width from none to more
   // than the text: fit() and the element writer against the rules spelled out.
   const std::string_view kPieces[] = {"a", "Z9", " ", "plain words", "  ", "&", "<", "'", "\t", "\n", "\x7F", "\x01",
-                                      "\xC3\xBC", "\xEF\xBF\xBD", "\xFF", "/REF/"};
+                                      "\xC3\xBC", "\xC2\x80", "\xC2\xA0", "\xDF\xBF", "\xC3", "\xC1\xBF", "\xEF\xBF\xBD", "\xFF", "/REF/"};
   std::mt19937 random(20261207);
   for (int round = 0; round < 4000; ++round) {
     std::string text;

@@ -41,10 +41,39 @@ std::size_t prefix_bytes(std::string_view cleaned, std::size_t max) noexcept {
   return detail::character_prefix(cleaned, max);
 }
 
+namespace {
+
+// The characters of `text` when cleaning keeps every byte of it as it is: printable
+// ASCII and well-formed two-byte characters (U+0080 to U+07FF, every one of which XML
+// allows) only; SIZE_MAX otherwise.
+std::size_t kept_characters(std::string_view text) noexcept {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  std::size_t characters = 0;
+  for (std::size_t i = 0; i < n; ++characters) {
+    const unsigned char c = p[i];
+    if (c >= 0x20 && c < 0x7F) {
+      ++i;
+    } else if (c >= 0xC2 && c <= 0xDF && i + 1 < n && (p[i + 1] & 0xC0) == 0x80) {
+      i += 2;
+    } else {
+      return SIZE_MAX;
+    }
+  }
+  return characters;
+}
+
+}  // namespace
+
 std::string fit(std::string_view text, std::size_t max) {
   // Most texts are printable ASCII with nothing to trim and fit their width, which the
-  // rules below would copy unchanged: one scan says so.
+  // rules below would copy unchanged: one scan says so. Names and the like beyond ASCII
+  // mostly hold two-byte characters, which cleaning keeps as they are too.
   if (fits_as_it_is(text, max)) return std::string(text);
+  if (!text.empty() && ascii::is_graphic(text.front()) && ascii::is_graphic(text.back()) &&
+      kept_characters(text) <= max) {
+    return std::string(text);
+  }
   std::string s = clean(trim_white_space(text));
   s.resize(prefix_bytes(s, max));
   const std::string_view trimmed = trim_white_space(s);
