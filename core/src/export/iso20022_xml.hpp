@@ -97,10 +97,9 @@ class Xml {
   char* line(std::size_t rest) {
     const std::size_t indent = static_cast<std::size_t>(2 * depth_);
     const std::size_t at = out_.size();
-    out_.resize(at + indent + rest);
-    char* p = out_.data() + at;
-    std::memset(p, ' ', indent);
-    return p + indent;
+    // Filled with blanks at once: the indentation, and the rest is written over.
+    out_.append(indent + rest, ' ');
+    return out_.data() + at + indent;
   }
   void indent() { out_.append(static_cast<std::size_t>(2 * depth_), ' '); }
   void end(std::string_view name) {
