@@ -76,14 +76,20 @@ class Xml {
   std::size_t size() const noexcept { return out_.size(); }
 
   void amount(std::string_view name, std::string_view amount, std::string_view currency) {
-    indent();
-    out_.push_back('<');
-    out_.append(name);
-    out_.append(" Ccy=\"");
-    out_.append(currency);
-    out_.append("\">");
-    out_.append(amount);
-    end(name);
+    constexpr std::string_view kCurrency = " Ccy=\"";
+    char* p = line(2 * name.size() + currency.size() + amount.size() + kCurrency.size() + 7);
+    *p++ = '<';
+    p = put(p, name);
+    p = put(p, kCurrency);
+    p = put(p, currency);
+    *p++ = '"';
+    *p++ = '>';
+    p = put(p, amount);
+    *p++ = '<';
+    *p++ = '/';
+    p = put(p, name);
+    *p++ = '>';
+    *p = '\n';
   }
 
  private:
