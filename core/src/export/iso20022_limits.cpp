@@ -70,8 +70,8 @@ std::string fit(std::string_view text, std::size_t max) {
   // rules below would copy unchanged: one scan says so. Names and the like beyond ASCII
   // mostly hold two-byte characters, which cleaning keeps as they are too.
   if (fits_as_it_is(text, max)) return std::string(text);
-  if (!text.empty() && ascii::is_graphic(text.front()) && ascii::is_graphic(text.back()) &&
-      kept_characters(text) <= max) {
+  if (text.empty()) return std::string();  // a party's town or address, mostly
+  if (ascii::is_graphic(text.front()) && ascii::is_graphic(text.back()) && kept_characters(text) <= max) {
     return std::string(text);
   }
   std::string s = clean(trim_white_space(text));
