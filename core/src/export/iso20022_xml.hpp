@@ -56,10 +56,10 @@ class Xml {
   void escaped(std::string_view name, std::string_view fitted) {
     // The usual text has nothing to escape: written in place like a value.
     if (detail::xml_plain(fitted)) return value(name, fitted);
-    indent();
-    out_.push_back('<');
-    out_.append(name);
-    out_.push_back('>');
+    char* p = line(name.size() + 2);
+    *p++ = '<';
+    p = put(p, name);
+    *p = '>';
     detail::xml_escape(fitted, out_);
     end(name);
   }
@@ -107,11 +107,15 @@ class Xml {
     out_.append(indent + rest, ' ');
     return out_.data() + at + indent;
   }
-  void indent() { out_.append(static_cast<std::size_t>(2 * depth_), ' '); }
   void end(std::string_view name) {
-    out_.append("</");
-    out_.append(name);
-    out_.append(">\n");
+    const std::size_t at = out_.size();
+    out_.append(name.size() + 4, ' ');
+    char* p = out_.data() + at;
+    *p++ = '<';
+    *p++ = '/';
+    p = put(p, name);
+    *p++ = '>';
+    *p = '\n';
   }
   std::string& out_;
   int depth_;
