@@ -53,12 +53,7 @@ void append_x(std::string_view text, std::string& out, Changes& changes, bool sl
   // the call.
   const bool trimmed = !text.empty() && ascii::is_graphic(text.front()) && ascii::is_graphic(text.back());
   changes.transliterated += detail::append_swift_x(trimmed ? text : trim_white_space(text), out);
-  if (!slash_allowed) {
-    for (std::size_t i = out.find('/', mark); i != std::string::npos; i = out.find('/', i + 1)) {
-      out[i] = '-';
-      ++changes.slashes;
-    }
-  }
+  if (!slash_allowed) changes.slashes += detail::slashes_to_dashes(out.data() + mark, out.size() - mark);
   if (width > 0 && out.size() - mark > width) {
     out.resize(mark + width);
     while (out.size() > mark && out.back() == ' ') out.pop_back();

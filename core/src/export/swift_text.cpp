@@ -154,6 +154,45 @@ std::uint32_t swift_x_bits_short(const char* p, std::size_t n) noexcept {
 
 std::size_t swift_x_run(std::string_view text) noexcept { return x_run(text); }
 
+namespace {
+
+#if defined(__SSE2__)
+// Rewrites the slashes among the 16 bytes at `p`. Loads that overlap ones before them
+// find those already rewritten, so none is counted twice.
+[[gnu::always_inline]] inline std::size_t dash16(char* p, __m128i b) noexcept {
+  auto bits = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(b, _mm_set1_epi8('/'))));
+  std::size_t count = 0;
+  for (; bits != 0; bits &= bits - 1, ++count) p[std::countr_zero(bits)] = '-';
+  return count;
+}
+#endif
+
+}  // namespace
+
+std::size_t slashes_to_dashes(char* p, std::size_t n) noexcept {
+  std::size_t count = 0;
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  if (n >= 16) {
+    for (; n - i >= 16; i += 16) count += dash16(p + i, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)));
+    if (i < n) count += dash16(p + n - 16, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + n - 16)));
+    return count;
+  }
+  if (n >= 8) {
+    // Two loads of 8 that meet or overlap in the middle, each checked on its own.
+    count += dash16(p, _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+    return count + dash16(p + n - 8, _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + n - 8)));
+  }
+#endif
+  for (; i < n; ++i) {
+    if (p[i] == '/') {
+      p[i] = '-';
+      ++count;
+    }
+  }
+  return count;
+}
+
 std::size_t append_swift_x(std::string_view text, std::string& out) {
   std::size_t changed = 0;
   while (!text.empty()) {

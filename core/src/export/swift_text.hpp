@@ -29,4 +29,8 @@ inline bool is_swift_x(char c) noexcept { return kSwiftX[static_cast<unsigned ch
 /// found 16 bytes at a time where the machine allows.
 std::size_t swift_x_run(std::string_view text) noexcept;
 
+/// Writes each "/" of p[0, n) as "-" and returns how many there were: 16 bytes at a time
+/// where the machine allows, since most values have none and are short.
+std::size_t slashes_to_dashes(char* p, std::size_t n) noexcept;
+
 }  // namespace tallyfold::detail
