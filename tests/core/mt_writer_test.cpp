@@ -137,6 +137,26 @@ TEST(MtWriter, EndsLinesAsAsked) {
   EXPECT_EQ(export_mt(statements, MtOptions{true})->text, ":20:A\r\n:25:1\r\n:28C:1\r\n:60F:C240102EUR0,00\r\n:62F:C240103EUR0,00\r\n");
 }
 
+// An amount keeps its digits with a comma and two fraction digits, however many its
+// text was read with: the point is found from the amount's scale, so every scale counts.
+TEST(MtWriter, WritesAmountsOfEveryScaleWithTwoFractionDigits) {
+  const struct {
+    std::string_view read;
+    std::string_view written;
+  } rows[] = {
+      {"C0,", "C0,00"},           {"C7,", "C7,00"},           {"C100,", "C100,00"},
+      {"C1,5", "C1,50"},          {"C12,34", "C12,34"},       {"C1,230", "C1,23"},
+      {"C1,2300", "C1,23"},       {"C0,05", "C0,05"},         {"C0,0500", "C0,05"},
+      {"D1234567,89", "D1234567,89"}, {"D5,000000", "D5,00"}, {"C123456789012,", "C123456789012,00"},
+  };
+  for (const auto& row : rows) {
+    const std::string balance = std::string("240102EUR").insert(0, row.read.substr(0, 1)) + std::string(row.read.substr(1));
+    const auto statements = bank_read(":20:A\n:25:1\n:28C:1\n:60F:" + balance + "\n:62F:" + balance + "\n");
+    const std::string expected = std::string(row.written.substr(0, 1)) + "240102EUR" + std::string(row.written.substr(1));
+    EXPECT_EQ(written(statements).text, ":20:A\n:25:1\n:28C:1\n:60F:" + expected + "\n:62F:" + expected + "\n") << row.read;
+  }
+}
+
 // Over every real file: the exact reading accepts what is written for its statements and
 // reads the same values back, and writing what was read back gives the same text again.
 TEST(MtWriter, CorpusRoundTrips) {

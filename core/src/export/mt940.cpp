@@ -97,10 +97,12 @@ bool append_amount(const Decimal& amount, std::string& out) {
   const std::size_t mark = out.size();
   amount.append_to(out);
   if (out[mark] == '-') out.erase(mark, 1);
-  std::size_t point = out.find('.', mark);
-  if (point == std::string::npos) {
-    point = out.size();
+  // The text ends in "." and exactly scale() digits: its point is known without a search.
+  std::size_t point = out.size() - static_cast<std::size_t>(amount.scale());
+  if (amount.scale() == 0) {
     out.push_back('.');
+  } else {
+    --point;
   }
   out[point] = ',';
   while (out.size() > point + 3 && out.back() == '0') out.pop_back();
