@@ -48,6 +48,9 @@ struct Changes {
 // `width` characters (no cut when 0).
 void append_x(std::string_view text, std::string& out, Changes& changes, bool slash_allowed,
               std::size_t width = 0) {
+  // Many parts of a field are empty (a party without a BIC or a town): nothing to do,
+  // and nothing to call.
+  if (text.empty()) return;
   const std::size_t mark = out.size();
   // Most values start and end with a graphic character: nothing to trim, known without
   // the call.
