@@ -82,13 +82,18 @@ void append_two_digits(unsigned n, std::string& out) {
 }
 
 
-// YYMMDD, for the years the two digits name when read back (1980..2079).
-bool append_date(const Date& d, std::string& out) {
+// YYMMDD at `at`, for the years the two digits name when read back (1980..2079).
+bool put_date(const Date& d, char* at) noexcept {
   if (d.year() < 1980 || d.year() > 2079) return false;
+  put_two_digits(static_cast<unsigned>(d.year() % 100), at);
+  put_two_digits(d.month(), at + 2);
+  put_two_digits(d.day(), at + 4);
+  return true;
+}
+
+bool append_date(const Date& d, std::string& out) {
   char digits[6];
-  put_two_digits(static_cast<unsigned>(d.year() % 100), digits);
-  put_two_digits(d.month(), digits + 2);
-  put_two_digits(d.day(), digits + 4);
+  if (!put_date(d, digits)) return false;
   out.append(digits, 6);
   return true;
 }
@@ -528,12 +533,16 @@ class Writer {
   }
 
   std::optional<std::string> write_entry(const Transaction& t) {
-    out_.append(":61:");
-    if (!append_date(t.value_date, out_)) return std::string("a value date lies outside the years MT940 can write");
+    // The tag and both dates, put together and appended once.
+    char head[14] = {':', '6', '1', ':'};
+    if (!put_date(t.value_date, head + 4)) return std::string("a value date lies outside the years MT940 can write");
+    std::size_t head_size = 10;
     if (t.entry_date) {
-      append_two_digits(t.entry_date->month(), out_);
-      append_two_digits(t.entry_date->day(), out_);
+      put_two_digits(t.entry_date->month(), head + 10);
+      put_two_digits(t.entry_date->day(), head + 12);
+      head_size = 14;
     }
+    out_.append(head, head_size);
     out_.append(mark_text(t.debit_credit));
     if (t.funds_code && !is_reversal(t.debit_credit) && is_upper(*t.funds_code)) out_.push_back(*t.funds_code);
     if (!append_amount(t.amount, out_)) {
