@@ -4,6 +4,7 @@
 // form cannot hold is either said in a note (a character transliterated, a text cut)
 // or keeps its statement out of the text with a warning. Nothing is invented.
 #include <algorithm>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -533,8 +534,8 @@ class Writer {
   }
 
   std::optional<std::string> write_entry(const Transaction& t) {
-    // The tag and both dates, put together and appended once.
-    char head[14] = {':', '6', '1', ':'};
+    // The tag, both dates, the mark and the funds code, put together and appended once.
+    char head[17] = {':', '6', '1', ':'};
     if (!put_date(t.value_date, head + 4)) return std::string("a value date lies outside the years MT940 can write");
     std::size_t head_size = 10;
     if (t.entry_date) {
@@ -542,9 +543,11 @@ class Writer {
       put_two_digits(t.entry_date->day(), head + 12);
       head_size = 14;
     }
+    const std::string_view mark = mark_text(t.debit_credit).substr(0, 2);  // "D", "C", "RD" or "RC"
+    std::memcpy(head + head_size, mark.data(), mark.size());
+    head_size += mark.size();
+    if (t.funds_code && !is_reversal(t.debit_credit) && is_upper(*t.funds_code)) head[head_size++] = *t.funds_code;
     out_.append(head, head_size);
-    out_.append(mark_text(t.debit_credit));
-    if (t.funds_code && !is_reversal(t.debit_credit) && is_upper(*t.funds_code)) out_.push_back(*t.funds_code);
     if (!append_amount(t.amount, out_)) {
       return std::string("the amount ") + t.amount.to_string() + " has more decimals than MT940 can write";
     }
