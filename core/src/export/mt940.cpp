@@ -567,8 +567,8 @@ class Writer {
       extra.clear();
       append_x(*t.extra_details, extra, changes_, true, kSupplementaryWidth);
       // A supplementary line may not open like a tag line.
-      if (const std::size_t mark = misread_at(extra); mark != std::string::npos) {
-        extra[mark] = '.';
+      if (const std::size_t misread = misread_at(extra); misread != std::string::npos) {
+        extra[misread] = '.';
         ++changes_.transliterated;
       }
       if (!extra.empty()) {
