@@ -39,6 +39,15 @@ class ByteBits {
   /// to `line_break`: a reader that joins lines learns it in the same loads. Reads no
   /// byte outside the text, as below.
   static std::uint64_t block_bits(std::string_view text, std::size_t at, char byte, bool& line_break) noexcept {
+    return bits_of_block<true>(text, at, byte, &line_break);
+  }
+
+ private:
+  // Bit i for the byte at `at + i`, for the up to 64 bytes from `at`, and with
+  // `kBreaks` whether they hold a line break. Reads no byte outside the text: the last
+  // 16 bytes are loaded where the text ends and shifted into place.
+  template <bool kBreaks>
+  static std::uint64_t bits_of_block(std::string_view text, std::size_t at, char byte, bool* line_break) noexcept {
     const std::size_t n = text.size() - at < 64 ? text.size() - at : 64;
     const char* p = text.data() + at;
     std::uint64_t bits = 0;
@@ -48,8 +57,10 @@ class ByteBits {
       __m128i breaks = _mm_setzero_si128();
       const auto bits_of = [wanted, &breaks](const char* from) {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-        breaks = _mm_or_si128(breaks, _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')),
-                                                   _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r'))));
+        if constexpr (kBreaks) {
+          breaks = _mm_or_si128(breaks, _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')),
+                                                     _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r'))));
+        }
         return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, wanted)));
       };
       std::size_t i = 0;
@@ -59,44 +70,18 @@ class ByteBits {
         bits |= std::uint64_t{bits_of(p + i - again) >> again} << i;
       }
       // Bytes loaded once more lie in the text all the same: a break there is one.
-      line_break = line_break || _mm_movemask_epi8(breaks) != 0;
+      if constexpr (kBreaks) *line_break = *line_break || _mm_movemask_epi8(breaks) != 0;
       return bits;
     }
 #endif
     for (std::size_t i = 0; i < n; ++i) {
       bits |= std::uint64_t{p[i] == byte} << i;
-      line_break = line_break || p[i] == '\n' || p[i] == '\r';
+      if constexpr (kBreaks) *line_break = *line_break || p[i] == '\n' || p[i] == '\r';
     }
     return bits;
   }
 
- private:
-  // Bit i for the byte at `at + i`, for the up to 64 bytes from `at`. Reads no byte
-  // outside the text: the last 16 bytes are loaded where the text ends and shifted into
-  // place.
-  std::uint64_t block_bits(std::size_t at) const noexcept {
-    const std::size_t n = text_.size() - at < 64 ? text_.size() - at : 64;
-    const char* p = text_.data() + at;
-    std::uint64_t bits = 0;
-#if defined(__SSE2__)
-    if (text_.size() >= 16) {
-      const __m128i wanted = _mm_set1_epi8(byte_);
-      const auto bits_of = [wanted](const char* from) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-        return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, wanted)));
-      };
-      std::size_t i = 0;
-      for (; n - i >= 16; i += 16) bits |= std::uint64_t{bits_of(p + i)} << i;
-      if (i < n) {
-        const std::size_t again = 16 - (n - i);  // bytes before p + i loaded once more
-        bits |= std::uint64_t{bits_of(p + i - again) >> again} << i;
-      }
-      return bits;
-    }
-#endif
-    for (std::size_t i = 0; i < n; ++i) bits |= std::uint64_t{p[i] == byte_} << i;
-    return bits;
-  }
+  std::uint64_t block_bits(std::size_t at) const noexcept { return bits_of_block<false>(text_, at, byte_, nullptr); }
 
   std::string_view text_;
   char byte_;
