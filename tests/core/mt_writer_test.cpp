@@ -21,6 +21,7 @@
 #include "tallyfold/parse.hpp"
 #include "support/shared_data.hpp"
 #include "support/swift_form.hpp"
+#include "support/xorshift.hpp"
 
 namespace tallyfold {
 namespace {
@@ -339,13 +340,7 @@ TEST(SwiftXRun, AgreesWithTheByteTableForEveryByteAndPlace) {
 }
 
 TEST(SwiftXRun, AgreesWithTheByteTableOnMixedTexts) {
-  std::uint64_t state = 0x9E3779B97F4A7C15u;
-  const auto next = [&state] {
-    state ^= state << 13;
-    state ^= state >> 7;
-    state ^= state << 17;
-    return state;
-  };
+  test::XorShift next(0x9E3779B97F4A7C15u);
   for (int round = 0; round < 20000; ++round) {
     const std::size_t size = next() % 70;
     const auto bytes = std::make_unique<char[]>(size + 1);
@@ -395,11 +390,9 @@ TEST(SlashesToDashes, AgreesWithTheByteRuleForEveryPairOfPlaces) {
 }
 
 TEST(SlashesToDashes, AgreesWithTheByteRuleOnDenseTexts) {
-  std::uint64_t state = 0x2545F4914F6CDD1Du;
+  test::XorShift next(0x2545F4914F6CDD1Du);
   for (int round = 0; round < 5000; ++round) {
-    state ^= state << 13;
-    state ^= state >> 7;
-    state ^= state << 17;
+    const std::uint64_t state = next();
     const std::size_t size = state % 70;
     std::string expected(size, 'a');
     for (std::size_t i = 0; i < size; ++i) expected[i] = (state >> (i % 60)) & 1 ? '/' : "x/ -"[i % 4];

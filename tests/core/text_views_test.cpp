@@ -18,6 +18,7 @@
 #include "tallyfold/bankfile.hpp"
 #include "bankfile/unwrap.hpp"
 #include "util/utf8.hpp"
+#include "support/xorshift.hpp"
 
 namespace tallyfold {
 namespace {
@@ -57,13 +58,7 @@ TEST(BlockScanKernels, AgreeWithThePlainKernelOnEveryMask) {
 #endif
   constexpr std::string_view kCommon = "\n{-:126 aZ*+;=z}";
   constexpr std::string_view kRare{"\r@\x01\x02\x03\x1a\0\x0b\x7f\x80\xc3\xff", 12};
-  std::uint64_t state = 0x9E3779B97F4A7C15u;
-  const auto next = [&state] {
-    state ^= state << 13;
-    state ^= state >> 7;
-    state ^= state << 17;
-    return state;
-  };
+  test::XorShift next(0x9E3779B97F4A7C15u);
   for (int round = 0; round < 400; ++round) {
     const std::size_t count = 1 + next() % detail::Blocks::kMax;
     const unsigned sparseness = static_cast<unsigned>(round) % 14;
@@ -311,13 +306,7 @@ TEST_P(TextViews, NotesTheLongLinesOfTheTextItHandsOn) {
   // Lines that unwrapping keeps, a statement's end and the next one's start among them.
   const std::string kLines[] = {":61:2001010101C1,00NTRFNONREF", ":86:", "x", "-", "\xC3\xBC",
                                 ":62F:C200101EUR1,00\n:20:X\n:25:B\n:28C:1\n:60F:C200101EUR1,00\n:61:2001010101C1,00NTRFNONREF"};
-  std::uint64_t state = 0x2545F4914F6CDD1Du;
-  const auto next = [&state] {
-    state ^= state << 13;
-    state ^= state >> 7;
-    state ^= state << 17;
-    return state;
-  };
+  test::XorShift next(0x2545F4914F6CDD1Du);
   std::size_t handed_on = 0;
   for (int round = 0; round < 120; ++round) {
     SCOPED_TRACE(round);
