@@ -212,6 +212,30 @@ TEST(BankParser, ReadsLinesAfterDetailsAsTheExactReadingDoes) {
   }
 }
 
+// A :61: field's further lines broken by a line feed alone are read where they stand in
+// the text, others joined as the exact reading joins every one: whichever way each break
+// is written, the lines read as the exact reading reads them.
+TEST(BankParser, ReadsStatementLinesOfSeveralLinesAsTheExactReadingDoes) {
+  const std::string_view kBreaks[][3] = {
+      {"\n", "", ""},         {"\r\n", "", ""},        {"\n", "\n", ""},     {"\r\n", "\n", ""},
+      {"\n", "\r\n", ""},     {"\n", "\n", "\r\n"},    {"\r\r\n", "\n", ""}, {"\n", "\n", "\n"},
+  };
+  const std::string_view kLines[] = {"supplementary", "", "  padded  ", "more//B"};
+  for (const auto& breaks : kBreaks) {
+    std::string text = ":20:R\n:25:A\n:28C:1\n:60F:C230101EUR1,00\n";
+    for (std::size_t k = 0; k < std::size(kLines); ++k) {
+      text += ":61:230102C1,00NTRFREF" + std::to_string(k) + (k % 2 == 0 ? "//BANK" : "");
+      for (std::size_t b = 0; b < std::size(breaks) && !breaks[b].empty(); ++b) {
+        text += std::string(breaks[b]) + std::string(kLines[(k + b) % std::size(kLines)]);
+      }
+      text += k == 3 ? "\n:86:details\n" : "\n";
+    }
+    text += ":62F:C230131EUR5,00\n";
+    SCOPED_TRACE(text);
+    expect_read_as_exactly(text);
+  }
+}
+
 // Whether a kept statement surely reconciles is told from the amounts' mantissas as it is
 // kept; on random statements of credits, debits and reversals that balance or miss by a
 // cent, it is true exactly where the full check balances.

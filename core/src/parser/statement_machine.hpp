@@ -602,6 +602,19 @@ class StatementMachine {
     Waiting& w = waits_.waiting.back();
     w.line_was = content.data();
     w.line_at = waits_.held.size();
+    // Nearly every line stands in the text and its texts within it: one test of all
+    // four, without a branch per text, sends the rest the long way.
+    const std::string_view whole = waits_.text;
+    const auto in_text = [whole](std::string_view text) { return text.empty() | inside(text, whole.data(), whole.size()); };
+    const bool optional_in_text = (!t.bank_reference || in_text(*t.bank_reference)) &
+                                  (!t.extra_details || in_text(*t.extra_details));
+    if (inside(content, whole.data(), whole.size()) & in_text(t.transaction_type) & in_text(t.customer_reference) &
+        optional_in_text) [[likely]] {
+      return;
+    }
+    hold_texts_elsewhere(w, t, content);
+  }
+  [[gnu::noinline]] void hold_texts_elsewhere(Waiting& w, Transaction& t, std::string_view content) {
     const bool joined = !inside(content, waits_.text.data(), waits_.text.size());
     if (joined) waits_.held.append(content);
     const auto hold = [this, &w, content, joined](std::string_view& text, unsigned bit) {
@@ -609,7 +622,7 @@ class StatementMachine {
         text = {};
       } else if (joined && inside(text, content.data(), content.size())) {
         w.moved |= bit;
-      } else if (!inside(text, waits_.text.data(), waits_.text.size())) [[unlikely]] {
+      } else if (!inside(text, waits_.text.data(), waits_.text.size())) {
         text = keep(text);
       }
     };
@@ -637,6 +650,21 @@ class StatementMachine {
   // of the size of the waiting ones.
   static constexpr std::size_t kWaitingInStatement = 1024;
 
+  // Points the texts of `w` that lay in a joined line at their copy in the held bytes.
+  [[gnu::noinline]] void find_moved_texts(Waiting& w) {
+    Transaction& t = w.transaction;
+    const auto find = [this, &w](std::string_view& text, unsigned bit) {
+      if (w.moved & bit) {
+        const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(text.data()) - reinterpret_cast<std::uintptr_t>(w.line_was);
+        text = std::string_view(waits_.held.data() + w.line_at + at, text.size());
+      }
+    };
+    find(t.transaction_type, 1);
+    find(t.customer_reference, 2);
+    if (t.bank_reference) find(*t.bank_reference, 4);
+    if (t.extra_details) find(*t.extra_details, 8);
+  }
+
   // Decodes the waiting transactions in the order they were read, writing each one's
   // texts and details into the buffer as the eager reading does, and hands the finished
   // statements over with their lists as the eager reading does at their end. Waiting
@@ -654,17 +682,11 @@ class StatementMachine {
       for (std::size_t i = from; i < to; ++i) {
         Waiting& w = waits_.waiting[i];
         Transaction& t = w.transaction;
-        const auto release = [this, &w](std::string_view& text, unsigned bit) {
-          if (w.moved & bit) {
-            const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(text.data()) - reinterpret_cast<std::uintptr_t>(w.line_was);
-            text = std::string_view(waits_.held.data() + w.line_at + at, text.size());
-          }
-          text = keep(text);
-        };
-        release(t.transaction_type, 1);
-        release(t.customer_reference, 2);
-        if (t.bank_reference) release(*t.bank_reference, 4);
-        if (t.extra_details) release(*t.extra_details, 8);
+        if (w.moved != 0) [[unlikely]] find_moved_texts(w);
+        t.transaction_type = keep(t.transaction_type);
+        t.customer_reference = keep(t.customer_reference);
+        if (t.bank_reference) *t.bank_reference = keep(*t.bank_reference);
+        if (t.extra_details) *t.extra_details = keep(*t.extra_details);
         if (w.has_details) {
           texts_->append(std::string_view(waits_.held.data() + w.details_at, w.details_end - w.details_at));
           const DecodedDetails map = decode_details(chain_, texts_->open_piece(), *texts_);
@@ -768,6 +790,18 @@ Result<std::vector<Statement>, typename Policy::Error> run_statement_machine(std
   std::string_view first_piece;
   std::string joined;
   bool continued = false;
+  // A statement line's second line, broken from the first by a line feed alone, stands
+  // in the text just as the joined content would: the content is read there, up to
+  // `piece_end`, while `in_place` holds (policies that keep text-like tags).
+  bool in_place = false;
+  const char* piece_end = nullptr;
+  const auto content = [&]() -> std::string_view {
+    if (!continued) return first_piece;
+    if constexpr (Policy::kKeepsTextLikeTags) {
+      if (in_place) return std::string_view(first_piece.data(), static_cast<std::size_t>(piece_end - first_piece.data()));
+    }
+    return joined;
+  };
   // A :86: field after a statement line goes straight into the buffer, line by line,
   // instead of being joined here first and copied there afterwards.
   bool streaming = false;
@@ -793,6 +827,23 @@ Result<std::vector<Statement>, typename Policy::Error> run_statement_machine(std
         return size != 0 && ((size == 4) & (l[1] == '6') & (l[std::min<std::size_t>(2, size - 1)] == '1'));
       };
       line61 = opens_with_61(line, tag_size);
+      // The next transaction's :61: after a :86: streamed into the buffer: nothing waits
+      // to be applied and the state is still the lines', so it is a statement line. One
+      // test where the general path below tells :61: from :86: several times over.
+      if (line61 & streaming & (machine.state() == State::TransactionLines)) {
+        tag = std::string_view(line.data(), 4);
+        field_line = line_number;
+        action = Action::StatementLine;
+        policy.field(tag, action, State::TransactionLines, machine.pending(), machine.builder(), field_line);
+        statement_line = true;
+        first_piece = std::string_view(line.data() + 4, line.size() - 4);
+        continued = false;
+        in_place = true;
+        piece_end = line.data() + line.size();
+        streaming = false;
+        previous_line = line;
+        continue;
+      }
       if (tag_size == 0) {
         // A blank or control byte before a tag line would fold the field into the last one.
         if (!line.empty() && static_cast<unsigned char>(line.front()) <= ' ') [[unlikely]] {
@@ -818,26 +869,9 @@ Result<std::vector<Statement>, typename Policy::Error> run_statement_machine(std
         }
       }
     }
-    if constexpr (Policy::kKeepsTextLikeTags) {
-      // The next transaction's :61: after a :86: streamed into the buffer: nothing waits
-      // to be applied and the state is still the lines', so it is a statement line. One
-      // test where the general path below tells :61: from :86: several times over.
-      if (line61 & streaming & (machine.state() == State::TransactionLines)) {
-        tag = std::string_view(line.data(), 4);
-        field_line = line_number;
-        action = Action::StatementLine;
-        policy.field(tag, action, State::TransactionLines, machine.pending(), machine.builder(), field_line);
-        statement_line = true;
-        first_piece = std::string_view(line.data() + 4, line.size() - 4);
-        continued = false;
-        streaming = false;
-        previous_line = line;
-        continue;
-      }
-    }
     if (tag_size != 0) {
       if (field_open && !streaming) {
-        if (auto error = machine.apply(action, tag, continued ? std::string_view(joined) : first_piece, field_line)) {
+        if (auto error = machine.apply(action, tag, content(), field_line)) {
           return std::move(*error);
         }
       }
@@ -853,6 +887,10 @@ Result<std::vector<Statement>, typename Policy::Error> run_statement_machine(std
       }
       first_piece = line.substr(tag_size);
       continued = false;
+      if constexpr (Policy::kKeepsTextLikeTags) {
+        in_place = statement_line;
+        piece_end = line.data() + line.size();
+      }
       streaming = action == Action::TransactionDetails;
       if (streaming) machine.start_details(first_piece);
     } else if (streaming) {
@@ -863,6 +901,20 @@ Result<std::vector<Statement>, typename Policy::Error> run_statement_machine(std
       }
       machine.continue_details(line);
     } else if (field_open && action != Action::Skip) {
+      if constexpr (Policy::kKeepsTextLikeTags) {
+        if (in_place) {
+          if (line.data() == piece_end + 1) {
+            piece_end = line.data() + line.size();
+            continued = true;
+            previous_line = line;
+            continue;
+          }
+          // Broken otherwise (a carriage return before the line feed): joined as written.
+          joined.assign(first_piece.data(), static_cast<std::size_t>(piece_end - first_piece.data()));
+          continued = true;
+          in_place = false;
+        }
+      }
       if (!continued) {
         joined.assign(first_piece);
         continued = true;
@@ -881,7 +933,7 @@ Result<std::vector<Statement>, typename Policy::Error> run_statement_machine(std
   }
   if (!field_open) return policy.no_statement();
   if (!streaming) {
-    if (auto error = machine.apply(action, tag, continued ? std::string_view(joined) : first_piece, field_line)) {
+    if (auto error = machine.apply(action, tag, content(), field_line)) {
       return std::move(*error);
     }
   }
