@@ -30,7 +30,12 @@ bool surely_reconciles(const Statement& s) noexcept {
   bool fits = true;
   const auto add = [&](const Decimal& amount) {
     fits &= amount.scale() == scale && (amount.mantissa() >> 64) == 0;
-    (amount.negative() ? debits : credits) += amount.mantissa();
+    // Both sums added to, one of them nothing: which side an amount is on changes from
+    // one transaction to the next.
+    const uint128 mantissa = amount.mantissa();
+    const uint128 debit = uint128{0} - static_cast<uint128>(amount.negative());
+    debits += mantissa & debit;
+    credits += mantissa & ~debit;
   };
   add(s.opening_balance.signed_amount());
   for (std::size_t i = 0; i < s.transactions.size(); ++i) add(s.transactions.signed_amount(i));
