@@ -796,11 +796,13 @@ Result<std::vector<Statement>, typename Policy::Error> run_statement_machine(std
   bool in_place = false;
   const char* piece_end = nullptr;
   const auto content = [&]() -> std::string_view {
-    if (!continued) return first_piece;
     if constexpr (Policy::kKeepsTextLikeTags) {
-      if (in_place) return std::string_view(first_piece.data(), static_cast<std::size_t>(piece_end - first_piece.data()));
+      // A field of one line ends at `piece_end` too.
+      return in_place | !continued ? std::string_view(first_piece.data(), static_cast<std::size_t>(piece_end - first_piece.data()))
+                                   : std::string_view(joined);
+    } else {
+      return continued ? std::string_view(joined) : first_piece;
     }
-    return joined;
   };
   // A :86: field after a statement line goes straight into the buffer, line by line,
   // instead of being joined here first and copied there afterwards.
@@ -823,8 +825,13 @@ Result<std::vector<Statement>, typename Policy::Error> run_statement_machine(std
     bool line61 = false;
     if constexpr (Policy::kKeepsTextLikeTags) {
       // A tag line holds at least its two colons; its third byte is read only within it.
+      // Without a branch on whether the line is a tag line at all, which a field's lines
+      // answer differently from one to the next: a line of no four-byte tag is read as
+      // zeros.
       const auto opens_with_61 = [](std::string_view l, std::size_t size) {
-        return size != 0 && ((size == 4) & (l[1] == '6') & (l[std::min<std::size_t>(2, size - 1)] == '1'));
+        static constexpr char kNone[3] = {};
+        const char* const q = size == 4 ? l.data() : kNone;
+        return (q[1] == '6') & (q[2] == '1');
       };
       line61 = opens_with_61(line, tag_size);
       // The next transaction's :61: after a :86: streamed into the buffer: nothing waits
