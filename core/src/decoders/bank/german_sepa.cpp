@@ -749,8 +749,8 @@ class BankGermanSepaDecoder final : public Decoder {
         // The mark's two digits are no stops: the next one found is after them. Their
         // places are held inside the text, where a mark near its end has none.
         const bool room = at + 2 < size;
-        const char first = p[room ? at + 1 : at];
-        const char second = p[room ? at + 2 : at];
+        const char first = p[at + static_cast<std::size_t>(room)];
+        const char second = p[at + 2 * static_cast<std::size_t>(room)];
         marks[mark_count] = at;
         mark_count += (c == '?') & room & ascii::is_digit(first) & ascii::is_digit(second);
         // The other stops are line breaks, both below "+".
