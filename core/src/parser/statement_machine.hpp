@@ -521,7 +521,7 @@ class StatementMachine {
     }
     b.statement.texts = texts_;
     if constexpr (DecodesAfterLines<Policy>) {
-      waits_.finished.push_back({std::move(b), waits_.from, waits_.to});
+      waits_.finished.emplace_back(std::move(b), waits_.from, waits_.to);
       builder_.reset();
       // A statement that has some of its list already (settle(true)) is handed over
       // before the next statement starts its own list.
@@ -634,6 +634,9 @@ class StatementMachine {
 
   // A finished statement whose transactions wait, in [from, to).
   struct Finished {
+    // Built in place: a statement is a large record, moved once more through a
+    // temporary otherwise.
+    Finished(Builder&& b, std::size_t first, std::size_t last) : builder(std::move(b)), from(first), to(last) {}
     Builder builder;
     std::size_t from;
     std::size_t to;
