@@ -686,8 +686,18 @@ class StatementMachine {
         Waiting& w = waits_.waiting[i];
         Transaction& t = w.transaction;
         if (w.moved != 0) [[unlikely]] find_moved_texts(w);
-        t.transaction_type = keep(t.transaction_type);
-        t.customer_reference = keep(t.customer_reference);
+        // The customer reference follows the type on the line, as it follows it in the
+        // buffer once kept: both are kept as one copy, the same bytes in the same place.
+        const std::string_view type = t.transaction_type;
+        const std::string_view reference = t.customer_reference;
+        if (!type.empty() && reference.data() == type.data() + type.size()) [[likely]] {
+          const std::string_view both = keep(std::string_view(type.data(), type.size() + reference.size()));
+          t.transaction_type = both.substr(0, type.size());
+          t.customer_reference = reference.empty() ? std::string_view() : both.substr(type.size());
+        } else {
+          t.transaction_type = keep(type);
+          t.customer_reference = keep(reference);
+        }
         if (t.bank_reference) *t.bank_reference = keep(*t.bank_reference);
         if (t.extra_details) *t.extra_details = keep(*t.extra_details);
         if (w.has_details) {
