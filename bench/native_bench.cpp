@@ -11,7 +11,8 @@
 //
 // --profile runs one export (a name from the table of exports, or "parse" or "bank")
 // N times and nothing else after the parse, inside run_profiled, so that a profiler
-// counts that export alone:
+// counts that export alone; "camt" reads back the camt document `export_camt` writes
+// for the bank-file reading's statements (made before the profiled part):
 //   valgrind --tool=callgrind --collect-atstart=no --toggle-collect='*run_profiled*'
 //       build/bench/tallyfold_bench --profile export_mt --rounds 1 FILE
 
@@ -42,6 +43,7 @@
 #include "tallyfold/iso20022.hpp"
 #include "tallyfold/mt_export.hpp"
 #include "tallyfold/parse.hpp"
+#include "tallyfold/read.hpp"
 
 namespace tallyfold::bench {
 namespace {
@@ -303,11 +305,16 @@ int run(int argc, char** argv) {
     std::function<std::size_t()> work;
     if (profile == "parse") work = [&] { return parse_statements(text, chain)->size(); };
     if (profile == "bank") work = [&] { return read_bank_file(text, {})->statements.size(); };
+    std::string camt_text;
+    if (profile == "camt") {
+      camt_text = export_camt(*bank_document, CamtOptions{CamtVersion::V08, 1'700'000'000, CamtEntryStatus::Booked})->xml;
+      work = [&] { return read_statement_file(camt_text, {})->statements.size(); };
+    }
     for (const Export& e : exports) {
       if (profile == e.name) work = e.run;
     }
     if (!work) {
-      std::fprintf(stderr, "no export named '%s'; the names are parse, bank", profile.c_str());
+      std::fprintf(stderr, "no export named '%s'; the names are parse, bank, camt", profile.c_str());
       for (const Export& e : exports) std::fprintf(stderr, ", '%s'", e.name);
       std::fprintf(stderr, "\n");
       return 2;

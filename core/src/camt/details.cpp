@@ -13,6 +13,13 @@ void DetailWrites::add(std::string_view key, std::string_view value) {
 
 void DetailWrites::add_owned(std::string_view key, std::string_view value) {
   if (value.empty()) return;
+  // A value kept here already is copied by its place, which growing the arena keeps.
+  const char* const base = arena_.data();
+  if (value.data() >= base && value.data() < base + arena_.size()) {
+    const auto offset = static_cast<std::size_t>(value.data() - base);
+    arena_.reserve(arena_.size() + key.size() + value.size());
+    value = std::string_view(arena_.data() + offset, value.size());
+  }
   const std::size_t at = arena_.size();
   arena_.append(key);
   const std::size_t value_at = arena_.size();
@@ -20,28 +27,27 @@ void DetailWrites::add_owned(std::string_view key, std::string_view value) {
   writes_.push_back(Write{at, key.size(), {}, value_at, value.size(), true});
 }
 
-void DetailWrites::attributes(Node node, const std::string& path) {
-  for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
-    const std::string_view name(a.name());
+void DetailWrites::attributes(Element node, std::string& path) {
+  const std::size_t base = path.size();
+  for (const Tree::Attribute& a : node.attributes()) {
     // Namespace declarations say how the document is written, not what it says.
-    if (name == "xmlns" || name.starts_with("xmlns:")) continue;
-    std::string key = path;
-    key += '@';
-    key += local_name(a.name());
-    add(key, trim_white_space(a.value()));
+    if (a.name == "xmlns" || a.name.starts_with("xmlns:")) continue;
+    path += '@';
+    path += a.local;
+    add(path, a.value);
+    path.resize(base);
   }
 }
 
-bool DetailWrites::walk(Node node, std::string& path, std::size_t depth,
+bool DetailWrites::walk(Element node, std::string& path, std::size_t depth,
                         std::initializer_list<std::string_view> skip) {
   if (depth > kMaxDepth) return false;
   bool whole = true;
   const std::size_t base = path.size();
   std::string_view previous;
   std::size_t repeat = 0;
-  for (Node c = node.first_child(); c; c = c.next_sibling()) {
-    if (!is_element(c)) continue;
-    const std::string_view name = local_name(c);
+  for (Element c = node.first_element(); c; c = c.next_element()) {
+    const std::string_view name = c.name();
     if (depth == 0 && std::find(skip.begin(), skip.end(), name) != skip.end()) continue;
     repeat = name == previous ? repeat + 1 : 1;
     previous = name;
@@ -52,31 +58,31 @@ bool DetailWrites::walk(Node node, std::string& path, std::size_t depth,
       path += std::to_string(repeat);
       path += ']';
     }
-    add(path, text_of(c));
-    attributes(c, path);
-    if (c.first_child()) whole &= walk(c, path, depth + 1, {});
+    add(path, c.text());
+    if (!c.attributes().empty()) attributes(c, path);
+    if (c.has_children()) whole &= walk(c, path, depth + 1, {});
     path.resize(base);
   }
   return whole;
 }
 
-bool DetailWrites::flatten(Node node, std::string_view prefix, std::initializer_list<std::string_view> skip) {
-  std::string path(prefix);
+bool DetailWrites::flatten(Element node, std::string_view prefix, std::initializer_list<std::string_view> skip) {
+  path_.assign(prefix);
   // A prefix ends in "/" so that its children join it directly.
-  if (!path.empty() && path.back() == '/') path.pop_back();
-  return walk(node, path, 0, skip);
+  if (!path_.empty() && path_.back() == '/') path_.pop_back();
+  return walk(node, path_, 0, skip);
 }
 
-bool DetailWrites::flatten_element(Node node, std::string_view key) {
-  std::string path(key);
-  add(path, text_of(node));
-  attributes(node, path);
-  return walk(node, path, 0, {});
+bool DetailWrites::flatten_element(Element node, std::string_view key) {
+  path_.assign(key);
+  add(path_, node.text());
+  attributes(node, path_);
+  return walk(node, path_, 0, {});
 }
 
 std::optional<std::string_view> DetailWrites::find(std::string_view k) const noexcept {
-  for (const Write& w : writes_) {
-    if (key(w) == k) return value(w);
+  for (std::size_t i = base_; i < writes_.size(); ++i) {
+    if (has_key(writes_[i], k)) return value(writes_[i]);
   }
   return std::nullopt;
 }
@@ -84,8 +90,9 @@ std::optional<std::string_view> DetailWrites::find(std::string_view k) const noe
 std::optional<std::string_view> DetailWrites::rename(std::initializer_list<std::string_view> paths,
                                                      std::string_view new_key) {
   for (const std::string_view path : paths) {
-    for (Write& w : writes_) {
-      if (key(w) != path) continue;
+    for (std::size_t i = base_; i < writes_.size(); ++i) {
+      Write& w = writes_[i];
+      if (!has_key(w, path)) continue;
       w.key_at = arena_.size();
       w.key_size = new_key.size();
       arena_.append(new_key);
@@ -97,21 +104,51 @@ std::optional<std::string_view> DetailWrites::rename(std::initializer_list<std::
 
 std::vector<std::string_view> DetailWrites::take_all(std::string_view path) {
   std::vector<std::string_view> values;
-  const auto matches = [&](std::string_view k) {
-    if (!k.starts_with(path)) return false;
-    k.remove_prefix(path.size());
+  const auto matches = [&](const Write& w) {
+    if (w.key_size < path.size() || !key(w).starts_with(path)) return false;
+    const std::string_view k = key(w).substr(path.size());
     return k.empty() || (k.front() == '[' && k.back() == ']' && k.find('/') == std::string_view::npos);
   };
-  std::erase_if(writes_, [&](const Write& w) {
-    if (!matches(key(w))) return false;
+  const auto kept = std::remove_if(section_begin(), writes_.end(), [&](const Write& w) {
+    if (!matches(w)) return false;
     values.push_back(value(w));
     return true;
   });
+  writes_.erase(kept, writes_.end());
   return values;
 }
 
 void DetailWrites::drop_if(std::string_view k, std::string_view v) {
-  std::erase_if(writes_, [&](const Write& w) { return key(w) == k && value(w) == v; });
+  const auto kept =
+      std::remove_if(section_begin(), writes_.end(), [&](const Write& w) { return has_key(w, k) && value(w) == v; });
+  writes_.erase(kept, writes_.end());
+}
+
+void DetailWrites::end_section(std::string_view prefix) {
+  for (std::size_t i = base_; i < writes_.size(); ++i) {
+    Write& w = writes_[i];
+    const std::string_view k = key(w);
+    bool before = false;
+    for (std::size_t j = 0; j < i && !before; ++j) before = has_key(writes_[j], k);
+    if (!before) continue;
+    const std::size_t k_at = w.key_at;
+    const std::size_t k_size = w.key_size;
+    arena_.reserve(arena_.size() + prefix.size() + k_size);
+    w.key_at = arena_.size();
+    w.key_size = prefix.size() + k_size;
+    arena_.append(prefix);
+    arena_.append(arena_.data() + k_at, k_size);
+  }
+  base_ = 0;
+}
+
+std::string_view DetailWrites::join(const std::vector<std::string_view>& pieces) {
+  joined_.clear();
+  for (const std::string_view piece : pieces) {
+    if (!joined_.empty()) joined_ += ' ';
+    joined_ += piece;
+  }
+  return joined_;
 }
 
 void DetailWrites::merge(const DetailWrites& other, std::string_view prefix) {
@@ -157,49 +194,68 @@ DecodedDetails DetailWrites::finish(TextBuffer& into) {
   return DecodedDetails::from_view_writes(views, into);
 }
 
+namespace {
+
+// Where a creditor's identifier and its scheme are, in either version's layout.
+struct SchemePaths {
+  std::string_view proprietary;
+  std::string_view code;
+  std::string_view id;
+};
+constexpr SchemePaths kCreditorIds[] = {
+    {"RltdPties/Cdtr/Pty/Id/PrvtId/Othr/SchmeNm/Prtry", "RltdPties/Cdtr/Pty/Id/PrvtId/Othr/SchmeNm/Cd",
+     "RltdPties/Cdtr/Pty/Id/PrvtId/Othr/Id"},
+    {"RltdPties/Cdtr/Id/PrvtId/Othr/SchmeNm/Prtry", "RltdPties/Cdtr/Id/PrvtId/Othr/SchmeNm/Cd",
+     "RltdPties/Cdtr/Id/PrvtId/Othr/Id"},
+};
+
+// Where a party's town and address lines are, in either version's layout.
+struct AddressPaths {
+  std::string_view town;
+  std::string_view lines;
+};
+constexpr AddressPaths kDebtorAddress[] = {
+    {"RltdPties/Dbtr/Pty/PstlAdr/TwnNm", "RltdPties/Dbtr/Pty/PstlAdr/AdrLine"},
+    {"RltdPties/Dbtr/PstlAdr/TwnNm", "RltdPties/Dbtr/PstlAdr/AdrLine"},
+};
+constexpr AddressPaths kCreditorAddress[] = {
+    {"RltdPties/Cdtr/Pty/PstlAdr/TwnNm", "RltdPties/Cdtr/Pty/PstlAdr/AdrLine"},
+    {"RltdPties/Cdtr/PstlAdr/TwnNm", "RltdPties/Cdtr/PstlAdr/AdrLine"},
+};
+
+}  // namespace
+
 void derive_payment_keys(DetailWrites& w, bool credit) {
   w.rename({"Refs/EndToEndId"}, "EREF");
   w.rename({"Refs/MndtId"}, "MREF");
   w.rename({"Refs/PmtInfId"}, "PREF");
   const std::vector<std::string_view> pieces = w.take_all("RmtInf/Ustrd");
-  std::string joined;
-  for (const std::string_view piece : pieces) {
-    if (!joined.empty()) joined += ' ';
-    joined += piece;
-  }
+  const std::string_view joined = w.join(pieces);
   const auto reference = w.find("RmtInf/Strd/CdtrRefInf/Ref");
   if (reference && (pieces.empty() || joined == *reference)) {
     // A payment remitted by its creditor reference alone: that is its purpose and its
     // structured reference, as an MT slash layout's /REMI/STRD/ISSUER/REF gives them; the
     // structured form stays as well.
-    w.add_owned("REMI", std::string(*reference));
+    w.add_owned("REMI", *reference);
     w.add_owned("REMI/TYPE", "STRD");
-    if (const auto issuer = w.find("RmtInf/Strd/CdtrRefInf/Tp/Issr")) w.add_owned("REMI/ISSUER", std::string(*issuer));
+    if (const auto issuer = w.find("RmtInf/Strd/CdtrRefInf/Tp/Issr")) w.add_owned("REMI/ISSUER", *issuer);
   } else if (!pieces.empty()) {
     w.add_owned("REMI", joined);
   }
   // The creditor's SEPA identifier, whichever side the owner is on.
-  for (const std::string_view party : {"RltdPties/Cdtr/Pty/Id/PrvtId/Othr", "RltdPties/Cdtr/Id/PrvtId/Othr"}) {
-    const std::string at(party);
-    const auto scheme = w.find(at + "/SchmeNm/Prtry");
-    const auto code = w.find(at + "/SchmeNm/Cd");
+  for (const SchemePaths& at : kCreditorIds) {
+    const auto scheme = w.find(at.proprietary);
+    const auto code = w.find(at.code);
     if ((scheme && *scheme == "SEPA") || (code && *code == "SEPA")) {
-      if (w.rename({at + "/Id"}, "CRED")) break;
+      if (w.rename({at.id}, "CRED")) break;
     }
   }
   // The other party's postal address: its town, and its address lines as one line.
-  const std::string_view party = credit ? "RltdPties/Dbtr" : "RltdPties/Cdtr";
-  for (const std::string_view inner : {"/Pty/PstlAdr/", "/PstlAdr/"}) {
-    const std::string at = std::string(party) + std::string(inner);
-    w.rename({at + "TwnNm"}, "CNTP/CITY");
-    const std::vector<std::string_view> lines = w.take_all(at + "AdrLine");
+  for (const AddressPaths& at : credit ? kDebtorAddress : kCreditorAddress) {
+    w.rename({at.town}, "CNTP/CITY");
+    const std::vector<std::string_view> lines = w.take_all(at.lines);
     if (lines.empty()) continue;
-    std::string address;
-    for (const std::string_view line : lines) {
-      if (!address.empty()) address += ' ';
-      address += line;
-    }
-    w.add_owned("ADDR", address);
+    w.add_owned("ADDR", w.join(lines));
   }
   if (credit) {
     w.rename({"RltdPties/Dbtr/Pty/Nm", "RltdPties/Dbtr/Nm"}, "CNTP/NAME");

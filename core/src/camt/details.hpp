@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -17,6 +18,10 @@ namespace tallyfold::camt {
 
 /// The writes of one details map. Keys live in an arena of their own; values are views
 /// of the parsed document (which outlives the writes) or of the arena.
+///
+/// A section of writes made after begin_section is a map of its own for find, rename,
+/// take_all, drop_if and derive_payment_keys, until end_section joins it to the writes
+/// before it as merge would: so one payment's writes need no copy to join its entry's.
 class DetailWrites {
  public:
   /// Deeper elements are not walked (a warning is the caller's to give): this bounds the
@@ -31,9 +36,9 @@ class DetailWrites {
   /// same name after the first as "Name[2]", "Name[3]", attributes as "path@Name".
   /// Children whose names `skip` holds are left out at the first level only. Returns
   /// false when something lay deeper than kMaxDepth and was left out.
-  bool flatten(Node node, std::string_view prefix, std::initializer_list<std::string_view> skip = {});
+  bool flatten(Element node, std::string_view prefix, std::initializer_list<std::string_view> skip = {});
   /// The element's own text and attributes under `key`, then its children as flatten.
-  bool flatten_element(Node node, std::string_view key);
+  bool flatten_element(Element node, std::string_view key);
 
   /// The value under `key`, or nullopt.
   std::optional<std::string_view> find(std::string_view key) const noexcept;
@@ -45,8 +50,21 @@ class DetailWrites {
   void drop_if(std::string_view key, std::string_view value);
   /// Moves every write of `other` in, under "prefix" + its key when this one has the key.
   void merge(const DetailWrites& other, std::string_view prefix);
+  /// The writes from here on are a section (see above).
+  void begin_section() noexcept { base_ = writes_.size(); }
+  /// Ends the section: each of its writes under "prefix" + its key when a write before
+  /// it has the key, as merge of the section's writes into those before them would.
+  void end_section(std::string_view prefix);
+  /// The pieces joined by one blank, in room kept for that (valid until the next join).
+  std::string_view join(const std::vector<std::string_view>& pieces);
 
   bool empty() const noexcept { return writes_.empty(); }
+  /// Forgets every write, keeping the room for the next element's.
+  void clear() noexcept {
+    arena_.clear();
+    writes_.clear();
+    base_ = 0;
+  }
   /// The map in `into`; keys repeated by non-adjacent siblings get "[2]", "[3]", ... in
   /// document order, so that no write is lost.
   DecodedDetails finish(TextBuffer& into);
@@ -62,13 +80,24 @@ class DetailWrites {
   };
   std::string_view key(const Write& w) const noexcept { return std::string_view(arena_).substr(w.key_at, w.key_size); }
   std::string_view value(const Write& w) const noexcept {
-    return w.owned ? std::string_view(arena_).substr(w.value_at, w.value_size) : w.value;
+    return w.owned ? std::string_view(arena_.data() + w.value_at, w.value_size) : w.value;
   }
-  bool walk(Node node, std::string& path, std::size_t depth, std::initializer_list<std::string_view> skip);
-  void attributes(Node node, const std::string& path);
+  // Sizes and last bytes first: most keys differ there, and no library compare is made.
+  bool has_key(const Write& w, std::string_view k) const noexcept {
+    if (w.key_size != k.size()) return false;
+    if (k.empty()) return true;
+    const char* const stored = arena_.data() + w.key_at;
+    return stored[k.size() - 1] == k.back() && std::memcmp(stored, k.data(), k.size() - 1) == 0;
+  }
+  auto section_begin() noexcept { return writes_.begin() + static_cast<std::ptrdiff_t>(base_); }
+  bool walk(Element node, std::string& path, std::size_t depth, std::initializer_list<std::string_view> skip);
+  void attributes(Element node, std::string& path);
 
   std::string arena_;
   std::vector<Write> writes_;
+  std::string path_;    // the path being walked, kept for its room
+  std::string joined_;  // join's
+  std::size_t base_ = 0;
 };
 
 /// The keys of a payment's derived fields from the paths of its TxDtls: "EREF",

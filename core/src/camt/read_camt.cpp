@@ -27,11 +27,13 @@ namespace {
 using camt::at;
 using camt::child;
 using camt::DetailWrites;
+using camt::Element;
 using camt::is_element;
 using camt::LineIndex;
 using camt::local_name;
 using camt::Node;
 using camt::text_of;
+using camt::Tree;
 
 enum class Message : std::uint8_t { Report, Statement, Notification };
 
@@ -127,15 +129,15 @@ std::optional<ReportTime> read_time(std::string_view t) noexcept {
 }
 
 // A date element in either form: <Dt> or <DtTm>.
-std::optional<Date> date_of(Node n) noexcept {
-  if (const Node d = child(n, "Dt")) return read_date(text_of(d));
-  if (const Node d = child(n, "DtTm")) return read_date(text_of(d));
+std::optional<Date> date_of(Element n) noexcept {
+  if (const Element d = child(n, "Dt")) return read_date(text_of(d));
+  if (const Element d = child(n, "DtTm")) return read_date(text_of(d));
   return std::nullopt;
 }
 
-std::string_view first_text(Node n, std::initializer_list<std::initializer_list<std::string_view>> paths) noexcept {
+std::string_view first_text(Element n, std::initializer_list<std::initializer_list<std::string_view>> paths) noexcept {
   for (const auto& path : paths) {
-    if (const Node found = at(n, path)) {
+    if (const Element found = at(n, path)) {
       if (const std::string_view t = text_of(found); !t.empty()) return t;
     }
   }
@@ -156,7 +158,7 @@ std::string_view swift_type(std::string_view code) noexcept {
 struct ReadBalance {
   std::string_view code;
   Balance balance;
-  Node node;
+  Element node;
   bool used = false;
 };
 
@@ -168,10 +170,15 @@ class Reader {
   void note(Node n, std::string message, std::string kind = {}) {
     say(n, Severity::Note, std::move(message), std::move(kind));
   }
+  void note(Element n, std::string message, std::string kind = {}) { note(n.node(), std::move(message), std::move(kind)); }
   void warn(Node n, std::string message) { say(n, Severity::Warning, std::move(message)); }
+  void warn(Element n, std::string message) { warn(n.node(), std::move(message)); }
   std::size_t line_of(Node n) { return lines_.line_of(n); }
 
-  void read_item(Node item, Node header, const MessageForm& form) {
+  void read_item(Node item_node, Element header, const MessageForm& form) {
+    // The entries are read as trees of their own, one at a time.
+    item_tree_.read(item_node, "Ntry");
+    const Element item = camt::root_of(item_tree_);
     Statement s;
     s.kind = form.kind;
     s.texts = share_;
@@ -195,7 +202,7 @@ class Reader {
       s.sequence = keep(page);
     }
     if (form.kind != StatementKind::Statement) {
-      const Node created = child(item, "CreDtTm");
+      const Element created = child(item, "CreDtTm");
       if (created) {
         if (auto time = read_time(text_of(created))) {
           s.reported_at = time;
@@ -203,7 +210,7 @@ class Reader {
         }
       }
     }
-    if (const Node info = child(item, form.information)) {
+    if (const Element info = child(item, form.information)) {
       s.information_to_account_owner = keep(text_of(info));
     }
 
@@ -212,7 +219,10 @@ class Reader {
     if (currency_.empty()) currency_ = statement_currency(s);
     if (currency_.empty()) {
       // Without account currency or balance, the entries say which currency they are in.
-      currency_ = keep(camt::trim_attribute(at(item, {"Ntry", "Amt"}), "Ccy"));
+      if (const Element entry = child(item, "Ntry")) {
+        entry_tree_.read(entry.node());
+        currency_ = keep(camt::trim_attribute(child(camt::root_of(entry_tree_), "Amt"), "Ccy"));
+      }
       if (!s.opening_balance_given) s.opening_balance.currency = currency_;
       if (!s.closing_balance_given) s.closing_balance.currency = currency_;
     }
@@ -221,14 +231,14 @@ class Reader {
     read_summary(item, s, about);
 
     TransactionList& transactions = s.transactions;
-    for (Node n = item.first_child(); n; n = n.next_sibling()) {
+    for (Element n = item.first_element(); n; n = n.next_element()) {
       if (is_element(n) && local_name(n) == "Ntry") {
         if (auto t = read_entry(n)) transactions.push_back(std::move(*t));
       }
     }
 
     bool whole = true;
-    for (Node n = item.first_child(); n; n = n.next_sibling()) {
+    for (Element n = item.first_element(); n; n = n.next_element()) {
       if (!is_element(n)) continue;
       const std::string_view name = local_name(n);
       if (std::find(consumed.begin(), consumed.end(), name) != consumed.end()) continue;
@@ -273,14 +283,14 @@ class Reader {
   }
 
   // The account's currency, which its entries are in.
-  std::string_view read_account(Node item, Statement& s, DetailWrites& about) {
-    const Node account = child(item, "Acct");
+  std::string_view read_account(Element item, Statement& s, DetailWrites& about) {
+    const Element account = child(item, "Acct");
     if (!account) return {};
-    const Node id = child(account, "Id");
+    const Element id = child(account, "Id");
     std::string_view used;
     for (const auto path : {std::initializer_list<std::string_view>{"IBAN"}, {"Othr", "Id"}, {"PrtryAcct", "Id"},
                             {"BBAN"}, {"UPIC"}}) {
-      if (const Node n = at(id, path); n && !text_of(n).empty()) {
+      if (const Element n = at(id, path); n && !text_of(n).empty()) {
         s.account_identification = keep(text_of(n));
         used = *path.begin();
         break;
@@ -291,14 +301,14 @@ class Reader {
     s.closing_balance.currency = currency;
     s.servicer_bic = std::string(first_text(account, {{"Svcr", "FinInstnId", "BICFI"}, {"Svcr", "FinInstnId", "BIC"}}));
     // What is left of the account (its name, owner, type, the rest of its id).
-    for (Node n = account.first_child(); n; n = n.next_sibling()) {
+    for (Element n = account.first_element(); n; n = n.next_element()) {
       if (!is_element(n)) continue;
       const std::string_view name = local_name(n);
       if (name == "Ccy") continue;
       std::string key = "Acct/";
       key += name;
       if (name == "Id") {
-        for (Node part = n.first_child(); part; part = part.next_sibling()) {
+        for (Element part = n.first_element(); part; part = part.next_element()) {
           if (!is_element(part)) continue;
           if (local_name(part) == used) {
             about.flatten(part, key + "/" + std::string(used) + "/", {"Id"});
@@ -319,12 +329,12 @@ class Reader {
     return currency;
   }
 
-  std::optional<ReadBalance> read_balance(Node n) {
+  std::optional<ReadBalance> read_balance(Element n) {
     ReadBalance r;
     r.node = n;
-    const Node type = child(n, "Tp");
+    const Element type = child(n, "Tp");
     r.code = first_text(type, {{"CdOrPrtry", "Cd"}, {"CdOrPrtry", "Prtry"}, {"Cd"}, {"Prtry"}});
-    const Node amount = child(n, "Amt");
+    const Element amount = child(n, "Amt");
     const auto value = read_amount(text_of(amount));
     const std::string_view mark = text_of(child(n, "CdtDbtInd"));
     const auto date = date_of(child(n, "Dt"));
@@ -340,9 +350,9 @@ class Reader {
     return r;
   }
 
-  void read_balances(Node item, Statement& s, DetailWrites& about) {
+  void read_balances(Element item, Statement& s, DetailWrites& about) {
     std::vector<ReadBalance> balances;
-    for (Node n = item.first_child(); n; n = n.next_sibling()) {
+    for (Element n = item.first_element(); n; n = n.next_element()) {
       if (is_element(n) && local_name(n) == "Bal") {
         if (auto b = read_balance(n)) balances.push_back(std::move(*b));
       }
@@ -409,11 +419,11 @@ class Reader {
     }
   }
 
-  void read_summary(Node item, Statement& s, DetailWrites& about) {
-    const Node summary = child(item, "TxsSummry");
+  void read_summary(Element item, Statement& s, DetailWrites& about) {
+    const Element summary = child(item, "TxsSummry");
     if (!summary) return;
     const auto total = [&](std::string_view element) -> std::optional<EntryTotal> {
-      const Node side = child(summary, element);
+      const Element side = child(summary, element);
       const std::string_view count = text_of(child(side, "NbOfNtries"));
       const auto sum = read_amount(text_of(child(side, "Sum")));
       EntryTotal t;
@@ -428,12 +438,14 @@ class Reader {
     about.flatten(summary, "TxsSummry/", {s.credit_total ? "TtlCdtNtries" : "", s.debit_total ? "TtlDbtNtries" : ""});
   }
 
-  std::optional<Transaction> read_entry(Node entry) {
+  std::optional<Transaction> read_entry(Element opaque) {
+    entry_tree_.read(opaque.node());
+    const Element entry = camt::root_of(entry_tree_);
     Transaction t;
     // Its details map holds the keys of banks' own layouts ("EREF", "CNTP/NAME", ...),
     // which the bank rules derive the fields from.
     t.rules = FieldRules::Bank;
-    const Node amount = child(entry, "Amt");
+    const Element amount = child(entry, "Amt");
     const auto value = read_amount(text_of(amount));
     const std::string_view mark = text_of(child(entry, "CdtDbtInd"));
     if (!value || (mark != "CRDT" && mark != "DBIT")) {
@@ -448,8 +460,8 @@ class Reader {
                             : (reversed ? DebitCreditMark::ReversalCredit : DebitCreditMark::Debit);
     t.amount = *value;
 
-    const Node booking = child(entry, "BookgDt");
-    const Node valuation = child(entry, "ValDt");
+    const Element booking = child(entry, "BookgDt");
+    const Element valuation = child(entry, "ValDt");
     const auto booked = date_of(booking);
     const auto valued = date_of(valuation);
     if (booked) t.entry_date = booked;
@@ -469,24 +481,25 @@ class Reader {
     }
     if (const std::string_view ref = text_of(child(entry, "AcctSvcrRef")); !ref.empty()) t.bank_reference = keep(ref);
     t.transaction_type = keep(swift_type(first_text(entry, {{"BkTxCd", "Prtry", "Cd"}})));
-    if (const Node info = child(entry, "AddtlNtryInf")) t.extra_details = keep(text_of(info));
+    if (const Element info = child(entry, "AddtlNtryInf")) t.extra_details = keep(text_of(info));
 
-    DetailWrites writes;
+    DetailWrites& writes = entry_writes_;
+    writes.clear();
     bool whole = writes.flatten(entry, "", {"Amt", "CdtDbtInd", "RvslInd", "BookgDt", "ValDt", "AcctSvcrRef",
                                             "NtryDtls", "AddtlNtryInf"});
     // A time of day is more than the model's dates hold: kept beside them.
-    if (const Node t_booked = child(booking, "DtTm")) writes.add("BookgDt/DtTm", text_of(t_booked));
-    if (const Node t_valued = child(valuation, "DtTm")) writes.add("ValDt/DtTm", text_of(t_valued));
-    if (!booked && booking) warn(booking, "booking date '" + std::string(text_of(booking.first_child())) + "' is no date");
-    if (!valued && valuation) warn(valuation, "value date '" + std::string(text_of(valuation.first_child())) + "' is no date");
+    if (const Element t_booked = child(booking, "DtTm")) writes.add("BookgDt/DtTm", text_of(t_booked));
+    if (const Element t_valued = child(valuation, "DtTm")) writes.add("ValDt/DtTm", text_of(t_valued));
+    if (!booked && booking) warn(booking, "booking date '" + std::string(text_of(booking.node().first_child())) + "' is no date");
+    if (!valued && valuation) warn(valuation, "value date '" + std::string(text_of(valuation.node().first_child())) + "' is no date");
     if (const std::string_view ccy = camt::trim_attribute(amount, "Ccy"); !ccy.empty() && ccy != currency_) {
       writes.add("Amt@Ccy", ccy);
     }
 
-    std::vector<Node> payments;
-    for (Node details = entry.first_child(); details; details = details.next_sibling()) {
+    std::vector<Element> payments;
+    for (Element details = entry.first_element(); details; details = details.next_element()) {
       if (!is_element(details) || local_name(details) != "NtryDtls") continue;
-      for (Node n = details.first_child(); n; n = n.next_sibling()) {
+      for (Element n = details.first_element(); n; n = n.next_element()) {
         if (!is_element(n)) continue;
         if (local_name(n) == "TxDtls") {
           payments.push_back(n);
@@ -496,20 +509,22 @@ class Reader {
       }
     }
     if (payments.size() == 1) {
-      DetailWrites payment;
-      whole &= payment.flatten(payments.front(), "");
-      derive_payment_keys(payment, credit);
+      // The payment's writes are a map of their own until they join the entry's.
+      writes.begin_section();
+      whole &= writes.flatten(payments.front(), "");
+      derive_payment_keys(writes, credit);
       // The payment's amount and side repeat the entry's.
-      payment.drop_if("Amt", text_of(amount));
-      payment.drop_if("Amt@Ccy", camt::trim_attribute(amount, "Ccy"));
-      payment.drop_if("CdtDbtInd", mark);
-      t.customer_reference = keep(customer_reference(payment));
-      writes.merge(payment, "TxDtls/");
+      writes.drop_if("Amt", text_of(amount));
+      writes.drop_if("Amt@Ccy", camt::trim_attribute(amount, "Ccy"));
+      writes.drop_if("CdtDbtInd", mark);
+      t.customer_reference = keep(customer_reference(writes));
+      writes.end_section("TxDtls/");
     } else if (payments.size() > 1) {
       std::vector<DecodedDetails> maps;
       maps.reserve(payments.size());
-      for (const Node p : payments) {
-        DetailWrites payment;
+      for (const Element p : payments) {
+        DetailWrites& payment = payment_writes_;
+        payment.clear();
         whole &= payment.flatten(p, "");
         const std::string_view side = text_of(child(p, "CdtDbtInd"));
         derive_payment_keys(payment, side.empty() ? credit : side == "CRDT");
@@ -531,6 +546,10 @@ class Reader {
   }
 
   LineIndex lines_;
+  Tree item_tree_;
+  Tree entry_tree_;
+  DetailWrites entry_writes_;
+  DetailWrites payment_writes_;
   CamtFile& out_;
   TextBuffer& texts_;
   std::shared_ptr<const TextBuffer> share_;
@@ -651,7 +670,12 @@ Result<CamtFile, LocatedError> read_camt(std::string_view bytes) {
   if (!unversioned.empty()) reader.warn(message, unversioned);
   file.source_format = std::move(format);
 
-  const Node header = child(message, "GrpHdr");
+  Tree header_tree;
+  Element header;
+  if (const Node node = child(message, "GrpHdr")) {
+    header_tree.read(node);
+    header = camt::root_of(header_tree);
+  }
   for (Node item = message.first_child(); item; item = item.next_sibling()) {
     if (is_element(item) && local_name(item) == form.item) reader.read_item(item, header, form);
   }

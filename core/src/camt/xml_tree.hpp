@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <initializer_list>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -58,6 +60,114 @@ inline std::string_view trim_attribute(Node n, std::string_view name) noexcept {
   return {};
 }
 
+/// A subtree of the parsed document read out once: each element's local name, its text
+/// and its attributes, and its element children as links. The reading looks elements up
+/// by name many times over; here a look-up compares lengths and bytes inline, where the
+/// parser's tree answers through a call per node and per name, and a name is measured
+/// again at every compare.
+class Tree {
+ public:
+  using Id = std::uint32_t;
+  /// Elements deeper than this below the root are not read (their parent still says it
+  /// has children). The deepest walk over details starts three levels down and stops
+  /// kMaxDepth levels below that.
+  static constexpr unsigned kDepth = 32;
+
+  struct Attribute {
+    std::string_view name;   // as written, prefix included
+    std::string_view local;  // without the prefix
+    std::string_view value;  // without surrounding white space
+  };
+  struct Record {
+    std::string_view name;  // local
+    std::string_view text;  // the first text child's (text_of)
+    Id first_child = 0;     // 0 for none: the root is nobody's child or sibling
+    Id next_sibling = 0;
+    std::uint32_t attributes_at = 0;
+    std::uint32_t attribute_count = 0;
+    bool has_children = false;  // any child node, text included
+    Node node;
+  };
+
+  /// Reads the subtree of `root` (an element), replacing what was read before. The
+  /// children of root's children named `opaque` are left unread, to be read as trees of
+  /// their own.
+  void read(Node root, std::string_view opaque = {});
+
+  const Record& operator[](Id id) const noexcept { return elements_[id]; }
+  bool empty() const noexcept { return elements_.empty(); }
+  std::span<const Attribute> attributes(const Record& e) const noexcept {
+    return {attributes_.data() + e.attributes_at, e.attribute_count};
+  }
+
+ private:
+  Id read_element(Node node, unsigned level);
+
+  std::vector<Record> elements_;
+  std::vector<Attribute> attributes_;
+  std::string_view opaque_;
+};
+
+/// An element of a Tree, or null: what the look-ups below take and give.
+class Element {
+ public:
+  Element() = default;
+  Element(const Tree& tree, Tree::Id id) noexcept : tree_(&tree), id_(id) {}
+
+  explicit operator bool() const noexcept { return tree_ != nullptr; }
+  std::string_view name() const noexcept { return tree_ ? get().name : std::string_view(); }
+  std::string_view text() const noexcept { return tree_ ? get().text : std::string_view(); }
+  bool has_children() const noexcept { return tree_ && get().has_children; }
+  Node node() const noexcept { return tree_ ? get().node : Node(); }
+  std::span<const Tree::Attribute> attributes() const noexcept {
+    return tree_ ? tree_->attributes(get()) : std::span<const Tree::Attribute>();
+  }
+  Element first_element() const noexcept { return tree_ ? link(get().first_child) : Element(); }
+  Element next_element() const noexcept { return tree_ ? link(get().next_sibling) : Element(); }
+
+  /// The first child element named `name` (any prefix), or null.
+  Element child(std::string_view name) const noexcept {
+    for (Element c = first_element(); c; c = c.next_element()) {
+      if (c.name() == name) return c;
+    }
+    return {};
+  }
+  /// The element at the end of `names`, child by child; null when any is missing.
+  Element at(std::initializer_list<std::string_view> names) const noexcept {
+    Element n = *this;
+    for (const std::string_view name : names) {
+      if (!n) break;
+      n = n.child(name);
+    }
+    return n;
+  }
+  /// The value of the attribute `name` (any prefix), without surrounding white space.
+  std::string_view attribute(std::string_view name) const noexcept {
+    for (const Tree::Attribute& a : attributes()) {
+      if (a.local == name) return a.value;
+    }
+    return {};
+  }
+
+ private:
+  const Tree::Record& get() const noexcept { return (*tree_)[id_]; }
+  Element link(Tree::Id id) const noexcept { return id == 0 ? Element() : Element(*tree_, id); }
+
+  const Tree* tree_ = nullptr;
+  Tree::Id id_ = 0;
+};
+
+/// The root of a tree read.
+inline Element root_of(const Tree& tree) noexcept { return tree.empty() ? Element() : Element(tree, 0); }
+
+// The look-ups above as for the parser's nodes.
+inline Element child(Element parent, std::string_view name) noexcept { return parent.child(name); }
+inline Element at(Element n, std::initializer_list<std::string_view> names) noexcept { return n.at(names); }
+inline std::string_view text_of(Element n) noexcept { return n.text(); }
+inline std::string_view trim_attribute(Element n, std::string_view name) noexcept { return n.attribute(name); }
+inline std::string_view local_name(Element n) noexcept { return n.name(); }
+inline bool is_element(Element n) noexcept { return static_cast<bool>(n); }
+
 /// The 1-based line of a byte offset of the parsed text, found by bisection over the
 /// line starts, which are counted once on first use.
 class LineIndex {
@@ -78,6 +188,7 @@ class LineIndex {
            1;
   }
   std::size_t line_of(Node n) { return n ? line_of(n.offset_debug()) : 0; }
+  std::size_t line_of(Element e) { return line_of(e.node()); }
 
  private:
   std::string_view text_;
