@@ -41,7 +41,14 @@ Tree::Id Tree::read_element(Node node, unsigned level) {
   }
   e.attribute_count = static_cast<std::uint32_t>(attributes_.size()) - e.attributes_at;
   const bool expand = level < kDepth && !(level == 1 && !opaque_.empty() && e.name == opaque_);
+  // Text before any child is the element's value (the document is parsed so): then it
+  // is the first text child the parser's child_value would give.
   bool text_seen = false;
+  if (const char* value = node.value(); *value != '\0') {
+    text_seen = true;
+    e.has_children = true;
+    e.text = trim_white_space(value);
+  }
   Id last = 0;
   for (Node c = node.first_child(); c; c = c.next_sibling()) {
     e.has_children = true;

@@ -52,6 +52,12 @@ inline Node at(Node n, std::initializer_list<std::string_view> names) noexcept {
 /// The element's own text, without surrounding white space; empty for a null node.
 inline std::string_view text_of(Node n) noexcept { return trim_white_space(n.child_value()); }
 
+/// The text of the element's first child node: none when that is text (kept as the
+/// element's value) or CDATA, else the child element's.
+inline std::string_view first_child_text(Node n) noexcept {
+  return *n.value() != '\0' ? std::string_view() : text_of(n.first_child());
+}
+
 /// The value of the attribute `name` (any prefix), without surrounding white space.
 inline std::string_view trim_attribute(Node n, std::string_view name) noexcept {
   for (pugi::xml_attribute a = n.first_attribute(); a; a = a.next_attribute()) {
