@@ -8,38 +8,33 @@ void DetailWrites::add(std::string_view key, std::string_view value) {
   if (value.empty()) return;
   const std::size_t at = arena_.size();
   arena_.append(key);
+  keys_ |= key_bit(key);
   writes_.push_back(Write{at, key.size(), value});
 }
 
 void DetailWrites::add_owned(std::string_view key, std::string_view value) {
   if (value.empty()) return;
-  // A value kept here already is copied by its place, which growing the arena keeps.
-  const char* const base = arena_.data();
-  if (value.data() >= base && value.data() < base + arena_.size()) {
-    const auto offset = static_cast<std::size_t>(value.data() - base);
-    arena_.reserve(arena_.size() + key.size() + value.size());
-    value = std::string_view(arena_.data() + offset, value.size());
-  }
   const std::size_t at = arena_.size();
   arena_.append(key);
   const std::size_t value_at = arena_.size();
-  arena_.append(value);
+  arena_.append(value);  // which may be a value kept here already
+  keys_ |= key_bit(key);
   writes_.push_back(Write{at, key.size(), {}, value_at, value.size(), true});
 }
 
-void DetailWrites::attributes(Element node, std::string& path) {
+void DetailWrites::attributes(Element node, Bytes& path) {
   const std::size_t base = path.size();
   for (const Tree::Attribute& a : node.attributes()) {
     // Namespace declarations say how the document is written, not what it says.
     if (a.name == "xmlns" || a.name.starts_with("xmlns:")) continue;
-    path += '@';
-    path += a.local;
-    add(path, a.value);
+    path.push_back('@');
+    path.append(a.local);
+    add(path.view(), a.value);
     path.resize(base);
   }
 }
 
-bool DetailWrites::walk(Element node, std::string& path, std::size_t depth,
+bool DetailWrites::walk(Element node, Bytes& path, std::size_t depth,
                         std::initializer_list<std::string_view> skip) {
   if (depth > kMaxDepth) return false;
   bool whole = true;
@@ -48,17 +43,20 @@ bool DetailWrites::walk(Element node, std::string& path, std::size_t depth,
   std::size_t repeat = 0;
   for (Element c = node.first_element(); c; c = c.next_element()) {
     const std::string_view name = c.name();
-    if (depth == 0 && std::find(skip.begin(), skip.end(), name) != skip.end()) continue;
-    repeat = name == previous ? repeat + 1 : 1;
-    previous = name;
-    if (base > 0) path += '/';
-    path += name;
-    if (repeat > 1) {
-      path += '[';
-      path += std::to_string(repeat);
-      path += ']';
+    if (depth == 0 && skip.size() != 0 &&
+        std::find_if(skip.begin(), skip.end(), [&](std::string_view s) { return same_text(s, name); }) != skip.end()) {
+      continue;
     }
-    add(path, c.text());
+    repeat = same_text(name, previous) ? repeat + 1 : 1;
+    previous = name;
+    if (base > 0) path.push_back('/');
+    path.append(name);
+    if (repeat > 1) {
+      path.push_back('[');
+      path.append(std::to_string(repeat));
+      path.push_back(']');
+    }
+    add(path.view(), c.text());
     if (!c.attributes().empty()) attributes(c, path);
     if (c.has_children()) whole &= walk(c, path, depth + 1, {});
     path.resize(base);
@@ -69,18 +67,19 @@ bool DetailWrites::walk(Element node, std::string& path, std::size_t depth,
 bool DetailWrites::flatten(Element node, std::string_view prefix, std::initializer_list<std::string_view> skip) {
   path_.assign(prefix);
   // A prefix ends in "/" so that its children join it directly.
-  if (!path_.empty() && path_.back() == '/') path_.pop_back();
+  if (!path_.empty() && path_.back() == '/') path_.resize(path_.size() - 1);
   return walk(node, path_, 0, skip);
 }
 
 bool DetailWrites::flatten_element(Element node, std::string_view key) {
   path_.assign(key);
-  add(path_, node.text());
+  add(path_.view(), node.text());
   attributes(node, path_);
   return walk(node, path_, 0, {});
 }
 
 std::optional<std::string_view> DetailWrites::find(std::string_view k) const noexcept {
+  if (!may_hold(k)) return std::nullopt;
   for (std::size_t i = base_; i < writes_.size(); ++i) {
     if (has_key(writes_[i], k)) return value(writes_[i]);
   }
@@ -90,12 +89,14 @@ std::optional<std::string_view> DetailWrites::find(std::string_view k) const noe
 std::optional<std::string_view> DetailWrites::rename(std::initializer_list<std::string_view> paths,
                                                      std::string_view new_key) {
   for (const std::string_view path : paths) {
+    if (!may_hold(path)) continue;
     for (std::size_t i = base_; i < writes_.size(); ++i) {
       Write& w = writes_[i];
       if (!has_key(w, path)) continue;
       w.key_at = arena_.size();
       w.key_size = new_key.size();
       arena_.append(new_key);
+      keys_ |= key_bit(new_key);
       return value(w);
     }
   }
@@ -105,7 +106,7 @@ std::optional<std::string_view> DetailWrites::rename(std::initializer_list<std::
 std::vector<std::string_view> DetailWrites::take_all(std::string_view path) {
   std::vector<std::string_view> values;
   const auto matches = [&](const Write& w) {
-    if (w.key_size < path.size() || !key(w).starts_with(path)) return false;
+    if (w.key_size < path.size() || !same_text(key(w).substr(0, path.size()), path)) return false;
     const std::string_view k = key(w).substr(path.size());
     return k.empty() || (k.front() == '[' && k.back() == ']' && k.find('/') == std::string_view::npos);
   };
@@ -119,26 +120,35 @@ std::vector<std::string_view> DetailWrites::take_all(std::string_view path) {
 }
 
 void DetailWrites::drop_if(std::string_view k, std::string_view v) {
+  if (!may_hold(k)) return;
   const auto kept =
       std::remove_if(section_begin(), writes_.end(), [&](const Write& w) { return has_key(w, k) && value(w) == v; });
   writes_.erase(kept, writes_.end());
 }
 
 void DetailWrites::end_section(std::string_view prefix) {
+  // `seen` holds the bits of every key before the write looked at.
+  std::uint64_t seen = before_;
   for (std::size_t i = base_; i < writes_.size(); ++i) {
     Write& w = writes_[i];
     const std::string_view k = key(w);
+    const std::uint64_t bit = key_bit(k);
     bool before = false;
-    for (std::size_t j = 0; j < i && !before; ++j) before = has_key(writes_[j], k);
-    if (!before) continue;
+    if ((seen & bit) != 0) {
+      for (std::size_t j = 0; j < i && !before; ++j) before = has_key(writes_[j], k);
+    }
+    if (!before) {
+      seen |= bit;
+      continue;
+    }
     const std::size_t k_at = w.key_at;
-    const std::size_t k_size = w.key_size;
-    arena_.reserve(arena_.size() + prefix.size() + k_size);
     w.key_at = arena_.size();
-    w.key_size = prefix.size() + k_size;
+    w.key_size = prefix.size() + k.size();
     arena_.append(prefix);
-    arena_.append(arena_.data() + k_at, k_size);
+    arena_.append({arena_.data() + k_at, k.size()});
+    seen |= key_bit(key(w));
   }
+  keys_ = seen;
   base_ = 0;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <initializer_list>
 #include <optional>
@@ -11,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "camt/bytes.hpp"
 #include "camt/xml_tree.hpp"
 #include "tallyfold/model.hpp"
 
@@ -51,7 +53,11 @@ class DetailWrites {
   /// Moves every write of `other` in, under "prefix" + its key when this one has the key.
   void merge(const DetailWrites& other, std::string_view prefix);
   /// The writes from here on are a section (see above).
-  void begin_section() noexcept { base_ = writes_.size(); }
+  void begin_section() noexcept {
+    base_ = writes_.size();
+    before_ = keys_;
+    keys_ = 0;
+  }
   /// Ends the section: each of its writes under "prefix" + its key when a write before
   /// it has the key, as merge of the section's writes into those before them would.
   void end_section(std::string_view prefix);
@@ -64,6 +70,7 @@ class DetailWrites {
     arena_.clear();
     writes_.clear();
     base_ = 0;
+    keys_ = 0;
   }
   /// The map in `into`; keys repeated by non-adjacent siblings get "[2]", "[3]", ... in
   /// document order, so that no write is lost.
@@ -78,26 +85,35 @@ class DetailWrites {
     std::size_t value_size = 0;
     bool owned = false;
   };
-  std::string_view key(const Write& w) const noexcept { return std::string_view(arena_).substr(w.key_at, w.key_size); }
+  std::string_view key(const Write& w) const noexcept { return {arena_.data() + w.key_at, w.key_size}; }
   std::string_view value(const Write& w) const noexcept {
     return w.owned ? std::string_view(arena_.data() + w.value_at, w.value_size) : w.value;
   }
-  // Sizes and last bytes first: most keys differ there, and no library compare is made.
+  // Sizes and last bytes first: most keys differ there.
   bool has_key(const Write& w, std::string_view k) const noexcept {
     if (w.key_size != k.size()) return false;
     if (k.empty()) return true;
     const char* const stored = arena_.data() + w.key_at;
-    return stored[k.size() - 1] == k.back() && std::memcmp(stored, k.data(), k.size() - 1) == 0;
+    return stored[k.size() - 1] == k.back() && same_text({stored, k.size()}, k);
   }
+  // One of 64 bits for a key, by its size and last byte: a look-up for a key whose bit
+  // no write set needs no pass over the writes.
+  static std::uint64_t key_bit(std::string_view k) noexcept {
+    const unsigned last = k.empty() ? 0U : static_cast<unsigned char>(k.back());
+    return std::uint64_t{1} << ((k.size() * 7 + last) & 63);
+  }
+  bool may_hold(std::string_view k) const noexcept { return (keys_ & key_bit(k)) != 0; }
   auto section_begin() noexcept { return writes_.begin() + static_cast<std::ptrdiff_t>(base_); }
-  bool walk(Element node, std::string& path, std::size_t depth, std::initializer_list<std::string_view> skip);
-  void attributes(Element node, std::string& path);
+  bool walk(Element node, Bytes& path, std::size_t depth, std::initializer_list<std::string_view> skip);
+  void attributes(Element node, Bytes& path);
 
-  std::string arena_;
+  Bytes arena_;
   std::vector<Write> writes_;
-  std::string path_;    // the path being walked, kept for its room
+  Bytes path_;          // the path being walked, kept for its room
   std::string joined_;  // join's
   std::size_t base_ = 0;
+  std::uint64_t keys_ = 0;    // the bits of every key of the section (or of all writes) and more
+  std::uint64_t before_ = 0;  // of the writes before the section
 };
 
 /// The keys of a payment's derived fields from the paths of its TxDtls: "EREF",

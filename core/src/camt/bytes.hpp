@@ -1,0 +1,119 @@
+// Short texts compared and copied inline: element names and detail paths are mostly a
+// few bytes to a few dozen, where a library call costs more than the bytes, and each
+// call site keeps its own branch history for the sizes it meets.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string_view>
+
+namespace tallyfold::camt {
+
+/// a == b, for texts of any size.
+inline bool same_text(std::string_view a, std::string_view b) noexcept {
+  std::size_t n = a.size();
+  if (n != b.size()) return false;
+  const char* p = a.data();
+  const char* q = b.data();
+  if (n >= 8) {
+    // Whole words, the last one overlapping the one before it.
+    for (; n > 8; n -= 8, p += 8, q += 8) {
+      std::uint64_t x;
+      std::uint64_t y;
+      std::memcpy(&x, p, 8);
+      std::memcpy(&y, q, 8);
+      if (x != y) return false;
+    }
+    std::uint64_t x;
+    std::uint64_t y;
+    std::memcpy(&x, p + n - 8, 8);
+    std::memcpy(&y, q + n - 8, 8);
+    return x == y;
+  }
+  if (n >= 4) {
+    std::uint32_t x0, y0, x1, y1;
+    std::memcpy(&x0, p, 4);
+    std::memcpy(&y0, q, 4);
+    std::memcpy(&x1, p + n - 4, 4);
+    std::memcpy(&y1, q + n - 4, 4);
+    return ((x0 ^ y0) | (x1 ^ y1)) == 0;
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    if (p[i] != q[i]) return false;
+  }
+  return true;
+}
+
+/// Copies n bytes; the ranges do not overlap.
+inline void copy_bytes(char* to, const char* from, std::size_t n) noexcept {
+  if (n > 16) {
+    std::memcpy(to, from, n);
+  } else if (n >= 8) {
+    std::uint64_t a;
+    std::uint64_t b;
+    std::memcpy(&a, from, 8);
+    std::memcpy(&b, from + n - 8, 8);
+    std::memcpy(to, &a, 8);
+    std::memcpy(to + n - 8, &b, 8);
+  } else if (n >= 4) {
+    std::uint32_t a;
+    std::uint32_t b;
+    std::memcpy(&a, from, 4);
+    std::memcpy(&b, from + n - 4, 4);
+    std::memcpy(to, &a, 4);
+    std::memcpy(to + n - 4, &b, 4);
+  } else if (n > 0) {
+    to[0] = from[0];
+    to[n / 2] = from[n / 2];
+    to[n - 1] = from[n - 1];
+  }
+}
+
+/// A growing run of bytes, appended to with copy_bytes. What is appended may be a part
+/// of the run itself.
+class Bytes {
+ public:
+  const char* data() const noexcept { return data_.get(); }
+  char* data() noexcept { return data_.get(); }
+  std::size_t size() const noexcept { return size_; }
+  bool empty() const noexcept { return size_ == 0; }
+  char back() const noexcept { return data_[size_ - 1]; }
+  std::string_view view() const noexcept { return {data_.get(), size_}; }
+  void clear() noexcept { size_ = 0; }
+  void resize(std::size_t size) noexcept { size_ = size; }  // never larger than it was
+  void append(std::string_view text) {
+    // The old room stays until the text is copied: the text may lie in it.
+    std::unique_ptr<char[]> old;
+    if (capacity_ - size_ < text.size()) old = grow(size_ + text.size());
+    copy_bytes(data_.get() + size_, text.data(), text.size());
+    size_ += text.size();
+  }
+  void push_back(char c) {
+    if (capacity_ == size_) grow(size_ + 1);
+    data_[size_++] = c;
+  }
+  void assign(std::string_view text) {
+    size_ = 0;
+    append(text);
+  }
+
+ private:
+  // Returns the old room.
+  [[gnu::noinline]] std::unique_ptr<char[]> grow(std::size_t need) {
+    std::size_t capacity = capacity_ < 256 ? 256 : capacity_ * 2;
+    while (capacity < need) capacity *= 2;
+    auto bigger = std::make_unique_for_overwrite<char[]>(capacity);
+    if (size_ > 0) std::memcpy(bigger.get(), data_.get(), size_);
+    std::swap(data_, bigger);
+    capacity_ = capacity;
+    return bigger;
+  }
+
+  std::unique_ptr<char[]> data_;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
+
+}  // namespace tallyfold::camt
