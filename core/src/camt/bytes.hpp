@@ -46,6 +46,27 @@ inline bool same_text(std::string_view a, std::string_view b) noexcept {
   return true;
 }
 
+/// a < b, bytes compared as unsigned (as std::string_view's <).
+inline bool less_text(std::string_view a, std::string_view b) noexcept {
+  const std::size_t n = a.size() < b.size() ? a.size() : b.size();
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t x;
+    std::uint64_t y;
+    std::memcpy(&x, a.data() + i, 8);
+    std::memcpy(&y, b.data() + i, 8);
+    if (x != y) {
+      // The first differing byte decides; in a little-endian word it is the lowest.
+      const int shift = __builtin_ctzll(x ^ y) & ~7;
+      return ((x >> shift) & 0xFF) < ((y >> shift) & 0xFF);
+    }
+  }
+  for (; i < n; ++i) {
+    if (a[i] != b[i]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[i]);
+  }
+  return a.size() < b.size();
+}
+
 /// Copies n bytes; the ranges do not overlap.
 inline void copy_bytes(char* to, const char* from, std::size_t n) noexcept {
   if (n > 16) {

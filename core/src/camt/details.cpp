@@ -175,15 +175,28 @@ void DetailWrites::merge(const DetailWrites& other, std::string_view prefix) {
 }
 
 DecodedDetails DetailWrites::finish(TextBuffer& into) {
-  std::vector<DecodedDetails::EntryView> views;
-  views.reserve(writes_.size());
+  std::vector<DecodedDetails::EntryView>& views = views_;
+  views.clear();
   for (const Write& w : writes_) views.emplace_back(key(w), value(w));
-  std::stable_sort(views.begin(), views.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  const auto less = [](const DecodedDetails::EntryView& x, const DecodedDetails::EntryView& y) {
+    return less_text(x.first, y.first);
+  };
+  if (views.size() <= 32) {
+    // A few dozen writes: sorted in place, each moved past the keys greater than its own.
+    for (std::size_t i = 1; i < views.size(); ++i) {
+      const DecodedDetails::EntryView moving = views[i];
+      std::size_t j = i;
+      for (; j > 0 && less(moving, views[j - 1]); --j) views[j] = views[j - 1];
+      views[j] = moving;
+    }
+  } else {
+    std::stable_sort(views.begin(), views.end(), less);
+  }
   // Keys repeated by siblings that are not adjacent: numbered after the first, so that
   // the last write does not replace the others.
   std::vector<std::string> numbered;
   bool repeated = false;
-  for (std::size_t i = 1; i < views.size(); ++i) repeated |= views[i].first == views[i - 1].first;
+  for (std::size_t i = 1; i < views.size(); ++i) repeated |= same_text(views[i].first, views[i - 1].first);
   if (repeated) {
     numbered.reserve(views.size());
     std::size_t run = 1;

@@ -111,6 +111,7 @@ class DetailWrites {
   std::vector<Write> writes_;
   Bytes path_;          // the path being walked, kept for its room
   std::string joined_;  // join's
+  std::vector<DecodedDetails::EntryView> views_;  // finish's
   std::size_t base_ = 0;
   std::uint64_t keys_ = 0;    // the bits of every key of the section (or of all writes) and more
   std::uint64_t before_ = 0;  // of the writes before the section
