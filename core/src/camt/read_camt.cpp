@@ -607,14 +607,7 @@ bool looks_like_xml(std::string_view bytes) noexcept {
 
 Result<CamtFile, LocatedError> read_camt(std::string_view bytes) {
   pugi::xml_document document;
-  // No option that expands entities: only the five predefined ones and character
-  // references are read, and a DOCTYPE is kept as a node so that it can be refused.
-  // An element's text before its first child is kept as its value rather than as a
-  // node of its own: most elements hold text alone, and a third fewer nodes is less
-  // memory to fill and fewer nodes to read (camt::first_child_text tells a text that
-  // opens an element apart from a child element).
-  const unsigned options = pugi::parse_default | pugi::parse_doctype | pugi::parse_embed_pcdata;
-  const pugi::xml_parse_result parsed = document.load_buffer(bytes.data(), bytes.size(), options);
+  const pugi::xml_parse_result parsed = document.load_buffer(bytes.data(), bytes.size(), camt::kParseOptions);
   LineIndex lines(bytes);
   if (!parsed) {
     return LocatedError{lines.line_of(parsed.offset),
