@@ -155,6 +155,13 @@ std::string_view swift_type(std::string_view code) noexcept {
   return code;
 }
 
+// Runs `f` out of line, in code kept apart from the hot path: the messages of repairs and
+// omissions are built there, so that an entry's reading stays small in the instruction cache.
+template <class F>
+[[gnu::cold, gnu::noinline]] void rarely(F&& f) {
+  f();
+}
+
 struct ReadBalance {
   std::string_view code;
   Balance balance;
@@ -448,8 +455,8 @@ class Reader {
     const Element amount = child(entry, "Amt");
     const auto value = read_amount(text_of(amount));
     const std::string_view mark = text_of(child(entry, "CdtDbtInd"));
-    if (!value || (mark != "CRDT" && mark != "DBIT")) {
-      warn(entry, "entry of " + name_ + " left out: it needs an amount and CRDT or DBIT");
+    if (!value || (mark != "CRDT" && mark != "DBIT")) [[unlikely]] {
+      rarely([&] { warn(entry, "entry of " + name_ + " left out: it needs an amount and CRDT or DBIT"); });
       return std::nullopt;
     }
     const bool credit = mark == "CRDT";
@@ -471,12 +478,14 @@ class Reader {
       t.value_date = *booked;
     } else if (fallback_date_) {
       t.value_date = *fallback_date_;
-      note(entry,
-           "entry of " + name_ + " has neither a booking nor a value date: dated " + fallback_date_->to_iso() +
-               ", when the file was made",
-           "entries without a booking or value date dated when the file was made");
+      rarely([&] {
+        note(entry,
+             "entry of " + name_ + " has neither a booking nor a value date: dated " + fallback_date_->to_iso() +
+                 ", when the file was made",
+             "entries without a booking or value date dated when the file was made");
+      });
     } else {
-      warn(entry, "entry of " + name_ + " left out: it has neither a booking nor a value date");
+      rarely([&] { warn(entry, "entry of " + name_ + " left out: it has neither a booking nor a value date"); });
       return std::nullopt;
     }
     if (const std::string_view ref = text_of(child(entry, "AcctSvcrRef")); !ref.empty()) t.bank_reference = keep(ref);
@@ -490,13 +499,22 @@ class Reader {
     // A time of day is more than the model's dates hold: kept beside them.
     if (const Element t_booked = child(booking, "DtTm")) writes.add("BookgDt/DtTm", text_of(t_booked));
     if (const Element t_valued = child(valuation, "DtTm")) writes.add("ValDt/DtTm", text_of(t_valued));
-    if (!booked && booking) warn(booking, "booking date '" + std::string(camt::first_child_text(booking.node())) + "' is no date");
-    if (!valued && valuation) warn(valuation, "value date '" + std::string(camt::first_child_text(valuation.node())) + "' is no date");
+    if (!booked && booking) [[unlikely]] {
+      rarely([&] {
+        warn(booking, "booking date '" + std::string(camt::first_child_text(booking.node())) + "' is no date");
+      });
+    }
+    if (!valued && valuation) [[unlikely]] {
+      rarely([&] {
+        warn(valuation, "value date '" + std::string(camt::first_child_text(valuation.node())) + "' is no date");
+      });
+    }
     if (const std::string_view ccy = camt::trim_attribute(amount, "Ccy"); !ccy.empty() && ccy != currency_) {
       writes.add("Amt@Ccy", ccy);
     }
 
-    std::vector<Element> payments;
+    std::vector<Element>& payments = payments_;
+    payments.clear();
     for (Element details = entry.first_element(); details; details = details.next_element()) {
       if (!is_element(details) || local_name(details) != "NtryDtls") continue;
       for (Element n = details.first_element(); n; n = n.next_element()) {
@@ -504,7 +522,7 @@ class Reader {
         if (local_name(n) == "TxDtls") {
           payments.push_back(n);
         } else {
-          whole &= writes.flatten_element(n, "NtryDtls/" + std::string(local_name(n)));
+          rarely([&] { whole &= writes.flatten_element(n, "NtryDtls/" + std::string(local_name(n))); });
         }
       }
     }
@@ -520,21 +538,30 @@ class Reader {
       t.customer_reference = keep(customer_reference(writes));
       writes.end_section("TxDtls/");
     } else if (payments.size() > 1) {
-      std::vector<DecodedDetails> maps;
-      maps.reserve(payments.size());
-      for (const Element p : payments) {
-        DetailWrites& payment = payment_writes_;
-        payment.clear();
-        whole &= payment.flatten(p, "");
-        const std::string_view side = text_of(child(p, "CdtDbtInd"));
-        derive_payment_keys(payment, side.empty() ? credit : side == "CRDT");
-        maps.push_back(payment.finish(texts_));
-      }
-      t.transaction_details = detail::place_maps(maps, texts_);
+      whole &= read_batch(t, payments, credit);
     }
-    if (!whole) warn(entry, "elements nested deeper than the details keep were left out");
+    if (!whole) [[unlikely]] {
+      rarely([&] { warn(entry, "elements nested deeper than the details keep were left out"); });
+    }
     if (!writes.empty()) t.structured_details = writes.finish(texts_);
     return t;
+  }
+
+  // The payments of a batch, each its own map; false when something was too deep to keep.
+  [[gnu::noinline]] bool read_batch(Transaction& t, const std::vector<Element>& payments, bool credit) {
+    bool whole = true;
+    std::vector<DecodedDetails> maps;
+    maps.reserve(payments.size());
+    for (const Element p : payments) {
+      DetailWrites& payment = payment_writes_;
+      payment.clear();
+      whole &= payment.flatten(p, "");
+      const std::string_view side = text_of(child(p, "CdtDbtInd"));
+      derive_payment_keys(payment, side.empty() ? credit : side == "CRDT");
+      maps.push_back(payment.finish(texts_));
+    }
+    t.transaction_details = detail::place_maps(maps, texts_);
+    return whole;
   }
 
   // The owner's own reference for the payment, as MT940 gives it in :61:.
@@ -550,6 +577,7 @@ class Reader {
   Tree entry_tree_;
   DetailWrites entry_writes_;
   DetailWrites payment_writes_;
+  std::vector<Element> payments_;
   CamtFile& out_;
   TextBuffer& texts_;
   std::shared_ptr<const TextBuffer> share_;
