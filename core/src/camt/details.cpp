@@ -4,14 +4,6 @@
 
 namespace tallyfold::camt {
 
-void DetailWrites::add(std::string_view key, std::string_view value) {
-  if (value.empty()) return;
-  const std::size_t at = arena_.size();
-  arena_.append(key);
-  keys_ |= key_bit(key);
-  writes_.push_back(Write{at, key.size(), value});
-}
-
 void DetailWrites::add_owned(std::string_view key, std::string_view value) {
   if (value.empty()) return;
   const std::size_t at = arena_.size();

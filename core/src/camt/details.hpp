@@ -31,7 +31,13 @@ class DetailWrites {
   static constexpr std::size_t kMaxDepth = 24;
 
   /// `value` must outlive the writes (a view of the document); add_owned copies it.
-  void add(std::string_view key, std::string_view value);
+  void add(std::string_view key, std::string_view value) {
+    if (value.empty()) return;
+    const std::size_t at = arena_.size();
+    arena_.append(key);
+    keys_ |= key_bit(key);
+    writes_.push_back(Write{at, key.size(), value});
+  }
   void add_owned(std::string_view key, std::string_view value);
 
   /// Every leaf under `node` (not `node`'s own text) as "prefix" + path, siblings of the

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "camt/bytes.hpp"
 #include "tallyfold/model.hpp"
 
 namespace tallyfold::camt {
@@ -142,7 +143,7 @@ class Element {
   /// The first child element named `name` (any prefix), or null.
   Element child(std::string_view name) const noexcept {
     for (Element c = first_element(); c; c = c.next_element()) {
-      if (c.name() == name) return c;
+      if (same_text(c.name(), name)) return c;
     }
     return {};
   }
