@@ -4,7 +4,7 @@
 
 namespace tallyfold::camt {
 
-void DetailWrites::add_owned(std::string_view key, std::string_view value) {
+[[gnu::hot]] void DetailWrites::add_owned(std::string_view key, std::string_view value) {
   if (value.empty()) return;
   const std::size_t at = arena_.size();
   arena_.append(key);
@@ -14,7 +14,7 @@ void DetailWrites::add_owned(std::string_view key, std::string_view value) {
   writes_.push_back(Write{at, key.size(), {}, value_at, value.size(), true});
 }
 
-void DetailWrites::attributes(Element node, Bytes& path) {
+[[gnu::hot]] void DetailWrites::attributes(Element node, Bytes& path) {
   const std::size_t base = path.size();
   for (const Tree::Attribute& a : node.attributes()) {
     // Namespace declarations say how the document is written, not what it says.
@@ -26,7 +26,7 @@ void DetailWrites::attributes(Element node, Bytes& path) {
   }
 }
 
-bool DetailWrites::walk(Element node, Bytes& path, std::size_t depth,
+[[gnu::hot]] bool DetailWrites::walk(Element node, Bytes& path, std::size_t depth,
                         std::initializer_list<std::string_view> skip) {
   if (depth > kMaxDepth) return false;
   bool whole = true;
@@ -56,21 +56,21 @@ bool DetailWrites::walk(Element node, Bytes& path, std::size_t depth,
   return whole;
 }
 
-bool DetailWrites::flatten(Element node, std::string_view prefix, std::initializer_list<std::string_view> skip) {
+[[gnu::hot]] bool DetailWrites::flatten(Element node, std::string_view prefix, std::initializer_list<std::string_view> skip) {
   path_.assign(prefix);
   // A prefix ends in "/" so that its children join it directly.
   if (!path_.empty() && path_.back() == '/') path_.resize(path_.size() - 1);
   return walk(node, path_, 0, skip);
 }
 
-bool DetailWrites::flatten_element(Element node, std::string_view key) {
+[[gnu::hot]] bool DetailWrites::flatten_element(Element node, std::string_view key) {
   path_.assign(key);
   add(path_.view(), node.text());
   attributes(node, path_);
   return walk(node, path_, 0, {});
 }
 
-std::optional<std::string_view> DetailWrites::find(std::string_view k) const noexcept {
+[[gnu::hot]] std::optional<std::string_view> DetailWrites::find(std::string_view k) const noexcept {
   if (!may_hold(k)) return std::nullopt;
   for (std::size_t i = base_; i < writes_.size(); ++i) {
     if (has_key(writes_[i], k)) return value(writes_[i]);
@@ -78,7 +78,7 @@ std::optional<std::string_view> DetailWrites::find(std::string_view k) const noe
   return std::nullopt;
 }
 
-std::optional<std::string_view> DetailWrites::rename(std::initializer_list<std::string_view> paths,
+[[gnu::hot]] std::optional<std::string_view> DetailWrites::rename(std::initializer_list<std::string_view> paths,
                                                      std::string_view new_key) {
   for (const std::string_view path : paths) {
     if (!may_hold(path)) continue;
@@ -95,7 +95,7 @@ std::optional<std::string_view> DetailWrites::rename(std::initializer_list<std::
   return std::nullopt;
 }
 
-std::vector<std::string_view> DetailWrites::take_all(std::string_view path) {
+[[gnu::hot]] std::vector<std::string_view> DetailWrites::take_all(std::string_view path) {
   std::vector<std::string_view> values;
   const auto matches = [&](const Write& w) {
     if (w.key_size < path.size() || !same_text(key(w).substr(0, path.size()), path)) return false;
@@ -111,14 +111,14 @@ std::vector<std::string_view> DetailWrites::take_all(std::string_view path) {
   return values;
 }
 
-void DetailWrites::drop_if(std::string_view k, std::string_view v) {
+[[gnu::hot]] void DetailWrites::drop_if(std::string_view k, std::string_view v) {
   if (!may_hold(k)) return;
   const auto kept =
       std::remove_if(section_begin(), writes_.end(), [&](const Write& w) { return has_key(w, k) && value(w) == v; });
   writes_.erase(kept, writes_.end());
 }
 
-void DetailWrites::end_section(std::string_view prefix) {
+[[gnu::hot]] void DetailWrites::end_section(std::string_view prefix) {
   // `seen` holds the bits of every key before the write looked at.
   std::uint64_t seen = before_;
   for (std::size_t i = base_; i < writes_.size(); ++i) {
@@ -144,7 +144,7 @@ void DetailWrites::end_section(std::string_view prefix) {
   base_ = 0;
 }
 
-std::string_view DetailWrites::join(const std::vector<std::string_view>& pieces) {
+[[gnu::hot]] std::string_view DetailWrites::join(const std::vector<std::string_view>& pieces) {
   joined_.clear();
   for (const std::string_view piece : pieces) {
     if (!joined_.empty()) joined_ += ' ';
@@ -166,7 +166,7 @@ void DetailWrites::merge(const DetailWrites& other, std::string_view prefix) {
   }
 }
 
-DecodedDetails DetailWrites::finish(TextBuffer& into) {
+[[gnu::hot]] DecodedDetails DetailWrites::finish(TextBuffer& into) {
   std::vector<DecodedDetails::EntryView>& views = views_;
   views.clear();
   for (const Write& w : writes_) views.emplace_back(key(w), value(w));
@@ -240,7 +240,7 @@ constexpr AddressPaths kCreditorAddress[] = {
 
 }  // namespace
 
-void derive_payment_keys(DetailWrites& w, bool credit) {
+[[gnu::hot]] void derive_payment_keys(DetailWrites& w, bool credit) {
   w.rename({"Refs/EndToEndId"}, "EREF");
   w.rename({"Refs/MndtId"}, "MREF");
   w.rename({"Refs/PmtInfId"}, "PREF");

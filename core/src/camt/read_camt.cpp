@@ -182,7 +182,7 @@ class Reader {
   void warn(Element n, std::string message) { warn(n.node(), std::move(message)); }
   std::size_t line_of(Node n) { return lines_.line_of(n); }
 
-  void read_item(Node item_node, Element header, const MessageForm& form) {
+  [[gnu::hot]] void read_item(Node item_node, Element header, const MessageForm& form) {
     // The entries are read as trees of their own, one at a time.
     item_tree_.read(item_node, "Ntry");
     const Element item = camt::root_of(item_tree_);
@@ -445,7 +445,7 @@ class Reader {
     about.flatten(summary, "TxsSummry/", {s.credit_total ? "TtlCdtNtries" : "", s.debit_total ? "TtlDbtNtries" : ""});
   }
 
-  std::optional<Transaction> read_entry(Element opaque) {
+  [[gnu::hot]] std::optional<Transaction> read_entry(Element opaque) {
     entry_tree_.read(opaque.node());
     const Element entry = camt::root_of(entry_tree_);
     Transaction t;

@@ -21,14 +21,14 @@ Name measure(const char* name) noexcept {
 
 }  // namespace
 
-void Tree::read(Node root, std::string_view opaque) {
+[[gnu::hot]] void Tree::read(Node root, std::string_view opaque) {
   elements_.clear();
   attributes_.clear();
   opaque_ = opaque;
   read_element(root, 0);
 }
 
-Tree::Id Tree::read_element(Node node, unsigned level) {
+[[gnu::hot]] Tree::Id Tree::read_element(Node node, unsigned level) {
   const auto id = static_cast<Id>(elements_.size());
   const std::string_view name = measure(node.name()).local;
   const auto attributes_at = static_cast<std::uint32_t>(attributes_.size());
