@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "util/ascii.hpp"
+
 namespace tallyfold::camt {
 namespace {
 
@@ -17,6 +19,14 @@ Name measure(const char* name) noexcept {
   const std::string_view whole(name, std::strlen(name));
   if (std::memchr(name, ':', whole.size()) == nullptr) return {whole, whole};
   return {whole, whole.substr(whole.rfind(':') + 1)};
+}
+
+// A text without surrounding white space. Most start and end with an ASCII graphic
+// character: those are told inline, the others trimmed by the library's rule.
+std::string_view trimmed(const char* text) noexcept {
+  const std::string_view t(text, std::strlen(text));
+  if (!t.empty() && ascii::is_graphic(t.front()) && ascii::is_graphic(t.back())) return t;
+  return trim_white_space(t);
 }
 
 }  // namespace
@@ -34,7 +44,7 @@ Name measure(const char* name) noexcept {
   const auto attributes_at = static_cast<std::uint32_t>(attributes_.size());
   for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
     const Name attribute = measure(a.name());
-    attributes_.push_back(Attribute{attribute.whole, attribute.local, trim_white_space(a.value())});
+    attributes_.push_back(Attribute{attribute.whole, attribute.local, trimmed(a.value())});
   }
   // Text before any child is the element's value (the document is parsed so): then it
   // is the first text child the parser's child_value would give.
@@ -42,7 +52,7 @@ Name measure(const char* name) noexcept {
   std::string_view text;
   if (const char* value = node.value(); *value != '\0') {
     text_seen = true;
-    text = trim_white_space(value);
+    text = trimmed(value);
   }
   elements_.push_back(Record{name, text, 0, 0, attributes_at,
                              static_cast<std::uint32_t>(attributes_.size()) - attributes_at, text_seen, node});
@@ -63,7 +73,7 @@ Name measure(const char* name) noexcept {
     } else if (!text_seen && (type == pugi::node_pcdata || type == pugi::node_cdata)) {
       // As the parser's child_value: the first text child's, even when empty.
       text_seen = true;
-      elements_[id].text = trim_white_space(c.value());
+      elements_[id].text = trimmed(c.value());
     }
   }
   return id;
