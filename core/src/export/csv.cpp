@@ -7,6 +7,7 @@
 
 #include "export/sink_buffer.hpp"
 #include "export/text_parts.hpp"
+#include "export/text_room.hpp"
 #include "fields/field_parts.hpp"
 #include "tallyfold/bankfile.hpp"
 #include "tallyfold/export.hpp"
@@ -86,7 +87,8 @@ bool starts_formula(std::string_view text) noexcept {
   return c == '=' || c == '+' || c == '-' || c == '@' || c == '\t' || c == '\r';
 }
 
-// Writes the text cells of one table form.
+// Writes the text cells of one table form into a string, for the statement columns
+// that every row repeats.
 template <char Sep>
 class Cells {
  public:
@@ -100,22 +102,77 @@ class Cells {
     text = trim_white_space(text);
     append_field<Sep>(text, out_, starts_formula(text) ? "'" : "");
   }
-  void text(const TextParts& parts) {
-    if (!safe_) {
-      append_field<Sep>(parts, out_);
-    } else if (parts.count <= 1) {
-      text(parts.count == 0 ? std::string_view() : parts.parts[0]);
-    } else {
-      // Trimmed as one text: joined first, in storage kept from cell to cell.
-      joined_.clear();
-      parts.append_to(joined_);
-      text(std::string_view(joined_));
-    }
-  }
-  std::string& out() noexcept { return out_; }
 
  private:
   std::string& out_;
+  bool safe_;
+};
+
+// Writes the cells of the rows through a pointer: a text is checked for what needs
+// quoting while it is copied, and quoted, rarely, by the appending rules above.
+template <char Sep>
+class RowCells {
+ public:
+  RowCells(detail::OutRoom& room, bool safe) noexcept : room_(room), safe_(safe) {}
+
+  void text(std::string_view text) {
+    if (safe_) return safe_text(text);
+    char* p = room_.room(text.size() + 1);
+    if (detail::csv_copy_finds_special<Sep>(text, p)) [[unlikely]] return quoted(text, {});
+    p[text.size()] = Sep;
+    room_.advance_to(p + text.size() + 1);
+  }
+  void text(const TextParts& parts) {
+    if (parts.count == 1) return text(parts.parts[0]);
+    if (parts.count == 0) {
+      *room_.room(1) = Sep;
+      room_.advance_to(room_.at() + 1);
+      return;
+    }
+    if (safe_) {
+      // Trimmed as one text: joined first, in storage kept from cell to cell.
+      joined_.clear();
+      parts.append_to(joined_);
+      return safe_text(joined_);
+    }
+    char* const start = room_.room(parts.size() + 1);
+    char* p = start;
+    bool special = false;
+    for (std::size_t i = 0; i < parts.count; ++i) {
+      if (i != 0) *p++ = ' ';
+      special |= detail::csv_copy_finds_special<Sep>(parts.parts[i], p);
+      p += parts.parts[i].size();
+    }
+    if (special) [[unlikely]] return quoted(parts);
+    *p++ = Sep;
+    room_.advance_to(p);
+  }
+
+ private:
+  void safe_text(std::string_view text) {
+    text = trim_white_space(text);
+    const bool formula = starts_formula(text);
+    char* p = room_.room(text.size() + 2);
+    if (formula) *p++ = '\'';
+    if (detail::csv_copy_finds_special<Sep>(text, p)) [[unlikely]] return quoted(text, formula ? "'" : "");
+    p[text.size()] = Sep;
+    room_.advance_to(p + text.size() + 1);
+  }
+  // The position has not moved past the field: the field is written again after it.
+  [[gnu::cold, gnu::noinline]] void quoted(std::string_view text, std::string_view lead) {
+    std::string& out = room_.settle();
+    append_field<Sep>(text, out, lead);
+    out.push_back(Sep);
+    room_.resume();
+  }
+  [[gnu::cold, gnu::noinline]] void quoted(const TextParts& parts) {
+    std::string& out = room_.settle();
+    append_field<Sep>(parts, out);
+    out.push_back(Sep);
+    room_.resume();
+  }
+
+  detail::OutRoom& room_;
   bool safe_;
   std::string joined_;
 };
@@ -135,6 +192,28 @@ void append_two_decimals(const Decimal& d, std::string& out) {
   } else if (d.scale() == 1) {
     out.push_back('0');
   }
+}
+
+// The same at `to`, where 48 bytes are free, with `point` as the decimal mark: amounts
+// of up to 60 bits and two decimals, nearly all, without building a text.
+char* put_two_decimals(char* to, const Decimal& d, char point) {
+  const uint128 m = d.mantissa();
+  if (d.scale() > 2 || m >= (uint128{1} << 60)) [[unlikely]] {
+    std::string text;
+    append_two_decimals(d, text);
+    if (point != '.') text[text.find('.')] = point;
+    return detail::put_bytes(to, text);
+  }
+  constexpr std::uint64_t kCents[] = {100, 10, 1};
+  const std::uint64_t cents = static_cast<std::uint64_t>(m) * kCents[d.scale()];
+  *to = '-';
+  to += d.negative() ? 1 : 0;
+  to = std::to_chars(to, to + 24, cents / 100).ptr;
+  const auto fraction = static_cast<unsigned>(cents % 100);
+  to[0] = point;
+  to[1] = static_cast<char>('0' + fraction / 10);
+  to[2] = static_cast<char>('0' + fraction % 10);
+  return to + 3;
 }
 
 std::size_t estimate_size(std::span<const Statement> statements) noexcept {
@@ -166,6 +245,8 @@ EncodingError encoding_error(std::size_t at) {
 class CheckedCuts {
  public:
   explicit CheckedCuts(detail::SinkBuffer& buffer) noexcept : buffer_(buffer) {}
+  /// Whether the rows written since the last cut are enough for one.
+  bool due(const detail::OutRoom& room) const noexcept { return room.written() - checked_ >= detail::SinkBuffer::kChunk; }
   // False when the text so far holds an invalid sequence, or the sink refused it.
   bool cut(bool last = false) {
     std::string& out = buffer_.text();
@@ -188,10 +269,10 @@ class CheckedCuts {
 
 template <char Sep>
 bool write_rows(std::span<const Statement> statements, const CsvOptions& options, std::string_view eol,
-                std::string& out, CheckedCuts& cuts) {
+                detail::OutRoom& room, CheckedCuts& cuts) {
   std::string prefix;
   Cells<Sep> statement_cells(prefix, options.safe_cells);
-  Cells<Sep> cells(out, options.safe_cells);
+  RowCells<Sep> cells(room, options.safe_cells);
   std::vector<TransactionId> ids;
   std::string scratch;
   FieldParts fields;
@@ -207,45 +288,55 @@ bool write_rows(std::span<const Statement> statements, const CsvOptions& options
     if (options.bank_fields) ids = transaction_ids(s);
     for (std::size_t i = 0; i < s.transactions.size(); ++i) {
       const Transaction& t = s.transactions[i];
-      out.append(prefix);
-      t.value_date.append_iso(out);
-      out.push_back(Sep);
-      (t.entry_date ? *t.entry_date : t.value_date).append_iso(out);
-      out.push_back(Sep);
+      char* p = room.room(prefix.size() + 2 * 13);
+      p = detail::put_bytes(p, prefix);
+      p = detail::put_iso_date(p, t.value_date);
+      *p++ = Sep;
+      p = detail::put_iso_date(p, t.entry_date ? *t.entry_date : t.value_date);
+      *p++ = Sep;
+      room.advance_to(p);
       cells.text(t.transaction_type);
-      out.push_back(Sep);
       cells.text(t.customer_reference);
-      out.push_back(Sep);
-      if (t.bank_reference) cells.text(*t.bank_reference);
-      out.push_back(Sep);
+      if (t.bank_reference) {
+        cells.text(*t.bank_reference);
+      } else {
+        *room.room(1) = Sep;
+        room.advance_to(room.at() + 1);
+      }
       field_parts(t, scratch, fields);
       cells.text(fields.counterparty);
-      out.push_back(Sep);
       cells.text(fields.counter_iban);
-      out.push_back(Sep);
       cells.text(fields.purpose);
-      out.push_back(Sep);
-      const std::size_t amount_start = out.size();
-      append_two_decimals(t.signed_amount(), out);
-      if constexpr (Sep == ';') out[out.find('.', amount_start)] = ',';
-      out.push_back(Sep);
-      out.push_back(is_reversal(t.debit_credit) ? 'Y' : 'N');
+      p = room.room(48 + 3 + 2);
+      p = put_two_decimals(p, t.signed_amount(), Sep == ';' ? ',' : '.');
+      *p++ = Sep;
+      *p++ = is_reversal(t.debit_credit) ? 'Y' : 'N';
       if (options.bank_fields) {
-        for (const TextParts* text : {&fields.counter_account, &fields.counterparty_bic,
-                                      &fields.end_to_end_reference, &fields.mandate_reference,
-                                      &fields.creditor_id}) {
-          out.push_back(Sep);
-          cells.text(*text);
-        }
-        out.push_back(Sep);
-        out.append(ids[i].text());
-        out.push_back(Sep);
-        out.push_back(s.complete ? 'Y' : 'N');
+        *p++ = Sep;
+        room.advance_to(p);
+        cells.text(fields.counter_account);
+        cells.text(fields.counterparty_bic);
+        cells.text(fields.end_to_end_reference);
+        cells.text(fields.mandate_reference);
+        cells.text(fields.creditor_id);
+        const std::string_view id = ids[i].text();
+        p = room.room(id.size() + 2);
+        p = detail::put_bytes(p, id);
+        *p++ = Sep;
+        *p++ = s.complete ? 'Y' : 'N';
       }
-      out.append(eol);
-      if (!cuts.cut()) return false;
+      room.advance_to(p);
+      p = room.room(2);
+      p = detail::put_bytes(p, eol);
+      room.advance_to(p);
+      if (cuts.due(room)) {
+        room.settle();
+        if (!cuts.cut()) return false;
+        room.resume();
+      }
     }
   }
+  room.settle();
   return true;
 }
 
@@ -267,11 +358,13 @@ Result<std::size_t> write_csv(std::span<const Statement> statements, OutputSink&
       std::replace(header.begin(), header.end(), ',', ';');
       out.append(header);
       out.append(eol);
-      ok = write_rows<';'>(statements, options, eol, out, cuts);
+      detail::OutRoom room(out);
+      ok = write_rows<';'>(statements, options, eol, room, cuts);
     } else {
       out.append(header);
       out.append(eol);
-      ok = write_rows<','>(statements, options, eol, out, cuts);
+      detail::OutRoom room(out);
+      ok = write_rows<','>(statements, options, eol, room, cuts);
     }
     ok = ok && cuts.cut(true);
   } catch (const std::exception& e) {
