@@ -537,6 +537,9 @@ class DecodedDetails {
   bool empty() const noexcept { return size() == 0; }
   Iterator begin() const noexcept { return Iterator(block_, 0); }
   Iterator end() const noexcept { return Iterator(block_, static_cast<std::ptrdiff_t>(size())); }
+  /// The entries from the `first` on into `out`, as many as it holds; how many it got.
+  /// One call for a run of entries, for a reader that visits them all.
+  std::size_t entries(std::size_t first, std::span<EntryView> out) const noexcept;
 
   /// The text the map was decoded from, where it lies in the buffer (empty for a map
   /// built from writes).

@@ -660,6 +660,30 @@ DecodedDetails::EntryView DecodedDetails::Iterator::operator[](difference_type n
           std::string_view(base + header_field(block_, first + 2), header_field(block_, first + 3))};
 }
 
+std::size_t DecodedDetails::entries(std::size_t first, std::span<EntryView> out) const noexcept {
+  const std::size_t total = size();
+  if (first >= total) return 0;
+  const std::size_t n = std::min(out.size(), total - first);
+  const char* base = block_ - header_field(block_, 1);
+  // The width asked once for the run, where the iterator asks it per field.
+  const auto run = [&](auto load, std::size_t field_bytes, std::size_t fixed_at) {
+    const char* fields = block_ + field_bytes * (3 + 4 * first);
+    for (std::size_t i = 0; i < n; ++i, fields += 4 * field_bytes) {
+      const std::size_t key_at = load(fields);
+      const std::size_t key_length = load(fields + field_bytes);
+      const std::string_view key = key_at == fixed_at && key_length != 0 ? fixed_key(key_length)
+                                                                         : std::string_view(base + key_at, key_length);
+      out[i] = {key, std::string_view(base + load(fields + 2 * field_bytes), load(fields + 3 * field_bytes))};
+    }
+  };
+  if (is_narrow(block_)) {
+    run([](const char* p) -> std::size_t { return load_u16(p); }, kHalf, 0xFFFFu);
+  } else {
+    run([](const char* p) -> std::size_t { return load_u32(p); }, kWord, 0xFFFFFFFFu);
+  }
+  return n;
+}
+
 DecodedDetails DecodedDetails::from_view_writes(std::span<const EntryView> writes, TextBuffer& into, Layout layout) {
   // Decoders write their keys in ascending order already: then there is nothing to sort
   // or merge, and the writes go straight into the block.
