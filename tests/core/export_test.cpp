@@ -8,6 +8,7 @@
 #include "support/shared_data.hpp"
 #include "support/details_map.hpp"
 #include "export/text_parts.hpp"
+#include "export/text_room.hpp"
 
 namespace tallyfold {
 namespace {
@@ -182,6 +183,13 @@ TEST(ExportCsv, AmountKeepsExactlyTwoDecimals) {
       {dec(100, 0), DC::Debit, "-100.00"},
       {dec(5, 1), DC::Credit, "0.50"},
       {dec(1999, 3), DC::Credit, "1.99"},
+      {dec(0, 2), DC::Debit, "-0.00"},
+      {dec(0, 0), DC::Credit, "0.00"},
+      {dec(7, 2), DC::Credit, "0.07"},
+      {dec(1152921504606846975, 2), DC::Credit, "11529215046068469.75"},  // 2^60 - 1
+      {dec(1152921504606846976, 2), DC::Debit, "-11529215046068469.76"},
+      {dec((uint128{1} << 96) - 1, 0), DC::Credit, "79228162514264337593543950335.00"},
+      {dec(1, 28), DC::Debit, "-0.00"},
   };
   for (const auto& row : kRows) {
     SCOPED_TRACE(row.text);
@@ -192,6 +200,67 @@ TEST(ExportCsv, AmountKeepsExactlyTwoDecimals) {
     ASSERT_TRUE(csv);
     EXPECT_TRUE(csv->ends_with("," + std::string(row.text) + ",N\n")) << *csv;
   }
+}
+
+// The copy that looks for what needs quoting against the rule byte by byte: one probe
+// at every place of texts around the step sizes, so that the last, overlapping step is
+// tried too; nothing is written past the copy.
+TEST(ExportCsv, QuotingCheckWhileCopyingAgreesWithEachByte) {
+  const char kProbes[] = {',', ';', '"', '\n', '\r', '\0', '\t', ' ', '\'', 'x', '\x7F', '\x80', '\xC3', '\xFF'};
+  for (std::size_t size = 0; size <= 40; ++size) {
+    for (std::size_t at = 0; at < std::max<std::size_t>(size, 1); ++at) {
+      for (const char probe : kProbes) {
+        std::string text(size, 'a');
+        for (std::size_t i = 0; i < size; ++i) text[i] = static_cast<char>('a' + i % 26);
+        if (size > 0) text[at] = probe;
+        SCOPED_TRACE(::testing::Message() << "size " << size << " at " << at << " byte " << int{probe});
+        const auto by_rule = [&text](char sep) {
+          return std::any_of(text.begin(), text.end(),
+                             [sep](char c) { return c == sep || c == '"' || c == '\n' || c == '\r'; });
+        };
+        std::string to(size + 8, '#');
+        EXPECT_EQ(detail::csv_copy_finds_special<','>(text, to.data()), by_rule(','));
+        EXPECT_EQ(to, text + std::string(8, '#'));
+        to.assign(size + 8, '#');
+        EXPECT_EQ(detail::csv_copy_finds_special<';'>(text, to.data()), by_rule(';'));
+        EXPECT_EQ(to, text + std::string(8, '#'));
+        to.assign(size + 8, '#');
+        EXPECT_EQ(detail::put_bytes(to.data(), text), to.data() + size);
+        EXPECT_EQ(to, text + std::string(8, '#'));
+      }
+    }
+  }
+}
+
+// The date written in place against Date::append_iso, across the year widths.
+TEST(ExportCsv, DateInPlaceAgreesWithIsoText) {
+  for (const int year : {-32767, -1000, -999, -1, 0, 9, 99, 999, 1000, 1970, 2024, 9999, 10000, 32767}) {
+    for (const auto& [month, d] : {std::pair{1u, 1u}, std::pair{2u, 28u}, std::pair{9u, 30u}, std::pair{12u, 31u}}) {
+      const Date date = day(year, month, d);
+      std::string expected;
+      date.append_iso(expected);
+      char text[32];
+      const char* end = detail::put_iso_date(text, date);
+      EXPECT_EQ(std::string_view(text, static_cast<std::size_t>(end - text)), expected);
+    }
+  }
+}
+
+// Fields whose texts need quoting at the start, the end or across parts of a derived
+// field, beside plain ones in the same row: the rows around them stay as they were.
+TEST(ExportCsv, QuotedFieldsAmongPlainOnes) {
+  Transaction t = plain_line();
+  t.customer_reference = "\"lead";
+  t.bank_reference = "trail,";
+  set_details(t, "", {{"20", "first part"}, {"21", "second, part"}, {"31", "DE02"}, {"32", "Jane"}});
+  std::vector<Statement> doc = single_line(t);
+  doc[0].transactions.push_back(plain_line());
+  const auto csv = export_csv(doc);
+  ASSERT_TRUE(csv);
+  EXPECT_TRUE(csv->ends_with(
+      "\n1,A,EUR,2024-01-01,2024-01-01,NTRF,\"\"\"lead\",\"trail,\",Jane,DE02,\"first part second, part\",1.00,N\n"
+      "1,A,EUR,2024-01-01,2024-01-01,NTRF,R,,,,,1.00,N\n"))
+      << *csv;
 }
 
 TEST(ExportCsv, IllFormedUtf8IsAnError) {

@@ -220,6 +220,50 @@ TEST(DecodedDetails, WholeEntriesMatchKeyThenValue) {
   }
 }
 
+// The entries read a run at a time against the iterator: runs of every size up to past
+// the map's end, from every first entry, in both block widths.
+TEST(DecodedDetails, EntryRunsAgreeWithTheIterator) {
+  for (const std::size_t size : {std::size_t{40}, std::size_t{70000}}) {
+    for (const std::size_t count : {std::size_t{0}, std::size_t{1}, std::size_t{5}, std::size_t{17}}) {
+      SCOPED_TRACE(::testing::Message() << "source " << size << ", " << count << " entries");
+      TextBuffer texts;
+      std::string source = "/EREF/e1/REMI/rent";
+      source.resize(size, '.');
+      const std::string_view s = source;
+      std::vector<std::string> keys;
+      for (std::size_t i = 0; i < count; ++i) {
+        // Fixed keys ("2x"), keys in the source, and copied ones, ascending.
+        keys.push_back(i % 3 == 0 ? std::to_string(20 + i) : i % 3 == 1 ? "K" + std::to_string(100 + i) : "k" + std::to_string(100 + i));
+      }
+      if (count >= 5) {
+        keys[1] = "EREF";  // in the source
+        keys[4] = "REMI";
+      }
+      std::sort(keys.begin(), keys.end());
+      std::size_t bytes = 0;
+      for (const std::string& key : keys) bytes += key.size() + 3;
+      DecodedDetails::Builder b(texts, s, keys.size(), bytes);
+      for (std::size_t i = 0; i < keys.size(); ++i) {
+        const std::size_t in_source = s.substr(0, 18).find("/" + keys[i] + "/");
+        b.add_key(in_source != std::string_view::npos ? s.substr(in_source + 1, 4) : std::string_view(keys[i]));
+        b.append_value(i % 2 == 0 ? s.substr(1, 4) : std::string_view("cpy"));
+      }
+      const DecodedDetails map = std::move(b).finish();
+      ASSERT_EQ(map.size(), count);
+      for (std::size_t run = 1; run <= count + 1; ++run) {
+        for (std::size_t first = 0; first <= count + 1; ++first) {
+          std::vector<DecodedDetails::EntryView> got(run);
+          const std::size_t n = map.entries(first, got);
+          ASSERT_EQ(n, first >= count ? 0 : std::min(run, count - first));
+          for (std::size_t i = 0; i < n; ++i) {
+            EXPECT_EQ(got[i], map.begin()[static_cast<std::ptrdiff_t>(first + i)]);
+          }
+        }
+      }
+    }
+  }
+}
+
 // Keys the source does not hold: the names decoders write ("20", "gvc", ...) are kept
 // once for all maps, others are copied; both read back alike in either block width,
 // and an empty key copied to a narrow block's last position stays an empty key.
