@@ -2,9 +2,12 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <iterator>
 
 #include "export/sink_buffer.hpp"
 #include "export/text_parts.hpp"
+#include "export/text_room.hpp"
 #include "fields/field_parts.hpp"
 #include "tallyfold/export.hpp"
 #include "tallyfold/transaction_id.hpp"
@@ -16,11 +19,12 @@ constexpr char kHexDigits[] = "0123456789abcdef";
 
 // Pretty-printing writer: two spaces per level, ": " after keys, empty containers
 // written without inner whitespace; or, compact, all on one line with no whitespace.
-// The document nests five levels at most.
+// The document nests five levels at most. Everything goes through a pointer into room
+// taken from the output; the rare text that needs escaping is appended byte by byte.
 class JsonWriter {
  public:
-  JsonWriter(std::string& out, const JsonOptions& options, bool compact = false) noexcept
-      : out_(out), exact_amounts_(options.exact_amounts), compact_(compact) {}
+  JsonWriter(detail::OutRoom& room, const JsonOptions& options, bool compact = false) noexcept
+      : room_(room), exact_amounts_(options.exact_amounts), compact_(compact) {}
 
   /// Where the derived fields put what they rewrite; kept across transactions, so it
   /// is allocated once per export.
@@ -28,76 +32,131 @@ class JsonWriter {
   FieldParts& parts() noexcept { return parts_; }
 
   void open(char bracket) {
-    out_.push_back(bracket);
+    char* p = room_.room(1);
+    *p = bracket;
+    room_.advance_to(p + 1);
     has_items_[++level_] = false;
   }
   void close(char bracket) {
     const bool had_items = has_items_[level_--];
-    if (had_items) newline();
-    out_.push_back(bracket);
+    char* p = room_.room(kIndentRoom + 1);
+    if (had_items) p = newline(p);
+    *p++ = bracket;
+    room_.advance_to(p);
   }
   /// Starts the next array element.
-  void element() {
-    if (has_items_[level_]) out_.push_back(',');
-    has_items_[level_] = true;
-    newline();
-  }
+  void element() { room_.advance_to(start_item(room_.room(kIndentRoom + 1))); }
   /// Starts a member whose key is a fixed ASCII name that needs no escaping.
   void key(std::string_view name) {
-    element();
-    out_.push_back('"');
-    out_.append(name);
-    out_.append(compact_ ? "\":" : "\": ");
+    char* p = start_item(room_.room(kIndentRoom + 1 + name.size() + 3));
+    *p++ = '"';
+    p = detail::put_bytes(p, name);
+    std::memcpy(p, "\": ", 3);
+    room_.advance_to(p + (compact_ ? 2 : 3));
   }
   /// Starts a member whose key is data.
   void escaped_key(std::string_view name) {
     element();
     string(name);
-    out_.append(compact_ ? ":" : ": ");
+    char* p = room_.room(2);
+    std::memcpy(p, ": ", 2);
+    room_.advance_to(p + (compact_ ? 1 : 2));
   }
   void string(std::string_view text) {
-    out_.push_back('"');
-    body(text);
-    out_.push_back('"');
+    char* p = room_.room(text.size() + 2);
+    *p++ = '"';
+    if (!detail::json_copy_is_plain(text, p)) [[unlikely]] {
+      room_.advance_to(p);
+      escaped_body(text);
+      p = room_.room(1);
+    } else {
+      p += text.size();
+    }
+    *p++ = '"';
+    room_.advance_to(p);
   }
   /// The joined text, escaped part by part: the blank between parts needs no escaping.
   void string(const TextParts& text) {
-    out_.push_back('"');
+    if (text.count == 1) return string(text.parts[0]);
+    char* p = room_.room(1);
+    *p = '"';
+    room_.advance_to(p + 1);
     for (std::size_t i = 0; i < text.count; ++i) {
-      if (i != 0) out_.push_back(' ');
-      body(text.parts[i]);
+      p = room_.room(text.parts[i].size() + 1);
+      if (i != 0) *p++ = ' ';
+      if (!detail::json_copy_is_plain(text.parts[i], p)) [[unlikely]] {
+        room_.advance_to(p);
+        escaped_body(text.parts[i]);
+      } else {
+        room_.advance_to(p + text.parts[i].size());
+      }
     }
-    out_.push_back('"');
+    p = room_.room(1);
+    *p = '"';
+    room_.advance_to(p + 1);
   }
-  void number(double x) { detail::format_json_number(x, out_); }
   /// An amount: its written digits, or the nearest binary64 value.
   void amount(const Decimal& d) {
-    if (exact_amounts_) {
-      d.append_to(out_);
-    } else {
-      number(decimal_to_double(d));
-    }
+    char* p = room_.room(kNumberRoom);
+    room_.advance_to(exact_amounts_ ? put_decimal(p, d) : put_nearest_double(p, d));
   }
-  void boolean(bool b) { out_.append(b ? "true" : "false"); }
-  void null() { out_.append("null"); }
-  void integer(std::uint64_t v) { out_.append(std::to_string(v)); }
+  void boolean(bool b) {
+    char* p = room_.room(5);
+    std::memcpy(p, b ? "true " : "false", 5);
+    room_.advance_to(p + (b ? 4 : 5));
+  }
+  void null() {
+    char* p = room_.room(4);
+    std::memcpy(p, "null", 4);
+    room_.advance_to(p + 4);
+  }
+  void integer(std::uint64_t v) {
+    char* p = room_.room(24);
+    room_.advance_to(std::to_chars(p, p + 24, v).ptr);
+  }
   /// A date needs no escaping; `suffix` follows it inside the quotes.
   void date(const Date& d, std::string_view suffix = {}) {
-    out_.push_back('"');
-    d.append_iso(out_);
-    out_.append(suffix);
-    out_.push_back('"');
+    char* p = room_.room(14 + suffix.size());
+    *p++ = '"';
+    p = detail::put_iso_date(p, d);
+    p = detail::put_bytes(p, suffix);
+    *p++ = '"';
+    room_.advance_to(p);
   }
 
  private:
-  void body(std::string_view text);
-  void newline() {
-    if (compact_) return;
-    out_.push_back('\n');
-    out_.append(static_cast<std::size_t>(level_) * 2, ' ');
-  }
+  static constexpr std::size_t kIndentRoom = 1 + 1 + 2 * 8;  // ",", "\n", the deepest indent
+  static constexpr std::size_t kNumberRoom = 64;
 
-  std::string& out_;
+  char* newline(char* p) const noexcept {
+    if (compact_) return p;
+    // One fixed-size copy of blanks, as many kept as the level asks for.
+    static constexpr char kBlanks[2 * 8] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
+                                            ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
+    *p++ = '\n';
+    std::memcpy(p, kBlanks, sizeof kBlanks);
+    return p + 2 * level_;
+  }
+  char* start_item(char* p) noexcept {
+    *p = ',';
+    p += has_items_[level_] ? 1 : 0;
+    has_items_[level_] = true;
+    return newline(p);
+  }
+  static char* put_decimal(char* p, const Decimal& d) {
+    std::string text;
+    d.append_to(text);
+    return detail::put_bytes(p, text);
+  }
+  static char* put_nearest_double(char* p, const Decimal& d);
+  void escaped_body(std::string_view text) {
+    std::string& out = room_.settle();
+    body(text, out);
+    room_.resume();
+  }
+  static void body(std::string_view text, std::string& out);
+
+  detail::OutRoom& room_;
   bool exact_amounts_;
   bool compact_;
   int level_ = 0;
@@ -106,14 +165,70 @@ class JsonWriter {
   FieldParts parts_;
 };
 
+// The layout of a number given as its significant digits `d` (no leading or trailing
+// zero) and the power of ten of the first one: plain from 1e-5 up to below 1e16,
+// exponential otherwise.
+char* put_number_layout(char* p, bool negative, std::string_view d, int e) {
+  if (negative) *p++ = '-';
+  const int n = static_cast<int>(d.size());
+  if (e < -5 || e > 15) {
+    *p++ = d[0];
+    if (n > 1) {
+      *p++ = '.';
+      p = detail::put_bytes(p, d.substr(1));
+    }
+    *p++ = 'e';
+    *p++ = e < 0 ? '-' : '+';
+    return std::to_chars(p, p + 8, e < 0 ? -e : e).ptr;
+  }
+  if (e >= n - 1) {
+    p = detail::put_bytes(p, d);
+    for (int i = n - 1; i < e; ++i) *p++ = '0';
+    *p++ = '.';
+    *p++ = '0';
+  } else if (e < 0) {
+    *p++ = '0';
+    *p++ = '.';
+    for (int i = -1; i > e; --i) *p++ = '0';
+    p = detail::put_bytes(p, d);
+  } else {
+    p = detail::put_bytes(p, d.substr(0, static_cast<std::size_t>(e + 1)));
+    *p++ = '.';
+    p = detail::put_bytes(p, d.substr(static_cast<std::size_t>(e + 1)));
+  }
+  return p;
+}
+
+// A decimal of at most fifteen significant digits is the shortest text that reads back
+// as its nearest binary64 value, as no other text of as many digits reads as that value:
+// its digits are written as they are, without the conversion there and back.
+char* JsonWriter::put_nearest_double(char* p, const Decimal& d) {
+  const uint128 m = d.mantissa();
+  if (m == 0 || m >= 1'000'000'000'000'000) [[unlikely]] {
+    std::string text;
+    detail::format_json_number(decimal_to_double(d), text);
+    return detail::put_bytes(p, text);
+  }
+  auto v = static_cast<std::uint64_t>(m);
+  int e = -d.scale();
+  while (v % 10 == 0) {
+    v /= 10;
+    ++e;
+  }
+  char digits[24];
+  const char* end = std::to_chars(digits, digits + sizeof digits, v).ptr;
+  const std::string_view text(digits, static_cast<std::size_t>(end - digits));
+  return put_number_layout(p, d.negative(), text, e + static_cast<int>(text.size()) - 1);
+}
+
 // Byte-wise escaping. An ill-formed UTF-8 sequence becomes U+FFFD so that the text
 // stays UTF-8, which JSON requires and the Python str built from it needs.
-void JsonWriter::body(std::string_view text) {
+void JsonWriter::body(std::string_view text, std::string& out) {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const auto* const end = p + text.size();
   const auto* run = p;
   auto flush = [&](const unsigned char* upto) {
-    out_.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(upto - run));
+    out.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(upto - run));
   };
   while (p < end) {
     while (end - p >= 8) {
@@ -137,23 +252,23 @@ void JsonWriter::body(std::string_view text) {
         continue;
       }
       flush(p);
-      out_.append(detail::kReplacementCharacter);
+      out.append(detail::kReplacementCharacter);
       p += step.length;
       run = p;
       continue;
     }
     flush(p);
     switch (c) {
-      case '"': out_.append("\\\""); break;
-      case '\\': out_.append("\\\\"); break;
-      case '\b': out_.append("\\b"); break;
-      case '\t': out_.append("\\t"); break;
-      case '\n': out_.append("\\n"); break;
-      case '\f': out_.append("\\f"); break;
-      case '\r': out_.append("\\r"); break;
+      case '"': out.append("\\\""); break;
+      case '\\': out.append("\\\\"); break;
+      case '\b': out.append("\\b"); break;
+      case '\t': out.append("\\t"); break;
+      case '\n': out.append("\\n"); break;
+      case '\f': out.append("\\f"); break;
+      case '\r': out.append("\\r"); break;
       default: {
         const char u[] = {'\\', 'u', '0', '0', kHexDigits[c >> 4], kHexDigits[c & 0xF]};
-        out_.append(u, sizeof u);
+        out.append(u, sizeof u);
       }
     }
     ++p;
@@ -161,6 +276,26 @@ void JsonWriter::body(std::string_view text) {
   }
   flush(p);
 }
+
+// Hands what is written to the sink once a chunk has gathered, as SinkBuffer::cut does;
+// the string is settled for it only then, and never for a sink that is the string.
+class RoomCuts {
+ public:
+  RoomCuts(detail::SinkBuffer& buffer, detail::OutRoom& room, bool direct) noexcept
+      : buffer_(buffer), room_(room), direct_(direct) {}
+  bool cut() {
+    if (direct_ || room_.written() < detail::SinkBuffer::kChunk) return buffer_.ok();
+    room_.settle();
+    const bool ok = buffer_.cut();
+    room_.resume();
+    return ok;
+  }
+
+ private:
+  detail::SinkBuffer& buffer_;
+  detail::OutRoom& room_;
+  bool direct_;
+};
 
 constexpr std::string_view kMidnight = "T00:00:00.000Z";
 
@@ -188,10 +323,16 @@ void write_bank_fields(JsonWriter& w, const Transaction& t) {
 // The members of a transaction's object; `id` is written when the form asks for it.
 void write_map(JsonWriter& w, const DecodedDetails& map) {
   w.open('{');
-  // The map iterates in ascending byte order of keys, the order this text requires.
-  for (const auto& [k, v] : map) {
-    w.escaped_key(k);
-    w.string(v);
+  // The map keeps its keys in ascending byte order, the order this text requires.
+  DecodedDetails::EntryView run[16];
+  for (std::size_t first = 0;;) {
+    const std::size_t n = map.entries(first, run);
+    for (std::size_t i = 0; i < n; ++i) {
+      w.escaped_key(run[i].first);
+      w.string(run[i].second);
+    }
+    if (n < std::size(run)) break;
+    first += n;
   }
   w.close('}');
 }
@@ -380,7 +521,7 @@ void write_report_trailer(JsonWriter& w, const Statement& s) {
   }
 }
 
-void write_statement(JsonWriter& w, const Statement& s, const JsonOptions& options, detail::SinkBuffer& buffer) {
+void write_statement(JsonWriter& w, const Statement& s, const JsonOptions& options, RoomCuts& cuts) {
   const Balance& closing = s.closing_balance;
   const bool report = s.kind != StatementKind::Statement;
   w.element();
@@ -445,7 +586,7 @@ void write_statement(JsonWriter& w, const Statement& s, const JsonOptions& optio
     write_transaction_members(w, s.transactions[i], statement_currency(s), options,
                               options.bank_fields ? &ids[i] : nullptr);
     w.close('}');
-    if (!buffer.cut()) return;
+    if (!cuts.cut()) return;
   }
   w.close(']');
   w.close('}');
@@ -460,7 +601,13 @@ std::size_t estimate_size(std::span<const Statement> statements) noexcept {
       n += 420 + t.customer_reference.size() + t.details.size() +
            (t.extra_details ? t.extra_details->size() : 0);
       if (t.structured_details) {
-        for (const auto& [k, v] : *t.structured_details) n += 16 + k.size() + v.size();
+        DecodedDetails::EntryView run[16];
+        for (std::size_t first = 0;;) {
+          const std::size_t got = t.structured_details->entries(first, run);
+          for (std::size_t i = 0; i < got; ++i) n += 16 + run[i].first.size() + run[i].second.size();
+          if (got < std::size(run)) break;
+          first += got;
+        }
       }
     }
   }
@@ -482,10 +629,8 @@ void detail::format_json_number(double x, std::string& out) {
   char buf[40];
   const auto res = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::scientific);
   const char* p = buf;
-  if (*p == '-') {
-    out.push_back('-');
-    ++p;
-  }
+  const bool negative = *p == '-';
+  p += negative ? 1 : 0;
   char digits[24];
   int n = 0;
   while (*p != 'e') {
@@ -493,46 +638,30 @@ void detail::format_json_number(double x, std::string& out) {
     ++p;
   }
   ++p;
+  const bool negative_power = *p == '-';
+  ++p;  // the exponent's sign is always written
   int e = 0;
-  std::from_chars(*p == '+' ? p + 1 : p, res.ptr, e);
-  const std::string_view d(digits, static_cast<std::size_t>(n));
-
-  if (e < -5 || e > 15) {
-    out.push_back(d[0]);
-    if (n > 1) {
-      out.push_back('.');
-      out.append(d.substr(1));
-    }
-    out.push_back('e');
-    out.push_back(e < 0 ? '-' : '+');
-    char exp[8];
-    out.append(exp, std::to_chars(exp, exp + sizeof exp, e < 0 ? -e : e).ptr);
-  } else if (e >= n - 1) {
-    out.append(d);
-    out.append(static_cast<std::size_t>(e - n + 1), '0');
-    out.append(".0");
-  } else if (e < 0) {
-    out.append("0.");
-    out.append(static_cast<std::size_t>(-e - 1), '0');
-    out.append(d);
-  } else {
-    out.append(d.substr(0, static_cast<std::size_t>(e + 1)));
-    out.push_back('.');
-    out.append(d.substr(static_cast<std::size_t>(e + 1)));
-  }
+  for (; p != res.ptr; ++p) e = e * 10 + (*p - '0');
+  char text[48];
+  const char* end = put_number_layout(text, negative, std::string_view(digits, static_cast<std::size_t>(n)),
+                                      negative_power ? -e : e);
+  out.append(text, static_cast<std::size_t>(end - text));
 }
 
 Result<std::size_t> write_json(std::span<const Statement> statements, OutputSink& sink, const JsonOptions& options) {
   // Every key is a fixed string and every number finite: only the sink can fail.
   detail::SinkBuffer buffer(sink);
   buffer.reserve(estimate_size(statements));
-  JsonWriter w(buffer.text(), options);
+  detail::OutRoom room(buffer.text());
+  RoomCuts cuts(buffer, room, sink.string() != nullptr);
+  JsonWriter w(room, options);
   w.open('[');
   for (const Statement& s : statements) {
-    write_statement(w, s, options, buffer);
+    write_statement(w, s, options, cuts);
     if (!buffer.ok()) break;
   }
   w.close(']');
+  room.settle();
   if (!buffer.flush()) return detail::sink_refused();
   return buffer.written();
 }
@@ -541,11 +670,12 @@ Result<std::size_t> write_json_lines(std::span<const Statement> statements, Outp
                                      const JsonOptions& options) {
   detail::SinkBuffer buffer(sink);
   buffer.reserve(estimate_size(statements));
-  std::string& out = buffer.text();
+  detail::OutRoom room(buffer.text());
+  RoomCuts cuts(buffer, room, sink.string() != nullptr);
   for (const Statement& s : statements) {
     const std::vector<TransactionId> ids = options.bank_fields ? transaction_ids(s) : std::vector<TransactionId>();
     for (std::size_t i = 0; i < s.transactions.size(); ++i) {
-      JsonWriter w(out, options, true);
+      JsonWriter w(room, options, true);
       w.open('{');
       w.key("transactionReference");
       w.string(s.transaction_reference);
@@ -562,10 +692,15 @@ Result<std::size_t> write_json_lines(std::span<const Statement> statements, Outp
       write_transaction_members(w, s.transactions[i], statement_currency(s), options,
                                 options.bank_fields ? &ids[i] : nullptr);
       w.close('}');
-      out.push_back('\n');
-      if (!buffer.cut()) return detail::sink_refused();
+      *room.room(1) = '\n';
+      room.advance_to(room.at() + 1);
+      if (!cuts.cut()) {
+        room.settle();
+        return detail::sink_refused();
+      }
     }
   }
+  room.settle();
   if (!buffer.flush()) return detail::sink_refused();
   return buffer.written();
 }

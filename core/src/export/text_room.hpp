@@ -162,6 +162,80 @@ inline bool csv_copy_finds_special(std::string_view text, char* to) noexcept {
   return found;
 }
 
+/// Copies `text` to `to` (room for its size) and says whether the copy is the body of
+/// its JSON string as it is: no control byte, '"' or '\\' to escape, and well-formed
+/// UTF-8, checked only when a byte above ASCII turns up. One pass, as the CSV copy.
+inline bool json_copy_is_plain(std::string_view text, char* to) noexcept {
+  const char* s = text.data();
+  const std::size_t n = text.size();
+  bool escape;
+  bool high;
+#if defined(__SSE2__)
+  if (n >= 16) {
+    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i backslash = _mm_set1_epi8('\\');
+    const __m128i last_control = _mm_set1_epi8(0x1F);
+    __m128i special = _mm_setzero_si128();
+    __m128i any = _mm_setzero_si128();
+    const auto step = [&](std::size_t at) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + at));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(to + at), v);
+      // A byte at or below 0x1F is its own minimum with 0x1F, unsigned.
+      special = _mm_or_si128(special, _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(v, last_control), v),
+                                                   _mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash))));
+      any = _mm_or_si128(any, v);
+    };
+    std::size_t i = 0;
+    for (; n - i > 16; i += 16) step(i);
+    step(n - 16);
+    escape = _mm_movemask_epi8(special) != 0;
+    high = _mm_movemask_epi8(any) != 0;
+  } else
+#endif
+  {
+    const auto special = [](std::uint64_t w) noexcept {
+      return word::any_below(w, 0x20) | word::any_equal(w, '"') | word::any_equal(w, '\\');
+    };
+    std::uint64_t found = 0;
+    std::uint64_t all = 0;
+    if (n >= 8) {
+      std::size_t i = 0;
+      for (; n - i > 8; i += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, s + i, 8);
+        std::memcpy(to + i, &w, 8);
+        found |= special(w);
+        all |= w;
+      }
+      std::uint64_t w;
+      std::memcpy(&w, s + n - 8, 8);
+      std::memcpy(to + n - 8, &w, 8);
+      found |= special(w);
+      all |= w;
+    } else if (n >= 4) {
+      std::uint32_t a, b;
+      std::memcpy(&a, s, 4);
+      std::memcpy(&b, s + n - 4, 4);
+      std::memcpy(to, &a, 4);
+      std::memcpy(to + n - 4, &b, 4);
+      const std::uint64_t w = std::uint64_t{a} | std::uint64_t{b} << 32;
+      found = special(w);
+      all = w;
+    } else {
+      for (std::size_t i = 0; i < n; ++i) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        to[i] = s[i];
+        found |= c < 0x20 || c == '"' || c == '\\';
+        all |= c;
+      }
+    }
+    escape = found != 0;
+    high = word::any_non_ascii(all) != 0;
+  }
+  if (escape) return false;
+  return !high || !find_invalid_utf8(text);
+}
+
 /// The ISO text of a date ("2024-01-31", ten bytes) at `to`, as Date::append_iso writes
 /// it; the years of four digits, nearly all, without a call.
 inline char* put_iso_date(char* to, const Date& d) {
