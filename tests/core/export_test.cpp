@@ -299,6 +299,56 @@ TEST(ExportJson, StringEscaping) {
   }
 }
 
+// The copy that looks for what needs escaping against the rule: plain when no byte is a
+// control, '"' or '\\' and the text is well-formed UTF-8. Probes, and two-byte characters
+// cut or whole, at every place of texts around the step sizes; nothing is written past
+// the copy.
+TEST(ExportJson, PlainCheckWhileCopyingAgreesWithTheRule) {
+  const std::string_view kProbes[] = {"\"",   "\\",         std::string_view("\0", 1), "\x1F", " ",
+                                      "\x7F", "\xC3\xBC", "\xC3",                    "\xBC", "\xE2\x82\xAC",
+                                      "\xE2\x82", "\xF0\x9F\x98\x80", "\xED\xA0\x80", "\xFF"};
+  for (std::size_t size = 0; size <= 40; ++size) {
+    for (std::size_t at = 0; at <= size; ++at) {
+      for (const std::string_view probe : kProbes) {
+        std::string text(size, 'a');
+        for (std::size_t i = 0; i < size; ++i) text[i] = static_cast<char>('a' + i % 26);
+        text.insert(at, probe);
+        SCOPED_TRACE(::testing::Message() << "size " << size << " at " << at << " probe " << ::testing::PrintToString(probe));
+        const bool by_rule = std::none_of(text.begin(), text.end(), [](char c) {
+                               return static_cast<unsigned char>(c) < 0x20 || c == '"' || c == '\\';
+                             }) && !find_invalid_utf8(text);
+        std::string to(text.size() + 8, '#');
+        EXPECT_EQ(detail::json_copy_is_plain(text, to.data()), by_rule);
+        EXPECT_EQ(to, text + std::string(8, '#'));
+      }
+    }
+  }
+}
+
+// Amounts written from their digits against the nearest double's shortest text, across
+// digit counts, scales and signs, up to the fifteen digits that take the shortcut and
+// past them.
+TEST(ExportJson, AmountDigitsAgreeWithTheNearestDouble) {
+  const uint128 kMantissas[] = {0, 1, 5, 10, 100, 3380, 123450, 1000000, 999999999999999, 1000000000000000,
+                                100000000000000, 123456789012345, 1234567890123456, 99999999999999999,
+                                (uint128{1} << 96) - 1};
+  for (const uint128 mantissa : kMantissas) {
+    for (const int scale : {0, 1, 2, 3, 5, 6, 7, 10, 15, 16, 20, 28}) {
+      for (const DC mark : {DC::Credit, DC::Debit}) {
+        Transaction t = plain_line();
+        t.amount = dec(mantissa, scale);
+        t.debit_credit = mark;
+        std::string expected = "\"amount\": ";
+        detail::format_json_number(decimal_to_double(t.signed_amount()), expected);
+        SCOPED_TRACE(expected);
+        const auto json = export_json(single_line(std::move(t)));
+        ASSERT_TRUE(json);
+        EXPECT_NE(json->find(expected + ",\n"), std::string::npos) << *json;
+      }
+    }
+  }
+}
+
 TEST(ExportJson, NumberLayouts) {
   const struct { double x; std::string_view text; } kRows[] = {
       {0.0, "0.0"},
