@@ -252,11 +252,15 @@ TEST(DecodedDetails, EntryRunsAgreeWithTheIterator) {
       ASSERT_EQ(map.size(), count);
       for (std::size_t run = 1; run <= count + 1; ++run) {
         for (std::size_t first = 0; first <= count + 1; ++first) {
-          std::vector<DecodedDetails::EntryView> got(run);
+          std::vector<DecodedDetails::EntryBytes> got(run);
           const std::size_t n = map.entries(first, got);
           ASSERT_EQ(n, first >= count ? 0 : std::min(run, count - first));
           for (std::size_t i = 0; i < n; ++i) {
-            EXPECT_EQ(got[i], map.begin()[static_cast<std::ptrdiff_t>(first + i)]);
+            const DecodedDetails::EntryView expected = map.begin()[static_cast<std::ptrdiff_t>(first + i)];
+            EXPECT_EQ(got[i].key(), expected.first);
+            EXPECT_EQ(got[i].value(), expected.second);
+            EXPECT_EQ(got[i].key_data, expected.first.data());
+            EXPECT_EQ(got[i].value_data, expected.second.data());
           }
         }
       }

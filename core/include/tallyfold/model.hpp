@@ -537,9 +537,19 @@ class DecodedDetails {
   bool empty() const noexcept { return size() == 0; }
   Iterator begin() const noexcept { return Iterator(block_, 0); }
   Iterator end() const noexcept { return Iterator(block_, static_cast<std::ptrdiff_t>(size())); }
+  /// An entry as entries() hands it over: its key's and value's bytes, in a struct
+  /// without constructors, so that a reader's array of them costs nothing to set up.
+  struct EntryBytes {
+    const char* key_data;
+    std::size_t key_size;
+    const char* value_data;
+    std::size_t value_size;
+    std::string_view key() const noexcept { return {key_data, key_size}; }
+    std::string_view value() const noexcept { return {value_data, value_size}; }
+  };
   /// The entries from the `first` on into `out`, as many as it holds; how many it got.
   /// One call for a run of entries, for a reader that visits them all.
-  std::size_t entries(std::size_t first, std::span<EntryView> out) const noexcept;
+  std::size_t entries(std::size_t first, std::span<EntryBytes> out) const noexcept;
 
   /// The text the map was decoded from, where it lies in the buffer (empty for a map
   /// built from writes).

@@ -324,12 +324,12 @@ void write_bank_fields(JsonWriter& w, const Transaction& t) {
 void write_map(JsonWriter& w, const DecodedDetails& map) {
   w.open('{');
   // The map keeps its keys in ascending byte order, the order this text requires.
-  DecodedDetails::EntryView run[16];
+  DecodedDetails::EntryBytes run[16];
   for (std::size_t first = 0;;) {
     const std::size_t n = map.entries(first, run);
     for (std::size_t i = 0; i < n; ++i) {
-      w.escaped_key(run[i].first);
-      w.string(run[i].second);
+      w.escaped_key(run[i].key());
+      w.string(run[i].value());
     }
     if (n < std::size(run)) break;
     first += n;
@@ -601,10 +601,10 @@ std::size_t estimate_size(std::span<const Statement> statements) noexcept {
       n += 420 + t.customer_reference.size() + t.details.size() +
            (t.extra_details ? t.extra_details->size() : 0);
       if (t.structured_details) {
-        DecodedDetails::EntryView run[16];
+        DecodedDetails::EntryBytes run[16];
         for (std::size_t first = 0;;) {
           const std::size_t got = t.structured_details->entries(first, run);
-          for (std::size_t i = 0; i < got; ++i) n += 16 + run[i].first.size() + run[i].second.size();
+          for (std::size_t i = 0; i < got; ++i) n += 16 + run[i].key_size + run[i].value_size;
           if (got < std::size(run)) break;
           first += got;
         }

@@ -94,15 +94,15 @@ unsigned slot_of(std::string_view key) noexcept {
 // every transaction, and the maps hold a handful of entries.
 KeyHits scan(const DecodedDetails& map) noexcept {
   KeyHits h;
-  DecodedDetails::EntryView run[16];
+  DecodedDetails::EntryBytes run[16];
   for (std::size_t first = 0;;) {
     const std::size_t n = map.entries(first, run);
     for (std::size_t i = 0; i < n; ++i) {
-      const unsigned slot = slot_of(run[i].first);
+      const unsigned slot = slot_of(run[i].key());
       if (slot == kNone) continue;
       // A key occurs once in a map: the slot is set once.
       h.present |= std::uint32_t{1} << slot;
-      h.text[slot] = {run[i].second.data(), run[i].second.size()};
+      h.text[slot] = {run[i].value_data, run[i].value_size};
     }
     if (n < std::size(run)) break;
     first += n;

@@ -660,7 +660,7 @@ DecodedDetails::EntryView DecodedDetails::Iterator::operator[](difference_type n
           std::string_view(base + header_field(block_, first + 2), header_field(block_, first + 3))};
 }
 
-std::size_t DecodedDetails::entries(std::size_t first, std::span<EntryView> out) const noexcept {
+std::size_t DecodedDetails::entries(std::size_t first, std::span<EntryBytes> out) const noexcept {
   const std::size_t total = size();
   if (first >= total) return 0;
   const std::size_t n = std::min(out.size(), total - first);
@@ -673,7 +673,7 @@ std::size_t DecodedDetails::entries(std::size_t first, std::span<EntryView> out)
       const std::size_t key_length = load(fields + field_bytes);
       const std::string_view key = key_at == fixed_at && key_length != 0 ? fixed_key(key_length)
                                                                          : std::string_view(base + key_at, key_length);
-      out[i] = {key, std::string_view(base + load(fields + 2 * field_bytes), load(fields + 3 * field_bytes))};
+      out[i] = {key.data(), key.size(), base + load(fields + 2 * field_bytes), load(fields + 3 * field_bytes)};
     }
   };
   if (is_narrow(block_)) {
