@@ -93,6 +93,51 @@ inline char* put_bytes(char* to, const char* from, std::size_t n) noexcept {
 }
 inline char* put_bytes(char* to, std::string_view text) noexcept { return put_bytes(to, text.data(), text.size()); }
 
+#if defined(__SSE2__)
+/// Copies `n` bytes from `s` to `to` and hands `look` sixteen-byte vectors that hold
+/// every byte of the text, some perhaps twice, and nothing else: overlapping loads for
+/// the last step and for texts under sixteen bytes, so that no byte outside the text is
+/// read or outside its copy written.
+template <typename Look>
+inline void copy_looking(const char* s, std::size_t n, char* to, Look&& look) noexcept {
+  if (n >= 16) {
+    std::size_t i = 0;
+    for (; n - i > 16; i += 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), v);
+      look(v);
+    }
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + n - 16));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + n - 16), v);
+    look(v);
+  } else if (n >= 8) {
+    const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s));
+    const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + n - 8));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(to), a);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(to + n - 8), b);
+    look(_mm_unpacklo_epi64(a, b));
+  } else if (n >= 4) {
+    std::uint32_t a, b;
+    std::memcpy(&a, s, 4);
+    std::memcpy(&b, s + n - 4, 4);
+    std::memcpy(to, &a, 4);
+    std::memcpy(to + n - 4, &b, 4);
+    const __m128i ab = _mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(a)), _mm_cvtsi32_si128(static_cast<int>(b)));
+    look(_mm_unpacklo_epi64(ab, ab));
+  } else if (n > 0) {
+    // The first, middle and last byte cover a text of up to three.
+    const auto first = static_cast<unsigned char>(s[0]);
+    const auto middle = static_cast<unsigned char>(s[n / 2]);
+    const auto last = static_cast<unsigned char>(s[n - 1]);
+    to[0] = static_cast<char>(first);
+    to[n / 2] = static_cast<char>(middle);
+    to[n - 1] = static_cast<char>(last);
+    const std::uint32_t four = first | middle << 8 | last << 16 | std::uint32_t{first} << 24;
+    look(_mm_shuffle_epi32(_mm_cvtsi32_si128(static_cast<int>(four)), 0));
+  }
+}
+#endif
+
 /// The four bytes a CSV field is quoted for: the separator, '"', LF and CR (a CR left
 /// bare ends the row in common CSV readers).
 template <char Sep>
@@ -109,24 +154,17 @@ inline bool csv_copy_finds_special(std::string_view text, char* to) noexcept {
   const char* s = text.data();
   const std::size_t n = text.size();
 #if defined(__SSE2__)
-  if (n >= 16) {
-    const __m128i sep = _mm_set1_epi8(Sep);
-    const __m128i quote = _mm_set1_epi8('"');
-    const __m128i lf = _mm_set1_epi8('\n');
-    const __m128i cr = _mm_set1_epi8('\r');
-    __m128i any = _mm_setzero_si128();
-    const auto step = [&](std::size_t at) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + at));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(to + at), v);
-      any = _mm_or_si128(any, _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, sep), _mm_cmpeq_epi8(v, quote)),
-                                           _mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr))));
-    };
-    std::size_t i = 0;
-    for (; n - i > 16; i += 16) step(i);
-    step(n - 16);
-    return _mm_movemask_epi8(any) != 0;
-  }
-#endif
+  const __m128i sep = _mm_set1_epi8(Sep);
+  const __m128i quote = _mm_set1_epi8('"');
+  const __m128i lf = _mm_set1_epi8('\n');
+  const __m128i cr = _mm_set1_epi8('\r');
+  __m128i any = _mm_setzero_si128();
+  copy_looking(s, n, to, [&](__m128i v) {
+    any = _mm_or_si128(any, _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, sep), _mm_cmpeq_epi8(v, quote)),
+                                         _mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr))));
+  });
+  return _mm_movemask_epi8(any) != 0;
+#else
   const auto special = [](std::uint64_t w) noexcept {
     return word::any_equal(w, static_cast<unsigned char>(Sep)) | word::any_equal(w, '"') |
            word::any_equal(w, '\n') | word::any_equal(w, '\r');
@@ -145,21 +183,13 @@ inline bool csv_copy_finds_special(std::string_view text, char* to) noexcept {
     std::memcpy(to + n - 8, &w, 8);
     return (found | special(w)) != 0;
   }
-  if (n >= 4) {
-    // Two overlapping halves in one word: its bytes are all the text's.
-    std::uint32_t a, b;
-    std::memcpy(&a, s, 4);
-    std::memcpy(&b, s + n - 4, 4);
-    std::memcpy(to, &a, 4);
-    std::memcpy(to + n - 4, &b, 4);
-    return special(std::uint64_t{a} | std::uint64_t{b} << 32) != 0;
-  }
   bool found = false;
   for (std::size_t i = 0; i < n; ++i) {
     to[i] = s[i];
     found = found || csv_special<Sep>(s[i]);
   }
   return found;
+#endif
 }
 
 /// Copies `text` to `to` (room for its size) and says whether the copy is the body of
@@ -168,72 +198,32 @@ inline bool csv_copy_finds_special(std::string_view text, char* to) noexcept {
 inline bool json_copy_is_plain(std::string_view text, char* to) noexcept {
   const char* s = text.data();
   const std::size_t n = text.size();
-  bool escape;
-  bool high;
 #if defined(__SSE2__)
-  if (n >= 16) {
-    const __m128i quote = _mm_set1_epi8('"');
-    const __m128i backslash = _mm_set1_epi8('\\');
-    const __m128i last_control = _mm_set1_epi8(0x1F);
-    __m128i special = _mm_setzero_si128();
-    __m128i any = _mm_setzero_si128();
-    const auto step = [&](std::size_t at) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + at));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(to + at), v);
-      // A byte at or below 0x1F is its own minimum with 0x1F, unsigned.
-      special = _mm_or_si128(special, _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(v, last_control), v),
-                                                   _mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash))));
-      any = _mm_or_si128(any, v);
-    };
-    std::size_t i = 0;
-    for (; n - i > 16; i += 16) step(i);
-    step(n - 16);
-    escape = _mm_movemask_epi8(special) != 0;
-    high = _mm_movemask_epi8(any) != 0;
-  } else
-#endif
-  {
-    const auto special = [](std::uint64_t w) noexcept {
-      return word::any_below(w, 0x20) | word::any_equal(w, '"') | word::any_equal(w, '\\');
-    };
-    std::uint64_t found = 0;
-    std::uint64_t all = 0;
-    if (n >= 8) {
-      std::size_t i = 0;
-      for (; n - i > 8; i += 8) {
-        std::uint64_t w;
-        std::memcpy(&w, s + i, 8);
-        std::memcpy(to + i, &w, 8);
-        found |= special(w);
-        all |= w;
-      }
-      std::uint64_t w;
-      std::memcpy(&w, s + n - 8, 8);
-      std::memcpy(to + n - 8, &w, 8);
-      found |= special(w);
-      all |= w;
-    } else if (n >= 4) {
-      std::uint32_t a, b;
-      std::memcpy(&a, s, 4);
-      std::memcpy(&b, s + n - 4, 4);
-      std::memcpy(to, &a, 4);
-      std::memcpy(to + n - 4, &b, 4);
-      const std::uint64_t w = std::uint64_t{a} | std::uint64_t{b} << 32;
-      found = special(w);
-      all = w;
-    } else {
-      for (std::size_t i = 0; i < n; ++i) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        to[i] = s[i];
-        found |= c < 0x20 || c == '"' || c == '\\';
-        all |= c;
-      }
-    }
-    escape = found != 0;
-    high = word::any_non_ascii(all) != 0;
+  const __m128i quote = _mm_set1_epi8('"');
+  const __m128i backslash = _mm_set1_epi8('\\');
+  const __m128i last_control = _mm_set1_epi8(0x1F);
+  __m128i special = _mm_setzero_si128();
+  __m128i any = _mm_setzero_si128();
+  copy_looking(s, n, to, [&](__m128i v) {
+    // A byte at or below 0x1F is its own minimum with 0x1F, unsigned.
+    special = _mm_or_si128(special, _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(v, last_control), v),
+                                                 _mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash))));
+    any = _mm_or_si128(any, v);
+  });
+  if (_mm_movemask_epi8(special) != 0) return false;
+  return _mm_movemask_epi8(any) == 0 || !find_invalid_utf8(text);
+#else
+  bool escape = false;
+  bool high = false;
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    to[i] = s[i];
+    escape = escape || c < 0x20 || c == '"' || c == '\\';
+    high = high || c >= 0x80;
   }
   if (escape) return false;
   return !high || !find_invalid_utf8(text);
+#endif
 }
 
 /// The ISO text of a date ("2024-01-31", ten bytes) at `to`, as Date::append_iso writes
