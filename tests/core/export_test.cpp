@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <deque>
 #include <limits>
 #include <vector>
 
@@ -261,6 +262,57 @@ TEST(ExportCsv, QuotedFieldsAmongPlainOnes) {
       "\n1,A,EUR,2024-01-01,2024-01-01,NTRF,\"\"\"lead\",\"trail,\",Jane,DE02,\"first part second, part\",1.00,N\n"
       "1,A,EUR,2024-01-01,2024-01-01,NTRF,R,,,,,1.00,N\n"))
       << *csv;
+}
+
+// The error names the first ill-formed sequence's byte in the whole output, wherever it
+// lies: in a plain, quoted or joined field, in the statement columns, after rows of
+// well-formed letters, in a later chunk. The byte is where a marker lands in the same
+// output with the marker in its place.
+TEST(ExportCsv, IllFormedUtf8IsFoundWhereverItLies) {
+  const struct {
+    const char* name;
+    std::size_t rows_before;
+    std::string_view reference, account, purpose_line;
+  } kRows[] = {
+      {"reference", 0, "ok@", "A", "Zahlung"},
+      {"joined purpose", 0, "R", "A", "Zahlung @"},
+      {"quoted field", 0, "a,@", "A", "Zahlung"},
+      {"statement column", 0, "R", "DE@", "Zahlung"},
+      {"after letters", 3, "M\xC3\xBCller @", "A", "J\xC3\xB6rg"},
+      {"in a later chunk", 4000, "R", "A", "Gr\xC3\xBC\xC3\x9F @ Gr\xC3\xBC\xC3\x9F"},
+  };
+  const auto document = [](const auto& row, std::string_view bad) {
+    static std::deque<std::string> keep;  // outlives the records, and never moves a text
+    const auto with = [&](std::string_view text) -> std::string_view {
+      std::string s(text);
+      if (const auto at = s.find('@'); at != std::string::npos) s.replace(at, 1, bad);
+      return keep.emplace_back(std::move(s));
+    };
+    Transaction plain = plain_line();
+    set_details(plain, "", {{"20", "Gr\xC3\xBC\xC3\x9F" + std::string(60, 'x')}, {"32", "J\xC3\xB6rg"}});
+    std::vector<Statement> doc = single_line(plain);
+    doc[0].transactions.clear();
+    for (std::size_t i = 0; i < row.rows_before; ++i) doc[0].transactions.push_back(plain);
+    Transaction t = plain_line();
+    t.customer_reference = with(row.reference);
+    set_details(t, "", {{"20", "first"}, {"21", std::string(with(row.purpose_line))}});
+    doc[0].transactions.push_back(t);
+    doc[0].transactions.push_back(plain);
+    doc[0].account_identification = with(row.account);
+    return doc;
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.name);
+    const auto marked = export_csv(document(row, "~"));
+    ASSERT_TRUE(marked);
+    const std::size_t at = marked->find('~');
+    ASSERT_NE(at, std::string::npos);
+    for (const std::string_view bad : {"\xC3", "\xFF", "\xE2\x82", "\xED\xA0\x80"}) {
+      const auto csv = export_csv(document(row, bad));
+      ASSERT_FALSE(csv);
+      EXPECT_EQ(message(csv.error()), "CSV encoding error: invalid UTF-8 sequence at byte " + std::to_string(at));
+    }
+  }
 }
 
 TEST(ExportCsv, IllFormedUtf8IsAnError) {
