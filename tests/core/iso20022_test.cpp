@@ -6,12 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "tallyfold/bankfile.hpp"
+#include "export/iso20022_copy.hpp"
 #include "export/iso20022_limits.hpp"
 #include "export/iso20022_message.hpp"
 #include "export/iso20022_xml.hpp"
@@ -113,6 +117,97 @@ TEST(CamtText, PlainScansAgreeWithEachByte) {
   }
 }
 
+// Texts for the element writer's copies: every size around the 4-, 8- and 16-byte loads,
+// each with one odd piece (an escape, a control, UTF-8 whole, cut or ill-formed, a
+// non-character) at every position, so that the overlapping last loads meet it too.
+std::vector<std::string> copy_probes() {
+  const std::string_view kOdd[] = {"",     "&",        "<",        ">",        "\"",         "'",    "\t",
+                                   "\n",   "\r",       "\x01",     "\x1F",     "\x7F",       "~",    "\xC3\xBC",
+                                   "\xC3",  "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xEF\xBF\xBE", "\xEF\xBF\xBD", "\xC0\xAF", "\xFF"};
+  std::vector<std::string> texts;
+  for (std::size_t size = 0; size <= 40; ++size) {
+    for (std::size_t at = 0; at <= size; ++at) {
+      for (const std::string_view odd : kOdd) {
+        std::string text(size, 'x');
+        for (std::size_t i = 0; i < size; ++i) text[i] = static_cast<char>('A' + i % 26);
+        text.insert(at, odd);
+        texts.push_back(std::move(text));
+      }
+    }
+  }
+  return texts;
+}
+
+// The copies against the plain rules they stand for: bytes as memcpy copies them,
+// plain_bytes as xml_plain judges them, escaped as xml_escape writes them; none writes
+// a byte past what it says it wrote.
+TEST(CamtText, CopiesAgreeWithTheRules) {
+  for (const std::string& text : copy_probes()) {
+    SCOPED_TRACE(::testing::PrintToString(text));
+    // The source alone in its allocation, so that a read past its end is seen by the
+    // sanitizers; the target with a guard after the bytes it may write.
+    const std::unique_ptr<char[]> source(new char[text.size() + 1]);
+    std::memcpy(source.get(), text.data(), text.size());
+    std::string target(camt::copy::escaped_room(text.size()) + 8, '#');
+    EXPECT_EQ(camt::copy::bytes(target.data(), source.get(), text.size()), target.data() + text.size());
+    EXPECT_EQ(target.substr(0, text.size()), text);
+    EXPECT_EQ(target[text.size()], '#');
+
+    target.assign(target.size(), '#');
+    EXPECT_EQ(camt::copy::plain_bytes(target.data(), source.get(), text.size()), detail::xml_plain(text));
+    EXPECT_EQ(target.substr(0, text.size()), text);
+    EXPECT_EQ(target[text.size()], '#');
+
+    std::string expected;
+    detail::xml_escape(text, expected);
+    target.assign(target.size(), '#');
+    const char* end = camt::copy::escaped(target.data(), std::string_view(source.get(), text.size()));
+    EXPECT_EQ(std::string_view(target.data(), static_cast<std::size_t>(end - target.data())), expected);
+  }
+}
+
+// The element writer's lines against the same lines spelled out: every kind of element,
+// at depths past the blanks written at once, over enough elements that the string grows
+// many times, and with elements dropped again.
+TEST(CamtXml, LinesAgreeWithTheirSpelling) {
+  std::string out = "head\n";
+  std::string expected = out;
+  auto line = [&expected](int depth, std::string_view text) {
+    expected.append(static_cast<std::size_t>(2 * depth), ' ');
+    expected.append(text);
+    expected.push_back('\n');
+  };
+  {
+    camt::Xml x(out, 1);
+    for (int round = 0; round < 400; ++round) {
+      const int depth = 1 + round % 24;
+      for (int d = 1; d < depth; ++d) x.open(camt::tag<"Lvl">);
+      const camt::Xml::Mark mark = x.mark();
+      x.open(camt::tag<"TtlCdtNtries">);
+      x.value(camt::tag<"Cd">, std::string(static_cast<std::size_t>(round % 50), 'v'));
+      x.back_to(mark);  // dropped: nothing of it stays
+      const std::string value(static_cast<std::size_t>(round % 37), static_cast<char>('a' + round % 26));
+      x.value(camt::tag<"Cd">, value);
+      x.escaped(camt::tag<"Nm">, "a&b");
+      x.text(camt::tag<"Ustrd">, value, 20);
+      x.amount(camt::tag<"Amt">, "12.50", "EUR");
+      x.date(camt::tag<"Dt">, *Date::from_ymd(round % 2 == 0 ? 2024 : 12, 3, 9));
+      x.value(std::string_view("AddtlNtryInf"), "x");
+      for (int d = depth - 1; d >= 1; --d) x.close(camt::tag<"Lvl">);
+      const int inner = depth;
+      for (int d = 1; d < depth; ++d) line(d, "<Lvl>");
+      line(inner, "<Cd>" + value + "</Cd>");
+      line(inner, "<Nm>a&amp;b</Nm>");
+      if (!value.empty()) line(inner, "<Ustrd>" + value.substr(0, 20) + "</Ustrd>");
+      line(inner, "<Amt Ccy=\"EUR\">12.50</Amt>");
+      line(inner, round % 2 == 0 ? "<Dt>2024-03-09</Dt>" : "<Dt>0012-03-09</Dt>");
+      line(inner, "<AddtlNtryInf>x</AddtlNtryInf>");
+      for (int d = depth - 1; d >= 1; --d) line(d, "</Lvl>");
+    }
+  }
+  EXPECT_EQ(out, expected);
+}
+
 // The element of a text by the plain rules, one after the other: trimmed, cleaned, cut
 // to `max` characters, trimmed again, escaped; nothing when nothing is left.
 std::string text_element_by_rules(std::string_view name, std::string_view text, std::size_t max) {
@@ -151,8 +246,7 @@ TEST(CamtText, ShortcutAgreesWithTheRules) {
   for (const auto& row : kRows) {
     SCOPED_TRACE(row.text);
     std::string out;
-    camt::Xml x(out, 1);
-    x.text("Nm", row.text, row.max);
+    camt::Xml(out, 1).text(camt::tag<"Nm">, row.text, row.max);
     EXPECT_EQ(out, row.element);
     EXPECT_EQ(out, text_element_by_rules("Nm", row.text, row.max));
   }
@@ -171,8 +265,7 @@ TEST(CamtText, ShortcutAgreesWithTheRules) {
     for (std::size_t max = 0; max <= text.size() + 1; ++max) {
       SCOPED_TRACE(::testing::Message() << "'" << text << "' max " << max);
       std::string out;
-      camt::Xml x(out, 1);
-      x.text("Nm", text, max);
+      camt::Xml(out, 1).text(camt::tag<"Nm">, text, max);
       ASSERT_EQ(out, text_element_by_rules("Nm", text, max));
       std::string cleaned = camt::clean(trim_white_space(text));
       cleaned.resize(camt::prefix_bytes(cleaned, max));

@@ -243,22 +243,24 @@ Result<CamtDocument> write_camt(std::span<const Statement> statements, const Cam
   out.append("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Document xmlns=\"");
   out.append(ns);
   out.append("\">\n");
-  camt::Xml x(out, 1);
   const std::string_view root = camt::names_of(document.message).root;
-  x.open(root);
-  x.open("GrpHdr");
   constexpr std::string_view kIdPrefix = "TALLYFOLD-";
-  x.value("MsgId", std::string(kIdPrefix) + (hashed ? message_id(hashed->hash) : std::string(16, '0')));
+  {
+    camt::Xml x(out, 1);
+    x.open(root);
+    x.open(camt::tag<"GrpHdr">);
+    x.value(camt::tag<"MsgId">, std::string(kIdPrefix) + (hashed ? message_id(hashed->hash) : std::string(16, '0')));
+    x.value(camt::tag<"CreDtTm">, created);
+    x.close(camt::tag<"GrpHdr">);
+  }
   // Counted from the export's first byte; `out` may hold bytes before it.
   const std::size_t id_at = buffer.written() - out.size() + out.rfind(kIdPrefix) + kIdPrefix.size();
-  x.value("CreDtTm", created);
-  x.close("GrpHdr");
 
   const Body body = write_body(statements, document.message, options, ids, ns, &buffer, document.warnings);
   if (!buffer.ok()) return detail::sink_refused();
   if (body.written.count == 0) return detail::nothing_written("camt", body.written);
   if (!hashed && !buffer.rewrite(id_at, message_id(body.hash))) return detail::sink_refused();
-  x.close(root);
+  camt::Xml(out, 2).close(root);
   out.append("</Document>\n");
   if (!buffer.flush()) return detail::sink_refused();
   return document;

@@ -96,18 +96,18 @@ class StatementWriter {
     Xml x(out, 2);
     const std::string_view element = names_of(message_).item;
     x.open(element);
-    x.escaped("Id", id_);
+    x.escaped(tag<"Id">, id_);
     const StatementNumber number = statement_number(s_.number, s_.sequence);
     // The last page is the one that closes with a final balance; a report has none.
     if (version_ != CamtVersion::V02 && !number.page.empty() && !report) {
       x.open(names_of(message_).pagination);
-      x.value("PgNb", number.page);
-      x.value("LastPgInd", s_.closing_balance.intermediate ? "false" : "true");
+      x.value(tag<"PgNb">, number.page);
+      x.value(tag<"LastPgInd">, s_.closing_balance.intermediate ? "false" : "true");
       x.close(names_of(message_).pagination);
     }
     if (!number.number.empty()) {
-      x.value("ElctrncSeqNb", number.number);
-      x.value("LglSeqNb", number.number);
+      x.value(tag<"ElctrncSeqNb">, number.number);
+      x.value(tag<"LglSeqNb">, number.number);
     }
     write_dates(x, report);
     if (auto refusal = write_account(x)) return refusal;
@@ -174,67 +174,67 @@ class StatementWriter {
     // sent the message, which SWIFT gives in the bank's local time without a zone and is
     // taken as UTC, the zone that every other time here is written in.
     if (report && s_.reported_at && s_.reported_at->utc_offset_minutes) {
-      x.value("CreDtTm", report_date_time(*s_.reported_at));
+      x.value(tag<"CreDtTm">, report_date_time(*s_.reported_at));
     } else if (s_.sent_at) {
-      x.value("CreDtTm", utc_date_time(utc_midnight(s_.sent_at->date) + s_.sent_at->hour * 3600 +
+      x.value(tag<"CreDtTm">, utc_date_time(utc_midnight(s_.sent_at->date) + s_.sent_at->hour * 3600 +
                                        s_.sent_at->minute * 60));
     } else if (last) {
-      x.value("CreDtTm", utc_date_time(utc_midnight(*last) + 86399));
+      x.value(tag<"CreDtTm">, utc_date_time(utc_midnight(*last) + 86399));
     } else {
-      x.value("CreDtTm", utc_date_time(options_.created));
+      x.value(tag<"CreDtTm">, utc_date_time(options_.created));
     }
     if (first && last) {
-      x.open("FrToDt");
-      x.value("FrDtTm", utc_date_time(utc_midnight(*first)));
-      x.value("ToDtTm", utc_date_time(utc_midnight(*last) + 86399));
-      x.close("FrToDt");
+      x.open(tag<"FrToDt">);
+      x.value(tag<"FrDtTm">, utc_date_time(utc_midnight(*first)));
+      x.value(tag<"ToDtTm">, utc_date_time(utc_midnight(*last) + 86399));
+      x.close(tag<"FrToDt">);
     }
   }
 
-  std::string_view bic_element() const noexcept { return version_ == CamtVersion::V02 ? "BIC" : "BICFI"; }
+  const Tag& bic_element() const noexcept { return version_ == CamtVersion::V02 ? tag<"BIC"> : tag<"BICFI">; }
 
   LeftOut write_account(Xml& x) {
     const AccountParts account = account_parts(s_.account_identification, currency_);
     if (account.id.empty()) return "no account (:25:)";
-    x.open("Acct");
-    x.open("Id");
+    x.open(tag<"Acct">);
+    x.open(tag<"Id">);
     if (account.iban) {
-      x.value("IBAN", account.id);
+      x.value(tag<"IBAN">, account.id);
     } else {
-      x.open("Othr");
-      x.escaped("Id", account.id);
-      x.close("Othr");
+      x.open(tag<"Othr">);
+      x.escaped(tag<"Id">, account.id);
+      x.close(tag<"Othr">);
     }
-    x.close("Id");
-    x.value("Ccy", currency_);
+    x.close(tag<"Id">);
+    x.value(tag<"Ccy">, currency_);
     const std::string servicer = fit(account.servicer, kMax140);
     if (!servicer.empty()) {
-      x.open("Svcr");
-      x.open("FinInstnId");
+      x.open(tag<"Svcr">);
+      x.open(tag<"FinInstnId">);
       if (is_bic(servicer, version_)) {
         x.value(bic_element(), servicer);
       } else if (all_digits(servicer) && servicer.size() <= kMax35) {
-        x.open("ClrSysMmbId");
+        x.open(tag<"ClrSysMmbId">);
         if (is_german_bank_code(servicer)) {
-          x.open("ClrSysId");
-          x.value("Cd", "DEBLZ");
-          x.close("ClrSysId");
+          x.open(tag<"ClrSysId">);
+          x.value(tag<"Cd">, "DEBLZ");
+          x.close(tag<"ClrSysId">);
         }
-        x.value("MmbId", servicer);
-        x.close("ClrSysMmbId");
+        x.value(tag<"MmbId">, servicer);
+        x.close(tag<"ClrSysMmbId">);
       } else {
-        x.escaped("Nm", servicer);
+        x.escaped(tag<"Nm">, servicer);
       }
-      x.close("FinInstnId");
-      x.close("Svcr");
+      x.close(tag<"FinInstnId">);
+      x.close(tag<"Svcr">);
     } else if (is_bic(s_.servicer_bic, version_)) {
-      x.open("Svcr");
-      x.open("FinInstnId");
+      x.open(tag<"Svcr">);
+      x.open(tag<"FinInstnId">);
       x.value(bic_element(), s_.servicer_bic);
-      x.close("FinInstnId");
-      x.close("Svcr");
+      x.close(tag<"FinInstnId">);
+      x.close(tag<"Svcr">);
     }
-    x.close("Acct");
+    x.close(tag<"Acct">);
     return std::nullopt;
   }
 
@@ -258,18 +258,18 @@ class StatementWriter {
     // A zero keeps the bank's mark; otherwise the sign decides.
     const bool debit = signed_amount.mantissa() == 0 ? b.debit_credit == DebitCreditMark::Debit
                                                      : signed_amount.negative();
-    x.open("Bal");
-    x.open("Tp");
-    x.open("CdOrPrtry");
-    x.value("Cd", code);
-    x.close("CdOrPrtry");
-    x.close("Tp");
-    x.amount("Amt", *amount, currency_);
-    x.value("CdtDbtInd", debit ? "DBIT" : "CRDT");
-    x.open("Dt");
-    x.value("Dt", b.date.to_iso());
-    x.close("Dt");
-    x.close("Bal");
+    x.open(tag<"Bal">);
+    x.open(tag<"Tp">);
+    x.open(tag<"CdOrPrtry">);
+    x.value(tag<"Cd">, code);
+    x.close(tag<"CdOrPrtry">);
+    x.close(tag<"Tp">);
+    x.amount(tag<"Amt">, *amount, currency_);
+    x.value(tag<"CdtDbtInd">, debit ? "DBIT" : "CRDT");
+    x.open(tag<"Dt">);
+    x.date(tag<"Dt">, b.date);
+    x.close(tag<"Dt">);
+    x.close(tag<"Bal">);
     return std::nullopt;
   }
 
@@ -285,24 +285,24 @@ class StatementWriter {
       const auto sum = schema_amount(side.total->sum, kSumDecimals);
       const std::string count = std::to_string(side.total->count);
       if (!sum || count.size() > 15) continue;  // optional: left out rather than written invalid
-      if (!opened) x.open("TxsSummry");
+      if (!opened) x.open(tag<"TxsSummry">);
       opened = true;
       x.open(side.element);
-      x.value("NbOfNtries", count);
-      x.value("Sum", *sum);
+      x.value(tag<"NbOfNtries">, count);
+      x.value(tag<"Sum">, *sum);
       x.close(side.element);
     }
-    if (opened) x.close("TxsSummry");
+    if (opened) x.close(tag<"TxsSummry">);
   }
 
-  void write_agent(Xml& x, std::string_view agent, std::string_view bic) {
-    x.open("RltdAgts");
+  void write_agent(Xml& x, const Tag& agent, std::string_view bic) {
+    x.open(tag<"RltdAgts">);
     x.open(agent);
-    x.open("FinInstnId");
+    x.open(tag<"FinInstnId">);
     x.value(bic_element(), bic);
-    x.close("FinInstnId");
+    x.close(tag<"FinInstnId">);
     x.close(agent);
-    x.close("RltdAgts");
+    x.close(tag<"RltdAgts">);
   }
 
   // A postal address as address lines: split at blanks like a remittance text, so that
@@ -319,14 +319,14 @@ class StatementWriter {
         return;
       }
       const std::size_t n = text_piece(rest, kMax70);
-      x.escaped("AdrLine", trim_white_space(rest.substr(0, n)));
+      x.escaped(tag<"AdrLine">, trim_white_space(rest.substr(0, n)));
       rest = trim_white_space(rest.substr(n));
     }
   }
 
   // A party with its name, town, address and, for the creditor, its SEPA creditor
   // identifier; the latest version wraps it in Pty.
-  void write_party(Xml& x, std::string_view element, std::string_view name, std::string_view town,
+  void write_party(Xml& x, const Tag& element, std::string_view name, std::string_view town,
                    std::string_view address, std::string_view creditor_id) {
     const std::string fitted_name = fit(name, kMax140);
     const std::string fitted_town = fit(town, kMax35);
@@ -334,43 +334,43 @@ class StatementWriter {
     const bool has_address = !fit(address, kMax70).empty();
     if (fitted_name.empty() && fitted_id.empty()) return;
     x.open(element);
-    if (version_ == CamtVersion::V08) x.open("Pty");
-    if (!fitted_name.empty()) x.escaped("Nm", fitted_name);
+    if (version_ == CamtVersion::V08) x.open(tag<"Pty">);
+    if (!fitted_name.empty()) x.escaped(tag<"Nm">, fitted_name);
     if ((!fitted_town.empty() || has_address) && !fitted_name.empty()) {
-      x.open("PstlAdr");
-      if (!fitted_town.empty()) x.escaped("TwnNm", fitted_town);
+      x.open(tag<"PstlAdr">);
+      if (!fitted_town.empty()) x.escaped(tag<"TwnNm">, fitted_town);
       write_address_lines(x, address);
-      x.close("PstlAdr");
+      x.close(tag<"PstlAdr">);
     }
     if (!fitted_id.empty()) {
-      x.open("Id");
-      x.open("PrvtId");
-      x.open("Othr");
-      x.escaped("Id", fitted_id);
-      x.open("SchmeNm");
-      x.value("Prtry", "SEPA");
-      x.close("SchmeNm");
-      x.close("Othr");
-      x.close("PrvtId");
-      x.close("Id");
+      x.open(tag<"Id">);
+      x.open(tag<"PrvtId">);
+      x.open(tag<"Othr">);
+      x.escaped(tag<"Id">, fitted_id);
+      x.open(tag<"SchmeNm">);
+      x.value(tag<"Prtry">, "SEPA");
+      x.close(tag<"SchmeNm">);
+      x.close(tag<"Othr">);
+      x.close(tag<"PrvtId">);
+      x.close(tag<"Id">);
     }
-    if (version_ == CamtVersion::V08) x.close("Pty");
+    if (version_ == CamtVersion::V08) x.close(tag<"Pty">);
     x.close(element);
   }
 
   // The other party's account: its IBAN, else the account as the bank wrote it.
-  void write_account_of(Xml& x, std::string_view element, std::string_view iban, std::string_view other) {
+  void write_account_of(Xml& x, const Tag& element, std::string_view iban, std::string_view other) {
     if (iban.empty() && other.empty()) return;
     x.open(element);
-    x.open("Id");
+    x.open(tag<"Id">);
     if (!iban.empty()) {
-      x.value("IBAN", iban);
+      x.value(tag<"IBAN">, iban);
     } else {
-      x.open("Othr");
-      x.escaped("Id", other);
-      x.close("Othr");
+      x.open(tag<"Othr">);
+      x.escaped(tag<"Id">, other);
+      x.close(tag<"Othr">);
     }
-    x.close("Id");
+    x.close(tag<"Id">);
     x.close(element);
   }
 
@@ -382,15 +382,15 @@ class StatementWriter {
   // type; a German file's "TYPE+GVC+PRIMANOTA" is the German banking industry's ("DK").
   BankTransactionCode write_transaction_code(Xml& x, const Transaction& t, std::string_view gvc, bool credit) {
     const BankTransactionCode code = bank_transaction_code(t.transaction_type, gvc, credit);
-    x.open("BkTxCd");
-    x.open("Domn");
-    x.value("Cd", code.domain);
-    x.open("Fmly");
-    x.value("Cd", code.family);
-    x.value("SubFmlyCd", code.sub_family);
-    x.close("Fmly");
-    x.close("Domn");
-    x.open("Prtry");
+    x.open(tag<"BkTxCd">);
+    x.open(tag<"Domn">);
+    x.value(tag<"Cd">, code.domain);
+    x.open(tag<"Fmly">);
+    x.value(tag<"Cd">, code.family);
+    x.value(tag<"SubFmlyCd">, code.sub_family);
+    x.close(tag<"Fmly">);
+    x.close(tag<"Domn">);
+    x.open(tag<"Prtry">);
     std::string proprietary = fit(t.transaction_type, kMax35);
     if (proprietary.empty()) proprietary = "NMSC";
     if (!gvc.empty()) {
@@ -405,10 +405,10 @@ class StatementWriter {
       }
       proprietary = fit(proprietary, kMax35);
     }
-    x.escaped("Cd", proprietary);
-    x.value("Issr", gvc.empty() ? "SWIFT" : "DK");
-    x.close("Prtry");
-    x.close("BkTxCd");
+    x.escaped(tag<"Cd">, proprietary);
+    x.value(tag<"Issr">, gvc.empty() ? "SWIFT" : "DK");
+    x.close(tag<"Prtry">);
+    x.close(tag<"BkTxCd">);
     return code;
   }
 
@@ -422,52 +422,52 @@ class StatementWriter {
     if (t.structured_details) {
       if (const auto v = t.structured_details->find("gvc"); v && v->size() == 3 && all_digits(*v)) gvc = *v;
     }
-    x.open("Ntry");
+    x.open(tag<"Ntry">);
     // The stable id, so that an importer recognises an entry it booked before.
-    x.value("NtryRef", id.text());
-    x.amount("Amt", *amount, currency_);
-    x.value("CdtDbtInd", indicator);
-    if (is_reversal(t.debit_credit)) x.value("RvslInd", "true");
+    x.value(tag<"NtryRef">, id.text());
+    x.amount(tag<"Amt">, *amount, currency_);
+    x.value(tag<"CdtDbtInd">, indicator);
+    if (is_reversal(t.debit_credit)) x.value(tag<"RvslInd">, "true");
     if (version_ == CamtVersion::V08) {
-      x.open("Sts");
-      x.value("Cd", entry_status());
-      x.close("Sts");
+      x.open(tag<"Sts">);
+      x.value(tag<"Cd">, entry_status());
+      x.close(tag<"Sts">);
     } else {
-      x.value("Sts", entry_status());
+      x.value(tag<"Sts">, entry_status());
     }
-    x.open("BookgDt");
-    x.value("Dt", (t.entry_date ? *t.entry_date : t.value_date).to_iso());
-    x.close("BookgDt");
-    x.open("ValDt");
-    x.value("Dt", t.value_date.to_iso());
-    x.close("ValDt");
+    x.open(tag<"BookgDt">);
+    x.date(tag<"Dt">, t.entry_date ? *t.entry_date : t.value_date);
+    x.close(tag<"BookgDt">);
+    x.open(tag<"ValDt">);
+    x.date(tag<"Dt">, t.value_date);
+    x.close(tag<"ValDt">);
     const std::string bank_reference =
         t.bank_reference && !is_no_reference(*t.bank_reference) ? fit(*t.bank_reference, kMax35) : std::string();
-    if (!bank_reference.empty()) x.escaped("AcctSvcrRef", bank_reference);
+    if (!bank_reference.empty()) x.escaped(tag<"AcctSvcrRef">, bank_reference);
     const BankTransactionCode code = write_transaction_code(x, t, gvc, credit);
 
     const Xml::Mark details = x.mark();
-    x.open("NtryDtls");
-    x.open("TxDtls");
+    x.open(tag<"NtryDtls">);
+    x.open(tag<"TxDtls">);
     const std::size_t empty = x.size();
     write_references(x, t, fields, bank_reference);
     if (version_ != CamtVersion::V02) {
-      x.amount("Amt", *amount, currency_);
-      x.value("CdtDbtInd", indicator);
+      x.amount(tag<"Amt">, *amount, currency_);
+      x.value(tag<"CdtDbtInd">, indicator);
     }
     write_parties(x, fields, credit);
-    if (is_bic(fields.counterparty_bic, version_)) write_agent(x, credit ? "DbtrAgt" : "CdtrAgt", fields.counterparty_bic);
+    if (is_bic(fields.counterparty_bic, version_)) write_agent(x, credit ? tag<"DbtrAgt"> : tag<"CdtrAgt">, fields.counterparty_bic);
     write_purpose(x, fields.purpose_code);
     write_remittance(x, fields);
     write_return(x, t, fields, code);
     if (x.size() == empty) {
       x.back_to(details);  // nothing to say of the transaction
     } else {
-      x.close("TxDtls");
-      x.close("NtryDtls");
+      x.close(tag<"TxDtls">);
+      x.close(tag<"NtryDtls">);
     }
     write_additional_information(x, t, fields);
-    x.close("Ntry");
+    x.close(tag<"Ntry">);
     return std::nullopt;
   }
 
@@ -485,14 +485,14 @@ class StatementWriter {
         mandate.empty()) {
       return;
     }
-    x.open("Refs");
-    if (!bank_reference.empty()) x.escaped("AcctSvcrRef", bank_reference);
-    if (!payment_information.empty()) x.escaped("PmtInfId", payment_information);
-    if (!instruction.empty()) x.escaped("InstrId", instruction);
-    if (!end_to_end.empty()) x.escaped("EndToEndId", end_to_end);
-    if (!mandate.empty()) x.escaped("MndtId", mandate);
-    if (owner_id) x.escaped("AcctOwnrTxId", instruction);
-    x.close("Refs");
+    x.open(tag<"Refs">);
+    if (!bank_reference.empty()) x.escaped(tag<"AcctSvcrRef">, bank_reference);
+    if (!payment_information.empty()) x.escaped(tag<"PmtInfId">, payment_information);
+    if (!instruction.empty()) x.escaped(tag<"InstrId">, instruction);
+    if (!end_to_end.empty()) x.escaped(tag<"EndToEndId">, end_to_end);
+    if (!mandate.empty()) x.escaped(tag<"MndtId">, mandate);
+    if (owner_id) x.escaped(tag<"AcctOwnrTxId">, instruction);
+    x.close(tag<"Refs">);
   }
 
   // The counterparty paid a credit (debtor) and was paid by a debit (creditor).
@@ -504,22 +504,22 @@ class StatementWriter {
     const bool has_ultimate =
         !fit(fields.ultimate_debtor, kMax140).empty() || !fit(fields.ultimate_creditor, kMax140).empty();
     if (!has_name && iban.empty() && other.empty() && !has_creditor_id && !has_ultimate) return;
-    x.open("RltdPties");
+    x.open(tag<"RltdPties">);
     if (credit) {
-      write_party(x, "Dbtr", fields.counterparty, fields.counterparty_town, fields.counterparty_address, {});
-      write_account_of(x, "DbtrAcct", iban, other);
-      write_party(x, "UltmtDbtr", fields.ultimate_debtor, {}, {}, {});
+      write_party(x, tag<"Dbtr">, fields.counterparty, fields.counterparty_town, fields.counterparty_address, {});
+      write_account_of(x, tag<"DbtrAcct">, iban, other);
+      write_party(x, tag<"UltmtDbtr">, fields.ultimate_debtor, {}, {}, {});
       // Money collected under the owner's creditor identifier: the owner is the creditor.
-      write_party(x, "Cdtr", {}, {}, {}, fields.creditor_id);
-      write_party(x, "UltmtCdtr", fields.ultimate_creditor, {}, {}, {});
+      write_party(x, tag<"Cdtr">, {}, {}, {}, fields.creditor_id);
+      write_party(x, tag<"UltmtCdtr">, fields.ultimate_creditor, {}, {}, {});
     } else {
-      write_party(x, "UltmtDbtr", fields.ultimate_debtor, {}, {}, {});
-      write_party(x, "Cdtr", fields.counterparty, fields.counterparty_town, fields.counterparty_address,
+      write_party(x, tag<"UltmtDbtr">, fields.ultimate_debtor, {}, {}, {});
+      write_party(x, tag<"Cdtr">, fields.counterparty, fields.counterparty_town, fields.counterparty_address,
                   fields.creditor_id);
-      write_account_of(x, "CdtrAcct", iban, other);
-      write_party(x, "UltmtCdtr", fields.ultimate_creditor, {}, {}, {});
+      write_account_of(x, tag<"CdtrAcct">, iban, other);
+      write_party(x, tag<"UltmtCdtr">, fields.ultimate_creditor, {}, {}, {});
     }
-    x.close("RltdPties");
+    x.close(tag<"RltdPties">);
   }
 
   static void write_purpose(Xml& x, std::string_view purpose_code) {
@@ -527,24 +527,24 @@ class StatementWriter {
     if (code.empty()) return;
     bool is_code = code.size() <= 4;
     for (const char c : code) is_code = is_code && is_upper_or_digit(c);
-    x.open("Purp");
-    x.escaped(is_code ? "Cd" : "Prtry", code);
-    x.close("Purp");
+    x.open(tag<"Purp">);
+    x.escaped(is_code ? tag<"Cd"> : tag<"Prtry">, code);
+    x.close(tag<"Purp">);
   }
 
   // A structured creditor reference, of ISO 11649 ("ISO") or another issuer.
   static void write_creditor_reference(Xml& x, std::string_view reference, std::string_view issuer) {
-    x.open("Strd");
-    x.open("CdtrRefInf");
-    x.open("Tp");
-    x.open("CdOrPrtry");
-    x.value("Cd", "SCOR");
-    x.close("CdOrPrtry");
-    if (!issuer.empty()) x.escaped("Issr", issuer);
-    x.close("Tp");
-    x.escaped("Ref", reference);
-    x.close("CdtrRefInf");
-    x.close("Strd");
+    x.open(tag<"Strd">);
+    x.open(tag<"CdtrRefInf">);
+    x.open(tag<"Tp">);
+    x.open(tag<"CdOrPrtry">);
+    x.value(tag<"Cd">, "SCOR");
+    x.close(tag<"CdOrPrtry">);
+    if (!issuer.empty()) x.escaped(tag<"Issr">, issuer);
+    x.close(tag<"Tp">);
+    x.escaped(tag<"Ref">, reference);
+    x.close(tag<"CdtrRefInf">);
+    x.close(tag<"Strd">);
   }
 
   // The whole purpose in pieces of at most 140 characters, each split at a blank the
@@ -559,11 +559,11 @@ class StatementWriter {
     // A bank's structured reference is the purpose itself: no text to repeat it.
     if (!reference.empty() && rest == trim_white_space(fields.structured_reference)) rest = {};
     if (rest.empty() && reference.empty()) return;
-    x.open("RmtInf");
+    x.open(tag<"RmtInf">);
     const std::string_view text = rest;
     while (!rest.empty()) {
       const std::size_t n = text_piece(rest);
-      x.escaped("Ustrd", rest.substr(0, n));
+      x.escaped(tag<"Ustrd">, rest.substr(0, n));
       rest.remove_prefix(n);
       if (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
       if (rest.empty()) break;
@@ -578,7 +578,7 @@ class StatementWriter {
       if (blank == std::string_view::npos) break;
       scan.remove_prefix(blank + 1);
     }
-    x.close("RmtInf");
+    x.close(tag<"RmtInf">);
   }
 
   // Why a payment came back: the ISO reason the bank gave (/RTRN/), or the German
@@ -590,11 +590,11 @@ class StatementWriter {
     }
     const std::string fitted = fit(reason, kMax35);
     if (fitted.empty()) return;
-    x.open("RtrInf");
-    x.open("Rsn");
-    x.escaped(is_iso_reason_code(fitted) ? "Cd" : "Prtry", fitted);
-    x.close("Rsn");
-    x.close("RtrInf");
+    x.open(tag<"RtrInf">);
+    x.open(tag<"Rsn">);
+    x.escaped(is_iso_reason_code(fitted) ? tag<"Cd"> : tag<"Prtry">, fitted);
+    x.close(tag<"Rsn">);
+    x.close(tag<"RtrInf">);
   }
 
   // The bank's posting text (?00), and the :61: supplementary details, which camt has
@@ -607,7 +607,7 @@ class StatementWriter {
       if (!info.empty()) info.push_back(' ');
       info.append(trim_white_space(*t.extra_details));
     }
-    x.text("AddtlNtryInf", info, kMax500);
+    x.text(tag<"AddtlNtryInf">, info, kMax500);
   }
 
   const Statement& s_;

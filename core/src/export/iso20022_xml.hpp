@@ -2,122 +2,112 @@
 // depth. Element names are literals; every text passes through fit() and xml_escape().
 #pragma once
 
-#include <cstring>
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "export/iso20022_limits.hpp"
-#include "export/text_parts.hpp"
 #include "tallyfold/export.hpp"
+#include "tallyfold/model.hpp"
 
 namespace tallyfold::camt {
 
+// An element's name with its start and end tags spelled out, each in a block of a fixed
+// size: a line's markup is then a copy of a size known while compiling, whatever the name.
+struct Tag {
+  static constexpr std::size_t kRoom = 24;
+  static constexpr std::size_t kLongest = kRoom - 5;  // "</" name ">\n" fits the block
+  char start[kRoom]{};  // "<Name>\n"
+  char end[kRoom]{};    // "</Name>\n"
+  std::uint8_t size = 0;
+
+  template <std::size_t N>
+  consteval Tag(const char (&name)[N]) : Tag(std::string_view(name, N - 1)) {
+    static_assert(N - 1 <= kLongest);
+  }
+  constexpr explicit Tag(std::string_view name) noexcept {
+    const std::size_t n = name.size() <= kLongest ? name.size() : kLongest;
+    size = static_cast<std::uint8_t>(n);
+    start[0] = '<';
+    end[0] = '<';
+    end[1] = '/';
+    for (std::size_t i = 0; i < n; ++i) start[1 + i] = end[2 + i] = name[i];
+    start[n + 1] = '>';
+    start[n + 2] = '\n';
+    end[n + 2] = '>';
+    end[n + 3] = '\n';
+  }
+};
+
+/// The tag of a literal name, made once while compiling: `x.open(tag<"Ntry">)`.
+template <Tag T>
+inline constexpr Tag tag = T;
+
+// An element's line is most of what a document is: each is written in place through a
+// pointer into room the string holds already. The string is grown a little ahead at a
+// time (filled once, while the bytes are in the cache), so that an element costs neither
+// a call to grow nor one to fill; it is trimmed to what was written when the writer is
+// done (release(), or when it goes). Until then the string holds bytes past the written.
 class Xml {
  public:
-  Xml(std::string& out, int depth) : out_(out), depth_(depth) {}
+  Xml(std::string& out, int depth) noexcept : out_(out), depth_(depth) { adopt(); }
+  ~Xml() { release(); }
+  Xml(const Xml&) = delete;
+  Xml& operator=(const Xml&) = delete;
 
-  void open(std::string_view name) {
-    char* p = line(name.size() + 3);
-    *p++ = '<';
-    p = put(p, name);
-    *p++ = '>';
-    *p = '\n';
-    ++depth_;
+  /// Trims the string to the bytes written; later elements follow them.
+  void release() noexcept {
+    out_.resize(size());
+    adopt();
   }
-  void close(std::string_view name) {
-    --depth_;
-    char* p = line(name.size() + 4);
-    *p++ = '<';
-    *p++ = '/';
-    p = put(p, name);
-    *p++ = '>';
-    *p = '\n';
-  }
+
+  void open(const Tag& name);
+  void close(const Tag& name);
   // A value that needs no escaping: codes, dates, numbers, checked identifiers.
-  void value(std::string_view name, std::string_view v) {
-    char* p = line(2 * name.size() + v.size() + 6);
-    *p++ = '<';
-    p = put(p, name);
-    *p++ = '>';
-    p = put(p, v);
-    *p++ = '<';
-    *p++ = '/';
-    p = put(p, name);
-    *p++ = '>';
-    *p = '\n';
-  }
+  void value(const Tag& name, std::string_view v);
+  /// A date as the schema's ISODate: "2024-01-31".
+  void date(const Tag& name, const Date& d);
   // A text cut to `max` characters; left out when nothing of it is left.
-  void text(std::string_view name, std::string_view t, std::size_t max) {
-    if (fits_as_it_is(t, max)) return escaped(name, t);
-    const std::string fitted = fit(t, max);
-    if (!fitted.empty()) escaped(name, fitted);
-  }
+  void text(const Tag& name, std::string_view t, std::size_t max);
   // A text that is fitted already.
-  void escaped(std::string_view name, std::string_view fitted) {
-    // The usual text has nothing to escape: written in place like a value.
-    if (detail::xml_plain(fitted)) return value(name, fitted);
-    char* p = line(name.size() + 2);
-    *p++ = '<';
-    p = put(p, name);
-    *p = '>';
-    detail::xml_escape(fitted, out_);
-    end(name);
-  }
+  void escaped(const Tag& name, std::string_view fitted);
+  void amount(const Tag& name, std::string_view amount, std::string_view currency);
+
+  // Names known only while running.
+  void open(std::string_view name) { open(Tag(name)); }
+  void close(std::string_view name) { close(Tag(name)); }
+  void value(std::string_view name, std::string_view v) { value(Tag(name), v); }
+  void text(std::string_view name, std::string_view t, std::size_t max) { text(Tag(name), t, max); }
+
   // Where the output is, and going back there to drop elements opened since.
   struct Mark {
     std::size_t size;
     int depth;
   };
-  Mark mark() const noexcept { return {out_.size(), depth_}; }
-  void back_to(Mark m) {
-    out_.resize(m.size);
+  Mark mark() const noexcept { return {size(), depth_}; }
+  void back_to(Mark m) noexcept {
+    p_ = out_.data() + m.size;
     depth_ = m.depth;
   }
-  std::size_t size() const noexcept { return out_.size(); }
-
-  void amount(std::string_view name, std::string_view amount, std::string_view currency) {
-    constexpr std::string_view kCurrency = " Ccy=\"";
-    char* p = line(2 * name.size() + currency.size() + amount.size() + kCurrency.size() + 7);
-    *p++ = '<';
-    p = put(p, name);
-    p = put(p, kCurrency);
-    p = put(p, currency);
-    *p++ = '"';
-    *p++ = '>';
-    p = put(p, amount);
-    *p++ = '<';
-    *p++ = '/';
-    p = put(p, name);
-    *p++ = '>';
-    *p = '\n';
-  }
+  std::size_t size() const noexcept { return static_cast<std::size_t>(p_ - out_.data()); }
 
  private:
-  // An element's line is most of what a document is: each is made room for once and
-  // filled in place, rather than grown piece by piece.
-  static char* put(char* p, std::string_view text) noexcept {
-    std::memcpy(p, text.data(), text.size());
-    return p + text.size();
+  // The string's bytes from the written end on are room to write in.
+  void adopt() noexcept {
+    p_ = out_.data() + out_.size();
+    end_ = p_;
   }
-  // Room for the indentation and `rest` more bytes at the end; where `rest` starts.
-  char* line(std::size_t rest) {
-    const std::size_t indent = static_cast<std::size_t>(2 * depth_);
-    const std::size_t at = out_.size();
-    // Filled with blanks at once: the indentation, and the rest is written over.
-    out_.append(indent + rest, ' ');
-    return out_.data() + at + indent;
-  }
-  void end(std::string_view name) {
-    const std::size_t at = out_.size();
-    out_.append(name.size() + 4, ' ');
-    char* p = out_.data() + at;
-    *p++ = '<';
-    *p++ = '/';
-    p = put(p, name);
-    *p++ = '>';
-    *p = '\n';
-  }
+  void grow(std::size_t bytes);
+  char* line(std::size_t rest);
+  char* start(const Tag& name, std::size_t n);
+  void finish(char* p, const Tag& name) noexcept;
+  void escaped_by_rules(const Tag& name, std::string_view fitted);
+  void text_by_rules(const Tag& name, std::string_view t, std::size_t max);
+
   std::string& out_;
+  char* p_ = nullptr;    // where the next byte goes
+  char* end_ = nullptr;  // the end of the string, written or not
   int depth_;
 };
 
