@@ -32,6 +32,10 @@ std::string hex_digest(std::string_view data, std::size_t size, std::size_t piec
   return out;
 }
 
+constexpr detail::Blake2b::Kernel kKernels[] = {detail::Blake2b::Kernel::Widest, detail::Blake2b::Kernel::Avx2,
+                                                detail::Blake2b::Kernel::Scalar};
+
+// Each kernel the processor runs, for the known digests of RFC 7693 and Python's hashlib.
 TEST(Blake2b, KnownDigestsWhateverThePiecesFed) {
   std::string pattern;
   for (int i = 0; i < 512; ++i) pattern += static_cast<char>(i % 256);
@@ -48,11 +52,43 @@ TEST(Blake2b, KnownDigestsWhateverThePiecesFed) {
       {std::string(1000, 'a'), 16, "a0e5a332e985551c28a377c40f4139c3"},
       {pattern, 32, "540b20132d8aeae54057cb69c24f95d26a1c472cc700dd450defe9bb796d4f14"},
   };
-  for (const auto& c : cases) {
-    for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, std::size_t{128}, std::size_t{4096}}) {
-      EXPECT_EQ(hex_digest(c.data, c.size, piece), c.digest) << c.data.size() << " bytes in pieces of " << piece;
+  for (const auto kernel : kKernels) {
+    if (!detail::Blake2b::available(kernel)) continue;
+    detail::Blake2b::force(kernel);
+    for (const auto& c : cases) {
+      for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, std::size_t{128}, std::size_t{4096}}) {
+        EXPECT_EQ(hex_digest(c.data, c.size, piece), c.digest)
+            << c.data.size() << " bytes in pieces of " << piece << ", kernel " << static_cast<int>(kernel);
+      }
     }
   }
+  detail::Blake2b::force(detail::Blake2b::Kernel::Widest);
+}
+
+// Every kernel against the one that takes a word at a time, over every length of a few
+// blocks and every digest size: the vectors above pin a handful, this the rest.
+TEST(Blake2b, KernelsAgree) {
+  std::string data;
+  std::uint64_t x = 0x9E3779B97F4A7C15ULL;
+  for (int i = 0; i < 600; ++i) {
+    x ^= x << 13;
+    x ^= x >> 7;
+    x ^= x << 17;
+    data.push_back(static_cast<char>(x));
+  }
+  for (std::size_t n = 0; n <= data.size(); n += 1 + n / 64) {
+    for (std::size_t size = 1; size <= 64; size += 7) {
+      detail::Blake2b::force(detail::Blake2b::Kernel::Scalar);
+      const std::string scalar = hex_digest(std::string_view(data).substr(0, n), size, 100);
+      for (const auto kernel : kKernels) {
+        if (!detail::Blake2b::available(kernel)) continue;
+        detail::Blake2b::force(kernel);
+        EXPECT_EQ(hex_digest(std::string_view(data).substr(0, n), size, 100), scalar)
+            << n << " bytes, " << size << "-byte digest, kernel " << static_cast<int>(kernel);
+      }
+    }
+  }
+  detail::Blake2b::force(detail::Blake2b::Kernel::Widest);
 }
 
 const std::string kStatement =

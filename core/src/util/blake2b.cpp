@@ -1,6 +1,10 @@
 #include "util/blake2b.hpp"
 
+#include <atomic>
 #include <bit>
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
 #include <cstring>
 #include <utility>
 
@@ -55,7 +59,127 @@ template <std::size_t... R>
   (round<R>(v, m), ...);
 }
 
+// The state and the block's words on entry, the working words' initial rows: the part
+// both kernels share.
+struct Block {
+  std::uint64_t h[8];
+  std::uint64_t m[16];
+  std::uint64_t counted;
+  bool last;
+};
+
+void compress_scalar(Block& b) noexcept {
+  std::uint64_t v[16];
+  for (int i = 0; i < 8; ++i) {
+    v[i] = b.h[i];
+    v[i + 8] = kIv[i];
+  }
+  v[12] ^= b.counted;
+  if (b.last) v[14] = ~v[14];
+  rounds(v, b.m, std::make_index_sequence<12>());
+  for (int i = 0; i < 8; ++i) b.h[i] ^= v[i] ^ v[i + 8];
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define TALLYFOLD_BLAKE2B_AVX2 1
+
+// The four mixes of a step at once: each row of the working words in one register, the
+// diagonal step's rows turned into columns and back.
+#define TALLYFOLD_G(b, rot_a, rot_b)                        \
+  row1 = _mm256_add_epi64(_mm256_add_epi64(row1, row2), b); \
+  row4 = rot_a(_mm256_xor_si256(row4, row1));               \
+  row3 = _mm256_add_epi64(row3, row4);                      \
+  row2 = rot_b(_mm256_xor_si256(row2, row3))
+
+__attribute__((target("avx2"))) void compress_avx2(Block& b) noexcept {
+  const std::uint64_t* m = b.m;
+  const __m256i r24 = _mm256_setr_epi8(3, 4, 5, 6, 7, 0, 1, 2, 11, 12, 13, 14, 15, 8, 9, 10, 3, 4, 5, 6, 7, 0, 1, 2,
+                                       11, 12, 13, 14, 15, 8, 9, 10);
+  const __m256i r16 = _mm256_setr_epi8(2, 3, 4, 5, 6, 7, 0, 1, 10, 11, 12, 13, 14, 15, 8, 9, 2, 3, 4, 5, 6, 7, 0, 1,
+                                       10, 11, 12, 13, 14, 15, 8, 9);
+  // Lambdas would not inherit the target: the rotations are macros.
+#define TALLYFOLD_ROT32(x) _mm256_shuffle_epi32(x, _MM_SHUFFLE(2, 3, 0, 1))
+#define TALLYFOLD_ROT24(x) _mm256_shuffle_epi8(x, r24)
+#define TALLYFOLD_ROT16(x) _mm256_shuffle_epi8(x, r16)
+#define TALLYFOLD_ROT63(x) _mm256_or_si256(_mm256_srli_epi64(x, 63), _mm256_add_epi64(x, x))
+  const __m256i h0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b.h));
+  const __m256i h1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b.h + 4));
+  __m256i row1 = h0;
+  __m256i row2 = h1;
+  __m256i row3 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kIv));
+  __m256i row4 = _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(kIv + 4)),
+                                  _mm256_set_epi64x(0, b.last ? -1 : 0, 0, static_cast<long long>(b.counted)));
+#pragma GCC unroll 12
+  for (const std::uint8_t* s : kSigma) {
+    __m256i x = _mm256_set_epi64x(static_cast<long long>(m[s[6]]), static_cast<long long>(m[s[4]]),
+                                  static_cast<long long>(m[s[2]]), static_cast<long long>(m[s[0]]));
+    TALLYFOLD_G(x, TALLYFOLD_ROT32, TALLYFOLD_ROT24);
+    x = _mm256_set_epi64x(static_cast<long long>(m[s[7]]), static_cast<long long>(m[s[5]]),
+                          static_cast<long long>(m[s[3]]), static_cast<long long>(m[s[1]]));
+    TALLYFOLD_G(x, TALLYFOLD_ROT16, TALLYFOLD_ROT63);
+    row2 = _mm256_permute4x64_epi64(row2, _MM_SHUFFLE(0, 3, 2, 1));
+    row3 = _mm256_permute4x64_epi64(row3, _MM_SHUFFLE(1, 0, 3, 2));
+    row4 = _mm256_permute4x64_epi64(row4, _MM_SHUFFLE(2, 1, 0, 3));
+    x = _mm256_set_epi64x(static_cast<long long>(m[s[14]]), static_cast<long long>(m[s[12]]),
+                          static_cast<long long>(m[s[10]]), static_cast<long long>(m[s[8]]));
+    TALLYFOLD_G(x, TALLYFOLD_ROT32, TALLYFOLD_ROT24);
+    x = _mm256_set_epi64x(static_cast<long long>(m[s[15]]), static_cast<long long>(m[s[13]]),
+                          static_cast<long long>(m[s[11]]), static_cast<long long>(m[s[9]]));
+    TALLYFOLD_G(x, TALLYFOLD_ROT16, TALLYFOLD_ROT63);
+    row2 = _mm256_permute4x64_epi64(row2, _MM_SHUFFLE(2, 1, 0, 3));
+    row3 = _mm256_permute4x64_epi64(row3, _MM_SHUFFLE(1, 0, 3, 2));
+    row4 = _mm256_permute4x64_epi64(row4, _MM_SHUFFLE(0, 3, 2, 1));
+  }
+#undef TALLYFOLD_ROT32
+#undef TALLYFOLD_ROT24
+#undef TALLYFOLD_ROT16
+#undef TALLYFOLD_ROT63
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(b.h), _mm256_xor_si256(h0, _mm256_xor_si256(row1, row3)));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(b.h + 4), _mm256_xor_si256(h1, _mm256_xor_si256(row2, row4)));
+}
+#undef TALLYFOLD_G
+
+bool avx2_runs() noexcept {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2");
+}
+#endif
+
+using Compress = void (*)(Block&) noexcept;
+
+Compress widest() noexcept {
+#if defined(TALLYFOLD_BLAKE2B_AVX2)
+  if (avx2_runs()) return compress_avx2;
+#endif
+  return compress_scalar;
+}
+
+// The kernel is chosen on the first block, whenever that is: no hash waits for the
+// order in which static objects are made.
+void choose(Block& b) noexcept;
+std::atomic<Compress> chosen{choose};
+
+void choose(Block& b) noexcept {
+  const Compress kernel = widest();
+  chosen.store(kernel, std::memory_order_relaxed);
+  kernel(b);
+}
+
 }  // namespace
+
+bool Blake2b::available(Kernel kernel) noexcept {
+#if defined(TALLYFOLD_BLAKE2B_AVX2)
+  if (kernel == Kernel::Avx2) return avx2_runs();
+#endif
+  return kernel != Kernel::Avx2;
+}
+
+void Blake2b::force(Kernel kernel) noexcept {
+  if (!available(kernel)) return;
+  Compress compress = widest();
+  if (kernel == Kernel::Scalar) compress = compress_scalar;
+  chosen.store(compress, std::memory_order_relaxed);
+}
 
 Blake2b::Blake2b(std::size_t digest_size) noexcept : digest_size_(digest_size) {
   for (int i = 0; i < 8; ++i) h_[i] = kIv[i];
@@ -64,25 +188,21 @@ Blake2b::Blake2b(std::size_t digest_size) noexcept : digest_size_(digest_size) {
 }
 
 void Blake2b::compress(bool last) noexcept {
-  std::uint64_t m[16];
+  Block b;
+  std::memcpy(b.h, h_.data(), sizeof b.h);
   if constexpr (std::endian::native == std::endian::little) {
-    std::memcpy(m, block_.data(), sizeof m);
+    std::memcpy(b.m, block_.data(), sizeof b.m);
   } else {
     for (int i = 0; i < 16; ++i) {
       std::uint64_t word = 0;
       for (int j = 7; j >= 0; --j) word = word << 8 | block_[8 * i + j];
-      m[i] = word;
+      b.m[i] = word;
     }
   }
-  std::uint64_t v[16];
-  for (int i = 0; i < 8; ++i) {
-    v[i] = h_[i];
-    v[i + 8] = kIv[i];
-  }
-  v[12] ^= counted_;
-  if (last) v[14] = ~v[14];
-  rounds(v, m, std::make_index_sequence<12>());
-  for (int i = 0; i < 8; ++i) h_[i] ^= v[i] ^ v[i + 8];
+  b.counted = counted_;
+  b.last = last;
+  chosen.load(std::memory_order_relaxed)(b);
+  std::memcpy(h_.data(), b.h, sizeof b.h);
 }
 
 void Blake2b::update(std::string_view bytes) noexcept {

@@ -20,6 +20,15 @@ class Blake2b {
   /// Writes the digest's `digest_size` bytes to `out`. No update may follow.
   void finish(std::uint8_t* out) noexcept;
 
+  /// The ways one block is compressed: 64-bit words one at a time, or four at once where
+  /// the build and the processor have AVX2. Widest, the widest there is, is the default.
+  enum class Kernel : std::uint8_t { Widest, Avx2, Scalar };
+  /// Whether `kernel` is built and the processor runs it.
+  static bool available(Kernel kernel) noexcept;
+  /// Makes later hashes use `kernel`, so that tests reach each; an unavailable kernel
+  /// leaves the choice as it is.
+  static void force(Kernel kernel) noexcept;
+
  private:
   void compress(bool last) noexcept;
 
