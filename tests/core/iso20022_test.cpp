@@ -252,7 +252,7 @@ TEST(CamtText, ShortcutAgreesWithTheRules) {
   }
   // Generated texts of plain and troublesome pieces, every width from none to more
   // than the text: fit() and the element writer against the rules spelled out.
-  const std::string_view kPieces[] = {"a", "Z9", " ", "plain words", "  ", "&", "<", "'", "\t", "\n", "\x7F", "\x01",
+  const std::string_view kPieces[] = {"a", "Z9", " ", "plain words", "  ", "&", "<", "'", "\t", "\n", "\x7F", "\x01", "\x0B", "\xC2\x85", "\xE2\x80\x80",
                                       "\xC3\xBC", "\xC2\x80", "\xC2\xA0", "\xDF\xBF", "\xC3", "\xC1\xBF", "\xEF\xBF\xBD", "\xFF", "/REF/"};
   std::mt19937 random(20261207);
   for (int round = 0; round < 4000; ++round) {
@@ -270,6 +270,9 @@ TEST(CamtText, ShortcutAgreesWithTheRules) {
       std::string cleaned = camt::clean(trim_white_space(text));
       cleaned.resize(camt::prefix_bytes(cleaned, max));
       ASSERT_EQ(camt::fit(text, max), trim_white_space(cleaned));
+      std::string scratch = "left over";
+      ASSERT_EQ(camt::fit(text, max, scratch), trim_white_space(cleaned));
+      ASSERT_EQ(camt::fits_something(text, max), !trim_white_space(cleaned).empty());
     }
   }
 }

@@ -40,7 +40,17 @@ class ContentHash {
       mix(load(pending_));
       held_ = 0;
     }
-    for (; i + 8 <= bytes.size(); i += 8) mix(load(bytes.data() + i));
+    // Four words a round: the words depend on each other, the loop's own steps need not.
+    std::uint64_t h = h_;
+    const char* p = bytes.data();
+    for (; i + 32 <= bytes.size(); i += 32) {
+      h = mixed(h, load(p + i));
+      h = mixed(h, load(p + i + 8));
+      h = mixed(h, load(p + i + 16));
+      h = mixed(h, load(p + i + 24));
+    }
+    for (; i + 8 <= bytes.size(); i += 8) h = mixed(h, load(p + i));
+    h_ = h;
     held_ = bytes.size() - i;
     std::memcpy(pending_, bytes.data() + i, held_);
   }
@@ -57,11 +67,12 @@ class ContentHash {
     std::memcpy(&word, p, 8);
     return word;
   }
-  void mix(std::uint64_t word) noexcept {
+  static std::uint64_t mixed(std::uint64_t h, std::uint64_t word) noexcept {
     constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ULL;
-    h_ = (h_ ^ word) * kMultiplier;
-    h_ ^= h_ >> 29;
+    h = (h ^ word) * kMultiplier;
+    return h ^ (h >> 29);
   }
+  void mix(std::uint64_t word) noexcept { h_ = mixed(h_, word); }
   std::uint64_t h_;
   std::size_t size_ = 0;
   std::size_t held_ = 0;

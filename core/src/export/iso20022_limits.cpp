@@ -65,20 +65,26 @@ std::size_t kept_characters(std::string_view text) noexcept {
 
 }  // namespace
 
-std::string fit(std::string_view text, std::size_t max) {
+std::string_view fit(std::string_view text, std::size_t max, std::string& scratch) {
   // Most texts are printable ASCII with nothing to trim and fit their width, which the
   // rules below would copy unchanged: one scan says so. Names and the like beyond ASCII
   // mostly hold two-byte characters, which cleaning keeps as they are too.
-  if (fits_as_it_is(text, max)) return std::string(text);
-  if (text.empty()) return std::string();  // a party's town or address, mostly
+  if (fits_as_it_is(text, max)) return text;
+  if (text.empty()) return {};  // a party's town or address, mostly
   if (ascii::is_graphic(text.front()) && ascii::is_graphic(text.back()) && kept_characters(text) <= max) {
-    return std::string(text);
+    return text;
   }
-  std::string s = clean(trim_white_space(text));
-  s.resize(prefix_bytes(s, max));
-  const std::string_view trimmed = trim_white_space(s);
-  if (trimmed.size() == s.size()) return s;  // no second copy of the usual text
-  return std::string(trimmed);
+  scratch.clear();
+  clean_into(trim_white_space(text), scratch);
+  scratch.resize(prefix_bytes(scratch, max));
+  return trim_white_space(scratch);
+}
+
+std::string fit(std::string_view text, std::size_t max) {
+  std::string scratch;
+  const std::string_view fitted = fit(text, max, scratch);
+  if (fitted.data() == scratch.data() && fitted.size() == scratch.size()) return scratch;  // no second copy
+  return std::string(fitted);
 }
 
 std::optional<std::string> schema_amount(const Decimal& d, int decimals, int min_decimals, int* written_scale) {

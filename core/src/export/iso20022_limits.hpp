@@ -44,6 +44,16 @@ std::size_t prefix_bytes(std::string_view cleaned, std::size_t max) noexcept;
 /// Trimmed, cleaned and cut to `max` characters; empty when nothing is left.
 std::string fit(std::string_view text, std::size_t max);
 
+/// fit() without a copy where it can: `text` itself where fit() would give it back
+/// unchanged, else what fit() gives, kept in `scratch`.
+std::string_view fit(std::string_view text, std::size_t max, std::string& scratch);
+
+/// Whether fit() leaves something of `text`: the first character that trimming leaves
+/// is one that cleaning turns into no blank, and one character always fits.
+inline bool fits_something(std::string_view text, std::size_t max) noexcept {
+  return max > 0 && !trim_white_space(text).empty();
+}
+
 /// Whether fit() gives `text` back unchanged because it is printable ASCII that starts
 /// and ends with a graphic character and holds no more than `max` characters. False
 /// says nothing: fit() may still keep such a text as it is.

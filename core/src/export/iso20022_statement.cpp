@@ -243,18 +243,26 @@ class StatementWriter {
   std::optional<std::string> amount_of(const Decimal& d) {
     int scale = 0;
     auto amount = schema_amount(d, kAmountDecimals, units_, &scale);
-    if (amount && scale > units_) {
-      warnings_.push_back(std::string(names_of(message_).noun) + " '" + std::string(s_.transaction_reference) + "': " +
-                          d.to_string() + " " + currency_ + " has more decimals than " + currency_ + "'s " +
-                          std::to_string(units_) + "; written unrounded");
+    if (amount && scale > units_) [[unlikely]] {
+      warn_unrounded(d);
     }
     return amount;
+  }
+
+  // The rare paths of an entry stay out of its code, which runs for every entry.
+  [[gnu::cold]] [[gnu::noinline]] void warn_unrounded(const Decimal& d) {
+    warnings_.push_back(std::string(names_of(message_).noun) + " '" + std::string(s_.transaction_reference) + "': " +
+                        d.to_string() + " " + currency_ + " has more decimals than " + currency_ + "'s " +
+                        std::to_string(units_) + "; written unrounded");
+  }
+  [[gnu::cold]] [[gnu::noinline]] static std::string too_many_digits(std::string_view what, const Decimal& d) {
+    return std::string(what) + " " + d.to_string() + " has more digits than camt allows";
   }
 
   LeftOut write_balance(Xml& x, const Balance& b, std::string_view code) {
     const Decimal signed_amount = b.signed_amount();
     const auto amount = amount_of(signed_amount);
-    if (!amount) return "balance " + signed_amount.to_string() + " has more digits than camt allows";
+    if (!amount) return too_many_digits("balance", signed_amount);
     // A zero keeps the bank's mark; otherwise the sign decides.
     const bool debit = signed_amount.mantissa() == 0 ? b.debit_credit == DebitCreditMark::Debit
                                                      : signed_amount.negative();
@@ -308,7 +316,7 @@ class StatementWriter {
   // A postal address as address lines: split at blanks like a remittance text, so that
   // a reader joins the lines with one blank. What does not fit the lines the schema
   // allows is left out with a warning.
-  void write_address_lines(Xml& x, std::string_view address) {
+  [[gnu::cold]] [[gnu::noinline]] void write_address_lines(Xml& x, std::string_view address) {
     const std::string cleaned = clean(address);
     std::string_view rest = trim_white_space(cleaned);
     for (std::size_t line = 0; !rest.empty(); ++line) {
@@ -328,34 +336,40 @@ class StatementWriter {
   // identifier; the latest version wraps it in Pty.
   void write_party(Xml& x, const Tag& element, std::string_view name, std::string_view town,
                    std::string_view address, std::string_view creditor_id) {
-    const std::string fitted_name = fit(name, kMax140);
-    const std::string fitted_town = fit(town, kMax35);
-    const std::string fitted_id = fit(creditor_id, kMax35);
-    const bool has_address = !fit(address, kMax70).empty();
+    const std::string_view fitted_name = fit(name, kMax140, scratch_[0]);
+    const std::string_view fitted_town = fit(town, kMax35, scratch_[1]);
+    const std::string_view fitted_id = fit(creditor_id, kMax35, scratch_[2]);
+    const bool has_address = fits_something(address, kMax70);
     if (fitted_name.empty() && fitted_id.empty()) return;
     x.open(element);
     if (version_ == CamtVersion::V08) x.open(tag<"Pty">);
     if (!fitted_name.empty()) x.escaped(tag<"Nm">, fitted_name);
-    if ((!fitted_town.empty() || has_address) && !fitted_name.empty()) {
-      x.open(tag<"PstlAdr">);
-      if (!fitted_town.empty()) x.escaped(tag<"TwnNm">, fitted_town);
-      write_address_lines(x, address);
-      x.close(tag<"PstlAdr">);
+    if ((!fitted_town.empty() || has_address) && !fitted_name.empty()) [[unlikely]] {
+      write_postal_address(x, fitted_town, address);
     }
-    if (!fitted_id.empty()) {
-      x.open(tag<"Id">);
-      x.open(tag<"PrvtId">);
-      x.open(tag<"Othr">);
-      x.escaped(tag<"Id">, fitted_id);
-      x.open(tag<"SchmeNm">);
-      x.value(tag<"Prtry">, "SEPA");
-      x.close(tag<"SchmeNm">);
-      x.close(tag<"Othr">);
-      x.close(tag<"PrvtId">);
-      x.close(tag<"Id">);
-    }
+    if (!fitted_id.empty()) [[unlikely]] write_creditor_id(x, fitted_id);
     if (version_ == CamtVersion::V08) x.close(tag<"Pty">);
     x.close(element);
+  }
+
+  [[gnu::cold]] [[gnu::noinline]] void write_postal_address(Xml& x, std::string_view town, std::string_view address) {
+    x.open(tag<"PstlAdr">);
+    if (!town.empty()) x.escaped(tag<"TwnNm">, town);
+    write_address_lines(x, address);
+    x.close(tag<"PstlAdr">);
+  }
+
+  [[gnu::cold]] [[gnu::noinline]] static void write_creditor_id(Xml& x, std::string_view id) {
+    x.open(tag<"Id">);
+    x.open(tag<"PrvtId">);
+    x.open(tag<"Othr">);
+    x.escaped(tag<"Id">, id);
+    x.open(tag<"SchmeNm">);
+    x.value(tag<"Prtry">, "SEPA");
+    x.close(tag<"SchmeNm">);
+    x.close(tag<"Othr">);
+    x.close(tag<"PrvtId">);
+    x.close(tag<"Id">);
   }
 
   // The other party's account: its IBAN, else the account as the bank wrote it.
@@ -391,7 +405,8 @@ class StatementWriter {
     x.close(tag<"Fmly">);
     x.close(tag<"Domn">);
     x.open(tag<"Prtry">);
-    std::string proprietary = fit(t.transaction_type, kMax35);
+    std::string& proprietary = proprietary_;
+    proprietary.assign(fit(t.transaction_type, kMax35, scratch_[0]));
     if (proprietary.empty()) proprietary = "NMSC";
     if (!gvc.empty()) {
       proprietary.push_back('+');
@@ -403,9 +418,10 @@ class StatementWriter {
           proprietary.append(trim_white_space(*primanota));
         }
       }
-      proprietary = fit(proprietary, kMax35);
+      x.escaped(tag<"Cd">, fit(proprietary, kMax35, scratch_[0]));
+    } else {
+      x.escaped(tag<"Cd">, proprietary);
     }
-    x.escaped(tag<"Cd">, proprietary);
     x.value(tag<"Issr">, gvc.empty() ? "SWIFT" : "DK");
     x.close(tag<"Prtry">);
     x.close(tag<"BkTxCd">);
@@ -414,7 +430,7 @@ class StatementWriter {
 
   LeftOut write_entry(Xml& x, const Transaction& t, const TransactionId& id) {
     const auto amount = amount_of(t.amount);
-    if (!amount) return "amount " + t.amount.to_string() + " has more digits than camt allows";
+    if (!amount) [[unlikely]] return too_many_digits("amount", t.amount);
     const bool credit = is_credit_side(t.debit_credit);
     const std::string_view indicator = credit ? "CRDT" : "DBIT";
     const FieldViews fields = field_views(t, fields_scratch_);
@@ -441,8 +457,9 @@ class StatementWriter {
     x.open(tag<"ValDt">);
     x.date(tag<"Dt">, t.value_date);
     x.close(tag<"ValDt">);
-    const std::string bank_reference =
-        t.bank_reference && !is_no_reference(*t.bank_reference) ? fit(*t.bank_reference, kMax35) : std::string();
+    const std::string_view bank_reference = t.bank_reference && !is_no_reference(*t.bank_reference)
+                                                ? fit(*t.bank_reference, kMax35, bank_reference_)
+                                                : std::string_view();
     if (!bank_reference.empty()) x.escaped(tag<"AcctSvcrRef">, bank_reference);
     const BankTransactionCode code = write_transaction_code(x, t, gvc, credit);
 
@@ -475,11 +492,11 @@ class StatementWriter {
   // AcctSvcrRef, the payer's order or batch (KREF, PREF) under PmtInfId, the owner's
   // :61: reference as the instruction, an end-to-end reference only as the bank gave it.
   void write_references(Xml& x, const Transaction& t, const FieldViews& fields, std::string_view bank_reference) {
-    const std::string payment_information = fit(fields.payment_information_id, kMax35);
-    const std::string instruction =
-        is_no_reference(t.customer_reference) ? std::string() : fit(t.customer_reference, kMax35);
-    const std::string end_to_end = fit(fields.end_to_end_reference, kMax35);
-    const std::string mandate = fit(fields.mandate_reference, kMax35);
+    const std::string_view payment_information = fit(fields.payment_information_id, kMax35, scratch_[0]);
+    const std::string_view instruction =
+        is_no_reference(t.customer_reference) ? std::string_view() : fit(t.customer_reference, kMax35, scratch_[1]);
+    const std::string_view end_to_end = fit(fields.end_to_end_reference, kMax35, scratch_[2]);
+    const std::string_view mandate = fit(fields.mandate_reference, kMax35, scratch_[3]);
     const bool owner_id = version_ != CamtVersion::V02 && !instruction.empty();
     if (bank_reference.empty() && payment_information.empty() && instruction.empty() && end_to_end.empty() &&
         mandate.empty()) {
@@ -498,11 +515,13 @@ class StatementWriter {
   // The counterparty paid a credit (debtor) and was paid by a debit (creditor).
   void write_parties(Xml& x, const FieldViews& fields, bool credit) {
     const std::string_view iban = is_valid_iban(fields.counter_iban) ? fields.counter_iban : std::string_view();
-    const std::string other = iban.empty() ? fit(trim_white_space(fields.counter_account), kMax34) : std::string();
-    const bool has_name = !fit(fields.counterparty, kMax140).empty();
-    const bool has_creditor_id = !fit(fields.creditor_id, kMax35).empty();
+    // Kept apart from the scratch the parties' own texts are fitted in.
+    const std::string_view other =
+        iban.empty() ? fit(trim_white_space(fields.counter_account), kMax34, other_account_) : std::string_view();
+    const bool has_name = fits_something(fields.counterparty, kMax140);
+    const bool has_creditor_id = fits_something(fields.creditor_id, kMax35);
     const bool has_ultimate =
-        !fit(fields.ultimate_debtor, kMax140).empty() || !fit(fields.ultimate_creditor, kMax140).empty();
+        fits_something(fields.ultimate_debtor, kMax140) || fits_something(fields.ultimate_creditor, kMax140);
     if (!has_name && iban.empty() && other.empty() && !has_creditor_id && !has_ultimate) return;
     x.open(tag<"RltdPties">);
     if (credit) {
@@ -522,8 +541,8 @@ class StatementWriter {
     x.close(tag<"RltdPties">);
   }
 
-  static void write_purpose(Xml& x, std::string_view purpose_code) {
-    const std::string code = fit(purpose_code, kMax35);
+  [[gnu::noinline]] void write_purpose(Xml& x, std::string_view purpose_code) {
+    const std::string_view code = fit(purpose_code, kMax35, scratch_[0]);
     if (code.empty()) return;
     bool is_code = code.size() <= 4;
     for (const char c : code) is_code = is_code && is_upper_or_digit(c);
@@ -533,7 +552,7 @@ class StatementWriter {
   }
 
   // A structured creditor reference, of ISO 11649 ("ISO") or another issuer.
-  static void write_creditor_reference(Xml& x, std::string_view reference, std::string_view issuer) {
+  [[gnu::cold]] [[gnu::noinline]] static void write_creditor_reference(Xml& x, std::string_view reference, std::string_view issuer) {
     x.open(tag<"Strd">);
     x.open(tag<"CdtrRefInf">);
     x.open(tag<"Tp">);
@@ -551,8 +570,8 @@ class StatementWriter {
   // pieces leave out (readers join them with one), never inside a word shorter than
   // that; then the structured references it holds or the bank gave.
   void write_remittance(Xml& x, const FieldViews& fields) {
-    const std::string reference = fit(fields.structured_reference, kMax35);
-    const std::string issuer = fit(fields.reference_issuer, kMax35);
+    const std::string_view reference = fit(fields.structured_reference, kMax35, scratch_[0]);
+    const std::string_view issuer = fit(fields.reference_issuer, kMax35, scratch_[1]);
     purpose_.clear();
     clean_into(trim_white_space(fields.purpose), purpose_);
     std::string_view rest = trim_white_space(purpose_);
@@ -583,12 +602,12 @@ class StatementWriter {
 
   // Why a payment came back: the ISO reason the bank gave (/RTRN/), or the German
   // return key (?34) of a returned entry, under Prtry where it is no ISO code.
-  static void write_return(Xml& x, const Transaction& t, const FieldViews& fields, const BankTransactionCode& code) {
+  [[gnu::noinline]] void write_return(Xml& x, const Transaction& t, const FieldViews& fields, const BankTransactionCode& code) {
     std::string_view reason = trim_white_space(fields.return_reason);
     if (reason.empty() && is_return(code) && t.structured_details) {
       if (const auto v = t.structured_details->find("34")) reason = trim_white_space(*v);
     }
-    const std::string fitted = fit(reason, kMax35);
+    const std::string_view fitted = fit(reason, kMax35, scratch_[0]);
     if (fitted.empty()) return;
     x.open(tag<"RtrInf">);
     x.open(tag<"Rsn">);
@@ -619,6 +638,10 @@ class StatementWriter {
   std::string currency_;
   int units_ = 2;
   std::string purpose_;  // working storage, reused from entry to entry
+  std::string proprietary_;
+  std::string bank_reference_;
+  std::string other_account_;
+  std::string scratch_[4];  // of fit(), for the texts of one part of an entry at a time
   FieldScratch fields_scratch_;  // the same for the derived fields
 };
 
