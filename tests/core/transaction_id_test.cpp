@@ -113,6 +113,78 @@ TEST(TransactionId, FollowsTheDocumentedCanonicalText) {
             (std::vector<std::string>{"a8a8f0239b53019babcad4de7d725f40", "9871378ecf14f79024a6db38c380bdd0"}));
 }
 
+// The canonical text as documented, put together field by field and hashed: what the
+// ids are made of, spelled out apart from how they are made.
+std::string id_by_the_documented_text(const Statement& s, std::size_t i) {
+  auto field = [](std::string& out, std::string_view bytes) {
+    out += std::to_string(bytes.size()) + ":" + std::string(bytes) + "\n";
+  };
+  auto own_fields = [&field](const Transaction& t) {
+    std::string out;
+    field(out, t.value_date.to_iso());
+    field(out, t.entry_date ? t.entry_date->to_iso() : "");
+    field(out, mark_text(t.debit_credit));
+    field(out, t.funds_code ? std::string(1, *t.funds_code) : "");
+    field(out, t.signed_amount().to_string());
+    field(out, t.transaction_type);
+    field(out, t.customer_reference);
+    field(out, t.bank_reference.value_or(""));
+    field(out, t.extra_details.value_or(""));
+    field(out, t.details);
+    return out;
+  };
+  std::string text = "tallyfold-transaction-id-1\n";
+  field(text, s.account_identification);
+  field(text, statement_currency(s));
+  field(text, std::string(s.number) + (s.sequence ? "/" + std::string(*s.sequence) : ""));
+  const std::string own = own_fields(s.transactions[i]);
+  std::size_t occurrence = 1;
+  for (std::size_t k = 0; k < i; ++k) occurrence += own_fields(s.transactions[k]) == own;
+  text += own;
+  field(text, std::to_string(occurrence));
+  return hex_digest(text, 16, text.size() + 1);
+}
+
+// Values of every shape the fields take, each transaction's id against the documented
+// text: lengths of one to four digits, dates outside four-digit years, absent values,
+// repeats.
+TEST(TransactionId, EveryShapeOfValueFollowsTheDocumentedText) {
+  auto file = read_bank_file(kStatement, {});
+  ASSERT_TRUE(file);
+  Statement s = file->statements[0];
+  const Transaction base = s.transactions[0];
+  std::vector<std::string> texts;  // the transactions' views point into these
+  texts.reserve(64);
+  const std::size_t kSizes[] = {0, 1, 9, 10, 99, 100, 999, 1000, 1001, 12345};
+  for (const std::size_t size : kSizes) {
+    Transaction t = base;
+    texts.push_back(std::string(size, 'd'));
+    t.details = texts.back();
+    s.transactions.push_back(t);
+    t.transaction_type = texts.back();
+    t.extra_details.reset();
+    t.bank_reference.reset();
+    s.transactions.push_back(t);
+  }
+  const int kYears[] = {1, 99, 999, 1000, 2024, 9999, 10000, 32767, -5};
+  for (const int year : kYears) {
+    Transaction t = base;
+    t.value_date = *Date::from_ymd(year, 2, 3);
+    s.transactions.push_back(t);
+    t.entry_date = Date::from_ymd(year, 12, 31);
+    s.transactions.push_back(t);
+    t.entry_date.reset();
+    t.funds_code.reset();
+    s.transactions.push_back(t);
+  }
+  s.transactions.push_back(base);  // a third repeat
+  const std::vector<TransactionId> ids = transaction_ids(s);
+  ASSERT_EQ(ids.size(), s.transactions.size());
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    EXPECT_EQ(std::string(ids[i].text()), id_by_the_documented_text(s, i)) << "transaction " << i;
+  }
+}
+
 // Every value the bank wrote takes part: changing any one gives the first transaction
 // another id.
 TEST(TransactionId, EveryValueTakesPart) {

@@ -1,6 +1,8 @@
 #include "tallyfold/transaction_id.hpp"
 
 #include <charconv>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <bit>
 #include <functional>
@@ -23,24 +25,86 @@ void append_field(std::string& out, std::string_view bytes) {
   out.push_back('\n');
 }
 
-// Fields 4 to 13: the values of one transaction, the same for identical transactions.
-void append_transaction_fields(std::string& out, const Transaction& t) {
-  std::string scratch;
-  t.value_date.append_iso(scratch);
-  append_field(out, scratch);
-  scratch.clear();
-  if (t.entry_date) t.entry_date->append_iso(scratch);
-  append_field(out, scratch);
-  append_field(out, mark_text(t.debit_credit));
-  append_field(out, t.funds_code ? std::string_view(&*t.funds_code, 1) : std::string_view());
+// The most bytes a field's length, ":" and "\n" take besides its bytes, and the most
+// the dates, mark, funds code and amount of fields 4 to 8 take.
+constexpr std::size_t kFieldFrame = 22;
+constexpr std::size_t kShortFields = 2 * 12 + 2 + 1 + 48;
+
+// The bytes of fields 4 to 13 of `t` at most.
+std::size_t fields_room(const Transaction& t) noexcept {
+  return 10 * kFieldFrame + kShortFields + t.transaction_type.size() + t.customer_reference.size() +
+         t.details.size() + t.bank_reference.value_or(std::string_view()).size() +
+         t.extra_details.value_or(std::string_view()).size();
+}
+
+// The same field written at `p`, which has room for it; where it ends. A transaction's
+// fields are a few short values and texts: their lengths are one to three digits.
+char* put_field(char* p, std::string_view bytes) noexcept {
+  const std::size_t n = bytes.size();
+  if (n < 10) {
+    *p++ = static_cast<char>('0' + n);
+  } else if (n < 100) {
+    p[0] = static_cast<char>('0' + n / 10);
+    p[1] = static_cast<char>('0' + n % 10);
+    p += 2;
+  } else if (n < 1000) {
+    p[0] = static_cast<char>('0' + n / 100);
+    p[1] = static_cast<char>('0' + n / 10 % 10);
+    p[2] = static_cast<char>('0' + n % 10);
+    p += 3;
+  } else {
+    p = std::to_chars(p, p + 20, n).ptr;
+  }
+  *p++ = ':';
+  if (n != 0) std::memcpy(p, bytes.data(), n);
+  p += n;
+  *p++ = '\n';
+  return p;
+}
+
+// A date's field as Date::append_iso writes it; `scratch` for the years it writes
+// otherwise than with four digits.
+char* put_date_field(char* p, const Date& d, std::string& scratch) {
+  if (d.year() < 1000 || d.year() > 9999) [[unlikely]] {
+    scratch.clear();
+    d.append_iso(scratch);
+    return put_field(p, scratch);
+  }
+  auto two = [](char* at, unsigned v) noexcept {
+    at[0] = static_cast<char>('0' + v / 10);
+    at[1] = static_cast<char>('0' + v % 10);
+  };
+  const auto year = static_cast<unsigned>(d.year());
+  std::memcpy(p, "10:", 3);
+  two(p + 3, year / 100);
+  two(p + 5, year % 100);
+  p[7] = '-';
+  two(p + 8, d.month());
+  p[10] = '-';
+  two(p + 11, d.day());
+  p[13] = '\n';
+  return p + 14;
+}
+
+// Fields 4 to 13: the values of one transaction, the same for identical transactions;
+// written at `p`, which has fields_room(t) bytes of room. Where they end.
+char* put_transaction_fields(char* p, const Transaction& t, std::string& scratch) {
+  p = put_date_field(p, t.value_date, scratch);
+  if (t.entry_date) {
+    p = put_date_field(p, *t.entry_date, scratch);
+  } else {
+    p = put_field(p, {});
+  }
+  p = put_field(p, mark_text(t.debit_credit));
+  p = put_field(p, t.funds_code ? std::string_view(&*t.funds_code, 1) : std::string_view());
   scratch.clear();
   t.signed_amount().append_to(scratch);
-  append_field(out, scratch);
-  append_field(out, t.transaction_type);
-  append_field(out, t.customer_reference);
-  append_field(out, t.bank_reference.value_or(std::string_view()));
-  append_field(out, t.extra_details.value_or(std::string_view()));
-  append_field(out, t.details);
+  p = put_field(p, scratch);
+  p = put_field(p, t.transaction_type);
+  p = put_field(p, t.customer_reference);
+  p = put_field(p, t.bank_reference.value_or(std::string_view()));
+  p = put_field(p, t.extra_details.value_or(std::string_view()));
+  return put_field(p, t.details);
 }
 
 }  // namespace
@@ -64,15 +128,11 @@ std::vector<TransactionId> transaction_ids(const Statement& s) {
   // ones seen so far (open addressing, at most half full) that counts occurrences
   // without an allocation per transaction.
   const std::size_t n = s.transactions.size();
-  // Room for every transaction's fields at once: the texts and about 100 bytes of
-  // dates, marks, amount and lengths each.
+  // Room for every transaction's fields at once, never filled before they are written.
   std::size_t room = 0;
-  for (const Transaction& t : s.transactions) {
-    room += 100 + t.transaction_type.size() + t.customer_reference.size() + t.details.size() +
-            t.bank_reference.value_or(std::string_view()).size() + t.extra_details.value_or(std::string_view()).size();
-  }
-  std::string fields;
-  fields.reserve(room);
+  for (const Transaction& t : s.transactions) room += fields_room(t);
+  const std::unique_ptr<char[]> fields(new char[room]);
+  std::string scratch;
   std::vector<std::pair<std::size_t, std::size_t>> spans(n);
   struct Slot {
     std::size_t hash = 0;
@@ -84,11 +144,12 @@ std::vector<TransactionId> transaction_ids(const Statement& s) {
 
   std::vector<TransactionId> ids;
   ids.reserve(n);
+  char* end = fields.get();
   for (std::size_t i = 0; i < n; ++i) {
-    const std::size_t start = fields.size();
-    append_transaction_fields(fields, s.transactions[i]);
-    spans[i] = {start, fields.size() - start};
-    const std::string_view own = std::string_view(fields).substr(start);
+    char* const start = end;
+    end = put_transaction_fields(start, s.transactions[i], scratch);
+    const std::string_view own(start, static_cast<std::size_t>(end - start));
+    spans[i] = {static_cast<std::size_t>(start - fields.get()), own.size()};
     const std::size_t hash = std::hash<std::string_view>{}(own);
     std::size_t occurrence = 0;
     for (std::size_t k = hash & mask;; k = (k + 1) & mask) {
@@ -99,7 +160,7 @@ std::vector<TransactionId> transaction_ids(const Statement& s) {
         break;
       }
       if (slot.hash == hash &&
-          std::string_view(fields).substr(spans[slot.first].first, spans[slot.first].second) == own) {
+          std::string_view(fields.get() + spans[slot.first].first, spans[slot.first].second) == own) {
         occurrence = ++slot.count;
         break;
       }
@@ -108,10 +169,11 @@ std::vector<TransactionId> transaction_ids(const Statement& s) {
     detail::Blake2b hash_state = statement_state;
     hash_state.update(own);
     char digits[24];
-    std::string occurrence_field;
-    append_field(occurrence_field,
-                 std::string_view(digits, std::to_chars(digits, digits + sizeof digits, occurrence).ptr));
-    hash_state.update(occurrence_field);
+    char occurrence_field[24 + kFieldFrame];
+    const std::string_view count(digits, static_cast<std::size_t>(
+                                             std::to_chars(digits, digits + sizeof digits, occurrence).ptr - digits));
+    hash_state.update(std::string_view(
+        occurrence_field, static_cast<std::size_t>(put_field(occurrence_field, count) - occurrence_field)));
     std::uint8_t digest[16];
     hash_state.finish(digest);
     TransactionId id;

@@ -228,7 +228,11 @@ void Blake2b::finish(std::uint8_t* out) noexcept {
   counted_ += filled_;
   std::memset(block_.data() + filled_, 0, block_.size() - filled_);
   compress(true);
-  for (std::size_t i = 0; i < digest_size_; ++i) out[i] = static_cast<std::uint8_t>(h_[i / 8] >> (8 * (i % 8)));
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(out, h_.data(), digest_size_);
+  } else {
+    for (std::size_t i = 0; i < digest_size_; ++i) out[i] = static_cast<std::uint8_t>(h_[i / 8] >> (8 * (i % 8)));
+  }
 }
 
 }  // namespace tallyfold::detail
