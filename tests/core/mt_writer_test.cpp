@@ -70,6 +70,32 @@ INSTANTIATE_TEST_SUITE_P(
                       TypeRow{{"ACMT", "ICDT", "ESCT"}, "NMSC"}, TypeRow{{"XTND", "NTAV", "NTAV"}, "NMSC"},
                       TypeRow{{"", "", ""}, "NMSC"}));
 
+// An entry's code: its GVC where the mapping has it, else its SWIFT type read without
+// its first letter, else the unknown code.
+TEST(BankTransactionCode, GvcFirstThenType) {
+  const camt::BankTransactionCode kTransferIn{"PMNT", "RCDT", "OTHR"};
+  const camt::BankTransactionCode kTransferOut{"PMNT", "ICDT", "OTHR"};
+  const struct {
+    std::string_view type;
+    std::string_view gvc;
+    bool credit;
+    camt::BankTransactionCode code;
+  } kRows[] = {
+      {"NTRF", "166", true, {"PMNT", "RCDT", "ESCT"}},  {"NTRF", "008", false, {"PMNT", "ICDT", "STDO"}},
+      {"NTRF", "809", false, {"ACMT", "MDOP", "COMM"}}, {"NMSC", "105", false, {"PMNT", "IDDT", "ESDD"}},
+      {"NTRF", "195", true, {"PMNT", "RDDT", "BBDD"}},  {"NTRF", "000", true, kTransferIn},
+      {"NTRF", "999", false, kTransferOut},             {"NTRF", "16a", true, kTransferIn},
+      {"NTRF", "1666", true, kTransferIn},              {"NTRF", "16", true, kTransferIn},
+      {"FTRF", "", false, kTransferOut},                {"STRF", "", true, kTransferIn},
+      {"NCHG", "", true, {"ACMT", "MCOP", "CHRG"}},     {"NXYZ", "", true, camt::kUnknownTransactionCode},
+      {"NTR", "", true, camt::kUnknownTransactionCode}, {"", "", false, camt::kUnknownTransactionCode},
+      {"NTRFX", "", false, camt::kUnknownTransactionCode},
+  };
+  for (const auto& row : kRows) {
+    EXPECT_EQ(camt::bank_transaction_code(row.type, row.gvc, row.credit), row.code) << row.type << " " << row.gvc;
+  }
+}
+
 // The table read both ways gives every type back, from either side.
 TEST(SwiftTypeOf, ReadsTheTableBack) {
   for (const std::string_view type : {"NCHG", "NCHK", "NCMZ", "NCOM", "NDDT", "NDIV", "NINT", "NSTO", "NTRF"}) {

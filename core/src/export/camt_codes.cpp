@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 
 #include "export/iso20022_limits.hpp"
 
@@ -75,18 +76,52 @@ constexpr SwiftRow kSwift[] = {
     {"NTRF", {"PMNT", "ICDT", "OTHR"}, {"PMNT", "RCDT", "OTHR"}},  // transfer
 };
 
+// Three digits as a number from 0 to 999; -1 for anything else.
+constexpr int gvc_number(std::string_view gvc) noexcept {
+  if (gvc.size() != 3) return -1;
+  int n = 0;
+  for (const char c : gvc) {
+    if (c < '0' || c > '9') return -1;
+    n = 10 * n + (c - '0');
+  }
+  return n;
+}
+
+// Each GVC's row in kGvc, by its number: looked up for every entry of a German file.
+constexpr std::array<std::uint8_t, 1000> kGvcRow = [] {
+  static_assert(std::size(kGvc) < 255);
+  std::array<std::uint8_t, 1000> rows{};
+  rows.fill(0xFF);
+  for (std::size_t i = 0; i < std::size(kGvc); ++i) {
+    rows[static_cast<std::size_t>(gvc_number(kGvc[i].gvc))] = static_cast<std::uint8_t>(i);
+  }
+  return rows;
+}();
+
+// The three characters of a type after its N, F or S, as one number.
+constexpr std::uint32_t type_key(std::string_view type) noexcept {
+  return static_cast<std::uint32_t>(static_cast<unsigned char>(type[1])) << 16 |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(type[2])) << 8 |
+         static_cast<unsigned char>(type[3]);
+}
+
+constexpr std::array<std::uint32_t, std::size(kSwift)> kSwiftKey = [] {
+  std::array<std::uint32_t, std::size(kSwift)> keys{};
+  for (std::size_t i = 0; i < std::size(kSwift); ++i) keys[i] = type_key(kSwift[i].type);
+  return keys;
+}();
+
 }  // namespace
 
 BankTransactionCode bank_transaction_code(std::string_view swift_type, std::string_view gvc, bool credit) noexcept {
-  if (gvc.size() == 3) {
-    const auto* row = std::lower_bound(std::begin(kGvc), std::end(kGvc), gvc,
-                                       [](const GvcRow& r, std::string_view g) { return r.gvc < g; });
-    if (row != std::end(kGvc) && row->gvc == gvc) return row->code;
+  if (const int number = gvc_number(gvc); number >= 0) {
+    const std::uint8_t row = kGvcRow[static_cast<std::size_t>(number)];
+    if (row != 0xFF) return kGvc[row].code;
   }
   if (swift_type.size() == 4) {
-    const std::string_view type = swift_type.substr(1);
-    for (const SwiftRow& row : kSwift) {
-      if (row.type.substr(1) == type) return credit ? row.credit : row.debit;
+    const std::uint32_t key = type_key(swift_type);
+    for (std::size_t i = 0; i < kSwiftKey.size(); ++i) {
+      if (kSwiftKey[i] == key) return credit ? kSwift[i].credit : kSwift[i].debit;
     }
   }
   return kUnknownTransactionCode;

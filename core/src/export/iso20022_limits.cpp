@@ -19,8 +19,14 @@ void clean_into(std::string_view text, std::string& out) {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const auto* const end = p + text.size();
   while (p < end) {
-    // Printable ASCII, most of every text, is copied a run at a time.
+    // Printable ASCII, most of every text, is copied a run at a time, found eight bytes
+    // at a time.
     const auto* run = p;
+    while (end - p >= 8) {
+      const std::uint64_t w = detail::word::load(p);
+      if (detail::word::any_non_ascii(w) | detail::word::any_below(w, 0x20)) break;
+      p += 8;
+    }
     while (p < end && *p >= 0x20 && *p < 0x80) ++p;
     if (p != run) out.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(p - run));
     if (p == end) break;
@@ -38,6 +44,8 @@ void clean_into(std::string_view text, std::string& out) {
 }
 
 std::size_t prefix_bytes(std::string_view cleaned, std::size_t max) noexcept {
+  // No more bytes than `max` are no more characters either: nothing to count.
+  if (cleaned.size() <= max) return cleaned.size();
   return detail::character_prefix(cleaned, max);
 }
 
@@ -115,12 +123,13 @@ std::optional<std::string> schema_amount(const Decimal& d, int decimals, int min
   int significant = n;
   while (significant > scale && digits[significant - 1] == '0') --significant;
   if (significant > kTotalDigits) return std::nullopt;
-  std::string out;
+  char text[48];
+  char* t = text;
   for (int i = n - 1; i >= 0; --i) {
-    if (i == scale - 1 && scale > 0) out.push_back('.');
-    out.push_back(digits[i]);
+    if (i == scale - 1 && scale > 0) *t++ = '.';
+    *t++ = digits[i];
   }
-  return out;
+  return std::string(text, t);
 }
 
 bool is_currency(std::string_view s) noexcept {
