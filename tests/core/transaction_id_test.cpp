@@ -1,11 +1,13 @@
 // Transaction ids: the hash against its published vectors, the documented canonical
 // text against an id computed from it independently, and over the corpus the two
 // promises a booking program relies on.
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <set>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -85,6 +87,49 @@ TEST(Blake2b, KernelsAgree) {
         detail::Blake2b::force(kernel);
         EXPECT_EQ(hex_digest(std::string_view(data).substr(0, n), size, 100), scalar)
             << n << " bytes, " << size << "-byte digest, kernel " << static_cast<int>(kernel);
+      }
+    }
+  }
+  detail::Blake2b::force(detail::Blake2b::Kernel::Widest);
+}
+
+// Messages hashed side by side against each hashed alone: after starts that hold no
+// bytes, part of a block, exactly a block or more, with counts that leave lanes empty
+// and lengths around the blocks' ends, so that lanes finish at different blocks.
+TEST(Blake2b, MessagesSideBySideAgreeWithEachAlone) {
+  std::string data;
+  std::uint64_t x = 0x2545F4914F6CDD1DULL;
+  for (int i = 0; i < 1200; ++i) {
+    x ^= x << 13;
+    x ^= x >> 7;
+    x ^= x << 17;
+    data.push_back(static_cast<char>(x));
+  }
+  const std::size_t kStarts[] = {0, 1, 60, 127, 128, 129, 255, 256, 300};
+  const std::size_t kLengths[] = {0, 1, 67, 68, 127, 128, 129, 255, 256, 257, 600, 1000};
+  for (const auto kernel : kKernels) {
+    if (!detail::Blake2b::available(kernel)) continue;
+    detail::Blake2b::force(kernel);
+    for (const std::size_t start_size : kStarts) {
+      detail::Blake2b start(16);
+      start.update(std::string_view(data).substr(1000 - start_size, start_size));
+      for (std::size_t count = 0; count <= 9; ++count) {
+        std::vector<std::string_view> messages;
+        for (std::size_t i = 0; i < count; ++i) {
+          messages.push_back(std::string_view(data).substr(i, kLengths[(i * 5 + start_size + count) % std::size(kLengths)]));
+        }
+        std::vector<std::uint8_t> digests(16 * count + 1, 0xAB);
+        detail::Blake2b::finish_each(start, messages, digests.data());
+        EXPECT_EQ(digests.back(), 0xAB) << "written past the digests";
+        for (std::size_t i = 0; i < count; ++i) {
+          detail::Blake2b alone = start;
+          alone.update(messages[i]);
+          std::uint8_t digest[16];
+          alone.finish(digest);
+          EXPECT_TRUE(std::equal(digest, digest + 16, digests.begin() + static_cast<std::ptrdiff_t>(16 * i)))
+              << "start " << start_size << ", message " << i << " of " << count << " (" << messages[i].size()
+              << " bytes), kernel " << static_cast<int>(kernel);
+        }
       }
     }
   }

@@ -151,16 +151,18 @@ std::vector<TransactionId> transaction_ids(const Statement& s) {
   detail::Blake2b statement_state(16);
   statement_state.update(head);
 
-  // Fields 4 to 13 of every transaction, one after another, and a table of the distinct
-  // ones seen so far (open addressing, at most half full) that counts occurrences
-  // without an allocation per transaction.
+  // Fields 4 to 13 of every transaction followed by field 14, one after another, and a
+  // table of the distinct fields 4 to 13 seen so far (open addressing, at most half
+  // full) that counts occurrences without an allocation per transaction.
   const std::size_t n = s.transactions.size();
   // Room for every transaction's fields at once, never filled before they are written.
+  constexpr std::size_t kOccurrenceRoom = 20 + kFieldFrame;
   std::size_t room = 0;
-  for (const Transaction& t : s.transactions) room += fields_room(t);
+  for (const Transaction& t : s.transactions) room += fields_room(t) + kOccurrenceRoom;
   const std::unique_ptr<char[]> fields(new char[room]);
   std::string scratch;
-  std::vector<std::pair<std::size_t, std::size_t>> spans(n);
+  std::vector<std::pair<std::size_t, std::size_t>> spans(n);  // of fields 4 to 13
+  std::vector<std::string_view> messages(n);                    // fields 4 to 14
   struct Slot {
     std::size_t hash = 0;
     std::size_t first = 0;  // the first transaction with these fields
@@ -169,8 +171,6 @@ std::vector<TransactionId> transaction_ids(const Statement& s) {
   const std::size_t mask = std::bit_ceil(2 * n + 1) - 1;
   std::vector<Slot> slots(mask + 1);
 
-  std::vector<TransactionId> ids;
-  ids.reserve(n);
   char* end = fields.get();
   for (std::size_t i = 0; i < n; ++i) {
     char* const start = end;
@@ -192,24 +192,24 @@ std::vector<TransactionId> transaction_ids(const Statement& s) {
         break;
       }
     }
-
-    detail::Blake2b hash_state = statement_state;
-    hash_state.update(own);
     char digits[24];
-    char occurrence_field[24 + kFieldFrame];
     const std::string_view count(digits, static_cast<std::size_t>(
                                              std::to_chars(digits, digits + sizeof digits, occurrence).ptr - digits));
-    hash_state.update(std::string_view(
-        occurrence_field, static_cast<std::size_t>(put_field(occurrence_field, count) - occurrence_field)));
-    std::uint8_t digest[16];
-    hash_state.finish(digest);
-    TransactionId id;
-    constexpr char kHex[] = "0123456789abcdef";
+    end = put_field(end, count);
+    messages[i] = std::string_view(start, static_cast<std::size_t>(end - start));
+  }
+
+  // Every transaction's hash continues from the statement's state: several side by side.
+  std::vector<std::uint8_t> digests(16 * n);
+  detail::Blake2b::finish_each(statement_state, messages, digests.data());
+  std::vector<TransactionId> ids(n);
+  constexpr char kHex[] = "0123456789abcdef";
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::uint8_t* digest = digests.data() + 16 * i;
     for (std::size_t b = 0; b < 16; ++b) {
-      id.hex[2 * b] = kHex[digest[b] >> 4];
-      id.hex[2 * b + 1] = kHex[digest[b] & 0xF];
+      ids[i].hex[2 * b] = kHex[digest[b] >> 4];
+      ids[i].hex[2 * b + 1] = kHex[digest[b] & 0xF];
     }
-    ids.push_back(id);
   }
   return ids;
 }

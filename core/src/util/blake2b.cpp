@@ -139,6 +139,62 @@ __attribute__((target("avx2"))) void compress_avx2(Block& b) noexcept {
 }
 #undef TALLYFOLD_G
 
+// One block of each of four messages, lane by lane: the state words, the block's
+// words, the counters and the final flags of lane i in element i of each vector.
+#define TALLYFOLD_ROT32(x) _mm256_shuffle_epi32(x, _MM_SHUFFLE(2, 3, 0, 1))
+#define TALLYFOLD_ROT24(x) _mm256_shuffle_epi8(x, r24)
+#define TALLYFOLD_ROT16(x) _mm256_shuffle_epi8(x, r16)
+#define TALLYFOLD_ROT63(x) _mm256_or_si256(_mm256_srli_epi64(x, 63), _mm256_add_epi64(x, x))
+#define TALLYFOLD_G4(a, b, c, d, x, y)                                  \
+  v[a] = _mm256_add_epi64(_mm256_add_epi64(v[a], v[b]), m[x]);         \
+  v[d] = TALLYFOLD_ROT32(_mm256_xor_si256(v[d], v[a]));                \
+  v[c] = _mm256_add_epi64(v[c], v[d]);                                 \
+  v[b] = TALLYFOLD_ROT24(_mm256_xor_si256(v[b], v[c]));                \
+  v[a] = _mm256_add_epi64(_mm256_add_epi64(v[a], v[b]), m[y]);         \
+  v[d] = TALLYFOLD_ROT16(_mm256_xor_si256(v[d], v[a]));                \
+  v[c] = _mm256_add_epi64(v[c], v[d]);                                 \
+  v[b] = TALLYFOLD_ROT63(_mm256_xor_si256(v[b], v[c]))
+#define TALLYFOLD_ROUND4(r)                                                          \
+  TALLYFOLD_G4(0, 4, 8, 12, kSigma[r][0], kSigma[r][1]);                             \
+  TALLYFOLD_G4(1, 5, 9, 13, kSigma[r][2], kSigma[r][3]);                             \
+  TALLYFOLD_G4(2, 6, 10, 14, kSigma[r][4], kSigma[r][5]);                            \
+  TALLYFOLD_G4(3, 7, 11, 15, kSigma[r][6], kSigma[r][7]);                            \
+  TALLYFOLD_G4(0, 5, 10, 15, kSigma[r][8], kSigma[r][9]);                            \
+  TALLYFOLD_G4(1, 6, 11, 12, kSigma[r][10], kSigma[r][11]);                          \
+  TALLYFOLD_G4(2, 7, 8, 13, kSigma[r][12], kSigma[r][13]);                           \
+  TALLYFOLD_G4(3, 4, 9, 14, kSigma[r][14], kSigma[r][15])
+
+__attribute__((target("avx2"))) void compress_lanes(__m256i* h, const __m256i* m, __m256i counters, __m256i last,
+                                                    __m256i active) noexcept {
+  const __m256i r24 = _mm256_setr_epi8(3, 4, 5, 6, 7, 0, 1, 2, 11, 12, 13, 14, 15, 8, 9, 10, 3, 4, 5, 6, 7, 0, 1, 2,
+                                       11, 12, 13, 14, 15, 8, 9, 10);
+  const __m256i r16 = _mm256_setr_epi8(2, 3, 4, 5, 6, 7, 0, 1, 10, 11, 12, 13, 14, 15, 8, 9, 2, 3, 4, 5, 6, 7, 0, 1,
+                                       10, 11, 12, 13, 14, 15, 8, 9);
+  __m256i v[16];
+  for (int i = 0; i < 8; ++i) {
+    v[i] = h[i];
+    v[i + 8] = _mm256_set1_epi64x(static_cast<long long>(kIv[i]));
+  }
+  v[12] = _mm256_xor_si256(v[12], counters);
+  v[14] = _mm256_xor_si256(v[14], last);
+  // A loop over the rounds: unrolled, the code would outgrow the instruction cache
+  // between one statement and the next.
+  for (int r = 0; r < 12; ++r) {
+    TALLYFOLD_ROUND4(r);
+  }
+  // A lane whose message has no more blocks keeps its state.
+  for (int i = 0; i < 8; ++i) {
+    const __m256i next = _mm256_xor_si256(h[i], _mm256_xor_si256(v[i], v[i + 8]));
+    h[i] = _mm256_blendv_epi8(h[i], next, active);
+  }
+}
+#undef TALLYFOLD_ROUND4
+#undef TALLYFOLD_G4
+#undef TALLYFOLD_ROT32
+#undef TALLYFOLD_ROT24
+#undef TALLYFOLD_ROT16
+#undef TALLYFOLD_ROT63
+
 bool avx2_runs() noexcept {
   __builtin_cpu_init();
   return __builtin_cpu_supports("avx2");
@@ -204,6 +260,109 @@ void Blake2b::compress(bool last) noexcept {
   chosen.load(std::memory_order_relaxed)(b);
   std::memcpy(h_.data(), b.h, sizeof b.h);
 }
+
+void Blake2b::finish_each(const Blake2b& start, std::span<const std::string_view> messages,
+                          std::uint8_t* digests) noexcept {
+  std::size_t i = 0;
+#if defined(TALLYFOLD_BLAKE2B_AVX2)
+  if (chosen.load(std::memory_order_relaxed) == compress_avx2) {
+    const std::size_t n = messages.size();
+    for (; i < n; i += 4) {
+      const std::size_t count = n - i < 4 ? n - i : 4;
+      std::string_view four[4];
+      std::uint8_t* out[4];
+      for (std::size_t l = 0; l < count; ++l) {
+        four[l] = messages[i + l];
+        out[l] = digests + (i + l) * start.digest_size_;
+      }
+      finish_four(start, four, count, out);
+    }
+    return;
+  }
+#endif
+  for (; i < messages.size(); ++i) {
+    Blake2b hash = start;
+    hash.update(messages[i]);
+    hash.finish(digests + i * start.digest_size_);
+  }
+}
+
+#if defined(TALLYFOLD_BLAKE2B_AVX2)
+__attribute__((target("avx2"))) void Blake2b::finish_four(const Blake2b& start, const std::string_view* messages,
+                                                          std::size_t count, std::uint8_t* const* digests) noexcept {
+  // Each lane's bytes: what `start` holds uncompressed, then its message; a lane beyond
+  // `count` repeats the first, and its digest is not written.
+  std::string_view message[4];
+  std::size_t length[4];
+  std::size_t blocks[4];
+  std::size_t most = 0;
+  for (std::size_t l = 0; l < 4; ++l) {
+    message[l] = messages[l < count ? l : 0];
+    length[l] = start.filled_ + message[l].size();
+    blocks[l] = length[l] == 0 ? 1 : (length[l] + 127) / 128;
+    most = blocks[l] > most ? blocks[l] : most;
+  }
+  __m256i h[8];
+  for (int w = 0; w < 8; ++w) h[w] = _mm256_set1_epi64x(static_cast<long long>(start.h_[w]));
+  alignas(32) std::uint64_t words[16][4];
+  for (std::size_t j = 0; j < most; ++j) {
+    alignas(32) std::uint64_t counter[4];
+    alignas(32) std::uint64_t last[4];
+    alignas(32) std::uint64_t active[4];
+    for (std::size_t l = 0; l < 4; ++l) {
+      // Block j of the lane: bytes [128 j, 128 j + 128) of its bytes, zeros past them.
+      std::uint8_t block[128] = {};
+      const std::size_t from = 128 * j;
+      if (j < blocks[l]) {
+        std::size_t at = 0;
+        if (from < start.filled_) {
+          at = start.filled_ - from < 128 ? start.filled_ - from : 128;
+          std::memcpy(block, start.block_.data() + from, at);
+        }
+        const std::size_t in_message = from + at - start.filled_;
+        if (at < 128 && in_message < message[l].size()) {
+          const std::size_t take = message[l].size() - in_message < 128 - at ? message[l].size() - in_message : 128 - at;
+          std::memcpy(block + at, message[l].data() + in_message, take);
+        }
+      }
+      for (int w = 0; w < 16; ++w) {
+        std::uint64_t word = 0;
+        if constexpr (std::endian::native == std::endian::little) {
+          std::memcpy(&word, block + 8 * w, 8);
+        } else {
+          for (int b = 7; b >= 0; --b) word = word << 8 | block[8 * w + b];
+        }
+        words[w][l] = word;
+      }
+      const bool final_block = j + 1 == blocks[l];
+      counter[l] = start.counted_ + (final_block ? length[l] : 128 * (j + 1));
+      last[l] = final_block ? ~std::uint64_t{0} : 0;
+      active[l] = j < blocks[l] ? ~std::uint64_t{0} : 0;
+    }
+    __m256i m[16];
+    for (int w = 0; w < 16; ++w) m[w] = _mm256_load_si256(reinterpret_cast<const __m256i*>(words[w]));
+    compress_lanes(h, m, _mm256_load_si256(reinterpret_cast<const __m256i*>(counter)),
+                   _mm256_load_si256(reinterpret_cast<const __m256i*>(last)),
+                   _mm256_load_si256(reinterpret_cast<const __m256i*>(active)));
+  }
+  alignas(32) std::uint64_t state[8][4];
+  for (int w = 0; w < 8; ++w) _mm256_store_si256(reinterpret_cast<__m256i*>(state[w]), h[w]);
+  for (std::size_t l = 0; l < count; ++l) {
+    for (std::size_t b = 0; b < start.digest_size_; ++b) {
+      digests[l][b] = static_cast<std::uint8_t>(state[b / 8][l] >> (8 * (b % 8)));
+    }
+  }
+}
+#else
+void Blake2b::finish_four(const Blake2b& start, const std::string_view* messages, std::size_t count,
+                          std::uint8_t* const* digests) noexcept {
+  for (std::size_t l = 0; l < count; ++l) {
+    Blake2b hash = start;
+    hash.update(messages[l]);
+    hash.finish(digests[l]);
+  }
+}
+#endif
 
 void Blake2b::update(std::string_view bytes) noexcept {
   const char* p = bytes.data();
