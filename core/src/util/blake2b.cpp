@@ -7,6 +7,7 @@
 #endif
 #include <cstring>
 #include <utility>
+#include <vector>
 
 namespace tallyfold::detail {
 namespace {
@@ -266,14 +267,26 @@ void Blake2b::finish_each(const Blake2b& start, std::span<const std::string_view
   std::size_t i = 0;
 #if defined(TALLYFOLD_BLAKE2B_AVX2)
   if (chosen.load(std::memory_order_relaxed) == compress_avx2) {
+    // Messages of as many blocks side by side, so that few lanes wait for the others:
+    // the messages in the order of their blocks (a count sort; the longest together).
+    constexpr std::size_t kKinds = 8;
     const std::size_t n = messages.size();
+    auto kind = [&](std::size_t k) noexcept {
+      const std::size_t blocks = (start.filled_ + messages[k].size() + 127) / 128;
+      return blocks < kKinds ? blocks : kKinds - 1;
+    };
+    std::size_t first[kKinds + 1] = {};
+    for (std::size_t k = 0; k < n; ++k) ++first[kind(k) + 1];
+    for (std::size_t b = 1; b <= kKinds; ++b) first[b] += first[b - 1];
+    std::vector<std::size_t> order(n);
+    for (std::size_t k = 0; k < n; ++k) order[first[kind(k)]++] = k;
     for (; i < n; i += 4) {
       const std::size_t count = n - i < 4 ? n - i : 4;
       std::string_view four[4];
       std::uint8_t* out[4];
       for (std::size_t l = 0; l < count; ++l) {
-        four[l] = messages[i + l];
-        out[l] = digests + (i + l) * start.digest_size_;
+        four[l] = messages[order[i + l]];
+        out[l] = digests + order[i + l] * start.digest_size_;
       }
       finish_four(start, four, count, out);
     }
@@ -310,10 +323,15 @@ __attribute__((target("avx2"))) void Blake2b::finish_four(const Blake2b& start, 
     alignas(32) std::uint64_t last[4];
     alignas(32) std::uint64_t active[4];
     for (std::size_t l = 0; l < 4; ++l) {
-      // Block j of the lane: bytes [128 j, 128 j + 128) of its bytes, zeros past them.
-      std::uint8_t block[128] = {};
+      // Block j of the lane: bytes [128 j, 128 j + 128) of its bytes, zeros past them;
+      // read in place where the message holds them all.
+      std::uint8_t block[128];
+      const std::uint8_t* bytes = block;
       const std::size_t from = 128 * j;
-      if (j < blocks[l]) {
+      if (j < blocks[l] && from >= start.filled_ && from - start.filled_ + 128 <= message[l].size()) {
+        bytes = reinterpret_cast<const std::uint8_t*>(message[l].data()) + (from - start.filled_);
+      } else if (j < blocks[l]) {
+        std::memset(block, 0, sizeof block);
         std::size_t at = 0;
         if (from < start.filled_) {
           at = start.filled_ - from < 128 ? start.filled_ - from : 128;
@@ -324,13 +342,15 @@ __attribute__((target("avx2"))) void Blake2b::finish_four(const Blake2b& start, 
           const std::size_t take = message[l].size() - in_message < 128 - at ? message[l].size() - in_message : 128 - at;
           std::memcpy(block + at, message[l].data() + in_message, take);
         }
+      } else {
+        std::memset(block, 0, sizeof block);
       }
       for (int w = 0; w < 16; ++w) {
         std::uint64_t word = 0;
         if constexpr (std::endian::native == std::endian::little) {
-          std::memcpy(&word, block + 8 * w, 8);
+          std::memcpy(&word, bytes + 8 * w, 8);
         } else {
-          for (int b = 7; b >= 0; --b) word = word << 8 | block[8 * w + b];
+          for (int b = 7; b >= 0; --b) word = word << 8 | bytes[8 * w + b];
         }
         words[w][l] = word;
       }
