@@ -9,6 +9,7 @@
 #include <unordered_set>
 
 #include "export/camt_account.hpp"
+#include "export/iso20022_hash.hpp"
 #include "export/sink_buffer.hpp"
 #include "export/statement_loop.hpp"
 #include "export/iso20022_limits.hpp"
@@ -21,63 +22,7 @@
 namespace tallyfold {
 namespace {
 
-// A 64-bit hash of the bytes fed to it, eight at a time: the body of a document runs to
-// hundreds of megabytes, where a byte-at-a-time hash would cost a fifth of the writing.
-// Fed in pieces, it gives what it gives for the same bytes at once.
-class ContentHash {
- public:
-  explicit ContentHash(std::uint64_t seed = 0xcbf29ce484222325ULL) noexcept : h_(seed) {}
-
-  void feed(std::string_view bytes) noexcept {
-    size_ += bytes.size();
-    std::size_t i = 0;
-    if (held_ > 0) {
-      const std::size_t take = std::min(bytes.size(), 8 - held_);
-      std::memcpy(pending_ + held_, bytes.data(), take);
-      held_ += take;
-      i = take;
-      if (held_ < 8) return;
-      mix(load(pending_));
-      held_ = 0;
-    }
-    // Four words a round: the words depend on each other, the loop's own steps need not.
-    std::uint64_t h = h_;
-    const char* p = bytes.data();
-    for (; i + 32 <= bytes.size(); i += 32) {
-      h = mixed(h, load(p + i));
-      h = mixed(h, load(p + i + 8));
-      h = mixed(h, load(p + i + 16));
-      h = mixed(h, load(p + i + 24));
-    }
-    for (; i + 8 <= bytes.size(); i += 8) h = mixed(h, load(p + i));
-    h_ = h;
-    held_ = bytes.size() - i;
-    std::memcpy(pending_, bytes.data() + i, held_);
-  }
-  std::uint64_t finish() noexcept {
-    std::uint64_t last = 0;
-    std::memcpy(&last, pending_, held_);
-    mix(last ^ (static_cast<std::uint64_t>(size_) << 56));
-    return h_;
-  }
-
- private:
-  static std::uint64_t load(const char* p) noexcept {
-    std::uint64_t word;
-    std::memcpy(&word, p, 8);
-    return word;
-  }
-  static std::uint64_t mixed(std::uint64_t h, std::uint64_t word) noexcept {
-    constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ULL;
-    h = (h ^ word) * kMultiplier;
-    return h ^ (h >> 29);
-  }
-  void mix(std::uint64_t word) noexcept { h_ = mixed(h_, word); }
-  std::uint64_t h_;
-  std::size_t size_ = 0;
-  std::size_t held_ = 0;
-  char pending_[8] = {};
-};
+using camt::ContentHash;
 
 std::uint64_t content_hash(std::string_view bytes) noexcept {
   ContentHash hash;
@@ -180,19 +125,28 @@ Body write_body(std::span<const Statement> statements, CamtMessage message, cons
   std::string scratch;
   std::string& out = buffer ? buffer->text() : scratch;
   std::vector<std::string> notes;
+  // Where the output stays in one string, each statement is hashed while the next is
+  // written; elsewhere it is hashed before it is handed on.
+  camt::TrailingHash trailing(hash, out.size());
+  const bool trails = buffer != nullptr && buffer->keeps_all();
   body.written = detail::write_statements(
       statements, out, "the camt document", warnings, [](const Statement& s) { return s.transaction_reference; },
       [&](const Statement& s, std::size_t i) {
         notes.clear();
-        return camt::write_statement(s, message, options, ids[i], notes, out);
+        return camt::write_statement(s, message, options, ids[i], notes, out, trails ? &trailing : nullptr);
       },
       [&](std::size_t mark) {
-        hash.feed(std::string_view(out).substr(mark));
+        if (trails) {
+          trailing.stays(out.size());
+        } else {
+          hash.feed(std::string_view(out).substr(mark));
+        }
         for (std::string& note : notes) warnings.push_back(std::move(note));
         if (buffer) return buffer->cut();
         scratch.clear();
         return true;
       });
+  if (trails) trailing.catch_up(out);
   body.hash = hash.finish();
   return body;
 }

@@ -86,14 +86,14 @@ class StatementWriter {
                   std::vector<std::string>& warnings)
       : s_(s), message_(message), options_(options), version_(options.version), id_(id), warnings_(warnings) {}
 
-  LeftOut write(std::string& out) {
+  LeftOut write(std::string& out, TrailingHash* trailing) {
     const bool report = message_ != CamtMessage::Statement;
     // camt has no statement without its balances; writing it would invent them.
     if (!s_.complete) return "the statement is incomplete";
     currency_ = currency();
     if (!is_currency(currency_)) return "no currency code";
     units_ = minor_units(currency_);
-    Xml x(out, 2);
+    Xml x(out, 2, trailing);
     const std::string_view element = names_of(message_).item;
     x.open(element);
     x.escaped(tag<"Id">, id_);
@@ -648,8 +648,8 @@ class StatementWriter {
 }  // namespace
 
 LeftOut write_statement(const Statement& s, CamtMessage message, const CamtOptions& options, std::string_view id,
-                        std::vector<std::string>& warnings, std::string& out) {
-  return StatementWriter(s, message, options, id, warnings).write(out);
+                        std::vector<std::string>& warnings, std::string& out, TrailingHash* trailing) {
+  return StatementWriter(s, message, options, id, warnings).write(out, trailing);
 }
 
 }  // namespace tallyfold::camt

@@ -11,13 +11,16 @@
 
 namespace tallyfold::camt {
 
+class TrailingHash;
+
 /// Why a statement cannot be written, or nothing.
 using LeftOut = std::optional<std::string>;
 
 /// Appends the statement's element (Stmt, Rpt or Ntfctn), identified by `id` (unique in
 /// its document, at most 35 characters), to `out`, and what it writes unlike the bank
-/// gave it to `warnings`; on a refusal both are to be dropped by the caller.
+/// gave it to `warnings`; on a refusal both are to be dropped by the caller. `trailing`,
+/// where given, takes its steps as the elements are written.
 LeftOut write_statement(const Statement& s, CamtMessage message, const CamtOptions& options, std::string_view id,
-                        std::vector<std::string>& warnings, std::string& out);
+                        std::vector<std::string>& warnings, std::string& out, TrailingHash* trailing = nullptr);
 
 }  // namespace tallyfold::camt

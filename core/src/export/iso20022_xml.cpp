@@ -34,6 +34,7 @@ inline char* Xml::line(std::size_t rest) {
   const auto indent = static_cast<std::size_t>(2 * depth_);
   const std::size_t bytes = indent + kBlanks + Tag::kRoom + rest;
   if (static_cast<std::size_t>(end_ - p_) < bytes) [[unlikely]] grow(bytes);
+  if (trailing_ != nullptr) trailing_->step(out_.data());
   std::memcpy(p_, kSpaces, kBlanks);
   if (indent > kBlanks) [[unlikely]] std::memset(p_, ' ', indent);
   return p_ + indent;

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "export/iso20022_hash.hpp"
 #include "export/iso20022_limits.hpp"
 #include "tallyfold/export.hpp"
 #include "tallyfold/model.hpp"
@@ -51,7 +52,11 @@ inline constexpr Tag tag = T;
 // done (release(), or when it goes). Until then the string holds bytes past the written.
 class Xml {
  public:
-  Xml(std::string& out, int depth) noexcept : out_(out), depth_(depth) { adopt(); }
+  /// `trailing`, where given, takes a step with each line.
+  Xml(std::string& out, int depth, TrailingHash* trailing = nullptr) noexcept
+      : out_(out), trailing_(trailing), depth_(depth) {
+    adopt();
+  }
   ~Xml() { release(); }
   Xml(const Xml&) = delete;
   Xml& operator=(const Xml&) = delete;
@@ -106,6 +111,7 @@ class Xml {
   void text_by_rules(const Tag& name, std::string_view t, std::size_t max);
 
   std::string& out_;
+  TrailingHash* trailing_;
   char* p_ = nullptr;    // where the next byte goes
   char* end_ = nullptr;  // the end of the string, written or not
   int depth_;

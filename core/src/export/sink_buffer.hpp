@@ -72,6 +72,8 @@ class SinkBuffer {
     return ok_;
   }
   bool rewritable() const noexcept { return direct_ != nullptr || sink_.rewritable(); }
+  /// Whether text() keeps the whole output: nothing written is handed on before flush().
+  bool keeps_all() const noexcept { return direct_ != nullptr; }
   bool ok() const noexcept { return ok_; }
 
  private:
