@@ -18,6 +18,7 @@
 #include "export/statement_loop.hpp"
 #include "export/swift_text.hpp"
 #include "fields/field_parts.hpp"
+#include "fields/rules.hpp"
 #include "tallyfold/fields.hpp"
 #include "tallyfold/mt_export.hpp"
 #include "util/ascii.hpp"
@@ -201,26 +202,51 @@ constexpr std::string_view kMark = "/REMI/USTD///";
 // What one transaction's :86: is made in, kept from entry to entry so that writing an
 // entry allocates nothing once the texts have grown to their largest.
 struct EntryScratch {
-  FieldScratch fields;
+  FieldParts fields;
+  std::string rules;   // the derived fields' scratch
+  std::string joined;  // a field of several parts, joined
+  std::string joined_reference;
   std::string details;  // the :86: text
   std::string extra;    // the supplementary details
   DetailsShape shape;
 };
 
+// A field as one text: nearly every one is one part, its own view; the joined text of
+// several lives in `joined` until the next field is joined there.
+std::string_view text_of(const TextParts& field, std::string& joined) {
+  if (field.count <= 1) return field.count == 0 ? std::string_view() : field.parts[0];
+  joined.clear();
+  field.append_to(joined);
+  return joined;
+}
+
+// The derived fields the :86: text is made of. The counter account is written without
+// its blanks, IBAN or not, which is what the IBAN of the bank rules is: their check is
+// spared.
+const FieldParts& details_fields(const Transaction& t, EntryScratch& scratch) {
+  if (t.rules == FieldRules::Bank) {
+    detail::bank_rules(t, scratch.rules, scratch.fields, detail::CounterIban::Skip);
+  } else {
+    field_parts(t, scratch.rules, scratch.fields);
+  }
+  return scratch.fields;
+}
+
 void details_text(const Transaction& t, Changes& changes, EntryScratch& scratch) {
-  const FieldViews f = field_views(t, scratch.fields);
+  const FieldParts& f = details_fields(t, scratch);
+  std::string& joined = scratch.joined;
   std::string& out = scratch.details;
   DetailsShape& shape = scratch.shape;
   out.clear();
   shape.segment_ends.clear();
   shape.remittance = std::string::npos;
   // Each segment is "/CODE/" and its values and ends with "/", so neighbours meet in "//".
-  const auto segment = [&](std::string_view code, std::string_view value) {
+  const auto segment = [&](std::string_view code, const TextParts& value) {
     if (value.empty()) return;
     out.push_back('/');
     out.append(code);
     out.push_back('/');
-    append_x(value, out, changes, false);
+    append_x(text_of(value, joined), out, changes, false);
     out.push_back('/');
     shape.segment_ends.push_back(out.size());
   };
@@ -233,34 +259,32 @@ void details_text(const Transaction& t, Changes& changes, EntryScratch& scratch)
   segment("ULTD", f.ultimate_debtor);
   segment("ULTC", f.ultimate_creditor);
   segment("ADDR", f.counterparty_address);
-  const std::string_view account = f.counter_iban.empty() ? f.counter_account : f.counter_iban;
-  const std::string_view bic = f.counterparty_bic;
-  const std::string_view counterparty = f.counterparty;
-  const std::string_view town = f.counterparty_town;
-  const std::string_view purpose = f.purpose;
-  if (!account.empty() || !bic.empty() || !counterparty.empty() || !town.empty()) {
+  const TextParts& account = f.counter_iban.empty() ? f.counter_account : f.counter_iban;
+  const bool has_party = !account.empty() || !f.counterparty_bic.empty() || !f.counterparty.empty() ||
+                         !f.counterparty_town.empty();
+  if (has_party) {
     out.append("/CNTP/");
-    append_compact(account, out, changes);
+    append_compact(text_of(account, joined), out, changes);
     out.push_back('/');
-    append_compact(bic, out, changes);
+    append_compact(text_of(f.counterparty_bic, joined), out, changes);
     out.push_back('/');
-    append_x(counterparty, out, changes, false);
+    append_x(text_of(f.counterparty, joined), out, changes, false);
     out.push_back('/');
-    append_x(town, out, changes, false);
+    append_x(text_of(f.counterparty_town, joined), out, changes, false);
     out.push_back('/');
     shape.segment_ends.push_back(out.size());
   }
   // Without any field, the bank's text as it stands is the remittance.
+  const std::string_view purpose = text_of(f.purpose, joined);
   const std::string_view remittance = !purpose.empty() ? purpose : out.empty() ? t.details : std::string_view();
-  const bool has_party = !account.empty() || !bic.empty() || !counterparty.empty() || !town.empty();
   if (!remittance.empty() || (!out.empty() && !has_party)) {
     // An empty remittance still marks the layout, which a reader knows by "/CNTP/" or
     // "/REMI/USTD" alone.
     const std::size_t remi_at = out.size();
     // A structured creditor reference stays one, with its issuer.
-    if (!f.structured_reference.empty() && f.structured_reference == remittance) {
+    if (!f.structured_reference.empty() && text_of(f.structured_reference, scratch.joined_reference) == remittance) {
       out.append("/REMI/STRD/");
-      append_x(f.reference_issuer, out, changes, false);
+      append_x(text_of(f.reference_issuer, scratch.joined_reference), out, changes, false);
       out.push_back('/');
     } else {
       out.append("/REMI/USTD//");

@@ -119,18 +119,29 @@ class Keys {
       if (w < kWantedCount) {
         values_[w] = {value.data(), value.size()};
         present_ |= std::uint64_t{1} << w;
+        filled_ |= std::uint64_t{value.size() != 0} << w;
       }
     }
   }
 
-  /// The first of `slots` present with a value that is not empty.
-  std::optional<std::string_view> first(std::initializer_list<std::size_t> slots) const noexcept {
-    for (const std::size_t s : slots) {
-      if (has(s) && values_[s].size != 0) return std::string_view(values_[s].data, values_[s].size);
-    }
-    return std::nullopt;
+  /// The first of `slots` present with a value that is not empty. Most fields have none
+  /// of their keys in a map: one test of all of them says so.
+  template <std::size_t... slots>
+  std::optional<std::string_view> first() const noexcept {
+    constexpr std::uint64_t any = ((std::uint64_t{1} << slots) | ...);
+    if ((filled_ & any) == 0) return std::nullopt;
+    std::optional<std::string_view> found;
+    ((found = filled(slots)) || ...);
+    return found;
+  }
+  /// The value of slot `s` when it is present and not empty.
+  std::optional<std::string_view> filled(std::size_t s) const noexcept {
+    if ((filled_ >> s & 1) == 0) return std::nullopt;
+    return value(s);
   }
   bool has(std::size_t s) const noexcept { return (present_ >> s & 1) != 0; }
+  /// The value of a present slot, empty or not.
+  std::string_view value(std::size_t s) const noexcept { return {values_[s].data, values_[s].size}; }
 
  private:
   // Left unset: only the slots `present_` names are read, and setting all of them for
@@ -141,6 +152,7 @@ class Keys {
   };
   std::array<Value, kWantedCount> values_;
   std::uint64_t present_ = 0;
+  std::uint64_t filled_ = 0;  // present with a value that is not empty
 };
 
 TextParts one_part(std::string_view text) noexcept {
@@ -206,7 +218,7 @@ std::optional<std::string_view> iban_of(std::string_view text, Scratch& scratch)
 
 }  // namespace
 
-void bank_rules(const Transaction& t, std::string& scratch_text, FieldParts& f) {
+void bank_rules(const Transaction& t, std::string& scratch_text, FieldParts& f, CounterIban iban_wanted) {
   // Room for the one-line purpose (the details or their "detail" value, which is the
   // same text) and two compacted IBANs: nothing else is written.
   Scratch scratch(scratch_text, t.details.size() + 2 * kMaxIban);
@@ -217,63 +229,63 @@ void bank_rules(const Transaction& t, std::string& scratch_text, FieldParts& f) 
     const Keys k(map);
     const bool angular = map.layout() == Layout::Angular;
 
-    if (const auto v = k.first({slot("SVWZ"), slot("REMI"), slot("OMSCHRIJVING"), slot("TYT."), slot("text")})) {
+    if (const auto v = k.first<slot("SVWZ"), slot("REMI"), slot("OMSCHRIJVING"), slot("TYT."), slot("text")>()) {
       f.purpose.push(*v);
     } else if (angular) {
       for (std::size_t s = slot("20"); s <= slot("29"); ++s) {
         if (!k.has(s)) continue;
-        const std::string_view line = k.first({s}).value_or(std::string_view());
+        const std::string_view line = k.value(s);
         // Empty subfields before the first with text add no blank.
         if (!(line.empty() && f.purpose.count == 0)) f.purpose.push(line);
       }
-    } else if (const auto detail = k.first({slot("detail")})) {
+    } else if (const auto detail = k.first<slot("detail")>()) {
       f.purpose.push(one_line(*detail, scratch));
     }
 
-    if (const auto v = k.first({slot("CNTP/NAME"), slot("BENM/NAME"), slot("ORDP/NAME"), slot("NAME"), slot("NAAM"), slot("OD"), slot("DLA")})) {
+    if (const auto v = k.first<slot("CNTP/NAME"), slot("BENM/NAME"), slot("ORDP/NAME"), slot("NAME"), slot("NAAM"), slot("OD"), slot("DLA")>()) {
       f.counterparty.push(*v);
     } else if (angular) {
-      if (const auto first_line = k.first({slot("32")})) {
+      if (const auto first_line = k.first<slot("32")>()) {
         f.counterparty.push(*first_line);
-        if (const auto more = k.first({slot("33")})) f.counterparty.push(*more);
-      } else if (const auto name = k.first({slot("27")})) {
+        if (const auto more = k.first<slot("33")>()) f.counterparty.push(*more);
+      } else if (const auto name = k.first<slot("27")>()) {
         f.counterparty.push(*name);
       }
     }
 
     std::optional<std::string_view> held =
-        k.first({slot("CNTP/IBAN"), slot("BENM/IBAN"), slot("ORDP/IBAN"), slot("IBAN"), slot("REK"), slot("Z RACH."), slot("NA RACH."), slot("DO RACH.")});
-    if (!held && (angular || map.layout() == Layout::GermanSepa)) held = k.first({slot("31")});
-    if (!held && angular) held = k.first({slot("30")});
+        k.first<slot("CNTP/IBAN"), slot("BENM/IBAN"), slot("ORDP/IBAN"), slot("IBAN"), slot("REK"), slot("Z RACH."), slot("NA RACH."), slot("DO RACH.")>();
+    if (!held && (angular || map.layout() == Layout::GermanSepa)) held = k.first<slot("31")>();
+    if (!held && angular) held = k.first<slot("30")>();
     if (held) account = *held;
 
     // Banks write other things where a BIC belongs (a bank's name, a German bank code
     // in ?30): only a BIC is taken.
     for (const std::size_t key : {slot("CNTP/BIC"), slot("BENM/BIC"), slot("ORDP/BIC"), slot("BIC"), slot("30")}) {
       if (key == slot("30") && angular) break;  // the Polish ?30 is an account
-      const auto v = k.first({key});
+      const auto v = k.filled(key);
       if (v && detail::is_bic(*v)) {
         f.counterparty_bic.push(*v);
         break;
       }
     }
-    if (const auto v = k.first({slot("EREF")}); v && *v != "NOTPROVIDED" && *v != "NONREF") {
+    if (const auto v = k.first<slot("EREF")>(); v && *v != "NOTPROVIDED" && *v != "NONREF") {
       f.end_to_end_reference.push(*v);
     }
-    if (const auto v = k.first({slot("MREF"), slot("MARF")})) f.mandate_reference.push(*v);
-    if (const auto v = k.first({slot("CRED"), slot("CSID")})) f.creditor_id.push(*v);
-    if (const auto v = k.first({slot("KREF"), slot("PREF")})) f.payment_information_id.push(*v);
-    if (const auto v = k.first({slot("ABWA"), slot("ULTD/NAME")})) f.ultimate_debtor.push(*v);
-    if (const auto v = k.first({slot("ABWE"), slot("ULTC/NAME"), slot("ULTB/NAME")})) f.ultimate_creditor.push(*v);
-    if (const auto v = k.first({slot("PURP")})) f.purpose_code.push(*v);
-    if (const auto v = k.first({slot("RTRN")})) f.return_reason.push(*v);
-    if (const auto v = k.first({slot("00")}); v && !angular) f.posting_text.push(*v);
-    if (const auto v = k.first({slot("CNTP/CITY"), slot("BENM/CITY"), slot("ORDP/CITY")})) f.counterparty_town.push(*v);
-    if (const auto v = k.first({slot("ADDR")})) f.counterparty_address.push(*v);
+    if (const auto v = k.first<slot("MREF"), slot("MARF")>()) f.mandate_reference.push(*v);
+    if (const auto v = k.first<slot("CRED"), slot("CSID")>()) f.creditor_id.push(*v);
+    if (const auto v = k.first<slot("KREF"), slot("PREF")>()) f.payment_information_id.push(*v);
+    if (const auto v = k.first<slot("ABWA"), slot("ULTD/NAME")>()) f.ultimate_debtor.push(*v);
+    if (const auto v = k.first<slot("ABWE"), slot("ULTC/NAME"), slot("ULTB/NAME")>()) f.ultimate_creditor.push(*v);
+    if (const auto v = k.first<slot("PURP")>()) f.purpose_code.push(*v);
+    if (const auto v = k.first<slot("RTRN")>()) f.return_reason.push(*v);
+    if (const auto v = k.first<slot("00")>(); v && !angular) f.posting_text.push(*v);
+    if (const auto v = k.first<slot("CNTP/CITY"), slot("BENM/CITY"), slot("ORDP/CITY")>()) f.counterparty_town.push(*v);
+    if (const auto v = k.first<slot("ADDR")>()) f.counterparty_address.push(*v);
     // A structured creditor reference (/REMI/STRD/CUR/1234...) is a reference, not a text.
-    if (const auto type = k.first({slot("REMI/TYPE")}); type && *type == "STRD") {
-      if (const auto v = k.first({slot("REMI")})) f.structured_reference.push(*v);
-      if (const auto v = k.first({slot("REMI/ISSUER")})) f.reference_issuer.push(*v);
+    if (const auto type = k.first<slot("REMI/TYPE")>(); type && *type == "STRD") {
+      if (const auto v = k.first<slot("REMI")>()) f.structured_reference.push(*v);
+      if (const auto v = k.first<slot("REMI/ISSUER")>()) f.reference_issuer.push(*v);
     }
   } else {
     const std::string_view purpose = one_line(t.details, scratch);
@@ -296,7 +308,9 @@ void bank_rules(const Transaction& t, std::string& scratch_text, FieldParts& f) 
       if (account.empty()) account = t.customer_reference;
     }
   }
-  if (const auto iban = iban_of(account, scratch)) f.counter_iban.push(*iban);
+  if (iban_wanted == CounterIban::Derive) {
+    if (const auto iban = iban_of(account, scratch)) f.counter_iban.push(*iban);
+  }
   if (!account.empty()) f.counter_account.push(account);
 }
 

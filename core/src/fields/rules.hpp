@@ -43,6 +43,10 @@ class Scratch {
 };
 
 void fixed_rules(const Transaction& t, FieldParts& out) noexcept;
-void bank_rules(const Transaction& t, std::string& scratch, FieldParts& out);
+/// Whether bank_rules gives counter_iban, which takes the IBAN check of the counter
+/// account: a writer that writes the account the same way, IBAN or not (without its
+/// blanks), has no use for it.
+enum class CounterIban : bool { Skip, Derive };
+void bank_rules(const Transaction& t, std::string& scratch, FieldParts& out, CounterIban iban = CounterIban::Derive);
 
 }  // namespace tallyfold::detail
