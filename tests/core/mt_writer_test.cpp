@@ -430,5 +430,123 @@ TEST(SlashesToDashes, AgreesWithTheByteRuleOnDenseTexts) {
   }
 }
 
+// put_swift_x against the character rule, in storage of the text's own size both ways:
+// the X form is never longer than its text, and a read or write past either end is one a
+// sanitizer sees.
+void expect_put_agrees(std::string_view text) {
+  std::string expected;
+  const std::size_t expected_changed = detail::append_swift_x(text, expected);
+  const auto in = std::make_unique<char[]>(text.size() + 1);
+  std::copy(text.begin(), text.end(), in.get());
+  const auto out = std::make_unique<char[]>(text.size() + 1);
+  std::size_t changed = 0;
+  const char* end = detail::put_swift_x(std::string_view(in.get(), text.size()), out.get(), changed);
+  ASSERT_LE(static_cast<std::size_t>(end - out.get()), text.size()) << text;
+  ASSERT_EQ(std::string_view(out.get(), static_cast<std::size_t>(end - out.get())), expected) << text;
+  ASSERT_EQ(changed, expected_changed) << text;
+}
+
+// Characters outside the set, of every length and kind, at every place of texts up to
+// three blocks long: on either side of the 4-, 8-, 16- and 32-byte edges of the copies.
+TEST(PutSwiftX, AgreesWithTheCharacterRuleForEveryPlace) {
+  const std::string_view odd[] = {
+      "",      "\t",           "\r\n",         "&",            "\"",           "_",        "\x7F",
+      "\x01",  "\xC3\xBC",     "\xC3\x9F",     "\xC3\x86",     "\xC5\x81",     "\xC2\xA0", "\xE2\x82\xAC",
+      "\xE2\x80\x99",          "\xE2\x80\xAF", "\xF0\x9F\x98\x80",             "\xE2\x82",     "\xC3",
+      "\x80",  "\xFF",         "\xED\xA0\x80", "\xC0\xAF",     "\xC3\xBC\xC3\x9F\xE2\x82\xAC",
+  };
+  const std::string_view x = "abcXYZ019/-?:().,'+ ";
+  for (std::size_t size = 0; size <= 48; ++size) {
+    std::string base(size, ' ');
+    for (std::size_t i = 0; i < size; ++i) base[i] = x[(i * 7 + size) % x.size()];
+    for (const std::string_view piece : odd) {
+      for (std::size_t at = 0; at <= size; ++at) {
+        std::string text = base;
+        text.insert(at, piece);
+        expect_put_agrees(text);
+        if (::testing::Test::HasFatalFailure()) return;
+      }
+    }
+  }
+}
+
+// Every code point up to U+3000 and the last ones, alone and inside a text.
+TEST(PutSwiftX, AgreesWithTheCharacterRuleForEveryCharacter) {
+  const auto utf8 = [](char32_t cp) {
+    std::string s;
+    if (cp < 0x80) {
+      s += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      s += static_cast<char>(0xC0 | cp >> 6);
+      s += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+      s += static_cast<char>(0xE0 | cp >> 12);
+      s += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+      s += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      s += static_cast<char>(0xF0 | cp >> 18);
+      s += static_cast<char>(0x80 | (cp >> 12 & 0x3F));
+      s += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+      s += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+    return s;
+  };
+  for (char32_t cp = 0; cp < 0x10FFFF; cp = cp < 0x3000 ? cp + 1 : cp + 0x101) {
+    if (cp >= 0xD800 && cp < 0xE000) continue;
+    const std::string c = utf8(cp);
+    expect_put_agrees(c);
+    expect_put_agrees("Rechnung " + c + " 2024-01");
+    expect_put_agrees(c + c + "abcdefghijklmnopq" + c);
+    if (::testing::Test::HasFatalFailure()) return;
+  }
+}
+
+TEST(PutSwiftX, AgreesWithTheCharacterRuleOnMixedTexts) {
+  test::XorShift next(0xD1B54A32D192ED03u);
+  for (int round = 0; round < 20000; ++round) {
+    const std::size_t size = next() % 80;
+    std::string text(size, ' ');
+    for (std::size_t i = 0; i < size; ++i) {
+      const std::uint64_t r = next();
+      text[i] = r % 11 == 0 ? static_cast<char>(r >> 8) : "aZ9 /-?:().,'+"[r % 14];
+    }
+    expect_put_agrees(text);
+    if (::testing::Test::HasFatalFailure()) return;
+  }
+}
+
+// The rule put_mt_amount follows with arithmetic, on the amount's text: a comma for the
+// point, trailing zeros beyond two dropped, two fraction digits, at most 15 characters.
+std::string plain_mt_amount(std::uint64_t mantissa, int scale) {
+  std::string text = Decimal::from_parts(mantissa, scale, false)->to_string();
+  std::size_t point = text.find('.');
+  if (point == std::string::npos) {
+    point = text.size();
+    text += '.';
+  }
+  text[point] = ',';
+  while (text.size() > point + 3 && text.back() == '0') text.pop_back();
+  if (text.size() > point + 3 || point + 3 > 15) return "";
+  text.append(point + 3 - text.size(), '0');
+  return text;
+}
+
+// Mantissas around every limit (twelve integer digits, 64 bits, powers of ten) at every
+// scale, in room of exactly 16 bytes.
+TEST(PutMtAmount, AgreesWithTheTextRule) {
+  std::vector<std::uint64_t> mantissas = {0, 1, 5, 9, 10, 11, 99, 100, 101, 120, 1230, 12345, 1000001,
+                                          ~std::uint64_t{0}, ~std::uint64_t{0} - 15, std::uint64_t{1} << 63};
+  for (std::uint64_t p = 1; p <= 1000000000000000000u; p *= 10) {
+    for (const std::uint64_t m : {p - 1, p, p + 1, 2 * p, 9 * p, 12 * p, 123 * p}) mantissas.push_back(m);
+  }
+  for (const std::uint64_t mantissa : mantissas) {
+    for (int scale = 0; scale <= Decimal::kMaxScale; ++scale) {
+      const auto room = std::make_unique<char[]>(16);
+      const std::size_t size = detail::put_mt_amount(mantissa, scale, room.get());
+      ASSERT_EQ(std::string(room.get(), size), plain_mt_amount(mantissa, scale)) << mantissa << " scale " << scale;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tallyfold

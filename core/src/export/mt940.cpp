@@ -5,6 +5,7 @@
 // or keeps its statement out of the text with a warning. Nothing is invented.
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -46,19 +47,80 @@ struct Changes {
   std::size_t no_floor_limit = 0;  // interim reports without a floor limit
 };
 
+// A text written through a pointer into room made beforehand: an entry is some thirty
+// pieces, mostly short, where an append to a std::string costs a call and its checks
+// each. Kept from entry to entry, it allocates only while growing to the largest.
+class Text {
+ public:
+  Text() { grow(256); }
+  std::size_t size() const noexcept { return size_; }
+  bool empty() const noexcept { return size_ == 0; }
+  char* data() noexcept { return data_.get(); }
+  std::string_view view() const noexcept { return {data_.get(), size_}; }
+  char back() const noexcept { return data_[size_ - 1]; }
+  char& operator[](std::size_t i) noexcept { return data_[i]; }
+  void clear() noexcept { size_ = 0; }
+  /// Only ever shorter.
+  void resize(std::size_t n) noexcept { size_ = n; }
+  void pop_back() noexcept { --size_; }
+  /// Room for `n` more bytes at the end, which end_at() then takes in.
+  char* room(std::size_t n) {
+    if (capacity_ - size_ < n) [[unlikely]] grow(n);
+    return data_.get() + size_;
+  }
+  void end_at(const char* end) noexcept { size_ = static_cast<std::size_t>(end - data_.get()); }
+  void push_back(char c) {
+    *room(1) = c;
+    ++size_;
+  }
+  void append(std::string_view piece) {
+    char* at = room(piece.size());
+    if (!piece.empty()) std::memcpy(at, piece.data(), piece.size());
+    size_ += piece.size();
+  }
+  /// A piece known when compiling, copied as its fixed number of bytes.
+  template <std::size_t n>
+  void append(const char (&piece)[n]) {
+    std::memcpy(room(n - 1), piece, n - 1);
+    size_ += n - 1;
+  }
+  void insert(std::size_t at, char c) {
+    room(1);
+    std::memmove(data_.get() + at + 1, data_.get() + at, size_ - at);
+    data_[at] = c;
+    ++size_;
+  }
+
+ private:
+  [[gnu::cold]] [[gnu::noinline]] void grow(std::size_t n) {
+    const std::size_t capacity = std::max(2 * capacity_, size_ + n + 256);
+    auto data = std::make_unique_for_overwrite<char[]>(capacity);
+    if (size_ != 0) std::memcpy(data.get(), data_.get(), size_);
+    data_ = std::move(data);
+    capacity_ = capacity;
+  }
+  std::unique_ptr<char[]> data_;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
+
 // Appends a value in the X set, without the characters its place may not hold, cut to
 // `width` characters (no cut when 0).
-void append_x(std::string_view text, std::string& out, Changes& changes, bool slash_allowed,
-              std::size_t width = 0) {
+void append_x(std::string_view text, Text& out, Changes& changes, bool slash_allowed, std::size_t width = 0) {
   // Many parts of a field are empty (a party without a BIC or a town): nothing to do,
   // and nothing to call.
   if (text.empty()) return;
   const std::size_t mark = out.size();
   // Most values start and end with a graphic character: nothing to trim, known without
   // the call.
-  const bool trimmed = !text.empty() && ascii::is_graphic(text.front()) && ascii::is_graphic(text.back());
-  changes.transliterated += detail::append_swift_x(trimmed ? text : trim_white_space(text), out);
-  if (!slash_allowed) changes.slashes += detail::slashes_to_dashes(out.data() + mark, out.size() - mark);
+  if (!ascii::is_graphic(text.front()) || !ascii::is_graphic(text.back())) text = trim_white_space(text);
+  // Room for the text as it is: its X form is never longer.
+  char* const from = out.room(text.size());
+  std::size_t changed = 0;
+  char* const end = detail::put_swift_x(text, from, changed);
+  changes.transliterated += changed;
+  if (!slash_allowed) changes.slashes += detail::slashes_to_dashes(from, static_cast<std::size_t>(end - from));
+  out.end_at(end);
   if (width > 0 && out.size() - mark > width) {
     out.resize(mark + width);
     while (out.size() > mark && out.back() == ' ') out.pop_back();
@@ -67,9 +129,9 @@ void append_x(std::string_view text, std::string& out, Changes& changes, bool sl
 }
 
 std::string x_text(std::string_view text, Changes& changes, bool slash_allowed, std::size_t width = 0) {
-  std::string out;
+  Text out;
   append_x(text, out, changes, slash_allowed, width);
-  return out;
+  return std::string(out.view());
 }
 
 void put_two_digits(unsigned n, char* at) noexcept {
@@ -124,6 +186,18 @@ bool append_amount(const Decimal& amount, std::string& out) {
   return true;
 }
 
+// The same at `at`, which has room for 16 bytes; its length, or 0 when MT940 cannot
+// hold it. Nearly every amount fits 64 bits, written without a text in between.
+std::size_t put_amount(const Decimal& amount, char* at) {
+  if (amount.mantissa() <= ~std::uint64_t{0}) [[likely]] {
+    return detail::put_mt_amount(static_cast<std::uint64_t>(amount.mantissa()), amount.scale(), at);
+  }
+  std::string text;
+  if (!append_amount(amount, text)) return 0;
+  std::memcpy(at, text.data(), text.size());
+  return text.size();
+}
+
 // Three capital letters, the only currency form a reader takes back as written.
 bool append_currency(std::string_view currency, std::string& out) {
   if (currency.size() != 3 || !std::all_of(currency.begin(), currency.end(), is_upper)) return false;
@@ -161,25 +235,31 @@ std::string_view type_code(const Transaction& t) noexcept {
 }
 
 // An account or a BIC, whose blanks are only there for the eye.
-void append_compact(std::string_view text, std::string& out, Changes& changes) {
+void append_compact(std::string_view text, Text& out, Changes& changes) {
   const std::size_t mark = out.size();
   append_x(text, out, changes, false);
-  if (out.find(' ', mark) != std::string::npos) {
-    out.erase(std::remove(out.begin() + static_cast<std::ptrdiff_t>(mark), out.end(), ' '), out.end());
+  char* const from = out.data() + mark;
+  char* const end = out.data() + out.size();
+  char* kept = from;
+  for (const char* p = from; p != end; ++p) {
+    *kept = *p;
+    kept += *p != ' ';
   }
+  out.end_at(kept);
 }
 
 // The remittance text runs to the end of the details and may hold "/", but a "/" after
 // "/" that opens a code would start a segment of its own when read back: it is written
 // as "-". Returns where the text starts, which moves when the text itself opens a code:
 // the empty issuer before it is then written as a blank, so no "//" precedes it.
-std::size_t keep_in_remittance(std::string& out, std::size_t start, Changes& changes) {
-  if (detail::opens_slash_segment(std::string_view(out).substr(start))) {
-    out.insert(start - 1, 1, ' ');
+std::size_t keep_in_remittance(Text& out, std::size_t start, Changes& changes) {
+  if (detail::opens_slash_segment(out.view().substr(start))) {
+    out.insert(start - 1, ' ');
     ++start;
   }
-  for (std::size_t i = out.find('/', start); i != std::string::npos && i + 1 < out.size(); i = out.find('/', i + 1)) {
-    if (out[i - 1] == '/' && detail::opens_slash_segment(std::string_view(out).substr(i + 1))) {
+  for (std::size_t i = out.view().find('/', start); i != std::string::npos && i + 1 < out.size();
+       i = out.view().find('/', i + 1)) {
+    if (out[i - 1] == '/' && detail::opens_slash_segment(out.view().substr(i + 1))) {
       out[i] = '-';
       ++changes.slashes;
     }
@@ -206,8 +286,9 @@ struct EntryScratch {
   std::string rules;   // the derived fields' scratch
   std::string joined;  // a field of several parts, joined
   std::string joined_reference;
-  std::string details;  // the :86: text
-  std::string extra;    // the supplementary details
+  Text details;  // the :86: text
+  Text extra;    // the supplementary details
+  Text entry;    // the whole entry, appended to the output at once
   DetailsShape shape;
 };
 
@@ -235,30 +316,28 @@ const FieldParts& details_fields(const Transaction& t, EntryScratch& scratch) {
 void details_text(const Transaction& t, Changes& changes, EntryScratch& scratch) {
   const FieldParts& f = details_fields(t, scratch);
   std::string& joined = scratch.joined;
-  std::string& out = scratch.details;
+  Text& out = scratch.details;
   DetailsShape& shape = scratch.shape;
   out.clear();
   shape.segment_ends.clear();
   shape.remittance = std::string::npos;
   // Each segment is "/CODE/" and its values and ends with "/", so neighbours meet in "//".
-  const auto segment = [&](std::string_view code, const TextParts& value) {
+  const auto segment = [&](const char(&code)[7], const TextParts& value) {
     if (value.empty()) return;
-    out.push_back('/');
     out.append(code);
-    out.push_back('/');
     append_x(text_of(value, joined), out, changes, false);
     out.push_back('/');
     shape.segment_ends.push_back(out.size());
   };
-  segment("EREF", f.end_to_end_reference);
-  segment("PREF", f.payment_information_id);
-  segment("MARF", f.mandate_reference);
-  segment("CRED", f.creditor_id);
-  segment("PURP", f.purpose_code);
-  segment("RTRN", f.return_reason);
-  segment("ULTD", f.ultimate_debtor);
-  segment("ULTC", f.ultimate_creditor);
-  segment("ADDR", f.counterparty_address);
+  segment("/EREF/", f.end_to_end_reference);
+  segment("/PREF/", f.payment_information_id);
+  segment("/MARF/", f.mandate_reference);
+  segment("/CRED/", f.creditor_id);
+  segment("/PURP/", f.purpose_code);
+  segment("/RTRN/", f.return_reason);
+  segment("/ULTD/", f.ultimate_debtor);
+  segment("/ULTC/", f.ultimate_creditor);
+  segment("/ADDR/", f.counterparty_address);
   const TextParts& account = f.counter_iban.empty() ? f.counter_account : f.counter_iban;
   const bool has_party = !account.empty() || !f.counterparty_bic.empty() || !f.counterparty.empty() ||
                          !f.counterparty_town.empty();
@@ -322,8 +401,8 @@ std::size_t placed(std::string_view tag, std::string_view text) noexcept {
 
 // Shortens a text that six lines do not hold. A reader trims the end of a field, so the
 // text ends as it would be read.
-void fit_text(std::string_view tag, std::string& text, Changes& changes) {
-  const std::size_t room = placed(tag, text);
+void fit_text(std::string_view tag, Text& text, Changes& changes) {
+  const std::size_t room = placed(tag, text.view());
   if (room == text.size()) return;
   ++changes.cut;
   text.resize(room);
@@ -332,8 +411,8 @@ void fit_text(std::string_view tag, std::string& text, Changes& changes) {
 
 // Shortens slash segments that six lines do not hold: the remittance loses its end
 // first, then whole segments go from the end, so what stays reads back the same.
-void fit_details(std::string_view tag, std::string& text, const DetailsShape& shape, Changes& changes) {
-  std::size_t room = placed(tag, text);
+void fit_details(std::string_view tag, Text& text, const DetailsShape& shape, Changes& changes) {
+  std::size_t room = placed(tag, text.view());
   if (room == text.size()) return;
   ++changes.cut;
   while (room < text.size()) {
@@ -341,46 +420,60 @@ void fit_details(std::string_view tag, std::string& text, const DetailsShape& sh
       text.resize(room - 1);
       while (text.size() > shape.remittance && text.back() == ' ') text.pop_back();
       if (text.size() > shape.remittance || shape.segment_ends.empty() ||
-          std::string_view(text).substr(0, shape.remittance).find("/CNTP/") == std::string_view::npos) {
+          text.view().substr(0, shape.remittance).find("/CNTP/") == std::string_view::npos) {
         text.push_back('/');  // the remittance, or its empty mark where nothing else marks the layout
       } else {
-        text.resize(text.rfind("/REMI/", shape.remittance));
+        text.resize(text.view().rfind("/REMI/", shape.remittance));
       }
     } else {
       // Whole segments go, with the mark where no party segment is left to tell the
       // layout; each round leaves less than there was, so this ends.
       std::size_t end = 0;
       for (const std::size_t e : shape.segment_ends) {
-        const bool party = std::string_view(text).substr(0, e).find("/CNTP/") != std::string_view::npos;
+        const bool party = text.view().substr(0, e).find("/CNTP/") != std::string_view::npos;
         if (e + (party ? 0 : kMark.size()) <= room) end = e;
       }
-      const bool party = std::string_view(text).substr(0, end).find("/CNTP/") != std::string_view::npos;
+      const bool party = text.view().substr(0, end).find("/CNTP/") != std::string_view::npos;
       text.resize(end);
       if (end > 0 && !party) text.append(kMark);
     }
-    room = placed(tag, text);
+    room = placed(tag, text.view());
   }
 }
 
 // A continuation line that would read as a tag line or a trailer has the character
 // that makes it one written as ".", counted with the transliterated ones.
-void append_details(std::string_view tag, std::string& text, std::string& out, std::string_view eol,
-                    Changes& changes) {
-  out.append(tag);
+void append_details(std::string_view tag, Text& text, Text& out, std::string_view eol, Changes& changes) {
+  const std::size_t n = text.size();
+  // Room for all of it at once: the tag, the text and an end of at most two bytes for
+  // each line.
+  const std::size_t lines = (tag.size() + n + kLineWidth - 1) / kLineWidth;
+  char* at = out.room(tag.size() + n + 2 * lines);
+  std::memcpy(at, tag.data(), tag.size());
+  at += tag.size();
   std::size_t width = kLineWidth - tag.size();
-  for (std::size_t at = 0; at < text.size();) {
-    if (at > 0) {
-      if (const std::size_t mark = misread_at(std::string_view(text).substr(at, kLineWidth)); mark != std::string::npos) {
-        text[at + mark] = '.';
+  for (std::size_t done = 0; done < n;) {
+    if (done > 0) {
+      if (const std::size_t mark = misread_at(text.view().substr(done, kLineWidth)); mark != std::string::npos) {
+        text[done + mark] = '.';
         ++changes.transliterated;
       }
     }
-    const std::size_t take = std::min(width, text.size() - at);
-    out.append(text, at, take);
-    out.append(eol);
+    const std::size_t take = std::min(width, n - done);
+    // Full lines, all but the last, are a copy of a fixed size.
+    if (take == kLineWidth) {
+      std::memcpy(at, text.data() + done, kLineWidth);
+    } else {
+      detail::copy_bytes(at, text.data() + done, take);
+    }
     at += take;
+    at[0] = eol.front();
+    at[eol.size() - 1] = eol.back();
+    at += eol.size();
+    done += take;
     width = kLineWidth;
   }
+  out.end_at(at);
 }
 
 class Writer {
@@ -442,9 +535,16 @@ class Writer {
       }
     }
     if (s_.information_to_account_owner && !s_.information_to_account_owner->empty()) {
-      std::string information = x_text(*s_.information_to_account_owner, changes_, true);
+      Text& information = scratch_.details;
+      information.clear();
+      append_x(*s_.information_to_account_owner, information, changes_, true);
       fit_text(":86:", information, changes_);
-      if (!information.empty()) append_details(":86:", information, out_, eol_, changes_);
+      if (!information.empty()) {
+        Text& lines = scratch_.entry;
+        lines.clear();
+        append_details(":86:", information, lines, eol_, changes_);
+        out_.append(lines.view());
+      }
     }
     return std::nullopt;
   }
@@ -557,9 +657,13 @@ class Writer {
     return {debit, credit};
   }
 
+  // The entry is put together in one text and appended once.
   std::optional<std::string> write_entry(const Transaction& t) {
-    // The tag, both dates, the mark and the funds code, put together and appended once.
-    char head[17] = {':', '6', '1', ':'};
+    Text& entry = scratch_.entry;
+    entry.clear();
+    // The tag, both dates, the mark, the funds code and the amount, at most 33 bytes.
+    char* const head = entry.room(40);
+    std::memcpy(head, ":61:", 4);
     if (!put_date(t.value_date, head + 4)) return std::string("a value date lies outside the years MT940 can write");
     std::size_t head_size = 10;
     if (t.entry_date) {
@@ -568,41 +672,43 @@ class Writer {
       head_size = 14;
     }
     const std::string_view mark = mark_text(t.debit_credit).substr(0, 2);  // "D", "C", "RD" or "RC"
-    std::memcpy(head + head_size, mark.data(), mark.size());
-    head_size += mark.size();
+    head[head_size++] = mark.front();
+    if (mark.size() == 2) head[head_size++] = mark.back();
     if (t.funds_code && !is_reversal(t.debit_credit) && is_upper(*t.funds_code)) head[head_size++] = *t.funds_code;
-    out_.append(head, head_size);
-    if (!append_amount(t.amount, out_)) {
+    const std::size_t amount = put_amount(t.amount, head + head_size);
+    if (amount == 0) {
       return std::string("the amount ") + t.amount.to_string() + " has more decimals than MT940 can write";
     }
-    out_.append(type_code(t));
-    const std::size_t customer = out_.size();
-    append_x(t.customer_reference, out_, changes_, false, kReferenceWidth);
-    if (out_.size() == customer) out_.append("NONREF");
+    entry.end_at(head + head_size + amount);
+    entry.append(type_code(t));
+    const std::size_t customer = entry.size();
+    append_x(t.customer_reference, entry, changes_, false, kReferenceWidth);
+    if (entry.size() == customer) entry.append("NONREF");
     if (t.bank_reference) {
-      out_.append("//");
-      const std::size_t bank = out_.size();
-      append_x(*t.bank_reference, out_, changes_, false, kReferenceWidth);
-      if (out_.size() == bank) out_.resize(bank - 2);
+      entry.append("//");
+      const std::size_t bank = entry.size();
+      append_x(*t.bank_reference, entry, changes_, false, kReferenceWidth);
+      if (entry.size() == bank) entry.resize(bank - 2);
     }
-    out_.append(eol_);
+    entry.append(eol_);
     if (t.extra_details) {
-      std::string& extra = scratch_.extra;
+      Text& extra = scratch_.extra;
       extra.clear();
       append_x(*t.extra_details, extra, changes_, true, kSupplementaryWidth);
       // A supplementary line may not open like a tag line.
-      if (const std::size_t misread = misread_at(extra); misread != std::string::npos) {
+      if (const std::size_t misread = misread_at(extra.view()); misread != std::string::npos) {
         extra[misread] = '.';
         ++changes_.transliterated;
       }
       if (!extra.empty()) {
-        out_.append(extra);
-        out_.append(eol_);
+        entry.append(extra.view());
+        entry.append(eol_);
       }
     }
     details_text(t, changes_, scratch_);
     fit_details(":86:", scratch_.details, scratch_.shape, changes_);
-    if (!scratch_.details.empty()) append_details(":86:", scratch_.details, out_, eol_, changes_);
+    if (!scratch_.details.empty()) append_details(":86:", scratch_.details, entry, eol_, changes_);
+    out_.append(entry.view());
     return std::nullopt;
   }
 

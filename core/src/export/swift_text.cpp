@@ -193,17 +193,92 @@ std::size_t slashes_to_dashes(char* p, std::size_t n) noexcept {
   return count;
 }
 
+char* put_swift_x(std::string_view text, char* at, std::size_t& changed) noexcept {
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  for (;;) {
+    const std::size_t run = x_run(std::string_view(p, static_cast<std::size_t>(end - p)));
+    copy_bytes(at, p, run);
+    at += run;
+    p += run;
+    if (p == end) return at;
+    std::size_t length = 1;
+    const std::string_view form = x_form(decode(std::string_view(p, static_cast<std::size_t>(end - p)), length));
+    // At most three bytes, and never more than `length`.
+    for (const char c : form) *at++ = c;
+    ++changed;
+    p += length;
+  }
+}
+
+std::size_t put_mt_amount(std::uint64_t mantissa, int scale, char* at) noexcept {
+  constexpr std::uint64_t kPowers[] = {1,
+                                       10,
+                                       100,
+                                       1000,
+                                       10000,
+                                       100000,
+                                       1000000,
+                                       10000000,
+                                       100000000,
+                                       1000000000,
+                                       10000000000,
+                                       100000000000,
+                                       1000000000000,
+                                       10000000000000,
+                                       100000000000000,
+                                       1000000000000000,
+                                       10000000000000000,
+                                       100000000000000000,
+                                       1000000000000000000,
+                                       10000000000000000000u};
+  // The amount in hundredths: twelve integer digits at most, with the comma and two
+  // fraction digits the fifteen characters of the field.
+  constexpr std::uint64_t kLimit = 100000000000000;  // 10^14 hundredths
+  std::uint64_t cents;
+  if (scale <= 2) {
+    const std::uint64_t factor = kPowers[2 - scale];
+    if (mantissa >= kLimit / factor) return 0;
+    cents = mantissa * factor;
+  } else {
+    // A digit beyond two that is not zero is an amount MT940 cannot hold; with more
+    // than 19 of them, only zero has none.
+    if (scale - 2 >= static_cast<int>(std::size(kPowers))) {
+      if (mantissa != 0) return 0;
+      cents = 0;
+    } else {
+      const std::uint64_t divisor = kPowers[scale - 2];
+      if (mantissa % divisor != 0) return 0;
+      cents = mantissa / divisor;
+      if (cents >= kLimit) return 0;
+    }
+  }
+  // Written backwards from the middle of a buffer of twice the room, then copied as 16
+  // bytes whatever their number: the bytes past the amount fall in the room, unread.
+  char digits[32] = {};
+  char* first = digits + 16;
+  *--first = static_cast<char>('0' + cents % 10);
+  *--first = static_cast<char>('0' + cents / 10 % 10);
+  *--first = ',';
+  std::uint64_t whole = cents / 100;
+  do {
+    *--first = static_cast<char>('0' + whole % 10);
+    whole /= 10;
+  } while (whole != 0);
+  std::memcpy(at, first, 16);
+  return static_cast<std::size_t>(digits + 16 - first);
+}
+
 std::size_t append_swift_x(std::string_view text, std::string& out) {
   std::size_t changed = 0;
   while (!text.empty()) {
-    // Runs of the set itself, which is nearly everything, are copied whole.
-    const std::size_t run = x_run(text);
-    out.append(text.substr(0, run));
-    text.remove_prefix(run);
-    if (text.empty()) break;
+    if (is_swift_x(text.front())) {
+      out.push_back(text.front());
+      text.remove_prefix(1);
+      continue;
+    }
     std::size_t length = 1;
-    const std::uint32_t cp = decode(text, length);
-    out.append(x_form(cp));
+    out.append(x_form(decode(text, length)));
     ++changed;
     text.remove_prefix(length);
   }

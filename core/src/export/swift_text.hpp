@@ -3,16 +3,28 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace tallyfold::detail {
 
 /// Appends `text` (UTF-8) in the X character set: letters with marks lose them (ü → u,
 /// ß → ss, Ł → L), a few signs take their nearest X form (& → +, € → EUR) and anything
 /// else, ill-formed bytes included, becomes ".". Line breaks and tabs become blanks.
-/// Returns how many characters were written in another form.
+/// Returns how many characters were written in another form. One character at a time:
+/// the rule put_swift_x follows a block at a time.
 std::size_t append_swift_x(std::string_view text, std::string& out);
+
+/// The same written at `at`, which has room for text.size() bytes: no X form is longer
+/// than the UTF-8 it stands for. Returns the end of what was written and adds to
+/// `changed` how many characters were written in another form.
+char* put_swift_x(std::string_view text, char* at, std::size_t& changed) noexcept;
 
 /// Whether `c` belongs to the X character set. A table: it is asked of every byte written.
 inline constexpr std::array<bool, 256> kSwiftX = [] {
@@ -28,6 +40,51 @@ inline bool is_swift_x(char c) noexcept { return kSwiftX[static_cast<unsigned ch
 /// How many bytes at the start of `text` are in the X set: what is_swift_x says of each,
 /// found 16 bytes at a time where the machine allows.
 std::size_t swift_x_run(std::string_view text) noexcept;
+
+/// The amount as MT940 writes it at `at` (room for 16 bytes): without its sign, with a
+/// decimal comma and exactly two fraction digits, trailing zeros beyond two dropped.
+/// Returns its length, or 0 when MT940 cannot hold it (another digit beyond two, or
+/// more than the 15 characters of the field).
+std::size_t put_mt_amount(std::uint64_t mantissa, int scale, char* at) noexcept;
+
+/// Copies n bytes with loads and stores that stay within both texts: the pieces the
+/// MT940 writer copies are mostly a few bytes to a few dozen, where a library call's
+/// dispatch on the size costs more than the copy.
+[[gnu::always_inline]] inline void copy_bytes(char* to, const char* from, std::size_t n) noexcept {
+  if (n >= 16) {
+#if defined(__SSE2__)
+    std::size_t i = 0;
+    for (; n - i > 16; i += 16) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i)));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + n - 16),
+                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + n - 16)));
+#else
+    std::memcpy(to, from, n);
+#endif
+    return;
+  }
+  // Two copies of a fixed size that meet or overlap in the middle.
+  if (n >= 8) {
+    std::uint64_t a;
+    std::uint64_t b;
+    std::memcpy(&a, from, 8);
+    std::memcpy(&b, from + n - 8, 8);
+    std::memcpy(to, &a, 8);
+    std::memcpy(to + n - 8, &b, 8);
+  } else if (n >= 4) {
+    std::uint32_t a;
+    std::uint32_t b;
+    std::memcpy(&a, from, 4);
+    std::memcpy(&b, from + n - 4, 4);
+    std::memcpy(to, &a, 4);
+    std::memcpy(to + n - 4, &b, 4);
+  } else if (n > 0) {
+    to[0] = from[0];
+    to[n / 2] = from[n / 2];
+    to[n - 1] = from[n - 1];
+  }
+}
 
 /// Writes each "/" of p[0, n) as "-" and returns how many there were: 16 bytes at a time
 /// where the machine allows, since most values have none and are short.
