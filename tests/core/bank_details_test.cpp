@@ -1,6 +1,8 @@
 // The bank-file reading's details beyond what cases/details/ pins text by text: the
 // checks behind the derived fields, the chains by name, and linear time.
+#include <algorithm>
 #include <map>
+#include <memory>
 #include <optional>
 #include <random>
 #include <string>
@@ -11,7 +13,10 @@
 #include <gtest/gtest.h>
 
 #include "fields/field_parts.hpp"
+#include "fields/rules.hpp"
+#include "model/fixed_keys.hpp"
 #include "decoders/bank/bank_details.hpp"
+#include "support/shared_data.hpp"
 #include "tallyfold/bankfile.hpp"
 #include "tallyfold/fields.hpp"
 #include "tallyfold/export.hpp"
@@ -131,6 +136,101 @@ TEST(BankRules, IbanCheckAgreesWithThePlainRule) {
     ASSERT_EQ(is_valid_iban(text), expected) << text;
   }
   EXPECT_GT(valid, 5000u);  // the valid ones are many, not only the refusals
+}
+
+// The key a table number names.
+std::string_view fixed_name(std::size_t number) {
+  return number <= detail::kSubfieldKeys ? std::string_view(detail::kSubfieldNumbers + 2 * (number - 1), 2)
+                                         : detail::kNamedKeys[number - detail::kSubfieldKeys - 1];
+}
+
+// The hash of the wanted keys against a search of their list: each wanted key, every
+// key a byte, a length or a case away from one, and every key of the table by number.
+TEST(BankRules, WantedKeysAreFoundAsASearchOfTheirListFindsThem) {
+  const auto wanted = detail::wanted_keys();
+  const auto plain = [&](std::string_view key) {
+    for (std::size_t i = 0; i < wanted.size(); ++i) {
+      if (wanted[i] == key) return i;
+    }
+    return wanted.size();
+  };
+  std::vector<std::string> keys = {"", "0", "000", "2", "200", "BIC/", "REMI/", "REMI_", "REMI_COMBINEDX"};
+  for (int a = 0; a < 100; ++a) keys.push_back({static_cast<char>('0' + a / 10), static_cast<char>('0' + a % 10)});
+  for (const std::string_view name : detail::kNamedKeys) keys.emplace_back(name);
+  for (const std::string_view key : wanted) {
+    keys.emplace_back(key);
+    keys.emplace_back(key.substr(0, key.size() - 1));
+    keys.emplace_back(std::string(key) + "X");
+    keys.emplace_back("X" + std::string(key));
+    for (std::size_t i = 0; i < key.size(); ++i) {
+      for (const char change : {'\x20', '\x01', '\x80'}) {
+        std::string near(key);
+        near[i] = static_cast<char>(near[i] ^ change);
+        keys.push_back(near);
+      }
+    }
+  }
+  std::size_t found = 0;
+  for (const std::string& key : keys) {
+    // In storage of its own size, so that a read past the key's end is one a sanitizer sees.
+    const auto bytes = std::make_unique<char[]>(key.size() + (key.empty() ? 1 : 0));
+    std::copy(key.begin(), key.end(), bytes.get());
+    const std::size_t expected = plain(key);
+    found += expected < wanted.size() ? 1 : 0;
+    ASSERT_EQ(detail::wanted_key_slot(std::string_view(bytes.get(), key.size()), 0), expected) << key;
+  }
+  EXPECT_GE(found, wanted.size());
+  const std::size_t numbers = detail::kSubfieldKeys + std::size(detail::kNamedKeys);
+  for (std::size_t number = 1; number <= numbers; ++number) {
+    ASSERT_EQ(detail::wanted_key_slot({}, number), plain(fixed_name(number))) << fixed_name(number);
+  }
+  for (const std::size_t beyond : {numbers + 1, std::size_t{0xFFFF}}) {
+    EXPECT_EQ(detail::wanted_key_slot({}, beyond), wanted.size());
+  }
+}
+
+// The MT940 writer takes the fields without the IBAN check of the counter account. Over
+// real files: every other field is the same, and the account without its blanks is the
+// IBAN the check gives, where it gives one.
+TEST(BankRules, FieldsWithoutTheIbanCheckDifferInTheIbanAlone) {
+  TALLYFOLD_SHARED_DATA(corpus, "corpus");
+  const auto joined = [](const FieldParts& f) {
+    return std::vector<std::string>{
+        f.purpose.joined(),          f.counterparty.joined(),         f.counter_account.joined(),
+        f.counterparty_bic.joined(), f.end_to_end_reference.joined(), f.mandate_reference.joined(),
+        f.creditor_id.joined(),      f.payment_information_id.joined(), f.ultimate_debtor.joined(),
+        f.ultimate_creditor.joined(), f.purpose_code.joined(),         f.return_reason.joined(),
+        f.posting_text.joined(),     f.counterparty_town.joined(),    f.counterparty_address.joined(),
+        f.structured_reference.joined(), f.reference_issuer.joined()};
+  };
+  std::size_t ibans = 0;
+  std::size_t entries = 0;
+  for (const auto& data : test::data_files(corpus)) {
+    const auto file = read_bank_file(test::read_bytes(data.path), {});
+    if (!file) continue;
+    for (const Statement& s : file->statements) {
+      for (const Transaction& t : s.transactions) {
+        if (t.rules != FieldRules::Bank) continue;
+        ++entries;
+        std::string scratch;
+        std::string spared_scratch;
+        FieldParts checked;
+        FieldParts spared;
+        detail::bank_rules(t, scratch, checked);
+        detail::bank_rules(t, spared_scratch, spared, detail::CounterIban::Skip);
+        ASSERT_EQ(joined(spared), joined(checked)) << data.name;
+        EXPECT_TRUE(spared.counter_iban.empty()) << data.name;
+        if (!checked.counter_iban.empty()) {
+          ++ibans;
+          std::string compact = checked.counter_account.joined();
+          std::erase(compact, ' ');
+          EXPECT_EQ(compact, checked.counter_iban.joined()) << data.name;
+        }
+      }
+    }
+  }
+  EXPECT_GT(entries, 500u);
+  EXPECT_GT(ibans, 100u);
 }
 
 TEST(BankChain, ResolverNames) {

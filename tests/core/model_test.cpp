@@ -337,6 +337,46 @@ TEST(DecodedDetails, FixedKeysReadBackAsTheirNames) {
   EXPECT_THROW(detail::add_key(b, detail::FixedKey("REMI_COMBINED")), InternalError);
 }
 
+// The inline walk of a map gives what its iterator gives, in both widths: keys of the
+// source, keys copied beside it and keys of the table (as their numbers), with values
+// of the source, copied and empty.
+TEST(DecodedDetails, ForEachEntryAgreesWithTheIterator) {
+  for (const std::size_t source_size : {std::size_t{40}, std::size_t{70000}}) {
+    SCOPED_TRACE(source_size);
+    TextBuffer texts;
+    const std::string source = "SVWZ+Miete" + std::string(source_size - 10, 'x');
+    const std::string_view in_source(source);
+    DecodedDetails::Builder b(texts, source, 6, 64);
+    b.add_fixed_key("00", 1);
+    b.append_value(in_source.substr(5, 5));
+    b.add_fixed_key("20", 21);
+    detail::add_key(b, detail::FixedKey("EREF"));
+    b.append_value("copied value");
+    b.add_key(in_source.substr(0, 4));
+    b.append_value(in_source.substr(5));
+    b.add_key("XYZ/NAME");
+    b.append_value(in_source.substr(0, 1));
+    detail::add_key(b, detail::FixedKey("gvc"));
+    b.append_value("166");
+    const DecodedDetails map = std::move(b).finish();
+    std::vector<std::pair<std::string, std::string>> walked;
+    map.for_each_entry([&](std::string_view key, std::size_t number, std::string_view value) {
+      if (number != 0) {
+        EXPECT_TRUE(key.empty());
+        key = number <= detail::kSubfieldKeys ? std::string_view(detail::kSubfieldNumbers + 2 * (number - 1), 2)
+                                              : detail::kNamedKeys[number - detail::kSubfieldKeys - 1];
+      }
+      walked.emplace_back(key, value);
+    });
+    const std::vector<std::pair<std::string, std::string>> iterated(map.begin(), map.end());
+    EXPECT_EQ(walked, iterated);
+    EXPECT_EQ(walked.size(), 6u);
+  }
+  std::size_t calls = 0;
+  DecodedDetails().for_each_entry([&](std::string_view, std::size_t, std::string_view) { ++calls; });
+  EXPECT_EQ(calls, 0u);
+}
+
 // Joining in one step writes what appending piece by piece writes, whether the pieces
 // lie in the source or not and whatever came before them in the value.
 TEST(DecodedDetails, JoinedValueIsThePiecesAppended) {

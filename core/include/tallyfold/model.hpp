@@ -551,6 +551,20 @@ class DecodedDetails {
   /// One call for a run of entries, for a reader that visits them all.
   std::size_t entries(std::size_t first, std::span<EntryBytes> out) const noexcept;
 
+  /// Calls `visit(key, number, value)` for each entry in key order, inline and with the
+  /// width of the block's fields looked at once: for a reader that takes every map of a
+  /// document apart. A key kept once for all maps (fixed_keys.hpp) comes as its number
+  /// in that table, from 1, with `key` left empty; any other key with `number` 0.
+  template <typename Visit>
+  void for_each_entry(Visit&& visit) const {
+    if (block_ == nullptr) return;
+    if ((static_cast<unsigned char>(block_[0]) & 1) != 0) {
+      walk<std::uint16_t>(visit);
+    } else {
+      walk<std::uint32_t>(visit);
+    }
+  }
+
   /// The text the map was decoded from, where it lies in the buffer (empty for a map
   /// built from writes).
   std::string_view source() const noexcept;
@@ -571,6 +585,26 @@ class DecodedDetails {
   // numbers) is kept once for all maps: its position is the field's largest value, which
   // no key of the block can have, and its length field is its number in that table.
   DecodedDetails(const char* block, Layout layout) noexcept : block_(block), layout_(layout) {}
+  template <typename Field, typename Visit>
+  void walk(Visit& visit) const {
+    const auto field = [this](std::size_t i) {
+      Field v;
+      std::memcpy(&v, block_ + sizeof(Field) * i, sizeof v);
+      return static_cast<std::size_t>(v);
+    };
+    const std::size_t n = field(0) >> 1;
+    const char* base = block_ - field(1);
+    for (std::size_t first = 3; first < 3 + 4 * n; first += 4) {
+      const std::size_t at = field(first);
+      const std::size_t length = field(first + 1);
+      const std::string_view value(base + field(first + 2), field(first + 3));
+      if (at == static_cast<Field>(~Field{0}) && length != 0) {
+        visit(std::string_view(), length, value);
+      } else {
+        visit(std::string_view(base + at, length), std::size_t{0}, value);
+      }
+    }
+  }
   friend class TransactionList;  // keeps the block's position rather than the map
   const char* block_ = nullptr;
   Layout layout_ = Layout::None;  // in the pointer's padding: an optional map stays 16 bytes

@@ -2,7 +2,9 @@
 // lists them per layout) and from the supplementary details of the statement line.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <iterator>
 #include <optional>
@@ -12,6 +14,7 @@
 #include "util/codes.hpp"
 #include "util/ascii.hpp"
 #include "model/details_map.hpp"
+#include "model/fixed_keys.hpp"
 
 namespace tallyfold::detail {
 namespace {
@@ -96,32 +99,83 @@ constexpr std::array<std::uint8_t, std::size_t{1} << kHashBits> kPlaces = [] {
   return places;
 }();
 
-// The slot of `key`, or kWantedCount when it is not wanted: one hash and one comparison,
-// where a merge with the wanted keys compared several of them a key.
+// Each wanted key's word, which a key must match before its bytes are compared.
+constexpr std::array<std::uint64_t, kWantedCount> kWords = [] {
+  std::array<std::uint64_t, kWantedCount> words{};
+  for (std::size_t i = 0; i < kWantedCount; ++i) words[i] = key_word(kWanted[i]);
+  return words;
+}();
+
+// key_word at run time: the first four bytes of a key that has them in one load.
+std::uint64_t loaded_key_word(std::string_view key) noexcept {
+  if constexpr (std::endian::native == std::endian::little) {
+    if (key.size() >= 4) {
+      std::uint32_t first;
+      std::memcpy(&first, key.data(), sizeof first);
+      return first | std::uint64_t{static_cast<unsigned char>(key.back())} << 32 | std::uint64_t{key.size()} << 40;
+    }
+  }
+  return key_word(key);
+}
+
+// The slot of `key`, or kWantedCount when it is not wanted: one hash and one comparison
+// of words, where a merge with the wanted keys compared several of them a key.
 std::size_t wanted_slot(std::string_view key) noexcept {
   if (key.empty() || key.size() > kLongestWanted) return kWantedCount;
-  const std::size_t place = kPlaces[hash_of(key_word(key), kMultiplier)];
-  if (place == 0) return kWantedCount;
+  const std::uint64_t word = loaded_key_word(key);
+  const std::size_t place = kPlaces[hash_of(word, kMultiplier)];
+  if (place == 0 || kWords[place - 1] != word) return kWantedCount;
+  // The words hold the length, the first four bytes and the last: the bytes between
+  // are left.
   const std::string_view wanted = kWanted[place - 1];
-  if (wanted.size() != key.size()) return kWantedCount;
-  for (std::size_t i = 0; i < key.size(); ++i) {
+  for (std::size_t i = 4; i + 1 < key.size(); ++i) {
     if (wanted[i] != key[i]) return kWantedCount;
   }
   return place - 1;
 }
 
+// The slot of each key kept once for all maps (fixed_keys.hpp), by its number;
+// kWantedCount for one not wanted.
+constexpr std::array<std::uint8_t, kSubfieldKeys + std::size(kNamedKeys) + 1> kFixedSlots = [] {
+  std::array<std::uint8_t, kSubfieldKeys + std::size(kNamedKeys) + 1> slots{};
+  for (std::size_t number = 0; number < slots.size(); ++number) {
+    slots[number] = static_cast<std::uint8_t>(kWantedCount);
+    if (number == 0) continue;
+    const std::string_view key = number <= kSubfieldKeys ? std::string_view(kSubfieldNumbers + 2 * (number - 1), 2)
+                                                         : kNamedKeys[number - kSubfieldKeys - 1];
+    for (std::size_t i = 0; i < kWantedCount; ++i) {
+      if (kWanted[i] == key) slots[number] = static_cast<std::uint8_t>(i);
+    }
+  }
+  return slots;
+}();
+
+std::size_t fixed_slot(std::size_t number) noexcept {
+  return number < kFixedSlots.size() ? kFixedSlots[number] : kWantedCount;
+}
+
+}  // namespace
+
+std::span<const std::string_view> wanted_keys() noexcept { return kWanted; }
+
+std::size_t wanted_key_slot(std::string_view key, std::size_t number) noexcept {
+  return number != 0 ? fixed_slot(number) : wanted_slot(key);
+}
+
+namespace {
+
 // The wanted keys of one map, taken in one pass over its entries.
 class Keys {
  public:
   explicit Keys(const DecodedDetails& map) noexcept {
-    for (const auto& [key, value] : map) {
-      const std::size_t w = wanted_slot(key);
+    map.for_each_entry([this](std::string_view key, std::size_t number, std::string_view value) {
+      const std::size_t w = number != 0 ? fixed_slot(number) : wanted_slot(key);
       if (w < kWantedCount) {
         values_[w] = {value.data(), value.size()};
         present_ |= std::uint64_t{1} << w;
         filled_ |= std::uint64_t{value.size() != 0} << w;
       }
-    }
+    });
   }
 
   /// The first of `slots` present with a value that is not empty. Most fields have none

@@ -1,6 +1,7 @@
 // The two rule sets behind field_parts (field_parts.hpp).
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -43,6 +44,13 @@ class Scratch {
 };
 
 void fixed_rules(const Transaction& t, FieldParts& out) noexcept;
+/// The keys of a details map the bank rules read, in byte order.
+std::span<const std::string_view> wanted_keys() noexcept;
+/// The place among them of a map's key, as DecodedDetails::for_each_entry gives it (the
+/// key, or its number in the table of keys kept once for all); wanted_keys().size()
+/// for one not among them.
+std::size_t wanted_key_slot(std::string_view key, std::size_t number) noexcept;
+
 /// Whether bank_rules gives counter_iban, which takes the IBAN check of the counter
 /// account: a writer that writes the account the same way, IBAN or not (without its
 /// blanks), has no use for it.
