@@ -444,6 +444,15 @@ void expect_put_agrees(std::string_view text) {
   ASSERT_LE(static_cast<std::size_t>(end - out.get()), text.size()) << text;
   ASSERT_EQ(std::string_view(out.get(), static_cast<std::size_t>(end - out.get())), expected) << text;
   ASSERT_EQ(changed, expected_changed) << text;
+  // The same with each "/" written as "-", counted, and whether a blank was written.
+  std::string dashed = expected;
+  const std::size_t slashes = plain_slashes_to_dashes(dashed);
+  detail::SwiftXWritten written;
+  end = detail::put_swift_x_dashed(std::string_view(in.get(), text.size()), out.get(), written);
+  ASSERT_EQ(std::string_view(out.get(), static_cast<std::size_t>(end - out.get())), dashed) << text;
+  ASSERT_EQ(written.changed, expected_changed) << text;
+  ASSERT_EQ(written.slashes, slashes) << text;
+  ASSERT_EQ(written.blank, expected.find(' ') != std::string::npos) << text;
 }
 
 // Characters outside the set, of every length and kind, at every place of texts up to

@@ -105,27 +105,34 @@ class Text {
 };
 
 // Appends a value in the X set, without the characters its place may not hold, cut to
-// `width` characters (no cut when 0).
-void append_x(std::string_view text, Text& out, Changes& changes, bool slash_allowed, std::size_t width = 0) {
+// `width` characters (no cut when 0). Returns whether it may hold a blank: false is
+// known only where "/" may not be written.
+bool append_x(std::string_view text, Text& out, Changes& changes, bool slash_allowed, std::size_t width = 0) {
   // Many parts of a field are empty (a party without a BIC or a town): nothing to do,
   // and nothing to call.
-  if (text.empty()) return;
+  if (text.empty()) return false;
   const std::size_t mark = out.size();
   // Most values start and end with a graphic character: nothing to trim, known without
   // the call.
   if (!ascii::is_graphic(text.front()) || !ascii::is_graphic(text.back())) text = trim_white_space(text);
   // Room for the text as it is: its X form is never longer.
   char* const from = out.room(text.size());
-  std::size_t changed = 0;
-  char* const end = detail::put_swift_x(text, from, changed);
-  changes.transliterated += changed;
-  if (!slash_allowed) changes.slashes += detail::slashes_to_dashes(from, static_cast<std::size_t>(end - from));
-  out.end_at(end);
-  if (width > 0 && out.size() - mark > width) {
+  bool blank = true;
+  if (slash_allowed) {
+    out.end_at(detail::put_swift_x(text, from, changes.transliterated));
+  } else {
+    detail::SwiftXWritten written;
+    out.end_at(detail::put_swift_x_dashed(text, from, written));
+    changes.transliterated += written.changed;
+    changes.slashes += written.slashes;
+    blank = written.blank;
+  }
+  if (width > 0 && out.size() - mark > width) [[unlikely]] {
     out.resize(mark + width);
     while (out.size() > mark && out.back() == ' ') out.pop_back();
     ++changes.cut;
   }
+  return blank;
 }
 
 std::string x_text(std::string_view text, Changes& changes, bool slash_allowed, std::size_t width = 0) {
@@ -237,7 +244,7 @@ std::string_view type_code(const Transaction& t) noexcept {
 // An account or a BIC, whose blanks are only there for the eye.
 void append_compact(std::string_view text, Text& out, Changes& changes) {
   const std::size_t mark = out.size();
-  append_x(text, out, changes, false);
+  if (!append_x(text, out, changes, false)) return;
   char* const from = out.data() + mark;
   char* const end = out.data() + out.size();
   char* kept = from;

@@ -193,22 +193,109 @@ std::size_t slashes_to_dashes(char* p, std::size_t n) noexcept {
   return count;
 }
 
-char* put_swift_x(std::string_view text, char* at, std::size_t& changed) noexcept {
+namespace {
+
+// put_swift_x and put_swift_x_dashed: the X set's runs found, copied and (with `dash`)
+// their slashes rewritten 16 bytes at a time, texts and tails under 16 bytes from two
+// loads that overlap in their middle, a character outside the set one at a time.
+template <bool dash>
+char* put_x(std::string_view text, char* at, SwiftXWritten& written) noexcept {
   const char* p = text.data();
   const char* const end = p + text.size();
   for (;;) {
-    const std::size_t run = x_run(std::string_view(p, static_cast<std::size_t>(end - p)));
-    copy_bytes(at, p, run);
-    at += run;
-    p += run;
+    const auto n = static_cast<std::size_t>(end - p);
+    std::size_t run = 0;
+#if defined(__SSE2__)
+    if (n >= 16) {
+      __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      run = static_cast<std::size_t>(std::countr_one(swift_x_bits(b)));
+      if constexpr (dash) {
+        const std::uint32_t in_run = (std::uint32_t{1} << run) - 1;
+        const __m128i slash = _mm_cmpeq_epi8(b, _mm_set1_epi8('/'));
+        written.slashes += static_cast<std::size_t>(
+            std::popcount(static_cast<std::uint32_t>(_mm_movemask_epi8(slash)) & in_run));
+        written.blank |= (static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(b, _mm_set1_epi8(' ')))) & in_run) != 0;
+        b = _mm_or_si128(_mm_andnot_si128(slash, b), _mm_and_si128(slash, _mm_set1_epi8('-')));
+      }
+      // All 16 bytes, past the run too: the room holds them (what is written never runs
+      // ahead of what is read), and what follows the run overwrites them.
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(at), b);
+      at += run;
+      p += run;
+      if (run == 16) continue;
+    } else if (n >= 4) {
+      __m128i first;
+      __m128i last;
+      std::size_t width = 8;
+      if (n >= 8) {
+        first = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+        last = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + n - 8));
+      } else {
+        std::int32_t a;
+        std::int32_t c;
+        std::memcpy(&a, p, 4);
+        std::memcpy(&c, p + n - 4, 4);
+        first = _mm_cvtsi32_si128(a);
+        last = _mm_cvtsi32_si128(c);
+        width = 4;
+      }
+      const __m128i b = _mm_unpacklo_epi64(first, last);
+      // Lane i of the first load is byte i, lane 8 + i of the last byte n - width + i.
+      const std::uint32_t keep = (std::uint32_t{1} << width) - 1;
+      const auto spread = [&](std::uint32_t lanes) { return (lanes & keep) | ((lanes >> 8 & keep) << (n - width)); };
+      run = static_cast<std::size_t>(std::countr_one(spread(swift_x_bits(b))));
+      copy_bytes(at, p, run);
+      if constexpr (dash) {
+        const std::uint32_t in_run = (std::uint32_t{1} << run) - 1;
+        std::uint32_t slashes = spread(static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(b, _mm_set1_epi8('/'))))) & in_run;
+        written.blank |= (spread(static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(b, _mm_set1_epi8(' '))))) & in_run) != 0;
+        for (; slashes != 0; slashes &= slashes - 1) {
+          at[std::countr_zero(slashes)] = '-';
+          ++written.slashes;
+        }
+      }
+      at += run;
+      p += run;
+    } else
+#endif
+    {
+      for (; run < n && is_swift_x(p[run]); ++run) {
+        char c = p[run];
+        if constexpr (dash) {
+          written.blank |= c == ' ';
+          if (c == '/') {
+            c = '-';
+            ++written.slashes;
+          }
+        }
+        at[run] = c;
+      }
+      at += run;
+      p += run;
+    }
     if (p == end) return at;
     std::size_t length = 1;
     const std::string_view form = x_form(decode(std::string_view(p, static_cast<std::size_t>(end - p)), length));
-    // At most three bytes, and never more than `length`.
+    // At most three bytes, never more than `length`, never a "/"; a blank for a tab or a
+    // line break.
     for (const char c : form) *at++ = c;
-    ++changed;
+    if constexpr (dash) written.blank |= form.front() == ' ';
+    ++written.changed;
     p += length;
   }
+}
+
+}  // namespace
+
+char* put_swift_x(std::string_view text, char* at, std::size_t& changed) noexcept {
+  SwiftXWritten written;
+  at = put_x<false>(text, at, written);
+  changed += written.changed;
+  return at;
+}
+
+char* put_swift_x_dashed(std::string_view text, char* at, SwiftXWritten& written) noexcept {
+  return put_x<true>(text, at, written);
 }
 
 std::size_t put_mt_amount(std::uint64_t mantissa, int scale, char* at) noexcept {

@@ -26,6 +26,18 @@ std::size_t append_swift_x(std::string_view text, std::string& out);
 /// `changed` how many characters were written in another form.
 char* put_swift_x(std::string_view text, char* at, std::size_t& changed) noexcept;
 
+/// What put_swift_x_dashed wrote besides the text.
+struct SwiftXWritten {
+  std::size_t changed = 0;  // characters written in another form
+  std::size_t slashes = 0;  // "/" written as "-"
+  bool blank = false;       // a blank was written
+};
+
+/// put_swift_x with each "/" written as "-" as well, counted, and whether a blank was
+/// written: one pass for the values where "/" would part a field, and for those whose
+/// blanks are dropped.
+char* put_swift_x_dashed(std::string_view text, char* at, SwiftXWritten& written) noexcept;
+
 /// Whether `c` belongs to the X character set. A table: it is asked of every byte written.
 inline constexpr std::array<bool, 256> kSwiftX = [] {
   std::array<bool, 256> x{};
