@@ -107,7 +107,9 @@ class Text {
 // Appends a value in the X set, without the characters its place may not hold, cut to
 // `width` characters (no cut when 0). Returns whether it may hold a blank: false is
 // known only where "/" may not be written.
-bool append_x(std::string_view text, Text& out, Changes& changes, bool slash_allowed, std::size_t width = 0) {
+// Where "/" is allowed and the width are known at each call, which they tell apart.
+template <bool slash_allowed, std::size_t width = 0>
+bool append_x(std::string_view text, Text& out, Changes& changes) {
   // Many parts of a field are empty (a party without a BIC or a town): nothing to do,
   // and nothing to call.
   if (text.empty()) return false;
@@ -118,7 +120,7 @@ bool append_x(std::string_view text, Text& out, Changes& changes, bool slash_all
   // Room for the text as it is: its X form is never longer.
   char* const from = out.room(text.size());
   bool blank = true;
-  if (slash_allowed) {
+  if constexpr (slash_allowed) {
     out.end_at(detail::put_swift_x(text, from, changes.transliterated));
   } else {
     detail::SwiftXWritten written;
@@ -127,7 +129,7 @@ bool append_x(std::string_view text, Text& out, Changes& changes, bool slash_all
     changes.slashes += written.slashes;
     blank = written.blank;
   }
-  if (width > 0 && out.size() - mark > width) [[unlikely]] {
+  if (width > 0 && out.size() - mark > width) {
     out.resize(mark + width);
     while (out.size() > mark && out.back() == ' ') out.pop_back();
     ++changes.cut;
@@ -135,9 +137,10 @@ bool append_x(std::string_view text, Text& out, Changes& changes, bool slash_all
   return blank;
 }
 
-std::string x_text(std::string_view text, Changes& changes, bool slash_allowed, std::size_t width = 0) {
+template <bool slash_allowed, std::size_t width = 0>
+std::string x_text(std::string_view text, Changes& changes) {
   Text out;
-  append_x(text, out, changes, slash_allowed, width);
+  append_x<slash_allowed, width>(text, out, changes);
   return std::string(out.view());
 }
 
@@ -227,8 +230,9 @@ bool append_balance(std::string_view tag, const Balance& b, std::string& out, st
 // A SWIFT type code a reader takes back as one: not the start of "NONREF" or "NOREF",
 // which right after the amount is read as the reference.
 bool is_type_code(std::string_view code) noexcept {
+  // The two words compared as four bytes each, not by a call.
   return code.size() == 4 && (code[0] == 'N' || code[0] == 'F') && is_alnum(code[1]) && is_alnum(code[2]) &&
-         is_alnum(code[3]) && code != "NONR" && code != "NORE";
+         is_alnum(code[3]) && std::memcmp(code.data(), "NONR", 4) != 0 && std::memcmp(code.data(), "NORE", 4) != 0;
 }
 
 // The entry's own type, else the one its ISO bank transaction code names (an entry read
@@ -244,7 +248,7 @@ std::string_view type_code(const Transaction& t) noexcept {
 // An account or a BIC, whose blanks are only there for the eye.
 void append_compact(std::string_view text, Text& out, Changes& changes) {
   const std::size_t mark = out.size();
-  if (!append_x(text, out, changes, false)) return;
+  if (!append_x<false>(text, out, changes)) return;
   char* const from = out.data() + mark;
   char* const end = out.data() + out.size();
   char* kept = from;
@@ -332,7 +336,7 @@ void details_text(const Transaction& t, Changes& changes, EntryScratch& scratch)
   const auto segment = [&](const char(&code)[7], const TextParts& value) {
     if (value.empty()) return;
     out.append(code);
-    append_x(text_of(value, joined), out, changes, false);
+    append_x<false>(text_of(value, joined), out, changes);
     out.push_back('/');
     shape.segment_ends.push_back(out.size());
   };
@@ -354,9 +358,9 @@ void details_text(const Transaction& t, Changes& changes, EntryScratch& scratch)
     out.push_back('/');
     append_compact(text_of(f.counterparty_bic, joined), out, changes);
     out.push_back('/');
-    append_x(text_of(f.counterparty, joined), out, changes, false);
+    append_x<false>(text_of(f.counterparty, joined), out, changes);
     out.push_back('/');
-    append_x(text_of(f.counterparty_town, joined), out, changes, false);
+    append_x<false>(text_of(f.counterparty_town, joined), out, changes);
     out.push_back('/');
     shape.segment_ends.push_back(out.size());
   }
@@ -370,13 +374,13 @@ void details_text(const Transaction& t, Changes& changes, EntryScratch& scratch)
     // A structured creditor reference stays one, with its issuer.
     if (!f.structured_reference.empty() && text_of(f.structured_reference, scratch.joined_reference) == remittance) {
       out.append("/REMI/STRD/");
-      append_x(text_of(f.reference_issuer, scratch.joined_reference), out, changes, false);
+      append_x<false>(text_of(f.reference_issuer, scratch.joined_reference), out, changes);
       out.push_back('/');
     } else {
       out.append("/REMI/USTD//");
     }
     const std::size_t start = out.size();
-    append_x(remittance, out, changes, true);
+    append_x<true>(remittance, out, changes);
     if (out.size() == start && has_party) {
       out.resize(remi_at);
     } else {
@@ -496,18 +500,18 @@ class Writer {
     if (!s_.complete) return std::string("the statement is incomplete");
     // Taken from the text in SWIFT's set, so that what is written reads back as itself.
     const std::string account =
-        camt::account_parts(x_text(s_.account_identification, changes_, true), statement_currency(s_)).id;
+        camt::account_parts(x_text<true>(s_.account_identification, changes_), statement_currency(s_)).id;
     if (account.empty()) return std::string("it has no account");
     // Written as it is taken apart, so that reading it back takes it apart the same way.
     if (camt::account_parts(account, statement_currency(s_)).id != account) {
       return std::string("its account '") + account + "' would read back as another";
     }
     if (account.size() > kAccountWidth) return std::string("its account is longer than the 35 characters MT940 holds");
-    std::string ref = x_text(s_.transaction_reference, changes_, false, kReferenceWidth);
+    std::string ref = x_text<false, kReferenceWidth>(s_.transaction_reference, changes_);
     if (ref.empty()) ref = "NONREF";
     line(":20:", ref);
     if (s_.related_reference) {
-      const std::string related = x_text(*s_.related_reference, changes_, false, kReferenceWidth);
+      const std::string related = x_text<false, kReferenceWidth>(*s_.related_reference, changes_);
       if (!related.empty()) line(":21:", related);
     }
     line(":25:", account);
@@ -544,7 +548,7 @@ class Writer {
     if (s_.information_to_account_owner && !s_.information_to_account_owner->empty()) {
       Text& information = scratch_.details;
       information.clear();
-      append_x(*s_.information_to_account_owner, information, changes_, true);
+      append_x<true>(*s_.information_to_account_owner, information, changes_);
       fit_text(":86:", information, changes_);
       if (!information.empty()) {
         Text& lines = scratch_.entry;
@@ -689,19 +693,19 @@ class Writer {
     entry.end_at(head + head_size + amount);
     entry.append(type_code(t));
     const std::size_t customer = entry.size();
-    append_x(t.customer_reference, entry, changes_, false, kReferenceWidth);
+    append_x<false, kReferenceWidth>(t.customer_reference, entry, changes_);
     if (entry.size() == customer) entry.append("NONREF");
     if (t.bank_reference) {
       entry.append("//");
       const std::size_t bank = entry.size();
-      append_x(*t.bank_reference, entry, changes_, false, kReferenceWidth);
+      append_x<false, kReferenceWidth>(*t.bank_reference, entry, changes_);
       if (entry.size() == bank) entry.resize(bank - 2);
     }
     entry.append(eol_);
     if (t.extra_details) {
       Text& extra = scratch_.extra;
       extra.clear();
-      append_x(*t.extra_details, extra, changes_, true, kSupplementaryWidth);
+      append_x<true, kSupplementaryWidth>(*t.extra_details, extra, changes_);
       // A supplementary line may not open like a tag line.
       if (const std::size_t misread = misread_at(extra.view()); misread != std::string::npos) {
         extra[misread] = '.';
