@@ -56,6 +56,39 @@ TEST(BankRules, ABicIsABic) {
   }
 }
 
+// The plain rule the eight-byte check of a BIC replaces: one character at a time.
+bool plain_bic_check(std::string_view text) {
+  if (text.size() != 8 && text.size() != 11) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    const bool letter = c >= 'A' && c <= 'Z';
+    if (!(i < 6 ? letter : letter || (c >= '0' && c <= '9'))) return false;
+  }
+  return true;
+}
+
+// Texts of 7 to 12 characters, mostly of a BIC's shape, with a byte at any place taking
+// every value, the ones next to the ranges' ends among them; in storage of their own size.
+TEST(BankRules, BicCheckAgreesWithThePlainRule) {
+  std::size_t bics = 0;
+  for (const std::string_view base : {"DEUTDEFF", "NORSDE51XXX", "INGBNL2A", "ABCDEF12345", "ABCDEFG", "ABCDEFGHIJ12"}) {
+    for (std::size_t at = 0; at < base.size(); ++at) {
+      for (int b = 0; b < 256; ++b) {
+        std::string text(base);
+        text[at] = static_cast<char>(b);
+        const auto bytes = std::make_unique<char[]>(text.size());
+        std::copy(text.begin(), text.end(), bytes.get());
+        const std::string_view view(bytes.get(), text.size());
+        const bool expected = plain_bic_check(view);
+        bics += expected ? 1 : 0;
+        ASSERT_EQ(detail::is_bic(view), expected) << text << " (byte " << b << " at " << at << ")";
+      }
+    }
+  }
+  EXPECT_GT(bics, 1000u);
+  static_assert(detail::is_bic("DEUTDEFF") && !detail::is_bic("DEUT1EFF"));  // the loop, while compiling
+}
+
 // A Swiss bank's supplementary details, a 32-digit number, after a reference of digits.
 TEST(BankRules, SupplementaryDetailsAreNoCounterparty) {
   Transaction t = with_details("Zahlung");
