@@ -299,7 +299,7 @@ struct EntryScratch {
   std::string joined_reference;
   Text details;  // the :86: text
   Text extra;    // the supplementary details
-  Text entry;    // the whole entry, appended to the output at once
+  Text entries;  // a statement's entries, appended to the output at once
   DetailsShape shape;
 };
 
@@ -529,9 +529,12 @@ class Writer {
         return std::string("its opening balance cannot be written in MT940");
       }
     }
+    // The entries are put together in one text and appended at once.
+    scratch_.entries.clear();
     for (const Transaction& t : s_.transactions) {
       if (auto refusal = write_entry(t)) return refusal;
     }
+    out_.append(scratch_.entries.view());
     if (report) {
       if (auto refusal = write_totals()) return refusal;
     } else {
@@ -551,7 +554,7 @@ class Writer {
       append_x<true>(*s_.information_to_account_owner, information, changes_);
       fit_text(":86:", information, changes_);
       if (!information.empty()) {
-        Text& lines = scratch_.entry;
+        Text& lines = scratch_.entries;
         lines.clear();
         append_details(":86:", information, lines, eol_, changes_);
         out_.append(lines.view());
@@ -668,10 +671,8 @@ class Writer {
     return {debit, credit};
   }
 
-  // The entry is put together in one text and appended once.
   std::optional<std::string> write_entry(const Transaction& t) {
-    Text& entry = scratch_.entry;
-    entry.clear();
+    Text& entry = scratch_.entries;
     // The tag, both dates, the mark, the funds code and the amount, at most 33 bytes.
     char* const head = entry.room(40);
     std::memcpy(head, ":61:", 4);
@@ -719,7 +720,6 @@ class Writer {
     details_text(t, changes_, scratch_);
     fit_details(":86:", scratch_.details, scratch_.shape, changes_);
     if (!scratch_.details.empty()) append_details(":86:", scratch_.details, entry, eol_, changes_);
-    out_.append(entry.view());
     return std::nullopt;
   }
 
