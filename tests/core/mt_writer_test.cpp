@@ -439,14 +439,15 @@ void expect_put_agrees(std::string_view text) {
   const auto in = std::make_unique<char[]>(text.size() + 1);
   std::copy(text.begin(), text.end(), in.get());
   const auto out = std::make_unique<char[]>(text.size() + 1);
-  std::size_t changed = 0;
-  const char* end = detail::put_swift_x(std::string_view(in.get(), text.size()), out.get(), changed);
-  ASSERT_LE(static_cast<std::size_t>(end - out.get()), text.size()) << text;
-  ASSERT_EQ(std::string_view(out.get(), static_cast<std::size_t>(end - out.get())), expected) << text;
-  ASSERT_EQ(changed, expected_changed) << text;
-  // The same with each "/" written as "-", counted, and whether a blank was written.
   std::string dashed = expected;
   const std::size_t slashes = plain_slashes_to_dashes(dashed);
+  detail::SwiftXWritten kept;
+  const char* end = detail::put_swift_x(std::string_view(in.get(), text.size()), out.get(), kept);
+  ASSERT_LE(static_cast<std::size_t>(end - out.get()), text.size()) << text;
+  ASSERT_EQ(std::string_view(out.get(), static_cast<std::size_t>(end - out.get())), expected) << text;
+  ASSERT_EQ(kept.changed, expected_changed) << text;
+  ASSERT_EQ(kept.slashes, slashes) << text;
+  // The same with each "/" written as "-", counted, and whether a blank was written.
   detail::SwiftXWritten written;
   end = detail::put_swift_x_dashed(std::string_view(in.get(), text.size()), out.get(), written);
   ASSERT_EQ(std::string_view(out.get(), static_cast<std::size_t>(end - out.get())), dashed) << text;

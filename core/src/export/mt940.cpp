@@ -4,6 +4,7 @@
 // form cannot hold is either said in a note (a character transliterated, a text cut)
 // or keeps its statement out of the text with a warning. Nothing is invented.
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -105,36 +106,34 @@ class Text {
 };
 
 // Appends a value in the X set, without the characters its place may not hold, cut to
-// `width` characters (no cut when 0). Returns whether it may hold a blank: false is
-// known only where "/" may not be written.
-// Where "/" is allowed and the width are known at each call, which they tell apart.
+// `width` characters (no cut when 0). Where "/" is allowed and the width are known at
+// each call, which they tell apart. Says how many "/" were written (or, where none is
+// allowed, written as "-") and, only where none is allowed, whether a blank was.
 template <bool slash_allowed, std::size_t width = 0>
-bool append_x(std::string_view text, Text& out, Changes& changes) {
+detail::SwiftXWritten append_x(std::string_view text, Text& out, Changes& changes) {
+  detail::SwiftXWritten written;
   // Many parts of a field are empty (a party without a BIC or a town): nothing to do,
   // and nothing to call.
-  if (text.empty()) return false;
+  if (text.empty()) return written;
   const std::size_t mark = out.size();
   // Most values start and end with a graphic character: nothing to trim, known without
   // the call.
   if (!ascii::is_graphic(text.front()) || !ascii::is_graphic(text.back())) text = trim_white_space(text);
   // Room for the text as it is: its X form is never longer.
   char* const from = out.room(text.size());
-  bool blank = true;
   if constexpr (slash_allowed) {
-    out.end_at(detail::put_swift_x(text, from, changes.transliterated));
+    out.end_at(detail::put_swift_x(text, from, written));
   } else {
-    detail::SwiftXWritten written;
     out.end_at(detail::put_swift_x_dashed(text, from, written));
-    changes.transliterated += written.changed;
     changes.slashes += written.slashes;
-    blank = written.blank;
   }
+  changes.transliterated += written.changed;
   if (width > 0 && out.size() - mark > width) {
     out.resize(mark + width);
     while (out.size() > mark && out.back() == ' ') out.pop_back();
     ++changes.cut;
   }
-  return blank;
+  return written;
 }
 
 template <bool slash_allowed, std::size_t width = 0>
@@ -144,10 +143,18 @@ std::string x_text(std::string_view text, Changes& changes) {
   return std::string(out.view());
 }
 
-void put_two_digits(unsigned n, char* at) noexcept {
-  at[0] = static_cast<char>('0' + n / 10 % 10);
-  at[1] = static_cast<char>('0' + n % 10);
-}
+// The digits of 00 to 99, two by two: a date is three pairs.
+constexpr std::array<char, 200> kDigitPairs = [] {
+  std::array<char, 200> pairs{};
+  for (std::size_t n = 0; n < 100; ++n) {
+    pairs[2 * n] = static_cast<char>('0' + n / 10);
+    pairs[2 * n + 1] = static_cast<char>('0' + n % 10);
+  }
+  return pairs;
+}();
+
+// The last two digits of `n`.
+void put_two_digits(unsigned n, char* at) noexcept { std::memcpy(at, &kDigitPairs[2 * (n % 100)], 2); }
 
 void append_two_digits(unsigned n, std::string& out) {
   char digits[2];
@@ -248,7 +255,7 @@ std::string_view type_code(const Transaction& t) noexcept {
 // An account or a BIC, whose blanks are only there for the eye.
 void append_compact(std::string_view text, Text& out, Changes& changes) {
   const std::size_t mark = out.size();
-  if (!append_x<false>(text, out, changes)) return;
+  if (!append_x<false>(text, out, changes).blank) return;
   char* const from = out.data() + mark;
   char* const end = out.data() + out.size();
   char* kept = from;
@@ -263,11 +270,13 @@ void append_compact(std::string_view text, Text& out, Changes& changes) {
 // "/" that opens a code would start a segment of its own when read back: it is written
 // as "-". Returns where the text starts, which moves when the text itself opens a code:
 // the empty issuer before it is then written as a blank, so no "//" precedes it.
-std::size_t keep_in_remittance(Text& out, std::size_t start, Changes& changes) {
+std::size_t keep_in_remittance(Text& out, std::size_t start, bool slashes, Changes& changes) {
   if (detail::opens_slash_segment(out.view().substr(start))) {
     out.insert(start - 1, ' ');
     ++start;
   }
+  // Most remittance texts hold no "/" of their own, which the writing told.
+  if (!slashes) return start;
   for (std::size_t i = out.view().find('/', start); i != std::string::npos && i + 1 < out.size();
        i = out.view().find('/', i + 1)) {
     if (out[i - 1] == '/' && detail::opens_slash_segment(out.view().substr(i + 1))) {
@@ -380,12 +389,12 @@ void details_text(const Transaction& t, Changes& changes, EntryScratch& scratch)
       out.append("/REMI/USTD//");
     }
     const std::size_t start = out.size();
-    append_x<true>(remittance, out, changes);
+    const bool slashes = append_x<true>(remittance, out, changes).slashes != 0;
     if (out.size() == start && has_party) {
       out.resize(remi_at);
     } else {
       out.push_back('/');  // before the check: a code is known by the "/" after it
-      const std::size_t text = keep_in_remittance(out, start, changes);
+      const std::size_t text = keep_in_remittance(out, start, slashes, changes);
       if (out.size() > text + 1) shape.remittance = text;
     }
   }

@@ -209,11 +209,15 @@ char* put_x(std::string_view text, char* at, SwiftXWritten& written) noexcept {
     if (n >= 16) {
       __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
       run = static_cast<std::size_t>(std::countr_one(swift_x_bits(b)));
+      const std::uint32_t in_run = (std::uint32_t{1} << run) - 1;
+      const __m128i slash = _mm_cmpeq_epi8(b, _mm_set1_epi8('/'));
+      // Counted a bit at a time: most blocks have none, and a count instruction is not
+      // one every machine this is built for has.
+      for (std::uint32_t bits = static_cast<std::uint32_t>(_mm_movemask_epi8(slash)) & in_run; bits != 0;
+           bits &= bits - 1) {
+        ++written.slashes;
+      }
       if constexpr (dash) {
-        const std::uint32_t in_run = (std::uint32_t{1} << run) - 1;
-        const __m128i slash = _mm_cmpeq_epi8(b, _mm_set1_epi8('/'));
-        written.slashes += static_cast<std::size_t>(
-            std::popcount(static_cast<std::uint32_t>(_mm_movemask_epi8(slash)) & in_run));
         written.blank |= (static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(b, _mm_set1_epi8(' ')))) & in_run) != 0;
         b = _mm_or_si128(_mm_andnot_si128(slash, b), _mm_and_si128(slash, _mm_set1_epi8('-')));
       }
@@ -245,14 +249,14 @@ char* put_x(std::string_view text, char* at, SwiftXWritten& written) noexcept {
       const auto spread = [&](std::uint32_t lanes) { return (lanes & keep) | ((lanes >> 8 & keep) << (n - width)); };
       run = static_cast<std::size_t>(std::countr_one(spread(swift_x_bits(b))));
       copy_bytes(at, p, run);
+      const std::uint32_t in_run = (std::uint32_t{1} << run) - 1;
+      std::uint32_t slashes = spread(static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(b, _mm_set1_epi8('/'))))) & in_run;
       if constexpr (dash) {
-        const std::uint32_t in_run = (std::uint32_t{1} << run) - 1;
-        std::uint32_t slashes = spread(static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(b, _mm_set1_epi8('/'))))) & in_run;
         written.blank |= (spread(static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(b, _mm_set1_epi8(' '))))) & in_run) != 0;
-        for (; slashes != 0; slashes &= slashes - 1) {
-          at[std::countr_zero(slashes)] = '-';
-          ++written.slashes;
-        }
+      }
+      for (; slashes != 0; slashes &= slashes - 1) {
+        if constexpr (dash) at[std::countr_zero(slashes)] = '-';
+        ++written.slashes;
       }
       at += run;
       p += run;
@@ -261,13 +265,11 @@ char* put_x(std::string_view text, char* at, SwiftXWritten& written) noexcept {
     {
       for (; run < n && is_swift_x(p[run]); ++run) {
         char c = p[run];
-        if constexpr (dash) {
-          written.blank |= c == ' ';
-          if (c == '/') {
-            c = '-';
-            ++written.slashes;
-          }
+        if (c == '/') {
+          ++written.slashes;
+          if constexpr (dash) c = '-';
         }
+        if constexpr (dash) written.blank |= c == ' ';
         at[run] = c;
       }
       at += run;
@@ -287,11 +289,8 @@ char* put_x(std::string_view text, char* at, SwiftXWritten& written) noexcept {
 
 }  // namespace
 
-char* put_swift_x(std::string_view text, char* at, std::size_t& changed) noexcept {
-  SwiftXWritten written;
-  at = put_x<false>(text, at, written);
-  changed += written.changed;
-  return at;
+char* put_swift_x(std::string_view text, char* at, SwiftXWritten& written) noexcept {
+  return put_x<false>(text, at, written);
 }
 
 char* put_swift_x_dashed(std::string_view text, char* at, SwiftXWritten& written) noexcept {

@@ -21,21 +21,20 @@ namespace tallyfold::detail {
 /// the rule put_swift_x follows a block at a time.
 std::size_t append_swift_x(std::string_view text, std::string& out);
 
-/// The same written at `at`, which has room for text.size() bytes: no X form is longer
-/// than the UTF-8 it stands for. Returns the end of what was written and adds to
-/// `changed` how many characters were written in another form.
-char* put_swift_x(std::string_view text, char* at, std::size_t& changed) noexcept;
-
-/// What put_swift_x_dashed wrote besides the text.
+/// What put_swift_x and put_swift_x_dashed wrote besides the text.
 struct SwiftXWritten {
   std::size_t changed = 0;  // characters written in another form
-  std::size_t slashes = 0;  // "/" written as "-"
-  bool blank = false;       // a blank was written
+  std::size_t slashes = 0;  // "/" written (by put_swift_x_dashed: written as "-")
+  bool blank = false;       // a blank was written (told by put_swift_x_dashed alone)
 };
 
-/// put_swift_x with each "/" written as "-" as well, counted, and whether a blank was
-/// written: one pass for the values where "/" would part a field, and for those whose
-/// blanks are dropped.
+/// The same written at `at`, which has room for text.size() bytes: no X form is longer
+/// than the UTF-8 it stands for. Returns the end of what was written; adds to `written`
+/// how many characters were written in another form and how many "/" there were.
+char* put_swift_x(std::string_view text, char* at, SwiftXWritten& written) noexcept;
+
+/// put_swift_x with each "/" written as "-", and whether a blank was written: one pass
+/// for the values where "/" would part a field, and for those whose blanks are dropped.
 char* put_swift_x_dashed(std::string_view text, char* at, SwiftXWritten& written) noexcept;
 
 /// Whether `c` belongs to the X character set. A table: it is asked of every byte written.
