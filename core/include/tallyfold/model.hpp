@@ -558,10 +558,10 @@ class DecodedDetails {
   template <typename Visit>
   void for_each_entry(Visit&& visit) const {
     if (block_ == nullptr) return;
-    if ((static_cast<unsigned char>(block_[0]) & 1) != 0) {
+    if ((static_cast<unsigned char>(block_[0]) & 1) != 0) [[likely]] {
       walk<std::uint16_t>(visit);
     } else {
-      walk<std::uint32_t>(visit);
+      walk_wide(visit);
     }
   }
 
@@ -585,6 +585,12 @@ class DecodedDetails {
   // numbers) is kept once for all maps: its position is the field's largest value, which
   // no key of the block can have, and its length field is its number in that table.
   DecodedDetails(const char* block, Layout layout) noexcept : block_(block), layout_(layout) {}
+  // Out of line: a block of 32-bit fields is a text of 64 KiB or more, where the call
+  // costs nothing, and its copy of the walk would only crowd the common one's code.
+  template <typename Visit>
+  [[gnu::noinline, gnu::cold]] void walk_wide(Visit& visit) const {
+    walk<std::uint32_t>(visit);
+  }
   template <typename Field, typename Visit>
   void walk(Visit& visit) const {
     const auto field = [this](std::size_t i) {
