@@ -74,9 +74,9 @@ class Text {
     *room(1) = c;
     ++size_;
   }
+  // Pieces are a few bytes to a few dozen: copied inline, not by a library call.
   void append(std::string_view piece) {
-    char* at = room(piece.size());
-    if (!piece.empty()) std::memcpy(at, piece.data(), piece.size());
+    detail::copy_bytes(room(piece.size()), piece.data(), piece.size());
     size_ += piece.size();
   }
   /// A piece known when compiling, copied as its fixed number of bytes.

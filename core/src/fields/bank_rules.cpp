@@ -183,7 +183,10 @@ class Keys {
   template <std::size_t... slots>
   std::optional<std::string_view> first() const noexcept {
     constexpr std::uint64_t any = ((std::uint64_t{1} << slots) | ...);
-    if ((filled_ & any) == 0) return std::nullopt;
+    const std::uint64_t hits = filled_ & any;
+    if (hits == 0) return std::nullopt;
+    // One of them, as a map mostly holds: no order to ask.
+    if ((hits & (hits - 1)) == 0) return value(static_cast<std::size_t>(std::countr_zero(hits)));
     std::optional<std::string_view> found;
     ((found = filled(slots)) || ...);
     return found;
