@@ -58,6 +58,11 @@ class Text {
   bool empty() const noexcept { return size_ == 0; }
   char* data() noexcept { return data_.get(); }
   std::string_view view() const noexcept { return {data_.get(), size_}; }
+  /// The text from `at` (at most its size), `n` bytes at most: a view without the
+  /// library's bounds check, which the callers' places keep.
+  std::string_view view(std::size_t at, std::size_t n = std::string_view::npos) const noexcept {
+    return {data_.get() + at, std::min(n, size_ - at)};
+  }
   char back() const noexcept { return data_[size_ - 1]; }
   char& operator[](std::size_t i) noexcept { return data_[i]; }
   void clear() noexcept { size_ = 0; }
@@ -65,17 +70,17 @@ class Text {
   void resize(std::size_t n) noexcept { size_ = n; }
   void pop_back() noexcept { --size_; }
   /// Room for `n` more bytes at the end, which end_at() then takes in.
-  char* room(std::size_t n) {
+  [[gnu::always_inline]] char* room(std::size_t n) {
     if (capacity_ - size_ < n) [[unlikely]] grow(n);
     return data_.get() + size_;
   }
   void end_at(const char* end) noexcept { size_ = static_cast<std::size_t>(end - data_.get()); }
-  void push_back(char c) {
+  [[gnu::always_inline]] void push_back(char c) {
     *room(1) = c;
     ++size_;
   }
   // Pieces are a few bytes to a few dozen: copied inline, not by a library call.
-  void append(std::string_view piece) {
+  [[gnu::always_inline]] void append(std::string_view piece) {
     detail::copy_bytes(room(piece.size()), piece.data(), piece.size());
     size_ += piece.size();
   }
@@ -271,7 +276,7 @@ void append_compact(std::string_view text, Text& out, Changes& changes) {
 // as "-". Returns where the text starts, which moves when the text itself opens a code:
 // the empty issuer before it is then written as a blank, so no "//" precedes it.
 std::size_t keep_in_remittance(Text& out, std::size_t start, bool slashes, Changes& changes) {
-  if (detail::opens_slash_segment(out.view().substr(start))) {
+  if (detail::opens_slash_segment(out.view(start))) {
     out.insert(start - 1, ' ');
     ++start;
   }
@@ -279,7 +284,7 @@ std::size_t keep_in_remittance(Text& out, std::size_t start, bool slashes, Chang
   if (!slashes) return start;
   for (std::size_t i = out.view().find('/', start); i != std::string::npos && i + 1 < out.size();
        i = out.view().find('/', i + 1)) {
-    if (out[i - 1] == '/' && detail::opens_slash_segment(out.view().substr(i + 1))) {
+    if (out[i - 1] == '/' && detail::opens_slash_segment(out.view(i + 1))) {
       out[i] = '-';
       ++changes.slashes;
     }
@@ -474,7 +479,7 @@ void append_details(std::string_view tag, Text& text, Text& out, std::string_vie
   std::size_t width = kLineWidth - tag.size();
   for (std::size_t done = 0; done < n;) {
     if (done > 0) {
-      if (const std::size_t mark = misread_at(text.view().substr(done, kLineWidth)); mark != std::string::npos) {
+      if (const std::size_t mark = misread_at(text.view(done, kLineWidth)); mark != std::string::npos) {
         text[done + mark] = '.';
         ++changes.transliterated;
       }
