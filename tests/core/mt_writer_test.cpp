@@ -436,9 +436,9 @@ TEST(SlashesToDashes, AgreesWithTheByteRuleOnDenseTexts) {
 void expect_put_agrees(std::string_view text) {
   std::string expected;
   const std::size_t expected_changed = detail::append_swift_x(text, expected);
-  const auto in = std::make_unique<char[]>(text.size() + 1);
+  const auto in = std::make_unique<char[]>(text.size());
   std::copy(text.begin(), text.end(), in.get());
-  const auto out = std::make_unique<char[]>(text.size() + 1);
+  const auto out = std::make_unique<char[]>(text.size());
   std::string dashed = expected;
   const std::size_t slashes = plain_slashes_to_dashes(dashed);
   detail::SwiftXWritten kept;
