@@ -222,6 +222,39 @@ TEST(BankRules, WantedKeysAreFoundAsASearchOfTheirListFindsThem) {
   }
 }
 
+// The byte rule the block search for a line break replaces.
+std::size_t plain_line_break_at(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && text[i] != '\n' && text[i] != '\r') ++i;
+  return i;
+}
+
+// A break of either kind, or a byte next to them in value, at every place of texts up
+// to three blocks long, in storage of their own size.
+TEST(BankRules, LineBreakSearchAgreesWithTheByteRule) {
+  const auto check = [](const std::string& text) {
+    const auto bytes = std::make_unique<char[]>(text.size());
+    std::copy(text.begin(), text.end(), bytes.get());
+    const std::string_view view(bytes.get(), text.size());
+    ASSERT_EQ(detail::line_break_at(view), plain_line_break_at(view)) << "size " << text.size();
+  };
+  for (std::size_t size = 0; size <= 48; ++size) {
+    std::string base(size, ' ');
+    for (std::size_t i = 0; i < size; ++i) base[i] = "Abc 9/?+"[(i * 3 + size) % 8];
+    check(base);
+    for (std::size_t at = 0; at < size; ++at) {
+      for (const char c : {'\n', '\r', '\x0B', '\x0C', '\x0E', '\x8A', '\x8D'}) {
+        std::string text = base;
+        text[at] = c;
+        check(text);
+        text[size - 1] = '\r';  // a second break after it: the first still counts
+        check(text);
+        if (::testing::Test::HasFatalFailure()) return;
+      }
+    }
+  }
+}
+
 // The MT940 writer takes the fields without the IBAN check of the counter account. Over
 // real files: every other field is the same, and the account without its blanks is the
 // IBAN the check gives, where it gives one.

@@ -51,6 +51,10 @@ std::span<const std::string_view> wanted_keys() noexcept;
 /// for one not among them.
 std::size_t wanted_key_slot(std::string_view key, std::size_t number) noexcept;
 
+/// Where the first line break (CR or LF) of `text` is; its size when it has none.
+/// Sixteen bytes at a time where the machine allows.
+std::size_t line_break_at(std::string_view text) noexcept;
+
 /// Whether bank_rules gives counter_iban, which takes the IBAN check of the counter
 /// account: a writer that writes the account the same way, IBAN or not (without its
 /// blanks), has no use for it.
