@@ -437,7 +437,7 @@ void expect_put_agrees(std::string_view text) {
   std::string expected;
   const std::size_t expected_changed = detail::append_swift_x(text, expected);
   const auto in = std::make_unique<char[]>(text.size());
-  std::copy(text.begin(), text.end(), in.get());
+  for (std::size_t i = 0; i < text.size(); ++i) in[i] = text[i];
   const auto out = std::make_unique<char[]>(text.size());
   std::string dashed = expected;
   const std::size_t slashes = plain_slashes_to_dashes(dashed);
