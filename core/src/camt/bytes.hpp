@@ -9,6 +9,8 @@
 #include <memory>
 #include <string_view>
 
+#include "util/short_copy.hpp"
+
 namespace tallyfold::camt {
 
 /// a == b, for texts of any size.
@@ -71,24 +73,8 @@ inline bool less_text(std::string_view a, std::string_view b) noexcept {
 inline void copy_bytes(char* to, const char* from, std::size_t n) noexcept {
   if (n > 16) {
     std::memcpy(to, from, n);
-  } else if (n >= 8) {
-    std::uint64_t a;
-    std::uint64_t b;
-    std::memcpy(&a, from, 8);
-    std::memcpy(&b, from + n - 8, 8);
-    std::memcpy(to, &a, 8);
-    std::memcpy(to + n - 8, &b, 8);
-  } else if (n >= 4) {
-    std::uint32_t a;
-    std::uint32_t b;
-    std::memcpy(&a, from, 4);
-    std::memcpy(&b, from + n - 4, 4);
-    std::memcpy(to, &a, 4);
-    std::memcpy(to + n - 4, &b, 4);
-  } else if (n > 0) {
-    to[0] = from[0];
-    to[n / 2] = from[n / 2];
-    to[n - 1] = from[n - 1];
+  } else {
+    detail::copy_at_most_16(to, from, n);
   }
 }
 

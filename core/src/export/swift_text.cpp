@@ -101,26 +101,27 @@ std::uint32_t swift_x_bits16(const char* p) noexcept {
   return swift_x_bits(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
 }
 
-// The same for a text of 4 to 15 bytes, from two loads of 8 (or 4) bytes that overlap
-// in its middle and stay within it.
-std::uint32_t swift_x_bits_short(const char* p, std::size_t n) noexcept {
-  __m128i first;
-  __m128i last;
-  std::size_t width = 8;
+// A text of 4 to 15 bytes in one register, from two loads of 8 (or 4) bytes that
+// overlap in its middle and stay within it: the first in the low lanes, the last in the
+// high ones. `width` is the size of each load.
+[[gnu::always_inline]] inline __m128i short_text_ends(const char* p, std::size_t n, std::size_t& width) noexcept {
   if (n >= 8) {
-    first = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
-    last = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + n - 8));
-  } else {
-    std::int32_t a;
-    std::int32_t b;
-    std::memcpy(&a, p, 4);
-    std::memcpy(&b, p + n - 4, 4);
-    first = _mm_cvtsi32_si128(a);
-    last = _mm_cvtsi32_si128(b);
-    width = 4;
+    width = 8;
+    return _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)),
+                              _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + n - 8)));
   }
-  // Both halves in one register: the first in the low lanes, the last in the high ones.
-  const std::uint32_t bits = swift_x_bits(_mm_unpacklo_epi64(first, last));
+  std::int32_t a;
+  std::int32_t b;
+  std::memcpy(&a, p, 4);
+  std::memcpy(&b, p + n - 4, 4);
+  width = 4;
+  return _mm_unpacklo_epi64(_mm_cvtsi32_si128(a), _mm_cvtsi32_si128(b));
+}
+
+// What swift_x_bits16 says, for a text of 4 to 15 bytes.
+std::uint32_t swift_x_bits_short(const char* p, std::size_t n) noexcept {
+  std::size_t width;
+  const std::uint32_t bits = swift_x_bits(short_text_ends(p, n, width));
   const std::uint32_t keep = (std::uint32_t{1} << width) - 1;
   return (bits & keep) | ((bits >> 8 & keep) << (n - width));
 }
@@ -229,22 +230,8 @@ char* put_x(std::string_view text, char* at, SwiftXWritten& written) noexcept {
       p += run;
       if (run == 16) continue;
     } else if (n >= 4) {
-      __m128i first;
-      __m128i last;
-      std::size_t width = 8;
-      if (n >= 8) {
-        first = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
-        last = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + n - 8));
-      } else {
-        std::int32_t a;
-        std::int32_t c;
-        std::memcpy(&a, p, 4);
-        std::memcpy(&c, p + n - 4, 4);
-        first = _mm_cvtsi32_si128(a);
-        last = _mm_cvtsi32_si128(c);
-        width = 4;
-      }
-      const __m128i b = _mm_unpacklo_epi64(first, last);
+      std::size_t width;
+      const __m128i b = short_text_ends(p, n, width);
       // Lane i of the first load is byte i, lane 8 + i of the last byte n - width + i.
       const std::uint32_t keep = (std::uint32_t{1} << width) - 1;
       const auto spread = [&](std::uint32_t lanes) { return (lanes & keep) | ((lanes >> 8 & keep) << (n - width)); };

@@ -12,6 +12,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "util/short_copy.hpp"
+
 namespace tallyfold::detail {
 
 /// Appends `text` (UTF-8) in the X character set: letters with marks lose them (ü → u,
@@ -75,26 +77,7 @@ std::size_t put_mt_amount(std::uint64_t mantissa, int scale, char* at) noexcept;
 #endif
     return;
   }
-  // Two copies of a fixed size that meet or overlap in the middle.
-  if (n >= 8) {
-    std::uint64_t a;
-    std::uint64_t b;
-    std::memcpy(&a, from, 8);
-    std::memcpy(&b, from + n - 8, 8);
-    std::memcpy(to, &a, 8);
-    std::memcpy(to + n - 8, &b, 8);
-  } else if (n >= 4) {
-    std::uint32_t a;
-    std::uint32_t b;
-    std::memcpy(&a, from, 4);
-    std::memcpy(&b, from + n - 4, 4);
-    std::memcpy(to, &a, 4);
-    std::memcpy(to + n - 4, &b, 4);
-  } else if (n > 0) {
-    to[0] = from[0];
-    to[n / 2] = from[n / 2];
-    to[n - 1] = from[n - 1];
-  }
+  copy_at_most_16(to, from, n);
 }
 
 /// Writes each "/" of p[0, n) as "-" and returns how many there were: 16 bytes at a time
