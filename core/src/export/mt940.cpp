@@ -148,22 +148,12 @@ std::string x_text(std::string_view text, Changes& changes) {
   return std::string(out.view());
 }
 
-// The digits of 00 to 99, two by two: a date is three pairs.
-constexpr std::array<char, 200> kDigitPairs = [] {
-  std::array<char, 200> pairs{};
-  for (std::size_t n = 0; n < 100; ++n) {
-    pairs[2 * n] = static_cast<char>('0' + n / 10);
-    pairs[2 * n + 1] = static_cast<char>('0' + n % 10);
-  }
-  return pairs;
-}();
 
 // The last two digits of `n`.
-void put_two_digits(unsigned n, char* at) noexcept { std::memcpy(at, &kDigitPairs[2 * (n % 100)], 2); }
 
 void append_two_digits(unsigned n, std::string& out) {
   char digits[2];
-  put_two_digits(n, digits);
+  detail::put_two_digits(n, digits);
   out.append(digits, 2);
 }
 
@@ -171,9 +161,9 @@ void append_two_digits(unsigned n, std::string& out) {
 // YYMMDD at `at`, for the years the two digits name when read back (1980..2079).
 bool put_date(const Date& d, char* at) noexcept {
   if (d.year() < 1980 || d.year() > 2079) return false;
-  put_two_digits(static_cast<unsigned>(d.year() % 100), at);
-  put_two_digits(d.month(), at + 2);
-  put_two_digits(d.day(), at + 4);
+  detail::put_two_digits(static_cast<unsigned>(d.year() % 100), at);
+  detail::put_two_digits(d.month(), at + 2);
+  detail::put_two_digits(d.day(), at + 4);
   return true;
 }
 
@@ -693,8 +683,8 @@ class Writer {
     if (!put_date(t.value_date, head + 4)) return std::string("a value date lies outside the years MT940 can write");
     std::size_t head_size = 10;
     if (t.entry_date) {
-      put_two_digits(t.entry_date->month(), head + 10);
-      put_two_digits(t.entry_date->day(), head + 12);
+      detail::put_two_digits(t.entry_date->month(), head + 10);
+      detail::put_two_digits(t.entry_date->day(), head + 12);
       head_size = 14;
     }
     const std::string_view mark = mark_text(t.debit_credit).substr(0, 2);  // "D", "C", "RD" or "RC"

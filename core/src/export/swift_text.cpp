@@ -285,15 +285,6 @@ char* put_swift_x_dashed(std::string_view text, char* at, SwiftXWritten& written
   return put_x<true>(text, at, written);
 }
 
-// The digits of 00 to 99, two by two.
-constexpr std::array<char, 200> kPairs = [] {
-  std::array<char, 200> pairs{};
-  for (std::size_t n = 0; n < 100; ++n) {
-    pairs[2 * n] = static_cast<char>('0' + n / 10);
-    pairs[2 * n + 1] = static_cast<char>('0' + n % 10);
-  }
-  return pairs;
-}();
 
 std::size_t put_mt_amount(std::uint64_t mantissa, int scale, char* at) noexcept {
   constexpr std::uint64_t kPowers[] = {1,
@@ -349,11 +340,11 @@ std::size_t put_mt_amount(std::uint64_t mantissa, int scale, char* at) noexcept 
   std::uint64_t whole = cents / 100;
   for (; whole >= 100; whole /= 100) {
     first -= 2;
-    std::memcpy(first, &kPairs[2 * (whole % 100)], 2);
+    put_two_digits(static_cast<unsigned>(whole % 100), first);
   }
   if (whole >= 10) {
     first -= 2;
-    std::memcpy(first, &kPairs[2 * whole], 2);
+    put_two_digits(static_cast<unsigned>(whole), first);
   } else {
     *--first = static_cast<char>('0' + whole);
   }

@@ -60,6 +60,19 @@ std::size_t swift_x_run(std::string_view text) noexcept;
 /// more than the 15 characters of the field).
 std::size_t put_mt_amount(std::uint64_t mantissa, int scale, char* at) noexcept;
 
+/// The digits of 00 to 99, two by two: a date is three pairs.
+inline constexpr std::array<char, 200> kDigitPairs = [] {
+  std::array<char, 200> pairs{};
+  for (std::size_t n = 0; n < 100; ++n) {
+    pairs[2 * n] = static_cast<char>('0' + n / 10);
+    pairs[2 * n + 1] = static_cast<char>('0' + n % 10);
+  }
+  return pairs;
+}();
+
+/// The last two decimal digits of n at `at`.
+inline void put_two_digits(unsigned n, char* at) noexcept { std::memcpy(at, &kDigitPairs[2 * (n % 100)], 2); }
+
 /// Copies n bytes with loads and stores that stay within both texts: the pieces the
 /// MT940 writer copies are mostly a few bytes to a few dozen, where a library call's
 /// dispatch on the size costs more than the copy.
