@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "tallyfold/bankfile.hpp"
+#include "tallyfold/transaction_id.hpp"
 #include "export/iso20022_copy.hpp"
 #include "export/iso20022_limits.hpp"
 #include "export/iso20022_message.hpp"
@@ -290,6 +291,42 @@ TEST(Camt, MessageIdFollowsTheStatementsNotTheTime) {
   EXPECT_EQ(message_id(first), message_id(later));
   EXPECT_NE(message_id(first), message_id(convert(b)));
   EXPECT_NE(message_id(first), message_id(convert(a, CamtVersion::V06)));
+}
+
+// Entries' ids are made for several statements ahead of their entries: each entry
+// still carries its own statement's id, past those groups' ends, with statements
+// without entries and refused ones among them.
+TEST(Camt, EntriesCarryTheirOwnStatementsIds) {
+  const std::string refused = ":20:BAD\n:25:X\n:28C:1\n:60F:C240101EUR1,123456\n:62F:C240102EUR1,123456\n";
+  std::string text;
+  for (int i = 0; i < 41; ++i) {
+    if (i == 15 || i == 16 || i == 33) {
+      text += refused;
+      continue;
+    }
+    std::string lines;
+    for (int j = 0; j < i % 4; ++j) {
+      lines += ":61:2401020102D" + std::to_string(i + 1) + "," + std::to_string(10 + j) + "NTRFNONREF\n";
+    }
+    text += statement("NL69INGB0123456789", std::to_string(i + 1), lines);
+  }
+  auto file = read_bank_file(text, BankFileOptions{});
+  ASSERT_TRUE(file);
+  std::vector<std::string> expected;
+  for (const Statement& s : file->statements) {
+    if (s.account_identification == "X") continue;
+    for (const TransactionId& id : transaction_ids(s)) expected.emplace_back(id.text());
+  }
+  ASSERT_GT(expected.size(), 40u);
+  auto document = export_camt(file->statements, CamtOptions{CamtVersion::V08, kCreated});
+  ASSERT_TRUE(document);
+  EXPECT_EQ(document->warnings.size(), 3u);
+  std::vector<std::string> written;
+  const std::string xml = strip_indent(document->xml);
+  for (std::size_t at = xml.find("<NtryRef>"); at != std::string::npos; at = xml.find("<NtryRef>", at + 1)) {
+    written.push_back(xml.substr(at + 9, xml.find("</NtryRef>", at) - at - 9));
+  }
+  EXPECT_EQ(written, expected);
 }
 
 TEST(Camt, OneDocumentPerAccount) {

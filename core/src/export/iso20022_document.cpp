@@ -18,6 +18,7 @@
 #include "export/iso20022_time.hpp"
 #include "export/iso20022_xml.hpp"
 #include "tallyfold/iso20022.hpp"
+#include "tallyfold/transaction_id.hpp"
 
 namespace tallyfold {
 namespace {
@@ -129,11 +130,23 @@ Body write_body(std::span<const Statement> statements, CamtMessage message, cons
   // written; elsewhere it is hashed before it is handed on.
   camt::TrailingHash trailing(hash, out.size());
   const bool trails = buffer != nullptr && buffer->keeps_all();
+  // The entries' ids of several statements made at once, ahead of their entries: the
+  // hashing's code then comes into the instruction cache once for them all, rather than
+  // between every two statements, each time pushing out the entries' code.
+  constexpr std::size_t kIdsAhead = 16;
+  std::vector<TransactionId> entry_ids[kIdsAhead];
   body.written = detail::write_statements(
       statements, out, "the camt document", warnings, [](const Statement& s) { return s.transaction_reference; },
       [&](const Statement& s, std::size_t i) {
+        if (i % kIdsAhead == 0) {
+          for (std::size_t k = 0; k < kIdsAhead; ++k) {
+            entry_ids[k].clear();
+            if (i + k < statements.size()) entry_ids[k] = transaction_ids(statements[i + k]);
+          }
+        }
         notes.clear();
-        return camt::write_statement(s, message, options, ids[i], notes, out, trails ? &trailing : nullptr);
+        return camt::write_statement(s, message, options, ids[i], entry_ids[i % kIdsAhead], notes, out,
+                                     trails ? &trailing : nullptr);
       },
       [&](std::size_t mark) {
         if (trails) {

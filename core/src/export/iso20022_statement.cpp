@@ -86,7 +86,7 @@ class StatementWriter {
                   std::vector<std::string>& warnings)
       : s_(s), message_(message), options_(options), version_(options.version), id_(id), warnings_(warnings) {}
 
-  LeftOut write(std::string& out, TrailingHash* trailing) {
+  LeftOut write(std::string& out, std::span<const TransactionId> ids, TrailingHash* trailing) {
     const bool report = message_ != CamtMessage::Statement;
     // camt has no statement without its balances; writing it would invent them.
     if (!s_.complete) return "the statement is incomplete";
@@ -127,7 +127,6 @@ class StatementWriter {
     } else {
       write_summary(x);
     }
-    const std::vector<TransactionId> ids = transaction_ids(s_);
     for (std::size_t i = 0; i < s_.transactions.size(); ++i) {
       if (auto refusal = write_entry(x, s_.transactions[i], ids[i])) return refusal;
     }
@@ -648,8 +647,9 @@ class StatementWriter {
 }  // namespace
 
 LeftOut write_statement(const Statement& s, CamtMessage message, const CamtOptions& options, std::string_view id,
-                        std::vector<std::string>& warnings, std::string& out, TrailingHash* trailing) {
-  return StatementWriter(s, message, options, id, warnings).write(out, trailing);
+                        std::span<const TransactionId> entry_ids, std::vector<std::string>& warnings,
+                        std::string& out, TrailingHash* trailing) {
+  return StatementWriter(s, message, options, id, warnings).write(out, entry_ids, trailing);
 }
 
 }  // namespace tallyfold::camt
