@@ -73,12 +73,12 @@ std::size_t kept_characters(std::string_view text) noexcept {
 
 }  // namespace
 
-std::string_view fit(std::string_view text, std::size_t max, std::string& scratch) {
+std::string_view fit_present(std::string_view text, std::size_t max, std::string& scratch) {
   // Most texts are printable ASCII with nothing to trim and fit their width, which the
   // rules below would copy unchanged: one scan says so. Names and the like beyond ASCII
   // mostly hold two-byte characters, which cleaning keeps as they are too.
   if (fits_as_it_is(text, max)) return text;
-  if (text.empty()) return {};  // a party's town or address, mostly
+  if (text.empty()) return {};  // front() and back() below need a byte
   if (ascii::is_graphic(text.front()) && ascii::is_graphic(text.back()) && kept_characters(text) <= max) {
     return text;
   }

@@ -44,14 +44,22 @@ std::size_t prefix_bytes(std::string_view cleaned, std::size_t max) noexcept;
 /// Trimmed, cleaned and cut to `max` characters; empty when nothing is left.
 std::string fit(std::string_view text, std::size_t max);
 
+/// fit() of a text that is not empty, without a copy where it can, as fit() below.
+std::string_view fit_present(std::string_view text, std::size_t max, std::string& scratch);
+
 /// fit() without a copy where it can: `text` itself where fit() would give it back
-/// unchanged, else what fit() gives, kept in `scratch`.
-std::string_view fit(std::string_view text, std::size_t max, std::string& scratch);
+/// unchanged, else what fit() gives, kept in `scratch`. Many of an entry's texts are
+/// absent: each caller tells so by a branch of its own, which follows that text's
+/// habits, rather than by one shared by every text in a call.
+inline std::string_view fit(std::string_view text, std::size_t max, std::string& scratch) {
+  if (text.empty()) return {};
+  return fit_present(text, max, scratch);
+}
 
 /// Whether fit() leaves something of `text`: the first character that trimming leaves
 /// is one that cleaning turns into no blank, and one character always fits.
 inline bool fits_something(std::string_view text, std::size_t max) noexcept {
-  return max > 0 && !trim_white_space(text).empty();
+  return !text.empty() && max > 0 && !trim_white_space(text).empty();
 }
 
 /// Whether fit() gives `text` back unchanged because it is printable ASCII that starts
