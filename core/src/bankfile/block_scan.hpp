@@ -95,6 +95,17 @@ constexpr bool has_lone_return(const char* p, std::uint64_t feeds, std::uint64_t
   return (returns & ~followed) != 0;
 }
 
+/// How far past the block it reads a vector kernel asks for the text's bytes. The scan
+/// is the first pass over a text that mostly comes from memory far off (a file just read,
+/// a caller's buffer), where the processor's own prefetching keeps one core's stream well
+/// below the kernels' pace: asking 2 KB ahead took 4 % off the whole bank-file reading
+/// of a 10 MB text. A prefetch past the text's end is harmless: it never faults, and the
+/// address is made as an integer, so no pointer points past the text.
+inline constexpr std::size_t kScanPrefetchDistance = 2048;
+[[gnu::always_inline]] inline void prefetch_ahead(const char* block) noexcept {
+  __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(block) + kScanPrefetchDistance));
+}
+
 /// Fills `out` for the `count` (at most Blocks::kMax) blocks from `text` on, reading two
 /// bytes past the last block for needs_look.
 using BlockScanner = void (*)(const char* text, std::size_t count, Blocks& out) noexcept;

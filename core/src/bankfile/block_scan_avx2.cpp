@@ -60,6 +60,7 @@ __attribute__((target("avx2,popcnt"))) void scan_blocks_avx2(const char* text, s
   std::uint64_t rare_blocks = 0;
   for (std::size_t k = 0; k < count; ++k) {
     const char* p = text + 64 * k;
+    prefetch_ahead(p);
     const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
     const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
     const __m256i low_a = _mm256_and_si256(a, nibble);

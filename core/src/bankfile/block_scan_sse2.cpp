@@ -21,6 +21,7 @@ void scan_blocks_sse2(const char* text, std::size_t count, Blocks& out) noexcept
   unsigned lines = 0;
   for (std::size_t k = 0; k < count; ++k) {
     const char* p = text + 64 * k;
+    prefetch_ahead(p);
     std::uint64_t feeds = 0;
     std::uint64_t needed = 0;
     std::uint64_t high = 0;
