@@ -43,6 +43,10 @@ struct Blocks {
   bool brace = false;           // a '{' in the blocks
   // a carriage return that no line feed follows (the byte after the last block counts)
   bool lone_carriage_return = false;
+  // Kept from batch to batch, a kernel's guess and no part of its answer: the batch
+  // before held carriage returns, so this one likely does too (a file whose lines end
+  // in them), and a kernel may tell them its own way, not as rare bytes.
+  bool returns_ahead = false;
 };
 
 /// Clears what the kernels accumulate.
