@@ -139,7 +139,7 @@ std::vector<std::string> copy_probes() {
   return texts;
 }
 
-// The copies against the plain rules they stand for: bytes as memcpy copies them,
+// The copies against the plain rules they stand for: copy_short as memcpy copies them,
 // plain_bytes as xml_plain judges them, escaped as xml_escape writes them; none writes
 // a byte past what it says it wrote.
 TEST(CamtText, CopiesAgreeWithTheRules) {
@@ -150,7 +150,7 @@ TEST(CamtText, CopiesAgreeWithTheRules) {
     const std::unique_ptr<char[]> source(new char[text.size() + 1]);
     std::memcpy(source.get(), text.data(), text.size());
     std::string target(camt::copy::escaped_room(text.size()) + 8, '#');
-    EXPECT_EQ(camt::copy::bytes(target.data(), source.get(), text.size()), target.data() + text.size());
+    EXPECT_EQ(detail::copy_short(target.data(), source.get(), text.size()), target.data() + text.size());
     EXPECT_EQ(target.substr(0, text.size()), text);
     EXPECT_EQ(target[text.size()], '#');
 

@@ -13,40 +13,11 @@
 #endif
 
 #include "export/text_parts.hpp"
+#include "util/short_copy.hpp"
 #include "util/utf8.hpp"
 #include "util/xml_text.hpp"
 
 namespace tallyfold::camt::copy {
-
-namespace detail_ {
-template <std::size_t N>
-inline void move(char* to, const char* from) noexcept {
-  char block[N];
-  std::memcpy(block, from, N);
-  std::memcpy(to, block, N);
-}
-}  // namespace detail_
-
-/// Copies `n` bytes to `to` (which must not overlap `from`); where the copy ends. Sizes
-/// below 16 take two overlapping loads of the widest size that fits.
-inline char* bytes(char* to, const char* from, std::size_t n) noexcept {
-  using detail_::move;
-  if (n >= 16) {
-    for (std::size_t i = 0; i + 16 < n; i += 16) move<16>(to + i, from + i);
-    move<16>(to + n - 16, from + n - 16);
-  } else if (n >= 8) {
-    move<8>(to, from);
-    move<8>(to + n - 8, from + n - 8);
-  } else if (n >= 4) {
-    move<4>(to, from);
-    move<4>(to + n - 4, from + n - 4);
-  } else if (n > 0) {
-    to[0] = from[0];
-    to[n / 2] = from[n / 2];
-    to[n - 1] = from[n - 1];
-  }
-  return to + n;
-}
 
 /// Whether some byte of the word is outside printable ASCII or one of the five that
 /// XML writes as entities (non-zero then): the rule of detail::xml_plain.
@@ -56,7 +27,7 @@ inline std::uint64_t word_not_plain(std::uint64_t w) noexcept {
          word::any_equal(w, '<') | word::any_equal(w, '>') | word::any_equal(w, '"') | word::any_equal(w, '\'');
 }
 
-/// Copies `n` bytes as bytes() does and says whether they all are plain as
+/// Copies `n` bytes as copy_short() does and says whether they all are plain as
 /// detail::xml_plain takes it: the usual text is checked in the same loads that copy it.
 inline bool plain_bytes(char* to, const char* from, std::size_t n) noexcept {
   using tallyfold::detail::word::load;

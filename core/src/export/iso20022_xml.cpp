@@ -67,7 +67,7 @@ void Xml::close(const Tag& name) {
 
 void Xml::value(const Tag& name, std::string_view v) {
   char* p = start(name, v.size());
-  finish(copy::bytes(p, v.data(), v.size()), name);
+  finish(tallyfold::detail::copy_short(p, v.data(), v.size()), name);
 }
 
 void Xml::date(const Tag& name, const Date& d) {
@@ -124,10 +124,10 @@ void Xml::amount(const Tag& name, std::string_view amount, std::string_view curr
   std::memcpy(p, name.start, Tag::kRoom);
   p += name.size + 1;
   std::memcpy(p, kCurrency.data(), kCurrency.size());
-  p = copy::bytes(p + kCurrency.size(), currency.data(), currency.size());
+  p = tallyfold::detail::copy_short(p + kCurrency.size(), currency.data(), currency.size());
   *p++ = '"';
   *p++ = '>';
-  finish(copy::bytes(p, amount.data(), amount.size()), name);
+  finish(tallyfold::detail::copy_short(p, amount.data(), amount.size()), name);
 }
 
 }  // namespace tallyfold::camt

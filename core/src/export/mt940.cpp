@@ -81,7 +81,7 @@ class Text {
   }
   // Pieces are a few bytes to a few dozen: copied inline, not by a library call.
   [[gnu::always_inline]] void append(std::string_view piece) {
-    detail::copy_bytes(room(piece.size()), piece.data(), piece.size());
+    detail::copy_short(room(piece.size()), piece.data(), piece.size());
     size_ += piece.size();
   }
   /// A piece known when compiling, copied as its fixed number of bytes.
@@ -479,7 +479,7 @@ void append_details(std::string_view tag, Text& text, Text& out, std::string_vie
     if (take == kLineWidth) {
       std::memcpy(at, text.data() + done, kLineWidth);
     } else {
-      detail::copy_bytes(at, text.data() + done, take);
+      detail::copy_short(at, text.data() + done, take);
     }
     at += take;
     at[0] = eol.front();

@@ -236,7 +236,7 @@ char* put_x(std::string_view text, char* at, SwiftXWritten& written) noexcept {
       const std::uint32_t keep = (std::uint32_t{1} << width) - 1;
       const auto spread = [&](std::uint32_t lanes) { return (lanes & keep) | ((lanes >> 8 & keep) << (n - width)); };
       run = static_cast<std::size_t>(std::countr_one(spread(swift_x_bits(b))));
-      copy_bytes(at, p, run);
+      copy_short(at, p, run);
       const std::uint32_t in_run = (std::uint32_t{1} << run) - 1;
       std::uint32_t slashes = spread(static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(b, _mm_set1_epi8('/'))))) & in_run;
       if constexpr (dash) {

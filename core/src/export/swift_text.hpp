@@ -8,10 +8,6 @@
 #include <string>
 #include <string_view>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "util/short_copy.hpp"
 
 namespace tallyfold::detail {
@@ -72,26 +68,6 @@ inline constexpr std::array<char, 200> kDigitPairs = [] {
 
 /// The last two decimal digits of n at `at`.
 inline void put_two_digits(unsigned n, char* at) noexcept { std::memcpy(at, &kDigitPairs[2 * (n % 100)], 2); }
-
-/// Copies n bytes with loads and stores that stay within both texts: the pieces the
-/// MT940 writer copies are mostly a few bytes to a few dozen, where a library call's
-/// dispatch on the size costs more than the copy.
-[[gnu::always_inline]] inline void copy_bytes(char* to, const char* from, std::size_t n) noexcept {
-  if (n >= 16) {
-#if defined(__SSE2__)
-    std::size_t i = 0;
-    for (; n - i > 16; i += 16) {
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i)));
-    }
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + n - 16),
-                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + n - 16)));
-#else
-    std::memcpy(to, from, n);
-#endif
-    return;
-  }
-  copy_at_most_16(to, from, n);
-}
 
 /// Writes each "/" of p[0, n) as "-" and returns how many there were: 16 bytes at a time
 /// where the machine allows, since most values have none and are short.

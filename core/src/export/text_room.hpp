@@ -15,6 +15,7 @@
 
 #include "export/text_parts.hpp"
 #include "tallyfold/model.hpp"
+#include "util/short_copy.hpp"
 
 namespace tallyfold::detail {
 
@@ -66,32 +67,8 @@ class OutRoom {
   char* end_ = nullptr;
 };
 
-/// Copies `n` bytes to `to`, no byte outside either range touched: a few moves for the
-/// short texts exports copy most, instead of a library call whose size branches
-/// mispredict.
-inline char* put_bytes(char* to, const char* from, std::size_t n) noexcept {
-  if (n >= 16) {
-    std::size_t i = 0;
-    for (; n - i > 16; i += 16) std::memcpy(to + i, from + i, 16);
-    std::memcpy(to + n - 16, from + n - 16, 16);
-  } else if (n >= 8) {
-    std::uint64_t a, b;
-    std::memcpy(&a, from, 8);
-    std::memcpy(&b, from + n - 8, 8);
-    std::memcpy(to, &a, 8);
-    std::memcpy(to + n - 8, &b, 8);
-  } else if (n >= 4) {
-    std::uint32_t a, b;
-    std::memcpy(&a, from, 4);
-    std::memcpy(&b, from + n - 4, 4);
-    std::memcpy(to, &a, 4);
-    std::memcpy(to + n - 4, &b, 4);
-  } else {
-    for (std::size_t i = 0; i < n; ++i) to[i] = from[i];
-  }
-  return to + n;
-}
-inline char* put_bytes(char* to, std::string_view text) noexcept { return put_bytes(to, text.data(), text.size()); }
+/// Copies `text` to `to`; where the copy ends.
+inline char* put_bytes(char* to, std::string_view text) noexcept { return copy_short(to, text.data(), text.size()); }
 
 #if defined(__SSE2__)
 /// Copies `n` bytes from `s` to `to` and hands `look` sixteen-byte vectors that hold

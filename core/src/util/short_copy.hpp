@@ -34,4 +34,17 @@ namespace tallyfold::detail {
   }
 }
 
+/// Copies n bytes of any size; where the copy ends. Sixteen bytes a step, the last step
+/// overlapping the one before, and shorter texts as copy_at_most_16: no byte outside
+/// either range is touched. The ranges do not overlap.
+[[gnu::always_inline]] inline char* copy_short(char* to, const char* from, std::size_t n) noexcept {
+  if (n >= 16) {
+    for (std::size_t i = 0; n - i > 16; i += 16) std::memcpy(to + i, from + i, 16);
+    std::memcpy(to + n - 16, from + n - 16, 16);
+  } else {
+    copy_at_most_16(to, from, n);
+  }
+  return to + n;
+}
+
 }  // namespace tallyfold::detail
