@@ -8,6 +8,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tallyfold::detail {
 
 /// Copies n <= 16 bytes with loads and stores of a fixed size that stay within both
@@ -46,5 +50,50 @@ namespace tallyfold::detail {
   }
   return to + n;
 }
+
+#if defined(__SSE2__)
+/// Copies `n` bytes from `s` to `to` and hands `look` sixteen-byte vectors that hold
+/// every byte of the text, some perhaps twice, and nothing else: overlapping loads for
+/// the last step and for texts under sixteen bytes, so that no byte outside the text is
+/// read or outside its copy written.
+template <typename Look>
+inline void copy_looking(const char* s, std::size_t n, char* to, Look&& look) noexcept {
+  if (n >= 16) {
+    std::size_t i = 0;
+    for (; n - i > 16; i += 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), v);
+      look(v);
+    }
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + n - 16));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + n - 16), v);
+    look(v);
+  } else if (n >= 8) {
+    const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s));
+    const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + n - 8));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(to), a);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(to + n - 8), b);
+    look(_mm_unpacklo_epi64(a, b));
+  } else if (n >= 4) {
+    std::uint32_t a, b;
+    std::memcpy(&a, s, 4);
+    std::memcpy(&b, s + n - 4, 4);
+    std::memcpy(to, &a, 4);
+    std::memcpy(to + n - 4, &b, 4);
+    const __m128i ab = _mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(a)), _mm_cvtsi32_si128(static_cast<int>(b)));
+    look(_mm_unpacklo_epi64(ab, ab));
+  } else if (n > 0) {
+    // The first, middle and last byte cover a text of up to three.
+    const auto first = static_cast<unsigned char>(s[0]);
+    const auto middle = static_cast<unsigned char>(s[n / 2]);
+    const auto last = static_cast<unsigned char>(s[n - 1]);
+    to[0] = static_cast<char>(first);
+    to[n / 2] = static_cast<char>(middle);
+    to[n - 1] = static_cast<char>(last);
+    const std::uint32_t four = first | middle << 8 | last << 16 | std::uint32_t{first} << 24;
+    look(_mm_shuffle_epi32(_mm_cvtsi32_si128(static_cast<int>(four)), 0));
+  }
+}
+#endif
 
 }  // namespace tallyfold::detail
